@@ -1,0 +1,1 @@
+// Keeps the test helper library non-empty while it has no helpers of its own.

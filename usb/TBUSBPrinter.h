@@ -1,0 +1,240 @@
+#pragma once
+// TBUSBPrinter: one attached printer-class USB interface. It holds the interface and device
+// objects and the registry service with its interest registration (device access), reads the
+// printer's identity (USB strings, IEEE 1284 device ID, device key) and keeps its device
+// information, and owns the printer's serial command queue on which all its USB work runs.
+// The vendor class TBUSBPrinterOLM (vendor/, update/) derives from it.
+//
+// Implementation files: TBUSBPrinter.cpp (life cycle, properties), TBUSBPrinterAccess.cpp
+// (open/close, pipes, resets), TBUSBPrinterIdentity.cpp (strings, device ID, device key,
+// registry), TBUSBPrinterQueue.cpp (command queue, exchanges, bulk I/O, probe).
+//
+// Threads and queues (checked with Q_ASSERT in debug builds):
+//  - [main]   the main thread (main queue): creation, observable property changes and their
+//             change announcements (propertyChanged), the registry, the interest handler.
+//  - [queue]  the printer's command queue: all USB work after creation. Before the queue exists
+//             (during initialisation) and for a printer whose device ID was not read (no queue),
+//             queue work runs at once on the calling thread.
+//  - [any]    any thread.
+// The main thread never waits for a command queue; a command queue may wait for the main queue
+// (performSyncOnMainQueue).
+//
+// Lifetime: printers are always held by std::shared_ptr (create<T>()); every block queued for a
+// printer holds a reference, so an object removed from the printer list is destroyed only after
+// its queue has run dry, and always on the main thread.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+
+#include <QByteArray>
+#include <QImage>
+#include <QObject>
+#include <QSet>
+#include <QString>
+
+#include "support/IOReturn.h"
+#include "usb/DeviceInfo.h"
+#include "usb/SerialQueue.h"
+#include "usb/UsbPlatform.h"
+
+// The printer's connection state (`state`).
+enum TBUSBPrinterState : int64_t {
+  TBUSBPrinterStateNone = 0,
+  TBUSBPrinterStateClosed = 1,
+  TBUSBPrinterStateOpen = 2,
+  TBUSBPrinterStateOpening = 4,
+  TBUSBPrinterStateProbed = 8,
+};
+
+enum TBUSBInterfaceStatus : int32_t {
+  TBUSBInterfaceStatusClosed = 1,
+  TBUSBInterfaceStatusOpen = 2,
+};
+
+class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPrinter> {
+  Q_OBJECT
+
+ public:
+  using Completion = std::function<void(IOReturn result)>;
+  using Block = std::function<void()>;
+  using ReplyBlock = std::function<void(const QByteArray& reply)>;  // null QByteArray: no reply
+
+  // Makes a printer of class T (TBUSBPrinter or a subclass) and runs its initialiser
+  // initWithInterfaceInterface(). [main] Null when the initialiser yields no object.
+  template <class T>
+  static std::shared_ptr<T> create(std::shared_ptr<usb::UsbInterface> interface,
+                                   const usb::ServiceHandle& service) {
+    std::shared_ptr<T> printer(new T(), &TBUSBPrinter::destroyOnMainThread);
+    if (!printer->initWithInterfaceInterface(std::move(interface), service)) return nullptr;
+    return printer;
+  }
+
+  ~TBUSBPrinter() override;
+
+  // ---- Initialisation and hooks for the vendor class ----------------------------------------
+  // The initialiser: stores the interface, reads the USB strings and the IEEE 1284 device ID,
+  // decodes it, creates the command queue and sets the service object. Subclasses call this
+  // first, then add their own steps. [main]
+  virtual bool initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
+                                          const usb::ServiceHandle& service);
+  // The vendor facts, gathered when the printer is probed. Nothing here. [queue]
+  virtual void getDeviceCustomInfo() {}
+  // Reads one reply from the printer. Null here. [queue]
+  virtual QByteArray printerReply() { return {}; }
+  // The model's picture. The stored image here. [main]
+  virtual QImage image() const;
+  void setImage(const QImage& image);
+  // The USB vendor and product IDs this class serves: none here; subclasses hide these.
+  static QSet<uint16_t> supportedVendorIDs() { return {}; }
+  static QSet<uint16_t> supportedProductIDs() { return {}; }
+
+  // ---- Device and interface access ------------------------------------------------------------
+  int64_t state() const;                        // [any]
+  void setState(int64_t state);                 // [main] announces "state"
+  int8_t isOwned() const;                       // [any]
+  void setIsOwned(int64_t owned);               // [main]
+  int32_t interfaceStatus() const;              // [any]
+  bool isInterfaceOpen() const;                 // [any]
+  bool willOpenInterface() const;               // [any]
+  bool didOpenInterface() const;                // [any]
+
+  std::shared_ptr<usb::UsbInterface> interfaceInterface() const;  // [any]
+  void setInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface);  // queued
+  std::shared_ptr<usb::UsbDevice> deviceInterface();                         // made on first use
+  void setDeviceInterface(std::shared_ptr<usb::UsbDevice> device);           // queued
+  usb::ServiceHandle deviceObject() const;      // [any]
+  usb::ServiceHandle iokitObject() const { return deviceObject(); }
+  void setDeviceObject(const usb::ServiceHandle& service);                   // queued
+
+  // Opens the interface; returns once it is open, with kIOReturnError once the interface
+  // reference has been dropped, or kIOReturnNoDevice once the device has gone. [queue]
+  IOReturn openInterface();
+  // Inline on the command queue, else queued; the completion runs on the queue. [any]
+  void openInterface(Completion completion);
+  // Always queued, also from the queue itself. [any]
+  void closeInterface(Completion completion);
+  void getPipes();                              // queued
+  uint8_t bulkIN() const;                       // [queue]
+  uint8_t bulkOUT() const;                      // [queue]
+
+  IOReturn resetUSBPrinter(bool otherRecipient);  // SOFT_RESET; caller's thread
+  IOReturn resetUSBPrinter() { return resetUSBPrinter(false); }
+  IOReturn resetUSBDevice();                      // caller's thread
+  IOReturn reEnumerateUSBDevice();                // caller's thread
+  void hotPlug();                                 // queues reEnumerateUSBDevice
+  void prepareForRelease();                       // queued: drops every reference
+
+  // ---- Identity ---------------------------------------------------------------------------------
+  // Language IDs offered by the device; nullopt while they cannot be read. [queue]
+  std::optional<QSet<uint16_t>> langIds();
+  uint16_t langId();
+  void setLangId(uint16_t langId);
+  // String descriptor in the chosen language; null QString for none. [queue]
+  QString descriptorStringAtIndex(uint8_t index);
+  void getUSBVendorString();                      // queued; stores on the main queue
+  void getUSBProductString();
+  void getUSBSerialNumberString();
+  // Reads the IEEE 1284 device ID; the completion gets (success, text). Queued.
+  void update1284DeviceID(std::function<void(bool ok, const QString& deviceId)> completion);
+  // Decodes a device ID into manufacturer, model, serial number and description. [any]
+  void decodeDeviceID(const QString& deviceId,
+                      const std::function<void(const QString& manufacturer, const QString& model,
+                                               const QString& serialNumber,
+                                               const QString& description)>& decoded) const;
+  static QString substringFromString(const QString& text, const QString& prefix,
+                                     const QString& terminator, Qt::CaseSensitivity cs,
+                                     bool inclusive);
+  static QString noninclusiveCaseInsensitiveSubstringFromString(const QString& text,
+                                                                const QString& prefix,
+                                                                const QString& terminator);
+  static QString normalizedVendorString(const QString& vendor);
+
+  QString keyUSBdevice() const;                   // "%.4X%.4X%.8X" [any]
+  QByteArray descriptionUTF8() const;             // "manufacturer model serial" [any]
+  QString idVendor() const;                       // decimal text [any]
+  QString idProduct() const;
+  QString idLocation() const;                     // lower-case hex [any]
+  uint16_t vendorID() const;                      // [any]
+  uint16_t productID() const;
+  uint32_t locationID() const;
+
+  // Observable identity properties: read [any], written [main] with an announcement.
+  QString raw1284DeviceID() const;   void setRaw1284DeviceID(const QString& v);
+  QString deviceID() const;          void setDeviceID(const QString& v);
+  QString manufacturer() const;      void setManufacturer(const QString& v);
+  QString model() const;             void setModel(const QString& v);
+  QString vendorUSB() const;         void setVendorUSB(const QString& v);
+  QString productUSB() const;        void setProductUSB(const QString& v);
+  QString serialNumberUSB() const;   void setSerialNumberUSB(const QString& v);
+  QString status() const;            void setStatus(const QString& v);       // [any]
+  QString statusString() const;      void setStatusString(const QString& v);
+  bool inFirmwareUpdate() const;     void setInFirmwareUpdate(bool v);
+
+  // ---- Device information -----------------------------------------------------------------------
+  const std::shared_ptr<pm::DeviceInfo>& deviceInfoDict() const { return deviceInfo_; }  // [any]
+  QString printerStatus() const;                  // [any]
+  void setPrinterStatus(const QString& status);   // stored and announced on the main queue
+  QString firmwareVersion() const;                // [any]
+  QString printerSerialNumber() const;            // [any]
+  // Stores a device-information value and announces `key` on the main queue. [any]
+  void storeDeviceInfo(const QString& key, const QVariant& value);
+
+  // The process-wide device-information registry (by device key, for the life of the process).
+  // [main]
+  static std::shared_ptr<pm::DeviceInfo> deviceInfoForKey(const QString& key);
+  static void setDeviceInfo(const std::shared_ptr<pm::DeviceInfo>& info, const QString& key);
+  static void clearDeviceInfoRegistry();  // tests only
+
+  // ---- Command queue and bulk I/O -----------------------------------------------------------------
+  pm::SerialQueue* printerCommandQueue() const { return queue_.get(); }  // [any]
+  // True on this printer's queue, or when the printer has no queue. [any]
+  bool isPrinterCommandQueue() const;
+  void performInlineOnCommandQueue(Block block);                 // [any]
+  void performAfterOnCommandQueue(int delayMs, Block block);     // [any]
+  static void performSyncOnMainQueue(const Block& block);        // [any]
+  static bool isMainQueue();                                     // [any]
+
+  void sendNoReplyPrinterCommand(Block command);                 // [any]
+  // The command and its reply read are one block on the queue. The reply block runs inline when
+  // `replyQueue` is this printer's queue, else on `replyQueue` or, when null, the main queue.
+  void sendPrinterCommand(Block command, pm::SerialQueue* replyQueue, ReplyBlock reply);  // [any]
+
+  bool writeToInterfaceWithData(const QByteArray& data);  // [queue] 5000 ms time-outs
+  QByteArray interfaceReadDataOfSize(uint32_t size);      // [queue] null on failure
+  IOReturn readStatus() const { return readStatus_; }     // [queue]
+  IOReturn writeStatus() const { return writeStatus_; }   // [queue]
+
+  void probe();        // [any] getDeviceCustomInfo on the queue
+  void updateInfo();   // [any]
+
+ signals:
+  // An observable fact of this printer changed: "state", "printerStatus", "firmwareVersion",
+  // a colour-table key, ... Always emitted on the main thread.
+  void propertyChanged(const QString& key);
+
+ protected:
+  TBUSBPrinter();
+  // Emits propertyChanged(key) on the main thread (inline there, else posted). [any]
+  void announceChange(const QString& key);
+  void setReadStatus(IOReturn status) { readStatus_ = status; }
+  void setWriteStatus(IOReturn status) { writeStatus_ = status; }
+
+ private:
+  static void destroyOnMainThread(TBUSBPrinter* printer);
+  void createCommandQueue(const QString& manufacturer, const QString& model,
+                          const QString& serialNumber);
+
+  struct Private;
+  std::unique_ptr<Private> d_;
+  std::shared_ptr<pm::DeviceInfo> deviceInfo_;
+  std::unique_ptr<pm::SerialQueue> queue_;
+  IOReturn readStatus_ = 0;
+  IOReturn writeStatus_ = 0;
+};
+
+// The interest handler ("IOGeneralInterest" messages of a printer's service): turns device
+// messages into the printer's connection state and status text. [main]
+void usbDeviceInterest(TBUSBPrinter* printer, const usb::ServiceHandle& service,
+                       uint32_t messageType, void* messageArgument);

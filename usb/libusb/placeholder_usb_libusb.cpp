@@ -1,0 +1,1 @@
+// Placeholder: this layer's sources replace it.

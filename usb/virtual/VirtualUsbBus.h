@@ -1,0 +1,165 @@
+#pragma once
+// An in-process USB bus behind the platform seam, for tests and the demo mode. A virtual device is
+// described by its descriptors and answered by a VirtualDeviceHandler (the virtual printer of
+// sim/, or a test's own). Devices attach, detach, re-enumerate (a new service at the same
+// location), can be held by another program, and can send interest messages.
+//
+// Threading: VirtualUsbBus implements UsbRegistry, whose calls are main-thread only, and delivers
+// every registry callback on the main thread from the event loop. The device controls below
+// (attach, detach, reEnumerate, setHeldByOtherProgram, sendInterestMessage, ...) may be called
+// from any thread, including from inside a handler while it answers a transfer; they post their
+// notifications to the main thread. Handlers are called on the thread that makes the transfer
+// (a printer's command queue), one transfer at a time per device.
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <QByteArray>
+#include <QString>
+
+#include "usb/UsbPlatform.h"
+
+namespace usb::virt {
+
+// The descriptors of one virtual device with one interface.
+struct VirtualDeviceDescription {
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+  uint32_t locationId = 0;           // 0: the bus assigns the next free location
+  QString manufacturer;              // empty: string index 0 (no string)
+  QString product;
+  QString serialNumber;
+  std::vector<uint16_t> languageIds{0x0409};  // empty: the language list request fails
+  QByteArray deviceId1284;           // IEEE 1284 device ID text, without its length prefix
+  uint8_t interfaceClass = kUSBPrintingClass;
+  uint8_t interfaceSubClass = kUSBPrintingSubClass;
+  uint8_t interfaceProtocol = 2;     // bidirectional
+  uint8_t configurationValue = 1;
+  uint8_t interfaceNumber = 0;
+  uint8_t alternateSetting = 0;
+  // Endpoints of the interface in pipe order (pipe reference = index + 1).
+  std::vector<PipeProperties> endpoints{
+      PipeProperties{kUSBOut, 1, kUSBBulk, 512, 0},
+      PipeProperties{kUSBIn, 2, kUSBBulk, 512, 0},
+  };
+};
+
+// The setup packet of a control request as the device receives it.
+struct SetupPacket {
+  uint8_t bmRequestType = 0;
+  uint8_t bRequest = 0;
+  uint16_t wValue = 0;
+  uint16_t wIndex = 0;
+  uint16_t wLength = 0;
+};
+
+// How a device answers one transfer. Durations are in milliseconds of device time (see
+// VirtualUsbBus::setTimeScale).
+struct TransferResult {
+  IOReturn status = kIOReturnSuccess;  // e.g. kIOUSBPipeStalled for a stall
+  QByteArray data;                     // IN transfers: the bytes sent (truncated to the request)
+  uint32_t latencyMs = 0;              // answer after this long; past the caller's time-out the
+                                       // transfer ends with kIOReturnTimeout instead
+  bool noAnswer = false;               // never answers: the caller's time-out ends the transfer
+
+  static TransferResult ok(QByteArray bytes = {}) { return {kIOReturnSuccess, std::move(bytes), 0, false}; }
+  static TransferResult failure(IOReturn code) { return {code, {}, 0, false}; }
+  static TransferResult stall() { return failure(kIOUSBPipeStalled); }
+  static TransferResult silent() { return {kIOReturnSuccess, {}, 0, true}; }
+};
+
+class VirtualUsbDevice;
+
+// Answers the transfers of one virtual device. Called on the transferring thread.
+class VirtualDeviceHandler {
+ public:
+  virtual ~VirtualDeviceHandler() = default;
+  // Every control request on pipe 0 comes here first. std::nullopt lets the bus answer it from
+  // the description: GET_DESCRIPTOR for strings and the language list, the printer class's
+  // GET_DEVICE_ID (length prefix added), SOFT_RESET; anything else stalls.
+  virtual std::optional<TransferResult> controlRequest(VirtualUsbDevice& device,
+                                                       const SetupPacket& setup,
+                                                       const QByteArray& outData) {
+    (void)device; (void)setup; (void)outData;
+    return std::nullopt;
+  }
+  // A bulk OUT transfer of `data` to the endpoint number.
+  virtual TransferResult bulkOut(VirtualUsbDevice& device, uint8_t endpoint, const QByteArray& data) = 0;
+  // A bulk IN transfer of at most `maxLength` bytes from the endpoint number. A request of
+  // 0 bytes never reaches the handler: it completes at once with 0 bytes.
+  virtual TransferResult bulkIn(VirtualUsbDevice& device, uint8_t endpoint, uint32_t maxLength) = 0;
+  // The host reset the port (ResetDevice) or sent the printer class SOFT_RESET.
+  virtual void reset(VirtualUsbDevice& device) { (void)device; }
+};
+
+// One device on the bus. Owned by the bus; tests and handlers hold shared references.
+class VirtualUsbDevice {
+ public:
+  virtual ~VirtualUsbDevice() = default;
+  virtual VirtualDeviceDescription description() const = 0;
+  // Changes the descriptors; a changed description shows at the next enumeration (attach or
+  // re-enumeration), as a real device's would after a restart.
+  virtual void setDescription(const VirtualDeviceDescription& description) = 0;
+  virtual uint32_t locationId() const = 0;
+  virtual bool isAttached() const = 0;
+  // The service of the current enumeration; invalid while detached.
+  virtual ServiceHandle service() const = 0;
+
+  // Leaves the bus: pending transfers fail with kIOReturnNoDevice, every later call on objects of
+  // this enumeration answers kIOReturnNoDevice, the interest callbacks get
+  // kIOMessageServiceIsTerminated and the registry reports the removal.
+  virtual void detach() = 0;
+  // Comes back as a new service at the same location after `delayMs` (device time).
+  virtual void attach(uint32_t delayMs = 0) = 0;
+  // detach() now, attach(delayMs) after.
+  virtual void reEnumerate(uint32_t delayMs = 0) = 0;
+
+  // While held, openSeize answers kIOReturnExclusiveAccess.
+  virtual void setHeldByOtherProgram(bool held) = 0;
+  // Every openSeize answers this code instead of opening (0 restores normal behaviour); for
+  // example kIOReturnNotPrivileged for a device the user may not open.
+  virtual void setOpenResult(IOReturn result) = 0;
+  // Delivers an interest message for the current service to its interest callbacks.
+  virtual void sendInterestMessage(uint32_t messageType, void* argument = nullptr) = 0;
+
+  // Counters for tests.
+  virtual int openCount() const = 0;      // successful openSeize calls, over all enumerations
+  virtual bool isOpen() const = 0;        // an interface of this device is open now
+};
+
+class VirtualUsbBus final : public UsbRegistry {
+ public:
+  VirtualUsbBus();
+  ~VirtualUsbBus() override;
+
+  // Puts a device on the bus (at once, or after `delayMs` device time). Any thread.
+  std::shared_ptr<VirtualUsbDevice> attach(const VirtualDeviceDescription& description,
+                                           std::shared_ptr<VirtualDeviceHandler> handler,
+                                           uint32_t delayMs = 0);
+  std::vector<std::shared_ptr<VirtualUsbDevice>> devices() const;
+
+  // Real time per device millisecond: 0.01 makes a 5000 ms time-out elapse in 50 ms. Applies to
+  // latencies, time-outs and attach delays. Default 1.0. Any thread.
+  void setTimeScale(double realPerDevice);
+  double timeScale() const;
+
+  // UsbRegistry
+  void addInterfaceNotifications(ServiceCallback matched, ServiceCallback terminated) override;
+  std::shared_ptr<UsbInterface> createInterface(const ServiceHandle& service, IOReturn* result) override;
+  std::unique_ptr<InterestRegistration> addInterestNotification(
+      const ServiceHandle& service, InterestCallback callback, IOReturn* result) override;
+  QString className(const ServiceHandle& service) override;
+  IOReturn waitQuiet(const ServiceHandle& service, uint32_t timeoutMs) override;
+  IOReturn busyState(const ServiceHandle& service, uint32_t* busyCount) override;
+  bool isServiceAlive(const ServiceHandle& service) override;
+
+  struct State;  // shared with devices and interface objects, which may outlive the bus
+
+ private:
+  std::shared_ptr<State> state_;
+};
+
+}  // namespace usb::virt

@@ -1,0 +1,58 @@
+#pragma once
+// How printer code asks the user something: an alert (title, message, buttons, optional "I Agree"
+// check box, style) answered with 1000 + the button's index, and application termination. The
+// application supplies Qt implementations (app/); tests supply scripted ones that answer buttons
+// and record what was shown.
+//
+// Threading: every call may come from any thread; implementations present on the main thread and
+// call completions there.
+
+#include <functional>
+#include <memory>
+
+#include <QImage>
+#include <QString>
+#include <QStringList>
+
+namespace pm {
+
+enum class AlertStyle { Warning = 0, Critical = 2 };
+
+struct AlertRequest {
+  QString title;                 // the main text
+  QString message;               // the informative text
+  QStringList buttons;           // in order; first answers 1000
+  QImage icon;                   // the printer's picture
+  bool agreeCheckBox = false;    // an unticked "I Agree" box; the second button is enabled only
+                                 // while it is ticked
+  AlertStyle style = AlertStyle::Warning;
+  bool applicationModal = false; // a free-standing dialog instead of a sheet on the main window
+  bool suppressionCheckBox = false;
+};
+
+struct AlertAnswer {
+  int returnCode = 1000;         // 1000 + button index
+  bool agreed = false;           // the "I Agree" box was ticked when the button was pressed
+  bool suppressed = false;       // the suppression box was ticked
+};
+
+class AlertPresenter {
+ public:
+  virtual ~AlertPresenter() = default;
+  // Presents asynchronously on the main thread; `completion` (may be null) runs there.
+  virtual void present(const AlertRequest& request, std::function<void(const AlertAnswer&)> completion) = 0;
+};
+
+class ApplicationControl {
+ public:
+  virtual ~ApplicationControl() = default;
+  virtual void terminate() = 0;  // quits the application at once
+};
+
+// The process's presenter and application; set by the application (or a test) at start-up.
+AlertPresenter* alertPresenter();
+void setAlertPresenter(AlertPresenter* presenter);
+ApplicationControl* applicationControl();
+void setApplicationControl(ApplicationControl* control);
+
+}  // namespace pm
