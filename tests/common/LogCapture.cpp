@@ -1,0 +1,34 @@
+#include "tests/common/LogCapture.h"
+
+#include "support/SystemLog.h"
+
+LogCapture::LogCapture() { pm::setSystemLogSink(&LogCapture::receive, this); }
+
+LogCapture::~LogCapture() { pm::setSystemLogSink(nullptr, nullptr); }
+
+QStringList LogCapture::lines() const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  return lines_;
+}
+
+bool LogCapture::contains(const QString& substring) const { return count(substring) > 0; }
+
+int LogCapture::count(const QString& substring) const {
+  const std::lock_guard<std::mutex> guard(lock_);
+  int n = 0;
+  for (const QString& line : lines_) {
+    if (line.contains(substring)) ++n;
+  }
+  return n;
+}
+
+void LogCapture::clear() {
+  const std::lock_guard<std::mutex> guard(lock_);
+  lines_.clear();
+}
+
+void LogCapture::receive(const QString& line, void* context) {
+  auto* self = static_cast<LogCapture*>(context);
+  const std::lock_guard<std::mutex> guard(self->lock_);
+  self->lines_.append(line);
+}
