@@ -1,0 +1,255 @@
+#pragma once
+// TBUSBPrinterOLM: one of the maker's photo printers. It gives the vendor command language its
+// shape (frames out, length-prefixed text replies in), reads and keeps the printer's status,
+// properties, counters and colour-table readings, and (update/) verifies and runs the firmware
+// and colour-table update.
+//
+// Implementation files:
+//   vendor/TBUSBPrinterOLMFraming.cpp     command names, frames, replies, error hook
+//   vendor/TBUSBPrinterOLMStatus.cpp      status read and status texts
+//   vendor/TBUSBPrinterOLMProperties.cpp  model table, property reads, counters, iSerial, picture,
+//                                         attach-time gathering
+//   vendor/TBUSBPrinterOLMColorTables.cpp colour-table version and checksum reads
+//   vendor/Framing.h                      the pure frame builder and reply parser
+//   update/*.cpp                          the firmware update section below
+//
+// Threads and queues (as in usb/TBUSBPrinter.h; checked with Q_ASSERT in debug builds):
+//  - [main]   the main thread.
+//  - [queue]  this printer's command queue (or the calling thread for a printer without one).
+//  - [any]    any thread.
+//
+// Where read values land: every exchange of the vendor reads hands its reply to a reply block that
+// runs inline on the command queue right after the read (the printer's own queue is passed as the
+// reply queue). The value is stored there in the thread-safe device information and its change is
+// announced on the main queue (storeDeviceInfo). So a later read on the same queue (the
+// colour-table reads and the iSerial rule deciding on "firmwareVersion") always sees the value of
+// an earlier exchange. Status replies are the exception: they are handled on the main queue,
+// where the status text is set and the caller's completion runs.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include <QByteArray>
+#include <QImage>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include "usb/TBUSBPrinter.h"
+#include "vendor/AlertPresenter.h"
+#include "vendor/PrinterModels.h"
+
+// The internal codes of the vendor commands. They never travel on the wire; the command table
+// (stringForCommandCode) maps them to wire names and payload rules.
+using PrinterCommandCode = int64_t;
+
+class TBUSBPrinterOLM : public TBUSBPrinter {
+  Q_OBJECT
+
+ public:
+  // A status code as read ("00000", "FU00001", ...); nullopt when the reply was no valid text.
+  using StatusCode = std::optional<QString>;
+  using StatusCompletion = std::function<void(const StatusCode& code)>;
+  using Munge = std::function<QString(const QString& value)>;
+  using ColorTableCompletion = std::function<void(const QStringList& values)>;
+  using AlertCompletion = std::function<void(int returnCode)>;  // 1000 + button index
+
+  ~TBUSBPrinterOLM() override;
+
+  // ---- USB IDs and model ----------------------------------------------------------------------
+  // The maker's two vendor IDs, and the one product ID this build admits (PZA). Hide the base
+  // class's empty sets. [any]
+  static QSet<uint16_t> supportedVendorIDs();
+  static QSet<uint16_t> supportedProductIDs();
+  // The model told by the product ID; nullopt for a product outside the model table. [any]
+  std::optional<pm::PrinterModel> printerModel() const;
+
+  // ---- Command framing and replies (TBUSBPrinterOLMFraming.cpp) ---------------------------------
+  // The wire name of a command ("INFO  FVER"); a null QString for a code without a name. [any]
+  static QString stringForCommandCode(PrinterCommandCode code);
+  // Builds one frame and writes it in one bulk write. Reads no reply. A payload of the wrong size
+  // for a fixed-size code is rejected (logged, nothing written). [queue], interface open.
+  void sendPrinterCommand(int32_t code, const QByteArray& payload = QByteArray());
+  using TBUSBPrinter::sendPrinterCommand;  // the exchange: command block, reply queue, reply block
+  // Reads one reply; null on failure, else the body up to its first carriage return and a NUL
+  // (never empty). [queue], interface open.
+  QByteArray printerReply() override;
+  // The class's error hook: the messages are neither shown nor logged. [any]
+  void errorWithString(const QString& message, int64_t code);
+
+  // ---- Status (TBUSBPrinterOLMStatus.cpp) ---------------------------------------------------------
+  // The display text of a status code; never empty. [any]
+  static QString stringForKTStatusString(const StatusCode& code);
+  static QString stringForKTStatusString(const QString& code) {
+    return stringForKTStatusString(StatusCode(code));
+  }
+  // Opens the interface and reads the status on the queue; the text is set and the completion
+  // (may be null) called with the raw code on the main queue. Nothing happens when the open
+  // fails or the reply is empty. Leaves the interface open. [any]
+  void getPrinterStatus(StatusCompletion completion);
+  void updatePrinterStatus() { getPrinterStatus(nullptr); }
+
+  // ---- Properties and counters (TBUSBPrinterOLMProperties.cpp) ------------------------------------
+  // One read exchange whose text (or "<NULL>") becomes the entry under `key`. Opens the interface
+  // (leaves it open). [any]
+  void updatePrinterProperty(const QString& key, int32_t code, bool trimWhitespace = true,
+                             Munge munge = nullptr);
+  void getPrinterFirmwareVersion();   // "firmwareVersion"     [any]
+  void updatePrinterSerialNumber();   // "printerSerialNumber" [any]
+  void getPrinterLifetimeCounter();   // "lifetimeCounter", with the "CL" rule [any]
+  // The "CL" prefix rule of the lifetime counter. [any]
+  static QString mungeLifetimeCounter(const QString& value);
+  // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
+  std::optional<QString> inlineGetFirmwareString();
+
+  void resetCounter(char letter);     // A, B or M; any other letter sends nothing [any]
+  void resetCounterA() { resetCounter('A'); }
+  void resetCounterB() { resetCounter('B'); }
+  void resetCounterM() { resetCounter('M'); }
+
+  // The installed firmware version: the last blank-separated word of "firmwareVersion" as a
+  // decimal number, 0 when there is none. (Vendor section; the update reads it too.) [any]
+  double installedFirmwareVersion() const;
+  QString lifetimeCounter() const;    // [any]
+
+  bool hasISerialSupport() const;     // [any]
+  void getUSB_ISerial();              // reads the setting, then closes the interface [any]
+  void setUSB_ISerial(bool enabled);  // writes the setting, then reads it back [any]
+  // The user-facing change: write, close, then ask for a power cycle and remove stale print
+  // queues; the busy alert when the printer cannot be opened. [any]
+  void setEnabledUSBSerial(bool enabled);
+  void setUsbISerial(bool enabled);   // only acts when the value differs [any]
+  bool usbISerial() const;            // [any]
+  QString usbISerialString() const;   // "Enabled", "Disabled" or "Unavailable" [any]
+
+  // The model's picture from the resources; a null image outside the model table. [any]
+  QImage image() const override;
+  // The attach-time gathering: status, then (unless in update mode) the property and
+  // colour-table reads in their fixed order. [queue]
+  void getDeviceCustomInfo() override;
+
+  // ---- Colour-table readings (TBUSBPrinterOLMColorTables.cpp) --------------------------------------
+  // Both need the interface open and run their exchanges on the queue at once; values land under
+  // their keys ("NULL" without a reply). The version read's completion runs on the main queue
+  // once the model's reads are all in (never for KTC); the checksum read never calls it. [queue]
+  void getPrinterColorTableVersion(ColorTableCompletion completion = nullptr);
+  void getPrinterColorTableChecksum(ColorTableCompletion completion = nullptr);
+  static QByteArray commandPayloadForMediaSD() { return QByteArrayLiteral("0001"); }
+  static QByteArray commandPayloadForMediaPD() { return QByteArrayLiteral("0002"); }
+  static QByteArray commandPayloadForMediaPP() { return QByteArrayLiteral("0003"); }
+
+  // The colour-table entries: the text stored under the key, or a null QString when absent. [any]
+  QString colorTableValue(const QString& key) const;
+  QString colorTableVersion() const { return colorTableValue(QStringLiteral("colorTableVersion")); }
+  QString colorTableVersion600() const { return colorTableValue(QStringLiteral("colorTableVersion600")); }
+  QString colorTableVersion610() const { return colorTableValue(QStringLiteral("colorTableVersion610")); }
+  QString colorTableVersion620() const { return colorTableValue(QStringLiteral("colorTableVersion620")); }
+  QString colorTableChecksum300() const { return colorTableValue(QStringLiteral("colorTableChecksum300")); }
+  QString colorTableChecksum600() const { return colorTableValue(QStringLiteral("colorTableChecksum600")); }
+  QString colorTableChecksum610() const { return colorTableValue(QStringLiteral("colorTableChecksum610")); }
+  QString colorTableChecksum620() const { return colorTableValue(QStringLiteral("colorTableChecksum620")); }
+  QString colorTableVersion300HD() const { return colorTableValue(QStringLiteral("colorTableVersion300HD")); }
+  QString colorTableVersion600HD() const { return colorTableValue(QStringLiteral("colorTableVersion600HD")); }
+  QString colorTableVersion610HD() const { return colorTableValue(QStringLiteral("colorTableVersion610HD")); }
+  QString colorTableVersion620HD() const { return colorTableValue(QStringLiteral("colorTableVersion620HD")); }
+  QString colorTableChecksum300HD() const { return colorTableValue(QStringLiteral("colorTableChecksum300HD")); }
+  QString colorTableChecksum600HD() const { return colorTableValue(QStringLiteral("colorTableChecksum600HD")); }
+  QString colorTableChecksum610HD() const { return colorTableValue(QStringLiteral("colorTableChecksum610HD")); }
+  QString colorTableChecksum620HD() const { return colorTableValue(QStringLiteral("colorTableChecksum620HD")); }
+  QString colorTableVersion600SD() const { return colorTableValue(QStringLiteral("colorTableVersion600SD")); }
+  QString colorTableChecksum600SD() const { return colorTableValue(QStringLiteral("colorTableChecksum600SD")); }
+  QString colorTableVersion610SD() const { return colorTableValue(QStringLiteral("colorTableVersion610SD")); }
+  QString colorTableChecksum610SD() const { return colorTableValue(QStringLiteral("colorTableChecksum610SD")); }
+  QString colorTableVersion600PD() const { return colorTableValue(QStringLiteral("colorTableVersion600PD")); }
+  QString colorTableChecksum600PD() const { return colorTableValue(QStringLiteral("colorTableChecksum600PD")); }
+  QString colorTableVersion610PD() const { return colorTableValue(QStringLiteral("colorTableVersion610PD")); }
+  QString colorTableChecksum610PD() const { return colorTableValue(QStringLiteral("colorTableChecksum610PD")); }
+  QString colorTableVersion300SD() const { return colorTableValue(QStringLiteral("colorTableVersion300SD")); }
+  QString colorTableChecksum300SD() const { return colorTableValue(QStringLiteral("colorTableChecksum300SD")); }
+  QString colorTableVersion310SD() const { return colorTableValue(QStringLiteral("colorTableVersion310SD")); }
+  QString colorTableChecksum310SD() const { return colorTableValue(QStringLiteral("colorTableChecksum310SD")); }
+  QString colorTableVersion300PD() const { return colorTableValue(QStringLiteral("colorTableVersion300PD")); }
+  QString colorTableChecksum300PD() const { return colorTableValue(QStringLiteral("colorTableChecksum300PD")); }
+  QString colorTableVersion310PD() const { return colorTableValue(QStringLiteral("colorTableVersion310PD")); }
+  QString colorTableChecksum310PD() const { return colorTableValue(QStringLiteral("colorTableChecksum310PD")); }
+  // The 32 keys, in the order of the accessors above. [any]
+  static const QStringList& colorTableKeys();
+
+  // =================================================================================================
+  // ---- Firmware update (implemented in update/) ----------------------------------------------------
+  // This section belongs to the update code; vendor/ implements none of it except where marked.
+  // =================================================================================================
+
+  // Creation: the base initialiser, then the remembered device information is merged and
+  // probeAtInit runs. [main]
+  // (Until update/ defines it, vendor/TBUSBPrinterOLMInit.cpp gives a weak definition that only
+  // runs the base initialiser; a definition in update/ replaces it.)
+  bool initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
+                                  const usb::ServiceHandle& service) override;
+  void probeAtInit();                                  // work on the queue [any]
+
+  // Archive and verification.
+  static QString asciiHexForData(const QByteArray& data);                    // [any]
+  static QString verifyBlob(const QByteArray& data);                         // [any]
+  static std::optional<QStringList> verifyFirmwareArchiveForProductID(uint16_t productId);  // [any]
+  bool verifyFirmwareArchive();                        // [any]
+  void setFilenames(const std::optional<QStringList>& names);  // stored on the main queue [any]
+  QByteArray firmwareBlob();                           // [any]
+  QByteArray firmwareBlobForKey(const QString& key);   // [any]
+  QString newFirmwareVersion();                        // [any]
+  double availableFirmwareVersion();                   // [any]
+  static bool verifySRecData(const QByteArray& data);  // [any]
+  static QByteArray paddedData(const QByteArray& data);  // [any]
+  static uint16_t checksumForData(const QByteArray& data);  // [any]
+
+  // Update sequence.
+  void updateFirmware();                               // [main]
+  void showFirmwareUpdateWarning();                    // [main]
+  void proceedWithUpdateWhenReady();                   // [main]
+  void updateFirmwareReady();                          // [main]
+  void updateFirmwareAndColorTables();                 // [main]
+  void uploadFirmware();                               // [any]
+  void finishFirmwareUpdate();                         // [any]
+  void waitForPrinterStatusCode(const QString& code);  // [any]
+  void setOverridePrinterStatus(const QString& text);  // [any]
+  void setFirmwareUpdateStatus(int32_t stage);         // [any]
+
+  // Colour-table update.
+  void updateColorTables(std::function<void(bool written)> completion);  // [any]
+  QStringList colorTableNames();                       // [any]
+  QByteArray paddedColorDataForVersion(const QString& fileName);  // [any]
+
+  // Dialogs and alerts, through pm::alertPresenter().
+  void showCustomAlert(const QString& title, const QString& message,
+                       const QStringList& buttonTitles, bool agreeCheckBox, pm::AlertStyle style,
+                       std::function<void(pm::AlertRequest& alert)> customLayout,
+                       AlertCompletion completion);    // [any]
+  void showAlert(const QString& title, const QString& message, const QStringList& buttonTitles,
+                 AlertCompletion completion);          // [any]
+  void setToggleAgreed(bool on);                       // [main]
+  bool customerDidAgree() const { return customerDidAgree_.load(); }  // [any]
+  QString genericUpdateWarningText();                  // [any]
+  QString VLAUpdateWarningText();                      // [any]
+  void showPowerCycleAlert();                          // [any]
+  void showPrinterBusyAlert();                         // [any]
+  void deleteExistingPrinterQueues();                  // blocks the caller [queue]
+
+ protected:
+  TBUSBPrinterOLM();
+  friend class TBUSBPrinter;  // create<TBUSBPrinterOLM>()
+
+ private:
+  // ---- vendor helpers ----
+  // One read exchange whose reply block runs inline on the queue. [queue], interface open.
+  void exchangeOnQueue(int32_t code, const QByteArray& payload, ReplyBlock reply);
+  // The reply's text: nullopt for an absent or empty reply, or bytes that are not UTF-8. [any]
+  static std::optional<QString> replyText(const QByteArray& reply);
+  struct ColorTableRead;
+  void readColorTables(const std::vector<ColorTableRead>& reads, ColorTableCompletion completion);
+
+  // ---- update state ----
+  std::atomic<bool> customerDidAgree_{false};
+};
