@@ -1,0 +1,199 @@
+#include "support/ZOVRAN_Log.h"
+
+#include <errno.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+#include <QCoreApplication>
+#include <QRegularExpression>
+#include <QThread>
+
+#include "support/SystemLog.h"
+#include "support/TextUtilities.h"
+#include "support/ZOVRAN_LogState.h"
+
+namespace pm::logging {
+
+LogState::LogState() : applicationName(ZOVRAN_Base::processName()) {}
+
+LogState& state() {
+  static LogState s;
+  return s;
+}
+
+void writeToStandardError(const QByteArray& bytes) {
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, p, static_cast<size_t>(left));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += n;
+    left -= n;
+  }
+}
+
+}  // namespace pm::logging
+
+using pm::logging::LogState;
+using pm::logging::state;
+
+namespace {
+
+// The buffer keeps roughly the last million characters; it sheds the oldest in blocks so that a
+// busy logger does not move the whole buffer for every line.
+constexpr qsizetype kBufferTrimThreshold = 1'000'001;
+constexpr qsizetype kBufferTrimCount = 10'000;
+constexpr qsizetype kHexRowBytes = 16;
+
+const QString& datePattern() {
+  static const QString pattern = QStringLiteral("[YYYY/MM/dd HH:mm:ss.SSS Z]");
+  return pattern;
+}
+
+struct Tags {
+  QString standardError;
+  const char* file;
+};
+
+Tags tagsFor(unsigned level, const QString& applicationName) {
+  switch (level) {
+    case ZOVRAN_Log::Information:
+      return {QStringLiteral("INFO"), "I"};
+    case ZOVRAN_Log::Debug2:
+      return {QStringLiteral("DEBUG2: ") + applicationName, "D2"};
+    case ZOVRAN_Log::Error:
+      return {QStringLiteral("ERROR"), "E"};
+    case ZOVRAN_Log::Warning:
+      return {QStringLiteral("WARN"), "W"};
+    default:  // level 1 and every level above 4
+      return {QStringLiteral("DEBUG: ") + applicationName, "D"};
+  }
+}
+
+struct Announcement {
+  QString logFilePath;
+  QString line;
+};
+
+}  // namespace
+
+ZOVRAN_LogNotifier* ZOVRAN_LogNotifier::instance() {
+  static ZOVRAN_LogNotifier* const notifier = [] {
+    auto* n = new ZOVRAN_LogNotifier;  // process lifetime, like the logger's other state
+    if (QCoreApplication* app = QCoreApplication::instance()) n->moveToThread(app->thread());
+    return n;
+  }();
+  return notifier;
+}
+
+void ZOVRAN_Log::logLevel(unsigned level, const QString& message) {
+  std::optional<Announcement> announcement;
+  {
+    LogState& s = state();
+    const std::lock_guard<std::recursive_mutex> guard(s.lock);
+    if (!s.logToStdErr && !s.file) return;
+
+    const Tags tags = tagsFor(level, s.applicationName);
+    if (s.logToStdErr) pm::logging::writeToStandardError((tags.standardError + QStringLiteral(": ") + message + u'\n').toUtf8());
+
+    if (s.pendingBuffer || s.file) {
+      const QString namePart = s.logAppName ? QLatin1Char(' ') + s.applicationName + QLatin1Char(':') : QString();
+      const QString line =
+          QLatin1String(tags.file) + QLatin1Char(' ') + logDateString() + namePart + QLatin1Char(' ') + message + u'\n';
+      if (s.pendingBuffer) {
+        if (s.pendingBuffer->size() >= kBufferTrimThreshold) s.pendingBuffer->remove(0, kBufferTrimCount);
+        s.pendingBuffer->append(line);
+      } else {
+        const QByteArray bytes = line.toUtf8();
+        std::fwrite(bytes.constData(), 1, static_cast<size_t>(bytes.size()), s.file.get());
+      }
+      if (s.notify) announcement = Announcement{s.logFilePath, line};
+    }
+  }
+  // Announced outside the lock, so that a listener may log in turn without holding up other
+  // threads' lines.
+  if (announcement) {
+    emit ZOVRAN_LogNotifier::instance()->logFileDidUpdate(
+        announcement->logFilePath, QVariantMap{{QLatin1String(kZOVRAN_LogFileAddedString), announcement->line}});
+  }
+}
+
+void ZOVRAN_Log::debug(const QString& message) {
+  for (const QString& piece : message.split(QLatin1Char('\n'))) logLevel(Debug, piece);
+}
+
+void ZOVRAN_Log::err(const QString& message) { logLevel(Error, message); }
+
+void ZOVRAN_Log::fatal(const QString& message) {
+  logLevel(Error, message);
+  for (;;) {
+    std::this_thread::sleep_for(std::chrono::hours(24 * 365 * 100));
+    std::exit(1);
+  }
+}
+
+void ZOVRAN_Log::logData(const QByteArray& data) {
+  const auto* bytes = reinterpret_cast<const unsigned char*>(data.constData());
+  for (qsizetype at = 0; at < data.size(); at += kHexRowBytes) {
+    const auto count = static_cast<size_t>(std::min(kHexRowBytes, data.size() - at));
+    debug(pm::hexDumpRow(bytes + at, count, static_cast<uint64_t>(at), true));
+  }
+}
+
+QString ZOVRAN_Log::asciiHexForData(const QByteArray& data) {
+  QString hex;
+  hex.reserve(data.size() * 3);
+  for (const char byte : data) hex += QString::asprintf("%.2x ", static_cast<unsigned char>(byte));
+  return hex;
+}
+
+QString ZOVRAN_Log::logDateString() { return pm::stringWithUTSFormat(QDateTime::currentDateTime(), datePattern()); }
+
+void ZOVRAN_Log::setShouldNotifyForLogUpdates(bool notify) {
+  LogState& s = state();
+  const std::lock_guard<std::recursive_mutex> guard(s.lock);
+  s.notify = notify;
+}
+
+void ZOVRAN_Log::setShouldLogToStdErr(bool toStdErr) {
+  LogState& s = state();
+  const std::lock_guard<std::recursive_mutex> guard(s.lock);
+  s.logToStdErr = toStdErr;
+}
+
+void ZOVRAN_Log::setShouldLogAppName(bool logAppName) {
+  LogState& s = state();
+  const std::lock_guard<std::recursive_mutex> guard(s.lock);
+  s.logAppName = logAppName;
+}
+
+void ZOVRAN_Log::setApplicationName(const QString& name) {
+  LogState& s = state();
+  const std::lock_guard<std::recursive_mutex> guard(s.lock);
+  s.applicationName = name;
+}
+
+std::optional<QString> ZOVRAN_Log::pendingBuffer() {
+  LogState& s = state();
+  const std::lock_guard<std::recursive_mutex> guard(s.lock);
+  return s.pendingBuffer;
+}
+
+QString ZOVRAN_Log::logFilePath() {
+  LogState& s = state();
+  const std::lock_guard<std::recursive_mutex> guard(s.lock);
+  return s.logFilePath;
+}
+
+bool ZOVRAN_Log::validateEmailAddress(const QString& address) {
+  pm::systemLog(QStringLiteral("Passed emailAddress=[%1] with length=[%2]...").arg(address).arg(address.size()));
+  static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral(
+      R"RE((?:[a-z0-9!#$%\&'*+/=?\^_`{|}~-]+(?:\.[a-z0-9!#$%\&'*+/=?\^_`{|}~-]+)*|"(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])*")@(?:(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?\.)+[a-z0-9](?:[a-z0-9-]*[a-z0-9])?|\[(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?|[a-z0-9-]*[a-z0-9]:(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x5a\x53-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])+)\]))RE")));
+  return pattern.match(address.toLower()).hasMatch();
+}
