@@ -10,6 +10,16 @@
 // from any thread, including from inside a handler while it answers a transfer; they post their
 // notifications to the main thread. Handlers are called on the thread that makes the transfer
 // (a printer's command queue), one transfer at a time per device.
+//
+// Order of notifications: they are delivered in the order the bus changed. A device that leaves
+// first sends kIOMessageServiceIsTerminated to the interest callbacks of its service, then the
+// registry's `terminated` callback runs. `terminated` is reported only for services that were
+// reported through `matched`. Only interfaces of the printer class (7, any subclass) are reported.
+//
+// Transfers: a device that leaves while a transfer waits for its answer (latency or no answer)
+// ends that transfer with kIOReturnNoDevice at once. An answer a handler gives without latency
+// stands even when the handler itself made the device leave, so that a virtual printer can take
+// a command and restart. A time-out of 0 (both no-data and completion) waits without limit.
 
 #include <cstdint>
 #include <memory>
@@ -124,18 +134,27 @@ class VirtualUsbDevice {
   virtual void setOpenResult(IOReturn result) = 0;
   // Delivers an interest message for the current service to its interest callbacks.
   virtual void sendInterestMessage(uint32_t messageType, void* argument = nullptr) = 0;
+  // How long the device stays away when the host asks it to re-enumerate (UsbDevice::reEnumerate).
+  // Default 0.
+  virtual void setReEnumerationDelay(uint32_t delayMs) = 0;
+  // While non-zero the device's services are busy: waitQuiet waits (up to its time-out) and
+  // busyState reports the count.
+  virtual void setBusyCount(uint32_t count) = 0;
 
   // Counters for tests.
   virtual int openCount() const = 0;      // successful openSeize calls, over all enumerations
   virtual bool isOpen() const = 0;        // an interface of this device is open now
 };
 
+// The bus. Destroying it takes every device off the bus without notifications; transfers in
+// flight end with kIOReturnNoDevice, and device and interface objects still held stay safe to use.
 class VirtualUsbBus final : public UsbRegistry {
  public:
   VirtualUsbBus();
   ~VirtualUsbBus() override;
 
-  // Puts a device on the bus (at once, or after `delayMs` device time). Any thread.
+  // Puts a device on the bus (at once, or after `delayMs` device time). A location ID of 0 in
+  // the description gets 0x14100000 + n, n counting the devices of this bus from 1. Any thread.
   std::shared_ptr<VirtualUsbDevice> attach(const VirtualDeviceDescription& description,
                                            std::shared_ptr<VirtualDeviceHandler> handler,
                                            uint32_t delayMs = 0);
