@@ -1,0 +1,98 @@
+#include "sim/DemoPrinters.h"
+
+#include <optional>
+
+#include <QCoreApplication>
+#include <QThread>
+
+#include "support/SystemLog.h"
+
+namespace sim {
+
+namespace {
+
+constexpr uint32_t kDemoRestartDelayMs = 2500;
+
+struct DemoEntry {
+  VirtualPrinterConfig config;
+  bool busy = false;
+};
+
+void logSkipped(const QString& what, const QString& entry) {
+  pm::systemLog(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE: skipping %1 in \"%2\"").arg(what, entry));
+}
+
+std::optional<uint32_t> parseLatency(QString text) {
+  uint32_t scale = 1;
+  if (text.endsWith(QLatin1String("ms"))) {
+    text.chop(2);
+  } else if (text.endsWith(QLatin1Char('s'))) {
+    text.chop(1);
+    scale = 1000;
+  }
+  bool ok = false;
+  const uint32_t value = text.toUInt(&ok);
+  if (!ok) return std::nullopt;
+  return value * scale;
+}
+
+std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
+  const QStringList words = entry.split(QLatin1Char(':'));
+  const std::optional<Model> model = modelFromName(words.first());
+  if (!model) {
+    logSkipped(QStringLiteral("unknown model \"%1\"").arg(words.first().trimmed()), entry);
+    return std::nullopt;
+  }
+  DemoEntry demo;
+  demo.config.model = *model;
+  demo.config.serialNumber = QStringLiteral("SIM%1").arg(index, 4, 10, QLatin1Char('0'));
+  demo.config.restartDelayMs = kDemoRestartDelayMs;
+
+  for (qsizetype i = 1; i < words.size(); ++i) {
+    const QString word = words[i].trimmed();
+    const QString name = word.section(QLatin1Char('='), 0, 0);
+    const QString value = word.section(QLatin1Char('='), 1);
+    const bool hasValue = word.contains(QLatin1Char('=')) && !value.isEmpty();
+    if (word == QLatin1String("busy")) {
+      demo.busy = true;
+    } else if (name == QLatin1String("fw") && hasValue) {
+      demo.config.firmwareVersion = value;
+    } else if (name == QLatin1String("serial") && hasValue) {
+      demo.config.serialNumber = value;
+    } else if (name == QLatin1String("status") && hasValue) {
+      demo.config.statusSequence = QStringList{value};
+    } else if (const std::optional<uint32_t> ms = parseLatency(value);
+               name == QLatin1String("latency") && ms) {
+      demo.config.latencyMs = *ms;
+    } else if (!word.isEmpty()) {
+      logSkipped(QStringLiteral("option \"%1\"").arg(word), entry);
+    }
+  }
+  return demo;
+}
+
+}  // namespace
+
+std::vector<std::shared_ptr<VirtualPrinter>> attachDemoPrinters(usb::virt::VirtualUsbBus& bus,
+                                                                const QString& spec) {
+  Q_ASSERT(!QCoreApplication::instance() ||
+           QThread::currentThread() == QCoreApplication::instance()->thread());
+  std::vector<std::shared_ptr<VirtualPrinter>> printers;
+  int index = 0;
+  for (const QString& rawEntry : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+    const QString entry = rawEntry.trimmed();
+    if (entry.isEmpty()) continue;
+    const std::optional<DemoEntry> demo = parseEntry(entry, index + 1);
+    if (!demo) continue;
+    ++index;
+    std::shared_ptr<VirtualPrinter> printer = VirtualPrinter::attach(bus, demo->config);
+    if (demo->busy) printer->setHeldByOtherProgram(true);
+    pm::systemLog(QStringLiteral("demo printer attached: %1 serial %2 firmware \"%3\"")
+                      .arg(modelName(demo->config.model), demo->config.serialNumber,
+                           printer->firmwareVersion()));
+    printers.push_back(std::move(printer));
+  }
+  return printers;
+}
+
+}  // namespace sim

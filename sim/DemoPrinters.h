@@ -1,0 +1,27 @@
+#pragma once
+// The demo mode's printers: reads the value of PRINTER_MAINTENANCE_SIMULATE and attaches one
+// virtual printer per entry. The value is a comma-separated list of model[:option...], for
+// example "PZA", "PZA,PZA:busy", "KTC:fw=04.20" or "KTD:serial=123:latency=2". Options:
+//   busy            another program holds the printer
+//   fw=VERSION      the firmware version after the model name ("04.20")
+//   serial=TEXT     the serial number (default: one per printer, "SIM0001", "SIM0002", ...)
+//   latency=N       added to every reply: milliseconds, or seconds with an "s" suffix ("2s")
+//   status=CODE     the status code every "STATUS" answers ("01000")
+// Unknown models and options are logged and skipped. Demo printers stay off the bus for two and
+// a half seconds at each restart, so that a person sees them leave and come back.
+//
+// Threading: main thread (the bus is created and driven there).
+
+#include <memory>
+#include <vector>
+
+#include <QString>
+
+#include "sim/VirtualPrinter.h"
+
+namespace sim {
+
+std::vector<std::shared_ptr<VirtualPrinter>> attachDemoPrinters(usb::virt::VirtualUsbBus& bus,
+                                                                const QString& spec);
+
+}  // namespace sim

@@ -1,0 +1,187 @@
+#pragma once
+// A virtual printer of the maker's seven models on the virtual USB bus. It speaks the vendor
+// command language on its bulk pipes (framed commands in, length-prefixed text replies out),
+// keeps the state a real printer shows (status, firmware version, serial number, counters, the
+// USB serial-number option, colour tables), restarts into firmware update mode and back when the
+// update asks for it, logs every frame it received, and fails in the ways real printers fail when
+// told to. It shares no code with the printer software it is used to test.
+//
+// Threading: the VirtualDeviceHandler members are called by the bus on the transferring thread (a
+// printer's command queue), one transfer at a time. Every other member may be called from any
+// thread. The state sits behind one mutex; calls into the bus (restart, unplug, power cycle) are
+// made only with that mutex released.
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+#include "sim/ColorTableStore.h"
+#include "sim/FrameParser.h"
+#include "sim/SimModels.h"
+#include "usb/virtual/VirtualUsbBus.h"
+
+namespace sim {
+
+struct VirtualPrinterConfig {
+  Model model = Model::PZA;
+  QString serialNumber = QStringLiteral("SIM0001");
+  // The version ("04.20") reported after the model name, or a whole version text when it holds a
+  // blank ("KTBW 1.40PRN"); empty: the model's factory version.
+  QString firmwareVersion;
+  uint32_t latencyMs = 0;          // added to every reply transfer (device time)
+  bool iSerialEnabled = true;      // the USB serial-number string option at power-on
+  QStringList statusSequence{QStringLiteral("00000")};
+  uint32_t lifetimeCounter = 1234;
+  uint32_t counterA = 12;
+  uint32_t counterB = 34;
+  uint32_t counterM = 56;
+  QString tableVersion;            // factory colour-table version; empty: the model's
+  uint32_t restartDelayMs = 200;   // time off the bus at each restart (device time)
+  uint32_t locationId = 0;         // 0: the bus assigns one
+};
+
+enum class ReplyFault {
+  None,
+  NoReply,         // the command is taken but never answered
+  BlankHeader,     // the reply header is 8 blanks, nothing follows
+  GarbageHeader,   // the reply header is 8 bytes of non-digits, nothing follows
+  OversizeHeader,  // the header announces 4097 bytes, and that many follow
+  Stall,           // the reply read stalls the pipe
+  SlowReply,       // the reply comes later than the host's 5000 ms time-out
+};
+
+enum class UpdateFault {
+  None,
+  NeverReturnAfterRestart,  // leaves the bus at a restart and stays away (until powerCycle)
+  ReturnWithoutUpdateMode,  // after "FLASH_REWRITE" it restarts into normal mode
+  PowerLossDuringUpload,    // loses power while "FLASH_PROGRAM" arrives; back at powerCycle
+};
+
+struct Counters {
+  uint32_t lifetime = 0;
+  uint32_t a = 0;
+  uint32_t b = 0;
+  uint32_t m = 0;
+};
+
+class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
+                       public std::enable_shared_from_this<VirtualPrinter> {
+  struct Token {};
+
+ public:
+  // Builds the printer and puts it on the bus at once.
+  static std::shared_ptr<VirtualPrinter> attach(usb::virt::VirtualUsbBus& bus,
+                                                VirtualPrinterConfig config);
+  VirtualPrinter(Token, VirtualPrinterConfig config);
+  ~VirtualPrinter() override;
+
+  // The bus device; null once the bus has dropped it.
+  std::shared_ptr<usb::virt::VirtualUsbDevice> device() const;
+  Model model() const { return model_; }
+
+  // What the printer received, oldest first.
+  std::vector<ReceivedFrame> frames() const;
+  QStringList frameSummaries() const;
+  void clearFrames();
+  qsizetype skippedBytes() const;
+
+  // Identity and state.
+  QString serialNumber() const;
+  QString firmwareVersion() const;
+  void setFirmwareVersion(const QString& versionText);
+  bool inUpdateMode() const;
+  QString lastImageProblem() const;  // why the last "FLASH_PROGRAM" was refused; empty if none
+  // Each "STATUS" answers the next code; the last one repeats. Starts over from the first.
+  void setStatusSequence(const QStringList& codes);
+  Counters counters() const;
+  void setCounters(const Counters& counters);
+  bool iSerialEnabled() const;  // the setting; the USB string follows it after powerCycle()
+  QList<ColorTable> colorTables() const;
+  bool setColorTable(TableSlot slot, const QString& version, const QByteArray& data);
+  QString lastTableProblem() const;  // why the last table write was refused; empty if none
+  void setRestartDelayMs(uint32_t delayMs);
+
+  // Faults. A reply fault hits the atExchange-th answered command from now (1 = the next one),
+  // or every answered command while atExchange is -1; ReplyFault::None clears it.
+  void injectReplyFault(ReplyFault kind, int atExchange = -1);
+  // Leaves the bus when the n-th command from now arrives (1 = the next); 0 cancels.
+  void unplugAtCommand(int n);
+  void setHeldByOtherProgram(bool held);
+  void setUpdateFault(UpdateFault fault);
+
+  // Power off and on: leaves the bus (if on it) and comes back after the restart delay, showing
+  // the USB serial string as the iSerial setting says. Keeps update mode.
+  void powerCycle();
+
+  // usb::virt::VirtualDeviceHandler (transferring thread)
+  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice& device, uint8_t endpoint,
+                                    const QByteArray& data) override;
+  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice& device, uint8_t endpoint,
+                                   uint32_t maxLength) override;
+  void reset(usb::virt::VirtualUsbDevice& device) override;
+
+ private:
+  // What a command asks of the bus once the lock is released.
+  enum class BusAction { None, Unplug, Restart, Vanish };
+  struct Reply {
+    QByteArray bytes;
+    bool stall = false;
+    bool slow = false;
+  };
+
+  // Command handling (VirtualPrinterCommands.cpp), under the lock.
+  BusAction handleFrame(const ReceivedFrame& frame);
+  std::optional<QByteArray> answer(const ReceivedFrame& frame, BusAction* action);
+  std::optional<QByteArray> answerInUpdateMode(const ReceivedFrame& frame, BusAction* action);
+  std::optional<QByteArray> answerTableRead(const ReceivedFrame& frame);
+  void resetCounter(const QByteArray& payload);
+  void writeISerial(const QByteArray& payload);
+  void writeTable(const ReceivedFrame& frame);
+  BusAction rewriteFlash();
+  BusAction programFlash(const ReceivedFrame& frame);
+  void queueReply(const QByteArray& body);
+
+  // Bus side (VirtualPrinter.cpp), without the lock.
+  void perform(usb::virt::VirtualUsbDevice& device, BusAction action);
+  usb::virt::VirtualDeviceDescription description() const;
+  void forgetTransfers();
+
+  const Model model_;
+  const QString serialNumber_;
+  std::weak_ptr<usb::virt::VirtualUsbDevice> device_;
+
+  mutable std::mutex mutex_;
+  QString firmwareVersion_;
+  bool updateMode_ = false;
+  QString lastImageProblem_;
+  QString lastTableProblem_;
+  QStringList statusSequence_;
+  qsizetype statusIndex_ = 0;
+  Counters counters_;
+  bool iSerialEnabled_ = true;
+  ColorTableStore tables_;
+  uint32_t latencyMs_ = 0;
+  uint32_t restartDelayMs_ = 0;
+
+  FrameParser parser_;
+  std::vector<ReceivedFrame> frames_;
+  Reply pending_;
+  uint64_t commandsReceived_ = 0;
+  uint64_t commandsAnswered_ = 0;
+
+  ReplyFault replyFault_ = ReplyFault::None;
+  int64_t replyFaultAt_ = -1;  // the answered-command count it hits; -1 every
+  int64_t unplugAt_ = 0;       // the received-command count that unplugs; 0 none
+  UpdateFault updateFault_ = UpdateFault::None;
+
+  std::atomic<bool> inTransfer_{false};  // checks the bus's one-transfer-at-a-time promise
+};
+
+}  // namespace sim
