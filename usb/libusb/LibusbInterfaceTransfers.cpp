@@ -1,0 +1,125 @@
+// LibusbInterface: pipes, control requests and bulk transfers.
+
+#include <climits>
+
+#include "usb/libusb/LibusbErrors.h"
+#include "usb/libusb/LibusbInterface.h"
+
+namespace usb::libusb {
+
+namespace {
+
+constexpr uint8_t kRecipientMask = 0x1F;
+constexpr uint8_t kRecipientInterface = 0x01;
+constexpr uint8_t kRecipientEndpoint = 0x02;
+
+bool addressesInterfaceOrEndpoint(uint8_t bmRequestType) {
+  const uint8_t recipient = bmRequestType & kRecipientMask;
+  return recipient == kRecipientInterface || recipient == kRecipientEndpoint;
+}
+
+int sendControl(libusb_device_handle* handle, ControlRequest& request) {
+  return libusb_control_transfer(handle, request.bmRequestType, request.bRequest, request.wValue,
+                                 request.wIndex, static_cast<unsigned char*>(request.data),
+                                 request.wLength,
+                                 libusbTimeoutMs(request.noDataTimeoutMs, request.completionTimeoutMs));
+}
+
+}  // namespace
+
+// ---- Pipes ------------------------------------------------------------------------------------
+
+IOReturn LibusbInterface::numEndpoints(uint8_t* count) {
+  return answer(count, static_cast<uint8_t>(description_.endpoints.size()));
+}
+
+IOReturn LibusbInterface::pipeProperties(uint8_t pipeRef, PipeProperties* properties) {
+  if (pipeRef == 0 || pipeRef > description_.endpoints.size()) return kIOReturnBadArgument;
+  return answer(properties, description_.endpoints[pipeRef - 1].properties);
+}
+
+// ---- Control requests (pipe 0) ----------------------------------------------------------------
+
+IOReturn LibusbInterface::controlRequest(uint8_t pipeRef, ControlRequest& request) {
+  request.lengthDone = 0;
+  if (pipeRef != 0) return kIOReturnBadArgument;  // only the default pipe carries requests
+  if (request.wLength != 0 && request.data == nullptr) return kIOReturnBadArgument;
+  if (!service_->isAlive()) return kIOReturnNoDevice;
+  if (!open_) return controlRequestOnTemporaryHandle(request);
+  const int result = sendControl(open_->get(), request);
+  if (result >= 0) request.lengthDone = static_cast<uint32_t>(result);
+  return ioReturnFromLibusb(result);
+}
+
+IOReturn LibusbInterface::controlRequestOnTemporaryHandle(ControlRequest& request) {
+  IOReturn status = kIOReturnSuccess;
+  const auto open = service_->enumeration->openDevice(&status);
+  if (!open) return status;
+  const bool claim = addressesInterfaceOrEndpoint(request.bmRequestType);
+  if (claim) {
+    status = open->claim(description_.interfaceNumber);
+    if (status != kIOReturnSuccess) return status;
+  }
+  const int result = sendControl(open->get(), request);
+  if (result >= 0) request.lengthDone = static_cast<uint32_t>(result);
+  if (claim) open->release(description_.interfaceNumber);
+  return ioReturnFromLibusb(result);
+}
+
+// ---- Bulk transfers ---------------------------------------------------------------------------
+
+IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size,
+                                   uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+  if (size == nullptr) return kIOReturnBadArgument;
+  if (*size == 0) {
+    // Nothing to read: no transfer, so a device with nothing to say cannot make it wait.
+    if (!service_->isAlive()) return kIOReturnNoDevice;
+    return kIOReturnSuccess;
+  }
+  const uint32_t wanted = *size;
+  *size = 0;
+  return bulkTransfer(pipeRef, kUSBIn, static_cast<unsigned char*>(buffer), wanted, size,
+                      noDataTimeoutMs, completionTimeoutMs);
+}
+
+IOReturn LibusbInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32_t size,
+                                    uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+  uint32_t done = 0;
+  // libusb takes a mutable pointer for both directions; it does not write to an OUT buffer.
+  return bulkTransfer(pipeRef, kUSBOut, static_cast<unsigned char*>(const_cast<void*>(buffer)),
+                      size, &done, noDataTimeoutMs, completionTimeoutMs);
+}
+
+IOReturn LibusbInterface::bulkTransfer(uint8_t pipeRef, uint8_t direction, unsigned char* buffer,
+                                       uint32_t length, uint32_t* done, uint32_t noDataTimeoutMs,
+                                       uint32_t completionTimeoutMs) {
+  if (!service_->isAlive()) return kIOReturnNoDevice;
+  if (!open_) return kIOReturnError;  // pipes exist only while the interface is open
+  if (pipeRef == 0 || pipeRef > description_.endpoints.size()) return kIOReturnBadArgument;
+  if (length > static_cast<uint32_t>(INT_MAX) || (length != 0 && buffer == nullptr)) {
+    return kIOReturnBadArgument;
+  }
+  const LibusbEndpoint& endpoint = description_.endpoints[pipeRef - 1];
+  if (endpoint.properties.direction != direction) return kIOReturnBadArgument;
+
+  const unsigned int timeout = libusbTimeoutMs(noDataTimeoutMs, completionTimeoutMs);
+  int transferred = 0;
+  int result = LIBUSB_ERROR_INVALID_PARAM;
+  if (endpoint.properties.transferType == kUSBBulk) {
+    result = libusb_bulk_transfer(open_->get(), endpoint.address, buffer, static_cast<int>(length),
+                                  &transferred, timeout);
+  } else if (endpoint.properties.transferType == kUSBInterrupt) {
+    result = libusb_interrupt_transfer(open_->get(), endpoint.address, buffer,
+                                       static_cast<int>(length), &transferred, timeout);
+  } else {
+    return kIOReturnBadArgument;  // isochronous pipes are not offered for reads and writes
+  }
+  *done = static_cast<uint32_t>(transferred > 0 ? transferred : 0);
+  if (result == LIBUSB_ERROR_PIPE) {
+    // Clear the stall on both ends now, so that the caller's next transfer can go through.
+    libusb_clear_halt(open_->get(), endpoint.address);
+  }
+  return ioReturnFromLibusb(result);
+}
+
+}  // namespace usb::libusb
