@@ -72,4 +72,19 @@ inline QString modelName(PrinterModel model) {
   return {};
 }
 
+// The model's picture: resources/pictures/<name>.png (drawn from the .svg beside it). KTA and KTB
+// share one.
+inline QString pictureName(PrinterModel model) {
+  switch (model) {
+    case PrinterModel::KTA:
+    case PrinterModel::KTB: return QStringLiteral("OLM_KT_Series");
+    case PrinterModel::VLA: return QStringLiteral("OLM_VL_Series");
+    case PrinterModel::KTBT: return QStringLiteral("KTBT");
+    case PrinterModel::KTC: return QStringLiteral("KTCM_LSide");
+    case PrinterModel::KTD: return QStringLiteral("KTD");
+    case PrinterModel::PZA: return QStringLiteral("PZA");
+  }
+  return {};
+}
+
 }  // namespace pm

@@ -29,6 +29,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -45,6 +46,10 @@
 // The internal codes of the vendor commands. They never travel on the wire; the command table
 // (stringForCommandCode) maps them to wire names and payload rules.
 using PrinterCommandCode = int64_t;
+
+namespace pm {
+struct ColorTableRead;  // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
+}
 
 class TBUSBPrinterOLM : public TBUSBPrinter {
   Q_OBJECT
@@ -243,12 +248,15 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
  private:
   // ---- vendor helpers ----
+  std::shared_ptr<TBUSBPrinterOLM> self();
   // One read exchange whose reply block runs inline on the queue. [queue], interface open.
   void exchangeOnQueue(int32_t code, const QByteArray& payload, ReplyBlock reply);
   // The reply's text: nullopt for an absent or empty reply, or bytes that are not UTF-8. [any]
   static std::optional<QString> replyText(const QByteArray& reply);
-  struct ColorTableRead;
-  void readColorTables(const std::vector<ColorTableRead>& reads, ColorTableCompletion completion);
+  void readColorTables(const std::vector<pm::ColorTableRead>& reads, ColorTableCompletion completion);
+
+  mutable std::mutex imageLock_;
+  mutable std::optional<QImage> imageCache_;  // loaded on first use
 
   // ---- update state ----
   std::atomic<bool> customerDidAgree_{false};

@@ -1,0 +1,222 @@
+// The printer's properties and counters: the read exchanges that fill the device information,
+// the counter resets, the USB iSerial setting, the model's picture and the attach-time gathering.
+#include <QFile>
+
+#include "support/MainQueue.h"
+#include "support/Resources.h"
+#include "support/SystemLog.h"
+#include "vendor/Framing.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+namespace {
+
+constexpr int32_t kCommandFirmwareVersion = 1;
+constexpr int32_t kCommandSerialNumber = 2;
+constexpr int32_t kCommandLifetimeCounter = 47;
+constexpr int32_t kCommandCounterClear = 50;
+constexpr int32_t kCommandISerialWrite = 57;
+constexpr int32_t kCommandISerialRead = 58;
+
+const QString kKeyFirmwareVersion = QStringLiteral("firmwareVersion");
+const QString kKeySerialNumber = QStringLiteral("printerSerialNumber");
+const QString kKeyLifetimeCounter = QStringLiteral("lifetimeCounter");
+const QString kKeyISerial = QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet");
+const QString kMissingValue = QStringLiteral("<NULL>");
+
+constexpr double kVLAFirstISerialFirmware = 2.04;
+
+}  // namespace
+
+std::shared_ptr<TBUSBPrinterOLM> TBUSBPrinterOLM::self() {
+  return std::static_pointer_cast<TBUSBPrinterOLM>(shared_from_this());
+}
+
+// The reply block runs inline on the queue right after the read, so the value is in the
+// device information before the next exchange on the queue decides anything from it.
+void TBUSBPrinterOLM::exchangeOnQueue(int32_t code, const QByteArray& payload, ReplyBlock reply) {
+  Q_ASSERT(isPrinterCommandQueue());
+  sendPrinterCommand([this, code, payload] { sendPrinterCommand(code, payload); },
+                     printerCommandQueue(), std::move(reply));
+}
+
+std::optional<QString> TBUSBPrinterOLM::replyText(const QByteArray& reply) {
+  if (reply.isEmpty()) return std::nullopt;
+  return pm::framing::replyText(reply);
+}
+
+// ---- Property reads ------------------------------------------------------------------------------
+
+void TBUSBPrinterOLM::updatePrinterProperty(const QString& key, int32_t code, bool trimWhitespace,
+                                            Munge munge) {
+  auto printer = self();
+  openInterface([printer, key, code, trimWhitespace, munge](IOReturn result) {
+    if (result != kIOReturnSuccess) return;
+    printer->exchangeOnQueue(code, {}, [printer, key, trimWhitespace, munge](const QByteArray& reply) {
+      // A reply that is no valid text shows like a missing one.
+      QString value = replyText(reply).value_or(kMissingValue);
+      if (trimWhitespace) value = value.trimmed();
+      if (munge) value = munge(value);
+      pm::systemLogf("%s: %s", qPrintable(key), qPrintable(value));
+      printer->storeDeviceInfo(key, value);
+    });
+  });
+}
+
+void TBUSBPrinterOLM::getPrinterFirmwareVersion() {
+  updatePrinterProperty(kKeyFirmwareVersion, kCommandFirmwareVersion);
+}
+
+void TBUSBPrinterOLM::updatePrinterSerialNumber() {
+  updatePrinterProperty(kKeySerialNumber, kCommandSerialNumber);
+}
+
+void TBUSBPrinterOLM::getPrinterLifetimeCounter() {
+  updatePrinterProperty(kKeyLifetimeCounter, kCommandLifetimeCounter, true, &mungeLifetimeCounter);
+}
+
+QString TBUSBPrinterOLM::mungeLifetimeCounter(const QString& value) {
+  if (!value.startsWith(QLatin1String("CL"))) return value;
+  return QString::number(pm::framing::intValue(QStringView(value).sliced(2)));
+}
+
+std::optional<QString> TBUSBPrinterOLM::inlineGetFirmwareString() {
+  Q_ASSERT(isPrinterCommandQueue());
+  sendPrinterCommand(kCommandFirmwareVersion);
+  const std::optional<QString> text = replyText(printerReply());
+  if (!text) return std::nullopt;
+  return text->trimmed();
+}
+
+QString TBUSBPrinterOLM::lifetimeCounter() const {
+  return deviceInfoDict()->string(kKeyLifetimeCounter);
+}
+
+double TBUSBPrinterOLM::installedFirmwareVersion() const {
+  const QString version = firmwareVersion();
+  if (version.isEmpty()) return 0.0;
+  return pm::framing::doubleValue(version.section(QLatin1Char(' '), -1));
+}
+
+// ---- Counters ------------------------------------------------------------------------------------
+
+void TBUSBPrinterOLM::resetCounter(char letter) {
+  auto printer = self();
+  openInterface([printer, letter](IOReturn result) {
+    if (result != kIOReturnSuccess) return;
+    if (letter != 'A' && letter != 'B' && letter != 'M') return;
+    const char payload[4] = {'C', letter, '\r', '\0'};
+    printer->sendPrinterCommand(kCommandCounterClear, QByteArray(payload, sizeof payload));
+  });
+}
+
+// ---- USB iSerial setting -------------------------------------------------------------------------
+
+bool TBUSBPrinterOLM::hasISerialSupport() const {
+  const std::optional<pm::PrinterModel> model = printerModel();
+  if (!model) return false;
+  switch (*model) {
+    case pm::PrinterModel::KTC:
+    case pm::PrinterModel::KTD:
+    case pm::PrinterModel::PZA: return true;
+    case pm::PrinterModel::VLA: return installedFirmwareVersion() >= kVLAFirstISerialFirmware;
+    default: return false;
+  }
+}
+
+void TBUSBPrinterOLM::getUSB_ISerial() {
+  if (!hasISerialSupport()) return;
+  auto printer = self();
+  openInterface([printer](IOReturn result) {
+    if (result != kIOReturnSuccess) return;
+    printer->exchangeOnQueue(kCommandISerialRead, {}, [printer](const QByteArray& reply) {
+      std::optional<QString> text = replyText(reply);
+      if (!text) return;  // the old value stays
+      if (!text->isEmpty()) *text = QString::number(pm::framing::intValue(*text));
+      printer->storeDeviceInfo(kKeyISerial, *text);
+      printer->announceChange(QStringLiteral("usbISerial"));
+      printer->announceChange(QStringLiteral("usbISerialString"));
+      pm::systemLogf("usbISerial value: %s", qPrintable(*text));
+    });
+    printer->closeInterface(nullptr);
+  });
+}
+
+void TBUSBPrinterOLM::setUSB_ISerial(bool enabled) {
+  if (!hasISerialSupport()) return;
+  auto printer = self();
+  openInterface([printer, enabled](IOReturn result) {
+    if (result != kIOReturnSuccess) return;
+    const char payload[4] = {'0', enabled ? '1' : '0', '\r', '\0'};
+    printer->sendPrinterCommand(kCommandISerialWrite, QByteArray(payload, sizeof payload));
+    printer->getUSB_ISerial();
+  });
+}
+
+void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
+  auto printer = self();
+  openInterface([printer, enabled](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      printer->showPrinterBusyAlert();
+      return;
+    }
+    printer->setUSB_ISerial(enabled);
+    printer->closeInterface([printer](IOReturn) {
+      printer->showPowerCycleAlert();
+      printer->deleteExistingPrinterQueues();
+    });
+  });
+}
+
+void TBUSBPrinterOLM::setUsbISerial(bool enabled) {
+  if (enabled == usbISerial()) return;
+  setEnabledUSBSerial(enabled);
+}
+
+bool TBUSBPrinterOLM::usbISerial() const {
+  const QString value = deviceInfoDict()->string(kKeyISerial);
+  return !value.isEmpty() && pm::framing::intValue(value) != 0;
+}
+
+QString TBUSBPrinterOLM::usbISerialString() const {
+  if (!hasISerialSupport()) return QStringLiteral("Unavailable");
+  return usbISerial() ? QStringLiteral("Enabled") : QStringLiteral("Disabled");
+}
+
+// ---- Picture -------------------------------------------------------------------------------------
+
+// PNG files are loaded (rendered once from the SVG drawings beside them): the Qt SVG module is
+// not linked.
+QImage TBUSBPrinterOLM::image() const {
+  const std::lock_guard guard(imageLock_);
+  if (!imageCache_) {
+    QImage picture;
+    if (const std::optional<pm::PrinterModel> model = printerModel()) {
+      const QString base = pm::resourceDirectory() + QStringLiteral("/pictures/") + pm::pictureName(*model);
+      if (!picture.load(base + QStringLiteral(".png"))) picture.load(base + QStringLiteral(".svg"));
+    }
+    imageCache_ = picture;
+  }
+  return *imageCache_;
+}
+
+// ---- Attach-time gathering -----------------------------------------------------------------------
+
+void TBUSBPrinterOLM::getDeviceCustomInfo() {
+  auto printer = self();
+  getPrinterStatus([printer](const StatusCode& code) {
+    Q_ASSERT(pm::isMainQueue());
+    if (code && *code == QLatin1String("FU00001")) return;  // the update's recognition takes over
+    printer->openInterface([printer](IOReturn result) {
+      if (result != kIOReturnSuccess) return;
+      // Each read issues its exchange at once on this queue, so the printer sees the commands in
+      // exactly this order.
+      printer->getPrinterFirmwareVersion();
+      printer->getPrinterLifetimeCounter();
+      printer->getPrinterColorTableVersion(nullptr);
+      printer->getPrinterColorTableChecksum(nullptr);
+      printer->updatePrinterSerialNumber();
+      printer->getUSB_ISerial();
+      printer->closeInterface(nullptr);
+    });
+  });
+}
