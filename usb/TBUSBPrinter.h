@@ -125,6 +125,10 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   IOReturn reEnumerateUSBDevice();                // caller's thread
   void hotPlug();                                 // queues reEnumerateUSBDevice
   void prepareForRelease();                       // queued: drops every reference
+  // Marks the printer as gone (its service was terminated): an open retrying on the command
+  // queue, which prepareForRelease() cannot reach, ends with kIOReturnNoDevice. [any]
+  void noteServiceTerminated();
+  bool hasGone() const;                           // [any]
 
   // ---- Identity ---------------------------------------------------------------------------------
   // Language IDs offered by the device; nullopt while they cannot be read. [queue]

@@ -1,0 +1,333 @@
+// TBUSBPrinter: the hold on the USB interface and device: references, the service object and its
+// interest registration, open and close, pipes, resets, re-enumeration, letting go.
+
+#include <chrono>
+
+#include "support/MainQueue.h"
+#include "support/NameTables.h"
+#include "support/SystemLog.h"
+#include "usb/TBUSBPrinter.h"
+#include "usb/TBUSBPrinterPrivate.h"
+
+namespace {
+
+const QString kInUseByOtherApplication = QStringLiteral("In use by other application");
+// A busy interface is tried again after this pause; an unplugged one is given up at once.
+constexpr std::chrono::milliseconds kOpenRetryPause{250};
+constexpr uint32_t kQuietTimeoutMs = 30000;
+
+// Waits while the service is busy (IOServiceWaitQuiet), logging the busy count every time a
+// wait runs out. Ends early once the printer has gone.
+void waitUntilQuiet(usb::UsbRegistry* registry, const usb::ServiceHandle& service,
+                    const GoneFlag& gone, const QByteArray& description) {
+  if (registry == nullptr || !service) return;
+  while (registry->waitQuiet(service, kQuietTimeoutMs) == kIOReturnTimeout && !gone.isSet()) {
+    uint32_t busyCount = 0;
+    const IOReturn result = registry->busyState(service, &busyCount);
+    if (result == kIOReturnSuccess) {
+      pm::systemLogf("kIOMessageServiceBusyStateChange to %u", busyCount);
+    } else {
+      pm::systemLogf("failed to IOServiceGetBusyState with error %d", result);
+    }
+    pm::systemLogf(" %s still waiting on %d other(s) to made available for use",
+                   description.constData(), static_cast<int>(busyCount));
+  }
+}
+
+}  // namespace
+
+// ---- References ----------------------------------------------------------------------------------
+
+void TBUSBPrinter::setInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface) {
+  performInlineOnCommandQueue([this, interface = std::move(interface)] {
+    if (interface == d_->interface()) return;
+    if (interface) {
+      uint32_t location = 0;
+      uint16_t vendor = 0;
+      uint16_t product = 0;
+      IOReturn result = interface->locationID(&location);
+      if (result == kIOReturnSuccess) d_->locationID = location;
+      else pm::systemLogf("GetLocationID() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
+      result = interface->deviceVendor(&vendor);
+      if (result == kIOReturnSuccess) d_->idVendor = vendor;
+      else pm::systemLogf("GetDeviceVendor() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
+      result = interface->deviceProduct(&product);
+      if (result == kIOReturnSuccess) d_->idProduct = product;
+      else pm::systemLogf("GetDeviceProduct() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
+    }
+    std::shared_ptr<usb::UsbInterface> previous;
+    {
+      const std::lock_guard guard(d_->lock);
+      previous = std::exchange(d_->iInterface, interface);
+    }
+    previous.reset();
+    if (interface) {
+      getUSBProductString();
+      getUSBSerialNumberString();
+      getUSBVendorString();
+    }
+  });
+}
+
+std::shared_ptr<usb::UsbDevice> TBUSBPrinter::deviceInterface() {
+  {
+    const std::lock_guard guard(d_->lock);
+    if (d_->dInterface) return d_->dInterface;
+  }
+  const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
+  if (!interface) return nullptr;
+  std::shared_ptr<usb::UsbDevice> device = interface->device();
+  if (!device) {
+    pm::systemLogf("ERROR: Failed to get device Interface with Error(%s)\n",
+                   pm::stringForIOReturn(kIOReturnError));
+    return nullptr;
+  }
+  // Stored through the setter's queue rule: called from outside the queue, the store is queued
+  // and this first call answers none.
+  setDeviceInterface(std::move(device));
+  const std::lock_guard guard(d_->lock);
+  return d_->dInterface;
+}
+
+void TBUSBPrinter::setDeviceInterface(std::shared_ptr<usb::UsbDevice> device) {
+  performInlineOnCommandQueue([this, device = std::move(device)] {
+    std::shared_ptr<usb::UsbDevice> previous;
+    {
+      const std::lock_guard guard(d_->lock);
+      if (device == d_->dInterface) return;
+      previous = std::exchange(d_->dInterface, device);
+    }
+  });
+}
+
+// ---- The service object --------------------------------------------------------------------------
+
+void TBUSBPrinter::setDeviceObject(const usb::ServiceHandle& service) {
+  static const char* const kMethod = "TBUSBPrinter::setDeviceObject";
+  pm::systemLogf("%s (%d)", kMethod, static_cast<int>(service.id()));
+  performInlineOnCommandQueue([this, service] {
+    pm::systemLogf("%s (%d) --- on command queue", kMethod, static_cast<int>(service.id()));
+    if (service.isEqualTo(d_->service())) {
+      pm::systemLogf("FAILED %s (%d) --- oddly it was somehow already set", kMethod,
+                     static_cast<int>(service.id()));
+      return;
+    }
+    // Registrations are made and ended on the main thread, where their messages arrive.
+    performSyncOnMainQueue([this] {
+      d_->interestNotification.reset();
+      d_->busyNotification.reset();
+    });
+    // The new handle is stored before the first open: a printer unplugged while that open still
+    // waits must already be found by its service when the removal arrives.
+    {
+      const std::lock_guard guard(d_->lock);
+      d_->deviceObject = service;
+    }
+    if (!service) return;
+
+    usb::UsbRegistry* registry = d_->notifyPort;
+    performSyncOnMainQueue([this, registry, &service] {
+      if (registry == nullptr) return;
+      pm::systemLogf("setting new %s class IOService object\n",
+                     qUtf8Printable(registry->className(service)));
+      IOReturn result = kIOReturnSuccess;
+      d_->interestNotification = registry->addInterestNotification(
+          service,
+          [weak = weak_from_this()](const usb::ServiceHandle& s, uint32_t type, void* arg) {
+            std::shared_ptr<TBUSBPrinter> printer = weak.lock();
+            if (!printer) return;
+            usbDeviceInterest(printer.get(), s, type, arg);
+            // The last reference must not go inside the registry's own callback.
+            pm::performAsyncOnMainQueue([printer = std::move(printer)] {});
+          },
+          &result);
+      if (!d_->interestNotification) {
+        pm::systemLogf("failed to add an interest notification for %s (%s)",
+                       descriptionUTF8().constData(), pm::stringForIOReturn(result));
+      }
+    });
+
+    const IOReturn opened = openInterface();
+    closeInterface(nullptr);
+    if (opened != kIOReturnExclusiveAccess && opened != kIOReturnNoDevice) {
+      d_->state = TBUSBPrinterStateProbed;
+    }
+  });
+}
+
+// ---- Open and close ------------------------------------------------------------------------------
+
+IOReturn TBUSBPrinter::openInterface() {
+  Q_ASSERT(isPrinterCommandQueue());
+  if (state() == TBUSBPrinterStateOpen) return kIOReturnSuccess;
+  usb::UsbRegistry* registry = d_->notifyPort;
+  for (bool retrying = false;; retrying = true) {
+    if (retrying) {
+      d_->gone.waitFor(kOpenRetryPause);
+      setStatus(kInUseByOtherApplication);
+    }
+    const usb::ServiceHandle service = d_->service();
+    waitUntilQuiet(registry, service, d_->gone, descriptionUTF8());
+    const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
+    if (!interface) return kIOReturnError;
+    IOReturn result = kIOReturnNoDevice;
+    if (!d_->gone.isSet() && (registry == nullptr || !service || registry->isServiceAlive(service))) {
+      result = interface->openSeize();
+    }
+    if (result == kIOReturnSuccess) {
+      d_->interfaceStatus = TBUSBInterfaceStatusOpen;
+      performSyncOnMainQueue([this] { setState(TBUSBPrinterStateOpen); });
+      getPipes();
+    } else if (result == kIOReturnExclusiveAccess) {
+      setStatus(kInUseByOtherApplication);
+      setPrinterStatus(kInUseByOtherApplication);
+    } else if (result == kIOReturnNoDevice) {
+      pm::systemLogf("gave up opening the interface of %s (%s)", descriptionUTF8().constData(),
+                     pm::stringForIOReturn(result));
+      return result;
+    }
+    if (state() == TBUSBPrinterStateOpen) return result;
+  }
+}
+
+void TBUSBPrinter::openInterface(Completion completion) {
+  auto open = [this, completion = std::move(completion)] {
+    const IOReturn result = openInterface();
+    if (completion) completion(result);
+  };
+  if (isPrinterCommandQueue()) {
+    open();
+  } else {
+    tbusb::performAsyncOnCommandQueue(this, std::move(open));
+  }
+}
+
+void TBUSBPrinter::closeInterface(Completion completion) {
+  tbusb::performAsyncOnCommandQueue(this, [this, completion = std::move(completion)] {
+    IOReturn result = kIOReturnSuccess;
+    const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
+    if (interfaceStatus() == TBUSBInterfaceStatusOpen && interface) {
+      result = interface->close();
+      if (result != kIOReturnSuccess) {
+        pm::systemLogf("close interface returned error %s\n", pm::stringForIOReturn(result));
+      } else {
+        pm::systemLogf("The %s was closed.\n", descriptionUTF8().constData());
+      }
+    }
+    d_->interfaceStatus = TBUSBInterfaceStatusClosed;
+    d_->state = TBUSBPrinterStateClosed;
+    performSyncOnMainQueue([this] {
+      if (d_->isOwned != 0) {
+        d_->isOwned = 0;
+        announceChange(QStringLiteral("isOwned"));
+      }
+    });
+    if (completion) completion(result);
+  });
+}
+
+void TBUSBPrinter::setIsOwned(int64_t owned) {
+  Q_ASSERT(pm::isMainQueue());
+  const int64_t current = d_->isOwned;
+  if (owned != 0 && current == 0) {
+    openInterface(Completion());
+  } else if (owned == 1 && current != 0) {
+    closeInterface(nullptr);
+    if (current == -1) {
+      usbDeviceInterest(this, deviceObject(), kIOMessageServiceIsAttemptingOpen, nullptr);
+    }
+  } else {
+    closeInterface(nullptr);
+  }
+}
+
+// ---- Pipes ---------------------------------------------------------------------------------------
+
+void TBUSBPrinter::getPipes() {
+  performInlineOnCommandQueue([this] {
+    const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
+    if (!interface) return;
+    uint8_t count = 0;
+    const IOReturn result = interface->numEndpoints(&count);
+    if (result != kIOReturnSuccess) {
+      pm::systemLogf("failure for GetNumEndpoints on the open USB device; error=[%d]\n", result);
+      return;
+    }
+    // A later bulk pipe of a direction replaces an earlier one.
+    for (unsigned pipe = 1; pipe <= count; ++pipe) {
+      usb::PipeProperties properties;
+      if (interface->pipeProperties(static_cast<uint8_t>(pipe), &properties) != kIOReturnSuccess ||
+          properties.transferType != kUSBBulk) {
+        continue;
+      }
+      if (properties.direction == kUSBIn) d_->bulkIN = static_cast<uint8_t>(pipe);
+      else if (properties.direction == kUSBOut) d_->bulkOUT = static_cast<uint8_t>(pipe);
+    }
+  });
+}
+
+uint8_t TBUSBPrinter::bulkIN() const { return d_->bulkIN; }
+uint8_t TBUSBPrinter::bulkOUT() const { return d_->bulkOUT; }
+
+// ---- Resets and re-enumeration -------------------------------------------------------------------
+
+IOReturn TBUSBPrinter::resetUSBPrinter(bool otherRecipient) {
+  const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
+  pm::systemLogf("attempting soft reset of USB device with interface [%p]\n",
+                 static_cast<void*>(interface.get()));
+  if (!interface) return kIOReturnError;
+  uint8_t interfaceNumber = 0;
+  const IOReturn result = interface->interfaceNumber(&interfaceNumber);
+  if (result != kIOReturnSuccess) return result;
+  usb::ControlRequest request;
+  request.bmRequestType = otherRecipient ? 0x23 : 0x21;  // class request to other / interface
+  request.bRequest = 2;                                  // SOFT_RESET
+  request.wValue = 0;
+  request.wIndex = interfaceNumber;
+  request.wLength = 0;
+  request.noDataTimeoutMs = 100;
+  request.completionTimeoutMs = 100;
+  return interface->controlRequest(0, request);
+}
+
+IOReturn TBUSBPrinter::resetUSBDevice() {
+  const std::shared_ptr<usb::UsbDevice> device = deviceInterface();
+  if (!device) return kIOReturnError;
+  const IOReturn opened = device->open();
+  if (opened != kIOReturnSuccess) return opened;
+  const IOReturn result = device->resetDevice();
+  device->close();
+  return result;
+}
+
+IOReturn TBUSBPrinter::reEnumerateUSBDevice() {
+  const std::shared_ptr<usb::UsbDevice> device = deviceInterface();
+  if (!device) return kIOReturnError;
+  const IOReturn opened = device->open();
+  if (opened != kIOReturnSuccess) return opened;
+  const IOReturn result = device->reEnumerate(0);
+  if (result == kIOReturnSuccess) {
+    pm::systemLogf("Successfully reenumerated %s", descriptionUTF8().constData());
+  } else {
+    pm::systemLogf("Failed to reenumerate %s (%s)", descriptionUTF8().constData(),
+                   pm::stringForIOReturn(result));
+  }
+  device->close();
+  return result;
+}
+
+void TBUSBPrinter::hotPlug() {
+  performInlineOnCommandQueue([this] { reEnumerateUSBDevice(); });
+}
+
+// ---- Letting go ----------------------------------------------------------------------------------
+
+void TBUSBPrinter::prepareForRelease() {
+  // An open retrying on the queue would hold the block below back for ever; it watches this.
+  d_->gone.set();
+  tbusb::performAsyncOnCommandQueue(this, [this] {
+    setInterfaceInterface(nullptr);
+    setDeviceInterface(nullptr);
+    setDeviceObject(usb::ServiceHandle());
+  });
+}

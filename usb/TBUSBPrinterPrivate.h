@@ -1,0 +1,121 @@
+#pragma once
+// The inside of TBUSBPrinter, shared by its implementation files (TBUSBPrinter*.cpp) only.
+//
+// Threads: the texts and references below are read from any thread and written on the main
+// thread or the command queue, so they sit behind `lock`; the numeric state is atomic; the pipe
+// references belong to the command queue; the interest registration is made and dropped on the
+// main thread only.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <memory>
+#include <mutex>
+#include <optional>
+
+#include <QImage>
+#include <QSet>
+#include <QString>
+
+#include "usb/TBUSBPrinter.h"
+#include "usb/UsbPlatform.h"
+
+// Set once the printer's service has been terminated or the printer let go. Any thread; a
+// command queue retrying an open sleeps on it so that it wakes as soon as the printer goes.
+class GoneFlag {
+ public:
+  void set() {
+    {
+      const std::lock_guard guard(lock_);
+      gone_ = true;
+    }
+    changed_.notify_all();
+  }
+  bool isSet() const {
+    const std::lock_guard guard(lock_);
+    return gone_;
+  }
+  // Sleeps up to `pause`; true when the flag is (or becomes) set.
+  bool waitFor(std::chrono::milliseconds pause) const {
+    std::unique_lock guard(lock_);
+    return changed_.wait_for(guard, pause, [this] { return gone_; });
+  }
+
+ private:
+  mutable std::mutex lock_;
+  mutable std::condition_variable changed_;
+  bool gone_ = false;
+};
+
+struct TBUSBPrinter::Private {
+  mutable std::mutex lock;  // guards the members up to `langId`
+
+  QString raw1284DeviceID, deviceID, manufacturer, model, vendorUSB, productUSB, serialNumberUSB;
+  QString status, statusString;
+  QImage image;
+  std::shared_ptr<usb::UsbInterface> iInterface;
+  std::shared_ptr<usb::UsbDevice> dInterface;
+  usb::ServiceHandle deviceObject;
+  std::optional<QSet<uint16_t>> langIds;
+  uint16_t langId = 0;
+
+  std::atomic<int64_t> state{TBUSBPrinterStateNone};
+  std::atomic<int64_t> isOwned{0};
+  std::atomic<int32_t> interfaceStatus{0};
+  std::atomic<bool> isBusy{false};
+  std::atomic<uint32_t> locationID{0};
+  std::atomic<uint16_t> idVendor{0};
+  std::atomic<uint16_t> idProduct{0};
+
+  usb::UsbRegistry* notifyPort = nullptr;  // borrowed; fixed at construction
+  // [main]
+  std::unique_ptr<usb::InterestRegistration> interestNotification;
+  std::unique_ptr<usb::InterestRegistration> busyNotification;  // never registered
+  // [queue]
+  uint8_t bulkIN = 0;
+  uint8_t bulkOUT = 0;
+
+  GoneFlag gone;
+
+  std::shared_ptr<usb::UsbInterface> interface() const {
+    const std::lock_guard guard(lock);
+    return iInterface;
+  }
+  usb::ServiceHandle service() const {
+    const std::lock_guard guard(lock);
+    return deviceObject;
+  }
+  QString text(const QString Private::*field) const {
+    const std::lock_guard guard(lock);
+    return this->*field;
+  }
+  void setText(QString Private::*field, const QString& value) {
+    const std::lock_guard guard(lock);
+    this->*field = value;
+  }
+};
+
+namespace tbusb {
+
+// A reference that keeps the printer alive while a block queued for it waits; empty for a
+// printer not owned by a shared_ptr.
+inline std::shared_ptr<TBUSBPrinter> keepAlive(TBUSBPrinter* printer) {
+  return printer->weak_from_this().lock();
+}
+
+// Queues `block` on the printer's command queue even when called from it; runs it at once for
+// a printer without a queue.
+inline void performAsyncOnCommandQueue(TBUSBPrinter* printer, std::function<void()> block) {
+  if (pm::SerialQueue* queue = printer->printerCommandQueue()) {
+    queue->async([keep = keepAlive(printer), block = std::move(block)] { block(); });
+  } else {
+    block();
+  }
+}
+
+// "%@" of a text: "(null)" for none.
+inline QByteArray objectText(const QString& text) {
+  return text.isNull() ? QByteArrayLiteral("(null)") : text.toUtf8();
+}
+
+}  // namespace tbusb
