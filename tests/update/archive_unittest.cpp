@@ -1,0 +1,225 @@
+// The firmware archive: shipped files against their compiled digests, tampering and missing
+// files, the S-record check's edge cases, padding, checksum and version numbers.
+
+#include <QtTest>
+
+#include <QMessageAuthenticationCode>
+#include <QTemporaryDir>
+
+#include "support/Resources.h"
+#include "tests/common/LogCapture.h"
+#include "update/ArchiveDigests.h"
+#include "update/FirmwareArchive.h"
+#include "vendor/PrinterModels.h"
+
+using pm::FirmwareArchive;
+
+namespace {
+
+const pm::PrinterModel kAllModels[] = {pm::PrinterModel::KTA, pm::PrinterModel::KTB, pm::PrinterModel::VLA,
+                                       pm::PrinterModel::KTBT, pm::PrinterModel::KTC, pm::PrinterModel::KTD,
+                                       pm::PrinterModel::PZA};
+
+QByteArray readFile(const QString& path) {
+  QFile file(path);
+  return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+// The ASCII text of a firmware file's S0 record.
+QString s0HeaderText(const QByteArray& file) {
+  const QByteArray line = file.left(file.indexOf('\n'));
+  if (!line.startsWith("S0")) return {};
+  const int count = line.mid(2, 2).toInt(nullptr, 16);
+  return QString::fromLatin1(QByteArray::fromHex(line.mid(8, (count - 3) * 2)));
+}
+
+}  // namespace
+
+class ArchiveTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() { pm::setResourceDirectory({}); }
+  void cleanup() { pm::setResourceDirectory({}); }
+
+  void shippedFilesMatchTheirCompiledDigests() {
+    for (const pm::PrinterModel model : kAllModels) {
+      const uint16_t product = pm::productIdForModel(model);
+      const auto row = FirmwareArchive::archiveForProductID(product);
+      QVERIFY(row);
+      QCOMPARE(row->digests.size(), row->fileNames.size());
+      QVERIFY(row->fileNames.first().endsWith(QLatin1String(".fw")));
+      for (qsizetype i = 0; i < row->fileNames.size(); ++i) {
+        const QString path = FirmwareArchive::resourcePathForArchiveFile(row->fileNames[i]);
+        QVERIFY2(!path.isNull(), qPrintable(row->fileNames[i]));
+        const QByteArray contents = readFile(path);
+        QCOMPARE(FirmwareArchive::verifyBlob(contents), row->digests[i]);
+        // The digest is an HMAC-SHA256 keyed on the class name, plus "00".
+        QCOMPARE(row->digests[i], QString::fromLatin1(QMessageAuthenticationCode::hash(
+                                      contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256).toHex() + "00"));
+      }
+      const QByteArray firmware = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.first()));
+      QVERIFY(FirmwareArchive::verifySRecData(firmware));
+      QCOMPARE(s0HeaderText(firmware), row->fileNames.first().chopped(3));
+      QCOMPARE(FirmwareArchive::verifyFirmwareArchiveForProductID(product), std::optional(row->fileNames));
+    }
+    // The duplex variant shares KTB's colour tables and their digests.
+    const auto ktb = FirmwareArchive::archiveForProductID(pm::kProductIdKTB);
+    const auto ktbt = FirmwareArchive::archiveForProductID(pm::kProductIdKTBT);
+    QCOMPARE(ktbt->fileNames.mid(1), ktb->fileNames.mid(1));
+    QCOMPARE(ktbt->digests.mid(1), ktb->digests.mid(1));
+    QVERIFY(!FirmwareArchive::archiveForProductID(0x0042));
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
+  }
+
+  void verificationLogsAndSkipsMissingFiles() {
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("firmware")));
+    auto copy = [&](const QString& name) {
+      QVERIFY(QFile::copy(FirmwareArchive::resourcePathForArchiveFile(name), dir.filePath("firmware/" + name)));
+    };
+    copy(QStringLiteral("KTA 01.61.fw"));
+    copy(QStringLiteral("KTA_600_0161.cwd"));
+    copy(QStringLiteral("PZA_PD_300_0100.cwd"));
+    pm::setResourceDirectory(dir.path());
+
+    // Only some files present, all matching: the whole row is the result.
+    LogCapture log;
+    const auto kta = FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA);
+    QVERIFY(kta);
+    QCOMPARE(kta->size(), 3);
+    QVERIFY(log.contains(QStringLiteral("+[TBUSBPrinterOLM verifyFirmwareArchiveForProductID:]")));
+    QVERIFY(log.contains(QStringLiteral("switching on productID 0x11")));
+    QCOMPARE(log.count(QStringLiteral("verifying ")), 2);
+    QVERIFY(log.contains(QStringLiteral("keyed on TBUSBPrinterOLM")));
+
+    // Nothing present: no result.
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTD));
+
+    // One byte changed in one file fails that row at that file and stops there.
+    QFile table(dir.filePath(QStringLiteral("firmware/KTA_600_0161.cwd")));
+    QVERIFY(table.open(QIODevice::ReadWrite));
+    table.seek(1000);
+    char byte = 0;
+    table.getChar(&byte);
+    table.seek(1000);
+    table.putChar(static_cast<char>(byte ^ 0x01));
+    table.close();
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA));
+
+    // First file absent, second present and tampered: fails at the second.
+    QVERIFY(QFile::copy(dir.filePath(QStringLiteral("firmware/PZA_PD_300_0100.cwd")),
+                        dir.filePath(QStringLiteral("firmware/PZA_SD_300_0100.cwd"))));
+    log.clear();
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdPZA));
+    QVERIFY(log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd:")));
+    QVERIFY(!log.contains(QStringLiteral("verifying PZA_PD_310_0100.cwd")));
+
+    // A present but empty file has no digest and fails its row.
+    QFile empty(dir.filePath(QStringLiteral("firmware/KTB 01.30.fw")));
+    QVERIFY(empty.open(QIODevice::WriteOnly));
+    empty.close();
+    log.clear();
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTB));
+    QVERIFY(log.contains(QStringLiteral("verifying KTB 01.30.fw:(null)")));
+  }
+
+  void digestAndHex() {
+    QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
+    QVERIFY(FirmwareArchive::verifyBlob(QByteArray("")).isNull());
+    const QString digest = FirmwareArchive::verifyBlob("abc");
+    QCOMPARE(digest.size(), 66);
+    QVERIFY(digest.endsWith(QLatin1String("00")));
+    QCOMPARE(FirmwareArchive::asciiHexForData(QByteArray("\x00\xAB\x7f", 3)), QStringLiteral("00ab7f"));
+    QCOMPARE(FirmwareArchive::asciiHexForData({}), QString());
+  }
+
+  void sRecordLines_data() {
+    QTest::addColumn<QByteArray>("text");
+    QTest::addColumn<bool>("passes");
+    const QByteArray record = "S1130000285F245F2212226A000424290008237C2A";
+    QTest::newRow("real record") << record << true;
+    QTest::newRow("real record, LF lines") << record + "\n" + record + "\n" << true;
+    QTest::newRow("CR LF line ends") << record + "\r\n" + record + "\r\n" << true;
+    QTest::newRow("lower-case hex") << QByteArray("S1130000285f245f2212226a000424290008237c2a") << true;
+    QTest::newRow("one bad checksum") << record + "\n" + record.chopped(1) + "B" << false;
+    QTest::newRow("shortest passing line") << QByteArray("S001FE") << true;
+    QTest::newRow("shortest with wrong checksum") << QByteArray("S001FF") << false;
+    QTest::newRow("count of 2 needs 8 characters") << QByteArray("S00100FE") << false;
+    QTest::newRow("odd trailing character") << QByteArray("S001FEX") << true;
+    QTest::newRow("one character short") << QByteArray("S001F") << false;
+    QTest::newRow("3 characters") << QByteArray("S00") << false;
+    QTest::newRow("4 characters, count 0") << QByteArray("S000") << false;
+    QTest::newRow("5 characters, count 0") << QByteArray("S0000") << false;
+    QTest::newRow("4 characters, count FF") << QByteArray("S0FF") << false;
+    QTest::newRow("lone S") << QByteArray("S") << false;
+    QTest::newRow("record type not a digit") << QByteArray("SX01FE") << false;
+    QTest::newRow("any digit type") << QByteArray("S901FE") << true;
+    QTest::newRow("not starting with S") << QByteArray("s001FE") << false;
+    QTest::newRow("blank") << QByteArray() << false;
+    QTest::newRow("text ends at NUL") << QByteArray("S001FE\0garbage", 14) << true;
+    QTest::newRow("invalid UTF-8 after good lines") << QByteArray("S001FE\n\xFF\n") << false;
+    QTest::newRow("overlong UTF-8") << QByteArray("S001FE\n\xC0\xAF") << false;
+    QTest::newRow("UTF-8 surrogate") << QByteArray("S001FE\n\xED\xA0\x80") << false;
+    QTest::newRow("truncated UTF-8") << QByteArray("S001FE\xE2\x80") << false;
+    QTest::newRow("U+2028 ends a line") << QByteArray("S001FE\xE2\x80\xA8S001FE") << true;
+    QTest::newRow("U+2029 ends a line") << QByteArray("S001FE\xE2\x80\xA9S001FE") << true;
+    QTest::newRow("U+0085 ends a line") << QByteArray("S001FE\xC2\x85S001FE") << true;
+    QTest::newRow("VT and FF end lines") << QByteArray("S001FE\vS001FE\fS001FE\r") << true;
+    QTest::newRow("no separator") << QByteArray("S001FES001FE") << false;
+    // Lengths count UTF-8 bytes: the two-byte letter makes the count of 2 match 8 bytes, and a
+    // non-hex byte reads as 0 in the checksum loop.
+    QTest::newRow("multi-byte character in a record") << QByteArray("S002\xC3\xA9" "FD") << true;
+  }
+
+  void sRecordLines() {
+    QFETCH(QByteArray, text);
+    QFETCH(bool, passes);
+    QCOMPARE(FirmwareArchive::verifySRecData(text), passes);
+  }
+
+  void sRecordFromFileOrUrl() {
+    const QString path = FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("PZA 01.10.fw"));
+    QVERIFY(FirmwareArchive::verifyMotorolaSFileAtPath(path));
+    QVERIFY(FirmwareArchive::verifyMotorolaSFile(QUrl::fromLocalFile(path)));
+    QVERIFY(!FirmwareArchive::verifyMotorolaSFileAtPath(path + ".missing"));
+    QVERIFY(!FirmwareArchive::verifyMotorolaSFile(QUrl(QStringLiteral("https://example.com/x.fw"))));
+    // A colour table is not S-record text.
+    QVERIFY(!FirmwareArchive::verifyMotorolaSFileAtPath(
+        FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("PZA_PD_300_0100.cwd"))));
+  }
+
+  void paddingAndChecksum() {
+    LogCapture log;
+    const QByteArray five("12345");
+    QCOMPARE(FirmwareArchive::paddedData(five), QByteArray("12345\0\0\0", 8));
+    QVERIFY(log.contains(QStringLiteral("padding data of length 5 to length 8")));
+    const QByteArray eight("12345678");
+    QCOMPARE(FirmwareArchive::paddedData(eight).constData(), eight.constData());
+    QVERIFY(FirmwareArchive::paddedData({}).isNull());
+    const QByteArray empty("");
+    QVERIFY(!FirmwareArchive::paddedData(empty).isNull());
+
+    log.clear();
+    QCOMPARE(FirmwareArchive::checksumForData(QByteArray("\x01\xFF\x80", 3)), uint16_t(0xFE7F));
+    QCOMPARE(log.lines(), (QStringList{QStringLiteral("ucount = 384;scount = -128"),
+                                       QStringLiteral("u16count = 4294966911;s16count = 127"),
+                                       QStringLiteral("u16count ~= fe7f;s16count ~= 007f")}));
+  }
+
+  void versionNumbers() {
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KTBW 1.40PRN")), 1.4);
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KTA 01.61")), 1.61);
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KT-VLA 02.21")), 2.21);
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("2.04")), 2.04);
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("VLA_ALLFWU_2.05")), 0.0);
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KTA 01.61 ")), 0.0);
+    QCOMPARE(pm::firmwareVersionNumber(QString()), 0.0);
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("X 1e1")), 10.0);
+    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("X 1e")), 1.0);
+  }
+};
+
+QTEST_GUILESS_MAIN(ArchiveTest)
+#include "archive_unittest.moc"

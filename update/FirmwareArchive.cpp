@@ -1,0 +1,124 @@
+// The archive table, the digest and the archive verification. The S-record check and the image
+// transformations are in FirmwareImage.cpp.
+
+#include "update/FirmwareArchive.h"
+
+#include <cstring>
+
+#include <openssl/evp.h>
+#include <openssl/hmac.h>
+
+#include <QFile>
+
+#include "support/Resources.h"
+#include "support/SystemLog.h"
+#include "update/ArchiveDigests.h"
+#include "vendor/PrinterModels.h"
+
+namespace pm {
+
+namespace {
+
+// The archive files of each model, firmware first. The KTBT row shares the KTB colour tables.
+QStringList archiveFileNames(PrinterModel model) {
+  switch (model) {
+    case PrinterModel::KTA:
+      return {QStringLiteral("KTA 01.61.fw"), QStringLiteral("KTA_300_0161.cwd"), QStringLiteral("KTA_600_0161.cwd")};
+    case PrinterModel::KTB:
+      return {QStringLiteral("KTB 01.30.fw"), QStringLiteral("KTB_300_0130.cwd"), QStringLiteral("KTB_600_0130.cwd")};
+    case PrinterModel::VLA:
+      return {QStringLiteral("KT-VLA 02.21.fw"), QStringLiteral("KT-VLA_300_0201.cwd"),
+              QStringLiteral("KT-VLA_600_0100.cwd")};
+    case PrinterModel::KTBT:
+      return {QStringLiteral("KTBW 1.40PRN.fw"), QStringLiteral("KTB_300_0130.cwd"), QStringLiteral("KTB_600_0130.cwd")};
+    case PrinterModel::KTC:
+      return {QStringLiteral("KTC 04.31.fw"),        QStringLiteral("KTC_SD_300_0111.cwd"),
+              QStringLiteral("KTC_PD_300_0111.cwd"), QStringLiteral("KTC_SD_600_0111.cwd"),
+              QStringLiteral("KTC_PD_600_0111.cwd"), QStringLiteral("KTC_SD_610_0111.cwd"),
+              QStringLiteral("KTC_PD_610_0111.cwd")};
+    case PrinterModel::KTD:
+      return {QStringLiteral("KTD 01.21.fw"),        QStringLiteral("KTD_SD_300_0101.cwd"),
+              QStringLiteral("KTD_PP_300_0101.cwd"), QStringLiteral("KTD_SD_600_0101.cwd"),
+              QStringLiteral("KTD_PP_600_0101.cwd"), QStringLiteral("KTD_SD_610_0101.cwd"),
+              QStringLiteral("KTD_PP_610_0101.cwd"), QStringLiteral("KTD_SD_620_0101.cwd"),
+              QStringLiteral("KTD_PP_620_0101.cwd")};
+    case PrinterModel::PZA:
+      return {QStringLiteral("PZA 01.10.fw"), QStringLiteral("PZA_PD_300_0100.cwd"),
+              QStringLiteral("PZA_SD_300_0100.cwd"), QStringLiteral("PZA_PD_310_0100.cwd"),
+              QStringLiteral("PZA_SD_310_0100.cwd")};
+  }
+  return {};
+}
+
+// The archive files live in the resources' "firmware" folder.
+const QString kArchiveFolder = QStringLiteral("firmware/");
+
+}  // namespace
+
+QString FirmwareArchive::asciiHexForData(const QByteArray& data) {
+  return QString::fromLatin1(data.toHex());
+}
+
+QString FirmwareArchive::verifyBlob(const QByteArray& data) {
+  if (data.isEmpty()) return {};
+  // The key is the class name's characters, without a terminator.
+  const char* key = kDigestKeyClassName;
+  systemLog(QStringLiteral("keyed on %1").arg(QLatin1String(key)));
+  QByteArray digest(33, '\0');
+  unsigned int length = 0;
+  if (!HMAC(EVP_sha256(), key, static_cast<int>(std::strlen(key)),
+            reinterpret_cast<const unsigned char*>(data.constData()), static_cast<size_t>(data.size()),
+            reinterpret_cast<unsigned char*>(digest.data()), &length) ||
+      length != 32) {
+    systemLog(QStringLiteral("HMAC-SHA256 failed"));
+    return {};
+  }
+  return asciiHexForData(digest);
+}
+
+std::optional<ArchiveRow> FirmwareArchive::archiveForProductID(uint16_t productID) {
+  const std::optional<PrinterModel> model = modelForProductId(productID);
+  if (!model) return std::nullopt;
+  ArchiveRow row;
+  row.fileNames = archiveFileNames(*model);
+  for (const char* digest : archiveReferenceDigests(*model)) row.digests.append(QLatin1String(digest));
+  return row;
+}
+
+QString FirmwareArchive::resourcePathForArchiveFile(const QString& fileName) {
+  // The split into resource name and type happens at the file name's last dot.
+  return resourcePathForFileName(kArchiveFolder + fileName);
+}
+
+std::optional<QByteArray> FirmwareArchive::readArchiveFile(const QString& fileName) {
+  const QString path = resourcePathForArchiveFile(fileName);
+  if (path.isNull()) return std::nullopt;
+  QFile file(path);
+  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
+  return file.readAll();
+}
+
+std::optional<QStringList> FirmwareArchive::verifyFirmwareArchiveForProductID(uint16_t productID) {
+  systemLog(QStringLiteral("+[TBUSBPrinterOLM verifyFirmwareArchiveForProductID:]"));
+  systemLogf("switching on productID 0x%x", productID);
+  const std::optional<ArchiveRow> row = archiveForProductID(productID);
+  if (!row) return std::nullopt;
+
+  bool anyVerified = false;
+  for (qsizetype i = 0; i < row->fileNames.size(); ++i) {
+    const QString& name = row->fileNames.at(i);
+    // A file that is not there neither fails nor counts: an archive may ship without some tables.
+    const std::optional<QByteArray> contents = readArchiveFile(name);
+    if (!contents) continue;
+    const QString digest = verifyBlob(*contents);
+    systemLog(QStringLiteral("verifying %1:%2").arg(name, digest.isNull() ? QStringLiteral("(null)") : digest));
+    if (i >= row->digests.size()) return std::nullopt;
+    // A null digest (empty file) compares as the empty text, which no reference is.
+    if (row->digests.at(i) != digest) return std::nullopt;
+    anyVerified = true;
+  }
+  if (!anyVerified) return std::nullopt;
+  return row->fileNames;
+}
+
+}  // namespace pm
