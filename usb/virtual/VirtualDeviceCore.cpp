@@ -86,7 +86,10 @@ void DeviceCore::attachIfGeneration(uint64_t generation) {
   std::lock_guard lock(state->mutex);
   if (!state->busAlive || g.current || g.attachGeneration != generation) return;
   g.current = std::make_shared<Enumeration>(state.get(), weak_from_this(), g.description);
-  state->queueEventLocked({BusEvent::Kind::kMatched, g.current, 0, nullptr});
+  // The registry watches printer-class interfaces only; others are on the bus but not reported.
+  if (g.description.interfaceClass == kUSBPrintingClass) {
+    state->queueEventLocked({BusEvent::Kind::kMatched, g.current, 0, nullptr});
+  }
 }
 
 void DeviceCore::reEnumerate(uint32_t delayMs) {
