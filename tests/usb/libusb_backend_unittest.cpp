@@ -231,7 +231,7 @@ class LibusbBackendTest : public QObject {
   }
 
   void interestRegistrationsEndWithTheirObject() {
-    const auto table = std::make_shared<LibusbInterestTable>();
+    auto table = std::make_shared<LibusbInterestTable>();
     const ServiceHandle first(detachedService());
     const ServiceHandle second(detachedService());
     int calls = 0;
@@ -243,12 +243,13 @@ class LibusbBackendTest : public QObject {
     a.reset();
     QCOMPARE(table->callbacksFor(first).size(), size_t{1});
     QCOMPARE(table->callbacksFor(second).size(), size_t{1});
-    // A registration may outlive the table (a printer let go after the registry).
-    const auto orphan = table->add(second, {});
-    std::weak_ptr<LibusbInterestTable> weak = table;
     b.reset();
     c.reset();
     QCOMPARE(table->callbacksFor(second).size(), size_t{0});
+    // A registration may outlive its table (a printer let go after the registry).
+    auto orphan = table->add(second, {});
+    table.reset();
+    orphan.reset();
   }
 };
 
