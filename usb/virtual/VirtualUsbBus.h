@@ -9,7 +9,9 @@
 // (attach, detach, reEnumerate, setHeldByOtherProgram, sendInterestMessage, ...) may be called
 // from any thread, including from inside a handler while it answers a transfer; they post their
 // notifications to the main thread. Handlers are called on the thread that makes the transfer
-// (a printer's command queue), one transfer at a time per device.
+// (a printer's command queue), one transfer at a time per device; a handler must not make a
+// transfer to its own device. Without a QCoreApplication nothing is delivered and delays are not
+// waited for.
 //
 // Order of notifications: they are delivered in the order the bus changed. A device that leaves
 // first sends kIOMessageServiceIsTerminated to the interest callbacks of its service, then the
@@ -122,7 +124,9 @@ class VirtualUsbDevice {
   // this enumeration answers kIOReturnNoDevice, the interest callbacks get
   // kIOMessageServiceIsTerminated and the registry reports the removal.
   virtual void detach() = 0;
-  // Comes back as a new service at the same location after `delayMs` (device time).
+  // Comes back as a new service at the same location after `delayMs` (device time). A later
+  // attach or detach calls off an attach still waiting for its delay; attaching an attached
+  // device does nothing.
   virtual void attach(uint32_t delayMs = 0) = 0;
   // detach() now, attach(delayMs) after.
   virtual void reEnumerate(uint32_t delayMs = 0) = 0;
@@ -158,6 +162,7 @@ class VirtualUsbBus final : public UsbRegistry {
   std::shared_ptr<VirtualUsbDevice> attach(const VirtualDeviceDescription& description,
                                            std::shared_ptr<VirtualDeviceHandler> handler,
                                            uint32_t delayMs = 0);
+  // Every device put on this bus, attached or not, in the order they were put on it. Any thread.
   std::vector<std::shared_ptr<VirtualUsbDevice>> devices() const;
 
   // Real time per device millisecond: 0.01 makes a 5000 ms time-out elapse in 50 ms. Applies to
