@@ -1,5 +1,5 @@
 // The firmware file's checks and transformations: the S-record check, the padding of the image,
-// the byte-sum checksum and the reading of version numbers.
+// the byte-sum checksum and the number of a version text.
 //
 // The S-record check keeps the exact acceptance rules the printers' firmware files have always
 // been held to, but works on the bytes in one pass without building strings, because firmware
@@ -22,6 +22,7 @@
 #include <QFile>
 
 #include "support/SystemLog.h"
+#include "vendor/Framing.h"
 
 namespace pm {
 
@@ -208,33 +209,7 @@ uint16_t FirmwareArchive::checksumForData(const QByteArray& data) {
 }
 
 double firmwareVersionNumber(const QString& versionText) {
-  const QString piece = versionText.split(QLatin1Char(' ')).constLast();
-  const QByteArray text = piece.toLatin1();
-  // The leading decimal number: blanks, sign, digits, fraction, exponent (only with digits).
-  qsizetype i = 0;
-  const qsizetype n = text.size();
-  auto isDigit = [&](qsizetype k) { return k < n && text[k] >= '0' && text[k] <= '9'; };
-  while (i < n && (text[i] == ' ' || text[i] == '\t')) ++i;
-  const qsizetype start = i;
-  if (i < n && (text[i] == '+' || text[i] == '-')) ++i;
-  bool digits = false;
-  while (isDigit(i)) ++i, digits = true;
-  if (i < n && text[i] == '.') {
-    ++i;
-    while (isDigit(i)) ++i, digits = true;
-  }
-  if (!digits) return 0.0;
-  if (i < n && (text[i] == 'e' || text[i] == 'E')) {
-    qsizetype j = i + 1;
-    if (j < n && (text[j] == '+' || text[j] == '-')) ++j;
-    if (isDigit(j)) {
-      while (isDigit(j)) ++j;
-      i = j;
-    }
-  }
-  bool ok = false;
-  const double value = text.mid(start, i - start).toDouble(&ok);
-  return ok ? value : 0.0;
+  return framing::doubleValue(versionText.section(QLatin1Char(' '), -1));
 }
 
 }  // namespace pm

@@ -188,59 +188,71 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // This section belongs to the update code; vendor/ implements none of it except where marked.
   // =================================================================================================
 
-  // Creation: the base initialiser, then the remembered device information is merged and
-  // probeAtInit runs. [main]
-  // (Until update/ defines it, vendor/TBUSBPrinterOLMInit.cpp gives a weak definition that only
-  // runs the base initialiser; a definition in update/ replaces it.)
+  // Creation (update/OLMReattach.cpp): the base initialiser, then the device information kept for
+  // this device key is merged in and probeAtInit runs. [main]
   bool initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
                                   const usb::ServiceHandle& service) override;
-  void probeAtInit();                                  // work on the queue [any]
+  // Carries an update on by the recorded stage, or checks once for a printer waiting in update
+  // mode; otherwise starts the ordinary reads. Work on the queue. [any]
+  void probeAtInit();
 
-  // Archive and verification.
+  // Archive and verification (update/OLMArchive.cpp; the class operations are pm::FirmwareArchive).
   static QString asciiHexForData(const QByteArray& data);                    // [any]
   static QString verifyBlob(const QByteArray& data);                         // [any]
   static std::optional<QStringList> verifyFirmwareArchiveForProductID(uint16_t productId);  // [any]
-  bool verifyFirmwareArchive();                        // [any]
-  void setFilenames(const std::optional<QStringList>& names);  // stored on the main queue [any]
-  QByteArray firmwareBlob();                           // [any]
+  // Verifies this model's archive and stores the result (or its absence). [any]
+  bool verifyFirmwareArchive();
+  // Stores the list under "firmwareFilenames" at once (nullopt removes it) and announces
+  // "newFirmwareVersion" on the main queue. [any]
+  void setFilenames(const std::optional<QStringList>& names);
+  QStringList firmwareFilenames() const;               // the stored list; empty when none [any]
+  QByteArray firmwareBlob();                           // checked and padded image; null on failure [any]
   QByteArray firmwareBlobForKey(const QString& key);   // [any]
-  QString newFirmwareVersion();                        // [any]
+  QString newFirmwareVersion();                        // "KTA 01.61"; null without an archive [any]
   double availableFirmwareVersion();                   // [any]
   static bool verifySRecData(const QByteArray& data);  // [any]
   static QByteArray paddedData(const QByteArray& data);  // [any]
   static uint16_t checksumForData(const QByteArray& data);  // [any]
 
-  // Update sequence.
-  void updateFirmware();                               // [main]
+  // Update sequence (update/OLMUpdateSequence.cpp, update/OLMStatusPoll.cpp).
+  void updateFirmware();                               // entry [main]
   void showFirmwareUpdateWarning();                    // [main]
   void proceedWithUpdateWhenReady();                   // [main]
   void updateFirmwareReady();                          // [main]
-  void updateFirmwareAndColorTables();                 // [main]
-  void uploadFirmware();                               // [any]
-  void finishFirmwareUpdate();                         // [any]
-  void waitForPrinterStatusCode(const QString& code);  // [any]
+  void updateFirmwareAndColorTables();                 // phase 1 [main]
+  void uploadFirmware();                               // phase 2 [any]
+  void finishFirmwareUpdate();                         // phase 3 [any]
+  // Polls the status every 500 ms until it shows `code`'s text; ends when the printer has gone.
+  // On the queue it returns once the first status reply is read. Never blocks the main queue. [any]
+  void waitForPrinterStatusCode(const QString& code);
   void setOverridePrinterStatus(const QString& text);  // [any]
-  void setFirmwareUpdateStatus(int32_t stage);         // [any]
+  void setFirmwareUpdateStatus(int32_t stage);         // stored and registered on the main queue [any]
 
-  // Colour-table update.
+  // Colour-table update (update/OLMColorTables.cpp).
+  // The completion (on the queue) learns whether at least one table was written.
   void updateColorTables(std::function<void(bool written)> completion);  // [any]
   QStringList colorTableNames();                       // [any]
-  QByteArray paddedColorDataForVersion(const QString& fileName);  // [any]
+  QByteArray paddedColorDataForVersion(const QString& fileName);  // null when unreadable [any]
 
-  // Dialogs and alerts, through pm::alertPresenter().
+  // Dialogs and alerts, through pm::alertPresenter() (update/OLMDialogs.cpp).
+  using AlertAnswerCompletion = std::function<void(const pm::AlertAnswer& answer)>;
+  // Nothing is shown (and the completion never runs) when title and message are both empty.
+  // The layout hook may adjust the request before it is presented. Completion on main. [any]
   void showCustomAlert(const QString& title, const QString& message,
                        const QStringList& buttonTitles, bool agreeCheckBox, pm::AlertStyle style,
                        std::function<void(pm::AlertRequest& alert)> customLayout,
-                       AlertCompletion completion);    // [any]
+                       AlertAnswerCompletion completion);
+  // Title "Alert", empty message and "OK" when not given. [any]
   void showAlert(const QString& title, const QString& message, const QStringList& buttonTitles,
-                 AlertCompletion completion);          // [any]
-  void setToggleAgreed(bool on);                       // [main]
+                 AlertCompletion completion);
+  void setToggleAgreed(bool on);                       // announces "customerDidAgree" [main]
   bool customerDidAgree() const { return customerDidAgree_.load(); }  // [any]
   QString genericUpdateWarningText();                  // [any]
   QString VLAUpdateWarningText();                      // [any]
   void showPowerCycleAlert();                          // [any]
   void showPrinterBusyAlert();                         // [any]
-  void deleteExistingPrinterQueues();                  // blocks the caller [queue]
+  // Removes the print queues of KTC printers (update/PrintQueues.cpp); blocks the caller. [queue]
+  void deleteExistingPrinterQueues();
 
  protected:
   TBUSBPrinterOLM();
@@ -257,6 +269,16 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
   mutable std::mutex imageLock_;
   mutable std::optional<QImage> imageCache_;  // loaded on first use
+
+  // ---- update helpers (update/) ----
+  enum class UpdateStep { RewriteRequest, Upload, ColorTables };
+  // Sends the image as one "FLASH_PROGRAM" frame whose write may take as long as its size needs
+  // on a slow link. [queue], interface open.
+  void sendFirmwareImage(const QByteArray& image);
+  // Tells the user that the printer could not be opened during a step of the update. [any]
+  void showUpdateOpenFailedAlert(UpdateStep step, IOReturn result);
+  void showUnexpectedUpdateModePrompt();               // [main]
+  void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
 
   // ---- update state ----
   std::atomic<bool> customerDidAgree_{false};

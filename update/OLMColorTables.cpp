@@ -1,0 +1,61 @@
+// TBUSBPrinterOLM: the colour-table update of phase 3: "TBL_CL" once, then each table of the
+// archive as its version name and its data, with the displayed tables refreshed after each.
+
+#include "support/SystemLog.h"
+#include "update/FirmwareArchive.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+namespace {
+constexpr int32_t kCommandTableClear = 32;
+constexpr int32_t kCommandTableData = 33;
+constexpr int32_t kCommandTableVersion = 35;
+}  // namespace
+
+void TBUSBPrinterOLM::updateColorTables(std::function<void(bool written)> completion) {
+  if (!verifyFirmwareArchive()) {
+    pm::systemLog(QStringLiteral("failed to verify firmware archive"));
+    return;
+  }
+  auto printer = self();
+  openInterface([printer, completion = std::move(completion)](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      printer->showUpdateOpenFailedAlert(UpdateStep::ColorTables, result);
+      return;
+    }
+    printer->waitForPrinterStatusCode(QStringLiteral("00000"));
+    printer->setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
+    printer->sendPrinterCommand(kCommandTableClear);
+    printer->getPrinterColorTableVersion();
+    printer->getPrinterColorTableChecksum();
+
+    bool written = false;
+    for (const QString& name : printer->colorTableNames()) {
+      const QByteArray data = printer->paddedColorDataForVersion(name);
+      // An unreadable table is left out rather than sent empty, and does not count as written.
+      if (data.isNull()) {
+        pm::systemLog(QStringLiteral("skipping color table %1: its file cannot be read").arg(name));
+        continue;
+      }
+      printer->sendPrinterCommand(kCommandTableVersion, paddedData(name.toUpper().toLatin1()));
+      printer->sendPrinterCommand(kCommandTableData, data);
+      printer->getPrinterColorTableVersion();
+      printer->getPrinterColorTableChecksum();
+      written = true;
+    }
+    printer->storeDeviceInfo(QStringLiteral("deviceFirmwareStatus"), 3);
+    if (completion) completion(written);
+  });
+}
+
+QStringList TBUSBPrinterOLM::colorTableNames() {
+  const QStringList names = firmwareFilenames();
+  if (names.size() < 3) return {};
+  return names.mid(1);
+}
+
+QByteArray TBUSBPrinterOLM::paddedColorDataForVersion(const QString& fileName) {
+  const std::optional<QByteArray> data = pm::FirmwareArchive::readArchiveFile(fileName);
+  pm::systemLogf("got data of length %lu for file at path %s",
+                 static_cast<unsigned long>(data ? data->size() : 0), qUtf8Printable(fileName));
+  return data.value_or(QByteArray());
+}

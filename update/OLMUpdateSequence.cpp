@@ -1,0 +1,306 @@
+// TBUSBPrinterOLM: the firmware update sequence: the user's steps before the update (entry,
+// warning, readiness, confirmation) and its three phases. Between the phases the printer restarts
+// and comes back as a new object; the stage recorded under "deviceFirmwareStatus" tells that
+// object where to go on (OLMReattach.cpp).
+
+#include <algorithm>
+
+#include <QDebug>
+#include <QSettings>
+
+#include "support/MainQueue.h"
+#include "support/NameTables.h"
+#include "support/SystemLog.h"
+#include "support/ZOVRAN_Log.h"
+#include "update/UpdateReturnWatch.h"
+#include "vendor/Framing.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+namespace {
+
+constexpr int32_t kCommandFlashRewrite = 55;
+constexpr int32_t kCommandFlashProgram = 56;
+// The frame of a firmware image may take longer than the command time-out on a slow link: the
+// write is given the usual 5 s plus 1 ms for every 100 bytes (a link of at least 100 kB/s).
+constexpr uint32_t kTransferTimeoutMs = 5000;
+constexpr uint32_t kImageBytesPerMs = 100;
+constexpr qsizetype kLoggedFrameBytes = 64;
+
+const QString kStageKey = QStringLiteral("deviceFirmwareStatus");
+const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
+const QString kUpdateModeCode = QStringLiteral("FU00001");
+const QString kIdleCode = QStringLiteral("00000");
+
+bool isReadyForUpdate(const TBUSBPrinterOLM::StatusCode& code) {
+  // Exact texts: a reply "0" is not "00000".
+  return code && (*code == kIdleCode || *code == QLatin1String("01500") || *code == QLatin1String("03000"));
+}
+
+void terminateApplication() {
+  if (pm::ApplicationControl* application = pm::applicationControl()) application->terminate();
+}
+
+QString fileCorruptionTitle() {
+  return TBUSBPrinterOLM::tr("-- File corruption --\n\nThere is a problem with the firmware files.");
+}
+QString fileCorruptionMessage() { return TBUSBPrinterOLM::tr("Contact customer support."); }
+
+// A missing text shows as "(null)", as the report has always shown it.
+QString orNull(const QString& text) { return text.isNull() ? QStringLiteral("(null)") : text; }
+
+}  // namespace
+
+// ---- Before the update -------------------------------------------------------------------------
+
+void TBUSBPrinterOLM::updateFirmware() {
+  Q_ASSERT(pm::isMainQueue());
+  const bool verified = verifyFirmwareArchive();
+  const QByteArray image = firmwareBlob();
+  if (verified && !image.isEmpty()) {
+    showFirmwareUpdateWarning();
+    return;
+  }
+  showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
+            [](int) { terminateApplication(); });
+}
+
+void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
+  Q_ASSERT(pm::isMainQueue());
+  const double installed = installedFirmwareVersion();
+  const double available = availableFirmwareVersion();
+  const bool isVLA = productID() == pm::kProductIdVLA;
+  if (isVLA && installed < 2.0) {
+    const QString message =
+        tr("Before updating the VLA firmware to version %1 you must first update to firmware version "
+           "2.0x (or 2.1x).\n\n(the current firmware version is %2)")
+            .arg(available, 0, 'f', 2)
+            .arg(installed, 0, 'f', 2);
+    showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical, nullptr,
+                    [](const pm::AlertAnswer&) { terminateApplication(); });
+    return;
+  }
+
+  setToggleAgreed(false);
+  const QString text = isVLA && installed < 2.04 ? VLAUpdateWarningText() : genericUpdateWarningText();
+  auto printer = self();
+  showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
+                  nullptr, [printer](const pm::AlertAnswer& answer) {
+                    printer->setToggleAgreed(answer.agreed);
+                    if (answer.returnCode == 1000) {
+                      terminateApplication();
+                    } else if (answer.returnCode == 1001 && printer->customerDidAgree()) {
+                      printer->proceedWithUpdateWhenReady();
+                    }
+                  });
+}
+
+void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
+  Q_ASSERT(pm::isMainQueue());
+  // Already waiting in update mode: straight to the upload.
+  if (printerStatus() == stringForKTStatusString(kUpdateModeCode)) {
+    uploadFirmware();
+    return;
+  }
+  const double installed = installedFirmwareVersion();
+  if (installed > availableFirmwareVersion() &&
+      !QSettings().value(QStringLiteral("installOlderFirmwareVersion")).toBool()) {
+    showAlert(tr("Firmware update not needed"),
+              tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2), {tr("OK")},
+              nullptr);
+    return;
+  }
+
+  auto printer = self();
+  auto retryOnProceed = [printer](int returnCode) {
+    if (returnCode == 1000) printer->proceedWithUpdateWhenReady();
+  };
+  const QStringList buttons{tr("Proceed"), tr("Cancel")};
+  openInterface([printer, retryOnProceed, buttons](IOReturn result) {
+    if (result == kIOReturnExclusiveAccess) {
+      printer->showAlert(tr("Printer Busy"),
+                         tr("Another application is using the printer. Please proceed when the printer "
+                            "becomes available."),
+                         buttons, retryOnProceed);
+      return;
+    }
+    if (result != kIOReturnSuccess) {
+      printer->showAlert(tr("Printer Error"),
+                         tr("The printer is not responding properly. Please power-cycle the printer and "
+                            "try again."),
+                         buttons, retryOnProceed);
+      return;
+    }
+    printer->getPrinterStatus([printer, retryOnProceed, buttons](const StatusCode& code) {
+      if (isReadyForUpdate(code)) {
+        printer->updateFirmwareReady();
+        return;
+      }
+      printer->showAlert(tr("Printer Not Ready"),
+                         tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)),
+                         buttons, retryOnProceed);
+    });
+  });
+}
+
+void TBUSBPrinterOLM::updateFirmwareReady() {
+  Q_ASSERT(pm::isMainQueue());
+  auto printer = self();
+  showAlert(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
+            tr("The printer may be permanently damaged if it is unplugged or loses power during the "
+               "update process."),
+            {tr("Cancel"), tr("Update Firmware to %1").arg(newFirmwareVersion())},
+            [printer](int returnCode) {
+              if (returnCode == 1001) printer->updateFirmwareAndColorTables();
+            });
+}
+
+// ---- Phase 1: the rewrite request ------------------------------------------------------------------
+
+void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
+  Q_ASSERT(pm::isMainQueue());
+  if (firmwareVersion().isEmpty()) {
+    // The printer comes back as a new object and is read afresh.
+    hotPlug();
+    return;
+  }
+  if (!verifyFirmwareArchive() || firmwareBlob().isEmpty()) {
+    showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
+    return;
+  }
+  auto printer = self();
+  pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
+  openInterface([printer](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      printer->showUpdateOpenFailedAlert(UpdateStep::RewriteRequest, result);
+      return;
+    }
+    printer->waitForPrinterStatusCode(kIdleCode);
+    printer->setOverridePrinterStatus(QStringLiteral("Updating firmware ..."));
+    printer->storeDeviceInfo(kPreviousVersionKey, printer->firmwareVersion());
+    printer->storeDeviceInfo(kStageKey, 1);
+    printer->sendPrinterCommand(kCommandFlashRewrite);
+    printer->closeInterface(nullptr);
+    pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::RewriteRequest,
+                                  printer->image());
+  });
+}
+
+// ---- Phase 2: the upload ---------------------------------------------------------------------------
+
+void TBUSBPrinterOLM::uploadFirmware() {
+  if (!verifyFirmwareArchive()) {
+    pm::systemLog(QStringLiteral("failed to verify firmware archive"));
+    showAlert(tr("There was a problem with the firmware file!"),
+              tr("This application may be damaged. Please download a new copy."), {tr("OK")}, nullptr);
+    return;
+  }
+  auto printer = self();
+  openInterface([printer](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      printer->showUpdateOpenFailedAlert(UpdateStep::Upload, result);
+      return;
+    }
+    printer->setOverridePrinterStatus(QStringLiteral("Writing firmware ..."));
+    const QByteArray image = printer->firmwareBlob();
+    if (!image.isEmpty()) {
+      pm::systemLog(QStringLiteral("Uploading firmware to printer"));
+      printer->storeDeviceInfo(kStageKey, 2);
+      printer->sendFirmwareImage(image);
+      pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
+                                    printer->image());
+    } else {
+      pm::systemLog(QStringLiteral("FAILED Uploading firmware to printer (bad file)"));
+      printer->showAlert(tr("There was a problem with the firmware file!"),
+                         tr("This application may be damaged. Please download a new copy."), {tr("OK")},
+                         nullptr);
+    }
+    printer->closeInterface(nullptr);
+  });
+}
+
+// One frame, one bulk write, no reply read, as every command; only the write's time-out grows
+// with the image.
+void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
+  Q_ASSERT(isPrinterCommandQueue());
+  const pm::framing::Frame frame = pm::framing::buildFrame(kCommandFlashProgram, image);
+  if (frame.rejected()) {
+    pm::systemLogf("not sending a firmware image of %lld bytes", static_cast<long long>(image.size()));
+    return;
+  }
+  pm::systemLogf("sending printer command %s with payload size %u",
+                 qPrintable(stringForCommandCode(kCommandFlashProgram)),
+                 static_cast<unsigned>(frame.payloadFieldLength));
+  ZOVRAN_Log::logData(frame.bytes.first(std::min(frame.bytes.size(), kLoggedFrameBytes)));
+  pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
+                 static_cast<unsigned long>(frame.bytes.size()));
+  const uint32_t timeoutMs = kTransferTimeoutMs + static_cast<uint32_t>(frame.bytes.size() / kImageBytesPerMs);
+  const std::shared_ptr<usb::UsbInterface> interface = interfaceInterface();
+  const IOReturn result =
+      interface ? interface->writePipe(bulkOUT(), frame.bytes.constData(), static_cast<uint32_t>(frame.bytes.size()),
+                                       kTransferTimeoutMs, timeoutMs)
+                : kIOReturnError;
+  setWriteStatus(result);
+  if (result != kIOReturnSuccess) {
+    pm::systemLogf("ERROR: writeToInterfaceWithData: [%x] (%s)", static_cast<unsigned>(result),
+                   pm::stringForIOReturn(result));
+  }
+}
+
+// ---- Phase 3: colour tables and the report ---------------------------------------------------------
+
+void TBUSBPrinterOLM::finishFirmwareUpdate() {
+  pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]"));
+  auto printer = self();
+  updateColorTables([printer](bool written) {
+    pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]_block_invoke"));
+    const QString previous = orNull(printer->deviceInfoDict()->string(kPreviousVersionKey));
+    const QString current = orNull(printer->firmwareVersion());
+    if (written) {
+      printer->showAlert(tr("Firmware update was successful!"),
+                         tr("Firmware version updated from %1 to %2").arg(previous, current),
+                         {tr("Finish")}, nullptr);
+    } else {
+      printer->showAlert(tr("There was a problem with the firmware update!"),
+                         tr("Previous firmware version: %1 current version: %2").arg(previous, current),
+                         {tr("OK")}, nullptr);
+    }
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+    printer->updatePrinterStatus();
+  });
+}
+
+// ---- Status texts and the stage ----------------------------------------------------------------------
+
+void TBUSBPrinterOLM::setOverridePrinterStatus(const QString& text) {
+  pm::systemLog(QStringLiteral("forcing printer status string to \"%1\"").arg(text));
+  auto printer = self();
+  pm::performAsyncOnMainQueue([printer, text] { printer->setPrinterStatus(text); });
+}
+
+void TBUSBPrinterOLM::setFirmwareUpdateStatus(int32_t stage) {
+  auto printer = self();
+  pm::performAsyncOnMainQueue([printer, stage] {
+    const std::shared_ptr<pm::DeviceInfo>& info = printer->deviceInfoDict();
+    printer->storeDeviceInfo(kStageKey, stage);
+    QString described;
+    QDebug(&described).nospace() << info->snapshot();
+    pm::systemLog(QStringLiteral("writing key:%1 for dict:%2").arg(printer->keyUSBdevice(), described));
+    setDeviceInfo(info, printer->keyUSBdevice());
+  });
+}
+
+// ---- Telling the user when a phase cannot open the printer ------------------------------------------
+
+void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result) {
+  pm::systemLogf("the firmware update could not open %s (%s)", descriptionUTF8().constData(),
+                 pm::stringForIOReturn(result));
+  const QString what = step == UpdateStep::RewriteRequest
+                           ? tr("The firmware update could not start because the printer could not be "
+                                "opened (%1).\n\nPlease switch the printer off and on again and start the "
+                                "update once more.")
+                           : tr("The firmware update could not go on because the printer could not be "
+                                "opened (%1).\n\nPlease switch the printer off and on again and keep it "
+                                "connected. The update continues when the printer returns.");
+  showAlert(tr("The printer is not responding"), what.arg(QString::fromLatin1(pm::stringForIOReturn(result))),
+            {tr("OK")}, nullptr);
+}
