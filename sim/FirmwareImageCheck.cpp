@@ -81,13 +81,13 @@ FirmwareImageVerdict checkFirmwareImage(const QByteArray& payload, const QByteAr
   if (text.contains('\0')) return refuse(QStringLiteral("NUL byte inside the S-record text"));
 
   std::vector<SRecord> records;
-  const QList<QByteArray> lines = text.split('\n');
-  for (qsizetype i = 0; i < lines.size(); ++i) {
-    const QByteArray line = lines[i].endsWith('\r') ? lines[i].chopped(1) : lines[i];
+  // Files come with LF, CR LF or CR line ends.
+  const QList<QByteArray> lines = text.replace('\r', '\n').split('\n');
+  for (const QByteArray& line : lines) {
     if (line.isEmpty()) continue;
     QString problem;
     const std::optional<SRecord> record = parseRecord(line, &problem);
-    if (!record) return refuse(QStringLiteral("line %1: %2").arg(i + 1).arg(problem));
+    if (!record) return refuse(QStringLiteral("record %1: %2").arg(records.size() + 1).arg(problem));
     records.push_back(*record);
   }
 
