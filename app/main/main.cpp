@@ -1,10 +1,48 @@
+// Printer Maintenance: finds the maker's USB photo printers, shows their state and updates their
+// firmware. Start-up runs in a fixed order: the controller registers for printers (those already
+// attached are listed before the window appears), then the window is localised and shown.
+
 #include <QApplication>
-#include <QLabel>
+
+#include "app/DemoMode.h"
+#include "app/MainWindow.h"
+#include "app/NotificationPort.h"
+#include "app/QtAlertPresenter.h"
+#include "app/TBPrinters.h"
+#include "usb/SerialQueue.h"
+#include "vendor/AlertPresenter.h"
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
-  QLabel window(QStringLiteral("Printer Maintenance"));
-  window.resize(640, 400);
-  window.show();
-  return app.exec();
+  // The preference keys live under these names (QSettings).
+  QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
+  QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance"));
+
+  const QString demoSpec = pm::DemoMode::simulationSpec();
+  pm::NotificationPort::setFactory([demoSpec] { return pm::DemoMode::makeRegistry(demoSpec); });
+
+  int status = 0;
+  {
+    TBPrinters controller;
+    app.setQuitOnLastWindowClosed(controller.applicationShouldTerminateAfterLastWindowClosed());
+    MainWindow window(&controller, demoSpec);
+    QtAlertPresenter alerts(&window);
+    pm::setAlertPresenter(&alerts);
+    pm::setApplicationControl(&alerts);
+
+    controller.awakeFromNib();
+    window.applicationDidFinishLaunching();
+    window.show();
+    status = app.exec();
+
+    // Termination emptied the list through the main queue; let that and the deletions it caused
+    // run before the objects go.
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    pm::setAlertPresenter(nullptr);
+    pm::setApplicationControl(nullptr);
+  }
+  pm::SerialQueue::shutdownAll(1000);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  return status;
 }

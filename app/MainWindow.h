@@ -1,0 +1,73 @@
+#pragma once
+// The main window: the printer table (or, while no printer is listed, what to check), the version
+// label, and the actions on the selected printer: "Update Firmware…", "Refresh", "Reset Counter"
+// A/B/M and the USB serial-number option. Every action only starts work on the printer's own
+// command queue or shows a sheet, so the window stays responsive while printers talk.
+//
+// Threads: [main] for every member.
+
+#include <QMainWindow>
+
+#include "app/TBPrinters.h"
+
+class PrinterTableModel;
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QStackedWidget;
+class QTableView;
+
+class MainWindow : public QMainWindow {
+  Q_OBJECT
+
+ public:
+  // `demoSpec`: the demo mode's printers, empty on real hardware.
+  MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget* parent = nullptr);
+  ~MainWindow() override;
+
+  // The launch steps of the window: menus, title and column headers go through the string table;
+  // the title then becomes the process name.
+  void applicationDidFinishLaunching();
+
+  QTableView* tableView() const { return table_; }
+  PrinterTableModel* model() const { return model_; }
+  // True while the no-printer page is shown instead of the table.
+  bool showsNoPrinterPage() const;
+  QAction* updateFirmwareAction() const { return updateFirmware_; }
+  QAction* refreshAction() const { return refresh_; }
+  QAction* resetCounterAction(char letter) const;
+  QAction* usbSerialAction(bool enable) const { return enable ? usbSerialOn_ : usbSerialOff_; }
+
+ private:
+  void buildActions();
+  void buildMenus();
+  void buildToolBar();
+  void buildCentralWidget(const QString& demoSpec);
+  void buildStatusBar(const QString& demoSpec);
+
+  void viewSelectionChanged();
+  void showSelection(int row);
+  void showRowsOrAdvice();
+  void updateActions();
+  void confirmCounterReset(char letter);
+
+  TBPrinters* controller_;
+  PrinterTableModel* model_ = nullptr;
+  QStackedWidget* pages_ = nullptr;
+  QWidget* noPrinterPage_ = nullptr;
+  QTableView* table_ = nullptr;
+  QLabel* versionLabel_ = nullptr;
+  QAction* updateFirmware_ = nullptr;
+  QAction* refresh_ = nullptr;
+  QAction* resetA_ = nullptr;
+  QAction* resetB_ = nullptr;
+  QAction* resetM_ = nullptr;
+  QMenu* resetMenu_ = nullptr;
+  QMenu* usbSerialMenu_ = nullptr;
+  QActionGroup* usbSerialGroup_ = nullptr;
+  QAction* usbSerialOn_ = nullptr;
+  QAction* usbSerialOff_ = nullptr;
+  QAction* quit_ = nullptr;
+  bool syncingSelection_ = false;
+};

@@ -1,0 +1,13 @@
+#pragma once
+// What the window shows while no printer is listed: that no supported printer is connected, what
+// to check, and how to try the application without one. [main]
+
+#include <QWidget>
+
+class NoPrinterPage : public QWidget {
+  Q_OBJECT
+
+ public:
+  // `demoSpec`: the demo mode's printers, empty when running on real hardware.
+  explicit NoPrinterPage(const QString& demoSpec, QWidget* parent = nullptr);
+};

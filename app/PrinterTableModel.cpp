@@ -1,0 +1,161 @@
+#include "app/PrinterTableModel.h"
+
+#include "app/ColorTableSummary.h"
+#include "app/PrinterPicture.h"
+#include "support/MainQueue.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)
+    : QAbstractTableModel(parent), controller_(controller) {
+  Q_ASSERT(pm::isMainQueue());
+  connect(controller_, &TBPrinters::printerAboutToBeInserted, this,
+          [this](int row) { beginInsertRows({}, row, row); });
+  connect(controller_, &TBPrinters::printerInserted, this, &PrinterTableModel::insertRow);
+  connect(controller_, &TBPrinters::printerAboutToBeRemoved, this, &PrinterTableModel::removeRow);
+  connect(controller_, &TBPrinters::printerRemoved, this, [this] { endRemoveRows(); });
+  connect(controller_, &TBPrinters::printersAboutToBeReset, this, [this] { beginResetModel(); });
+  connect(controller_, &TBPrinters::printersReset, this, &PrinterTableModel::reset);
+  // A model made after printers were listed starts with them.
+  for (const TBPrinters::PrinterRef& printer : controller_->printers()) {
+    rows_.append(printer);
+    connect(printer.get(), &TBUSBPrinter::propertyChanged, this,
+            &PrinterTableModel::printerPropertyChanged);
+  }
+}
+
+// ---- Rows ----------------------------------------------------------------------------------------
+
+void PrinterTableModel::insertRow(int row) {
+  const TBPrinters::PrinterRef printer = controller_->printerAt(row);
+  Q_ASSERT(printer);
+  rows_.insert(row, printer);
+  connect(printer.get(), &TBUSBPrinter::propertyChanged, this,
+          &PrinterTableModel::printerPropertyChanged);
+  endInsertRows();
+}
+
+void PrinterTableModel::removeRow(int row) {
+  beginRemoveRows({}, row, row);
+  const TBPrinters::PrinterRef printer = rows_.takeAt(row);
+  disconnect(printer.get(), nullptr, this, nullptr);
+  pictures_.remove(printer.get());
+}
+
+void PrinterTableModel::reset() {
+  for (const TBPrinters::PrinterRef& printer : std::as_const(rows_))
+    disconnect(printer.get(), nullptr, this, nullptr);
+  rows_ = controller_->printers();
+  for (const TBPrinters::PrinterRef& printer : std::as_const(rows_))
+    connect(printer.get(), &TBUSBPrinter::propertyChanged, this,
+            &PrinterTableModel::printerPropertyChanged);
+  pictures_.clear();
+  endResetModel();
+}
+
+void PrinterTableModel::printerPropertyChanged() {
+  const QObject* printer = sender();
+  for (int row = 0; row < rows_.size(); ++row) {
+    if (rows_[row].get() != printer) continue;
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+    return;
+  }
+}
+
+TBPrinters::PrinterRef PrinterTableModel::printerAt(int row) const {
+  return row >= 0 && row < rows_.size() ? rows_[row] : nullptr;
+}
+
+// ---- Cells ---------------------------------------------------------------------------------------
+
+int PrinterTableModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
+
+int PrinterTableModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : ColumnCount;
+}
+
+QVariant PrinterTableModel::data(const QModelIndex& index, int role) const {
+  Q_ASSERT(pm::isMainQueue());
+  const TBPrinters::PrinterRef printer = printerAt(index.row());
+  if (!printer) return {};
+  switch (role) {
+    case Qt::DisplayRole:
+      return display(*printer, index.column());
+    case Qt::DecorationRole:
+      return index.column() == Picture ? QVariant(picture(*printer)) : QVariant();
+    case Qt::ToolTipRole:
+      return toolTip(*printer, index.column());
+    case Qt::TextAlignmentRole:
+      return index.column() == LifetimeCounter
+                 ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                 : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+  }
+  return {};
+}
+
+QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) const {
+  switch (column) {
+    case Manufacturer: {
+      const QString manufacturer = printer.manufacturer();
+      return manufacturer.isEmpty() ? printer.vendorUSB() : manufacturer;
+    }
+    case Model: {
+      const QString model = printer.model();
+      return model.isEmpty() ? printer.productUSB() : model;
+    }
+    case SerialNumber: {
+      const QString serial = printer.printerSerialNumber();
+      return serial.isEmpty() ? printer.serialNumberUSB() : serial;
+    }
+    case PrinterStatus: return printer.printerStatus();
+    case UsbStatus: return printer.status();
+    case FirmwareVersion: return printer.firmwareVersion();
+    case LifetimeCounter: return printer.lifetimeCounter();
+    case ColorTables:
+      return pm::ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot()).compact();
+    case UsbSerial: return printer.usbISerialString();
+  }
+  return {};
+}
+
+QVariant PrinterTableModel::toolTip(const TBUSBPrinterOLM& printer, int column) const {
+  switch (column) {
+    case ColorTables: {
+      const pm::ColorTableSummary summary =
+          pm::ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot());
+      return summary.isEmpty() ? QVariant() : QVariant(summary.details());
+    }
+    case Picture:
+    case Manufacturer:
+    case Model:
+      return QString::fromUtf8(printer.descriptionUTF8());
+    default:
+      return {};
+  }
+}
+
+QPixmap PrinterTableModel::picture(const TBUSBPrinterOLM& printer) const {
+  auto cached = pictures_.constFind(&printer);
+  if (cached != pictures_.constEnd()) return *cached;
+  const QPixmap pixmap = pm::printerPicture(printer.image(), kPictureSize);
+  pictures_.insert(&printer, pixmap);
+  return pixmap;
+}
+
+QVariant PrinterTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
+  switch (section) {
+    case Picture: return tr("Printer");
+    case Manufacturer: return tr("Manufacturer");
+    case Model: return tr("Model");
+    case SerialNumber: return tr("Serial Number");
+    case PrinterStatus: return tr("Status");
+    case UsbStatus: return tr("USB Status");
+    case FirmwareVersion: return tr("Firmware");
+    case LifetimeCounter: return tr("Lifetime Counter");
+    case ColorTables: return tr("Colour Tables");
+    case UsbSerial: return tr("USB Serial Number");
+  }
+  return {};
+}

@@ -1,0 +1,57 @@
+#pragma once
+// The printer table's model: one row per printer of TBPrinters' list, in list order, with the
+// model picture, identity, status texts, firmware version, lifetime counter, colour tables and the
+// USB serial-number setting. Rows follow the controller's row signals; a printer's change
+// announcements (propertyChanged) refresh its row.
+//
+// Threads: [main] for every member.
+
+#include <QAbstractTableModel>
+#include <QHash>
+#include <QList>
+#include <QPixmap>
+
+#include "app/TBPrinters.h"
+
+class PrinterTableModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  enum Column {
+    Picture,
+    Manufacturer,
+    Model,
+    SerialNumber,
+    PrinterStatus,
+    UsbStatus,
+    FirmwareVersion,
+    LifetimeCounter,
+    ColorTables,
+    UsbSerial,
+    ColumnCount
+  };
+  static constexpr int kPictureSize = 40;
+
+  explicit PrinterTableModel(TBPrinters* controller, QObject* parent = nullptr);
+
+  int rowCount(const QModelIndex& parent = {}) const override;
+  int columnCount(const QModelIndex& parent = {}) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+  TBPrinters::PrinterRef printerAt(int row) const;
+
+ private:
+  void insertRow(int row);
+  void removeRow(int row);
+  void reset();
+  void printerPropertyChanged();
+  QVariant display(const TBUSBPrinterOLM& printer, int column) const;
+  QVariant toolTip(const TBUSBPrinterOLM& printer, int column) const;
+  QPixmap picture(const TBUSBPrinterOLM& printer) const;
+
+  TBPrinters* controller_;
+  QList<TBPrinters::PrinterRef> rows_;
+  mutable QHash<const TBUSBPrinter*, QPixmap> pictures_;
+};

@@ -1,0 +1,61 @@
+#pragma once
+// The alerts of the printer code, shown with Qt: a QMessageBox as a window-modal sheet on the main
+// window (opened with open(), so nothing waits in a nested event loop), or an application-modal
+// dialog when the request asks for one. The "I Agree" box is the message box's check box and
+// enables the second button only while ticked. One alert is shown at a time; alerts that arrive
+// meanwhile wait their turn in arrival order. Each answer is 1000 + the index of the button.
+// It also ends the application on request (ApplicationControl).
+//
+// Threads: present() and terminate() may be called from any thread [any]; the alerts are built
+// and shown, and completions run, on the main thread [main].
+
+#include <deque>
+#include <functional>
+
+#include <QList>
+#include <QMessageBox>
+#include <QObject>
+#include <QPointer>
+
+#include "vendor/AlertPresenter.h"
+
+class QAbstractButton;
+
+class QWidget;
+
+class QtAlertPresenter final : public QObject,
+                               public pm::AlertPresenter,
+                               public pm::ApplicationControl {
+  Q_OBJECT
+
+ public:
+  // `window` carries the sheets; without it (or while it is hidden) alerts are free-standing. [main]
+  explicit QtAlertPresenter(QWidget* window, QObject* parent = nullptr);
+  ~QtAlertPresenter() override;
+
+  void present(const pm::AlertRequest& request,
+               std::function<void(const pm::AlertAnswer&)> completion) override;  // [any]
+  void terminate() override;                                                       // [any]
+
+  // The alert on screen, or null. [main]
+  QMessageBox* currentAlert() const { return current_; }
+  int pendingCount() const { return static_cast<int>(pending_.size()); }  // [main]
+
+ private:
+  struct Pending {
+    pm::AlertRequest request;
+    std::function<void(const pm::AlertAnswer&)> completion;
+  };
+
+  void enqueue(Pending alert);
+  void showNext();
+  QMessageBox* build(const pm::AlertRequest& request);
+  void finish(QMessageBox* box);
+
+  QPointer<QWidget> window_;
+  std::deque<Pending> pending_;
+  QPointer<QMessageBox> current_;
+  QList<QAbstractButton*> currentButtons_;  // in request order
+  bool currentHasAgreeBox_ = false;         // its check box is "I Agree" (else suppression)
+  std::function<void(const pm::AlertAnswer&)> currentCompletion_;
+};

@@ -1,0 +1,165 @@
+#include "app/TBPrinters.h"
+
+#include <atomic>
+
+#include <QCoreApplication>
+#include <QPointer>
+#include <QSettings>
+
+#include "app/NotificationPort.h"
+#include "support/MainQueue.h"
+#include "support/Resources.h"
+#include "support/SystemLog.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+namespace {
+// Its address is the main queue's marker key; the value itself is never read.
+const char kMainQueueSpecificKey = 0;
+// Set once by swapImpsforPrivateAPI; read when a printer is observed.
+std::atomic<bool> g_changeDiagnosticInstalled{false};
+
+// The property-change diagnostic. Its line formats keep the three key slots of the platform's
+// announcement path; this path carries one key, so the other two are always "(null)".
+void logChangeAnnouncement(const QString& key) {
+  const QString null = QStringLiteral("(null)");
+  if (pm::isMainQueue()) {
+    pm::systemLog(QStringLiteral("%1 @#@#@#@#@#@#@#@#@#@#@#@# %2 %3 %4")
+                      .arg(QStringLiteral("newPrivateAPI_Imp"), key, null, null));
+    return;
+  }
+  if (key == QLatin1String("printerStatus"))
+    pm::systemLog(QStringLiteral("setting printerStatus off Main QUEUE!"));
+  pm::systemLog(QStringLiteral("%1 &&&&&&&&&&&&&&&&&&&&&&&& %2 %3 %4")
+                    .arg(QStringLiteral("newPrivateAPI_Imp"), key, null, null));
+}
+}  // namespace
+
+// ---- Queue tests and the notification port ---------------------------------------------------
+
+const void* TBPrinters::mainQueueSpecificKey() { return &kMainQueueSpecificKey; }
+
+bool TBPrinters::isMainQueue() { return pm::isMainQueue(); }
+
+usb::UsbRegistry* TBPrinters::sharedNotificationPort() { return pm::NotificationPort::shared(); }
+
+// ---- Start-up ----------------------------------------------------------------------------------
+
+TBPrinters::TBPrinters(QObject* parent) : QObject(parent) {
+  Q_ASSERT(isMainQueue());
+  if (QCoreApplication* app = QCoreApplication::instance())
+    connect(app, &QCoreApplication::aboutToQuit, this, &TBPrinters::applicationShouldTerminate);
+  notifyPort_ = sharedNotificationPort();
+}
+
+void TBPrinters::awakeFromNib() {
+  Q_ASSERT(isMainQueue());
+  const QString display = displayVersionString();
+  pm::systemLog(QStringLiteral("display string is %1").arg(display));
+  QSettings().setValue(QStringLiteral("prefDisplayVersionString"), display);
+  pm::systemLogf("%s", "-[TBPrinters awakeFromNib]");
+  // Printers already attached join the list now, before launching finishes.
+  getPrintingDevices();
+}
+
+void TBPrinters::applicationDidFinishLaunching() {
+  Q_ASSERT(isMainQueue());
+  const QString shortVersion = pm::shortVersionString();
+  if (!shortVersion.isEmpty())
+    QSettings().setValue(QStringLiteral("CFBundleShortVersionString"), shortVersion);
+}
+
+QString TBPrinters::displayVersionString() const {
+  return QStringLiteral("%1 (build %2)").arg(pm::shortVersionString(), pm::buildNumberString());
+}
+
+// ---- Selection ---------------------------------------------------------------------------------
+
+int TBPrinters::selectedRow() const {
+  Q_ASSERT(isMainQueue());
+  return selectedRow_;
+}
+
+TBPrinters::PrinterRef TBPrinters::selectedPrinter() const { return printerAt(selectedRow()); }
+
+void TBPrinters::selectRow(int row) {
+  Q_ASSERT(isMainQueue());
+  if (row < 0 || row >= count()) row = -1;
+  if (row == selectedRow_) return;
+  selectedRow_ = row;
+  emit selectionChanged(row);
+  tableViewSelectionDidChange();
+}
+
+void TBPrinters::setSelectedPrinter(const PrinterRef& printer) { selectRow(rowOf(printer.get())); }
+
+void TBPrinters::tableViewSelectionDidChange() {
+  Q_ASSERT(isMainQueue());
+  pm::systemLogf("rows = %d; selected row = %d", count(), selectedRow_);
+  // Only an empty selection returns to the first row: forcing row 0 after every change would keep
+  // the user from ever selecting (and so updating) any printer but the first.
+  if (count() > 0 && selectedRow_ < 0) {
+    pm::systemLog(QStringLiteral("selecting row 0"));
+    selectRow(0);
+  }
+}
+
+// ---- Termination -------------------------------------------------------------------------------
+
+void TBPrinters::applicationShouldTerminate() {
+  Q_ASSERT(isMainQueue());
+  pm::systemLogf("inside %s\n", "-[TBPrinters applicationShouldTerminate:]");
+  prepareForTermination();
+}
+
+void TBPrinters::prepareForTermination() {
+  Q_ASSERT(isMainQueue());
+  pm::systemLogf("inside %s\n", "-[TBPrinters prepareForTermination]");
+  if (printers_) {
+    QPointer<TBPrinters> self(this);
+    pm::performAsyncOnMainQueue([self] {
+      if (self) self->emptyList();
+    });
+  }
+  if (pm::NotificationPort::exists()) pm::NotificationPort::destroy();
+  notifyPort_ = nullptr;
+  notificationsRegistered_ = false;
+}
+
+void TBPrinters::emptyList() {
+  Q_ASSERT(isMainQueue());
+  if (!printers_) return;
+  emit printersAboutToBeReset();
+  for (const Entry& entry : *printers_) stopObserving(entry.printer.get());
+  printers_.reset();
+  const bool hadSelection = selectedRow_ >= 0;
+  selectedRow_ = -1;
+  emit printersReset();
+  if (hadSelection) emit selectionChanged(-1);
+}
+
+TBPrinters::~TBPrinters() {
+  prepareForTermination();
+  pm::systemLogf("about to call [super dealloc] in %s\n", "-[TBPrinters dealloc]");
+}
+
+// ---- Diagnostics -------------------------------------------------------------------------------
+
+void TBPrinters::swapImpsforPrivateAPI() { g_changeDiagnosticInstalled.store(true); }
+
+void TBPrinters::observe(const PrinterRef& printer) {
+  TBUSBPrinter* const source = printer.get();
+  std::weak_ptr<TBUSBPrinterOLM> weak = printer;
+  connect(source, &TBUSBPrinter::propertyChanged, this, [this, weak](const QString& key) {
+    if (key != QLatin1String("firmwareVersion")) return;
+    if (PrinterRef observed = weak.lock()) observeValueForKeyPath(key, observed);
+  });
+  if (g_changeDiagnosticInstalled.load()) {
+    // Direct: the hook must see the thread the announcement is made on.
+    connect(source, &TBUSBPrinter::propertyChanged, this, &logChangeAnnouncement,
+            Qt::DirectConnection);
+  }
+}
+
+void TBPrinters::stopObserving(const TBUSBPrinter* printer) {
+  disconnect(printer, &TBUSBPrinter::propertyChanged, this, nullptr);
+}

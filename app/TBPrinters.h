@@ -1,0 +1,137 @@
+#pragma once
+// TBPrinters: the application's controller. It starts USB discovery on the process's notification
+// port, turns each arriving interface of a supported printer into a TBUSBPrinterOLM, keeps those
+// printers in the ordered list the window's table shows, takes a printer out of the list once its
+// interface has gone and its queued commands have run, keeps a printer selected while any is
+// listed, and takes the list down at termination. It needs no window: a window (or a test) attaches
+// to its signals.
+//
+// Implementation files: TBPrinters.cpp (start-up, selection, termination, queue tests, the
+// property-change diagnostic), TBPrintersDiscovery.cpp (registration, arrival, removal, list).
+//
+// Threads: every member runs on the main thread [main] (asserted in debug builds), except the
+// static queue tests [any]. Every change of the list is a separate block queued to the main queue
+// and is announced before and after through the row signals, which is how the table model learns
+// of it. Nothing here ever waits for a printer's command queue.
+
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include <QList>
+#include <QObject>
+#include <QString>
+
+#include "usb/UsbPlatform.h"
+
+class TBUSBPrinter;
+class TBUSBPrinterOLM;
+
+class TBPrinters : public QObject {
+  Q_OBJECT
+
+ public:
+  using PrinterRef = std::shared_ptr<TBUSBPrinterOLM>;
+
+  // init: becomes the application's delegate (its quit reaches applicationShouldTerminate) and
+  // takes the shared notification port (made now on first use). [main]
+  explicit TBPrinters(QObject* parent = nullptr);
+  // Runs prepareForTermination. [main]
+  ~TBPrinters() override;
+
+  // ---- Queue tests and the notification port ------------------------------------------------
+  // The marker key of the main queue; the same address for the life of the process. [any]
+  static const void* mainQueueSpecificKey();
+  // True exactly on the main queue (the thread that runs the application). [any]
+  static bool isMainQueue();
+  // The process's notification port (pm::NotificationPort); null when none can be made. [main]
+  static usb::UsbRegistry* sharedNotificationPort();
+
+  // ---- Start-up ----------------------------------------------------------------------------------
+  // Stores the version display string and registers for printers, adding those already attached
+  // before it returns. [main]
+  void awakeFromNib();
+  // Stores "CFBundleShortVersionString" in the preferences. The window does the rest of the
+  // launch steps (localisation) and calls this in between. [main]
+  void applicationDidFinishLaunching();
+  // "<short version> (build <build number>)". [main]
+  QString displayVersionString() const;
+  // Termination is never delayed, not even by a firmware update. [any]
+  bool updateInProgress() const { return false; }
+  // Closing the main window quits the application. [any]
+  bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+  // ---- The printer list --------------------------------------------------------------------------
+  // A snapshot of the list; empty while there is none. [main]
+  QList<PrinterRef> printers() const;
+  // The list changes only through arrival, removal and termination: this logs and ignores. [main]
+  void setPrinters(const QList<PrinterRef>& printers);
+  int count() const;                          // [main]
+  PrinterRef printerAt(int row) const;        // null outside the list [main]
+  int rowOf(const TBUSBPrinter* printer) const;  // -1 when not listed [main]
+
+  // Registers for arrival and removal of printer-class interfaces and handles those already
+  // present. [main]
+  void getPrintingDevices();
+  // One arriving printer-class interface: checks it and adds a printer for it. [main]
+  void usbInterfaceMatched(const usb::ServiceHandle& service);
+  // Probes the printer, observes its firmware version and appends it on the main queue.
+  // `arrivalService` is the service it arrived as (its deviceObject when not given): removal
+  // matches it even for a printer that never got a service object. [main]
+  void addPrinter(const PrinterRef& printer, const usb::ServiceHandle& arrivalService = {});
+  // The interface of `service` has gone: the printer that holds it leaves the list once the
+  // commands already queued for it have run. [main]
+  void removedDeviceObject(const usb::ServiceHandle& service);
+  // A listed printer announced a change; "firmwareVersion" selects that printer. [main]
+  void observeValueForKeyPath(const QString& keyPath, const PrinterRef& printer);
+
+  // ---- Selection (the list's selected printer, mirrored by the window's table) -----------------
+  int selectedRow() const;                    // -1 for none [main]
+  PrinterRef selectedPrinter() const;         // [main]
+  // Selects a row (-1: none), as the user or the code does; runs the selection rule. [main]
+  void selectRow(int row);
+  void setSelectedPrinter(const PrinterRef& printer);  // [main]
+  // The selection rule: while printers are listed, one is selected (row 0 when none was). [main]
+  void tableViewSelectionDidChange();
+
+  // ---- Termination -------------------------------------------------------------------------------
+  // The application quits: prepares for termination and lets it go ahead at once. [main]
+  void applicationShouldTerminate();
+  // Empties the list (queued on the main queue) and destroys the notification port. [main]
+  void prepareForTermination();
+
+  // ---- Diagnostics -------------------------------------------------------------------------------
+  // Installs, once per process, a hook that logs every change announcement of the printers listed
+  // from then on, flagging "printerStatus" changes made off the main queue. Off unless called. [main]
+  static void swapImpsforPrivateAPI();
+
+ signals:
+  // The list's row changes, each pair around one change (like QAbstractItemModel's).
+  void printerAboutToBeInserted(int row);
+  void printerInserted(int row);
+  void printerAboutToBeRemoved(int row);
+  void printerRemoved(int row);
+  void printersAboutToBeReset();
+  void printersReset();
+  // The selected row changed (-1: none).
+  void selectionChanged(int row);
+
+ private:
+  struct Entry {
+    PrinterRef printer;
+    usb::ServiceHandle service;  // the service it arrived as
+    bool leaving = false;        // its removal is on its way through the command queue
+  };
+
+  void observe(const PrinterRef& printer);
+  void stopObserving(const TBUSBPrinter* printer);
+  void appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service);
+  void takePrinterOut(const TBUSBPrinter* printer);
+  void emptyList();
+  bool matches(const Entry& entry, const usb::ServiceHandle& service) const;
+
+  usb::UsbRegistry* notifyPort_ = nullptr;
+  bool notificationsRegistered_ = false;
+  std::optional<std::vector<Entry>> printers_;  // nullopt before the first printer and after termination
+  int selectedRow_ = -1;
+};

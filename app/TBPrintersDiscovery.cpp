@@ -1,0 +1,202 @@
+// TBPrinters: discovery and the printer list.
+
+#include <cstdio>
+
+#include <QPointer>
+
+#include "app/TBPrinters.h"
+#include "support/MainQueue.h"
+#include "support/SystemLog.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+// ---- Registration ----------------------------------------------------------------------------
+
+void TBPrinters::getPrintingDevices() {
+  Q_ASSERT(isMainQueue());
+  if (notifyPort_ == nullptr) return;
+  // The registry may outlive this controller (a test's bus): its callbacks check that we are alive.
+  QPointer<TBPrinters> self(this);
+  notifyPort_->addInterfaceNotifications(
+      [self](const usb::ServiceHandle& service) {
+        if (self) self->usbInterfaceMatched(service);
+      },
+      [self](const usb::ServiceHandle& service) {
+        if (self) self->removedDeviceObject(service);
+      });
+  notificationsRegistered_ = true;
+}
+
+// ---- Arrival -------------------------------------------------------------------------------------
+
+void TBPrinters::usbInterfaceMatched(const usb::ServiceHandle& service) {
+  Q_ASSERT(isMainQueue());
+  if (notifyPort_ == nullptr) return;
+  IOReturn result = kIOReturnSuccess;
+  std::shared_ptr<usb::UsbInterface> interface = notifyPort_->createInterface(service, &result);
+  if (!interface) {
+    // The registry makes the plug-in and queries it in one step; a failure is both.
+    std::fprintf(stderr, "ERROR: IOCreatePlugInInterfaceForService() returned [%d]\n", result);
+    std::fprintf(stderr, "ERROR: QueryInterface() returned [%d]\n", result);
+    return;
+  }
+
+  uint8_t interfaceClass = 0;
+  uint8_t interfaceSubClass = 0;
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  if (IOReturn r = interface->interfaceClass(&interfaceClass); r != kIOReturnSuccess) {
+    pm::systemLogf("GetInterfaceClass() returned [%d]\n", r);
+    return;
+  }
+  if (IOReturn r = interface->interfaceSubClass(&interfaceSubClass); r != kIOReturnSuccess) {
+    pm::systemLogf("GetInterfaceSubClass() returned [%d]\n", r);
+    return;
+  }
+  if (IOReturn r = interface->deviceVendor(&vendor); r != kIOReturnSuccess) {
+    pm::systemLogf("GetDeviceVendor() returned [%d]\n", r);
+    return;
+  }
+  if (IOReturn r = interface->deviceProduct(&product); r != kIOReturnSuccess) {
+    pm::systemLogf("GetDeviceProduct() returned [%d]\n", r);
+    return;
+  }
+
+  if (interfaceClass != kUSBPrintingClass) return;
+  if (interfaceSubClass != kUSBPrintingSubClass) {
+    pm::systemLogf("Found a device that is a printer by class, but not by subclass; subClass=%d\n",
+                   interfaceSubClass);
+    return;
+  }
+  // The two sets are independent: any listed product counts with any listed vendor.
+  if (!TBUSBPrinterOLM::supportedVendorIDs().contains(vendor)) return;
+  if (!TBUSBPrinterOLM::supportedProductIDs().contains(product)) return;
+
+  if (PrinterRef printer = TBUSBPrinter::create<TBUSBPrinterOLM>(std::move(interface), service))
+    addPrinter(printer, service);
+}
+
+void TBPrinters::addPrinter(const PrinterRef& printer, const usb::ServiceHandle& arrivalService) {
+  Q_ASSERT(isMainQueue());
+  if (!printer) return;
+  if (!printers_) printers_.emplace();
+  printer->probe();
+  observe(printer);
+  const usb::ServiceHandle service = arrivalService ? arrivalService : printer->deviceObject();
+  QPointer<TBPrinters> self(this);
+  pm::performAsyncOnMainQueue([self, printer, service] {
+    if (self) self->appendPrinter(printer, service);
+  });
+}
+
+void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service) {
+  Q_ASSERT(isMainQueue());
+  // Termination may have taken the list down while this block waited.
+  if (!printers_) return;
+  const int row = count();
+  emit printerAboutToBeInserted(row);
+  printers_->push_back(Entry{printer, service, false});
+  emit printerInserted(row);
+  // The first printer is selected so that the window's actions have a target; an existing
+  // selection stays where it is.
+  if (selectedRow_ <= 0) selectRow(0);
+}
+
+// ---- Removal -----------------------------------------------------------------------------------
+
+void TBPrinters::removedDeviceObject(const usb::ServiceHandle& service) {
+  Q_ASSERT(isMainQueue());
+  pm::systemLog(QStringLiteral("a printer object was removed ... checking for matching device"));
+  if (printers_) {
+    for (Entry& entry : *printers_) {
+      if (entry.leaving || !matches(entry, service)) continue;
+      entry.leaving = true;
+      const PrinterRef printer = entry.printer;
+      pm::systemLogf("removing %s", printer->descriptionUTF8().constData());
+      stopObserving(printer.get());
+      printer->prepareForRelease();
+
+      QPointer<TBPrinters> self(this);
+      auto takeOut = [self, printer] {
+        pm::performAsyncOnMainQueue([self, printer] {
+          if (self) self->takePrinterOut(printer.get());
+        });
+      };
+      // Through the command queue, so that the commands already queued for it run first. A
+      // printer whose device ID could not be read has no queue: nothing can be waiting on it.
+      if (pm::SerialQueue* queue = printer->printerCommandQueue())
+        queue->async(std::move(takeOut));
+      else
+        takeOut();
+      return;
+    }
+  }
+  pm::systemLogf("failed to match a printer object for device %x", service.id());
+}
+
+bool TBPrinters::matches(const Entry& entry, const usb::ServiceHandle& service) const {
+  // The service it arrived as is the one its service object was set from; it also identifies a
+  // printer that never got a service object.
+  return entry.printer->deviceObject().isEqualTo(service) || entry.service.isEqualTo(service);
+}
+
+void TBPrinters::takePrinterOut(const TBUSBPrinter* printer) {
+  Q_ASSERT(isMainQueue());
+  const int row = rowOf(printer);
+  if (row < 0) return;
+  // The selection follows its printer; the removed printer's selection is cleared, which the
+  // selection rule then moves to the first row.
+  const int before = selectedRow_;
+  emit printerAboutToBeRemoved(row);
+  printers_->erase(printers_->begin() + row);
+  selectedRow_ = before == row ? -1 : (before > row ? before - 1 : before);
+  emit printerRemoved(row);
+  if (selectedRow_ != before) {
+    emit selectionChanged(selectedRow_);
+    tableViewSelectionDidChange();
+  }
+}
+
+// ---- The list ------------------------------------------------------------------------------------
+
+QList<TBPrinters::PrinterRef> TBPrinters::printers() const {
+  Q_ASSERT(isMainQueue());
+  QList<PrinterRef> snapshot;
+  if (printers_)
+    for (const Entry& entry : *printers_) snapshot.append(entry.printer);
+  return snapshot;
+}
+
+void TBPrinters::setPrinters(const QList<PrinterRef>& printers) {
+  Q_UNUSED(printers);
+  pm::systemLogf("inside %s", "-[TBPrinters setPrinters:]");
+}
+
+int TBPrinters::count() const {
+  Q_ASSERT(isMainQueue());
+  return printers_ ? static_cast<int>(printers_->size()) : 0;
+}
+
+TBPrinters::PrinterRef TBPrinters::printerAt(int row) const {
+  Q_ASSERT(isMainQueue());
+  if (row < 0 || row >= count()) return nullptr;
+  return (*printers_)[static_cast<size_t>(row)].printer;
+}
+
+int TBPrinters::rowOf(const TBUSBPrinter* printer) const {
+  Q_ASSERT(isMainQueue());
+  if (!printers_ || printer == nullptr) return -1;
+  for (size_t i = 0; i < printers_->size(); ++i)
+    if ((*printers_)[i].printer.get() == printer) return static_cast<int>(i);
+  return -1;
+}
+
+void TBPrinters::observeValueForKeyPath(const QString& keyPath, const PrinterRef& printer) {
+  Q_ASSERT(isMainQueue());
+  pm::systemLog(QStringLiteral("%1 %2").arg(
+      QStringLiteral("-[TBPrinters observeValueForKeyPath:ofObject:change:context:]"), keyPath));
+  if (keyPath != QLatin1String("firmwareVersion")) return;
+  QPointer<TBPrinters> self(this);
+  pm::performAsyncOnMainQueue([self, printer] {
+    if (self) self->setSelectedPrinter(printer);
+  });
+}

@@ -1,1 +1,0 @@
-// Placeholder: this layer's sources replace it.
