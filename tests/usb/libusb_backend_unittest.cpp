@@ -64,7 +64,7 @@ class LibusbBackendTest : public QObject {
     QCOMPARE(ioReturnFromLibusb(LIBUSB_ERROR_NO_DEVICE), kIOReturnNoDevice);
     QCOMPARE(ioReturnFromLibusb(LIBUSB_ERROR_PIPE), kIOUSBPipeStalled);
     QCOMPARE(ioReturnFromLibusb(LIBUSB_ERROR_ACCESS), kIOReturnNotPrivileged);
-    for (const int other : {LIBUSB_ERROR_IO, LIBUSB_ERROR_INVALID_PARAM, LIBUSB_ERROR_NOT_FOUND,
+    for (const int other : std::initializer_list<int>{LIBUSB_ERROR_IO, LIBUSB_ERROR_INVALID_PARAM, LIBUSB_ERROR_NOT_FOUND,
                             LIBUSB_ERROR_OVERFLOW, LIBUSB_ERROR_INTERRUPTED, LIBUSB_ERROR_NO_MEM,
                             LIBUSB_ERROR_NOT_SUPPORTED, LIBUSB_ERROR_OTHER, -1000}) {
       QCOMPARE(ioReturnFromLibusb(other), kIOReturnError);

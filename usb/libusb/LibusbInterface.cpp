@@ -10,14 +10,6 @@ LibusbInterface::LibusbInterface(std::shared_ptr<const LibusbServiceToken> servi
 
 LibusbInterface::~LibusbInterface() { close(); }
 
-template <typename T>
-IOReturn LibusbInterface::answer(T* out, T value) const {
-  if (out == nullptr) return kIOReturnBadArgument;
-  if (!service_->isAlive()) return kIOReturnNoDevice;
-  *out = value;
-  return kIOReturnSuccess;
-}
-
 IOReturn LibusbInterface::interfaceClass(uint8_t* value) {
   return answer(value, description_.interfaceClass);
 }

@@ -51,7 +51,12 @@ class LibusbInterface final : public UsbInterface {
 
  private:
   template <typename T>
-  IOReturn answer(T* out, T value) const;
+  IOReturn answer(T* out, const T& value) const {
+    if (out == nullptr) return kIOReturnBadArgument;
+    if (!service_->isAlive()) return kIOReturnNoDevice;
+    *out = value;
+    return kIOReturnSuccess;
+  }
   IOReturn selectAlternateSetting();
   IOReturn controlRequestOnTemporaryHandle(ControlRequest& request);
   IOReturn bulkTransfer(uint8_t pipeRef, uint8_t direction, unsigned char* buffer, uint32_t length,

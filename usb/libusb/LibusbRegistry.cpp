@@ -45,6 +45,7 @@ LibusbRegistry::LibusbRegistry(std::shared_ptr<LibusbContext> context)
   if (!context_) return;
   if (!QFileInfo::exists(QStringLiteral("/dev/bus/usb"))) {
     pm::systemLog(QStringLiteral("USB: /dev/bus/usb does not exist; no printers can be found"));
+    loggedNoDevices_ = true;  // that says it already
   }
   startHotplug();
 }
