@@ -88,8 +88,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // ---- Status (TBUSBPrinterOLMStatus.cpp) ---------------------------------------------------------
   // The display text of a status code; never empty. [any]
   static QString stringForKTStatusString(const StatusCode& code);
-  static QString stringForKTStatusString(const QString& code) {
-    return stringForKTStatusString(StatusCode(code));
+  static QString stringForKTStatusString(const char* code) {
+    return stringForKTStatusString(StatusCode(QString::fromUtf8(code)));
   }
   // Opens the interface and reads the status on the queue; the text is set and the completion
   // (may be null) called with the raw code on the main queue. Nothing happens when the open

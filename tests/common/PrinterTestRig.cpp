@@ -1,0 +1,162 @@
+#include "tests/common/PrinterTestRig.h"
+
+#include <QCoreApplication>
+#include <QTest>
+
+#include "support/MainQueue.h"
+
+// ---- ScriptedAlertPresenter ------------------------------------------------------------------------
+
+void ScriptedAlertPresenter::present(const pm::AlertRequest& request,
+                                     std::function<void(const pm::AlertAnswer&)> completion) {
+  pm::AlertAnswer answer;
+  bool hold = false;
+  {
+    const std::lock_guard guard(lock_);
+    requests_.push_back(request);
+    hold = hold_;
+    if (!hold && !answers_.empty()) {
+      answer = answers_.front();
+      answers_.pop_front();
+    }
+  }
+  if (hold || !completion) return;
+  pm::performAsyncOnMainQueue([completion = std::move(completion), answer] { completion(answer); });
+}
+
+void ScriptedAlertPresenter::queueAnswer(int returnCode, bool agreed) {
+  const std::lock_guard guard(lock_);
+  pm::AlertAnswer answer;
+  answer.returnCode = returnCode;
+  answer.agreed = agreed;
+  answers_.push_back(answer);
+}
+
+void ScriptedAlertPresenter::setHoldAnswers(bool hold) {
+  const std::lock_guard guard(lock_);
+  hold_ = hold;
+}
+
+std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const {
+  const std::lock_guard guard(lock_);
+  return requests_;
+}
+
+int ScriptedAlertPresenter::count() const {
+  const std::lock_guard guard(lock_);
+  return static_cast<int>(requests_.size());
+}
+
+QStringList ScriptedAlertPresenter::titles() const {
+  const std::lock_guard guard(lock_);
+  QStringList titles;
+  for (const pm::AlertRequest& request : requests_) titles << request.title;
+  return titles;
+}
+
+void ScriptedAlertPresenter::clear() {
+  const std::lock_guard guard(lock_);
+  requests_.clear();
+  answers_.clear();
+}
+
+// ---- PrinterTestRig -----------------------------------------------------------------------------------
+
+PrinterTestRig::PrinterTestRig(double timeScale, bool probeNewPrinters)
+    : probeNewPrinters_(probeNewPrinters) {
+  Q_ASSERT(pm::isMainQueue());
+  bus_.setTimeScale(timeScale);
+  usb::setPlatformRegistry(&bus_);
+  pm::setAlertPresenter(&alerts_);
+  pm::setApplicationControl(&application_);
+  TBUSBPrinter::clearDeviceInfoRegistry();
+  bus_.addInterfaceNotifications(
+      [this](const usb::ServiceHandle& service) { serviceMatched(service); },
+      [this](const usb::ServiceHandle& service) { serviceTerminated(service); });
+}
+
+PrinterTestRig::~PrinterTestRig() {
+  bus_.addInterfaceNotifications(nullptr, nullptr);
+  std::vector<std::weak_ptr<TBUSBPrinterOLM>> leaving;
+  for (const Entry& entry : printers_) {
+    entry.printer->prepareForRelease();
+    leaving.push_back(entry.printer);
+  }
+  printers_.clear();
+  // Queued work still holds the printers; let it run dry so nothing touches the bus after it.
+  waitFor([&leaving] {
+    for (const auto& weak : leaving)
+      if (!weak.expired()) return false;
+    return true;
+  }, 10000);
+  pm::setAlertPresenter(nullptr);
+  pm::setApplicationControl(nullptr);
+  usb::setPlatformRegistry(nullptr);
+}
+
+std::shared_ptr<sim::VirtualPrinter> PrinterTestRig::attach(sim::VirtualPrinterConfig config) {
+  return sim::VirtualPrinter::attach(bus_, std::move(config));
+}
+
+std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::attachAndWait(
+    sim::VirtualPrinterConfig config, std::shared_ptr<sim::VirtualPrinter>* device) {
+  std::shared_ptr<sim::VirtualPrinter> virtualPrinter = attach(std::move(config));
+  if (device) *device = virtualPrinter;
+  std::shared_ptr<TBUSBPrinterOLM> printer;
+  waitFor([&] { return (printer = printerFor(*virtualPrinter)) != nullptr; });
+  return printer;
+}
+
+std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::printerFor(const sim::VirtualPrinter& device) const {
+  const auto busDevice = device.device();
+  if (!busDevice) return nullptr;
+  for (const Entry& entry : printers_) {
+    if (entry.service == busDevice->service()) return entry.printer;
+  }
+  return nullptr;
+}
+
+std::vector<std::shared_ptr<TBUSBPrinterOLM>> PrinterTestRig::printers() const {
+  std::vector<std::shared_ptr<TBUSBPrinterOLM>> printers;
+  for (const Entry& entry : printers_) printers.push_back(entry.printer);
+  return printers;
+}
+
+bool PrinterTestRig::waitFor(const std::function<bool()>& condition, int timeoutMs) {
+  return QTest::qWaitFor(condition, timeoutMs);
+}
+
+bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds) {
+  for (int round = 0; round < rounds; ++round) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto markMain = [done] { pm::performAsyncOnMainQueue([done] { done->store(true); }); };
+    if (pm::SerialQueue* queue = printer->printerCommandQueue())
+      queue->async(markMain);
+    else
+      markMain();
+    if (!waitFor([done] { return done->load(); }, 10000)) return false;
+  }
+  return true;
+}
+
+void PrinterTestRig::serviceMatched(const usb::ServiceHandle& service) {
+  IOReturn result = kIOReturnSuccess;
+  std::shared_ptr<usb::UsbInterface> interface = bus_.createInterface(service, &result);
+  if (!interface) return;
+  std::shared_ptr<TBUSBPrinterOLM> printer =
+      TBUSBPrinter::create<TBUSBPrinterOLM>(std::move(interface), service);
+  if (!printer) return;
+  ++created_;
+  if (probeNewPrinters_) printer->probe();
+  printers_.push_back({printer, service});
+}
+
+void PrinterTestRig::serviceTerminated(const usb::ServiceHandle& service) {
+  for (auto it = printers_.begin(); it != printers_.end(); ++it) {
+    if (it->service == service) {
+      it->printer->prepareForRelease();
+      printers_.erase(it);
+      return;
+    }
+  }
+}

@@ -1,0 +1,101 @@
+#pragma once
+// Drives vendor printers in tests without the application: a virtual USB bus (installed as the
+// platform registry), virtual printers attached to it, a TBUSBPrinterOLM made and probed for every
+// arriving printer interface as discovery does, and a scripted alert presenter and application.
+// A printer whose interface goes away is let go as the printer list does (its device information
+// is saved by the interest handler of the printer object itself).
+//
+// Threading: main thread only (construct, use and destroy it on the test's main thread). The
+// scripted presenter may be called from any thread; it answers on the main thread.
+
+#include <atomic>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "sim/VirtualPrinter.h"
+#include "usb/virtual/VirtualUsbBus.h"
+#include "vendor/AlertPresenter.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+// Records every alert and answers it, asynchronously on the main thread, with the next scripted
+// answer (button 1000, not agreed, when the script is empty).
+class ScriptedAlertPresenter final : public pm::AlertPresenter {
+ public:
+  void present(const pm::AlertRequest& request,
+               std::function<void(const pm::AlertAnswer&)> completion) override;
+
+  void queueAnswer(int returnCode, bool agreed = false);
+  // Leaves the next alerts unanswered (their completions never run) while on.
+  void setHoldAnswers(bool hold);
+  std::vector<pm::AlertRequest> requests() const;
+  int count() const;
+  // The titles shown so far, in order.
+  QStringList titles() const;
+  void clear();
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<pm::AlertRequest> requests_;
+  std::deque<pm::AlertAnswer> answers_;
+  bool hold_ = false;
+};
+
+class ScriptedApplication final : public pm::ApplicationControl {
+ public:
+  void terminate() override { ++terminations_; }
+  int terminations() const { return terminations_.load(); }
+
+ private:
+  std::atomic<int> terminations_{0};
+};
+
+class PrinterTestRig {
+ public:
+  // `timeScale`: real milliseconds per device millisecond (0.01 turns 5000 ms time-outs into
+  // 50 ms). `probeNewPrinters`: run probe() on each new printer, as the printer list does.
+  explicit PrinterTestRig(double timeScale = 0.01, bool probeNewPrinters = true);
+  ~PrinterTestRig();
+  PrinterTestRig(const PrinterTestRig&) = delete;
+  PrinterTestRig& operator=(const PrinterTestRig&) = delete;
+
+  usb::virt::VirtualUsbBus& bus() { return bus_; }
+  ScriptedAlertPresenter& alerts() { return alerts_; }
+  ScriptedApplication& application() { return application_; }
+
+  // Puts a virtual printer on the bus; its printer object arrives from the event loop.
+  std::shared_ptr<sim::VirtualPrinter> attach(sim::VirtualPrinterConfig config);
+  // Attaches and waits for the printer object made for it (null when none came in time).
+  std::shared_ptr<TBUSBPrinterOLM> attachAndWait(sim::VirtualPrinterConfig config,
+                                                 std::shared_ptr<sim::VirtualPrinter>* device = nullptr);
+
+  // The printer objects of the interfaces present now, in arrival order.
+  std::vector<std::shared_ptr<TBUSBPrinterOLM>> printers() const;
+  // The current printer object of a virtual printer (same location), or null.
+  std::shared_ptr<TBUSBPrinterOLM> printerFor(const sim::VirtualPrinter& device) const;
+  // Every printer object made so far, including those that have gone.
+  int printersCreated() const { return created_; }
+
+  // Runs the event loop until `condition` holds or `timeoutMs` passes; answers whether it holds.
+  static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
+  // Lets a printer's pending work finish: a marker passes its queue and then the main queue,
+  // `rounds` times (work that hops between the two needs one round per hop).
+  static bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds = 4);
+
+ private:
+  void serviceMatched(const usb::ServiceHandle& service);
+  void serviceTerminated(const usb::ServiceHandle& service);
+
+  usb::virt::VirtualUsbBus bus_;
+  ScriptedAlertPresenter alerts_;
+  ScriptedApplication application_;
+  bool probeNewPrinters_;
+  struct Entry {
+    std::shared_ptr<TBUSBPrinterOLM> printer;
+    usb::ServiceHandle service;  // the arrival service (the printer sets its own on its queue)
+  };
+  std::vector<Entry> printers_;
+  int created_ = 0;
+};
