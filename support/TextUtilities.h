@@ -63,7 +63,8 @@ enum class StringEncoding : uint32_t {
 // be terminated). The terminator is a zero code unit of the encoding's width. A UTF-8 byte-order
 // mark is skipped (when the limit allows 4 bytes or more); a UTF-16/32 mark decides the byte
 // order and is dropped. std::nullopt for a null pointer, an unknown encoding, a limit shorter
-// than one code unit, or bytes that are not valid in the encoding.
+// than one code unit, or bytes that are not valid in the encoding (UTF-16 units are taken as they
+// are, unpaired surrogates included).
 std::optional<QString> stringWithCString(const char* bytes, size_t maxLength, StringEncoding encoding);
 
 // ---- Editing --------------------------------------------------------------------------------

@@ -62,6 +62,19 @@ std::optional<QString> decode(QStringConverter::Encoding encoding, const char* b
   return text;
 }
 
+// UTF-16 code units are taken as they are, unpaired surrogates included, as a UTF-16 string
+// class stores them; only the byte order needs settling.
+QString utf16Units(const char* bytes, size_t length, bool bigEndian) {
+  const auto* u = reinterpret_cast<const unsigned char*>(bytes);
+  QString text(static_cast<qsizetype>(length / 2), Qt::Uninitialized);
+  for (size_t i = 0; i < length / 2; ++i) {
+    const unsigned hi = bigEndian ? u[2 * i] : u[2 * i + 1];
+    const unsigned lo = bigEndian ? u[2 * i + 1] : u[2 * i];
+    text[static_cast<qsizetype>(i)] = QChar(static_cast<char16_t>((hi << 8) | lo));
+  }
+  return text;
+}
+
 }  // namespace
 
 std::optional<QString> stringWithCString(const char* bytes, size_t maxLength, StringEncoding encoding) {
@@ -100,6 +113,7 @@ std::optional<QString> stringWithCString(const char* bytes, size_t maxLength, St
     length -= info->width;
     if (length == 0) return QString(QLatin1String(""));
   }
+  if (info->width == 2) return utf16Units(bytes, length, bigEndian);
   return decode(bigEndian ? info->big : info->littleOrOnly, bytes, length);
 }
 

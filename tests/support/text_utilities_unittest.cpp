@@ -106,7 +106,7 @@ class TextUtilitiesTest : public QObject {
     QCOMPARE(pm::stringWithUTSFormat(date, "[YYYY/MM/dd HH:mm:ss.SSS Z]"), QStringLiteral("[2024/03/05 07:08:09.987 +0530]"));
     QCOMPARE(pm::stringWithUTSFormat(date, "yy-M-d h:mm SS 'at' h 'o''clock' ''x"),
              QStringLiteral("24-3-5 7:08 98 at 7 o'clock '+0530"));
-    QCOMPARE(pm::stringWithUTSFormat(date, "ZZZZZ|ZZZZ|D"), QStringLiteral("+05:30|GMT+05:30|065"));
+    QCOMPARE(pm::stringWithUTSFormat(date, "ZZZZZ|ZZZZ|DDD|D"), QStringLiteral("+05:30|GMT+05:30|065|65"));
     const QDateTime west(QDate(2023, 12, 31), QTime(23, 0), Qt::OffsetFromUTC, -8 * 3600);
     QCOMPARE(pm::stringWithUTSFormat(west, "yyyy Z k K"), QStringLiteral("2023 -0800 23 11"));
     QVERIFY(pm::stringWithUTSFormat(QDateTime(), "yyyy").isNull());
