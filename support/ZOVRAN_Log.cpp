@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <thread>
@@ -83,13 +84,14 @@ struct Announcement {
 
 }  // namespace
 
+ZOVRAN_LogNotifier::ZOVRAN_LogNotifier() {
+  // Lives as long as the process; it belongs to the main thread whichever thread logged first.
+  if (QCoreApplication* app = QCoreApplication::instance()) moveToThread(app->thread());
+}
+
 ZOVRAN_LogNotifier* ZOVRAN_LogNotifier::instance() {
-  static ZOVRAN_LogNotifier* const notifier = [] {
-    auto* n = new ZOVRAN_LogNotifier;  // process lifetime, like the logger's other state
-    if (QCoreApplication* app = QCoreApplication::instance()) n->moveToThread(app->thread());
-    return n;
-  }();
-  return notifier;
+  static ZOVRAN_LogNotifier notifier;
+  return &notifier;
 }
 
 void ZOVRAN_Log::logLevel(unsigned level, const QString& message) {

@@ -36,7 +36,7 @@ class ZOVRAN_LogNotifier final : public QObject {
   void logFileDidUpdate(const QString& logFilePath, const QVariantMap& userInfo);
 
  private:
-  ZOVRAN_LogNotifier() = default;
+  ZOVRAN_LogNotifier();
 };
 
 class ZOVRAN_Log : public ZOVRAN_Base {
