@@ -42,7 +42,7 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
   connect(model_, &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
   showRowsOrAdvice();
   showSelection(controller_->selectedRow());
-  resize(1180, 440);
+  resize(1180, 520);
 }
 
 MainWindow::~MainWindow() = default;

@@ -18,14 +18,12 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
   headline->setAlignment(Qt::AlignHCenter);
 
   QString advice =
-      tr("<p>Printers appear here as soon as they are plugged in. If yours does not:</p>"
+      tr("<p>Printers appear here as soon as they are plugged in. If yours does not, check:</p>"
          "<ul>"
-         "<li>check that the USB cable is firmly connected at both ends, and try another port "
-         "or cable;</li>"
-         "<li>check that the printer is switched on and has finished starting up;</li>"
-         "<li>check that you are allowed to use the printer's USB device (on Linux this usually "
-         "takes a udev rule for the printer, or membership of the <i>lp</i> group), and that no "
-         "other program holds it.</li>"
+         "<li>the USB cable: firmly plugged in at both ends (try another port or cable);</li>"
+         "<li>the power: the printer is switched on and has finished starting up;</li>"
+         "<li>the permission: your user may use the printer's USB device (usually granted by "
+         "a udev rule for the printer), and no other program holds it.</li>"
          "</ul>");
   if (demoSpec.isEmpty()) {
     advice += tr("<p>To try this application without a printer, start it in demo mode with "
@@ -40,7 +38,8 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
   auto* details = new QLabel(advice, this);
   details->setTextFormat(Qt::RichText);
   details->setWordWrap(true);
-  details->setMaximumWidth(620);
+  // A fixed width lets the wrapped text claim the height it needs inside the centred column.
+  details->setFixedWidth(640);
   details->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   auto* layout = new QVBoxLayout(this);

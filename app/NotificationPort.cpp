@@ -1,5 +1,7 @@
 #include "app/NotificationPort.h"
 
+#include <vector>
+
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
 
@@ -13,6 +15,10 @@ NotificationPort::Factory& factory() {
 }
 std::shared_ptr<usb::UsbRegistry>& port() {
   static std::shared_ptr<usb::UsbRegistry> instance;
+  return instance;
+}
+std::vector<std::shared_ptr<usb::UsbRegistry>>& parked() {
+  static std::vector<std::shared_ptr<usb::UsbRegistry>> instance;
   return instance;
 }
 }  // namespace
@@ -47,8 +53,16 @@ bool NotificationPort::exists() {
 
 void NotificationPort::destroy() {
   Q_ASSERT(isMainQueue());
+  if (!port()) return;
+  port()->addInterfaceNotifications(nullptr, nullptr);
   if (usb::platformRegistry() == port().get()) usb::setPlatformRegistry(nullptr);
+  parked().push_back(std::move(port()));
   port().reset();
+}
+
+void NotificationPort::reclaim() {
+  Q_ASSERT(isMainQueue());
+  parked().clear();
 }
 
 }  // namespace pm

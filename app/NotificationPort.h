@@ -27,9 +27,14 @@ class NotificationPort {
   static usb::UsbRegistry* shared();
   static bool exists();
 
-  // Unpublishes the port and drops the process's reference to it. Whoever else still holds the
-  // registry (a test keeping its bus) keeps it alive.
+  // Ends the port: it reports nothing more and is no longer published, so the next request makes
+  // a new one. Its object is parked until reclaim(): printers released at termination may still
+  // have work queued that reaches the registry they were made with.
   static void destroy();
+  // Frees the ports destroy() parked. At process exit, once the printers' queues have stopped
+  // (SerialQueue::shutdownAll), or in a test once its printers are gone. Whoever else still holds
+  // a registry (a test keeping its bus) keeps it alive.
+  static void reclaim();
 
   NotificationPort() = delete;
 };

@@ -109,7 +109,7 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
       return serial.isEmpty() ? printer.serialNumberUSB() : serial;
     }
     case PrinterStatus: return printer.printerStatus();
-    case UsbStatus: return printer.status();
+    case UsbStatus: return usbStatus(printer);
     case FirmwareVersion: return printer.firmwareVersion();
     case LifetimeCounter: return printer.lifetimeCounter();
     case ColorTables:
@@ -117,6 +117,19 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
     case UsbSerial: return printer.usbISerialString();
   }
   return {};
+}
+
+QString PrinterTableModel::usbStatus(const TBUSBPrinterOLM& printer) const {
+  const QString status = printer.status();
+  if (!status.isEmpty()) return status;
+  // Linux reports no other program's opens and closes, so the interest messages that set this
+  // text rarely come; until one does, the connection state tells the same.
+  switch (printer.state()) {
+    case TBUSBPrinterStateOpen: return tr("USB Open");
+    case TBUSBPrinterStateClosed:
+    case TBUSBPrinterStateProbed: return tr("USB Available");
+    default: return {};
+  }
 }
 
 QVariant PrinterTableModel::toolTip(const TBUSBPrinterOLM& printer, int column) const {

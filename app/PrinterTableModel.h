@@ -48,6 +48,7 @@ class PrinterTableModel : public QAbstractTableModel {
   void reset();
   void printerPropertyChanged();
   QVariant display(const TBUSBPrinterOLM& printer, int column) const;
+  QString usbStatus(const TBUSBPrinterOLM& printer) const;
   QVariant toolTip(const TBUSBPrinterOLM& printer, int column) const;
   QPixmap picture(const TBUSBPrinterOLM& printer) const;
 

@@ -31,6 +31,9 @@ int main(int argc, char** argv) {
     pm::setApplicationControl(&alerts);
 
     controller.awakeFromNib();
+    // The printers found at registration join the list through the main queue; let them in now,
+    // so that they are listed before launching finishes and the window first shows them.
+    QCoreApplication::sendPostedEvents();
     window.applicationDidFinishLaunching();
     window.show();
     status = app.exec();
@@ -44,5 +47,6 @@ int main(int argc, char** argv) {
   }
   pm::SerialQueue::shutdownAll(1000);
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  pm::NotificationPort::reclaim();
   return status;
 }

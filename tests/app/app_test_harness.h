@@ -1,0 +1,126 @@
+#pragma once
+// The application's controller on a virtual USB bus, for the tests of app/: the bus is the
+// notification port's registry, virtual printers answer on it, and alerts go to a scripted
+// presenter. Main thread only.
+
+#include <memory>
+#include <vector>
+
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QtTest>
+
+#include "app/NotificationPort.h"
+#include "app/TBPrinters.h"
+#include "sim/VirtualPrinter.h"
+#include "tests/common/PrinterTestRig.h"
+#include "usb/virtual/VirtualUsbBus.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+// Keeps the preferences the tests write out of the user's own.
+inline void useTemporarySettings(const QTemporaryDir& dir) {
+  QSettings::setDefaultFormat(QSettings::IniFormat);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+  QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance-tests"));
+  QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
+}
+
+// A device that answers nothing on its bulk pipes: enough to be seen by discovery.
+class SilentDevice final : public usb::virt::VirtualDeviceHandler {
+ public:
+  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t,
+                                    const QByteArray&) override {
+    return usb::virt::TransferResult::ok();
+  }
+  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
+    return usb::virt::TransferResult::silent();
+  }
+};
+
+// A device whose IEEE 1284 device ID cannot be read: its printer object gets no command queue.
+class DeviceWithoutDeviceId final : public usb::virt::VirtualDeviceHandler {
+ public:
+  std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice&,
+                                                          const usb::virt::SetupPacket& setup,
+                                                          const QByteArray&) override {
+    const bool getDeviceId = setup.bmRequestType == 0xA1 && setup.bRequest == 0;
+    if (getDeviceId) return usb::virt::TransferResult::stall();
+    return std::nullopt;
+  }
+  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t,
+                                    const QByteArray&) override {
+    return usb::virt::TransferResult::ok();
+  }
+  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
+    return usb::virt::TransferResult::silent();
+  }
+};
+
+class AppHarness {
+ public:
+  explicit AppHarness(double timeScale = 0.01) : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
+    bus_->setTimeScale(timeScale);
+    pm::NotificationPort::setFactory([bus = bus_] { return bus; });
+    pm::setAlertPresenter(&alerts_);
+    pm::setApplicationControl(&application_);
+    TBUSBPrinter::clearDeviceInfoRegistry();
+  }
+
+  ~AppHarness() {
+    controller_.reset();
+    // Work still queued holds the printers (also those the list let go); let it run dry before
+    // the bus and the presenter go.
+    (void)QTest::qWaitFor([this] {
+      for (const auto& weak : listed_)
+        if (!weak.expired()) return false;
+      return true;
+    }, 10000);
+    pm::NotificationPort::destroy();
+    pm::NotificationPort::reclaim();
+    pm::NotificationPort::setFactory(nullptr);
+    pm::setAlertPresenter(nullptr);
+    pm::setApplicationControl(nullptr);
+  }
+
+  usb::virt::VirtualUsbBus& bus() { return *bus_; }
+  ScriptedAlertPresenter& alerts() { return alerts_; }
+
+  std::shared_ptr<sim::VirtualPrinter> attachPrinter(const QString& serial) {
+    sim::VirtualPrinterConfig config;
+    config.serialNumber = serial;
+    return sim::VirtualPrinter::attach(*bus_, config);
+  }
+  std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
+                                                            uint8_t subClass = kUSBPrintingSubClass) {
+    usb::virt::VirtualDeviceDescription description;
+    description.vendorId = vendor;
+    description.productId = product;
+    description.interfaceSubClass = subClass;
+    description.manufacturer = QStringLiteral("Other");
+    description.product = QStringLiteral("Device");
+    description.deviceId1284 = "MFG:Other;MDL:Device;";
+    return bus_->attach(description, std::make_shared<SilentDevice>());
+  }
+
+  // Makes the controller and runs its start-up; the printers present join the list.
+  TBPrinters& start() {
+    controller_ = std::make_unique<TBPrinters>();
+    QObject::connect(controller_.get(), &TBPrinters::printerInserted, controller_.get(),
+                     [this](int row) { listed_.push_back(controller_->printerAt(row)); });
+    controller_->awakeFromNib();
+    return *controller_;
+  }
+  TBPrinters& controller() { return *controller_; }
+
+  // Lets every listed printer's queued work and the main-queue work it causes finish.
+  void settle() {
+    for (const auto& printer : controller_->printers()) QVERIFY(PrinterTestRig::settle(printer));
+  }
+
+ private:
+  std::shared_ptr<usb::virt::VirtualUsbBus> bus_;
+  ScriptedAlertPresenter alerts_;
+  ScriptedApplication application_;
+  std::unique_ptr<TBPrinters> controller_;
+  std::vector<std::weak_ptr<TBUSBPrinterOLM>> listed_;  // every printer ever listed
+};
