@@ -101,9 +101,9 @@ std::shared_ptr<usb::UsbInterface> TBUSBPrinter::interfaceInterface() const {
 
 usb::ServiceHandle TBUSBPrinter::deviceObject() const { return d_->service(); }
 
-bool TBUSBPrinter::hasGone() const { return d_->gone.isSet(); }
+bool TBUSBPrinter::hasGone() const { return d_->gone.terminated(); }
 
-void TBUSBPrinter::noteServiceTerminated() { d_->gone.set(); }
+void TBUSBPrinter::noteServiceTerminated() { d_->gone.markTerminated(); }
 
 // ---- Observable texts ------------------------------------------------------------------------------
 

@@ -21,7 +21,8 @@ constexpr uint32_t kQuietTimeoutMs = 30000;
 void waitUntilQuiet(usb::UsbRegistry* registry, const usb::ServiceHandle& service,
                     const GoneFlag& gone, const QByteArray& description) {
   if (registry == nullptr || !service) return;
-  while (registry->waitQuiet(service, kQuietTimeoutMs) == kIOReturnTimeout && !gone.isSet()) {
+  while (registry->waitQuiet(service, kQuietTimeoutMs) == kIOReturnTimeout && !gone.terminated() &&
+         !gone.released()) {
     uint32_t busyCount = 0;
     const IOReturn result = registry->busyState(service, &busyCount);
     if (result == kIOReturnSuccess) {
@@ -164,6 +165,13 @@ IOReturn TBUSBPrinter::openInterface() {
   for (bool retrying = false;; retrying = true) {
     if (retrying) {
       d_->gone.waitFor(kOpenRetryPause);
+      // Work queued before the printer was let go still gets its first attempt; only a retry,
+      // which would hold the queue (and the release behind it) for ever, ends here.
+      if (d_->gone.released() && !d_->gone.terminated()) {
+        pm::systemLogf("gave up opening the interface of %s (%s)", descriptionUTF8().constData(),
+                       pm::stringForIOReturn(kIOReturnError));
+        return kIOReturnError;
+      }
       setStatus(kInUseByOtherApplication);
     }
     const usb::ServiceHandle service = d_->service();
@@ -171,9 +179,9 @@ IOReturn TBUSBPrinter::openInterface() {
     const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
     if (!interface) return kIOReturnError;
     IOReturn result = kIOReturnNoDevice;
-    if (!d_->gone.isSet() && (registry == nullptr || !service || registry->isServiceAlive(service))) {
-      result = interface->openSeize();
-    }
+    const bool present = !d_->gone.terminated() &&
+                         (registry == nullptr || !service || registry->isServiceAlive(service));
+    if (present) result = interface->openSeize();
     if (result == kIOReturnSuccess) {
       d_->interfaceStatus = TBUSBInterfaceStatusOpen;
       performSyncOnMainQueue([this] { setState(TBUSBPrinterStateOpen); });
@@ -324,7 +332,7 @@ void TBUSBPrinter::hotPlug() {
 
 void TBUSBPrinter::prepareForRelease() {
   // An open retrying on the queue would hold the block below back for ever; it watches this.
-  d_->gone.set();
+  d_->gone.markReleased();
   tbusb::performAsyncOnCommandQueue(this, [this] {
     setInterfaceInterface(nullptr);
     setDeviceInterface(nullptr);

@@ -20,31 +20,40 @@
 #include "usb/TBUSBPrinter.h"
 #include "usb/UsbPlatform.h"
 
-// Set once the printer's service has been terminated or the printer let go. Any thread; a
-// command queue retrying an open sleeps on it so that it wakes as soon as the printer goes.
+// How far the printer has gone: its service terminated (unplugged, re-enumerated) or the printer
+// let go (prepareForRelease). Any thread; a command queue retrying an open sleeps on it, so
+// that it wakes as soon as either happens.
 class GoneFlag {
  public:
-  void set() {
-    {
-      const std::lock_guard guard(lock_);
-      gone_ = true;
-    }
-    changed_.notify_all();
-  }
-  bool isSet() const {
+  void markTerminated() { mark(terminated_); }
+  void markReleased() { mark(released_); }
+  bool terminated() const {
     const std::lock_guard guard(lock_);
-    return gone_;
+    return terminated_;
   }
-  // Sleeps up to `pause`; true when the flag is (or becomes) set.
-  bool waitFor(std::chrono::milliseconds pause) const {
+  bool released() const {
+    const std::lock_guard guard(lock_);
+    return released_;
+  }
+  // Sleeps up to `pause`, or until the printer terminates or is let go.
+  void waitFor(std::chrono::milliseconds pause) const {
     std::unique_lock guard(lock_);
-    return changed_.wait_for(guard, pause, [this] { return gone_; });
+    changed_.wait_for(guard, pause, [this] { return terminated_ || released_; });
   }
 
  private:
+  void mark(bool& flag) {
+    {
+      const std::lock_guard guard(lock_);
+      flag = true;
+    }
+    changed_.notify_all();
+  }
+
   mutable std::mutex lock_;
   mutable std::condition_variable changed_;
-  bool gone_ = false;
+  bool terminated_ = false;
+  bool released_ = false;
 };
 
 struct TBUSBPrinter::Private {
