@@ -1,0 +1,151 @@
+// QtAlertPresenter: sheets on the main window, the "I Agree" box, the answer codes, the queue of
+// alerts, application-modal alerts and termination.
+
+#include <QCheckBox>
+#include <QMainWindow>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+#include <QtTest>
+
+#include "app/QtAlertPresenter.h"
+
+namespace {
+
+pm::AlertRequest updateWarning() {
+  pm::AlertRequest request;
+  request.title = QStringLiteral("Attention:");
+  request.message = QStringLiteral("This update tool will upgrade the printer firmware.");
+  request.buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")};
+  request.agreeCheckBox = true;
+  request.style = pm::AlertStyle::Critical;
+  QImage icon(16, 16, QImage::Format_ARGB32);
+  icon.fill(Qt::red);
+  request.icon = icon;
+  return request;
+}
+
+QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
+  for (QAbstractButton* button : box->buttons())
+    if (button->text() == title) return button;
+  return nullptr;
+}
+
+}  // namespace
+
+class AlertPresenterTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init() {
+    window_ = std::make_unique<QMainWindow>();
+    window_->resize(400, 300);
+    window_->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window_.get()));
+    presenter_ = std::make_unique<QtAlertPresenter>(window_.get());
+  }
+  void cleanup() {
+    presenter_.reset();
+    window_.reset();
+  }
+
+  void agreeBoxGuardsTheSecondButton() {
+    std::optional<pm::AlertAnswer> answer;
+    presenter_->present(updateWarning(), [&](const pm::AlertAnswer& a) { answer = a; });
+    QVERIFY(presenter_->currentAlert() == nullptr);  // never inside the caller's step
+    QTRY_VERIFY(presenter_->currentAlert() != nullptr);
+    QMessageBox* box = presenter_->currentAlert();
+
+    QCOMPARE(box->parentWidget(), window_.get());
+    QCOMPARE(box->windowModality(), Qt::WindowModal);
+    QCOMPARE(box->text(), QStringLiteral("Attention:"));
+    QVERIFY(!box->iconPixmap().isNull());
+    QCheckBox* agree = box->checkBox();
+    QVERIFY(agree != nullptr);
+    QCOMPARE(agree->text(), QStringLiteral("I Agree"));
+    QVERIFY(!agree->isChecked());
+    QAbstractButton* proceed = buttonTitled(box, QStringLiteral("Continue"));
+    QVERIFY(!proceed->isEnabled());
+    agree->setChecked(true);
+    QVERIFY(proceed->isEnabled());
+    agree->setChecked(false);
+    QVERIFY(!proceed->isEnabled());
+    agree->setChecked(true);
+
+    proceed->click();
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(answer->returnCode, 1001);
+    QVERIFY(answer->agreed);
+    QVERIFY(presenter_->currentAlert() == nullptr);
+  }
+
+  void alertsWaitTheirTurnAndStartUnticked() {
+    QList<int> answers;
+    presenter_->present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a.returnCode; });
+    presenter_->present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a.returnCode; });
+    QTRY_VERIFY(presenter_->currentAlert() != nullptr);
+    QMessageBox* first = presenter_->currentAlert();
+    QCOMPARE(presenter_->pendingCount(), 1);
+    first->checkBox()->setChecked(true);
+    buttonTitled(first, QStringLiteral("Quit"))->click();
+
+    QTRY_VERIFY(presenter_->currentAlert() != nullptr && presenter_->currentAlert() != first);
+    QCOMPARE(answers, QList<int>{1000});
+    QMessageBox* second = presenter_->currentAlert();
+    QVERIFY(!second->checkBox()->isChecked());
+    QVERIFY(!buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
+    buttonTitled(second, QStringLiteral("Quit"))->click();
+    QTRY_COMPARE(answers, (QList<int>{1000, 1000}));
+  }
+
+  void plainAndApplicationModalAlerts() {
+    pm::AlertRequest request;
+    request.title = QStringLiteral("Please power-cycle the selected printer now to complete the process!");
+    request.applicationModal = true;
+    request.suppressionCheckBox = true;
+    std::optional<pm::AlertAnswer> answer;
+    presenter_->present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(presenter_->currentAlert() != nullptr);
+    QMessageBox* box = presenter_->currentAlert();
+    QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+    QCOMPARE(box->parentWidget(), nullptr);
+    QCOMPARE(box->buttons().size(), 1);  // no titles: one "OK"
+    box->checkBox()->setChecked(true);
+    buttonTitled(box, QStringLiteral("OK"))->click();
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(answer->returnCode, 1000);
+    QVERIFY(answer->suppressed);
+    QVERIFY(!answer->agreed);
+  }
+
+  void escapeAnswersOnlyACancelButton() {
+    pm::AlertRequest request;
+    request.title = QStringLiteral("Printer Busy");
+    request.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")};
+    std::optional<pm::AlertAnswer> answer;
+    presenter_->present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(presenter_->currentAlert() != nullptr);
+    QTest::keyClick(presenter_->currentAlert(), Qt::Key_Escape);
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(answer->returnCode, 1001);
+  }
+
+  void terminateQuitsTheEventLoop() {
+    QEventLoop loop;
+    bool timedOut = false;
+    QTimer::singleShot(0, presenter_.get(), [this] { presenter_->terminate(); });
+    QTimer::singleShot(5000, &loop, [&] {
+      timedOut = true;
+      loop.quit();
+    });
+    loop.exec();
+    QVERIFY(!timedOut);
+  }
+
+ private:
+  std::unique_ptr<QMainWindow> window_;
+  std::unique_ptr<QtAlertPresenter> presenter_;
+};
+
+QTEST_MAIN(AlertPresenterTest)
+#include "alert_presenter_unittest.moc"
