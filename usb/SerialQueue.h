@@ -2,9 +2,10 @@
 // A serial executor: one QThread running an event loop, with a context object living in it.
 // Blocks run one at a time, in submission order. Used as each printer's command queue.
 //
-// Threading: every member may be called from any thread. Destroying a queue never waits for it:
-// the thread is told to quit after what is already queued and deletes itself once finished.
-// shutdownAll() is the one place that waits, at process exit, bounded by its time-out.
+// Threading: every member may be called from any thread, except shutdownAll() (main thread).
+// Destroying a queue never waits for it: the thread is told to quit after what is already queued
+// and deletes itself (on the main thread) once finished. shutdownAll() is the one place that
+// waits, at process exit, bounded by its time-out; blocks still queued then are dropped.
 
 #include <functional>
 #include <memory>
