@@ -42,7 +42,7 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
   connect(model_, &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
   showRowsOrAdvice();
   showSelection(controller_->selectedRow());
-  resize(1180, 520);
+  resize(1240, 520);
 }
 
 MainWindow::~MainWindow() = default;
@@ -141,6 +141,9 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
   table_->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+  // Room between the columns: sized to their contents, they would otherwise touch.
+  table_->setStyleSheet(QStringLiteral("QTableView::item { padding: 0px 6px; }"
+                                       "QHeaderView::section { padding: 4px 6px; }"));
 
   noPrinterPage_ = new NoPrinterPage(demoSpec, this);
   pages_ = new QStackedWidget(this);
@@ -181,8 +184,9 @@ void MainWindow::showSelection(int row) {
 }
 
 void MainWindow::showRowsOrAdvice() {
-  pages_->setCurrentWidget(model_->rowCount() > 0 ? static_cast<QWidget*>(table_)
-                                                  : noPrinterPage_);
+  const bool rows = model_->rowCount() > 0;
+  if (!rows && pages_->currentWidget() == table_) noPrinterPage_->setPrinterWasListed(true);
+  pages_->setCurrentWidget(rows ? static_cast<QWidget*>(table_) : noPrinterPage_);
   updateActions();
 }
 

@@ -17,6 +17,7 @@ class QLabel;
 class QMenu;
 class QStackedWidget;
 class QTableView;
+class NoPrinterPage;
 
 class MainWindow : public QMainWindow {
   Q_OBJECT
@@ -55,7 +56,7 @@ class MainWindow : public QMainWindow {
   TBPrinters* controller_;
   PrinterTableModel* model_ = nullptr;
   QStackedWidget* pages_ = nullptr;
-  QWidget* noPrinterPage_ = nullptr;
+  NoPrinterPage* noPrinterPage_ = nullptr;
   QTableView* table_ = nullptr;
   QLabel* versionLabel_ = nullptr;
   QAction* updateFirmware_ = nullptr;

@@ -42,12 +42,27 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
   details->setFixedWidth(640);
   details->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
+  // A printer restarts twice during a firmware update; unplugging it then could damage it.
+  auto* restartNote = new QLabel(
+      tr("<p><b>A printer that is restarting, for example during a firmware update, leaves this "
+         "list for a few seconds and comes back by itself. Do not unplug it or switch it "
+         "off.</b></p>"),
+      this);
+  restartNote->setTextFormat(Qt::RichText);
+  restartNote->setWordWrap(true);
+  restartNote->setFixedWidth(640);
+  restartNote->hide();
+  restartNote_ = restartNote;
+
   auto* layout = new QVBoxLayout(this);
   layout->addStretch(1);
   layout->addWidget(picture, 0, Qt::AlignHCenter);
   layout->addSpacing(8);
   layout->addWidget(headline, 0, Qt::AlignHCenter);
   layout->addSpacing(12);
+  layout->addWidget(restartNote, 0, Qt::AlignHCenter);
   layout->addWidget(details, 0, Qt::AlignHCenter);
   layout->addStretch(2);
 }
+
+void NoPrinterPage::setPrinterWasListed(bool listed) { restartNote_->setVisible(listed); }

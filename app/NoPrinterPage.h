@@ -10,4 +10,10 @@ class NoPrinterPage : public QWidget {
  public:
   // `demoSpec`: the demo mode's printers, empty when running on real hardware.
   explicit NoPrinterPage(const QString& demoSpec, QWidget* parent = nullptr);
+
+  // After the last printer left the list: adds that a restarting printer comes back by itself.
+  void setPrinterWasListed(bool listed);
+
+ private:
+  QWidget* restartNote_;
 };

@@ -75,8 +75,14 @@ void QtAlertPresenter::showNext() {
 QMessageBox* QtAlertPresenter::build(const pm::AlertRequest& request) {
   const bool asSheet = !request.applicationModal && window_ && window_->isVisible();
   auto* box = new QMessageBox(asSheet ? window_.data() : nullptr);
-  box->setText(request.title);
+  // The main text stands out above the informative text, as the platform's alerts show it.
+  box->setTextFormat(Qt::RichText);
+  box->setText(QStringLiteral("<b>%1</b>").arg(
+      request.title.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
   box->setInformativeText(request.message);
+  // Without it the box wraps the warnings into a narrow column.
+  box->setStyleSheet(QStringLiteral(
+      "QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));
   if (!request.icon.isNull()) {
     box->setIconPixmap(QPixmap::fromImage(request.icon.scaled(
         kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));

@@ -58,7 +58,7 @@ class AlertPresenterTest : public QObject {
 
     QCOMPARE(box->parentWidget(), window_.get());
     QCOMPARE(box->windowModality(), Qt::WindowModal);
-    QCOMPARE(box->text(), QStringLiteral("Attention:"));
+    QCOMPARE(box->text(), QStringLiteral("<b>Attention:</b>"));
     QVERIFY(!box->iconPixmap().isNull());
     QCheckBox* agree = box->checkBox();
     QVERIFY(agree != nullptr);
