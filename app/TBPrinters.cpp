@@ -149,9 +149,18 @@ void TBPrinters::swapImpsforPrivateAPI() { g_changeDiagnosticInstalled.store(tru
 void TBPrinters::observe(const PrinterRef& printer) {
   TBUSBPrinter* const source = printer.get();
   std::weak_ptr<TBUSBPrinterOLM> weak = printer;
-  connect(source, &TBUSBPrinter::propertyChanged, this, [this, weak](const QString& key) {
+  // Only a change of a version already known counts: the first reading of every printer at
+  // start-up would otherwise move the selection to whichever printer happened to answer last.
+  // A printer back from an update starts with its remembered version, so its new one counts.
+  auto known = std::make_shared<QString>(printer->firmwareVersion());
+  connect(source, &TBUSBPrinter::propertyChanged, this, [this, weak, known](const QString& key) {
     if (key != QLatin1String("firmwareVersion")) return;
-    if (PrinterRef observed = weak.lock()) observeValueForKeyPath(key, observed);
+    const PrinterRef observed = weak.lock();
+    if (!observed) return;
+    const QString version = observed->firmwareVersion();
+    const bool changed = !known->isEmpty() && version != *known;
+    *known = version;
+    if (changed) observeValueForKeyPath(key, observed);
   });
   if (g_changeDiagnosticInstalled.load()) {
     // Direct: the hook must see the thread the announcement is made on.
