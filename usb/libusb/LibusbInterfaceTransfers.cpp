@@ -55,14 +55,15 @@ IOReturn LibusbInterface::controlRequestOnTemporaryHandle(ControlRequest& reques
   IOReturn status = kIOReturnSuccess;
   const auto open = service_->enumeration->openDevice(&status);
   if (!open) return status;
-  const bool claim = addressesInterfaceOrEndpoint(request.bmRequestType);
-  if (claim) {
-    status = open->claim(description_.interfaceNumber);
-    if (status != kIOReturnSuccess) return status;
-  }
+  const IOReturn claim = addressesInterfaceOrEndpoint(request.bmRequestType)
+                            ? open->claim(description_.interfaceNumber)
+                            : kIOReturnNotFound;  // nothing to claim
+  // Unclaimed (another program holds the interface) the request is still tried: the kernel lets
+  // the printer class's GET_DEVICE_ID through to a printer that is busy printing.
   const int result = sendControl(open->get(), request);
   if (result >= 0) request.lengthDone = static_cast<uint32_t>(result);
-  if (claim) open->release(description_.interfaceNumber);
+  if (claim == kIOReturnSuccess) open->release(description_.interfaceNumber);
+  if (result < 0 && claim == kIOReturnExclusiveAccess) return claim;
   return ioReturnFromLibusb(result);
 }
 
