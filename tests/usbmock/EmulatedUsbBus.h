@@ -1,0 +1,93 @@
+#pragma once
+// The test harness's USB bus: devices of an in-process virtual USB bus (the virtual printers of
+// sim/ among them) shown to libusb as emulated kernel devices (umockdev), so that the real libusb
+// backend runs unchanged against them.
+//
+// The virtual bus is the devices' side: a printer attaches, answers, restarts, unplugs itself and
+// is held by another program there, and the emulated bus follows every change. Each enumeration
+// of a virtual device becomes a device node (a new device number each time) on the device's own
+// port of root hub 1, so a device that comes back keeps its location ID; its departure is a
+// "remove" uevent, with open descriptors disconnected as the kernel would (UsbfsResponder).
+// Devices without a printer interface, which the virtual bus does not report, are shown directly.
+//
+// Threads: [main] every member (asserted). The virtual bus reports its changes from the event
+// loop, so a change shows on the emulated bus only once the event loop has run.
+
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include <QString>
+
+#include "sim/VirtualPrinter.h"
+#include "tests/usbmock/EmulatedDevice.h"
+#include "tests/usbmock/UmockdevTestbed.h"
+#include "tests/usbmock/UsbDescriptorBytes.h"
+#include "tests/usbmock/UsbfsResponder.h"
+#include "usb/virtual/VirtualUsbBus.h"
+
+namespace usbmock {
+
+class EmulatedUsbBus {
+ public:
+  EmulatedUsbBus();
+  // Takes every device off. Stop libusb first: descriptors still open lose their responders.
+  ~EmulatedUsbBus();
+  EmulatedUsbBus(const EmulatedUsbBus&) = delete;
+  EmulatedUsbBus& operator=(const EmulatedUsbBus&) = delete;
+
+  usb::virt::VirtualUsbBus& deviceSide() { return *bus_; }
+
+  // Puts a virtual printer (or any handler's device) on its own port.
+  std::shared_ptr<sim::VirtualPrinter> attachPrinter(const sim::VirtualPrinterConfig& config,
+                                                     BulkInFraming framing = BulkInFraming::AsRequested);
+  std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(
+      const usb::virt::VirtualDeviceDescription& description,
+      std::shared_ptr<usb::virt::VirtualDeviceHandler> handler,
+      BulkInFraming framing = BulkInFraming::AsRequested);
+  // A device with no printer interface, shown at once; nothing answers its transfers.
+  void attachForeignDevice(const DeviceLayout& layout);
+
+  void setFraming(const usb::virt::VirtualUsbDevice& device, BulkInFraming framing);
+
+  // The location ID libusb's port path gives the device: bus 1, its root-hub port.
+  uint32_t locationIdOf(const usb::virt::VirtualUsbDevice& device) const;
+  // How many times the device has appeared on the emulated bus.
+  int enumerationsOf(const usb::virt::VirtualUsbDevice& device) const;
+  // Whether it is on the emulated bus now.
+  bool isShown(const usb::virt::VirtualUsbDevice& device) const;
+  // The responder counters of its latest node.
+  UsbfsResponder::Counters countersOf(const usb::virt::VirtualUsbDevice& device) const;
+
+ private:
+  struct Port {
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;  // null for a foreign device
+    std::shared_ptr<usb::virt::VirtualDeviceHandler> handler;
+    std::shared_ptr<std::atomic<BulkInFraming>> framing;
+    uint8_t number = 0;
+    int enumerations = 0;
+  };
+  struct Node {
+    usb::ServiceHandle service;
+    const Port* port = nullptr;
+    QString sysfsPath;
+    std::unique_ptr<UsbfsResponder> responder;
+    bool shown = true;
+  };
+
+  void serviceMatched(const usb::ServiceHandle& service);
+  void serviceTerminated(const usb::ServiceHandle& service);
+  Port& addPort(std::shared_ptr<usb::virt::VirtualUsbDevice> device,
+                std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing);
+  const Port* portOf(const usb::virt::VirtualUsbDevice& device) const;
+  const Node* latestNodeOf(const Port& port) const;
+
+  UmockdevTestbed testbed_;  // before the bus: nodes and responders go first
+  std::shared_ptr<usb::virt::VirtualUsbBus> bus_;
+  std::vector<std::unique_ptr<Port>> ports_;
+  // Every node made: a descriptor opened before a departure still reaches its responder.
+  std::vector<Node> nodes_;
+  uint8_t nextDeviceNumber_ = 2;
+};
+
+}  // namespace usbmock
