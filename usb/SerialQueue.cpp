@@ -128,6 +128,9 @@ void SerialQueue::asyncAfter(int delayMs, std::function<void()> block) {
 }
 
 void SerialQueue::shutdownAll(int timeoutMs) {
+  // Thread objects are deleted on the main thread only, so none can go while this runs.
+  Q_ASSERT(QCoreApplication::instance() == nullptr ||
+           QThread::currentThread() == QCoreApplication::instance()->thread());
   std::set<QThread*> threads;
   {
     const std::lock_guard guard(liveThreads().lock);

@@ -27,7 +27,7 @@ class SerialQueueTest : public QObject {
       queue.async([&, i] {
         order.push_back(i);
         if (!queue.isCurrent() || other.isCurrent() || SerialQueue::current() != &queue ||
-            QThread::currentThread() == qApp->thread()) {
+            QThread::currentThread() == QCoreApplication::instance()->thread()) {
           identified = false;
         }
       });
