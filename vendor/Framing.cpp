@@ -155,7 +155,7 @@ QByteArray replyBuffer(QByteArrayView received, uint32_t count) {
   const qsizetype used = std::min<qsizetype>(received.size(), count);
   const qsizetype size = std::max<qsizetype>(kReplyMinimumBuffer, qsizetype(count) + 1);
   QByteArray buffer(size, '\0');
-  std::memcpy(buffer.data(), received.data(), static_cast<size_t>(used));
+  if (used > 0) std::memcpy(buffer.data(), received.data(), static_cast<size_t>(used));
   for (qsizetype i = 0; i < used; ++i) {
     if (buffer[i] == '\r') {
       buffer[i] = '\0';

@@ -133,7 +133,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // The model's picture from the resources; a null image outside the model table. [any]
   QImage image() const override;
   // The attach-time gathering: status, then (unless in update mode) the property and
-  // colour-table reads in their fixed order. [queue]
+  // colour-table reads in their fixed order. Runs through the queue from anywhere. [any]
   void getDeviceCustomInfo() override;
 
   // ---- Colour-table readings (TBUSBPrinterOLMColorTables.cpp) --------------------------------------
