@@ -58,6 +58,7 @@ IOReturn LibusbInterface::selectAlternateSetting() {
 }
 
 IOReturn LibusbInterface::close() {
+  readAhead_.clear();
   if (!open_) return kIOReturnSuccess;
   IOReturn result = open_->release(description_.interfaceNumber);
   open_.reset();  // the handle closes when no other object of the device holds it

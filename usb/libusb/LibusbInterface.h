@@ -15,11 +15,16 @@
 // unclaimed all the same (the kernel lets GET_DEVICE_ID through) and, if refused, answers
 // kIOReturnExclusiveAccess.
 //
+// Bulk-in reads ask for whole packets and keep what came beyond the caller's count for the next
+// read of the pipe (LibusbReadAhead.h); closing the interface and every write drop it.
+//
 // Time-outs: libusb has one per transfer; see libusbTimeoutMs (LibusbErrors.h).
 
+#include <map>
 #include <memory>
 
 #include "usb/UsbPlatform.h"
+#include "usb/libusb/LibusbReadAhead.h"
 #include "usb/libusb/LibusbService.h"
 
 namespace usb::libusb {
@@ -68,6 +73,7 @@ class LibusbInterface final : public UsbInterface {
   const LibusbInterfaceDescription& description_;
   std::shared_ptr<LibusbOpenDevice> open_;  // set while the interface is claimed
   std::shared_ptr<UsbDevice> device_;       // made on first request
+  std::map<uint8_t, PacketReadAhead> readAhead_;  // per bulk-in pipe reference
 };
 
 }  // namespace usb::libusb

@@ -79,12 +79,23 @@ IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size
   }
   const uint32_t wanted = *size;
   *size = 0;
-  return bulkTransfer(pipeRef, kUSBIn, static_cast<unsigned char*>(buffer), wanted, size,
-                      noDataTimeoutMs, completionTimeoutMs);
+  if (!service_->isAlive()) return kIOReturnNoDevice;
+  if (!open_) return kIOReturnError;
+  if (pipeRef == 0 || pipeRef > description_.endpoints.size() || buffer == nullptr) {
+    return kIOReturnBadArgument;
+  }
+  const uint16_t packetSize = description_.endpoints[pipeRef - 1].properties.maxPacketSize;
+  return readAhead_[pipeRef].read(
+      static_cast<unsigned char*>(buffer), wanted, size, packetSize,
+      [&](unsigned char* into, uint32_t length, uint32_t* received) {
+        return bulkTransfer(pipeRef, kUSBIn, into, length, received, noDataTimeoutMs,
+                            completionTimeoutMs);
+      });
 }
 
 IOReturn LibusbInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32_t size,
                                     uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+  readAhead_.clear();  // what an earlier reply left unread is not part of the next one
   uint32_t done = 0;
   // libusb takes a mutable pointer for both directions; it does not write to an OUT buffer.
   return bulkTransfer(pipeRef, kUSBOut, static_cast<unsigned char*>(const_cast<void*>(buffer)),
