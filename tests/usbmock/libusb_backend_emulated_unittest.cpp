@@ -185,6 +185,221 @@ class LibusbBackendEmulatedTest : public QObject {
     QCOMPARE(interface->openSeize(), kIOReturnNoDevice);
     QVERIFY(registry_->isServiceAlive(matched_.last()));
   }
+
+  void identityRequestsReachTheDevice() {
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;
+    auto printer = attach(&device);
+    startLibusb();
+    auto interface = waitForInterface();
+    QVERIFY(interface);
+
+    QByteArray buffer(256, '\0');
+    usb::ControlRequest languages{0x80, 6, 0x0300, 0, 256, buffer.data(), 500, 2000, 0};
+    QCOMPARE(interface->controlRequest(0, languages), kIOReturnSuccess);
+    QCOMPARE(languages.lengthDone, 6u);
+    QCOMPARE(buffer.left(6), QByteArray::fromHex("06030908" "0904"));
+
+    auto deviceObject = interface->device();
+    uint8_t index = 0;
+    QCOMPARE(deviceObject->productStringIndex(&index), kIOReturnSuccess);
+    usb::ControlRequest product{0x80, 6, uint16_t(0x0300 | index), 0x0409, 256, buffer.data(), 500, 2000, 0};
+    QCOMPARE(interface->controlRequest(0, product), kIOReturnSuccess);
+    QCOMPARE(product.lengthDone, 2u + 2u * 7u);
+    QCOMPARE(QString::fromUtf16(reinterpret_cast<const char16_t*>(buffer.constData() + 2), 7),
+             QStringLiteral("RM-Test"));
+
+    // GET_DEVICE_ID: a big-endian length that counts itself, then the text; also while another
+    // program holds the interface, as the kernel lets this one request through.
+    device->setHeldByOtherProgram(true);
+    usb::ControlRequest deviceId{0xA1, 0, 0, 0, 256, buffer.data(), 500, 2000, 0};
+    QCOMPARE(interface->controlRequest(0, deviceId), kIOReturnSuccess);
+    const QByteArray text = printerDescription().deviceId1284;
+    QCOMPARE(deviceId.lengthDone, uint32_t(text.size() + 2));
+    QCOMPARE(buffer.mid(2, text.size()), text);
+    QCOMPARE(quint8(buffer[0]) << 8 | quint8(buffer[1]), text.size() + 2);
+
+    // SOFT_RESET needs the interface: refused while it is held, done once it is free.
+    usb::ControlRequest softReset{0x21, 2, 0, 0, 0, nullptr, 100, 100, 0};
+    QCOMPARE(interface->controlRequest(0, softReset), kIOReturnExclusiveAccess);
+    QCOMPARE(printer->resets(), 0);
+    device->setHeldByOtherProgram(false);
+    QCOMPARE(interface->controlRequest(0, softReset), kIOReturnSuccess);
+    QCOMPARE(printer->resets(), 1);
+
+    // An unknown request stalls.
+    usb::ControlRequest vendor{0xC0, 0x42, 0, 0, 4, buffer.data(), 100, 100, 0};
+    QCOMPARE(interface->controlRequest(0, vendor), kIOUSBPipeStalled);
+  }
+
+  void repliesArriveWholeInBothFramings_data() {
+    QTest::addColumn<BulkInFraming>("framing");
+    QTest::newRow("header as its own packet") << BulkInFraming::AsRequested;
+    QTest::newRow("header and body in one packet") << BulkInFraming::WholePackets;
+  }
+
+  void repliesArriveWholeInBothFramings() {
+    QFETCH(BulkInFraming, framing);
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;
+    auto printer = attach(&device, framing);
+    startLibusb();
+    auto interface = waitForInterface();
+    QVERIFY(interface);
+    QCOMPARE(interface->openSeize(), kIOReturnSuccess);
+
+    // A short reply (one packet), then one longer than a packet: header first, then the body.
+    for (const int bodySize : {20, 1000}) {
+      QByteArray body(bodySize, '\0');
+      for (int i = 0; i < bodySize; ++i) body[i] = char('a' + i % 26);
+      printer->setReply(replyWithBody(body));
+      QCOMPARE(write(*interface, "STATUS"), kIOReturnSuccess);
+      QByteArray header;
+      QCOMPARE(read(*interface, &header, 8), kIOReturnSuccess);
+      QCOMPARE(header, QByteArray::number(bodySize).rightJustified(8, '0'));
+      QByteArray received;
+      QCOMPARE(read(*interface, &received, uint32_t(bodySize)), kIOReturnSuccess);
+      QCOMPARE(received, body);
+    }
+    QCOMPARE(printer->written(), (QList<QByteArray>{"STATUS", "STATUS"}));
+    QCOMPARE(bus_->countersOf(*device).overflows, 0);
+
+    // A reply left half read is not taken for the next command's reply.
+    printer->setReply(replyWithBody("first"));
+    QCOMPARE(write(*interface, "ONE"), kIOReturnSuccess);
+    QByteArray header;
+    QCOMPARE(read(*interface, &header, 8), kIOReturnSuccess);
+    printer->setReply(replyWithBody("second"));
+    QCOMPARE(write(*interface, "TWO"), kIOReturnSuccess);
+    QCOMPARE(read(*interface, &header, 8), kIOReturnSuccess);
+    QCOMPARE(header, QByteArray("00000006"));
+    QByteArray body;
+    QCOMPARE(read(*interface, &body, 6), kIOReturnSuccess);
+    QCOMPARE(body, QByteArray("second"));
+    QCOMPARE(interface->close(), kIOReturnSuccess);
+  }
+
+  void deviceFaultsArriveAsTheKernelDeliversThem() {
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;
+    auto printer = attach(&device);
+    startLibusb();
+    auto interface = waitForInterface();
+    QVERIFY(interface);
+    QCOMPARE(interface->openSeize(), kIOReturnSuccess);
+    QByteArray data;
+    QElapsedTimer clock;
+
+    // No reply: the read ends at its time-out, which libusb enforces by discarding the URB.
+    clock.start();
+    QCOMPARE(read(*interface, &data, 8, kShortTimeoutMs), kIOReturnTimeout);
+    QVERIFY2(clock.elapsed() >= kShortTimeoutMs - 10 && clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(bus_->countersOf(*device).discarded, 1);
+
+    // A reply later than the time-out times out; within it, it arrives.
+    printer->setReply(replyWithBody("late"));
+    printer->setLatencyMs(400);
+    QCOMPARE(write(*interface, "A"), kIOReturnSuccess);
+    QCOMPARE(read(*interface, &data, 8, kShortTimeoutMs), kIOReturnTimeout);
+    QCOMPARE(write(*interface, "B"), kIOReturnSuccess);
+    clock.restart();
+    QCOMPARE(read(*interface, &data, 12, 2000), kIOReturnSuccess);
+    QVERIFY(clock.elapsed() >= 390);
+    QCOMPARE(data, QByteArray("00000004late"));
+    printer->setLatencyMs(0);
+
+    // A stall, cleared by the backend so that the next exchange works.
+    printer->setFault(ScriptedPrinter::Fault::Stall);
+    QCOMPARE(read(*interface, &data, 8), kIOUSBPipeStalled);
+    printer->setFault(ScriptedPrinter::Fault::None);
+    printer->setReply(replyWithBody("ok"));
+    QCOMPARE(write(*interface, "C"), kIOReturnSuccess);
+    QCOMPARE(read(*interface, &data, 10), kIOReturnSuccess);
+    QCOMPARE(data, QByteArray("00000002ok"));
+
+    // Unplugged while a read waits: the read ends at once, and so does every later call.
+    printer->setFault(ScriptedPrinter::Fault::Silent);
+    auto pending = std::async(std::launch::async, [&interface] {
+      QByteArray d;
+      return read(*interface, &d, 8, kLongTimeoutMs);
+    });
+    QTest::qWait(100);
+    clock.restart();
+    device->detach();
+    QCOMPARE(pending.get(), kIOReturnNoDevice);
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(write(*interface, "D"), kIOReturnNoDevice);
+    QCOMPARE(read(*interface, &data, 8), kIOReturnNoDevice);
+    QTRY_COMPARE(terminated_.size(), 1);
+    QCOMPARE(interface->close(), kIOReturnNoDevice);
+  }
+
+  void unplugDuringAWriteEndsIt() {
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;
+    auto printer = attach(&device);
+    startLibusb();
+    auto interface = waitForInterface();
+    QVERIFY(interface);
+    QCOMPARE(interface->openSeize(), kIOReturnSuccess);
+    printer->setFault(ScriptedPrinter::Fault::UnplugOnWrite);
+    QCOMPARE(write(*interface, "BYE"), kIOReturnNoDevice);
+    QByteArray data;
+    QCOMPARE(read(*interface, &data, 8), kIOReturnNoDevice);
+    QTRY_COMPARE(terminated_.size(), 1);
+  }
+
+  void interfaceHeldByAnotherProgramIsBusyUntilFreed() {
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;
+    attach(&device);
+    device->setHeldByOtherProgram(true);
+    startLibusb();
+    auto interface = waitForInterface();
+    QVERIFY(interface);
+    QCOMPARE(interface->openSeize(), kIOReturnExclusiveAccess);
+    QCOMPARE(interface->openSeize(), kIOReturnExclusiveAccess);
+    device->setHeldByOtherProgram(false);
+    QCOMPARE(interface->openSeize(), kIOReturnSuccess);
+    QVERIFY(device->isOpen());
+    // A second interface object of the same service is refused while the first holds it.
+    auto other = registry_->createInterface(matched_.first(), nullptr);
+    QCOMPARE(other->openSeize(), kIOReturnExclusiveAccess);
+    QCOMPARE(interface->close(), kIOReturnSuccess);
+    QVERIFY(!device->isOpen());
+    QCOMPARE(other->openSeize(), kIOReturnSuccess);
+    QCOMPARE(other->close(), kIOReturnSuccess);
+  }
+
+  void reEnumeratedDevicesReturnAsNewServicesAtTheirLocation() {
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;
+    attach(&device);
+    startLibusb();
+    auto interface = waitForInterface();
+    QVERIFY(interface);
+    uint32_t before = 0;
+    QCOMPARE(interface->locationID(&before), kIOReturnSuccess);
+
+    // The host asks (a port reset, which Linux offers in place of a re-enumeration).
+    QCOMPARE(interface->device()->reEnumerate(0), kIOReturnSuccess);
+    QTRY_COMPARE(matched_.size(), 2);
+    QCOMPARE(terminated_.size(), 1);
+    QVERIFY(terminated_.first() == matched_.first());
+    QVERIFY(!(matched_.last() == matched_.first()));
+    auto renewed = registry_->createInterface(matched_.last(), nullptr);
+    uint32_t after = 0;
+    QCOMPARE(renewed->locationID(&after), kIOReturnSuccess);
+    QCOMPARE(after, before);
+    QCOMPARE(interface->openSeize(), kIOReturnNoDevice);
+    QCOMPARE(renewed->openSeize(), kIOReturnSuccess);
+    QCOMPARE(renewed->close(), kIOReturnSuccess);
+
+    // The device restarts on its own: it leaves the bus and comes back with a new address.
+    device->reEnumerate(50);
+    QTRY_COMPARE(matched_.size(), 3);
+    QCOMPARE(terminated_.size(), 2);
+    QCOMPARE(bus_->enumerationsOf(*device), 2);
+    auto restarted = registry_->createInterface(matched_.last(), nullptr);
+    QCOMPARE(restarted->locationID(&after), kIOReturnSuccess);
+    QCOMPARE(after, before);
+    QCOMPARE(restarted->openSeize(), kIOReturnSuccess);
+    QCOMPARE(restarted->close(), kIOReturnSuccess);
+  }
 };
 
 QTEST_GUILESS_MAIN(LibusbBackendEmulatedTest)
