@@ -1,5 +1,6 @@
 // LibusbInterface: pipes, control requests and bulk transfers.
 
+#include <algorithm>
 #include <climits>
 
 #include "usb/libusb/LibusbErrors.h"
@@ -18,10 +19,17 @@ bool addressesInterfaceOrEndpoint(uint8_t bmRequestType) {
   return recipient == kRecipientInterface || recipient == kRecipientEndpoint;
 }
 
+// libusb on Linux refuses a control transfer whose data stage exceeds 4096 bytes (its usbfs
+// buffer), while callers ask for up to 0xFFFF bytes (GET_DEVICE_ID does). A device-to-host
+// request is sent with the limit as wLength: the device answers what fits, and what it has to
+// say is far shorter. A longer host-to-device data stage cannot be cut and is left to fail.
+constexpr uint16_t kControlDataLimit = 4096;
+
 int sendControl(libusb_device_handle* handle, ControlRequest& request) {
+  const bool deviceToHost = (request.bmRequestType & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN;
+  const uint16_t length = deviceToHost ? std::min(request.wLength, kControlDataLimit) : request.wLength;
   return libusb_control_transfer(handle, request.bmRequestType, request.bRequest, request.wValue,
-                                 request.wIndex, static_cast<unsigned char*>(request.data),
-                                 request.wLength,
+                                 request.wIndex, static_cast<unsigned char*>(request.data), length,
                                  libusbTimeoutMs(request.noDataTimeoutMs, request.completionTimeoutMs));
 }
 
