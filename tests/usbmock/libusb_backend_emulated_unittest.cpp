@@ -210,13 +210,15 @@ class LibusbBackendEmulatedTest : public QObject {
 
     // GET_DEVICE_ID: a big-endian length that counts itself, then the text; also while another
     // program holds the interface, as the kernel lets this one request through.
+    // The printer's own request asks for up to 0xFFFF bytes.
     device->setHeldByOtherProgram(true);
-    usb::ControlRequest deviceId{0xA1, 0, 0, 0, 256, buffer.data(), 500, 2000, 0};
+    QByteArray reply(0xFFFF, '\0');
+    usb::ControlRequest deviceId{0xA1, 0, 0, 0, 0xFFFF, reply.data(), 100, 100, 0};
     QCOMPARE(interface->controlRequest(0, deviceId), kIOReturnSuccess);
     const QByteArray text = printerDescription().deviceId1284;
     QCOMPARE(deviceId.lengthDone, uint32_t(text.size() + 2));
-    QCOMPARE(buffer.mid(2, text.size()), text);
-    QCOMPARE(quint8(buffer[0]) << 8 | quint8(buffer[1]), text.size() + 2);
+    QCOMPARE(reply.mid(2, text.size()), text);
+    QCOMPARE(quint8(reply[0]) << 8 | quint8(reply[1]), text.size() + 2);
 
     // SOFT_RESET needs the interface: refused while it is held, done once it is free.
     usb::ControlRequest softReset{0x21, 2, 0, 0, 0, nullptr, 100, 100, 0};

@@ -1,0 +1,346 @@
+// The application's controller and printer objects on the real libusb backend, against virtual
+// printers shown to libusb as emulated kernel devices: discovery, the attach of a PZA, unplugs
+// with work queued, a busy interface, and a whole firmware update across both restarts.
+
+#include <QtTest>
+
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTemporaryDir>
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "app/NotificationPort.h"
+#include "app/TBPrinters.h"
+#include "tests/common/LogCapture.h"
+#include "tests/common/PrinterTestRig.h"
+#include "tests/usbmock/EmulatedUsbBus.h"
+#include "update/FirmwareArchive.h"
+#include "usb/libusb/LibusbRegistry.h"
+#include "vendor/PrinterModels.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+using namespace std::chrono_literals;
+using usbmock::BulkInFraming;
+
+namespace {
+
+const QString kInUse = QStringLiteral("In use by other application");
+
+// Answers nothing on its pipes: enough for discovery to look at it.
+class SilentDevice final : public usb::virt::VirtualDeviceHandler {
+ public:
+  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t, const QByteArray&) override {
+    return usb::virt::TransferResult::ok();
+  }
+  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
+    return usb::virt::TransferResult::silent();
+  }
+};
+
+sim::VirtualPrinterConfig pza(const QString& serial = QStringLiteral("SIM0001")) {
+  sim::VirtualPrinterConfig config;
+  config.model = sim::Model::PZA;
+  config.serialNumber = serial;
+  return config;
+}
+
+QStringList commandsOf(const sim::VirtualPrinter& device) {
+  QStringList commands;
+  for (const sim::ReceivedFrame& frame : device.frames()) commands << frame.command;
+  return commands;
+}
+
+// What a printer object shows of itself, for comparing two of them.
+QVariantMap factsOf(const TBUSBPrinterOLM& printer) {
+  QVariantMap facts = printer.deviceInfoDict()->snapshot();
+  facts[QStringLiteral("~vendorUSB")] = printer.vendorUSB();
+  facts[QStringLiteral("~productUSB")] = printer.productUSB();
+  facts[QStringLiteral("~serialNumberUSB")] = printer.serialNumberUSB();
+  facts[QStringLiteral("~raw1284DeviceID")] = printer.raw1284DeviceID();
+  facts[QStringLiteral("~idVendor")] = printer.idVendor();
+  facts[QStringLiteral("~idProduct")] = printer.idProduct();
+  facts[QStringLiteral("~state")] = qlonglong(printer.state());
+  facts[QStringLiteral("~status")] = printer.status();
+  return facts;
+}
+
+}  // namespace
+
+class PrintersOnLibusbTest : public QObject {
+  Q_OBJECT
+
+ private:
+  QTemporaryDir settingsDir_;
+  ScriptedAlertPresenter alerts_;
+  ScriptedApplication application_;
+  std::unique_ptr<usbmock::EmulatedUsbBus> bus_;
+  std::unique_ptr<TBPrinters> controller_;
+
+  // The controller on the registry the factory makes; the printers present join the list.
+  TBPrinters& start(pm::NotificationPort::Factory factory) {
+    pm::NotificationPort::setFactory(std::move(factory));
+    controller_ = std::make_unique<TBPrinters>();
+    controller_->awakeFromNib();
+    return *controller_;
+  }
+  TBPrinters& startOnLibusb() {
+    return start([] { return std::shared_ptr<usb::UsbRegistry>(usb::makeLibusbRegistry()); });
+  }
+
+  // Takes the controller down, waits for its printers to be gone (their command queues borrow
+  // the registry) and then for the registry, so that libusb stops before the emulated devices.
+  void stop() {
+    std::vector<std::weak_ptr<TBUSBPrinterOLM>> printers;
+    if (controller_)
+      for (const auto& printer : controller_->printers()) printers.push_back(printer);
+    controller_.reset();
+    QVERIFY(QTest::qWaitFor([&printers] {
+      for (const auto& weak : printers)
+        if (!weak.expired()) return false;
+      return true;
+    }, 10000));
+    pm::NotificationPort::destroy();
+    pm::NotificationPort::reclaim();
+    pm::NotificationPort::setFactory(nullptr);
+  }
+
+  // The listed printer whose firmware version is known and whose queued work has run.
+  TBPrinters::PrinterRef readyPrinter(int row = 0) {
+    TBPrinters::PrinterRef printer;
+    const bool ready = QTest::qWaitFor([&] {
+      printer = controller_->printerAt(row);
+      return printer && !printer->firmwareVersion().isEmpty();
+    }, 10000);
+    if (!ready || !PrinterTestRig::settle(printer, 8)) return nullptr;
+    return printer;
+  }
+
+ private slots:
+  void initTestCase() {
+    QVERIFY2(usbmock::UmockdevTestbed::preloadActive(),
+             "start with LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it up)");
+    QSettings::setDefaultFormat(QSettings::IniFormat);
+    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
+    QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance-tests"));
+    QCoreApplication::setApplicationName(QStringLiteral("printers_on_libusb_unittest"));
+  }
+
+  void init() {
+    QSettings().clear();
+    alerts_.clear();
+    pm::setAlertPresenter(&alerts_);
+    pm::setApplicationControl(&application_);
+    TBUSBPrinter::clearDeviceInfoRegistry();
+    bus_ = std::make_unique<usbmock::EmulatedUsbBus>();
+  }
+
+  void cleanup() {
+    stop();
+    bus_.reset();
+    pm::setAlertPresenter(nullptr);
+    pm::setApplicationControl(nullptr);
+  }
+
+  void printersPresentAndPluggedInLaterAreListed() {
+    const auto first = bus_->attachPrinter(pza(QStringLiteral("SIM0001")));
+    QTRY_VERIFY(bus_->isShown(*first->device()));
+    LogCapture log;
+    TBPrinters& controller = startOnLibusb();
+    QTRY_COMPARE(controller.count(), 1);
+    const auto printer = controller.printerAt(0);
+    QCOMPARE(printer->locationID(), bus_->locationIdOf(*first->device()));
+    QCOMPARE(printer->keyUSBdevice(), QStringLiteral("2B3C001701100000"));
+
+    // Interfaces that are not this maker's printers get no printer object.
+    usb::virt::VirtualDeviceDescription other;
+    other.manufacturer = QStringLiteral("Other");
+    other.product = QStringLiteral("Device");
+    other.deviceId1284 = "MFG:Other;MDL:Device;";
+    other.vendorId = 0x1234;  // unlisted vendor
+    other.productId = pm::kProductIdPZA;
+    bus_->attachDevice(other, std::make_shared<SilentDevice>());
+    other.vendorId = pm::kVendorIdSecondary;  // unlisted product
+    other.productId = 0x0042;
+    bus_->attachDevice(other, std::make_shared<SilentDevice>());
+    other.productId = pm::kProductIdPZA;  // a printer by class only
+    other.interfaceSubClass = 2;
+    bus_->attachDevice(other, std::make_shared<SilentDevice>());
+    usbmock::DeviceLayout scanner;  // a listed device without a printer interface
+    scanner.vendorId = pm::kVendorIdSecondary;
+    scanner.productId = pm::kProductIdPZA;
+    scanner.interfaces.push_back({0, 0, 0xFF, 0, 0, {usb::PipeProperties{kUSBIn, 1, kUSBBulk, 512, 0}}});
+    bus_->attachForeignDevice(scanner);
+
+    const auto second = bus_->attachPrinter(pza(QStringLiteral("SIM0002")));
+    QTRY_COMPARE(controller.count(), 2);
+    QVERIFY(controller.printerAt(1)->descriptionUTF8().contains("SIM0002"));
+    QCOMPARE(controller.printerAt(1)->locationID(), bus_->locationIdOf(*second->device()));
+    QCOMPARE(log.count(QStringLiteral("Found a device that is a printer by class")), 1);
+    QVERIFY(log.contains(QStringLiteral("but not by subclass; subClass=2")));
+    QVERIFY(readyPrinter(0));
+    QVERIFY(readyPrinter(1));
+    QCOMPARE(controller.count(), 2);
+  }
+
+  // The same printer stores the same facts, and receives the same commands, through libusb as
+  // through the virtual bus the rest of the suite uses.
+  void attachOfAPzaStoresEveryProperty() {
+    QVariantMap expectedFacts;
+    QStringList expectedCommands;
+    {
+      auto virtualBus = std::make_shared<usb::virt::VirtualUsbBus>();
+      const auto device = sim::VirtualPrinter::attach(*virtualBus, pza());
+      start([bus = std::move(virtualBus)] { return bus; });  // the port owns the bus
+      {
+        const auto printer = readyPrinter();
+        QVERIFY(printer);
+        expectedFacts = factsOf(*printer);
+      }
+      expectedCommands = commandsOf(*device);
+      stop();
+    }
+    TBUSBPrinter::clearDeviceInfoRegistry();
+
+    const auto device = bus_->attachPrinter(pza());
+    startOnLibusb();
+    const auto printer = readyPrinter();
+    QVERIFY(printer);
+    const QVariantMap facts = factsOf(*printer);
+    for (auto it = expectedFacts.cbegin(); it != expectedFacts.cend(); ++it)
+      QVERIFY2(facts.value(it.key()) == it.value(), qPrintable(it.key() + QLatin1String(": ") + facts.value(it.key()).toString()));
+    QCOMPARE(facts.keys(), expectedFacts.keys());
+    QCOMPARE(commandsOf(*device), expectedCommands);
+
+    QCOMPARE(printer->firmwareVersion(), device->firmwareVersion());
+    QCOMPARE(printer->printerSerialNumber(), QStringLiteral("SIM0001"));
+    QCOMPARE(printer->lifetimeCounter(), QStringLiteral("1234"));
+    QCOMPARE(printer->printerStatus(), QStringLiteral("Idle"));
+    QCOMPARE(printer->serialNumberUSB(), QStringLiteral("SIM0001"));
+    QVERIFY(!printer->colorTableVersion300SD().isEmpty());
+    QCOMPARE(printer->keyUSBdevice(),
+             QString::asprintf("%04X%04X%08X", pm::kVendorIdSecondary, pm::kProductIdPZA,
+                               bus_->locationIdOf(*device->device())));
+    QVERIFY(!device->device()->isOpen());  // every exchange closed the interface again
+  }
+
+  void unplugWithCommandsQueuedRunsThemFirst() {
+    const auto device = bus_->attachPrinter(pza());
+    TBPrinters& controller = startOnLibusb();
+    const auto printer = readyPrinter();
+    QVERIFY(printer);
+    const QString key = printer->keyUSBdevice();
+
+    // A block holds the queue; a probe's commands wait behind it while the printer goes.
+    auto blockDone = std::make_shared<std::atomic<bool>>(false);
+    printer->printerCommandQueue()->async([blockDone] {
+      std::this_thread::sleep_for(300ms);
+      blockDone->store(true);
+    });
+    printer->probe();
+    auto markerRan = std::make_shared<std::atomic<bool>>(false);
+    printer->printerCommandQueue()->async([markerRan] { markerRan->store(true); });
+    bool ranWhenRemoved = false;
+    connect(&controller, &TBPrinters::printerAboutToBeRemoved, this,
+            [&](int) { ranWhenRemoved = markerRan->load(); });
+    device->clearFrames();
+    LogCapture log;
+    QElapsedTimer clock;
+    clock.start();
+    device->device()->detach();
+    QTRY_VERIFY(log.contains(QStringLiteral("removing ")));
+    QTRY_COMPARE(controller.count(), 0);
+    QVERIFY(ranWhenRemoved);
+    QVERIFY(blockDone->load());
+    // The queued commands failed at once on the gone device: none waited for a time-out.
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY(device->frames().empty());
+    QCOMPARE(TBUSBPrinter::deviceInfoForKey(key)->string(QStringLiteral("printerSerialNumber")),
+             QStringLiteral("SIM0001"));
+  }
+
+  void unplugInTheMiddleOfAnExchange() {
+    const auto device = bus_->attachPrinter(pza());
+    TBPrinters& controller = startOnLibusb();
+    const auto printer = readyPrinter();
+    QVERIFY(printer);
+    device->clearFrames();
+    device->unplugAtCommand(2);  // the printer loses power as the second command arrives
+    QElapsedTimer clock;
+    clock.start();
+    printer->probe();
+    QTRY_COMPARE(controller.count(), 0);
+    QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
+    QCOMPARE(device->frames().size(), size_t{1});  // nothing after the command it died on
+  }
+
+  void busyInterfaceWaitsUntilTheOtherProgramLetsGo() {
+    const auto device = bus_->attachPrinter(pza());
+    device->setHeldByOtherProgram(true);
+    TBPrinters& controller = startOnLibusb();
+    QTRY_COMPARE(controller.count(), 1);
+    const auto printer = controller.printerAt(0);
+    // The identity is read all the same (GET_DEVICE_ID needs no claim); the vendor reads wait.
+    QCOMPARE(printer->serialNumberUSB(), QStringLiteral("SIM0001"));
+    QTRY_COMPARE(printer->printerStatus(), kInUse);
+    QCOMPARE(printer->status(), kInUse);
+    QTest::qWait(600);
+    QVERIFY(printer->firmwareVersion().isEmpty());
+    QVERIFY(device->frames().empty());
+
+    device->setHeldByOtherProgram(false);
+    QTRY_COMPARE(printer->firmwareVersion(), device->firmwareVersion());
+    QTRY_COMPARE(printer->printerStatus(), QStringLiteral("Idle"));
+  }
+
+  void firmwareUpdateAcrossBothRestarts_data() {
+    QTest::addColumn<BulkInFraming>("framing");
+    QTest::newRow("header as its own packet") << BulkInFraming::AsRequested;
+    QTest::newRow("header and body in one packet") << BulkInFraming::WholePackets;
+  }
+
+  void firmwareUpdateAcrossBothRestarts() {
+    QFETCH(BulkInFraming, framing);
+    const auto device = bus_->attachPrinter(pza(), framing);
+    TBPrinters& controller = startOnLibusb();
+    const auto printer = readyPrinter();
+    QVERIFY(printer);
+    const QString key = printer->keyUSBdevice();
+    const QString before = device->firmwareVersion();
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdPZA)->fileNames;
+    const QString stem = files.first().chopped(3);
+    device->clearFrames();
+
+    alerts_.queueAnswer(1001, true);  // "I Agree" ticked, continue
+    alerts_.queueAnswer(1001);        // certain
+    printer->updateFirmware();
+    QVERIFY(QTest::qWaitFor([&] { return alerts_.count() == 3; }, 60000));
+    QCOMPARE(alerts_.titles().last(), QStringLiteral("Firmware update was successful!"));
+    QCOMPARE(alerts_.requests().back().message,
+             QStringLiteral("Firmware version updated from %1 to %2").arg(before, stem));
+    QCOMPARE(device->firmwareVersion(), stem);
+    QVERIFY(device->lastImageProblem().isEmpty());
+    QVERIFY(device->lastTableProblem().isEmpty());
+
+    // Two restarts, each a departure and a return at the same port: the printer that finished
+    // the update holds the same device key and found the stages the others left.
+    QCOMPARE(bus_->enumerationsOf(*device->device()), 3);
+    QTRY_COMPARE(controller.count(), 1);
+    const auto finished = controller.printerAt(0);
+    QVERIFY(finished != printer);
+    QCOMPARE(finished->keyUSBdevice(), key);
+    QCOMPARE(finished->deviceInfoDict()->value(QStringLiteral("deviceFirmwareStatus")).toInt(), 3);
+    QTRY_COMPARE(finished->firmwareVersion(), stem);
+    const QStringList commands = commandsOf(*device);
+    QCOMPARE(commands.count(QStringLiteral("FW_UPDFLASH_REWRITE")), 1);
+    QCOMPARE(commands.count(QStringLiteral("FW_UPDFLASH_PROGRAM")), 1);
+    QCOMPARE(commands.count(QStringLiteral("TBL_CL")), 1);
+    QCOMPARE(commands.count(QStringLiteral("TBL_WTCTRLD_UPDATE_CW")), files.size() - 1);
+    QCOMPARE(bus_->countersOf(*device->device()).overflows, 0);
+  }
+};
+
+QTEST_GUILESS_MAIN(PrintersOnLibusbTest)
+#include "printers_on_libusb_unittest.moc"
