@@ -412,6 +412,40 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(back->deviceInfoDict()->string(QStringLiteral("firmwareVersionPrevious")), QStringLiteral("KTC 04.21"));
   }
 
+  // Stages found at attach: the VLA loader's intermediate version keeps stage 2 for the next
+  // attach; a stage of 0 closes the update like 3.
+  void stagesAtAttach() {
+    LogCapture log;
+    std::shared_ptr<sim::VirtualPrinter> device;
+    sim::VirtualPrinterConfig config;
+    config.model = Model::VLA;
+    auto printer = attachReady(config, &device);
+    QVERIFY(printer);
+    printer->deviceInfoDict()->setValue(kStageKey, 2);
+    device->setFirmwareVersion(QStringLiteral("VLA_ALLFWU_2.05"));
+    for (int attach = 1; attach <= 2; ++attach) {
+      log.clear();
+      device->powerCycle();
+      QVERIFY(PrinterTestRig::waitFor([&] { auto p = current(device); return p && p != printer; }));
+      printer = current(device);
+      QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("found a device rebooting after firmware update")); }));
+      PrinterTestRig::settle(printer);
+      QCOMPARE(stageOf(printer).toInt(), 2);
+      QVERIFY(printer->inFirmwareUpdate());
+    }
+    QVERIFY(updateFrames(*device).empty());
+
+    printer->deviceInfoDict()->setValue(kStageKey, 0);
+    device->powerCycle();
+    QVERIFY(PrinterTestRig::waitFor([&] { auto p = current(device); return p && p != printer; }));
+    printer = current(device);
+    QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("found a device finished with firmware update")); }));
+    PrinterTestRig::settle(printer);
+    QVERIFY(!stageOf(printer).isValid());
+    QTRY_VERIFY(!printer->inFirmwareUpdate());
+    QCOMPARE(rig_->alerts().count(), 0);
+  }
+
   // The printer leaves during the upload and stays away: the user is told after the bound; when
   // it is switched on again it is still in its loader, gets the image again and finishes.
   void powerLossDuringUpload() {
