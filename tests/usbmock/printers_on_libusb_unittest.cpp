@@ -14,6 +14,7 @@
 
 #include "app/NotificationPort.h"
 #include "app/TBPrinters.h"
+#include "support/NameTables.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
@@ -274,6 +275,34 @@ class PrintersOnLibusbTest : public QObject {
     QTRY_COMPARE(controller.count(), 0);
     QVERIFY2(clock.elapsed() < 3000, qPrintable(QString::number(clock.elapsed())));
     QCOMPARE(device->frames().size(), size_t{1});  // nothing after the command it died on
+  }
+
+  void stalledReplyReachesTheReader() {
+    const auto device = bus_->attachPrinter(pza());
+    startOnLibusb();
+    const auto printer = readyPrinter();
+    QVERIFY(printer);
+    LogCapture log;
+    device->injectReplyFault(sim::ReplyFault::Stall, 1);
+    printer->probe();
+    QVERIFY(PrinterTestRig::settle(printer, 8));
+    QCOMPARE(log.count(QStringLiteral("bad read (%1)").arg(QLatin1String(pm::stringForIOReturn(kIOUSBPipeStalled)))), 1);
+    // The stall was cleared: the rest of the probe read its replies.
+    QCOMPARE(printer->printerSerialNumber(), QStringLiteral("SIM0001"));
+  }
+
+  void hostRequestedReEnumerationBringsThePrinterBack() {
+    const auto device = bus_->attachPrinter(pza());
+    TBPrinters& controller = startOnLibusb();
+    const auto printer = readyPrinter();
+    QVERIFY(printer);
+    const QString key = printer->keyUSBdevice();
+    LogCapture log;
+    printer->hotPlug();
+    QTRY_VERIFY(log.contains(QStringLiteral("Successfully reenumerated ")));
+    QTRY_VERIFY(controller.count() == 1 && controller.printerAt(0) != printer);
+    QCOMPARE(controller.printerAt(0)->keyUSBdevice(), key);
+    QVERIFY(readyPrinter());
   }
 
   void busyInterfaceWaitsUntilTheOtherProgramLetsGo() {
