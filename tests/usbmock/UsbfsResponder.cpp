@@ -68,6 +68,7 @@ int UsbfsResponder::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient*
 void UsbfsResponder::handle(UMockdevIoctlClient* client) {
   const unsigned long request = umockdev_ioctl_client_get_request(client);
   UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
+  forgetClosedDescriptors();
   clientOf(client);
   noticeDeparture();
   const auto finish = [client](int error) {
@@ -102,9 +103,10 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
     }
     case USBDEVFS_DISCONNECT_CLAIM: {
       // No kernel driver is bound to the emulated interfaces: a claim like any other.
-      const auto request = resolveValue<usbdevfs_disconnect_claim>(arg);
-      if (!request) return finish(EFAULT);
-      return finish(claim(client, reinterpret_cast<usbdevfs_disconnect_claim*>(request.get()->data)->interface));
+      const auto claimRequest = resolveValue<usbdevfs_disconnect_claim>(arg);
+      if (!claimRequest) return finish(EFAULT);
+      const auto* fields = reinterpret_cast<const usbdevfs_disconnect_claim*>(claimRequest.get()->data);
+      return finish(claim(client, fields->interface));
     }
     case USBDEVFS_GETDRIVER:
     case USBDEVFS_IOCTL:
@@ -120,6 +122,21 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
     default:
       return finish(ENOTTY);
   }
+}
+
+// A descriptor that was closed gave up its claims, and nothing of it is left to reap.
+void UsbfsResponder::forgetClosedDescriptors() {
+  for (auto it = claims_.begin(); it != claims_.end();) {
+    if (umockdev_ioctl_client_get_connected(it->second)) {
+      ++it;
+      continue;
+    }
+    device_->releaseInterface(static_cast<uint8_t>(it->first));
+    it = claims_.erase(it);
+  }
+  std::erase_if(clients_, [](const auto& entry) {
+    return !umockdev_ioctl_client_get_connected(entry.first);
+  });
 }
 
 UsbfsResponder::Client& UsbfsResponder::clientOf(UMockdevIoctlClient* client) {
@@ -156,13 +173,7 @@ void UsbfsResponder::endConnection() {
 
 int UsbfsResponder::claim(UMockdevIoctlClient* client, uint32_t interface) {
   const auto held = claims_.find(interface);
-  if (held != claims_.end()) {
-    if (held->second == client) return 0;
-    // A descriptor that was closed gave up its claims with it.
-    if (umockdev_ioctl_client_get_connected(held->second)) return EBUSY;
-    claims_.erase(held);
-    device_->releaseInterface(static_cast<uint8_t>(interface));
-  }
+  if (held != claims_.end()) return held->second == client ? 0 : EBUSY;
   if (const int error = device_->claimInterface(static_cast<uint8_t>(interface)); error != 0) {
     return error;
   }

@@ -51,10 +51,9 @@ class UsbfsResponder {
   void disconnect();
 
   struct Counters {
-    int submitted = 0;        // URBs accepted
-    int discarded = 0;        // URBs libusb gave up on (its time-outs)
-    int overflows = 0;        // bulk-in URBs ended with -EOVERFLOW
-    int lastBulkInLength = 0; // buffer length of the latest bulk-in URB
+    int submitted = 0;   // URBs accepted
+    int discarded = 0;   // URBs libusb gave up on (its time-outs)
+    int overflows = 0;   // bulk-in URBs ended with -EOVERFLOW
   };
   Counters counters() const;  // [any]
 
@@ -65,6 +64,7 @@ class UsbfsResponder {
 
   // UsbfsResponder.cpp [worker], lock held
   void handle(UMockdevIoctlClient* client);
+  void forgetClosedDescriptors();
   Client& clientOf(UMockdevIoctlClient* client);
   void noticeDeparture();
   void endConnection();

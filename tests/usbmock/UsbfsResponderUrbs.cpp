@@ -130,7 +130,6 @@ void UsbfsResponder::runBulkOut(Urb& urb) {
 }
 
 void UsbfsResponder::runBulkIn(Urb& urb) {
-  counters_.lastBulkInLength = urb.length;
   if (urb.length == 0) return answer(urb, 0, {}, 0, 0);
   if (device_->framing() == BulkInFraming::WholePackets) return runBulkInPackets(urb);
 
