@@ -1,10 +1,14 @@
 # The whole set-up on a fresh Debian machine: `make run` starts the application, `make test` runs
 # the tests. Both install the packages they need first (scripts/bootstrap).
+# `make install [PREFIX=...]` and `make deb` build the application alone, optimised, in
+# $(RELEASE) (no tests), and install it or make its Debian package there.
 BUILD      ?= build
+RELEASE    ?= build-release
+PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all bootstrap build run demo test test-asan test-tsan clean
+.PHONY: all bootstrap build run demo test test-asan test-tsan install deb clean
 
 all: build
 
@@ -31,6 +35,18 @@ test-asan:
 
 test-tsan:
 	@$(MAKE) --no-print-directory test BUILD=build-tsan CMAKE_ARGS="-DPM_SANITIZE=thread"
+
+$(RELEASE)/build.ninja:
+	cmake -S . -B $(RELEASE) -G Ninja -DCMAKE_BUILD_TYPE=Release -DPM_TESTS=OFF $(CMAKE_ARGS)
+
+install: bootstrap $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS)
+	cmake --install $(RELEASE) --prefix $(PREFIX)
+
+deb: bootstrap $(RELEASE)/build.ninja
+	cmake --build $(RELEASE) -j $(JOBS)
+	cd $(RELEASE) && cpack -G DEB
+	@ls -1 $(RELEASE)/*.deb
 
 clean:
 	rm -rf build build-asan build-tsan

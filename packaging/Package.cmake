@@ -1,0 +1,39 @@
+# The Debian package (`make deb`, or `cpack -G DEB` in a configured build directory).
+# Included from the root CMakeLists.txt after packaging/Install.cmake.
+
+set(CPACK_PACKAGE_NAME printer-maintenance)
+set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
+set(CPACK_PACKAGE_VENDOR "Printer Maintenance")
+set(CPACK_PACKAGE_CONTACT "Printer Maintenance maintainers <maintainers@users.noreply.c-seed-9fe25553.example>")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "maintenance of USB dye-sublimation photo printers")
+set(CPACK_PACKAGE_DESCRIPTION
+    "Finds the supported USB photo printers, shows their status, firmware version, counters and\n"
+    "colour tables, and updates their firmware and colour tables from files shipped with it.\n"
+    "A udev rule lets the user logged in at the seat use the printers without root.")
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+set(CPACK_STRIP_FILES ON)
+# The package is made from what the build directory already built; cpack does not build the tests.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
+
+set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
+set(CPACK_DEBIAN_PACKAGE_SECTION utils)
+set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
+# Libraries come from dpkg-shlibdeps (dpkg-dev) when it is there, else from this list. The X11
+# platform plugin is only recommended by libqt6gui6, yet without it no window opens.
+find_program(PM_DPKG_SHLIBDEPS dpkg-shlibdeps)
+if(PM_DPKG_SHLIBDEPS)
+  set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
+else()
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS
+      "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libusb-1.0-0 (>= 2:1.0.22), libssl3, qt6-qpa-plugins")
+endif()
+# lpstat and lpadmin tidy the print queues after a USB serial-number change.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, fonts-dejavu-core")
+# Qt's own dialog buttons in the user's language.
+set(CPACK_DEBIAN_PACKAGE_SUGGESTS "qt6-translations-l10n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
+                                       ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+include(CPack)
