@@ -8,7 +8,9 @@
 #include "app/MainWindow.h"
 #include "app/NotificationPort.h"
 #include "app/QtAlertPresenter.h"
+#include "app/SelfCheck.h"
 #include "app/TBPrinters.h"
+#include "app/Translations.h"
 #include "usb/SerialQueue.h"
 #include "vendor/AlertPresenter.h"
 
@@ -17,6 +19,8 @@ int main(int argc, char** argv) {
   // The preference keys live under these names (QSettings).
   QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance"));
+  pm::installTranslations(app);
+  if (pm::selfCheckRequested()) return pm::runSelfCheck();
 
   const QString demoSpec = pm::DemoMode::simulationSpec();
   pm::NotificationPort::setFactory([demoSpec] { return pm::DemoMode::makeRegistry(demoSpec); });

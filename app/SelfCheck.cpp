@@ -1,0 +1,65 @@
+#include "app/SelfCheck.h"
+
+#include <cstdio>
+
+#include <QFileInfo>
+#include <QLocale>
+
+#include "app/Translations.h"
+#include "support/MainQueue.h"
+#include "support/Resources.h"
+#include "update/FirmwareArchive.h"
+#include "vendor/PrinterModels.h"
+
+namespace pm {
+
+namespace {
+
+constexpr PrinterModel kModels[] = {PrinterModel::KTA,  PrinterModel::KTB, PrinterModel::VLA,
+                                    PrinterModel::KTBT, PrinterModel::KTC, PrinterModel::KTD,
+                                    PrinterModel::PZA};
+
+}  // namespace
+
+bool selfCheckRequested() { return qEnvironmentVariable("PM_SELFTEST") == QLatin1String("1"); }
+
+int runSelfCheck(QTextStream& out) {
+  Q_ASSERT(isMainQueue());
+  bool passed = true;
+  const QString directory = resourceDirectory();
+  out << "resource directory: " << directory << '\n';
+  const QString translation = translationFile(QLocale());
+  out << "translation: "
+      << (translation.isNull() ? QStringLiteral("none for %1").arg(QLocale().name()) : translation)
+      << '\n';
+
+  for (const PrinterModel model : kModels) {
+    const std::optional<QStringList> files =
+        FirmwareArchive::verifyFirmwareArchiveForProductID(productIdForModel(model));
+    // Every file of the archive must be there: verification alone passes over missing files.
+    bool complete = files.has_value();
+    for (const QString& name : files.value_or(QStringList()))
+      complete = complete && !FirmwareArchive::resourcePathForArchiveFile(name).isNull();
+    out << "archive " << modelName(model) << ": "
+        << (complete ? QStringLiteral("verified (%1 files)").arg(files->size())
+                     : QStringLiteral("FAILED"))
+        << '\n';
+    passed = passed && complete;
+
+    const QString picture = resourcePath(QStringLiteral("pictures/") + pictureName(model),
+                                         QStringLiteral("png"));
+    out << "picture " << modelName(model) << ": "
+        << (picture.isNull() ? QStringLiteral("MISSING") : picture) << '\n';
+    passed = passed && !picture.isNull();
+  }
+  out << "self-check: " << (passed ? "passed" : "FAILED") << '\n';
+  out.flush();
+  return passed ? 0 : 1;
+}
+
+int runSelfCheck() {
+  QTextStream out(stdout);
+  return runSelfCheck(out);
+}
+
+}  // namespace pm
