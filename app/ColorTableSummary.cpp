@@ -20,8 +20,6 @@ QString displayName(const QString& suffix) {
   return suffix;
 }
 
-QString tr(const char* text) { return QCoreApplication::translate("PrinterMaintenance", text); }
-
 }  // namespace
 
 ColorTableSummary ColorTableSummary::fromDeviceInfo(const QVariantMap& deviceInfo) {

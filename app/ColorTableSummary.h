@@ -2,6 +2,7 @@
 // The colour-table versions and checksums of one printer, gathered from its device information
 // for the printer table: a compact cell text and the full list for its tool tip. A value type. [any]
 
+#include <QCoreApplication>
 #include <QList>
 #include <QString>
 #include <QVariantMap>
@@ -9,6 +10,8 @@
 namespace pm {
 
 class ColorTableSummary {
+  Q_DECLARE_TR_FUNCTIONS(PrinterMaintenance)
+
  public:
   struct Table {
     QString name;      // "300 SD", "610", ...

@@ -31,23 +31,26 @@ void stop(const QString& deviceKey) {
   if (timer) timer->deleteLater();
 }
 
-QString tr(const char* text) { return QCoreApplication::translate("TBUSBPrinterOLM", text); }
+// The watch speaks for the printer class: its texts share that class's translations.
+struct Texts {
+  Q_DECLARE_TR_FUNCTIONS(TBUSBPrinterOLM)
+};
 
 void tellUser(UpdateReturnWatch::Step step, const QImage& icon) {
   const int seconds = UpdateReturnWatch::timeoutMs() / 1000;
   AlertRequest request;
-  request.title = tr("The printer has not come back");
+  request.title = Texts::tr("The printer has not come back");
   request.message =
       (step == UpdateReturnWatch::Step::RewriteRequest
-           ? tr("The printer was asked to restart into its firmware update mode %1 seconds ago and has "
+           ? Texts::tr("The printer was asked to restart into its firmware update mode %1 seconds ago and has "
                 "not returned.")
-           : tr("The new firmware was sent to the printer %1 seconds ago and the printer has not "
+           : Texts::tr("The new firmware was sent to the printer %1 seconds ago and the printer has not "
                 "restarted."))
           .arg(seconds) +
       QStringLiteral("\n\n") +
-      tr("Please switch the printer off and on again and keep it connected. The update continues "
+      Texts::tr("Please switch the printer off and on again and keep it connected. The update continues "
          "when the printer returns. Contact customer support if it does not return.");
-  request.buttons = {tr("OK")};
+  request.buttons = {Texts::tr("OK")};
   request.icon = icon;
   if (AlertPresenter* presenter = alertPresenter()) presenter->present(request, nullptr);
 }
