@@ -19,6 +19,8 @@
 #include "app/MenuLocalization.h"
 #include "app/NoPrinterPage.h"
 #include "app/PrinterTableModel.h"
+#include "app/UpdateProgressDelegate.h"
+#include "app/UpdateStatusIndicator.h"
 #include "support/MainQueue.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -129,6 +131,8 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
   model_ = new PrinterTableModel(controller_, this);
   table_ = new QTableView(this);
   table_->setModel(model_);
+  table_->setItemDelegateForColumn(PrinterTableModel::PrinterStatus,
+                                   new UpdateProgressDelegate(model_, table_));
   table_->setSelectionBehavior(QAbstractItemView::SelectRows);
   table_->setSelectionMode(QAbstractItemView::SingleSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
@@ -153,6 +157,7 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
 }
 
 void MainWindow::buildStatusBar(const QString& demoSpec) {
+  statusBar()->addWidget(new UpdateStatusIndicator(model_, this), 1);
   if (!demoSpec.isEmpty()) {
     statusBar()->addWidget(new QLabel(
         tr("Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)").arg(demoSpec), this));

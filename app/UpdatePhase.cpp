@@ -1,0 +1,47 @@
+#include "app/UpdatePhase.h"
+
+#include <algorithm>
+
+#include <QCoreApplication>
+
+#include "support/MainQueue.h"
+#include "usb/TBUSBPrinter.h"
+
+namespace pm {
+
+namespace {
+
+struct Texts {
+  Q_DECLARE_TR_FUNCTIONS(UpdatePhase)
+};
+
+// The stage moves to 3 only once the colour tables are written; while they are, the printer
+// object that came back after the upload shows this status text.
+const QString kColourTablesStatus = QStringLiteral("Updating color tables ...");
+
+}  // namespace
+
+int updatePhase(const TBUSBPrinter& printer) {
+  Q_ASSERT(isMainQueue());
+  if (!printer.inFirmwareUpdate()) return 0;
+  const QVariant stage = printer.deviceInfoDict()->value(QStringLiteral("deviceFirmwareStatus"));
+  // Before the first stage is recorded the update is starting: phase 1.
+  const int recorded = stage.isValid() ? std::clamp(stage.toInt(), 1, kUpdatePhaseCount) : 1;
+  if (recorded == 2 && printer.printerStatus() == kColourTablesStatus) return 3;
+  return recorded;
+}
+
+QString updatePhaseText(int phase) {
+  return Texts::tr("Phase %1 of %2").arg(phase).arg(kUpdatePhaseCount);
+}
+
+QString updatePhaseDescription(int phase) {
+  switch (phase) {
+    case 1: return Texts::tr("Restarting the printer into its update mode");
+    case 2: return Texts::tr("Writing the new firmware");
+    case 3: return Texts::tr("Writing the colour tables");
+  }
+  return {};
+}
+
+}  // namespace pm

@@ -1,0 +1,96 @@
+#include "app/UpdateStatusIndicator.h"
+
+#include <QStringList>
+
+#include "app/PrinterTableModel.h"
+#include "app/UpdatePhase.h"
+#include "support/MainQueue.h"
+#include "update/UpdateReturnWatch.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+namespace {
+
+constexpr int kRestartCheckMs = 1000;
+// A printer may leave before the update has started to wait for it; it gets this many checks.
+constexpr int kGraceTicks = 5;
+
+}  // namespace
+
+UpdateStatusIndicator::UpdateStatusIndicator(const PrinterTableModel* model, QWidget* parent)
+    : QLabel(parent), model_(model) {
+  Q_ASSERT(pm::isMainQueue());
+  setTextFormat(Qt::PlainText);
+  hide();
+  connect(model_, &QAbstractItemModel::dataChanged, this, &UpdateStatusIndicator::refresh);
+  connect(model_, &QAbstractItemModel::rowsInserted, this, &UpdateStatusIndicator::refresh);
+  connect(model_, &QAbstractItemModel::modelReset, this, &UpdateStatusIndicator::refresh);
+  connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
+          &UpdateStatusIndicator::rowsLeaving);
+  restartCheck_.setInterval(kRestartCheckMs);
+  connect(&restartCheck_, &QTimer::timeout, this, &UpdateStatusIndicator::checkRestarting);
+  refresh();
+}
+
+// The listed printers tell their own state; restarting ones stay as they were.
+void UpdateStatusIndicator::refresh() {
+  Q_ASSERT(pm::isMainQueue());
+  for (int row = 0; row < model_->rowCount(); ++row) {
+    const TBPrinters::PrinterRef printer = model_->printerAt(row);
+    if (!printer) continue;
+    const QString key = printer->keyUSBdevice();
+    const int phase = pm::updatePhase(*printer);
+    if (phase == 0) {
+      // A printer back from a restart is read before its update goes on: until then it still
+      // counts as restarting (checkRestarting() lets it go if the update does not go on).
+      auto it = updates_.find(key);
+      if (it != updates_.end() && !it->restarting) updates_.erase(it);
+      continue;
+    }
+    updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), phase,
+                                false, 0});
+  }
+  present();
+}
+
+void UpdateStatusIndicator::rowsLeaving(const QModelIndex& parent, int first, int last) {
+  if (parent.isValid()) return;
+  for (int row = first; row <= last; ++row) {
+    const TBPrinters::PrinterRef printer = model_->printerAt(row);
+    if (!printer) continue;
+    auto it = updates_.find(printer->keyUSBdevice());
+    if (it == updates_.end()) continue;
+    it->restarting = true;
+    it->graceTicks = kGraceTicks;
+  }
+  if (!restartCheck_.isActive()) restartCheck_.start();
+  present();
+}
+
+void UpdateStatusIndicator::checkRestarting() {
+  bool anyRestarting = false;
+  for (auto it = updates_.begin(); it != updates_.end();) {
+    if (it->restarting && !pm::UpdateReturnWatch::isWatching(it.key()) && --it->graceTicks <= 0) {
+      it = updates_.erase(it);
+      continue;
+    }
+    anyRestarting = anyRestarting || it->restarting;
+    ++it;
+  }
+  if (!anyRestarting) restartCheck_.stop();
+  present();
+}
+
+void UpdateStatusIndicator::present() {
+  QStringList lines;
+  for (auto it = updates_.cbegin(); it != updates_.cend(); ++it) {
+    const QString phase = pm::updatePhaseText(it->phase);
+    lines << (it->restarting
+                  ? tr("Firmware update running on %1 (%2): the printer is restarting.")
+                        .arg(it->printer, phase)
+                  : tr("Firmware update running on %1 (%2): %3.")
+                        .arg(it->printer, phase, pm::updatePhaseDescription(it->phase)));
+  }
+  if (!lines.isEmpty()) lines << tr("Do not unplug the printer or switch it off.");
+  setText(lines.join(QLatin1Char(' ')));
+  setVisible(!lines.isEmpty());
+}
