@@ -37,9 +37,9 @@ QString updatePhaseText(int phase) {
 
 QString updatePhaseDescription(int phase) {
   switch (phase) {
-    case 1: return Texts::tr("Restarting the printer into its update mode");
-    case 2: return Texts::tr("Writing the new firmware");
-    case 3: return Texts::tr("Writing the colour tables");
+    case 1: return Texts::tr("restarting the printer into its update mode");
+    case 2: return Texts::tr("writing the new firmware");
+    case 3: return Texts::tr("writing the colour tables");
   }
   return {};
 }

@@ -19,7 +19,7 @@ inline constexpr int kUpdatePhaseCount = 3;
 int updatePhase(const TBUSBPrinter& printer);
 // "Phase 2 of 3" in the user's language.
 QString updatePhaseText(int phase);
-// What the phase does, in the user's language: "Writing the new firmware", ...
+// What the phase does, in the user's language, to follow a colon: "writing the new firmware".
 QString updatePhaseDescription(int phase);
 
 }  // namespace pm

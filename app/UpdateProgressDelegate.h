@@ -13,7 +13,7 @@ class UpdateProgressDelegate : public QStyledItemDelegate {
   Q_OBJECT
 
  public:
-  static constexpr int kBarWidth = 110;
+  static constexpr int kBarWidth = 130;
   static constexpr int kBarHeight = 18;
   static constexpr int kSpacing = 8;
 

@@ -83,14 +83,14 @@ void UpdateStatusIndicator::checkRestarting() {
 void UpdateStatusIndicator::present() {
   QStringList lines;
   for (auto it = updates_.cbegin(); it != updates_.cend(); ++it) {
-    const QString phase = pm::updatePhaseText(it->phase);
-    lines << (it->restarting
-                  ? tr("Firmware update running on %1 (%2): the printer is restarting.")
-                        .arg(it->printer, phase)
-                  : tr("Firmware update running on %1 (%2): %3.")
-                        .arg(it->printer, phase, pm::updatePhaseDescription(it->phase)));
+    const QString what = it->restarting ? tr("the printer is restarting")
+                                        : pm::updatePhaseDescription(it->phase);
+    lines << tr("Firmware update running: %1, %2 (%3).")
+                 .arg(it->printer, pm::updatePhaseText(it->phase), what);
   }
-  if (!lines.isEmpty()) lines << tr("Do not unplug the printer or switch it off.");
+  // The most important first: a narrow window cuts the end of the line; the tool tip has it all.
   setText(lines.join(QLatin1Char(' ')));
+  if (!lines.isEmpty()) lines << tr("Do not unplug the printer or switch it off.");
+  setToolTip(lines.join(QLatin1Char('\n')));
   setVisible(!lines.isEmpty());
 }
