@@ -3,6 +3,7 @@
 #include "app/ColorTableSummary.h"
 #include "app/PrinterPicture.h"
 #include "support/MainQueue.h"
+#include "vendor/PrinterModels.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)
@@ -102,7 +103,13 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
     }
     case Model: {
       const QString model = printer.model();
-      return model.isEmpty() ? printer.productUSB() : model;
+      if (!model.isEmpty()) return model;
+      const QString product = printer.productUSB();
+      if (!product.isEmpty()) return product;
+      // Without permission to open the device neither its strings nor its device ID can be
+      // read; the product ID still names the model.
+      const std::optional<pm::PrinterModel> known = pm::modelForProductId(printer.productID());
+      return known ? pm::modelName(*known) : QString();
     }
     case SerialNumber: {
       const QString serial = printer.printerSerialNumber();

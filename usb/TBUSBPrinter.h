@@ -109,7 +109,9 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   void setDeviceObject(const usb::ServiceHandle& service);                   // queued
 
   // Opens the interface; returns once it is open, with kIOReturnError once the interface
-  // reference has been dropped, or kIOReturnNoDevice once the device has gone. [queue]
+  // reference has been dropped, or kIOReturnNoDevice once the device has gone; at once with
+  // kIOReturnNotPrivileged when the process may not open the device (status texts say so, the
+  // log names the udev rule: usb/UsbPermission.h). [queue]
   IOReturn openInterface();
   // Inline on the command queue, else queued; the completion runs on the queue. [any]
   void openInterface(Completion completion);

@@ -8,6 +8,7 @@
 #include "support/SystemLog.h"
 #include "usb/TBUSBPrinter.h"
 #include "usb/TBUSBPrinterPrivate.h"
+#include "usb/UsbPermission.h"
 
 namespace {
 
@@ -192,6 +193,14 @@ IOReturn TBUSBPrinter::openInterface() {
     } else if (result == kIOReturnNoDevice) {
       pm::systemLogf("gave up opening the interface of %s (%s)", descriptionUTF8().constData(),
                      pm::stringForIOReturn(result));
+      return result;
+    } else if (result == kIOReturnNotPrivileged) {
+      // Only the system grants the permission; retrying would hold this queue (or, for a printer
+      // without one, the main thread) for ever.
+      const QString text = pm::noPermissionText();
+      setStatus(text);
+      setPrinterStatus(text);
+      pm::logNoPermission(descriptionUTF8(), vendorID(), productID());
       return result;
     }
     if (state() == TBUSBPrinterStateOpen) return result;
