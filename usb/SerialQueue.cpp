@@ -1,6 +1,7 @@
 #include "usb/SerialQueue.h"
 
 #include <atomic>
+#include <deque>
 #include <mutex>
 #include <set>
 
@@ -17,6 +18,11 @@ namespace pm {
 
 namespace {
 
+bool onMainThread() {
+  const QCoreApplication* app = QCoreApplication::instance();
+  return app != nullptr && QThread::currentThread() == app->thread();
+}
+
 // Threads that have not been deleted yet, so that shutdownAll() can find the ones still running
 // at exit. A thread leaves the set when its QThread object is destroyed (on the main thread).
 struct LiveThreads {
@@ -31,24 +37,70 @@ LiveThreads& liveThreads() {
 
 }  // namespace
 
+// The blocks wait in a list of their own, behind this object's lock; the call queued to the
+// context only says "run the next one" and carries no data of ours. Handing the blocks over
+// through a lock of ours (rather than inside Qt's posted events, whose locking ThreadSanitizer
+// cannot see in a stock Qt) keeps the hand-over checkable.
 struct SerialQueue::Impl {
-  QThread* thread = nullptr;    // deletes itself (on the main thread) once finished
+  QThread* thread = nullptr;  // null for the main queue; deletes itself (main thread) when done
   std::atomic<SerialQueue*> owner{nullptr};  // null once the SerialQueue object is gone
 
-  // Posts `block` to the queue's thread; dropped once the thread has finished (at exit).
+  std::mutex lock;
+  QObject* context = nullptr;                 // lives in the queue's thread; null once it ended
+  std::deque<std::function<void()>> blocks;   // waiting, oldest first
+
   void post(std::function<void()> block) {
     const std::lock_guard guard(lock);
-    if (context != nullptr) QMetaObject::invokeMethod(context, std::move(block), Qt::QueuedConnection);
-  }
-  // Called on the queue's thread as it finishes, before the context object is deleted.
-  void finished() {
-    const std::lock_guard guard(lock);
-    context = nullptr;
+    if (context == nullptr) return;  // the thread has ended (process exit)
+    blocks.push_back(std::move(block));
+    QMetaObject::invokeMethod(context, "runNext", Qt::QueuedConnection);
   }
 
-  std::mutex lock;
-  QObject* context = nullptr;   // lives in `thread`; deleted there when the thread finishes
+  void runNext() {
+    std::function<void()> block;
+    {
+      const std::lock_guard guard(lock);
+      if (blocks.empty()) return;
+      block = std::move(blocks.front());
+      blocks.pop_front();
+    }
+    block();
+  }
+
+  QObject* currentContext() {
+    const std::lock_guard guard(lock);
+    return context;
+  }
+
+  // On the queue's thread as it ends: later posts are dropped, and so are blocks still waiting
+  // (outside the lock, as their captures may post elsewhere when they go).
+  void finished() {
+    std::deque<std::function<void()>> dropped;
+    {
+      const std::lock_guard guard(lock);
+      context = nullptr;
+      dropped.swap(blocks);
+    }
+  }
 };
+
+namespace detail {
+
+// Runs the queue's blocks, one per queued call, in the queue's thread.
+class BlockRunner final : public QObject {
+  Q_OBJECT
+
+ public:
+  explicit BlockRunner(SerialQueue::Impl* impl) : impl_(impl) {}
+  Q_INVOKABLE void runNext() { impl_->runNext(); }
+
+ private:
+  SerialQueue::Impl* impl_;  // outlives this object
+};
+
+}  // namespace detail
+
+using detail::BlockRunner;
 
 namespace {
 
@@ -63,6 +115,8 @@ class QueueThread final : public QThread {
     liveThreads().threads.insert(this);
   }
   ~QueueThread() override {
+    // Orders this destruction after the thread's last touch of the queue (finished()).
+    { const std::lock_guard guard(impl_->lock); }
     const std::lock_guard guard(liveThreads().lock);
     liveThreads().threads.erase(this);
   }
@@ -81,13 +135,15 @@ class QueueThread final : public QThread {
 }  // namespace
 
 SerialQueue::SerialQueue(const QString& label) : label_(label), impl_(std::make_shared<Impl>()) {
+  // The main queue is made on the main thread, before any queue could post to it.
+  if (onMainThread()) main();
   impl_->owner = this;
   auto* thread = new QueueThread(impl_);
   thread->setObjectName(label);
   // The thread object belongs to the main thread, whose event loop deletes it once it finished;
   // the context object belongs to the queue's thread and is deleted there as the thread ends.
   if (QCoreApplication* app = QCoreApplication::instance()) thread->moveToThread(app->thread());
-  auto* context = new QObject;
+  auto* context = new BlockRunner(impl_.get());
   context->moveToThread(thread);
   Impl* impl = impl_.get();
   QObject::connect(thread, &QThread::finished, context, [impl] { impl->finished(); },
@@ -95,42 +151,71 @@ SerialQueue::SerialQueue(const QString& label) : label_(label), impl_(std::make_
   QObject::connect(thread, &QThread::finished, context, &QObject::deleteLater);
   QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
   impl_->thread = thread;
-  impl_->context = context;
+  {
+    const std::lock_guard guard(impl_->lock);
+    impl_->context = context;
+  }
   thread->start();
+}
+
+SerialQueue::SerialQueue(MainQueueTag) : label_(QStringLiteral("main")), impl_(std::make_shared<Impl>()) {
+  impl_->owner = this;
+  mainRunner_ = std::make_unique<BlockRunner>(impl_.get());
+  if (QCoreApplication* app = QCoreApplication::instance()) mainRunner_->moveToThread(app->thread());
+  const std::lock_guard guard(impl_->lock);
+  impl_->context = mainRunner_.get();
 }
 
 SerialQueue::~SerialQueue() {
   impl_->owner = nullptr;
+  if (impl_->thread == nullptr) {
+    // The main queue, at process exit.
+    const std::lock_guard guard(impl_->lock);
+    impl_->context = nullptr;
+    return;
+  }
   // Quit after everything already queued; never wait here.
   QThread* thread = impl_->thread;
   impl_->post([thread] { thread->quit(); });
 }
 
-bool SerialQueue::isCurrent() const { return QThread::currentThread() == impl_->thread; }
+SerialQueue& SerialQueue::main() {
+  static SerialQueue queue{MainQueueTag{}};
+  return queue;
+}
+
+bool SerialQueue::isCurrent() const {
+  return impl_->thread != nullptr ? QThread::currentThread() == impl_->thread : onMainThread();
+}
 
 SerialQueue* SerialQueue::current() {
-  return t_currentQueue != nullptr ? t_currentQueue->owner.load() : nullptr;
+  if (t_currentQueue != nullptr) return t_currentQueue->owner.load();
+  return onMainThread() ? &main() : nullptr;
 }
 
 void SerialQueue::async(std::function<void()> block) {
   if (!block) return;
+  if (impl_->thread == nullptr && QCoreApplication::instance() == nullptr) {
+    block();  // no main loop to run it later
+    return;
+  }
   impl_->post(std::move(block));
 }
 
 void SerialQueue::asyncAfter(int delayMs, std::function<void()> block) {
   if (!block) return;
   // The timer must be made in the queue's thread, so the request travels there first.
-  // The context is read on its own thread, where only the thread's end clears it.
   Impl* impl = impl_.get();
-  impl_->post([impl, delayMs, block = std::move(block)]() mutable {
-    QTimer::singleShot(std::max(delayMs, 0), impl->context, std::move(block));
+  async([impl, delayMs, block = std::move(block)]() mutable {
+    if (QObject* context = impl->currentContext()) {
+      QTimer::singleShot(std::max(delayMs, 0), context, std::move(block));
+    }
   });
 }
 
 void SerialQueue::shutdownAll(int timeoutMs) {
   // Thread objects are deleted on the main thread only, so none can go while this runs.
-  Q_ASSERT(QCoreApplication::instance() == nullptr ||
-           QThread::currentThread() == QCoreApplication::instance()->thread());
+  Q_ASSERT(QCoreApplication::instance() == nullptr || onMainThread());
   std::set<QThread*> threads;
   {
     const std::lock_guard guard(liveThreads().lock);
@@ -149,3 +234,5 @@ void SerialQueue::shutdownAll(int timeoutMs) {
 }
 
 }  // namespace pm
+
+#include "SerialQueue.moc"

@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 
+#include <QObject>
 #include <QString>
 
 namespace pm {
@@ -25,7 +26,7 @@ class SerialQueue {
 
   // True when the calling code runs on this queue.
   bool isCurrent() const;
-  // The queue the calling code runs on, or null.
+  // The queue the calling code runs on (main() on the main thread), or null.
   static SerialQueue* current();
 
   // Queues `block` after everything already queued.
@@ -36,11 +37,20 @@ class SerialQueue {
   // At process exit: asks every live queue's thread to quit and waits up to `timeoutMs` in all.
   static void shutdownAll(int timeoutMs);
 
+  // The main queue as a SerialQueue: its blocks run on the main thread's event loop, in order
+  // (at once on the calling thread while there is no application object). Its hand-over of
+  // blocks is visible to ThreadSanitizer, unlike Qt's posted functors.
+  static SerialQueue& main();
+
   struct Impl;
 
  private:
+  struct MainQueueTag {};
+  explicit SerialQueue(MainQueueTag);
+
   QString label_;
   std::shared_ptr<Impl> impl_;
+  std::unique_ptr<QObject> mainRunner_;  // the main queue's runner object; null otherwise
 };
 
 }  // namespace pm

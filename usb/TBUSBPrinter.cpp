@@ -3,7 +3,7 @@
 #include "usb/TBUSBPrinter.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
+#include <QPointer>
 
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
@@ -11,7 +11,9 @@
 
 TBUSBPrinter::TBUSBPrinter()
     : d_(std::make_unique<Private>()), deviceInfo_(std::make_shared<pm::DeviceInfo>()) {
+  Q_ASSERT(QCoreApplication::instance() == nullptr || pm::isMainQueue());
   d_->notifyPort = usb::platformRegistry();
+  pm::SerialQueue::main();  // made here, on the main thread, before a queue posts to it
 }
 
 TBUSBPrinter::~TBUSBPrinter() {
@@ -26,7 +28,7 @@ void TBUSBPrinter::destroyOnMainThread(TBUSBPrinter* printer) {
   if (QCoreApplication::instance() == nullptr || pm::isMainQueue()) {
     delete printer;
   } else {
-    printer->deleteLater();
+    pm::SerialQueue::main().async([printer] { delete printer; });
   }
 }
 
@@ -164,7 +166,8 @@ void TBUSBPrinter::announceChange(const QString& key) {
   if (pm::isMainQueue()) {
     emit propertyChanged(key);
   } else {
-    QMetaObject::invokeMethod(this, [this, key] { emit propertyChanged(key); },
-                              Qt::QueuedConnection);
+    pm::SerialQueue::main().async([printer = QPointer<TBUSBPrinter>(this), key] {
+      if (printer) emit printer->propertyChanged(key);
+    });
   }
 }

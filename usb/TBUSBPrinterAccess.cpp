@@ -140,7 +140,7 @@ void TBUSBPrinter::setDeviceObject(const usb::ServiceHandle& service) {
             if (!printer) return;
             usbDeviceInterest(printer.get(), s, type, arg);
             // The last reference must not go inside the registry's own callback.
-            pm::performAsyncOnMainQueue([printer = std::move(printer)] {});
+            pm::SerialQueue::main().async([printer = std::move(printer)] {});
           },
           &result);
       if (!d_->interestNotification) {

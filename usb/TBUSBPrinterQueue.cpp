@@ -1,9 +1,10 @@
 // TBUSBPrinter: the command queue: its creation, running work on it, the command-and-reply
 // exchange, the hop to the main queue, the bulk transfers and the probe.
 
+#include <condition_variable>
+#include <mutex>
+
 #include <QCoreApplication>
-#include <QMetaObject>
-#include <QTimer>
 
 #include "support/MainQueue.h"
 #include "support/NameTables.h"
@@ -47,13 +48,28 @@ void TBUSBPrinter::performAfterOnCommandQueue(int delayMs, Block block) {
     queue_->asyncAfter(delayMs, std::move(run));
   } else {
     // Without a queue the work belongs to the main thread, where the timer can be made.
-    pm::performAsyncOnMainQueue([delayMs, run = std::move(run)] {
-      QTimer::singleShot(std::max(delayMs, 0), QCoreApplication::instance(), run);
-    });
+    pm::SerialQueue::main().asyncAfter(delayMs, std::move(run));
   }
 }
 
-void TBUSBPrinter::performSyncOnMainQueue(const Block& block) { pm::performSyncOnMainQueue(block); }
+void TBUSBPrinter::performSyncOnMainQueue(const Block& block) {
+  if (!block) return;
+  if (QCoreApplication::instance() == nullptr || pm::isMainQueue()) {
+    block();
+    return;
+  }
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  pm::SerialQueue::main().async([&] {
+    block();
+    const std::lock_guard guard(lock);
+    done = true;
+    finished.notify_one();
+  });
+  std::unique_lock guard(lock);
+  finished.wait(guard, [&] { return done; });
+}
 
 bool TBUSBPrinter::isMainQueue() { return pm::isMainQueue(); }
 
@@ -87,7 +103,7 @@ void TBUSBPrinter::sendPrinterCommand(Block command, pm::SerialQueue* replyQueue
     if (replyQueue != nullptr) {
       replyQueue->async(std::move(deliver));
     } else {
-      pm::performAsyncOnMainQueue(std::move(deliver));
+      pm::SerialQueue::main().async(std::move(deliver));
     }
   });
 }

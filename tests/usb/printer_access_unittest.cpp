@@ -152,7 +152,7 @@ class PrinterAccessTest : public QObject {
     printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), QStringLiteral("1.02"));
     QCOMPARE(printer->resetUSBDevice(), kIOReturnSuccess);
 
-    printer->hotPlug();
+    QCOMPARE(printer->reEnumerateUSBDevice(), kIOReturnSuccess);
     QTRY_VERIFY(printer->hasGone());
     QTRY_VERIFY(device->isAttached() && !device->service().isEqualTo(first));
     // The registry holds the very dictionary of the printer that went.

@@ -36,7 +36,8 @@ class SerialQueueTest : public QObject {
     QTRY_VERIFY(done.load());
     QVERIFY(identified.load());
     QVERIFY(!queue.isCurrent());
-    QVERIFY(SerialQueue::current() == nullptr);
+    QVERIFY(SerialQueue::current() == &SerialQueue::main());
+    QVERIFY(SerialQueue::main().isCurrent());
     std::vector<int> expected(100);
     std::iota(expected.begin(), expected.end(), 0);
     QCOMPARE(order, expected);
