@@ -22,8 +22,10 @@ uint32_t wholePackets(uint32_t size, uint16_t packetSize) {
 IOReturn PacketReadAhead::read(unsigned char* out, uint32_t size, uint32_t* done, uint16_t packetSize,
                                const Transfer& transfer) {
   const uint32_t fromSurplus = std::min<uint32_t>(size, static_cast<uint32_t>(surplus_.size()));
-  std::memcpy(out, surplus_.data(), fromSurplus);
-  surplus_.erase(surplus_.begin(), surplus_.begin() + fromSurplus);
+  if (fromSurplus > 0) {
+    std::memcpy(out, surplus_.data(), fromSurplus);
+    surplus_.erase(surplus_.begin(), surplus_.begin() + fromSurplus);
+  }
   *done = fromSurplus;
   if (fromSurplus == size || (fromSurplus > 0 && surplusEndsTransfer_)) return kIOReturnSuccess;
 
@@ -40,7 +42,7 @@ IOReturn PacketReadAhead::read(unsigned char* out, uint32_t size, uint32_t* done
     result = transfer(packets.data(), length, &brought);
     brought = std::min(brought, length);
     const uint32_t taken = std::min(brought, wanted);
-    std::memcpy(out + fromSurplus, packets.data(), taken);
+    if (taken > 0) std::memcpy(out + fromSurplus, packets.data(), taken);
     surplus_.assign(packets.begin() + taken, packets.begin() + brought);
     *done += taken;
   }
