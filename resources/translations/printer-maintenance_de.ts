@@ -5,401 +5,454 @@
     <name>MainWindow</name>
     <message>
         <source>Printer Maintenance</source>
-        <translation type="unfinished"></translation>
+        <translation>Druckerwartung</translation>
     </message>
     <message>
         <source>Update Firmware…</source>
-        <translation type="unfinished"></translation>
+        <translation>Firmware aktualisieren…</translation>
     </message>
     <message>
         <source>Update the firmware and colour tables of the selected printer</source>
-        <translation type="unfinished"></translation>
+        <translation>Firmware und Farbtabellen des ausgewählten Druckers aktualisieren</translation>
     </message>
     <message>
         <source>Refresh</source>
-        <translation type="unfinished"></translation>
+        <translation>Neu einlesen</translation>
     </message>
     <message>
         <source>Read the status and properties of the selected printer again</source>
-        <translation type="unfinished"></translation>
+        <translation>Status und Eigenschaften des ausgewählten Druckers erneut lesen</translation>
     </message>
     <message>
         <source>Counter A…</source>
-        <translation type="unfinished"></translation>
+        <translation>Zähler A…</translation>
     </message>
     <message>
         <source>Counter B…</source>
-        <translation type="unfinished"></translation>
+        <translation>Zähler B…</translation>
     </message>
     <message>
         <source>Counter M…</source>
-        <translation type="unfinished"></translation>
+        <translation>Zähler M…</translation>
     </message>
     <message>
         <source>Enabled</source>
-        <translation type="unfinished"></translation>
+        <translation>Aktiviert</translation>
     </message>
     <message>
         <source>Disabled</source>
-        <translation type="unfinished"></translation>
+        <translation>Deaktiviert</translation>
     </message>
     <message>
         <source>Quit</source>
-        <translation type="unfinished"></translation>
+        <translation>Beenden</translation>
     </message>
     <message>
         <source>File</source>
-        <translation type="unfinished"></translation>
+        <translation>Datei</translation>
     </message>
     <message>
         <source>Printer</source>
-        <translation type="unfinished"></translation>
+        <translation>Drucker</translation>
     </message>
     <message>
         <source>Reset Counter</source>
-        <translation type="unfinished"></translation>
+        <translation>Zähler zurücksetzen</translation>
     </message>
     <message>
         <source>USB Serial Number</source>
-        <translation type="unfinished"></translation>
+        <translation>USB-Seriennummer</translation>
     </message>
     <message>
         <source>Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)</source>
-        <translation type="unfinished"></translation>
+        <translation>Demomodus: virtuelle Drucker (PRINTER_MAINTENANCE_SIMULATE=%1)</translation>
     </message>
     <message>
         <source>Version %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Version %1</translation>
     </message>
     <message>
         <source>Reset counter %1 of %2?</source>
-        <translation type="unfinished"></translation>
+        <translation>Zähler %1 von %2 zurücksetzen?</translation>
     </message>
     <message>
         <source>The counter starts again from zero. This cannot be undone.</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Zähler beginnt wieder bei null. Dies kann nicht rückgängig gemacht werden.</translation>
     </message>
     <message>
         <source>Reset</source>
-        <translation type="unfinished"></translation>
+        <translation>Zurücksetzen</translation>
     </message>
 </context>
 <context>
     <name>NoPrinterPage</name>
     <message>
         <source>No supported printer is connected.</source>
-        <translation type="unfinished"></translation>
+        <translation>Kein unterstützter Drucker ist angeschlossen.</translation>
     </message>
     <message>
         <source>&lt;p&gt;Printers appear here as soon as they are plugged in. If yours does not, check:&lt;/p&gt;&lt;ul&gt;&lt;li&gt;the USB cable: firmly plugged in at both ends (try another port or cable);&lt;/li&gt;&lt;li&gt;the power: the printer is switched on and has finished starting up;&lt;/li&gt;&lt;li&gt;the permission: your user may use the printer&apos;s USB device (usually granted by a udev rule for the printer), and no other program holds it.&lt;/li&gt;&lt;/ul&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;p&gt;Drucker erscheinen hier, sobald sie angeschlossen werden. Erscheint Ihrer nicht, prüfen Sie:&lt;/p&gt;&lt;ul&gt;&lt;li&gt;das USB-Kabel: an beiden Enden fest eingesteckt (versuchen Sie einen anderen Anschluss oder ein anderes Kabel);&lt;/li&gt;&lt;li&gt;die Stromversorgung: der Drucker ist eingeschaltet und fertig hochgefahren;&lt;/li&gt;&lt;li&gt;die Berechtigung: Ihr Benutzer darf das USB-Gerät des Druckers verwenden (meist durch eine udev-Regel für den Drucker gewährt), und kein anderes Programm belegt es.&lt;/li&gt;&lt;/ul&gt;</translation>
     </message>
     <message>
         <source>&lt;p&gt;To try this application without a printer, start it in demo mode with virtual printers:&lt;br&gt;&lt;code&gt;PRINTER_MAINTENANCE_SIMULATE=PZA printer-maintenance&lt;/code&gt; &amp;nbsp;(or &lt;code&gt;make demo&lt;/code&gt; in the source tree).&lt;/p&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;p&gt;Um diese Anwendung ohne Drucker auszuprobieren, starten Sie sie im Demomodus mit virtuellen Druckern:&lt;br&gt;&lt;code&gt;PRINTER_MAINTENANCE_SIMULATE=PZA printer-maintenance&lt;/code&gt; &amp;nbsp;(oder &lt;code&gt;make demo&lt;/code&gt; im Quellbaum).&lt;/p&gt;</translation>
     </message>
     <message>
         <source>&lt;p&gt;Demo mode is on (PRINTER_MAINTENANCE_SIMULATE=%1), but it attached no printer. Try &lt;code&gt;PRINTER_MAINTENANCE_SIMULATE=PZA&lt;/code&gt;.&lt;/p&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;p&gt;Der Demomodus ist eingeschaltet (PRINTER_MAINTENANCE_SIMULATE=%1), hat aber keinen Drucker angeschlossen. Versuchen Sie &lt;code&gt;PRINTER_MAINTENANCE_SIMULATE=PZA&lt;/code&gt;.&lt;/p&gt;</translation>
     </message>
     <message>
         <source>&lt;p&gt;&lt;b&gt;A printer that is restarting, for example during a firmware update, leaves this list for a few seconds and comes back by itself. Do not unplug it or switch it off.&lt;/b&gt;&lt;/p&gt;</source>
-        <translation type="unfinished"></translation>
+        <translation>&lt;p&gt;&lt;b&gt;Ein Drucker, der neu startet, zum Beispiel während einer Firmware-Aktualisierung, verschwindet für einige Sekunden aus dieser Liste und kommt von selbst zurück. Ziehen Sie ihn nicht ab und schalten Sie ihn nicht aus.&lt;/b&gt;&lt;/p&gt;</translation>
     </message>
 </context>
 <context>
     <name>PrinterMaintenance</name>
     <message>
         <source>%1 (%2 tables)</source>
-        <translation type="unfinished"></translation>
+        <translation>%1 (%2 Tabellen)</translation>
     </message>
     <message>
         <source>%1: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>%1: %2</translation>
     </message>
     <message>
         <source>%1: %2, checksum %3</source>
-        <translation type="unfinished"></translation>
+        <translation>%1: %2, Prüfsumme %3</translation>
     </message>
 </context>
 <context>
     <name>PrinterTableModel</name>
     <message>
         <source>USB Open</source>
-        <translation type="unfinished"></translation>
+        <translation>USB geöffnet</translation>
     </message>
     <message>
         <source>USB Available</source>
-        <translation type="unfinished"></translation>
+        <translation>USB verfügbar</translation>
     </message>
     <message>
         <source>Printer</source>
-        <translation type="unfinished"></translation>
+        <translation>Drucker</translation>
     </message>
     <message>
         <source>Manufacturer</source>
-        <translation type="unfinished"></translation>
+        <translation>Hersteller</translation>
     </message>
     <message>
         <source>Model</source>
-        <translation type="unfinished"></translation>
+        <translation>Modell</translation>
     </message>
     <message>
         <source>Serial Number</source>
-        <translation type="unfinished"></translation>
+        <translation>Seriennummer</translation>
     </message>
     <message>
         <source>Status</source>
-        <translation type="unfinished"></translation>
+        <translation>Status</translation>
     </message>
     <message>
         <source>USB Status</source>
-        <translation type="unfinished"></translation>
+        <translation>USB-Status</translation>
     </message>
     <message>
         <source>Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>Firmware</translation>
     </message>
     <message>
         <source>Lifetime Counter</source>
-        <translation type="unfinished"></translation>
+        <translation>Gesamtzähler</translation>
     </message>
     <message>
         <source>Colour Tables</source>
-        <translation type="unfinished"></translation>
+        <translation>Farbtabellen</translation>
     </message>
     <message>
         <source>USB Serial Number</source>
-        <translation type="unfinished"></translation>
+        <translation>USB-Seriennummer</translation>
     </message>
 </context>
 <context>
     <name>QtAlertPresenter</name>
     <message>
         <source>I Agree</source>
-        <translation type="unfinished"></translation>
+        <translation>Ich stimme zu</translation>
     </message>
     <message>
         <source>Do not show this message again</source>
-        <translation type="unfinished"></translation>
+        <translation>Diese Meldung nicht mehr anzeigen</translation>
     </message>
 </context>
 <context>
     <name>TBPrinters</name>
     <message>
         <source>USB Open</source>
-        <translation type="unfinished"></translation>
+        <translation>USB geöffnet</translation>
     </message>
     <message>
         <source>USB Busy</source>
-        <translation type="unfinished"></translation>
+        <translation>USB belegt</translation>
     </message>
     <message>
         <source>USB Available</source>
-        <translation type="unfinished"></translation>
+        <translation>USB verfügbar</translation>
+    </message>
+</context>
+<context>
+    <name>TBUSBPrinter</name>
+    <message>
+        <source>No permission to use this USB device</source>
+        <translation>Keine Berechtigung für dieses USB-Gerät</translation>
     </message>
 </context>
 <context>
     <name>TBUSBPrinterOLM</name>
     <message>
         <source>Internal error L%d</source>
-        <translation type="unfinished"></translation>
+        <translation>Interner Fehler L%d</translation>
     </message>
     <message>
         <source>Communication error</source>
-        <translation type="unfinished"></translation>
+        <translation>Kommunikationsfehler</translation>
     </message>
     <message>
         <source>Alert</source>
-        <translation type="unfinished"></translation>
+        <translation>Hinweis</translation>
     </message>
     <message>
         <source>OK</source>
-        <translation type="unfinished"></translation>
+        <translation>OK</translation>
     </message>
     <message>
         <source>This update tool will upgrade the printer firmware to version %1. This process cannot be undone</source>
-        <translation type="unfinished"></translation>
+        <translation>Dieses Aktualisierungsprogramm bringt die Firmware des Druckers auf Version %1. Dieser Vorgang kann nicht rückgängig gemacht werden</translation>
     </message>
     <message>
         <source> Please use up all VLA media before using this update tool.</source>
-        <translation type="unfinished"></translation>
+        <translation> Bitte verbrauchen Sie alle VLA-Medien, bevor Sie dieses Aktualisierungsprogramm verwenden.</translation>
     </message>
     <message>
         <source>This update tool is for the OLM VLA printer. It will upgrade the printer to %1.
 
 Once updated, the VLA printer will REQUIRE the use of VLAQ media packs.%2 This process cannot be undone.</source>
-        <translation type="unfinished"></translation>
+        <translation>Dieses Aktualisierungsprogramm ist für den Drucker OLM VLA. Es bringt den Drucker auf %1.
+
+Nach der Aktualisierung BENÖTIGT der VLA-Drucker VLAQ-Medienpakete.%2 Dieser Vorgang kann nicht rückgängig gemacht werden.</translation>
     </message>
     <message>
         <source>Please power-cycle the selected printer now to complete the process!</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte schalten Sie den ausgewählten Drucker jetzt aus und wieder ein, um den Vorgang abzuschließen!</translation>
     </message>
     <message>
         <source>The Selected Printer is Unavailable. (Busy)</source>
-        <translation type="unfinished"></translation>
+        <translation>Der ausgewählte Drucker ist nicht verfügbar. (Belegt)</translation>
     </message>
     <message>
         <source>Attention:</source>
-        <translation type="unfinished"></translation>
+        <translation>Achtung:</translation>
     </message>
     <message>
         <source>A printer was unexpectedly found in firmware update mode. Would you like to update the firmware? </source>
-        <translation type="unfinished"></translation>
+        <translation>Ein Drucker wurde unerwartet im Firmware-Aktualisierungsmodus gefunden. Möchten Sie die Firmware aktualisieren? </translation>
     </message>
     <message>
         <source>Ignore</source>
-        <translation type="unfinished"></translation>
+        <translation>Ignorieren</translation>
     </message>
     <message>
         <source>Update Firmware</source>
-        <translation type="unfinished"></translation>
+        <translation>Firmware aktualisieren</translation>
     </message>
     <message>
         <source>Please power-cycle this printer</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte schalten Sie diesen Drucker aus und wieder ein</translation>
     </message>
     <message>
         <source>Contact customer support if power-cycling does not resolve the issue.</source>
-        <translation type="unfinished"></translation>
+        <translation>Wenden Sie sich an den Kundendienst, wenn Aus- und Einschalten das Problem nicht behebt.</translation>
     </message>
     <message>
         <source>-- File corruption --
 
 There is a problem with the firmware files.</source>
-        <translation type="unfinished"></translation>
+        <translation>-- Beschädigte Dateien --
+
+Mit den Firmware-Dateien stimmt etwas nicht.</translation>
     </message>
     <message>
         <source>Contact customer support.</source>
-        <translation type="unfinished"></translation>
+        <translation>Wenden Sie sich an den Kundendienst.</translation>
     </message>
     <message>
         <source>Quit</source>
-        <translation type="unfinished"></translation>
+        <translation>Beenden</translation>
     </message>
     <message>
         <source>Before updating the VLA firmware to version %1 you must first update to firmware version 2.0x (or 2.1x).
 
 (the current firmware version is %2)</source>
-        <translation type="unfinished"></translation>
+        <translation>Bevor die VLA-Firmware auf Version %1 aktualisiert werden kann, muss sie zuerst auf Version 2.0x (oder 2.1x) gebracht werden.
+
+(die installierte Firmware-Version ist %2)</translation>
     </message>
     <message>
         <source>Continue</source>
-        <translation type="unfinished"></translation>
+        <translation>Weiter</translation>
     </message>
     <message>
         <source>Firmware update not needed</source>
-        <translation type="unfinished"></translation>
+        <translation>Firmware-Aktualisierung nicht nötig</translation>
     </message>
     <message>
         <source>This printer has firmware version %1 installed.</source>
-        <translation type="unfinished"></translation>
+        <translation>Auf diesem Drucker ist die Firmware-Version %1 installiert.</translation>
     </message>
     <message>
         <source>Proceed</source>
-        <translation type="unfinished"></translation>
+        <translation>Fortfahren</translation>
     </message>
     <message>
         <source>Cancel</source>
-        <translation type="unfinished"></translation>
+        <translation>Abbrechen</translation>
     </message>
     <message>
         <source>Printer Busy</source>
-        <translation type="unfinished"></translation>
+        <translation>Drucker belegt</translation>
     </message>
     <message>
         <source>Another application is using the printer. Please proceed when the printer becomes available.</source>
-        <translation type="unfinished"></translation>
+        <translation>Ein anderes Programm verwendet den Drucker. Bitte fahren Sie fort, sobald der Drucker verfügbar ist.</translation>
     </message>
     <message>
         <source>Printer Error</source>
-        <translation type="unfinished"></translation>
+        <translation>Druckerfehler</translation>
     </message>
     <message>
         <source>The printer is not responding properly. Please power-cycle the printer and try again.</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Drucker antwortet nicht richtig. Bitte schalten Sie den Drucker aus und wieder ein und versuchen Sie es erneut.</translation>
     </message>
     <message>
         <source>Printer Not Ready</source>
-        <translation type="unfinished"></translation>
+        <translation>Drucker nicht bereit</translation>
     </message>
     <message>
         <source>Please correct the following issue: %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte beheben Sie folgendes Problem: %1</translation>
     </message>
     <message>
         <source>-- Warning --
 
 Are you certain you want to update the firmware?</source>
-        <translation type="unfinished"></translation>
+        <translation>-- Warnung --
+
+Möchten Sie die Firmware wirklich aktualisieren?</translation>
     </message>
     <message>
         <source>The printer may be permanently damaged if it is unplugged or loses power during the update process.</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Drucker kann dauerhaft beschädigt werden, wenn er während der Aktualisierung abgezogen wird oder die Stromversorgung verliert.</translation>
     </message>
     <message>
         <source>Update Firmware to %1</source>
-        <translation type="unfinished"></translation>
+        <translation>Firmware auf %1 aktualisieren</translation>
     </message>
     <message>
         <source>There was a problem with the firmware file!</source>
-        <translation type="unfinished"></translation>
+        <translation>Mit der Firmware-Datei gab es ein Problem!</translation>
     </message>
     <message>
         <source>This application may be damaged. Please download a new copy.</source>
-        <translation type="unfinished"></translation>
+        <translation>Diese Anwendung ist möglicherweise beschädigt. Bitte laden Sie eine neue Kopie herunter.</translation>
     </message>
     <message>
         <source>Firmware update was successful!</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Firmware-Aktualisierung war erfolgreich!</translation>
     </message>
     <message>
         <source>Firmware version updated from %1 to %2</source>
-        <translation type="unfinished"></translation>
+        <translation>Firmware-Version von %1 auf %2 aktualisiert</translation>
     </message>
     <message>
         <source>Finish</source>
-        <translation type="unfinished"></translation>
+        <translation>Fertig</translation>
     </message>
     <message>
         <source>There was a problem with the firmware update!</source>
-        <translation type="unfinished"></translation>
+        <translation>Bei der Firmware-Aktualisierung gab es ein Problem!</translation>
     </message>
     <message>
         <source>Previous firmware version: %1 current version: %2</source>
-        <translation type="unfinished"></translation>
+        <translation>Bisherige Firmware-Version: %1, aktuelle Version: %2</translation>
     </message>
     <message>
         <source>The firmware update could not start because the printer could not be opened (%1).
 
 Please switch the printer off and on again and start the update once more.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Firmware-Aktualisierung konnte nicht beginnen, weil der Drucker nicht geöffnet werden konnte (%1).
+
+Bitte schalten Sie den Drucker aus und wieder ein und starten Sie die Aktualisierung noch einmal.</translation>
     </message>
     <message>
         <source>The firmware update could not go on because the printer could not be opened (%1).
 
 Please switch the printer off and on again and keep it connected. The update continues when the printer returns.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die Firmware-Aktualisierung konnte nicht fortgesetzt werden, weil der Drucker nicht geöffnet werden konnte (%1).
+
+Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschlossen. Die Aktualisierung geht weiter, sobald der Drucker wieder da ist.</translation>
     </message>
     <message>
         <source>The printer is not responding</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Drucker antwortet nicht</translation>
     </message>
     <message>
         <source>The printer has not come back</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Drucker ist nicht zurückgekehrt</translation>
     </message>
     <message>
         <source>The printer was asked to restart into its firmware update mode %1 seconds ago and has not returned.</source>
-        <translation type="unfinished"></translation>
+        <translation>Der Drucker wurde vor %1 Sekunden aufgefordert, im Firmware-Aktualisierungsmodus neu zu starten, und ist nicht zurückgekehrt.</translation>
     </message>
     <message>
         <source>The new firmware was sent to the printer %1 seconds ago and the printer has not restarted.</source>
-        <translation type="unfinished"></translation>
+        <translation>Die neue Firmware wurde vor %1 Sekunden an den Drucker gesendet, und der Drucker ist nicht neu gestartet.</translation>
     </message>
     <message>
         <source>Please switch the printer off and on again and keep it connected. The update continues when the printer returns. Contact customer support if it does not return.</source>
-        <translation type="unfinished"></translation>
+        <translation>Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschlossen. Die Aktualisierung geht weiter, sobald der Drucker wieder da ist. Wenden Sie sich an den Kundendienst, wenn er nicht zurückkehrt.</translation>
+    </message>
+</context>
+<context>
+    <name>UpdatePhase</name>
+    <message>
+        <source>Phase %1 of %2</source>
+        <translation>Phase %1 von %2</translation>
+    </message>
+    <message>
+        <source>restarting the printer into its update mode</source>
+        <translation>Neustart des Druckers in den Aktualisierungsmodus</translation>
+    </message>
+    <message>
+        <source>writing the new firmware</source>
+        <translation>Schreiben der neuen Firmware</translation>
+    </message>
+    <message>
+        <source>writing the colour tables</source>
+        <translation>Schreiben der Farbtabellen</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateStatusIndicator</name>
+    <message>
+        <source>the printer is restarting</source>
+        <translation>der Drucker startet neu</translation>
+    </message>
+    <message>
+        <source>Firmware update running: %1, %2 (%3).</source>
+        <translation>Firmware-Aktualisierung läuft: %1, %2 (%3).</translation>
+    </message>
+    <message>
+        <source>Do not unplug the printer or switch it off.</source>
+        <translation>Ziehen Sie den Drucker nicht ab und schalten Sie ihn nicht aus.</translation>
     </message>
 </context>
 </TS>
