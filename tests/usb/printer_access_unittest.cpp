@@ -57,9 +57,14 @@ class PrinterAccessTest : public QObject {
     QCOMPARE(printer->status(), QStringLiteral("In use by other application"));
     QCOMPARE(printer->state(), int64_t{TBUSBPrinterStateNone});
 
-    // Waiting for the other program costs no processor time worth the name.
+    // Each attempt shows the status again; a few a second is waiting, more is spinning.
+    int attempts = 0;
+    connect(printer.get(), &TBUSBPrinter::propertyChanged, this, [&](const QString& key) {
+      if (key == QLatin1String("printerStatus")) ++attempts;
+    });
     const double cpuBefore = cpuSeconds();
     QTest::qWait(600);
+    QVERIFY2(attempts <= 4, qPrintable(QStringLiteral("%1 attempts in 600 ms").arg(attempts)));
     QVERIFY2(cpuSeconds() - cpuBefore < 0.3, "openInterface spins while the printer is busy");
 
     device->setHeldByOtherProgram(false);
