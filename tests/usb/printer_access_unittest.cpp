@@ -138,13 +138,10 @@ class PrinterAccessTest : public QObject {
     const auto setups = handler->setups();
     QVERIFY(setups.size() >= 2);
     const SetupPacket a = setups[setups.size() - 2], b = setups.back();
-    QCOMPARE(a.bmRequestType, uint8_t{0x23});
-    QCOMPARE(b.bmRequestType, uint8_t{0x21});
+    QCOMPARE((std::array{a.bmRequestType, b.bmRequestType}), (std::array<uint8_t, 2>{0x23, 0x21}));
     for (const SetupPacket& s : {a, b}) {
-      QCOMPARE(s.bRequest, uint8_t{2});
-      QCOMPARE(s.wValue, uint16_t{0});
-      QCOMPARE(s.wIndex, uint16_t{3});
-      QCOMPARE(s.wLength, uint16_t{0});
+      QCOMPARE((std::array<int, 4>{s.bRequest, s.wValue, s.wIndex, s.wLength}),
+               (std::array<int, 4>{2, 0, 3, 0}));
     }
   }
 

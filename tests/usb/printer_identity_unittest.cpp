@@ -206,17 +206,13 @@ class PrinterIdentityTest : public QObject {
     QCOMPARE(TBUSBPrinter::normalizedVendorString("hewlett-packard"), QStringLiteral("HP"));
     QCOMPARE(TBUSBPrinter::normalizedVendorString("VARNHOLT PRINTING "), QStringLiteral("OLM"));
 
-    const QString text = QStringLiteral("A:1;B:2;");
-    QCOMPARE(TBUSBPrinter::substringFromString(text, "B:", ";", Qt::CaseSensitive, true),
-             QStringLiteral("B:2;"));
-    QCOMPARE(TBUSBPrinter::substringFromString(text, "b:", ";", Qt::CaseSensitive, false), QString());
-    QCOMPARE(TBUSBPrinter::substringFromString(text, QString(), ";", Qt::CaseSensitive, false),
-             QStringLiteral("A:1"));
-    QCOMPARE(TBUSBPrinter::substringFromString(text, "B:", QString(), Qt::CaseSensitive, false),
-             QStringLiteral("2;"));
-    // The terminator is looked for after the prefix only.
-    QCOMPARE(TBUSBPrinter::substringFromString("x;A:1", "A:", ";", Qt::CaseSensitive, false), QString());
-    QCOMPARE(TBUSBPrinter::substringFromString("", "A:", ";", Qt::CaseSensitive, false), QString(""));
+    const auto cut = [](const QString& text, const QString& prefix, bool inclusive) {
+      return TBUSBPrinter::substringFromString(text, prefix, ";", Qt::CaseSensitive, inclusive);
+    };
+    QCOMPARE(cut("A:1;B:2;", "B:", true), QStringLiteral("B:2;"));
+    QCOMPARE(cut("A:1;B:2;", "b:", false), QString());
+    QCOMPARE(cut("A:1;B:2;", QString(), false), QStringLiteral("A:1"));
+    QCOMPARE(cut("x;A:1", "A:", false), QString());  // the terminator must follow the prefix
   }
 
   void registryAndPrinterStatus() {

@@ -231,22 +231,6 @@ class PrinterQueueTest : public QObject {
     }
     QTRY_COMPARE(succeeded.load(), 2);
   }
-
-  void deviceInformationFromTwoThreads() {
-    Bench bench;
-    auto printer = bench.settledPrinterFor(bench.attach(pza()));
-    std::atomic<bool> done{false};
-    printer->performInlineOnCommandQueue([&] {
-      for (int i = 0; i < 2000; ++i) printer->deviceInfoDict()->setValue("stage", i);
-      done = true;
-    });
-    for (int i = 0; i < 2000; ++i) {
-      printer->storeDeviceInfo("firmwareVersion", QString::number(i));
-      (void)printer->deviceInfoDict()->snapshot();
-    }
-    QTRY_VERIFY(done.load());
-    QCOMPARE(printer->deviceInfoDict()->value("stage").toInt(), 1999);
-  }
 };
 
 QTEST_GUILESS_MAIN(PrinterQueueTest)
