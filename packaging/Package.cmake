@@ -6,10 +6,11 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "Printer Maintenance")
 set(CPACK_PACKAGE_CONTACT "Printer Maintenance maintainers <maintainers@users.noreply.c-seed-9fe25553.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "maintenance of USB dye-sublimation photo printers")
-set(CPACK_PACKAGE_DESCRIPTION
-    "Finds the supported USB photo printers, shows their status, firmware version, counters and\n"
-    "colour tables, and updates their firmware and colour tables from files shipped with it.\n"
-    "A udev rule lets the user logged in at the seat use the printers without root.")
+string(CONCAT CPACK_PACKAGE_DESCRIPTION
+    "Finds the supported USB photo printers, shows their status, firmware\n"
+    "version, counters and colour tables, and updates their firmware and colour\n"
+    "tables from files shipped with it. A udev rule lets the user logged in at\n"
+    "the seat use the printers without root.")
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The package is made from what the build directory already built; cpack does not build the tests.
