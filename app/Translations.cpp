@@ -1,5 +1,7 @@
 #include "app/Translations.h"
 
+#include <memory>
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QLibraryInfo>
@@ -35,20 +37,20 @@ void installTranslations(QCoreApplication& app) {
   const QLocale locale;
   const QString file = translationFile(locale);
   if (file.isNull()) return;  // English, or a language without a translation
-  auto* own = new QTranslator(&app);
-  if (!own->load(file) || !QCoreApplication::installTranslator(own)) {
+  auto own = std::make_unique<QTranslator>();
+  if (!own->load(file)) {
     systemLog(QStringLiteral("could not load the translation %1").arg(file));
-    delete own;
     return;
   }
+  own->setParent(&app);
+  QCoreApplication::installTranslator(own.release());
   // Qt's own texts follow only when the application itself speaks the language, so that a
   // window never mixes two languages other than English.
-  auto* qt = new QTranslator(&app);
+  auto qt = std::make_unique<QTranslator>();
   if (qt->load(locale, QStringLiteral("qtbase"), QStringLiteral("_"),
                QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
-    QCoreApplication::installTranslator(qt);
-  } else {
-    delete qt;
+    qt->setParent(&app);
+    QCoreApplication::installTranslator(qt.release());
   }
 }
 
