@@ -50,7 +50,7 @@ struct Journal {
   bool offMainThread = false;
 
   void note(const QString& line) {
-    if (QThread::currentThread() != qApp->thread()) offMainThread = true;
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) offMainThread = true;
     lines << line;
   }
   void listen(VirtualUsbBus& bus) {

@@ -169,7 +169,7 @@ class OlmAttachTest : public QObject {
     bool called = false;
     ktd->openInterface([ktd, &values, &called](IOReturn) {
       ktd->getPrinterColorTableVersion([&](const QStringList& result) {
-        QVERIFY(QThread::currentThread() == qApp->thread());
+        QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
         values = result;
         called = true;
       });
