@@ -1,8 +1,12 @@
 #include "support/MainQueue.h"
 
+#include <condition_variable>
+#include <mutex>
+
 #include <QCoreApplication>
-#include <QMetaObject>
 #include <QThread>
+
+#include "support/SerialQueue.h"
 
 namespace pm {
 
@@ -13,22 +17,25 @@ bool isMainQueue() {
 
 void performSyncOnMainQueue(const std::function<void()>& block) {
   if (!block) return;
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr || QThread::currentThread() == app->thread()) {
+  if (QCoreApplication::instance() == nullptr || isMainQueue()) {
     block();
     return;
   }
-  QMetaObject::invokeMethod(app, [&block] { block(); }, Qt::BlockingQueuedConnection);
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  SerialQueue::main().async([&] {
+    block();
+    const std::lock_guard guard(lock);
+    done = true;
+    finished.notify_one();
+  });
+  std::unique_lock guard(lock);
+  finished.wait(guard, [&] { return done; });
 }
 
 void performAsyncOnMainQueue(std::function<void()> block) {
-  if (!block) return;
-  QCoreApplication* app = QCoreApplication::instance();
-  if (app == nullptr) {
-    block();
-    return;
-  }
-  QMetaObject::invokeMethod(app, std::move(block), Qt::QueuedConnection);
+  SerialQueue::main().async(std::move(block));
 }
 
 }  // namespace pm

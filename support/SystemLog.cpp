@@ -28,22 +28,6 @@ SystemLogState& state() {
   return s;
 }
 
-// Writes all of `bytes` to standard error with as few write(2) calls as the kernel allows, so
-// that a line is never split by a line from another writer of the same descriptor.
-void writeToStandardError(const QByteArray& bytes) {
-  const char* p = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, static_cast<size_t>(left));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    p += n;
-    left -= n;
-  }
-}
-
 // Standard error carries the same prefix NSLog gave it (time, process, pid and thread), which
 // syslog adds on its own side.
 QByteArray standardErrorLine(const QByteArray& message) {
@@ -58,6 +42,20 @@ QByteArray standardErrorLine(const QByteArray& message) {
 }
 
 }  // namespace
+
+void writeToStandardError(const QByteArray& bytes) {
+  const char* p = bytes.constData();
+  qsizetype left = bytes.size();
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, p, static_cast<size_t>(left));
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;
+    }
+    p += n;
+    left -= n;
+  }
+}
 
 void systemLog(const QString& line) {
   QString text = line;

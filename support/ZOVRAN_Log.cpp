@@ -1,6 +1,5 @@
 #include "support/ZOVRAN_Log.h"
 
-#include <errno.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,20 +22,6 @@ LogState::LogState() : applicationName(ZOVRAN_Base::processName()) {}
 LogState& state() {
   static LogState s;
   return s;
-}
-
-void writeToStandardError(const QByteArray& bytes) {
-  const char* p = bytes.constData();
-  qsizetype left = bytes.size();
-  while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, p, static_cast<size_t>(left));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      return;
-    }
-    p += n;
-    left -= n;
-  }
 }
 
 }  // namespace pm::logging
@@ -102,7 +87,7 @@ void ZOVRAN_Log::logLevel(unsigned level, const QString& message) {
     if (!s.logToStdErr && !s.file) return;
 
     const Tags tags = tagsFor(level, s.applicationName);
-    if (s.logToStdErr) pm::logging::writeToStandardError((tags.standardError + QStringLiteral(": ") + message + u'\n').toUtf8());
+    if (s.logToStdErr) pm::writeToStandardError((tags.standardError + QStringLiteral(": ") + message + u'\n').toUtf8());
 
     if (s.pendingBuffer || s.file) {
       const QString namePart = s.logAppName ? QLatin1Char(' ') + s.applicationName + QLatin1Char(':') : QString();

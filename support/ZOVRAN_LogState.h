@@ -33,7 +33,4 @@ struct LogState {
 
 LogState& state();
 
-// Writes all of `bytes` to descriptor 2 in as few write(2) calls as possible.
-void writeToStandardError(const QByteArray& bytes);
-
 }  // namespace pm::logging

@@ -36,7 +36,7 @@
 
 #include "support/IOReturn.h"
 #include "usb/DeviceInfo.h"
-#include "usb/SerialQueue.h"
+#include "support/SerialQueue.h"
 #include "usb/UsbPlatform.h"
 
 // The printer's connection state (`state`).

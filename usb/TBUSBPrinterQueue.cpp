@@ -1,10 +1,7 @@
 // TBUSBPrinter: the command queue: its creation, running work on it, the command-and-reply
 // exchange, the hop to the main queue, the bulk transfers and the probe.
 
-#include <condition_variable>
-#include <mutex>
 
-#include <QCoreApplication>
 
 #include "support/MainQueue.h"
 #include "support/NameTables.h"
@@ -53,22 +50,7 @@ void TBUSBPrinter::performAfterOnCommandQueue(int delayMs, Block block) {
 }
 
 void TBUSBPrinter::performSyncOnMainQueue(const Block& block) {
-  if (!block) return;
-  if (QCoreApplication::instance() == nullptr || pm::isMainQueue()) {
-    block();
-    return;
-  }
-  std::mutex lock;
-  std::condition_variable finished;
-  bool done = false;
-  pm::SerialQueue::main().async([&] {
-    block();
-    const std::lock_guard guard(lock);
-    done = true;
-    finished.notify_one();
-  });
-  std::unique_lock guard(lock);
-  finished.wait(guard, [&] { return done; });
+  pm::performSyncOnMainQueue(block);
 }
 
 bool TBUSBPrinter::isMainQueue() { return pm::isMainQueue(); }

@@ -11,7 +11,7 @@
 #include "app/SelfCheck.h"
 #include "app/TBPrinters.h"
 #include "app/Translations.h"
-#include "usb/SerialQueue.h"
+#include "support/SerialQueue.h"
 #include "vendor/AlertPresenter.h"
 
 int main(int argc, char** argv) {

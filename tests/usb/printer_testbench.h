@@ -11,7 +11,7 @@
 #include <QPointer>
 #include <QtTest>
 
-#include "usb/SerialQueue.h"
+#include "support/SerialQueue.h"
 #include "usb/TBUSBPrinter.h"
 #include "usb/virtual/VirtualUsbBus.h"
 

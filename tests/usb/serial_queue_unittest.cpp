@@ -8,7 +8,7 @@
 #include <QThread>
 #include <QtTest>
 
-#include "usb/SerialQueue.h"
+#include "support/SerialQueue.h"
 
 using pm::SerialQueue;
 

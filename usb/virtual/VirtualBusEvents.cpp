@@ -4,11 +4,9 @@
 #include <cmath>
 
 #include <QCoreApplication>
-#include <QMetaObject>
-#include <QThread>
-#include <QTimer>
 
 #include "support/MainQueue.h"
+#include "support/SerialQueue.h"
 #include "usb/virtual/VirtualBusState.h"
 
 namespace usb::virt {
@@ -20,12 +18,9 @@ void VirtualUsbBus::State::queueEventLocked(BusEvent event) {
   if (app == nullptr || !busAlive) return;  // nobody could ever receive it
   events.push_back(std::move(event));
   // One invocation per event; each takes the oldest, so posting order does not matter.
-  QMetaObject::invokeMethod(
-      app,
-      [weak = weak_from_this()] {
-        if (const auto self = weak.lock()) self->deliverNextEvent();
-      },
-      Qt::QueuedConnection);
+  pm::performAsyncOnMainQueue([weak = weak_from_this()] {
+    if (const auto self = weak.lock()) self->deliverNextEvent();
+  });
 }
 
 void VirtualUsbBus::State::deliverNextEvent() {
@@ -93,14 +88,7 @@ void runOnMainThreadAfter(RealDuration delay, std::function<void()> block) {
     return;
   }
   const int ms = static_cast<int>(std::ceil(std::max(0.0, delay.count())));
-  auto start = [ms, block = std::move(block)]() mutable {
-    QTimer::singleShot(ms, Qt::PreciseTimer, QCoreApplication::instance(), std::move(block));
-  };
-  if (QThread::currentThread() == app->thread()) {
-    start();
-  } else {
-    QMetaObject::invokeMethod(app, std::move(start), Qt::QueuedConnection);
-  }
+  pm::SerialQueue::main().asyncAfter(ms, std::move(block));
 }
 
 }  // namespace usb::virt::detail

@@ -31,7 +31,7 @@ class SerialQueue {
 
   // Queues `block` after everything already queued.
   void async(std::function<void()> block);
-  // Queues `block` after `delayMs` milliseconds (a timer in the queue's thread).
+  // Queues `block` after `delayMs` milliseconds (a precise timer in the queue's thread).
   void asyncAfter(int delayMs, std::function<void()> block);
 
   // At process exit: asks every live queue's thread to quit and waits up to `timeoutMs` in all.

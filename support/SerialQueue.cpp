@@ -1,4 +1,4 @@
-#include "usb/SerialQueue.h"
+#include "support/SerialQueue.h"
 
 #include <atomic>
 #include <deque>
@@ -208,7 +208,7 @@ void SerialQueue::asyncAfter(int delayMs, std::function<void()> block) {
   Impl* impl = impl_.get();
   async([impl, delayMs, block = std::move(block)]() mutable {
     if (QObject* context = impl->currentContext()) {
-      QTimer::singleShot(std::max(delayMs, 0), context, std::move(block));
+      QTimer::singleShot(std::max(delayMs, 0), Qt::PreciseTimer, context, std::move(block));
     }
   });
 }
