@@ -1,8 +1,12 @@
 #include "bench/BenchRig.h"
 
+#include <atomic>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QTimer>
+
+#include "support/MainQueue.h"
 
 namespace bench {
 
@@ -44,6 +48,22 @@ std::shared_ptr<sim::VirtualPrinter> BenchRig::attach(sim::VirtualPrinterConfig 
   auto device = sim::VirtualPrinter::attach(bus_, std::move(config));
   devices_.push_back(device);
   return device;
+}
+
+bool BenchRig::isProbed(const TBUSBPrinterOLM& printer) {
+  // The attach sequence's final read; the status is stored on the main queue before it starts.
+  return printer.deviceInfoDict()->contains(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet")) &&
+         printer.deviceInfoDict()->contains(QStringLiteral("printerStatus"));
+}
+
+bool BenchRig::waitUntilIdle(const std::shared_ptr<TBUSBPrinterOLM>& printer) {
+  if (!waitFor([&] { return isProbed(*printer); })) return false;
+  for (int round = 0; round < 4; ++round) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    printer->printerCommandQueue()->async([done] { pm::performAsyncOnMainQueue([done] { *done = true; }); });
+    if (!waitFor([done] { return done->load(); })) return false;
+  }
+  return true;
 }
 
 bool BenchRig::waitFor(const std::function<bool()>& condition, int timeoutMs) {

@@ -30,6 +30,11 @@ class BenchRig {
     onMade_ = std::move(handler);
   }
 
+  // True once the printer's attach sequence has stored its last property.
+  static bool isProbed(const TBUSBPrinterOLM& printer);
+  // Waits until the printer is probed and the work that followed has run dry (a marker passes
+  // its queue and then the main queue, four times over).
+  static bool waitUntilIdle(const std::shared_ptr<TBUSBPrinterOLM>& printer);
   // Runs the event loop until `condition` holds or `timeoutMs` passes.
   static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 10000);
 

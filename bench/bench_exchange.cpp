@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
   auto device = rig.attach({});
   if (!bench::BenchRig::waitFor([&] { return !rig.printers().empty(); })) qFatal("no printer arrived");
   auto printer = rig.printers().front();
+  if (!bench::BenchRig::waitUntilIdle(printer)) qFatal("the printer's attach sequence did not end");
   bool open = false;
   printer->openInterface([&open](IOReturn result) { open = result == kIOReturnSuccess; });
   if (!bench::BenchRig::waitFor([&] { return open; })) qFatal("the interface did not open");

@@ -12,9 +12,6 @@ namespace {
 constexpr uint32_t kReplyLatencyMs = 2;
 constexpr int kMany = 16;
 constexpr double kGoalRatio = 1.25;
-// Stored last by the attach sequence (its final read); the status is stored on the main queue.
-const QString kLastKey = QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet");
-const QString kStatusKey = QStringLiteral("printerStatus");
 
 struct ProbeRun {
   double seconds = 0;
@@ -25,10 +22,8 @@ ProbeRun probeAll(int count) {
   bench::BenchRig rig(/*probeNewPrinters=*/true);
   auto probed = [&rig, count] {
     if (int(rig.printers().size()) < count) return false;
-    for (const auto& printer : rig.printers()) {
-      const auto& info = printer->deviceInfoDict();
-      if (!info->contains(kLastKey) || !info->contains(kStatusKey)) return false;
-    }
+    for (const auto& printer : rig.printers())
+      if (!bench::BenchRig::isProbed(*printer)) return false;
     return true;
   };
   ProbeRun run;

@@ -86,6 +86,7 @@ int main(int argc, char** argv) {
   auto device = rig.attach({});
   if (!bench::BenchRig::waitFor([&] { return !rig.printers().empty(); })) qFatal("no printer arrived");
   auto printer = rig.printers().front();
+  if (!bench::BenchRig::waitUntilIdle(printer)) qFatal("the printer's attach sequence did not end");
   printer->setFilenames(QStringList{file.fileName().section(QLatin1Char('/'), -1)});
   threshold = kImageBytes / 2;
 
