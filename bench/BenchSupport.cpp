@@ -57,6 +57,12 @@ void redirectStandardErrorTo(const QString& path) {
   ::close(fd);
 }
 
+double processCpuSeconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
 int64_t monotonicMicros() {
   timespec ts{};
   ::clock_gettime(CLOCK_MONOTONIC, &ts);

@@ -49,6 +49,9 @@ struct ChildRun {
 ChildRun runChild(const QStringList& argv, const QStringList& extraEnvironment = {},
                   const QString& standardOutputFile = {});
 
+// User and system CPU time of the whole process so far.
+double processCpuSeconds();
+
 // Monotonic time in microseconds, the same clock in every process of the machine.
 int64_t monotonicMicros();
 

@@ -5,7 +5,10 @@
 //
 // Copies are counted, not guessed: this program replaces malloc/calloc/realloc with counting
 // wrappers around glibc's own allocator, and every allocation of at least half the image's size
-// made during a stage is one copy of the image (nothing else in the path is that large).
+// made during a stage is one copy of the image (nothing else in the path is that large), except
+// the first one in firmwareBlob, which is the file read into memory. A reallocation (the padding
+// growing the read buffer by up to three bytes) moves no bytes for a buffer this large: glibc
+// serves it with mremap.
 
 #include <atomic>
 #include <cstdlib>
@@ -131,11 +134,12 @@ int main(int argc, char** argv) {
   if (last.imageSize != kImageBytes) qFatal("the image is %lld bytes", static_cast<long long>(last.imageSize));
   // Beyond the application's copies, the send stage holds the virtual bus's transfer buffer (as
   // the kernel copies a real transfer) and what the virtual printer keeps of the frame.
-  const int hostCopies = last.blobCopies + last.frameCopies;
+  // The first image-sized allocation in firmwareBlob is the file read itself, not a copy.
+  const int hostCopies = last.blobCopies - 1 + last.frameCopies;
   bench::printRow(QStringLiteral("Upload path: firmwareBlob to the virtual bus, 1 MiB image"),
                   QStringLiteral("%1 MB/s; image copies by the application: %2").arg(rate, 0, 'f', 0).arg(hostCopies),
                   QStringLiteral("≥ %1 MB/s, ≤ 1 copy").arg(kGoalMBps), rate >= kGoalMBps && hostCopies <= 1,
-                  QStringLiteral("runs: %1 MB/s; image-sized allocations: %2 in firmwareBlob (%3 reallocations), "
+                  QStringLiteral("runs: %1 MB/s; image-sized allocations: %2 in firmwareBlob (the read included; %3 reallocations), "
                                  "%4 in the framing, %5 in the bus and the virtual printer")
                       .arg(bench::listOf(runs, 0)).arg(last.blobCopies).arg(last.reallocations)
                       .arg(last.frameCopies).arg(last.sendCopies - last.frameCopies));
