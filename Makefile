@@ -2,13 +2,15 @@
 # the tests. Both install the packages they need first (scripts/bootstrap).
 # `make install [PREFIX=...]` and `make deb` build the application alone, optimised, in
 # $(RELEASE) (no tests), and install it or make its Debian package there.
+# `make bench [RESULTS=1]` builds the benchmark programs optimised in build-bench, runs them and
+# prints their table (RESULTS=1 also writes it to bench/results.md).
 BUILD      ?= build
 RELEASE    ?= build-release
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all bootstrap build run demo test test-asan test-tsan install deb clean
+.PHONY: all bootstrap build run demo test test-asan test-tsan install deb bench clean
 
 all: build
 
@@ -48,5 +50,8 @@ deb: bootstrap $(RELEASE)/build.ninja
 	cd $(RELEASE) && cpack -G DEB
 	@ls -1 $(RELEASE)/*.deb
 
+bench:
+	@RESULTS=$(RESULTS) JOBS=$(JOBS) bench/run
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-bench

@@ -1,5 +1,6 @@
 #include "support/ZOVRAN_Log.h"
 
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -140,7 +141,18 @@ QString ZOVRAN_Log::asciiHexForData(const QByteArray& data) {
   return hex;
 }
 
-QString ZOVRAN_Log::logDateString() { return pm::stringWithUTSFormat(QDateTime::currentDateTime(), datePattern()); }
+// The local time from localtime_r, which reads the time zone once; QDateTime::currentDateTime()
+// checks the zone file on every call, and this runs for every line.
+QString ZOVRAN_Log::logDateString() {
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  ::localtime_r(&now.tv_sec, &local);
+  const QDateTime dateTime(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
+                           QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), int(now.tv_nsec / 1000000)),
+                           Qt::OffsetFromUTC, int(local.tm_gmtoff));
+  return pm::stringWithUTSFormat(dateTime, datePattern());
+}
 
 void ZOVRAN_Log::setShouldNotifyForLogUpdates(bool notify) {
   LogState& s = state();

@@ -59,7 +59,7 @@ class FirmwareArchive {
 
   // Extended with zero bytes to a multiple of 4 (logged); otherwise the input itself, so a null
   // array stays null and an empty one empty.
-  static QByteArray paddedData(const QByteArray& data);
+  static QByteArray paddedData(QByteArray data);
   // One's complement of the byte sum, low 16 bits (logs both the unsigned and the signed sums).
   static uint16_t checksumForData(const QByteArray& data);
 };

@@ -180,15 +180,16 @@ bool FirmwareArchive::verifySRecData(const char* data, std::size_t size) {
   return recordLinePasses(hex, lineStart, static_cast<std::size_t>(end - lineStart));
 }
 
-QByteArray FirmwareArchive::paddedData(const QByteArray& data) {
+// Taken by value: a caller that hands its only reference over (std::move) has the bytes padded in
+// place, without a copy of a megabyte-sized image.
+QByteArray FirmwareArchive::paddedData(QByteArray data) {
   const qsizetype length = data.size();
   if (length == 0 || length % 4 == 0) return data;
   const qsizetype padded = (length + 3) / 4 * 4;
   systemLogf("padding data of length %u to length %u", static_cast<unsigned>(length),
              static_cast<unsigned>(padded));
-  QByteArray copy = data;
-  copy.append(padded - length, '\0');
-  return copy;
+  data.append(padded - length, '\0');
+  return data;
 }
 
 uint16_t FirmwareArchive::checksumForData(const QByteArray& data) {

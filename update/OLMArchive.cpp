@@ -28,8 +28,8 @@ bool TBUSBPrinterOLM::verifySRecData(const QByteArray& data) {
   return pm::FirmwareArchive::verifySRecData(data);
 }
 
-QByteArray TBUSBPrinterOLM::paddedData(const QByteArray& data) {
-  return pm::FirmwareArchive::paddedData(data);
+QByteArray TBUSBPrinterOLM::paddedData(QByteArray data) {
+  return pm::FirmwareArchive::paddedData(std::move(data));
 }
 
 uint16_t TBUSBPrinterOLM::checksumForData(const QByteArray& data) {
@@ -69,7 +69,7 @@ QByteArray TBUSBPrinterOLM::firmwareBlob() {
     pm::systemLog(QStringLiteral("Bad firmware file! Verification failed!"));
     return {};
   }
-  return paddedData(bytes);
+  return paddedData(std::move(bytes));  // padded in place: the image is not copied
 }
 
 QByteArray TBUSBPrinterOLM::firmwareBlobForKey(const QString& key) {

@@ -211,7 +211,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QString newFirmwareVersion();                        // "KTA 01.61"; null without an archive [any]
   double availableFirmwareVersion();                   // [any]
   static bool verifySRecData(const QByteArray& data);  // [any]
-  static QByteArray paddedData(const QByteArray& data);  // [any]
+  static QByteArray paddedData(QByteArray data);  // in place when handed the only reference [any]
   static uint16_t checksumForData(const QByteArray& data);  // [any]
 
   // Update sequence (update/OLMUpdateSequence.cpp, update/OLMStatusPoll.cpp).

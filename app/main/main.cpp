@@ -9,6 +9,7 @@
 #include "app/NotificationPort.h"
 #include "app/QtAlertPresenter.h"
 #include "app/SelfCheck.h"
+#include "app/StartupReport.h"
 #include "app/TBPrinters.h"
 #include "app/Translations.h"
 #include "support/SerialQueue.h"
@@ -40,6 +41,7 @@ int main(int argc, char** argv) {
     QCoreApplication::sendPostedEvents();
     window.applicationDidFinishLaunching();
     window.show();
+    pm::reportFirstExposure(window);
     status = app.exec();
 
     // Termination emptied the list through the main queue; let that and the deletions it caused

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -99,6 +100,11 @@ class SupportBaseTest : public QObject {
     systemLog(QStringLiteral("ends in newline\n"));
     systemLogf("%s=%d", "value", 42);
     QCOMPARE(log.lines(), QStringList({QStringLiteral("ends in newline"), QStringLiteral("value=42")}));
+    // Standard error's prefix: local time to the millisecond, process name, pid and thread id.
+    const QRegularExpression prefix(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                                   "support_base_unittest\\[%1:%2\\] ends in newline\n")
+                                        .arg(::getpid()).arg(::gettid()));
+    QVERIFY2(prefix.match(QString::fromUtf8(err.contents())).hasMatch(), err.contents().constData());
     log.clear();
 
     std::vector<std::thread> threads;

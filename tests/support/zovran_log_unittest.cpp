@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/TextUtilities.h"
 #include "support/ZOVRAN_Log.h"
 #include "tests/support/StdErrRedirect.h"
 
@@ -57,6 +58,16 @@ class ZovranLogTest : public QObject {
     ZOVRAN_Log::setShouldLogToStdErr(false);
     ZOVRAN_Log::err(QStringLiteral("lost"));
     QCOMPARE(bufferLines().size(), 3);
+  }
+
+  // The line's date is the local time as QDateTime renders it, zone offset included.
+  void dateIsLocalTime() {
+    const QString pattern = QStringLiteral("[YYYY/MM/dd HH:mm:ss.SSS Z]");
+    const QString before = pm::stringWithUTSFormat(QDateTime::currentDateTime(), pattern);
+    const QString date = ZOVRAN_Log::logDateString();
+    const QString after = pm::stringWithUTSFormat(QDateTime::currentDateTime(), pattern);
+    QVERIFY2(before.left(24) <= date.left(24) && date.left(24) <= after.left(24), qPrintable(date));
+    QCOMPARE(date.mid(24), before.mid(24));
   }
 
   void debugSplitsAtNewlines() {
