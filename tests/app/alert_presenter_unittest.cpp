@@ -49,56 +49,40 @@ class AlertPresenterTest : public QObject {
     window_.reset();
   }
 
-  void agreeBoxGuardsTheSecondButton() {
-    std::optional<pm::AlertAnswer> answer;
-    presenter_->present(updateWarning(), [&](const pm::AlertAnswer& a) { answer = a; });
+  // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
+  void agreeBoxGuardsTheSecondButtonAndAlertsWaitTheirTurn() {
+    QList<pm::AlertAnswer> answers;
+    for (int i = 0; i < 2; ++i)
+      presenter_->present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a; });
     QVERIFY(presenter_->currentAlert() == nullptr);  // never inside the caller's step
-    QTRY_VERIFY(presenter_->currentAlert() != nullptr);
-    QMessageBox* box = presenter_->currentAlert();
-
-    QCOMPARE(box->parentWidget(), window_.get());
-    QCOMPARE(box->windowModality(), Qt::WindowModal);
-    QCOMPARE(box->text(), QStringLiteral("<b>Attention:</b>"));
-    QVERIFY(!box->iconPixmap().isNull());
-    QCheckBox* agree = box->checkBox();
-    QVERIFY(agree != nullptr);
-    QCOMPARE(agree->text(), QStringLiteral("I Agree"));
-    QVERIFY(!agree->isChecked());
-    QAbstractButton* proceed = buttonTitled(box, QStringLiteral("Continue"));
-    QVERIFY(!proceed->isEnabled());
-    agree->setChecked(true);
-    QVERIFY(proceed->isEnabled());
-    agree->setChecked(false);
-    QVERIFY(!proceed->isEnabled());
-    agree->setChecked(true);
-
-    proceed->click();
-    QTRY_VERIFY(answer.has_value());
-    QCOMPARE(answer->returnCode, 1001);
-    QVERIFY(answer->agreed);
-    QVERIFY(presenter_->currentAlert() == nullptr);
-  }
-
-  void alertsWaitTheirTurnAndStartUnticked() {
-    QList<int> answers;
-    presenter_->present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a.returnCode; });
-    presenter_->present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a.returnCode; });
     QTRY_VERIFY(presenter_->currentAlert() != nullptr);
     QMessageBox* first = presenter_->currentAlert();
     QCOMPARE(presenter_->pendingCount(), 1);
-    first->checkBox()->setChecked(true);
-    buttonTitled(first, QStringLiteral("Quit"))->click();
+    QCOMPARE(first->parentWidget(), window_.get());
+    QCOMPARE(first->windowModality(), Qt::WindowModal);
+    QVERIFY(!first->iconPixmap().isNull());
+    QAbstractButton* proceed = buttonTitled(first, QStringLiteral("Continue"));
+    for (const bool agreed : {false, true, false, true}) {
+      first->checkBox()->setChecked(agreed);
+      QCOMPARE(proceed->isEnabled(), agreed);
+    }
+    proceed->click();
 
     QTRY_VERIFY(presenter_->currentAlert() != nullptr && presenter_->currentAlert() != first);
-    QCOMPARE(answers, QList<int>{1000});
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(answers[0].returnCode, 1001);
+    QVERIFY(answers[0].agreed);
     QMessageBox* second = presenter_->currentAlert();
     QVERIFY(!second->checkBox()->isChecked());
     QVERIFY(!buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
     buttonTitled(second, QStringLiteral("Quit"))->click();
-    QTRY_COMPARE(answers, (QList<int>{1000, 1000}));
+    QTRY_COMPARE(answers.size(), 2);
+    QCOMPARE(answers[1].returnCode, 1000);
+    QVERIFY(presenter_->currentAlert() == nullptr);
   }
 
-  void plainAndApplicationModalAlerts() {
+  // Without titles one "OK"; the suppression box is answered; application-modal when asked.
+  void plainApplicationModalAlert() {
     pm::AlertRequest request;
     request.title = QStringLiteral("Please power-cycle the selected printer now to complete the process!");
     request.applicationModal = true;
@@ -109,18 +93,16 @@ class AlertPresenterTest : public QObject {
     QMessageBox* box = presenter_->currentAlert();
     QCOMPARE(box->windowModality(), Qt::ApplicationModal);
     QCOMPARE(box->parentWidget(), nullptr);
-    QCOMPARE(box->buttons().size(), 1);  // no titles: one "OK"
+    QCOMPARE(box->buttons().size(), 1);
     box->checkBox()->setChecked(true);
     buttonTitled(box, QStringLiteral("OK"))->click();
     QTRY_VERIFY(answer.has_value());
     QCOMPARE(answer->returnCode, 1000);
     QVERIFY(answer->suppressed);
-    QVERIFY(!answer->agreed);
   }
 
   void escapeAnswersOnlyACancelButton() {
     pm::AlertRequest request;
-    request.title = QStringLiteral("Printer Busy");
     request.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")};
     std::optional<pm::AlertAnswer> answer;
     presenter_->present(request, [&](const pm::AlertAnswer& a) { answer = a; });

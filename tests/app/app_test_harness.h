@@ -25,26 +25,16 @@ inline void useTemporarySettings(const QTemporaryDir& dir) {
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
 }
 
-// A device that answers nothing on its bulk pipes: enough to be seen by discovery.
+// A device that answers nothing on its bulk pipes: enough to be seen by discovery. Without a
+// readable IEEE 1284 device ID its printer object gets no command queue.
 class SilentDevice final : public usb::virt::VirtualDeviceHandler {
  public:
-  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t,
-                                    const QByteArray&) override {
-    return usb::virt::TransferResult::ok();
-  }
-  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
-    return usb::virt::TransferResult::silent();
-  }
-};
-
-// A device whose IEEE 1284 device ID cannot be read: its printer object gets no command queue.
-class DeviceWithoutDeviceId final : public usb::virt::VirtualDeviceHandler {
- public:
+  explicit SilentDevice(bool deviceId = true) : deviceId_(deviceId) {}
   std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice&,
                                                           const usb::virt::SetupPacket& setup,
                                                           const QByteArray&) override {
     const bool getDeviceId = setup.bmRequestType == 0xA1 && setup.bRequest == 0;
-    if (getDeviceId) return usb::virt::TransferResult::stall();
+    if (getDeviceId && !deviceId_) return usb::virt::TransferResult::stall();
     return std::nullopt;
   }
   usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t,
@@ -54,6 +44,9 @@ class DeviceWithoutDeviceId final : public usb::virt::VirtualDeviceHandler {
   usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
     return usb::virt::TransferResult::silent();
   }
+
+ private:
+  const bool deviceId_;
 };
 
 class AppHarness {
@@ -91,15 +84,14 @@ class AppHarness {
     return sim::VirtualPrinter::attach(*bus_, config);
   }
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
-                                                            uint8_t subClass = kUSBPrintingSubClass) {
+                                                            uint8_t subClass = kUSBPrintingSubClass,
+                                                            bool deviceId = true) {
     usb::virt::VirtualDeviceDescription description;
     description.vendorId = vendor;
     description.productId = product;
     description.interfaceSubClass = subClass;
-    description.manufacturer = QStringLiteral("Other");
-    description.product = QStringLiteral("Device");
     description.deviceId1284 = "MFG:Other;MDL:Device;";
-    return bus_->attach(description, std::make_shared<SilentDevice>());
+    return bus_->attach(description, std::make_shared<SilentDevice>(deviceId));
   }
 
   // Makes the controller and runs its start-up; the printers present join the list.

@@ -25,15 +25,7 @@ class PrinterListTest : public QObject {
     AppHarness harness;
     harness.attachPrinter(QStringLiteral("SIM0001"));
     harness.attachPrinter(QStringLiteral("SIM0002"));
-    LogCapture log;
-
     TBPrinters& controller = harness.start();
-    const QString display = pm::shortVersionString() + QStringLiteral(" (build ") +
-                            pm::buildNumberString() + QStringLiteral(")");
-    QCOMPARE(QSettings().value(QStringLiteral("prefDisplayVersionString")).toString(), display);
-    QVERIFY(log.contains(QStringLiteral("display string is ") + display));
-    QVERIFY(log.contains(QStringLiteral("-[TBPrinters awakeFromNib]")));
-
     // Both were found during registration; they join through the main queue, in registry order.
     QCOMPARE(controller.count(), 0);
     QCoreApplication::sendPostedEvents();
@@ -41,24 +33,25 @@ class PrinterListTest : public QObject {
     QVERIFY(controller.printerAt(0)->descriptionUTF8().contains("SIM0001"));
     QVERIFY(controller.printerAt(1)->descriptionUTF8().contains("SIM0002"));
     QCOMPARE(controller.selectedRow(), 0);
-
     controller.applicationDidFinishLaunching();
     QCOMPARE(QSettings().value(QStringLiteral("CFBundleShortVersionString")).toString(),
              pm::shortVersionString());
-    QVERIFY(!controller.updateInProgress());
   }
 
+  // Unlisted vendor, unlisted product, other subclass: no printer, and their removal is harmless.
   void unsupportedInterfacesGetNoPrinter() {
     AppHarness harness;
-    harness.attachDevice(0x1234, pm::kProductIdPZA);                  // unlisted vendor
-    harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdKTA);  // unlisted product
+    const auto stranger = harness.attachDevice(0x1234, pm::kProductIdPZA);
+    harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdKTA);
     harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdPZA, 2);
     LogCapture log;
     TBPrinters& controller = harness.start();
     QTest::qWait(50);
     QCOMPARE(controller.count(), 0);
-    QCOMPARE(log.count(QStringLiteral("Found a device that is a printer by class")), 1);
     QVERIFY(log.contains(QStringLiteral("but not by subclass; subClass=2")));
+    stranger->detach();
+    QTRY_VERIFY(log.contains(QStringLiteral("failed to match a printer object for device")));
+    QCOMPARE(controller.count(), 0);
   }
 
   void vendorAndProductSetsAreIndependent() {
@@ -93,35 +86,17 @@ class PrinterListTest : public QObject {
     bool doneWhenRemoved = false;
     connect(&controller, &TBPrinters::printerAboutToBeRemoved, this,
             [&](int) { doneWhenRemoved = commandDone->load(); });
-    LogCapture log;
     device->device()->detach();
-    QTRY_VERIFY(log.contains(QStringLiteral("removing ")));
-    QVERIFY(log.contains(QStringLiteral("a printer object was removed ... checking for matching device")));
+    QTest::qWait(100);
     QCOMPARE(controller.count(), 1);  // still listed while its command runs
     QTRY_COMPARE(controller.count(), 0);
     QVERIFY(doneWhenRemoved);
     QCOMPARE(controller.selectedRow(), -1);
   }
 
-  void removalOfUnknownServiceIsLogged() {
-    AppHarness harness;
-    const auto stranger = harness.attachDevice(0x1234, 0x0001);
-    TBPrinters& controller = harness.start();
-    const uint32_t id = stranger->service().id();
-    LogCapture log;
-    stranger->detach();
-    QTRY_VERIFY(log.contains(QStringLiteral("failed to match a printer object for device %1")
-                                 .arg(id, 0, 16)));
-    QCOMPARE(controller.count(), 0);
-  }
-
   void printerWithoutCommandQueueStillLeaves() {
-    // No IEEE 1284 device ID: the printer has neither service object nor command queue.
     AppHarness harness;
-    usb::virt::VirtualDeviceDescription description;
-    description.vendorId = pm::kVendorIdSecondary;
-    description.productId = pm::kProductIdPZA;
-    const auto device = harness.bus().attach(description, std::make_shared<DeviceWithoutDeviceId>());
+    const auto device = harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdPZA, kUSBPrintingSubClass, false);
     TBPrinters& controller = harness.start();
     QTRY_COMPARE(controller.count(), 1);
     QCOMPARE(controller.printerAt(0)->printerCommandQueue(), nullptr);
@@ -129,32 +104,7 @@ class PrinterListTest : public QObject {
     QTRY_COMPARE(controller.count(), 0);
   }
 
-  void selectionRule() {
-    AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
-    harness.attachPrinter(QStringLiteral("SIM0002"));
-    TBPrinters& controller = harness.start();
-    QTRY_COMPARE(controller.count(), 2);
-    harness.settle();
-    controller.selectRow(0);
-    QSignalSpy selections(&controller, &TBPrinters::selectionChanged);
-    LogCapture log;
-
-    controller.selectRow(1);  // the user picks the second printer: it stays picked
-    QCOMPARE(controller.selectedRow(), 1);
-    QCOMPARE(controller.selectedPrinter(), controller.printerAt(1));
-    QVERIFY(log.contains(QStringLiteral("rows = 2; selected row = 1")));
-
-    controller.selectRow(-1);  // an empty selection returns to the first row
-    QCOMPARE(controller.selectedRow(), 0);
-    QVERIFY(log.contains(QStringLiteral("selecting row 0")));
-    QCOMPARE(selections.last().first().toInt(), 0);
-
-    controller.setPrinters({});
-    QVERIFY(log.contains(QStringLiteral("inside -[TBPrinters setPrinters:]")));
-    QCOMPARE(controller.count(), 2);
-  }
-
+  // Selection both ways is the main window's test; here the selection follows a changed version.
   void firmwareVersionChangeSelectsThatPrinter() {
     AppHarness harness;
     harness.attachPrinter(QStringLiteral("SIM0001"));
@@ -163,14 +113,12 @@ class PrinterListTest : public QObject {
     QTRY_COMPARE(controller.count(), 2);
     harness.settle();
     QCOMPARE(controller.selectedRow(), 0);  // first readings are no changes
+    controller.setPrinters({});  // the list is the registry's, not the caller's
+    QCOMPARE(controller.count(), 2);
 
-    LogCapture log;
     second->setFirmwareVersion(QStringLiteral("01.10"));
     controller.printerAt(1)->updateInfo();
     QTRY_COMPARE(controller.selectedRow(), 1);
-    QVERIFY(controller.printerAt(1)->firmwareVersion().endsWith(QStringLiteral("01.10")));
-    QVERIFY(log.contains(QStringLiteral(
-        "-[TBPrinters observeValueForKeyPath:ofObject:change:context:] firmwareVersion")));
   }
 
   void interestMessagesSetConnectionText() {
@@ -213,32 +161,19 @@ class PrinterListTest : public QObject {
     // A printer busy with a long command must not hold termination up.
     controller.printerAt(0)->printerCommandQueue()->async([] { std::this_thread::sleep_for(1s); });
     QSignalSpy resets(&controller, &TBPrinters::printersReset);
-    LogCapture log;
-
     QElapsedTimer timer;
     timer.start();
     controller.applicationShouldTerminate();
     QVERIFY(timer.elapsed() < 200);
-    QVERIFY(log.contains(QStringLiteral("inside -[TBPrinters applicationShouldTerminate:]")));
-    QVERIFY(log.contains(QStringLiteral("inside -[TBPrinters prepareForTermination]")));
     QVERIFY(!pm::NotificationPort::exists());
     QCOMPARE(usb::platformRegistry(), nullptr);
-
     QCoreApplication::sendPostedEvents();
     QCOMPARE(controller.count(), 0);
-    QVERIFY(controller.printers().isEmpty());
     QCOMPARE(resets.count(), 1);
     QCOMPARE(controller.selectedRow(), -1);
   }
 
-  void queueTests() {
-    QVERIFY(TBPrinters::isMainQueue());
-    QCOMPARE(TBPrinters::mainQueueSpecificKey(), TBPrinters::mainQueueSpecificKey());
-    std::atomic<bool> offMain{true};
-    std::thread([&offMain] { offMain = TBPrinters::isMainQueue(); }).join();
-    QVERIFY(!offMain);
-  }
-
+  // The diagnostic sees every announcement, and the status is never set off the main queue.
   void changeDiagnosticLogsAnnouncements() {
     TBPrinters::swapImpsforPrivateAPI();
     AppHarness harness;

@@ -25,9 +25,7 @@ Run selfCheck(const QString& program, const QString& language) {
   env.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), QStringLiteral("PZA"));
   env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
   env.insert(QStringLiteral("LANG"), language);
-  env.remove(QStringLiteral("LC_ALL"));
-  env.remove(QStringLiteral("LC_MESSAGES"));
-  env.remove(QStringLiteral("LANGUAGE"));
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) env.remove(QLatin1String(name));
   QProcess process;
   process.setProcessEnvironment(env);
   process.start(program, {});
@@ -57,23 +55,15 @@ class InstalledAppTest : public QObject {
     root_ = QDir(prefix_.path()).canonicalPath();
   }
 
+  // What the self-check below cannot see: the desktop integration files, and no picture sources.
   void layoutIsComplete() {
     const QDir root(root_);
-    QStringList expected{
-        QStringLiteral("bin/printer-maintenance"),
-        QStringLiteral("share/printer-maintenance/firmware/PZA 01.10.fw"),
-        QStringLiteral("share/printer-maintenance/pictures/PZA.png"),
-        QStringLiteral("lib/udev/rules.d/70-printer-maintenance.rules"),
-        QStringLiteral("share/applications/%1.desktop").arg(kAppId),
-        QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppId),
-        QStringLiteral("share/icons/hicolor/scalable/apps/printer-maintenance.svg"),
-        QStringLiteral("share/icons/hicolor/48x48/apps/printer-maintenance.png"),
-        QStringLiteral("share/icons/hicolor/256x256/apps/printer-maintenance.png")};
-    if (hasTranslations())
-      expected << QStringLiteral("share/printer-maintenance/translations/printer-maintenance_de.qm");
-    for (const QString& file : expected) QVERIFY2(root.exists(file), qPrintable(file));
-    QVERIFY(QFileInfo(root.filePath(QStringLiteral("bin/printer-maintenance"))).isExecutable());
-    // The drawings the pictures were made from stay in the source tree.
+    for (const QString& file : {QStringLiteral("lib/udev/rules.d/70-printer-maintenance.rules"),
+                                QStringLiteral("share/applications/%1.desktop").arg(kAppId),
+                                QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppId),
+                                QStringLiteral("share/icons/hicolor/scalable/apps/printer-maintenance.svg"),
+                                QStringLiteral("share/icons/hicolor/256x256/apps/printer-maintenance.png")})
+      QVERIFY2(root.exists(file), qPrintable(file));
     QVERIFY(!root.exists(QStringLiteral("share/printer-maintenance/pictures/PZA.svg")));
   }
 

@@ -48,61 +48,53 @@ class NoPermissionTest : public QObject {
  private slots:
   void initTestCase() { useTemporarySettings(settingsDir_); }
 
-  // Nothing about the device can be read: no strings, no device ID, so no command queue.
-  void unreadablePrinterIsListedWithTheReason() {
+  void refusedPrinterIsListedWithTheReason_data() {
+    QTest::addColumn<bool>("identityReadable");
+    QTest::addColumn<QString>("model");
+    // Nothing about the device can be read: no strings, no device ID, so no command queue; the
+    // model column falls back to the product ID's model.
+    QTest::newRow("nothing readable") << false << "PZA";
+    // The identity is readable (libusb may read it through another path), only the open is
+    // refused: the printer's own queue must not be held by retries either.
+    QTest::newRow("identity readable") << true << "RM-PZA";
+  }
+
+  void refusedPrinterIsListedWithTheReason() {
+    QFETCH(bool, identityReadable);
+    QFETCH(QString, model);
     AppHarness harness;
-    auto device = harness.bus().attach(pzaDescription(), std::make_shared<DeviceWithoutPermission>());
+    std::shared_ptr<usb::virt::VirtualDeviceHandler> handler = std::make_shared<DeviceWithoutPermission>();
+    if (identityReadable) handler = std::make_shared<SilentDevice>();
+    auto device = harness.bus().attach(pzaDescription(), handler);
     device->setOpenResult(kIOReturnNotPrivileged);
     LogCapture log;
-
     QElapsedTimer started;
     started.start();
     TBPrinters& controller = harness.start();
     QTRY_COMPARE(controller.count(), 1);
-    // The open gave up at once instead of retrying on the main thread.
-    QVERIFY(started.elapsed() < 3000);
-
-    const TBPrinters::PrinterRef printer = controller.printerAt(0);
-    QCOMPARE(printer->status(), pm::noPermissionText());
-    QCOMPARE(printer->printerStatus(), pm::noPermissionText());
-    QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)));
-    QVERIFY(log.contains(QStringLiteral("2b3c:0017")));
-
-    PrinterTableModel model(&controller);
-    const auto cell = [&model](int column) {
-      return model.data(model.index(0, column)).toString();
-    };
-    QCOMPARE(cell(PrinterTableModel::Model), QStringLiteral("PZA"));
-    QCOMPARE(cell(PrinterTableModel::PrinterStatus), pm::noPermissionText());
-    QCOMPARE(cell(PrinterTableModel::UsbStatus), pm::noPermissionText());
-
-    // Unplugged, it leaves like any other printer.
-    device->detach();
-    QTRY_COMPARE(controller.count(), 0);
-  }
-
-  // The identity is readable (libusb may read it through another path), only the open is refused:
-  // the printer's own queue must not be held by retries either.
-  void refusedOpenEndsWithoutRetrying() {
-    AppHarness harness;
-    auto device = harness.bus().attach(pzaDescription(), std::make_shared<SilentDevice>());
-    device->setOpenResult(kIOReturnNotPrivileged);
-    LogCapture log;
-    TBPrinters& controller = harness.start();
-    QTRY_COMPARE(controller.count(), 1);
+    QVERIFY(started.elapsed() < 3000);  // the open gave up at once instead of retrying
     const TBPrinters::PrinterRef printer = controller.printerAt(0);
     QTRY_COMPARE(printer->printerStatus(), pm::noPermissionText());
-    QCOMPARE(printer->model(), QStringLiteral("RM-PZA"));
     harness.settle();
     QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)));
+    QVERIFY(log.contains(QStringLiteral("2b3c:0017")));
     QVERIFY(!log.contains(QStringLiteral("In use by other application")));
 
-    // Refresh reports the same, at once.
-    log.clear();
-    printer->updateInfo();
-    harness.settle();
-    QCOMPARE(printer->printerStatus(), pm::noPermissionText());
-    QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)));
+    PrinterTableModel table(&controller);
+    const auto cell = [&table](int column) { return table.data(table.index(0, column)).toString(); };
+    QCOMPARE((QStringList{cell(PrinterTableModel::Model), cell(PrinterTableModel::PrinterStatus), cell(PrinterTableModel::UsbStatus)}),
+             (QStringList{model, pm::noPermissionText(), pm::noPermissionText()}));
+
+    // Refresh reports the same, at once; unplugged, it leaves like any other printer.
+    if (identityReadable) {
+      log.clear();
+      printer->updateInfo();
+      harness.settle();
+      QCOMPARE(printer->printerStatus(), pm::noPermissionText());
+      QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)));
+    }
+    device->detach();
+    QTRY_COMPARE(controller.count(), 0);
   }
 
  private:

@@ -47,7 +47,6 @@ class FramingTest : public QObject {
     QCOMPARE(buildFrame(37, "0001").bytes, header("TBL_RDCWD300_Version", "00000004") + "0001");
     const QByteArray clear("CA\r\0", 4);
     QCOMPARE(buildFrame(50, clear).bytes, header("MNT_WTCOUNTER_CLR", "00000004") + clear);
-    QCOMPARE(buildFrame(50, clear).bytes.mid(2, 22), QByteArray("MNT_WTCOUNTER_CLR     "));
     const QByteArray big(123456, 'x');
     const Frame program = buildFrame(56, big);
     QCOMPARE(program.bytes.size(), 32 + 123456);
@@ -79,11 +78,7 @@ class FramingTest : public QObject {
       const Frame frame = buildFrame(code, "ignored");
       QCOMPARE(frame.problem, FrameProblem::UnnamedCode);
       QCOMPARE(frame.bytes, header(""));
-      QVERIFY(TBUSBPrinterOLM::stringForCommandCode(code).isNull());
     }
-    QCOMPARE(TBUSBPrinterOLM::stringForCommandCode(34), QStringLiteral("TBL_RDVersion"));
-    QCOMPARE(TBUSBPrinterOLM::stringForCommandCode(35), QStringLiteral("TBL_WTVersion"));
-    QCOMPARE(TBUSBPrinterOLM::stringForCommandCode(58), QStringLiteral("MNT_RDUSB_ISERI_SET"));
   }
 
   void replies() {
@@ -137,36 +132,22 @@ class FramingTest : public QObject {
     }
   }
 
-  void statusTexts() {
-    using P = TBUSBPrinterOLM;
-    QCOMPARE(P::stringForKTStatusString("00000"), QStringLiteral("Idle"));
-    QCOMPARE(P::stringForKTStatusString("00001"), QStringLiteral("Printing"));
-    QCOMPARE(P::stringForKTStatusString("01010"), QStringLiteral("Scrap Box Missing"));
-    QCOMPARE(P::stringForKTStatusString("1000"), QStringLiteral("Cover Open"));
-    QCOMPARE(P::stringForKTStatusString("02610"), QStringLiteral("Motor Temp Error"));
-    QCOMPARE(P::stringForKTStatusString("03000"), QStringLiteral("System Fail Error"));
-    QCOMPARE(P::stringForKTStatusString("FU00001"), QStringLiteral("Firmware Update Mode"));
-    // Texts without leading digits read as 0.
-    QCOMPARE(P::stringForKTStatusString("FU00002"), QStringLiteral("Idle"));
-    QCOMPARE(P::stringForKTStatusString(""), QStringLiteral("Idle"));
-    for (const char* code : {"00700", "-1", "03001", "99999999999", "-99999999999"})
-      QCOMPARE(P::stringForKTStatusString(code), QStringLiteral("Unknown Status"));
-    QCOMPARE(P::stringForKTStatusString(P::StatusCode()), QStringLiteral("<NULL>"));
-  }
-
-  void textReadings() {
+  // Status codes read as their leading number: texts without one are 0 ("Idle").
+  void statusAndTextReadings() {
+    const std::pair<const char*, const char*> statuses[] = {
+        {"00000", "Idle"}, {"1000", "Cover Open"}, {"03000", "System Fail Error"},
+        {"FU00001", "Firmware Update Mode"}, {"FU00002", "Idle"}, {"", "Idle"}, {"00700", "Unknown Status"},
+        {"-1", "Unknown Status"}, {"03001", "Unknown Status"}, {"99999999999", "Unknown Status"}};
+    for (const auto& [code, text] : statuses)
+      QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(QString::fromLatin1(code)), QString::fromLatin1(text));
+    QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::StatusCode()), QStringLiteral("<NULL>"));
     QCOMPARE(intValue(u"  -12abc"), -12);
     QCOMPARE(intValue(u"99999999999"), INT32_MAX);
     QCOMPARE(intValue(u"-99999999999"), INT32_MIN);
-    QCOMPARE(intValue(u"x1"), 0);
     QCOMPARE(doubleValue(u"1.40PRN"), 1.4);
-    QCOMPARE(doubleValue(u"04.21"), 4.21);
-    QCOMPARE(doubleValue(u"<NULL>"), 0.0);
     QCOMPARE(doubleValue(u"."), 0.0);
-    QCOMPARE(TBUSBPrinterOLM::mungeLifetimeCounter("CL00001234"), QStringLiteral("1234"));
     QCOMPARE(TBUSBPrinterOLM::mungeLifetimeCounter("CL"), QStringLiteral("0"));
     QCOMPARE(TBUSBPrinterOLM::mungeLifetimeCounter("00001234"), QStringLiteral("00001234"));
-    QCOMPARE(TBUSBPrinterOLM::mungeLifetimeCounter("<NULL>"), QStringLiteral("<NULL>"));
   }
 };
 
