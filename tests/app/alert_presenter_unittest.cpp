@@ -1,11 +1,10 @@
 // QtAlertPresenter: sheets on the main window, the "I Agree" box, the answer codes, the queue of
-// alerts, application-modal alerts and termination.
+// alerts and application-modal alerts (termination is part of the window's demo session test).
 
 #include <QCheckBox>
 #include <QMainWindow>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 #include <QtTest>
 
 #include "app/QtAlertPresenter.h"
@@ -110,18 +109,6 @@ class AlertPresenterTest : public QObject {
     QTest::keyClick(presenter_->currentAlert(), Qt::Key_Escape);
     QTRY_VERIFY(answer.has_value());
     QCOMPARE(answer->returnCode, 1001);
-  }
-
-  void terminateQuitsTheEventLoop() {
-    QEventLoop loop;
-    bool timedOut = false;
-    QTimer::singleShot(0, presenter_.get(), [this] { presenter_->terminate(); });
-    QTimer::singleShot(5000, &loop, [&] {
-      timedOut = true;
-      loop.quit();
-    });
-    loop.exec();
-    QVERIFY(!timedOut);
   }
 
  private:

@@ -1,10 +1,15 @@
 // The main window over the real controller on the virtual bus: the rows and their refresh,
 // selection in both directions, the actions on the selected printer, the launch steps (title,
-// localisation), and a whole demo session with the Qt alerts from start-up to termination.
+// localisation), what it shows while a firmware update runs, and a whole demo session with the
+// Qt alerts from start-up to termination. Also the shell's texts: menu localisation and the
+// colour-table cell.
 
 #include <QAction>
 #include <QCheckBox>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPainter>
 #include <QFileInfo>
 #include <QItemSelectionModel>
 #include <QSignalSpy>
@@ -12,27 +17,50 @@
 #include <QTranslator>
 #include <QtTest>
 
+#include "app/ColorTableSummary.h"
 #include "app/DemoMode.h"
 #include "app/MainWindow.h"
+#include "app/MenuLocalization.h"
 #include "app/PrinterTableModel.h"
 #include "app/QtAlertPresenter.h"
+#include "app/UpdatePhase.h"
+#include "app/UpdateProgressDelegate.h"
+#include "app/UpdateStatusIndicator.h"
 #include "tests/app/app_test_harness.h"
 
 namespace {
 
-class GermanRefresh final : public QTranslator {
- public:
-  QString translate(const char* context, const char* source, const char*, int) const override {
-    if (QByteArray(context) == "PrinterMaintenance" && QByteArray(source) == "Refresh")
-      return QStringLiteral("Aktualisieren");
-    return {};
-  }
-  bool isEmpty() const override { return false; }
-};
-
 QString cell(const PrinterTableModel& model, int row, int column, int role = Qt::DisplayRole) {
   return model.data(model.index(row, column), role).toString();
 }
+
+const QString kStage = QStringLiteral("deviceFirmwareStatus");
+
+QImage renderStatusCell(const QTableView& table, const QModelIndex& index) {
+  QStyleOptionViewItem option;
+  option.initFrom(table.viewport());
+  option.widget = &table;
+  option.rect = QRect(0, 0, 400, 50);
+  QImage image(option.rect.size(), QImage::Format_ARGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  table.itemDelegateForColumn(PrinterTableModel::PrinterStatus)->paint(&painter, option, index);
+  return image;
+}
+
+// Translates a few texts of the "PrinterMaintenance" context (menus are looked up there).
+class GermanMenus final : public QTranslator {
+ public:
+  QString translate(const char* context, const char* source, const char*, int) const override {
+    static const QHash<QByteArray, QString> table{{"Printer", QStringLiteral("Drucker")},
+                                                  {"Reset Counter", QStringLiteral("Zähler zurücksetzen")},
+                                                  {"Counter A", QStringLiteral("Zähler A")},
+                                                  {"Reads the printer again", QStringLiteral("Liest den Drucker neu")},
+                                                  {"Refresh", QStringLiteral("Aktualisieren")}};
+    return QByteArray(context) == "PrinterMaintenance" ? table.value(source) : QString();
+  }
+  bool isEmpty() const override { return false; }
+};
 
 }  // namespace
 
@@ -54,17 +82,15 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(!cell(model, 0, PrinterTableModel::ColorTables).isEmpty());
 
     const auto printer = controller.printerAt(0);
-    QCOMPARE(cell(model, 0, PrinterTableModel::Model), printer->model());
-    QCOMPARE(cell(model, 0, PrinterTableModel::SerialNumber), QStringLiteral("SIM0001"));
-    QCOMPARE(cell(model, 0, PrinterTableModel::FirmwareVersion), device->firmwareVersion());
-    QCOMPARE(cell(model, 0, PrinterTableModel::LifetimeCounter), QStringLiteral("1234"));
-    QCOMPARE(cell(model, 0, PrinterTableModel::UsbSerial), QStringLiteral("Enabled"));
-    QCOMPARE(cell(model, 0, PrinterTableModel::PrinterStatus), printer->printerStatus());
+    QStringList cells;
+    for (const int column : {PrinterTableModel::Model, PrinterTableModel::SerialNumber, PrinterTableModel::FirmwareVersion,
+                             PrinterTableModel::LifetimeCounter, PrinterTableModel::UsbSerial, PrinterTableModel::PrinterStatus})
+      cells << cell(model, 0, column);
+    QCOMPARE(cells, (QStringList{printer->model(), QStringLiteral("SIM0001"), device->firmwareVersion(),
+                                 QStringLiteral("1234"), QStringLiteral("Enabled"), printer->printerStatus()}));
     QVERIFY(!cell(model, 0, PrinterTableModel::UsbStatus).isEmpty());
     QVERIFY(cell(model, 0, PrinterTableModel::ColorTables, Qt::ToolTipRole).contains("checksum"));
-    QVERIFY(!model.data(model.index(0, PrinterTableModel::Picture), Qt::DecorationRole)
-                 .value<QPixmap>()
-                 .isNull());
+    QVERIFY(!model.data(model.index(0, PrinterTableModel::Picture), Qt::DecorationRole).value<QPixmap>().isNull());
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     device->setCounters({4321, 0, 0, 0});
@@ -109,7 +135,7 @@ class MainWindowTest : public QObject {
     AppHarness harness;
     TBPrinters& controller = harness.start();
     MainWindow window(&controller, QString());
-    GermanRefresh german;
+    GermanMenus german;
     QCoreApplication::installTranslator(&german);
     window.applicationDidFinishLaunching();
     QCoreApplication::removeTranslator(&german);
@@ -185,6 +211,128 @@ class MainWindowTest : public QObject {
     pm::setApplicationControl(nullptr);
     pm::NotificationPort::reclaim();
     pm::NotificationPort::setFactory(nullptr);
+  }
+
+
+  // The phase comes from the running update's recorded stage (a stage left from an earlier
+  // update is no update); the bar is painted right of the status text, which keeps its place.
+  void phaseFromTheStageAndTheBarBesideTheText() {
+    AppHarness harness;
+    harness.attachPrinter(QStringLiteral("SIM0001"));
+    TBPrinters& controller = harness.start();
+    MainWindow window(&controller, QString());
+    QTRY_COMPARE(window.model()->rowCount(), 1);
+    harness.settle();
+    const TBPrinters::PrinterRef printer = controller.printerAt(0);
+    const struct { bool running; int stage; const char* status; int phase; } rows[] = {
+        {false, 0, nullptr, 0}, {false, 2, nullptr, 0}, {true, 0, nullptr, 1}, {true, 1, nullptr, 1},
+        {true, 2, nullptr, 2}, {true, 2, "Updating color tables ...", 3}, {true, 3, nullptr, 3}, {true, 9, nullptr, 3}};
+    for (const auto& row : rows) {
+      printer->setInFirmwareUpdate(row.running);
+      if (row.stage) printer->storeDeviceInfo(kStage, row.stage);
+      else printer->deviceInfoDict()->remove(kStage);
+      if (row.status) printer->setPrinterStatus(QLatin1String(row.status));
+      QCOMPARE(pm::updatePhase(*printer), row.phase);
+    }
+    printer->setPrinterStatus(QStringLiteral("Idle"));
+
+    QTableView& table = *window.tableView();
+    const QModelIndex status = window.model()->index(0, PrinterTableModel::PrinterStatus);
+    auto* delegate = qobject_cast<UpdateProgressDelegate*>(table.itemDelegateForColumn(PrinterTableModel::PrinterStatus));
+    QVERIFY(delegate);
+    QStyleOptionViewItem option;
+    option.initFrom(&table);
+    printer->setInFirmwareUpdate(false);
+    const int plainWidth = delegate->sizeHint(option, status).width();
+    const QImage plain = renderStatusCell(table, status);
+    printer->setInFirmwareUpdate(true);
+    printer->storeDeviceInfo(kStage, 2);
+    QCOMPARE(delegate->phaseAt(status), 2);
+    QCOMPARE(delegate->sizeHint(option, status).width(),
+             plainWidth + UpdateProgressDelegate::kBarWidth + UpdateProgressDelegate::kSpacing);
+    const QImage updating = renderStatusCell(table, status);
+    const QRect bar = UpdateProgressDelegate::barRect(QRect(0, 0, 400, 50));
+    QVERIFY(plain.copy(bar) != updating.copy(bar));
+    const QRect text(0, 0, bar.left() - UpdateProgressDelegate::kSpacing, 50);
+    QCOMPARE(updating.copy(text), plain.copy(text));
+    printer->setInFirmwareUpdate(false);
+  }
+
+  // A whole update on a virtual printer: the row and the status bar go through the three phases
+  // in order, the status bar keeps its line while the printer restarts, and clears at the end.
+  void wholeUpdateShowsEachPhase() {
+    AppHarness harness;
+    harness.attachPrinter(QStringLiteral("SIM0001"));
+    TBPrinters& controller = harness.start();
+    MainWindow window(&controller, QString());
+    QTRY_COMPARE(window.model()->rowCount(), 1);
+    harness.settle();
+    auto* indicator = window.findChild<UpdateStatusIndicator*>();
+    QVERIFY(indicator);
+    QVERIFY(!indicator->updateRunning());
+
+    QList<int> phases;
+    bool toldRestarting = false;
+    bool namedPrinter = false;
+    const auto sample = [&] {
+      for (int row = 0; row < window.model()->rowCount(); ++row) {
+        const int phase = pm::updatePhase(*window.model()->printerAt(row));
+        if (phase != 0 && (phases.isEmpty() || phases.last() != phase)) phases << phase;
+      }
+      toldRestarting = toldRestarting || indicator->text().contains(QStringLiteral("restarting"));
+      namedPrinter = namedPrinter || (indicator->text().contains(QStringLiteral("Phase 1 of 3")) &&
+                                      indicator->text().contains(QStringLiteral("SIM0001")));
+    };
+    connect(window.model(), &QAbstractItemModel::dataChanged, this, sample);
+    connect(window.model(), &QAbstractItemModel::rowsRemoved, this, sample);
+
+    harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
+    harness.alerts().queueAnswer(1001);        // update firmware
+    controller.printerAt(0)->updateFirmware();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
+
+    QCOMPARE(phases, (QList<int>{1, 2, 3}));
+    QVERIFY(toldRestarting);
+    QVERIFY(namedPrinter);
+    QTRY_VERIFY_WITH_TIMEOUT(!indicator->updateRunning(), 10000);
+    QVERIFY(indicator->isHidden());
+  }
+
+  // Titles, texts and tool tips at every depth; a text without translation stays.
+  void menusAreLocalised() {
+    QMenuBar bar;
+    QMenu* printer = bar.addMenu(QStringLiteral("Printer"));
+    QAction* refresh = printer->addAction(QStringLiteral("Print Test Page"));
+    refresh->setToolTip(QStringLiteral("Reads the printer again"));
+    printer->addSeparator();
+    QMenu* reset = printer->addMenu(QStringLiteral("Reset Counter"));
+    QAction* counterA = reset->addAction(QStringLiteral("Counter A"));
+    GermanMenus translator;
+    QCoreApplication::installTranslator(&translator);
+    pm::localizeItemsInMenu(&bar);
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE((QStringList{printer->title(), refresh->text(), refresh->toolTip(), reset->title(), counterA->text()}),
+             (QStringList{QStringLiteral("Drucker"), QStringLiteral("Print Test Page"), QStringLiteral("Liest den Drucker neu"),
+                          QStringLiteral("Zähler zurücksetzen"), QStringLiteral("Zähler A")}));
+  }
+
+  // One common version and the number of tables, or the distinct versions; the checksums sit
+  // beside their tables (the older models' whole-set version with the one stored under 300).
+  void colourTableCellAndToolTip() {
+    pm::ColorTableSummary summary = pm::ColorTableSummary::fromDeviceInfo(
+        {{QStringLiteral("colorTableVersion300SD"), QStringLiteral("0100")},
+         {QStringLiteral("colorTableVersion310SD"), QStringLiteral("0100")},
+         {QStringLiteral("colorTableChecksum300SD"), QStringLiteral("8F3A")},
+         {QStringLiteral("firmwareVersion"), QStringLiteral("PZA 01.00")}});
+    QCOMPARE(summary.compact(), QStringLiteral("0100 (2 tables)"));
+    QCOMPARE(summary.details(), QStringLiteral("300 SD: 0100, checksum 8F3A\n310 SD: 0100"));
+    summary = pm::ColorTableSummary::fromDeviceInfo({{QStringLiteral("colorTableVersion"), QStringLiteral("0161")},
+                                                     {QStringLiteral("colorTableChecksum300"), QStringLiteral("12AB")},
+                                                     {QStringLiteral("colorTableVersion600"), QStringLiteral("0160")}});
+    QCOMPARE(summary.compact(), QStringLiteral("0161 / 0160"));
+    QVERIFY(summary.details().startsWith(QStringLiteral("300: 0161, checksum 12AB")));
+    QVERIFY(pm::ColorTableSummary::fromDeviceInfo({}).isEmpty());
   }
 
  private:

@@ -1,10 +1,9 @@
-// The KTC print-queue clean-up: the `lpstat -v` parser, and the removal against a private CUPS
-// scheduler that this test starts and stops, with queue names that would mean something to a
-// shell.
+// The KTC print-queue clean-up: the `lpstat -v` parser, and the removal through stand-in `lpstat`
+// and `lpadmin` tools that record their arguments, with queue names that would mean something to
+// a shell.
 
 #include <QtTest>
 
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include "update/PrintQueues.h"
@@ -13,66 +12,11 @@ namespace {
 
 const QString kMarker = QString::fromLatin1(pm::kKTCDeviceURIMarker);
 
-// A scheduler of our own: its socket, spool and logs live in a temporary directory, and clients
-// reach it through CUPS_SERVER. Any system scheduler is left alone.
-class PrivateScheduler {
- public:
-  bool start() {
-    if (!dir_.isValid()) return false;
-    QDir root(dir_.path());
-    for (const char* sub : {"cache", "state", "spool", "log", "ppd"}) root.mkpath(QLatin1String(sub));
-    const QString socket = root.filePath(QStringLiteral("cups.sock"));
-    write(QStringLiteral("cupsd.conf"),
-          QStringLiteral("Listen %1\nLogLevel warn\n<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
-                         "<Location /admin>\n  Order allow,deny\n  Allow all\n</Location>\n")
-              .arg(socket));
-    write(QStringLiteral("cups-files.conf"),
-          QStringLiteral("ServerRoot %1\nRequestRoot %1/spool\nCacheDir %1/cache\nStateDir %1/state\n"
-                         "ErrorLog %1/log/error_log\nAccessLog %1/log/access_log\nPageLog %1/log/page_log\n"
-                         "ServerBin /usr/lib/cups\nDataDir /usr/share/cups\nPrintcap %1/printcap\n")
-              .arg(dir_.path()));
-    qputenv("CUPS_SERVER", socket.toLocal8Bit());
-    cupsd_.start(QStringLiteral("/usr/sbin/cupsd"),
-                 {QStringLiteral("-f"), QStringLiteral("-c"), root.filePath(QStringLiteral("cupsd.conf")),
-                  QStringLiteral("-s"), root.filePath(QStringLiteral("cups-files.conf"))});
-    if (!cupsd_.waitForStarted(5000)) return false;
-    return QTest::qWaitFor([] { return run(QStringLiteral("lpstat"), {QStringLiteral("-r")}).contains("is running"); },
-                           10000);
-  }
-
-  ~PrivateScheduler() {
-    if (cupsd_.state() != QProcess::NotRunning) {
-      cupsd_.terminate();
-      if (!cupsd_.waitForFinished(5000)) {
-        cupsd_.kill();
-        cupsd_.waitForFinished(2000);
-      }
-    }
-    qunsetenv("CUPS_SERVER");
-  }
-
-  static QByteArray run(const QString& program, const QStringList& arguments) {
-    QProcess process;
-    process.start(program, arguments);
-    process.waitForFinished(10000);
-    return process.readAllStandardOutput();
-  }
-
-  static bool addQueue(const QString& name, const QString& uri) {
-    QProcess process;
-    process.start(QStringLiteral("lpadmin"), {QStringLiteral("-p"), name, QStringLiteral("-v"), uri, QStringLiteral("-E")});
-    return process.waitForFinished(10000) && process.exitCode() == 0;
-  }
-
- private:
-  void write(const QString& name, const QString& text) {
-    QFile file(QDir(dir_.path()).filePath(name));
-    if (file.open(QIODevice::WriteOnly)) file.write(text.toUtf8());
-  }
-
-  QTemporaryDir dir_;
-  QProcess cupsd_;
-};
+void writeFile(const QString& path, const QByteArray& text, bool executable = false) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+  if (executable) file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
 
 }  // namespace
 
@@ -98,35 +42,33 @@ class PrintQueuesTest : public QObject {
     QVERIFY(pm::printQueuesForDeviceURIMarker(listing, QString()).isEmpty());
   }
 
+  // Each queue is removed by one `lpadmin -x NAME` with the name as one argument, never through a
+  // shell: nothing in the names is run.
   void removesOnlyKTCQueuesWithoutAShell() {
-    if (!QFile::exists(QStringLiteral("/usr/sbin/cupsd")) || QStandardPaths::findExecutable(QStringLiteral("lpadmin")).isEmpty())
-      QSKIP("the CUPS scheduler (cupsd) and its tools are not installed");
-    PrivateScheduler scheduler;
-    QVERIFY(scheduler.start());
-
-    QTemporaryDir workDir;
+    QTemporaryDir tools;
+    const QStringList doomed{QStringLiteral("ktc;touch${IFS}PWNED"), QStringLiteral("ktc$(touch${IFS}PWNED2)"),
+                             QStringLiteral("ktc*"), QStringLiteral("`touch${IFS}PWNED3`")};
+    QByteArray listing = "device for ktc_no_serial: usb://Varnholt/RM-KTC\ndevice for pza: usb://Varnholt/RM-PZA?serial=7\n";
+    for (const QString& name : doomed) listing += "device for " + name.toUtf8() + ": usb://Varnholt/RM-KTC?serial=1\n";
+    writeFile(tools.filePath(QStringLiteral("listing")), listing);
+    writeFile(tools.filePath(QStringLiteral("lpstat")), "#!/bin/sh\n[ \"$*\" = -v ] && cat \"$(dirname \"$0\")/listing\"\n", true);
+    writeFile(tools.filePath(QStringLiteral("lpadmin")),
+              "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$(dirname \"$0\")/calls\"\n", true);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", tools.path().toLocal8Bit() + ':' + path);
     const QString previousDir = QDir::currentPath();
-    QDir::setCurrent(workDir.path());
-    const QStringList doomed{QStringLiteral("ktc;touch${IFS}PWNED"), QStringLiteral("ktc$(touch_PWNED2)"),
-                             QStringLiteral("ktc*")};
-    for (const QString& name : doomed)
-      QVERIFY2(PrivateScheduler::addQueue(name, QStringLiteral("usb://Varnholt/RM-KTC?serial=") + QString::number(name.size())),
-               qPrintable(name));
-    QVERIFY(PrivateScheduler::addQueue(QStringLiteral("ktc_no_serial"), QStringLiteral("usb://Varnholt/RM-KTC")));
-    QVERIFY(PrivateScheduler::addQueue(QStringLiteral("pza"), QStringLiteral("usb://Varnholt/RM-PZA?serial=7")));
+    QDir::setCurrent(tools.path());
 
-    QStringList removed = pm::removePrintQueuesForDeviceURIMarker(kMarker);
-    removed.sort();
-    QStringList expected = doomed;
-    expected.sort();
-    QCOMPARE(removed, expected);
-
-    const QByteArray left = PrivateScheduler::run(QStringLiteral("lpstat"), {QStringLiteral("-v")});
+    const QStringList removed = pm::removePrintQueuesForDeviceURIMarker(kMarker);
     QDir::setCurrent(previousDir);
-    QCOMPARE(pm::printQueuesForDeviceURIMarker(left, kMarker), QStringList());
-    QVERIFY(left.contains("device for ktc_no_serial:"));
-    QVERIFY(left.contains("device for pza:"));
-    QVERIFY(QDir(workDir.path()).entryList(QDir::NoDotAndDotDot | QDir::AllEntries).isEmpty());
+    qputenv("PATH", path);
+    QCOMPARE(removed, doomed);
+    QFile calls(tools.filePath(QStringLiteral("calls")));
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    QStringList expected;
+    for (const QString& name : doomed) expected << QStringLiteral("-x") << name;
+    QCOMPARE(QString::fromUtf8(calls.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    QCOMPARE(QDir(tools.path()).entryList({QStringLiteral("PWNED*")}, QDir::Files), QStringList());
   }
 };
 
