@@ -25,35 +25,41 @@ inline void useTemporarySettings(const QTemporaryDir& dir) {
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
 }
 
-// A device that answers nothing on its bulk pipes: enough to be seen by discovery. Without a
-// readable IEEE 1284 device ID its printer object gets no command queue.
+// A device that answers nothing on its bulk pipes: enough to be seen by discovery. Without its
+// IEEE 1284 device ID a printer object gets no command queue; without permission (as libusb shows
+// such a device: the descriptors cached at enumeration, nothing else) every request fails.
 class SilentDevice final : public usb::virt::VirtualDeviceHandler {
  public:
-  explicit SilentDevice(bool deviceId = true) : deviceId_(deviceId) {}
+  enum class Access { Full, NoDeviceId, NoPermission };
+  explicit SilentDevice(Access access = Access::Full) : access_(access) {}
   std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice&,
                                                           const usb::virt::SetupPacket& setup,
                                                           const QByteArray&) override {
+    if (access_ == Access::NoPermission) return usb::virt::TransferResult::failure(kIOReturnNotPrivileged);
     const bool getDeviceId = setup.bmRequestType == 0xA1 && setup.bRequest == 0;
-    if (getDeviceId && !deviceId_) return usb::virt::TransferResult::stall();
+    if (getDeviceId && access_ == Access::NoDeviceId) return usb::virt::TransferResult::stall();
     return std::nullopt;
   }
-  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t,
-                                    const QByteArray&) override {
-    return usb::virt::TransferResult::ok();
+  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t, const QByteArray&) override {
+    return access_ == Access::NoPermission ? usb::virt::TransferResult::failure(kIOReturnNotPrivileged)
+                                           : usb::virt::TransferResult::ok();
   }
   usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
-    return usb::virt::TransferResult::silent();
+    return access_ == Access::NoPermission ? usb::virt::TransferResult::failure(kIOReturnNotPrivileged)
+                                           : usb::virt::TransferResult::silent();
   }
 
  private:
-  const bool deviceId_;
+  const Access access_;
 };
 
 class AppHarness {
  public:
-  explicit AppHarness(double timeScale = 0.01) : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
-    bus_->setTimeScale(timeScale);
-    pm::NotificationPort::setFactory([bus = bus_] { return bus; });
+  // `registry`: where the printers are (by default this harness's own bus).
+  explicit AppHarness(pm::NotificationPort::Factory registry = {})
+      : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
+    bus_->setTimeScale(0.01);
+    pm::NotificationPort::setFactory(registry ? std::move(registry) : [bus = bus_] { return bus; });
     pm::setAlertPresenter(&alerts_);
     pm::setApplicationControl(&application_);
     TBUSBPrinter::clearDeviceInfoRegistry();
@@ -77,6 +83,7 @@ class AppHarness {
 
   usb::virt::VirtualUsbBus& bus() { return *bus_; }
   ScriptedAlertPresenter& alerts() { return alerts_; }
+  ScriptedApplication& application() { return application_; }
 
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const QString& serial) {
     sim::VirtualPrinterConfig config;
@@ -85,13 +92,13 @@ class AppHarness {
   }
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
                                                             uint8_t subClass = kUSBPrintingSubClass,
-                                                            bool deviceId = true) {
+                                                            SilentDevice::Access access = SilentDevice::Access::Full) {
     usb::virt::VirtualDeviceDescription description;
     description.vendorId = vendor;
     description.productId = product;
     description.interfaceSubClass = subClass;
     description.deviceId1284 = "MFG:Other;MDL:Device;";
-    return bus_->attach(description, std::make_shared<SilentDevice>(deviceId));
+    return bus_->attach(description, std::make_shared<SilentDevice>(access));
   }
 
   // Makes the controller and runs its start-up; the printers present join the list.

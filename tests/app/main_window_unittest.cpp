@@ -1,8 +1,8 @@
 // The main window over the real controller on the virtual bus: the rows and their refresh,
 // selection in both directions, the actions on the selected printer, the launch steps (title,
 // localisation), what it shows while a firmware update runs, and a whole demo session with the
-// Qt alerts from start-up to termination. Also the shell's texts: menu localisation and the
-// colour-table cell.
+// Qt alerts from start-up to termination. Also the shell's texts (menu localisation, the
+// colour-table cell) and its alerts (sheets, the "I Agree" box, answers, the queue of alerts).
 
 #include <QAction>
 #include <QCheckBox>
@@ -12,6 +12,8 @@
 #include <QPainter>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QMainWindow>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTranslator>
@@ -62,6 +64,35 @@ class GermanMenus final : public QTranslator {
   bool isEmpty() const override { return false; }
 };
 
+pm::AlertRequest updateWarning() {
+  pm::AlertRequest request;
+  request.title = QStringLiteral("Attention:");
+  request.message = QStringLiteral("This update tool will upgrade the printer firmware.");
+  request.buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")};
+  request.agreeCheckBox = true;
+  request.style = pm::AlertStyle::Critical;
+  QImage icon(16, 16, QImage::Format_ARGB32);
+  icon.fill(Qt::red);
+  request.icon = icon;
+  return request;
+}
+
+QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
+  for (QAbstractButton* button : box->buttons())
+    if (button->text() == title) return button;
+  return nullptr;
+}
+
+
+// A shown main window with the Qt alerts on it.
+struct Sheet {
+  Sheet() {
+    window.resize(400, 300);
+    window.show();
+  }
+  QMainWindow window;
+  QtAlertPresenter presenter{&window};
+};
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -149,18 +180,13 @@ class MainWindowTest : public QObject {
   // shows, an unplug removes one row, the update warning's "Quit" ends the application, and
   // termination empties the list at once.
   void demoSessionFromStartToQuit() {
-    TBUSBPrinter::clearDeviceInfoRegistry();
-    pm::NotificationPort::setFactory([] { return pm::DemoMode::makeRegistry(QStringLiteral("PZA,PZA")); });
-    auto controller = std::make_unique<TBPrinters>();
-    MainWindow window(controller.get(), QStringLiteral("PZA,PZA"));
+    AppHarness harness([] { return pm::DemoMode::makeRegistry(QStringLiteral("PZA,PZA")); });
+    TBPrinters& controller = harness.start();
+    QCoreApplication::sendPostedEvents();
+    MainWindow window(&controller, QStringLiteral("PZA,PZA"));
     QtAlertPresenter alerts(&window);
     pm::setAlertPresenter(&alerts);
     pm::setApplicationControl(&alerts);
-    std::vector<std::weak_ptr<TBUSBPrinterOLM>> listed;
-    connect(controller.get(), &TBPrinters::printerInserted, this,
-            [&](int row) { listed.push_back(controller->printerAt(row)); });
-    controller->awakeFromNib();
-    QCoreApplication::sendPostedEvents();
     PrinterTableModel& model = *window.model();
     QCOMPARE(model.rowCount(), 2);
     window.applicationDidFinishLaunching();
@@ -173,7 +199,7 @@ class MainWindowTest : public QObject {
     dynamic_cast<usb::virt::VirtualUsbBus*>(usb::platformRegistry())->devices().front()->detach();
     QTRY_COMPARE(model.rowCount(), 1);
     QCOMPARE(cell(model, 0, PrinterTableModel::SerialNumber), staying);
-    QCOMPARE(controller->selectedRow(), 0);
+    QCOMPARE(controller.selectedRow(), 0);
 
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(alerts.currentAlert() != nullptr);
@@ -193,24 +219,24 @@ class MainWindowTest : public QObject {
     running.exec();
     QVERIFY(quit);
 
-    controller->applicationShouldTerminate();
+    // Termination empties the list at once, even with a printer busy with a long command.
+    controller.printerAt(0)->printerCommandQueue()->async([] { QThread::sleep(1); });
+    QSignalSpy resets(&controller, &TBPrinters::printersReset);
+    QElapsedTimer timer;
+    timer.start();
+    controller.applicationShouldTerminate();
+    QVERIFY(timer.elapsed() < 200);
     QVERIFY(!pm::NotificationPort::exists());
+    QCOMPARE(usb::platformRegistry(), nullptr);
     QCoreApplication::sendPostedEvents();
     QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(controller.selectedRow(), -1);
     QVERIFY(window.showsNoPrinterPage());
     QVERIFY(!window.updateFirmwareAction()->isEnabled());
     QVERIFY(!window.refreshAction()->isEnabled());
-
-    controller.reset();
-    QVERIFY(QTest::qWaitFor([&listed] {
-      for (const auto& weak : listed)
-        if (!weak.expired()) return false;
-      return true;
-    }, 10000));
-    pm::setAlertPresenter(nullptr);
-    pm::setApplicationControl(nullptr);
-    pm::NotificationPort::reclaim();
-    pm::NotificationPort::setFactory(nullptr);
+    pm::setAlertPresenter(&harness.alerts());  // the Qt one goes with the window
+    pm::setApplicationControl(&harness.application());
   }
 
 
@@ -333,6 +359,75 @@ class MainWindowTest : public QObject {
     QCOMPARE(summary.compact(), QStringLiteral("0161 / 0160"));
     QVERIFY(summary.details().startsWith(QStringLiteral("300: 0161, checksum 12AB")));
     QVERIFY(pm::ColorTableSummary::fromDeviceInfo({}).isEmpty());
+  }
+
+  // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
+  void agreeBoxGuardsTheSecondButtonAndAlertsWaitTheirTurn() {
+    Sheet sheet;
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
+    QList<pm::AlertAnswer> answers;
+    for (int i = 0; i < 2; ++i)
+      sheet.presenter.present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a; });
+    QVERIFY(sheet.presenter.currentAlert() == nullptr);  // never inside the caller's step
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
+    QMessageBox* first = sheet.presenter.currentAlert();
+    QCOMPARE(sheet.presenter.pendingCount(), 1);
+    QCOMPARE(first->parentWidget(), &sheet.window);
+    QCOMPARE(first->windowModality(), Qt::WindowModal);
+    QVERIFY(!first->iconPixmap().isNull());
+    QAbstractButton* proceed = buttonTitled(first, QStringLiteral("Continue"));
+    for (const bool agreed : {false, true, false, true}) {
+      first->checkBox()->setChecked(agreed);
+      QCOMPARE(proceed->isEnabled(), agreed);
+    }
+    proceed->click();
+
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr && sheet.presenter.currentAlert() != first);
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(answers[0].returnCode, 1001);
+    QVERIFY(answers[0].agreed);
+    QMessageBox* second = sheet.presenter.currentAlert();
+    QVERIFY(!second->checkBox()->isChecked());
+    QVERIFY(!buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
+    buttonTitled(second, QStringLiteral("Quit"))->click();
+    QTRY_COMPARE(answers.size(), 2);
+    QCOMPARE(answers[1].returnCode, 1000);
+    QVERIFY(sheet.presenter.currentAlert() == nullptr);
+  }
+
+  // Without titles one "OK"; the suppression box is answered; application-modal when asked.
+  void plainApplicationModalAlert() {
+    Sheet sheet;
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
+    pm::AlertRequest request;
+    request.title = QStringLiteral("Please power-cycle the selected printer now to complete the process!");
+    request.applicationModal = true;
+    request.suppressionCheckBox = true;
+    std::optional<pm::AlertAnswer> answer;
+    sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
+    QMessageBox* box = sheet.presenter.currentAlert();
+    QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+    QCOMPARE(box->parentWidget(), nullptr);
+    QCOMPARE(box->buttons().size(), 1);
+    box->checkBox()->setChecked(true);
+    buttonTitled(box, QStringLiteral("OK"))->click();
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(answer->returnCode, 1000);
+    QVERIFY(answer->suppressed);
+  }
+
+  void escapeAnswersOnlyACancelButton() {
+    Sheet sheet;
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
+    pm::AlertRequest request;
+    request.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")};
+    std::optional<pm::AlertAnswer> answer;
+    sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
+    QTest::keyClick(sheet.presenter.currentAlert(), Qt::Key_Escape);
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(answer->returnCode, 1001);
   }
 
  private:

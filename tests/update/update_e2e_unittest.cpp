@@ -482,18 +482,6 @@ class UpdateEndToEndTest : public QObject {
     device_->device()->detach();
     QVERIFY(PrinterTestRig::waitFor([&] { return weak.expired(); }, 5000));
   }
-
-  // A new warning starts unticked, whatever the last one was.
-  void warningStartsUnticked() {
-    QVERIFY(attach(Model::PZA));
-    printer_->setToggleAgreed(true);
-    QSignalSpy changes(printer_.get(), &TBUSBPrinter::propertyChanged);
-    rig_->alerts().setHoldAnswers(true);
-    printer_->showFirmwareUpdateWarning();
-    QVERIFY(!printer_->customerDidAgree());
-    QVERIFY(changes.contains(QVariantList{QStringLiteral("customerDidAgree")}));
-    rig_->alerts().setHoldAnswers(false);
-  }
 };
 
 QTEST_GUILESS_MAIN(UpdateEndToEndTest)

@@ -170,20 +170,6 @@ class OlmPrinterTest : public QObject {
     QCOMPARE(log.count("not sending printer command"), 2);
   }
 
-  // A printer that leaves in the middle of the gathering: the write failure is logged, the
-  // printer object goes away, and nothing hangs.
-  void unplugDuringGathering() {
-    attach(sim::Model::KTD);
-    LogCapture log;
-    std::weak_ptr<TBUSBPrinterOLM> weak = printer_;
-    device_->unplugAtCommand(5);
-    printer_->probe();
-    printer_.reset();
-    QVERIFY(PrinterTestRig::waitFor([&] { return weak.expired(); }, 10000));
-    QVERIFY(rig_->printers().empty());
-    QVERIFY(log.contains("bad read (kIOReturnNoDevice)") || log.contains("ERROR: writeToInterfaceWithData"));
-  }
-
   void attachSequence_data() {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("firmware");
