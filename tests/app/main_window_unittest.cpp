@@ -1,8 +1,8 @@
 // The main window over the real controller on the virtual bus: the rows and their refresh,
 // selection in both directions, the actions on the selected printer, the launch steps (title,
 // localisation), what it shows while a firmware update runs, and a whole demo session with the
-// Qt alerts from start-up to termination. Also the shell's texts (menu localisation, the
-// colour-table cell) and its alerts (sheets, the "I Agree" box, answers, the queue of alerts).
+// Qt alerts from start-up to termination. Also the shell's menu localisation and its
+// alerts (sheets, the "I Agree" box, answers, the queue of alerts).
 
 #include <QAction>
 #include <QCheckBox>
@@ -19,7 +19,6 @@
 #include <QTranslator>
 #include <QtTest>
 
-#include "app/ColorTableSummary.h"
 #include "app/DemoMode.h"
 #include "app/MainWindow.h"
 #include "app/MenuLocalization.h"
@@ -343,23 +342,7 @@ class MainWindowTest : public QObject {
                           QStringLiteral("Zähler zurücksetzen"), QStringLiteral("Zähler A")}));
   }
 
-  // One common version and the number of tables, or the distinct versions; the checksums sit
-  // beside their tables (the older models' whole-set version with the one stored under 300).
-  void colourTableCellAndToolTip() {
-    pm::ColorTableSummary summary = pm::ColorTableSummary::fromDeviceInfo(
-        {{QStringLiteral("colorTableVersion300SD"), QStringLiteral("0100")},
-         {QStringLiteral("colorTableVersion310SD"), QStringLiteral("0100")},
-         {QStringLiteral("colorTableChecksum300SD"), QStringLiteral("8F3A")},
-         {QStringLiteral("firmwareVersion"), QStringLiteral("PZA 01.00")}});
-    QCOMPARE(summary.compact(), QStringLiteral("0100 (2 tables)"));
-    QCOMPARE(summary.details(), QStringLiteral("300 SD: 0100, checksum 8F3A\n310 SD: 0100"));
-    summary = pm::ColorTableSummary::fromDeviceInfo({{QStringLiteral("colorTableVersion"), QStringLiteral("0161")},
-                                                     {QStringLiteral("colorTableChecksum300"), QStringLiteral("12AB")},
-                                                     {QStringLiteral("colorTableVersion600"), QStringLiteral("0160")}});
-    QCOMPARE(summary.compact(), QStringLiteral("0161 / 0160"));
-    QVERIFY(summary.details().startsWith(QStringLiteral("300: 0161, checksum 12AB")));
-    QVERIFY(pm::ColorTableSummary::fromDeviceInfo({}).isEmpty());
-  }
+
 
   // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
   void agreeBoxGuardsTheSecondButtonAndAlertsWaitTheirTurn() {
@@ -396,11 +379,11 @@ class MainWindowTest : public QObject {
   }
 
   // Without titles one "OK"; the suppression box is answered; application-modal when asked.
-  void plainApplicationModalAlert() {
+  // Escape answers only a "Cancel" button.
+  void plainAlertsAndEscape() {
     Sheet sheet;
     QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
     pm::AlertRequest request;
-    request.title = QStringLiteral("Please power-cycle the selected printer now to complete the process!");
     request.applicationModal = true;
     request.suppressionCheckBox = true;
     std::optional<pm::AlertAnswer> answer;
@@ -415,20 +398,17 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(answer.has_value());
     QCOMPARE(answer->returnCode, 1000);
     QVERIFY(answer->suppressed);
-  }
 
-  void escapeAnswersOnlyACancelButton() {
-    Sheet sheet;
-    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
-    pm::AlertRequest request;
+    answer.reset();
+    request = {};
     request.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")};
-    std::optional<pm::AlertAnswer> answer;
     sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
     QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
     QTest::keyClick(sheet.presenter.currentAlert(), Qt::Key_Escape);
     QTRY_VERIFY(answer.has_value());
     QCOMPARE(answer->returnCode, 1001);
   }
+
 
  private:
   QTemporaryDir settingsDir_;

@@ -92,20 +92,6 @@ class PrinterListTest : public QObject {
     QTRY_COMPARE(controller.selectedRow(), 1);
   }
 
-  // The diagnostic sees every announcement, and the status is never set off the main queue.
-  void changeDiagnosticLogsAnnouncements() {
-    TBPrinters::swapImpsforPrivateAPI();
-    AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
-    LogCapture log;
-    TBPrinters& controller = harness.start();
-    QTRY_COMPARE(controller.count(), 1);
-    controller.printerAt(0)->updateInfo();
-    QTRY_VERIFY(log.contains(
-        QStringLiteral("newPrivateAPI_Imp @#@#@#@#@#@#@#@#@#@#@#@# firmwareVersion")));
-    QCOMPARE(log.count(QStringLiteral("setting printerStatus off Main QUEUE!")), 0);
-  }
-
   void refusedPrinterIsListedWithTheReason_data() {
     QTest::addColumn<bool>("identityReadable");
     QTest::addColumn<QString>("model");

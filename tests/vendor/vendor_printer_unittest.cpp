@@ -257,48 +257,36 @@ class VendorPrinterTest : public QObject {
     QCOMPARE(printer->printerStatus(), QStringLiteral("Idle"));
   }
 
-  // What lands under each colour-table key, per model and firmware ("#": a 4-digit checksum,
-  // "": no value); no key ever holds the failed-read "NULL".
+  // What lands under "colorTable<key>", per model and firmware ("#": a 4-digit checksum, "": no
+  // value); no key ever holds the failed-read "NULL". A KTC below 4.21 reads without media, which
+  // means PD; a KTD's SD table 300 is the plain key and its PP tables the HD ones.
   void colorTableValues() {
-    const struct { sim::Model model; const char* firmware; const char* key; const char* value; } rows[] = {
-        {sim::Model::KTC, "04.20", "colorTableVersion610PD", "0110"},  // read without media: PD
-        {sim::Model::KTC, "04.20", "colorTableChecksum300PD", "#"},
-        {sim::Model::KTC, "04.20", "colorTableVersion610SD", ""},
-        {sim::Model::KTC, "04.21", "colorTableVersion610SD", "0110"},
-        {sim::Model::KTC, "04.21", "colorTableChecksum300SD", "#"},
-        {sim::Model::KTC, "04.21", "colorTableVersion300PD", "0110"},
-        {sim::Model::KTD, "", "colorTableVersion", "0100"},  // SD table 300 is the plain key
-        {sim::Model::KTD, "", "colorTableChecksum620HD", "#"},  // PP is the HD one
-        {sim::Model::KTD, "", "colorTableVersion300SD", ""},
-        {sim::Model::PZA, "", "colorTableVersion310PD", "0090"},
-        {sim::Model::PZA, "", "colorTableChecksum310SD", "#"},
-        {sim::Model::PZA, "", "colorTableVersion600SD", ""},
-        {sim::Model::KTA, "", "colorTableVersion", "0150"},
-        {sim::Model::KTA, "", "colorTableChecksum300", "#"},
-        {sim::Model::KTA, "", "colorTableVersion600", ""},
-    };
-    QMap<QString, std::shared_ptr<TBUSBPrinterOLM>> printers;
+    const struct { sim::Model model; const char* firmware; const char* expected; } rows[] = {
+        {sim::Model::KTC, "04.20", "Version610PD=0110 Checksum300PD=# Version610SD="},
+        {sim::Model::KTC, "04.21", "Version610SD=0110 Checksum300SD=# Version300PD=0110"},
+        {sim::Model::KTD, "", "Version=0100 Checksum620HD=# Version300SD="},
+        {sim::Model::PZA, "", "Version310PD=0090 Checksum310SD=# Version600SD="},
+        {sim::Model::KTA, "", "Version=0150 Checksum300=# Version600="}};
+    std::shared_ptr<TBUSBPrinterOLM> ktd;
     for (const auto& row : rows) {
-      const QString name = QStringLiteral("%1 %2").arg(int(row.model)).arg(QLatin1String(row.firmware));
-      if (!printers.contains(name)) {
-        sim::VirtualPrinterConfig config;
-        config.model = row.model;
-        config.firmwareVersion = QLatin1String(row.firmware);
-        config.serialNumber = QStringLiteral("SIM%1").arg(printers.size());
-        printers[name] = rig_->attachAndWait(config);
-        QVERIFY(PrinterTestRig::settle(printers[name], 8));
-        for (const QString& key : TBUSBPrinterOLM::colorTableKeys())
-          QVERIFY2(printers[name]->colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
+      sim::VirtualPrinterConfig config;
+      config.model = row.model;
+      config.firmwareVersion = QLatin1String(row.firmware);
+      config.serialNumber = QStringLiteral("SIM%1").arg(int(row.model));
+      const auto printer = rig_->attachAndWait(config);
+      QVERIFY(PrinterTestRig::settle(printer, 8));
+      for (const QString& key : TBUSBPrinterOLM::colorTableKeys())
+        QVERIFY2(printer->colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
+      for (const QString& pair : QString::fromLatin1(row.expected).split(QLatin1Char(' '))) {
+        const QString key = pair.section(QLatin1Char('='), 0, 0), wanted = pair.section(QLatin1Char('='), 1);
+        const QString value = printer->colorTableValue(QStringLiteral("colorTable") + key);
+        const bool matches = wanted == QLatin1String("#") ? value.size() == 4 : wanted.isEmpty() ? value.isNull() : value == wanted;
+        QVERIFY2(matches, qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(row.firmware), key, value)));
       }
-      const QString value = printers[name]->colorTableValue(QLatin1String(row.key));
-      const QByteArray where = (name + QLatin1Char(' ') + QLatin1String(row.key) + QStringLiteral(": ") + value).toUtf8();
-      if (QByteArray(row.value) == "#") QVERIFY2(value.size() == 4, where.constData());
-      else if (QByteArray(row.value).isEmpty()) QVERIFY2(value.isNull(), where.constData());
-      else QVERIFY2(value == QLatin1String(row.value), where.constData());
+      if (row.model == sim::Model::KTD) ktd = printer;
     }
 
     // The version read's completion gets the model's texts in read order (on the main thread).
-    const auto ktd = printers.value(QStringLiteral("%1 ").arg(int(sim::Model::KTD)));
     QStringList values;
     bool called = false;
     ktd->openInterface([ktd, &values, &called](IOReturn) {
