@@ -81,7 +81,6 @@ class AppHarness {
     pm::setApplicationControl(nullptr);
   }
 
-  usb::virt::VirtualUsbBus& bus() { return *bus_; }
   ScriptedAlertPresenter& alerts() { return alerts_; }
   ScriptedApplication& application() { return application_; }
 
@@ -109,7 +108,6 @@ class AppHarness {
     controller_->awakeFromNib();
     return *controller_;
   }
-  TBPrinters& controller() { return *controller_; }
 
   // Lets every listed printer's queued work and the main-queue work it causes finish.
   void settle() {
