@@ -25,42 +25,41 @@ inline void useTemporarySettings(const QTemporaryDir& dir) {
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
 }
 
-// A device that answers nothing on its bulk pipes: enough to be seen by discovery.
+// A device that answers nothing on its bulk pipes: enough to be seen by discovery. Without its
+// IEEE 1284 device ID a printer object gets no command queue; without permission (as libusb shows
+// such a device: the descriptors cached at enumeration, nothing else) every request fails.
 class SilentDevice final : public usb::virt::VirtualDeviceHandler {
  public:
-  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t,
-                                    const QByteArray&) override {
-    return usb::virt::TransferResult::ok();
-  }
-  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
-    return usb::virt::TransferResult::silent();
-  }
-};
-
-// A device whose IEEE 1284 device ID cannot be read: its printer object gets no command queue.
-class DeviceWithoutDeviceId final : public usb::virt::VirtualDeviceHandler {
- public:
+  enum class Access { Full, NoDeviceId, NoPermission };
+  explicit SilentDevice(Access access = Access::Full) : access_(access) {}
   std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice&,
                                                           const usb::virt::SetupPacket& setup,
                                                           const QByteArray&) override {
+    if (access_ == Access::NoPermission) return usb::virt::TransferResult::failure(kIOReturnNotPrivileged);
     const bool getDeviceId = setup.bmRequestType == 0xA1 && setup.bRequest == 0;
-    if (getDeviceId) return usb::virt::TransferResult::stall();
+    if (getDeviceId && access_ == Access::NoDeviceId) return usb::virt::TransferResult::stall();
     return std::nullopt;
   }
-  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t,
-                                    const QByteArray&) override {
-    return usb::virt::TransferResult::ok();
+  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t, const QByteArray&) override {
+    return access_ == Access::NoPermission ? usb::virt::TransferResult::failure(kIOReturnNotPrivileged)
+                                           : usb::virt::TransferResult::ok();
   }
   usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
-    return usb::virt::TransferResult::silent();
+    return access_ == Access::NoPermission ? usb::virt::TransferResult::failure(kIOReturnNotPrivileged)
+                                           : usb::virt::TransferResult::silent();
   }
+
+ private:
+  const Access access_;
 };
 
 class AppHarness {
  public:
-  explicit AppHarness(double timeScale = 0.01) : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
-    bus_->setTimeScale(timeScale);
-    pm::NotificationPort::setFactory([bus = bus_] { return bus; });
+  // `registry`: where the printers are (by default this harness's own bus).
+  explicit AppHarness(pm::NotificationPort::Factory registry = {})
+      : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
+    bus_->setTimeScale(0.01);
+    pm::NotificationPort::setFactory(registry ? std::move(registry) : [bus = bus_] { return bus; });
     pm::setAlertPresenter(&alerts_);
     pm::setApplicationControl(&application_);
     TBUSBPrinter::clearDeviceInfoRegistry();
@@ -82,8 +81,8 @@ class AppHarness {
     pm::setApplicationControl(nullptr);
   }
 
-  usb::virt::VirtualUsbBus& bus() { return *bus_; }
   ScriptedAlertPresenter& alerts() { return alerts_; }
+  ScriptedApplication& application() { return application_; }
 
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const QString& serial) {
     sim::VirtualPrinterConfig config;
@@ -91,15 +90,14 @@ class AppHarness {
     return sim::VirtualPrinter::attach(*bus_, config);
   }
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
-                                                            uint8_t subClass = kUSBPrintingSubClass) {
+                                                            uint8_t subClass = kUSBPrintingSubClass,
+                                                            SilentDevice::Access access = SilentDevice::Access::Full) {
     usb::virt::VirtualDeviceDescription description;
     description.vendorId = vendor;
     description.productId = product;
     description.interfaceSubClass = subClass;
-    description.manufacturer = QStringLiteral("Other");
-    description.product = QStringLiteral("Device");
     description.deviceId1284 = "MFG:Other;MDL:Device;";
-    return bus_->attach(description, std::make_shared<SilentDevice>());
+    return bus_->attach(description, std::make_shared<SilentDevice>(access));
   }
 
   // Makes the controller and runs its start-up; the printers present join the list.
@@ -110,7 +108,6 @@ class AppHarness {
     controller_->awakeFromNib();
     return *controller_;
   }
-  TBPrinters& controller() { return *controller_; }
 
   // Lets every listed printer's queued work and the main-queue work it causes finish.
   void settle() {

@@ -1,35 +1,97 @@
-// The main window over the real controller on the virtual bus: the no-printer page, the rows and
-// their refresh, selection in both directions, the actions on the selected printer, and the
-// launch steps (title, localisation).
+// The main window over the real controller on the virtual bus: the rows and their refresh,
+// selection in both directions, the actions on the selected printer, the launch steps (title,
+// localisation), what it shows while a firmware update runs, and a whole demo session with the
+// Qt alerts from start-up to termination. Also the shell's menu localisation and its
+// alerts (sheets, the "I Agree" box, answers, the queue of alerts).
 
 #include <QAction>
+#include <QCheckBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPainter>
 #include <QFileInfo>
 #include <QItemSelectionModel>
+#include <QMainWindow>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
 #include <QTranslator>
 #include <QtTest>
 
+#include "app/DemoMode.h"
 #include "app/MainWindow.h"
+#include "app/MenuLocalization.h"
 #include "app/PrinterTableModel.h"
+#include "app/QtAlertPresenter.h"
+#include "app/UpdatePhase.h"
+#include "app/UpdateProgressDelegate.h"
+#include "app/UpdateStatusIndicator.h"
 #include "tests/app/app_test_harness.h"
 
 namespace {
-
-class GermanRefresh final : public QTranslator {
- public:
-  QString translate(const char* context, const char* source, const char*, int) const override {
-    if (QByteArray(context) == "PrinterMaintenance" && QByteArray(source) == "Refresh")
-      return QStringLiteral("Aktualisieren");
-    return {};
-  }
-  bool isEmpty() const override { return false; }
-};
 
 QString cell(const PrinterTableModel& model, int row, int column, int role = Qt::DisplayRole) {
   return model.data(model.index(row, column), role).toString();
 }
 
+const QString kStage = QStringLiteral("deviceFirmwareStatus");
+
+QImage renderStatusCell(const QTableView& table, const QModelIndex& index) {
+  QStyleOptionViewItem option;
+  option.initFrom(table.viewport());
+  option.widget = &table;
+  option.rect = QRect(0, 0, 400, 50);
+  QImage image(option.rect.size(), QImage::Format_ARGB32);
+  image.fill(Qt::white);
+  QPainter painter(&image);
+  table.itemDelegateForColumn(PrinterTableModel::PrinterStatus)->paint(&painter, option, index);
+  return image;
+}
+
+// Translates a few texts of the "PrinterMaintenance" context (menus are looked up there).
+class GermanMenus final : public QTranslator {
+ public:
+  QString translate(const char* context, const char* source, const char*, int) const override {
+    static const QHash<QByteArray, QString> table{{"Printer", QStringLiteral("Drucker")},
+                                                  {"Reset Counter", QStringLiteral("Zähler zurücksetzen")},
+                                                  {"Counter A", QStringLiteral("Zähler A")},
+                                                  {"Reads the printer again", QStringLiteral("Liest den Drucker neu")},
+                                                  {"Refresh", QStringLiteral("Aktualisieren")}};
+    return QByteArray(context) == "PrinterMaintenance" ? table.value(source) : QString();
+  }
+  bool isEmpty() const override { return false; }
+};
+
+pm::AlertRequest updateWarning() {
+  pm::AlertRequest request;
+  request.title = QStringLiteral("Attention:");
+  request.message = QStringLiteral("This update tool will upgrade the printer firmware.");
+  request.buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")};
+  request.agreeCheckBox = true;
+  request.style = pm::AlertStyle::Critical;
+  QImage icon(16, 16, QImage::Format_ARGB32);
+  icon.fill(Qt::red);
+  request.icon = icon;
+  return request;
+}
+
+QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
+  for (QAbstractButton* button : box->buttons())
+    if (button->text() == title) return button;
+  return nullptr;
+}
+
+
+// A shown main window with the Qt alerts on it.
+struct Sheet {
+  Sheet() {
+    window.resize(400, 300);
+    window.show();
+  }
+  QMainWindow window;
+  QtAlertPresenter presenter{&window};
+};
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -37,16 +99,6 @@ class MainWindowTest : public QObject {
 
  private slots:
   void initTestCase() { useTemporarySettings(settingsDir_); }
-
-  void emptyListShowsWhatToCheck() {
-    AppHarness harness;
-    TBPrinters& controller = harness.start();
-    MainWindow window(&controller, QString());
-    QVERIFY(window.showsNoPrinterPage());
-    QVERIFY(!window.updateFirmwareAction()->isEnabled());
-    QVERIFY(!window.refreshAction()->isEnabled());
-    QVERIFY(!window.usbSerialAction(true)->isEnabled());
-  }
 
   void rowsShowThePrinterAndFollowItsChanges() {
     AppHarness harness;
@@ -60,17 +112,15 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(!cell(model, 0, PrinterTableModel::ColorTables).isEmpty());
 
     const auto printer = controller.printerAt(0);
-    QCOMPARE(cell(model, 0, PrinterTableModel::Model), printer->model());
-    QCOMPARE(cell(model, 0, PrinterTableModel::SerialNumber), QStringLiteral("SIM0001"));
-    QCOMPARE(cell(model, 0, PrinterTableModel::FirmwareVersion), device->firmwareVersion());
-    QCOMPARE(cell(model, 0, PrinterTableModel::LifetimeCounter), QStringLiteral("1234"));
-    QCOMPARE(cell(model, 0, PrinterTableModel::UsbSerial), QStringLiteral("Enabled"));
-    QCOMPARE(cell(model, 0, PrinterTableModel::PrinterStatus), printer->printerStatus());
+    QStringList cells;
+    for (const int column : {PrinterTableModel::Model, PrinterTableModel::SerialNumber, PrinterTableModel::FirmwareVersion,
+                             PrinterTableModel::LifetimeCounter, PrinterTableModel::UsbSerial, PrinterTableModel::PrinterStatus})
+      cells << cell(model, 0, column);
+    QCOMPARE(cells, (QStringList{printer->model(), QStringLiteral("SIM0001"), device->firmwareVersion(),
+                                 QStringLiteral("1234"), QStringLiteral("Enabled"), printer->printerStatus()}));
     QVERIFY(!cell(model, 0, PrinterTableModel::UsbStatus).isEmpty());
     QVERIFY(cell(model, 0, PrinterTableModel::ColorTables, Qt::ToolTipRole).contains("checksum"));
-    QVERIFY(!model.data(model.index(0, PrinterTableModel::Picture), Qt::DecorationRole)
-                 .value<QPixmap>()
-                 .isNull());
+    QVERIFY(!model.data(model.index(0, PrinterTableModel::Picture), Qt::DecorationRole).value<QPixmap>().isNull());
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     device->setCounters({4321, 0, 0, 0});
@@ -84,10 +134,10 @@ class MainWindowTest : public QObject {
     QCOMPARE(model.rowCount(), 0);
   }
 
-  void selectionRunsBothWays() {
+  void selectionRunsBothWaysAndActionsReachTheSelectedPrinter() {
     AppHarness harness;
     harness.attachPrinter(QStringLiteral("SIM0001"));
-    harness.attachPrinter(QStringLiteral("SIM0002"));
+    const auto second = harness.attachPrinter(QStringLiteral("SIM0002"));
     TBPrinters& controller = harness.start();
     MainWindow window(&controller, QString());
     QTRY_COMPARE(window.model()->rowCount(), 2);
@@ -102,23 +152,11 @@ class MainWindowTest : public QObject {
     selection->clearSelection();  // nothing selected: back to the first row
     QCOMPARE(controller.selectedRow(), 0);
     QCOMPARE(selection->selectedRows().first().row(), 0);
-  }
 
-  void actionsReachTheSelectedPrinter() {
-    AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
-    const auto second = harness.attachPrinter(QStringLiteral("SIM0002"));
-    TBPrinters& controller = harness.start();
-    MainWindow window(&controller, QString());
-    QTRY_COMPARE(window.model()->rowCount(), 2);
-    harness.settle();
     controller.selectRow(1);
-    QVERIFY(window.usbSerialAction(false)->isEnabled());
     QVERIFY(window.usbSerialAction(true)->isChecked());
-
     window.usbSerialAction(false)->trigger();
     QTRY_VERIFY(!second->iSerialEnabled());
-
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(harness.alerts().count() > 0);  // the update starts with a dialog
   }
@@ -127,7 +165,7 @@ class MainWindowTest : public QObject {
     AppHarness harness;
     TBPrinters& controller = harness.start();
     MainWindow window(&controller, QString());
-    GermanRefresh german;
+    GermanMenus german;
     QCoreApplication::installTranslator(&german);
     window.applicationDidFinishLaunching();
     QCoreApplication::removeTranslator(&german);
@@ -136,6 +174,241 @@ class MainWindowTest : public QObject {
     QCOMPARE(window.windowTitle(),
              QFileInfo(QCoreApplication::applicationFilePath()).fileName());
   }
+
+  // Demo mode as main() runs it, with the Qt alerts: the printers are listed before the window
+  // shows, an unplug removes one row, the update warning's "Quit" ends the application, and
+  // termination empties the list at once.
+  void demoSessionFromStartToQuit() {
+    AppHarness harness([] { return pm::DemoMode::makeRegistry(QStringLiteral("PZA,PZA")); });
+    TBPrinters& controller = harness.start();
+    QCoreApplication::sendPostedEvents();
+    MainWindow window(&controller, QStringLiteral("PZA,PZA"));
+    QtAlertPresenter alerts(&window);
+    pm::setAlertPresenter(&alerts);
+    pm::setApplicationControl(&alerts);
+    PrinterTableModel& model = *window.model();
+    QCOMPARE(model.rowCount(), 2);
+    window.applicationDidFinishLaunching();
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_COMPARE(cell(model, 1, PrinterTableModel::UsbSerial), QStringLiteral("Enabled"));
+
+    const QString staying = cell(model, 1, PrinterTableModel::SerialNumber);
+    QVERIFY(cell(model, 0, PrinterTableModel::SerialNumber) != staying);
+    dynamic_cast<usb::virt::VirtualUsbBus*>(usb::platformRegistry())->devices().front()->detach();
+    QTRY_COMPARE(model.rowCount(), 1);
+    QCOMPARE(cell(model, 0, PrinterTableModel::SerialNumber), staying);
+    QCOMPARE(controller.selectedRow(), 0);
+
+    window.updateFirmwareAction()->trigger();
+    QTRY_VERIFY(alerts.currentAlert() != nullptr);
+    QMessageBox* warning = alerts.currentAlert();
+    QCOMPARE(warning->windowModality(), Qt::WindowModal);
+    QVERIFY(warning->checkBox() != nullptr);
+    QEventLoop running;
+    bool quit = true;
+    QTimer::singleShot(0, warning, [warning] {
+      for (QAbstractButton* button : warning->buttons())
+        if (button->text() == QStringLiteral("Quit")) button->click();
+    });
+    QTimer::singleShot(5000, &running, [&] {
+      quit = false;
+      running.quit();
+    });
+    running.exec();
+    QVERIFY(quit);
+
+    // Termination empties the list at once, even with a printer busy with a long command.
+    controller.printerAt(0)->printerCommandQueue()->async([] { QThread::sleep(1); });
+    QSignalSpy resets(&controller, &TBPrinters::printersReset);
+    QElapsedTimer timer;
+    timer.start();
+    controller.applicationShouldTerminate();
+    QVERIFY(timer.elapsed() < 200);
+    QVERIFY(!pm::NotificationPort::exists());
+    QCOMPARE(usb::platformRegistry(), nullptr);
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(resets.count(), 1);
+    QCOMPARE(controller.selectedRow(), -1);
+    QVERIFY(window.showsNoPrinterPage());
+    QVERIFY(!window.updateFirmwareAction()->isEnabled());
+    QVERIFY(!window.refreshAction()->isEnabled());
+    pm::setAlertPresenter(&harness.alerts());  // the Qt one goes with the window
+    pm::setApplicationControl(&harness.application());
+  }
+
+
+  // The phase comes from the running update's recorded stage (a stage left from an earlier
+  // update is no update); the bar is painted right of the status text, which keeps its place.
+  void phaseFromTheStageAndTheBarBesideTheText() {
+    AppHarness harness;
+    harness.attachPrinter(QStringLiteral("SIM0001"));
+    TBPrinters& controller = harness.start();
+    MainWindow window(&controller, QString());
+    QTRY_COMPARE(window.model()->rowCount(), 1);
+    harness.settle();
+    const TBPrinters::PrinterRef printer = controller.printerAt(0);
+    const struct { bool running; int stage; const char* status; int phase; } rows[] = {
+        {false, 0, nullptr, 0}, {false, 2, nullptr, 0}, {true, 0, nullptr, 1}, {true, 1, nullptr, 1},
+        {true, 2, nullptr, 2}, {true, 2, "Updating color tables ...", 3}, {true, 3, nullptr, 3}, {true, 9, nullptr, 3}};
+    for (const auto& row : rows) {
+      printer->setInFirmwareUpdate(row.running);
+      if (row.stage) printer->storeDeviceInfo(kStage, row.stage);
+      else printer->deviceInfoDict()->remove(kStage);
+      if (row.status) printer->setPrinterStatus(QLatin1String(row.status));
+      QCOMPARE(pm::updatePhase(*printer), row.phase);
+    }
+    printer->setPrinterStatus(QStringLiteral("Idle"));
+
+    QTableView& table = *window.tableView();
+    const QModelIndex status = window.model()->index(0, PrinterTableModel::PrinterStatus);
+    auto* delegate = qobject_cast<UpdateProgressDelegate*>(table.itemDelegateForColumn(PrinterTableModel::PrinterStatus));
+    QVERIFY(delegate);
+    QStyleOptionViewItem option;
+    option.initFrom(&table);
+    printer->setInFirmwareUpdate(false);
+    const int plainWidth = delegate->sizeHint(option, status).width();
+    const QImage plain = renderStatusCell(table, status);
+    printer->setInFirmwareUpdate(true);
+    printer->storeDeviceInfo(kStage, 2);
+    QCOMPARE(delegate->phaseAt(status), 2);
+    QCOMPARE(delegate->sizeHint(option, status).width(),
+             plainWidth + UpdateProgressDelegate::kBarWidth + UpdateProgressDelegate::kSpacing);
+    const QImage updating = renderStatusCell(table, status);
+    const QRect bar = UpdateProgressDelegate::barRect(QRect(0, 0, 400, 50));
+    QVERIFY(plain.copy(bar) != updating.copy(bar));
+    const QRect text(0, 0, bar.left() - UpdateProgressDelegate::kSpacing, 50);
+    QCOMPARE(updating.copy(text), plain.copy(text));
+    printer->setInFirmwareUpdate(false);
+  }
+
+  // A whole update on a virtual printer: the row and the status bar go through the three phases
+  // in order, the status bar keeps its line while the printer restarts, and clears at the end.
+  void wholeUpdateShowsEachPhase() {
+    AppHarness harness;
+    harness.attachPrinter(QStringLiteral("SIM0001"));
+    TBPrinters& controller = harness.start();
+    MainWindow window(&controller, QString());
+    QTRY_COMPARE(window.model()->rowCount(), 1);
+    harness.settle();
+    auto* indicator = window.findChild<UpdateStatusIndicator*>();
+    QVERIFY(indicator);
+    QVERIFY(!indicator->updateRunning());
+
+    QList<int> phases;
+    bool toldRestarting = false;
+    bool namedPrinter = false;
+    const auto sample = [&] {
+      for (int row = 0; row < window.model()->rowCount(); ++row) {
+        const int phase = pm::updatePhase(*window.model()->printerAt(row));
+        if (phase != 0 && (phases.isEmpty() || phases.last() != phase)) phases << phase;
+      }
+      toldRestarting = toldRestarting || indicator->text().contains(QStringLiteral("restarting"));
+      namedPrinter = namedPrinter || (indicator->text().contains(QStringLiteral("Phase 1 of 3")) &&
+                                      indicator->text().contains(QStringLiteral("SIM0001")));
+    };
+    connect(window.model(), &QAbstractItemModel::dataChanged, this, sample);
+    connect(window.model(), &QAbstractItemModel::rowsRemoved, this, sample);
+
+    harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
+    harness.alerts().queueAnswer(1001);        // update firmware
+    controller.printerAt(0)->updateFirmware();
+    QTRY_VERIFY_WITH_TIMEOUT(
+        harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
+
+    QCOMPARE(phases, (QList<int>{1, 2, 3}));
+    QVERIFY(toldRestarting);
+    QVERIFY(namedPrinter);
+    QTRY_VERIFY_WITH_TIMEOUT(!indicator->updateRunning(), 10000);
+    QVERIFY(indicator->isHidden());
+  }
+
+  // Titles, texts and tool tips at every depth; a text without translation stays.
+  void menusAreLocalised() {
+    QMenuBar bar;
+    QMenu* printer = bar.addMenu(QStringLiteral("Printer"));
+    QAction* refresh = printer->addAction(QStringLiteral("Print Test Page"));
+    refresh->setToolTip(QStringLiteral("Reads the printer again"));
+    printer->addSeparator();
+    QMenu* reset = printer->addMenu(QStringLiteral("Reset Counter"));
+    QAction* counterA = reset->addAction(QStringLiteral("Counter A"));
+    GermanMenus translator;
+    QCoreApplication::installTranslator(&translator);
+    pm::localizeItemsInMenu(&bar);
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE((QStringList{printer->title(), refresh->text(), refresh->toolTip(), reset->title(), counterA->text()}),
+             (QStringList{QStringLiteral("Drucker"), QStringLiteral("Print Test Page"), QStringLiteral("Liest den Drucker neu"),
+                          QStringLiteral("Zähler zurücksetzen"), QStringLiteral("Zähler A")}));
+  }
+
+
+
+  // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
+  void agreeBoxGuardsTheSecondButtonAndAlertsWaitTheirTurn() {
+    Sheet sheet;
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
+    QList<pm::AlertAnswer> answers;
+    for (int i = 0; i < 2; ++i)
+      sheet.presenter.present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a; });
+    QVERIFY(sheet.presenter.currentAlert() == nullptr);  // never inside the caller's step
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
+    QMessageBox* first = sheet.presenter.currentAlert();
+    QCOMPARE(sheet.presenter.pendingCount(), 1);
+    QCOMPARE(first->parentWidget(), &sheet.window);
+    QCOMPARE(first->windowModality(), Qt::WindowModal);
+    QVERIFY(!first->iconPixmap().isNull());
+    QAbstractButton* proceed = buttonTitled(first, QStringLiteral("Continue"));
+    for (const bool agreed : {false, true, false, true}) {
+      first->checkBox()->setChecked(agreed);
+      QCOMPARE(proceed->isEnabled(), agreed);
+    }
+    proceed->click();
+
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr && sheet.presenter.currentAlert() != first);
+    QCOMPARE(answers.size(), 1);
+    QCOMPARE(answers[0].returnCode, 1001);
+    QVERIFY(answers[0].agreed);
+    QMessageBox* second = sheet.presenter.currentAlert();
+    QVERIFY(!second->checkBox()->isChecked());
+    QVERIFY(!buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
+    buttonTitled(second, QStringLiteral("Quit"))->click();
+    QTRY_COMPARE(answers.size(), 2);
+    QCOMPARE(answers[1].returnCode, 1000);
+    QVERIFY(sheet.presenter.currentAlert() == nullptr);
+  }
+
+  // Without titles one "OK"; the suppression box is answered; application-modal when asked.
+  // Escape answers only a "Cancel" button.
+  void plainAlertsAndEscape() {
+    Sheet sheet;
+    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
+    pm::AlertRequest request;
+    request.applicationModal = true;
+    request.suppressionCheckBox = true;
+    std::optional<pm::AlertAnswer> answer;
+    sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
+    QMessageBox* box = sheet.presenter.currentAlert();
+    QCOMPARE(box->windowModality(), Qt::ApplicationModal);
+    QCOMPARE(box->parentWidget(), nullptr);
+    QCOMPARE(box->buttons().size(), 1);
+    box->checkBox()->setChecked(true);
+    buttonTitled(box, QStringLiteral("OK"))->click();
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(answer->returnCode, 1000);
+    QVERIFY(answer->suppressed);
+
+    answer.reset();
+    request = {};
+    request.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")};
+    sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
+    QTest::keyClick(sheet.presenter.currentAlert(), Qt::Key_Escape);
+    QTRY_VERIFY(answer.has_value());
+    QCOMPARE(answer->returnCode, 1001);
+  }
+
 
  private:
   QTemporaryDir settingsDir_;

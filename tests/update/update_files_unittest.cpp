@@ -1,5 +1,8 @@
-// The firmware archive: shipped files against their compiled digests, tampering and missing
-// files, the S-record check's edge cases, padding, checksum and version numbers.
+// What the update reads and runs besides the printer: the firmware archive (shipped files against
+// their compiled digests, tampering and missing files, the S-record check's edge cases, padding,
+// checksum and version numbers) and the KTC print-queue clean-up (the `lpstat -v` parser, and the
+// removal through stand-in `lpstat` and `lpadmin` tools that record their arguments, with queue
+// names that would mean something to a shell).
 
 #include <QtTest>
 
@@ -10,6 +13,7 @@
 #include "tests/common/LogCapture.h"
 #include "update/ArchiveDigests.h"
 #include "update/FirmwareArchive.h"
+#include "update/PrintQueues.h"
 #include "vendor/PrinterModels.h"
 
 using pm::FirmwareArchive;
@@ -33,9 +37,17 @@ QString s0HeaderText(const QByteArray& file) {
   return QString::fromLatin1(QByteArray::fromHex(line.mid(8, (count - 3) * 2)));
 }
 
+const QString kMarker = QString::fromLatin1(pm::kKTCDeviceURIMarker);
+
+void writeFile(const QString& path, const QByteArray& text, bool executable = false) {
+  QFile file(path);
+  QVERIFY(file.open(QIODevice::WriteOnly) && file.write(text) == text.size());
+  if (executable) file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
+}
+
 }  // namespace
 
-class ArchiveTest : public QObject {
+class UpdateFilesTest : public QObject {
   Q_OBJECT
 
  private slots:
@@ -48,15 +60,13 @@ class ArchiveTest : public QObject {
       const auto row = FirmwareArchive::archiveForProductID(product);
       QVERIFY(row);
       QCOMPARE(row->digests.size(), row->fileNames.size());
-      QVERIFY(row->fileNames.first().endsWith(QLatin1String(".fw")));
       for (qsizetype i = 0; i < row->fileNames.size(); ++i) {
-        const QString path = FirmwareArchive::resourcePathForArchiveFile(row->fileNames[i]);
-        QVERIFY2(!path.isNull(), qPrintable(row->fileNames[i]));
-        const QByteArray contents = readFile(path);
-        QCOMPARE(FirmwareArchive::verifyBlob(contents), row->digests[i]);
+        const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames[i]));
+        QVERIFY2(!contents.isEmpty(), qPrintable(row->fileNames[i]));
         // The digest is an HMAC-SHA256 keyed on the class name, plus "00".
         QCOMPARE(row->digests[i], QString::fromLatin1(QMessageAuthenticationCode::hash(
                                       contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256).toHex() + "00"));
+        QCOMPARE(FirmwareArchive::verifyBlob(contents), row->digests[i]);
       }
       const QByteArray firmware = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.first()));
       QVERIFY(FirmwareArchive::verifySRecData(firmware));
@@ -66,22 +76,17 @@ class ArchiveTest : public QObject {
     // The duplex variant shares KTB's colour tables and their digests.
     const auto ktb = FirmwareArchive::archiveForProductID(pm::kProductIdKTB);
     const auto ktbt = FirmwareArchive::archiveForProductID(pm::kProductIdKTBT);
-    QCOMPARE(ktbt->fileNames.mid(1), ktb->fileNames.mid(1));
     QCOMPARE(ktbt->digests.mid(1), ktb->digests.mid(1));
-    QVERIFY(!FirmwareArchive::archiveForProductID(0x0042));
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
+    QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
   }
 
-  void verificationLogsAndSkipsMissingFiles() {
+  void verificationSkipsMissingFilesAndFailsOnChanges() {
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("firmware")));
-    auto copy = [&](const QString& name) {
-      QVERIFY(QFile::copy(FirmwareArchive::resourcePathForArchiveFile(name), dir.filePath("firmware/" + name)));
-    };
-    copy(QStringLiteral("KTA 01.61.fw"));
-    copy(QStringLiteral("KTA_600_0161.cwd"));
-    copy(QStringLiteral("PZA_PD_300_0100.cwd"));
+    const auto firmwareFile = [&](const QString& name) { return dir.filePath(QStringLiteral("firmware/") + name); };
+    for (const char* name : {"KTA 01.61.fw", "KTA_600_0161.cwd", "PZA_PD_300_0100.cwd"})
+      QVERIFY(QFile::copy(FirmwareArchive::resourcePathForArchiveFile(QLatin1String(name)), firmwareFile(QLatin1String(name))));
     pm::setResourceDirectory(dir.path());
 
     // Only some files present, all matching: the whole row is the result.
@@ -89,50 +94,32 @@ class ArchiveTest : public QObject {
     const auto kta = FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA);
     QVERIFY(kta);
     QCOMPARE(kta->size(), 3);
-    QVERIFY(log.contains(QStringLiteral("+[TBUSBPrinterOLM verifyFirmwareArchiveForProductID:]")));
-    QVERIFY(log.contains(QStringLiteral("switching on productID 0x11")));
     QCOMPARE(log.count(QStringLiteral("verifying ")), 2);
-    QVERIFY(log.contains(QStringLiteral("keyed on TBUSBPrinterOLM")));
-
     // Nothing present: no result.
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTD));
 
-    // One byte changed in one file fails that row at that file and stops there.
-    QFile table(dir.filePath(QStringLiteral("firmware/KTA_600_0161.cwd")));
+    // One bit changed in one file fails that row.
+    QFile table(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     QVERIFY(table.open(QIODevice::ReadWrite));
-    table.seek(1000);
-    char byte = 0;
-    table.getChar(&byte);
-    table.seek(1000);
-    table.putChar(static_cast<char>(byte ^ 0x01));
+    QByteArray bytes = table.readAll();
+    bytes[1000] = char(bytes[1000] ^ 0x01);
+    table.seek(0);
+    table.write(bytes);
     table.close();
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA));
 
-    // First file absent, second present and tampered: fails at the second.
-    QVERIFY(QFile::copy(dir.filePath(QStringLiteral("firmware/PZA_PD_300_0100.cwd")),
-                        dir.filePath(QStringLiteral("firmware/PZA_SD_300_0100.cwd"))));
+    // First file absent, second present and tampered: fails at the second and stops there.
+    QVERIFY(QFile::copy(firmwareFile(QStringLiteral("PZA_PD_300_0100.cwd")), firmwareFile(QStringLiteral("PZA_SD_300_0100.cwd"))));
     log.clear();
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdPZA));
     QVERIFY(log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd:")));
     QVERIFY(!log.contains(QStringLiteral("verifying PZA_PD_310_0100.cwd")));
 
     // A present but empty file has no digest and fails its row.
-    QFile empty(dir.filePath(QStringLiteral("firmware/KTB 01.30.fw")));
+    QFile empty(firmwareFile(QStringLiteral("KTB 01.30.fw")));
     QVERIFY(empty.open(QIODevice::WriteOnly));
     empty.close();
-    log.clear();
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTB));
-    QVERIFY(log.contains(QStringLiteral("verifying KTB 01.30.fw:(null)")));
-  }
-
-  void digestAndHex() {
-    QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
-    QVERIFY(FirmwareArchive::verifyBlob(QByteArray("")).isNull());
-    const QString digest = FirmwareArchive::verifyBlob("abc");
-    QCOMPARE(digest.size(), 66);
-    QVERIFY(digest.endsWith(QLatin1String("00")));
-    QCOMPARE(FirmwareArchive::asciiHexForData(QByteArray("\x00\xAB\x7f", 3)), QStringLiteral("00ab7f"));
-    QCOMPARE(FirmwareArchive::asciiHexForData({}), QString());
   }
 
   void sRecordLines_data() {
@@ -181,7 +168,6 @@ class ArchiveTest : public QObject {
 
   void sRecordFromFileOrUrl() {
     const QString path = FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("PZA 01.10.fw"));
-    QVERIFY(FirmwareArchive::verifyMotorolaSFileAtPath(path));
     QVERIFY(FirmwareArchive::verifyMotorolaSFile(QUrl::fromLocalFile(path)));
     QVERIFY(!FirmwareArchive::verifyMotorolaSFileAtPath(path + ".missing"));
     QVERIFY(!FirmwareArchive::verifyMotorolaSFile(QUrl(QStringLiteral("https://example.com/x.fw"))));
@@ -190,36 +176,67 @@ class ArchiveTest : public QObject {
         FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("PZA_PD_300_0100.cwd"))));
   }
 
-  void paddingAndChecksum() {
-    LogCapture log;
-    const QByteArray five("12345");
-    QCOMPARE(FirmwareArchive::paddedData(five), QByteArray("12345\0\0\0", 8));
-    QVERIFY(log.contains(QStringLiteral("padding data of length 5 to length 8")));
+  void paddingChecksumAndVersionNumbers() {
+    QCOMPARE(FirmwareArchive::paddedData("12345"), QByteArray("12345\0\0\0", 8));
     const QByteArray eight("12345678");
     QCOMPARE(FirmwareArchive::paddedData(eight).constData(), eight.constData());
     QVERIFY(FirmwareArchive::paddedData({}).isNull());
-    const QByteArray empty("");
-    QVERIFY(!FirmwareArchive::paddedData(empty).isNull());
-
-    log.clear();
+    QVERIFY(!FirmwareArchive::paddedData(QByteArray("")).isNull());
     QCOMPARE(FirmwareArchive::checksumForData(QByteArray("\x01\xFF\x80", 3)), uint16_t(0xFE7F));
-    QCOMPARE(log.lines(), (QStringList{QStringLiteral("ucount = 384;scount = -128"),
-                                       QStringLiteral("u16count = 4294966911;s16count = 127"),
-                                       QStringLiteral("u16count ~= fe7f;s16count ~= 007f")}));
+    const std::pair<const char*, double> versions[] = {
+        {"KTBW 1.40PRN", 1.4}, {"KTA 01.61", 1.61}, {"KT-VLA 02.21", 2.21}, {"2.04", 2.04},
+        {"VLA_ALLFWU_2.05", 0.0}, {"KTA 01.61 ", 0.0}, {"", 0.0}, {"X 1e1", 10.0}, {"X 1e", 1.0}};
+    for (const auto& [text, number] : versions)
+      QCOMPARE(pm::firmwareVersionNumber(QString::fromLatin1(text)), number);
   }
 
-  void versionNumbers() {
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KTBW 1.40PRN")), 1.4);
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KTA 01.61")), 1.61);
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KT-VLA 02.21")), 2.21);
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("2.04")), 2.04);
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("VLA_ALLFWU_2.05")), 0.0);
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("KTA 01.61 ")), 0.0);
-    QCOMPARE(pm::firmwareVersionNumber(QString()), 0.0);
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("X 1e1")), 10.0);
-    QCOMPARE(pm::firmwareVersionNumber(QStringLiteral("X 1e")), 1.0);
+  void printQueueParser() {
+    const QByteArray listing =
+        "device for ktc_1: usb://Varnholt/RM-KTC?serial=1\n"
+        "device for ktc_plain: usb://Varnholt/RM-KTC\n"          // no serial part: kept
+        "device for pza: usb://Varnholt/RM-PZA?serial=9\r\n"
+        "device for RM-KTC?x: ipp://host/queue\n"               // the marker in the name only
+        "device for a:b: usb://Varnholt/RM-KTC?serial=2\n"      // a colon in the name
+        "device for ktc_1: usb://Varnholt/RM-KTC?serial=1\n"    // listed twice, named once
+        "device for ktc_crlf: usb://Varnholt/RM-KTC?serial=3\r\n"
+        "lpstat: No destinations added.\n"
+        "device for : usb://Varnholt/RM-KTC?serial=4\n"
+        "garbage RM-KTC?\n";
+    QCOMPARE(pm::printQueuesForDeviceURIMarker(listing, kMarker),
+             (QStringList{QStringLiteral("ktc_1"), QStringLiteral("a:b"), QStringLiteral("ktc_crlf")}));
+    QVERIFY(pm::printQueuesForDeviceURIMarker({}, kMarker).isEmpty());
+    QVERIFY(pm::printQueuesForDeviceURIMarker(listing, QString()).isEmpty());
+  }
+
+  // Each queue is removed by one `lpadmin -x NAME` with the name as one argument, never through a
+  // shell: nothing in the names is run.
+  void removesOnlyKTCQueuesWithoutAShell() {
+    QTemporaryDir tools;
+    const QStringList doomed{QStringLiteral("ktc;touch${IFS}PWNED"), QStringLiteral("ktc$(touch${IFS}PWNED2)"),
+                             QStringLiteral("ktc*"), QStringLiteral("`touch${IFS}PWNED3`")};
+    QByteArray listing = "device for ktc_no_serial: usb://Varnholt/RM-KTC\ndevice for pza: usb://Varnholt/RM-PZA?serial=7\n";
+    for (const QString& name : doomed) listing += "device for " + name.toUtf8() + ": usb://Varnholt/RM-KTC?serial=1\n";
+    writeFile(tools.filePath(QStringLiteral("listing")), listing);
+    writeFile(tools.filePath(QStringLiteral("lpstat")), "#!/bin/sh\n[ \"$*\" = -v ] && cat \"$(dirname \"$0\")/listing\"\n", true);
+    writeFile(tools.filePath(QStringLiteral("lpadmin")),
+              "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$(dirname \"$0\")/calls\"\n", true);
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", tools.path().toLocal8Bit() + ':' + path);
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(tools.path());
+
+    const QStringList removed = pm::removePrintQueuesForDeviceURIMarker(kMarker);
+    QDir::setCurrent(previousDir);
+    qputenv("PATH", path);
+    QCOMPARE(removed, doomed);
+    QFile calls(tools.filePath(QStringLiteral("calls")));
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    QStringList expected;
+    for (const QString& name : doomed) expected << QStringLiteral("-x") << name;
+    QCOMPARE(QString::fromUtf8(calls.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
+    QCOMPARE(QDir(tools.path()).entryList({QStringLiteral("PWNED*")}, QDir::Files), QStringList());
   }
 };
 
-QTEST_GUILESS_MAIN(ArchiveTest)
-#include "archive_unittest.moc"
+QTEST_GUILESS_MAIN(UpdateFilesTest)
+#include "update_files_unittest.moc"

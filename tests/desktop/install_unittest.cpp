@@ -1,0 +1,151 @@
+// The application installed into a prefix (cmake --install) and packaged (cpack, Debian) finds
+// its resources there: the installed and the unpacked binary's self-check (PM_SELFTEST=1), in
+// demo mode, offscreen. The build tree keeps finding the source tree's resources. Installing the
+// package system-wide is left to CI.
+
+#include <QDir>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <QtTest>
+
+namespace {
+
+const QString kBinaryDir = QStringLiteral(PM_BINARY_DIR);
+const QString kAppId = QStringLiteral("io.github.printermaintenance.PrinterMaintenance");
+
+struct Result {
+  int exitCode = -1;
+  QString out;
+};
+
+Result run(const QString& program, const QStringList& arguments,
+           const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+  QProcess process;
+  process.setProcessEnvironment(env);
+  process.start(program, arguments);
+  if (!process.waitForFinished(240000)) return {};
+  return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
+          QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError())};
+}
+
+// The environment a user's session would give: none of the test's own resource override.
+Result selfCheck(const QString& program, const QString& language) {
+  QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+  env.remove(QStringLiteral("PM_RESOURCE_DIR"));
+  for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) env.remove(QLatin1String(name));
+  env.insert(QStringLiteral("PM_SELFTEST"), QStringLiteral("1"));
+  env.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), QStringLiteral("PZA"));
+  env.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+  env.insert(QStringLiteral("LANG"), language);
+  return run(program, {}, env);
+}
+
+bool hasTranslations() {
+  return QFileInfo::exists(kBinaryDir + QStringLiteral("/translations/printer-maintenance_de.qm"));
+}
+
+}  // namespace
+
+class InstallTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void initTestCase() {
+    QVERIFY(prefix_.isValid());
+    const Result install = run(QStringLiteral(PM_CMAKE_COMMAND),
+                               {QStringLiteral("--install"), kBinaryDir, QStringLiteral("--prefix"), prefix_.path()});
+    QVERIFY2(install.exitCode == 0, qPrintable(install.out));
+    root_ = QDir(prefix_.path()).canonicalPath();
+  }
+
+  // What the self-check cannot see: the desktop integration files, and no picture sources.
+  void layoutIsComplete() {
+    const QDir root(root_);
+    for (const QString& file : {QStringLiteral("lib/udev/rules.d/70-printer-maintenance.rules"),
+                                QStringLiteral("share/applications/%1.desktop").arg(kAppId),
+                                QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppId),
+                                QStringLiteral("share/icons/hicolor/scalable/apps/printer-maintenance.svg"),
+                                QStringLiteral("share/icons/hicolor/256x256/apps/printer-maintenance.png")})
+      QVERIFY2(root.exists(file), qPrintable(file));
+    QVERIFY(!root.exists(QStringLiteral("share/printer-maintenance/pictures/PZA.svg")));
+  }
+
+  void installedBinaryFindsItsResources() {
+    const Result check = selfCheck(root_ + QStringLiteral("/bin/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
+    QVERIFY2(check.exitCode == 0, qPrintable(check.out));
+    const QString data = root_ + QStringLiteral("/share/printer-maintenance");
+    QStringList expected{QStringLiteral("resource directory: ") + data + QLatin1Char('\n'),
+                         QStringLiteral("archive PZA: verified (5 files)"),
+                         QStringLiteral("picture PZA: ") + data + QStringLiteral("/pictures/PZA.png"),
+                         QStringLiteral("self-check: passed")};
+    if (hasTranslations()) expected << QStringLiteral("translation: ") + data + QStringLiteral("/translations/printer-maintenance_de.qm");
+    for (const QString& line : expected) QVERIFY2(check.out.contains(line), qPrintable(check.out));
+  }
+
+  // The self-check is worth having only if it notices what is missing.
+  void selfCheckNoticesAMissingArchiveFile() {
+    const QString table = root_ + QStringLiteral("/share/printer-maintenance/firmware/PZA_SD_310_0100.cwd");
+    QVERIFY(QFile::rename(table, table + QStringLiteral(".away")));
+    const Result check = selfCheck(root_ + QStringLiteral("/bin/printer-maintenance"), QStringLiteral("C"));
+    QVERIFY(QFile::rename(table + QStringLiteral(".away"), table));
+    QCOMPARE(check.exitCode, 1);
+    for (const char* line : {"archive PZA: FAILED", "archive KTA: verified", "translation: none for C", "self-check: FAILED"})
+      QVERIFY2(check.out.contains(QLatin1String(line)), line);
+  }
+
+  void buildTreeUsesTheSourceResources() {
+    const Result check = selfCheck(kBinaryDir + QStringLiteral("/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
+    QVERIFY2(check.exitCode == 0, qPrintable(check.out));
+    QVERIFY(check.out.contains(QStringLiteral("resource directory: " PM_SOURCE_DIR "/resources\n")));
+    if (hasTranslations())
+      QVERIFY(check.out.contains(QStringLiteral("translation: ") + kBinaryDir + QStringLiteral("/translations/printer-maintenance_de.qm")));
+  }
+
+  // The Debian package: its control fields, the files the self-check cannot see, and the
+  // application unpacked from it finding its resources.
+  void debianPackage() {
+    const QString dpkgDeb = QStandardPaths::findExecutable(QStringLiteral("dpkg-deb"));
+    if (dpkgDeb.isEmpty()) QSKIP("dpkg-deb is not installed");
+    QTemporaryDir out;
+    const Result made = run(QStringLiteral(PM_CPACK_COMMAND),
+                            {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+                             QStringLiteral(PM_BINARY_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out.path()});
+    QVERIFY2(made.exitCode == 0, qPrintable(made.out));
+    const QStringList debs = QDir(out.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
+    QCOMPARE(debs.size(), 1);
+    const QString deb = QDir(out.path()).filePath(debs.first());
+
+    const auto field = [&](const char* name) {
+      return run(dpkgDeb, {QStringLiteral("-f"), deb, QString::fromLatin1(name)}).out.trimmed();
+    };
+    QCOMPARE(field("Package"), QStringLiteral("printer-maintenance"));
+    QCOMPARE(field("Version"), QStringLiteral("1.0.0"));
+    for (const char* needed : {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins"})
+      QVERIFY2(field("Depends").contains(QLatin1String(needed)), needed);
+    QVERIFY(field("Recommends").contains(QStringLiteral("cups-client")));
+    QVERIFY(!field("Maintainer").isEmpty());
+    const QString info = run(dpkgDeb, {QStringLiteral("-I"), deb}).out;
+    QVERIFY2(info.contains(QStringLiteral("postinst")) && info.contains(QStringLiteral("postrm")), qPrintable(info));
+    const QString listing = run(dpkgDeb, {QStringLiteral("-c"), deb}).out;
+    for (const QString& path : {QStringLiteral("./usr/lib/udev/rules.d/70-printer-maintenance.rules"),
+                                QStringLiteral("./usr/share/metainfo/%1.metainfo.xml").arg(kAppId),
+                                QStringLiteral("./usr/share/applications/%1.desktop").arg(kAppId),
+                                QStringLiteral("./usr/share/icons/hicolor/128x128/apps/printer-maintenance.png")})
+      QVERIFY2(listing.contains(path), qPrintable(path));
+
+    QTemporaryDir root;
+    QCOMPARE(run(dpkgDeb, {QStringLiteral("-x"), deb, root.path()}).exitCode, 0);
+    const Result check = selfCheck(root.filePath(QStringLiteral("usr/bin/printer-maintenance")), QStringLiteral("C"));
+    QVERIFY2(check.exitCode == 0, qPrintable(check.out));
+    QVERIFY(check.out.contains(QStringLiteral("resource directory: ") + QDir(root.path()).canonicalPath() +
+                               QStringLiteral("/usr/share/printer-maintenance")));
+  }
+
+ private:
+  QTemporaryDir prefix_;
+  QString root_;
+};
+
+QTEST_GUILESS_MAIN(InstallTest)
+#include "install_unittest.moc"
