@@ -6,6 +6,7 @@
 #include <memory>
 #include <vector>
 
+#include <QPointer>
 #include <QSettings>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -70,8 +71,8 @@ class AppHarness {
     // Work still queued holds the printers (also those the list let go); let it run dry before
     // the bus and the presenter go.
     (void)QTest::qWaitFor([this] {
-      for (const auto& weak : listed_)
-        if (!weak.expired()) return false;
+      for (const auto& printer : listed_)
+        if (!printer.isNull()) return false;
       return true;
     }, 10000);
     pm::NotificationPort::destroy();
@@ -104,7 +105,7 @@ class AppHarness {
   TBPrinters& start() {
     controller_ = std::make_unique<TBPrinters>();
     QObject::connect(controller_.get(), &TBPrinters::printerInserted, controller_.get(),
-                     [this](int row) { listed_.push_back(controller_->printerAt(row)); });
+                     [this](int row) { listed_.emplace_back(controller_->printerAt(row).get()); });
     controller_->awakeFromNib();
     return *controller_;
   }
@@ -119,5 +120,7 @@ class AppHarness {
   ScriptedAlertPresenter alerts_;
   ScriptedApplication application_;
   std::unique_ptr<TBPrinters> controller_;
-  std::vector<std::weak_ptr<TBUSBPrinterOLM>> listed_;  // every printer ever listed
+  // Every printer ever listed, until it is destroyed: the last reference may go on a printer's
+  // queue, which hands the deletion to the main queue, so "no reference left" is not yet "gone".
+  std::vector<QPointer<TBUSBPrinterOLM>> listed_;
 };
