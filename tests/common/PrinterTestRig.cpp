@@ -1,5 +1,7 @@
 #include "tests/common/PrinterTestRig.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QTest>
 
@@ -26,31 +28,20 @@ void ScriptedAlertPresenter::present(const pm::AlertRequest& request,
 
 void ScriptedAlertPresenter::queueAnswer(int returnCode, bool agreed) {
   const std::lock_guard guard(lock_);
-  pm::AlertAnswer answer;
-  answer.returnCode = returnCode;
-  answer.agreed = agreed;
-  answers_.push_back(answer);
+  answers_.push_back(pm::AlertAnswer{});
+  answers_.back().returnCode = returnCode;
+  answers_.back().agreed = agreed;
 }
 
-void ScriptedAlertPresenter::setHoldAnswers(bool hold) {
-  const std::lock_guard guard(lock_);
-  hold_ = hold;
-}
+void ScriptedAlertPresenter::setHoldAnswers(bool hold) { const std::lock_guard guard(lock_); hold_ = hold; }
 
-std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const {
-  const std::lock_guard guard(lock_);
-  return requests_;
-}
+std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const { const std::lock_guard guard(lock_); return requests_; }
 
-int ScriptedAlertPresenter::count() const {
-  const std::lock_guard guard(lock_);
-  return static_cast<int>(requests_.size());
-}
+int ScriptedAlertPresenter::count() const { return static_cast<int>(requests().size()); }
 
 QStringList ScriptedAlertPresenter::titles() const {
-  const std::lock_guard guard(lock_);
   QStringList titles;
-  for (const pm::AlertRequest& request : requests_) titles << request.title;
+  for (const pm::AlertRequest& request : requests()) titles << request.title;
   return titles;
 }
 
@@ -109,11 +100,9 @@ std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::attachAndWait(
 
 std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::printerFor(const sim::VirtualPrinter& device) const {
   const auto busDevice = device.device();
-  if (!busDevice) return nullptr;
-  for (const Entry& entry : printers_) {
-    if (entry.service == busDevice->service()) return entry.printer;
-  }
-  return nullptr;
+  const auto it = std::find_if(printers_.begin(), printers_.end(),
+                               [&](const Entry& e) { return busDevice && e.service == busDevice->service(); });
+  return it == printers_.end() ? nullptr : it->printer;
 }
 
 std::vector<std::shared_ptr<TBUSBPrinterOLM>> PrinterTestRig::printers() const {
@@ -152,11 +141,8 @@ void PrinterTestRig::serviceMatched(const usb::ServiceHandle& service) {
 }
 
 void PrinterTestRig::serviceTerminated(const usb::ServiceHandle& service) {
-  for (auto it = printers_.begin(); it != printers_.end(); ++it) {
-    if (it->service == service) {
-      it->printer->prepareForRelease();
-      printers_.erase(it);
-      return;
-    }
-  }
+  const auto it = std::find_if(printers_.begin(), printers_.end(), [&](const Entry& e) { return e.service == service; });
+  if (it == printers_.end()) return;
+  it->printer->prepareForRelease();
+  printers_.erase(it);
 }
