@@ -311,6 +311,7 @@ class PrinterTransportTest : public QObject {
     auto description = pza();
     description.locationId = 0x14200000;
     description.languageIds = {0x0407, 0x0809, 0x0409};
+    description.configurationValue = 2;
     description.interfaceNumber = 1;
     description.alternateSetting = 3;
     auto handler = std::make_shared<ScriptedHandler>();
