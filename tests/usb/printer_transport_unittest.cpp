@@ -161,7 +161,6 @@ class PrinterTransportTest : public QObject {
     device->setHeldByOtherProgram(true);
     auto printer = printerFor(device);
     QTRY_COMPARE(printer->printerStatus(), kInUse);
-    QCOMPARE(printer->status(), kInUse);
     QCOMPARE(printer->state(), int64_t{TBUSBPrinterStateNone});
     // Each attempt shows the status again; a few a second is waiting, more is spinning.
     int attempts = 0;
@@ -426,14 +425,12 @@ class PrinterTransportTest : public QObject {
   }
 
   void registryAndPrinterStatus() {
-    LogCapture log;
     const auto fresh = TBUSBPrinter::deviceInfoForKey("K1");
     QVERIFY(fresh && fresh->isEmpty());
     QCOMPARE(TBUSBPrinter::deviceInfoForKey("K1"), fresh);
     auto printer = settledPrinter();
     TBUSBPrinter::setDeviceInfo(printer->deviceInfoDict(), "K2");
     TBUSBPrinter::setDeviceInfo(nullptr, "K2");  // ignored
-    QVERIFY(log.contains("model = PZA;"));
     // Stored on the main queue and announced there, even when set from the command queue.
     QThread* announcedOn = nullptr;
     connect(printer.get(), &TBUSBPrinter::propertyChanged, this, [&](const QString& key) {
@@ -553,18 +550,12 @@ class PrinterTransportTest : public QObject {
     QVERIFY(!printer->probedOnQueue);  // ran at once, here
   }
 
-  void probeAndDelayedWorkRunOnTheQueue() {
+  void probeRunsOnTheQueue() {
     LogCapture log;
     auto printer = settledPrinter<NumberingPrinter>();
     printer->updateInfo();
     QTRY_VERIFY(printer->probedOnQueue.load());
     QVERIFY(log.contains("running probe on OLM PZA USB42"));
-    QElapsedTimer clock;
-    clock.start();
-    std::atomic<qint64> ranAfter{-1};
-    printer->performAfterOnCommandQueue(100, [&] { ranAfter = clock.elapsed(); });
-    QTRY_VERIFY(ranAfter.load() >= 0);
-    QVERIFY(ranAfter.load() >= 90);
   }
 
   void removalWaitsForQueuedWork() {

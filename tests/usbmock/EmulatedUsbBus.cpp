@@ -52,20 +52,16 @@ QByteArray sysfsDescriptors(const usb::virt::VirtualDeviceDescription& d) {
 
 // The device in umockdev's text format; attribute values carry the newline sysfs files end with.
 QByteArray deviceRecord(const QString& sysfsPath, uint8_t deviceNumber, const usb::virt::VirtualDeviceDescription& d) {
-  const int minor = (kBusNumber - 1) * 128 + (deviceNumber - 1);
-  QString text = QStringLiteral("P: %1\n").arg(sysfsPath);
-  text += QString::asprintf("N: bus/usb/%03u/%03u\nE: DEVNAME=/dev/bus/usb/%03u/%03u\n", kBusNumber, deviceNumber,
-                            kBusNumber, deviceNumber);
-  text += QStringLiteral("E: DEVTYPE=usb_device\nE: DRIVER=usb\nE: SUBSYSTEM=usb\n");
-  text += QString::asprintf("E: BUSNUM=%03u\nE: DEVNUM=%03u\n", kBusNumber, deviceNumber);
-  text += QStringLiteral("E: MAJOR=%1\nE: MINOR=%2\n").arg(kUsbDeviceMajor).arg(minor);
-  text += QString::asprintf("E: PRODUCT=%x/%x/100\n", d.vendorId, d.productId);
-  text += QString::asprintf("A: busnum=%u\\n\nA: devnum=%u\\n\n", kBusNumber, deviceNumber);
-  text += QString::asprintf("A: idVendor=%04x\\n\nA: idProduct=%04x\\n\n", d.vendorId, d.productId);
-  text += QStringLiteral("A: bConfigurationValue=1\\n\nA: bNumConfigurations=1\\n\nA: speed=480\\n\n");
-  text += QStringLiteral("A: dev=%1:%2\\n\n").arg(kUsbDeviceMajor).arg(minor);
-  text += QStringLiteral("H: descriptors=%1\n").arg(QString::fromLatin1(sysfsDescriptors(d).toHex().toUpper()));
-  return text.toUtf8();
+  const unsigned bus = kBusNumber, device = deviceNumber, minor = (bus - 1) * 128 + (device - 1);
+  return QString::asprintf(
+             "P: %s\nN: bus/usb/%03u/%03u\nE: DEVNAME=/dev/bus/usb/%03u/%03u\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
+             "E: SUBSYSTEM=usb\nE: BUSNUM=%03u\nE: DEVNUM=%03u\nE: MAJOR=%d\nE: MINOR=%u\nE: PRODUCT=%x/%x/100\n"
+             "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bConfigurationValue=1\\n\n"
+             "A: bNumConfigurations=1\\n\nA: speed=480\\n\nA: dev=%d:%u\\n\nH: descriptors=%s\n",
+             qPrintable(sysfsPath), bus, device, bus, device, bus, device, kUsbDeviceMajor, minor, d.vendorId,
+             d.productId, bus, device, d.vendorId, d.productId, kUsbDeviceMajor, minor,
+             sysfsDescriptors(d).toHex().toUpper().constData())
+      .toUtf8();
 }
 
 }  // namespace
