@@ -1,5 +1,7 @@
 #include "tests/common/LogCapture.h"
 
+#include <algorithm>
+
 #include "support/SystemLog.h"
 
 LogCapture::LogCapture() { pm::setSystemLogSink(&LogCapture::receive, this); }
@@ -14,12 +16,8 @@ QStringList LogCapture::lines() const {
 bool LogCapture::contains(const QString& substring) const { return count(substring) > 0; }
 
 int LogCapture::count(const QString& substring) const {
-  const std::lock_guard<std::mutex> guard(lock_);
-  int n = 0;
-  for (const QString& line : lines_) {
-    if (line.contains(substring)) ++n;
-  }
-  return n;
+  const QStringList all = lines();
+  return static_cast<int>(std::count_if(all.begin(), all.end(), [&](const QString& line) { return line.contains(substring); }));
 }
 
 void LogCapture::clear() {

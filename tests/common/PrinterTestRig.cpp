@@ -1,6 +1,9 @@
 #include "tests/common/PrinterTestRig.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
+#include <QPointer>
 #include <QTest>
 
 #include "support/MainQueue.h"
@@ -26,31 +29,20 @@ void ScriptedAlertPresenter::present(const pm::AlertRequest& request,
 
 void ScriptedAlertPresenter::queueAnswer(int returnCode, bool agreed) {
   const std::lock_guard guard(lock_);
-  pm::AlertAnswer answer;
-  answer.returnCode = returnCode;
-  answer.agreed = agreed;
-  answers_.push_back(answer);
+  answers_.push_back(pm::AlertAnswer{});
+  answers_.back().returnCode = returnCode;
+  answers_.back().agreed = agreed;
 }
 
-void ScriptedAlertPresenter::setHoldAnswers(bool hold) {
-  const std::lock_guard guard(lock_);
-  hold_ = hold;
-}
+void ScriptedAlertPresenter::setHoldAnswers(bool hold) { const std::lock_guard guard(lock_); hold_ = hold; }
 
-std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const {
-  const std::lock_guard guard(lock_);
-  return requests_;
-}
+std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const { const std::lock_guard guard(lock_); return requests_; }
 
-int ScriptedAlertPresenter::count() const {
-  const std::lock_guard guard(lock_);
-  return static_cast<int>(requests_.size());
-}
+int ScriptedAlertPresenter::count() const { return static_cast<int>(requests().size()); }
 
 QStringList ScriptedAlertPresenter::titles() const {
-  const std::lock_guard guard(lock_);
   QStringList titles;
-  for (const pm::AlertRequest& request : requests_) titles << request.title;
+  for (const pm::AlertRequest& request : requests()) titles << request.title;
   return titles;
 }
 
@@ -77,16 +69,18 @@ PrinterTestRig::PrinterTestRig(double timeScale, bool probeNewPrinters)
 
 PrinterTestRig::~PrinterTestRig() {
   bus_.addInterfaceNotifications(nullptr, nullptr);
-  std::vector<std::weak_ptr<TBUSBPrinterOLM>> leaving;
+  std::vector<QPointer<TBUSBPrinterOLM>> leaving;
   for (const Entry& entry : printers_) {
     entry.printer->prepareForRelease();
-    leaving.push_back(entry.printer);
+    leaving.emplace_back(entry.printer.get());
   }
   printers_.clear();
   // Queued work still holds the printers; let it run dry so nothing touches the bus after it.
+  // The last reference may go on a printer's queue, which hands the deletion to the main queue:
+  // wait until each printer is destroyed, not only unreferenced.
   waitFor([&leaving] {
-    for (const auto& weak : leaving)
-      if (!weak.expired()) return false;
+    for (const auto& printer : leaving)
+      if (!printer.isNull()) return false;
     return true;
   }, 10000);
   pm::setAlertPresenter(nullptr);
@@ -109,11 +103,9 @@ std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::attachAndWait(
 
 std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::printerFor(const sim::VirtualPrinter& device) const {
   const auto busDevice = device.device();
-  if (!busDevice) return nullptr;
-  for (const Entry& entry : printers_) {
-    if (entry.service == busDevice->service()) return entry.printer;
-  }
-  return nullptr;
+  const auto it = std::find_if(printers_.begin(), printers_.end(),
+                               [&](const Entry& e) { return busDevice && e.service == busDevice->service(); });
+  return it == printers_.end() ? nullptr : it->printer;
 }
 
 std::vector<std::shared_ptr<TBUSBPrinterOLM>> PrinterTestRig::printers() const {
@@ -152,11 +144,8 @@ void PrinterTestRig::serviceMatched(const usb::ServiceHandle& service) {
 }
 
 void PrinterTestRig::serviceTerminated(const usb::ServiceHandle& service) {
-  for (auto it = printers_.begin(); it != printers_.end(); ++it) {
-    if (it->service == service) {
-      it->printer->prepareForRelease();
-      printers_.erase(it);
-      return;
-    }
-  }
+  const auto it = std::find_if(printers_.begin(), printers_.end(), [&](const Entry& e) { return e.service == service; });
+  if (it == printers_.end()) return;
+  it->printer->prepareForRelease();
+  printers_.erase(it);
 }

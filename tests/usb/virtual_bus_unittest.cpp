@@ -1,8 +1,10 @@
 // The virtual USB bus as printer code sees it: arrivals and removals, identity across
-// re-enumeration, exclusive opens, interest messages, and the life of objects bound to a service.
+// re-enumeration, exclusive opens, interest messages, control requests, transfers against the
+// caller's time-outs, and the life of objects bound to a service or to the bus.
 
 #include <QtTest>
 
+#include <deque>
 #include <future>
 
 #include "usb/virtual/VirtualUsbBus.h"
@@ -12,25 +14,46 @@ using namespace usb::virt;
 
 namespace {
 
-// Swallows every write and never answers a read.
-class SinkHandler : public VirtualDeviceHandler {
+// Answers from a script (silence when it runs out); records what reached it.
+class ScriptedHandler : public VirtualDeviceHandler {
  public:
-  TransferResult bulkOut(VirtualUsbDevice&, uint8_t, const QByteArray&) override { return TransferResult::ok(); }
-  TransferResult bulkIn(VirtualUsbDevice&, uint8_t, uint32_t) override {
-    readAsked = true;
-    return TransferResult::silent();
+  std::optional<TransferResult> controlRequest(VirtualUsbDevice&, const SetupPacket& setup,
+                                               const QByteArray& outData) override {
+    const std::lock_guard lock(mutex);
+    controlOut = outData;
+    return setup.bRequest == 0x42 ? std::optional(controlAnswer) : std::nullopt;
   }
-  std::atomic<bool> readAsked{false};
+  TransferResult bulkOut(VirtualUsbDevice& device, uint8_t, const QByteArray& data) override {
+    const std::lock_guard lock(mutex);
+    written << data;
+    if (restartOnWrite) device.reEnumerate(500);  // takes a command and restarts, as a printer does
+    return writeAnswer;
+  }
+  TransferResult bulkIn(VirtualUsbDevice&, uint8_t, uint32_t) override {
+    const std::lock_guard lock(mutex);
+    ++reads;
+    if (answers.empty()) return TransferResult::silent();
+    TransferResult next = answers.front();
+    answers.pop_front();
+    return next;
+  }
+  void reset(VirtualUsbDevice&) override { ++resets; }
+
+  std::mutex mutex;
+  std::deque<TransferResult> answers;
+  TransferResult writeAnswer = TransferResult::ok();
+  TransferResult controlAnswer = TransferResult::ok("vendor");
+  bool restartOnWrite = false;
+  QByteArrayList written;
+  QByteArray controlOut;
+  std::atomic<int> reads{0}, resets{0};
 };
 
-// Takes a command on bulk OUT, then restarts (leaves the bus and comes back), as a printer does.
-class RestartingHandler : public SinkHandler {
- public:
-  TransferResult bulkOut(VirtualUsbDevice& device, uint8_t, const QByteArray&) override {
-    device.reEnumerate(500);
-    return TransferResult::ok();
-  }
-};
+TransferResult delayed(QByteArray bytes, uint32_t latencyMs) {
+  TransferResult r = TransferResult::ok(std::move(bytes));
+  r.latencyMs = latencyMs;
+  return r;
+}
 
 VirtualDeviceDescription printer(const QString& serial = QStringLiteral("A1")) {
   VirtualDeviceDescription d;
@@ -39,18 +62,19 @@ VirtualDeviceDescription printer(const QString& serial = QStringLiteral("A1")) {
   d.manufacturer = QStringLiteral("Varnholt Printing");
   d.product = QStringLiteral("PZA");
   d.serialNumber = serial;
-  d.deviceId1284 = "MFG:Varnholt Printing;MDL:PZA;";
+  d.languageIds = {0x0407, 0x0409};
+  d.deviceId1284 = "MFG:Varnholt;MDL:PZA;";
   return d;
 }
 
-// What the registry told, in order, with the thread it was told on.
+// What the registry told, in order, and whether any of it came off the main thread.
 struct Journal {
   QStringList lines;
   QList<ServiceHandle> matched;
   bool offMainThread = false;
 
   void note(const QString& line) {
-    if (QThread::currentThread() != QCoreApplication::instance()->thread()) offMainThread = true;
+    offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
     lines << line;
   }
   void listen(VirtualUsbBus& bus) {
@@ -64,210 +88,235 @@ struct Journal {
 
 class VirtualBusTest : public QObject {
   Q_OBJECT
+
+  std::unique_ptr<VirtualUsbBus> bus_;
+  std::shared_ptr<ScriptedHandler> handler_;
+  std::shared_ptr<VirtualUsbDevice> device_;  // attached at a time scale of 0.01
+  std::shared_ptr<UsbInterface> interface_;   // of device_, open
+
+  QByteArray control(uint8_t type, uint8_t request, uint16_t value, uint16_t length, IOReturn* rc) {
+    QByteArray buffer(length, '\0');
+    ControlRequest r{type, request, value, 0, length, buffer.data(), 100, 100, 0};
+    *rc = interface_->controlRequest(0, r);
+    return buffer.left(qsizetype(r.lengthDone));
+  }
+  IOReturn read(QByteArray* data, uint32_t noDataMs, uint32_t completionMs, uint32_t size = 8) {
+    data->fill('\0', size);
+    const IOReturn rc = interface_->readPipe(2, data->data(), &size, noDataMs, completionMs);
+    data->truncate(size);
+    return rc;
+  }
+
  private slots:
-  void presentDevicesAreReportedBeforeRegistrationReturns();
-  void reEnumerationGivesNewServiceAtSameLocation();
-  void callbacksArriveOnMainThreadWhenDeviceChangesElsewhere();
-  void openIsExclusive();
-  void interestMessagesReachLiveRegistrationsOnly();
-  void destroyingBusWakesTransferInFlight();
-};
+  void init() {
+    bus_ = std::make_unique<VirtualUsbBus>();
+    bus_->setTimeScale(0.01);
+    handler_ = std::make_shared<ScriptedHandler>();
+    device_ = bus_->attach(printer(), handler_);
+    interface_ = bus_->createInterface(device_->service(), nullptr);
+    QCOMPARE(interface_->openSeize(), kIOReturnSuccess);
+  }
+  void cleanup() {
+    interface_.reset();
+    device_.reset();
+    bus_.reset();
+  }
 
-void VirtualBusTest::presentDevicesAreReportedBeforeRegistrationReturns() {
-  VirtualUsbBus bus;
-  const auto first = bus.attach(printer("A1"), std::make_shared<SinkHandler>());
-  VirtualDeviceDescription hid = printer("H1");
-  hid.interfaceClass = 3;
-  bus.attach(hid, std::make_shared<SinkHandler>());
-  VirtualDeviceDescription otherSubclass = printer("S0");
-  otherSubclass.interfaceSubClass = 0;
-  bus.attach(otherSubclass, std::make_shared<SinkHandler>());
+  void presentDevicesAreReportedBeforeRegistrationReturns() {
+    VirtualDeviceDescription hid = printer("H1");
+    hid.interfaceClass = 3;
+    bus_->attach(hid, std::make_shared<ScriptedHandler>());
+    VirtualDeviceDescription otherSubclass = printer("S0");
+    otherSubclass.interfaceSubClass = 0;
+    bus_->attach(otherSubclass, std::make_shared<ScriptedHandler>());
+    Journal journal;
+    journal.listen(*bus_);
+    QCOMPARE(journal.matched.size(), 2);  // the HID interface is not a printer's
+    QVERIFY(journal.matched[0] == device_->service());
+    QCOMPARE(device_->locationId(), 0x14100001u);
+    QTest::qWait(20);  // the arrivals queued before registering are not reported a second time
+    QCOMPARE(journal.matched.size(), 2);
 
-  Journal journal;
-  journal.listen(bus);
-  QCOMPARE(journal.matched.size(), 2);  // the HID interface is not a printer's
-  QVERIFY(journal.matched[0] == first->service());
-  QCOMPARE(first->locationId(), 0x14100001u);
+    // A later arrival comes from the event loop, not from inside the call.
+    const auto late = bus_->attach(printer("A2"), std::make_shared<ScriptedHandler>());
+    QCOMPARE(journal.matched.size(), 2);
+    QTRY_COMPARE(journal.matched.size(), 3);
+    QVERIFY(journal.matched[2] == late->service());
+  }
 
-  // The arrivals queued before registering are not reported a second time.
-  QTest::qWait(20);
-  QCOMPARE(journal.matched.size(), 2);
+  void reEnumerationGivesNewServiceAtSameLocation() {
+    Journal journal;
+    journal.listen(*bus_);
+    const ServiceHandle old = device_->service();
+    std::vector<uint32_t> interest;
+    const auto registration = bus_->addInterestNotification(
+        old, [&](const ServiceHandle&, uint32_t type, void*) { interest.push_back(type); journal.note("interest"); }, nullptr);
+    const auto deviceObject = interface_->device();
+    device_->setReEnumerationDelay(500);
+    QCOMPARE(deviceObject->reEnumerate(0), kIOReturnSuccess);
+    QVERIFY(!bus_->isServiceAlive(old));
+    QTRY_COMPARE(journal.matched.size(), 2);
+    const ServiceHandle fresh = journal.matched[1];
+    QVERIFY(fresh.id() != old.id());
+    QCOMPARE(journal.lines, (QStringList{QStringLiteral("matched %1").arg(old.id()), "interest",
+                                         QStringLiteral("terminated %1").arg(old.id()),
+                                         QStringLiteral("matched %1").arg(fresh.id())}));
+    QCOMPARE(interest, std::vector<uint32_t>{kIOMessageServiceIsTerminated});
 
-  // A later arrival comes from the event loop, not from inside the call.
-  const auto late = bus.attach(printer("A2"), std::make_shared<SinkHandler>());
-  QCOMPARE(journal.matched.size(), 2);
-  QTRY_COMPARE(journal.matched.size(), 3);
-  QVERIFY(journal.matched[2] == late->service());
-  QCOMPARE(bus.className(late->service()), QStringLiteral("IOUSBInterface"));
-}
+    // Everything bound to the old enumeration is dead; the new one works at the same location.
+    uint32_t location = 0;
+    QCOMPARE(interface_->locationID(&location), kIOReturnNoDevice);
+    QCOMPARE(deviceObject->resetDevice(), kIOReturnNoDevice);
+    QVERIFY(!interface_->device());
+    IOReturn rc = kIOReturnSuccess;
+    QVERIFY(!bus_->createInterface(old, &rc));
+    QCOMPARE(rc, kIOReturnNoDevice);
+    const auto again = bus_->createInterface(fresh, &rc);
+    QCOMPARE(again->locationID(&location), kIOReturnSuccess);
+    QCOMPARE(location, device_->locationId());
+    QCOMPARE(again->openSeize(), kIOReturnSuccess);  // the old open died with its enumeration
+    QVERIFY(!journal.offMainThread);
+  }
 
-void VirtualBusTest::reEnumerationGivesNewServiceAtSameLocation() {
-  VirtualUsbBus bus;
-  bus.setTimeScale(0.01);
-  const auto device = bus.attach(printer(), std::make_shared<SinkHandler>());
-  Journal journal;
-  journal.listen(bus);
-  const ServiceHandle old = device->service();
-  IOReturn rc = kIOReturnError;
-  const auto interface = bus.createInterface(old, &rc);
-  QVERIFY(interface);
-  std::vector<uint32_t> interest;
-  const auto registration = bus.addInterestNotification(
-      old, [&](const ServiceHandle&, uint32_t type, void*) { interest.push_back(type); journal.note("interest"); }, &rc);
-  QCOMPARE(interface->openSeize(), kIOReturnSuccess);
-  const auto deviceObject = interface->device();
-  QVERIFY(deviceObject);
-  device->setReEnumerationDelay(500);
+  void callbacksArriveOnMainThreadWhenDeviceChangesElsewhere() {
+    Journal journal;
+    journal.listen(*bus_);
+    handler_->restartOnWrite = true;
+    // The handler restarts the device from the writing thread; the write itself succeeds.
+    auto write = std::async(std::launch::async, [this] { return interface_->writePipe(1, "go", 2, 5000, 5000); });
+    QTRY_VERIFY(write.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
+    QCOMPARE(write.get(), kIOReturnSuccess);
+    QTRY_COMPARE(journal.matched.size(), 2);
+    QCOMPARE(journal.lines.size(), 3);
+    QVERIFY(journal.lines[1].startsWith("terminated"));
+    QVERIFY(device_->isAttached());
+    QVERIFY(!journal.offMainThread);
+  }
 
-  QCOMPARE(deviceObject->reEnumerate(0), kIOReturnSuccess);
-  QVERIFY(!bus.isServiceAlive(old));
-  QTRY_COMPARE(journal.matched.size(), 2);
-  const ServiceHandle fresh = journal.matched[1];
-  QVERIFY(!(fresh == old));
-  QVERIFY(fresh.id() != old.id());
-  QCOMPARE(journal.lines, (QStringList{QStringLiteral("matched %1").arg(old.id()), "interest",
-                                       QStringLiteral("terminated %1").arg(old.id()),
-                                       QStringLiteral("matched %1").arg(fresh.id())}));
-  QCOMPARE(interest, std::vector<uint32_t>{kIOMessageServiceIsTerminated});
-
-  // Everything bound to the old enumeration is dead; the new one works at the same location.
-  uint32_t location = 0;
-  QCOMPARE(interface->locationID(&location), kIOReturnNoDevice);
-  QCOMPARE(interface->close(), kIOReturnNoDevice);
-  QCOMPARE(deviceObject->resetDevice(), kIOReturnNoDevice);
-  QCOMPARE(deviceObject->reEnumerate(0), kIOReturnNoDevice);
-  QVERIFY(!interface->device());
-  QVERIFY(!bus.createInterface(old, &rc));
-  QCOMPARE(rc, kIOReturnNoDevice);
-  const auto again = bus.createInterface(fresh, &rc);
-  QVERIFY(again);
-  QCOMPARE(again->locationID(&location), kIOReturnSuccess);
-  QCOMPARE(location, device->locationId());
-  QCOMPARE(again->openSeize(), kIOReturnSuccess);  // the old open died with its enumeration
-  QVERIFY(!journal.offMainThread);
-}
-
-void VirtualBusTest::callbacksArriveOnMainThreadWhenDeviceChangesElsewhere() {
-  VirtualUsbBus bus;
-  bus.setTimeScale(0.01);
-  Journal journal;
-  journal.listen(bus);
-  const auto device = bus.attach(printer(), std::make_shared<RestartingHandler>());
-  QTRY_COMPARE(journal.matched.size(), 1);
-  IOReturn rc = kIOReturnError;
-  const auto interface = bus.createInterface(journal.matched[0], &rc);
-  QCOMPARE(interface->openSeize(), kIOReturnSuccess);
-
-  // The handler restarts the device from the writing thread; the write itself succeeds.
-  auto write = std::async(std::launch::async, [&] {
-    return interface->writePipe(1, "go", 2, 5000, 5000);
-  });
-  QTRY_VERIFY(write.wait_for(std::chrono::seconds(0)) == std::future_status::ready);
-  QCOMPARE(write.get(), kIOReturnSuccess);
-  QTRY_COMPARE(journal.matched.size(), 2);
-  QCOMPARE(journal.lines.size(), 3);
-  QVERIFY(journal.lines[1].startsWith("terminated"));
-  QVERIFY(device->isAttached());
-  QVERIFY(!journal.offMainThread);
-}
-
-void VirtualBusTest::openIsExclusive() {
-  VirtualUsbBus bus;
-  const auto device = bus.attach(printer(), std::make_shared<SinkHandler>());
-  IOReturn rc = kIOReturnError;
-  auto a = bus.createInterface(device->service(), &rc);
-  const auto b = bus.createInterface(device->service(), &rc);
-  uint8_t count = 0;
-  QCOMPARE(a->numEndpoints(&count), kIOReturnError);  // pipes need the interface open
-  QCOMPARE(a->close(), kIOReturnError);
-
-  QCOMPARE(a->openSeize(), kIOReturnSuccess);
-  QCOMPARE(b->openSeize(), kIOReturnExclusiveAccess);
-  QCOMPARE(a->numEndpoints(&count), kIOReturnSuccess);
-  QCOMPARE(count, uint8_t{2});
-  PipeProperties pipe;
-  QCOMPARE(a->pipeProperties(2, &pipe), kIOReturnSuccess);
-  QCOMPARE(pipe.direction, kUSBIn);
-  QCOMPARE(pipe.transferType, kUSBBulk);
-  uint32_t size = 4;
-  char buffer[4];
-  QCOMPARE(b->readPipe(2, buffer, &size, 10, 10), kIOReturnError);  // not open through b
-  a.reset();  // letting go of the object gives up its open
-  QVERIFY(!device->isOpen());
-
-  device->setHeldByOtherProgram(true);
-  QCOMPARE(b->openSeize(), kIOReturnExclusiveAccess);
-  device->setHeldByOtherProgram(false);
-  device->setOpenResult(kIOReturnNotPrivileged);
-  QCOMPARE(b->openSeize(), kIOReturnNotPrivileged);
-  device->setOpenResult(kIOReturnSuccess);
-  QCOMPARE(b->openSeize(), kIOReturnSuccess);
-  QCOMPARE(device->openCount(), 2);
-  QCOMPARE(b->close(), kIOReturnSuccess);
-  QVERIFY(!device->isOpen());
-}
-
-void VirtualBusTest::interestMessagesReachLiveRegistrationsOnly() {
-  VirtualUsbBus bus;
-  const auto device = bus.attach(printer(), std::make_shared<SinkHandler>());
-  IOReturn rc = kIOReturnError;
-  int argument = 7;
-  QList<std::pair<uint32_t, void*>> first;
-  int secondCalls = 0;
-  std::unique_ptr<InterestRegistration> second;
-  auto one = bus.addInterestNotification(
-      device->service(),
-      [&](const ServiceHandle& s, uint32_t type, void* arg) {
-        QVERIFY(s == device->service());
-        first.append({type, arg});
-        second.reset();  // ending another registration from inside a delivery is safe
-      },
-      &rc);
-  QCOMPARE(rc, kIOReturnSuccess);
-  second = bus.addInterestNotification(
-      device->service(), [&](const ServiceHandle&, uint32_t, void*) { ++secondCalls; }, &rc);
-
-  device->sendInterestMessage(kIOMessageServiceIsAttemptingOpen, &argument);
-  QVERIFY(first.isEmpty());  // from the event loop only
-  QTRY_COMPARE(first.size(), 1);
-  QCOMPARE(first[0].first, kIOMessageServiceIsAttemptingOpen);
-  QCOMPARE(first[0].second, static_cast<void*>(&argument));
-  QCOMPARE(secondCalls, 0);
-
-  one.reset();
-  device->sendInterestMessage(kIOMessageServiceWasClosed);
-  QTest::qWait(20);
-  QCOMPARE(first.size(), 1);
-}
-
-void VirtualBusTest::destroyingBusWakesTransferInFlight() {
-  auto bus = std::make_unique<VirtualUsbBus>();
-  const auto handler = std::make_shared<SinkHandler>();
-  const auto device = bus->attach(printer("A1"), handler);
-  const auto other = bus->attach(printer("A2"), std::make_shared<SinkHandler>());
-  Journal journal;
-  journal.listen(*bus);
-  IOReturn rc = kIOReturnError;
-  const auto interface = bus->createInterface(device->service(), &rc);
-  QCOMPARE(interface->openSeize(), kIOReturnSuccess);
-  auto read = std::async(std::launch::async, [&] {
-    char buffer[8];
+  void openIsExclusive() {
+    auto other = bus_->createInterface(device_->service(), nullptr);
+    uint8_t count = 0;
+    QCOMPARE(other->numEndpoints(&count), kIOReturnError);  // pipes need the interface open
+    QCOMPARE(other->close(), kIOReturnError);
+    QCOMPARE(other->openSeize(), kIOReturnExclusiveAccess);
+    QCOMPARE(interface_->numEndpoints(&count), kIOReturnSuccess);
+    QCOMPARE(count, uint8_t{2});
+    char buffer[4];
     uint32_t size = sizeof buffer;
-    return interface->readPipe(2, buffer, &size, 0, 0);  // a silent device and no time-out
-  });
-  QTRY_VERIFY(handler->readAsked);
+    QCOMPARE(other->readPipe(2, buffer, &size, 10, 10), kIOReturnError);  // not open through it
+    interface_.reset();  // letting go of the object gives up its open
+    QVERIFY(!device_->isOpen());
 
-  other->detach();  // its notifications are still queued when the bus goes
-  bus.reset();
-  QCOMPARE(read.get(), kIOReturnNoDevice);
-  QVERIFY(!device->isAttached());
-  uint8_t value = 0;
-  QCOMPARE(interface->interfaceClass(&value), kIOReturnNoDevice);
-  device->attach();  // a device cannot come back to a bus that has gone
-  QVERIFY(!device->isAttached());
-  QTest::qWait(10);
-  QCOMPARE(journal.lines.size(), 2);  // the two reported at registration, nothing after
-}
+    device_->setHeldByOtherProgram(true);
+    QCOMPARE(other->openSeize(), kIOReturnExclusiveAccess);
+    device_->setHeldByOtherProgram(false);
+    device_->setOpenResult(kIOReturnNotPrivileged);
+    QCOMPARE(other->openSeize(), kIOReturnNotPrivileged);
+    device_->setOpenResult(kIOReturnSuccess);
+    QCOMPARE(other->openSeize(), kIOReturnSuccess);
+    QCOMPARE(device_->openCount(), 2);
+    QCOMPARE(other->close(), kIOReturnSuccess);
+    QVERIFY(!device_->isOpen());
+  }
+
+  void interestMessagesReachLiveRegistrationsOnly() {
+    int argument = 7;
+    QList<std::pair<uint32_t, void*>> first;
+    int secondCalls = 0;
+    std::unique_ptr<InterestRegistration> second;
+    auto one = bus_->addInterestNotification(
+        device_->service(),
+        [&](const ServiceHandle&, uint32_t type, void* arg) {
+          first.append({type, arg});
+          second.reset();  // ending another registration from inside a delivery is safe
+        },
+        nullptr);
+    second = bus_->addInterestNotification(device_->service(), [&](const ServiceHandle&, uint32_t, void*) { ++secondCalls; }, nullptr);
+    device_->sendInterestMessage(kIOMessageServiceIsAttemptingOpen, &argument);
+    QVERIFY(first.isEmpty());  // from the event loop only
+    QTRY_COMPARE(first.size(), 1);
+    QCOMPARE(first[0], (std::pair<uint32_t, void*>{kIOMessageServiceIsAttemptingOpen, &argument}));
+    QCOMPARE(secondCalls, 0);
+    one.reset();
+    device_->sendInterestMessage(kIOMessageServiceWasClosed);
+    QTest::qWait(20);
+    QCOMPARE(first.size(), 1);
+  }
+
+  // The bus's own answers (strings, language list, GET_DEVICE_ID) reach the printer tests; here
+  // their truncation to the request, the handler's precedence and the resets.
+  void controlRequests() {
+    IOReturn rc = kIOReturnError;
+    QCOMPARE(control(0x80, 6, 0x0301, 4, &rc), QByteArray("\x24\x03V\0", 4));
+    QCOMPARE(control(0xA1, 0, 0, 5, &rc), QByteArray("\x00\x17MFG", 5));
+    control(0x80, 6, 0x0100, 18, &rc);  // descriptors the bus does not describe stall
+    QCOMPARE(rc, kIOUSBPipeStalled);
+    QCOMPARE(control(0xC0, 0x42, 0, 3, &rc), QByteArray("ven"));
+    handler_->controlAnswer = TransferResult::failure(kIOReturnNotResponding);
+    control(0xC0, 0x42, 0, 3, &rc);
+    QCOMPARE(rc, kIOReturnNotResponding);
+    control(0x21, 2, 0, 0, &rc);  // SOFT_RESET in both forms and the port reset reach the handler
+    control(0x23, 2, 0, 0, &rc);
+    QCOMPARE(interface_->device()->resetDevice(), kIOReturnSuccess);
+    QCOMPARE(handler_->resets.load(), 3);
+    char payload[3] = {1, 2, 3};
+    ControlRequest out{0x41, 0x42, 0, 0, 3, payload, 100, 100, 0};
+    handler_->controlAnswer = TransferResult::ok();
+    QCOMPARE(interface_->controlRequest(0, out), kIOReturnSuccess);
+    QCOMPARE(out.lengthDone, 3u);
+    QCOMPARE(handler_->controlOut, QByteArray("\1\2\3"));
+  }
+
+  void bulkAnswersHonourTimeouts() {
+    handler_->answers = {delayed("abcdefghij", 4000), TransferResult::stall(), delayed("late", 6000),
+                         delayed("late", 3000), TransferResult::silent()};
+    QByteArray data;
+    QCOMPARE(read(&data, 5000, 5000), kIOReturnSuccess);
+    QCOMPARE(data, QByteArray("abcdefgh"));  // no more than asked for
+    QCOMPARE(read(&data, 5000, 5000), kIOUSBPipeStalled);
+    QCOMPARE(data, QByteArray());
+    // Late answers end with the shorter of the two time-outs: 5000 and 2000 ms device time.
+    QElapsedTimer clock;
+    clock.start();
+    QCOMPARE(read(&data, 5000, 5000), kIOReturnTimeout);
+    QVERIFY(clock.elapsed() >= 45);
+    QCOMPARE(read(&data, 2000, 5000), kIOReturnTimeout);
+    QCOMPARE(read(&data, 100, 100), kIOReturnTimeout);
+    QVERIFY(clock.elapsed() < 1000);
+    QCOMPARE(data, QByteArray());
+
+    handler_->writeAnswer = TransferResult::failure(kIOReturnNotResponding);
+    QCOMPARE(interface_->writePipe(1, "x", 1, 5000, 5000), kIOReturnNotResponding);
+    QCOMPARE(interface_->writePipe(2, "x", 1, 5000, 5000), kIOReturnBadArgument);  // an IN pipe
+    // Zero-length transfers: a read completes without asking the device, a write is still one.
+    QCOMPARE(read(&data, 5000, 5000, 0), kIOReturnSuccess);
+    QCOMPARE(handler_->reads.load(), 5);
+    handler_->writeAnswer = TransferResult::ok();
+    QCOMPARE(interface_->writePipe(1, nullptr, 0, 5000, 5000), kIOReturnSuccess);
+    QCOMPARE(handler_->written, (QByteArrayList{"x", QByteArray()}));
+  }
+
+  void destroyingBusWakesTransferInFlight() {
+    const auto other = bus_->attach(printer("A2"), std::make_shared<ScriptedHandler>());
+    Journal journal;
+    journal.listen(*bus_);
+    auto pending = std::async(std::launch::async, [this] {
+      QByteArray data;
+      return read(&data, 0, 0);  // a silent device and no time-out
+    });
+    QTRY_COMPARE(handler_->reads.load(), 1);
+    other->detach();  // its notifications are still queued when the bus goes
+    bus_.reset();
+    QCOMPARE(pending.get(), kIOReturnNoDevice);
+    QVERIFY(!device_->isAttached());
+    uint8_t value = 0;
+    QCOMPARE(interface_->interfaceClass(&value), kIOReturnNoDevice);
+    device_->attach();  // a device cannot come back to a bus that has gone
+    QVERIFY(!device_->isAttached());
+    QTest::qWait(10);
+    QCOMPARE(journal.lines.size(), 2);  // the two reported at registration, nothing after
+  }
+};
 
 QTEST_GUILESS_MAIN(VirtualBusTest)
 #include "virtual_bus_unittest.moc"

@@ -1,7 +1,8 @@
 #pragma once
 // The test harness's USB bus: devices of an in-process virtual USB bus (the virtual printers of
-// sim/ among them) shown to libusb as emulated kernel devices (umockdev), so that the real libusb
-// backend runs unchanged against them.
+// sim/ among them) shown to libusb as emulated kernel devices (umockdev: fake sysfs entries and
+// /dev/bus/usb nodes, with "add" and "remove" uevents), so that the real libusb backend runs
+// unchanged against them.
 //
 // The virtual bus is the devices' side: a printer attaches, answers, restarts, unplugs itself and
 // is held by another program there, and the emulated bus follows every change. Each enumeration
@@ -10,33 +11,34 @@
 // "remove" uevent, with open descriptors disconnected as the kernel would (UsbfsResponder).
 // Devices without a printer interface, which the virtual bus does not report, are shown directly.
 //
+// The process must have been started with libumockdev-preload.so.0 preloaded (CTest sets it up);
+// preloadActive() tells. One bus per process at a time; make it before libusb starts, and stop
+// libusb before destroying it.
+//
 // Threads: [main] every member (asserted). The virtual bus reports its changes from the event
 // loop, so a change shows on the emulated bus only once the event loop has run.
 
-#include <atomic>
 #include <memory>
 #include <vector>
 
 #include <QString>
 
 #include "sim/VirtualPrinter.h"
-#include "tests/usbmock/EmulatedDevice.h"
-#include "tests/usbmock/UmockdevTestbed.h"
-#include "tests/usbmock/UsbDescriptorBytes.h"
 #include "tests/usbmock/UsbfsResponder.h"
 #include "usb/virtual/VirtualUsbBus.h"
+
+typedef struct _UMockdevTestbed UMockdevTestbed;
 
 namespace usbmock {
 
 class EmulatedUsbBus {
  public:
+  static bool preloadActive();
+
   EmulatedUsbBus();
-  // Takes every device off. Stop libusb first: descriptors still open lose their responders.
-  ~EmulatedUsbBus();
+  ~EmulatedUsbBus();  // takes every device off and removes the fake tree
   EmulatedUsbBus(const EmulatedUsbBus&) = delete;
   EmulatedUsbBus& operator=(const EmulatedUsbBus&) = delete;
-
-  usb::virt::VirtualUsbBus& deviceSide() { return *bus_; }
 
   // Puts a virtual printer (or any handler's device) on its own port.
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const sim::VirtualPrinterConfig& config,
@@ -46,9 +48,7 @@ class EmulatedUsbBus {
       std::shared_ptr<usb::virt::VirtualDeviceHandler> handler,
       BulkInFraming framing = BulkInFraming::AsRequested);
   // A device with no printer interface, shown at once; nothing answers its transfers.
-  void attachForeignDevice(const DeviceLayout& layout);
-
-  void setFraming(const usb::virt::VirtualUsbDevice& device, BulkInFraming framing);
+  void attachForeignDevice(const usb::virt::VirtualDeviceDescription& description);
 
   // The location ID libusb's port path gives the device: bus 1, its root-hub port.
   uint32_t locationIdOf(const usb::virt::VirtualUsbDevice& device) const;
@@ -56,21 +56,19 @@ class EmulatedUsbBus {
   int enumerationsOf(const usb::virt::VirtualUsbDevice& device) const;
   // Whether it is on the emulated bus now.
   bool isShown(const usb::virt::VirtualUsbDevice& device) const;
-  // The responder counters of its latest node.
-  UsbfsResponder::Counters countersOf(const usb::virt::VirtualUsbDevice& device) const;
 
  private:
   struct Port {
     std::shared_ptr<usb::virt::VirtualUsbDevice> device;  // null for a foreign device
     std::shared_ptr<usb::virt::VirtualDeviceHandler> handler;
-    std::shared_ptr<std::atomic<BulkInFraming>> framing;
+    BulkInFraming framing = BulkInFraming::AsRequested;
     uint8_t number = 0;
     int enumerations = 0;
   };
   struct Node {
     usb::ServiceHandle service;
     const Port* port = nullptr;
-    QString sysfsPath;
+    QString sysfsPath;  // empty when umockdev refused the device
     std::unique_ptr<UsbfsResponder> responder;
     bool shown = true;
   };
@@ -79,10 +77,12 @@ class EmulatedUsbBus {
   void serviceTerminated(const usb::ServiceHandle& service);
   Port& addPort(std::shared_ptr<usb::virt::VirtualUsbDevice> device,
                 std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing);
+  // Adds the node of the port's next enumeration; ioctls on it go to `responder` (may be null).
+  void addNode(const Port& port, const usb::virt::VirtualDeviceDescription& description,
+               const usb::ServiceHandle& service, std::unique_ptr<UsbfsResponder> responder);
   const Port* portOf(const usb::virt::VirtualUsbDevice& device) const;
-  const Node* latestNodeOf(const Port& port) const;
 
-  UmockdevTestbed testbed_;  // before the bus: nodes and responders go first
+  UMockdevTestbed* testbed_ = nullptr;  // freed after the nodes and their responders
   std::shared_ptr<usb::virt::VirtualUsbBus> bus_;
   std::vector<std::unique_ptr<Port>> ports_;
   // Every node made: a descriptor opened before a departure still reaches its responder.

@@ -1,9 +1,8 @@
 #pragma once
 // The kernel side of one emulated USB device node (/dev/bus/usb/BBB/DDD) as libusb meets it: the
-// usbdevfs requests libusb makes (capabilities, claim and release, URB submit, reap and discard,
-// port reset, clear halt) answered from an EmulatedDevice with the errno values and URB statuses
-// the kernel would give. One responder serves one enumeration of a device; a device that comes
-// back is a new node with a new responder.
+// usbdevfs requests libusb makes answered from a virtual-bus device with the errno values and URB
+// statuses the kernel would give. One responder serves one enumeration of a device; a device that
+// comes back is a new node with a new responder.
 //
 // What it copies from the kernel:
 //  - URBs complete asynchronously and are reaped in completion order. A URB the device does not
@@ -11,23 +10,26 @@
 //    an answer with latency completes that much later.
 //  - Bulk-in data arrives in packets (see BulkInFraming); a packet larger than the room left in
 //    the URB ends it with -EOVERFLOW. A stall is -EPIPE.
-//  - A claim of an interface another program (or another descriptor) holds answers EBUSY; a
+//  - Claims go to the bus's interface object, so a device another program holds answers EBUSY; a
 //    control request addressed to an interface claims it implicitly, except the printer class's
-//    GET_DEVICE_ID, which the kernel always lets through.
+//    GET_DEVICE_ID, which the kernel always lets through. Control requests go through the bus
+//    (handler first, then its standard answers); bulk transfers go straight to the handler, so a
+//    printer that restarts or unplugs itself does so on the bus.
 //  - Disconnect: URBs in flight end with -ESHUTDOWN, reaps then answer ENODEV and so does every
 //    other request. The node is a regular file, so libusb never sees POLLERR: the responder
 //    notices the device's departure itself, at the next request or through disconnect().
 //
 // Threads: constructed and destroyed [main]; the ioctl callback runs on umockdev's worker thread
-// [worker]; disconnect() and counters() [any]. One mutex guards the state; the device is called
+// [worker]; disconnect() [any]. One mutex guards the state; the device is called
 // with it held (its calls never come back here).
 
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
-#include "tests/usbmock/EmulatedDevice.h"
+#include "usb/virtual/VirtualUsbBus.h"
 
 typedef struct _UMockdevIoctlBase UMockdevIoctlBase;
 typedef struct _UMockdevIoctlClient UMockdevIoctlClient;
@@ -35,12 +37,22 @@ typedef struct _UMockdevIoctlData UMockdevIoctlData;
 
 namespace usbmock {
 
-struct Urb;  // UsbfsResponderPrivate.h
+// How a device hands its bulk-in data to the host.
+enum class BulkInFraming {
+  // Each read gets exactly the bytes it asks for, as from a device that sends its reply header
+  // as a packet of its own and its body after it.
+  AsRequested,
+  // Back-to-back packets of wMaxPacketSize, header and body in one packet when they fit: a read
+  // shorter than the packet overflows, as on real hardware.
+  WholePackets,
+};
 
 class UsbfsResponder {
  public:
-  explicit UsbfsResponder(std::shared_ptr<EmulatedDevice> device);  // [main]
-  ~UsbfsResponder();                                                 // [main]
+  UsbfsResponder(usb::virt::VirtualUsbBus& bus, const usb::ServiceHandle& service,
+                 std::shared_ptr<usb::virt::VirtualUsbDevice> device,
+                 std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing);  // [main]
+  ~UsbfsResponder();  // [main]
   UsbfsResponder(const UsbfsResponder&) = delete;
   UsbfsResponder& operator=(const UsbfsResponder&) = delete;
 
@@ -50,39 +62,34 @@ class UsbfsResponder {
   // The device has left the bus. [any]
   void disconnect();
 
-  struct Counters {
-    int submitted = 0;   // URBs accepted
-    int discarded = 0;   // URBs libusb gave up on (its time-outs)
-    int overflows = 0;   // bulk-in URBs ended with -EOVERFLOW
-  };
-  Counters counters() const;  // [any]
-
  private:
-  struct Client;  // UsbfsResponderPrivate.h
+  struct Urb;
+  struct Client;
 
   static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
 
-  // UsbfsResponder.cpp [worker], lock held
+  // [worker], lock held
   void handle(UMockdevIoctlClient* client);
   void forgetClosedDescriptors();
   Client& clientOf(UMockdevIoctlClient* client);
-  void noticeDeparture();
   void endConnection();
   int claim(UMockdevIoctlClient* client, uint32_t interface);
   int release(UMockdevIoctlClient* client, uint32_t interface);
   int claimForControl(UMockdevIoctlClient* client, const usb::virt::SetupPacket& setup);
   void resetPort();
-
-  // UsbfsResponderUrbs.cpp [worker], lock held, in the order a URB goes through them
   int submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
   void runControl(Urb& urb, const usb::virt::SetupPacket& setup);
-  void runBulkOut(Urb& urb);
   void runBulkIn(Urb& urb);
-  void runBulkInPackets(Urb& urb);
   bool reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg);  // completes the request itself
   int discard(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
 
-  const std::shared_ptr<EmulatedDevice> device_;
+  usb::virt::VirtualUsbBus& bus_;  // outlives every node (EmulatedUsbBus)
+  const usb::ServiceHandle service_;
+  const std::shared_ptr<usb::virt::VirtualUsbDevice> device_;
+  const std::shared_ptr<usb::virt::VirtualDeviceHandler> deviceHandler_;
+  const std::shared_ptr<usb::UsbInterface> interface_;  // null when the service had gone already
+  const std::vector<usb::PipeProperties> endpoints_;
+  const BulkInFraming framing_;
   UMockdevIoctlBase* handler_ = nullptr;
 
   mutable std::mutex mutex_;
@@ -90,7 +97,6 @@ class UsbfsResponder {
   uint64_t nextSequence_ = 0;
   std::map<UMockdevIoctlClient*, std::unique_ptr<Client>> clients_;
   std::map<uint32_t, UMockdevIoctlClient*> claims_;  // interface number -> descriptor holding it
-  Counters counters_;
 };
 
 }  // namespace usbmock
