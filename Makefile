@@ -2,13 +2,18 @@
 # the tests. Both install the packages they need first (scripts/bootstrap).
 # `make install [PREFIX=...]` and `make deb` build the application alone, optimised, in
 # $(RELEASE) (no tests), and install it or make its Debian package there.
+# `make fuzz` builds the libFuzzer targets of fuzz/ with clang in $(FUZZ_BUILD); `make fuzz-smoke`
+# also runs each for FUZZ_SECONDS seconds and fails when one finds a fault (scripts/fuzz-smoke).
 BUILD      ?= build
 RELEASE    ?= build-release
+FUZZ_BUILD ?= build-fuzz
+FUZZ_CXX   ?= clang++-14
+FUZZ_SECONDS ?= 30
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all bootstrap build run demo test test-asan test-tsan install deb clean
+.PHONY: all bootstrap build run demo test test-asan test-tsan install deb fuzz fuzz-smoke clean
 
 all: build
 
@@ -48,5 +53,17 @@ deb: bootstrap $(RELEASE)/build.ninja
 	cd $(RELEASE) && cpack -G DEB
 	@ls -1 $(RELEASE)/*.deb
 
+# The fuzz build needs clang and libFuzzer's runtime beside the usual packages.
+$(FUZZ_BUILD)/build.ninja:
+	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
+
+fuzz:
+	@scripts/bootstrap clang-14 libclang-rt-14-dev
+	@$(MAKE) --no-print-directory $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-smoke: fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-smoke $(FUZZ_BUILD)
+
 clean:
-	rm -rf build build-asan build-tsan
+	rm -rf build build-asan build-tsan build-fuzz

@@ -35,10 +35,10 @@ void checkCString(const uint8_t* data, size_t size) {
   if (size == 0) return;
   const E encoding = kEncodings[data[0] % std::size(kEncodings)];
   const bool terminated = data[0] & 0x80;
-  // A copy of exactly the bytes given, so that reading past them is caught; a terminated text
-  // gets a zero code unit of the widest encoding.
+  // A copy of exactly the bytes given, so that reading past them is caught. A terminated text
+  // is padded to whole code units of the widest encoding and gets a zero one.
   std::vector<char> bytes(data + 1, data + size);
-  if (terminated) bytes.insert(bytes.end(), 4, '\0');
+  if (terminated) bytes.resize((bytes.size() + 3) / 4 * 4 + 4, '\0');
   if (bytes.empty()) return;
   const std::optional<QString> text =
       pm::stringWithCString(bytes.data(), terminated ? 0 : bytes.size(), encoding);
