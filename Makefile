@@ -4,13 +4,18 @@
 # $(RELEASE) (no tests), and install it or make its Debian package there.
 # `make bench [RESULTS=1]` builds the benchmark programs optimised in build-bench, runs them and
 # prints their table (RESULTS=1 also writes it to bench/results.md).
+# `make fuzz` builds the libFuzzer targets of fuzz/ with clang in $(FUZZ_BUILD); `make fuzz-smoke`
+# also runs each for FUZZ_SECONDS seconds and fails when one finds a fault (scripts/fuzz-smoke).
 BUILD      ?= build
 RELEASE    ?= build-release
+FUZZ_BUILD ?= build-fuzz
+FUZZ_CXX   ?= clang++-14
+FUZZ_SECONDS ?= 30
 PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all bootstrap build run demo test test-asan test-tsan install deb bench clean
+.PHONY: all bootstrap build run demo test test-asan test-tsan install deb bench fuzz fuzz-smoke clean
 
 all: build
 
@@ -53,5 +58,17 @@ deb: bootstrap $(RELEASE)/build.ninja
 bench:
 	@RESULTS=$(RESULTS) JOBS=$(JOBS) bench/run
 
+# The fuzz build needs clang and libFuzzer's runtime beside the usual packages.
+$(FUZZ_BUILD)/build.ninja:
+	cmake -S fuzz -B $(FUZZ_BUILD) -G Ninja -DCMAKE_CXX_COMPILER=$(FUZZ_CXX)
+
+fuzz:
+	@scripts/bootstrap clang-14 libclang-rt-14-dev
+	@$(MAKE) --no-print-directory $(FUZZ_BUILD)/build.ninja
+	cmake --build $(FUZZ_BUILD) -j $(JOBS)
+
+fuzz-smoke: fuzz
+	FUZZ_SECONDS=$(FUZZ_SECONDS) scripts/fuzz-smoke $(FUZZ_BUILD)
+
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-bench build-fuzz

@@ -4,7 +4,6 @@
 #include <QProcessEnvironment>
 
 #include "support/SystemLog.h"
-#include "vendor/TBUSBPrinterOLM.h"
 
 namespace pm {
 
@@ -80,8 +79,3 @@ QStringList removePrintQueuesForDeviceURIMarker(const QString& marker) {
 }
 
 }  // namespace pm
-
-void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
-  Q_ASSERT(isPrinterCommandQueue());
-  pm::removePrintQueuesForDeviceURIMarker(QString::fromLatin1(pm::kKTCDeviceURIMarker));
-}

@@ -11,37 +11,13 @@
 #include "support/SystemLog.h"
 #include "usb/TBUSBPrinter.h"
 #include "usb/TBUSBPrinterPrivate.h"
+#include "usb/UsbTextDecoding.h"
 
 namespace {
 
 constexpr uint8_t kGetDescriptor = 6;
 constexpr uint8_t kStringDescriptorType = 3;
 constexpr uint16_t kDescriptorBufferSize = 256;
-constexpr uint16_t kEnglish = 9;  // primary language of a language ID (its low 10 bits)
-
-uint16_t primaryLanguage(uint16_t langId) { return langId & 0x3FF; }
-uint16_t subLanguage(uint16_t langId) { return langId >> 10; }
-
-// Whether `candidate` should replace `choice`: English wins over any other language, and among
-// English IDs the lowest sub-language wins (0x0409 before 0x0809).
-bool prefersLanguage(uint16_t candidate, uint16_t choice) {
-  if (primaryLanguage(candidate) != kEnglish) return false;
-  return primaryLanguage(choice) != kEnglish || subLanguage(candidate) < subLanguage(choice);
-}
-
-// A string descriptor (length byte, type 3, UTF-16LE characters) as text. Trailing code units
-// whose low byte is 0 are padding some devices send; none when no character is left.
-QString decodeStringDescriptor(const uint8_t* bytes, uint32_t received) {
-  uint32_t n = std::min<uint32_t>(bytes[0], received) & ~1u;
-  while (n > 2 && bytes[n - 2] == 0) n -= 2;
-  if (n < 4) return {};
-  QString text;
-  text.reserve(static_cast<qsizetype>((n - 2) / 2));
-  for (uint32_t i = 2; i + 1 < n; i += 2) {
-    text.append(QChar(static_cast<char16_t>(bytes[i] | (bytes[i + 1] << 8))));
-  }
-  return text;
-}
 
 // A dictionary written the way log lines have always shown one: "{ key = value; ... }".
 QString describe(const QVariantMap& map) {
@@ -83,17 +59,11 @@ std::optional<QSet<uint16_t>> TBUSBPrinter::langIds() {
   if (interface->controlRequest(0, request) != kIOReturnSuccess || request.lengthDone < 4) {
     return std::nullopt;
   }
-  QSet<uint16_t> ids;
-  uint16_t choice = 0;
-  const uint32_t end = std::min<uint32_t>(buffer[0], request.lengthDone);
-  for (uint32_t i = 2; i + 1 < end; i += 2) {
-    const uint16_t id = static_cast<uint16_t>(buffer[i] | (buffer[i + 1] << 8));
-    if (ids.isEmpty() || prefersLanguage(id, choice)) choice = id;
-    ids.insert(id);
-  }
+  const pm::usbtext::LanguageList list = pm::usbtext::languageList(QByteArrayView(
+      reinterpret_cast<const char*>(buffer), std::min<uint32_t>(request.lengthDone, sizeof buffer)));
   const std::lock_guard guard(d_->lock);
-  d_->langIds = ids;
-  d_->langId = choice;
+  d_->langIds = list.ids;
+  d_->langId = list.choice;
   return d_->langIds;
 }
 
@@ -136,7 +106,8 @@ QString TBUSBPrinter::descriptorStringAtIndex(uint8_t index) {
                    "type(returned %x (should be %x))\n", type, kStringDescriptorType);
     return {};
   }
-  return decodeStringDescriptor(buffer, std::min<uint32_t>(request.lengthDone, sizeof buffer));
+  return pm::usbtext::stringDescriptorText(QByteArrayView(
+      reinterpret_cast<const char*>(buffer), std::min<uint32_t>(request.lengthDone, sizeof buffer)));
 }
 
 // ---- The USB strings ----------------------------------------------------------------------------------

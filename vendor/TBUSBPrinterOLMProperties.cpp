@@ -5,6 +5,7 @@
 #include "support/MainQueue.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
+#include "update/PrintQueues.h"
 #include "vendor/Framing.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -165,6 +166,12 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
       printer->deleteExistingPrinterQueues();
     });
   });
+}
+
+// The print system's queues name the printer by its USB serial string, which has just changed.
+void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
+  Q_ASSERT(isPrinterCommandQueue());
+  pm::removePrintQueuesForDeviceURIMarker(QString::fromLatin1(pm::kKTCDeviceURIMarker));
 }
 
 void TBUSBPrinterOLM::setUsbISerial(bool enabled) {
