@@ -379,40 +379,52 @@ class FaultMatrixTest : public QObject {
     std::fflush(stdout);
     const int fd = ::open(log.constData(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (fd >= 0) ::dup2(fd, STDERR_FILENO), ::close(fd);
+    clock_.start();
+  }
+
+  void cleanupTestCase() {
+    std::printf("fault matrix: %d cases, %d passed (%s, %.1f s)\n", run_, passed_,
+                full_ ? "full" : "quick", double(clock_.elapsed()) / 1000);
+    std::fflush(stdout);
+  }
+
+  // One row per model (each row has its own QtTest time-out): its clean run, then its cases.
+  void matrix_data() {
+    QTest::addColumn<Model>("model");
+    for (const Model model : {Model::KTA, Model::KTB, Model::VLA, Model::KTBT, Model::KTC, Model::KTD, Model::PZA})
+      QTest::newRow(qPrintable(sim::modelName(model))) << model;
   }
 
   void matrix() {
+    QFETCH(Model, model);
     const QString only = qEnvironmentVariable("PM_FAULT_MATRIX_ONLY");  // a part of a case's name
-    const bool full = qEnvironmentVariable("PM_FAULT_MATRIX") == QLatin1String("full");
-    QElapsedTimer clock;
-    clock.start();
-    int run = 0;
+    Counts counts;
+    std::vector<Case> cases{{model, Kind::Clean}};
     QStringList failures;
-    for (const Model model : {Model::KTA, Model::KTB, Model::VLA, Model::KTBT, Model::KTC, Model::KTD, Model::PZA}) {
-      Counts counts;
-      std::vector<Case> cases{{model, Kind::Clean}};
-      for (size_t i = 0; i < cases.size(); ++i) {
-        const QString name = describe(cases[i]);
-        if (i > 0 && !only.isEmpty() && !name.contains(only)) continue;
-        std::fprintf(stderr, "==== fault matrix case: %s\n", qPrintable(name));
-        const QStringList problems = CaseRun(cases[i]).run(&counts);
-        ++run;
-        if (!problems.isEmpty()) failures << name + QLatin1String(": ") + problems.join(QLatin1String("; "));
-        if (i == 0) {
-          std::fprintf(stderr, "==== %s: %d attach commands, %d attach exchanges, %d update commands, %d to the first table\n",
-                       qPrintable(sim::modelName(model)), counts.attachCommands, counts.attachExchanges,
-                       counts.updateCommands, counts.firstTableEnd);
-          const std::vector<Case> more = casesOf(model, counts, full);
-          cases.insert(cases.end(), more.begin(), more.end());
-        }
+    for (size_t i = 0; i < cases.size(); ++i) {
+      const QString name = describe(cases[i]);
+      if (i > 0 && !only.isEmpty() && !name.contains(only)) continue;
+      std::fprintf(stderr, "==== fault matrix case: %s\n", qPrintable(name));
+      const QStringList problems = CaseRun(cases[i]).run(&counts);
+      ++run_;
+      if (problems.isEmpty()) ++passed_;
+      else failures << name + QLatin1String(": ") + problems.join(QLatin1String("; "));
+      if (i == 0) {
+        std::fprintf(stderr, "==== %d attach commands, %d attach exchanges, %d update commands, %d to the first table\n",
+                     counts.attachCommands, counts.attachExchanges, counts.updateCommands, counts.firstTableEnd);
+        const std::vector<Case> more = casesOf(model, counts, full_);
+        cases.insert(cases.end(), more.begin(), more.end());
       }
     }
     for (const QString& failure : failures) std::printf("FAILED %s\n", qPrintable(failure));
-    std::printf("fault matrix: %d cases, %d passed (%s, %.1f s)\n", run, run - int(failures.size()),
-                full ? "full" : "quick", double(clock.elapsed()) / 1000);
-    std::fflush(stdout);
     QVERIFY2(failures.isEmpty(), qPrintable(QString::number(failures.size()) + QLatin1String(" cases failed")));
   }
+
+ private:
+  const bool full_ = qEnvironmentVariable("PM_FAULT_MATRIX") == QLatin1String("full");
+  QElapsedTimer clock_;
+  int run_ = 0;
+  int passed_ = 0;
 };
 
 QTEST_GUILESS_MAIN(FaultMatrixTest)
