@@ -103,6 +103,11 @@ qsizetype VirtualPrinter::skippedBytes() const {
   return parser_.skippedBytes();
 }
 
+uint64_t VirtualPrinter::answeredCommands() const {
+  std::lock_guard lock(mutex_);
+  return commandsAnswered_;
+}
+
 // ---------------------------------------------------------------------------------------------
 // Identity and state
 
@@ -181,6 +186,11 @@ void VirtualPrinter::injectReplyFault(ReplyFault kind, int atExchange) {
 void VirtualPrinter::unplugAtCommand(int n) {
   std::lock_guard lock(mutex_);
   unplugAt_ = n > 0 ? static_cast<int64_t>(commandsReceived_) + n : 0;
+}
+
+bool VirtualPrinter::unplugPending() const {
+  std::lock_guard lock(mutex_);
+  return unplugAt_ != 0;
 }
 
 void VirtualPrinter::setHeldByOtherProgram(bool held) {

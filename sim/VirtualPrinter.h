@@ -91,6 +91,8 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   QStringList frameSummaries() const;
   void clearFrames();
   qsizetype skippedBytes() const;
+  // Commands answered so far (what a reply fault's exchange number counts).
+  uint64_t answeredCommands() const;
 
   // Identity and state.
   QString serialNumber() const;
@@ -113,6 +115,7 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   void injectReplyFault(ReplyFault kind, int atExchange = -1);
   // Leaves the bus when the n-th command from now arrives (1 = the next); 0 cancels.
   void unplugAtCommand(int n);
+  bool unplugPending() const;  // an unplugAtCommand that has not happened yet
   void setHeldByOtherProgram(bool held);
   void setUpdateFault(UpdateFault fault);
 

@@ -25,11 +25,13 @@ void TBUSBPrinterOLM::updateColorTables(std::function<void(bool written)> comple
     printer->waitForPrinterStatusCode(QStringLiteral("00000"));
     printer->setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
     printer->sendPrinterCommand(kCommandTableClear);
+    bool delivered = printer->writeStatus() == kIOReturnSuccess;
     printer->getPrinterColorTableVersion();
     printer->getPrinterColorTableChecksum();
 
     bool written = false;
     for (const QString& name : printer->colorTableNames()) {
+      if (!delivered) break;
       const QByteArray data = printer->paddedColorDataForVersion(name);
       // An unreadable table is left out rather than sent empty, and does not count as written.
       if (data.isNull()) {
@@ -37,10 +39,19 @@ void TBUSBPrinterOLM::updateColorTables(std::function<void(bool written)> comple
         continue;
       }
       printer->sendPrinterCommand(kCommandTableVersion, paddedData(name.toUpper().toLatin1()));
-      printer->sendPrinterCommand(kCommandTableData, data);
+      delivered = printer->writeStatus() == kIOReturnSuccess;
+      if (delivered) printer->sendPrinterCommand(kCommandTableData, data);
+      delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
       printer->getPrinterColorTableVersion();
       printer->getPrinterColorTableChecksum();
-      written = true;
+      written = delivered;
+    }
+    if (!delivered) {
+      // The printer left (or stopped taking data) with its tables erased or half written: the
+      // stage stays at 2, so the tables are written again when it returns, and this is no success.
+      pm::systemLog(QStringLiteral("color tables not delivered; they are written again when the printer returns"));
+      if (completion) completion(false);
+      return;
     }
     printer->storeDeviceInfo(QStringLiteral("deviceFirmwareStatus"), 3);
     if (completion) completion(written);
