@@ -1,15 +1,25 @@
 #include "usb/libusb/LibusbHotplug.h"
 
-#include <QMetaObject>
+#include <QPointer>
+
+#include "support/SerialQueue.h"
 
 namespace usb::libusb {
 
 // ---- MainThreadPoster -------------------------------------------------------------------------
 
+MainThreadPoster::MainThreadPoster(QObject* target) : target_(target) {
+  pm::SerialQueue::main();  // made here, on the main thread, before another thread posts to it
+}
+
 bool MainThreadPoster::post(std::function<void()> block) {
   const std::lock_guard lock(mutex_);
   if (target_ == nullptr) return false;
-  QMetaObject::invokeMethod(target_, std::move(block), Qt::QueuedConnection);
+  // Through the main queue, whose hand-over ThreadSanitizer can follow; a block whose target has
+  // gone by the time it runs is dropped, as a posted Qt event would be.
+  pm::SerialQueue::main().async([target = QPointer<QObject>(target_), block = std::move(block)] {
+    if (target) block();
+  });
   return true;
 }
 

@@ -17,10 +17,11 @@
 
 namespace usb::libusb {
 
-// Posts blocks to a QObject's thread until disconnected. Any thread.
+// Posts blocks to the main thread, for a target object living there, until disconnected. Made on
+// the main thread; post() and disconnect() from any thread.
 class MainThreadPoster {
  public:
-  explicit MainThreadPoster(QObject* target) : target_(target) {}
+  explicit MainThreadPoster(QObject* target);
   // Queues `block` on the target's thread; false (and dropped) once disconnected.
   bool post(std::function<void()> block);
   // After this returns nothing more is posted. Blocks already posted stay with the target, which
