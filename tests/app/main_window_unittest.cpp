@@ -215,9 +215,10 @@ class MainWindowTest : public QObject {
   }
 
 
-  // The phase comes from the running update's recorded stage (a stage left from an earlier
-  // update is no update).
-  void phaseFromTheStage() {
+  // The phase comes from the running update's recorded stage (a stage left from an earlier update
+  // is no update). A whole update on a virtual printer: the row goes through the three phases in
+  // order, and the status bar clears at the end.
+  void wholeUpdateShowsEachPhase() {
     AppHarness harness;
     harness.attachPrinter(QStringLiteral("SIM0001"));
     TBPrinters& controller = harness.start();
@@ -226,8 +227,8 @@ class MainWindowTest : public QObject {
     harness.settle();
     const TBPrinters::PrinterRef printer = controller.printerAt(0);
     const struct { bool running; int stage; const char* status; int phase; } rows[] = {
-        {false, 0, nullptr, 0}, {false, 2, nullptr, 0}, {true, 0, nullptr, 1}, {true, 1, nullptr, 1},
-        {true, 2, nullptr, 2}, {true, 2, "Updating color tables ...", 3}, {true, 3, nullptr, 3}, {true, 9, nullptr, 3}};
+        {false, 2, nullptr, 0}, {true, 0, nullptr, 1}, {true, 1, nullptr, 1}, {true, 2, nullptr, 2},
+        {true, 2, "Updating color tables ...", 3}, {true, 3, nullptr, 3}, {true, 9, nullptr, 3}, {false, 0, "Idle", 0}};
     for (const auto& row : rows) {
       printer->setInFirmwareUpdate(row.running);
       if (row.stage) printer->storeDeviceInfo(kStage, row.stage);
@@ -235,21 +236,8 @@ class MainWindowTest : public QObject {
       if (row.status) printer->setPrinterStatus(QLatin1String(row.status));
       QCOMPARE(pm::updatePhase(*printer), row.phase);
     }
-    printer->setInFirmwareUpdate(false);
-  }
-
-  // A whole update on a virtual printer: the row goes through the three phases in order, and the
-  // status bar clears at the end.
-  void wholeUpdateShowsEachPhase() {
-    AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
-    TBPrinters& controller = harness.start();
-    MainWindow window(&controller, QString());
-    QTRY_COMPARE(window.model()->rowCount(), 1);
-    harness.settle();
     auto* indicator = window.findChild<UpdateStatusIndicator*>();
-    QVERIFY(indicator);
-    QVERIFY(!indicator->updateRunning());
+    QVERIFY(indicator && !indicator->updateRunning());
 
     QList<int> phases;
     const auto sample = [&] {
@@ -263,7 +251,7 @@ class MainWindowTest : public QObject {
 
     harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
     harness.alerts().queueAnswer(1001);        // update firmware
-    controller.printerAt(0)->updateFirmware();
+    printer->updateFirmware();
     QTRY_VERIFY_WITH_TIMEOUT(
         harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
 
@@ -273,7 +261,7 @@ class MainWindowTest : public QObject {
   }
 
   // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
-  void agreeBoxGuardsTheSecondButtonAndAlertsWaitTheirTurn() {
+  void alertSheets() {
     Sheet sheet;
     QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
     QList<pm::AlertAnswer> answers;
@@ -298,13 +286,9 @@ class MainWindowTest : public QObject {
     buttonTitled(second, QStringLiteral("Quit"))->click();
     QTRY_COMPARE(answers.size(), 2);
     QVERIFY(answers[1].returnCode == 1000 && sheet.presenter.currentAlert() == nullptr);
-  }
 
-  // Without titles one "OK"; the suppression box is answered; application-modal when asked.
-  // Escape answers only a "Cancel" button.
-  void plainAlertsAndEscape() {
-    Sheet sheet;
-    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
+    // Without titles one "OK"; the suppression box is answered; application-modal when asked.
+    // Escape answers only a "Cancel" button.
     pm::AlertRequest request;
     request.applicationModal = true;
     request.suppressionCheckBox = true;
