@@ -63,12 +63,11 @@ QList<Message> readTs(const QString& path) {
   return xml.hasError() ? QList<Message>() : messages;
 }
 
-// Placeholders (%1, %d, %n ...) or markup tags of a text, sorted: a translation may reorder them.
-QStringList tokens(const QString& text, bool tags) {
-  static const QRegularExpression placeholder(QStringLiteral("%(\\d+|d|n|s)"));
-  static const QRegularExpression tag(QStringLiteral("</?[a-z]+>"));
+// Placeholders (%1, %d, %n ...) and markup tags of a text, sorted: a translation may reorder them.
+QStringList tokens(const QString& text) {
+  static const QRegularExpression token(QStringLiteral("%(\\d+|d|n|s)|</?[a-z]+>"));
   QStringList found;
-  for (const QRegularExpressionMatch& m : (tags ? tag : placeholder).globalMatch(text)) found << m.captured();
+  for (const QRegularExpressionMatch& m : token.globalMatch(text)) found << m.captured();
   found.sort();
   return found;
 }
@@ -79,23 +78,19 @@ class DesktopFilesTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void validators_data() {
-    QTest::addColumn<QString>("tool");
-    QTest::addColumn<QStringList>("arguments");
-    QTest::newRow("desktop entry") << "desktop-file-validate" << QStringList{packagingFile(".desktop")};
-    QTest::newRow("AppStream metadata") << "appstreamcli" << QStringList{"validate", "--no-net", packagingFile(".metainfo.xml")};
-  }
-
   void validators() {
-    QFETCH(QString, tool);
-    QFETCH(QStringList, arguments);
-    const QString program = QStandardPaths::findExecutable(tool);
-    if (program.isEmpty()) QSKIP("the validator is not installed");
-    QProcess process;
-    process.setProcessChannelMode(QProcess::MergedChannels);
-    process.start(program, arguments);
-    QVERIFY(process.waitForFinished(60000));
-    QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, process.readAll().constData());
+    const std::pair<const char*, QStringList> tools[] = {
+        {"desktop-file-validate", {packagingFile(".desktop")}},
+        {"appstreamcli", {"validate", "--no-net", packagingFile(".metainfo.xml")}}};
+    for (const auto& [tool, arguments] : tools) {
+      const QString program = QStandardPaths::findExecutable(QLatin1String(tool));
+      if (program.isEmpty()) continue;  // the validator is not installed
+      QProcess process;
+      process.setProcessChannelMode(QProcess::MergedChannels);
+      process.start(program, arguments);
+      QVERIFY(process.waitForFinished(60000));
+      QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, process.readAll().constData());
+    }
   }
 
   // The entry, the metadata and the icons agree; the metadata names every admitted vendor.
@@ -172,9 +167,7 @@ class DesktopFilesTest : public QObject {
     for (const Message& m : messages) {
       const QByteArray where = (m.context + QStringLiteral(": ") + m.source).toUtf8();
       QVERIFY2(m.type.isEmpty(), where.constData());  // not unfinished, obsolete or vanished
-      QVERIFY2(!m.translation.trimmed().isEmpty(), where.constData());
-      for (const bool tags : {false, true})
-        QVERIFY2(tokens(m.translation, tags) == tokens(m.source, tags), where.constData());
+      QVERIFY2(!m.translation.trimmed().isEmpty() && tokens(m.translation) == tokens(m.source), where.constData());
     }
   }
 

@@ -201,6 +201,8 @@ class LogTest : public QObject {
   void systemLogKeepsLinesWhole() {
     LogCapture log;
     pm::systemLog(QStringLiteral("ends in newline\n"));
+    pm::systemLogf("%s=%d", "value", 42);
+    QCOMPARE(log.lines(), QStringList({QStringLiteral("ends in newline"), QStringLiteral("value=42")}));
     // Standard error's prefix: local time to the millisecond, process name, pid and thread id.
     const QRegularExpression prefix(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
                                                    "log_unittest\\[%1:%2\\] ends in newline\n")
