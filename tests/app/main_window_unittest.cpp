@@ -1,6 +1,6 @@
 // The main window over the real controller on the virtual bus: the rows and their refresh,
-// selection in both directions, the actions on the selected printer, the launch steps (title,
-// localisation), what it shows while a firmware update runs, and a whole demo session with the
+// selection in both directions, the actions on the selected printer, menu localisation at launch,
+// what it shows while a firmware update runs, and a whole demo session with the
 // Qt alerts from start-up to termination. Also the shell's menu localisation and its
 // alerts (sheets, the "I Agree" box, answers, the queue of alerts).
 

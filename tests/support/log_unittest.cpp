@@ -1,5 +1,5 @@
 // The logger: standard error, the buffer before a log file exists and its cap, the log file and
-// its roll, hex rows, announcements, whole lines from many threads (also through the system
+// its roll, announcements, whole lines from many threads (also through the system
 // log), and e-mail address checks.
 
 #include <sys/stat.h>

@@ -1,7 +1,7 @@
 // TBUSBPrinter on the virtual bus: the first open-close cycle, busy and unplugged printers,
 // pipes, resets, re-enumeration, ownership, interest messages; its identity (USB strings,
 // language, IEEE 1284 device ID, device key, registry); and its command queue (where work runs,
-// how replies travel, bulk transfers, removal with work queued, printers side by side).
+// how replies travel, bulk transfers, removal with work queued).
 
 #include <QElapsedTimer>
 #include <QPointer>

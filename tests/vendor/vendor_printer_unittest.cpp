@@ -20,10 +20,12 @@ QStringList commandsOf(const sim::VirtualPrinter& printer) {
   return commands;
 }
 
-QStringList tableReads(const char* kind, const QStringList& tables, const char* media) {
+// The colour-table reads: versions, then checksums, each for every media and table in turn.
+QStringList tableReads(const QStringList& tables, const QStringList& media) {
   QStringList reads;
-  for (const QString& table : tables)
-    reads << QStringLiteral("TBL_RDCWD%1_%2%3").arg(table, QLatin1String(kind), QLatin1String(media));
+  for (const char* kind : {"Version", "Checksum"})
+    for (const QString& m : media)
+      for (const QString& table : tables) reads << QStringLiteral("TBL_RDCWD%1_%2%3").arg(table, QLatin1String(kind), m);
   return reads;
 }
 
@@ -168,32 +170,14 @@ class VendorPrinterTest : public QObject {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("firmware");
     QTest::addColumn<QStringList>("expected");
-    const QStringList head{kStatus, kFver, kLife};
-    QTest::newRow("KTA") << int(sim::Model::KTA) << QString()
-                         << head + QStringList{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial};
-    QTest::newRow("VLA 2.03") << int(sim::Model::VLA) << "02.03"
-                              << head + QStringList{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial};
-    QTest::newRow("VLA 2.04") << int(sim::Model::VLA) << "02.04"
-                              << head + QStringList{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial, kISerial};
-    const QStringList ktc{"610", "600", "300"};
-    QTest::newRow("KTC 4.20") << int(sim::Model::KTC) << "04.20"
-                              << head + tableReads("Version", ktc, "") + tableReads("Checksum", ktc, "") +
-                                     QStringList{kSerial, kISerial};
-    QTest::newRow("KTC 4.21") << int(sim::Model::KTC) << "04.21"
-                              << head + tableReads("Version", ktc, "[0001]") + tableReads("Version", ktc, "[0002]") +
-                                     tableReads("Checksum", ktc, "[0001]") + tableReads("Checksum", ktc, "[0002]") +
-                                     QStringList{kSerial, kISerial};
-    const QStringList ktd{"620", "610", "600", "300"};
-    QTest::newRow("KTD") << int(sim::Model::KTD) << QString()
-                         << head + tableReads("Version", ktd, "[0001]") + tableReads("Version", ktd, "[0003]") +
-                                tableReads("Checksum", ktd, "[0001]") + tableReads("Checksum", ktd, "[0003]") +
-                                QStringList{kSerial, kISerial};
-    QTest::newRow("PZA") << int(sim::Model::PZA) << QString()
-                         << head + QStringList{"TBL_RDCWD300_Version[0001]", "TBL_RDCWD310_Version[0001]",
-                                               "TBL_RDCWD300_Version[0002]", "TBL_RDCWD310_Version[0002]",
-                                               "TBL_RDCWD300_Checksum[0001]", "TBL_RDCWD310_Checksum[0001]",
-                                               "TBL_RDCWD300_Checksum[0002]", "TBL_RDCWD310_Checksum[0002]"} +
-                                QStringList{kSerial, kISerial};
+    const QStringList head{kStatus, kFver, kLife}, plain{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial}, tail{kSerial, kISerial};
+    QTest::newRow("KTA") << int(sim::Model::KTA) << QString() << head + plain;
+    QTest::newRow("VLA 2.03") << int(sim::Model::VLA) << "02.03" << head + plain;
+    QTest::newRow("VLA 2.04") << int(sim::Model::VLA) << "02.04" << head + plain + QStringList{kISerial};
+    QTest::newRow("KTC 4.20") << int(sim::Model::KTC) << "04.20" << head + tableReads({"610", "600", "300"}, {""}) + tail;
+    QTest::newRow("KTC 4.21") << int(sim::Model::KTC) << "04.21" << head + tableReads({"610", "600", "300"}, {"[0001]", "[0002]"}) + tail;
+    QTest::newRow("KTD") << int(sim::Model::KTD) << QString() << head + tableReads({"620", "610", "600", "300"}, {"[0001]", "[0003]"}) + tail;
+    QTest::newRow("PZA") << int(sim::Model::PZA) << QString() << head + tableReads({"300", "310"}, {"[0001]", "[0002]"}) + tail;
   }
 
   // The firmware version read first decides the KTC's and VLA's later reads in the same sequence:
