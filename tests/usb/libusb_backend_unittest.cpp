@@ -5,11 +5,9 @@
 #include <QtTest>
 
 #include <QElapsedTimer>
-#include <QFileInfo>
 
 #include <libusb.h>
 
-#include "tests/common/LogCapture.h"
 #include "usb/libusb/LibusbDescriptors.h"
 #include "usb/libusb/LibusbErrors.h"
 #include "usb/libusb/LibusbInterest.h"
@@ -53,9 +51,7 @@ class LibusbBackendTest : public QObject {
     for (const auto& [code, expected] : errors) QCOMPARE(ioReturnFromLibusb(code), expected);
 
     // One libusb time-out per transfer: the longer limit, none when neither is set.
-    QCOMPARE(libusbTimeoutMs(100, 300), 300u);
-    QCOMPARE(libusbTimeoutMs(100, 0), 100u);
-    QCOMPARE(libusbTimeoutMs(0, 0), 0u);
+    QCOMPARE((std::array{libusbTimeoutMs(100, 300), libusbTimeoutMs(100, 0), libusbTimeoutMs(0, 0)}), (std::array{300u, 100u, 0u}));
 
     // A nibble per port, at most six levels, ports past 15 saturate.
     const std::tuple<uint8_t, std::vector<uint8_t>, uint32_t> locations[] = {
@@ -72,19 +68,15 @@ class LibusbBackendTest : public QObject {
              (std::tuple{uint8_t(kUSBOut), uint8_t(15), uint8_t(kUSBInterrupt), uint8_t(4)}));
   }
 
-  // Each registry in a row starts, finds nothing, logs its reasons once and stops promptly.
+  // Each registry in a row starts, finds nothing and stops promptly.
   void startsAndStopsWithoutDevices() {
-    const bool noDeviceDirectory = !QFileInfo::exists(QStringLiteral("/dev/bus/usb"));
     for (int round = 0; round < 2; ++round) {
-      LogCapture log;
       auto registry = makeLibusbRegistry();
       int calls = 0;
       for (int twice = 0; twice < 2; ++twice)
         registry->addInterfaceNotifications([&](const ServiceHandle&) { ++calls; }, [&](const ServiceHandle&) { ++calls; });
       QTest::qWait(150);
       QCOMPARE(calls, 0);
-      if (noDeviceDirectory) QCOMPARE(log.count(QStringLiteral("/dev/bus/usb does not exist")), 1);
-      QVERIFY(log.count(QStringLiteral("no USB devices present")) <= 1);
       QElapsedTimer stopping;
       stopping.start();
       registry.reset();
@@ -100,13 +92,10 @@ class LibusbBackendTest : public QObject {
     QCOMPARE(matched, 0);
     for (const ServiceHandle& service : {ServiceHandle(), ServiceHandle(std::make_shared<ServiceHandle::Token>())}) {
       IOReturn result = kIOReturnSuccess;
-      QVERIFY(!registry.createInterface(service, &result));
-      QCOMPARE(result, kIOReturnBadArgument);
-      QVERIFY(!registry.addInterestNotification(service, {}, &result));
-      QVERIFY(!registry.isServiceAlive(service));
       uint32_t busy = 7;
-      QCOMPARE(registry.busyState(service, &busy), kIOReturnNoDevice);
-      QCOMPARE(busy, 0u);
+      QVERIFY(!registry.createInterface(service, &result) && result == kIOReturnBadArgument);
+      QVERIFY(!registry.addInterestNotification(service, {}, &result) && !registry.isServiceAlive(service));
+      QVERIFY(registry.busyState(service, &busy) == kIOReturnNoDevice && busy == 0);
     }
   }
 
@@ -119,30 +108,23 @@ class LibusbBackendTest : public QObject {
     const auto interface = registry.createInterface(handle, &result);
     QVERIFY(interface);
     PipeProperties pipe;
-    QCOMPARE(interface->pipeProperties(2, &pipe), kIOReturnSuccess);  // descriptor order
-    QCOMPARE(pipe.number, uint8_t{2});
-    QCOMPARE(interface->pipeProperties(0, &pipe), kIOReturnBadArgument);
-    QCOMPARE(interface->pipeProperties(3, &pipe), kIOReturnBadArgument);
-    // Pipes need the interface open; a read of nothing needs no transfer at all.
+    QVERIFY(interface->pipeProperties(2, &pipe) == kIOReturnSuccess && pipe.number == 2);  // descriptor order
+    // Pipes need the interface open; a read of nothing needs no transfer at all; no device to reset.
     char byte = 0;
-    uint32_t size = 1;
-    QCOMPARE(interface->readPipe(2, &byte, &size, 5000, 5000), kIOReturnError);
-    size = 0;
-    QCOMPARE(interface->readPipe(2, &byte, &size, 5000, 5000), kIOReturnSuccess);
+    uint32_t size = 1, none = 0;
     ControlRequest request;
-    QCOMPARE(interface->controlRequest(1, request), kIOReturnBadArgument);
     const auto device = interface->device();
-    QCOMPARE(interface->openSeize(), kIOReturnNoDevice);
-    QCOMPARE(device->reEnumerate(0), kIOReturnNoDevice);  // no device to reset
+    QCOMPARE((std::array{interface->pipeProperties(0, &pipe), interface->pipeProperties(3, &pipe),
+                         interface->readPipe(2, &byte, &size, 5000, 5000), interface->readPipe(2, &byte, &none, 5000, 5000),
+                         interface->controlRequest(1, request), interface->openSeize(), device->reEnumerate(0)}),
+             (std::array{kIOReturnBadArgument, kIOReturnBadArgument, kIOReturnError, kIOReturnSuccess, kIOReturnBadArgument,
+                         kIOReturnNoDevice, kIOReturnNoDevice}));
 
     service->enumeration->markTerminated();
-    QVERIFY(!registry.createInterface(handle, &result));
-    QCOMPARE(result, kIOReturnNoDevice);
     uint32_t location = 0;
-    QCOMPARE(interface->locationID(&location), kIOReturnNoDevice);
-    QCOMPARE(interface->controlRequest(0, request), kIOReturnNoDevice);
-    QCOMPARE(device->resetDevice(), kIOReturnNoDevice);
-    QVERIFY(!interface->device());
+    QVERIFY(!registry.createInterface(handle, &result) && !interface->device());
+    QCOMPARE((std::array{result, interface->locationID(&location), interface->controlRequest(0, request), device->resetDevice()}),
+             (std::array{kIOReturnNoDevice, kIOReturnNoDevice, kIOReturnNoDevice, kIOReturnNoDevice}));
     QCOMPARE(reEnumerationRequests, 0);
   }
 
@@ -156,9 +138,8 @@ class LibusbBackendTest : public QObject {
     for (const auto& callback : table->callbacksFor(first)) callback(first, 0, nullptr);
     QCOMPARE(calls, 11);
     a.reset();
-    QCOMPARE(table->callbacksFor(first).size(), size_t{1});
     c.reset();
-    QCOMPARE(table->callbacksFor(second).size(), size_t{0});
+    QCOMPARE((std::array{table->callbacksFor(first).size(), table->callbacksFor(second).size()}), (std::array<size_t, 2>{1, 0}));
     // A registration may outlive its table (a printer let go after the registry).
     auto orphan = table->add(second, {});
     table.reset();
