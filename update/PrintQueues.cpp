@@ -23,12 +23,6 @@ QByteArray runTool(const QString& program, const QStringList& arguments) {
   process.setProcessEnvironment(environment);
   process.setProgram(program);
   process.setArguments(arguments);
-#if defined(__SANITIZE_THREAD__)
-  // With a child modifier Qt starts the tool with a plain fork(), which ThreadSanitizer follows;
-  // its default clone() shares the caller's memory until exec, which TSan cannot model, and
-  // reports races on the calling thread's stack afterwards.
-  process.setChildProcessModifier([] {});
-#endif
   process.start(QIODevice::ReadOnly);
   if (!process.waitForStarted(kToolTimeoutMs)) {
     systemLog(QStringLiteral("could not run %1: %2").arg(program, process.errorString()));
