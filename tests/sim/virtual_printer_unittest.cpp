@@ -171,25 +171,6 @@ class VirtualPrinterTest : public QObject {
     QCOMPARE(updated.ask(kFver), QStringLiteral("PZA 01.10"));
   }
 
-  // Frames split over writes, and junk between them, are found in the byte stream.
-  void framesAsAByteStream() {
-    const auto printer = attach(Model::PZA);
-    Host host(*bus_, printer);
-    QCOMPARE(host.opened(), kIOReturnSuccess);
-    const QByteArray table = frame("TBL_RDCWD300_Version", "0001");
-    QCOMPARE(host.write(table.left(10)), kIOReturnSuccess);
-    QCOMPARE(host.write(table.mid(10)), kIOReturnSuccess);
-    host.write("junk" + frame("TBL_CL") + kFver);
-    QCOMPARE(host.read(64), QByteArray("00000010PZA 01.00\r"));
-    const std::vector<ReceivedFrame> frames = printer->frames();
-    QCOMPARE(frames.size(), size_t{3});
-    QCOMPARE(frames[0].command, QStringLiteral("TBL_RDCWD300_Version"));
-    QCOMPARE(frames[0].lengthField, QByteArray("00000004"));
-    QCOMPARE(frames[0].payload, QByteArray("0001"));
-    QCOMPARE(frames[2].command, QStringLiteral("INFO  FVER"));
-    QCOMPARE(printer->skippedBytes(), qsizetype{4});
-  }
-
   void demoPrinters() {
     const auto printers = attachDemoPrinters(
         *bus_, "PZA, PZA:busy,KTC:fw=04.20,KTD:serial=123:latency=2,XYZ,KTA:bogus:status=01000");
