@@ -3,11 +3,8 @@
 #include <algorithm>
 
 #include <QCoreApplication>
-#include <QDeadlineTimer>
-#include <QEventLoop>
 #include <QPointer>
 #include <QTest>
-#include <QThread>
 
 #include "support/MainQueue.h"
 
@@ -117,22 +114,11 @@ std::vector<std::shared_ptr<TBUSBPrinterOLM>> PrinterTestRig::printers() const {
   return printers;
 }
 
-// Like QTest::qWaitFor, but it sleeps 1 ms between rounds instead of 10, so the many hops between a
-// printer's queue and the main thread cost little and thousands of exchanges fit in seconds. It
-// processes events rather than running a nested loop, which would return at once once the
-// application has been asked to quit.
 bool PrinterTestRig::waitFor(const std::function<bool()>& condition, int timeoutMs) {
-  QDeadlineTimer deadline(timeoutMs);
-  while (!condition()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents);
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    if (!condition()) QThread::usleep(1000);
-  }
-  return true;
+  return QTest::qWaitFor(condition, timeoutMs);
 }
 
-bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds, int timeoutMs) {
+bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds) {
   for (int round = 0; round < rounds; ++round) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     auto markMain = [done] { pm::performAsyncOnMainQueue([done] { done->store(true); }); };
@@ -140,7 +126,7 @@ bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int ro
       queue->async(markMain);
     else
       markMain();
-    if (!waitFor([done] { return done->load(); }, timeoutMs)) return false;
+    if (!waitFor([done] { return done->load(); }, 10000)) return false;
   }
   return true;
 }

@@ -82,7 +82,7 @@ class PrinterTestRig {
   static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
   // Lets a printer's pending work finish: a marker passes its queue and then the main queue,
   // `rounds` times (work that hops between the two needs one round per hop).
-  static bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds = 4, int timeoutMs = 10000);
+  static bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds = 4);
 
  private:
   void serviceMatched(const usb::ServiceHandle& service);

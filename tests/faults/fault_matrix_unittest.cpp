@@ -59,6 +59,37 @@ QString describe(const Case& c) {
   return text;
 }
 
+// Runs the event loop until `condition` holds or `timeoutMs` passes. Unlike QTest::qWaitFor it
+// does not sleep between rounds, so the many hops between a printer's queue and the main thread
+// cost nothing, and thousands of exchanges fit in seconds.
+bool spinUntil(const std::function<bool()>& condition, int timeoutMs) {
+  if (condition()) return true;
+  QElapsedTimer clock;
+  clock.start();
+  QEventLoop loop;
+  QTimer poll;
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    if (condition() || clock.elapsed() >= timeoutMs) loop.quit();
+  });
+  poll.start(1);
+  loop.exec();
+  return condition();
+}
+
+// A marker passes the printer's queue and then the main queue, `rounds` times.
+bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds) {
+  for (int round = 0; round < rounds; ++round) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    auto markMain = [done] { pm::performAsyncOnMainQueue([done] { done->store(true); }); };
+    if (pm::SerialQueue* queue = printer->printerCommandQueue())
+      queue->async(markMain);
+    else
+      markMain();
+    if (!spinUntil([done] { return done->load(); }, kOutcomeMs)) return false;
+  }
+  return true;
+}
 
 // What the clean run of a model counted: the cases of that model are numbered from it.
 struct Counts {
@@ -141,7 +172,7 @@ class CaseRun {
   void expect(bool holds, const QString& what) { if (!holds) problems_ << what; }
 
   bool waitFor(const std::function<bool()>& condition, int timeoutMs = kOutcomeMs) {
-    return PrinterTestRig::waitFor([&] { track(); return condition(); }, timeoutMs);
+    return spinUntil([&] { track(); return condition(); }, timeoutMs);
   }
 
   // Every printer object ever made for the device, to see them all drained at the end.
@@ -168,8 +199,8 @@ class CaseRun {
     qsizetype last = -1;
     for (int stable = 0; stable < 2;) {
       if (waited.elapsed() > kOutcomeMs) return expect(false, QStringLiteral("the printer never fell quiet"));
-      if (const auto printer = current()) PrinterTestRig::settle(printer, 2, kOutcomeMs);
-      PrinterTestRig::waitFor([] { return false; }, kQuietMs);
+      if (const auto printer = current()) settle(printer, 2);
+      spinUntil([] { return false; }, kQuietMs);
       track();
       const qsizetype now = device_->frames().size();
       stable = now == last ? stable + 2 : 0;
@@ -292,7 +323,7 @@ class CaseRun {
   // Every printer object's queue runs dry and the object goes with the rig.
   void teardown() {
     for (const auto& weak : seen_)
-      if (const auto printer = weak.lock(); printer && !PrinterTestRig::settle(printer, 2, kOutcomeMs))
+      if (const auto printer = weak.lock(); printer && !settle(printer, 2))
         problems_ << QStringLiteral("a printer queue did not drain");
     ticker_.stop();
     if (!key_.isEmpty()) pm::UpdateReturnWatch::arrived(key_);
