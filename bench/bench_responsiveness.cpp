@@ -16,7 +16,7 @@
 #include "app/TBPrinters.h"
 #include "bench/BenchRig.h"
 #include "bench/BenchSupport.h"
-#include "usb/SerialQueue.h"
+#include "support/SerialQueue.h"
 #include "vendor/AlertPresenter.h"
 
 namespace {
