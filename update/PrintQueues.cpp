@@ -1,9 +1,7 @@
 #include "update/PrintQueues.h"
 
-#include <QProcess>
-#include <QProcessEnvironment>
-
 #include "support/SystemLog.h"
+#include "support/ToolProcess.h"
 
 namespace pm {
 
@@ -15,34 +13,24 @@ const QByteArray kDevicePrefix = QByteArrayLiteral("device for ");
 const QByteArray kNameEnd = QByteArrayLiteral(": ");
 
 // Runs a tool with the C locale (its output is parsed) and returns its standard output, or a
-// null array when it did not run to a normal end.
-QByteArray runTool(const QString& program, const QStringList& arguments) {
-  QProcess process;
-  QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-  environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C"));
-  process.setProcessEnvironment(environment);
-  process.setProgram(program);
-  process.setArguments(arguments);
-  process.start(QIODevice::ReadOnly);
-  if (!process.waitForStarted(kToolTimeoutMs)) {
-    systemLog(QStringLiteral("could not run %1: %2").arg(program, process.errorString()));
+// null array when it did not run to its end.
+QByteArray outputOf(const QString& program, const QStringList& arguments) {
+  const ToolResult result = runTool(program, arguments, kToolTimeoutMs, {QByteArrayLiteral("LC_ALL=C")});
+  if (!result.started) {
+    systemLog(QStringLiteral("could not run %1: %2").arg(program, result.error));
     return {};
   }
-  process.closeWriteChannel();
-  if (!process.waitForFinished(kToolTimeoutMs)) {
-    systemLog(QStringLiteral("%1 did not finish; stopping it").arg(program));
-    process.kill();
-    process.waitForFinished(1000);
+  if (!result.finished) {
+    systemLog(QStringLiteral("%1 did not finish; stopped it").arg(program));
     return {};
   }
-  const QByteArray errors = process.readAllStandardError().trimmed();
-  if (process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0) {
+  if (result.exitCode != 0) {
     systemLog(QStringLiteral("%1 %2 ended with code %3: %4")
                   .arg(program, arguments.join(QLatin1Char(' ')))
-                  .arg(process.exitCode())
-                  .arg(QString::fromLocal8Bit(errors)));
+                  .arg(result.exitCode)
+                  .arg(QString::fromLocal8Bit(result.standardError.trimmed())));
   }
-  QByteArray output = process.readAllStandardOutput();
+  QByteArray output = result.standardOutput;
   if (output.isNull()) output = QByteArray("");
   return output;
 }
@@ -69,11 +57,11 @@ QStringList printQueuesForDeviceURIMarker(const QByteArray& lpstatOutput, const 
 }
 
 QStringList removePrintQueuesForDeviceURIMarker(const QString& marker) {
-  const QByteArray listing = runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")});
+  const QByteArray listing = outputOf(QStringLiteral("lpstat"), {QStringLiteral("-v")});
   const QStringList names = printQueuesForDeviceURIMarker(listing, marker);
   for (const QString& name : names) {
     systemLog(QStringLiteral("removing print queue \"%1\"").arg(name));
-    runTool(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
+    outputOf(QStringLiteral("lpadmin"), {QStringLiteral("-x"), name});
   }
   return names;
 }

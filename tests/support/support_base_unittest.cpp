@@ -1,6 +1,8 @@
 // Support functions: C strings in every encoding, sub-string edits, comparisons, path
-// extensions, hex dumps, date formats, the name tables at their borders and safe temporary files.
+// extensions, hex dumps, date formats, the name tables at their borders, safe temporary files and
+// running command-line tools.
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <QTemporaryDir>
@@ -8,6 +10,7 @@
 
 #include "support/NameTables.h"
 #include "support/TextUtilities.h"
+#include "support/ToolProcess.h"
 #include "support/ZOVRAN_Base.h"
 #include "tests/common/LogCapture.h"
 #include "tests/support/StdErrRedirect.h"
@@ -119,6 +122,33 @@ class SupportBaseTest : public QObject {
     fd = 0;
     QVERIFY(ZOVRAN_Base::safeTempFile(&fd).isNull() && fd < 0);
     qunsetenv("TMPDIR");
+  }
+
+  // A tool's output, exit status and environment come back; a missing tool, one that hangs and
+  // one that closes its output but keeps running end within the time-out, never later.
+  void runningTools() {
+    const auto sh = [](const char* script, int timeoutMs = 10000) {
+      return pm::runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLatin1(script)}, timeoutMs,
+                         {QByteArrayLiteral("LC_ALL=C"), QByteArrayLiteral("PM_PROBE=a b")});
+    };
+    const pm::ToolResult ran = sh("printf '%s|%s' \"$LC_ALL\" \"$PM_PROBE\"; echo oops >&2; exit 3");
+    QVERIFY(ran.started && ran.finished && !ran.succeeded());
+    QCOMPARE(ran.exitCode, 3);
+    QCOMPARE(ran.standardOutput, QByteArray("C|a b"));
+    QCOMPARE(ran.standardError, QByteArray("oops\n"));
+    QCOMPARE(sh("head -c 200000 /dev/zero").standardOutput.size(), 200000);  // more than a pipe holds
+    QCOMPARE(sh("kill -TERM $$").exitCode, 128 + SIGTERM);
+
+    const pm::ToolResult missing = pm::runTool(QStringLiteral("pm-no-such-tool"), {}, 10000);
+    QVERIFY(!missing.started && !missing.error.isEmpty());
+
+    for (const char* stuck : {"sleep 20", "exec >&- 2>&-; sleep 20"}) {
+      QElapsedTimer clock;
+      clock.start();
+      const pm::ToolResult result = sh(stuck, 300);
+      QVERIFY2(result.started && !result.finished && !result.error.isEmpty(), stuck);
+      QVERIFY2(clock.elapsed() < 10000, stuck);
+    }
   }
 };
 

@@ -100,6 +100,11 @@ struct UsbfsResponder::Urb {
   bool isComplete(Clock::time_point now) const { return answered && readyAt <= now; }
 };
 
+std::mutex& UsbfsResponder::publication() {
+  static std::mutex lock;
+  return lock;
+}
+
 struct UsbfsResponder::Client {
   GRef<UMockdevIoctlClient> client;
   std::deque<Urb> urbs;  // submitted and not reaped, in submission order
@@ -118,9 +123,14 @@ UsbfsResponder::UsbfsResponder(usb::virt::VirtualUsbBus& bus, const usb::Service
       handler_(umockdev_ioctl_base_new()) {
   Q_ASSERT(pm::isMainQueue());
   g_signal_connect(handler_, "handle-ioctl", G_CALLBACK(&UsbfsResponder::onIoctl), this);
+  // umockdev hands the object to its worker thread through GLib, which ThreadSanitizer cannot
+  // see; this lock (taken again by the worker) makes the hand-over visible.
+  const std::lock_guard published(publication());
 }
 
 UsbfsResponder::~UsbfsResponder() {
+  // Ordered after the worker's last request (see the constructor).
+  { const std::lock_guard lock(mutex_); }
   g_signal_handlers_disconnect_by_data(handler_, this);
   g_object_unref(handler_);
 }
@@ -133,6 +143,7 @@ void UsbfsResponder::disconnect() {
 int UsbfsResponder::onIoctl(UMockdevIoctlBase* /*handler*/, UMockdevIoctlClient* client, void* self) {
   auto* responder = static_cast<UsbfsResponder*>(self);
   Q_ASSERT(!pm::isMainQueue());
+  { const std::lock_guard published(publication()); }
   const std::lock_guard lock(responder->mutex_);
   responder->handle(client);
   return TRUE;

@@ -67,6 +67,7 @@ class UsbfsResponder {
   struct Client;
 
   static int onIoctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client, void* self);
+  static std::mutex& publication();
 
   // [worker], lock held
   void handle(UMockdevIoctlClient* client);
