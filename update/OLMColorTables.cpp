@@ -53,7 +53,7 @@ void TBUSBPrinterOLM::updateColorTables(std::function<void(bool written)> comple
       if (completion) completion(false);
       return;
     }
-    printer->storeDeviceInfo(QStringLiteral("deviceFirmwareStatus"), 3);
+    printer->storeDeviceInfo(kUpdateStageKey, 3);
     if (completion) completion(written);
   });
 }

@@ -14,8 +14,6 @@
 namespace {
 
 constexpr int32_t kCommandStatus = 0;
-const QString kStageKey = QStringLiteral("deviceFirmwareStatus");
-const QString kUpdateModeCode = QStringLiteral("FU00001");
 // A VLA loader that reports this is still busy with the update; the next attach looks again.
 const QString kVLAIntermediateFirmware = QStringLiteral("VLA_ALLFWU_2.05");
 
@@ -60,7 +58,7 @@ void TBUSBPrinterOLM::probeAtInit() {
   auto printer = self();
   openInterface([printer](IOReturn result) {
     if (result != kIOReturnSuccess) return;
-    const QVariant stage = printer->deviceInfoDict()->value(kStageKey);
+    const QVariant stage = printer->deviceInfoDict()->value(kUpdateStageKey);
     if (!stage.isValid()) {
       printer->getPrinterStatus([printer](const StatusCode& code) {
         if (code && *code == kUpdateModeCode) {
@@ -96,7 +94,7 @@ void TBUSBPrinterOLM::probeAtInit() {
       default:
         pm::systemLog(QStringLiteral("found a device finished with firmware update"));
         pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
-        printer->deviceInfoDict()->remove(kStageKey);
+        printer->deviceInfoDict()->remove(kUpdateStageKey);
         printer->getDeviceCustomInfo();
         break;
     }

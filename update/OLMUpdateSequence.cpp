@@ -26,9 +26,7 @@ constexpr uint32_t kTransferTimeoutMs = 5000;
 constexpr uint32_t kImageBytesPerMs = 100;
 constexpr qsizetype kLoggedFrameBytes = 64;
 
-const QString kStageKey = QStringLiteral("deviceFirmwareStatus");
 const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
-const QString kUpdateModeCode = QStringLiteral("FU00001");
 const QString kIdleCode = QStringLiteral("00000");
 
 bool isReadyForUpdate(const TBUSBPrinterOLM::StatusCode& code) {
@@ -177,7 +175,7 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
     printer->waitForPrinterStatusCode(kIdleCode);
     printer->setOverridePrinterStatus(QStringLiteral("Updating firmware ..."));
     printer->storeDeviceInfo(kPreviousVersionKey, printer->firmwareVersion());
-    printer->storeDeviceInfo(kStageKey, 1);
+    printer->storeDeviceInfo(kUpdateStageKey, 1);
     printer->sendPrinterCommand(kCommandFlashRewrite);
     printer->closeInterface(nullptr);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::RewriteRequest,
@@ -204,7 +202,7 @@ void TBUSBPrinterOLM::uploadFirmware() {
     const QByteArray image = printer->firmwareBlob();
     if (!image.isEmpty()) {
       pm::systemLog(QStringLiteral("Uploading firmware to printer"));
-      printer->storeDeviceInfo(kStageKey, 2);
+      printer->storeDeviceInfo(kUpdateStageKey, 2);
       printer->sendFirmwareImage(image);
       pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
                                     printer->image());
@@ -281,7 +279,7 @@ void TBUSBPrinterOLM::setFirmwareUpdateStatus(int32_t stage) {
   auto printer = self();
   pm::performAsyncOnMainQueue([printer, stage] {
     const std::shared_ptr<pm::DeviceInfo>& info = printer->deviceInfoDict();
-    printer->storeDeviceInfo(kStageKey, stage);
+    printer->storeDeviceInfo(kUpdateStageKey, stage);
     QString described;
     QDebug(&described).nospace() << info->snapshot();
     pm::systemLog(QStringLiteral("writing key:%1 for dict:%2").arg(printer->keyUSBdevice(), described));

@@ -62,6 +62,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   using ColorTableCompletion = std::function<void(const QStringList& values)>;
   using AlertCompletion = std::function<void(int returnCode)>;  // 1000 + button index
 
+  // The status code of a printer waiting in update mode for its firmware image.
+  static inline const QString kUpdateModeCode = QStringLiteral("FU00001");
+  // Where an update stands (1-3), kept in the device information of the printer's device key.
+  static inline const QString kUpdateStageKey = QStringLiteral("deviceFirmwareStatus");
+
   ~TBUSBPrinterOLM() override;
 
   // ---- USB IDs and model ----------------------------------------------------------------------

@@ -212,7 +212,7 @@ void TBUSBPrinterOLM::getDeviceCustomInfo() {
   auto printer = self();
   getPrinterStatus([printer](const StatusCode& code) {
     Q_ASSERT(pm::isMainQueue());
-    if (code && *code == QLatin1String("FU00001")) return;  // the update's recognition takes over
+    if (code && *code == kUpdateModeCode) return;  // the update's recognition takes over
     printer->openInterface([printer](IOReturn result) {
       if (result != kIOReturnSuccess) return;
       // Each read issues its exchange at once on this queue, so the printer sees the commands in

@@ -6,12 +6,11 @@
 
 namespace {
 constexpr int32_t kStatusCommand = 0;
-const QString kFirmwareUpdateModeCode = QStringLiteral("FU00001");
 }  // namespace
 
 QString TBUSBPrinterOLM::stringForKTStatusString(const StatusCode& code) {
   // The update-mode code is matched whole, before any numeric reading (it has no leading digits).
-  if (code && *code == kFirmwareUpdateModeCode) return QStringLiteral("Firmware Update Mode");
+  if (code && *code == kUpdateModeCode) return QStringLiteral("Firmware Update Mode");
   if (!code) return QStringLiteral("<NULL>");
   switch (pm::framing::intValue(*code)) {
     case 0: return QStringLiteral("Idle");
