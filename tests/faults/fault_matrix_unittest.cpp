@@ -384,8 +384,9 @@ class FaultMatrixTest : public QObject {
   }
 
   void cleanupTestCase() {
-    std::printf("fault matrix: %d cases, %d passed (%s, %.1f s)\n", run_, passed_,
-                full_ ? "full" : "quick", double(clock_.elapsed()) / 1000);
+    const QByteArray sample = stride_ > 1 ? ", one case in " + QByteArray::number(stride_) : QByteArray();
+    std::printf("fault matrix: %d cases, %d passed (%s%s, %.1f s)\n", run_, passed_,
+                full_ ? "full" : "quick", sample.constData(), double(clock_.elapsed()) / 1000);
     std::fflush(stdout);
   }
 
@@ -399,17 +400,14 @@ class FaultMatrixTest : public QObject {
   void matrix() {
     QFETCH(Model, model);
     const QString only = qEnvironmentVariable("PM_FAULT_MATRIX_ONLY");  // a part of a case's name
-    // Every stride-th case only (sanitizer builds, where each case is several times slower); the
-    // models start at different offsets, so together they still reach every index.
-    const int stride = std::max(1, qEnvironmentVariableIntValue("PM_FAULT_MATRIX_STRIDE"));
-    const int offset = static_cast<int>(model) % stride;
+    const int offset = static_cast<int>(model) % stride_;
     Counts counts;
     std::vector<Case> cases{{model, Kind::Clean}};
     QStringList failures;
     for (size_t i = 0; i < cases.size(); ++i) {
       const QString name = describe(cases[i]);
       if (i > 0 && !only.isEmpty() && !name.contains(only)) continue;
-      if (i > 0 && int(i) % stride != offset) continue;
+      if (i > 0 && int(i) % stride_ != offset) continue;
       std::fprintf(stderr, "==== fault matrix case: %s\n", qPrintable(name));
       const QStringList problems = CaseRun(cases[i]).run(&counts);
       ++run_;
@@ -428,6 +426,9 @@ class FaultMatrixTest : public QObject {
 
  private:
   const bool full_ = qEnvironmentVariable("PM_FAULT_MATRIX") == QLatin1String("full");
+  // Every stride-th case only (sanitizer builds, where each case is several times slower); the
+  // models start at different offsets, so together they still reach every index.
+  const int stride_ = std::max(1, qEnvironmentVariableIntValue("PM_FAULT_MATRIX_STRIDE"));
   QElapsedTimer clock_;
   int run_ = 0;
   int passed_ = 0;
