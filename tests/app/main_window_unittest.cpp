@@ -24,7 +24,7 @@
 #include "app/QtAlertPresenter.h"
 #include "app/UpdatePhase.h"
 #include "app/UpdateStatusIndicator.h"
-#include "tests/app/app_test_harness.h"
+#include "tests/common/AppHarness.h"
 
 namespace {
 

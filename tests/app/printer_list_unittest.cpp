@@ -7,7 +7,7 @@
 
 #include "app/NotificationPort.h"
 #include "app/PrinterTableModel.h"
-#include "tests/app/app_test_harness.h"
+#include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
 #include "usb/UsbPermission.h"
 #include "vendor/PrinterModels.h"
@@ -67,7 +67,7 @@ class PrinterListTest : public QObject {
   void printerWithoutCommandQueueStillLeaves() {
     AppHarness harness;
     const auto device = harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdPZA, kUSBPrintingSubClass,
-                                             SilentDevice::Access::NoDeviceId);
+                                             AppHarness::Access::NoDeviceId);
     TBPrinters& controller = harness.start();
     QTRY_COMPARE(controller.count(), 1);
     QCOMPARE(controller.printerAt(0)->printerCommandQueue(), nullptr);
@@ -108,7 +108,7 @@ class PrinterListTest : public QObject {
     QFETCH(QString, model);
     AppHarness harness;
     auto device = harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdPZA, kUSBPrintingSubClass,
-                                       identityReadable ? SilentDevice::Access::Full : SilentDevice::Access::NoPermission);
+                                       identityReadable ? AppHarness::Access::Full : AppHarness::Access::NoPermission);
     device->setOpenResult(kIOReturnNotPrivileged);
     LogCapture log;
     QElapsedTimer started;

@@ -7,43 +7,14 @@
 #include <deque>
 #include <future>
 
+#include "tests/common/ScriptedDevice.h"
+
 #include "usb/virtual/VirtualUsbBus.h"
 
 using namespace usb;
 using namespace usb::virt;
 
 namespace {
-
-// Answers from a script (silence when it runs out); records what reached it.
-class ScriptedHandler : public VirtualDeviceHandler {
- public:
-  std::optional<TransferResult> controlRequest(VirtualUsbDevice&, const SetupPacket& setup,
-                                               const QByteArray& outData) override {
-    const std::lock_guard lock(mutex);
-    controlOut = outData;
-    return setup.bRequest == 0x42 ? std::optional(controlAnswer) : std::nullopt;
-  }
-  TransferResult bulkOut(VirtualUsbDevice&, uint8_t, const QByteArray& data) override {
-    const std::lock_guard lock(mutex);
-    written << data;
-    return writeAnswer;
-  }
-  TransferResult bulkIn(VirtualUsbDevice&, uint8_t, uint32_t) override {
-    const std::lock_guard lock(mutex);
-    ++reads;
-    if (answers.empty()) return TransferResult::silent();
-    return std::exchange(answers, std::deque(answers.begin() + 1, answers.end())).front();
-  }
-  void reset(VirtualUsbDevice&) override { ++resets; }
-
-  std::mutex mutex;
-  std::deque<TransferResult> answers;
-  TransferResult writeAnswer = TransferResult::ok();
-  TransferResult controlAnswer = TransferResult::ok("vendor");
-  QByteArrayList written;
-  QByteArray controlOut;
-  std::atomic<int> reads{0}, resets{0};
-};
 
 TransferResult delayed(QByteArray bytes, uint32_t latencyMs) {
   TransferResult r = TransferResult::ok(std::move(bytes));
@@ -79,7 +50,9 @@ class VirtualBusTest : public QObject {
   Q_OBJECT
 
   std::unique_ptr<VirtualUsbBus> bus_;
-  std::shared_ptr<ScriptedHandler> handler_;
+  std::shared_ptr<ScriptedDevice> handler_;  // vendor request 0x42 answers controlAnswer_, reads answers_
+  TransferResult controlAnswer_;
+  std::deque<TransferResult> answers_;
   std::shared_ptr<VirtualUsbDevice> device_;  // attached at a time scale of 0.01
   std::shared_ptr<UsbInterface> interface_;   // of device_, open
 
@@ -100,7 +73,16 @@ class VirtualBusTest : public QObject {
   void init() {
     bus_ = std::make_unique<VirtualUsbBus>();
     bus_->setTimeScale(0.01);
-    handler_ = std::make_shared<ScriptedHandler>();
+    handler_ = std::make_shared<ScriptedDevice>();
+    handler_->control = [this](const SetupPacket& s) { return s.bRequest == 0x42 ? std::optional(controlAnswer_) : std::nullopt; };
+    handler_->in = [this] {
+      if (answers_.empty()) return TransferResult::silent();
+      const TransferResult next = answers_.front();
+      answers_.pop_front();
+      return next;
+    };
+    controlAnswer_ = TransferResult::ok("vendor");
+    answers_.clear();
     device_ = bus_->attach(printer(), handler_);
     interface_ = bus_->createInterface(device_->service(), nullptr);
     QCOMPARE(interface_->openSeize(), kIOReturnSuccess);
@@ -115,8 +97,8 @@ class VirtualBusTest : public QObject {
     VirtualDeviceDescription hid = printer("H1"), otherSubclass = printer("S0");
     hid.interfaceClass = 3;
     otherSubclass.interfaceSubClass = 0;
-    bus_->attach(hid, std::make_shared<ScriptedHandler>());
-    bus_->attach(otherSubclass, std::make_shared<ScriptedHandler>());
+    bus_->attach(hid, std::make_shared<ScriptedDevice>());
+    bus_->attach(otherSubclass, std::make_shared<ScriptedDevice>());
     Journal journal;
     journal.listen(*bus_);
     QCOMPARE(journal.matched.size(), 2);  // the HID interface is not a printer's
@@ -125,7 +107,7 @@ class VirtualBusTest : public QObject {
     QCOMPARE(journal.matched.size(), 2);
 
     // A later arrival comes from the event loop, not from inside the call.
-    const auto late = bus_->attach(printer("A2"), std::make_shared<ScriptedHandler>());
+    const auto late = bus_->attach(printer("A2"), std::make_shared<ScriptedDevice>());
     QCOMPARE(journal.matched.size(), 2);
     QTRY_COMPARE(journal.matched.size(), 3);
     QVERIFY(journal.matched[2] == late->service());
@@ -216,21 +198,21 @@ class VirtualBusTest : public QObject {
     QCOMPARE(control(0xC0, 0x42, 0, 3, &rc), QByteArray("ven"));
     control(0x80, 6, 0x0100, 18, &rc);  // descriptors the bus does not describe stall
     QCOMPARE(rc, kIOUSBPipeStalled);
-    handler_->controlAnswer = TransferResult::failure(kIOReturnNotResponding);
+    controlAnswer_ = TransferResult::failure(kIOReturnNotResponding);
     control(0xC0, 0x42, 0, 3, &rc);
     QCOMPARE(rc, kIOReturnNotResponding);
     control(0x21, 2, 0, 0, &rc);  // SOFT_RESET in both forms and the port reset reach the handler
     control(0x23, 2, 0, 0, &rc);
-    QVERIFY(interface_->device()->resetDevice() == kIOReturnSuccess && handler_->resets == 3);
+    QVERIFY(interface_->device()->resetDevice() == kIOReturnSuccess && handler_->resets() == 3);
     char payload[3] = {1, 2, 3};
     ControlRequest out{0x41, 0x42, 0, 0, 3, payload, 100, 100, 0};
-    handler_->controlAnswer = TransferResult::ok();
+    controlAnswer_ = TransferResult::ok();
     QVERIFY(interface_->controlRequest(0, out) == kIOReturnSuccess && out.lengthDone == 3);
-    QCOMPARE(handler_->controlOut, QByteArray("\1\2\3"));
+    QCOMPARE(handler_->lastControlData(), QByteArray("\1\2\3"));
   }
 
   void bulkAnswersHonourTimeouts() {
-    handler_->answers = {delayed("abcdefghij", 4000), TransferResult::stall(), delayed("late", 6000),
+    answers_ = {delayed("abcdefghij", 4000), TransferResult::stall(), delayed("late", 6000),
                          delayed("late", 3000), TransferResult::silent()};
     QByteArray data;
     QVERIFY(read(&data, 5000, 5000) == kIOReturnSuccess && data == "abcdefgh");  // no more than asked for
@@ -243,25 +225,25 @@ class VirtualBusTest : public QObject {
     QCOMPARE((std::array{read(&data, 2000, 5000), read(&data, 100, 100)}), (std::array{kIOReturnTimeout, kIOReturnTimeout}));
     QVERIFY(clock.elapsed() < 1000 && data.isEmpty());
 
-    handler_->writeAnswer = TransferResult::failure(kIOReturnNotResponding);
+    handler_->out = [](const QByteArray&) { return TransferResult::failure(kIOReturnNotResponding); };
     QCOMPARE((std::array{interface_->writePipe(1, "x", 1, 5000, 5000), interface_->writePipe(2, "x", 1, 5000, 5000)}),
              (std::array{kIOReturnNotResponding, kIOReturnBadArgument}));  // the second an IN pipe
     // Zero-length transfers: a read completes without asking the device, a write is still one.
-    QVERIFY(read(&data, 5000, 5000, 0) == kIOReturnSuccess && handler_->reads == 5);
-    handler_->writeAnswer = TransferResult::ok();
+    QVERIFY(read(&data, 5000, 5000, 0) == kIOReturnSuccess && handler_->reads() == 5);
+    handler_->out = [](const QByteArray&) { return TransferResult::ok(); };
     QCOMPARE(interface_->writePipe(1, nullptr, 0, 5000, 5000), kIOReturnSuccess);
-    QCOMPARE(handler_->written, (QByteArrayList{"x", QByteArray()}));
+    QCOMPARE(handler_->written(), (QByteArrayList{"x", QByteArray()}));
   }
 
   void destroyingBusWakesTransferInFlight() {
-    const auto other = bus_->attach(printer("A2"), std::make_shared<ScriptedHandler>());
+    const auto other = bus_->attach(printer("A2"), std::make_shared<ScriptedDevice>());
     Journal journal;
     journal.listen(*bus_);
     auto pending = std::async(std::launch::async, [this] {
       QByteArray data;
       return read(&data, 0, 0);  // a silent device and no time-out
     });
-    QTRY_COMPARE(handler_->reads.load(), 1);
+    QTRY_COMPARE(handler_->reads(), 1);
     other->detach();  // its notifications are still queued when the bus goes
     bus_.reset();
     QCOMPARE(pending.get(), kIOReturnNoDevice);

@@ -1,6 +1,6 @@
 #pragma once
-// The application's controller on a virtual USB bus, for the tests of app/: the bus is the
-// notification port's registry, virtual printers answer on it, and alerts go to a scripted
+// The application's controller on a virtual USB bus (or on any registry a factory makes): the bus
+// is the notification port's registry, virtual printers answer on it, and alerts go to a scripted
 // presenter. Main thread only.
 
 #include <memory>
@@ -15,6 +15,7 @@
 #include "app/TBPrinters.h"
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
+#include "tests/common/ScriptedDevice.h"
 #include "usb/virtual/VirtualUsbBus.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -26,36 +27,13 @@ inline void useTemporarySettings(const QTemporaryDir& dir) {
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
 }
 
-// A device that answers nothing on its bulk pipes: enough to be seen by discovery. Without its
-// IEEE 1284 device ID a printer object gets no command queue; without permission (as libusb shows
-// such a device: the descriptors cached at enumeration, nothing else) every request fails.
-class SilentDevice final : public usb::virt::VirtualDeviceHandler {
- public:
-  enum class Access { Full, NoDeviceId, NoPermission };
-  explicit SilentDevice(Access access = Access::Full) : access_(access) {}
-  std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice&,
-                                                          const usb::virt::SetupPacket& setup,
-                                                          const QByteArray&) override {
-    if (access_ == Access::NoPermission) return usb::virt::TransferResult::failure(kIOReturnNotPrivileged);
-    const bool getDeviceId = setup.bmRequestType == 0xA1 && setup.bRequest == 0;
-    if (getDeviceId && access_ == Access::NoDeviceId) return usb::virt::TransferResult::stall();
-    return std::nullopt;
-  }
-  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t, const QByteArray&) override {
-    return access_ == Access::NoPermission ? usb::virt::TransferResult::failure(kIOReturnNotPrivileged)
-                                           : usb::virt::TransferResult::ok();
-  }
-  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
-    return access_ == Access::NoPermission ? usb::virt::TransferResult::failure(kIOReturnNotPrivileged)
-                                           : usb::virt::TransferResult::silent();
-  }
-
- private:
-  const Access access_;
-};
-
 class AppHarness {
  public:
+  // What an added device lets through. Without its IEEE 1284 device ID a printer object gets no
+  // command queue; without permission (as libusb shows such a device: the descriptors cached at
+  // enumeration, nothing else) every request fails. Its bulk pipes answer nothing either way.
+  enum class Access { Full, NoDeviceId, NoPermission };
+
   // `registry`: where the printers are (by default this harness's own bus).
   explicit AppHarness(pm::NotificationPort::Factory registry = {})
       : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
@@ -86,19 +64,28 @@ class AppHarness {
   ScriptedApplication& application() { return application_; }
 
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const QString& serial) {
-    sim::VirtualPrinterConfig config;
-    config.serialNumber = serial;
-    return sim::VirtualPrinter::attach(*bus_, config);
+    return sim::VirtualPrinter::attach(*bus_, {.serialNumber = serial});
   }
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
                                                             uint8_t subClass = kUSBPrintingSubClass,
-                                                            SilentDevice::Access access = SilentDevice::Access::Full) {
+                                                            Access access = Access::Full) {
     usb::virt::VirtualDeviceDescription description;
     description.vendorId = vendor;
     description.productId = product;
     description.interfaceSubClass = subClass;
     description.deviceId1284 = "MFG:Other;MDL:Device;";
-    return bus_->attach(description, std::make_shared<SilentDevice>(access));
+    auto device = std::make_shared<ScriptedDevice>();
+    const auto refused = usb::virt::TransferResult::failure(kIOReturnNotPrivileged);
+    if (access == Access::NoPermission) {
+      device->control = [refused](const usb::virt::SetupPacket&) { return std::optional(refused); };
+      device->out = [refused](const QByteArray&) { return refused; };
+      device->in = [refused] { return refused; };
+    } else if (access == Access::NoDeviceId) {
+      device->control = [](const usb::virt::SetupPacket& s) {
+        return s.bmRequestType == 0xA1 && s.bRequest == 0 ? std::optional(usb::virt::TransferResult::stall()) : std::nullopt;
+      };
+    }
+    return bus_->attach(description, device);
   }
 
   // Makes the controller and runs its start-up; the printers present join the list.

@@ -1,0 +1,56 @@
+#pragma once
+// A virtual USB device that answers from scripts and records what reached it: one hook per kind
+// of request (control: std::nullopt leaves the request to the bus's own answers; bulk out; bulk
+// in). Set the hooks before the device is attached, or while no transfer runs.
+//
+// Threading: the hooks run on whichever thread the bus calls from (a printer's queue, a test's
+// thread); the records are guarded and may be read from any thread.
+
+#include <QByteArrayList>
+
+#include <atomic>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "usb/virtual/VirtualUsbBus.h"
+
+class ScriptedDevice : public usb::virt::VirtualDeviceHandler {
+ public:
+  using TransferResult = usb::virt::TransferResult;
+  using SetupPacket = usb::virt::SetupPacket;
+
+  std::function<std::optional<TransferResult>(const SetupPacket&)> control;
+  std::function<TransferResult(const QByteArray&)> out = [](const QByteArray&) { return TransferResult::ok(); };
+  std::function<TransferResult()> in = [] { return TransferResult::silent(); };
+
+  std::vector<SetupPacket> setups() const { const std::lock_guard g(lock_); return setups_; }
+  QByteArrayList written() const { const std::lock_guard g(lock_); return written_; }
+  QByteArray lastControlData() const { const std::lock_guard g(lock_); return controlData_; }
+  int reads() const { return reads_; }
+  int resets() const { return resets_; }
+
+  std::optional<TransferResult> controlRequest(usb::virt::VirtualUsbDevice&, const SetupPacket& setup,
+                                               const QByteArray& outData) override {
+    {
+      const std::lock_guard g(lock_);
+      setups_.push_back(setup);
+      controlData_ = outData;
+    }
+    return control ? control(setup) : std::nullopt;
+  }
+  TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t, const QByteArray& data) override {
+    { const std::lock_guard g(lock_); written_.append(data); }
+    return out(data);
+  }
+  TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override { ++reads_; return in(); }
+  void reset(usb::virt::VirtualUsbDevice&) override { ++resets_; }
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<SetupPacket> setups_;
+  QByteArrayList written_;
+  QByteArray controlData_;
+  std::atomic<int> reads_{0}, resets_{0};
+};
