@@ -8,10 +8,7 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-
-#include "app/NotificationPort.h"
-#include "app/TBPrinters.h"
-#include "tests/common/PrinterTestRig.h"
+#include "tests/common/AppHarness.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "update/FirmwareArchive.h"
 #include "usb/libusb/LibusbRegistry.h"
@@ -22,12 +19,8 @@ using usbmock::BulkInFraming;
 
 namespace {
 
-sim::VirtualPrinterConfig pza() {
-  sim::VirtualPrinterConfig config;
-  config.model = sim::Model::PZA;
-  config.serialNumber = QStringLiteral("SIM0001");
-  return config;
-}
+// The suite's printer: a PZA with serial number SIM0001.
+sim::VirtualPrinterConfig pza() { return sim::VirtualPrinterConfig{}; }
 
 QStringList commandsOf(const sim::VirtualPrinter& device) {
   QStringList commands;
@@ -56,37 +49,14 @@ class PrintersOnLibusbTest : public QObject {
 
  private:
   QTemporaryDir settingsDir_;
-  ScriptedAlertPresenter alerts_;
-  ScriptedApplication application_;
   std::unique_ptr<usbmock::EmulatedUsbBus> bus_;
-  std::unique_ptr<TBPrinters> controller_;
+  std::unique_ptr<AppHarness> harness_;  // goes first: libusb stops before the emulated devices
+  TBPrinters* controller_ = nullptr;
 
-  // The controller on the registry the factory makes; the printers present join the list.
-  TBPrinters& start(pm::NotificationPort::Factory factory) {
-    pm::NotificationPort::setFactory(std::move(factory));
-    controller_ = std::make_unique<TBPrinters>();
-    controller_->awakeFromNib();
-    return *controller_;
-  }
   TBPrinters& startOnLibusb() {
-    return start([] { return std::shared_ptr<usb::UsbRegistry>(usb::makeLibusbRegistry()); });
-  }
-
-  // Takes the controller down, waits for its printers to be gone (their command queues borrow
-  // the registry) and then for the registry, so that libusb stops before the emulated devices.
-  void stop() {
-    std::vector<QPointer<TBUSBPrinterOLM>> printers;
-    if (controller_)
-      for (const auto& printer : controller_->printers()) printers.emplace_back(printer.get());
-    controller_.reset();
-    QVERIFY(QTest::qWaitFor([&printers] {
-      for (const auto& printer : printers)
-        if (!printer.isNull()) return false;
-      return true;
-    }, 10000));
-    pm::NotificationPort::destroy();
-    pm::NotificationPort::reclaim();
-    pm::NotificationPort::setFactory(nullptr);
+    harness_ = std::make_unique<AppHarness>([] { return std::shared_ptr<usb::UsbRegistry>(usb::makeLibusbRegistry()); });
+    controller_ = &harness_->start();
+    return *controller_;
   }
 
   // The listed printer whose firmware version is known and whose queued work has run.
@@ -104,26 +74,17 @@ class PrintersOnLibusbTest : public QObject {
   void initTestCase() {
     QVERIFY2(usbmock::EmulatedUsbBus::preloadActive(),
              "start with LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it up)");
-    QSettings::setDefaultFormat(QSettings::IniFormat);
-    QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, settingsDir_.path());
-    QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance-tests"));
-    QCoreApplication::setApplicationName(QStringLiteral("printers_on_libusb_unittest"));
+    useTemporarySettings(settingsDir_);
   }
 
   void init() {
     QSettings().clear();
-    alerts_.clear();
-    pm::setAlertPresenter(&alerts_);
-    pm::setApplicationControl(&application_);
-    TBUSBPrinter::clearDeviceInfoRegistry();
     bus_ = std::make_unique<usbmock::EmulatedUsbBus>();
   }
 
   void cleanup() {
-    stop();
+    harness_.reset();
     bus_.reset();
-    pm::setAlertPresenter(nullptr);
-    pm::setApplicationControl(nullptr);
   }
 
   // The same printer stores the same facts, and receives the same commands, through libusb as
@@ -132,18 +93,16 @@ class PrintersOnLibusbTest : public QObject {
     QVariantMap expectedFacts;
     QStringList expectedCommands;
     {
-      auto virtualBus = std::make_shared<usb::virt::VirtualUsbBus>();
-      const auto device = sim::VirtualPrinter::attach(*virtualBus, pza());
-      start([bus = std::move(virtualBus)] { return bus; });  // the port owns the bus
+      AppHarness onVirtualBus;
+      const auto device = onVirtualBus.attachPrinter(QStringLiteral("SIM0001"));
+      controller_ = &onVirtualBus.start();
       {
         const auto printer = readyPrinter();
         QVERIFY(printer);
         expectedFacts = factsOf(*printer);
       }
       expectedCommands = commandsOf(*device);
-      stop();
     }
-    TBUSBPrinter::clearDeviceInfoRegistry();
 
     const auto device = bus_->attachPrinter(pza());
     startOnLibusb();
@@ -181,12 +140,12 @@ class PrintersOnLibusbTest : public QObject {
     const QString stem = files.first().chopped(3);
     device->clearFrames();
 
-    alerts_.queueAnswer(1001, true);  // "I Agree" ticked, continue
-    alerts_.queueAnswer(1001);        // certain
+    harness_->alerts().queueAnswer(1001, true);  // "I Agree" ticked, continue
+    harness_->alerts().queueAnswer(1001);        // certain
     printer->updateFirmware();
-    QVERIFY(QTest::qWaitFor([&] { return alerts_.count() == 3; }, 60000));
-    QCOMPARE(alerts_.titles().last(), QStringLiteral("Firmware update was successful!"));
-    QCOMPARE(alerts_.requests().back().message,
+    QVERIFY(QTest::qWaitFor([&] { return harness_->alerts().count() == 3; }, 60000));
+    QCOMPARE(harness_->alerts().titles().last(), QStringLiteral("Firmware update was successful!"));
+    QCOMPARE(harness_->alerts().requests().back().message,
              QStringLiteral("Firmware version updated from %1 to %2").arg(before, stem));
     QCOMPARE(device->firmwareVersion(), stem);
     QVERIFY(device->lastImageProblem().isEmpty());
