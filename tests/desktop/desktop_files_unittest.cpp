@@ -21,6 +21,7 @@
 #include "sim/VirtualPrinter.h"
 #include "support/Resources.h"
 #include "tests/common/PrinterTestRig.h"
+#include "tests/common/TestFiles.h"
 #include "usb/UsbPermission.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -30,11 +31,6 @@ const QString kPackaging = QStringLiteral(PM_SOURCE_DIR "/packaging");
 const QString kAppId = QStringLiteral("io.github.printermaintenance.PrinterMaintenance");
 
 QString packagingFile(const QString& suffix) { return QDir(kPackaging).filePath(suffix.startsWith(u'.') ? kAppId + suffix : suffix); }
-
-QString readAll(const QString& path) {
-  QFile file(path);
-  return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
-}
 
 const QString kTsFile = QStringLiteral(PM_SOURCE_DIR "/resources/translations/printer-maintenance_de.ts");
 const QString kQmDir = QStringLiteral(PM_QM_DIR);
@@ -99,7 +95,7 @@ class DesktopFilesTest : public QObject {
     entry.beginGroup(QStringLiteral("Desktop Entry"));
     QCOMPARE(entry.value(QStringLiteral("Exec")).toString(), QStringLiteral("printer-maintenance"));
     QVERIFY(QFileInfo::exists(packagingFile(QStringLiteral("icons/hicolor/scalable/apps/%1.svg").arg(entry.value("Icon").toString()))));
-    const QString metainfo = readAll(packagingFile(".metainfo.xml"));
+    const QString metainfo = QString::fromUtf8(readFile(packagingFile(".metainfo.xml")));
     QStringList expected{QStringLiteral("<id>%1</id>").arg(kAppId), "<binary>printer-maintenance</binary>",
                          QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(kAppId)};
     for (const uint16_t vendor : TBUSBPrinterOLM::supportedVendorIDs())
@@ -115,7 +111,7 @@ class DesktopFilesTest : public QObject {
   // The rule the log names is the rule shipped, and it lets the seat's user at every printer
   // the application admits.
   void udevRuleCoversEveryAdmittedVendor() {
-    const QString rule = readAll(packagingFile(QString::fromLatin1(pm::kUdevRuleName)));
+    const QString rule = QString::fromUtf8(readFile(packagingFile(QString::fromLatin1(pm::kUdevRuleName))));
     QStringList active;
     for (const QString& line : rule.split(QLatin1Char('\n')))
       if (!line.trimmed().isEmpty() && !line.trimmed().startsWith(QLatin1Char('#'))) active << line;

@@ -17,6 +17,7 @@
 #include "support/TextUtilities.h"
 #include "support/ZOVRAN_Log.h"
 #include "tests/common/LogCapture.h"
+#include "tests/common/TestFiles.h"
 #include "tests/support/StdErrRedirect.h"
 
 namespace {
@@ -29,17 +30,6 @@ QStringList bufferLines() {
   QStringList lines = ZOVRAN_Log::pendingBuffer().value_or(QString()).split(QLatin1Char('\n'));
   lines.removeLast();  // after the final newline
   return lines;
-}
-
-QByteArray readFile(const QString& path) {
-  QFile f(path);
-  return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-void writeFile(const QString& path, const QByteArray& content) {
-  QFile f(path);
-  QVERIFY(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-  QCOMPARE(f.write(content), content.size());
 }
 
 // `size` bytes of numbered lines, so that any cut can be checked for its line boundary.
@@ -228,19 +218,19 @@ class LogTest : public QObject {
   // is emptied only once the old file has been written.
   void rollsPastTheThresholdOnly() {
     const QString file = path(QStringLiteral("app.log")), old = path(QStringLiteral("app_old.log"));
-    writeFile(file, lines(kMiB - 1, 'a'));
+    QVERIFY(writeFile(file, lines(kMiB - 1, 'a')));
     ZOVRAN_Log::rollLogFileIfNecessary(file);
     QVERIFY(readFile(file).size() == kMiB - 1 && !QFile::exists(old));
     const QByteArray current = lines(2 * kMiB, 'b');
-    writeFile(old, "previous\n");
-    writeFile(file, current);
+    QVERIFY(writeFile(old, "previous\n"));
+    QVERIFY(writeFile(file, current));
     ZOVRAN_Log::rollLogFileIfNecessary(file);
     QVERIFY(readFile(file).isEmpty() && readFile(old) == "previous\n" + current && permissionsOf(old) == 0664u);
-    writeFile(path(QStringLiteral("session")), "line\n");
+    QVERIFY(writeFile(path(QStringLiteral("session")), "line\n"));
     ZOVRAN_Log::rollLogFile(path(QStringLiteral("session")), QString(), 1);
     QCOMPARE(readFile(path(QStringLiteral("session_old.log"))), QByteArray("line\n"));
 
-    writeFile(file, current);
+    QVERIFY(writeFile(file, current));
     ZOVRAN_Log::rollLogFile(file, path(QStringLiteral("missing/dir/app_old.log")), kMiB);
     QCOMPARE(readFile(file), current);
     QVERIFY(QFile::remove(old) && QDir(dir_->path()).mkdir(QStringLiteral("app_old.log")));  // a directory in its place
@@ -248,7 +238,7 @@ class LogTest : public QObject {
     QCOMPARE(readFile(file), current);
 
     const QString text = path(QStringLiteral("app.txt"));  // opening an oversized log rolls it first
-    writeFile(text, lines(kMiB + 10, 'o'));
+    QVERIFY(writeFile(text, lines(kMiB + 10, 'o')));
     ZOVRAN_Log::logLevel(0, QStringLiteral("buffered"));
     QVERIFY(ZOVRAN_Log::setLogFile(text));
     QCOMPARE(readFile(path(QStringLiteral("app_old.txt"))).size(), kMiB + 10);
@@ -259,8 +249,8 @@ class LogTest : public QObject {
   void oldFileIsCappedAtALineBoundary() {
     const QString file = path(QStringLiteral("app.log")), old = path(QStringLiteral("app_old.log"));
     const QByteArray previous = lines(kOldCap - 100, 'p'), current = lines(2 * kMiB, 'c');
-    writeFile(old, previous);
-    writeFile(file, current);
+    QVERIFY(writeFile(old, previous));
+    QVERIFY(writeFile(file, current));
     ZOVRAN_Log::rollLogFileIfNecessary(file);
     const QByteArray combined = previous + current, kept = readFile(old);
     QVERIFY(kept.size() <= kOldCap && kept.endsWith(current) && combined.endsWith(kept));
@@ -268,8 +258,8 @@ class LogTest : public QObject {
     QCOMPARE(combined[cut - 1], '\n');
     QVERIFY(combined.size() - (combined.lastIndexOf('\n', cut - 2) + 1) > kOldCap);  // one line more would not fit
     // A combined text without any newline past the cut point leaves nothing.
-    writeFile(old, QByteArray(kOldCap, 'x'));
-    writeFile(file, QByteArray(kMiB, 'y'));
+    QVERIFY(writeFile(old, QByteArray(kOldCap, 'x')));
+    QVERIFY(writeFile(file, QByteArray(kMiB, 'y')));
     ZOVRAN_Log::rollLogFileIfNecessary(file);
     QCOMPARE(readFile(old), QByteArray());
   }

@@ -10,6 +10,7 @@
 #include "support/Resources.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
+#include "tests/common/TestFiles.h"
 #include "update/FirmwareArchive.h"
 #include "update/UpdateReturnWatch.h"
 
@@ -64,10 +65,7 @@ class UpdateEndToEndTest : public QObject {
 
   // Attaches a printer and waits until its first reads are done (its firmware version is known).
   bool attach(Model model, const QString& firmware = {}) {
-    sim::VirtualPrinterConfig config;
-    config.model = model;
-    config.firmwareVersion = firmware;
-    printer_ = rig_->attachAndWait(std::move(config), &device_);
+    printer_ = rig_->attachAndWait({.model = model, .firmwareVersion = firmware}, &device_);
     if (!printer_ || !PrinterTestRig::waitFor([this] { return !printer_->firmwareVersion().isEmpty(); })) return false;
     PrinterTestRig::settle(printer_);
     device_->clearFrames();
@@ -110,8 +108,7 @@ class UpdateEndToEndTest : public QObject {
     for (const QString& name : files) {
       QByteArray bytes = archiveFile(name);
       if (tamper && name == files.first()) bytes[100] = bytes[100] == 'A' ? 'B' : 'A';
-      QFile file(resources_.filePath(QStringLiteral("firmware/") + name));
-      QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+      QVERIFY(writeFile(resources_.filePath(QStringLiteral("firmware/") + name), bytes));
     }
     pm::setResourceDirectory(resources_.path());
   }
@@ -137,22 +134,15 @@ class UpdateEndToEndTest : public QObject {
 
   void fullUpdateOfEachModel_data() {
     QTest::addColumn<Model>("model");
-    QTest::addColumn<uint16_t>("productId");
-    QTest::newRow("KTA") << Model::KTA << pm::kProductIdKTA;
-    QTest::newRow("KTB") << Model::KTB << pm::kProductIdKTB;
-    QTest::newRow("VLA") << Model::VLA << pm::kProductIdVLA;
-    QTest::newRow("KTBT") << Model::KTBT << pm::kProductIdKTBT;
-    QTest::newRow("KTC") << Model::KTC << pm::kProductIdKTC;
-    QTest::newRow("KTD") << Model::KTD << pm::kProductIdKTD;
-    QTest::newRow("PZA") << Model::PZA << pm::kProductIdPZA;
+    for (const Model model : {Model::KTA, Model::KTB, Model::VLA, Model::KTBT, Model::KTC, Model::KTD, Model::PZA})
+      QTest::newRow(qPrintable(sim::modelName(model))) << model;
   }
 
   void fullUpdateOfEachModel() {
     QFETCH(Model, model);
-    QFETCH(uint16_t, productId);
     LogCapture log;
     QVERIFY(attach(model));
-    QCOMPARE(printer_->productID(), productId);
+    const uint16_t productId = printer_->productID();
     const QString before = device_->firmwareVersion();
     const QStringList files = pm::FirmwareArchive::archiveForProductID(productId)->fileNames;
     const QString stem = files.first().chopped(3);
