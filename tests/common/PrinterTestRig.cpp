@@ -118,7 +118,7 @@ bool PrinterTestRig::waitFor(const std::function<bool()>& condition, int timeout
   return QTest::qWaitFor(condition, timeoutMs);
 }
 
-bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds) {
+bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds, const Wait& wait) {
   for (int round = 0; round < rounds; ++round) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     auto markMain = [done] { pm::performAsyncOnMainQueue([done] { done->store(true); }); };
@@ -126,7 +126,7 @@ bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int ro
       queue->async(markMain);
     else
       markMain();
-    if (!waitFor([done] { return done->load(); }, 10000)) return false;
+    if (!wait([done] { return done->load(); }, 10000)) return false;
   }
   return true;
 }

@@ -81,8 +81,10 @@ class PrinterTestRig {
   // Runs the event loop until `condition` holds or `timeoutMs` passes; answers whether it holds.
   static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
   // Lets a printer's pending work finish: a marker passes its queue and then the main queue,
-  // `rounds` times (work that hops between the two needs one round per hop).
-  static bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds = 4);
+  // `rounds` times (work that hops between the two needs one round per hop), each awaited
+  // through `wait` (a waitFor of the caller's own, such as one that does not sleep).
+  using Wait = std::function<bool(const std::function<bool()>&, int)>;
+  static bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds = 4, const Wait& wait = waitFor);
 
  private:
   void serviceMatched(const usb::ServiceHandle& service);

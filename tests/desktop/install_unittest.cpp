@@ -41,6 +41,13 @@ Result selfCheck(const QString& program, const QString& language) {
   return run(program, {}, env);
 }
 
+// What the self-check cannot see: the desktop integration files, below the prefix.
+const QStringList kDesktopFiles{QStringLiteral("lib/udev/rules.d/70-printer-maintenance.rules"),
+                                QStringLiteral("share/applications/%1.desktop").arg(kAppId),
+                                QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppId),
+                                QStringLiteral("share/icons/hicolor/scalable/apps/printer-maintenance.svg"),
+                                QStringLiteral("share/icons/hicolor/256x256/apps/printer-maintenance.png")};
+
 bool hasTranslations() {
   return QFileInfo::exists(kBinaryDir + QStringLiteral("/translations/printer-maintenance_de.qm"));
 }
@@ -59,15 +66,10 @@ class InstallTest : public QObject {
     root_ = QDir(prefix_.path()).canonicalPath();
   }
 
-  // What the self-check cannot see: the desktop integration files, and no picture sources.
+  // The desktop integration files are there, and no picture sources.
   void layoutIsComplete() {
     const QDir root(root_);
-    for (const QString& file : {QStringLiteral("lib/udev/rules.d/70-printer-maintenance.rules"),
-                                QStringLiteral("share/applications/%1.desktop").arg(kAppId),
-                                QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppId),
-                                QStringLiteral("share/icons/hicolor/scalable/apps/printer-maintenance.svg"),
-                                QStringLiteral("share/icons/hicolor/256x256/apps/printer-maintenance.png")})
-      QVERIFY2(root.exists(file), qPrintable(file));
+    for (const QString& file : kDesktopFiles) QVERIFY2(root.exists(file), qPrintable(file));
     QVERIFY(!root.exists(QStringLiteral("share/printer-maintenance/pictures/PZA.svg")));
   }
 
@@ -102,8 +104,8 @@ class InstallTest : public QObject {
       QVERIFY(check.out.contains(QStringLiteral("translation: ") + kBinaryDir + QStringLiteral("/translations/printer-maintenance_de.qm")));
   }
 
-  // The Debian package: its control fields, the files the self-check cannot see, and the
-  // application unpacked from it finding its resources.
+  // The Debian package: the dependencies it declares, its maintainer scripts, the files the
+  // self-check cannot see, and the application unpacked from it finding its resources.
   void debianPackage() {
     const QString dpkgDeb = QStandardPaths::findExecutable(QStringLiteral("dpkg-deb"));
     if (dpkgDeb.isEmpty()) QSKIP("dpkg-deb is not installed");
@@ -119,20 +121,13 @@ class InstallTest : public QObject {
     const auto field = [&](const char* name) {
       return run(dpkgDeb, {QStringLiteral("-f"), deb, QString::fromLatin1(name)}).out.trimmed();
     };
-    QCOMPARE(field("Package"), QStringLiteral("printer-maintenance"));
-    QCOMPARE(field("Version"), QStringLiteral("1.0.0"));
     for (const char* needed : {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins"})
       QVERIFY2(field("Depends").contains(QLatin1String(needed)), needed);
     QVERIFY(field("Recommends").contains(QStringLiteral("cups-client")));
-    QVERIFY(!field("Maintainer").isEmpty());
     const QString info = run(dpkgDeb, {QStringLiteral("-I"), deb}).out;
     QVERIFY2(info.contains(QStringLiteral("postinst")) && info.contains(QStringLiteral("postrm")), qPrintable(info));
     const QString listing = run(dpkgDeb, {QStringLiteral("-c"), deb}).out;
-    for (const QString& path : {QStringLiteral("./usr/lib/udev/rules.d/70-printer-maintenance.rules"),
-                                QStringLiteral("./usr/share/metainfo/%1.metainfo.xml").arg(kAppId),
-                                QStringLiteral("./usr/share/applications/%1.desktop").arg(kAppId),
-                                QStringLiteral("./usr/share/icons/hicolor/128x128/apps/printer-maintenance.png")})
-      QVERIFY2(listing.contains(path), qPrintable(path));
+    for (const QString& file : kDesktopFiles) QVERIFY2(listing.contains(QStringLiteral("./usr/") + file), qPrintable(file));
 
     QTemporaryDir root;
     QCOMPARE(run(dpkgDeb, {QStringLiteral("-x"), deb, root.path()}).exitCode, 0);

@@ -17,7 +17,6 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "support/MainQueue.h"
 #include "tests/common/PrinterTestRig.h"
 #include "update/FirmwareArchive.h"
 #include "update/UpdateReturnWatch.h"
@@ -78,18 +77,8 @@ bool spinUntil(const std::function<bool()>& condition, int timeoutMs) {
   return condition();
 }
 
-// A marker passes the printer's queue and then the main queue, `rounds` times.
 bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds) {
-  for (int round = 0; round < rounds; ++round) {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    auto markMain = [done] { pm::performAsyncOnMainQueue([done] { done->store(true); }); };
-    if (pm::SerialQueue* queue = printer->printerCommandQueue())
-      queue->async(markMain);
-    else
-      markMain();
-    if (!spinUntil([done] { return done->load(); }, kOutcomeMs)) return false;
-  }
-  return true;
+  return PrinterTestRig::settle(printer, rounds, spinUntil);
 }
 
 // What the clean run of a model counted: the cases of that model are numbered from it.
@@ -112,9 +101,7 @@ class CaseRun {
 
   // Runs the case; the problems found, empty when it passed. `counts` is filled by a clean run.
   QStringList run(Counts* counts) {
-    sim::VirtualPrinterConfig config;
-    config.model = case_.model;
-    device_ = rig_->attach(config);
+    device_ = rig_->attach({.model = case_.model});
     switch (case_.kind) {
       case Kind::Clean: clean(counts); break;
       case Kind::UnplugAttach:

@@ -68,10 +68,7 @@ class VendorPrinterTest : public QObject {
   std::shared_ptr<TBUSBPrinterOLM> printer_;
 
   void attach(sim::Model model, const QString& firmware = QString()) {
-    sim::VirtualPrinterConfig config;
-    config.model = model;
-    config.firmwareVersion = firmware;
-    printer_ = rig_->attachAndWait(config, &device_);
+    printer_ = rig_->attachAndWait({.model = model, .firmwareVersion = firmware}, &device_);
     QVERIFY(printer_);
     QVERIFY(PrinterTestRig::settle(printer_, 8));
     device_->clearFrames();
@@ -186,11 +183,8 @@ class VendorPrinterTest : public QObject {
     QFETCH(int, model);
     QFETCH(QString, firmware);
     QFETCH(QStringList, expected);
-    sim::VirtualPrinterConfig config;
-    config.model = sim::Model(model);
-    config.firmwareVersion = firmware;
     std::shared_ptr<sim::VirtualPrinter> device;
-    auto printer = rig_->attachAndWait(config, &device);
+    auto printer = rig_->attachAndWait({.model = sim::Model(model), .firmwareVersion = firmware}, &device);
     QVERIFY(printer);
     QVERIFY(PrinterTestRig::settle(printer, 8));
 
@@ -220,11 +214,8 @@ class VendorPrinterTest : public QObject {
         {sim::Model::KTA, "", "Version=0150 Checksum300=# Version600="}};
     std::shared_ptr<TBUSBPrinterOLM> ktd;
     for (const auto& row : rows) {
-      sim::VirtualPrinterConfig config;
-      config.model = row.model;
-      config.firmwareVersion = QLatin1String(row.firmware);
-      config.serialNumber = QStringLiteral("SIM%1").arg(int(row.model));
-      const auto printer = rig_->attachAndWait(config);
+      const auto printer = rig_->attachAndWait({.model = row.model, .serialNumber = QStringLiteral("SIM%1").arg(int(row.model)),
+                                                .firmwareVersion = QLatin1String(row.firmware)});
       QVERIFY(PrinterTestRig::settle(printer, 8));
       for (const QString& key : TBUSBPrinterOLM::colorTableKeys())
         QVERIFY2(printer->colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
@@ -254,10 +245,8 @@ class VendorPrinterTest : public QObject {
   // A printer waiting in update mode gets nothing but the status read from the gathering.
   void updateModeStopsTheGathering() {
     rig_->alerts().setHoldAnswers(true);
-    sim::VirtualPrinterConfig config;
-    config.statusSequence = {QStringLiteral("FU00001")};
     std::shared_ptr<sim::VirtualPrinter> device;
-    auto printer = rig_->attachAndWait(config, &device);
+    auto printer = rig_->attachAndWait({.statusSequence = {QStringLiteral("FU00001")}}, &device);
     QVERIFY(PrinterTestRig::settle(printer, 6));
     device->clearFrames();
     printer->probe();
@@ -286,7 +275,8 @@ class VendorPrinterTest : public QObject {
   }
 
   // Frames byte for byte: a 22-byte name and an 8-digit length field, blank when the command
-  // takes no payload (one passed anyway is dropped) or a caller-sized one gets none.
+  // takes no payload (one passed anyway is dropped) or a caller-sized one gets none. The
+  // frame-builder fuzzer holds the sizes, the wrong-size rejections and unnamed codes.
   void frames() {
     const std::tuple<int, QByteArray, QByteArray> rows[] = {
         {0, {}, header("STATUS")}, {1, "0001", header("INFO  FVER")}, {58, "0001", header("MNT_RDUSB_ISERI_SET")},
@@ -297,19 +287,8 @@ class VendorPrinterTest : public QObject {
     for (const auto& [code, payload, bytes] : rows) QCOMPARE(buildFrame(code, payload).bytes, bytes);
     const QByteArray big(123456, 'x');
     QCOMPARE(buildFrame(56, big).bytes, header("FW_UPDFLASH_PROGRAM", "00123456") + big);
-    QCOMPARE((std::array{buildFrame(28, "12345678").bytes.size(), buildFrame(57, QByteArray("01\r\0", 4)).bytes.size()}),
-             (std::array<qsizetype, 2>{40, 36}));
-    // Wrong sizes, a missing payload included, send nothing rather than unset or cut bytes.
-    for (int code : {23, 24, 28, 52})
-      for (const QByteArray& payload : {QByteArray(), QByteArray("1234567"), QByteArray("123456789")})
-        QCOMPARE(buildFrame(code, payload).problem, FrameProblem::WrongPayloadSize);
-    for (int code : {50, 57})
-      QVERIFY(buildFrame(code, "CA\r").rejected() && buildFrame(code, "CA\r\0\0").rejected());
-    for (int64_t code : {int64_t(-1), int64_t(3), int64_t(29), int64_t(59), int64_t(1) << 40}) {
-      const Frame frame = buildFrame(code, "ignored");
-      QCOMPARE(frame.problem, FrameProblem::UnnamedCode);
-      QCOMPARE(frame.bytes, header(""));
-    }
+    // The fixed-size commands: a missing payload sends nothing rather than unset bytes.
+    for (int code : {23, 24, 28, 50, 52, 57}) QCOMPARE(buildFrame(code, {}).problem, FrameProblem::WrongPayloadSize);
   }
 
   // Replies cut at their carriage return, NUL-padded to 256, bounded by the announced count
@@ -321,8 +300,6 @@ class VendorPrinterTest : public QObject {
         {"abcdefgh", "x", QByteArray(256, '\0')},
         {"00000002", "\r\n", QByteArray(1, '\0')}};  // an empty text, not a missing one
     for (const auto& [h, body, reply] : rows) QCOMPARE(replyFor(h, body), reply);
-    QCOMPARE((std::array{parseReplyLength("00004097"), parseReplyLength("-0000001"), parseReplyLength(" +000042")}),
-             (std::array<std::optional<uint32_t>, 3>{std::nullopt, std::nullopt, 42u}));
     QCOMPARE(replyFor("00004096", QByteArray(4096, 'a')).size(), 4097);
     QVERIFY(!replyText(replyFor("00000004", "\xff\xfe\x80\x81")));  // not UTF-8: no text
   }
