@@ -49,16 +49,11 @@ class GermanMenus final : public QTranslator {
 };
 
 pm::AlertRequest updateWarning() {
-  pm::AlertRequest request;
-  request.title = QStringLiteral("Attention:");
-  request.message = QStringLiteral("This update tool will upgrade the printer firmware.");
-  request.buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")};
-  request.agreeCheckBox = true;
-  request.style = pm::AlertStyle::Critical;
   QImage icon(16, 16, QImage::Format_ARGB32);
   icon.fill(Qt::red);
-  request.icon = icon;
-  return request;
+  return {.title = QStringLiteral("Attention:"), .message = QStringLiteral("This update tool will upgrade the printer firmware."),
+          .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")}, .icon = icon, .agreeCheckBox = true,
+          .style = pm::AlertStyle::Critical};
 }
 
 QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
@@ -289,9 +284,7 @@ class MainWindowTest : public QObject {
 
     // Without titles one "OK"; the suppression box is answered; application-modal when asked.
     // Escape answers only a "Cancel" button.
-    pm::AlertRequest request;
-    request.applicationModal = true;
-    request.suppressionCheckBox = true;
+    pm::AlertRequest request{.applicationModal = true, .suppressionCheckBox = true};
     std::optional<pm::AlertAnswer> answer;
     sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
     QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
@@ -303,8 +296,7 @@ class MainWindowTest : public QObject {
     QVERIFY(answer->returnCode == 1000 && answer->suppressed);
 
     answer.reset();
-    request = {};
-    request.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")};
+    request = {.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")}};
     sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
     QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
     QTest::keyClick(sheet.presenter.currentAlert(), Qt::Key_Escape);

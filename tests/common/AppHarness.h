@@ -29,10 +29,10 @@ inline void useTemporarySettings(const QTemporaryDir& dir) {
 
 class AppHarness {
  public:
-  // What an added device lets through. Without its IEEE 1284 device ID a printer object gets no
-  // command queue; without permission (as libusb shows such a device: the descriptors cached at
-  // enumeration, nothing else) every request fails. Its bulk pipes answer nothing either way.
-  enum class Access { Full, NoDeviceId, NoPermission };
+  // What an added device lets through. Without permission (as libusb shows such a device: the
+  // descriptors cached at enumeration, nothing else) every request fails, so its printer object
+  // gets no IEEE 1284 device ID and no command queue. Its bulk pipes answer nothing either way.
+  enum class Access { Full, NoPermission };
 
   // `registry`: where the printers are (by default this harness's own bus).
   explicit AppHarness(pm::NotificationPort::Factory registry = {})
@@ -69,23 +69,15 @@ class AppHarness {
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
                                                             uint8_t subClass = kUSBPrintingSubClass,
                                                             Access access = Access::Full) {
-    usb::virt::VirtualDeviceDescription description;
-    description.vendorId = vendor;
-    description.productId = product;
-    description.interfaceSubClass = subClass;
-    description.deviceId1284 = "MFG:Other;MDL:Device;";
     auto device = std::make_shared<ScriptedDevice>();
     const auto refused = usb::virt::TransferResult::failure(kIOReturnNotPrivileged);
     if (access == Access::NoPermission) {
       device->control = [refused](const usb::virt::SetupPacket&) { return std::optional(refused); };
       device->out = [refused](const QByteArray&) { return refused; };
-      device->in = [refused] { return refused; };
-    } else if (access == Access::NoDeviceId) {
-      device->control = [](const usb::virt::SetupPacket& s) {
-        return s.bmRequestType == 0xA1 && s.bRequest == 0 ? std::optional(usb::virt::TransferResult::stall()) : std::nullopt;
-      };
+      device->in = [refused](uint32_t) { return refused; };
     }
-    return bus_->attach(description, device);
+    return bus_->attach({.vendorId = vendor, .productId = product, .deviceId1284 = "MFG:Other;MDL:Device;",
+                         .interfaceSubClass = subClass}, device);
   }
 
   // Makes the controller and runs its start-up; the printers present join the list.

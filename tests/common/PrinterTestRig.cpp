@@ -54,8 +54,7 @@ void ScriptedAlertPresenter::clear() {
 
 // ---- PrinterTestRig -----------------------------------------------------------------------------------
 
-PrinterTestRig::PrinterTestRig(double timeScale, bool probeNewPrinters)
-    : probeNewPrinters_(probeNewPrinters) {
+PrinterTestRig::PrinterTestRig(double timeScale) {
   Q_ASSERT(pm::isMainQueue());
   bus_.setTimeScale(timeScale);
   usb::setPlatformRegistry(&bus_);
@@ -138,8 +137,7 @@ void PrinterTestRig::serviceMatched(const usb::ServiceHandle& service) {
   std::shared_ptr<TBUSBPrinterOLM> printer =
       TBUSBPrinter::create<TBUSBPrinterOLM>(std::move(interface), service);
   if (!printer) return;
-  ++created_;
-  if (probeNewPrinters_) printer->probe();
+  printer->probe();
   printers_.push_back({printer, service});
 }
 

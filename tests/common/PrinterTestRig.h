@@ -55,13 +55,12 @@ class ScriptedApplication final : public pm::ApplicationControl {
 class PrinterTestRig {
  public:
   // `timeScale`: real milliseconds per device millisecond (0.01 turns 5000 ms time-outs into
-  // 50 ms). `probeNewPrinters`: run probe() on each new printer, as the printer list does.
-  explicit PrinterTestRig(double timeScale = 0.01, bool probeNewPrinters = true);
+  // 50 ms). Each new printer is probed, as the printer list does.
+  explicit PrinterTestRig(double timeScale = 0.01);
   ~PrinterTestRig();
   PrinterTestRig(const PrinterTestRig&) = delete;
   PrinterTestRig& operator=(const PrinterTestRig&) = delete;
 
-  usb::virt::VirtualUsbBus& bus() { return bus_; }
   ScriptedAlertPresenter& alerts() { return alerts_; }
   ScriptedApplication& application() { return application_; }
 
@@ -75,8 +74,6 @@ class PrinterTestRig {
   std::vector<std::shared_ptr<TBUSBPrinterOLM>> printers() const;
   // The current printer object of a virtual printer (same location), or null.
   std::shared_ptr<TBUSBPrinterOLM> printerFor(const sim::VirtualPrinter& device) const;
-  // Every printer object made so far, including those that have gone.
-  int printersCreated() const { return created_; }
 
   // Runs the event loop until `condition` holds or `timeoutMs` passes; answers whether it holds.
   static bool waitFor(const std::function<bool()>& condition, int timeoutMs = 5000);
@@ -93,11 +90,9 @@ class PrinterTestRig {
   usb::virt::VirtualUsbBus bus_;
   ScriptedAlertPresenter alerts_;
   ScriptedApplication application_;
-  bool probeNewPrinters_;
   struct Entry {
     std::shared_ptr<TBUSBPrinterOLM> printer;
     usb::ServiceHandle service;  // the arrival service (the printer sets its own on its queue)
   };
   std::vector<Entry> printers_;
-  int created_ = 0;
 };

@@ -23,7 +23,7 @@ class ScriptedDevice : public usb::virt::VirtualDeviceHandler {
 
   std::function<std::optional<TransferResult>(const SetupPacket&)> control;
   std::function<TransferResult(const QByteArray&)> out = [](const QByteArray&) { return TransferResult::ok(); };
-  std::function<TransferResult()> in = [] { return TransferResult::silent(); };
+  std::function<TransferResult(uint32_t maxLength)> in = [](uint32_t) { return TransferResult::silent(); };
 
   std::vector<SetupPacket> setups() const { const std::lock_guard g(lock_); return setups_; }
   QByteArrayList written() const { const std::lock_guard g(lock_); return written_; }
@@ -44,7 +44,10 @@ class ScriptedDevice : public usb::virt::VirtualDeviceHandler {
     { const std::lock_guard g(lock_); written_.append(data); }
     return out(data);
   }
-  TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override { ++reads_; return in(); }
+  TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t maxLength) override {
+    ++reads_;
+    return in(maxLength);
+  }
   void reset(usb::virt::VirtualUsbDevice&) override { ++resets_; }
 
  private:

@@ -42,12 +42,10 @@ class LibusbBackendTest : public QObject {
 
  private slots:
   void mappingsOntoTheSeam() {
+    // Busy, time-out, no device and stall arrive from emulated devices in tests/usbmock.
     const std::pair<int, IOReturn> errors[] = {
-        {LIBUSB_SUCCESS, kIOReturnSuccess}, {64, kIOReturnSuccess},  // a byte count
-        {LIBUSB_ERROR_BUSY, kIOReturnExclusiveAccess}, {LIBUSB_ERROR_TIMEOUT, kIOReturnTimeout},
-        {LIBUSB_ERROR_NO_DEVICE, kIOReturnNoDevice}, {LIBUSB_ERROR_PIPE, kIOUSBPipeStalled},
-        {LIBUSB_ERROR_ACCESS, kIOReturnNotPrivileged}, {LIBUSB_ERROR_OVERFLOW, kIOReturnError},
-        {LIBUSB_ERROR_IO, kIOReturnError}, {-1000, kIOReturnError}};
+        {64, kIOReturnSuccess} /* a byte count */, {LIBUSB_ERROR_ACCESS, kIOReturnNotPrivileged},
+        {LIBUSB_ERROR_OVERFLOW, kIOReturnError}, {LIBUSB_ERROR_IO, kIOReturnError}, {-1000, kIOReturnError}};
     for (const auto& [code, expected] : errors) QCOMPARE(ioReturnFromLibusb(code), expected);
 
     // One libusb time-out per transfer: the longer limit, none when neither is set.

@@ -75,7 +75,7 @@ class VirtualBusTest : public QObject {
     bus_->setTimeScale(0.01);
     handler_ = std::make_shared<ScriptedDevice>();
     handler_->control = [this](const SetupPacket& s) { return s.bRequest == 0x42 ? std::optional(controlAnswer_) : std::nullopt; };
-    handler_->in = [this] {
+    handler_->in = [this](uint32_t) {
       if (answers_.empty()) return TransferResult::silent();
       const TransferResult next = answers_.front();
       answers_.pop_front();

@@ -10,6 +10,7 @@
 #include <future>
 #include <mutex>
 
+#include "tests/common/ScriptedDevice.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "usb/libusb/LibusbRegistry.h"
 
@@ -22,59 +23,11 @@ namespace {
 constexpr uint32_t kShortTimeoutMs = 150;
 constexpr uint32_t kLongTimeoutMs = 3000;
 
-// Answers each bulk-out with the scripted reply (replacing a reply not read in full); the host
-// reads the reply in pieces of the size it asks for, or as packets (the bus's framing).
-class ScriptedPrinter final : public usb::virt::VirtualDeviceHandler {
- public:
-  enum class Fault { None, Silent, Stall, UnplugOnWrite };
-  void set(const QByteArray& reply, Fault fault = Fault::None, uint32_t latencyMs = 0) {
-    const std::lock_guard l(m_);
-    reply_ = reply;
-    fault_ = fault;
-    latencyMs_ = latencyMs;
-  }
-  QList<QByteArray> written() const { const std::lock_guard l(m_); return written_; }
-  int resets() const { const std::lock_guard l(m_); return resets_; }
-
-  TransferResult bulkOut(usb::virt::VirtualUsbDevice& device, uint8_t, const QByteArray& data) override {
-    {
-      const std::lock_guard l(m_);
-      written_.append(data);
-      pending_ = reply_;
-      if (fault_ != Fault::UnplugOnWrite) return TransferResult::ok();
-    }
-    device.detach();
-    return TransferResult::failure(kIOReturnNoDevice);
-  }
-  TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t maxLength) override {
-    const std::lock_guard l(m_);
-    if (fault_ == Fault::Stall) return TransferResult::stall();
-    if (fault_ == Fault::Silent || pending_.isEmpty()) return TransferResult::silent();
-    TransferResult result = TransferResult::ok(pending_.left(maxLength));
-    pending_.remove(0, result.data.size());
-    result.latencyMs = latencyMs_;
-    return result;
-  }
-  void reset(usb::virt::VirtualUsbDevice&) override { const std::lock_guard l(m_); ++resets_; pending_.clear(); }
-
- private:
-  mutable std::mutex m_;
-  QByteArray reply_, pending_;
-  Fault fault_ = Fault::None;
-  uint32_t latencyMs_ = 0;
-  QList<QByteArray> written_;
-  int resets_ = 0;
-};
+enum class Fault { None, Silent, Stall, UnplugOnWrite };
 
 usb::virt::VirtualDeviceDescription printerDescription(uint16_t product = 0x0017) {
-  usb::virt::VirtualDeviceDescription d;
-  d.vendorId = 0x2B3C;
-  d.productId = product;
-  d.manufacturer = QStringLiteral("Maker");
-  d.product = QStringLiteral("RM-Test");
-  d.serialNumber = QStringLiteral("EMU0001");
-  d.deviceId1284 = "MFG:Maker;MDL:RM-Test;SERN:EMU0001;";
-  return d;
+  return {.vendorId = 0x2B3C, .productId = product, .manufacturer = "Maker", .product = "RM-Test",
+          .serialNumber = "EMU0001", .deviceId1284 = "MFG:Maker;MDL:RM-Test;SERN:EMU0001;"};
 }
 
 QByteArray replyWithBody(const QByteArray& body) { return QByteArray::number(body.size()).rightJustified(8, '0') + body; }
@@ -101,7 +54,19 @@ class LibusbBackendEmulatedTest : public QObject {
   std::unique_ptr<usb::UsbRegistry> registry_;
   QList<ServiceHandle> matched_, terminated_;
   std::shared_ptr<usb::virt::VirtualUsbDevice> device_;
-  std::shared_ptr<ScriptedPrinter> printer_;
+  std::shared_ptr<ScriptedDevice> printer_;
+  // The printer's script: each bulk-out is answered with reply_ (replacing a reply not read in
+  // full); the host reads the reply in pieces of the size it asks for, or as packets (the bus's
+  // framing). Guarded by scriptLock_: the device answers on umockdev's thread.
+  std::mutex scriptLock_;
+  QByteArray reply_, pending_;
+  Fault fault_ = Fault::None;
+  uint32_t latencyMs_ = 0;
+
+  void script(const QByteArray& reply, Fault fault = Fault::None, uint32_t latencyMs = 0) {
+    const std::lock_guard l(scriptLock_);
+    std::tie(reply_, fault_, latencyMs_) = std::tuple(reply, fault, latencyMs);
+  }
 
   void startLibusb() {
     registry_ = usb::makeLibusbRegistry();
@@ -112,7 +77,27 @@ class LibusbBackendEmulatedTest : public QObject {
   // A scripted printer on the bus and libusb started; answers the interface libusb reports for it.
   std::shared_ptr<usb::UsbInterface> startWithPrinter(BulkInFraming framing = BulkInFraming::AsRequested,
                                                       bool held = false) {
-    printer_ = std::make_shared<ScriptedPrinter>();
+    script({});
+    pending_.clear();  // no device answers yet
+    printer_ = std::make_shared<ScriptedDevice>();
+    printer_->out = [this](const QByteArray&) {
+      {
+        const std::lock_guard l(scriptLock_);
+        pending_ = reply_;
+        if (fault_ != Fault::UnplugOnWrite) return TransferResult::ok();
+      }
+      device_->detach();
+      return TransferResult::failure(kIOReturnNoDevice);
+    };
+    printer_->in = [this](uint32_t maxLength) {
+      const std::lock_guard l(scriptLock_);
+      if (fault_ == Fault::Stall) return TransferResult::stall();
+      if (fault_ == Fault::Silent || pending_.isEmpty()) return TransferResult::silent();
+      TransferResult result = TransferResult::ok(pending_.left(maxLength));
+      pending_.remove(0, result.data.size());
+      result.latencyMs = latencyMs_;
+      return result;
+    };
     device_ = bus_->attachDevice(printerDescription(), printer_, framing);
     device_->setHeldByOtherProgram(held);
     startLibusb();
@@ -135,14 +120,11 @@ class LibusbBackendEmulatedTest : public QObject {
   }
 
   void printersPresentAndPluggedInLaterAreFound() {
-    const auto first = bus_->attachDevice(printerDescription(), std::make_shared<ScriptedPrinter>());
+    const auto first = bus_->attachDevice(printerDescription(), std::make_shared<ScriptedDevice>());
     QTRY_VERIFY(bus_->isShown(*first));
-    usb::virt::VirtualDeviceDescription hid;  // a keyboard: no printer interface
-    hid.vendorId = 0x2B3C;
-    hid.productId = 0x0099;
-    hid.interfaceClass = 3;
-    hid.endpoints = {usb::PipeProperties{kUSBIn, 1, kUSBInterrupt, 8, 10}};
-    bus_->attachForeignDevice(hid);
+    // A keyboard: no printer interface.
+    bus_->attachForeignDevice({.vendorId = 0x2B3C, .productId = 0x0099, .interfaceClass = 3,
+                               .endpoints = {usb::PipeProperties{kUSBIn, 1, kUSBInterrupt, 8, 10}}});
 
     startLibusb();
     QCOMPARE(matched_.size(), 1);  // reported before start-up returned
@@ -153,7 +135,7 @@ class LibusbBackendEmulatedTest : public QObject {
 
     auto description = printerDescription(0x0011);
     description.interfaceSubClass = 2;  // a printer by class only: reported, told apart above
-    bus_->attachDevice(description, std::make_shared<ScriptedPrinter>());
+    bus_->attachDevice(description, std::make_shared<ScriptedDevice>());
     QTRY_COMPARE(matched_.size(), 2);
     auto later = registry_->createInterface(matched_.last(), nullptr);
     uint8_t subClass = 0;
@@ -207,7 +189,7 @@ class LibusbBackendEmulatedTest : public QObject {
     for (const int bodySize : {20, 1000}) {
       QByteArray body(bodySize, '\0');
       for (int i = 0; i < bodySize; ++i) body[i] = char('a' + i % 26);
-      printer_->set(replyWithBody(body));
+      script(replyWithBody(body));
       QCOMPARE(write(*interface, "STATUS"), kIOReturnSuccess);
       QByteArray header, received;
       QCOMPARE(read(*interface, &header, 8), kIOReturnSuccess);
@@ -219,10 +201,10 @@ class LibusbBackendEmulatedTest : public QObject {
 
     // A reply left half read is not taken for the next command's reply.
     QByteArray data;
-    printer_->set(replyWithBody("first"));
+    script(replyWithBody("first"));
     QCOMPARE(write(*interface, "ONE"), kIOReturnSuccess);
     QCOMPARE(read(*interface, &data, 8), kIOReturnSuccess);
-    printer_->set(replyWithBody("second"));
+    script(replyWithBody("second"));
     QCOMPARE(write(*interface, "TWO"), kIOReturnSuccess);
     QCOMPARE(read(*interface, &data, 14), kIOReturnSuccess);
     QCOMPARE(data, QByteArray("00000006second"));
@@ -242,7 +224,7 @@ class LibusbBackendEmulatedTest : public QObject {
     QVERIFY2(clock.elapsed() >= kShortTimeoutMs - 10 && clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
 
     // A reply later than the time-out times out; within it, it arrives.
-    printer_->set(replyWithBody("late"), ScriptedPrinter::Fault::None, 400);
+    script(replyWithBody("late"), Fault::None, 400);
     QCOMPARE(write(*interface, "A"), kIOReturnSuccess);
     QCOMPARE(read(*interface, &data, 8, kShortTimeoutMs), kIOReturnTimeout);
     QCOMPARE(write(*interface, "B"), kIOReturnSuccess);
@@ -252,15 +234,15 @@ class LibusbBackendEmulatedTest : public QObject {
     QCOMPARE(data, QByteArray("00000004late"));
 
     // A stall, cleared by the backend so that the next exchange works.
-    printer_->set({}, ScriptedPrinter::Fault::Stall);
+    script({}, Fault::Stall);
     QCOMPARE(read(*interface, &data, 8), kIOUSBPipeStalled);
-    printer_->set(replyWithBody("ok"));
+    script(replyWithBody("ok"));
     QCOMPARE(write(*interface, "C"), kIOReturnSuccess);
     QCOMPARE(read(*interface, &data, 10), kIOReturnSuccess);
     QCOMPARE(data, QByteArray("00000002ok"));
 
     // Unplugged while a read waits: the read ends at once, and so does every later call.
-    printer_->set({}, ScriptedPrinter::Fault::Silent);
+    script({}, Fault::Silent);
     auto pending = std::async(std::launch::async, [&interface] {
       QByteArray d;
       return read(*interface, &d, 8, kLongTimeoutMs);
@@ -280,7 +262,7 @@ class LibusbBackendEmulatedTest : public QObject {
     auto interface = startWithPrinter();
     QVERIFY(interface);
     QCOMPARE(interface->openSeize(), kIOReturnSuccess);
-    printer_->set({}, ScriptedPrinter::Fault::UnplugOnWrite);
+    script({}, Fault::UnplugOnWrite);
     QCOMPARE(write(*interface, "BYE"), kIOReturnNoDevice);
     QByteArray data;
     QCOMPARE(read(*interface, &data, 8), kIOReturnNoDevice);
