@@ -63,15 +63,6 @@ QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
 }
 
 
-// A shown main window with the Qt alerts on it.
-struct Sheet {
-  Sheet() {
-    window.resize(400, 300);
-    window.show();
-  }
-  QMainWindow window;
-  QtAlertPresenter presenter{&window};
-};
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -257,16 +248,19 @@ class MainWindowTest : public QObject {
 
   // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
   void alertSheets() {
-    Sheet sheet;
-    QVERIFY(QTest::qWaitForWindowExposed(&sheet.window));
+    QMainWindow window;  // the Qt alerts as sheets on a shown main window
+    window.resize(400, 300);
+    window.show();
+    QtAlertPresenter presenter(&window);
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     QList<pm::AlertAnswer> answers;
     for (int i = 0; i < 2; ++i)
-      sheet.presenter.present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a; });
-    QVERIFY(sheet.presenter.currentAlert() == nullptr);  // never inside the caller's step
-    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
-    QMessageBox* first = sheet.presenter.currentAlert();
-    QCOMPARE(sheet.presenter.pendingCount(), 1);
-    QVERIFY(first->parentWidget() == &sheet.window && first->windowModality() == Qt::WindowModal);
+      presenter.present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a; });
+    QVERIFY(presenter.currentAlert() == nullptr);  // never inside the caller's step
+    QTRY_VERIFY(presenter.currentAlert() != nullptr);
+    QMessageBox* first = presenter.currentAlert();
+    QCOMPARE(presenter.pendingCount(), 1);
+    QVERIFY(first->parentWidget() == &window && first->windowModality() == Qt::WindowModal);
     QAbstractButton* proceed = buttonTitled(first, QStringLiteral("Continue"));
     for (const bool agreed : {false, true, false, true}) {
       first->checkBox()->setChecked(agreed);
@@ -274,21 +268,21 @@ class MainWindowTest : public QObject {
     }
     proceed->click();
 
-    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr && sheet.presenter.currentAlert() != first);
+    QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert() != first);
     QVERIFY(answers.size() == 1 && answers[0].returnCode == 1001 && answers[0].agreed);
-    QMessageBox* second = sheet.presenter.currentAlert();
+    QMessageBox* second = presenter.currentAlert();
     QVERIFY(!second->checkBox()->isChecked() && !buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
     buttonTitled(second, QStringLiteral("Quit"))->click();
     QTRY_COMPARE(answers.size(), 2);
-    QVERIFY(answers[1].returnCode == 1000 && sheet.presenter.currentAlert() == nullptr);
+    QVERIFY(answers[1].returnCode == 1000 && presenter.currentAlert() == nullptr);
 
     // Without titles one "OK"; the suppression box is answered; application-modal when asked.
     // Escape answers only a "Cancel" button.
     pm::AlertRequest request{.applicationModal = true, .suppressionCheckBox = true};
     std::optional<pm::AlertAnswer> answer;
-    sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
-    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
-    QMessageBox* box = sheet.presenter.currentAlert();
+    presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(presenter.currentAlert() != nullptr);
+    QMessageBox* box = presenter.currentAlert();
     QVERIFY(box->windowModality() == Qt::ApplicationModal && box->parentWidget() == nullptr && box->buttons().size() == 1);
     box->checkBox()->setChecked(true);
     buttonTitled(box, QStringLiteral("OK"))->click();
@@ -297,9 +291,9 @@ class MainWindowTest : public QObject {
 
     answer.reset();
     request = {.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")}};
-    sheet.presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
-    QTRY_VERIFY(sheet.presenter.currentAlert() != nullptr);
-    QTest::keyClick(sheet.presenter.currentAlert(), Qt::Key_Escape);
+    presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+    QTRY_VERIFY(presenter.currentAlert() != nullptr);
+    QTest::keyClick(presenter.currentAlert(), Qt::Key_Escape);
     QTRY_VERIFY(answer.has_value());
     QCOMPARE(answer->returnCode, 1001);
   }

@@ -8,7 +8,6 @@
 #include <future>
 
 #include "tests/common/ScriptedDevice.h"
-
 #include "usb/virtual/VirtualUsbBus.h"
 
 using namespace usb;
@@ -213,7 +212,7 @@ class VirtualBusTest : public QObject {
 
   void bulkAnswersHonourTimeouts() {
     answers_ = {delayed("abcdefghij", 4000), TransferResult::stall(), delayed("late", 6000),
-                         delayed("late", 3000), TransferResult::silent()};
+                delayed("late", 3000), TransferResult::silent()};
     QByteArray data;
     QVERIFY(read(&data, 5000, 5000) == kIOReturnSuccess && data == "abcdefgh");  // no more than asked for
     QVERIFY(read(&data, 5000, 5000) == kIOUSBPipeStalled && data.isEmpty());
