@@ -153,7 +153,8 @@ class LibusbBackendEmulatedTest : public QObject {
     QVERIFY(registry_->isServiceAlive(matched_.last()));
   }
 
-  void identityRequestsReachTheDevice() {
+  // While another program holds the interface only GET_DEVICE_ID passes; freed, it is ours.
+  void heldInterfaceIsBusyUntilFreed() {
     auto interface = startWithPrinter(BulkInFraming::AsRequested, true);
     QVERIFY(interface);
     // GET_DEVICE_ID asks for up to 0xFFFF bytes (past libusb's own limit) and passes while
@@ -164,15 +165,27 @@ class LibusbBackendEmulatedTest : public QObject {
     const QByteArray text = printerDescription().deviceId1284;
     QCOMPARE(reply.left(int(deviceId.lengthDone)), QByteArray(1, '\0') + char(text.size() + 2) + text);
 
-    // SOFT_RESET needs the interface: refused while it is held, done once it is free.
+    // SOFT_RESET needs the interface (it claims it): refused while it is held, done once it is free.
     usb::ControlRequest softReset{0x21, 2, 0, 0, 0, nullptr, 100, 100, 0};
     QCOMPARE(interface->controlRequest(0, softReset), kIOReturnExclusiveAccess);
+    QCOMPARE(interface->openSeize(), kIOReturnExclusiveAccess);
+    QCOMPARE(interface->openSeize(), kIOReturnExclusiveAccess);
     QCOMPARE(printer_->resets(), 0);
     device_->setHeldByOtherProgram(false);
     QCOMPARE(interface->controlRequest(0, softReset), kIOReturnSuccess);
     QCOMPARE(printer_->resets(), 1);
     usb::ControlRequest vendor{0xC0, 0x42, 0, 0, 4, reply.data(), 100, 100, 0};
     QCOMPARE(interface->controlRequest(0, vendor), kIOUSBPipeStalled);
+    QCOMPARE(interface->openSeize(), kIOReturnSuccess);
+    QVERIFY(device_->isOpen());
+    // A second interface object of the same service is refused while the first holds it; the
+    // first one's close gives the claim up.
+    auto other = registry_->createInterface(matched_.first(), nullptr);
+    QCOMPARE(other->openSeize(), kIOReturnExclusiveAccess);
+    QCOMPARE(interface->close(), kIOReturnSuccess);
+    QVERIFY(!device_->isOpen());
+    QCOMPARE(other->openSeize(), kIOReturnSuccess);
+    QCOMPARE(other->close(), kIOReturnSuccess);
   }
 
   void repliesArriveWholeInBothFramings_data() {
@@ -267,24 +280,6 @@ class LibusbBackendEmulatedTest : public QObject {
     QByteArray data;
     QCOMPARE(read(*interface, &data, 8), kIOReturnNoDevice);
     QTRY_COMPARE(terminated_.size(), 1);
-  }
-
-  void interfaceHeldByAnotherProgramIsBusyUntilFreed() {
-    auto interface = startWithPrinter(BulkInFraming::AsRequested, true);
-    QVERIFY(interface);
-    QCOMPARE(interface->openSeize(), kIOReturnExclusiveAccess);
-    QCOMPARE(interface->openSeize(), kIOReturnExclusiveAccess);
-    device_->setHeldByOtherProgram(false);
-    QCOMPARE(interface->openSeize(), kIOReturnSuccess);
-    QVERIFY(device_->isOpen());
-    // A second interface object of the same service is refused while the first holds it; the
-    // first one's close gives the claim up.
-    auto other = registry_->createInterface(matched_.first(), nullptr);
-    QCOMPARE(other->openSeize(), kIOReturnExclusiveAccess);
-    QCOMPARE(interface->close(), kIOReturnSuccess);
-    QVERIFY(!device_->isOpen());
-    QCOMPARE(other->openSeize(), kIOReturnSuccess);
-    QCOMPARE(other->close(), kIOReturnSuccess);
   }
 
   void reEnumeratedDevicesReturnAsNewServicesAtTheirLocation() {
