@@ -78,7 +78,7 @@ class LibusbBackendEmulatedTest : public QObject {
   std::shared_ptr<usb::UsbInterface> startWithPrinter(BulkInFraming framing = BulkInFraming::AsRequested,
                                                       bool held = false) {
     script({});
-    pending_.clear();  // no device answers yet
+    { const std::lock_guard l(scriptLock_); pending_.clear(); }  // nothing left from an earlier test
     printer_ = std::make_shared<ScriptedDevice>();
     printer_->out = [this](const QByteArray&) {
       {
