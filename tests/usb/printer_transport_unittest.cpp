@@ -177,21 +177,6 @@ class PrinterTransportTest : public QObject {
       QCOMPARE((std::array<int, 5>{s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}), (std::array<int, 5>{type, 2, 0, 3, 0}));
   }
 
-  void reEnumerationSavesDeviceInformation() {
-    auto device = attach();
-    auto printer = printerFor(device);
-    QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
-    const usb::ServiceHandle first = device->service();
-    printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), QStringLiteral("1.02"));
-    QCOMPARE(printer->resetUSBDevice(), kIOReturnSuccess);
-    QCOMPARE(printer->reEnumerateUSBDevice(), kIOReturnSuccess);
-    QTRY_VERIFY(printer->hasGone());
-    QTRY_VERIFY(device->isAttached() && !device->service().isEqualTo(first));
-    // The registry holds the very dictionary of the printer that went.
-    QCOMPARE(TBUSBPrinter::deviceInfoForKey(printer->keyUSBdevice()), printer->deviceInfoDict());
-    QVERIFY(releaseAndWait(printer));
-  }
-
   void ownershipAndClose() {
     auto device = attach();
     auto printer = printerFor(device);
@@ -317,8 +302,12 @@ class PrinterTransportTest : public QObject {
     QVERIFY(invalid->printerCommandQueue() == nullptr && invalid->raw1284DeviceID().isNull());
   }
 
+  // The registry: set by key (a null dictionary is ignored) and shared by reference; at a
+  // re-enumeration it keeps the very dictionary of the printer that went.
   void registryAndPrinterStatus() {
-    auto printer = settledPrinter();
+    auto device = attach();
+    auto printer = printerFor(device);
+    QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
     TBUSBPrinter::setDeviceInfo(printer->deviceInfoDict(), "K2");
     TBUSBPrinter::setDeviceInfo(nullptr, "K2");  // ignored
     // Stored on the main queue and announced there, even when set from the command queue.
@@ -328,8 +317,15 @@ class PrinterTransportTest : public QObject {
     });
     QVERIFY(onQueue(*printer, [&] { printer->setPrinterStatus("Ready"); }));
     QCOMPARE(announcedOn, QThread::currentThread());
-    // Shared by reference: what the printer learns, the registry holds.
     QCOMPARE(TBUSBPrinter::deviceInfoForKey("K2")->string("printerStatus"), QStringLiteral("Ready"));
+
+    const usb::ServiceHandle first = device->service();
+    QCOMPARE(printer->resetUSBDevice(), kIOReturnSuccess);
+    QCOMPARE(printer->reEnumerateUSBDevice(), kIOReturnSuccess);
+    QTRY_VERIFY(printer->hasGone());
+    QTRY_VERIFY(device->isAttached() && !device->service().isEqualTo(first));
+    QCOMPARE(TBUSBPrinter::deviceInfoForKey(printer->keyUSBdevice()), printer->deviceInfoDict());
+    QVERIFY(releaseAndWait(printer));
   }
 
   // ---- Command queue --------------------------------------------------------------------------
