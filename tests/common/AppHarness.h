@@ -45,19 +45,24 @@ class AppHarness {
   }
 
   ~AppHarness() {
-    controller_.reset();
-    // Work still queued holds the printers (also those the list let go); let it run dry before
-    // the bus and the presenter go.
-    (void)QTest::qWaitFor([this] {
-      for (const auto& printer : listed_)
-        if (!printer.isNull()) return false;
-      return true;
-    }, 10000);
+    stop();
     pm::NotificationPort::destroy();
     pm::NotificationPort::reclaim();
     pm::NotificationPort::setFactory(nullptr);
     pm::setAlertPresenter(nullptr);
     pm::setApplicationControl(nullptr);
+  }
+
+  // Takes the controller down and waits (bounded) until its printers are destroyed: work still
+  // queued holds them (also those the list let go), and must run dry before the bus and the
+  // presenter go. Answers whether they all went.
+  bool stop() {
+    controller_.reset();
+    return QTest::qWaitFor([this] {
+      for (const auto& printer : listed_)
+        if (!printer.isNull()) return false;
+      return true;
+    }, 10000);
   }
 
   ScriptedAlertPresenter& alerts() { return alerts_; }

@@ -83,6 +83,7 @@ class PrintersOnLibusbTest : public QObject {
   }
 
   void cleanup() {
+    if (harness_) QVERIFY2(harness_->stop(), "a printer outlived its test");
     harness_.reset();
     bus_.reset();
   }
