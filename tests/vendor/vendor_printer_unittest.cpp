@@ -287,6 +287,8 @@ class VendorPrinterTest : public QObject {
     for (const auto& [code, payload, bytes] : rows) QCOMPARE(buildFrame(code, payload).bytes, bytes);
     const QByteArray big(123456, 'x');
     QCOMPARE(buildFrame(56, big).bytes, header("FW_UPDFLASH_PROGRAM", "00123456") + big);
+    QCOMPARE((std::array{buildFrame(28, "12345678").bytes.size(), buildFrame(57, QByteArray("01\r\0", 4)).bytes.size()}),
+             (std::array<qsizetype, 2>{40, 36}));
     // The fixed-size commands: a missing payload sends nothing rather than unset bytes.
     for (int code : {23, 24, 28, 50, 52, 57}) QCOMPARE(buildFrame(code, {}).problem, FrameProblem::WrongPayloadSize);
   }
