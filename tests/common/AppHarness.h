@@ -19,14 +19,6 @@
 #include "usb/virtual/VirtualUsbBus.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
-// Keeps the preferences the tests write out of the user's own.
-inline void useTemporarySettings(const QTemporaryDir& dir) {
-  QSettings::setDefaultFormat(QSettings::IniFormat);
-  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
-  QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance-tests"));
-  QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
-}
-
 class AppHarness {
  public:
   // What an added device lets through. Without permission (as libusb shows such a device: the

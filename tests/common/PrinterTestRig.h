@@ -15,10 +15,22 @@
 #include <mutex>
 #include <vector>
 
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
 #include "sim/VirtualPrinter.h"
 #include "usb/virtual/VirtualUsbBus.h"
 #include "vendor/AlertPresenter.h"
 #include "vendor/TBUSBPrinterOLM.h"
+
+// Keeps the preferences the tests write out of the user's own.
+inline void useTemporarySettings(const QTemporaryDir& dir) {
+  QSettings::setDefaultFormat(QSettings::IniFormat);
+  QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
+  QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance-tests"));
+  QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
+}
 
 // Records every alert and answers it, asynchronously on the main thread, with the next scripted
 // answer (button 1000, not agreed, when the script is empty).

@@ -359,9 +359,7 @@ class FaultMatrixTest : public QObject {
 
  private slots:
   void initTestCase() {
-    QCoreApplication::setOrganizationName(QStringLiteral("PrinterMaintenanceTests"));
-    QCoreApplication::setApplicationName(QStringLiteral("fault_matrix_unittest"));
-    QSettings().clear();
+    useTemporarySettings(settingsDir_);
     const QByteArray log = QDir::temp().filePath(QStringLiteral("fault_matrix.log")).toLocal8Bit();
     std::printf("fault matrix: log in %s\n", log.constData());
     std::fflush(stdout);
@@ -412,6 +410,7 @@ class FaultMatrixTest : public QObject {
   }
 
  private:
+  QTemporaryDir settingsDir_;
   const bool full_ = qEnvironmentVariable("PM_FAULT_MATRIX") == QLatin1String("full");
   // Every stride-th case only (sanitizer builds, where each case is several times slower); the
   // models start at different offsets, so together they still reach every index.

@@ -62,6 +62,7 @@ class UpdateEndToEndTest : public QObject {
   std::shared_ptr<sim::VirtualPrinter> device_;
   Printer printer_;
   QTemporaryDir resources_;
+  QTemporaryDir settingsDir_;
 
   // Attaches a printer and waits until its first reads are done (its firmware version is known).
   bool attach(Model model, const QString& firmware = {}) {
@@ -115,8 +116,7 @@ class UpdateEndToEndTest : public QObject {
 
  private slots:
   void initTestCase() {
-    QCoreApplication::setOrganizationName(QStringLiteral("PrinterMaintenanceTests"));
-    QCoreApplication::setApplicationName(QStringLiteral("update_e2e_unittest"));
+    useTemporarySettings(settingsDir_);
   }
   void init() {
     QSettings().clear();
