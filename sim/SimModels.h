@@ -15,6 +15,8 @@
 namespace sim {
 
 enum class Model { KTA, KTB, VLA, KTBT, KTC, KTD, PZA };
+inline constexpr Model kAllModels[] = {Model::KTA, Model::KTB, Model::VLA, Model::KTBT,
+                                      Model::KTC, Model::KTD, Model::PZA};
 
 // Media a colour table is made for; None for the models that keep one set of tables.
 enum class Media { None, SD, PD, PP };

@@ -142,8 +142,9 @@ ToolResult runTool(const QString& program, const QStringList& arguments, int tim
     return result;
   }
 
+  const QByteArray file = program.toLocal8Bit();
   CStringVector argv;
-  argv.append(program.toLocal8Bit());
+  argv.append(file);
   for (const QString& argument : arguments) argv.append(argument.toLocal8Bit());
   CStringVector envp = environmentWith(environment);
 
@@ -153,7 +154,6 @@ ToolResult runTool(const QString& program, const QStringList& arguments, int tim
   posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
   pid_t pid = -1;
-  const QByteArray file = program.toLocal8Bit();
   const int spawned = ::posix_spawnp(&pid, file.constData(), &actions, nullptr, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {

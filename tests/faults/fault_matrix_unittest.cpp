@@ -378,7 +378,7 @@ class FaultMatrixTest : public QObject {
   // One row per model (each row has its own QtTest time-out): its clean run, then its cases.
   void matrix_data() {
     QTest::addColumn<Model>("model");
-    for (const Model model : {Model::KTA, Model::KTB, Model::VLA, Model::KTBT, Model::KTC, Model::KTD, Model::PZA})
+    for (const Model model : sim::kAllModels)
       QTest::newRow(qPrintable(sim::modelName(model))) << model;
   }
 

@@ -134,7 +134,7 @@ class UpdateEndToEndTest : public QObject {
 
   void fullUpdateOfEachModel_data() {
     QTest::addColumn<Model>("model");
-    for (const Model model : {Model::KTA, Model::KTB, Model::VLA, Model::KTBT, Model::KTC, Model::KTD, Model::PZA})
+    for (const Model model : sim::kAllModels)
       QTest::newRow(qPrintable(sim::modelName(model))) << model;
   }
 
