@@ -140,6 +140,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // The attach-time gathering: status, then (unless in update mode) the property and
   // colour-table reads in their fixed order. Runs through the queue from anywhere. [any]
   void getDeviceCustomInfo() override;
+  // True once an attach-time gathering has ended (values read, or the printer in update mode);
+  // announced as "attachReadsDone". [any]
+  bool attachReadsDone() const { return attachReadsDone_.load(); }
 
   // ---- Colour-table readings (TBUSBPrinterOLMColorTables.cpp) --------------------------------------
   // Both need the interface open and run their exchanges on the queue at once; values land under
@@ -287,4 +290,6 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
   // ---- update state ----
   std::atomic<bool> customerDidAgree_{false};
+  std::atomic<bool> attachReadsDone_{false};
+  void noteAttachReadsDone();  // [any]
 };

@@ -212,9 +212,15 @@ void TBUSBPrinterOLM::getDeviceCustomInfo() {
   auto printer = self();
   getPrinterStatus([printer](const StatusCode& code) {
     Q_ASSERT(pm::isMainQueue());
-    if (code && *code == kUpdateModeCode) return;  // the update's recognition takes over
+    if (code && *code == kUpdateModeCode) {  // the update's recognition takes over
+      printer->noteAttachReadsDone();
+      return;
+    }
     printer->openInterface([printer](IOReturn result) {
-      if (result != kIOReturnSuccess) return;
+      if (result != kIOReturnSuccess) {
+        printer->noteAttachReadsDone();
+        return;
+      }
       // Each read issues its exchange at once on this queue, so the printer sees the commands in
       // exactly this order.
       printer->getPrinterFirmwareVersion();
@@ -223,7 +229,12 @@ void TBUSBPrinterOLM::getDeviceCustomInfo() {
       printer->getPrinterColorTableChecksum(nullptr);
       printer->updatePrinterSerialNumber();
       printer->getUSB_ISerial();
-      printer->closeInterface(nullptr);
+      printer->closeInterface([printer](IOReturn) { printer->noteAttachReadsDone(); });
     });
   });
+}
+
+void TBUSBPrinterOLM::noteAttachReadsDone() {
+  attachReadsDone_ = true;
+  announceChange(QStringLiteral("attachReadsDone"));
 }

@@ -1,0 +1,171 @@
+#include "cli/CliOptions.h"
+
+namespace pm::cli {
+
+namespace {
+
+struct Parser {
+  QStringList args;
+  int at = 0;
+
+  bool atEnd() const { return at >= args.size(); }
+  QString next() { return args.at(at++); }
+  // The value of an option: the next argument, or the text after '=' ("--wait=5").
+  std::optional<QString> valueOf(const std::optional<QString>& inlineValue) {
+    if (inlineValue) return inlineValue;
+    if (atEnd()) return std::nullopt;
+    return next();
+  }
+};
+
+UsageError error(const QString& text) { return UsageError{text}; }
+
+}  // namespace
+
+std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
+  Options options;
+  if (arguments.isEmpty()) return error(QStringLiteral("no command given (try --help)"));
+
+  Parser p{arguments};
+  const QString command = p.next();
+  if (command == QLatin1String("--help") || command == QLatin1String("-h") ||
+      command == QLatin1String("help")) {
+    options.command = Command::Help;
+    return options;
+  }
+  if (command == QLatin1String("--version")) {
+    options.command = Command::Version;
+    return options;
+  }
+  if (command == QLatin1String("list")) options.command = Command::List;
+  else if (command == QLatin1String("update")) options.command = Command::Update;
+  else if (command == QLatin1String("reset-counter")) options.command = Command::ResetCounter;
+  else if (command == QLatin1String("usb-serial")) options.command = Command::UsbSerial;
+  else if (command == QLatin1String("history")) options.command = Command::History;
+  else return error(QStringLiteral("unknown command \"%1\" (try --help)").arg(command));
+
+  if (options.command == Command::UsbSerial) {
+    if (p.atEnd()) return error(QStringLiteral("usb-serial needs \"on\" or \"off\""));
+    const QString state = p.next();
+    if (state == QLatin1String("on")) options.usbSerialOn = true;
+    else if (state == QLatin1String("off")) options.usbSerialOn = false;
+    else return error(QStringLiteral("usb-serial needs \"on\" or \"off\", not \"%1\"").arg(state));
+  }
+
+  // Which options each command takes.
+  const auto takes = [&](const QString& option) {
+    switch (options.command) {
+      case Command::List: return option == QLatin1String("--json") || option == QLatin1String("--wait");
+      case Command::Update:
+        return option == QLatin1String("--printer") || option == QLatin1String("--all") ||
+               option == QLatin1String("--yes") || option == QLatin1String("--allow-older") ||
+               option == QLatin1String("--json");
+      case Command::ResetCounter:
+        return option == QLatin1String("--printer") || option == QLatin1String("--counter") ||
+               option == QLatin1String("--yes");
+      case Command::UsbSerial:
+        return option == QLatin1String("--printer") || option == QLatin1String("--yes") ||
+               option == QLatin1String("--remove-queues") || option == QLatin1String("--keep-queues");
+      case Command::History: return option == QLatin1String("--json");
+      default: return false;
+    }
+  };
+
+  bool queuesGiven = false;
+  while (!p.atEnd()) {
+    QString option = p.next();
+    std::optional<QString> inlineValue;
+    if (const qsizetype eq = option.indexOf(QLatin1Char('=')); option.startsWith(QLatin1String("--")) && eq > 0) {
+      inlineValue = option.mid(eq + 1);
+      option.truncate(eq);
+    }
+    if (!takes(option)) {
+      return error(option.startsWith(QLatin1Char('-'))
+                       ? QStringLiteral("%1 does not take %2").arg(command, option)
+                       : QStringLiteral("unexpected argument \"%1\"").arg(option));
+    }
+    const bool flag = option != QLatin1String("--wait") && option != QLatin1String("--printer") &&
+                      option != QLatin1String("--counter");
+    if (flag && inlineValue) return error(QStringLiteral("%1 takes no value").arg(option));
+
+    if (option == QLatin1String("--json")) {
+      options.json = true;
+    } else if (option == QLatin1String("--yes")) {
+      options.yes = true;
+    } else if (option == QLatin1String("--all")) {
+      options.all = true;
+    } else if (option == QLatin1String("--allow-older")) {
+      options.allowOlder = true;
+    } else if (option == QLatin1String("--remove-queues") || option == QLatin1String("--keep-queues")) {
+      if (queuesGiven) return error(QStringLiteral("give only one of --remove-queues and --keep-queues"));
+      queuesGiven = true;
+      options.queues = option == QLatin1String("--remove-queues") ? QueueChoice::Remove : QueueChoice::Keep;
+    } else if (option == QLatin1String("--wait")) {
+      const std::optional<QString> value = p.valueOf(inlineValue);
+      bool ok = false;
+      const int seconds = value ? value->toInt(&ok) : 0;
+      if (!ok || seconds < 0 || seconds > 3600)
+        return error(QStringLiteral("--wait needs a number of seconds from 0 to 3600"));
+      options.waitSeconds = seconds;
+    } else if (option == QLatin1String("--printer")) {
+      const std::optional<QString> value = p.valueOf(inlineValue);
+      if (!value || value->trimmed().isEmpty() || value->startsWith(QLatin1String("--")))
+        return error(QStringLiteral("--printer needs a serial number"));
+      options.printers.append(value->trimmed());
+    } else if (option == QLatin1String("--counter")) {
+      const std::optional<QString> value = p.valueOf(inlineValue);
+      if (!value || value->size() != 1 || !QStringLiteral("ABM").contains(value->toUpper()))
+        return error(QStringLiteral("--counter needs A, B or M"));
+      options.counter = value->toUpper().at(0).toLatin1();
+    }
+  }
+
+  switch (options.command) {
+    case Command::Update:
+      if (options.all == !options.printers.isEmpty())
+        return error(QStringLiteral("update needs either --printer SERIAL (one or more) or --all"));
+      break;
+    case Command::ResetCounter:
+      if (options.printers.size() != 1) return error(QStringLiteral("reset-counter needs one --printer SERIAL"));
+      if (!options.counter) return error(QStringLiteral("reset-counter needs --counter A, B or M"));
+      break;
+    case Command::UsbSerial:
+      if (options.printers.size() != 1) return error(QStringLiteral("usb-serial needs one --printer SERIAL"));
+      break;
+    default:
+      break;
+  }
+  return options;
+}
+
+QString usageText() {
+  return QStringLiteral(
+      "Usage: printer-maintenance-cli COMMAND [OPTIONS]\n"
+      "\n"
+      "Lists, updates and configures the USB photo printers attached to this machine.\n"
+      "\n"
+      "Commands:\n"
+      "  list [--json] [--wait SECONDS]\n"
+      "      Waits until the printers present are read, then lists them.\n"
+      "  update (--printer SERIAL ... | --all) [--yes] [--allow-older] [--json]\n"
+      "      Updates firmware and colour tables (three phases, the printer restarts between them).\n"
+      "  reset-counter --printer SERIAL --counter A|B|M [--yes]\n"
+      "  usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]\n"
+      "  history [--json]\n"
+      "      Every update outcome recorded on this machine.\n"
+      "  --version | --help\n"
+      "\n"
+      "Options:\n"
+      "  --json           machine-readable output on standard output\n"
+      "  --yes            answer yes to every warning and confirmation\n"
+      "  --allow-older    install the shipped firmware even when it is older or the same\n"
+      "  --remove-queues  remove this printer's print queues without asking\n"
+      "  --keep-queues    keep them without asking\n"
+      "\n"
+      "Exit status: 0 done and verified, 1 failed, 2 refused or nothing to do,\n"
+      "3 usage error or no such printer.\n"
+      "\n"
+      "PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode).\n");
+}
+
+}  // namespace pm::cli

@@ -1,0 +1,151 @@
+#include "cli/PrinterReport.h"
+
+#include <algorithm>
+
+#include <QJsonArray>
+
+#include "app/ColorTableSummary.h"
+#include "support/MainQueue.h"
+#include "update/FirmwareArchive.h"
+#include "vendor/PrinterModels.h"
+#include "vendor/TBUSBPrinterOLM.h"
+
+namespace pm::cli {
+
+FirmwareState compareFirmware(double installed, double shipped) {
+  if (installed <= 0.0 || shipped <= 0.0) return FirmwareState::Unknown;
+  // Versions are two-decimal numbers ("01.10"); compare them in hundredths.
+  const long long have = std::llround(installed * 100.0);
+  const long long ship = std::llround(shipped * 100.0);
+  if (ship > have) return FirmwareState::NewerAvailable;
+  if (ship == have) return FirmwareState::UpToDate;
+  return FirmwareState::OlderShipped;
+}
+
+QString firmwareStateName(FirmwareState state) {
+  switch (state) {
+    case FirmwareState::NewerAvailable: return QStringLiteral("newer-available");
+    case FirmwareState::UpToDate: return QStringLiteral("up-to-date");
+    case FirmwareState::OlderShipped: return QStringLiteral("older-shipped");
+    case FirmwareState::Unknown: break;
+  }
+  return QStringLiteral("unknown");
+}
+
+std::optional<QString> readValue(const QString& text) {
+  const QString value = text.trimmed();
+  if (value.isEmpty() || value == QLatin1String("<NULL>") || value == QLatin1String("NULL"))
+    return std::nullopt;
+  return value;
+}
+
+namespace {
+
+// Where the application itself holds the printer, else what the interest messages said.
+std::optional<QString> usbStatusOf(const TBUSBPrinterOLM& printer) {
+  if (const std::optional<QString> said = readValue(printer.status())) return said;
+  switch (printer.state()) {
+    case TBUSBPrinterStateOpen: return QStringLiteral("USB Open");
+    case TBUSBPrinterStateClosed:
+    case TBUSBPrinterStateProbed: return QStringLiteral("USB Available");
+    default: return std::nullopt;
+  }
+}
+
+QJsonValue json(const std::optional<QString>& value) {
+  return value ? QJsonValue(*value) : QJsonValue(QJsonValue::Null);
+}
+
+}  // namespace
+
+PrinterFacts factsOf(TBUSBPrinterOLM& printer) {
+  Q_ASSERT(isMainQueue());
+  PrinterFacts facts;
+  facts.serial = readValue(printer.printerSerialNumber());
+  if (!facts.serial) facts.serial = readValue(printer.serialNumberUSB());
+  facts.manufacturer = readValue(printer.manufacturer());
+  if (!facts.manufacturer) facts.manufacturer = readValue(printer.vendorUSB());
+  facts.model = readValue(printer.model());
+  if (!facts.model) {
+    if (const std::optional<PrinterModel> known = modelForProductId(printer.productID()))
+      facts.model = modelName(*known);
+  }
+  facts.status = readValue(printer.printerStatus());
+  facts.usbStatus = usbStatusOf(printer);
+  facts.firmware = readValue(printer.firmwareVersion());
+  facts.availableFirmware = readValue(printer.newFirmwareVersion());
+  facts.firmwareState = facts.firmware
+                            ? compareFirmware(printer.installedFirmwareVersion(),
+                                              firmwareVersionNumber(facts.availableFirmware.value_or(QString())))
+                            : FirmwareState::Unknown;
+  facts.lifetimeCounter = readValue(printer.lifetimeCounter());
+  const ColorTableSummary summary = ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot());
+  for (const ColorTableSummary::Table& table : summary.tables()) {
+    if (const std::optional<QString> version = readValue(table.version))
+      facts.colourTables.append({table.name, *version, readValue(table.checksum)});
+  }
+  if (printer.hasISerialSupport() && readValue(printer.deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"))))
+    facts.usbSerialNumber = printer.usbISerial();
+  bool isStage = false;
+  const int stage = printer.deviceInfoDict()->value(TBUSBPrinterOLM::kUpdateStageKey).toInt(&isStage);
+  if (isStage && stage >= 1 && stage <= 3) facts.updateStage = stage;
+  facts.deviceKey = printer.keyUSBdevice();
+  return facts;
+}
+
+QJsonObject toJson(const PrinterFacts& facts) {
+  QJsonArray tables;
+  for (const ColourTable& table : facts.colourTables)
+    tables.append(QJsonObject{{QStringLiteral("name"), table.name},
+                              {QStringLiteral("version"), table.version},
+                              {QStringLiteral("checksum"), json(table.checksum)}});
+  return QJsonObject{
+      {QStringLiteral("serial"), json(facts.serial)},
+      {QStringLiteral("manufacturer"), json(facts.manufacturer)},
+      {QStringLiteral("model"), json(facts.model)},
+      {QStringLiteral("status"), json(facts.status)},
+      {QStringLiteral("usbStatus"), json(facts.usbStatus)},
+      {QStringLiteral("firmware"), json(facts.firmware)},
+      {QStringLiteral("availableFirmware"), json(facts.availableFirmware)},
+      {QStringLiteral("firmwareState"), firmwareStateName(facts.firmwareState)},
+      {QStringLiteral("lifetimeCounter"), json(facts.lifetimeCounter)},
+      {QStringLiteral("colourTables"), tables},
+      {QStringLiteral("usbSerialNumber"),
+       facts.usbSerialNumber ? QJsonValue(*facts.usbSerialNumber) : QJsonValue(QJsonValue::Null)},
+      {QStringLiteral("updateStage"),
+       facts.updateStage ? QJsonValue(*facts.updateStage) : QJsonValue(QJsonValue::Null)},
+      {QStringLiteral("deviceKey"), facts.deviceKey},
+  };
+}
+
+QString textTable(const QList<PrinterFacts>& printers) {
+  const QStringList header = {QStringLiteral("SERIAL"), QStringLiteral("MODEL"), QStringLiteral("STATUS"),
+                              QStringLiteral("FIRMWARE"), QStringLiteral("SHIPPED"), QStringLiteral("COUNTER"),
+                              QStringLiteral("TABLES"), QStringLiteral("USB SERIAL"), QStringLiteral("UPDATE")};
+  QList<QStringList> rows{header};
+  const auto text = [](const std::optional<QString>& value) { return value.value_or(QStringLiteral("-")); };
+  for (const PrinterFacts& p : printers) {
+    QStringList versions;
+    for (const ColourTable& table : p.colourTables)
+      if (!versions.contains(table.version)) versions.append(table.version);
+    rows.append({text(p.serial), text(p.model), text(p.status), text(p.firmware),
+                 p.availableFirmware ? QStringLiteral("%1 (%2)").arg(*p.availableFirmware, firmwareStateName(p.firmwareState))
+                                     : QStringLiteral("-"),
+                 text(p.lifetimeCounter), versions.isEmpty() ? QStringLiteral("-") : versions.join(QLatin1Char('/')),
+                 p.usbSerialNumber ? (*p.usbSerialNumber ? QStringLiteral("on") : QStringLiteral("off")) : QStringLiteral("-"),
+                 p.updateStage ? QStringLiteral("phase %1 of 3").arg(*p.updateStage) : QStringLiteral("-")});
+  }
+  QList<qsizetype> widths(header.size(), 0);
+  for (const QStringList& row : rows)
+    for (qsizetype c = 0; c < row.size(); ++c) widths[c] = std::max(widths[c], row[c].size());
+  QString out;
+  for (const QStringList& row : rows) {
+    QString line;
+    for (qsizetype c = 0; c < row.size(); ++c)
+      line += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
+    out += line.trimmed() + QLatin1Char('\n');
+  }
+  return out;
+}
+
+}  // namespace pm::cli

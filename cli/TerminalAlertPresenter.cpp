@@ -1,0 +1,131 @@
+#include "cli/TerminalAlertPresenter.h"
+
+#include <unistd.h>
+
+#include <QRegularExpression>
+
+#include "support/MainQueue.h"
+
+namespace pm::cli {
+
+namespace {
+
+// Alerts may carry simple markup for the window; a terminal shows the words.
+QString plain(QString text) {
+  static const QRegularExpression tags(QStringLiteral("<[^>]*>"));
+  text.replace(QStringLiteral("<br>"), QStringLiteral("\n"));
+  text.remove(tags);
+  return text.trimmed();
+}
+
+}  // namespace
+
+TerminalAlertPresenter::TerminalAlertPresenter(AnswerPolicy policy, QObject* parent)
+    : QObject(parent), policy_(policy), err_(stderr) {}
+
+TerminalAlertPresenter::~TerminalAlertPresenter() = default;
+
+AlertAnswer TerminalAlertPresenter::accepting(const AlertRequest& request) {
+  AlertAnswer answer;
+  answer.returnCode = 1000 + std::max(0, request.acceptButton);
+  answer.agreed = request.agreeCheckBox;
+  return answer;
+}
+
+AlertAnswer TerminalAlertPresenter::declining(const AlertRequest& request) {
+  AlertAnswer answer;
+  if (request.escapeButton >= 0) {
+    answer.returnCode = 1000 + request.escapeButton;
+  } else if (request.dismissable) {
+    answer.dismissed = true;
+  } else {
+    // The first button that does not go ahead.
+    int button = 0;
+    while (button < request.buttons.size() && button == request.acceptButton) ++button;
+    answer.returnCode = 1000 + button;
+  }
+  return answer;
+}
+
+void TerminalAlertPresenter::present(const AlertRequest& request,
+                                     std::function<void(const AlertAnswer&)> completion) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, request, completion = std::move(completion)]() mutable {
+        pending_.push_back({request, std::move(completion)});
+        if (!asking_) showNext();
+      },
+      Qt::QueuedConnection);
+}
+
+void TerminalAlertPresenter::showNext() {
+  Q_ASSERT(isMainQueue());
+  if (pending_.empty()) return;
+  const AlertRequest& request = pending_.front().request;
+  const QString printer = request.printerName.isEmpty() ? QString() : request.printerName + QStringLiteral(": ");
+  err_ << printer << plain(request.title) << '\n';
+  if (const QString message = plain(request.message); !message.isEmpty()) err_ << message << '\n';
+  err_.flush();
+
+  if (request.acceptButton < 0) {  // a message: nothing to decide
+    answer(declining(request));
+    return;
+  }
+  const bool removesSettings = request.acceptRemovesSettings;
+  if (removesSettings && (policy_.removeQueues || policy_.keepQueues)) {
+    answer(policy_.removeQueues ? accepting(request) : declining(request));
+    return;
+  }
+  if (policy_.yes && !removesSettings) {
+    err_ << "(--yes: " << plain(request.buttons.value(request.acceptButton)) << ")\n";
+    err_.flush();
+    answer(accepting(request));
+    return;
+  }
+  if (!policy_.interactive) {
+    err_ << (policy_.yes ? "Not done: this removes settings; give --remove-queues or --keep-queues.\n"
+                         : "Not done: no terminal to ask; give --yes to answer yes.\n");
+    err_.flush();
+    ++declinedUnasked_;
+    answer(declining(request));
+    return;
+  }
+  // Ask, and read the answer without blocking the main thread.
+  asking_ = true;
+  err_ << plain(request.buttons.value(request.acceptButton)) << "? [y/N] ";
+  err_.flush();
+  if (!input_) {
+    input_ = std::make_unique<QSocketNotifier>(STDIN_FILENO, QSocketNotifier::Read);
+    connect(input_.get(), &QSocketNotifier::activated, this, &TerminalAlertPresenter::readAnswerLine);
+  }
+  input_->setEnabled(true);
+}
+
+void TerminalAlertPresenter::readAnswerLine() {
+  char buffer[256];
+  const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+  if (n > 0) inputLine_.append(buffer, n);
+  const qsizetype newline = inputLine_.indexOf('\n');
+  if (n > 0 && newline < 0) return;  // the rest of the line is still coming
+  // A line, or the end of the input (which answers no).
+  const QString reply = QString::fromLocal8Bit(inputLine_.left(newline < 0 ? inputLine_.size() : newline)).trimmed().toLower();
+  inputLine_.remove(0, newline < 0 ? inputLine_.size() : newline + 1);
+  input_->setEnabled(false);
+  const AlertRequest& request = pending_.front().request;
+  const bool yes = reply == QLatin1String("y") || reply == QLatin1String("yes");
+  if (n <= 0) err_ << '\n';
+  err_.flush();
+  answer(yes ? accepting(request) : declining(request));
+}
+
+void TerminalAlertPresenter::answer(const AlertAnswer& answer) {
+  Q_ASSERT(!pending_.empty());
+  Pending done = std::move(pending_.front());
+  pending_.pop_front();
+  asking_ = false;
+  if (done.request.acceptButton >= 0 && answer.returnCode != 1000 + done.request.acceptButton) ++declined_;
+  if (done.completion) done.completion(answer);
+  if (!asking_) showNext();
+}
+
+}  // namespace pm::cli

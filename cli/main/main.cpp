@@ -1,0 +1,46 @@
+// printer-maintenance-cli: the window's work without a window, for fleets of printers run over SSH
+// and from configuration management. The same controller, printer objects and update run here;
+// questions go to the terminal (or are answered by --yes), results to standard output.
+
+#include <cstdio>
+
+#include <QCoreApplication>
+
+#include "app/DemoMode.h"
+#include "app/NotificationPort.h"
+#include "cli/CliOptions.h"
+#include "cli/CliRun.h"
+#include "support/Resources.h"
+#include "support/SerialQueue.h"
+#include "vendor/AlertPresenter.h"
+
+int main(int argc, char** argv) {
+  QCoreApplication app(argc, argv);
+  // The preferences and state are the window's: both programs run the same updates.
+  QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
+  QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance"));
+  QCoreApplication::setApplicationVersion(pm::shortVersionString());
+
+  QStringList arguments = QCoreApplication::arguments();
+  arguments.removeFirst();
+  const auto parsed = pm::cli::parseArguments(arguments);
+  if (const auto* usage = std::get_if<pm::cli::UsageError>(&parsed)) {
+    std::fprintf(stderr, "printer-maintenance-cli: %s\n", qUtf8Printable(usage->message));
+    return pm::cli::kUsage;
+  }
+
+  const QString demoSpec = pm::DemoMode::simulationSpec();
+  pm::NotificationPort::setFactory([demoSpec] { return pm::DemoMode::makeRegistry(demoSpec); });
+
+  int status = 0;
+  {
+    pm::cli::CliRun run(std::get<pm::cli::Options>(parsed));
+    status = run.exec();
+    QCoreApplication::sendPostedEvents();
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  }
+  pm::SerialQueue::shutdownAll(1000);
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+  pm::NotificationPort::reclaim();
+  return status;
+}

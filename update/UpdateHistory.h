@@ -1,0 +1,38 @@
+#pragma once
+// UpdateHistory: every update outcome on this machine, one JSON object per line in a file that is
+// only ever appended to ($XDG_STATE_HOME/printer-maintenance/history.jsonl). The window and the
+// command-line program record the same entries; `printer-maintenance-cli history` reads them. A
+// line that is not an entry of ours (torn by a crash, edited by hand) is skipped, never trusted.
+//
+// Threads: [any]; appends are serialised by a lock and written with one write(2) each, so two
+// processes appending at once do not interleave within a line.
+
+#include <QDateTime>
+#include <QList>
+#include <QString>
+
+namespace pm {
+
+struct UpdateOutcome {
+  QString printer;   // serial number ("" when the printer reported none)
+  QString model;     // "PZA"
+  QString from;      // firmware before ("PZA 01.00"); may be empty
+  QString to;        // the target ("PZA 01.10")
+  QString result;    // "success", "failed" or "refused"
+  QString message;   // what happened, in words
+  QDateTime time;    // UTC
+};
+
+class UpdateHistory {
+ public:
+  UpdateHistory() = delete;
+
+  static void append(const UpdateOutcome& outcome);
+  // Every readable entry, oldest first.
+  static QList<UpdateOutcome> entries();
+
+  static QString filePath();
+  static void setFilePath(const QString& path);  // tests
+};
+
+}  // namespace pm
