@@ -64,6 +64,27 @@ class ScriptedApplication final : public pm::ApplicationControl {
   std::atomic<int> terminations_{0};
 };
 
+// Shortens, for one test, how long an unused interface stays open and how many rounds a status
+// poll runs; the previous values come back when it goes.
+class ShortTimings {
+ public:
+  explicit ShortTimings(int idleReleaseMs, int pollRounds = TBUSBPrinterOLM::statusPollLimit())
+      : idle_(TBUSBPrinter::idleReleaseDelay()), rounds_(TBUSBPrinterOLM::statusPollLimit()) {
+    TBUSBPrinter::setIdleReleaseDelay(idleReleaseMs);
+    TBUSBPrinterOLM::setStatusPollLimit(pollRounds);
+  }
+  ~ShortTimings() {
+    TBUSBPrinter::setIdleReleaseDelay(idle_);
+    TBUSBPrinterOLM::setStatusPollLimit(rounds_);
+  }
+  ShortTimings(const ShortTimings&) = delete;
+  ShortTimings& operator=(const ShortTimings&) = delete;
+
+ private:
+  const int idle_;
+  const int rounds_;
+};
+
 class PrinterTestRig {
  public:
   // `timeScale`: real milliseconds per device millisecond (0.01 turns 5000 ms time-outs into

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 
@@ -14,6 +15,7 @@
 
 #include "support/MainQueue.h"
 #include "tests/common/LogCapture.h"
+#include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
 #include "support/SerialQueue.h"
 #include "usb/TBUSBPrinter.h"
@@ -48,6 +50,8 @@ class NumberingPrinter : public TBUSBPrinter {
   QByteArray printerReply() override { return QByteArray::number(++replies_); }
   void getDeviceCustomInfo() override { probedOnQueue = isPrinterCommandQueue() && !pm::isMainQueue(); }
   std::atomic<bool> probedOnQueue{false};
+  bool keepsInterfaceOpen() const override { return keep; }
+  std::atomic<bool> keep{false};
 
  private:
   int replies_ = 0;  // command queue only
@@ -194,6 +198,23 @@ class PrinterTransportTest : public QObject {
     // The device closes on the queue before the printer records it.
     QTRY_VERIFY(!device->isOpen());
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
+
+    // Left open and unused, the interface is given back by itself, and the window hears of it;
+    // one the printer keeps (an update in progress) stays open until it lets go.
+    const ShortTimings timings(300);
+    auto keeper = settledPrinter<NumberingPrinter>();
+    keeper->keep = true;
+    printer->openInterface(TBUSBPrinter::Completion());
+    keeper->openInterface(TBUSBPrinter::Completion());
+    QTRY_VERIFY(printer->isInterfaceOpen() && keeper->isInterfaceOpen());
+    QSignalSpy announced(printer.get(), &TBUSBPrinter::propertyChanged);
+    QTRY_VERIFY_WITH_TIMEOUT(!device->isOpen(), 2000);
+    QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
+    QTRY_VERIFY(announced.contains(QVariantList{QStringLiteral("state")}));
+    QTest::qWait(400);
+    QVERIFY(keeper->isInterfaceOpen());
+    keeper->keep = false;
+    QTRY_VERIFY_WITH_TIMEOUT(!keeper->isInterfaceOpen(), 2000);
   }
 
   // Without device information a message changes nothing; someone else opening a probed printer
@@ -389,6 +410,26 @@ class PrinterTransportTest : public QObject {
     QVERIFY(reads[1].isNull());
     QCOMPARE(results, (std::array<int, 4>{kIOReturnTimeout, true, false, kIOUSBPipeStalled}));
     QCOMPARE(handler->written(), (QList<QByteArray>{QByteArray(), "stall"}));
+
+    // A drain takes what waits in the pipe and stops when nothing comes; a device that never
+    // stops sending holds its queue for a bounded while only.
+    QByteArray pipe(5000, 'x');
+    std::array<uint32_t, 2> drained{};
+    QVERIFY(onQueue(*printer, [&] {
+      handler->in = [&pipe](uint32_t max) {
+        if (pipe.isEmpty()) return TransferResult::silent();
+        TransferResult r = TransferResult::ok(pipe.left(max));
+        pipe.remove(0, r.data.size());
+        return r;
+      };
+      printer->openInterface();
+      drained[0] = printer->drainBulkIn();
+      handler->in = [](uint32_t max) { return TransferResult::ok(QByteArray(qsizetype(max), 'y')); };
+      drained[1] = printer->drainBulkIn();
+      handler->in = [](uint32_t) { return TransferResult::silent(); };
+    }));
+    printer->closeInterface(nullptr);
+    QCOMPARE(drained, (std::array<uint32_t, 2>{5000, 1u << 20}));
   }
 
   void withoutADeviceIdEverythingRunsInline() {
