@@ -250,12 +250,16 @@ IOReturn TBUSBPrinter::closeOnQueue() {
   if (d_->state.exchange(TBUSBPrinterStateClosed) != TBUSBPrinterStateClosed) {
     announceChange(QStringLiteral("state"));
   }
-  performSyncOnMainQueue([this] {
-    if (d_->isOwned != 0) {
-      d_->isOwned = 0;
-      announceChange(QStringLiteral("isOwned"));
-    }
-  });
+  // Nothing in this code base makes isOwned non-zero; the hop (which a close from the idle timer
+  // must not make while the main thread waits for this queue at quit) is made only when needed.
+  if (d_->isOwned != 0) {
+    performSyncOnMainQueue([this] {
+      if (d_->isOwned != 0) {
+        d_->isOwned = 0;
+        announceChange(QStringLiteral("isOwned"));
+      }
+    });
+  }
   return result;
 }
 
