@@ -1,6 +1,7 @@
 #include "app/TBPrinters.h"
 
 #include <atomic>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -114,7 +115,13 @@ void TBPrinters::applicationShouldTerminate() {
 void TBPrinters::prepareForTermination() {
   Q_ASSERT(isMainQueue());
   pm::systemLogf("inside %s\n", "-[TBPrinters prepareForTermination]");
+  // Every printer is let go now: an open still retrying gives up at once and each queue ends
+  // after the block it runs, so quitting never waits for a printer.
+  for (const Entry& entry : std::exchange(arriving_, {})) letGo(entry.printer);
   if (printers_) {
+    for (Entry& entry : *printers_) {
+      if (!std::exchange(entry.leaving, true)) letGo(entry.printer);
+    }
     QPointer<TBPrinters> self(this);
     pm::performAsyncOnMainQueue([self] {
       if (self) self->emptyList();

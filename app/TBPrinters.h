@@ -75,9 +75,10 @@ class TBPrinters : public QObject {
   void getPrintingDevices();
   // One arriving printer-class interface: checks it and adds a printer for it. [main]
   void usbInterfaceMatched(const usb::ServiceHandle& service);
-  // Probes the printer, observes its firmware version and appends it on the main queue.
-  // `arrivalService` is the service it arrived as (its deviceObject when not given): removal
-  // matches it even for a printer that never got a service object. [main]
+  // Probes the printer, observes its firmware version and appends it once its identity has been
+  // read (on its queue); a removal before then takes it away unlisted. `arrivalService` is the
+  // service it arrived as (its deviceObject when not given): removal matches it even for a
+  // printer that never got a service object. [main]
   void addPrinter(const PrinterRef& printer, const usb::ServiceHandle& arrivalService = {});
   // The interface of `service` has gone: the printer that holds it leaves the list once the
   // commands already queued for it have run. [main]
@@ -97,7 +98,8 @@ class TBPrinters : public QObject {
   // ---- Termination -------------------------------------------------------------------------------
   // The application quits: prepares for termination and lets it go ahead at once. [main]
   void applicationShouldTerminate();
-  // Empties the list (queued on the main queue) and destroys the notification port. [main]
+  // Lets every printer go (listed or arriving), empties the list (queued on the main queue) and
+  // destroys the notification port. [main]
   void prepareForTermination();
 
   // ---- Diagnostics -------------------------------------------------------------------------------
@@ -127,11 +129,14 @@ class TBPrinters : public QObject {
   void stopObserving(const TBUSBPrinter* printer);
   void appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service);
   void takePrinterOut(const TBUSBPrinter* printer);
+  // Stops observing the printer and lets it go (prepareForRelease). [main]
+  void letGo(const PrinterRef& printer);
   void emptyList();
   bool matches(const Entry& entry, const usb::ServiceHandle& service) const;
 
   usb::UsbRegistry* notifyPort_ = nullptr;
   bool notificationsRegistered_ = false;
   std::optional<std::vector<Entry>> printers_;  // nullopt before the first printer and after termination
+  std::vector<Entry> arriving_;  // made, identity still being read: not listed yet
   int selectedRow_ = -1;
 };

@@ -1,5 +1,6 @@
 // TBPrinters: discovery and the printer list.
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QPointer>
@@ -82,16 +83,35 @@ void TBPrinters::addPrinter(const PrinterRef& printer, const usb::ServiceHandle&
   printer->probe();
   observe(printer);
   const usb::ServiceHandle service = arrivalService ? arrivalService : printer->deviceObject();
+  // Until its identity is read the printer waits outside the list, where a removal still finds
+  // it (a printer unplugged during its arrival must never be listed).
+  arriving_.push_back(Entry{printer, service, false});
   QPointer<TBPrinters> self(this);
-  pm::performAsyncOnMainQueue([self, printer, service] {
+  auto append = [self, printer, service] {
     if (self) self->appendPrinter(printer, service);
-  });
+  };
+  if (printer->isIdentified()) {
+    pm::performAsyncOnMainQueue(std::move(append));
+  } else {
+    connect(printer.get(), &TBUSBPrinter::identityRead, this, std::move(append),
+            Qt::SingleShotConnection);
+  }
 }
 
 void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service) {
   Q_ASSERT(isMainQueue());
-  // Termination may have taken the list down while this block waited.
+  const auto arriving = std::find_if(arriving_.begin(), arriving_.end(),
+                                     [&](const Entry& e) { return e.printer == printer; });
+  // Its removal came first, or termination took the list down while this block waited.
+  if (arriving == arriving_.end()) return;
+  arriving_.erase(arriving);
   if (!printers_) return;
+  if (notifyPort_ != nullptr && service && !notifyPort_->isServiceAlive(service)) {
+    // Gone, and its removal is still on its way: it must not be listed for ever.
+    pm::systemLogf("not listing %s: it has gone", printer->descriptionUTF8().constData());
+    letGo(printer);
+    return;
+  }
   const int row = count();
   emit printerAboutToBeInserted(row);
   printers_->push_back(Entry{printer, service, false});
@@ -106,31 +126,40 @@ void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHand
 void TBPrinters::removedDeviceObject(const usb::ServiceHandle& service) {
   Q_ASSERT(isMainQueue());
   pm::systemLog(QStringLiteral("a printer object was removed ... checking for matching device"));
+  for (auto it = arriving_.begin(); it != arriving_.end(); ++it) {
+    if (!matches(*it, service)) continue;
+    const PrinterRef printer = it->printer;
+    arriving_.erase(it);
+    pm::systemLogf("removing %s before it was listed", printer->descriptionUTF8().constData());
+    letGo(printer);
+    return;
+  }
   if (printers_) {
     for (Entry& entry : *printers_) {
       if (entry.leaving || !matches(entry, service)) continue;
       entry.leaving = true;
       const PrinterRef printer = entry.printer;
       pm::systemLogf("removing %s", printer->descriptionUTF8().constData());
-      stopObserving(printer.get());
-      printer->prepareForRelease();
+      letGo(printer);
 
       QPointer<TBPrinters> self(this);
-      auto takeOut = [self, printer] {
+      // Through the command queue, so that the commands already queued for it run first.
+      printer->printerCommandQueue()->async([self, printer] {
         pm::performAsyncOnMainQueue([self, printer] {
           if (self) self->takePrinterOut(printer.get());
         });
-      };
-      // Through the command queue, so that the commands already queued for it run first. A
-      // printer whose device ID could not be read has no queue: nothing can be waiting on it.
-      if (pm::SerialQueue* queue = printer->printerCommandQueue())
-        queue->async(std::move(takeOut));
-      else
-        takeOut();
+      });
       return;
     }
   }
   pm::systemLogf("failed to match a printer object for device %x", service.id());
+}
+
+void TBPrinters::letGo(const PrinterRef& printer) {
+  Q_ASSERT(isMainQueue());
+  stopObserving(printer.get());
+  disconnect(printer.get(), &TBUSBPrinter::identityRead, this, nullptr);
+  printer->prepareForRelease();
 }
 
 bool TBPrinters::matches(const Entry& entry, const usb::ServiceHandle& service) const {

@@ -61,6 +61,7 @@ struct TBUSBPrinter::Private {
 
   QString raw1284DeviceID, deviceID, manufacturer, model, vendorUSB, productUSB, serialNumberUSB;
   QString status, statusString;
+  QString openFailure;  // what a failed open shows in `status`, until an open succeeds
   QImage image;
   std::shared_ptr<usb::UsbInterface> iInterface;
   std::shared_ptr<usb::UsbDevice> dInterface;
@@ -72,6 +73,7 @@ struct TBUSBPrinter::Private {
   std::atomic<int64_t> isOwned{0};
   std::atomic<int32_t> interfaceStatus{0};
   std::atomic<bool> isBusy{false};
+  std::atomic<bool> identified{false};
   std::atomic<uint32_t> locationID{0};
   std::atomic<uint16_t> idVendor{0};
   std::atomic<uint16_t> idProduct{0};

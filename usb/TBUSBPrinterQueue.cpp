@@ -16,14 +16,19 @@ const char* const kMissingCommandBlock = "you must supply a commandBlock";
 
 }  // namespace
 
-void TBUSBPrinter::createCommandQueue(const QString& manufacturer, const QString& model,
-                                      const QString& serialNumber) {
+void TBUSBPrinter::createCommandQueue() {
   Q_ASSERT(!queue_);
-  const QString label = QStringLiteral("org.printermaintenance.printer.%1.%2.%3")
-                            .arg(QString::fromUtf8(tbusb::objectText(manufacturer)),
-                                 QString::fromUtf8(tbusb::objectText(model)),
-                                 QString::fromUtf8(tbusb::objectText(serialNumber)));
-  queue_ = std::make_unique<pm::SerialQueue>(label);
+  // Named after the device key until the device ID tells who the printer is.
+  queue_ = std::make_unique<pm::SerialQueue>(QStringLiteral("org.printermaintenance.printer.%1")
+                                                 .arg(keyUSBdevice()));
+}
+
+void TBUSBPrinter::nameCommandQueue(const QString& manufacturer, const QString& model,
+                                    const QString& serialNumber) {
+  queue_->setLabel(QStringLiteral("org.printermaintenance.printer.%1.%2.%3")
+                       .arg(QString::fromUtf8(tbusb::objectText(manufacturer)),
+                            QString::fromUtf8(tbusb::objectText(model)),
+                            QString::fromUtf8(tbusb::objectText(serialNumber))));
   pm::systemLogf("printer command queue:%s", qUtf8Printable(queue_->label()));
 }
 

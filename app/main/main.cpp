@@ -2,6 +2,10 @@
 // firmware. Start-up runs in a fixed order: the controller registers for printers (those already
 // attached are listed before the window appears), then the window is localised and shown.
 
+#include <unistd.h>
+
+#include <cstdio>
+
 #include <QApplication>
 
 #include "app/DemoMode.h"
@@ -13,7 +17,15 @@
 #include "app/TBPrinters.h"
 #include "app/Translations.h"
 #include "support/SerialQueue.h"
+#include "support/SystemLog.h"
+#include "support/ToolProcess.h"
 #include "vendor/AlertPresenter.h"
+
+namespace {
+// How long quitting waits for the printers' queues: together with the rest of the teardown, Quit
+// ends the process within 200 ms.
+constexpr int kQueueShutdownMs = 150;
+}  // namespace
 
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
@@ -51,7 +63,19 @@ int main(int argc, char** argv) {
     pm::setAlertPresenter(nullptr);
     pm::setApplicationControl(nullptr);
   }
-  pm::SerialQueue::shutdownAll(1000);
+  // Tools still running (a hanging lpstat) end now; the printers were let go at termination, so
+  // their queues end after the block each one runs.
+  pm::endRunningTools();
+  if (!pm::SerialQueue::shutdownAll(kQueueShutdownMs)) {
+    // A queue is still inside a device call (bounded by its time-out, but too long to wait for).
+    // Freeing the registry or the main queue under it would crash it: end the process here.
+    pm::systemLogf("quitting with a printer queue still in a USB call");
+    std::fflush(nullptr);
+    ::_exit(status);
+  }
+  // The printers' deletions were handed to the main queue; they end their registrations before
+  // the registry goes.
+  QCoreApplication::sendPostedEvents();
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   pm::NotificationPort::reclaim();
   return status;

@@ -23,8 +23,10 @@ class AppHarness {
  public:
   // What an added device lets through. Without permission (as libusb shows such a device: the
   // descriptors cached at enumeration, nothing else) every request fails, so its printer object
-  // gets no IEEE 1284 device ID and no command queue. Its bulk pipes answer nothing either way.
-  enum class Access { Full, NoPermission };
+  // gets no IEEE 1284 device ID. A deaf device answers no request at all (each waits for its
+  // time-out); one without endpoints has no bulk pipes; one that leaves during its arrival is
+  // unplugged by its own GET_DEVICE_ID request. Its bulk pipes answer nothing in every case.
+  enum class Access { Full, NoPermission, Deaf, NoEndpoints, LeavesDuringArrival };
 
   // `registry`: where the printers are (by default this harness's own bus).
   explicit AppHarness(pm::NotificationPort::Factory registry = {})
@@ -68,13 +70,29 @@ class AppHarness {
                                                             Access access = Access::Full) {
     auto device = std::make_shared<ScriptedDevice>();
     const auto refused = usb::virt::TransferResult::failure(kIOReturnNotPrivileged);
+    const auto silent = usb::virt::TransferResult::silent();
     if (access == Access::NoPermission) {
       device->control = [refused](const usb::virt::SetupPacket&) { return std::optional(refused); };
       device->out = [refused](const QByteArray&) { return refused; };
       device->in = [refused](uint32_t) { return refused; };
+    } else if (access == Access::Deaf) {
+      device->control = [silent](const usb::virt::SetupPacket&) { return std::optional(silent); };
+      device->out = [silent](const QByteArray&) { return silent; };
     }
-    return bus_->attach({.vendorId = vendor, .productId = product, .deviceId1284 = "MFG:Other;MDL:Device;",
-                         .interfaceSubClass = subClass}, device);
+    auto self = std::make_shared<std::weak_ptr<usb::virt::VirtualUsbDevice>>();
+    if (access == Access::LeavesDuringArrival) {
+      device->control = [self, silent](const usb::virt::SetupPacket& setup) -> std::optional<usb::virt::TransferResult> {
+        if (setup.bmRequestType != 0xA1) return std::nullopt;
+        if (const auto attached = self->lock()) attached->detach();
+        return silent;
+      };
+    }
+    usb::virt::VirtualDeviceDescription description{.vendorId = vendor, .productId = product,
+                                                    .deviceId1284 = "MFG:Other;MDL:Device;", .interfaceSubClass = subClass};
+    if (access == Access::NoEndpoints) description.endpoints.clear();
+    auto attached = bus_->attach(description, device);
+    *self = attached;
+    return attached;
   }
 
   // Makes the controller and runs its start-up; the printers present join the list.

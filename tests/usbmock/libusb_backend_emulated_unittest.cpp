@@ -10,6 +10,7 @@
 #include <future>
 #include <mutex>
 
+#include "support/BlockingCalls.h"
 #include "tests/common/ScriptedDevice.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "usb/libusb/LibusbRegistry.h"
@@ -107,6 +108,8 @@ class LibusbBackendEmulatedTest : public QObject {
 
  private slots:
   void initTestCase() {
+    // The backend alone, driven from the test thread: no application whose window could freeze.
+    pm::allowBlockingCallsOnMainThread();
     QVERIFY2(usbmock::EmulatedUsbBus::preloadActive(), "start with LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it up)");
   }
   void init() {

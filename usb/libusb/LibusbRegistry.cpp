@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include "support/BlockingCalls.h"
 #include "support/SystemLog.h"
 #include "usb/libusb/LibusbEventThread.h"
 #include "usb/libusb/LibusbHotplug.h"
@@ -123,6 +124,7 @@ QString LibusbRegistry::className(const ServiceHandle& service) {
 
 // Linux has no registry busy state: a service that exists is always quiet.
 IOReturn LibusbRegistry::waitQuiet(const ServiceHandle& service, uint32_t /*timeoutMs*/) {
+  pm::enterBlockingCall("LibusbRegistry::waitQuiet");
   return isServiceAlive(service) ? kIOReturnSuccess : kIOReturnNoDevice;
 }
 
