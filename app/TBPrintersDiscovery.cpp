@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include <QPointer>
+#include <QTimer>
 
 #include "app/TBPrinters.h"
 #include "support/MainQueue.h"
@@ -31,6 +32,24 @@ void TBPrinters::getPrintingDevices() {
 
 void TBPrinters::usbInterfaceMatched(const usb::ServiceHandle& service) {
   Q_ASSERT(isMainQueue());
+  if (notifyPort_ == nullptr) return;
+  // Making a printer costs the main thread about a millisecond (its queue's thread starts);
+  // a hundred found at once are made a few at a time, so the window keeps being served.
+  arrivals_.push_back(service);
+  if (arrivals_.size() == 1) QTimer::singleShot(0, this, &TBPrinters::takeArrivals);
+}
+
+void TBPrinters::takeArrivals() {
+  Q_ASSERT(isMainQueue());
+  for (int made = 0; made < kArrivalsPerTurn && !arrivals_.empty(); ++made) {
+    const usb::ServiceHandle service = arrivals_.front();
+    arrivals_.pop_front();
+    makePrinter(service);
+  }
+  if (!arrivals_.empty()) QTimer::singleShot(0, this, &TBPrinters::takeArrivals);
+}
+
+void TBPrinters::makePrinter(const usb::ServiceHandle& service) {
   if (notifyPort_ == nullptr) return;
   IOReturn result = kIOReturnSuccess;
   std::shared_ptr<usb::UsbInterface> interface = notifyPort_->createInterface(service, &result);
@@ -85,17 +104,33 @@ void TBPrinters::addPrinter(const PrinterRef& printer, const usb::ServiceHandle&
   const usb::ServiceHandle service = arrivalService ? arrivalService : printer->deviceObject();
   // Until its identity is read the printer waits outside the list, where a removal still finds
   // it (a printer unplugged during its arrival must never be listed).
-  arriving_.push_back(Entry{printer, service, false});
-  QPointer<TBPrinters> self(this);
-  auto append = [self, printer, service] {
-    if (self) self->appendPrinter(printer, service);
-  };
+  arriving_.push_back(Entry{printer, service, false, ++arrivalCount_});
   if (printer->isIdentified()) {
-    pm::performAsyncOnMainQueue(std::move(append));
+    readyToList(printer);
   } else {
-    connect(printer.get(), &TBUSBPrinter::identityRead, this, std::move(append),
+    connect(printer.get(), &TBUSBPrinter::identityRead, this, [this, printer] { readyToList(printer); },
             Qt::SingleShotConnection);
   }
+}
+
+void TBPrinters::readyToList(const PrinterRef& printer) {
+  Q_ASSERT(isMainQueue());
+  // A row costs the window about a millisecond; printers that answer together (a hundred that
+  // answer nothing time out together) join a few per turn of the event loop.
+  ready_.push_back(printer);
+  if (ready_.size() == 1) QTimer::singleShot(0, this, &TBPrinters::listReady);
+}
+
+void TBPrinters::listReady() {
+  Q_ASSERT(isMainQueue());
+  for (int listed = 0; listed < kArrivalsPerTurn && !ready_.empty(); ++listed) {
+    const PrinterRef printer = ready_.front();
+    ready_.pop_front();
+    const auto arriving = std::find_if(arriving_.begin(), arriving_.end(),
+                                       [&](const Entry& e) { return e.printer == printer; });
+    if (arriving != arriving_.end()) appendPrinter(printer, arriving->service);
+  }
+  if (!ready_.empty()) QTimer::singleShot(0, this, &TBPrinters::listReady);
 }
 
 void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service) {
@@ -104,6 +139,7 @@ void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHand
                                      [&](const Entry& e) { return e.printer == printer; });
   // Its removal came first, or termination took the list down while this block waited.
   if (arriving == arriving_.end()) return;
+  const uint64_t order = arriving->order;
   arriving_.erase(arriving);
   if (!printers_) return;
   if (notifyPort_ != nullptr && service && !notifyPort_->isServiceAlive(service)) {
@@ -112,13 +148,22 @@ void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHand
     letGo(printer);
     return;
   }
-  const int row = count();
+  // Printers answer in any order; the list keeps the order in which they arrived.
+  const auto at = std::find_if(printers_->begin(), printers_->end(),
+                               [order](const Entry& e) { return e.order > order; });
+  const int row = static_cast<int>(at - printers_->begin());
   emit printerAboutToBeInserted(row);
-  printers_->push_back(Entry{printer, service, false});
+  printers_->insert(at, Entry{printer, service, false, order});
   emit printerInserted(row);
+  if (selectedRow_ >= row) {
+    // A chosen printer stays selected; the rule's choice stays the first row. Either way the
+    // window hears it, as its own selection moved with the rows.
+    if (!firstRowByRule_) ++selectedRow_;
+    emit selectionChanged(selectedRow_);
+  }
   // The first printer is selected so that the window's actions have a target; an existing
   // selection stays where it is.
-  if (selectedRow_ <= 0) selectRow(0);
+  if (selectedRow_ < 0) selectFirstRowByRule();
 }
 
 // ---- Removal -----------------------------------------------------------------------------------
@@ -126,6 +171,11 @@ void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHand
 void TBPrinters::removedDeviceObject(const usb::ServiceHandle& service) {
   Q_ASSERT(isMainQueue());
   pm::systemLog(QStringLiteral("a printer object was removed ... checking for matching device"));
+  for (auto it = arrivals_.begin(); it != arrivals_.end(); ++it) {
+    if (!it->isEqualTo(service)) continue;
+    arrivals_.erase(it);  // gone before it was looked at
+    return;
+  }
   for (auto it = arriving_.begin(); it != arriving_.end(); ++it) {
     if (!matches(*it, service)) continue;
     const PrinterRef printer = it->printer;
@@ -155,11 +205,12 @@ void TBPrinters::removedDeviceObject(const usb::ServiceHandle& service) {
   pm::systemLogf("failed to match a printer object for device %x", service.id());
 }
 
-void TBPrinters::letGo(const PrinterRef& printer) {
+void TBPrinters::letGo(const PrinterRef& printer, bool quitting) {
   Q_ASSERT(isMainQueue());
   stopObserving(printer.get());
   disconnect(printer.get(), &TBUSBPrinter::identityRead, this, nullptr);
-  printer->prepareForRelease();
+  if (quitting) printer->prepareForQuit();
+  else printer->prepareForRelease();
 }
 
 bool TBPrinters::matches(const Entry& entry, const usb::ServiceHandle& service) const {

@@ -129,6 +129,9 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   IOReturn reEnumerateUSBDevice();                // caller's thread
   void hotPlug();                                 // queues reEnumerateUSBDevice
   void prepareForRelease();                       // queued: drops every reference
+  // At quit: lets go like prepareForRelease, and the work still queued makes no more transfers
+  // (each would wait its whole time-out on a printer that answers nothing). [any]
+  void prepareForQuit();
   // Marks the printer as gone (its service was terminated): an open retrying on the command
   // queue, which prepareForRelease() cannot reach, ends with kIOReturnNoDevice. [any]
   void noteServiceTerminated();

@@ -177,6 +177,7 @@ void TBUSBPrinter::setDeviceObject(const usb::ServiceHandle& service) {
 IOReturn TBUSBPrinter::openInterface() {
   Q_ASSERT(isPrinterCommandQueue());
   if (state() == TBUSBPrinterStateOpen) return kIOReturnSuccess;
+  if (d_->gone.abandoned()) return kIOReturnError;  // quitting
   usb::UsbRegistry* registry = d_->notifyPort;
   std::chrono::milliseconds pause = kOpenRetryPause;
   for (bool retrying = false;; retrying = true) {
@@ -382,12 +383,17 @@ void TBUSBPrinter::hotPlug() {
 
 // ---- Letting go ----------------------------------------------------------------------------------
 
+void TBUSBPrinter::prepareForQuit() {
+  d_->gone.markAbandoned();
+  prepareForRelease();
+}
+
 void TBUSBPrinter::prepareForRelease() {
   // An open retrying on the queue would hold the block below back for ever; it watches this.
   d_->gone.markReleased();
   tbusb::performAsyncOnCommandQueue(this, [this] {
     setInterfaceInterface(nullptr);
     setDeviceInterface(nullptr);
-    setDeviceObject(usb::ServiceHandle());
+    if (d_->service()) setDeviceObject(usb::ServiceHandle());
   });
 }

@@ -27,6 +27,18 @@ class GoneFlag {
  public:
   void markTerminated() { mark(terminated_); }
   void markReleased() { mark(released_); }
+  // Quitting: like released, and what is still queued talks to the device no more.
+  void markAbandoned() {
+    {
+      const std::lock_guard guard(lock_);
+      abandoned_ = true;
+    }
+    markReleased();
+  }
+  bool abandoned() const {
+    const std::lock_guard guard(lock_);
+    return abandoned_;
+  }
   bool terminated() const {
     const std::lock_guard guard(lock_);
     return terminated_;
@@ -54,6 +66,7 @@ class GoneFlag {
   mutable std::condition_variable changed_;
   bool terminated_ = false;
   bool released_ = false;
+  bool abandoned_ = false;
 };
 
 struct TBUSBPrinter::Private {

@@ -80,7 +80,8 @@ void TBUSBPrinter::sendPrinterCommand(Block command, pm::SerialQueue* replyQueue
   performInlineOnCommandQueue([this, command = std::move(command), replyQueue,
                                reply = std::move(reply)] {
     command();
-    const QByteArray data = printerReply();
+    // Not read from once quitting: it may answer nothing for the whole time-out.
+    const QByteArray data = d_->gone.abandoned() ? QByteArray() : printerReply();
     if (!reply) return;
     if (replyQueue != nullptr && replyQueue == queue_.get()) {
       reply(data);
@@ -102,7 +103,9 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
   pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
                  static_cast<unsigned long>(data.size()));
   const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface) {
+  if (!interface || d_->gone.abandoned()) {
+    // Quitting: a device that answers nothing would hold the queue, and with it the end of the
+    // process, for the whole time-out.
     writeStatus_ = kIOReturnError;
     return false;
   }
@@ -115,7 +118,7 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
 QByteArray TBUSBPrinter::interfaceReadDataOfSize(uint32_t size) {
   Q_ASSERT(isPrinterCommandQueue());
   const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface) {
+  if (!interface || d_->gone.abandoned()) {
     readStatus_ = kIOReturnError;
     return {};
   }

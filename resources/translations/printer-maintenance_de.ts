@@ -205,6 +205,10 @@
         <source>No permission to use this USB device</source>
         <translation>Keine Berechtigung für dieses USB-Gerät</translation>
     </message>
+    <message>
+        <source>Cannot open the printer (%1)</source>
+        <translation>Drucker kann nicht geöffnet werden (%1)</translation>
+    </message>
 </context>
 <context>
     <name>TBUSBPrinterOLM</name>

