@@ -150,9 +150,11 @@ void endTool(pid_t pid, int* status) {
   waitRetrying(pid, status, 0);
 }
 
-void forget(pid_t pid) {
+// Answers whether quitting has begun (the tool was then ended, not finished).
+bool forget(pid_t pid) {
   const std::lock_guard guard(runningTools().lock);
   runningTools().groups.erase(pid);
+  return runningTools().ending;
 }
 
 }  // namespace
@@ -218,9 +220,12 @@ ToolResult runTool(const QString& program, const QStringList& arguments, int tim
     for (;;) {
       const pid_t reaped = waitRetrying(pid, &status, WNOHANG);
       if (reaped == pid) {
-        forget(pid);
-        result.finished = true;
         result.exitCode = exitCodeOf(status);
+        if (forget(pid)) {
+          result.error = QStringLiteral("ended: the application is quitting");
+          return result;
+        }
+        result.finished = true;
         return result;
       }
       if (reaped < 0) {  // not ours to wait for any more: nothing left to kill

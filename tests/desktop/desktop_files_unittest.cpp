@@ -3,6 +3,11 @@
 // size it claims, and the udev rule covers every vendor ID the application admits. The German
 // translation: what the user reads changes language, what the printer says does not, a text
 // without translation shows as written, and the table is complete and in step with the sources.
+// The application as a process ends at once when told to quit, whatever its printers do.
+
+#include <time.h>
+
+#include <utility>
 
 #include <QDir>
 #include <QDirIterator>
@@ -70,6 +75,8 @@ QStringList tokens(const QString& text) {
 
 }  // namespace
 
+constexpr qint64 kQuitAfterMs = 1000;
+
 class DesktopFilesTest : public QObject {
   Q_OBJECT
 
@@ -123,6 +130,38 @@ class DesktopFilesTest : public QObject {
       for (const char* part : {"SUBSYSTEM==\"usb\"", "ENV{DEVTYPE}==\"usb_device\"", "TAG+=\"uaccess\""})
         QVERIFY2(line->contains(QLatin1String(part)), part);
     }
+  }
+
+  // The application as built, in demo mode with a printer held by another program, one with an
+  // exchange in flight (its replies take two seconds) and one that answers nothing: told to quit
+  // a second after its window showed, it ends within 200 ms, cleanly (this debug build would
+  // abort on a broken thread rule).
+  void quitEndsTheProcessAtOnce() {
+    QTemporaryDir config;
+    QProcess app;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
+    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), QStringLiteral("PZA:busy,PZA:latency=2s,PZA:deaf"));
+    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN"), QString::number(kQuitAfterMs));
+    app.setProcessEnvironment(environment);
+    app.setStandardErrorFile(QProcess::nullDevice());
+    app.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"), {});
+    QVERIFY(app.waitForStarted());
+    QVERIFY(QTest::qWaitFor([&] { return app.canReadLine(); }, 60000));
+    const QByteArray shown = app.readLine();
+    QVERIFY2(shown.startsWith("shown "), shown.constData());
+    QVERIFY(QTest::qWaitFor([&] { return app.state() == QProcess::NotRunning; }, 30000));
+    timespec now{};
+    ::clock_gettime(CLOCK_MONOTONIC, &now);
+    const qint64 quitMs = (qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000 - shown.mid(6).trimmed().toLongLong()) / 1000 - kQuitAfterMs;
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    const qint64 boundMs = 1000;  // the sanitizer runtimes' own exit work
+#else
+    const qint64 boundMs = 200;
+#endif
+    QVERIFY2(quitMs < boundMs, qPrintable(QStringLiteral("quit took %1 ms").arg(quitMs)));
+    QCOMPARE((std::pair{app.exitStatus(), app.exitCode()}), (std::pair{QProcess::NormalExit, 0}));
   }
 
   void cleanup() {

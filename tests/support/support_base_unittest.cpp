@@ -5,6 +5,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <future>
+
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -124,8 +128,10 @@ class SupportBaseTest : public QObject {
     qunsetenv("TMPDIR");
   }
 
-  // A tool's output, exit status and environment come back; a missing tool, one that hangs and
-  // one that closes its output but keeps running end within the time-out, never later.
+  // A tool's output, exit status and environment come back; a missing tool, one that hangs, one
+  // that closes its output but keeps running and one whose own child hangs end within the
+  // time-out, never later, and leave nothing running; at quit a running tool ends at once and no
+  // new one starts.
   void runningTools() {
     const auto sh = [](const char* script, int timeoutMs = 10000) {
       return pm::runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLatin1(script)}, timeoutMs,
@@ -142,13 +148,34 @@ class SupportBaseTest : public QObject {
     const pm::ToolResult missing = pm::runTool(QStringLiteral("pm-no-such-tool"), {}, 10000);
     QVERIFY(!missing.started && !missing.error.isEmpty());
 
-    for (const char* stuck : {"sleep 20", "exec >&- 2>&-; sleep 20"}) {
+    for (const char* stuck : {"sleep 20", "exec >&- 2>&-; sleep 20", "sleep 23.25; true"}) {
       QElapsedTimer clock;
       clock.start();
       const pm::ToolResult result = sh(stuck, 300);
       QVERIFY2(result.started && !result.finished && !result.error.isEmpty(), stuck);
       QVERIFY2(clock.elapsed() < 10000, stuck);
     }
+    QVERIFY2(!running("sleep 23.25"), "the tool's child was left running");
+
+    QElapsedTimer clock;
+    clock.start();
+    auto quitting = std::async(std::launch::async, [&] { return sh("sleep 24.25; true", 20000); });
+    QTRY_VERIFY(running("sleep 24.25"));
+    QCOMPARE(pm::endRunningTools(), 1);
+    const pm::ToolResult ended = quitting.get();
+    QVERIFY(ended.started && !ended.finished && clock.elapsed() < 5000);
+    QVERIFY(!running("sleep 24.25"));
+    QVERIFY(!sh("true").started);
+  }
+
+ private:
+  // Whether a process of this user runs with exactly this command line (words joined by blanks).
+  static bool running(const QByteArray& commandLine) {
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+      QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+      if (file.open(QIODevice::ReadOnly) && file.readAll().replace('\0', ' ').trimmed() == commandLine) return true;
+    }
+    return false;
   }
 };
 
