@@ -204,7 +204,7 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
   // ---- Command queue and bulk I/O -----------------------------------------------------------------
   pm::SerialQueue* printerCommandQueue() const { return queue_.get(); }  // [any]
-  // True on this printer's queue, or when the printer has no queue. [any]
+  // True on this printer's queue (and while the initialiser has not made it yet). [any]
   bool isPrinterCommandQueue() const;
   void performInlineOnCommandQueue(Block block);                 // [any]
   void performAfterOnCommandQueue(int delayMs, Block block);     // [any]

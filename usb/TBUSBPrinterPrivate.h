@@ -127,8 +127,8 @@ inline std::shared_ptr<TBUSBPrinter> keepAlive(TBUSBPrinter* printer) {
   return printer->weak_from_this().lock();
 }
 
-// Queues `block` on the printer's command queue even when called from it; runs it at once for
-// a printer without a queue.
+// Queues `block` on the printer's command queue even when called from it (at once while the
+// initialiser has not made the queue yet).
 inline void performAsyncOnCommandQueue(TBUSBPrinter* printer, std::function<void()> block) {
   if (pm::SerialQueue* queue = printer->printerCommandQueue()) {
     queue->async([keep = keepAlive(printer), block = std::move(block)] { block(); });

@@ -116,8 +116,8 @@ class PrinterListTest : public QObject {
   void refusedPrinterIsListedWithTheReason_data() {
     QTest::addColumn<bool>("identityReadable");
     QTest::addColumn<QString>("model");
-    // Nothing about the device can be read: no strings, no device ID, so no command queue; the
-    // model column falls back to the product ID's model.
+    // Nothing about the device can be read: no strings, no device ID; the model column falls
+    // back to the product ID's model.
     QTest::newRow("nothing readable") << false << "PZA";
     // The identity is readable (libusb may read it through another path), only the open is
     // refused: the printer's own queue must not be held by retries either.
