@@ -24,7 +24,7 @@
 namespace {
 // How long quitting waits for the printers' queues: together with the rest of the teardown, Quit
 // ends the process within 200 ms.
-constexpr int kQueueShutdownMs = 150;
+constexpr int kQueueShutdownMs = 100;
 }  // namespace
 
 int main(int argc, char** argv) {
