@@ -229,6 +229,7 @@ void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
     pm::systemLogf("not sending a firmware image of %lld bytes", static_cast<long long>(image.size()));
     return;
   }
+  drainBulkIn();
   pm::systemLogf("sending printer command %s with payload size %u",
                  qPrintable(stringForCommandCode(kCommandFlashProgram)),
                  static_cast<unsigned>(frame.payloadFieldLength));

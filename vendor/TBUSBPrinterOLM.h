@@ -234,9 +234,15 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void updateFirmwareAndColorTables();                 // phase 1 [main]
   void uploadFirmware();                               // phase 2 [any]
   void finishFirmwareUpdate();                         // phase 3 [any]
-  // Polls the status every 500 ms until it shows `code`'s text; ends when the printer has gone.
-  // On the queue it returns once the first status reply is read. Never blocks the main queue. [any]
+  // Polls the status every 500 ms until it shows `code`'s text; ends when the printer has gone,
+  // and after statusPollLimit() rounds (a printer reporting a lasting error). On the queue it
+  // returns once the first status reply is read. Never blocks the main queue. [any]
   void waitForPrinterStatusCode(const QString& code);
+  // Rounds of one status poll: 60 (30 s) unless a test shortens it. Process-wide. [any]
+  static void setStatusPollLimit(int rounds);
+  static int statusPollLimit();
+  // An update in progress keeps the interface it opened. [any]
+  bool keepsInterfaceOpen() const override { return inFirmwareUpdate(); }
   void setOverridePrinterStatus(const QString& text);  // [any]
   void setFirmwareUpdateStatus(int32_t stage);         // stored and registered on the main queue [any]
 
@@ -293,6 +299,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void showUpdateOpenFailedAlert(UpdateStep step, IOReturn result);
   void showUnexpectedUpdateModePrompt();               // [main]
   void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
+  void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
 
   // ---- update state ----
   std::atomic<bool> customerDidAgree_{false};

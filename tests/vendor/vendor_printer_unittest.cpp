@@ -85,9 +85,11 @@ class VendorPrinterTest : public QObject {
     rig_.reset();
   }
 
-  // A reset is done only once the printer reads the counter back as zero; a printer that keeps
-  // it, does not answer, or another counter letter (which sends nothing) says why not.
+  // A reset is done only once the printer reads the counter back as zero, and gives the printer
+  // back once unused (its printer driver can print again); a printer that does not answer, or
+  // another counter letter (which opens the printer and sends nothing), says why not.
   void counterResets() {
+    const ShortTimings timings(100);
     attach(sim::Model::PZA);
     std::optional<std::pair<bool, QString>> outcome;
     const auto record = [&](bool reset, const QString& why) { outcome.emplace(reset, why); };
@@ -98,6 +100,8 @@ class VendorPrinterTest : public QObject {
     QCOMPARE((std::array{device_->counters().a, device_->counters().b}), (std::array{12u, 0u}));  // only the named counter
     const QString clearB = QStringLiteral("MNT_WTCOUNTER_CLR[CB\r%1]").arg(QChar(0));
     QCOMPARE(commandsOf(*device_), (QStringList{clearB, QStringLiteral("MNT_RDCOUNTER_B"), clearB, QStringLiteral("MNT_RDCOUNTER_B")}));
+    QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isOpen(); }, 1000));
+    QCOMPARE(printer_->state(), int64_t{TBUSBPrinterStateClosed});
     QVERIFY(printer_->usbISerialString() == QStringLiteral("Enabled"));
     printer_->deviceInfoDict()->remove(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"));
     QVERIFY(printer_->usbISerialString().isEmpty());  // unknown until read, never "Disabled"
@@ -107,11 +111,14 @@ class VendorPrinterTest : public QObject {
     printer_->resetCounter('A', record);
     QTRY_VERIFY(outcome.has_value());
     QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer did not report the counter afterwards.")));
+    QVERIFY(PrinterTestRig::settle(printer_));
     device_->clearFrames();
     outcome.reset();
+    const int opens = device_->device()->openCount();
     printer_->resetCounter('P', record);
     QTRY_VERIFY(outcome.has_value());
     QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer has no counter P.")));
+    QVERIFY(device_->device()->openCount() > opens || device_->device()->isOpen());
     QVERIFY(device_->frames().empty());
   }
 
@@ -190,12 +197,13 @@ class VendorPrinterTest : public QObject {
     QCOMPARE(calls().size(), 6);
   }
 
-  // Replies that never come, stall, or announce too much leave the placeholders; the printer's
-  // queue goes on with the next read.
+  // A reply that never comes, comes after its reader gave up, stalls or announces too much leaves
+  // the placeholder for its own value only: what it left in the pipe is read and dropped before
+  // the next command, so every later value of the gathering is the printer's own.
   void faultsLeavePlaceholders_data() {
     QTest::addColumn<int>("fault");
     QTest::newRow("no reply") << int(sim::ReplyFault::NoReply);
-    QTest::newRow("slow reply") << int(sim::ReplyFault::SlowReply);
+    QTest::newRow("late reply") << int(sim::ReplyFault::SlowReply);
     QTest::newRow("stall") << int(sim::ReplyFault::Stall);
     QTest::newRow("oversize") << int(sim::ReplyFault::OversizeHeader);
   }
@@ -203,12 +211,18 @@ class VendorPrinterTest : public QObject {
   void faultsLeavePlaceholders() {
     QFETCH(int, fault);
     attach(sim::Model::PZA);
-    device_->injectReplyFault(sim::ReplyFault(fault), 1);
-    printer_->getPrinterFirmwareVersion();
-    printer_->updatePrinterSerialNumber();
-    QVERIFY(PrinterTestRig::settle(printer_));
-    QCOMPARE((QStringList{printer_->firmwareVersion(), printer_->printerSerialNumber()}), (QStringList{"<NULL>", "SIM0001"}));
+    const QVariantMap clean = printer_->deviceInfoDict()->snapshot();
+    device_->injectReplyFault(sim::ReplyFault(fault), 2);  // the gathering's "FVER", after its status
+    printer_->probe();
+    QVERIFY(PrinterTestRig::settle(printer_, 8));
+    QVariantMap expected = clean;
+    expected[QStringLiteral("firmwareVersion")] = QStringLiteral("<NULL>");
+    QCOMPARE(printer_->deviceInfoDict()->snapshot(), expected);
     QCOMPARE(printer_->installedFirmwareVersion(), 0.0);
+    QCOMPARE(printer_->usbISerialString(), QStringLiteral("Enabled"));
+    printer_->probe();
+    QVERIFY(PrinterTestRig::settle(printer_, 8));
+    QCOMPARE(printer_->deviceInfoDict()->snapshot(), clean);
 
     // An empty status reply leaves the text and never calls the completion.
     device_->injectReplyFault(sim::ReplyFault(fault), 1);
