@@ -79,6 +79,8 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // Subclasses call this first, then add their own steps. [main]
   virtual bool initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
                                           const usb::ServiceHandle& service);
+  // Whether the interface stays open while idle (an update in progress). False here. [any]
+  virtual bool keepsInterfaceOpen() const { return false; }
   // The vendor facts, gathered when the printer is probed. Nothing here. [queue]
   virtual void getDeviceCustomInfo() {}
   // Reads one reply from the printer. Null here. [queue]
@@ -128,6 +130,11 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   IOReturn resetUSBDevice();                      // caller's thread
   IOReturn reEnumerateUSBDevice();                // caller's thread
   void hotPlug();                                 // queues reEnumerateUSBDevice
+  // Once no work has used the open interface for this long, it is closed and so given back to
+  // the system (its printer driver can print again), unless keepsInterfaceOpen() says otherwise.
+  // Process-wide; 2000 ms unless a test shortens it. [any]
+  static void setIdleReleaseDelay(int ms);
+  static int idleReleaseDelay();
   void prepareForRelease();                       // queued: drops every reference
   // At quit: lets go like prepareForRelease, and the work still queued makes no more transfers
   // (each would wait its whole time-out on a printer that answers nothing). [any]
@@ -218,6 +225,11 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
   bool writeToInterfaceWithData(const QByteArray& data);  // [queue] 5000 ms time-outs
   QByteArray interfaceReadDataOfSize(uint32_t size);      // [queue] null on failure
+  // Reads and drops what waits in the bulk-in pipe (a reply that came after its reader gave up,
+  // the rest of one that was not read whole), with short time-outs until nothing is left, and
+  // logs it. Vendor code runs it before each command, so a reply never answers the wrong one.
+  // Answers the number of bytes dropped. [queue], interface open.
+  uint32_t drainBulkIn();
   IOReturn readStatus() const { return readStatus_; }     // [queue]
   IOReturn writeStatus() const { return writeStatus_; }   // [queue]
 
@@ -236,6 +248,8 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // Emits propertyChanged(key) on the main thread (inline there, else posted). [any]
   void announceChange(const QString& key);
   void setReadStatus(IOReturn status) { readStatus_ = status; }
+  // The open interface was just used: the idle release starts counting again. [queue]
+  void noteInterfaceUse();
   void setWriteStatus(IOReturn status) { writeStatus_ = status; }
 
  private:
@@ -249,6 +263,9 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   void clearOpenFailure();
   // Location, vendor and product IDs from the interface's enumeration record (no transfer). [any]
   void noteIdentifiers(usb::UsbInterface* interface);
+  // The close step of closeInterface(), run on the queue. [queue]
+  IOReturn closeOnQueue();
+  void armIdleRelease(int delayMs);  // [queue]
 
   struct Private;
   std::unique_ptr<Private> d_;

@@ -1,6 +1,6 @@
 // Printer Maintenance: finds the maker's USB photo printers, shows their state and updates their
-// firmware. Start-up runs in a fixed order: the controller registers for printers (those already
-// attached are listed before the window appears), then the window is localised and shown.
+// firmware. Start-up runs in a fixed order: the controller registers for printers (each joins
+// the list once its own queue has read its identity), then the window is localised and shown.
 
 #include <unistd.h>
 
@@ -11,6 +11,7 @@
 #include "app/DemoMode.h"
 #include "app/MainWindow.h"
 #include "app/NotificationPort.h"
+#include "app/PrinterPicture.h"
 #include "app/QtAlertPresenter.h"
 #include "app/SelfCheck.h"
 #include "app/StartupReport.h"
@@ -28,10 +29,17 @@ constexpr int kQueueShutdownMs = 100;
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Started with a standard descriptor closed (`2>&-`), the X11 connection would take it and
+  // receive the log lines.
+  pm::openClosedStandardDescriptors();
+  pm::reviewLogDestinations();
   QApplication app(argc, argv);
   // The preference keys live under these names (QSettings).
   QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance"));
+  // The window is matched to its launcher (and its icon) by this name on Wayland and X11.
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.printermaintenance.PrinterMaintenance"));
+  QApplication::setWindowIcon(pm::applicationIcon());
   pm::installTranslations(app);
   if (pm::selfCheckRequested()) return pm::runSelfCheck();
 
@@ -48,8 +56,8 @@ int main(int argc, char** argv) {
     pm::setApplicationControl(&alerts);
 
     controller.awakeFromNib();
-    // The printers found at registration join the list through the main queue; let them in now,
-    // so that they are listed before launching finishes and the window first shows them.
+    // What registration posted runs before launching finishes; the printers found join the list
+    // as their own queues read their identities, while the window is already up.
     QCoreApplication::sendPostedEvents();
     window.applicationDidFinishLaunching();
     window.show();
