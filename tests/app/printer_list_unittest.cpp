@@ -71,7 +71,7 @@ class PrinterListTest : public QObject {
     QElapsedTimer clock;
     clock.start();
     TBPrinters& controller = harness.start();
-    QVERIFY2(clock.elapsed() <= MainThreadWatch::kBoundMs, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));  // no printer made yet
     auto window = std::make_unique<MainWindow>(&controller, QString());
     window->show();
     QVERIFY(QTest::qWaitForWindowExposed(window.get()));
