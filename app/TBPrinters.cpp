@@ -1,6 +1,7 @@
 #include "app/TBPrinters.h"
 
 #include <atomic>
+#include <utility>
 
 #include <QCoreApplication>
 #include <QPointer>
@@ -84,6 +85,7 @@ TBPrinters::PrinterRef TBPrinters::selectedPrinter() const { return printerAt(se
 void TBPrinters::selectRow(int row) {
   Q_ASSERT(isMainQueue());
   if (row < 0 || row >= count()) row = -1;
+  firstRowByRule_ = false;
   if (row == selectedRow_) return;
   selectedRow_ = row;
   emit selectionChanged(row);
@@ -99,8 +101,13 @@ void TBPrinters::tableViewSelectionDidChange() {
   // the user from ever selecting (and so updating) any printer but the first.
   if (count() > 0 && selectedRow_ < 0) {
     pm::systemLog(QStringLiteral("selecting row 0"));
-    selectRow(0);
+    selectFirstRowByRule();
   }
+}
+
+void TBPrinters::selectFirstRowByRule() {
+  selectRow(0);
+  firstRowByRule_ = true;
 }
 
 // ---- Termination -------------------------------------------------------------------------------
@@ -114,7 +121,15 @@ void TBPrinters::applicationShouldTerminate() {
 void TBPrinters::prepareForTermination() {
   Q_ASSERT(isMainQueue());
   pm::systemLogf("inside %s\n", "-[TBPrinters prepareForTermination]");
+  // Every printer is let go now: an open still retrying gives up at once and each queue ends
+  // after the block it runs, so quitting never waits for a printer.
+  arrivals_.clear();
+  ready_.clear();
+  for (const Entry& entry : std::exchange(arriving_, {})) letGo(entry.printer, true);
   if (printers_) {
+    for (Entry& entry : *printers_) {
+      if (!std::exchange(entry.leaving, true)) letGo(entry.printer, true);
+    }
     QPointer<TBPrinters> self(this);
     pm::performAsyncOnMainQueue([self] {
       if (self) self->emptyList();

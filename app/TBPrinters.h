@@ -14,6 +14,7 @@
 // and is announced before and after through the row signals, which is how the table model learns
 // of it. Nothing here ever waits for a printer's command queue.
 
+#include <deque>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -73,11 +74,13 @@ class TBPrinters : public QObject {
   // Registers for arrival and removal of printer-class interfaces and handles those already
   // present. [main]
   void getPrintingDevices();
-  // One arriving printer-class interface: checks it and adds a printer for it. [main]
+  // One arriving printer-class interface: checks it and adds a printer for it, soon (arrivals
+  // are taken a few per turn of the event loop). [main]
   void usbInterfaceMatched(const usb::ServiceHandle& service);
-  // Probes the printer, observes its firmware version and appends it on the main queue.
-  // `arrivalService` is the service it arrived as (its deviceObject when not given): removal
-  // matches it even for a printer that never got a service object. [main]
+  // Probes the printer, observes its firmware version and appends it once its identity has been
+  // read (on its queue); a removal before then takes it away unlisted. `arrivalService` is the
+  // service it arrived as (its deviceObject when not given): removal matches it even for a
+  // printer that never got a service object. [main]
   void addPrinter(const PrinterRef& printer, const usb::ServiceHandle& arrivalService = {});
   // The interface of `service` has gone: the printer that holds it leaves the list once the
   // commands already queued for it have run. [main]
@@ -97,7 +100,8 @@ class TBPrinters : public QObject {
   // ---- Termination -------------------------------------------------------------------------------
   // The application quits: prepares for termination and lets it go ahead at once. [main]
   void applicationShouldTerminate();
-  // Empties the list (queued on the main queue) and destroys the notification port. [main]
+  // Lets every printer go (listed or arriving), empties the list (queued on the main queue) and
+  // destroys the notification port. [main]
   void prepareForTermination();
 
   // ---- Diagnostics -------------------------------------------------------------------------------
@@ -121,17 +125,31 @@ class TBPrinters : public QObject {
     PrinterRef printer;
     usb::ServiceHandle service;  // the service it arrived as
     bool leaving = false;        // its removal is on its way through the command queue
+    uint64_t order = 0;          // when it arrived: the list keeps this order
   };
 
+  static constexpr int kArrivalsPerTurn = 4;
+  void takeArrivals();
+  void readyToList(const PrinterRef& printer);
+  void listReady();
+  void selectFirstRowByRule();
+  void makePrinter(const usb::ServiceHandle& service);
   void observe(const PrinterRef& printer);
   void stopObserving(const TBUSBPrinter* printer);
   void appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service);
   void takePrinterOut(const TBUSBPrinter* printer);
+  // Stops observing the printer and lets it go (prepareForRelease, or prepareForQuit). [main]
+  void letGo(const PrinterRef& printer, bool quitting = false);
   void emptyList();
   bool matches(const Entry& entry, const usb::ServiceHandle& service) const;
 
   usb::UsbRegistry* notifyPort_ = nullptr;
   bool notificationsRegistered_ = false;
   std::optional<std::vector<Entry>> printers_;  // nullopt before the first printer and after termination
+  std::deque<usb::ServiceHandle> arrivals_;  // reported, printer not made yet
+  std::vector<Entry> arriving_;  // made, identity still being read: not listed yet
+  std::deque<PrinterRef> ready_;  // identity read, to be listed on the next turns
+  uint64_t arrivalCount_ = 0;
   int selectedRow_ = -1;
+  bool firstRowByRule_ = false;  // row 0 was selected by the rule, not chosen
 };

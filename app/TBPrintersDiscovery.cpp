@@ -1,8 +1,10 @@
 // TBPrinters: discovery and the printer list.
 
+#include <algorithm>
 #include <cstdio>
 
 #include <QPointer>
+#include <QTimer>
 
 #include "app/TBPrinters.h"
 #include "support/MainQueue.h"
@@ -30,6 +32,24 @@ void TBPrinters::getPrintingDevices() {
 
 void TBPrinters::usbInterfaceMatched(const usb::ServiceHandle& service) {
   Q_ASSERT(isMainQueue());
+  if (notifyPort_ == nullptr) return;
+  // Making a printer costs the main thread about a millisecond (its queue's thread starts);
+  // a hundred found at once are made a few at a time, so the window keeps being served.
+  arrivals_.push_back(service);
+  if (arrivals_.size() == 1) QTimer::singleShot(0, this, &TBPrinters::takeArrivals);
+}
+
+void TBPrinters::takeArrivals() {
+  Q_ASSERT(isMainQueue());
+  for (int made = 0; made < kArrivalsPerTurn && !arrivals_.empty(); ++made) {
+    const usb::ServiceHandle service = arrivals_.front();
+    arrivals_.pop_front();
+    makePrinter(service);
+  }
+  if (!arrivals_.empty()) QTimer::singleShot(0, this, &TBPrinters::takeArrivals);
+}
+
+void TBPrinters::makePrinter(const usb::ServiceHandle& service) {
   if (notifyPort_ == nullptr) return;
   IOReturn result = kIOReturnSuccess;
   std::shared_ptr<usb::UsbInterface> interface = notifyPort_->createInterface(service, &result);
@@ -82,23 +102,68 @@ void TBPrinters::addPrinter(const PrinterRef& printer, const usb::ServiceHandle&
   printer->probe();
   observe(printer);
   const usb::ServiceHandle service = arrivalService ? arrivalService : printer->deviceObject();
-  QPointer<TBPrinters> self(this);
-  pm::performAsyncOnMainQueue([self, printer, service] {
-    if (self) self->appendPrinter(printer, service);
-  });
+  // Until its identity is read the printer waits outside the list, where a removal still finds
+  // it (a printer unplugged during its arrival must never be listed).
+  arriving_.push_back(Entry{printer, service, false, ++arrivalCount_});
+  if (printer->isIdentified()) {
+    readyToList(printer);
+  } else {
+    connect(printer.get(), &TBUSBPrinter::identityRead, this, [this, printer] { readyToList(printer); },
+            Qt::SingleShotConnection);
+  }
+}
+
+void TBPrinters::readyToList(const PrinterRef& printer) {
+  Q_ASSERT(isMainQueue());
+  // A row costs the window about a millisecond; printers that answer together (a hundred that
+  // answer nothing time out together) join a few per turn of the event loop.
+  ready_.push_back(printer);
+  if (ready_.size() == 1) QTimer::singleShot(0, this, &TBPrinters::listReady);
+}
+
+void TBPrinters::listReady() {
+  Q_ASSERT(isMainQueue());
+  for (int listed = 0; listed < kArrivalsPerTurn && !ready_.empty(); ++listed) {
+    const PrinterRef printer = ready_.front();
+    ready_.pop_front();
+    const auto arriving = std::find_if(arriving_.begin(), arriving_.end(),
+                                       [&](const Entry& e) { return e.printer == printer; });
+    if (arriving != arriving_.end()) appendPrinter(printer, arriving->service);
+  }
+  if (!ready_.empty()) QTimer::singleShot(0, this, &TBPrinters::listReady);
 }
 
 void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service) {
   Q_ASSERT(isMainQueue());
-  // Termination may have taken the list down while this block waited.
+  const auto arriving = std::find_if(arriving_.begin(), arriving_.end(),
+                                     [&](const Entry& e) { return e.printer == printer; });
+  // Its removal came first, or termination took the list down while this block waited.
+  if (arriving == arriving_.end()) return;
+  const uint64_t order = arriving->order;
+  arriving_.erase(arriving);
   if (!printers_) return;
-  const int row = count();
+  if (notifyPort_ != nullptr && service && !notifyPort_->isServiceAlive(service)) {
+    // Gone, and its removal is still on its way: it must not be listed for ever.
+    pm::systemLogf("not listing %s: it has gone", printer->descriptionUTF8().constData());
+    letGo(printer);
+    return;
+  }
+  // Printers answer in any order; the list keeps the order in which they arrived.
+  const auto at = std::find_if(printers_->begin(), printers_->end(),
+                               [order](const Entry& e) { return e.order > order; });
+  const int row = static_cast<int>(at - printers_->begin());
   emit printerAboutToBeInserted(row);
-  printers_->push_back(Entry{printer, service, false});
+  printers_->insert(at, Entry{printer, service, false, order});
   emit printerInserted(row);
+  if (selectedRow_ >= row) {
+    // A chosen printer stays selected; the rule's choice stays the first row. Either way the
+    // window hears it, as its own selection moved with the rows.
+    if (!firstRowByRule_) ++selectedRow_;
+    emit selectionChanged(selectedRow_);
+  }
   // The first printer is selected so that the window's actions have a target; an existing
   // selection stays where it is.
-  if (selectedRow_ <= 0) selectRow(0);
+  if (selectedRow_ < 0) selectFirstRowByRule();
 }
 
 // ---- Removal -----------------------------------------------------------------------------------
@@ -106,31 +171,46 @@ void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHand
 void TBPrinters::removedDeviceObject(const usb::ServiceHandle& service) {
   Q_ASSERT(isMainQueue());
   pm::systemLog(QStringLiteral("a printer object was removed ... checking for matching device"));
+  for (auto it = arrivals_.begin(); it != arrivals_.end(); ++it) {
+    if (!it->isEqualTo(service)) continue;
+    arrivals_.erase(it);  // gone before it was looked at
+    return;
+  }
+  for (auto it = arriving_.begin(); it != arriving_.end(); ++it) {
+    if (!matches(*it, service)) continue;
+    const PrinterRef printer = it->printer;
+    arriving_.erase(it);
+    pm::systemLogf("removing %s before it was listed", printer->descriptionUTF8().constData());
+    letGo(printer);
+    return;
+  }
   if (printers_) {
     for (Entry& entry : *printers_) {
       if (entry.leaving || !matches(entry, service)) continue;
       entry.leaving = true;
       const PrinterRef printer = entry.printer;
       pm::systemLogf("removing %s", printer->descriptionUTF8().constData());
-      stopObserving(printer.get());
-      printer->prepareForRelease();
+      letGo(printer);
 
       QPointer<TBPrinters> self(this);
-      auto takeOut = [self, printer] {
+      // Through the command queue, so that the commands already queued for it run first.
+      printer->printerCommandQueue()->async([self, printer] {
         pm::performAsyncOnMainQueue([self, printer] {
           if (self) self->takePrinterOut(printer.get());
         });
-      };
-      // Through the command queue, so that the commands already queued for it run first. A
-      // printer whose device ID could not be read has no queue: nothing can be waiting on it.
-      if (pm::SerialQueue* queue = printer->printerCommandQueue())
-        queue->async(std::move(takeOut));
-      else
-        takeOut();
+      });
       return;
     }
   }
   pm::systemLogf("failed to match a printer object for device %x", service.id());
+}
+
+void TBPrinters::letGo(const PrinterRef& printer, bool quitting) {
+  Q_ASSERT(isMainQueue());
+  stopObserving(printer.get());
+  disconnect(printer.get(), &TBUSBPrinter::identityRead, this, nullptr);
+  if (quitting) printer->prepareForQuit();
+  else printer->prepareForRelease();
 }
 
 bool TBPrinters::matches(const Entry& entry, const usb::ServiceHandle& service) const {

@@ -16,6 +16,7 @@ constexpr uint32_t kDemoRestartDelayMs = 2500;
 struct DemoEntry {
   VirtualPrinterConfig config;
   bool busy = false;
+  bool deaf = false;
 };
 
 void logSkipped(const QString& what, const QString& entry) {
@@ -55,6 +56,8 @@ std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
     const bool hasValue = word.contains(QLatin1Char('=')) && !value.isEmpty();
     if (word == QLatin1String("busy")) {
       demo.busy = true;
+    } else if (word == QLatin1String("deaf")) {
+      demo.deaf = true;
     } else if (name == QLatin1String("fw") && hasValue) {
       demo.config.firmwareVersion = value;
     } else if (name == QLatin1String("serial") && hasValue) {
@@ -73,6 +76,28 @@ std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
   return demo;
 }
 
+// A device with the model's IDs and a printer interface whose every request goes unanswered.
+class DeafDevice final : public usb::virt::VirtualDeviceHandler {
+ public:
+  std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice&,
+                                                          const usb::virt::SetupPacket&,
+                                                          const QByteArray&) override {
+    return usb::virt::TransferResult::silent();
+  }
+  usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t, const QByteArray&) override {
+    return usb::virt::TransferResult::silent();
+  }
+  usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t) override {
+    return usb::virt::TransferResult::silent();
+  }
+};
+
+void attachDeafDevice(usb::virt::VirtualUsbBus& bus, Model model) {
+  const ModelTraits& traits = traitsOf(model);
+  // The bus owns the device, which owns its handler.
+  bus.attach({.vendorId = traits.vendorId, .productId = traits.productId}, std::make_shared<DeafDevice>());
+}
+
 }  // namespace
 
 std::vector<std::shared_ptr<VirtualPrinter>> attachDemoPrinters(usb::virt::VirtualUsbBus& bus,
@@ -87,6 +112,11 @@ std::vector<std::shared_ptr<VirtualPrinter>> attachDemoPrinters(usb::virt::Virtu
     const std::optional<DemoEntry> demo = parseEntry(entry, index + 1);
     if (!demo) continue;
     ++index;
+    if (demo->deaf) {
+      attachDeafDevice(bus, demo->config.model);
+      pm::systemLog(QStringLiteral("demo device attached: %1 answering nothing").arg(modelName(demo->config.model)));
+      continue;
+    }
     std::shared_ptr<VirtualPrinter> printer = VirtualPrinter::attach(bus, demo->config);
     if (demo->busy) printer->setHeldByOtherProgram(true);
     pm::systemLog(QStringLiteral("demo printer attached: %1 serial %2 firmware \"%3\"")

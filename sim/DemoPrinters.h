@@ -3,6 +3,8 @@
 // virtual printer per entry. The value is a comma-separated list of model[:option...], for
 // example "PZA", "PZA,PZA:busy", "KTC:fw=04.20" or "KTD:serial=123:latency=2". Options:
 //   busy            another program holds the printer
+//   deaf            a device of the model that answers no request at all (each waits for its
+//                   time-out): not a printer that works, so it is not among those returned
 //   fw=VERSION      the firmware version after the model name ("04.20")
 //   serial=TEXT     the serial number (default: one per printer, "SIM0001", "SIM0002", ...)
 //   latency=N       added to every reply: milliseconds, or seconds with an "s" suffix ("2s")

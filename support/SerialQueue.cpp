@@ -179,6 +179,16 @@ SerialQueue::~SerialQueue() {
   impl_->post([thread] { thread->quit(); });
 }
 
+QString SerialQueue::label() const {
+  const std::lock_guard guard(labelLock_);
+  return label_;
+}
+
+void SerialQueue::setLabel(const QString& label) {
+  const std::lock_guard guard(labelLock_);
+  label_ = label;
+}
+
 SerialQueue& SerialQueue::main() {
   static SerialQueue queue{MainQueueTag{}};
   return queue;
@@ -213,9 +223,10 @@ void SerialQueue::asyncAfter(int delayMs, std::function<void()> block) {
   });
 }
 
-void SerialQueue::shutdownAll(int timeoutMs) {
+bool SerialQueue::shutdownAll(int timeoutMs) {
   // Thread objects are deleted on the main thread only, so none can go while this runs.
-  Q_ASSERT(QCoreApplication::instance() == nullptr || onMainThread());
+  const bool onMain = onMainThread();
+  Q_ASSERT(QCoreApplication::instance() == nullptr || onMain);
   std::set<QThread*> threads;
   {
     const std::lock_guard guard(liveThreads().lock);
@@ -223,14 +234,21 @@ void SerialQueue::shutdownAll(int timeoutMs) {
   }
   const QDeadlineTimer deadline(std::max(timeoutMs, 0));
   for (QThread* thread : threads) thread->quit();
-  for (QThread* thread : threads) {
-    if (thread->wait(deadline)) {
-      delete thread;  // its pending deferred deletion goes with it
-    } else {
-      systemLogf("command queue %s did not finish in time",
-                 qUtf8Printable(thread->objectName()));
+  // A queue may be waiting for the main queue (a synchronous hop) before it can end, so the main
+  // queue keeps being served while we wait.
+  for (auto it = threads.begin(); it != threads.end();) {
+    if ((*it)->wait(onMain ? QDeadlineTimer(std::min<qint64>(2, deadline.remainingTime()))
+                           : deadline)) {
+      delete *it;  // its pending deferred deletion goes with it
+      it = threads.erase(it);
+      continue;
     }
+    if (deadline.hasExpired()) break;
+    if (onMain) QCoreApplication::sendPostedEvents();
   }
+  for (QThread* thread : threads)
+    systemLogf("command queue %s did not finish in time", qUtf8Printable(thread->objectName()));
+  return threads.empty();
 }
 
 }  // namespace pm

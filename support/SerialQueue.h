@@ -9,6 +9,7 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include <QObject>
 #include <QString>
@@ -22,7 +23,10 @@ class SerialQueue {
   SerialQueue(const SerialQueue&) = delete;
   SerialQueue& operator=(const SerialQueue&) = delete;
 
-  QString label() const { return label_; }
+  // The name it shows in log lines. A printer names its queue once it knows who it is, so the
+  // label may change after creation (the thread keeps its first name).
+  QString label() const;
+  void setLabel(const QString& label);
 
   // True when the calling code runs on this queue.
   bool isCurrent() const;
@@ -35,7 +39,8 @@ class SerialQueue {
   void asyncAfter(int delayMs, std::function<void()> block);
 
   // At process exit: asks every live queue's thread to quit and waits up to `timeoutMs` in all.
-  static void shutdownAll(int timeoutMs);
+  // Answers whether they all finished (a block inside a device call may not).
+  static bool shutdownAll(int timeoutMs);
 
   // The main queue as a SerialQueue: its blocks run on the main thread's event loop, in order
   // (at once on the calling thread while there is no application object). Its hand-over of
@@ -48,7 +53,8 @@ class SerialQueue {
   struct MainQueueTag {};
   explicit SerialQueue(MainQueueTag);
 
-  QString label_;
+  mutable std::mutex labelLock_;
+  QString label_;  // behind labelLock_
   std::shared_ptr<Impl> impl_;
   std::unique_ptr<QObject> mainRunner_;  // the main queue's runner object; null otherwise
 };

@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <mutex>
+#include <set>
 #include <utility>
 #include <vector>
 
@@ -129,7 +131,41 @@ bool drain(Pipe& out, Pipe& err, ToolResult& result, const QDeadlineTimer& deadl
   return true;
 }
 
+// Tools still running, by process group (each tool leads its own, so that what it started goes
+// with it), so that quitting can end them. Once quitting began no tool starts.
+struct RunningTools {
+  std::mutex lock;
+  std::set<pid_t> groups;
+  bool ending = false;
+};
+
+RunningTools& runningTools() {
+  static RunningTools running;
+  return running;
+}
+
+// Ends the tool's whole process group and reaps the tool.
+void endTool(pid_t pid, int* status) {
+  ::kill(-pid, SIGKILL);
+  waitRetrying(pid, status, 0);
+}
+
+// Answers whether quitting has begun (the tool was then ended, not finished).
+bool forget(pid_t pid) {
+  const std::lock_guard guard(runningTools().lock);
+  runningTools().groups.erase(pid);
+  return runningTools().ending;
+}
+
 }  // namespace
+
+int endRunningTools() {
+  RunningTools& running = runningTools();
+  const std::lock_guard guard(running.lock);
+  running.ending = true;
+  for (const pid_t group : running.groups) ::kill(-group, SIGKILL);
+  return static_cast<int>(running.groups.size());
+}
 
 ToolResult runTool(const QString& program, const QStringList& arguments, int timeoutMs,
                    const QByteArrayList& environment) {
@@ -153,8 +189,21 @@ ToolResult runTool(const QString& program, const QStringList& arguments, int tim
   posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, out.write.get(), STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, err.write.get(), STDERR_FILENO);
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+  posix_spawnattr_setpgroup(&attributes, 0);
   pid_t pid = -1;
-  const int spawned = ::posix_spawnp(&pid, file.constData(), &actions, nullptr, argv.data(), envp.data());
+  int spawned = ECANCELED;
+  {
+    // Started and recorded under one lock, so that quitting cannot miss it.
+    const std::lock_guard guard(runningTools().lock);
+    if (!runningTools().ending) {
+      spawned = ::posix_spawnp(&pid, file.constData(), &actions, &attributes, argv.data(), envp.data());
+      if (spawned == 0) runningTools().groups.insert(pid);
+    }
+  }
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   if (spawned != 0) {
     result.error = QString::fromLocal8Bit(std::strerror(spawned));
@@ -171,11 +220,16 @@ ToolResult runTool(const QString& program, const QStringList& arguments, int tim
     for (;;) {
       const pid_t reaped = waitRetrying(pid, &status, WNOHANG);
       if (reaped == pid) {
-        result.finished = true;
         result.exitCode = exitCodeOf(status);
+        if (forget(pid)) {
+          result.error = QStringLiteral("ended: the application is quitting");
+          return result;
+        }
+        result.finished = true;
         return result;
       }
       if (reaped < 0) {  // not ours to wait for any more: nothing left to kill
+        forget(pid);
         result.error = QString::fromLocal8Bit(std::strerror(errno));
         return result;
       }
@@ -184,8 +238,8 @@ ToolResult runTool(const QString& program, const QStringList& arguments, int tim
       ::nanosleep(&pause, nullptr);
     }
   }
-  ::kill(pid, SIGKILL);
-  waitRetrying(pid, &status, 0);
+  endTool(pid, &status);
+  forget(pid);
   result.error = QStringLiteral("did not finish within %1 ms").arg(timeoutMs);
   return result;
 }

@@ -28,9 +28,13 @@ struct ToolResult {
 };
 
 // Runs `program` (looked up on PATH) with `arguments`, standard input from /dev/null, in this
-// process's environment with `environment` ("NAME=VALUE" entries) put over it. A tool still
-// running after `timeoutMs` is killed.
+// process's environment with `environment` ("NAME=VALUE" entries) put over it, in a process
+// group of its own. A tool still running after `timeoutMs` is killed with its group.
 ToolResult runTool(const QString& program, const QStringList& arguments, int timeoutMs,
                    const QByteArrayList& environment = {});
+
+// At quit: kills every tool still running (with its group) and lets no new one start; their
+// runTool calls return at once. Answers how many were running.
+int endRunningTools();
 
 }  // namespace pm

@@ -37,10 +37,15 @@ void TBUSBPrinter::destroyOnMainThread(TBUSBPrinter* printer) {
 bool TBUSBPrinter::initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
                                               const usb::ServiceHandle& service) {
   Q_ASSERT(pm::isMainQueue());
-  // No queue exists yet, so each of these steps runs at once on this thread.
+  // The IDs the device key is made of were read at enumeration (no transfer), so the vendor
+  // class can look up its record at once; everything that talks to the device runs on the queue,
+  // which exists before the first transfer: a printer that answers nothing, or slowly, must never
+  // hold the main thread.
+  noteIdentifiers(interface.get());
+  createCommandQueue();
   setInterfaceInterface(std::move(interface));
   update1284DeviceID([this, service](bool ok, const QString& deviceId) {
-    if (!ok || deviceId.isNull()) return;
+    if (!ok || deviceId.isNull()) return markIdentified();
     decodeDeviceID(deviceId, [this, &service](const QString& manufacturer, const QString& model,
                                               const QString& serialNumber, const QString&) {
       deviceInfo_->setValue(QStringLiteral("manufacturer"), manufacturer);
@@ -51,11 +56,23 @@ bool TBUSBPrinter::initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface>
         if (this->model().isEmpty()) setModel(model);
       });
       const QString serial = serialNumber.isNull() ? serialNumberUSB() : serialNumber;
-      createCommandQueue(manufacturer, model, serial);
+      nameCommandQueue(manufacturer, model, serial);
+      // Listed before its first open, which may wait for another program for a long time.
+      markIdentified();
       setDeviceObject(service);
     });
   });
   return true;
+}
+
+bool TBUSBPrinter::isIdentified() const { return d_->identified; }
+
+void TBUSBPrinter::markIdentified() {
+  Q_ASSERT(isPrinterCommandQueue());
+  d_->identified = true;
+  pm::SerialQueue::main().async([printer = QPointer<TBUSBPrinter>(this)] {
+    if (printer) emit printer->identityRead();
+  });
 }
 
 QImage TBUSBPrinter::image() const {

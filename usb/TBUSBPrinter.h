@@ -12,9 +12,9 @@
 // Threads and queues (checked with Q_ASSERT in debug builds):
 //  - [main]   the main thread (main queue): creation, observable property changes and their
 //             change announcements (propertyChanged), the registry, the interest handler.
-//  - [queue]  the printer's command queue: all USB work after creation. Before the queue exists
-//             (during initialisation) and for a printer whose device ID was not read (no queue),
-//             queue work runs at once on the calling thread.
+//  - [queue]  the printer's command queue: all USB work. It is made at the start of
+//             initialisation, before the first transfer, so no transfer ever runs on the main
+//             thread (the backends assert it in debug builds).
 //  - [any]    any thread.
 // The main thread never waits for a command queue; a command queue may wait for the main queue
 // (performSyncOnMainQueue).
@@ -74,9 +74,9 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   ~TBUSBPrinter() override;
 
   // ---- Initialisation and hooks for the vendor class ----------------------------------------
-  // The initialiser: stores the interface, reads the USB strings and the IEEE 1284 device ID,
-  // decodes it, creates the command queue and sets the service object. Subclasses call this
-  // first, then add their own steps. [main]
+  // The initialiser: creates the command queue, stores the interface and queues the identity
+  // reads (USB strings, IEEE 1284 device ID and its decoding, then the service object).
+  // Subclasses call this first, then add their own steps. [main]
   virtual bool initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
                                           const usb::ServiceHandle& service);
   // Whether the interface stays open while idle (an update in progress). False here. [any]
@@ -113,7 +113,9 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // Opens the interface; returns once it is open, with kIOReturnError once the interface
   // reference has been dropped, or kIOReturnNoDevice once the device has gone; at once with
   // kIOReturnNotPrivileged when the process may not open the device (status texts say so, the
-  // log names the udev rule: usb/UsbPermission.h). [queue]
+  // log names the udev rule: usb/UsbPermission.h). While another program holds the interface it
+  // retries every 250 ms; other failures are logged with their cause and retried after a pause
+  // growing from 250 ms to 5 s. The status shows the current cause until an open succeeds. [queue]
   IOReturn openInterface();
   // Inline on the command queue, else queued; the completion runs on the queue. [any]
   void openInterface(Completion completion);
@@ -134,6 +136,9 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   static void setIdleReleaseDelay(int ms);
   static int idleReleaseDelay();
   void prepareForRelease();                       // queued: drops every reference
+  // At quit: lets go like prepareForRelease, and the work still queued makes no more transfers
+  // (each would wait its whole time-out on a printer that answers nothing). [any]
+  void prepareForQuit();
   // Marks the printer as gone (its service was terminated): an open retrying on the command
   // queue, which prepareForRelease() cannot reach, ends with kIOReturnNoDevice. [any]
   void noteServiceTerminated();
@@ -149,7 +154,7 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   void getUSBVendorString();                      // queued; stores on the main queue
   void getUSBProductString();
   void getUSBSerialNumberString();
-  // Reads the IEEE 1284 device ID; the completion gets (success, text). Queued.
+  // Reads the IEEE 1284 device ID; the completion gets (success, text), also on failure. Queued.
   void update1284DeviceID(std::function<void(bool ok, const QString& deviceId)> completion);
   // Decodes a device ID into manufacturer, model, serial number and description. [any]
   void decodeDeviceID(const QString& deviceId,
@@ -163,6 +168,10 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
                                                                 const QString& prefix,
                                                                 const QString& terminator);
   static QString normalizedVendorString(const QString& vendor);
+
+  // True once the identity reads have run (whatever they found); identityRead() follows on the
+  // main thread. A printer joins the list only then. [any]
+  bool isIdentified() const;
 
   QString keyUSBdevice() const;                   // "%.4X%.4X%.8X" [any]
   QByteArray descriptionUTF8() const;             // "manufacturer model serial" [any]
@@ -202,7 +211,7 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
   // ---- Command queue and bulk I/O -----------------------------------------------------------------
   pm::SerialQueue* printerCommandQueue() const { return queue_.get(); }  // [any]
-  // True on this printer's queue, or when the printer has no queue. [any]
+  // True on this printer's queue (and while the initialiser has not made it yet). [any]
   bool isPrinterCommandQueue() const;
   void performInlineOnCommandQueue(Block block);                 // [any]
   void performAfterOnCommandQueue(int delayMs, Block block);     // [any]
@@ -231,6 +240,8 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // An observable fact of this printer changed: "state", "printerStatus", "firmwareVersion",
   // a colour-table key, ... Always emitted on the main thread.
   void propertyChanged(const QString& key);
+  // The identity reads have run (see isIdentified). Emitted once, on the main thread.
+  void identityRead();
 
  protected:
   TBUSBPrinter();
@@ -243,11 +254,18 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
  private:
   static void destroyOnMainThread(TBUSBPrinter* printer);
+  void createCommandQueue();  // [main]
+  void nameCommandQueue(const QString& manufacturer, const QString& model,
+                        const QString& serialNumber);  // [queue]
+  void markIdentified();      // [queue]
+  // A failed open's text in `status` and the printer status, taken back by a successful open. [queue]
+  void setOpenFailure(const QString& text);
+  void clearOpenFailure();
+  // Location, vendor and product IDs from the interface's enumeration record (no transfer). [any]
+  void noteIdentifiers(usb::UsbInterface* interface);
   // The close step of closeInterface(), run on the queue. [queue]
   IOReturn closeOnQueue();
   void armIdleRelease(int delayMs);  // [queue]
-  void createCommandQueue(const QString& manufacturer, const QString& model,
-                          const QString& serialNumber);
 
   struct Private;
   std::unique_ptr<Private> d_;

@@ -5,6 +5,9 @@
 #include <atomic>
 #include <chrono>
 
+#include <QCoreApplication>
+
+#include "support/BlockingCalls.h"
 #include "support/MainQueue.h"
 #include "support/NameTables.h"
 #include "support/SystemLog.h"
@@ -15,8 +18,17 @@
 namespace {
 
 const QString kInUseByOtherApplication = QStringLiteral("In use by other application");
-// A busy interface is tried again after this pause; an unplugged one is given up at once.
+// A busy interface is tried again after this pause; an unplugged one is given up at once. Any
+// other failure is tried again after a pause that doubles up to the limit: a device that keeps
+// failing is not hammered, and one that recovers is found within a few seconds.
 constexpr std::chrono::milliseconds kOpenRetryPause{250};
+constexpr std::chrono::milliseconds kOpenBackOffLimit{5000};
+
+// The status of a printer whose open failed other than busy or refused: the cause in a word.
+QString openFailureText(IOReturn result) {
+  return QCoreApplication::translate("TBUSBPrinter", "Cannot open the printer (%1)")
+      .arg(QString::fromLatin1(pm::resultText(result)));
+}
 constexpr uint32_t kQuietTimeoutMs = 30000;
 // A kiosk that leaves the tool running must still print: an interface nobody uses is given back.
 std::atomic<int> idleReleaseMs{2000};
@@ -44,23 +56,26 @@ void waitUntilQuiet(usb::UsbRegistry* registry, const usb::ServiceHandle& servic
 
 // ---- References ----------------------------------------------------------------------------------
 
+void TBUSBPrinter::noteIdentifiers(usb::UsbInterface* interface) {
+  if (interface == nullptr) return;
+  uint32_t location = 0;
+  uint16_t vendor = 0;
+  uint16_t product = 0;
+  IOReturn result = interface->locationID(&location);
+  if (result == kIOReturnSuccess) d_->locationID = location;
+  else pm::systemLogf("GetLocationID() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
+  result = interface->deviceVendor(&vendor);
+  if (result == kIOReturnSuccess) d_->idVendor = vendor;
+  else pm::systemLogf("GetDeviceVendor() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
+  result = interface->deviceProduct(&product);
+  if (result == kIOReturnSuccess) d_->idProduct = product;
+  else pm::systemLogf("GetDeviceProduct() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
+}
+
 void TBUSBPrinter::setInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface) {
   performInlineOnCommandQueue([this, interface = std::move(interface)] {
     if (interface == d_->interface()) return;
-    if (interface) {
-      uint32_t location = 0;
-      uint16_t vendor = 0;
-      uint16_t product = 0;
-      IOReturn result = interface->locationID(&location);
-      if (result == kIOReturnSuccess) d_->locationID = location;
-      else pm::systemLogf("GetLocationID() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
-      result = interface->deviceVendor(&vendor);
-      if (result == kIOReturnSuccess) d_->idVendor = vendor;
-      else pm::systemLogf("GetDeviceVendor() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
-      result = interface->deviceProduct(&product);
-      if (result == kIOReturnSuccess) d_->idProduct = product;
-      else pm::systemLogf("GetDeviceProduct() returned %s [%.8x]\n", pm::stringForIOReturn(result), result);
-    }
+    noteIdentifiers(interface.get());
     std::shared_ptr<usb::UsbInterface> previous;
     {
       const std::lock_guard guard(d_->lock);
@@ -169,10 +184,12 @@ IOReturn TBUSBPrinter::openInterface() {
     noteInterfaceUse();
     return kIOReturnSuccess;
   }
+  if (d_->gone.abandoned()) return kIOReturnError;  // quitting
   usb::UsbRegistry* registry = d_->notifyPort;
+  std::chrono::milliseconds pause = kOpenRetryPause;
   for (bool retrying = false;; retrying = true) {
     if (retrying) {
-      d_->gone.waitFor(kOpenRetryPause);
+      d_->gone.waitFor(pause);
       // Work queued before the printer was let go still gets its first attempt; only a retry,
       // which would hold the queue (and the release behind it) for ever, ends here.
       if (d_->gone.released() && !d_->gone.terminated()) {
@@ -180,7 +197,6 @@ IOReturn TBUSBPrinter::openInterface() {
                        pm::stringForIOReturn(kIOReturnError));
         return kIOReturnError;
       }
-      setStatus(kInUseByOtherApplication);
     }
     const usb::ServiceHandle service = d_->service();
     waitUntilQuiet(registry, service, d_->gone, descriptionUTF8());
@@ -192,27 +208,55 @@ IOReturn TBUSBPrinter::openInterface() {
     if (present) result = interface->openSeize();
     if (result == kIOReturnSuccess) {
       d_->interfaceStatus = TBUSBInterfaceStatusOpen;
+      clearOpenFailure();
       performSyncOnMainQueue([this] { setState(TBUSBPrinterStateOpen); });
       getPipes();
       noteInterfaceUse();
     } else if (result == kIOReturnExclusiveAccess) {
-      setStatus(kInUseByOtherApplication);
-      setPrinterStatus(kInUseByOtherApplication);
+      setOpenFailure(kInUseByOtherApplication);
+      pause = kOpenRetryPause;
     } else if (result == kIOReturnNoDevice) {
       pm::systemLogf("gave up opening the interface of %s (%s)", descriptionUTF8().constData(),
                      pm::stringForIOReturn(result));
       return result;
     } else if (result == kIOReturnNotPrivileged) {
-      // Only the system grants the permission; retrying would hold this queue (or, for a printer
-      // without one, the main thread) for ever.
+      // Only the system grants the permission; retrying would hold this queue for ever.
       const QString text = pm::noPermissionText();
       setStatus(text);
       setPrinterStatus(text);
       pm::logNoPermission(descriptionUTF8(), vendorID(), productID());
       return result;
+    } else {
+      pause = retrying ? std::min(pause * 2, kOpenBackOffLimit) : kOpenRetryPause;
+      pm::systemLogf("could not open the interface of %s (%s); trying again in %lld ms",
+                     descriptionUTF8().constData(), pm::resultText(result).constData(),
+                     static_cast<long long>(pause.count()));
+      setOpenFailure(openFailureText(result));
     }
     if (state() == TBUSBPrinterStateOpen) return result;
   }
+}
+
+void TBUSBPrinter::setOpenFailure(const QString& text) {
+  {
+    const std::lock_guard guard(d_->lock);
+    d_->openFailure = text;
+  }
+  setStatus(text);
+  setPrinterStatus(text);
+}
+
+void TBUSBPrinter::clearOpenFailure() {
+  QString shown;
+  {
+    const std::lock_guard guard(d_->lock);
+    shown = std::exchange(d_->openFailure, QString());
+  }
+  if (shown.isNull()) return;
+  // Only what the failure put there goes: the USB column falls back to the connection state, and
+  // a status the printer reported meanwhile stays.
+  if (status() == shown) setStatus(QString());
+  if (printerStatus() == shown) setPrinterStatus(QStringLiteral(""));
 }
 
 void TBUSBPrinter::openInterface(Completion completion) {
@@ -400,12 +444,17 @@ void TBUSBPrinter::hotPlug() {
 
 // ---- Letting go ----------------------------------------------------------------------------------
 
+void TBUSBPrinter::prepareForQuit() {
+  d_->gone.markAbandoned();
+  prepareForRelease();
+}
+
 void TBUSBPrinter::prepareForRelease() {
   // An open retrying on the queue would hold the block below back for ever; it watches this.
   d_->gone.markReleased();
   tbusb::performAsyncOnCommandQueue(this, [this] {
     setInterfaceInterface(nullptr);
     setDeviceInterface(nullptr);
-    setDeviceObject(usb::ServiceHandle());
+    if (d_->service()) setDeviceObject(usb::ServiceHandle());
   });
 }

@@ -22,7 +22,7 @@ void TBUSBPrinter::update1284DeviceID(
       if (completion) completion(ok, text);
     };
     const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-    if (!interface) return;
+    if (!interface || d_->gone.abandoned()) return finish(false, {});
     uint8_t configuration = 0;
     uint8_t interfaceNumber = 0;
     uint8_t alternate = 0;

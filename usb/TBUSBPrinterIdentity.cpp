@@ -45,7 +45,8 @@ std::optional<QSet<uint16_t>> TBUSBPrinter::langIds() {
     if (d_->langIds) return d_->langIds;
   }
   const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface) return std::nullopt;
+  // Nothing more is asked of a printer once quitting.
+  if (!interface || d_->gone.abandoned()) return std::nullopt;
   uint8_t buffer[kDescriptorBufferSize] = {};
   usb::ControlRequest request;
   request.bmRequestType = 0x80;  // standard, device-to-host, device
@@ -86,7 +87,7 @@ void TBUSBPrinter::setLangId(uint16_t langId) {
 
 QString TBUSBPrinter::descriptorStringAtIndex(uint8_t index) {
   const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (index == 0 || !interface) return {};
+  if (index == 0 || !interface || d_->gone.abandoned()) return {};
   uint8_t buffer[kDescriptorBufferSize] = {};
   usb::ControlRequest request;
   request.bmRequestType = 0x80;

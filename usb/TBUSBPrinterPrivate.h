@@ -27,6 +27,18 @@ class GoneFlag {
  public:
   void markTerminated() { mark(terminated_); }
   void markReleased() { mark(released_); }
+  // Quitting: like released, and what is still queued talks to the device no more.
+  void markAbandoned() {
+    {
+      const std::lock_guard guard(lock_);
+      abandoned_ = true;
+    }
+    markReleased();
+  }
+  bool abandoned() const {
+    const std::lock_guard guard(lock_);
+    return abandoned_;
+  }
   bool terminated() const {
     const std::lock_guard guard(lock_);
     return terminated_;
@@ -54,6 +66,7 @@ class GoneFlag {
   mutable std::condition_variable changed_;
   bool terminated_ = false;
   bool released_ = false;
+  bool abandoned_ = false;
 };
 
 struct TBUSBPrinter::Private {
@@ -61,6 +74,7 @@ struct TBUSBPrinter::Private {
 
   QString raw1284DeviceID, deviceID, manufacturer, model, vendorUSB, productUSB, serialNumberUSB;
   QString status, statusString;
+  QString openFailure;  // what a failed open shows in `status`, until an open succeeds
   QImage image;
   std::shared_ptr<usb::UsbInterface> iInterface;
   std::shared_ptr<usb::UsbDevice> dInterface;
@@ -72,6 +86,7 @@ struct TBUSBPrinter::Private {
   std::atomic<int64_t> isOwned{0};
   std::atomic<int32_t> interfaceStatus{0};
   std::atomic<bool> isBusy{false};
+  std::atomic<bool> identified{false};
   std::atomic<uint32_t> locationID{0};
   std::atomic<uint16_t> idVendor{0};
   std::atomic<uint16_t> idProduct{0};
@@ -114,8 +129,8 @@ inline std::shared_ptr<TBUSBPrinter> keepAlive(TBUSBPrinter* printer) {
   return printer->weak_from_this().lock();
 }
 
-// Queues `block` on the printer's command queue even when called from it; runs it at once for
-// a printer without a queue.
+// Queues `block` on the printer's command queue even when called from it (at once while the
+// initialiser has not made the queue yet).
 inline void performAsyncOnCommandQueue(TBUSBPrinter* printer, std::function<void()> block) {
   if (pm::SerialQueue* queue = printer->printerCommandQueue()) {
     queue->async([keep = keepAlive(printer), block = std::move(block)] { block(); });

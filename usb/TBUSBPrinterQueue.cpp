@@ -25,14 +25,19 @@ const char* const kMissingCommandBlock = "you must supply a commandBlock";
 
 }  // namespace
 
-void TBUSBPrinter::createCommandQueue(const QString& manufacturer, const QString& model,
-                                      const QString& serialNumber) {
+void TBUSBPrinter::createCommandQueue() {
   Q_ASSERT(!queue_);
-  const QString label = QStringLiteral("org.printermaintenance.printer.%1.%2.%3")
-                            .arg(QString::fromUtf8(tbusb::objectText(manufacturer)),
-                                 QString::fromUtf8(tbusb::objectText(model)),
-                                 QString::fromUtf8(tbusb::objectText(serialNumber)));
-  queue_ = std::make_unique<pm::SerialQueue>(label);
+  // Named after the device key until the device ID tells who the printer is.
+  queue_ = std::make_unique<pm::SerialQueue>(QStringLiteral("org.printermaintenance.printer.%1")
+                                                 .arg(keyUSBdevice()));
+}
+
+void TBUSBPrinter::nameCommandQueue(const QString& manufacturer, const QString& model,
+                                    const QString& serialNumber) {
+  queue_->setLabel(QStringLiteral("org.printermaintenance.printer.%1.%2.%3")
+                       .arg(QString::fromUtf8(tbusb::objectText(manufacturer)),
+                            QString::fromUtf8(tbusb::objectText(model)),
+                            QString::fromUtf8(tbusb::objectText(serialNumber))));
   pm::systemLogf("printer command queue:%s", qUtf8Printable(queue_->label()));
 }
 
@@ -84,7 +89,8 @@ void TBUSBPrinter::sendPrinterCommand(Block command, pm::SerialQueue* replyQueue
   performInlineOnCommandQueue([this, command = std::move(command), replyQueue,
                                reply = std::move(reply)] {
     command();
-    const QByteArray data = printerReply();
+    // Not read from once quitting: it may answer nothing for the whole time-out.
+    const QByteArray data = d_->gone.abandoned() ? QByteArray() : printerReply();
     if (!reply) return;
     if (replyQueue != nullptr && replyQueue == queue_.get()) {
       reply(data);
@@ -106,7 +112,9 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
   pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
                  static_cast<unsigned long>(data.size()));
   const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface) {
+  if (!interface || d_->gone.abandoned()) {
+    // Quitting: a device that answers nothing would hold the queue, and with it the end of the
+    // process, for the whole time-out.
     writeStatus_ = kIOReturnError;
     return false;
   }
@@ -151,7 +159,7 @@ uint32_t TBUSBPrinter::drainBulkIn() {
 QByteArray TBUSBPrinter::interfaceReadDataOfSize(uint32_t size) {
   Q_ASSERT(isPrinterCommandQueue());
   const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface) {
+  if (!interface || d_->gone.abandoned()) {
     readStatus_ = kIOReturnError;
     return {};
   }

@@ -115,7 +115,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
   std::optional<QString> inlineGetFirmwareString();
 
-  void resetCounter(char letter);     // A, B or M; any other letter sends nothing [any]
+  // Whether the counter was reset (read back as zero), or why not, in words. [main]
+  using CounterResetCompletion = std::function<void(bool reset, const QString& why)>;
+  // A, B or M, then reads it back; any other letter sends nothing. [any]
+  void resetCounter(char letter, CounterResetCompletion done = nullptr);
+  // Counter A, B or M as the printer reports it now; empty when it could not be read. [any],
+  // `done` on main.
+  void readCounter(char letter, std::function<void(const QString& value)> done);
   void resetCounterA() { resetCounter('A'); }
   void resetCounterB() { resetCounter('B'); }
   void resetCounterM() { resetCounter('M'); }
@@ -133,7 +139,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void setEnabledUSBSerial(bool enabled);
   void setUsbISerial(bool enabled);   // only acts when the value differs [any]
   bool usbISerial() const;            // [any]
-  QString usbISerialString() const;   // "Enabled", "Disabled" or "Unavailable" [any]
+  // "Enabled", "Disabled" or "Unavailable"; empty until the setting has been read. [any]
+  QString usbISerialString() const;
 
   // The model's picture from the resources; a null image outside the model table. [any]
   QImage image() const override;
@@ -265,7 +272,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QString VLAUpdateWarningText();                      // [any]
   void showPowerCycleAlert();                          // [any]
   void showPrinterBusyAlert();                         // [any]
-  // Removes the print queues of KTC printers (update/PrintQueues.cpp); blocks the caller. [queue]
+  // The print queues that point at this printer name it by its USB serial string, which has just
+  // changed: lists them, asks the user whether to remove them and says what was removed
+  // (update/PrintQueues.cpp). Blocks the caller while the tools run. [queue]
   void deleteExistingPrinterQueues();
 
  protected:

@@ -3,9 +3,11 @@
 // is the notification port's registry, virtual printers answer on it, and alerts go to a scripted
 // presenter. Main thread only.
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
+#include <QFile>
 #include <QPointer>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -19,12 +21,58 @@
 #include "usb/virtual/VirtualUsbBus.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
+// How long the main thread was held at worst, while it lives: how late it serves a 5 ms timer,
+// less the time it was ready to run but waited for a processor (the machine's load, not the
+// application; from /proc/thread-self/schedstat). A main thread waiting on USB shows here. Main
+// thread.
+class MainThreadWatch {
+ public:
+  MainThreadWatch() {
+    clock_.start();
+    lastQueued_ = queuedMs();
+    QObject::connect(&ticker_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.elapsed();
+      const qint64 queued = queuedMs();
+      worst_ = std::max(worst_, now - last_ - kTickMs - (queued - lastQueued_));
+      last_ = now;
+      lastQueued_ = queued;
+    });
+    ticker_.start(kTickMs);
+  }
+  qint64 worstLatenessMs() const { return worst_; }
+  // The most a main thread that is never held may be late: 50 ms, four times that in the
+  // sanitizer builds, which run everything several times slower.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  static constexpr qint64 kBoundMs = 200;
+#else
+  static constexpr qint64 kBoundMs = 50;
+#endif
+
+ private:
+  // Time this thread has spent runnable but waiting for a processor, in ms (0 when unknown).
+  static qint64 queuedMs() {
+    QFile file(QStringLiteral("/proc/thread-self/schedstat"));
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return fields.size() >= 2 ? fields[1].toLongLong() / 1000000 : 0;
+  }
+
+  static constexpr int kTickMs = 5;
+  QTimer ticker_;
+  QElapsedTimer clock_;
+  qint64 last_ = 0;
+  qint64 lastQueued_ = 0;
+  qint64 worst_ = 0;
+};
+
 class AppHarness {
  public:
   // What an added device lets through. Without permission (as libusb shows such a device: the
   // descriptors cached at enumeration, nothing else) every request fails, so its printer object
-  // gets no IEEE 1284 device ID and no command queue. Its bulk pipes answer nothing either way.
-  enum class Access { Full, NoPermission };
+  // gets no IEEE 1284 device ID. A deaf device answers no request at all (each waits for its
+  // time-out); one without endpoints has no bulk pipes; one that leaves during its arrival is
+  // unplugged by its own GET_DEVICE_ID request. Its bulk pipes answer nothing in every case.
+  enum class Access { Full, NoPermission, Deaf, NoEndpoints, LeavesDuringArrival };
 
   // `registry`: where the printers are (by default this harness's own bus).
   explicit AppHarness(pm::NotificationPort::Factory registry = {})
@@ -66,15 +114,45 @@ class AppHarness {
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
                                                             uint8_t subClass = kUSBPrintingSubClass,
                                                             Access access = Access::Full) {
+    auto device = script(access);
+    auto self = std::make_shared<std::weak_ptr<usb::virt::VirtualUsbDevice>>();
+    if (access == Access::LeavesDuringArrival) {
+      device->control = [self, silent = usb::virt::TransferResult::silent()](const usb::virt::SetupPacket& setup) -> std::optional<usb::virt::TransferResult> {
+        if (setup.bmRequestType != 0xA1) return std::nullopt;
+        if (const auto attached = self->lock()) attached->detach();
+        return silent;
+      };
+    }
+    auto attached = bus_->attach(description(vendor, product, subClass, access), device);
+    *self = attached;
+    return attached;
+  }
+
+  // What attachDevice attaches (for another bus too): the answers of every kind but
+  // LeavesDuringArrival, and the description.
+  static std::shared_ptr<ScriptedDevice> script(Access access) {
     auto device = std::make_shared<ScriptedDevice>();
     const auto refused = usb::virt::TransferResult::failure(kIOReturnNotPrivileged);
+    const auto silent = usb::virt::TransferResult::silent();
     if (access == Access::NoPermission) {
       device->control = [refused](const usb::virt::SetupPacket&) { return std::optional(refused); };
       device->out = [refused](const QByteArray&) { return refused; };
       device->in = [refused](uint32_t) { return refused; };
+    } else if (access == Access::Deaf) {
+      device->control = [silent](const usb::virt::SetupPacket&) { return std::optional(silent); };
+      device->out = [silent](const QByteArray&) { return silent; };
     }
-    return bus_->attach({.vendorId = vendor, .productId = product, .deviceId1284 = "MFG:Other;MDL:Device;",
-                         .interfaceSubClass = subClass}, device);
+    return device;
+  }
+  static usb::virt::VirtualDeviceDescription description(uint16_t vendor, uint16_t product, uint8_t subClass,
+                                                         Access access) {
+    usb::virt::VirtualDeviceDescription description;
+    description.vendorId = vendor;
+    description.productId = product;
+    description.deviceId1284 = "MFG:Other;MDL:Device;";
+    description.interfaceSubClass = subClass;
+    if (access == Access::NoEndpoints) description.endpoints.clear();
+    return description;
   }
 
   // Makes the controller and runs its start-up; the printers present join the list.

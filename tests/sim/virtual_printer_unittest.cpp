@@ -3,6 +3,7 @@
 
 #include <QtTest>
 
+#include "support/BlockingCalls.h"
 #include "sim/DemoPrinters.h"
 #include "sim/VirtualPrinter.h"
 #include "usb/virtual/VirtualUsbBus.h"
@@ -97,6 +98,9 @@ class VirtualPrinterTest : public QObject {
   }
 
  private slots:
+  // The backend alone, driven from the test thread: no application whose window could freeze.
+  void initTestCase() { pm::allowBlockingCallsOnMainThread(); }
+
   void init() {
     bus_ = std::make_unique<VirtualUsbBus>();
     bus_->setTimeScale(0.001);  // a 5000 ms time-out takes 5 ms

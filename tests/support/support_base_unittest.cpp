@@ -2,9 +2,14 @@
 // extensions, hex dumps, date formats, the name tables at their borders, safe temporary files and
 // running command-line tools.
 
+#include <errno.h>
 #include <signal.h>
 #include <unistd.h>
 
+#include <future>
+
+#include <QDir>
+#include <QFile>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -98,11 +103,18 @@ class SupportBaseTest : public QObject {
     using namespace pm;
     QCOMPARE((QStringList{stringForIOReturn(PM_IORETURN(0xE0004061)), stringForIOReturn(PM_IORETURN(0xE0004062)),
                           stringForIOReturn(PM_IORETURN(0xE0004004)), stringForIOMessage(0xE0000340), stringForCFStreamStatus(8),
-                          stringForCFStreamEvent(3), stringForErrno(43), stringForSignal(31)}),
+                          stringForCFStreamEvent(3), stringForErrno(EPROTONOSUPPORT), stringForSignal(SIGUSR2)}),
              (QStringList{"kIOUSBUnknownPipeErr", "kIOReturnError", "kIOReturnError", "kIOMessageUnknown", "kCFStreamStatusUnknown",
                           "kCFStreamEventUnknown", "EPROTONOSUPPORT - Protocol not supported", "USeR 2"}));
-    for (const int past : {0, -1, 44}) QCOMPARE(stringForErrno(past), "unknown");
-    for (const int past : {0, 7, 32}) QCOMPARE(stringForSignal(past), "unknown");
+    for (const int past : {0, -1, ENOTSUP, 200}) QCOMPARE(stringForErrno(past), "unknown");
+    for (const int past : {0, SIGSTKFLT, SIGPWR, SIGRTMIN, 65}) QCOMPARE(stringForSignal(past), "unknown");
+    // By this system's numbers: a logged errno or signal names what happened.
+    QCOMPARE(stringForErrno(EAGAIN), "EAGAIN - Resource temporarily unavailable; Operation would block");
+    QCOMPARE(stringForErrno(EDEADLK), "EDEADLK - Resource deadlock avoided");
+    QCOMPARE(stringForErrno(EINPROGRESS), "EINPROGRESS - Operation now in progress");
+    QCOMPARE(stringForSignal(SIGUSR1), "USeR 1");
+    QCOMPARE(stringForSignal(SIGBUS), "BUS error");
+    QCOMPARE(stringForSignal(SIGIO), "Input/Output possible signal");
   }
 
   void safeTempFile() {
@@ -124,8 +136,10 @@ class SupportBaseTest : public QObject {
     qunsetenv("TMPDIR");
   }
 
-  // A tool's output, exit status and environment come back; a missing tool, one that hangs and
-  // one that closes its output but keeps running end within the time-out, never later.
+  // A tool's output, exit status and environment come back; a missing tool, one that hangs, one
+  // that closes its output but keeps running and one whose own child hangs end within the
+  // time-out, never later, and leave nothing running; at quit a running tool ends at once and no
+  // new one starts.
   void runningTools() {
     const auto sh = [](const char* script, int timeoutMs = 10000) {
       return pm::runTool(QStringLiteral("sh"), {QStringLiteral("-c"), QString::fromLatin1(script)}, timeoutMs,
@@ -142,13 +156,34 @@ class SupportBaseTest : public QObject {
     const pm::ToolResult missing = pm::runTool(QStringLiteral("pm-no-such-tool"), {}, 10000);
     QVERIFY(!missing.started && !missing.error.isEmpty());
 
-    for (const char* stuck : {"sleep 20", "exec >&- 2>&-; sleep 20"}) {
+    for (const char* stuck : {"sleep 20", "exec >&- 2>&-; sleep 20", "sleep 23.25; true"}) {
       QElapsedTimer clock;
       clock.start();
       const pm::ToolResult result = sh(stuck, 300);
       QVERIFY2(result.started && !result.finished && !result.error.isEmpty(), stuck);
       QVERIFY2(clock.elapsed() < 10000, stuck);
     }
+    QVERIFY2(!running("sleep 23.25"), "the tool's child was left running");
+
+    QElapsedTimer clock;
+    clock.start();
+    auto quitting = std::async(std::launch::async, [&] { return sh("sleep 24.25; true", 20000); });
+    QTRY_VERIFY(running("sleep 24.25"));
+    QCOMPARE(pm::endRunningTools(), 1);
+    const pm::ToolResult ended = quitting.get();
+    QVERIFY(ended.started && !ended.finished && clock.elapsed() < 5000);
+    QVERIFY(!running("sleep 24.25"));
+    QVERIFY(!sh("true").started);
+  }
+
+ private:
+  // Whether a process of this user runs with exactly this command line (words joined by blanks).
+  static bool running(const QByteArray& commandLine) {
+    for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
+      QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
+      if (file.open(QIODevice::ReadOnly) && file.readAll().replace('\0', ' ').trimmed() == commandLine) return true;
+    }
+    return false;
   }
 };
 

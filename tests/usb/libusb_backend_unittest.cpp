@@ -8,6 +8,7 @@
 
 #include <libusb.h>
 
+#include "support/BlockingCalls.h"
 #include "usb/libusb/LibusbDescriptors.h"
 #include "usb/libusb/LibusbErrors.h"
 #include "usb/libusb/LibusbInterest.h"
@@ -41,6 +42,9 @@ class LibusbBackendTest : public QObject {
   Q_OBJECT
 
  private slots:
+  // The backend alone, driven from the test thread: no application whose window could freeze.
+  void initTestCase() { pm::allowBlockingCallsOnMainThread(); }
+
   void mappingsOntoTheSeam() {
     // Busy, time-out, no device and stall arrive from emulated devices in tests/usbmock.
     const std::pair<int, IOReturn> errors[] = {

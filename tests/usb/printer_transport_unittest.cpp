@@ -130,7 +130,8 @@ class PrinterTransportTest : public QObject {
 
   // A printer held by another program retries a few times a second without spinning; letting go
   // of it ends the retries, unplugging it ends a waiting open at once. (Freed, it attaches: the
-  // fault matrix's busy case.)
+  // fault matrix's busy case.) Any other failure is retried less and less often and shows its
+  // cause; each text goes once an open succeeds.
   void busyPrinterRetriesUntilLetGoOrUnplugged() {
     auto kept = attach();
     kept->setHeldByOtherProgram(true);
@@ -161,6 +162,25 @@ class PrinterTransportTest : public QObject {
     QCOMPARE(result.load(), kIOReturnNoDevice);
     QVERIFY(printer->hasGone() && printer->state() != int64_t{TBUSBPrinterStateProbed});
     QVERIFY(releaseAndWait(printer));
+
+    LogCapture log;
+    auto flaky = attach();
+    flaky->setHeldByOtherProgram(true);
+    auto opening = printerFor(flaky);
+    QTRY_COMPARE(opening->status(), kInUse);
+    flaky->setHeldByOtherProgram(false);
+    flaky->setOpenResult(kIOReturnNotResponding);
+    QTRY_VERIFY(opening->status().contains(QLatin1String("kIOReturnNotResponding")));
+    QCOMPARE(opening->printerStatus(), opening->status());
+    // Attempts after 0, 250, 750, 1750 ms: four in two seconds, where a fixed pause makes eight.
+    const int before = log.count(QStringLiteral("could not open the interface"));
+    QTest::qWait(2000);
+    const int failures = log.count(QStringLiteral("could not open the interface")) - before;
+    QVERIFY2(failures >= 2 && failures <= 4, qPrintable(QStringLiteral("%1 attempts in 2 s").arg(failures)));
+    flaky->setOpenResult(kIOReturnSuccess);
+    QTRY_VERIFY_WITH_TIMEOUT(opening->status() != kInUse && !opening->status().contains(QLatin1String("kIOReturn")), 6000);
+    QVERIFY(opening->printerStatus().isEmpty());
+    QVERIFY(releaseAndWait(opening));
   }
 
   void pipesAndSoftReset() {
@@ -310,7 +330,9 @@ class PrinterTransportTest : public QObject {
 
   void deviceIdPrefixes() {
     const auto rawOf = [&](uint16_t prefix, const QByteArray& text) {
-      return printerFor(attach(pza(), controlReply(0xA1, QByteArray(1, char(prefix >> 8)) + char(prefix & 0xFF) + text)));
+      auto printer = printerFor(attach(pza(), controlReply(0xA1, QByteArray(1, char(prefix >> 8)) + char(prefix & 0xFF) + text)));
+      if (!QTest::qWaitFor([&] { return printer->isIdentified(); }, 5000)) qWarning("the identity was never read");
+      return printer;
     };
     auto zero = rawOf(0, "MFG:Acme;");
     QCOMPARE((QStringList{zero->raw1284DeviceID(), zero->manufacturer(), zero->model(), zero->printerCommandQueue()->label()}),
@@ -320,7 +342,7 @@ class PrinterTransportTest : public QObject {
                           rawOf(6, "MFG:Acme;")->raw1284DeviceID()}),
              (QStringList{"MFG:Acme;MDL:X1;", "", "MFG:"}));
     auto invalid = rawOf(8, "MF\xff\xfe;");
-    QVERIFY(invalid->printerCommandQueue() == nullptr && invalid->raw1284DeviceID().isNull());
+    QVERIFY(invalid->printerCommandQueue()->label().endsWith(invalid->keyUSBdevice()) && invalid->raw1284DeviceID().isNull());
   }
 
   // The registry: set by key (a null dictionary is ignored) and shared by reference; at a
@@ -341,8 +363,9 @@ class PrinterTransportTest : public QObject {
     QCOMPARE(TBUSBPrinter::deviceInfoForKey("K2")->string("printerStatus"), QStringLiteral("Ready"));
 
     const usb::ServiceHandle first = device->service();
-    QCOMPARE(printer->resetUSBDevice(), kIOReturnSuccess);
-    QCOMPARE(printer->reEnumerateUSBDevice(), kIOReturnSuccess);
+    std::array<IOReturn, 2> results{};
+    QVERIFY(onQueue(*printer, [&] { results = {printer->resetUSBDevice(), printer->reEnumerateUSBDevice()}; }));
+    QCOMPARE(results, (std::array<IOReturn, 2>{kIOReturnSuccess, kIOReturnSuccess}));
     QTRY_VERIFY(printer->hasGone());
     QTRY_VERIFY(device->isAttached() && !device->service().isEqualTo(first));
     QCOMPARE(TBUSBPrinter::deviceInfoForKey(printer->keyUSBdevice()), printer->deviceInfoDict());
@@ -419,24 +442,25 @@ class PrinterTransportTest : public QObject {
     QCOMPARE(drained, 1u << 20);
   }
 
-  void withoutADeviceIdEverythingRunsInline() {
+  // A printer whose device ID cannot be read still has its queue from the start: its identity
+  // reads, its work and its replies never run on the main thread, and it counts as identified
+  // once the reads have run.
+  void withoutADeviceIdWorkStillRunsOnItsQueue() {
     auto handler = std::make_shared<ScriptedDevice>();
     handler->control = [](const SetupPacket& s) -> std::optional<TransferResult> {
       return s.bmRequestType == 0xA1 ? std::optional(TransferResult::stall()) : std::nullopt;
     };
     auto printer = printerFor<NumberingPrinter>(attach(pza(), handler));
-    QVERIFY(printer->printerCommandQueue() == nullptr && printer->isPrinterCommandQueue());
-    bool ran = false, closed = false;
-    printer->performInlineOnCommandQueue([&] { ran = true; });
-    printer->closeInterface([&](IOReturn) { closed = true; });
-    QVERIFY(ran && closed);
-    QCOMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
+    QVERIFY(printer->printerCommandQueue() != nullptr && !printer->isPrinterCommandQueue());
+    QSignalSpy identityRead(printer.get(), &TBUSBPrinter::identityRead);
+    QTRY_VERIFY(printer->isIdentified());
+    QTRY_COMPARE(identityRead.count(), 1);
+    QVERIFY(printer->raw1284DeviceID().isNull() && printer->deviceObject() == usb::ServiceHandle());
     QByteArray reply;
     printer->sendPrinterCommand([] {}, nullptr, [&](const QByteArray& r) { reply = r; });
-    QVERIFY(reply.isNull());  // delivered later, on the main queue
     QTRY_COMPARE(reply, QByteArray("1"));
     printer->probe();
-    QVERIFY(!printer->probedOnQueue);  // ran at once, here
+    QTRY_VERIFY(printer->probedOnQueue.load());
   }
 
   void removalWaitsForQueuedWork() {

@@ -7,6 +7,7 @@
 #include <deque>
 #include <future>
 
+#include "support/BlockingCalls.h"
 #include "tests/common/ScriptedDevice.h"
 #include "usb/virtual/VirtualUsbBus.h"
 
@@ -69,6 +70,9 @@ class VirtualBusTest : public QObject {
   }
 
  private slots:
+  // The backend alone, driven from the test thread: no application whose window could freeze.
+  void initTestCase() { pm::allowBlockingCallsOnMainThread(); }
+
   void init() {
     bus_ = std::make_unique<VirtualUsbBus>();
     bus_->setTimeScale(0.01);

@@ -51,15 +51,16 @@ QByteArray sysfsDescriptors(const usb::virt::VirtualDeviceDescription& d) {
 }
 
 // The device in umockdev's text format; attribute values carry the newline sysfs files end with.
-QByteArray deviceRecord(const QString& sysfsPath, uint8_t deviceNumber, const usb::virt::VirtualDeviceDescription& d) {
+QByteArray deviceRecord(const QString& sysfsPath, uint8_t deviceNumber, const usb::virt::VirtualDeviceDescription& d,
+                        bool configured) {
   const unsigned bus = kBusNumber, device = deviceNumber, minor = (bus - 1) * 128 + (device - 1);
   return QString::asprintf(
              "P: %s\nN: bus/usb/%03u/%03u\nE: DEVNAME=/dev/bus/usb/%03u/%03u\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
              "E: SUBSYSTEM=usb\nE: BUSNUM=%03u\nE: DEVNUM=%03u\nE: MAJOR=%d\nE: MINOR=%u\nE: PRODUCT=%x/%x/100\n"
-             "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bConfigurationValue=1\\n\n"
+             "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bConfigurationValue=%s\\n\n"
              "A: bNumConfigurations=1\\n\nA: speed=480\\n\nA: dev=%d:%u\\n\nH: descriptors=%s\n",
              qPrintable(sysfsPath), bus, device, bus, device, bus, device, kUsbDeviceMajor, minor, d.vendorId,
-             d.productId, bus, device, d.vendorId, d.productId, kUsbDeviceMajor, minor,
+             d.productId, bus, device, d.vendorId, d.productId, configured ? "1" : "", kUsbDeviceMajor, minor,
              sysfsDescriptors(d).toHex().toUpper().constData())
       .toUtf8();
 }
@@ -100,11 +101,21 @@ std::shared_ptr<sim::VirtualPrinter> EmulatedUsbBus::attachPrinter(const sim::Vi
 
 std::shared_ptr<usb::virt::VirtualUsbDevice> EmulatedUsbBus::attachDevice(
     const usb::virt::VirtualDeviceDescription& description,
-    std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing) {
+    std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing, bool configured) {
   Q_ASSERT(pm::isMainQueue());
   auto device = bus_->attach(description, handler);
-  addPort(device, std::move(handler), framing);
+  addPort(device, std::move(handler), framing).configured = configured;
   return device;
+}
+
+void EmulatedUsbBus::configure(const usb::virt::VirtualUsbDevice& device) {
+  Q_ASSERT(pm::isMainQueue());
+  for (const Node& node : nodes_) {
+    if (node.shown && node.port->device.get() == &device && !node.sysfsPath.isEmpty())
+      umockdev_testbed_set_attribute(testbed_, qPrintable(node.sysfsPath), "bConfigurationValue", "1\n");
+  }
+  for (const auto& port : ports_)
+    if (port->device.get() == &device) port->configured = true;
 }
 
 void EmulatedUsbBus::attachForeignDevice(const usb::virt::VirtualDeviceDescription& description) {
@@ -132,7 +143,7 @@ void EmulatedUsbBus::addNode(const Port& port, const usb::virt::VirtualDeviceDes
   // The handler first, so that libusb can open the node as soon as the "add" uevent arrives.
   const bool added =
       (!responder || umockdev_testbed_attach_ioctl(testbed_, devnode.constData(), responder->handler(), &error)) &&
-      umockdev_testbed_add_from_string(testbed_, deviceRecord(sysfsPath, deviceNumber, description).constData(), &error);
+      umockdev_testbed_add_from_string(testbed_, deviceRecord(sysfsPath, deviceNumber, description, port.configured).constData(), &error);
   if (!added) {
     pm::systemLogf("usbmock: cannot add %s: %s", devnode.constData(), error->message);
     g_error_free(error);

@@ -44,10 +44,13 @@ class EmulatedUsbBus {
   // Puts a virtual printer (or any handler's device) on its own port.
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const sim::VirtualPrinterConfig& config,
                                                      BulkInFraming framing = BulkInFraming::AsRequested);
+  // `configured` false: the device appears with no active configuration (as before the kernel
+  // chose one) until configure().
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(
       const usb::virt::VirtualDeviceDescription& description,
       std::shared_ptr<usb::virt::VirtualDeviceHandler> handler,
-      BulkInFraming framing = BulkInFraming::AsRequested);
+      BulkInFraming framing = BulkInFraming::AsRequested, bool configured = true);
+  void configure(const usb::virt::VirtualUsbDevice& device);
   // A device with no printer interface, shown at once; nothing answers its transfers.
   void attachForeignDevice(const usb::virt::VirtualDeviceDescription& description);
 
@@ -68,6 +71,7 @@ class EmulatedUsbBus {
     BulkInFraming framing = BulkInFraming::AsRequested;
     uint8_t number = 0;
     int enumerations = 0;
+    bool configured = true;
   };
   struct Node {
     usb::ServiceHandle service;

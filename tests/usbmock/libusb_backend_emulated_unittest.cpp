@@ -10,6 +10,7 @@
 #include <future>
 #include <mutex>
 
+#include "support/BlockingCalls.h"
 #include "tests/common/ScriptedDevice.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "usb/libusb/LibusbRegistry.h"
@@ -107,6 +108,8 @@ class LibusbBackendEmulatedTest : public QObject {
 
  private slots:
   void initTestCase() {
+    // The backend alone, driven from the test thread: no application whose window could freeze.
+    pm::allowBlockingCallsOnMainThread();
     QVERIFY2(usbmock::EmulatedUsbBus::preloadActive(), "start with LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it up)");
   }
   void init() {
@@ -119,6 +122,7 @@ class LibusbBackendEmulatedTest : public QObject {
     bus_.reset();
   }
 
+  // Found at start-up, plugged in later, configured only after arrival; told apart from others.
   void printersPresentAndPluggedInLaterAreFound() {
     const auto first = bus_->attachDevice(printerDescription(), std::make_shared<ScriptedDevice>());
     QTRY_VERIFY(bus_->isShown(*first));
@@ -143,6 +147,16 @@ class LibusbBackendEmulatedTest : public QObject {
     QCOMPARE(subClass, uint8_t{2});
     QCOMPARE(later->locationID(&location), kIOReturnSuccess);
     QCOMPARE(location, 0x01300000u);  // port 2 holds the keyboard
+
+    // Not configured yet when it arrives (the kernel picks a configuration a moment later): its
+    // printer interface is reported once it has one.
+    const auto unconfigured = bus_->attachDevice(printerDescription(0x0012), std::make_shared<ScriptedDevice>(),
+                                                 usbmock::BulkInFraming::AsRequested, false);
+    QTRY_VERIFY(bus_->isShown(*unconfigured));
+    QTest::qWait(300);
+    QCOMPARE(matched_.size(), 2);
+    bus_->configure(*unconfigured);
+    QTRY_COMPARE_WITH_TIMEOUT(matched_.size(), 3, 3000);
 
     first->detach();
     QTRY_COMPARE(terminated_.size(), 1);

@@ -1,6 +1,6 @@
 // The application's controller and printer objects on the real libusb backend, against virtual
-// printers shown to libusb as emulated kernel devices: the attach of a PZA, and a whole firmware
-// update across both restarts. Single faults (stalls, busy interfaces, unplugs, re-enumeration)
+// printers shown to libusb as emulated kernel devices: the attach of a PZA, printers that answer
+// badly never holding the main thread, and a whole firmware update across both restarts. Single faults (stalls, busy interfaces, unplugs, re-enumeration)
 // are covered at the seam in libusb_backend_emulated_unittest.
 
 #include <QtTest>
@@ -146,6 +146,40 @@ class PrintersOnLibusbTest : public QObject {
     QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(detaches + 1, reattaches + 1));
     QVERIFY(!device->device()->isOpen() && printer->state() == TBUSBPrinterStateClosed);
     QCOMPARE(device->counters().a, 0u);
+  }
+
+  // A printer whose node answers no request and whose claim fails, one without endpoints, one
+  // held by another program and eleven deaf ones (the emulated root hub has fifteen ports; the
+  // hundred run on the virtual bus): start-up returns at once, each is listed once its identity
+  // reads timed out on its own queue, the failed open shows libusb's cause, and the main thread is
+  // never held over 50 ms.
+  void printersThatAnswerBadlyNeverHoldTheMainThread() {
+    using Access = AppHarness::Access;
+    const auto add = [this](Access access) {
+      return bus_->attachDevice(AppHarness::description(pm::kVendorIdSecondary, pm::kProductIdPZA, kUSBPrintingSubClass, access),
+                                AppHarness::script(access));
+    };
+    add(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
+    add(Access::NoEndpoints);
+    add(Access::Full)->setHeldByOtherProgram(true);
+    for (int i = 0; i < 11; ++i) add(Access::Deaf);
+    QTest::qWait(100);  // the emulated bus follows the virtual one through the event loop
+    QElapsedTimer clock;
+    clock.start();
+    TBPrinters& controller = startOnLibusb();
+    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    // From here on (libusb's own start and enumeration are the empty case's cost too).
+    const MainThreadWatch watch;
+    QTRY_COMPARE_WITH_TIMEOUT(controller.count(), 14, 30000);
+    const auto shown = [&controller](const QString& status) {
+      for (const auto& printer : controller.printers())
+        if (printer->status().contains(status)) return true;
+      return false;
+    };
+    QTRY_VERIFY(shown(QStringLiteral("In use by other application")));
+    QTRY_VERIFY(shown(QStringLiteral("kIOReturnError (LIBUSB_ERROR_")));  // the kernel's EIO: libusb's OTHER
+    QVERIFY(harness_->stop());  // a transfer in flight still runs to its time-out here
+    QVERIFY2(watch.worstLatenessMs() <= MainThreadWatch::kBoundMs, qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
   }
 
   void firmwareUpdateAcrossBothRestarts_data() {

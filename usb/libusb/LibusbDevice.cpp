@@ -1,5 +1,6 @@
 #include "usb/libusb/LibusbDevice.h"
 
+#include "support/BlockingCalls.h"
 #include "usb/libusb/LibusbErrors.h"
 
 namespace usb::libusb {
@@ -12,6 +13,7 @@ LibusbDevice::LibusbDevice(std::shared_ptr<LibusbEnumeration> enumeration,
       serialNumberIndex_(description.serialNumberStringIndex) {}
 
 IOReturn LibusbDevice::open() {
+  pm::enterBlockingCall("LibusbDevice::open");
   if (!enumeration_->isAlive()) return kIOReturnNoDevice;
   if (open_) return kIOReturnSuccess;
   IOReturn result = kIOReturnSuccess;
@@ -25,6 +27,7 @@ IOReturn LibusbDevice::close() {
 }
 
 IOReturn LibusbDevice::resetDevice() {
+  pm::enterBlockingCall("LibusbDevice::resetDevice");
   IOReturn openResult = kIOReturnSuccess;
   const int result = reset(&openResult);
   if (openResult != kIOReturnSuccess) return openResult;
@@ -33,6 +36,7 @@ IOReturn LibusbDevice::resetDevice() {
 }
 
 IOReturn LibusbDevice::reEnumerate(uint32_t /*options*/) {
+  pm::enterBlockingCall("LibusbDevice::reEnumerate");
   IOReturn openResult = kIOReturnSuccess;
   const int result = reset(&openResult);
   if (openResult != kIOReturnSuccess) return openResult;

@@ -2,10 +2,13 @@
 
 #include <libusb.h>
 
+#include "support/BlockingCalls.h"
+
 namespace usb::libusb {
 
-IOReturn ioReturnFromLibusb(int libusbResult) {
-  if (libusbResult >= 0) return kIOReturnSuccess;
+namespace {
+
+IOReturn mappedLibusbError(int libusbResult) {
   switch (libusbResult) {
     case LIBUSB_ERROR_BUSY: return kIOReturnExclusiveAccess;
     case LIBUSB_ERROR_TIMEOUT: return kIOReturnTimeout;
@@ -14,6 +17,16 @@ IOReturn ioReturnFromLibusb(int libusbResult) {
     case LIBUSB_ERROR_ACCESS: return kIOReturnNotPrivileged;
     default: return kIOReturnError;
   }
+}
+
+}  // namespace
+
+IOReturn ioReturnFromLibusb(int libusbResult) {
+  if (libusbResult >= 0) return kIOReturnSuccess;
+  const IOReturn result = mappedLibusbError(libusbResult);
+  // libusb's names are static strings.
+  pm::noteFailureCause(result, libusb_error_name(libusbResult));
+  return result;
 }
 
 unsigned int libusbTimeoutMs(uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {

@@ -10,6 +10,8 @@ namespace usb::libusb {
 //   BUSY -> kIOReturnExclusiveAccess (another program holds the interface),
 //   TIMEOUT -> kIOReturnTimeout, NO_DEVICE -> kIOReturnNoDevice, PIPE -> kIOUSBPipeStalled,
 //   ACCESS -> kIOReturnNotPrivileged, anything else -> kIOReturnError.
+// Every error's libusb name is noted as the cause of the mapped code (pm::noteFailureCause), so
+// log lines still tell LIBUSB_ERROR_IO from LIBUSB_ERROR_OVERFLOW.
 IOReturn ioReturnFromLibusb(int libusbResult);
 
 // libusb has one time-out per transfer where IOKit has two (no data, completion). The completion

@@ -1,5 +1,6 @@
 #include "usb/libusb/LibusbInterface.h"
 
+#include "support/BlockingCalls.h"
 #include "usb/libusb/LibusbDevice.h"
 #include "usb/libusb/LibusbErrors.h"
 
@@ -36,6 +37,7 @@ std::shared_ptr<UsbDevice> LibusbInterface::device() {
 }
 
 IOReturn LibusbInterface::openSeize() {
+  pm::enterBlockingCall("LibusbInterface::openSeize");
   if (!service_->isAlive()) return kIOReturnNoDevice;
   if (open_) return kIOReturnSuccess;
   IOReturn result = kIOReturnSuccess;

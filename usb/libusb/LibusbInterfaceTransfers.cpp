@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 
+#include "support/BlockingCalls.h"
 #include "usb/libusb/LibusbErrors.h"
 #include "usb/libusb/LibusbInterface.h"
 
@@ -57,6 +58,7 @@ IOReturn LibusbInterface::pipeProperties(uint8_t pipeRef, PipeProperties* proper
 // ---- Control requests (pipe 0) ----------------------------------------------------------------
 
 IOReturn LibusbInterface::controlRequest(uint8_t pipeRef, ControlRequest& request) {
+  pm::enterBlockingCall("LibusbInterface::controlRequest");
   request.lengthDone = 0;
   if (pipeRef != 0) return kIOReturnBadArgument;  // only the default pipe carries requests
   if (request.wLength != 0 && request.data == nullptr) return kIOReturnBadArgument;
@@ -88,6 +90,7 @@ IOReturn LibusbInterface::controlRequestOnTemporaryHandle(ControlRequest& reques
 
 IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size,
                                    uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+  pm::enterBlockingCall("LibusbInterface::readPipe");
   if (size == nullptr) return kIOReturnBadArgument;
   if (*size == 0) {
     // Nothing to read: no transfer, so a device with nothing to say cannot make it wait.
@@ -112,6 +115,7 @@ IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size
 
 IOReturn LibusbInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32_t size,
                                     uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+  pm::enterBlockingCall("LibusbInterface::writePipe");
   readAhead_.clear();  // what an earlier reply left unread is not part of the next one
   uint32_t done = 0;
   // libusb takes a mutable pointer for both directions; it does not write to an OUT buffer.

@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QThread>
 
+#include "support/BlockingCalls.h"
 #include "support/SystemLog.h"
 #include "usb/libusb/LibusbEventThread.h"
 #include "usb/libusb/LibusbHotplug.h"
@@ -35,6 +36,9 @@ void setResult(T* out, T value) {
   if (out != nullptr) *out = value;
 }
 
+// How often a device without an active configuration is looked at again.
+constexpr int kConfigurationWatchMs = 1000;
+
 }  // namespace
 
 LibusbRegistry::LibusbRegistry(std::shared_ptr<LibusbContext> context)
@@ -42,6 +46,9 @@ LibusbRegistry::LibusbRegistry(std::shared_ptr<LibusbContext> context)
       interests_(std::make_shared<LibusbInterestTable>()),
       mainThread_(std::make_unique<QObject>()),
       poster_(std::make_shared<MainThreadPoster>(mainThread_.get())) {
+  configurationWatch_ = new QTimer(mainThread_.get());
+  configurationWatch_->setInterval(kConfigurationWatchMs);
+  QObject::connect(configurationWatch_, &QTimer::timeout, [this] { lookAgainAtUnconfigured(); });
   if (!context_) return;
   if (!QFileInfo::exists(QStringLiteral("/dev/bus/usb"))) {
     pm::systemLog(QStringLiteral("USB: /dev/bus/usb does not exist; no printers can be found"));
@@ -123,6 +130,7 @@ QString LibusbRegistry::className(const ServiceHandle& service) {
 
 // Linux has no registry busy state: a service that exists is always quiet.
 IOReturn LibusbRegistry::waitQuiet(const ServiceHandle& service, uint32_t /*timeoutMs*/) {
+  pm::enterBlockingCall("LibusbRegistry::waitQuiet");
   return isServiceAlive(service) ? kIOReturnSuccess : kIOReturnNoDevice;
 }
 

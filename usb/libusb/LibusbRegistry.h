@@ -9,7 +9,9 @@
 // transfers and time-outs: LibusbInterface.h; resets and re-enumeration: LibusbDevice.h.
 //
 // Hot-plug: one callback with LIBUSB_HOTPLUG_ENUMERATE, whose events are forwarded to the main
-// thread. addInterfaceNotifications also lists the devices itself, so that the printers already
+// thread. A device that has no active configuration yet when it arrives (the kernel configures it
+// a moment later) is looked at again every second until it has one; its services are reported
+// then. addInterfaceNotifications also lists the devices itself, so that the printers already
 // attached are reported before it returns; a device seen both ways is reported once.
 //
 // Never fails: without libusb (null context), without hot-plug support or without /dev/bus/usb it
@@ -27,6 +29,7 @@
 #include <vector>
 
 #include <QObject>
+#include <QTimer>
 
 #include "usb/UsbPlatform.h"
 #include "usb/libusb/LibusbEnumeration.h"
@@ -61,6 +64,7 @@ class LibusbRegistry final : public UsbRegistry {
   struct Device {
     std::shared_ptr<LibusbEnumeration> enumeration;
     std::vector<ServiceHandle> services;
+    bool configured = true;  // false while it had no active configuration
   };
 
   // LibusbRegistry.cpp
@@ -77,6 +81,7 @@ class LibusbRegistry final : public UsbRegistry {
   Device* find(const libusb_device* device);                 // [main]
   void reportMatched(const std::vector<ServiceHandle>& services);  // [main]
   void terminate(const Device& device);                      // [main]
+  void lookAgainAtUnconfigured();                            // [main]
 
   const std::shared_ptr<LibusbContext> context_;
   const std::shared_ptr<LibusbInterestTable> interests_;
@@ -85,6 +90,7 @@ class LibusbRegistry final : public UsbRegistry {
   std::shared_ptr<HotplugForwarder> forwarder_;
   std::unique_ptr<HotplugRegistration> hotplug_;
   std::unique_ptr<LibusbEventThread> eventThread_;
+  QTimer* configurationWatch_ = nullptr;  // child of mainThread_; runs while a device is unconfigured
 
   // [main]
   std::vector<Device> devices_;  // in arrival order

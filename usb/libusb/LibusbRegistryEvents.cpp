@@ -13,6 +13,17 @@
 
 namespace usb::libusb {
 
+namespace {
+
+bool hasActiveConfiguration(libusb_device* device) {
+  libusb_config_descriptor* configuration = nullptr;
+  if (libusb_get_active_config_descriptor(device, &configuration) != 0) return false;
+  libusb_free_config_descriptor(configuration);
+  return true;
+}
+
+}  // namespace
+
 void LibusbRegistry::addInterfaceNotifications(ServiceCallback matched, ServiceCallback terminated) {
   Q_ASSERT(onMainThread());
   matched_ = std::move(matched);
@@ -107,8 +118,36 @@ LibusbRegistry::Device& LibusbRegistry::record(const DeviceRef& device) {
     entry.services.emplace_back(
         std::make_shared<LibusbServiceToken>(entry.enumeration, std::move(description)));
   }
+  entry.configured = hasActiveConfiguration(device.get());
+  if (!entry.configured) {
+    pm::systemLogf("USB: device %.8x has no active configuration yet; looking again",
+                   locationIdOfDevice(device.get()));
+    configurationWatch_->start();
+  }
   devices_.push_back(std::move(entry));
   return devices_.back();
+}
+
+void LibusbRegistry::lookAgainAtUnconfigured() {
+  Q_ASSERT(onMainThread());
+  bool waiting = false;
+  std::vector<ServiceHandle> found;
+  for (Device& device : devices_) {
+    if (device.configured) continue;
+    libusb_device* const raw = device.enumeration->device().get();
+    if (!hasActiveConfiguration(raw)) {
+      waiting = true;
+      continue;
+    }
+    device.configured = true;
+    for (LibusbInterfaceDescription& description : describePrinterInterfaces(raw)) {
+      device.services.emplace_back(
+          std::make_shared<LibusbServiceToken>(device.enumeration, std::move(description)));
+      found.push_back(device.services.back());
+    }
+  }
+  if (!waiting) configurationWatch_->stop();
+  reportMatched(found);
 }
 
 LibusbRegistry::Device* LibusbRegistry::find(const libusb_device* device) {

@@ -2,6 +2,7 @@
 
 #include "usb/virtual/VirtualInterface.h"
 
+#include "support/BlockingCalls.h"
 #include "usb/virtual/StandardRequests.h"
 
 namespace usb::virt::detail {
@@ -67,6 +68,7 @@ std::shared_ptr<UsbDevice> VirtualInterface::device() {
 }
 
 IOReturn VirtualInterface::openSeize() {
+  pm::enterBlockingCall("VirtualInterface::openSeize");
   std::lock_guard lock(binding_.state().mutex);
   if (!binding_.service->alive) return kIOReturnNoDevice;
   auto& device = binding_.device->g;
@@ -127,17 +129,22 @@ IOReturn VirtualInterface::bulkEndpoint(uint8_t pipeRef, uint8_t direction, uint
 
 // --- device object ----------------------------------------------------------------------------
 
-IOReturn VirtualDeviceObject::open() { return binding_.liveness(); }
+IOReturn VirtualDeviceObject::open() {
+  pm::enterBlockingCall("VirtualDeviceObject::open");
+  return binding_.liveness();
+}
 
 IOReturn VirtualDeviceObject::close() { return binding_.liveness(); }
 
 IOReturn VirtualDeviceObject::resetDevice() {
+  pm::enterBlockingCall("VirtualDeviceObject::resetDevice");
   if (const IOReturn rc = binding_.liveness(); rc != kIOReturnSuccess) return rc;
   binding_.device->resetByHost();
   return kIOReturnSuccess;
 }
 
 IOReturn VirtualDeviceObject::reEnumerate(uint32_t /*options*/) {
+  pm::enterBlockingCall("VirtualDeviceObject::reEnumerate");
   uint32_t delayMs = 0;
   {
     // Checked and left under one lock, so a device that re-enumerated meanwhile is not taken

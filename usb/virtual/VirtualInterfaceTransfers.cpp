@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "usb/virtual/VirtualInterface.h"
+#include "support/BlockingCalls.h"
 
 namespace usb::virt::detail {
 
@@ -50,6 +51,7 @@ IOReturn ServiceBinding::awaitAnswer(const TransferResult& answer, uint32_t noDa
 }
 
 IOReturn VirtualInterface::controlRequest(uint8_t pipeRef, ControlRequest& request) {
+  pm::enterBlockingCall("VirtualInterface::controlRequest");
   request.lengthDone = 0;
   if (const IOReturn rc = binding_.liveness(); rc != kIOReturnSuccess) return rc;
   if (pipeRef != 0 || (request.wLength > 0 && request.data == nullptr)) return kIOReturnBadArgument;
@@ -69,6 +71,7 @@ IOReturn VirtualInterface::controlRequest(uint8_t pipeRef, ControlRequest& reque
 
 IOReturn VirtualInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size,
                                     uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+  pm::enterBlockingCall("VirtualInterface::readPipe");
   if (size == nullptr) return kIOReturnBadArgument;
   const uint32_t capacity = *size;
   *size = 0;
@@ -86,6 +89,7 @@ IOReturn VirtualInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* siz
 
 IOReturn VirtualInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32_t size,
                                      uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+  pm::enterBlockingCall("VirtualInterface::writePipe");
   uint8_t endpoint = 0;
   if (const IOReturn rc = bulkEndpoint(pipeRef, kUSBOut, &endpoint); rc != kIOReturnSuccess) return rc;
   if (size > 0 && buffer == nullptr) return kIOReturnBadArgument;

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 
+#include "support/BlockingCalls.h"
 #include "support/MainQueue.h"
 #include "usb/virtual/VirtualBusState.h"
 #include "usb/virtual/VirtualInterface.h"
@@ -189,6 +190,7 @@ QString VirtualUsbBus::className(const ServiceHandle& service) {
 }
 
 IOReturn VirtualUsbBus::waitQuiet(const ServiceHandle& service, uint32_t timeoutMs) {
+  pm::enterBlockingCall("VirtualUsbBus::waitQuiet");
   const auto enumeration = enumerationOf(*state_, service);
   if (!enumeration) return kIOReturnBadArgument;
   const auto device = enumeration->device.lock();
