@@ -72,9 +72,11 @@ void CliRun::waitForPrinters(int extraSeconds) {
   controller_->awakeFromNib();
   QElapsedTimer clock;
   clock.start();
+  // Read, or known not to be readable now: a printer that cannot be opened (held by another
+  // program, no permission) shows why in its USB status and is listed as it is.
   const auto allRead = [this] {
     for (const TBPrinters::PrinterRef& printer : controller_->printers())
-      if (!printer->attachReadsDone()) return false;
+      if (!printer->attachReadsDone() && printer->status().isEmpty()) return false;
     return true;
   };
   QEventLoop loop;

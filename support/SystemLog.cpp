@@ -36,6 +36,8 @@ struct SystemLogState {
   // Whether standard error is the journal's stream, looked at on the first line.
   bool destinationsReviewed = false;
   bool standardErrorIsJournal = false;
+  // A command-line program keeps its standard error for the user's words.
+  bool diagnosticsOnStandardError = true;
   SystemLogSink sink = nullptr;
   void* sinkContext = nullptr;
 };
@@ -183,7 +185,8 @@ void systemLog(LogPriority priority, const QString& line) {
   const std::lock_guard<std::mutex> guard(s.lock);
   if (!s.destinationsReviewed) reviewDestinations(s);
   const bool sent = sendToSystemLog(s, priority, utf8);
-  if (!sent || !s.standardErrorIsJournal) writeToStandardError(standardErrorLine(utf8));
+  if (s.diagnosticsOnStandardError && (!sent || !s.standardErrorIsJournal))
+    writeToStandardError(standardErrorLine(utf8));
   // The sink runs under the lock so that, once setSystemLogSink returns, no call into the old
   // sink is still running; a sink therefore must not log through here itself.
   if (s.sink != nullptr) s.sink(text, s.sinkContext);
@@ -193,8 +196,9 @@ void writeStandardErrorLine(LogPriority priority, const QByteArray& line) {
   SystemLogState& s = state();
   const std::lock_guard<std::mutex> guard(s.lock);
   if (!s.destinationsReviewed) reviewDestinations(s);
-  if (s.standardErrorIsJournal && sendToSystemLog(s, priority, line.endsWith('\n') ? line.chopped(1) : line)) return;
-  writeToStandardError(line);
+  const bool toSocketOnly = s.standardErrorIsJournal || !s.diagnosticsOnStandardError;
+  if (toSocketOnly && sendToSystemLog(s, priority, line.endsWith('\n') ? line.chopped(1) : line)) return;
+  if (s.diagnosticsOnStandardError) writeToStandardError(line);
 }
 
 void openClosedStandardDescriptors() {
@@ -204,6 +208,12 @@ void openClosedStandardDescriptors() {
     const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
     if (opened >= 0 && opened != fd) ::close(opened);
   }
+}
+
+void setDiagnosticsOnStandardError(bool on) {
+  SystemLogState& s = state();
+  const std::lock_guard<std::mutex> guard(s.lock);
+  s.diagnosticsOnStandardError = on;
 }
 
 void reviewLogDestinations(const QByteArray& socketPath) {

@@ -44,6 +44,10 @@ void openClosedStandardDescriptors();
 // start-up after the descriptors are settled, and for tests.
 void reviewLogDestinations(const QByteArray& socketPath = "/dev/log");
 
+// Off: diagnostic lines go to the system log only, never to standard error (a command-line
+// program, whose standard error carries its own messages to the user). On by default. Thread-safe.
+void setDiagnosticsOnStandardError(bool on);
+
 // Tests capture the lines written here (in addition to syslog and standard error).
 using SystemLogSink = void (*)(const QString& line, void* context);
 void setSystemLogSink(SystemLogSink sink, void* context);

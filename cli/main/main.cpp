@@ -12,9 +12,14 @@
 #include "cli/CliRun.h"
 #include "support/Resources.h"
 #include "support/SerialQueue.h"
+#include "support/SystemLog.h"
 #include "vendor/AlertPresenter.h"
 
 int main(int argc, char** argv) {
+  pm::openClosedStandardDescriptors();
+  // Diagnostics go to the system log (journalctl -t printer-maintenance-cli); standard error
+  // carries this program's own words. PRINTER_MAINTENANCE_DEBUG=1 shows them there too.
+  pm::setDiagnosticsOnStandardError(qEnvironmentVariableIntValue("PRINTER_MAINTENANCE_DEBUG") != 0);
   QCoreApplication app(argc, argv);
   // The preferences and state are the window's: both programs run the same updates.
   QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
