@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -10,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QSessionManager>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
@@ -22,6 +24,7 @@
 #include "app/UpdateProgressDelegate.h"
 #include "app/UpdateStatusIndicator.h"
 #include "support/MainQueue.h"
+#include "update/QuitGuard.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget* parent)
@@ -45,6 +48,16 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
   showRowsOrAdvice();
   showSelection(controller_->selectedRow());
   resize(1240, 520);
+  // The session ending is one more way of quitting: while an update is unfinished, the logout
+  // waits for the user's answer where the session manager allows it.
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+    if (quitConfirmed_ || !controller_->updateInProgress() || !manager.allowsInteraction()) return;
+    manager.cancel();
+    pm::quitWhenConfirmed([this] {
+      quitConfirmed_ = true;
+      close();
+    });
+  });
 }
 
 MainWindow::~MainWindow() = default;
@@ -199,7 +212,8 @@ bool MainWindow::showsNoPrinterPage() const { return pages_->currentWidget() == 
 
 void MainWindow::updateActions() {
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
-  const bool selected = printer != nullptr;
+  // A printer in an update takes no other command until the update has ended.
+  const bool selected = printer != nullptr && !printer->inFirmwareUpdate();
   for (QAction* action : {updateFirmware_, refresh_, resetA_, resetB_, resetM_})
     action->setEnabled(selected);
   resetMenu_->menuAction()->setEnabled(selected);
@@ -248,4 +262,16 @@ void MainWindow::confirmCounterReset(char letter) {
     if (TBPrinters::PrinterRef chosen = target.lock()) chosen->resetCounter(letter);
   });
   box->open();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (quitConfirmed_ || !controller_->updateInProgress()) {
+    QMainWindow::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  pm::quitWhenConfirmed([this] {
+    quitConfirmed_ = true;
+    close();
+  });
 }

@@ -39,6 +39,8 @@ void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& messa
     request.buttons = buttonTitles.isEmpty() ? QStringList{tr("OK")} : buttonTitles;
     request.agreeCheckBox = agreeCheckBox;
     request.style = style;
+    // With two printers of a model attached, the user must see which one the alert is about.
+    request.printerName = printer->printerName();
     if (customLayout) customLayout(request);
     // The completion holds the printer until the user has answered.
     present(request, [printer, completion](const pm::AlertAnswer& answer) {

@@ -19,7 +19,8 @@ class UpdateReturnWatch {
   enum class Step { RewriteRequest, Upload };
 
   // Starts (or restarts) the watch for a device key. [any]
-  static void expect(const QString& deviceKey, Step step, const QImage& icon);
+  // `printerName` names the printer in the alert.
+  static void expect(const QString& deviceKey, Step step, const QImage& icon, const QString& printerName = {});
   // The printer of that key is back: the watch ends silently. [main]
   static void arrived(const QString& deviceKey);
   // Whether a watch runs for the key. [main]

@@ -28,6 +28,7 @@ struct AlertRequest {
   AlertStyle style = AlertStyle::Warning;
   bool applicationModal = false; // a free-standing dialog instead of a sheet on the main window
   bool suppressionCheckBox = false;
+  QString printerName;           // the printer the alert is about ("PZA (serial number X)"); may be empty
 };
 
 struct AlertAnswer {
