@@ -230,7 +230,10 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
     printer->sendPrinterCommand(kCommandFlashRewrite);
     printer->closeInterface(nullptr);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::RewriteRequest,
-                                  printer->image(), printer->printerName());
+                                  printer->image(), printer->printerName(),
+                                  [weak = std::weak_ptr<TBUSBPrinterOLM>(printer)] {
+                                    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
+                                  });
   });
 }
 
@@ -287,7 +290,10 @@ void TBUSBPrinterOLM::uploadFirmware() {
     printer->storeDeviceInfo(kUpdateStageKey, 2);
     printer->sendFirmwareImage(archive->image);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
-                                  printer->image(), printer->printerName());
+                                  printer->image(), printer->printerName(),
+                                  [weak = std::weak_ptr<TBUSBPrinterOLM>(printer)] {
+                                    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
+                                  });
     printer->closeInterface(nullptr);
   });
 }

@@ -58,17 +58,19 @@ void tellUser(UpdateReturnWatch::Step step, const QImage& icon, const QString& p
 
 }  // namespace
 
-void UpdateReturnWatch::expect(const QString& deviceKey, Step step, const QImage& icon, const QString& printerName) {
-  performAsyncOnMainQueue([deviceKey, step, icon, printerName] {
+void UpdateReturnWatch::expect(const QString& deviceKey, Step step, const QImage& icon, const QString& printerName,
+                               std::function<void()> timedOut) {
+  performAsyncOnMainQueue([deviceKey, step, icon, printerName, timedOut = std::move(timedOut)] {
     stop(deviceKey);
     auto* timer = new QTimer(QCoreApplication::instance());
     timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, timer, [deviceKey, step, icon, printerName] {
+    QObject::connect(timer, &QTimer::timeout, timer, [deviceKey, step, icon, printerName, timedOut] {
       stop(deviceKey);
       systemLog(QStringLiteral("printer %1 has not come back after %2")
                     .arg(deviceKey, step == Step::RewriteRequest ? QStringLiteral("the rewrite request")
                                                                  : QStringLiteral("the upload")));
       tellUser(step, icon, printerName);
+      if (timedOut) timedOut();
     });
     state().timers.insert(deviceKey, timer);
     timer->start(state().timeoutMs);
