@@ -4,19 +4,21 @@
 #include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QSessionManager>
+#include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
+#include <QVBoxLayout>
 
 #include "app/MenuLocalization.h"
 #include "app/NoPrinterPage.h"
@@ -25,6 +27,7 @@
 #include "app/UpdateStatusIndicator.h"
 #include "support/MainQueue.h"
 #include "update/QuitGuard.h"
+#include "usb/UsbPermission.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget* parent)
@@ -66,9 +69,8 @@ void MainWindow::applicationDidFinishLaunching() {
   Q_ASSERT(pm::isMainQueue());
   pm::localizeItemsInMenu(menuBar());
   controller_->applicationDidFinishLaunching();
-  setWindowTitle(pm::localizedString(windowTitle()));
-  // The process name is the title that stays.
-  setWindowTitle(QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+  // The application's name, in the language now installed, matches its launcher's.
+  setWindowTitle(tr("Printer Maintenance"));
   // The model's headers come through tr(); repaint them in the language now installed.
   model_->headerDataChanged(Qt::Horizontal, 0, PrinterTableModel::ColumnCount - 1);
   table_->viewport()->update();
@@ -77,51 +79,51 @@ void MainWindow::applicationDidFinishLaunching() {
 // ---- Building ----------------------------------------------------------------------------------
 
 void MainWindow::buildActions() {
-  updateFirmware_ = new QAction(tr("Update Firmware…"), this);
+  updateFirmware_ = new QAction(tr("&Update Firmware…"), this);
   updateFirmware_->setToolTip(tr("Update the firmware and colour tables of the selected printer"));
   connect(updateFirmware_, &QAction::triggered, this, [this] {
     if (TBPrinters::PrinterRef printer = controller_->selectedPrinter()) printer->updateFirmware();
   });
 
-  refresh_ = new QAction(tr("Refresh"), this);
+  refresh_ = new QAction(tr("&Refresh"), this);
   refresh_->setShortcut(QKeySequence::Refresh);
   refresh_->setToolTip(tr("Read the status and properties of the selected printer again"));
   connect(refresh_, &QAction::triggered, this, [this] {
     if (TBPrinters::PrinterRef printer = controller_->selectedPrinter()) printer->updateInfo();
   });
 
-  resetA_ = new QAction(tr("Counter A…"), this);
-  resetB_ = new QAction(tr("Counter B…"), this);
-  resetM_ = new QAction(tr("Counter M…"), this);
+  resetA_ = new QAction(tr("Counter &A…"), this);
+  resetB_ = new QAction(tr("Counter &B…"), this);
+  resetM_ = new QAction(tr("Counter &M…"), this);
   connect(resetA_, &QAction::triggered, this, [this] { confirmCounterReset('A'); });
   connect(resetB_, &QAction::triggered, this, [this] { confirmCounterReset('B'); });
   connect(resetM_, &QAction::triggered, this, [this] { confirmCounterReset('M'); });
 
   usbSerialGroup_ = new QActionGroup(this);
-  usbSerialOn_ = new QAction(tr("Enabled"), usbSerialGroup_);
-  usbSerialOff_ = new QAction(tr("Disabled"), usbSerialGroup_);
+  usbSerialOn_ = new QAction(tr("&Enabled"), usbSerialGroup_);
+  usbSerialOff_ = new QAction(tr("&Disabled"), usbSerialGroup_);
   for (QAction* action : {usbSerialOn_, usbSerialOff_}) action->setCheckable(true);
   connect(usbSerialGroup_, &QActionGroup::triggered, this, [this](QAction* chosen) {
     if (TBPrinters::PrinterRef printer = controller_->selectedPrinter())
       printer->setUsbISerial(chosen == usbSerialOn_);
   });
 
-  quit_ = new QAction(tr("Quit"), this);
+  quit_ = new QAction(tr("&Quit"), this);
   quit_->setShortcut(QKeySequence::Quit);
   connect(quit_, &QAction::triggered, this, &QWidget::close);
 }
 
 void MainWindow::buildMenus() {
-  QMenu* file = menuBar()->addMenu(tr("File"));
+  QMenu* file = menuBar()->addMenu(tr("&File"));
   file->addAction(quit_);
 
-  QMenu* printer = menuBar()->addMenu(tr("Printer"));
+  QMenu* printer = menuBar()->addMenu(tr("&Printer"));
   printer->addAction(updateFirmware_);
   printer->addAction(refresh_);
   printer->addSeparator();
-  resetMenu_ = printer->addMenu(tr("Reset Counter"));
+  resetMenu_ = printer->addMenu(tr("Reset &Counter"));
   resetMenu_->addActions({resetA_, resetB_, resetM_});
-  usbSerialMenu_ = printer->addMenu(tr("USB Serial Number"));
+  usbSerialMenu_ = printer->addMenu(tr("USB &Serial Number"));
   usbSerialMenu_->addActions(usbSerialGroup_->actions());
 }
 
@@ -138,6 +140,8 @@ void MainWindow::buildToolBar() {
     button->setPopupMode(QToolButton::InstantPopup);
     bar->addWidget(button);
   }
+  // Tool bar buttons take no focus by default; Tab reaches them here.
+  for (QToolButton* button : bar->findChildren<QToolButton*>()) button->setFocusPolicy(Qt::TabFocus);
 }
 
 void MainWindow::buildCentralWidget(const QString& demoSpec) {
@@ -162,10 +166,27 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
   table_->setStyleSheet(QStringLiteral("QTableView::item { padding: 0px 6px; }"
                                        "QHeaderView::section { padding: 4px 6px; }"));
 
+  tablePage_ = new QWidget(this);
+  permissionAdvice_ = new QLabel(pm::noPermissionAdvice(), tablePage_);
+  permissionAdvice_->setObjectName(QStringLiteral("permissionAdvice"));
+  permissionAdvice_->setWordWrap(true);
+  permissionAdvice_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  permissionAdvice_->setContentsMargins(8, 6, 8, 6);
+  permissionAdvice_->hide();
+  auto* tableLayout = new QVBoxLayout(tablePage_);
+  tableLayout->setContentsMargins(0, 0, 0, 0);
+  tableLayout->addWidget(permissionAdvice_);
+  tableLayout->addWidget(table_, 1);
+
   noPrinterPage_ = new NoPrinterPage(demoSpec, this);
+  // A small window or a large font scrolls the advice instead of squeezing its lines away.
+  noPrinterScroll_ = new QScrollArea(this);
+  noPrinterScroll_->setWidget(noPrinterPage_);
+  noPrinterScroll_->setWidgetResizable(true);
+  noPrinterScroll_->setFrameShape(QFrame::NoFrame);
   pages_ = new QStackedWidget(this);
-  pages_->addWidget(noPrinterPage_);
-  pages_->addWidget(table_);
+  pages_->addWidget(noPrinterScroll_);
+  pages_->addWidget(tablePage_);
   setCentralWidget(pages_);
 }
 
@@ -203,14 +224,20 @@ void MainWindow::showSelection(int row) {
 
 void MainWindow::showRowsOrAdvice() {
   const bool rows = model_->rowCount() > 0;
-  if (!rows && pages_->currentWidget() == table_) noPrinterPage_->setPrinterWasListed(true);
-  pages_->setCurrentWidget(rows ? static_cast<QWidget*>(table_) : noPrinterPage_);
+  if (!rows && pages_->currentWidget() == tablePage_) noPrinterPage_->setPrinterWasListed(true);
+  pages_->setCurrentWidget(rows ? tablePage_ : static_cast<QWidget*>(noPrinterScroll_));
   updateActions();
 }
 
-bool MainWindow::showsNoPrinterPage() const { return pages_->currentWidget() == noPrinterPage_; }
+bool MainWindow::showsNoPrinterPage() const { return pages_->currentWidget() == noPrinterScroll_; }
 
 void MainWindow::updateActions() {
+  bool refused = false;
+  for (int row = 0; row < model_->rowCount() && !refused; ++row)
+    refused = model_->printerAt(row)->printerStatus() == pm::noPermissionText() ||
+              model_->printerAt(row)->status() == pm::noPermissionText();
+  permissionAdvice_->setVisible(refused);
+
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   // A printer in an update takes no other command until the update has ended.
   const bool selected = printer != nullptr && !printer->inFirmwareUpdate();
@@ -218,7 +245,8 @@ void MainWindow::updateActions() {
     action->setEnabled(selected);
   resetMenu_->menuAction()->setEnabled(selected);
 
-  const bool iSerial = selected && printer->hasISerialSupport();
+  // Neither choice is current until the setting has been read.
+  const bool iSerial = selected && printer->hasISerialSupport() && !printer->usbISerialString().isEmpty();
   usbSerialMenu_->menuAction()->setEnabled(iSerial);
   usbSerialOn_->setEnabled(iSerial);
   usbSerialOff_->setEnabled(iSerial);
@@ -242,24 +270,35 @@ QAction* MainWindow::resetCounterAction(char letter) const {
   return nullptr;
 }
 
-// A reset cannot be undone, so it is confirmed first; the sheet does not block the window.
+// A reset cannot be undone, so it is confirmed first, showing the counter's value now; the
+// sheet does not block the window. Its result is told either way.
 void MainWindow::confirmCounterReset(char letter) {
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   if (!printer) return;
-  auto* box = new QMessageBox(QMessageBox::Question, tr("Reset Counter"),
-                              tr("Reset counter %1 of %2?")
-                                  .arg(QChar::fromLatin1(letter))
-                                  .arg(QString::fromUtf8(printer->descriptionUTF8())),
+  const QString name = QString::fromUtf8(printer->descriptionUTF8());
+  auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"),
+                              tr("Reset counter %1 of %2?").arg(QChar::fromLatin1(letter)).arg(name),
                               QMessageBox::NoButton, this);
-  box->setInformativeText(tr("The counter starts again from zero. This cannot be undone."));
-  QPushButton* reset = box->addButton(tr("Reset"), QMessageBox::DestructiveRole);
+  const QString consequence = tr("The counter starts again from zero. This cannot be undone.");
+  box->setInformativeText(consequence);
+  QPushButton* reset = box->addButton(tr("&Reset"), QMessageBox::DestructiveRole);
   box->addButton(QMessageBox::Cancel);
   box->setDefaultButton(QMessageBox::Cancel);
   box->setAttribute(Qt::WA_DeleteOnClose);
+  QPointer<QMessageBox> shown = box;
+  printer->readCounter(letter, [shown, consequence, letter](const QString& value) {
+    if (shown && !value.isEmpty())
+      shown->setInformativeText(tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(value) + u' ' + consequence);
+  });
   std::weak_ptr<TBUSBPrinterOLM> target = printer;
-  connect(box, &QMessageBox::buttonClicked, this, [reset, target, letter](QAbstractButton* button) {
+  QPointer<MainWindow> window = this;
+  connect(box, &QMessageBox::buttonClicked, this, [reset, target, letter, name, window](QAbstractButton* button) {
     if (button != reset) return;
-    if (TBPrinters::PrinterRef chosen = target.lock()) chosen->resetCounter(letter);
+    TBPrinters::PrinterRef chosen = target.lock();
+    if (!chosen) return;
+    chosen->resetCounter(letter, [window, letter, name](bool done, const QString& why) {
+      if (window) window->showCounterResetResult(letter, name, done, why);
+    });
   });
   box->open();
 }
@@ -274,4 +313,17 @@ void MainWindow::closeEvent(QCloseEvent* event) {
     quitConfirmed_ = true;
     close();
   });
+}
+
+void MainWindow::showCounterResetResult(char letter, const QString& printer, bool done, const QString& why) {
+  const QString counter = QString(QChar::fromLatin1(letter));
+  if (done) {
+    statusBar()->showMessage(tr("Counter %1 of %2 was reset to zero.").arg(counter, printer), 15000);
+    return;
+  }
+  auto* box = new QMessageBox(QMessageBox::Warning, tr("Printer Maintenance"),
+                              tr("Counter %1 of %2 was not reset.").arg(counter, printer), QMessageBox::Ok, this);
+  box->setInformativeText(why);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->open();
 }

@@ -15,6 +15,7 @@ class QAction;
 class QActionGroup;
 class QLabel;
 class QMenu;
+class QScrollArea;
 class QStackedWidget;
 class QTableView;
 class NoPrinterPage;
@@ -56,12 +57,16 @@ class MainWindow : public QMainWindow {
   void showRowsOrAdvice();
   void updateActions();
   void confirmCounterReset(char letter);
+  void showCounterResetResult(char letter, const QString& printer, bool done, const QString& why);
 
   TBPrinters* controller_;
   PrinterTableModel* model_ = nullptr;
   QStackedWidget* pages_ = nullptr;
   NoPrinterPage* noPrinterPage_ = nullptr;
+  QScrollArea* noPrinterScroll_ = nullptr;  // holds the page
   QTableView* table_ = nullptr;
+  QWidget* tablePage_ = nullptr;      // the table under the permission advice
+  QLabel* permissionAdvice_ = nullptr;  // shown while a listed printer may not be used
   QLabel* versionLabel_ = nullptr;
   QAction* updateFirmware_ = nullptr;
   QAction* refresh_ = nullptr;

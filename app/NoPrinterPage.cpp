@@ -1,6 +1,7 @@
 #include "app/NoPrinterPage.h"
 
 #include <QLabel>
+#include <QHBoxLayout>
 #include <QVBoxLayout>
 
 #include "app/PrinterPicture.h"
@@ -38,8 +39,6 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
   auto* details = new QLabel(advice, this);
   details->setTextFormat(Qt::RichText);
   details->setWordWrap(true);
-  // A fixed width lets the wrapped text claim the height it needs inside the centred column.
-  details->setFixedWidth(640);
   details->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   // A printer restarts twice during a firmware update; unplugging it then could damage it.
@@ -50,18 +49,30 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
       this);
   restartNote->setTextFormat(Qt::RichText);
   restartNote->setWordWrap(true);
-  restartNote->setFixedWidth(640);
   restartNote->hide();
   restartNote_ = restartNote;
 
+  // The wrapped labels sit in a column without alignment flags: only then does the layout give
+  // them the height their text needs at the column's width (an aligned item gets its size hint,
+  // which cuts the wrapped lines off).
+  auto* column = new QWidget(this);
+  column->setMaximumWidth(680);
+  auto* columnLayout = new QVBoxLayout(column);
+  columnLayout->addWidget(picture);
+  columnLayout->addSpacing(8);
+  columnLayout->addWidget(headline);
+  headline->setWordWrap(true);
+  columnLayout->addSpacing(12);
+  columnLayout->addWidget(restartNote);
+  columnLayout->addWidget(details);
+
+  auto* row = new QHBoxLayout;
+  row->addStretch(1);
+  row->addWidget(column, 4);
+  row->addStretch(1);
   auto* layout = new QVBoxLayout(this);
   layout->addStretch(1);
-  layout->addWidget(picture, 0, Qt::AlignHCenter);
-  layout->addSpacing(8);
-  layout->addWidget(headline, 0, Qt::AlignHCenter);
-  layout->addSpacing(12);
-  layout->addWidget(restartNote, 0, Qt::AlignHCenter);
-  layout->addWidget(details, 0, Qt::AlignHCenter);
+  layout->addLayout(row);
   layout->addStretch(2);
 }
 

@@ -1,8 +1,11 @@
 #include "app/PrinterPicture.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QPainter>
 
 #include "support/MainQueue.h"
+#include "support/Resources.h"
 
 namespace pm {
 
@@ -45,6 +48,25 @@ QPixmap printerPicture(const QImage& modelPicture, int size) {
   QPainter painter(&pixmap);
   painter.drawImage((size - scaled.width()) / 2, (size - scaled.height()) / 2, scaled);
   return pixmap;
+}
+
+}  // namespace pm
+
+namespace pm {
+
+QIcon applicationIcon() {
+  QIcon icon = QIcon::fromTheme(QStringLiteral("printer-maintenance"));
+  if (!icon.isNull()) return icon;
+  const QDir resources(resourceDirectory());
+  for (const QString& base : {QStringLiteral("../icons/hicolor"), QStringLiteral("../packaging/icons/hicolor")}) {
+    for (const int size : {48, 64, 128, 256}) {
+      const QString file =
+          resources.filePath(QStringLiteral("%1/%2x%2/apps/printer-maintenance.png").arg(base).arg(size));
+      if (QFileInfo::exists(file)) icon.addFile(file, QSize(size, size));
+    }
+    if (!icon.isNull()) break;
+  }
+  return icon;
 }
 
 }  // namespace pm

@@ -3,6 +3,8 @@
 #include "app/ColorTableSummary.h"
 #include "app/PrinterPicture.h"
 #include "support/MainQueue.h"
+#include "update/FirmwareArchive.h"
+#include "usb/UsbPermission.h"
 #include "vendor/PrinterModels.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -82,7 +84,10 @@ QVariant PrinterTableModel::data(const QModelIndex& index, int role) const {
   if (!printer) return {};
   switch (role) {
     case Qt::DisplayRole:
-      return display(*printer, index.column());
+      return index.column() == FirmwareVersion ? QVariant(firmware(*printer)) : display(*printer, index.column());
+    case Qt::AccessibleTextRole:
+      // The picture cell is read out as the model it shows.
+      return index.column() == Picture ? display(*printer, Model) : display(*printer, index.column());
     case Qt::DecorationRole:
       return index.column() == Picture ? QVariant(picture(*printer)) : QVariant();
     case Qt::ToolTipRole:
@@ -115,20 +120,20 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
       const QString serial = printer.printerSerialNumber();
       return serial.isEmpty() ? printer.serialNumberUSB() : serial;
     }
-    case PrinterStatus: return printer.printerStatus();
+    case PrinterStatus: return translated(printer.printerStatus());
     case UsbStatus: return usbStatus(printer);
     case FirmwareVersion: return printer.firmwareVersion();
     case LifetimeCounter: return printer.lifetimeCounter();
     case ColorTables:
       return pm::ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot()).compact();
-    case UsbSerial: return printer.usbISerialString();
+    case UsbSerial: return translated(printer.usbISerialString());
   }
   return {};
 }
 
 QString PrinterTableModel::usbStatus(const TBUSBPrinterOLM& printer) const {
   const QString status = printer.status();
-  if (!status.isEmpty()) return status;
+  if (!status.isEmpty()) return translated(status);
   // Linux reports no other program's opens and closes, so the interest messages that set this
   // text rarely come; until one does, the connection state tells the same.
   switch (printer.state()) {
@@ -139,7 +144,34 @@ QString PrinterTableModel::usbStatus(const TBUSBPrinterOLM& printer) const {
   }
 }
 
+QString PrinterTableModel::translated(const QString& text) {
+  // The English texts are what other layers compare and log; only the cell changes language.
+  static const char* const kTexts[] = {
+      QT_TR_NOOP("In use by other application"), QT_TR_NOOP("Enabled"), QT_TR_NOOP("Disabled"),
+      QT_TR_NOOP("Unavailable"), QT_TR_NOOP("Updating color tables ..."), QT_TR_NOOP("Writing firmware ...")};
+  for (const char* known : kTexts)
+    if (text == QLatin1String(known)) return tr(known);
+  return text;
+}
+
+QString PrinterTableModel::firmware(TBUSBPrinterOLM& printer) const {
+  const QString installed = printer.firmwareVersion();
+  const double have = printer.installedFirmwareVersion();
+  if (have <= 0.0) return installed;
+  auto shipped = shippedFirmware_.constFind(printer.productID());
+  if (shipped == shippedFirmware_.constEnd())
+    shipped = shippedFirmware_.insert(printer.productID(), printer.newFirmwareVersion());
+  const double available = pm::firmwareVersionNumber(*shipped);
+  if (available <= 0.0) return installed;
+  if (qFuzzyCompare(have, available)) return tr("%1 (up to date)").arg(installed);
+  if (have < available) return tr("%1 (%2 available)").arg(installed, *shipped);
+  return tr("%1 (newer than %2)").arg(installed, *shipped);
+}
+
 QVariant PrinterTableModel::toolTip(const TBUSBPrinterOLM& printer, int column) const {
+  if ((column == UsbStatus || column == PrinterStatus) &&
+      (printer.status() == pm::noPermissionText() || printer.printerStatus() == pm::noPermissionText()))
+    return pm::noPermissionAdvice();
   switch (column) {
     case ColorTables: {
       const pm::ColorTableSummary summary =

@@ -51,8 +51,14 @@ class PrinterTableModel : public QAbstractTableModel {
   QString usbStatus(const TBUSBPrinterOLM& printer) const;
   QVariant toolTip(const TBUSBPrinterOLM& printer, int column) const;
   QPixmap picture(const TBUSBPrinterOLM& printer) const;
+  // The installed version and how it stands to the one shipped for the model.
+  QString firmware(TBUSBPrinterOLM& printer) const;
+  // A text the printer layers store in English, in the user's language.
+  static QString translated(const QString& text);
 
   TBPrinters* controller_;
   QList<TBPrinters::PrinterRef> rows_;
   mutable QHash<const TBUSBPrinter*, QPixmap> pictures_;
+  // The firmware shipped for each product ID, looked up once (it authenticates the archive).
+  mutable QHash<uint16_t, QString> shippedFirmware_;
 };

@@ -75,15 +75,20 @@ void QtAlertPresenter::showNext() {
 QMessageBox* QtAlertPresenter::build(const pm::AlertRequest& request) {
   const bool asSheet = !request.applicationModal && window_ && window_->isVisible();
   auto* box = new QMessageBox(asSheet ? window_.data() : nullptr);
+  box->setWindowTitle(tr("Printer Maintenance"));
   // The main text stands out above the informative text, as the platform's alerts show it.
   box->setTextFormat(Qt::RichText);
   box->setText(QStringLiteral("<b>%1</b>").arg(
       request.title.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
   // The printer the alert is about heads the informative text and titles the window.
-  box->setInformativeText(request.printerName.isEmpty()
+  const QString message = request.printerName.isEmpty()
                               ? request.message
-                              : tr("Printer: %1").arg(request.printerName) + QStringLiteral("\n\n") + request.message);
+                              : tr("Printer: %1").arg(request.printerName) + QStringLiteral("\n\n") + request.message;
+  box->setInformativeText(message);
   if (!request.printerName.isEmpty()) box->setWindowTitle(request.printerName);
+  // A screen reader reads the words, not the markup that makes the title bold.
+  box->setAccessibleName(request.title);
+  box->setAccessibleDescription(message);
   // Without it the box wraps the warnings into a narrow column.
   box->setStyleSheet(QStringLiteral(
       "QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));
@@ -99,13 +104,18 @@ QMessageBox* QtAlertPresenter::build(const pm::AlertRequest& request) {
   if (titles.isEmpty()) titles.append(QStringLiteral("OK"));
   currentButtons_.clear();
   currentHasAgreeBox_ = request.agreeCheckBox;
-  for (const QString& title : titles) {
-    // Only a "Cancel" button answers the Escape key, as on the platform this program came from.
-    const bool cancels = title == QLatin1String("Cancel");
-    QPushButton* button =
-        box->addButton(title, cancels ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+  for (int i = 0; i < titles.size(); ++i) {
+    const bool cancels = i == request.escapeButton;
+    QPushButton* button = box->addButton(titles[i], cancels ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
     if (cancels) box->setEscapeButton(button);
     currentButtons_.append(button);
+  }
+  currentDismissButton_ = nullptr;
+  if (request.escapeButton < 0 && request.dismissable) {
+    // Escape and the close button click the escape button; an unseen one stands for "no choice".
+    currentDismissButton_ = box->addButton(QMessageBox::Cancel);
+    currentDismissButton_->hide();
+    box->setEscapeButton(currentDismissButton_);
   }
   box->setDefaultButton(qobject_cast<QPushButton*>(currentButtons_.first()));
 
@@ -128,9 +138,10 @@ void QtAlertPresenter::finish(QMessageBox* box) {
   if (box != current_) return;
   int index = static_cast<int>(currentButtons_.indexOf(box->clickedButton()));
   if (index < 0) index = static_cast<int>(currentButtons_.indexOf(box->escapeButton()));
+  pm::AlertAnswer answer;
+  answer.dismissed = index < 0 && currentDismissButton_ != nullptr;
   if (index < 0) index = 0;
 
-  pm::AlertAnswer answer;
   answer.returnCode = kFirstButtonReturn + index;
   const bool ticked = box->checkBox() != nullptr && box->checkBox()->isChecked();
   answer.agreed = ticked && currentHasAgreeBox_;
@@ -139,6 +150,7 @@ void QtAlertPresenter::finish(QMessageBox* box) {
   auto completion = std::move(currentCompletion_);
   currentCompletion_ = nullptr;
   currentButtons_.clear();
+  currentDismissButton_ = nullptr;
   current_ = nullptr;
   box->deleteLater();
   if (completion) completion(answer);

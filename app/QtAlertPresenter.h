@@ -56,6 +56,7 @@ class QtAlertPresenter final : public QObject,
   std::deque<Pending> pending_;
   QPointer<QMessageBox> current_;
   QList<QAbstractButton*> currentButtons_;  // in request order
+  QAbstractButton* currentDismissButton_ = nullptr;  // the unseen one Escape clicks, or null
   bool currentHasAgreeBox_ = false;         // its check box is "I Agree" (else suppression)
   std::function<void(const pm::AlertAnswer&)> currentCompletion_;
 };

@@ -20,6 +20,8 @@ UpdateStatusIndicator::UpdateStatusIndicator(const PrinterTableModel* model, QWi
     : QLabel(parent), model_(model) {
   Q_ASSERT(pm::isMainQueue());
   setTextFormat(Qt::PlainText);
+  // A long line (printer, phase, what runs) wraps in a narrow window rather than being cut.
+  setWordWrap(true);
   hide();
   connect(model_, &QAbstractItemModel::dataChanged, this, &UpdateStatusIndicator::refresh);
   connect(model_, &QAbstractItemModel::rowsInserted, this, &UpdateStatusIndicator::refresh);

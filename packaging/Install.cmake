@@ -26,3 +26,16 @@ install(FILES ${CMAKE_CURRENT_LIST_DIR}/${PM_APP_ID}.desktop
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/${PM_APP_ID}.metainfo.xml
         DESTINATION ${CMAKE_INSTALL_DATADIR}/metainfo)
 install(DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/icons/hicolor DESTINATION ${CMAKE_INSTALL_DATADIR}/icons)
+
+# What Debian asks of every package: the copyright, the changelog and a manual page, the latter two
+# compressed without a time stamp (gzip -n) so that the package builds the same every time.
+foreach(doc debian/changelog printer-maintenance.1)
+  get_filename_component(name ${doc} NAME)
+  execute_process(COMMAND gzip -9nc ${CMAKE_CURRENT_LIST_DIR}/${doc}
+                  OUTPUT_FILE ${CMAKE_BINARY_DIR}/${name}.gz COMMAND_ERROR_IS_FATAL ANY)
+endforeach()
+set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+             ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_CURRENT_LIST_DIR}/printer-maintenance.1)
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/changelog.gz
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/printer-maintenance)
+install(FILES ${CMAKE_BINARY_DIR}/printer-maintenance.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -59,6 +59,8 @@ std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
       demo.config.firmwareVersion = value;
     } else if (name == QLatin1String("serial") && hasValue) {
       demo.config.serialNumber = value;
+    } else if (name == QLatin1String("late") && hasValue) {
+      demo.config.lateReplies = value;
     } else if (name == QLatin1String("status") && hasValue) {
       demo.config.statusSequence = QStringList{value};
     } else if (const std::optional<uint32_t> ms = parseLatency(value);

@@ -7,6 +7,8 @@
 //   serial=TEXT     the serial number (default: one per printer, "SIM0001", "SIM0002", ...)
 //   latency=N       added to every reply: milliseconds, or seconds with an "s" suffix ("2s")
 //   status=CODE     the status code every "STATUS" answers ("01000")
+//   late=COMMAND    every reply to COMMAND ("FVER", "COUNTER_LIFE", "STATUS") comes after the
+//                   host's read gave up and waits in the pipe for the next read
 // Unknown models and options are logged and skipped. Demo printers stay off the bus for two and
 // a half seconds at each restart, so that a person sees them leave and come back.
 //

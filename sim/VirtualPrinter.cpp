@@ -1,5 +1,7 @@
 #include "sim/VirtualPrinter.h"
 
+#include <utility>
+
 #include "support/SystemLog.h"
 
 namespace sim {
@@ -69,7 +71,8 @@ VirtualPrinter::VirtualPrinter(Token, VirtualPrinterConfig config)
       iSerialEnabled_(config.iSerialEnabled),
       tables_(config.model, initialTableVersion(config)),
       latencyMs_(config.latencyMs),
-      restartDelayMs_(config.restartDelayMs) {}
+      restartDelayMs_(config.restartDelayMs),
+      lateReplies_(config.lateReplies) {}
 
 VirtualPrinter::~VirtualPrinter() = default;
 
@@ -243,24 +246,16 @@ TransferResult VirtualPrinter::bulkIn(VirtualUsbDevice& device, uint8_t endpoint
   TransferScope scope(inTransfer_);
   Q_UNUSED(device);
   Q_UNUSED(endpoint);
-  // The host gives up after 5000 ms; a slow reply comes a second later.
-  constexpr uint32_t kBeyondHostTimeoutMs = 6000;
-
   std::lock_guard lock(mutex_);
-  if (pending_.stall) {
-    pending_ = {};
-    return TransferResult::stall();
+  if (std::exchange(stallNext_, false)) return TransferResult::stall();
+  if (pipe_.isEmpty()) {
+    // A late reply is on its way: this read waits for it in vain, the next one finds it.
+    pipe_ += std::exchange(late_, {});
+    return TransferResult::silent();
   }
-  if (pending_.bytes.isEmpty()) return TransferResult::silent();
-  TransferResult result = TransferResult::ok(pending_.bytes.left(maxLength));
+  TransferResult result = TransferResult::ok(pipe_.left(maxLength));
   result.latencyMs = latencyMs_;
-  if (pending_.slow) {
-    // The host has stopped waiting by then; the reply is lost with its transfer.
-    result.latencyMs += kBeyondHostTimeoutMs;
-    pending_ = {};
-  } else {
-    pending_.bytes.remove(0, result.data.size());
-  }
+  pipe_.remove(0, result.data.size());
   return result;
 }
 
@@ -307,7 +302,9 @@ VirtualDeviceDescription VirtualPrinter::description() const {
 // Under the lock.
 void VirtualPrinter::forgetTransfers() {
   parser_.reset();
-  pending_ = {};
+  pipe_.clear();
+  late_.clear();
+  stallNext_ = false;
 }
 
 }  // namespace sim

@@ -45,6 +45,9 @@ struct VirtualPrinterConfig {
   QString tableVersion;            // factory colour-table version; empty: the model's
   uint32_t restartDelayMs = 200;   // time off the bus at each restart (device time)
   uint32_t locationId = 0;         // 0: the bus assigns one
+  // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none)
+  // comes late, as ReplyFault::SlowReply; empty: none.
+  QString lateReplies;
 };
 
 enum class ReplyFault {
@@ -54,7 +57,7 @@ enum class ReplyFault {
   GarbageHeader,   // the reply header is 8 bytes of non-digits, nothing follows
   OversizeHeader,  // the header announces 4097 bytes, and that many follow
   Stall,           // the reply read stalls the pipe
-  SlowReply,       // the reply comes later than the host's 5000 ms time-out
+  SlowReply,       // the reply comes after the host's read gave up, and waits in the pipe
 };
 
 enum class UpdateFault {
@@ -136,11 +139,6 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
  private:
   // What a command asks of the bus once the lock is released.
   enum class BusAction { None, Unplug, Restart, Vanish };
-  struct Reply {
-    QByteArray bytes;
-    bool stall = false;
-    bool slow = false;
-  };
 
   // Command handling (VirtualPrinterCommands.cpp), under the lock.
   BusAction handleFrame(const ReceivedFrame& frame);
@@ -152,7 +150,7 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   void writeTable(const ReceivedFrame& frame);
   BusAction rewriteFlash();
   BusAction programFlash(const ReceivedFrame& frame);
-  void queueReply(const QByteArray& body);
+  void queueReply(const QByteArray& body, bool late);
 
   // Bus side (VirtualPrinter.cpp), without the lock.
   void perform(usb::virt::VirtualUsbDevice& device, BusAction action);
@@ -178,7 +176,13 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
 
   FrameParser parser_;
   std::vector<ReceivedFrame> frames_;
-  Reply pending_;
+  // The bulk-in pipe, as on hardware: replies queue up until read, whatever the host sends
+  // meanwhile. A late reply enters it once a read has waited for it in vain; a stall is the
+  // next read's answer.
+  QByteArray pipe_;
+  QByteArray late_;
+  bool stallNext_ = false;
+  QString lateReplies_;
   uint64_t commandsReceived_ = 0;
   uint64_t commandsAnswered_ = 0;
 

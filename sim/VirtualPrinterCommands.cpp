@@ -2,6 +2,8 @@
 // what it answers. Everything here runs under the printer's lock; anything the bus must do (leave,
 // restart) is handed back as a BusAction.
 
+#include <utility>
+
 #include <QRegularExpression>
 
 #include "sim/FirmwareImageCheck.h"
@@ -32,11 +34,13 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
     return BusAction::Unplug;
   }
   frames_.push_back(frame);
-  pending_ = {};  // a new command makes any unread reply stale
+  // A late reply still on its way arrives before the answer to this command is made.
+  pipe_ += std::exchange(late_, {});
   BusAction action = BusAction::None;
   const std::optional<QByteArray> body =
       updateMode_ ? answerInUpdateMode(frame, &action) : answer(frame, &action);
-  if (body) queueReply(*body);
+  const QString& name = frame.subKey.isEmpty() ? frame.category : frame.subKey;
+  if (body) queueReply(*body, !lateReplies_.isEmpty() && name == lateReplies_);
   return action;
 }
 
@@ -198,10 +202,10 @@ VirtualPrinter::BusAction VirtualPrinter::programFlash(const ReceivedFrame& fram
 }
 
 // Reply: 8 decimal digits counting the body, then the body ending in CR.
-void VirtualPrinter::queueReply(const QByteArray& text) {
+void VirtualPrinter::queueReply(const QByteArray& text, bool late) {
   ++commandsAnswered_;
   const QByteArray body = text + '\r';
-  Reply reply{digits8(static_cast<uint32_t>(body.size())) + body};
+  QByteArray reply = digits8(static_cast<uint32_t>(body.size())) + body;
 
   ReplyFault fault = ReplyFault::None;
   if (replyFault_ != ReplyFault::None &&
@@ -212,15 +216,19 @@ void VirtualPrinter::queueReply(const QByteArray& text) {
   switch (fault) {
     case ReplyFault::None: break;
     case ReplyFault::NoReply: return;
-    case ReplyFault::BlankHeader: reply.bytes = QByteArray(8, ' '); break;
-    case ReplyFault::GarbageHeader: reply.bytes = QByteArray("\x7f#?Zq!~\xff", 8); break;
+    case ReplyFault::BlankHeader: reply = QByteArray(8, ' '); break;
+    case ReplyFault::GarbageHeader: reply = QByteArray("\x7f#?Zq!~\xff", 8); break;
     case ReplyFault::OversizeHeader:
-      reply.bytes = "00004097" + text.leftJustified(4096, ' ', true) + '\r';
+      reply = "00004097" + text.leftJustified(4096, ' ', true) + '\r';
       break;
-    case ReplyFault::Stall: reply.stall = true; break;
-    case ReplyFault::SlowReply: reply.slow = true; break;
+    case ReplyFault::Stall: stallNext_ = true; return;
+    case ReplyFault::SlowReply: late = true; break;
   }
-  pending_ = reply;
+  if (late) {
+    late_ += reply;
+  } else {
+    pipe_ += reply;
+  }
 }
 
 }  // namespace sim

@@ -1,5 +1,8 @@
 #include "support/NameTables.h"
 
+#include <errno.h>
+#include <signal.h>
+
 #include <algorithm>
 #include <array>
 #include <iterator>
@@ -105,92 +108,106 @@ constexpr CodeName kStreamEventNames[] = {
     {16, "kCFStreamEventEndEncountered"},
 };
 
-// Index 0 is errno 1.
-constexpr const char* kErrnoNames[] = {
-    "EPERM - Operation not permitted",
-    "ENOENT - No such file or directory",
-    "ESRCH - No such process",
-    "EINTR - Interrupted system call",
-    "EIO - Input/output error",
-    "ENXIO - Device not configured",
-    "E2BIG - Argument list too long",
-    "ENOEXEC - Exec format error",
-    "EBADF - Bad file descriptor",
-    "ECHILD - No child processes",
-    "EDEADLK - Resource deadlock avoided",
-    "ENOMEM - Cannot allocate memory",
-    "EACCES - Permission denied",
-    "EFAULT - Bad address",
-    "ENOTBLK - Block device required",
-    "EBUSY - Device / Resource busy",
-    "EEXIST - File exists",
-    "EXDEV - Cross-device link",
-    "ENODEV - Operation not supported by device",
-    "ENOTDIR - Not a directory",
-    "EISDIR - Is a directory",
-    "EINVAL - Invalid argument",
-    "ENFILE - Too many open files in system",
-    "EMFILE - Too many open files",
-    "ENOTTY - Inappropriate ioctl for device",
-    "ETXTBSY - Text file busy",
-    "EFBIG - File too large",
-    "ENOSPC - No space left on device",
-    "ESPIPE - Illegal seek",
-    "EROFS - Read-only file system",
-    "EMLINK - Too many links",
-    "EPIPE - Broken pipe",
-    "EDOM - Numerical argument out of domain",
-    "ERANGE - Result too large",
-    "EAGAIN - Resource temporarily unavailable; Operation would block",
-    "EINPROGRESS - Operation now in progress",
-    "EALREADY - Operation already in progress",
-    "ENOTSOCK - Socket operation on non-socket",
-    "EDESTADDRREQ - Destination address required",
-    "EMSGSIZE - Message too long",
-    "EPROTOTYPE - Protocol wrong type for socket",
-    "ENOPROTOOPT - Protocol not available",
-    "EPROTONOSUPPORT - Protocol not supported",
+// The texts name the codes; each is keyed by this system's own number for it (EAGAIN is 11 on
+// Linux, not 35), so a logged errno or signal reads as what actually happened.
+struct NumberName {
+  int number;
+  const char* name;
 };
 
-// Index 0 is signal 1; 7 reads "unknown" in the table itself.
-constexpr const char* kSignalNames[] = {
-    "HangUP",
-    "INTerrupt",
-    "QUIT",
-    "ILLegal instruction",
-    "trace TRAP",
-    "ABoRT",
-    "unknown",
-    "Floating Point Exception",
-    "KILL",
-    "BUS error",
-    "SEGmentation Violation",
-    "bad argument to SYStem call",
-    "write on a PIPE with no one to read it",
-    "ALaRM clock",
-    "software TERMination signal from kill",
-    "URGent condition on IO channel",
-    "sendable STOP signal not from tty",
-    "Tty SToP signal",
-    "CONTinue a stopped process",
-    "to parent on CHiLD stop or exit",
-    "to readers pgrp upon background TTy read IN",
-    "like TTin for OUtput",
-    "Input/Output possible signal",
-    "eXceeded CPU time limit",
-    "eXceeded File SiZe limit",
-    "Virtual Time ALaRM",
-    "PROFiling time alarm",
-    "WINdow size CHanges",
-    "INFOrmation request",
-    "USeR 1",
-    "USeR 2",
+constexpr NumberName kErrnoNames[] = {
+    {EPERM, "EPERM - Operation not permitted"},
+    {ENOENT, "ENOENT - No such file or directory"},
+    {ESRCH, "ESRCH - No such process"},
+    {EINTR, "EINTR - Interrupted system call"},
+    {EIO, "EIO - Input/output error"},
+    {ENXIO, "ENXIO - Device not configured"},
+    {E2BIG, "E2BIG - Argument list too long"},
+    {ENOEXEC, "ENOEXEC - Exec format error"},
+    {EBADF, "EBADF - Bad file descriptor"},
+    {ECHILD, "ECHILD - No child processes"},
+    {EDEADLK, "EDEADLK - Resource deadlock avoided"},
+    {ENOMEM, "ENOMEM - Cannot allocate memory"},
+    {EACCES, "EACCES - Permission denied"},
+    {EFAULT, "EFAULT - Bad address"},
+    {ENOTBLK, "ENOTBLK - Block device required"},
+    {EBUSY, "EBUSY - Device / Resource busy"},
+    {EEXIST, "EEXIST - File exists"},
+    {EXDEV, "EXDEV - Cross-device link"},
+    {ENODEV, "ENODEV - Operation not supported by device"},
+    {ENOTDIR, "ENOTDIR - Not a directory"},
+    {EISDIR, "EISDIR - Is a directory"},
+    {EINVAL, "EINVAL - Invalid argument"},
+    {ENFILE, "ENFILE - Too many open files in system"},
+    {EMFILE, "EMFILE - Too many open files"},
+    {ENOTTY, "ENOTTY - Inappropriate ioctl for device"},
+    {ETXTBSY, "ETXTBSY - Text file busy"},
+    {EFBIG, "EFBIG - File too large"},
+    {ENOSPC, "ENOSPC - No space left on device"},
+    {ESPIPE, "ESPIPE - Illegal seek"},
+    {EROFS, "EROFS - Read-only file system"},
+    {EMLINK, "EMLINK - Too many links"},
+    {EPIPE, "EPIPE - Broken pipe"},
+    {EDOM, "EDOM - Numerical argument out of domain"},
+    {ERANGE, "ERANGE - Result too large"},
+    {EAGAIN, "EAGAIN - Resource temporarily unavailable; Operation would block"},
+    {EINPROGRESS, "EINPROGRESS - Operation now in progress"},
+    {EALREADY, "EALREADY - Operation already in progress"},
+    {ENOTSOCK, "ENOTSOCK - Socket operation on non-socket"},
+    {EDESTADDRREQ, "EDESTADDRREQ - Destination address required"},
+    {EMSGSIZE, "EMSGSIZE - Message too long"},
+    {EPROTOTYPE, "EPROTOTYPE - Protocol wrong type for socket"},
+    {ENOPROTOOPT, "ENOPROTOOPT - Protocol not available"},
+    {EPROTONOSUPPORT, "EPROTONOSUPPORT - Protocol not supported"},
 };
+
+// Linux has no SIGEMT or SIGINFO: their texts have no number here, and its own SIGSTKFLT and
+// SIGPWR have no text, so they read "unknown".
+constexpr NumberName kSignalNames[] = {
+    {SIGHUP, "HangUP"},
+    {SIGINT, "INTerrupt"},
+    {SIGQUIT, "QUIT"},
+    {SIGILL, "ILLegal instruction"},
+    {SIGTRAP, "trace TRAP"},
+    {SIGABRT, "ABoRT"},
+    {SIGFPE, "Floating Point Exception"},
+    {SIGKILL, "KILL"},
+    {SIGBUS, "BUS error"},
+    {SIGSEGV, "SEGmentation Violation"},
+    {SIGSYS, "bad argument to SYStem call"},
+    {SIGPIPE, "write on a PIPE with no one to read it"},
+    {SIGALRM, "ALaRM clock"},
+    {SIGTERM, "software TERMination signal from kill"},
+    {SIGURG, "URGent condition on IO channel"},
+    {SIGSTOP, "sendable STOP signal not from tty"},
+    {SIGTSTP, "Tty SToP signal"},
+    {SIGCONT, "CONTinue a stopped process"},
+    {SIGCHLD, "to parent on CHiLD stop or exit"},
+    {SIGTTIN, "to readers pgrp upon background TTy read IN"},
+    {SIGTTOU, "like TTin for OUtput"},
+    {SIGIO, "Input/Output possible signal"},
+    {SIGXCPU, "eXceeded CPU time limit"},
+    {SIGXFSZ, "eXceeded File SiZe limit"},
+    {SIGVTALRM, "Virtual Time ALaRM"},
+    {SIGPROF, "PROFiling time alarm"},
+    {SIGWINCH, "WINdow size CHanges"},
+    {SIGUSR1, "USeR 1"},
+    {SIGUSR2, "USeR 2"},
+};
+
+// Two texts on one number would make one of them unreachable.
+template <size_t N>
+constexpr bool numbersDistinct(const NumberName (&table)[N]) {
+  for (size_t i = 0; i < N; ++i)
+    for (size_t j = i + 1; j < N; ++j)
+      if (table[i].number == table[j].number) return false;
+  return true;
+}
 
 static_assert(std::size(kIOReturnNames) == 47);
 static_assert(std::size(kIOMessageNames) == 23);
-static_assert(std::size(kErrnoNames) == 43);
-static_assert(std::size(kSignalNames) == 31);
+static_assert(std::size(kErrnoNames) == 43 && numbersDistinct(kErrnoNames));
+static_assert(numbersDistinct(kSignalNames));
 constexpr bool byCode(const CodeName& a, const CodeName& b) { return a.code < b.code; }
 static_assert(std::is_sorted(std::begin(kIOReturnNames), std::end(kIOReturnNames), byCode));
 static_assert(std::is_sorted(std::begin(kIOMessageNames), std::end(kIOMessageNames), byCode));
@@ -205,9 +222,10 @@ const char* lookUp(const CodeName (&table)[N], uint64_t code, const char* otherw
 }
 
 template <size_t N>
-const char* byNumber(const char* const (&table)[N], int64_t number, int64_t first) {
-  const int64_t index = number - first;
-  return (index >= 0 && index < static_cast<int64_t>(N)) ? table[index] : "unknown";
+const char* byNumber(const NumberName (&table)[N], int32_t number) {
+  for (const NumberName& entry : table)
+    if (entry.number == number) return entry.name;
+  return "unknown";
 }
 
 }  // namespace
@@ -228,8 +246,8 @@ const char* stringForCFStreamEvent(unsigned long event) {
   return lookUp(kStreamEventNames, event, "kCFStreamEventUnknown");
 }
 
-const char* stringForErrno(int32_t errorNumber) { return byNumber(kErrnoNames, errorNumber, 1); }
+const char* stringForErrno(int32_t errorNumber) { return byNumber(kErrnoNames, errorNumber); }
 
-const char* stringForSignal(int32_t signalNumber) { return byNumber(kSignalNames, signalNumber, 1); }
+const char* stringForSignal(int32_t signalNumber) { return byNumber(kSignalNames, signalNumber); }
 
 }  // namespace pm

@@ -17,10 +17,11 @@ const char* stringForIOMessage(uint32_t messageType);
 const char* stringForCFStreamStatus(unsigned long status);
 // Stream event 0, 1, 2, 4, 8, 16 -> "kCFStreamEventNone" ...; others "kCFStreamEventUnknown".
 const char* stringForCFStreamEvent(unsigned long event);
-// BSD error numbers 1..43 (35 is EAGAIN there, whatever the host's numbering) -> "EPERM - ...";
-// others "unknown".
+// This system's error numbers (EPERM ... EPROTONOSUPPORT, by their <errno.h> values) ->
+// "EPERM - ..."; others "unknown".
 const char* stringForErrno(int32_t errorNumber);
-// BSD signal numbers 1..31 -> "HangUP" ...; others "unknown".
+// This system's signal numbers (SIGHUP ... SIGUSR2, by their <signal.h> values) -> "HangUP" ...;
+// others, and signals without a text (SIGSTKFLT, SIGPWR, real-time signals), "unknown".
 const char* stringForSignal(int32_t signalNumber);
 
 }  // namespace pm

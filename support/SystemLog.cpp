@@ -1,16 +1,22 @@
 #include "support/SystemLog.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <pthread.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
-#include <syslog.h>
+#include <sys/un.h>
 #include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
+#include <initializer_list>
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <mutex>
 #include <vector>
 
@@ -22,12 +28,14 @@ namespace {
 
 struct SystemLogState {
   std::mutex lock;
-  bool opened = false;
-  // Whether the system log's socket was there when last looked at, and when that was (seconds of
-  // CLOCK_MONOTONIC). syslog(3) tries to connect on every line while the socket is missing (three
-  // failing system calls a line) and then drops the line, so the lines are not handed to it then.
-  bool socketPresent = false;
-  int64_t socketCheckedAt = INT64_MIN;
+  // The connected system log socket, or -1. While it cannot be reached it is tried again at most
+  // once a second (seconds of CLOCK_MONOTONIC), not on every line.
+  int socket = -1;
+  int64_t connectTriedAt = INT64_MIN;
+  QByteArray socketPath = "/dev/log";
+  // Whether standard error is the journal's stream, looked at on the first line.
+  bool destinationsReviewed = false;
+  bool standardErrorIsJournal = false;
   SystemLogSink sink = nullptr;
   void* sinkContext = nullptr;
 };
@@ -78,16 +86,68 @@ QByteArray standardErrorLine(const QByteArray& message) {
   return line;
 }
 
-// Whether to hand a line to syslog(3): the socket is looked for at most once a second.
-bool systemLogSocketPresent(SystemLogState& s) {
+// JOURNAL_STREAM holds "<device>:<inode>" of the stream systemd connected; it is inherited by
+// children whose standard error may since point elsewhere, so it counts only when descriptor 2
+// still is that stream.
+bool standardErrorIsJournal() {
+  const char* value = std::getenv("JOURNAL_STREAM");
+  unsigned long long device = 0, inode = 0;
+  if (value == nullptr || std::sscanf(value, "%llu:%llu", &device, &inode) != 2) return false;
+  struct stat info{};
+  return ::fstat(STDERR_FILENO, &info) == 0 && info.st_dev == device && info.st_ino == inode;
+}
+
+void reviewDestinations(SystemLogState& s) {
+  s.standardErrorIsJournal = standardErrorIsJournal();
+  s.destinationsReviewed = true;
+}
+
+bool connectSocket(SystemLogState& s) {
+  if (s.socket >= 0) return true;
   timespec now{};
   ::clock_gettime(CLOCK_MONOTONIC_COARSE, &now);
-  if (now.tv_sec != s.socketCheckedAt) {
-    struct stat info{};
-    s.socketPresent = ::stat("/dev/log", &info) == 0 && S_ISSOCK(info.st_mode);
-    s.socketCheckedAt = now.tv_sec;
+  if (now.tv_sec == s.connectTriedAt) return false;
+  s.connectTriedAt = now.tv_sec;
+  sockaddr_un address{};
+  if (s.socketPath.size() >= qsizetype(sizeof address.sun_path)) return false;
+  address.sun_family = AF_UNIX;
+  std::memcpy(address.sun_path, s.socketPath.constData(), size_t(s.socketPath.size()));
+  const int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (fd < 0) return false;
+  if (::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) {
+    ::close(fd);
+    return false;
   }
-  return s.socketPresent;
+  s.socket = fd;
+  return true;
+}
+
+// One datagram in the syslog format the journal and syslog daemons read: "<facility|priority>",
+// the local time, "name[pid]: " and the message. Never blocks: a full socket drops the line
+// rather than stall the thread that logs (the caller then writes it to standard error).
+bool sendToSystemLog(SystemLogState& s, LogPriority priority, const QByteArray& message) {
+  if (!connectSocket(s)) return false;
+  timespec now{};
+  ::clock_gettime(CLOCK_REALTIME, &now);
+  tm local{};
+  ::localtime_r(&now.tv_sec, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &local);
+  constexpr int kUserFacility = 1 << 3;
+  QByteArray datagram = "<" + QByteArray::number(kUserFacility | int(priority)) + ">" + stamp + " " +
+                        program_invocation_short_name + "[" + QByteArray::number(processId()) + "]: " + message;
+  if (::send(s.socket, datagram.constData(), size_t(datagram.size()), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) return true;
+  if (errno != EAGAIN && errno != EWOULDBLOCK) {
+    // The daemon went away or restarted: connect afresh on a later line.
+    ::close(s.socket);
+    s.socket = -1;
+  }
+  return false;
+}
+
+bool startsWithAny(const QString& line, std::initializer_list<const char*> openings) {
+  return std::any_of(openings.begin(), openings.end(),
+                     [&](const char* opening) { return line.startsWith(QLatin1String(opening)); });
 }
 
 }  // namespace
@@ -106,25 +166,54 @@ void writeToStandardError(const QByteArray& bytes) {
   }
 }
 
-void systemLog(const QString& line) {
+LogPriority priorityOfLine(const QString& line) {
+  if (startsWithAny(line, {"ERROR", "Error", "error", "FAILED", "Bad "})) return LogPriority::Error;
+  if (startsWithAny(line, {"WARN", "failed", "could not", "no permission"})) return LogPriority::Warning;
+  return LogPriority::Info;
+}
+
+void systemLog(const QString& line) { systemLog(priorityOfLine(line), line); }
+
+void systemLog(LogPriority priority, const QString& line) {
   QString text = line;
   if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
   const QByteArray utf8 = text.toUtf8();
 
   SystemLogState& s = state();
   const std::lock_guard<std::mutex> guard(s.lock);
-  if (systemLogSocketPresent(s)) {
-    if (!s.opened) {
-      // openlog keeps the pointer; program_invocation_short_name lives as long as the process.
-      ::openlog(program_invocation_short_name, LOG_PID, LOG_USER);
-      s.opened = true;
-    }
-    ::syslog(LOG_USER | LOG_INFO, "%s", utf8.constData());
-  }
-  writeToStandardError(standardErrorLine(utf8));
+  if (!s.destinationsReviewed) reviewDestinations(s);
+  const bool sent = sendToSystemLog(s, priority, utf8);
+  if (!sent || !s.standardErrorIsJournal) writeToStandardError(standardErrorLine(utf8));
   // The sink runs under the lock so that, once setSystemLogSink returns, no call into the old
   // sink is still running; a sink therefore must not log through here itself.
   if (s.sink != nullptr) s.sink(text, s.sinkContext);
+}
+
+void writeStandardErrorLine(LogPriority priority, const QByteArray& line) {
+  SystemLogState& s = state();
+  const std::lock_guard<std::mutex> guard(s.lock);
+  if (!s.destinationsReviewed) reviewDestinations(s);
+  if (s.standardErrorIsJournal && sendToSystemLog(s, priority, line.endsWith('\n') ? line.chopped(1) : line)) return;
+  writeToStandardError(line);
+}
+
+void openClosedStandardDescriptors() {
+  for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+    if (::fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+    // open(2) takes the lowest free descriptor, which is this one: the lower ones are open.
+    const int opened = ::open("/dev/null", fd == STDIN_FILENO ? O_RDONLY : O_WRONLY);
+    if (opened >= 0 && opened != fd) ::close(opened);
+  }
+}
+
+void reviewLogDestinations(const QByteArray& socketPath) {
+  SystemLogState& s = state();
+  const std::lock_guard<std::mutex> guard(s.lock);
+  reviewDestinations(s);
+  if (s.socket >= 0) ::close(s.socket);
+  s.socket = -1;
+  s.connectTriedAt = INT64_MIN;
+  s.socketPath = socketPath;
 }
 
 void systemLogf(const char* format, ...) {

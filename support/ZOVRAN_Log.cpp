@@ -46,20 +46,21 @@ const QString& datePattern() {
 struct Tags {
   QString standardError;
   const char* file;
+  pm::LogPriority priority;  // when standard error is the journal
 };
 
 Tags tagsFor(unsigned level, const QString& applicationName) {
   switch (level) {
     case ZOVRAN_Log::Information:
-      return {QStringLiteral("INFO"), "I"};
+      return {QStringLiteral("INFO"), "I", pm::LogPriority::Info};
     case ZOVRAN_Log::Debug2:
-      return {QStringLiteral("DEBUG2: ") + applicationName, "D2"};
+      return {QStringLiteral("DEBUG2: ") + applicationName, "D2", pm::LogPriority::Debug};
     case ZOVRAN_Log::Error:
-      return {QStringLiteral("ERROR"), "E"};
+      return {QStringLiteral("ERROR"), "E", pm::LogPriority::Error};
     case ZOVRAN_Log::Warning:
-      return {QStringLiteral("WARN"), "W"};
+      return {QStringLiteral("WARN"), "W", pm::LogPriority::Warning};
     default:  // level 1 and every level above 4
-      return {QStringLiteral("DEBUG: ") + applicationName, "D"};
+      return {QStringLiteral("DEBUG: ") + applicationName, "D", pm::LogPriority::Debug};
   }
 }
 
@@ -88,7 +89,7 @@ void ZOVRAN_Log::logLevel(unsigned level, const QString& message) {
     if (!s.logToStdErr && !s.file) return;
 
     const Tags tags = tagsFor(level, s.applicationName);
-    if (s.logToStdErr) pm::writeToStandardError((tags.standardError + QStringLiteral(": ") + message + u'\n').toUtf8());
+    if (s.logToStdErr) pm::writeStandardErrorLine(tags.priority, (tags.standardError + QStringLiteral(": ") + message + u'\n').toUtf8());
 
     if (s.pendingBuffer || s.file) {
       const QString namePart = s.logAppName ? QLatin1Char(' ') + s.applicationName + QLatin1Char(':') : QString();

@@ -6,6 +6,7 @@
 #include "support/MainQueue.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
+#include "update/PrintQueues.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace {
@@ -41,6 +42,8 @@ void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& messa
     request.style = style;
     // With two printers of a model attached, the user must see which one the alert is about.
     request.printerName = printer->printerName();
+    // Escape means the button that cancels, whatever the language calls it.
+    request.escapeButton = static_cast<int>(request.buttons.indexOf(tr("Cancel")));
     if (customLayout) customLayout(request);
     // The completion holds the printer until the user has answered.
     present(request, [printer, completion](const pm::AlertAnswer& answer) {
@@ -103,4 +106,50 @@ void TBUSBPrinterOLM::showPrinterBusyAlert() {
   request.buttons = {tr("OK")};
   request.applicationModal = true;
   pm::performAsyncOnMainQueue([request] { present(request, nullptr); });
+}
+
+// Only the queues that point at this printer are candidates, and none is removed unless the user
+// says so: queues are the user's configuration, and those of other printers still work.
+void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
+  Q_ASSERT(isPrinterCommandQueue());
+  const std::optional<QByteArray> listing = pm::listPrintQueues();
+  if (!listing) return;  // no print system, or it did not answer: logged, nothing to remove
+  const QStringList names = pm::printQueuesOfPrinter(*listing, model(), {serialNumberUSB(), printerSerialNumber()});
+  if (names.isEmpty()) {
+    pm::systemLog(QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(descriptionUTF8())));
+    return;
+  }
+  if (!pm::printSystemChangesAllowed()) {
+    pm::systemLog(QStringLiteral("demo mode: the print queues %1 are left alone (they would be offered for removal)")
+                      .arg(names.join(QStringLiteral(", "))));
+    return;
+  }
+  auto printer = self();
+  showCustomAlert(
+      tr("Remove the print queues of this printer?"),
+      tr("These print queues reach the printer through its USB serial number, which has changed; they will not "
+         "find the printer any more:\n\n%1\n\nRemove them now? Add the printer again afterwards to print to it.")
+          .arg(names.join(QLatin1Char('\n'))),
+      {tr("&Remove"), tr("&Keep")}, false, pm::AlertStyle::Warning,
+      [](pm::AlertRequest& alert) { alert.escapeButton = 1; },
+      [printer, names](const pm::AlertAnswer& answer) {
+        if (answer.returnCode != 1000) {
+          pm::systemLog(QStringLiteral("print queues kept: %1").arg(names.join(QStringLiteral(", "))));
+          return;
+        }
+        // lpadmin may take its time: never on the main thread.
+        printer->performInlineOnCommandQueue([printer, names] {
+          const pm::PrintQueueRemoval removal = pm::removePrintQueues(names);
+          QString report;
+          if (!removal.removed.isEmpty())
+            report += tr("Removed: %1").arg(removal.removed.join(QStringLiteral(", ")));
+          if (!removal.failed.isEmpty()) {
+            if (!report.isEmpty()) report += QLatin1Char('\n');
+            report += tr("Not removed: %1").arg(removal.failed.join(QStringLiteral("; ")));
+          }
+          printer->showAlert(removal.failed.isEmpty() ? tr("The print queues were removed.")
+                                                      : tr("Some print queues could not be removed."),
+                             report, {}, nullptr);
+        });
+      });
 }

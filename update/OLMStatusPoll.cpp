@@ -2,18 +2,36 @@
 // the status; the comparison happens on the main queue where the reply lands, and the next round
 // is a timer on the printer's command queue, so the main queue never waits.
 
+#include <algorithm>
+#include <atomic>
+
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace {
 constexpr int kPollPauseMs = 500;
+std::atomic<int> pollLimit{60};
 }  // namespace
 
-void TBUSBPrinterOLM::waitForPrinterStatusCode(const QString& code) {
+void TBUSBPrinterOLM::setStatusPollLimit(int rounds) { pollLimit = std::max(rounds, 1); }
+int TBUSBPrinterOLM::statusPollLimit() { return pollLimit; }
+
+void TBUSBPrinterOLM::waitForPrinterStatusCode(const QString& code) { pollPrinterStatus(code, pollLimit); }
+
+void TBUSBPrinterOLM::pollPrinterStatus(const QString& code, int roundsLeft) {
   auto printer = self();
-  auto nextRound = [printer, code] {
-    printer->performAfterOnCommandQueue(kPollPauseMs, [printer, code] { printer->waitForPrinterStatusCode(code); });
+  auto nextRound = [printer, code, roundsLeft] {
+    // A printer that keeps reporting an error would otherwise be asked twice a second for as long
+    // as the application runs, and never given back.
+    if (roundsLeft <= 1) {
+      pm::systemLogf("status poll for %s ends: no \"%s\" after %d rounds", printer->descriptionUTF8().constData(),
+                     qPrintable(code), statusPollLimit());
+      return;
+    }
+    printer->performAfterOnCommandQueue(kPollPauseMs, [printer, code, roundsLeft] {
+      printer->pollPrinterStatus(code, roundsLeft - 1);
+    });
   };
   openInterface([printer, code, nextRound](IOReturn result) {
     if (result == kIOReturnNoDevice) return;

@@ -113,10 +113,14 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
   setToggleAgreed(false);
   const QString text = isVLA && installed < 2.04 ? VLAUpdateWarningText() : genericUpdateWarningText();
   auto printer = self();
+  // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
   showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
-                  nullptr, [printer](const pm::AlertAnswer& answer) {
+                  [](pm::AlertRequest& alert) { alert.dismissable = true; },
+                  [printer](const pm::AlertAnswer& answer) {
                     printer->setToggleAgreed(answer.agreed);
-                    if (answer.returnCode == 1000) {
+                    if (answer.dismissed) {
+                      pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
+                    } else if (answer.returnCode == 1000) {
                       terminateApplication();
                     } else if (answer.returnCode == 1001 && printer->customerDidAgree()) {
                       printer->proceedWithUpdateWhenReady();
@@ -307,6 +311,7 @@ void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
     pm::systemLogf("not sending a firmware image of %lld bytes", static_cast<long long>(image.size()));
     return;
   }
+  drainBulkIn();
   pm::systemLogf("sending printer command %s with payload size %u",
                  qPrintable(stringForCommandCode(kCommandFlashProgram)),
                  static_cast<unsigned>(frame.payloadFieldLength));

@@ -1,10 +1,17 @@
 #pragma once
-// The print queues that belong to KTC printers, found in the device list of the print system
+// The print queues that point at one USB printer, found in the device list of the print system
 // (`lpstat -v`) and removed with `lpadmin -x`. Both tools run with an argument vector, never
 // through a shell: queue names are chosen by whoever set the queues up.
 //
-// Threads: printQueuesForDeviceURIMarker is a pure function [any]; removePrintQueuesForDeviceURIMarker
-// blocks its caller while the tools run [any, not main].
+// A queue points at a printer when its device URI is a USB one ("usb://MAKE/MODEL[?...]") whose
+// model is the printer's USB model string and, when the URI names a serial number
+// ("serial=..."), that number is one of the printer's. Network queues (ipp:, dnssd:, socket:,
+// lpd:, ...) are never candidates: they do not depend on the printer's USB serial number.
+//
+// Threads: the parsers are pure functions [any]; listPrintQueues and removePrintQueues block
+// their caller while the tools run [any, not main].
+
+#include <optional>
 
 #include <QByteArray>
 #include <QString>
@@ -12,15 +19,36 @@
 
 namespace pm {
 
-// The KTC model's USB model string directly followed by the start of the URI's serial part.
-inline constexpr const char* kKTCDeviceURIMarker = "RM-KTC?";
+struct PrintQueue {
+  QString name;
+  QString deviceURI;
+};
 
-// From `lpstat -v` output ("device for NAME: URI" per line), the names of the queues whose device
-// URI contains `marker`, in order and once each. Lines of any other form are ignored.
-QStringList printQueuesForDeviceURIMarker(const QByteArray& lpstatOutput, const QString& marker);
+// From `lpstat -v` output ("device for NAME: URI" per line), the queues in order and once each.
+// Lines of any other form, and names with blanks, are ignored.
+QList<PrintQueue> printQueuesFromListing(const QByteArray& lpstatOutput);
 
-// Lists the queues and deletes those whose device URI contains `marker`. Returns the names it
-// asked the print system to delete; failures are logged only.
-QStringList removePrintQueuesForDeviceURIMarker(const QString& marker);
+// Whether `deviceURI` points at the USB printer with `usbModel` and serial numbers `serials`
+// (empty entries ignored). Percent-encoding in the URI is decoded; the model compares without
+// regard to case, the serial number exactly.
+bool deviceURIPointsAtPrinter(const QString& deviceURI, const QString& usbModel, const QStringList& serials);
+
+// The names of the listed queues that point at the printer, in order.
+QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& usbModel, const QStringList& serials);
+
+// `lpstat -v`'s output; nullopt (and the reason logged) when it could not be listed.
+std::optional<QByteArray> listPrintQueues();
+
+struct PrintQueueRemoval {
+  QStringList removed;
+  QStringList failed;  // "NAME: reason"
+};
+
+// Deletes each named queue with `lpadmin -x NAME` and says which went and which did not.
+PrintQueueRemoval removePrintQueues(const QStringList& names);
+
+// False in demo mode (PRINTER_MAINTENANCE_SIMULATE set): the virtual printers have no queues, and
+// trying the application out must not change the system's print configuration.
+bool printSystemChangesAllowed();
 
 }  // namespace pm

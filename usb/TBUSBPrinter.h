@@ -79,6 +79,8 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // first, then add their own steps. [main]
   virtual bool initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
                                           const usb::ServiceHandle& service);
+  // Whether the interface stays open while idle (an update in progress). False here. [any]
+  virtual bool keepsInterfaceOpen() const { return false; }
   // The vendor facts, gathered when the printer is probed. Nothing here. [queue]
   virtual void getDeviceCustomInfo() {}
   // Reads one reply from the printer. Null here. [queue]
@@ -126,6 +128,11 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   IOReturn resetUSBDevice();                      // caller's thread
   IOReturn reEnumerateUSBDevice();                // caller's thread
   void hotPlug();                                 // queues reEnumerateUSBDevice
+  // Once no work has used the open interface for this long, it is closed and so given back to
+  // the system (its printer driver can print again), unless keepsInterfaceOpen() says otherwise.
+  // Process-wide; 2000 ms unless a test shortens it. [any]
+  static void setIdleReleaseDelay(int ms);
+  static int idleReleaseDelay();
   void prepareForRelease();                       // queued: drops every reference
   // Marks the printer as gone (its service was terminated): an open retrying on the command
   // queue, which prepareForRelease() cannot reach, ends with kIOReturnNoDevice. [any]
@@ -209,6 +216,11 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
   bool writeToInterfaceWithData(const QByteArray& data);  // [queue] 5000 ms time-outs
   QByteArray interfaceReadDataOfSize(uint32_t size);      // [queue] null on failure
+  // Reads and drops what waits in the bulk-in pipe (a reply that came after its reader gave up,
+  // the rest of one that was not read whole), with short time-outs until nothing is left, and
+  // logs it. Vendor code runs it before each command, so a reply never answers the wrong one.
+  // Answers the number of bytes dropped. [queue], interface open.
+  uint32_t drainBulkIn();
   IOReturn readStatus() const { return readStatus_; }     // [queue]
   IOReturn writeStatus() const { return writeStatus_; }   // [queue]
 
@@ -225,10 +237,15 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // Emits propertyChanged(key) on the main thread (inline there, else posted). [any]
   void announceChange(const QString& key);
   void setReadStatus(IOReturn status) { readStatus_ = status; }
+  // The open interface was just used: the idle release starts counting again. [queue]
+  void noteInterfaceUse();
   void setWriteStatus(IOReturn status) { writeStatus_ = status; }
 
  private:
   static void destroyOnMainThread(TBUSBPrinter* printer);
+  // The close step of closeInterface(), run on the queue. [queue]
+  IOReturn closeOnQueue();
+  void armIdleRelease(int delayMs);  // [queue]
   void createCommandQueue(const QString& manufacturer, const QString& model,
                           const QString& serialNumber);
 

@@ -1,6 +1,8 @@
 // TBUSBPrinter: the hold on the USB interface and device: references, the service object and its
 // interest registration, open and close, pipes, resets, re-enumeration, letting go.
 
+#include <algorithm>
+#include <atomic>
 #include <chrono>
 
 #include "support/MainQueue.h"
@@ -16,6 +18,8 @@ const QString kInUseByOtherApplication = QStringLiteral("In use by other applica
 // A busy interface is tried again after this pause; an unplugged one is given up at once.
 constexpr std::chrono::milliseconds kOpenRetryPause{250};
 constexpr uint32_t kQuietTimeoutMs = 30000;
+// A kiosk that leaves the tool running must still print: an interface nobody uses is given back.
+std::atomic<int> idleReleaseMs{2000};
 
 // Waits while the service is busy (IOServiceWaitQuiet), logging the busy count every time a
 // wait runs out. Ends early once the printer has gone.
@@ -161,7 +165,10 @@ void TBUSBPrinter::setDeviceObject(const usb::ServiceHandle& service) {
 
 IOReturn TBUSBPrinter::openInterface() {
   Q_ASSERT(isPrinterCommandQueue());
-  if (state() == TBUSBPrinterStateOpen) return kIOReturnSuccess;
+  if (state() == TBUSBPrinterStateOpen) {
+    noteInterfaceUse();
+    return kIOReturnSuccess;
+  }
   usb::UsbRegistry* registry = d_->notifyPort;
   for (bool retrying = false;; retrying = true) {
     if (retrying) {
@@ -187,6 +194,7 @@ IOReturn TBUSBPrinter::openInterface() {
       d_->interfaceStatus = TBUSBInterfaceStatusOpen;
       performSyncOnMainQueue([this] { setState(TBUSBPrinterStateOpen); });
       getPipes();
+      noteInterfaceUse();
     } else if (result == kIOReturnExclusiveAccess) {
       setStatus(kInUseByOtherApplication);
       setPrinterStatus(kInUseByOtherApplication);
@@ -221,26 +229,79 @@ void TBUSBPrinter::openInterface(Completion completion) {
 
 void TBUSBPrinter::closeInterface(Completion completion) {
   tbusb::performAsyncOnCommandQueue(this, [this, completion = std::move(completion)] {
-    IOReturn result = kIOReturnSuccess;
-    const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-    if (interfaceStatus() == TBUSBInterfaceStatusOpen && interface) {
-      result = interface->close();
-      if (result != kIOReturnSuccess) {
-        pm::systemLogf("close interface returned error %s\n", pm::stringForIOReturn(result));
-      } else {
-        pm::systemLogf("The %s was closed.\n", descriptionUTF8().constData());
-      }
+    const IOReturn result = closeOnQueue();
+    if (completion) completion(result);
+  });
+}
+
+IOReturn TBUSBPrinter::closeOnQueue() {
+  IOReturn result = kIOReturnSuccess;
+  const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
+  if (interfaceStatus() == TBUSBInterfaceStatusOpen && interface) {
+    result = interface->close();
+    if (result != kIOReturnSuccess) {
+      pm::systemLogf("close interface returned error %s\n", pm::stringForIOReturn(result));
+    } else {
+      pm::systemLogf("The %s was closed.\n", descriptionUTF8().constData());
     }
-    d_->interfaceStatus = TBUSBInterfaceStatusClosed;
-    d_->state = TBUSBPrinterStateClosed;
+  }
+  d_->interfaceStatus = TBUSBInterfaceStatusClosed;
+  // The window shows "USB Open" from the state: it must hear that the printer was given back.
+  if (d_->state.exchange(TBUSBPrinterStateClosed) != TBUSBPrinterStateClosed) {
+    announceChange(QStringLiteral("state"));
+  }
+  // Nothing in this code base makes isOwned non-zero; the hop (which a close from the idle timer
+  // must not make while the main thread waits for this queue at quit) is made only when needed.
+  if (d_->isOwned != 0) {
     performSyncOnMainQueue([this] {
       if (d_->isOwned != 0) {
         d_->isOwned = 0;
         announceChange(QStringLiteral("isOwned"));
       }
     });
-    if (completion) completion(result);
-  });
+  }
+  return result;
+}
+
+// ---- Giving the interface back when idle ------------------------------------------------------------
+
+void TBUSBPrinter::setIdleReleaseDelay(int ms) { idleReleaseMs = std::max(ms, 1); }
+int TBUSBPrinter::idleReleaseDelay() { return idleReleaseMs; }
+
+void TBUSBPrinter::noteInterfaceUse() {
+  Q_ASSERT(isPrinterCommandQueue());
+  d_->lastInterfaceUse = std::chrono::steady_clock::now();
+  if (!d_->idleReleaseArmed) armIdleRelease(idleReleaseMs);
+}
+
+// One check at a time per printer. The timer holds the printer weakly: a printer that left the
+// list is not kept for its idle check.
+void TBUSBPrinter::armIdleRelease(int delayMs) {
+  d_->idleReleaseArmed = true;
+  auto check = [weak = weak_from_this()] {
+    const std::shared_ptr<TBUSBPrinter> printer = weak.lock();
+    if (!printer) return;
+    Private& d = *printer->d_;
+    d.idleReleaseArmed = false;
+    if (printer->interfaceStatus() != TBUSBInterfaceStatusOpen) return;
+    using std::chrono::milliseconds;
+    const int delay = idleReleaseMs;
+    const auto idle = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - d.lastInterfaceUse);
+    if (printer->keepsInterfaceOpen()) {
+      printer->armIdleRelease(delay);
+    } else if (idle.count() < delay) {
+      printer->armIdleRelease(delay - static_cast<int>(idle.count()));
+    } else {
+      pm::systemLogf("giving back the interface of %s after %lld ms without use",
+                     printer->descriptionUTF8().constData(), static_cast<long long>(idle.count()));
+      printer->closeOnQueue();
+    }
+  };
+  if (pm::SerialQueue* queue = printerCommandQueue()) {
+    queue->asyncAfter(delayMs, std::move(check));
+  } else {
+    pm::SerialQueue::main().asyncAfter(delayMs, std::move(check));
+  }
 }
 
 void TBUSBPrinter::setIsOwned(int64_t owned) {

@@ -83,6 +83,8 @@ struct TBUSBPrinter::Private {
   // [queue]
   uint8_t bulkIN = 0;
   uint8_t bulkOUT = 0;
+  std::chrono::steady_clock::time_point lastInterfaceUse;
+  bool idleReleaseArmed = false;
 
   GoneFlag gone;
 

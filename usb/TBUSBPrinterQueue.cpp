@@ -3,6 +3,8 @@
 
 
 
+#include <algorithm>
+
 #include "support/MainQueue.h"
 #include "support/NameTables.h"
 #include "support/SystemLog.h"
@@ -12,6 +14,13 @@
 namespace {
 
 constexpr uint32_t kBulkTimeoutMs = 5000;
+// What already waits in the device's bulk-in FIFO comes within a frame or two (1 ms each at full
+// speed); an empty pipe costs this much per command.
+constexpr uint32_t kDrainTimeoutMs = 3;
+constexpr uint32_t kDrainChunk = 4096;
+// A device that never stops sending must not hold its queue for ever.
+constexpr uint32_t kDrainLimit = 1u << 20;
+constexpr qsizetype kDrainLoggedBytes = 32;
 const char* const kMissingCommandBlock = "you must supply a commandBlock";
 
 }  // namespace
@@ -104,7 +113,39 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
   writeStatus_ = interface->writePipe(d_->bulkOUT, data.constData(),
                                       static_cast<uint32_t>(data.size()), kBulkTimeoutMs,
                                       kBulkTimeoutMs);
+  noteInterfaceUse();
   return writeStatus_ == kIOReturnSuccess;
+}
+
+// Reads until a read brings nothing (time-out, stall, error) or the limit is reached. The
+// transfer statuses are left alone: these reads belong to no exchange.
+uint32_t TBUSBPrinter::drainBulkIn() {
+  Q_ASSERT(isPrinterCommandQueue());
+  const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
+  if (!interface || interfaceStatus() != TBUSBInterfaceStatusOpen) return 0;
+  QByteArray chunk(kDrainChunk, '\0');
+  QByteArray head;
+  uint32_t dropped = 0;
+  IOReturn result = kIOReturnSuccess;
+  while (dropped < kDrainLimit) {
+    uint32_t received = kDrainChunk;
+    result = interface->readPipe(d_->bulkIN, chunk.data(), &received, kDrainTimeoutMs, kDrainTimeoutMs);
+    if (result != kIOReturnSuccess || received == 0) break;
+    received = std::min(received, kDrainChunk);
+    if (head.size() < kDrainLoggedBytes) head += chunk.first(std::min<qsizetype>(received, kDrainLoggedBytes - head.size()));
+    dropped += received;
+  }
+  if (dropped > 0) {
+    pm::systemLogf("dropped %u unread bytes from the backchannel of %s: %s%s", dropped,
+                   descriptionUTF8().constData(), head.toHex(' ').constData(),
+                   dropped > static_cast<uint32_t>(head.size()) ? " ..." : "");
+    noteInterfaceUse();
+  }
+  if (result == kIOReturnNoDevice) {
+    pm::systemLogf("bad read (%s) on backchannel of %s", pm::stringForIOReturn(result),
+                   descriptionUTF8().constData());
+  }
+  return dropped;
 }
 
 QByteArray TBUSBPrinter::interfaceReadDataOfSize(uint32_t size) {

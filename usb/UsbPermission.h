@@ -17,6 +17,8 @@ inline constexpr const char* kUdevRuleName = "70-printer-maintenance.rules";
 
 // The status text of such a printer, in the user's language.
 QString noPermissionText();
+// How to fix it, in the user's language: install the rule, then plug the printer in again.
+QString noPermissionAdvice();
 // The log line: which device, and which rule to install.
 void logNoPermission(const QByteArray& description, uint16_t vendorId, uint16_t productId);
 

@@ -29,12 +29,17 @@ struct AlertRequest {
   bool applicationModal = false; // a free-standing dialog instead of a sheet on the main window
   bool suppressionCheckBox = false;
   QString printerName;           // the printer the alert is about ("PZA (serial number X)"); may be empty
+  int escapeButton = -1;         // the button (index) that Escape and the window's close button
+                                 // answer, the one that cancels; -1 when none does
+  bool dismissable = false;      // without such a button, Escape and the close button still end
+                                 // the alert, answered as dismissed
 };
 
 struct AlertAnswer {
   int returnCode = 1000;         // 1000 + button index
   bool agreed = false;           // the "I Agree" box was ticked when the button was pressed
   bool suppressed = false;       // the suppression box was ticked
+  bool dismissed = false;        // ended by Escape or the close button, no button chosen
 };
 
 class AlertPresenter {

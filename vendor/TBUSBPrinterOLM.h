@@ -117,7 +117,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
   std::optional<QString> inlineGetFirmwareString();
 
-  void resetCounter(char letter);     // A, B or M; any other letter sends nothing [any]
+  // Whether the counter was reset (read back as zero), or why not, in words. [main]
+  using CounterResetCompletion = std::function<void(bool reset, const QString& why)>;
+  // A, B or M, then reads it back; any other letter sends nothing. [any]
+  void resetCounter(char letter, CounterResetCompletion done = nullptr);
+  // Counter A, B or M as the printer reports it now; empty when it could not be read. [any],
+  // `done` on main.
+  void readCounter(char letter, std::function<void(const QString& value)> done);
   void resetCounterA() { resetCounter('A'); }
   void resetCounterB() { resetCounter('B'); }
   void resetCounterM() { resetCounter('M'); }
@@ -135,7 +141,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void setEnabledUSBSerial(bool enabled);
   void setUsbISerial(bool enabled);   // only acts when the value differs [any]
   bool usbISerial() const;            // [any]
-  QString usbISerialString() const;   // "Enabled", "Disabled" or "Unavailable" [any]
+  // "Enabled", "Disabled" or "Unavailable"; empty until the setting has been read. [any]
+  QString usbISerialString() const;
 
   // The model's picture from the resources; a null image outside the model table. [any]
   QImage image() const override;
@@ -231,9 +238,15 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void updateFirmwareAndColorTables();                 // phase 1 [main]
   void uploadFirmware();                               // phase 2 [any]
   void finishFirmwareUpdate();                         // phase 3 [any]
-  // Polls the status every 500 ms until it shows `code`'s text; ends when the printer has gone.
-  // On the queue it returns once the first status reply is read. Never blocks the main queue. [any]
+  // Polls the status every 500 ms until it shows `code`'s text; ends when the printer has gone,
+  // and after statusPollLimit() rounds (a printer reporting a lasting error). On the queue it
+  // returns once the first status reply is read. Never blocks the main queue. [any]
   void waitForPrinterStatusCode(const QString& code);
+  // Rounds of one status poll: 60 (30 s) unless a test shortens it. Process-wide. [any]
+  static void setStatusPollLimit(int rounds);
+  static int statusPollLimit();
+  // An update in progress keeps the interface it opened. [any]
+  bool keepsInterfaceOpen() const override { return inFirmwareUpdate(); }
   void setOverridePrinterStatus(const QString& text);  // [any]
   void setFirmwareUpdateStatus(int32_t stage);         // stored and registered on the main queue [any]
 
@@ -268,7 +281,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QString VLAUpdateWarningText();                      // [any]
   void showPowerCycleAlert();                          // [any]
   void showPrinterBusyAlert();                         // [any]
-  // Removes the print queues of KTC printers (update/PrintQueues.cpp); blocks the caller. [queue]
+  // The print queues that point at this printer name it by its USB serial string, which has just
+  // changed: lists them, asks the user whether to remove them and says what was removed
+  // (update/PrintQueues.cpp). Blocks the caller while the tools run. [queue]
   void deleteExistingPrinterQueues();
 
  protected:
@@ -313,6 +328,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void showUpdateOpenFailedAlert(UpdateStep step, IOReturn result);
   void showUnexpectedUpdateModePrompt();               // [main]
   void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
+  void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
 
   // ---- update state ----
   std::atomic<bool> customerDidAgree_{false};

@@ -41,6 +41,8 @@ void TBUSBPrinterOLM::sendPrinterCommand(int32_t code, const QByteArray& payload
       return;
   }
 
+  // Whatever an earlier exchange left in the pipe would otherwise be read as this one's reply.
+  drainBulkIn();
   pm::systemLogf("sending printer command %s with payload size %u",
                  qPrintable(stringForCommandCode(code)),
                  static_cast<unsigned>(frame.payloadFieldLength));
@@ -86,7 +88,8 @@ QByteArray TBUSBPrinterOLM::printerReply() {
   const std::optional<uint32_t> count =
       pm::framing::parseReplyLength(QByteArrayView(header, received));
   if (!count) {
-    // The announced body stays unread in the pipe.
+    // The announced body is read and dropped: left in the pipe it would answer the next command.
+    drainBulkIn();
     errorWithString(QString::asprintf(qPrintable(tr("Internal error L%d")), 2099), 0);
     return QByteArray();
   }
@@ -97,6 +100,7 @@ QByteArray TBUSBPrinterOLM::printerReply() {
     logBadRead(result);
     return QByteArray();
   }
+  noteInterfaceUse();
   return pm::framing::replyBuffer(QByteArrayView(body.constData(), received), *count);
 }
 

@@ -3,9 +3,9 @@
 #include <QFile>
 
 #include "support/MainQueue.h"
+#include "support/NameTables.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
-#include "update/PrintQueues.h"
 #include "vendor/Framing.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -14,7 +14,10 @@ namespace {
 constexpr int32_t kCommandFirmwareVersion = 1;
 constexpr int32_t kCommandSerialNumber = 2;
 constexpr int32_t kCommandLifetimeCounter = 47;
+constexpr int32_t kCommandCounterA = 48;
+constexpr int32_t kCommandCounterB = 49;
 constexpr int32_t kCommandCounterClear = 50;
+constexpr int32_t kCommandCounterM = 54;
 constexpr int32_t kCommandISerialWrite = 57;
 constexpr int32_t kCommandISerialRead = 58;
 
@@ -100,13 +103,60 @@ double TBUSBPrinterOLM::installedFirmwareVersion() const {
 
 // ---- Counters ------------------------------------------------------------------------------------
 
-void TBUSBPrinterOLM::resetCounter(char letter) {
+namespace {
+int32_t counterReadCommand(char letter) {
+  return letter == 'A' ? kCommandCounterA : letter == 'B' ? kCommandCounterB : letter == 'M' ? kCommandCounterM : 0;
+}
+}  // namespace
+
+void TBUSBPrinterOLM::readCounter(char letter, std::function<void(const QString& value)> done) {
   auto printer = self();
-  openInterface([printer, letter](IOReturn result) {
-    if (result != kIOReturnSuccess) return;
-    if (letter != 'A' && letter != 'B' && letter != 'M') return;
+  const auto finish = [done](const QString& value) {
+    if (done) pm::performAsyncOnMainQueue([done, value] { done(value); });
+  };
+  openInterface([printer, letter, finish](IOReturn result) {
+    const int32_t command = counterReadCommand(letter);
+    if (result != kIOReturnSuccess || command == 0) {
+      finish(QString());
+      return;
+    }
+    printer->exchangeOnQueue(command, {}, [finish](const QByteArray& reply) {
+      const std::optional<QString> text = replyText(reply);
+      finish(text ? QString::number(pm::framing::intValue(*text)) : QString());
+    });
+  });
+}
+
+// "Done" only once the printer reports the counter at zero: the clear command has no reply.
+void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
+  auto printer = self();
+  const auto finish = [done](bool reset, const QString& why) {
+    if (done) pm::performAsyncOnMainQueue([done, reset, why] { done(reset, why); });
+  };
+  openInterface([printer, letter, finish](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      finish(false, result == kIOReturnExclusiveAccess
+                        ? tr("The printer is in use by another program.")
+                        : tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
+      return;
+    }
+    const int32_t readBack = counterReadCommand(letter);
+    if (readBack == 0) {
+      finish(false, tr("The printer has no counter %1.").arg(QChar::fromLatin1(letter)));
+      return;
+    }
     const char payload[4] = {'C', letter, '\r', '\0'};
     printer->sendPrinterCommand(kCommandCounterClear, QByteArray(payload, sizeof payload));
+    printer->exchangeOnQueue(readBack, {}, [finish](const QByteArray& reply) {
+      const std::optional<QString> text = replyText(reply);
+      if (!text) {
+        finish(false, tr("The printer did not report the counter afterwards."));
+      } else if (pm::framing::intValue(*text) != 0) {
+        finish(false, tr("The printer still reports %1.").arg(text->trimmed()));
+      } else {
+        finish(true, QString());
+      }
+    });
   });
 }
 
@@ -168,12 +218,6 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
   });
 }
 
-// The print system's queues name the printer by its USB serial string, which has just changed.
-void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
-  Q_ASSERT(isPrinterCommandQueue());
-  pm::removePrintQueuesForDeviceURIMarker(QString::fromLatin1(pm::kKTCDeviceURIMarker));
-}
-
 void TBUSBPrinterOLM::setUsbISerial(bool enabled) {
   if (enabled == usbISerial()) return;
   setEnabledUSBSerial(enabled);
@@ -186,6 +230,7 @@ bool TBUSBPrinterOLM::usbISerial() const {
 
 QString TBUSBPrinterOLM::usbISerialString() const {
   if (!hasISerialSupport()) return QStringLiteral("Unavailable");
+  if (!deviceInfoDict()->contains(kKeyISerial)) return QString();  // not read yet: unknown
   return usbISerial() ? QStringLiteral("Enabled") : QStringLiteral("Disabled");
 }
 

@@ -7,19 +7,28 @@
 #include "app/DemoMode.h"
 #include "app/MainWindow.h"
 #include "app/NotificationPort.h"
+#include "app/PrinterPicture.h"
 #include "app/QtAlertPresenter.h"
 #include "app/SelfCheck.h"
 #include "app/StartupReport.h"
 #include "app/TBPrinters.h"
 #include "app/Translations.h"
 #include "support/SerialQueue.h"
+#include "support/SystemLog.h"
 #include "vendor/AlertPresenter.h"
 
 int main(int argc, char** argv) {
+  // Started with a standard descriptor closed (`2>&-`), the X11 connection would take it and
+  // receive the log lines.
+  pm::openClosedStandardDescriptors();
+  pm::reviewLogDestinations();
   QApplication app(argc, argv);
   // The preference keys live under these names (QSettings).
   QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance"));
+  // The window is matched to its launcher (and its icon) by this name on Wayland and X11.
+  QGuiApplication::setDesktopFileName(QStringLiteral("io.github.printermaintenance.PrinterMaintenance"));
+  QApplication::setWindowIcon(pm::applicationIcon());
   pm::installTranslations(app);
   if (pm::selfCheckRequested()) return pm::runSelfCheck();
 

@@ -8,60 +8,16 @@
         <translation>Druckerwartung</translation>
     </message>
     <message>
-        <source>Update Firmware…</source>
-        <translation>Firmware aktualisieren…</translation>
-    </message>
-    <message>
         <source>Update the firmware and colour tables of the selected printer</source>
         <translation>Firmware und Farbtabellen des ausgewählten Druckers aktualisieren</translation>
-    </message>
-    <message>
-        <source>Refresh</source>
-        <translation>Neu einlesen</translation>
     </message>
     <message>
         <source>Read the status and properties of the selected printer again</source>
         <translation>Status und Eigenschaften des ausgewählten Druckers erneut lesen</translation>
     </message>
     <message>
-        <source>Counter A…</source>
-        <translation>Zähler A…</translation>
-    </message>
-    <message>
-        <source>Counter B…</source>
-        <translation>Zähler B…</translation>
-    </message>
-    <message>
-        <source>Counter M…</source>
-        <translation>Zähler M…</translation>
-    </message>
-    <message>
-        <source>Enabled</source>
-        <translation>Aktiviert</translation>
-    </message>
-    <message>
-        <source>Disabled</source>
-        <translation>Deaktiviert</translation>
-    </message>
-    <message>
-        <source>Quit</source>
-        <translation>Beenden</translation>
-    </message>
-    <message>
-        <source>File</source>
-        <translation>Datei</translation>
-    </message>
-    <message>
         <source>Printer</source>
         <translation>Drucker</translation>
-    </message>
-    <message>
-        <source>Reset Counter</source>
-        <translation>Zähler zurücksetzen</translation>
-    </message>
-    <message>
-        <source>USB Serial Number</source>
-        <translation>USB-Seriennummer</translation>
     </message>
     <message>
         <source>Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)</source>
@@ -80,8 +36,68 @@
         <translation>Der Zähler beginnt wieder bei null. Dies kann nicht rückgängig gemacht werden.</translation>
     </message>
     <message>
-        <source>Reset</source>
-        <translation>Zurücksetzen</translation>
+        <source>&amp;Update Firmware…</source>
+        <translation>Firmware &amp;aktualisieren…</translation>
+    </message>
+    <message>
+        <source>&amp;Refresh</source>
+        <translation>&amp;Neu einlesen</translation>
+    </message>
+    <message>
+        <source>Counter &amp;A…</source>
+        <translation>Zähler &amp;A…</translation>
+    </message>
+    <message>
+        <source>Counter &amp;B…</source>
+        <translation>Zähler &amp;B…</translation>
+    </message>
+    <message>
+        <source>Counter &amp;M…</source>
+        <translation>Zähler &amp;M…</translation>
+    </message>
+    <message>
+        <source>&amp;Enabled</source>
+        <translation>&amp;Aktiviert</translation>
+    </message>
+    <message>
+        <source>&amp;Disabled</source>
+        <translation>&amp;Deaktiviert</translation>
+    </message>
+    <message>
+        <source>&amp;Quit</source>
+        <translation>&amp;Beenden</translation>
+    </message>
+    <message>
+        <source>&amp;File</source>
+        <translation>&amp;Datei</translation>
+    </message>
+    <message>
+        <source>&amp;Printer</source>
+        <translation>&amp;Drucker</translation>
+    </message>
+    <message>
+        <source>Reset &amp;Counter</source>
+        <translation>&amp;Zähler zurücksetzen</translation>
+    </message>
+    <message>
+        <source>USB &amp;Serial Number</source>
+        <translation>USB-&amp;Seriennummer</translation>
+    </message>
+    <message>
+        <source>&amp;Reset</source>
+        <translation>&amp;Zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Counter %1 now reads %2.</source>
+        <translation>Zähler %1 steht jetzt auf %2.</translation>
+    </message>
+    <message>
+        <source>Counter %1 of %2 was reset to zero.</source>
+        <translation>Zähler %1 von %2 wurde auf null zurückgesetzt.</translation>
+    </message>
+    <message>
+        <source>Counter %1 of %2 was not reset.</source>
+        <translation>Zähler %1 von %2 wurde nicht zurückgesetzt.</translation>
     </message>
 </context>
 <context>
@@ -172,6 +188,42 @@
         <source>USB Serial Number</source>
         <translation>USB-Seriennummer</translation>
     </message>
+    <message>
+        <source>In use by other application</source>
+        <translation>Von einem anderen Programm belegt</translation>
+    </message>
+    <message>
+        <source>Enabled</source>
+        <translation>Aktiviert</translation>
+    </message>
+    <message>
+        <source>Disabled</source>
+        <translation>Deaktiviert</translation>
+    </message>
+    <message>
+        <source>Unavailable</source>
+        <translation>Nicht verfügbar</translation>
+    </message>
+    <message>
+        <source>Updating color tables ...</source>
+        <translation>Farbtabellen werden aktualisiert ...</translation>
+    </message>
+    <message>
+        <source>Writing firmware ...</source>
+        <translation>Firmware wird geschrieben ...</translation>
+    </message>
+    <message>
+        <source>%1 (up to date)</source>
+        <translation>%1 (aktuell)</translation>
+    </message>
+    <message>
+        <source>%1 (%2 available)</source>
+        <translation>%1 (%2 verfügbar)</translation>
+    </message>
+    <message>
+        <source>%1 (newer than %2)</source>
+        <translation>%1 (neuer als %2)</translation>
+    </message>
 </context>
 <context>
     <name>QtAlertPresenter</name>
@@ -186,6 +238,10 @@
     <message>
         <source>Printer: %1</source>
         <translation>Drucker: %1</translation>
+    </message>
+    <message>
+        <source>Printer Maintenance</source>
+        <translation>Druckerwartung</translation>
     </message>
 </context>
 <context>
@@ -208,6 +264,10 @@
     <message>
         <source>No permission to use this USB device</source>
         <translation>Keine Berechtigung für dieses USB-Gerät</translation>
+    </message>
+    <message>
+        <source>This user may not use the printer&apos;s USB device. Install the udev rule %1 (the printer-maintenance package does), then unplug the printer and plug it in again.</source>
+        <translation>Dieser Benutzer darf das USB-Gerät des Druckers nicht verwenden. Installieren Sie die udev-Regel %1 (das Paket printer-maintenance tut das), ziehen Sie dann den Drucker ab und stecken Sie ihn wieder ein.</translation>
     </message>
 </context>
 <context>
@@ -523,6 +583,66 @@ Please switch the printer off and on again and run the update once more.</source
         <translation>%1 wurde ohne die neue Firmware %2 neu gestartet. Seine Farbtabellen wurden nicht geändert.
 
 Bitte schalten Sie den Drucker aus und wieder ein und führen Sie die Aktualisierung noch einmal aus.</translation>
+    </message>
+    <message>
+        <source>Remove the print queues of this printer?</source>
+        <translation>Die Druckerwarteschlangen dieses Druckers entfernen?</translation>
+    </message>
+    <message>
+        <source>These print queues reach the printer through its USB serial number, which has changed; they will not find the printer any more:
+
+%1
+
+Remove them now? Add the printer again afterwards to print to it.</source>
+        <translation>Diese Druckerwarteschlangen erreichen den Drucker über seine USB-Seriennummer, die sich geändert hat; sie werden den Drucker nicht mehr finden:
+
+%1
+
+Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.</translation>
+    </message>
+    <message>
+        <source>&amp;Remove</source>
+        <translation>&amp;Entfernen</translation>
+    </message>
+    <message>
+        <source>&amp;Keep</source>
+        <translation>&amp;Behalten</translation>
+    </message>
+    <message>
+        <source>Removed: %1</source>
+        <translation>Entfernt: %1</translation>
+    </message>
+    <message>
+        <source>Not removed: %1</source>
+        <translation>Nicht entfernt: %1</translation>
+    </message>
+    <message>
+        <source>The print queues were removed.</source>
+        <translation>Die Druckerwarteschlangen wurden entfernt.</translation>
+    </message>
+    <message>
+        <source>Some print queues could not be removed.</source>
+        <translation>Einige Druckerwarteschlangen konnten nicht entfernt werden.</translation>
+    </message>
+    <message>
+        <source>The printer is in use by another program.</source>
+        <translation>Der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>The printer could not be opened (%1).</source>
+        <translation>Der Drucker konnte nicht geöffnet werden (%1).</translation>
+    </message>
+    <message>
+        <source>The printer has no counter %1.</source>
+        <translation>Der Drucker hat keinen Zähler %1.</translation>
+    </message>
+    <message>
+        <source>The printer did not report the counter afterwards.</source>
+        <translation>Der Drucker hat den Zähler danach nicht gemeldet.</translation>
+    </message>
+    <message>
+        <source>The printer still reports %1.</source>
+        <translation>Der Drucker meldet weiterhin %1.</translation>
     </message>
 </context>
 <context>

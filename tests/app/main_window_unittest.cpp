@@ -10,7 +10,10 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QMainWindow>
+#include <QProcess>
+#include <QStatusBar>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTableView>
@@ -20,6 +23,7 @@
 #include "app/DemoMode.h"
 #include "app/MainWindow.h"
 #include "app/MenuLocalization.h"
+#include "app/NoPrinterPage.h"
 #include "app/PrinterTableModel.h"
 #include "app/QtAlertPresenter.h"
 #include "app/UpdatePhase.h"
@@ -42,7 +46,7 @@ class GermanMenus final : public QTranslator {
                                                   {"Reset Counter", QStringLiteral("Zähler zurücksetzen")},
                                                   {"Counter A", QStringLiteral("Zähler A")},
                                                   {"Reads the printer again", QStringLiteral("Liest den Drucker neu")},
-                                                  {"Refresh", QStringLiteral("Aktualisieren")}};
+                                                  {"&Refresh", QStringLiteral("&Aktualisieren")}};
     return QByteArray(context) == "PrinterMaintenance" ? table.value(source) : QString();
   }
   bool isEmpty() const override { return false; }
@@ -54,6 +58,20 @@ pm::AlertRequest updateWarning() {
   return {.title = QStringLiteral("Attention:"), .message = QStringLiteral("This update tool will upgrade the printer firmware."),
           .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")}, .icon = icon, .agreeCheckBox = true,
           .style = pm::AlertStyle::Critical};
+}
+
+// The labels of `top` whose text does not fit: a wrapped one lower than its text needs at its
+// width, any other narrower or lower than its text.
+QStringList cutLabels(const QWidget* top) {
+  QStringList cut;
+  for (const QLabel* label : top->findChildren<QLabel*>()) {
+    if (!label->isVisibleTo(top) || label->text().isEmpty()) continue;
+    const QSize hint = label->sizeHint();
+    const bool fits = label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
+                                        : label->width() >= hint.width() && label->height() >= hint.height();
+    if (!fits) cut << QStringLiteral("%1 (%2x%3)").arg(label->text().left(50)).arg(label->width()).arg(label->height());
+  }
+  return cut;
 }
 
 QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
@@ -86,9 +104,27 @@ class MainWindowTest : public QObject {
     for (const int column : {PrinterTableModel::Model, PrinterTableModel::SerialNumber, PrinterTableModel::FirmwareVersion,
                              PrinterTableModel::LifetimeCounter, PrinterTableModel::UsbSerial, PrinterTableModel::PrinterStatus})
       cells << cell(model, 0, column);
-    QCOMPARE(cells, (QStringList{printer->model(), QStringLiteral("SIM0001"), device->firmwareVersion(),
+    QCOMPARE(cells, (QStringList{printer->model(), QStringLiteral("SIM0001"), device->firmwareVersion() + QStringLiteral(" (PZA 01.10 available)"),
                                  QStringLiteral("1234"), QStringLiteral("Enabled"), printer->printerStatus()}));
     QVERIFY(!model.data(model.index(0, PrinterTableModel::Picture), Qt::DecorationRole).value<QPixmap>().isNull());
+    QCOMPARE(cell(model, 0, PrinterTableModel::Picture, Qt::AccessibleTextRole), printer->model());
+    window.applicationDidFinishLaunching();
+    QCOMPARE(window.windowTitle(), QStringLiteral("Printer Maintenance"));
+
+    // The firmware shipped against the installed one.
+    for (const auto& [installed, says] : {std::pair{"PZA 01.10", "PZA 01.10 (up to date)"}, {"PZA 01.20", "PZA 01.20 (newer than PZA 01.10)"}}) {
+      printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), QString::fromLatin1(installed));
+      QTRY_COMPARE(cell(model, 0, PrinterTableModel::FirmwareVersion), QString::fromLatin1(says));
+    }
+
+    // A counter reset answers in words, here in the status bar.
+    window.resetCounterAction('A')->trigger();
+    QMessageBox* confirm = nullptr;
+    QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
+    QTRY_VERIFY(confirm->informativeText().startsWith(QStringLiteral("Counter A now reads 12.")));
+    buttonTitled(confirm, QStringLiteral("&Reset"))->click();
+    QTRY_COMPARE(window.statusBar()->currentMessage(), QStringLiteral("Counter A of %1 was reset to zero.").arg(QString::fromUtf8(printer->descriptionUTF8())));
+    QCOMPARE(device->counters().a, 0u);
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     device->setCounters({4321, 0, 0, 0});
@@ -146,7 +182,68 @@ class MainWindowTest : public QObject {
     QCOMPARE((QStringList{printer->title(), refresh->text(), refresh->toolTip(), reset->title(), counterA->text(),
                           window.refreshAction()->text(), window.updateFirmwareAction()->text()}),
              (QStringList{"Drucker", "Print Test Page", "Liest den Drucker neu", "Zähler zurücksetzen", "Zähler A",
-                          "Aktualisieren", "Update Firmware…"}));
+                          "&Aktualisieren", "&Update Firmware…"}));
+  }
+
+  // No text is cut: the no-printer page with its restart note, a long status bar line, the
+  // power-cycle alert and the second warning, at the normal and a large font; the "2x" row runs
+  // this function again in a child at QT_SCALE_FACTOR=2 (the factor is read at start-up only).
+  void labelsFitTheirText_data() {
+    QTest::addColumn<double>("fontScale");
+    QTest::addColumn<bool>("scaledChild");
+    QTest::newRow("1x") << 1.0 << false;
+    QTest::newRow("large font") << 1.8 << false;
+    if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) QTest::newRow("2x") << 1.0 << true;
+  }
+
+  void labelsFitTheirText() {
+    QFETCH(double, fontScale);
+    QFETCH(bool, scaledChild);
+    if (scaledChild) {
+      QProcess child;
+      QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+      environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
+      child.setProcessEnvironment(environment);
+      child.setProcessChannelMode(QProcess::MergedChannels);
+      child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("labelsFitTheirText")});
+      QVERIFY(child.waitForFinished(60000));
+      QVERIFY2(child.exitCode() == 0, child.readAll().constData());
+      return;
+    }
+    const QFont original = QApplication::font();
+    QFont font = original;
+    font.setPointSizeF(font.pointSizeF() * fontScale);
+    QApplication::setFont(font);
+    const auto restore = qScopeGuard([&] { QApplication::setFont(original); });
+
+    AppHarness harness;
+    MainWindow window(&harness.start(), QString());
+    window.findChild<NoPrinterPage*>()->setPrinterWasListed(true);
+    auto* indicator = window.findChild<UpdateStatusIndicator*>();
+    indicator->setText(QStringLiteral("Updating the firmware of Varnholt Printing RM-PZA SIM0001: phase 2 of 3, writing "
+                                      "firmware (1 234 567 of 2 345 678 bytes); do not unplug the printer or switch it off"));
+    indicator->show();
+    window.resize(900, 560);
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QTRY_VERIFY2(cutLabels(&window).isEmpty(), qPrintable(cutLabels(&window).join(QStringLiteral(" | "))));
+
+    QtAlertPresenter presenter(&window);
+    for (const pm::AlertRequest& request :
+         {pm::AlertRequest{.title = QStringLiteral("Please power-cycle the selected printer now to complete the process!"),
+                           .applicationModal = true, .suppressionCheckBox = true},
+          pm::AlertRequest{.title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
+                           .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
+                                                     "power during the update process."),
+                           .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}}}) {
+      bool answered = false;
+      presenter.present(request, [&](const pm::AlertAnswer&) { answered = true; });
+      QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
+      QMessageBox* box = presenter.currentAlert();
+      QTRY_VERIFY2(cutLabels(box).isEmpty(), qPrintable(cutLabels(box).join(QStringLiteral(" | "))));
+      box->buttons().constFirst()->click();
+      QTRY_VERIFY(answered);
+    }
   }
 
   // Demo mode as main() runs it, with the Qt alerts: the printers are listed before the window
@@ -315,13 +412,28 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(answer.has_value());
     QVERIFY(answer->returnCode == 1000 && answer->suppressed);
 
+    // Escape answers the button that cancels, by its role whatever its title; a dismissable alert
+    // without one ends on Escape or its close button as dismissed, never as its first button.
     answer.reset();
-    request = {.buttons = {QStringLiteral("Proceed"), QStringLiteral("Cancel")}};
+    request = {.buttons = {QStringLiteral("Fortfahren"), QStringLiteral("Abbrechen")}, .escapeButton = 1};
     presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
     QTRY_VERIFY(presenter.currentAlert() != nullptr);
     QTest::keyClick(presenter.currentAlert(), Qt::Key_Escape);
     QTRY_VERIFY(answer.has_value());
-    QCOMPARE(answer->returnCode, 1001);
+    QVERIFY(answer->returnCode == 1001 && !answer->dismissed);
+    for (const bool viaClose : {false, true}) {
+      answer.reset();
+      request = {.title = QStringLiteral("Attention:"), .message = QStringLiteral("a <b> c"),
+                 .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")}, .agreeCheckBox = true, .dismissable = true};
+      presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+      QTRY_VERIFY(presenter.currentAlert() != nullptr);
+      QCOMPARE(presenter.currentAlert()->accessibleName(), QStringLiteral("Attention:"));
+      QCOMPARE(presenter.currentAlert()->accessibleDescription(), QStringLiteral("a <b> c"));
+      if (viaClose) presenter.currentAlert()->close();
+      else QTest::keyClick(presenter.currentAlert(), Qt::Key_Escape);
+      QTRY_VERIFY(answer.has_value());
+      QVERIFY2(answer->dismissed, viaClose ? "close" : "escape");
+    }
   }
 
 

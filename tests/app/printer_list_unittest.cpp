@@ -3,9 +3,11 @@
 // its row says why, the log names the rule, and nothing waits for a permission that waiting
 // cannot bring.
 
+#include <QLabel>
 #include <QtTest>
 
 #include "app/NotificationPort.h"
+#include "app/MainWindow.h"
 #include "app/PrinterTableModel.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
@@ -103,6 +105,11 @@ class PrinterListTest : public QObject {
     const auto cell = [&table](int column) { return table.data(table.index(0, column)).toString(); };
     QCOMPARE((QStringList{cell(PrinterTableModel::Model), cell(PrinterTableModel::PrinterStatus), cell(PrinterTableModel::UsbStatus)}),
              (QStringList{model, pm::noPermissionText(), pm::noPermissionText()}));
+    // The window says how to fix it, not only the log.
+    QCOMPARE(table.data(table.index(0, PrinterTableModel::PrinterStatus), Qt::ToolTipRole).toString(), pm::noPermissionAdvice());
+    MainWindow window(&controller, QString());
+    const auto* advice = window.findChild<QLabel*>(QStringLiteral("permissionAdvice"));
+    QVERIFY(advice && advice->isVisibleTo(&window) && advice->text().contains(QString::fromLatin1(pm::kUdevRuleName)));
 
     // Refresh reports the same, at once; unplugged, it leaves like any other printer (also one
     // without a command queue).

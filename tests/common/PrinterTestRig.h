@@ -66,6 +66,16 @@ class ScriptedApplication final : public pm::ApplicationControl {
   std::atomic<int> terminations_{0};
 };
 
+// Shortens, for one test, how long an unused interface stays open and how many rounds a status
+// poll runs; the defaults come back when it goes.
+struct ShortTimings {
+  explicit ShortTimings(int idleReleaseMs, int pollRounds = 60) {
+    TBUSBPrinter::setIdleReleaseDelay(idleReleaseMs);
+    TBUSBPrinterOLM::setStatusPollLimit(pollRounds);
+  }
+  ~ShortTimings() { TBUSBPrinter::setIdleReleaseDelay(2000), TBUSBPrinterOLM::setStatusPollLimit(60); }
+};
+
 class PrinterTestRig {
  public:
   // `timeScale`: real milliseconds per device millisecond (0.01 turns 5000 ms time-outs into

@@ -16,7 +16,8 @@ foreach(src ${PM_DESKTOP_TESTS})
     PM_QM_DIR="${PM_QM_DIR}"
     PM_CMAKE_COMMAND="${CMAKE_COMMAND}"
     PM_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
-    PM_LUPDATE_COMMAND="${PM_LUPDATE_COMMAND}")
+    PM_LUPDATE_COMMAND="${PM_LUPDATE_COMMAND}"
+    PM_VERSION="${PROJECT_VERSION}")
   # They run the application (and its translations) as built.
   add_dependencies(${name} printer-maintenance)
 endforeach()

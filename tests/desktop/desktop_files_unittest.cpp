@@ -101,6 +101,14 @@ class DesktopFilesTest : public QObject {
     for (const uint16_t vendor : TBUSBPrinterOLM::supportedVendorIDs())
       expected << QStringLiteral("<modalias>usb:v%1p*d*</modalias>").arg(QString::asprintf("%04X", vendor));
     for (const QString& text : expected) QVERIFY2(metainfo.contains(text), qPrintable(text));
+    // Every screenshot it names is one of the project's own.
+    static const QRegularExpression image(QStringLiteral("<image>[^<]*/packaging/screenshots/([^<]+)</image>"));
+    int screenshots = 0;
+    for (const QRegularExpressionMatch& m : image.globalMatch(metainfo)) {
+      QVERIFY2(QFileInfo::exists(packagingFile(QStringLiteral("screenshots/") + m.captured(1))), qPrintable(m.captured(1)));
+      ++screenshots;
+    }
+    QVERIFY(screenshots > 0 && metainfo.contains(QStringLiteral("<release version=\"" PM_VERSION "\"")));
     for (const int size : {48, 64, 128, 256}) {
       const QImage png(packagingFile(
           QStringLiteral("icons/hicolor/%1x%1/apps/printer-maintenance.png").arg(size)));
@@ -146,6 +154,8 @@ class DesktopFilesTest : public QObject {
              (QStringList{"Der ausgewählte Drucker ist nicht verfügbar. (Belegt)", "Idle", "Not in the string table"}));
   }
 
+  // The file follows the locale; installed for German, Qt's own buttons speak German too (the
+  // package depends on Qt's translations).
   void translationFileFollowsTheLocale() {
     QTemporaryDir resources;
     QVERIFY(QDir(resources.path()).mkpath(QStringLiteral("translations")));
@@ -154,6 +164,17 @@ class DesktopFilesTest : public QObject {
     pm::setResourceDirectory(resources.path());
     for (const char* locale : {"de_DE", "de_AT", "en_US", "fr_FR"})
       QCOMPARE(pm::translationFile(QLocale(QLatin1String(locale))), locale[0] == 'd' ? target : QString());
+
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    pm::installTranslations(*QCoreApplication::instance());
+    QLocale::setDefault(QLocale::c());
+    const QString cancel = QCoreApplication::translate("QPlatformTheme", "Cancel");
+    const QString table = QCoreApplication::translate("PrinterTableModel", "In use by other application");
+    for (QTranslator* installed : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+      QCoreApplication::removeTranslator(installed);
+      delete installed;
+    }
+    QCOMPARE((QStringList{cancel, table}), (QStringList{"Abbrechen", "Von einem anderen Programm belegt"}));
   }
 
   // Every message translated, with the same placeholders and markup as its source.

@@ -48,6 +48,11 @@ const QStringList kDesktopFiles{QStringLiteral("lib/udev/rules.d/70-printer-main
                                 QStringLiteral("share/icons/hicolor/scalable/apps/printer-maintenance.svg"),
                                 QStringLiteral("share/icons/hicolor/256x256/apps/printer-maintenance.png")};
 
+// What Debian asks of every package.
+const QStringList kDebianDocuments{QStringLiteral("share/doc/printer-maintenance/copyright"),
+                                   QStringLiteral("share/doc/printer-maintenance/changelog.gz"),
+                                   QStringLiteral("share/man/man1/printer-maintenance.1.gz")};
+
 bool hasTranslations() {
   return QFileInfo::exists(kBinaryDir + QStringLiteral("/translations/printer-maintenance_de.qm"));
 }
@@ -121,13 +126,18 @@ class InstallTest : public QObject {
     const auto field = [&](const char* name) {
       return run(dpkgDeb, {QStringLiteral("-f"), deb, QString::fromLatin1(name)}).out.trimmed();
     };
-    for (const char* needed : {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins"})
+    for (const char* needed : {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins", "qt6-translations-l10n"})
       QVERIFY2(field("Depends").contains(QLatin1String(needed)), needed);
     QVERIFY(field("Recommends").contains(QStringLiteral("cups-client")));
     const QString info = run(dpkgDeb, {QStringLiteral("-I"), deb}).out;
     QVERIFY2(info.contains(QStringLiteral("postinst")) && info.contains(QStringLiteral("postrm")), qPrintable(info));
     const QString listing = run(dpkgDeb, {QStringLiteral("-c"), deb}).out;
-    for (const QString& file : kDesktopFiles) QVERIFY2(listing.contains(QStringLiteral("./usr/") + file), qPrintable(file));
+    for (const QString& file : kDesktopFiles + kDebianDocuments) QVERIFY2(listing.contains(QStringLiteral("./usr/") + file), qPrintable(file));
+    // lintian at its default level finds nothing (errors and warnings).
+    if (const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian")); !lintian.isEmpty()) {
+      const Result lint = run(lintian, {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), deb});
+      QVERIFY2(lint.exitCode == 0, qPrintable(lint.out));
+    }
 
     QTemporaryDir root;
     QCOMPARE(run(dpkgDeb, {QStringLiteral("-x"), deb, root.path()}).exitCode, 0);

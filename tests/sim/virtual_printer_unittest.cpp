@@ -170,8 +170,8 @@ class VirtualPrinterTest : public QObject {
 
   void demoPrinters() {
     const auto printers = attachDemoPrinters(
-        *bus_, "PZA, PZA:busy,KTC:fw=04.20,KTD:serial=123:latency=2,XYZ,KTA:bogus:status=01000");
-    QCOMPARE(printers.size(), size_t{5});
+        *bus_, "PZA, PZA:busy,KTC:fw=04.20,KTD:serial=123:latency=2,XYZ,KTA:bogus:status=01000,PZA:late=FVER");
+    QCOMPARE(printers.size(), size_t{6});
     QCOMPARE(Host(*bus_, printers[1]).opened(), kIOReturnExclusiveAccess);
     QCOMPARE(printers[2]->firmwareVersion(), QStringLiteral("KTC 04.20"));
     QCOMPARE(printers[3]->serialNumber(), QStringLiteral("123"));
@@ -179,6 +179,13 @@ class VirtualPrinterTest : public QObject {
     Host kta(*bus_, printers[4]);
     QCOMPARE(kta.opened(), kIOReturnSuccess);
     QCOMPARE(kta.ask(kStatus), QStringLiteral("01000"));
+
+    // A late reply comes after its read gave up and waits in the pipe, as on hardware: what the
+    // host leaves unread answers its next read, whatever it sent meanwhile.
+    Host late(*bus_, printers[5]);
+    QCOMPARE(late.ask(kFver), QStringLiteral("<none>"));
+    QCOMPARE(late.ask(kStatus), printers[5]->firmwareVersion());
+    QCOMPARE(late.ask(kStatus), QStringLiteral("00000"));
   }
 };
 

@@ -2,7 +2,9 @@
 // its roll, announcements, whole lines from many threads (also through the system
 // log), and e-mail address checks.
 
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 #include <QRegularExpression>
@@ -10,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
+#include <cstring>
 #include <thread>
 #include <vector>
 
@@ -41,6 +44,31 @@ QByteArray lines(qsizetype size, char tag) {
   if (!out.isEmpty()) out[out.size() - 1] = '\n';
   return out;
 }
+
+// A stand-in for the system log daemon: a datagram socket bound at a temporary path.
+class SystemLogDaemon {
+ public:
+  explicit SystemLogDaemon(const QByteArray& path) : path_(path), fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+    sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
+    std::memcpy(address.sun_path, path_.constData(), size_t(path_.size()));
+    bound = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    pm::reviewLogDestinations(path_);
+  }
+  ~SystemLogDaemon() {
+    ::close(fd_);
+    ::unlink(path_.constData());
+    pm::reviewLogDestinations();
+  }
+  QByteArrayList received() {  // every datagram since the last call
+    QByteArrayList out;
+    char buffer[4096];
+    for (ssize_t n; (n = ::recv(fd_, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;) out += QByteArray(buffer, n);
+    return out;
+  }
+  const QByteArray path_;
+  const int fd_;
+  bool bound = false;
+};
 
 uint permissionsOf(const QString& path) {
   struct stat st {};
@@ -212,6 +240,58 @@ class LogTest : public QObject {
       ++whole;
     }
     QCOMPARE(whole, 400);
+  }
+
+  // Each line reaches the system log with its priority (user facility: 8 + syslog priority), so
+  // `journalctl -p err` finds the errors. When standard error is the journal's own stream, a line
+  // is recorded once, through the socket, and still lands on standard error when the socket is
+  // gone; JOURNAL_STREAM inherited by a process whose standard error points elsewhere is ignored.
+  void systemLogPrioritiesAndTheJournal() {
+    SystemLogDaemon daemon(QFile::encodeName(path(QStringLiteral("log"))));
+    QVERIFY(daemon.bound);
+    qunsetenv("JOURNAL_STREAM");
+    pm::systemLog(QStringLiteral("ERROR: writeToInterfaceWithData: [e00002bc]"));
+    pm::systemLog(QStringLiteral("failed to verify firmware archive"));
+    pm::systemLog(QStringLiteral("demo printer attached"));
+    pm::systemLog(pm::LogPriority::Error, QStringLiteral("stated"));
+    ZOVRAN_Log::err(QStringLiteral("not the system log's"));
+    const QByteArrayList plain = daemon.received();
+    QCOMPARE(plain.size(), 4);
+    const QRegularExpression datagram(QStringLiteral(R"(^<11>\w{3} [ \d]\d \d\d:\d\d:\d\d log_unittest\[%1\]: ERROR: )").arg(::getpid()));
+    QVERIFY2(datagram.match(QString::fromUtf8(plain[0])).hasMatch(), plain[0].constData());
+    QStringList priorities;
+    for (const QByteArray& line : plain) priorities += QString::fromLatin1(line.left(line.indexOf('>') + 1));
+    QCOMPARE(priorities, QStringList({"<11>", "<12>", "<14>", "<11>"}));
+    QCOMPARE(err_->contents().count("\n"), 5);  // standard error is not the journal: it has them all
+
+    struct stat info {};
+    QVERIFY(::fstat(STDERR_FILENO, &info) == 0);
+    qputenv("JOURNAL_STREAM", QByteArray::number(qulonglong(info.st_dev)) + ':' + QByteArray::number(qulonglong(info.st_ino)));
+    pm::reviewLogDestinations(daemon.path_);
+    pm::systemLog(QStringLiteral("once"));
+    ZOVRAN_Log::err(QStringLiteral("by level"));
+    ZOVRAN_Log::logLevel(ZOVRAN_Log::Warning, QStringLiteral("warned"));
+    QCOMPARE(daemon.received().size(), 3);
+    QCOMPARE(err_->contents().count("\n"), 5);
+    pm::reviewLogDestinations(QFile::encodeName(path(QStringLiteral("nobody-listens"))));
+    pm::systemLog(QStringLiteral("kept"));
+    QVERIFY(err_->contents().endsWith(" kept\n"));
+    qputenv("JOURNAL_STREAM", "1:1");
+    pm::reviewLogDestinations(daemon.path_);
+    pm::systemLog(QStringLiteral("elsewhere"));
+    QCOMPARE(daemon.received().size(), 1);
+    QVERIFY(err_->contents().endsWith(" elsewhere\n"));
+    qunsetenv("JOURNAL_STREAM");
+
+    // Started with standard error closed, the first descriptor opened must not become it.
+    const int saved = ::dup(STDERR_FILENO);
+    ::close(STDERR_FILENO);
+    pm::openClosedStandardDescriptors();
+    struct stat nowErr {}, null {};
+    const bool isNull = ::fstat(STDERR_FILENO, &nowErr) == 0 && ::stat("/dev/null", &null) == 0 && nowErr.st_rdev == null.st_rdev;
+    ::dup2(saved, STDERR_FILENO);
+    ::close(saved);
+    QVERIFY(isNull);
   }
 
   // The log rolls past 1 MiB only, into "<name>_old<.ext>" (".log" without one); the current log

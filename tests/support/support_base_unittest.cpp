@@ -2,6 +2,7 @@
 // extensions, hex dumps, date formats, the name tables at their borders, safe temporary files and
 // running command-line tools.
 
+#include <errno.h>
 #include <signal.h>
 #include <unistd.h>
 
@@ -98,11 +99,18 @@ class SupportBaseTest : public QObject {
     using namespace pm;
     QCOMPARE((QStringList{stringForIOReturn(PM_IORETURN(0xE0004061)), stringForIOReturn(PM_IORETURN(0xE0004062)),
                           stringForIOReturn(PM_IORETURN(0xE0004004)), stringForIOMessage(0xE0000340), stringForCFStreamStatus(8),
-                          stringForCFStreamEvent(3), stringForErrno(43), stringForSignal(31)}),
+                          stringForCFStreamEvent(3), stringForErrno(EPROTONOSUPPORT), stringForSignal(SIGUSR2)}),
              (QStringList{"kIOUSBUnknownPipeErr", "kIOReturnError", "kIOReturnError", "kIOMessageUnknown", "kCFStreamStatusUnknown",
                           "kCFStreamEventUnknown", "EPROTONOSUPPORT - Protocol not supported", "USeR 2"}));
-    for (const int past : {0, -1, 44}) QCOMPARE(stringForErrno(past), "unknown");
-    for (const int past : {0, 7, 32}) QCOMPARE(stringForSignal(past), "unknown");
+    for (const int past : {0, -1, ENOTSUP, 200}) QCOMPARE(stringForErrno(past), "unknown");
+    for (const int past : {0, SIGSTKFLT, SIGPWR, SIGRTMIN, 65}) QCOMPARE(stringForSignal(past), "unknown");
+    // By this system's numbers: a logged errno or signal names what happened.
+    QCOMPARE(stringForErrno(EAGAIN), "EAGAIN - Resource temporarily unavailable; Operation would block");
+    QCOMPARE(stringForErrno(EDEADLK), "EDEADLK - Resource deadlock avoided");
+    QCOMPARE(stringForErrno(EINPROGRESS), "EINPROGRESS - Operation now in progress");
+    QCOMPARE(stringForSignal(SIGUSR1), "USeR 1");
+    QCOMPARE(stringForSignal(SIGBUS), "BUS error");
+    QCOMPARE(stringForSignal(SIGIO), "Input/Output possible signal");
   }
 
   void safeTempFile() {

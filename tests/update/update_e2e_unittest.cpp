@@ -593,7 +593,8 @@ class UpdateEndToEndTest : public QObject {
     verifyUntouched();
   }
 
-  // The poll keeps the main queue free between rounds and ends once its printer has gone.
+  // The poll keeps the main queue free between rounds, ends after its rounds and once its printer
+  // has gone.
   void statusPoll() {
     QVERIFY(attach(Model::PZA));
     device_->setStatusSequence({QStringLiteral("01000"), QStringLiteral("01000"), QStringLiteral("01000"),
@@ -608,6 +609,19 @@ class UpdateEndToEndTest : public QObject {
     QTRY_COMPARE(printer_->printerStatus(), QStringLiteral("Idle"));
     QTest::qWait(700);
     QCOMPARE(device_->frameSummaries().size(), 4);
+
+    // One whose printer keeps reporting an error ends after its rounds, and the printer is given
+    // back once unused.
+    {
+      const ShortTimings timings(100, 3);
+      device_->setStatusSequence({QStringLiteral("02000")});
+      device_->clearFrames();
+      printer_->waitForPrinterStatusCode(QStringLiteral("00000"));
+      QTRY_COMPARE_WITH_TIMEOUT(device_->frameSummaries().size(), 3, 5000);
+      QTRY_VERIFY(!device_->device()->isOpen());
+      QTest::qWait(700);
+      QCOMPARE(device_->frameSummaries().size(), 3);
+    }
 
     // A poll that never sees its code ends when the printer goes, and lets the object go.
     device_->setStatusSequence({QStringLiteral("01000")});

@@ -15,7 +15,6 @@
 #include "tests/common/TestFiles.h"
 #include "update/ArchiveDigests.h"
 #include "update/FirmwareArchive.h"
-#include "update/PrintQueues.h"
 #include "vendor/PrinterModels.h"
 
 using pm::FirmwareArchive;
@@ -34,7 +33,6 @@ QString s0HeaderText(const QByteArray& file) {
   return QString::fromLatin1(QByteArray::fromHex(line.mid(8, (count - 3) * 2)));
 }
 
-const QString kMarker = QString::fromLatin1(pm::kKTCDeviceURIMarker);
 
 }  // namespace
 
@@ -179,50 +177,6 @@ class UpdateFilesTest : public QObject {
         {"VLA_ALLFWU_2.05", 0.0}, {"KTA 01.61 ", 0.0}, {"", 0.0}, {"X 1e1", 10.0}, {"X 1e", 1.0}};
     for (const auto& [text, number] : versions)
       QCOMPARE(pm::firmwareVersionNumber(QString::fromLatin1(text)), number);
-  }
-
-  // The `lpstat` fuzzer holds the names' form (not empty, no blanks, each once, from a "device for
-  // NAME: " line); here, which lines count.
-  void printQueueParser() {
-    const QByteArray listing =
-        "device for ktc_1: usb://Varnholt/RM-KTC?serial=1\n"
-        "device for ktc_plain: usb://Varnholt/RM-KTC\n"          // no serial part: kept
-        "device for pza: usb://Varnholt/RM-PZA?serial=9\r\n"
-        "device for RM-KTC?x: ipp://host/queue\n"               // the marker in the name only
-        "device for a:b: usb://Varnholt/RM-KTC?serial=2\n"      // a colon in the name
-        "device for ktc_crlf: usb://Varnholt/RM-KTC?serial=3\r\n"
-        "lpstat: No destinations added.\n"
-        "garbage RM-KTC?\n";
-    QCOMPARE(pm::printQueuesForDeviceURIMarker(listing, kMarker),
-             (QStringList{QStringLiteral("ktc_1"), QStringLiteral("a:b"), QStringLiteral("ktc_crlf")}));
-    QVERIFY(pm::printQueuesForDeviceURIMarker(listing, QString()).isEmpty());
-  }
-
-  // Each queue is removed by one `lpadmin -x NAME` with the name as one argument, never through a
-  // shell: nothing in the names is run.
-  void removesOnlyKTCQueuesWithoutAShell() {
-    QTemporaryDir tools;
-    const QStringList doomed{QStringLiteral("ktc;touch${IFS}PWNED"), QStringLiteral("ktc$(touch${IFS}PWNED2)"),
-                             QStringLiteral("ktc*"), QStringLiteral("`touch${IFS}PWNED3`")};
-    QByteArray listing = "device for ktc_no_serial: usb://Varnholt/RM-KTC\ndevice for pza: usb://Varnholt/RM-PZA?serial=7\n";
-    for (const QString& name : doomed) listing += "device for " + name.toUtf8() + ": usb://Varnholt/RM-KTC?serial=1\n";
-    QVERIFY(writeFile(tools.filePath(QStringLiteral("listing")), listing));
-    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")), "#!/bin/sh\n[ \"$*\" = -v ] && cat \"$(dirname \"$0\")/listing\"\n", true));
-    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpadmin")),
-                      "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$(dirname \"$0\")/calls\"\n", true));
-    const QByteArray path = qgetenv("PATH");
-    qputenv("PATH", tools.path().toLocal8Bit() + ':' + path);
-    const QString previousDir = QDir::currentPath();
-    QDir::setCurrent(tools.path());
-
-    const QStringList removed = pm::removePrintQueuesForDeviceURIMarker(kMarker);
-    QDir::setCurrent(previousDir);
-    qputenv("PATH", path);
-    QCOMPARE(removed, doomed);
-    QStringList expected;
-    for (const QString& name : doomed) expected << QStringLiteral("-x") << name;
-    QCOMPARE(QString::fromUtf8(readFile(tools.filePath(QStringLiteral("calls")))).split(QLatin1Char('\n'), Qt::SkipEmptyParts), expected);
-    QCOMPARE(QDir(tools.path()).entryList({QStringLiteral("PWNED*")}, QDir::Files), QStringList());
   }
 };
 

@@ -5,6 +5,7 @@
 
 #include <QElapsedTimer>
 #include <QPointer>
+#include <QSignalSpy>
 #include <QThread>
 #include <QtTest>
 
@@ -14,6 +15,7 @@
 
 #include "support/MainQueue.h"
 #include "tests/common/LogCapture.h"
+#include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
 #include "support/SerialQueue.h"
 #include "usb/TBUSBPrinter.h"
@@ -48,6 +50,8 @@ class NumberingPrinter : public TBUSBPrinter {
   QByteArray printerReply() override { return QByteArray::number(++replies_); }
   void getDeviceCustomInfo() override { probedOnQueue = isPrinterCommandQueue() && !pm::isMainQueue(); }
   std::atomic<bool> probedOnQueue{false};
+  bool keepsInterfaceOpen() const override { return keep; }
+  std::atomic<bool> keep{false};
 
  private:
   int replies_ = 0;  // command queue only
@@ -194,6 +198,23 @@ class PrinterTransportTest : public QObject {
     // The device closes on the queue before the printer records it.
     QTRY_VERIFY(!device->isOpen());
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
+
+    // Left open and unused, the interface is given back by itself, and the window hears of it;
+    // one the printer keeps (an update in progress) stays open until it lets go.
+    const ShortTimings timings(300);
+    auto keeper = settledPrinter<NumberingPrinter>();
+    keeper->keep = true;
+    printer->openInterface(TBUSBPrinter::Completion());
+    keeper->openInterface(TBUSBPrinter::Completion());
+    QTRY_VERIFY(printer->isInterfaceOpen() && keeper->isInterfaceOpen());
+    QSignalSpy announced(printer.get(), &TBUSBPrinter::propertyChanged);
+    QTRY_VERIFY_WITH_TIMEOUT(!device->isOpen(), 2000);
+    QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
+    QTRY_VERIFY(announced.contains(QVariantList{QStringLiteral("state")}));
+    QTest::qWait(400);
+    QVERIFY(keeper->isInterfaceOpen());
+    keeper->keep = false;
+    QTRY_VERIFY_WITH_TIMEOUT(!keeper->isInterfaceOpen(), 2000);
   }
 
   // Without device information a message changes nothing; someone else opening a probed printer
@@ -389,6 +410,13 @@ class PrinterTransportTest : public QObject {
     QVERIFY(reads[1].isNull());
     QCOMPARE(results, (std::array<int, 4>{kIOReturnTimeout, true, false, kIOUSBPipeStalled}));
     QCOMPARE(handler->written(), (QList<QByteArray>{QByteArray(), "stall"}));
+
+    // A device that never stops sending holds its queue for a bounded while only when drained.
+    uint32_t drained = 0;
+    handler->in = [](uint32_t max) { return TransferResult::ok(QByteArray(qsizetype(max), 'y')); };
+    QVERIFY(onQueue(*printer, [&] { drained = printer->openInterface() == 0 ? printer->drainBulkIn() : 0; }));
+    printer->closeInterface(nullptr);
+    QCOMPARE(drained, 1u << 20);
   }
 
   void withoutADeviceIdEverythingRunsInline() {

@@ -188,6 +188,17 @@ bool EmulatedUsbBus::isShown(const usb::virt::VirtualUsbDevice& device) const {
   return false;
 }
 
+std::pair<int, int> EmulatedUsbBus::driverRequestsOf(const usb::virt::VirtualUsbDevice& device) const {
+  const Port* port = portOf(device);
+  std::pair<int, int> requests;
+  for (const Node& node : nodes_) {
+    if (node.port != port || !node.responder) continue;
+    requests.first += node.responder->driverDetaches();
+    requests.second += node.responder->driverReattaches();
+  }
+  return requests;
+}
+
 const EmulatedUsbBus::Port* EmulatedUsbBus::portOf(const usb::virt::VirtualUsbDevice& device) const {
   for (const auto& port : ports_) {
     if (port->device.get() == &device) return port.get();

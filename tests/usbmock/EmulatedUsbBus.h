@@ -19,6 +19,7 @@
 // loop, so a change shows on the emulated bus only once the event loop has run.
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include <QString>
@@ -56,6 +57,9 @@ class EmulatedUsbBus {
   int enumerationsOf(const usb::virt::VirtualUsbDevice& device) const;
   // Whether it is on the emulated bus now.
   bool isShown(const usb::virt::VirtualUsbDevice& device) const;
+  // The kernel-driver requests libusb made for it over all its enumerations: {detaches,
+  // re-attaches} (see UsbfsResponder).
+  std::pair<int, int> driverRequestsOf(const usb::virt::VirtualUsbDevice& device) const;
 
  private:
   struct Port {

@@ -188,11 +188,16 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
       // No kernel driver is bound to the emulated interfaces: a claim like any other.
       const auto claimRequest = resolveValue<usbdevfs_disconnect_claim>(arg);
       if (!claimRequest) return finish(EFAULT);
+      ++detaches_;
       return finish(claim(client, reinterpret_cast<const usbdevfs_disconnect_claim*>(claimRequest->data)->interface));
     }
-    case USBDEVFS_GETDRIVER:
     case USBDEVFS_IOCTL:
-      return finish(ENODATA);  // no kernel driver to name, detach or attach
+      if (const auto command = resolveValue<usbdevfs_ioctl>(arg);
+          command && reinterpret_cast<const usbdevfs_ioctl*>(command->data)->ioctl_code == int(USBDEVFS_CONNECT))
+        ++reattaches_;
+      return finish(ENODATA);  // no kernel driver to attach
+    case USBDEVFS_GETDRIVER:
+      return finish(ENODATA);  // no kernel driver to name
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLEAR_HALT:

@@ -23,6 +23,7 @@
 // [worker]; disconnect() [any]. One mutex guards the state; the device is called
 // with it held (its calls never come back here).
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -62,6 +63,11 @@ class UsbfsResponder {
   // The device has left the bus. [any]
   void disconnect();
 
+  // The kernel-driver requests seen: detaching claims (DISCONNECT_CLAIM) and re-attaches
+  // (USBDEVFS_IOCTL with USBDEVFS_CONNECT). [any]
+  int driverDetaches() const { return detaches_; }
+  int driverReattaches() const { return reattaches_; }
+
  private:
   struct Urb;
   struct Client;
@@ -93,6 +99,8 @@ class UsbfsResponder {
   const BulkInFraming framing_;
   UMockdevIoctlBase* handler_ = nullptr;
 
+  std::atomic<int> detaches_{0};
+  std::atomic<int> reattaches_{0};
   mutable std::mutex mutex_;
   bool gone_ = false;
   uint64_t nextSequence_ = 0;

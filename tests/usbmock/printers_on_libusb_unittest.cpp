@@ -5,6 +5,7 @@
 
 #include <QtTest>
 
+#include <QElapsedTimer>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -59,14 +60,16 @@ class PrintersOnLibusbTest : public QObject {
     return *controller_;
   }
 
-  // The listed printer whose firmware version is known and whose queued work has run.
-  TBPrinters::PrinterRef readyPrinter(int row = 0) {
+  // The listed printer whose firmware version is known and whose queued work has run (each hop
+  // of it within `hopMs`).
+  TBPrinters::PrinterRef readyPrinter(int row = 0, int hopMs = 10000) {
     TBPrinters::PrinterRef printer;
     const bool ready = QTest::qWaitFor([&] {
       printer = controller_->printerAt(row);
       return printer && !printer->firmwareVersion().isEmpty();
     }, 10000);
-    if (!ready || !PrinterTestRig::settle(printer, 8)) return nullptr;
+    const auto wait = [hopMs](const std::function<bool()>& condition, int) { return PrinterTestRig::waitFor(condition, hopMs); };
+    if (!ready || !PrinterTestRig::settle(printer, 8, wait)) return nullptr;
     return printer;
   }
 
@@ -88,9 +91,19 @@ class PrintersOnLibusbTest : public QObject {
     bus_.reset();
   }
 
+  void attachOfAPzaStoresEveryProperty_data() {
+    QTest::addColumn<QString>("late");
+    QTest::newRow("prompt replies") << QString();
+    QTest::newRow("late serial-number replies") << QStringLiteral("SERIAL_NUMBER");
+  }
+
   // The same printer stores the same facts, and receives the same commands, through libusb as
-  // through the virtual bus the rest of the suite uses.
+  // through the virtual bus the rest of the suite uses; a reply that comes after its read gave up
+  // costs its own value only (libusb's pipe is drained before the next command). The printer is
+  // given back: every claim, which detaches the kernel's printer driver, is undone (GET_DEVICE_ID
+  // claims nothing), and a counter reset, which leaves the interface open, within the idle bound.
   void attachOfAPzaStoresEveryProperty() {
+    QFETCH(QString, late);
     QVariantMap expectedFacts;
     QStringList expectedCommands;
     {
@@ -104,10 +117,13 @@ class PrintersOnLibusbTest : public QObject {
       }
       expectedCommands = commandsOf(*device);
     }
+    if (!late.isEmpty()) expectedFacts[QStringLiteral("printerSerialNumber")] = QStringLiteral("<NULL>");
 
-    const auto device = bus_->attachPrinter(pza());
+    sim::VirtualPrinterConfig config = pza();
+    config.lateReplies = late;
+    const auto device = bus_->attachPrinter(config);
     startOnLibusb();
-    const auto printer = readyPrinter();
+    const auto printer = readyPrinter(0, 30000);  // each late reply holds its queue 5 s
     QVERIFY(printer);
     const QVariantMap facts = factsOf(*printer);
     for (auto it = expectedFacts.cbegin(); it != expectedFacts.cend(); ++it)
@@ -117,7 +133,19 @@ class PrintersOnLibusbTest : public QObject {
     QCOMPARE(printer->keyUSBdevice(),
              QString::asprintf("%04X%04X%08X", pm::kVendorIdSecondary, pm::kProductIdPZA,
                                bus_->locationIdOf(*device->device())));
-    QVERIFY(!device->device()->isOpen());  // every exchange closed the interface again
+    QVERIFY(!device->device()->isOpen());
+    const auto [detaches, reattaches] = bus_->driverRequestsOf(*device->device());
+    QCOMPARE(reattaches, detaches);
+    QCOMPARE(detaches, 2);
+
+    QElapsedTimer sinceReset;
+    sinceReset.start();
+    printer->resetCounterA();
+    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; }, 5000));
+    QVERIFY2(sinceReset.elapsed() < TBUSBPrinter::idleReleaseDelay() + 1000, qPrintable(QString::number(sinceReset.elapsed())));
+    QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(detaches + 1, reattaches + 1));
+    QVERIFY(!device->device()->isOpen() && printer->state() == TBUSBPrinterStateClosed);
+    QCOMPARE(device->counters().a, 0u);
   }
 
   void firmwareUpdateAcrossBothRestarts_data() {

@@ -5,7 +5,9 @@
 // faults leave behind.
 #include <QtTest>
 
+#include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
+#include "tests/common/TestFiles.h"
 #include "vendor/Framing.h"
 
 using namespace pm::framing;
@@ -83,23 +85,79 @@ class VendorPrinterTest : public QObject {
     rig_.reset();
   }
 
-  // Another counter letter opens the printer and sends nothing.
+  // A reset is done only once the printer reads the counter back as zero, and gives the printer
+  // back once unused (its printer driver can print again); a printer that does not answer, or
+  // another counter letter (which opens the printer and sends nothing), says why not.
   void counterResets() {
+    const ShortTimings timings(100);
     attach(sim::Model::PZA);
+    std::optional<std::pair<bool, QString>> outcome;
+    const auto record = [&](bool reset, const QString& why) { outcome.emplace(reset, why); };
     printer_->resetCounterB();
-    QVERIFY(PrinterTestRig::settle(printer_));  // only the named counter is cleared
-    QCOMPARE((std::array{device_->counters().a, device_->counters().b}), (std::array{12u, 0u}));
-    QCOMPARE(commandsOf(*device_), QStringList{QStringLiteral("MNT_WTCOUNTER_CLR[CB\r%1]").arg(QChar(0))});
+    printer_->resetCounter('B', record);
+    QTRY_VERIFY(outcome.has_value());
+    QCOMPARE(*outcome, std::make_pair(true, QString()));
+    QCOMPARE((std::array{device_->counters().a, device_->counters().b}), (std::array{12u, 0u}));  // only the named counter
+    const QString clearB = QStringLiteral("MNT_WTCOUNTER_CLR[CB\r%1]").arg(QChar(0));
+    QCOMPARE(commandsOf(*device_), (QStringList{clearB, QStringLiteral("MNT_RDCOUNTER_B"), clearB, QStringLiteral("MNT_RDCOUNTER_B")}));
+    QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isOpen(); }, 1000));
+    QCOMPARE(printer_->state(), int64_t{TBUSBPrinterStateClosed});
+    QVERIFY(printer_->usbISerialString() == QStringLiteral("Enabled"));
+    printer_->deviceInfoDict()->remove(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"));
+    QVERIFY(printer_->usbISerialString().isEmpty());  // unknown until read, never "Disabled"
+
+    outcome.reset();
+    device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
+    printer_->resetCounter('A', record);
+    QTRY_VERIFY(outcome.has_value());
+    QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer did not report the counter afterwards.")));
+    QVERIFY(PrinterTestRig::settle(printer_));
     device_->clearFrames();
-    printer_->closeInterface(nullptr);
-    QVERIFY(PrinterTestRig::settle(printer_));
-    printer_->resetCounter('P');
-    QVERIFY(PrinterTestRig::waitFor([&] { return device_->device()->isOpen(); }));
-    QVERIFY(PrinterTestRig::settle(printer_));
+    outcome.reset();
+    const int opens = device_->device()->openCount();
+    printer_->resetCounter('P', record);
+    QTRY_VERIFY(outcome.has_value());
+    QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer has no counter P.")));
+    QVERIFY(device_->device()->openCount() > opens || device_->device()->isOpen());
     QVERIFY(device_->frames().empty());
   }
 
-  void iSerialChange() {
+  // A change of the USB serial-number setting breaks the print queues that name this printer by
+  // its serial string: only those (this model, and this serial number where the URI holds one) are
+  // offered for removal, after the user agrees, one `lpadmin -x NAME` each without a shell; other
+  // printers' and network queues stay; "Keep" keeps them; demo mode touches nothing.
+  void iSerialChangeAndPrintQueues() {
+    QTemporaryDir tools;
+    const QString injected = QStringLiteral("pza;touch${IFS}PWNED");
+    QVERIFY(writeFile(tools.filePath(QStringLiteral("listing")),
+                      "device for mine: usb://Varnholt%20Printing/RM-PZA?serial=SIM0001\n"
+                      "device for mine_plain: usb://Varnholt%20Printing/RM-PZA\n"
+                      "device for " + injected.toUtf8() + ": usb://Varnholt%20Printing/rm%2Dpza?serial=SIM0001&interface=1\r\n"
+                      "device for other_pza: usb://Varnholt%20Printing/RM-PZA?serial=SIM0002\n"
+                      "device for pza_longer: usb://Varnholt%20Printing/RM-PZA2\n"
+                      "device for ktc: usb://Varnholt%20Printing/RM-KTC?serial=SIM0001\n"
+                      "device for net: ipp://host/printers/RM-PZA?serial=SIM0001\n"
+                      "device for bonjour: dnssd://RM-PZA._ipp._tcp.local/?uuid=1\n"
+                      "device for RM-PZA?x: socket://10.0.0.9\n"
+                      "lpstat: garbage usb://Varnholt/RM-PZA\n"));
+    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")), "#!/bin/sh\n[ \"$*\" = -v ] && cat \"$(dirname \"$0\")/listing\"\n", true));
+    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpadmin")),
+                      "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$(dirname \"$0\")/calls\"\n"
+                      "[ \"$2\" = mine_plain ] && { echo 'lpadmin: Forbidden' >&2; exit 1; }; exit 0\n", true));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", tools.path().toLocal8Bit() + ':' + path);
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(tools.path());
+    const auto restore = qScopeGuard([&] {
+      QDir::setCurrent(previousDir);
+      qputenv("PATH", path);
+      qunsetenv("PRINTER_MAINTENANCE_SIMULATE");
+    });
+    const auto calls = [&] {
+      return QString::fromUtf8(readFile(tools.filePath(QStringLiteral("calls")))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+    const QString question = QStringLiteral("Remove the print queues of this printer?");
+
     attach(sim::Model::PZA);
     QVERIFY(printer_->usbISerial());
     // The value already held: nothing is sent and nothing is asked.
@@ -107,19 +165,45 @@ class VendorPrinterTest : public QObject {
     QVERIFY(PrinterTestRig::settle(printer_));
     QVERIFY(device_->frames().empty() && rig_->alerts().count() == 0);
     printer_->setUsbISerial(false);
-    QVERIFY(PrinterTestRig::waitFor([&] { return rig_->alerts().count() > 0; }));
+    QVERIFY(PrinterTestRig::waitFor([&] { return rig_->alerts().count() >= 3; }));
     QCOMPARE(commandsOf(*device_), (QStringList{QStringLiteral("MNT_WTUSB_ISERI_SET[00\r%1]").arg(QChar(0)), kISerial}));
     QVERIFY(!device_->iSerialEnabled() && !printer_->usbISerial());
-    QCOMPARE(rig_->alerts().count(), 1);  // power-cycle: the device shows its serial string until then
     QVERIFY(!device_->device()->isOpen());
+    // Power-cycle (the device shows its serial string until then), the question, the outcome.
+    const std::vector<pm::AlertRequest> shown = rig_->alerts().requests();
+    QCOMPARE(rig_->alerts().titles().mid(1), (QStringList{question, QStringLiteral("Some print queues could not be removed.")}));
+    for (const QString& name : {QStringLiteral("mine"), QStringLiteral("mine_plain"), injected})
+      QVERIFY2(shown[1].message.contains(name + u'\n'), qPrintable(shown[1].message));
+    QCOMPARE(shown[1].buttons, (QStringList{QStringLiteral("&Remove"), QStringLiteral("&Keep")}));
+    QCOMPARE(calls(), (QStringList{"-x", "mine", "-x", "mine_plain", "-x", injected}));
+    QCOMPARE(shown[2].message, QStringLiteral("Removed: mine, %1\nNot removed: mine_plain: lpadmin: Forbidden").arg(injected));
+    QCOMPARE(QDir(tools.path()).entryList({QStringLiteral("PWNED*")}, QDir::Files), QStringList());
+
+    // "Keep": asked, nothing removed.
+    rig_->alerts().clear();
+    rig_->alerts().queueAnswer(1001);
+    LogCapture log;
+    printer_->setUsbISerial(true);
+    QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("print queues kept")); }));
+    QCOMPARE(rig_->alerts().titles(), QStringList{question});
+    QCOMPARE(calls().size(), 6);
+
+    // Demo mode: no question, no change, only what it would have done.
+    rig_->alerts().clear();
+    qputenv("PRINTER_MAINTENANCE_SIMULATE", "PZA");
+    printer_->setUsbISerial(false);
+    QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("demo mode: the print queues mine, mine_plain")); }));
+    QVERIFY(!rig_->alerts().titles().contains(question));
+    QCOMPARE(calls().size(), 6);
   }
 
-  // Replies that never come, stall, or announce too much leave the placeholders; the printer's
-  // queue goes on with the next read.
+  // A reply that never comes, comes after its reader gave up, stalls or announces too much leaves
+  // the placeholder for its own value only: what it left in the pipe is read and dropped before
+  // the next command, so every later value of the gathering is the printer's own.
   void faultsLeavePlaceholders_data() {
     QTest::addColumn<int>("fault");
     QTest::newRow("no reply") << int(sim::ReplyFault::NoReply);
-    QTest::newRow("slow reply") << int(sim::ReplyFault::SlowReply);
+    QTest::newRow("late reply") << int(sim::ReplyFault::SlowReply);
     QTest::newRow("stall") << int(sim::ReplyFault::Stall);
     QTest::newRow("oversize") << int(sim::ReplyFault::OversizeHeader);
   }
@@ -127,12 +211,18 @@ class VendorPrinterTest : public QObject {
   void faultsLeavePlaceholders() {
     QFETCH(int, fault);
     attach(sim::Model::PZA);
-    device_->injectReplyFault(sim::ReplyFault(fault), 1);
-    printer_->getPrinterFirmwareVersion();
-    printer_->updatePrinterSerialNumber();
-    QVERIFY(PrinterTestRig::settle(printer_));
-    QCOMPARE((QStringList{printer_->firmwareVersion(), printer_->printerSerialNumber()}), (QStringList{"<NULL>", "SIM0001"}));
+    const QVariantMap clean = printer_->deviceInfoDict()->snapshot();
+    device_->injectReplyFault(sim::ReplyFault(fault), 2);  // the gathering's "FVER", after its status
+    printer_->probe();
+    QVERIFY(PrinterTestRig::settle(printer_, 8));
+    QVariantMap expected = clean;
+    expected[QStringLiteral("firmwareVersion")] = QStringLiteral("<NULL>");
+    QCOMPARE(printer_->deviceInfoDict()->snapshot(), expected);
     QCOMPARE(printer_->installedFirmwareVersion(), 0.0);
+    QCOMPARE(printer_->usbISerialString(), QStringLiteral("Enabled"));
+    printer_->probe();
+    QVERIFY(PrinterTestRig::settle(printer_, 8));
+    QCOMPARE(printer_->deviceInfoDict()->snapshot(), clean);
 
     // An empty status reply leaves the text and never calls the completion.
     device_->injectReplyFault(sim::ReplyFault(fault), 1);

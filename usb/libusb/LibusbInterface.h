@@ -11,7 +11,8 @@
 // pipes need the interface open and answer kIOReturnError otherwise. Control requests work on a
 // closed interface too: they open the device for the one request, and claim the interface for a
 // request addressed to an interface or endpoint, as the kernel would otherwise have to do and
-// cannot while usblp holds it. When another program holds the interface the request is sent
+// cannot while usblp holds it; the printer class's GET_DEVICE_ID goes unclaimed, as the kernel
+// allows, so reading it leaves usblp in place. When another program holds the interface the request is sent
 // unclaimed all the same (the kernel lets GET_DEVICE_ID through) and, if refused, answers
 // kIOReturnExclusiveAccess.
 //

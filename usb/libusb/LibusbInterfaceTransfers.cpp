@@ -19,6 +19,14 @@ bool addressesInterfaceOrEndpoint(uint8_t bmRequestType) {
   return recipient == kRecipientInterface || recipient == kRecipientEndpoint;
 }
 
+// The printer class's GET_DEVICE_ID: the kernel lets it through to a printer interface that no
+// one claimed or that its printer driver holds, so asking it needs no claim, and no detaching and
+// re-attaching of that driver.
+constexpr uint8_t kPrinterClass = 7;
+bool isGetDeviceId(const ControlRequest& request, uint8_t interfaceClass) {
+  return interfaceClass == kPrinterClass && request.bmRequestType == 0xA1 && request.bRequest == 0;
+}
+
 // libusb on Linux refuses a control transfer whose data stage exceeds 4096 bytes (its usbfs
 // buffer), while callers ask for up to 0xFFFF bytes (GET_DEVICE_ID does). A device-to-host
 // request is sent with the limit as wLength: the device answers what fits, and what it has to
@@ -63,9 +71,10 @@ IOReturn LibusbInterface::controlRequestOnTemporaryHandle(ControlRequest& reques
   IOReturn status = kIOReturnSuccess;
   const auto open = service_->enumeration->openDevice(&status);
   if (!open) return status;
-  const IOReturn claim = addressesInterfaceOrEndpoint(request.bmRequestType)
-                            ? open->claim(description_.interfaceNumber)
-                            : kIOReturnNotFound;  // nothing to claim
+  const IOReturn claim = addressesInterfaceOrEndpoint(request.bmRequestType) &&
+                                 !isGetDeviceId(request, description_.interfaceClass)
+                             ? open->claim(description_.interfaceNumber)
+                             : kIOReturnNotFound;  // nothing to claim
   // Unclaimed (another program holds the interface) the request is still tried: the kernel lets
   // the printer class's GET_DEVICE_ID through to a printer that is busy printing.
   const int result = sendControl(open->get(), request);
