@@ -35,6 +35,15 @@ AnswerPolicy policyFor(const Options& options) {
   return policy;
 }
 
+const char* arguments0(Command command) {
+  switch (command) {
+    case Command::Update: return "update";
+    case Command::ResetCounter: return "reset-counter";
+    case Command::UsbSerial: return "usb-serial";
+    default: return "this command";
+  }
+}
+
 QString json(const QJsonObject& object) {
   return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
 }
@@ -64,7 +73,10 @@ int CliRun::exec() {
     default:
       break;
   }
-  err_ << "printer-maintenance-cli: this command is not available in this build\n";
+  // update, reset-counter and usb-serial are parsed (their names are fixed for scripts) but not
+  // yet run from here: the window does them.
+  err_ << "printer-maintenance-cli: " << arguments0(options_.command)
+       << " is not available in this version; use the window (printer-maintenance)\n";
   return kUsage;
 }
 

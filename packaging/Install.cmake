@@ -1,5 +1,5 @@
 # Installation layout (cmake --install, make install PREFIX=..., the Debian package):
-#   bin/printer-maintenance
+#   bin/printer-maintenance, bin/printer-maintenance-cli
 #   share/printer-maintenance/{firmware,pictures,translations}   found from bin/ at run time
 #   lib/udev/rules.d/70-printer-maintenance.rules                 USB access for the seat's user
 #   share/applications, share/metainfo, share/icons/hicolor       desktop integration
@@ -8,7 +8,7 @@
 set(PM_APP_ID io.github.printermaintenance.PrinterMaintenance)
 set(PM_DATA_DIR ${CMAKE_INSTALL_DATADIR}/printer-maintenance)
 
-install(TARGETS printer-maintenance RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS printer-maintenance printer-maintenance-cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 
 # The resource directory as the application reads it; the pictures' SVG sources stay behind.
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/resources/firmware DESTINATION ${PM_DATA_DIR})
@@ -29,13 +29,14 @@ install(DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/icons/hicolor DESTINATION ${CMAKE_IN
 
 # What Debian asks of every package: the copyright, the changelog and a manual page, the latter two
 # compressed without a time stamp (gzip -n) so that the package builds the same every time.
-foreach(doc debian/changelog printer-maintenance.1)
+foreach(doc debian/changelog printer-maintenance.1 printer-maintenance-cli.1)
   get_filename_component(name ${doc} NAME)
   execute_process(COMMAND gzip -9nc ${CMAKE_CURRENT_LIST_DIR}/${doc}
                   OUTPUT_FILE ${CMAKE_BINARY_DIR}/${name}.gz COMMAND_ERROR_IS_FATAL ANY)
 endforeach()
 set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_CURRENT_LIST_DIR}/printer-maintenance.1)
+             ${CMAKE_CURRENT_LIST_DIR}/debian/changelog ${CMAKE_CURRENT_LIST_DIR}/printer-maintenance.1
+             ${CMAKE_CURRENT_LIST_DIR}/printer-maintenance-cli.1)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/printer-maintenance)
-install(FILES ${CMAKE_BINARY_DIR}/printer-maintenance.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES ${CMAKE_BINARY_DIR}/printer-maintenance.1.gz ${CMAKE_BINARY_DIR}/printer-maintenance-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

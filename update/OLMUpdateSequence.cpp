@@ -14,6 +14,7 @@
 #include "support/ZOVRAN_Log.h"
 #include "update/FirmwareArchive.h"
 #include "update/QuitGuard.h"
+#include "update/UpdateHistory.h"
 #include "update/UpdateJournal.h"
 #include "update/UpdateReturnWatch.h"
 #include "vendor/Framing.h"
@@ -344,6 +345,8 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
     const QString current = orNull(printer->firmwareVersion());
     const bool onTarget = record && printer->firmwareVersion() == record->targetVersion;
     if (written && onTarget) {
+      printer->recordUpdateOutcome(QStringLiteral("success"),
+                                   tr("Firmware version updated from %1 to %2").arg(previous, current));
       pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
       printer->showAlert(tr("Firmware update was successful!"),
                          tr("Firmware version updated from %1 to %2").arg(previous, current),
@@ -355,6 +358,7 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
                             "and keep it connected.")
                    : tr("The printer does not report the new firmware version. Please switch it off and on "
                         "again and run the update once more.");
+      printer->recordUpdateOutcome(QStringLiteral("failed"), what);
       printer->showAlert(tr("There was a problem with the firmware update!"),
                          tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
                              QStringLiteral("\n\n") + what,
@@ -408,16 +412,36 @@ void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result
 // ---- Ending an update without success -----------------------------------------------------------------
 
 void TBUSBPrinterOLM::stopUpdate(const QString& title, const QString& message) {
+  recordUpdateOutcome(QStringLiteral("failed"), title);
+  showStopped(title, message);
+}
+
+void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message) {
+  recordUpdateOutcome(QStringLiteral("failed"), title);  // while the record still says from and to
+  const std::optional<pm::UpdateRecord> record = updateRecord();
+  if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
+  deviceInfoDict()->remove(kUpdateStageKey);
+  showStopped(title, message);
+}
+
+void TBUSBPrinterOLM::showStopped(const QString& title, const QString& message) {
   auto printer = self();
   showAlert(title, message, {tr("OK")}, nullptr);
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
 }
 
-void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message) {
+// Every verified end of an update, and every end without success, joins the machine's history.
+void TBUSBPrinterOLM::recordUpdateOutcome(const QString& result, const QString& message) {
   const std::optional<pm::UpdateRecord> record = updateRecord();
-  if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
-  deviceInfoDict()->remove(kUpdateStageKey);
-  stopUpdate(title, message);
+  pm::UpdateOutcome outcome;
+  outcome.printer = record ? record->serialNumber : identitySerialNumber();
+  outcome.model = printerModel() ? pm::modelName(*printerModel()) : model();
+  outcome.from = record ? record->fromVersion : firmwareVersion();
+  outcome.to = record ? record->targetVersion : QString();
+  outcome.result = result;
+  outcome.message = QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
+  outcome.time = QDateTime::currentDateTimeUtc();
+  pm::UpdateHistory::append(outcome);
 }
 
 // ---- Identity -------------------------------------------------------------------------------------

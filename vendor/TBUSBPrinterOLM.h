@@ -322,6 +322,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void abandonUpdate(const QString& title, const QString& message);
   // The update stops with the user told; the record stays for the next attach. [any]
   void stopUpdate(const QString& title, const QString& message);
+  void showStopped(const QString& title, const QString& message);  // [any]
+  // Appends the update's end ("success" or "failed") to the machine's history. [any]
+  void recordUpdateOutcome(const QString& result, const QString& message);
   // Reads the status once; the completion runs on the main queue in every case (nullopt when the
   // printer could not be opened or gave no reply). [any]
   void readStatusOnce(StatusCompletion completion);

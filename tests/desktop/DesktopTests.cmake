@@ -18,6 +18,6 @@ foreach(src ${PM_DESKTOP_TESTS})
     PM_CPACK_COMMAND="${CMAKE_CPACK_COMMAND}"
     PM_LUPDATE_COMMAND="${PM_LUPDATE_COMMAND}"
     PM_VERSION="${PROJECT_VERSION}")
-  # They run the application (and its translations) as built.
-  add_dependencies(${name} printer-maintenance)
+  # They run the programs (and the translations) as built.
+  add_dependencies(${name} printer-maintenance printer-maintenance-cli)
 endforeach()

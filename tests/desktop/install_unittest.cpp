@@ -42,7 +42,8 @@ Result selfCheck(const QString& program, const QString& language) {
 }
 
 // What the self-check cannot see: the desktop integration files, below the prefix.
-const QStringList kDesktopFiles{QStringLiteral("lib/udev/rules.d/70-printer-maintenance.rules"),
+const QStringList kDesktopFiles{QStringLiteral("bin/printer-maintenance-cli"),
+                                QStringLiteral("lib/udev/rules.d/70-printer-maintenance.rules"),
                                 QStringLiteral("share/applications/%1.desktop").arg(kAppId),
                                 QStringLiteral("share/metainfo/%1.metainfo.xml").arg(kAppId),
                                 QStringLiteral("share/icons/hicolor/scalable/apps/printer-maintenance.svg"),
@@ -51,7 +52,8 @@ const QStringList kDesktopFiles{QStringLiteral("lib/udev/rules.d/70-printer-main
 // What Debian asks of every package.
 const QStringList kDebianDocuments{QStringLiteral("share/doc/printer-maintenance/copyright"),
                                    QStringLiteral("share/doc/printer-maintenance/changelog.gz"),
-                                   QStringLiteral("share/man/man1/printer-maintenance.1.gz")};
+                                   QStringLiteral("share/man/man1/printer-maintenance.1.gz"),
+                                   QStringLiteral("share/man/man1/printer-maintenance-cli.1.gz")};
 
 bool hasTranslations() {
   return QFileInfo::exists(kBinaryDir + QStringLiteral("/translations/printer-maintenance_de.qm"));
