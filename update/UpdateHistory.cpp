@@ -1,6 +1,7 @@
 #include "update/UpdateHistory.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <mutex>
@@ -58,12 +59,18 @@ void UpdateHistory::append(const UpdateOutcome& outcome) {
                           {QStringLiteral("result"), outcome.result},
                           {QStringLiteral("message"), outcome.message},
                           {QStringLiteral("time"), outcome.time.toUTC().toString(Qt::ISODateWithMs)}};
-  const QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
+  QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
 
   const std::lock_guard guard(historyLock());
   QDir().mkpath(QFileInfo(path).absolutePath());
   // O_APPEND and one write: entries of two processes never interleave within a line.
-  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  // A line torn by a crash must not swallow this entry: start on a line of its own.
+  struct stat info {};
+  char last = '\n';
+  if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 &&
+      last != '\n')
+    line.prepend('\n');
   if (fd < 0 || ::write(fd, line.constData(), size_t(line.size())) != line.size())
     systemLogf("could not record the update outcome in %s", qPrintable(path));
   if (fd >= 0) ::close(fd);
