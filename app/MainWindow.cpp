@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -10,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QSessionManager>
 #include <QScrollArea>
 #include <QStackedWidget>
 #include <QStatusBar>
@@ -24,6 +26,7 @@
 #include "app/UpdateProgressDelegate.h"
 #include "app/UpdateStatusIndicator.h"
 #include "support/MainQueue.h"
+#include "update/QuitGuard.h"
 #include "usb/UsbPermission.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -48,6 +51,16 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
   showRowsOrAdvice();
   showSelection(controller_->selectedRow());
   resize(1240, 520);
+  // The session ending is one more way of quitting: while an update is unfinished, the logout
+  // waits for the user's answer where the session manager allows it.
+  connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
+    if (quitConfirmed_ || !controller_->updateInProgress() || !manager.allowsInteraction()) return;
+    manager.cancel();
+    pm::quitWhenConfirmed([this] {
+      quitConfirmed_ = true;
+      close();
+    });
+  });
 }
 
 MainWindow::~MainWindow() = default;
@@ -226,7 +239,8 @@ void MainWindow::updateActions() {
   permissionAdvice_->setVisible(refused);
 
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
-  const bool selected = printer != nullptr;
+  // A printer in an update takes no other command until the update has ended.
+  const bool selected = printer != nullptr && !printer->inFirmwareUpdate();
   for (QAction* action : {updateFirmware_, refresh_, resetA_, resetB_, resetM_})
     action->setEnabled(selected);
   resetMenu_->menuAction()->setEnabled(selected);
@@ -287,6 +301,18 @@ void MainWindow::confirmCounterReset(char letter) {
     });
   });
   box->open();
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  if (quitConfirmed_ || !controller_->updateInProgress()) {
+    QMainWindow::closeEvent(event);
+    return;
+  }
+  event->ignore();
+  pm::quitWhenConfirmed([this] {
+    quitConfirmed_ = true;
+    close();
+  });
 }
 
 void MainWindow::showCounterResetResult(char letter, const QString& printer, bool done, const QString& why) {

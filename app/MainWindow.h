@@ -41,6 +41,10 @@ class MainWindow : public QMainWindow {
   QAction* resetCounterAction(char letter) const;
   QAction* usbSerialAction(bool enable) const { return enable ? usbSerialOn_ : usbSerialOff_; }
 
+ protected:
+  // Closing the window quits the application: while a firmware update is unfinished it asks first.
+  void closeEvent(QCloseEvent* event) override;
+
  private:
   void buildActions();
   void buildMenus();
@@ -76,4 +80,5 @@ class MainWindow : public QMainWindow {
   QAction* usbSerialOff_ = nullptr;
   QAction* quit_ = nullptr;
   bool syncingSelection_ = false;
+  bool quitConfirmed_ = false;  // the user chose to quit during an update
 };

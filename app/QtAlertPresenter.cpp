@@ -80,10 +80,15 @@ QMessageBox* QtAlertPresenter::build(const pm::AlertRequest& request) {
   box->setTextFormat(Qt::RichText);
   box->setText(QStringLiteral("<b>%1</b>").arg(
       request.title.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
-  box->setInformativeText(request.message);
+  // The printer the alert is about heads the informative text and titles the window.
+  const QString message = request.printerName.isEmpty()
+                              ? request.message
+                              : tr("Printer: %1").arg(request.printerName) + QStringLiteral("\n\n") + request.message;
+  box->setInformativeText(message);
+  if (!request.printerName.isEmpty()) box->setWindowTitle(request.printerName);
   // A screen reader reads the words, not the markup that makes the title bold.
   box->setAccessibleName(request.title);
-  box->setAccessibleDescription(request.message);
+  box->setAccessibleDescription(message);
   // Without it the box wraps the warnings into a narrow column.
   box->setStyleSheet(QStringLiteral(
       "QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));

@@ -34,15 +34,12 @@ int runSelfCheck(QTextStream& out) {
       << '\n';
 
   for (const PrinterModel model : kModels) {
-    const std::optional<QStringList> files =
-        FirmwareArchive::verifyFirmwareArchiveForProductID(productIdForModel(model));
-    // Every file of the archive must be there: verification alone passes over missing files.
-    bool complete = files.has_value();
-    for (const QString& name : files.value_or(QStringList()))
-      complete = complete && !FirmwareArchive::resourcePathForArchiveFile(name).isNull();
+    // The same loader as the update: every file there, intact and within its bound.
+    const ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(productIdForModel(model));
+    const bool complete = load.archive != nullptr;
     out << "archive " << modelName(model) << ": "
-        << (complete ? QStringLiteral("verified (%1 files)").arg(files->size())
-                     : QStringLiteral("FAILED"))
+        << (complete ? QStringLiteral("verified (%1 files)").arg(load.archive->fileNames.size())
+                     : QStringLiteral("FAILED (%1: %2)").arg(load.failedFile, load.problem))
         << '\n';
     passed = passed && complete;
 

@@ -11,6 +11,7 @@
 #include "support/MainQueue.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
+#include "update/UpdateJournal.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace {
@@ -52,12 +53,16 @@ TBPrinters::TBPrinters(QObject* parent) : QObject(parent) {
   notifyPort_ = sharedNotificationPort();
 }
 
+bool TBPrinters::updateInProgress() const { return !pm::UpdateJournal::records().isEmpty(); }
+
 void TBPrinters::awakeFromNib() {
   Q_ASSERT(isMainQueue());
   const QString display = displayVersionString();
   pm::systemLog(QStringLiteral("display string is %1").arg(display));
   QSettings().setValue(QStringLiteral("prefDisplayVersionString"), display);
   pm::systemLogf("%s", "-[TBPrinters awakeFromNib]");
+  // Updates an earlier run left unfinished are known before the first printer arrives.
+  pm::UpdateJournal::load();
   // Printers already attached join the list now, before launching finishes.
   getPrintingDevices();
 }

@@ -57,8 +57,9 @@ class TBPrinters : public QObject {
   void applicationDidFinishLaunching();
   // "<short version> (build <build number>)". [main]
   QString displayVersionString() const;
-  // Termination is never delayed, not even by a firmware update. [any]
-  bool updateInProgress() const { return false; }
+  // True while any printer's firmware update is between its first write and its verified end
+  // (pm::UpdateJournal); quitting then asks first (pm::quitWhenConfirmed). [any]
+  bool updateInProgress() const;
   // Closing the main window quits the application. [any]
   bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
 

@@ -65,6 +65,9 @@ enum class UpdateFault {
   NeverReturnAfterRestart,  // leaves the bus at a restart and stays away (until powerCycle)
   ReturnWithoutUpdateMode,  // after "FLASH_REWRITE" it restarts into normal mode
   PowerLossDuringUpload,    // loses power while "FLASH_PROGRAM" arrives; back at powerCycle
+  KeepOldFirmware,          // takes the image, restarts, and still runs its old firmware
+  StayInLoader,             // takes the image and restarts into update mode again, every time
+  IgnoreRewrite,            // takes "FLASH_REWRITE" and does not restart
 };
 
 struct Counters {

@@ -169,6 +169,7 @@ void VirtualPrinter::writeTable(const ReceivedFrame& frame) {
 }
 
 VirtualPrinter::BusAction VirtualPrinter::rewriteFlash() {
+  if (updateFault_ == UpdateFault::IgnoreRewrite) return BusAction::None;
   if (updateFault_ != UpdateFault::ReturnWithoutUpdateMode) updateMode_ = true;
   pm::systemLog(QStringLiteral("virtual printer %1: restarting %2")
                     .arg(modelName(model_), updateMode_ ? QStringLiteral("into update mode")
@@ -192,8 +193,8 @@ VirtualPrinter::BusAction VirtualPrinter::programFlash(const ReceivedFrame& fram
     return BusAction::None;
   }
   lastImageProblem_.clear();
-  firmwareVersion_ = verdict.versionText;
-  updateMode_ = false;
+  if (updateFault_ != UpdateFault::KeepOldFirmware) firmwareVersion_ = verdict.versionText;
+  updateMode_ = updateFault_ == UpdateFault::StayInLoader;
   pm::systemLog(QStringLiteral("virtual printer %1: flashed \"%2\", restarting")
                     .arg(modelName(model_), firmwareVersion_));
   return updateFault_ == UpdateFault::NeverReturnAfterRestart ? BusAction::Vanish

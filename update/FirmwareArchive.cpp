@@ -9,6 +9,7 @@
 #include <openssl/hmac.h>
 
 #include <QFile>
+#include <QFileInfo>
 
 #include "support/Resources.h"
 #include "support/SystemLog.h"
@@ -90,35 +91,96 @@ QString FirmwareArchive::resourcePathForArchiveFile(const QString& fileName) {
   return resourcePathForFileName(kArchiveFolder + fileName);
 }
 
-std::optional<QByteArray> FirmwareArchive::readArchiveFile(const QString& fileName) {
-  const QString path = resourcePathForArchiveFile(fileName);
-  if (path.isNull()) return std::nullopt;
+namespace {
+
+// One archive file, bounded before it is read; the problem in words when it cannot be had.
+std::optional<QByteArray> readBounded(const QString& fileName, QString* problem) {
+  const QString path = FirmwareArchive::resourcePathForArchiveFile(fileName);
+  if (path.isNull()) {
+    *problem = QStringLiteral("missing");
+    return std::nullopt;
+  }
+  const QFileInfo info(path);
+  if (!info.isFile()) {
+    *problem = QStringLiteral("not a regular file");
+    return std::nullopt;
+  }
+  if (info.size() > FirmwareArchive::kMaxArchiveFileBytes) {
+    *problem = QStringLiteral("%1 bytes, more than an archive file may hold").arg(info.size());
+    return std::nullopt;
+  }
   QFile file(path);
-  if (!file.open(QIODevice::ReadOnly)) return std::nullopt;
-  return file.readAll();
+  if (!file.open(QIODevice::ReadOnly)) {
+    *problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    return std::nullopt;
+  }
+  // The file may have grown since it was measured: never more than the bound is read.
+  QByteArray bytes = file.read(FirmwareArchive::kMaxArchiveFileBytes + 1);
+  if (bytes.size() > FirmwareArchive::kMaxArchiveFileBytes || file.error() != QFileDevice::NoError) {
+    *problem = bytes.size() > FirmwareArchive::kMaxArchiveFileBytes ? QStringLiteral("grew beyond the bound while read")
+                                                                     : QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    return std::nullopt;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+QString LoadedArchive::version() const {
+  if (fileNames.isEmpty()) return {};
+  const QString& name = fileNames.first();
+  const qsizetype dot = name.lastIndexOf(QLatin1Char('.'));
+  return dot < 0 ? name : name.left(dot);
+}
+
+std::optional<QByteArray> FirmwareArchive::readArchiveFile(const QString& fileName) {
+  QString problem;
+  return readBounded(fileName, &problem);
 }
 
 std::optional<QStringList> FirmwareArchive::verifyFirmwareArchiveForProductID(uint16_t productID) {
+  const ArchiveLoad load = loadArchiveForProductID(productID);
+  if (!load.archive) return std::nullopt;
+  return load.archive->fileNames;
+}
+
+ArchiveLoad FirmwareArchive::loadArchiveForProductID(uint16_t productID) {
   systemLog(QStringLiteral("+[TBUSBPrinterOLM verifyFirmwareArchiveForProductID:]"));
   systemLogf("switching on productID 0x%x", productID);
+  ArchiveLoad load;
   const std::optional<ArchiveRow> row = archiveForProductID(productID);
-  if (!row) return std::nullopt;
-
-  bool anyVerified = false;
+  if (!row || row->fileNames.isEmpty()) {
+    load.problem = QStringLiteral("no archive for this product");
+    return load;
+  }
+  auto archive = std::make_shared<LoadedArchive>();
+  archive->productID = productID;
+  archive->fileNames = row->fileNames;
+  const auto refuse = [&load](const QString& name, const QString& problem) {
+    systemLog(QStringLiteral("firmware archive file %1 refused: %2").arg(name, problem));
+    load.failedFile = name;
+    load.problem = problem;
+    return load;
+  };
   for (qsizetype i = 0; i < row->fileNames.size(); ++i) {
     const QString& name = row->fileNames.at(i);
-    // A file that is not there neither fails nor counts: an archive may ship without some tables.
-    const std::optional<QByteArray> contents = readArchiveFile(name);
-    if (!contents) continue;
+    // Every file counts: a table left out would be erased by the update and never written.
+    QString problem;
+    std::optional<QByteArray> contents = readBounded(name, &problem);
+    if (!contents) return refuse(name, problem);
     const QString digest = verifyBlob(*contents);
     systemLog(QStringLiteral("verifying %1:%2").arg(name, digest.isNull() ? QStringLiteral("(null)") : digest));
-    if (i >= row->digests.size()) return std::nullopt;
     // A null digest (empty file) compares as the empty text, which no reference is.
-    if (row->digests.at(i) != digest) return std::nullopt;
-    anyVerified = true;
+    if (i >= row->digests.size() || row->digests.at(i) != digest) return refuse(name, QStringLiteral("digest mismatch"));
+    if (i == 0) {
+      if (!verifySRecData(*contents)) return refuse(name, QStringLiteral("not a valid S-record file"));
+      archive->image = paddedData(std::move(*contents));
+    } else {
+      archive->tables.append(std::move(*contents));
+    }
   }
-  if (!anyVerified) return std::nullopt;
-  return row->fileNames;
+  load.archive = std::move(archive);
+  return load;
 }
 
 }  // namespace pm

@@ -9,9 +9,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <optional>
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 #include <QUrl>
@@ -23,6 +25,23 @@ namespace pm {
 struct ArchiveRow {
   QStringList fileNames;
   QStringList digests;
+};
+
+// One model's archive as read and checked once: the update sends these bytes and no others.
+struct LoadedArchive {
+  uint16_t productID = 0;
+  QStringList fileNames;    // firmware file first, then the colour tables
+  QByteArray image;         // the firmware file, S-record checked and padded to a multiple of 4
+  QList<QByteArray> tables; // the colour-table files as shipped, in the order of fileNames.mid(1)
+  // The version the firmware file installs: its name without the extension ("KTA 01.61").
+  QString version() const;
+};
+
+// The result of loading an archive: the archive, or the file that failed and why.
+struct ArchiveLoad {
+  std::shared_ptr<const LoadedArchive> archive;
+  QString failedFile;  // empty for a product without an archive
+  QString problem;     // "missing", "not a regular file", ... ; empty on success
 };
 
 class FirmwareArchive {
@@ -40,12 +59,19 @@ class FirmwareArchive {
 
   // The archive row of a USB product ID, or nullopt for a product without one.
   static std::optional<ArchiveRow> archiveForProductID(uint16_t productID);
-  // The row's file names when every file present matches its digest and at least one is present;
-  // nullopt otherwise. Missing or unreadable files are skipped.
+  // The row's file names when the whole archive loads (loadArchiveForProductID); nullopt otherwise.
   static std::optional<QStringList> verifyFirmwareArchiveForProductID(uint16_t productID);
+  // Reads every file of the model's archive into memory and checks it: each file present, a
+  // regular file, readable, at most kMaxArchiveFileBytes (a larger one is refused before it is
+  // read), matching its digest; the firmware file also as S-records. Any failure refuses the whole
+  // archive and is logged with the file's name. Reads up to the archive's size: never call it on
+  // the main thread.
+  static ArchiveLoad loadArchiveForProductID(uint16_t productID);
+  static constexpr qint64 kMaxArchiveFileBytes = 64 * 1024 * 1024;
   // Path of an archive file ("KTA 01.61.fw") in the resources, or a null QString when missing.
   static QString resourcePathForArchiveFile(const QString& fileName);
-  // The whole contents of an archive file; nullopt when it is missing or cannot be read.
+  // The whole contents of an archive file; nullopt when it is missing, cannot be read, is not a
+  // regular file or is larger than kMaxArchiveFileBytes.
   static std::optional<QByteArray> readArchiveFile(const QString& fileName);
 
   // The firmware file check, from bytes, a file URL or a file path (anything unreadable is no

@@ -4,6 +4,7 @@
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
 #include "update/FirmwareArchive.h"
+#include "update/UpdateJournal.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace {
@@ -76,11 +77,13 @@ QByteArray TBUSBPrinterOLM::firmwareBlobForKey(const QString& key) {
   return paddedData(deviceInfoDict()->value(key).toByteArray());
 }
 
+// The version comes from the archive table, so showing it never reads the archive (which may be
+// large, and this runs on the main thread for the window).
 QString TBUSBPrinterOLM::newFirmwareVersion() {
   QStringList names = firmwareFilenames();
   if (names.isEmpty()) {
-    verifyFirmwareArchive();
-    names = firmwareFilenames();
+    if (const std::optional<pm::ArchiveRow> row = pm::FirmwareArchive::archiveForProductID(productID()))
+      names = row->fileNames;
   }
   if (names.isEmpty()) return {};
   const QString& name = names.first();
@@ -90,4 +93,40 @@ QString TBUSBPrinterOLM::newFirmwareVersion() {
 
 double TBUSBPrinterOLM::availableFirmwareVersion() {
   return pm::firmwareVersionNumber(newFirmwareVersion());
+}
+
+// ---- The archive of the update ---------------------------------------------------------------------
+
+void TBUSBPrinterOLM::setLoadedArchive(std::shared_ptr<const pm::LoadedArchive> archive) {
+  const std::lock_guard guard(archiveLock_);
+  loadedArchive_ = std::move(archive);
+}
+
+std::shared_ptr<const pm::LoadedArchive> TBUSBPrinterOLM::archiveForUpdate(QString* problem) {
+  Q_ASSERT(isPrinterCommandQueue());
+  std::optional<pm::UpdateRecord> record = updateRecord();
+  if (record && record->archive) return record->archive;
+  {
+    const std::lock_guard guard(archiveLock_);
+    if (loadedArchive_ && !record) return loadedArchive_;
+  }
+  // A new process (or a printer found in its loader): the archive is read and checked now, once.
+  const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(productID());
+  if (!load.archive) {
+    *problem = tr("The firmware file %1 cannot be used (%2).").arg(load.failedFile, load.problem);
+    return nullptr;
+  }
+  if (record && record->targetVersion != load.archive->version()) {
+    *problem = tr("This application installs firmware %1, but the update was started for %2.")
+                   .arg(load.archive->version(), record->targetVersion);
+    return nullptr;
+  }
+  setFilenames(load.archive->fileNames);
+  if (record) {
+    record->archive = load.archive;
+    pm::UpdateJournal::put(*record);
+  } else {
+    setLoadedArchive(load.archive);
+  }
+  return load.archive;
 }

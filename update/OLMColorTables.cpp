@@ -1,8 +1,11 @@
 // TBUSBPrinterOLM: the colour-table update of phase 3: "TBL_CL" once, then each table of the
-// archive as its version name and its data, with the displayed tables refreshed after each.
+// archive as its version name and its data, with the displayed tables refreshed after each. The
+// tables are the bytes read and checked when the update started; every one must be taken by the
+// printer, or the phase is no success (the printer's tables were erased by "TBL_CL").
 
 #include "support/SystemLog.h"
 #include "update/FirmwareArchive.h"
+#include "update/UpdateJournal.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace {
@@ -11,17 +14,22 @@ constexpr int32_t kCommandTableData = 33;
 constexpr int32_t kCommandTableVersion = 35;
 }  // namespace
 
-void TBUSBPrinterOLM::updateColorTables(std::function<void(bool written)> completion) {
-  if (!verifyFirmwareArchive()) {
-    pm::systemLog(QStringLiteral("failed to verify firmware archive"));
-    return;
-  }
+void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
   auto printer = self();
   openInterface([printer, completion = std::move(completion)](IOReturn result) {
+    const auto finish = [&](bool written, const QString& problem) {
+      if (!written) pm::systemLog(QStringLiteral("color tables not written: %1").arg(problem));
+      if (completion) completion(written, problem);
+    };
     if (result != kIOReturnSuccess) {
       printer->showUpdateOpenFailedAlert(UpdateStep::ColorTables, result);
-      return;
+      return finish(false, tr("The printer could not be opened."));
     }
+    QString problem;
+    const std::shared_ptr<const pm::LoadedArchive> archive = printer->archiveForUpdate(&problem);
+    if (!archive) return finish(false, problem);
+    std::optional<pm::UpdateRecord> record = printer->updateRecord();
+
     printer->waitForPrinterStatusCode(QStringLiteral("00000"));
     printer->setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
     printer->sendPrinterCommand(kCommandTableClear);
@@ -29,44 +37,34 @@ void TBUSBPrinterOLM::updateColorTables(std::function<void(bool written)> comple
     printer->getPrinterColorTableVersion();
     printer->getPrinterColorTableChecksum();
 
-    bool written = false;
-    for (const QString& name : printer->colorTableNames()) {
-      if (!delivered) break;
-      const QByteArray data = printer->paddedColorDataForVersion(name);
-      // An unreadable table is left out rather than sent empty, and does not count as written.
-      if (data.isNull()) {
-        pm::systemLog(QStringLiteral("skipping color table %1: its file cannot be read").arg(name));
-        continue;
-      }
+    for (qsizetype i = 0; delivered && i < archive->tables.size(); ++i) {
+      const QString& name = archive->fileNames.at(i + 1);
+      const QByteArray& data = archive->tables.at(i);
+      pm::systemLogf("got data of length %lu for file at path %s", static_cast<unsigned long>(data.size()),
+                     qUtf8Printable(name));
       printer->sendPrinterCommand(kCommandTableVersion, paddedData(name.toUpper().toLatin1()));
       delivered = printer->writeStatus() == kIOReturnSuccess;
       if (delivered) printer->sendPrinterCommand(kCommandTableData, data);
       delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
       printer->getPrinterColorTableVersion();
       printer->getPrinterColorTableChecksum();
-      written = delivered;
+      if (delivered && record) {
+        record->tablesToWrite.removeAll(name);
+        pm::UpdateJournal::put(*record);
+      }
     }
     if (!delivered) {
       // The printer left (or stopped taking data) with its tables erased or half written: the
-      // stage stays at 2, so the tables are written again when it returns, and this is no success.
-      pm::systemLog(QStringLiteral("color tables not delivered; they are written again when the printer returns"));
-      if (completion) completion(false);
-      return;
+      // stage stays at 2, so the tables are written again when it returns.
+      return finish(false, tr("The printer stopped taking the colour tables; they are erased or incomplete."));
     }
     printer->storeDeviceInfo(kUpdateStageKey, 3);
-    if (completion) completion(written);
+    finish(true, QString());
   });
 }
 
 QStringList TBUSBPrinterOLM::colorTableNames() {
   const QStringList names = firmwareFilenames();
-  if (names.size() < 3) return {};
+  if (names.size() < 2) return {};
   return names.mid(1);
-}
-
-QByteArray TBUSBPrinterOLM::paddedColorDataForVersion(const QString& fileName) {
-  const std::optional<QByteArray> data = pm::FirmwareArchive::readArchiveFile(fileName);
-  pm::systemLogf("got data of length %lu for file at path %s",
-                 static_cast<unsigned long>(data ? data->size() : 0), qUtf8Printable(fileName));
-  return data.value_or(QByteArray());
 }

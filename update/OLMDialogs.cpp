@@ -40,6 +40,8 @@ void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& messa
     request.buttons = buttonTitles.isEmpty() ? QStringList{tr("OK")} : buttonTitles;
     request.agreeCheckBox = agreeCheckBox;
     request.style = style;
+    // With two printers of a model attached, the user must see which one the alert is about.
+    request.printerName = printer->printerName();
     // Escape means the button that cancels, whatever the language calls it.
     request.escapeButton = static_cast<int>(request.buttons.indexOf(tr("Cancel")));
     if (customLayout) customLayout(request);

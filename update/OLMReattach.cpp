@@ -4,10 +4,12 @@
 // printer found waiting in update mode is offered the upload.
 
 #include <QDebug>
+#include <QSet>
 #include <QThread>
 
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
+#include "update/UpdateJournal.h"
 #include "update/UpdateReturnWatch.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -16,6 +18,13 @@ namespace {
 constexpr int32_t kCommandStatus = 0;
 // A VLA loader that reports this is still busy with the update; the next attach looks again.
 const QString kVLAIntermediateFirmware = QStringLiteral("VLA_ALLFWU_2.05");
+
+// Printers (device key and serial number) whose "found in update mode" prompt is shown: a printer
+// looping through its loader gets one prompt, not one per return. Main thread only.
+QSet<QString>& promptsShown() {
+  static QSet<QString> shown;
+  return shown;
+}
 
 QString describe(const QVariantMap& map) {
   QString text;
@@ -48,8 +57,44 @@ bool TBUSBPrinterOLM::initWithInterfaceInterface(std::shared_ptr<usb::UsbInterfa
     if (printer->model().isEmpty() && !model.isEmpty()) printer->setModel(model);
   });
   pm::UpdateReturnWatch::arrived(key);
+
+  // The update record, not the port, says whether this printer is in an update: the stage kept
+  // for this port belongs to whichever printer was here, and a restarted process has none.
+  const QString serial = identitySerialNumber();
+  if (const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, productID())) {
+    deviceInfoDict()->setValue(kUpdateStageKey, record->stage);
+    if (!record->fromVersion.isEmpty())
+      deviceInfoDict()->setValue(QStringLiteral("firmwareVersionPrevious"), record->fromVersion);
+    if (record->deviceKey != key) {
+      pm::UpdateRecord moved = *record;
+      moved.deviceKey = key;
+      pm::UpdateJournal::put(moved);
+    }
+  } else {
+    const int stage = deviceInfoDict()->value(kUpdateStageKey).toInt();
+    if (stage == 1 || stage == 2) {
+      pm::systemLog(QStringLiteral("no update recorded for this printer: the stage %1 kept for %2 is not its own")
+                        .arg(stage)
+                        .arg(key));
+      deviceInfoDict()->remove(kUpdateStageKey);
+    }
+    if (const std::optional<pm::UpdateRecord> other = pm::UpdateJournal::otherAt(serial, key, productID()))
+      tellUpdateNotFinished(*other);
+  }
   probeAtInit();
   return true;
+}
+
+void TBUSBPrinterOLM::tellUpdateNotFinished(const pm::UpdateRecord& other) {
+  Q_ASSERT(pm::isMainQueue());
+  pm::systemLog(QStringLiteral("%1 is at the port of the unfinished update of %2; it gets no update command")
+                    .arg(printerName(), other.printerName()));
+  showAlert(tr("The firmware update is not finished"),
+            tr("The firmware update of %1 was interrupted and is not finished. The printer now connected "
+               "at its USB port, %2, is a different printer and is left as it is.\n\nPlease connect %1 "
+               "again to finish its update.")
+                .arg(other.printerName(), printerName()),
+            {tr("OK")}, nullptr);
 }
 
 // ---- Probe -------------------------------------------------------------------------------------
@@ -81,14 +126,33 @@ void TBUSBPrinterOLM::probeAtInit() {
         break;
       case 1:
         pm::systemLog(QStringLiteral("found a device waiting for firmware update"));
-        printer->getPrinterStatus([printer](const StatusCode& code) {
+        printer->readStatusOnce([printer](const StatusCode& code) {
           if (code && *code == kUpdateModeCode) {
             pm::systemLog(QStringLiteral("device is in firmware update mode ... uploading firmware"));
             printer->uploadFirmware();
-          } else {
-            pm::systemLog(QStringLiteral("Bad Status (%1) while waiting for firmware update")
-                              .arg(code.value_or(QStringLiteral("(null)"))));
+            return;
           }
+          pm::systemLog(QStringLiteral("Bad Status (%1) while waiting for firmware update")
+                            .arg(code.value_or(QStringLiteral("(null)"))));
+          if (!code) {
+            // No answer: a printer that left carries on when it returns; one still here is stuck.
+            if (printer->hasGone()) return;
+            printer->stopUpdate(tr("The printer is not responding"),
+                                tr("%1 does not answer in its firmware update mode.\n\nPlease switch the printer "
+                                   "off and on again and keep it connected. The update continues when the "
+                                   "printer returns.")
+                                    .arg(printer->printerName()));
+            return;
+          }
+          // Nothing was written yet: the printer runs its old firmware with its tables, so the
+          // update ends here, with the user told, instead of waiting for a mode that never comes.
+          printer->abandonUpdate(
+              tr("There was a problem with the firmware update!"),
+              tr("%1 restarted without entering its firmware update mode, so nothing was changed: it "
+                 "still runs firmware %2.\n\nPlease switch the printer off and on again and run the update "
+                 "once more.")
+                  .arg(printer->printerName(), printer->firmwareVersion()));
+          printer->getDeviceCustomInfo();
         });
         break;
       default:
@@ -129,18 +193,41 @@ void TBUSBPrinterOLM::continueAfterUpload(const std::optional<QString>& version)
     pm::systemLog(QStringLiteral("firmware version changed from %1 to %2").arg(previous, current));
   }
   storeDeviceInfo(QStringLiteral("firmwareVersion"), current);
+  // Only a printer that runs the new firmware gets its tables: one that came back on other
+  // firmware did not take the image, and its own tables are left as they are.
+  const std::optional<pm::UpdateRecord> record = updateRecord();
+  if (record && current != record->targetVersion) {
+    pm::systemLogf("the printer runs \"%s\", not the new firmware \"%s\"", qUtf8Printable(current),
+                   qUtf8Printable(record->targetVersion));
+    abandonUpdate(tr("There was a problem with the firmware update!"),
+                  tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
+                      QStringLiteral("\n\n") +
+                      tr("%1 restarted without the new firmware %2. Its colour tables were not changed.\n\n"
+                         "Please switch the printer off and on again and run the update once more.")
+                          .arg(printerName(), record->targetVersion));
+    getDeviceCustomInfo();
+    return;
+  }
   finishFirmwareUpdate();
 }
 
 // ---- A printer found in update mode without a stage ------------------------------------------------
 
 void TBUSBPrinterOLM::showUnexpectedUpdateModePrompt() {
+  Q_ASSERT(pm::isMainQueue());
+  const QString shownKey = keyUSBdevice() + QLatin1Char('/') + identitySerialNumber();
+  if (promptsShown().contains(shownKey)) {
+    pm::systemLog(QStringLiteral("found in firmware update mode again; its prompt is already shown"));
+    return;
+  }
+  promptsShown().insert(shownKey);
   auto printer = self();
   showCustomAlert(tr("Attention:"),
                   tr("A printer was unexpectedly found in firmware update mode. Would you like to update "
                      "the firmware? "),
                   {tr("Ignore"), tr("Update Firmware")}, false, pm::AlertStyle::Critical, nullptr,
-                  [printer](const pm::AlertAnswer& answer) {
+                  [printer, shownKey](const pm::AlertAnswer& answer) {
+                    promptsShown().remove(shownKey);
                     if (answer.returnCode == 1001) {
                       pm::systemLog(QStringLiteral("device is in firmware update mode ... uploading firmware"));
                       printer->uploadFirmware();

@@ -12,6 +12,9 @@
 #include "support/NameTables.h"
 #include "support/SystemLog.h"
 #include "support/ZOVRAN_Log.h"
+#include "update/FirmwareArchive.h"
+#include "update/QuitGuard.h"
+#include "update/UpdateJournal.h"
 #include "update/UpdateReturnWatch.h"
 #include "vendor/Framing.h"
 #include "vendor/TBUSBPrinterOLM.h"
@@ -34,8 +37,21 @@ bool isReadyForUpdate(const TBUSBPrinterOLM::StatusCode& code) {
   return code && (*code == kIdleCode || *code == QLatin1String("01500") || *code == QLatin1String("03000"));
 }
 
+// "Quit" in an update dialog: asks first while any printer's update is unfinished.
 void terminateApplication() {
-  if (pm::ApplicationControl* application = pm::applicationControl()) application->terminate();
+  pm::quitWhenConfirmed([] {
+    if (pm::ApplicationControl* application = pm::applicationControl()) application->terminate();
+  });
+}
+
+// A preference read as a boolean, whatever form it was written in: "no", "false", "off", "0" and
+// anything unknown are false (QVariant would take every non-empty text but "0"/"false" as true).
+bool preferenceIsSet(const QString& key) {
+  const QVariant value = QSettings().value(key);
+  if (value.typeId() == QMetaType::Bool) return value.toBool();
+  const QString text = value.toString().trimmed().toLower();
+  return text == QLatin1String("1") || text == QLatin1String("true") || text == QLatin1String("yes") ||
+         text == QLatin1String("on");
 }
 
 QString fileCorruptionTitle() {
@@ -50,16 +66,32 @@ QString orNull(const QString& text) { return text.isNull() ? QStringLiteral("(nu
 
 // ---- Before the update -------------------------------------------------------------------------
 
+// The archive is read and checked once, on the printer's queue (it may be large); the update then
+// sends those bytes and no others.
 void TBUSBPrinterOLM::updateFirmware() {
   Q_ASSERT(pm::isMainQueue());
-  const bool verified = verifyFirmwareArchive();
-  const QByteArray image = firmwareBlob();
-  if (verified && !image.isEmpty()) {
-    showFirmwareUpdateWarning();
+  if (updateRecord()) {
+    showAlert(tr("The firmware update is already running"),
+              tr("The update of %1 is not finished yet. It goes on by itself when the printer returns.")
+                  .arg(printerName()),
+              {tr("OK")}, nullptr);
     return;
   }
-  showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
-            [](int) { terminateApplication(); });
+  auto printer = self();
+  performAfterOnCommandQueue(0, [printer] {
+    const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(printer->productID());
+    printer->setLoadedArchive(load.archive);
+    printer->setFilenames(load.archive ? std::optional(load.archive->fileNames) : std::nullopt);
+    const bool loaded = load.archive != nullptr;
+    pm::performAsyncOnMainQueue([printer, loaded] {
+      if (loaded) {
+        printer->showFirmwareUpdateWarning();
+        return;
+      }
+      printer->showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
+                         [](int) { terminateApplication(); });
+    });
+  });
 }
 
 void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
@@ -104,8 +136,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
     return;
   }
   const double installed = installedFirmwareVersion();
-  if (installed > availableFirmwareVersion() &&
-      !QSettings().value(QStringLiteral("installOlderFirmwareVersion")).toBool()) {
+  if (installed > availableFirmwareVersion() && !preferenceIsSet(QStringLiteral("installOlderFirmwareVersion"))) {
     showAlert(tr("Firmware update not needed"),
               tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2), {tr("OK")},
               nullptr);
@@ -117,7 +148,13 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
     if (returnCode == 1000) printer->proceedWithUpdateWhenReady();
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
-  openInterface([printer, retryOnProceed, buttons](IOReturn result) {
+  const auto notResponding = [printer, retryOnProceed, buttons] {
+    printer->showAlert(tr("Printer Error"),
+                       tr("The printer is not responding properly. Please power-cycle the printer and "
+                          "try again."),
+                       buttons, retryOnProceed);
+  };
+  openInterface([printer, retryOnProceed, buttons, notResponding](IOReturn result) {
     if (result == kIOReturnExclusiveAccess) {
       printer->showAlert(tr("Printer Busy"),
                          tr("Another application is using the printer. Please proceed when the printer "
@@ -125,14 +162,10 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                          buttons, retryOnProceed);
       return;
     }
-    if (result != kIOReturnSuccess) {
-      printer->showAlert(tr("Printer Error"),
-                         tr("The printer is not responding properly. Please power-cycle the printer and "
-                            "try again."),
-                         buttons, retryOnProceed);
-      return;
-    }
-    printer->getPrinterStatus([printer, retryOnProceed, buttons](const StatusCode& code) {
+    if (result != kIOReturnSuccess) return notResponding();
+    // A status read without a reply ends in words too, never in silence.
+    printer->readStatusOnce([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
+      if (!code) return notResponding();
       if (isReadyForUpdate(code)) {
         printer->updateFirmwareReady();
         return;
@@ -165,57 +198,106 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
     hotPlug();
     return;
   }
-  if (!verifyFirmwareArchive() || firmwareBlob().isEmpty()) {
+  std::shared_ptr<const pm::LoadedArchive> archive;
+  {
+    const std::lock_guard guard(archiveLock_);
+    archive = loadedArchive_;
+  }
+  if (!archive) {
     showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
     return;
   }
   auto printer = self();
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
-  openInterface([printer](IOReturn result) {
+  openInterface([printer, archive](IOReturn result) {
     if (result != kIOReturnSuccess) {
       printer->showUpdateOpenFailedAlert(UpdateStep::RewriteRequest, result);
+      pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
     }
     printer->waitForPrinterStatusCode(kIdleCode);
     printer->setOverridePrinterStatus(QStringLiteral("Updating firmware ..."));
+    // The update knows its printer from here on, in this process and the next.
+    pm::UpdateRecord record;
+    record.serialNumber = printer->identitySerialNumber();
+    record.deviceKey = printer->keyUSBdevice();
+    record.productID = printer->productID();
+    record.model = printer->printerModel() ? pm::modelName(*printer->printerModel()) : printer->model();
+    record.fromVersion = printer->firmwareVersion();
+    record.targetVersion = archive->version();
+    record.tablesToWrite = archive->fileNames.mid(1);
+    record.started = QDateTime::currentDateTimeUtc();
+    record.archive = archive;
+    pm::UpdateJournal::put(record);
     printer->storeDeviceInfo(kPreviousVersionKey, printer->firmwareVersion());
     printer->storeDeviceInfo(kUpdateStageKey, 1);
     printer->sendPrinterCommand(kCommandFlashRewrite);
     printer->closeInterface(nullptr);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::RewriteRequest,
-                                  printer->image());
+                                  printer->image(), printer->printerName(),
+                                  [weak = std::weak_ptr<TBUSBPrinterOLM>(printer)] {
+                                    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
+                                  });
   });
 }
 
 // ---- Phase 2: the upload ---------------------------------------------------------------------------
 
 void TBUSBPrinterOLM::uploadFirmware() {
-  if (!verifyFirmwareArchive()) {
-    pm::systemLog(QStringLiteral("failed to verify firmware archive"));
-    showAlert(tr("There was a problem with the firmware file!"),
-              tr("This application may be damaged. Please download a new copy."), {tr("OK")}, nullptr);
-    return;
-  }
   auto printer = self();
   openInterface([printer](IOReturn result) {
     if (result != kIOReturnSuccess) {
       printer->showUpdateOpenFailedAlert(UpdateStep::Upload, result);
+      pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+      return;
+    }
+    QString problem;
+    const std::shared_ptr<const pm::LoadedArchive> archive = printer->archiveForUpdate(&problem);
+    if (!archive) {
+      pm::systemLog(QStringLiteral("FAILED Uploading firmware to printer (bad file)"));
+      printer->stopUpdate(tr("There was a problem with the firmware file!"),
+                          problem + QStringLiteral("\n\n") +
+                              tr("This application may be damaged. Please download a new copy."));
+      printer->closeInterface(nullptr);
+      return;
+    }
+    // A printer found in its loader without a record starts its record here.
+    pm::UpdateRecord record = printer->updateRecord().value_or(pm::UpdateRecord{});
+    if (record.targetVersion.isEmpty()) {
+      record.serialNumber = printer->identitySerialNumber();
+      record.deviceKey = printer->keyUSBdevice();
+      record.productID = printer->productID();
+      record.model = printer->printerModel() ? pm::modelName(*printer->printerModel()) : printer->model();
+      record.targetVersion = archive->version();
+      record.tablesToWrite = archive->fileNames.mid(1);
+      record.started = QDateTime::currentDateTimeUtc();
+      record.archive = archive;
+    }
+    if (record.uploads >= pm::UpdateJournal::kMaxUploads) {
+      pm::systemLogf("the printer did not take the firmware after %d uploads", record.uploads);
+      printer->abandonUpdate(
+          tr("There was a problem with the firmware update!"),
+          tr("The new firmware was sent to %1 %2 times and the printer did not take it. It waits in its "
+             "firmware update mode.\n\nPlease switch the printer off and on again. If it returns in its "
+             "update mode, contact customer support.")
+              .arg(printer->printerName())
+              .arg(record.uploads));
+      printer->closeInterface(nullptr);
       return;
     }
     printer->setOverridePrinterStatus(QStringLiteral("Writing firmware ..."));
-    const QByteArray image = printer->firmwareBlob();
-    if (!image.isEmpty()) {
-      pm::systemLog(QStringLiteral("Uploading firmware to printer"));
-      printer->storeDeviceInfo(kUpdateStageKey, 2);
-      printer->sendFirmwareImage(image);
-      pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
-                                    printer->image());
-    } else {
-      pm::systemLog(QStringLiteral("FAILED Uploading firmware to printer (bad file)"));
-      printer->showAlert(tr("There was a problem with the firmware file!"),
-                         tr("This application may be damaged. Please download a new copy."), {tr("OK")},
-                         nullptr);
-    }
+    pm::systemLog(QStringLiteral("Uploading firmware to printer"));
+    ++record.uploads;
+    record.stage = 2;
+    pm::UpdateJournal::put(record);
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
+    printer->storeDeviceInfo(kUpdateStageKey, 2);
+    printer->sendFirmwareImage(archive->image);
+    pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
+                                  printer->image(), printer->printerName(),
+                                  [weak = std::weak_ptr<TBUSBPrinterOLM>(printer)] {
+                                    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
+                                  });
     printer->closeInterface(nullptr);
   });
 }
@@ -251,21 +333,36 @@ void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
 
 // ---- Phase 3: colour tables and the report ---------------------------------------------------------
 
+// Success is said only when the printer reads back the target version and took every table.
 void TBUSBPrinterOLM::finishFirmwareUpdate() {
   pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]"));
   auto printer = self();
-  updateColorTables([printer](bool written) {
+  updateColorTables([printer](bool written, const QString& problem) {
     pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]_block_invoke"));
+    const std::optional<pm::UpdateRecord> record = printer->updateRecord();
     const QString previous = orNull(printer->deviceInfoDict()->string(kPreviousVersionKey));
     const QString current = orNull(printer->firmwareVersion());
-    if (written) {
+    const bool onTarget = record && printer->firmwareVersion() == record->targetVersion;
+    if (written && onTarget) {
+      pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
       printer->showAlert(tr("Firmware update was successful!"),
                          tr("Firmware version updated from %1 to %2").arg(previous, current),
                          {tr("Finish")}, nullptr);
     } else {
+      const QString what =
+          !written ? problem + QStringLiteral(" ") +
+                         tr("The update goes on when the printer returns: please switch it off and on again "
+                            "and keep it connected.")
+                   : tr("The printer does not report the new firmware version. Please switch it off and on "
+                        "again and run the update once more.");
       printer->showAlert(tr("There was a problem with the firmware update!"),
-                         tr("Previous firmware version: %1 current version: %2").arg(previous, current),
+                         tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
+                             QStringLiteral("\n\n") + what,
                          {tr("OK")}, nullptr);
+      if (written) {
+        pm::UpdateJournal::remove(record ? record->serialNumber : printer->identitySerialNumber(),
+                                  printer->keyUSBdevice(), printer->productID());
+      }
     }
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
     printer->updatePrinterStatus();
@@ -306,4 +403,41 @@ void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result
                                 "connected. The update continues when the printer returns.");
   showAlert(tr("The printer is not responding"), what.arg(QString::fromLatin1(pm::stringForIOReturn(result))),
             {tr("OK")}, nullptr);
+}
+
+// ---- Ending an update without success -----------------------------------------------------------------
+
+void TBUSBPrinterOLM::stopUpdate(const QString& title, const QString& message) {
+  auto printer = self();
+  showAlert(title, message, {tr("OK")}, nullptr);
+  pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+}
+
+void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message) {
+  const std::optional<pm::UpdateRecord> record = updateRecord();
+  if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
+  deviceInfoDict()->remove(kUpdateStageKey);
+  stopUpdate(title, message);
+}
+
+// ---- Identity -------------------------------------------------------------------------------------
+
+QString TBUSBPrinterOLM::identitySerialNumber() const {
+  QString serial;
+  decodeDeviceID(raw1284DeviceID(), [&serial](const QString&, const QString&, const QString& decoded, const QString&) {
+    serial = decoded;
+  });
+  if (serial.trimmed().isEmpty()) serial = serialNumberUSB();
+  return serial.trimmed();
+}
+
+QString TBUSBPrinterOLM::printerName() const {
+  pm::UpdateRecord named;
+  named.model = printerModel() ? pm::modelName(*printerModel()) : model();
+  named.serialNumber = identitySerialNumber();
+  return named.printerName();
+}
+
+std::optional<pm::UpdateRecord> TBUSBPrinterOLM::updateRecord() const {
+  return pm::UpdateJournal::find(identitySerialNumber(), keyUSBdevice(), productID());
 }

@@ -36,7 +36,7 @@ struct Texts {
   Q_DECLARE_TR_FUNCTIONS(TBUSBPrinterOLM)
 };
 
-void tellUser(UpdateReturnWatch::Step step, const QImage& icon) {
+void tellUser(UpdateReturnWatch::Step step, const QImage& icon, const QString& printerName) {
   const int seconds = UpdateReturnWatch::timeoutMs() / 1000;
   AlertRequest request;
   request.title = Texts::tr("The printer has not come back");
@@ -52,22 +52,25 @@ void tellUser(UpdateReturnWatch::Step step, const QImage& icon) {
          "when the printer returns. Contact customer support if it does not return.");
   request.buttons = {Texts::tr("OK")};
   request.icon = icon;
+  request.printerName = printerName;
   if (AlertPresenter* presenter = alertPresenter()) presenter->present(request, nullptr);
 }
 
 }  // namespace
 
-void UpdateReturnWatch::expect(const QString& deviceKey, Step step, const QImage& icon) {
-  performAsyncOnMainQueue([deviceKey, step, icon] {
+void UpdateReturnWatch::expect(const QString& deviceKey, Step step, const QImage& icon, const QString& printerName,
+                               std::function<void()> timedOut) {
+  performAsyncOnMainQueue([deviceKey, step, icon, printerName, timedOut = std::move(timedOut)] {
     stop(deviceKey);
     auto* timer = new QTimer(QCoreApplication::instance());
     timer->setSingleShot(true);
-    QObject::connect(timer, &QTimer::timeout, timer, [deviceKey, step, icon] {
+    QObject::connect(timer, &QTimer::timeout, timer, [deviceKey, step, icon, printerName, timedOut] {
       stop(deviceKey);
       systemLog(QStringLiteral("printer %1 has not come back after %2")
                     .arg(deviceKey, step == Step::RewriteRequest ? QStringLiteral("the rewrite request")
                                                                  : QStringLiteral("the upload")));
-      tellUser(step, icon);
+      tellUser(step, icon, printerName);
+      if (timedOut) timedOut();
     });
     state().timers.insert(deviceKey, timer);
     timer->start(state().timeoutMs);

@@ -7,6 +7,8 @@
 //
 // Threads: expect() [any]; everything else [main].
 
+#include <functional>
+
 #include <QImage>
 #include <QString>
 
@@ -19,7 +21,10 @@ class UpdateReturnWatch {
   enum class Step { RewriteRequest, Upload };
 
   // Starts (or restarts) the watch for a device key. [any]
-  static void expect(const QString& deviceKey, Step step, const QImage& icon);
+  // `printerName` names the printer in the alert; `timedOut` (may be null) runs on the main thread
+  // when the alert is raised (the asking printer object, if it never left, stops showing a phase).
+  static void expect(const QString& deviceKey, Step step, const QImage& icon, const QString& printerName = {},
+                     std::function<void()> timedOut = nullptr);
   // The printer of that key is back: the watch ends silently. [main]
   static void arrived(const QString& deviceKey);
   // Whether a watch runs for the key. [main]

@@ -35,7 +35,11 @@ bool DeviceInfo::isEmpty() const {
 
 QVariantMap DeviceInfo::snapshot() const {
   std::lock_guard lock(mutex_);
-  return map_;
+  // A copy of its own: a copy sharing the map lets a later change on another thread find the map
+  // unshared (Qt reads the count relaxed) and change in place the nodes the copy still reads.
+  QVariantMap copy;
+  for (auto it = map_.constBegin(); it != map_.constEnd(); ++it) copy.insert(it.key(), it.value());
+  return copy;
 }
 
 void DeviceInfo::merge(const QVariantMap& other) {

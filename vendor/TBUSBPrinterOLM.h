@@ -49,6 +49,8 @@ using PrinterCommandCode = int64_t;
 
 namespace pm {
 struct ColorTableRead;  // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
+struct LoadedArchive;   // one model's archive as read and checked (update/FirmwareArchive.h)
+struct UpdateRecord;    // one update under way (update/UpdateJournal.h)
 }
 
 class TBUSBPrinterOLM : public TBUSBPrinter {
@@ -226,8 +228,10 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   static QByteArray paddedData(QByteArray data);  // in place when handed the only reference [any]
   static uint16_t checksumForData(const QByteArray& data);  // [any]
 
-  // Update sequence (update/OLMUpdateSequence.cpp, update/OLMStatusPoll.cpp).
-  void updateFirmware();                               // entry [main]
+  // Update sequence (update/OLMUpdateSequence.cpp, update/OLMStatusPoll.cpp). The update of a
+  // printer is recorded in pm::UpdateJournal from its first write to its verified end; each phase
+  // goes on only for the printer recorded there, with the archive read and checked at the entry.
+  void updateFirmware();                               // entry: loads the archive on the queue [main]
   void showFirmwareUpdateWarning();                    // [main]
   void proceedWithUpdateWhenReady();                   // [main]
   void updateFirmwareReady();                          // [main]
@@ -247,10 +251,18 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void setFirmwareUpdateStatus(int32_t stage);         // stored and registered on the main queue [any]
 
   // Colour-table update (update/OLMColorTables.cpp).
-  // The completion (on the queue) learns whether at least one table was written.
-  void updateColorTables(std::function<void(bool written)> completion);  // [any]
+  // The completion (on the queue, or wherever the phase ended) always runs once: `written` when
+  // every table of the archive was taken by the printer, else what went wrong. [any]
+  using TablesCompletion = std::function<void(bool written, const QString& problem)>;
+  void updateColorTables(TablesCompletion completion);
   QStringList colorTableNames();                       // [any]
-  QByteArray paddedColorDataForVersion(const QString& fileName);  // null when unreadable [any]
+
+  // Identity for the update: the serial number of the device ID, else of the USB string. [any]
+  QString identitySerialNumber() const;
+  // "PZA (serial number SIM0001)" for the user's texts. [any]
+  QString printerName() const;
+  // This printer's update record, if it is in one. [any]
+  std::optional<pm::UpdateRecord> updateRecord() const;
 
   // Dialogs and alerts, through pm::alertPresenter() (update/OLMDialogs.cpp).
   using AlertAnswerCompletion = std::function<void(const pm::AlertAnswer& answer)>;
@@ -287,11 +299,28 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   static std::optional<QString> replyText(const QByteArray& reply);
   void readColorTables(const std::vector<pm::ColorTableRead>& reads, ColorTableCompletion completion);
 
+  mutable std::mutex archiveLock_;
+  std::shared_ptr<const pm::LoadedArchive> loadedArchive_;  // the entry's, until phase 1
+
   mutable std::mutex imageLock_;
   mutable std::optional<QImage> imageCache_;  // loaded on first use
 
   // ---- update helpers (update/) ----
   enum class UpdateStep { RewriteRequest, Upload, ColorTables };
+  // The archive of this update: the one loaded at the entry, the record's, or (a new process, a
+  // printer found in its loader) loaded now. Null with `problem` set when it cannot be had. [queue]
+  std::shared_ptr<const pm::LoadedArchive> archiveForUpdate(QString* problem);
+  void setLoadedArchive(std::shared_ptr<const pm::LoadedArchive> archive);  // [any]
+  // Ends the update without success: record and stage gone, the window shows no phase, the user
+  // is told `title`/`message`. [any]
+  void abandonUpdate(const QString& title, const QString& message);
+  // The update stops with the user told; the record stays for the next attach. [any]
+  void stopUpdate(const QString& title, const QString& message);
+  // Reads the status once; the completion runs on the main queue in every case (nullopt when the
+  // printer could not be opened or gave no reply). [any]
+  void readStatusOnce(StatusCompletion completion);
+  // A printer other than the recorded one at this port: no update command, the user is told. [main]
+  void tellUpdateNotFinished(const pm::UpdateRecord& other);
   // Sends the image as one "FLASH_PROGRAM" frame whose write may take as long as its size needs
   // on a slow link. [queue], interface open.
   void sendFirmwareImage(const QByteArray& image);

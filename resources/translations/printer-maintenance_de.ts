@@ -236,6 +236,10 @@
         <translation>Diese Meldung nicht mehr anzeigen</translation>
     </message>
     <message>
+        <source>Printer: %1</source>
+        <translation>Drucker: %1</translation>
+    </message>
+    <message>
         <source>Printer Maintenance</source>
         <translation>Druckerwartung</translation>
     </message>
@@ -483,6 +487,106 @@ Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschloss
     <message>
         <source>Please switch the printer off and on again and keep it connected. The update continues when the printer returns. Contact customer support if it does not return.</source>
         <translation>Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschlossen. Die Aktualisierung geht weiter, sobald der Drucker wieder da ist. Wenden Sie sich an den Kundendienst, wenn er nicht zurückkehrt.</translation>
+    </message>
+    <message>
+        <source>it was asked to restart into its firmware update mode; its firmware is unchanged</source>
+        <translation>er wurde aufgefordert, in seinen Firmware-Aktualisierungsmodus neu zu starten; seine Firmware ist unverändert</translation>
+    </message>
+    <message>
+        <source>it has been sent firmware %1; its colour tables are not all written</source>
+        <translation>er hat die Firmware %1 erhalten; seine Farbtabellen sind nicht alle geschrieben</translation>
+    </message>
+    <message>
+        <source>A firmware update is not finished</source>
+        <translation>Eine Firmware-Aktualisierung ist nicht abgeschlossen</translation>
+    </message>
+    <message>
+        <source>If you quit now, the update goes on the next time this application runs with the printer connected. Until then the printer may not print correctly.</source>
+        <translation>Wenn Sie jetzt beenden, wird die Aktualisierung beim nächsten Start dieses Programms mit angeschlossenem Drucker fortgesetzt. Bis dahin druckt der Drucker möglicherweise nicht richtig.</translation>
+    </message>
+    <message>
+        <source>Keep Running</source>
+        <translation>Weiter ausführen</translation>
+    </message>
+    <message>
+        <source>Quit Anyway</source>
+        <translation>Trotzdem beenden</translation>
+    </message>
+    <message>
+        <source>The printer could not be opened.</source>
+        <translation>Der Drucker konnte nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>The printer stopped taking the colour tables; they are erased or incomplete.</source>
+        <translation>Der Drucker hat aufgehört, die Farbtabellen anzunehmen; sie sind gelöscht oder unvollständig.</translation>
+    </message>
+    <message>
+        <source>The firmware update is already running</source>
+        <translation>Die Firmware-Aktualisierung läuft bereits</translation>
+    </message>
+    <message>
+        <source>The update of %1 is not finished yet. It goes on by itself when the printer returns.</source>
+        <translation>Die Aktualisierung von %1 ist noch nicht abgeschlossen. Sie wird von selbst fortgesetzt, wenn der Drucker zurückkehrt.</translation>
+    </message>
+    <message>
+        <source>The new firmware was sent to %1 %2 times and the printer did not take it. It waits in its firmware update mode.
+
+Please switch the printer off and on again. If it returns in its update mode, contact customer support.</source>
+        <translation>Die neue Firmware wurde %2-mal an %1 gesendet, und der Drucker hat sie nicht übernommen. Er wartet in seinem Firmware-Aktualisierungsmodus.
+
+Bitte schalten Sie den Drucker aus und wieder ein. Wenn er wieder im Aktualisierungsmodus startet, wenden Sie sich an den Kundendienst.</translation>
+    </message>
+    <message>
+        <source>The update goes on when the printer returns: please switch it off and on again and keep it connected.</source>
+        <translation>Die Aktualisierung wird fortgesetzt, wenn der Drucker zurückkehrt: Bitte schalten Sie ihn aus und wieder ein und lassen Sie ihn angeschlossen.</translation>
+    </message>
+    <message>
+        <source>The printer does not report the new firmware version. Please switch it off and on again and run the update once more.</source>
+        <translation>Der Drucker meldet nicht die neue Firmware-Version. Bitte schalten Sie ihn aus und wieder ein und führen Sie die Aktualisierung noch einmal aus.</translation>
+    </message>
+    <message>
+        <source>The firmware file %1 cannot be used (%2).</source>
+        <translation>Die Firmware-Datei %1 kann nicht verwendet werden (%2).</translation>
+    </message>
+    <message>
+        <source>This application installs firmware %1, but the update was started for %2.</source>
+        <translation>Dieses Programm installiert die Firmware %1, die Aktualisierung wurde aber für %2 begonnen.</translation>
+    </message>
+    <message>
+        <source>The firmware update is not finished</source>
+        <translation>Die Firmware-Aktualisierung ist nicht abgeschlossen</translation>
+    </message>
+    <message>
+        <source>The firmware update of %1 was interrupted and is not finished. The printer now connected at its USB port, %2, is a different printer and is left as it is.
+
+Please connect %1 again to finish its update.</source>
+        <translation>Die Firmware-Aktualisierung von %1 wurde unterbrochen und ist nicht abgeschlossen. Der jetzt an seinem USB-Anschluss angeschlossene Drucker, %2, ist ein anderer Drucker und bleibt unverändert.
+
+Bitte schließen Sie %1 wieder an, um seine Aktualisierung abzuschließen.</translation>
+    </message>
+    <message>
+        <source>%1 does not answer in its firmware update mode.
+
+Please switch the printer off and on again and keep it connected. The update continues when the printer returns.</source>
+        <translation>%1 antwortet nicht in seinem Firmware-Aktualisierungsmodus.
+
+Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschlossen. Die Aktualisierung wird fortgesetzt, wenn der Drucker zurückkehrt.</translation>
+    </message>
+    <message>
+        <source>%1 restarted without entering its firmware update mode, so nothing was changed: it still runs firmware %2.
+
+Please switch the printer off and on again and run the update once more.</source>
+        <translation>%1 wurde neu gestartet, ohne in seinen Firmware-Aktualisierungsmodus zu wechseln; es wurde nichts geändert: Er läuft weiter mit der Firmware %2.
+
+Bitte schalten Sie den Drucker aus und wieder ein und führen Sie die Aktualisierung noch einmal aus.</translation>
+    </message>
+    <message>
+        <source>%1 restarted without the new firmware %2. Its colour tables were not changed.
+
+Please switch the printer off and on again and run the update once more.</source>
+        <translation>%1 wurde ohne die neue Firmware %2 neu gestartet. Seine Farbtabellen wurden nicht geändert.
+
+Bitte schalten Sie den Drucker aus und wieder ein und führen Sie die Aktualisierung noch einmal aus.</translation>
     </message>
     <message>
         <source>Remove the print queues of this printer?</source>

@@ -323,10 +323,13 @@ class MainWindowTest : public QObject {
     QVERIFY(indicator && !indicator->updateRunning());
 
     QList<int> phases;
+    bool actionsWhileRunning = false;  // the printer's actions stay off while its update runs
     const auto sample = [&] {
       for (int row = 0; row < window.model()->rowCount(); ++row) {
         const int phase = pm::updatePhase(*window.model()->printerAt(row));
         if (phase != 0 && (phases.isEmpty() || phases.last() != phase)) phases << phase;
+        actionsWhileRunning = actionsWhileRunning || (window.model()->printerAt(row)->inFirmwareUpdate() &&
+                                                      window.updateFirmwareAction()->isEnabled());
       }
     };
     connect(window.model(), &QAbstractItemModel::dataChanged, this, sample);
@@ -339,8 +342,31 @@ class MainWindowTest : public QObject {
         harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
 
     QCOMPARE(phases, (QList<int>{1, 2, 3}));
+    QVERIFY(!actionsWhileRunning);
     QTRY_VERIFY_WITH_TIMEOUT(!indicator->updateRunning(), 10000);
     QVERIFY(indicator->isHidden());
+    QTRY_VERIFY(window.updateFirmwareAction()->isEnabled());
+
+    // Closing the window while an update is unfinished asks, naming the printer; "Keep Running"
+    // keeps it, "Quit Anyway" closes.
+    QVERIFY(window.close());  // nothing unfinished: closes at once
+    pm::UpdateRecord record;
+    record.serialNumber = QStringLiteral("SIM0001");
+    record.deviceKey = printer->keyUSBdevice();
+    record.productID = printer->productID();
+    record.model = QStringLiteral("PZA");
+    record.targetVersion = QStringLiteral("PZA 01.10");
+    pm::UpdateJournal::put(record);
+    harness.alerts().clear();
+    for (const int answer : {1000, 1001}) {
+      harness.alerts().queueAnswer(answer);
+      QVERIFY(!window.close());
+      QTRY_COMPARE(harness.alerts().titles().count(QStringLiteral("A firmware update is not finished")), answer - 999);
+      QVERIFY(harness.alerts().requests().back().message.contains(QLatin1String("PZA (serial number SIM0001)")));
+      QTest::qWait(50);
+    }
+    QVERIFY(window.close());  // confirmed
+    pm::UpdateJournal::reset();
   }
 
   // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.

@@ -18,6 +18,7 @@
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
+#include "update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
@@ -82,6 +83,7 @@ class AppHarness {
     pm::setAlertPresenter(&alerts_);
     pm::setApplicationControl(&application_);
     TBUSBPrinter::clearDeviceInfoRegistry();
+    pm::UpdateJournal::setFilePath(stateDir_.filePath(QStringLiteral("updates.json")));
   }
 
   ~AppHarness() {
@@ -170,6 +172,7 @@ class AppHarness {
   }
 
  private:
+  QTemporaryDir stateDir_;  // the update state file, out of the user's own
   std::shared_ptr<usb::virt::VirtualUsbBus> bus_;
   ScriptedAlertPresenter alerts_;
   ScriptedApplication application_;

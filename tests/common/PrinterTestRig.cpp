@@ -23,6 +23,10 @@ void ScriptedAlertPresenter::present(const pm::AlertRequest& request,
       answers_.pop_front();
     }
   }
+  if (hold && completion) {
+    const std::lock_guard guard(lock_);
+    held_.push_back(std::move(completion));
+  }
   if (hold || !completion) return;
   pm::performAsyncOnMainQueue([completion = std::move(completion), answer] { completion(answer); });
 }
@@ -34,7 +38,15 @@ void ScriptedAlertPresenter::queueAnswer(int returnCode, bool agreed) {
   answers_.back().agreed = agreed;
 }
 
-void ScriptedAlertPresenter::setHoldAnswers(bool hold) { const std::lock_guard guard(lock_); hold_ = hold; }
+void ScriptedAlertPresenter::setHoldAnswers(bool hold) {
+  std::vector<std::function<void(const pm::AlertAnswer&)>> held;
+  {
+    const std::lock_guard guard(lock_);
+    hold_ = hold;
+    if (!hold) held.swap(held_);
+  }
+  for (auto& completion : held) pm::performAsyncOnMainQueue([completion] { completion(pm::AlertAnswer{}); });
+}
 
 std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const { const std::lock_guard guard(lock_); return requests_; }
 
@@ -47,9 +59,11 @@ QStringList ScriptedAlertPresenter::titles() const {
 }
 
 void ScriptedAlertPresenter::clear() {
+  std::vector<std::function<void(const pm::AlertAnswer&)>> held;  // let go outside the lock
   const std::lock_guard guard(lock_);
   requests_.clear();
   answers_.clear();
+  held.swap(held_);
 }
 
 // ---- PrinterTestRig -----------------------------------------------------------------------------------
@@ -61,12 +75,14 @@ PrinterTestRig::PrinterTestRig(double timeScale) {
   pm::setAlertPresenter(&alerts_);
   pm::setApplicationControl(&application_);
   TBUSBPrinter::clearDeviceInfoRegistry();
+  pm::UpdateJournal::setFilePath(stateDir_.filePath(QStringLiteral("updates.json")));
   bus_.addInterfaceNotifications(
       [this](const usb::ServiceHandle& service) { serviceMatched(service); },
       [this](const usb::ServiceHandle& service) { serviceTerminated(service); });
 }
 
 PrinterTestRig::~PrinterTestRig() {
+  alerts_.clear();  // unanswered alerts hold their printers
   bus_.addInterfaceNotifications(nullptr, nullptr);
   std::vector<QPointer<TBUSBPrinterOLM>> leaving;
   for (const Entry& entry : printers_) {
@@ -85,6 +101,11 @@ PrinterTestRig::~PrinterTestRig() {
   pm::setAlertPresenter(nullptr);
   pm::setApplicationControl(nullptr);
   usb::setPlatformRegistry(nullptr);
+}
+
+void PrinterTestRig::restartApplication() {
+  TBUSBPrinter::clearDeviceInfoRegistry();
+  pm::UpdateJournal::load();
 }
 
 std::shared_ptr<sim::VirtualPrinter> PrinterTestRig::attach(sim::VirtualPrinterConfig config) {

@@ -20,6 +20,7 @@
 #include <QTemporaryDir>
 
 #include "sim/VirtualPrinter.h"
+#include "update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
 #include "vendor/AlertPresenter.h"
 #include "vendor/TBUSBPrinterOLM.h"
@@ -40,7 +41,7 @@ class ScriptedAlertPresenter final : public pm::AlertPresenter {
                std::function<void(const pm::AlertAnswer&)> completion) override;
 
   void queueAnswer(int returnCode, bool agreed = false);
-  // Leaves the next alerts unanswered (their completions never run) while on.
+  // Leaves the next alerts unanswered while on; turning it off answers the held ones (1000).
   void setHoldAnswers(bool hold);
   std::vector<pm::AlertRequest> requests() const;
   int count() const;
@@ -52,6 +53,7 @@ class ScriptedAlertPresenter final : public pm::AlertPresenter {
   mutable std::mutex lock_;
   std::vector<pm::AlertRequest> requests_;
   std::deque<pm::AlertAnswer> answers_;
+  std::vector<std::function<void(const pm::AlertAnswer&)>> held_;
   bool hold_ = false;
 };
 
@@ -86,6 +88,10 @@ class PrinterTestRig {
   ScriptedAlertPresenter& alerts() { return alerts_; }
   ScriptedApplication& application() { return application_; }
 
+  // Forgets what this process knew (device information, update records in memory, the return
+  // watches) as a restarted application would; the update state file stays.
+  static void restartApplication();
+
   // Puts a virtual printer on the bus; its printer object arrives from the event loop.
   std::shared_ptr<sim::VirtualPrinter> attach(sim::VirtualPrinterConfig config);
   // Attaches and waits for the printer object made for it (null when none came in time).
@@ -109,6 +115,7 @@ class PrinterTestRig {
   void serviceMatched(const usb::ServiceHandle& service);
   void serviceTerminated(const usb::ServiceHandle& service);
 
+  QTemporaryDir stateDir_;  // the update state file of this rig's "process"
   usb::virt::VirtualUsbBus bus_;
   ScriptedAlertPresenter alerts_;
   ScriptedApplication application_;

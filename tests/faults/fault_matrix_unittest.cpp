@@ -1,10 +1,14 @@
 // The fault matrix: every model attached and updated on the virtual bus while its virtual printer
 // fails at each step: unplugged at every command of the attach sequence and of the three update
 // phases, every kind of broken reply at every exchange of the attach sequence, held by another
-// program, and gone for good after a restart until it is switched on again. One checker judges
-// every case: no deadlock (every wait is bounded), a responsive main thread, every printer queue
-// drained, an update stage that matches what the printer really did, and no success report unless
-// the printer really runs the new firmware with its colour tables written.
+// program, gone for good after a restart until it is switched on again, and replaced at its port
+// by another printer of its model while it is away. Every other unplug during the update also
+// restarts the application while the printer is off (the next process must finish the update).
+// One checker judges every case: no deadlock (every wait is bounded), a responsive main thread,
+// every printer queue drained, an update stage that matches what the printer really did, no
+// success report unless the printer really runs the new firmware with every colour table of the
+// archive written, no update command to a printer other than the one updated, and no update that
+// ends in silence or leaves the window showing a running phase.
 //
 // Standard error (the system log of thousands of exchanges) goes to fault_matrix.log in the
 // temporary directory; the summary line and the failed cases go to standard output.
@@ -37,8 +41,14 @@ const QString kStageKey = QStringLiteral("deviceFirmwareStatus");
 const QString kSuccessTitle = QStringLiteral("Firmware update was successful!");
 const QString kNotBackTitle = QStringLiteral("The printer has not come back");
 const QString kBusyStatus = QStringLiteral("In use by other application");
+const QString kNotFinishedTitle = QStringLiteral("The firmware update is not finished");
 
-enum class Kind { Clean, UnplugAttach, ReplyAttach, UnplugUpdate, BusyAttach, NeverBack, NeverBackBusy };
+enum class Kind { Clean, UnplugAttach, ReplyAttach, UnplugUpdate, BusyAttach, NeverBack, NeverBackBusy, OtherPrinter };
+
+bool isUpdateCommand(const sim::ReceivedFrame& frame) {
+  return frame.category == QLatin1String("FW_UPD") || frame.category == QLatin1String("TBL_CL") ||
+         frame.category == QLatin1String("TBL_WT");
+}
 
 struct Case {
   Model model;
@@ -50,7 +60,7 @@ struct Case {
 QString describe(const Case& c) {
   static const char* const kinds[] = {"clean", "unplug at attach command", "reply fault at attach exchange",
                                       "unplug at update command", "busy at attach", "never back",
-                                      "never back, busy on return"};
+                                      "never back, busy on return", "another printer at its port"};
   static const char* const replies[] = {"", "no reply", "blank header", "garbage header", "00004097",
                                         "stall", "late reply"};
   QString text = sim::modelName(c.model) + QLatin1String(": ") + QLatin1String(kinds[int(c.kind)]);
@@ -96,6 +106,7 @@ class CaseRun {
     const QStringList files =
         pm::FirmwareArchive::archiveForProductID(sim::traitsOf(c.model).productId)->fileNames;
     newFirmware_ = files.first().chopped(3);
+    tableCount_ = int(files.size()) - 1;
     startWatchdog();
   }
 
@@ -127,6 +138,7 @@ class CaseRun {
         expect(unplugged(), "the unplug never came");
         quiet();
         check("after the unplug");
+        if (case_.at % 2 == 1) PrinterTestRig::restartApplication();
         switchedOnAgain();
         break;
       case Kind::BusyAttach:
@@ -137,8 +149,10 @@ class CaseRun {
         break;
       case Kind::NeverBack:
       case Kind::NeverBackBusy: neverBack(case_.kind == Kind::NeverBackBusy); break;
+      case Kind::OtherPrinter: otherPrinter(); break;
     }
     check("at the end");
+    endedInWords();
     teardown();
     return problems_;
   }
@@ -235,6 +249,7 @@ class CaseRun {
   }
 
   void startUpdate() {
+    updateStarted_ = true;
     rig_->alerts().queueAnswer(1001, true);
     rig_->alerts().queueAnswer(1001);
     current()->updateFirmware();
@@ -280,6 +295,45 @@ class CaseRun {
     quiet();
   }
 
+  // Away with its image half sent, a stranger of its model takes its port: the stranger gets no
+  // update command and the user is told; the printer, back, finishes its update.
+  void otherPrinter() {
+    if (!attached()) return;
+    const uint32_t port = current()->locationID();
+    device_->clearFrames();
+    device_->setUpdateFault(sim::UpdateFault::PowerLossDuringUpload);
+    startUpdate();
+    expect(waitFor([&] {
+             return !device_->device()->isAttached() && !device_->frames().empty() &&
+                    device_->frames().back().command == QLatin1String("FW_UPDFLASH_PROGRAM");
+           }),
+           QStringLiteral("the printer did not lose power in the upload"));
+    quiet();
+    const auto stranger = rig_->attach({.model = case_.model, .serialNumber = QStringLiteral("OTHER"), .locationId = port});
+    expect(waitFor([&] { return rig_->alerts().titles().contains(kNotFinishedTitle); }),
+           QStringLiteral("the user was not told that the update is not finished"));
+    expect(waitFor([&] { const auto p = rig_->printerFor(*stranger); return p && !p->firmwareVersion().isEmpty(); }),
+           QStringLiteral("the stranger was not read"));
+    quiet();
+    for (const sim::ReceivedFrame& frame : stranger->frames())
+      if (isUpdateCommand(frame)) return expect(false, QStringLiteral("the stranger got %1").arg(frame.command));
+    stranger->device()->detach();
+    device_->setUpdateFault(sim::UpdateFault::None);
+    device_->powerCycle();
+    expect(waitFor([&] { return succeeded(); }), QStringLiteral("the update did not finish once back"));
+    quiet();
+  }
+
+  // An update that did not succeed said so (an alert besides the warning and the confirmation), and
+  // the printer present shows no running phase once all is quiet.
+  void endedInWords() {
+    if (!updateStarted_ || !problems_.isEmpty()) return;
+    const QStringList said = rig_->alerts().titles().filter(QRegularExpression(QStringLiteral("^(?!Attention:|-- Warning --)")));
+    if (!succeeded() && said.isEmpty()) problems_ << QStringLiteral("the update ended in silence");
+    if (const auto printer = current(); printer && printer->inFirmwareUpdate())
+      problems_ << QStringLiteral("the window still shows a running update phase");
+  }
+
   QVariant stage() const {
     if (const auto printer = current()) return printer->deviceInfoDict()->value(kStageKey);
     return key_.isEmpty() ? QVariant() : TBUSBPrinter::deviceInfoForKey(key_)->value(kStageKey);
@@ -306,6 +360,15 @@ class CaseRun {
     for (const sim::ColorTable& table : device_->colorTables())
       if (successes > 0 && table.version == QLatin1String("0000"))
         return fail(QStringLiteral("success reported with erased colour tables"));
+    // Success: every table of the archive was written after the last erase.
+    if (successes > 0) {
+      int written = 0;
+      for (const sim::ReceivedFrame& frame : device_->frames()) {
+        if (frame.command == QLatin1String("TBL_CL")) written = 0;
+        if (frame.command == QLatin1String("TBL_WTCTRLD_UPDATE_CW")) ++written;
+      }
+      if (written != tableCount_) fail(QStringLiteral("success reported with %1 of %2 tables written").arg(written).arg(tableCount_));
+    }
   }
 
   // Every printer object's queue runs dry and the object goes with the rig.
@@ -325,6 +388,8 @@ class CaseRun {
   std::unique_ptr<PrinterTestRig> rig_;
   std::shared_ptr<sim::VirtualPrinter> device_;
   QString newFirmware_;
+  int tableCount_ = 0;
+  bool updateStarted_ = false;
   QString key_;
   std::vector<std::weak_ptr<TBUSBPrinterOLM>> seen_;
   QTimer ticker_;
@@ -348,7 +413,8 @@ std::vector<Case> casesOf(Model model, const Counts& counts, bool full) {
   for (int at = 1; at <= counts.updateCommands; ++at)
     if (full || at <= counts.firstTableEnd || (at - counts.firstTableEnd) % 10 == 0)
       cases.push_back({model, Kind::UnplugUpdate, at});
-  for (const Kind kind : {Kind::BusyAttach, Kind::NeverBack, Kind::NeverBackBusy}) cases.push_back({model, kind});
+  for (const Kind kind : {Kind::BusyAttach, Kind::NeverBack, Kind::NeverBackBusy, Kind::OtherPrinter})
+    cases.push_back({model, kind});
   return cases;
 }
 

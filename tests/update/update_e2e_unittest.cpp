@@ -12,6 +12,7 @@
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/TestFiles.h"
 #include "update/FirmwareArchive.h"
+#include "update/UpdateJournal.h"
 #include "update/UpdateReturnWatch.h"
 
 using sim::Model;
@@ -25,6 +26,9 @@ const QString kConfirm = QStringLiteral("-- Warning --\n\nAre you certain you wa
 const QString kSuccess = QStringLiteral("Firmware update was successful!");
 const QString kNotBack = QStringLiteral("The printer has not come back");
 const QString kNotReady = QStringLiteral("Printer Not Ready");
+const QString kProblem = QStringLiteral("There was a problem with the firmware update!");
+const QString kCorrupt = QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.");
+const QString kQuitQuestion = QStringLiteral("A firmware update is not finished");
 
 // The update's own commands the printer received (no status or property reads).
 std::vector<sim::ReceivedFrame> updateFrames(const sim::VirtualPrinter& device) {
@@ -174,6 +178,10 @@ class UpdateEndToEndTest : public QObject {
       QCOMPARE(data.lengthField, lengthField(data.payload.size()));
     }
     QVERIFY2(device_->lastTableProblem().isEmpty(), qPrintable(device_->lastTableProblem()));
+    // Every dialog named the printer; the verified end cleared the update's record.
+    for (const pm::AlertRequest& alert : rig_->alerts().requests())
+      QCOMPARE(alert.printerName, QStringLiteral("%1 (serial number SIM0001)").arg(sim::modelName(model)));
+    QVERIFY(pm::UpdateJournal::records().isEmpty());
 
     // The status was read before the rewrite request, the version before the upload.
     const QStringList all = device_->frameSummaries();
@@ -234,6 +242,10 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(attach(Model::PZA, QStringLiteral("01.20")));
     QVERIFY(update({1001}, QStringLiteral("Firmware update not needed")));
     QCOMPARE(lastAlert().message, QStringLiteral("This printer has firmware version 1.20 installed."));
+    // Written by hand as text, "no" is no.
+    QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), QStringLiteral("no"));
+    rig_->alerts().clear();
+    QVERIFY(update({1001}, QStringLiteral("Firmware update not needed")));
     QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), true);
     rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
@@ -272,7 +284,12 @@ class UpdateEndToEndTest : public QObject {
         QCOMPARE(lastAlertText(), (QStringList{QStringLiteral("Please correct the following issue: Cover Open"),
                                                QStringLiteral("Proceed"), QStringLiteral("Cancel")}));
     }
-    // An open that fails: "Printer Error".
+    // A status read without a reply, then an open that fails: "Printer Error" each time.
+    rig_->alerts().clear();
+    device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
+    rig_->alerts().queueAnswer(1001);  // "Cancel"
+    printer_->proceedWithUpdateWhenReady();
+    QVERIFY(waitForAlert(QStringLiteral("Printer Error")));
     rig_->alerts().clear();
     device_->device()->setOpenResult(kIOReturnNoDevice);
     printer_->closeInterface(nullptr);
@@ -321,9 +338,22 @@ class UpdateEndToEndTest : public QObject {
     printer_.reset();
     QVERIFY(PrinterTestRig::waitFor([&] { return gone.expired(); }));
     QCOMPARE(rig_->alerts().count(), 2);
+    pm::UpdateJournal::reset();
     TBUSBPrinter::clearDeviceInfoRegistry();
     rig_->alerts().clear();
     device_->clearFrames();
+
+    // A printer that keeps returning in its loader while the prompt is open gets one prompt.
+    rig_->alerts().setHoldAnswers(true);
+    device_->powerCycle();
+    QVERIFY(waitForAlert(kWarning));
+    device_->powerCycle();
+    QVERIFY(PrinterTestRig::waitFor([&] { auto p = current(); return p && PrinterTestRig::settle(p) && rig_->alerts().count() > 0; }));
+    QTest::qWait(100);
+    QCOMPARE(rig_->alerts().count(), 1);
+    rig_->alerts().setHoldAnswers(false);  // answered "Ignore"
+    QVERIFY(waitForAlert(QStringLiteral("Please power-cycle this printer")));
+    rig_->alerts().clear();
 
     rig_->alerts().queueAnswer(update ? 1001 : 1000);
     device_->powerCycle();
@@ -343,19 +373,134 @@ class UpdateEndToEndTest : public QObject {
     }
   }
 
-  void backAtStageOneWithoutUpdateMode() {
-    LogCapture log;
+  // The printer comes back from a restart, but not as the update needs it: each ends in words,
+  // with the printer's own firmware and tables left alone and the window showing no phase.
+  void printerReturnsWrong_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("title");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<int>("uploads");
+    QTest::newRow("not in update mode") << int(sim::UpdateFault::ReturnWithoutUpdateMode) << kProblem
+                                        << "restarted without entering its firmware update mode" << 0;
+    QTest::newRow("old firmware") << int(sim::UpdateFault::KeepOldFirmware) << kProblem
+                                  << "restarted without the new firmware KTC 04.31" << 1;
+    QTest::newRow("loader loop") << int(sim::UpdateFault::StayInLoader) << kProblem << "3 times" << 3;
+    QTest::newRow("no restart") << int(sim::UpdateFault::IgnoreRewrite) << kNotBack
+                                << "asked to restart into its firmware update mode" << 0;
+  }
+
+  void printerReturnsWrong() {
+    QFETCH(int, fault);
+    QFETCH(QString, title);
+    QFETCH(QString, told);
+    QFETCH(int, uploads);
+    pm::UpdateReturnWatch::setTimeoutMs(400);
     QVERIFY(attach(Model::KTC));
-    device_->setUpdateFault(sim::UpdateFault::ReturnWithoutUpdateMode);
-    QVERIFY(update({1001, 1001}, kConfirm));
-    QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("Bad Status (00000) while waiting for firmware update")); }));
+    const auto versions = [this] {
+      QStringList list;
+      for (const sim::ColorTable& table : device_->colorTables()) list << table.version;
+      return list;
+    };
+    const QStringList tables = versions();
+    device_->setUpdateFault(sim::UpdateFault(fault));
+    QVERIFY(update({1001, 1001}, title));
+    QVERIFY2(lastAlert().message.contains(told), qPrintable(lastAlert().message));
+    QCOMPARE(lastAlert().printerName, QStringLiteral("KTC (serial number SIM0001)"));
+    const QStringList sent = commands(updateFrames(*device_));
+    QCOMPARE(sent.count(QStringLiteral("FW_UPDFLASH_PROGRAM")), uploads);
+    QVERIFY(!sent.contains(QStringLiteral("TBL_CL")));
+    QCOMPARE(versions(), tables);
     auto back = current();
-    QVERIFY(back && back != printer_);
+    QVERIFY(back);
+    QTRY_VERIFY(!back->inFirmwareUpdate());
+    if (title == kNotBack) return;  // the printer may still restart: its record stays
     PrinterTestRig::settle(back);
-    QCOMPARE(stageOf(back).toInt(), 1);
-    QVERIFY(back->inFirmwareUpdate());
-    QCOMPARE(commands(updateFrames(*device_)), QStringList{QStringLiteral("FW_UPDFLASH_REWRITE")});
-    QCOMPARE(back->deviceInfoDict()->string(QStringLiteral("firmwareVersionPrevious")), QStringLiteral("KTC 04.21"));
+    QVERIFY(!stageOf(back).isValid());
+    QVERIFY(pm::UpdateJournal::records().isEmpty());
+  }
+
+  // A different printer of the model at the port of an unfinished update gets no update command
+  // and the user is told; "Quit" in its dialogs asks first.
+  void anotherPrinterAtThePort() {
+    QVERIFY(attach(Model::PZA));
+    const uint32_t port = printer_->locationID();
+    device_->setUpdateFault(sim::UpdateFault::PowerLossDuringUpload);
+    rig_->alerts().queueAnswer(1001, true);
+    rig_->alerts().queueAnswer(1001);
+    printer_->updateFirmware();
+    QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isAttached() && updateFrames(*device_).size() == 2; }, 10000));
+
+    std::shared_ptr<sim::VirtualPrinter> other;
+    auto stranger = rig_->attachAndWait({.model = Model::PZA, .serialNumber = QStringLiteral("OTHER42"), .locationId = port}, &other);
+    QVERIFY(stranger);
+    QVERIFY(waitForAlert(QStringLiteral("The firmware update is not finished")));
+    QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
+    QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number OTHER42)")));
+    QTRY_VERIFY(!stranger->firmwareVersion().isEmpty());
+    PrinterTestRig::settle(stranger);
+    QVERIFY(updateFrames(*other).empty());
+    QVERIFY(!stranger->inFirmwareUpdate());
+
+    // "Quit" in the stranger's warning asks, naming the unfinished update; "Keep Running" stays.
+    rig_->alerts().clear();
+    rig_->alerts().queueAnswer(1000);  // "Quit"
+    rig_->alerts().queueAnswer(1000);  // "Keep Running"
+    stranger->updateFirmware();
+    QVERIFY(waitForAlert(kQuitQuestion));
+    QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
+    QTest::qWait(50);
+    QCOMPARE(rig_->application().terminations(), 0);
+
+  }
+
+  // The printer leaves during the update and stays away: the user is told after the bound. The
+  // application then ends and starts again; the state file carries the update on once the printer
+  // is switched on (after a power loss in the upload its loader gets the image again). A corrupt
+  // or foreign state file is ignored.
+  void printerAwayAcrossAnApplicationRestart_data() {
+    QTest::addColumn<int>("fault");
+    QTest::addColumn<QString>("told");
+    QTest::addColumn<int>("uploads");
+    QTest::newRow("after the rewrite request") << int(sim::UpdateFault::NeverReturnAfterRestart)
+                                               << "asked to restart into its firmware update mode" << 1;
+    QTest::newRow("in the upload") << int(sim::UpdateFault::PowerLossDuringUpload)
+                                   << "The new firmware was sent to the printer" << 2;
+  }
+
+  void printerAwayAcrossAnApplicationRestart() {
+    QFETCH(int, fault);
+    QFETCH(QString, told);
+    QFETCH(int, uploads);
+    LogCapture log;
+    const QString path = pm::UpdateJournal::filePath();
+    for (const QByteArray& garbage : {QByteArray("{\"format\": 1"), QByteArray("{\"format\":\"other\",\"version\":1}"),
+                                      QByteArray("{\"format\":\"printer-maintenance firmware updates\",\"version\":1,"
+                                                 "\"updates\":[{\"stage\":7}, 3]}")}) {
+      QVERIFY(writeFile(path, garbage));
+      PrinterTestRig::restartApplication();
+      QVERIFY(pm::UpdateJournal::records().isEmpty());
+    }
+    QCOMPARE(log.count(QStringLiteral("ignoring the firmware update state file")), 4);
+
+    pm::UpdateReturnWatch::setTimeoutMs(400);
+    QVERIFY(attach(Model::KTB));
+    device_->setUpdateFault(sim::UpdateFault(fault));
+    QVERIFY(update({1001, 1001}, kNotBack));
+    QVERIFY2(lastAlert().message.contains(told), qPrintable(lastAlert().message));
+    QCOMPARE(updateFrames(*device_).size(), size_t(uploads));
+    QVERIFY(PrinterTestRig::waitFor([&] { return current() == nullptr; }));
+    const std::weak_ptr<TBUSBPrinterOLM> gone = printer_;
+    printer_.reset();
+    QVERIFY(PrinterTestRig::waitFor([&] { return gone.expired(); }));
+    PrinterTestRig::restartApplication();
+    QCOMPARE(pm::UpdateJournal::records().size(), 1);
+
+    device_->setUpdateFault(sim::UpdateFault::None);
+    device_->powerCycle();
+    QVERIFY(waitForAlert(kSuccess));
+    QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from KTB 01.20 to KTB 01.30"));
+    QCOMPARE(commands(updateFrames(*device_)).count(QStringLiteral("FW_UPDFLASH_PROGRAM")), uploads);
+    QVERIFY(!QFile::exists(path));
   }
 
   // Stages found at attach: the VLA loader's intermediate version keeps stage 2 for the next
@@ -365,6 +510,13 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(attach(Model::VLA));
     Printer printer = printer_;
     printer->deviceInfoDict()->setValue(kStageKey, 2);
+    pm::UpdateRecord record;
+    record.serialNumber = QStringLiteral("SIM0001");
+    record.deviceKey = printer->keyUSBdevice();
+    record.productID = printer->productID();
+    record.targetVersion = QStringLiteral("KT-VLA 02.21");
+    record.stage = 2;
+    pm::UpdateJournal::put(record);
     device_->setFirmwareVersion(QStringLiteral("VLA_ALLFWU_2.05"));
     for (int attach = 1; attach <= 2; ++attach) {
       log.clear();
@@ -377,6 +529,7 @@ class UpdateEndToEndTest : public QObject {
     }
     QVERIFY(updateFrames(*device_).empty());
 
+    pm::UpdateJournal::reset();
     printer->deviceInfoDict()->setValue(kStageKey, 0);
     device_->powerCycle();
     printer = restartedFrom(printer);
@@ -387,64 +540,57 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(rig_->alerts().count(), 0);
   }
 
-  // The printer leaves during the update and stays away: the user is told after the bound; when
-  // it is switched on again it carries on from its stage (after a power loss during the upload
-  // its loader gets the image again) and finishes.
-  void printerStaysAwayDuringTheUpdate_data() {
-    QTest::addColumn<Model>("model");
-    QTest::addColumn<int>("fault");
-    QTest::addColumn<QString>("told");
-    QTest::addColumn<int>("uploads");
-    QTest::newRow("power loss in the upload") << Model::PZA << int(sim::UpdateFault::PowerLossDuringUpload)
-                                              << "The new firmware was sent to the printer" << 2;
-    QTest::newRow("no return after the rewrite") << Model::KTB << int(sim::UpdateFault::NeverReturnAfterRestart)
-                                                 << "asked to restart into its firmware update mode" << 1;
-  }
-
-  void printerStaysAwayDuringTheUpdate() {
-    QFETCH(Model, model);
-    QFETCH(int, fault);
-    QFETCH(QString, told);
-    QFETCH(int, uploads);
-    pm::UpdateReturnWatch::setTimeoutMs(400);
-    QVERIFY(attach(model));
-    const QString before = device_->firmwareVersion();
-    device_->setUpdateFault(sim::UpdateFault(fault));
-    QVERIFY(update({1001, 1001}, kNotBack));
-    QVERIFY2(lastAlert().message.contains(told), qPrintable(lastAlert().message));
-    QVERIFY(!device_->device()->isAttached());
-    QCOMPARE(rig_->alerts().titles(), (QStringList{kWarning, kConfirm, kNotBack}));
-
-    device_->setUpdateFault(sim::UpdateFault::None);
-    device_->powerCycle();
+  // A file changed after the check is not what the printer gets: it gets the bytes checked.
+  void filesChangedDuringTheUpdateAreNotSent() {
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdPZA)->fileNames;
+    const QByteArray image = pm::FirmwareArchive::paddedData(archiveFile(files.first()));
+    const QByteArray table = archiveFile(files.last());
+    useOnly(files, false);
+    QVERIFY(attach(Model::PZA));
+    rig_->alerts().queueAnswer(1001, true);
+    rig_->alerts().queueAnswer(1001);
+    printer_->updateFirmware();
+    QVERIFY(PrinterTestRig::waitFor([&] { return !updateFrames(*device_).empty(); }));
+    QVERIFY(writeFile(resources_.filePath(QStringLiteral("firmware/") + files.first()), "S00600004844521B\n"));
+    QVERIFY(writeFile(resources_.filePath(QStringLiteral("firmware/") + files.last()), "changed"));
     QVERIFY(waitForAlert(kSuccess));
-    QCOMPARE(rig_->alerts().count(), 4);
-    const QString stem = pm::FirmwareArchive::archiveForProductID(printer_->productID())->fileNames.first().chopped(3);
-    QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from %1 to %2").arg(before, stem));
-    QCOMPARE(commands(updateFrames(*device_)).count(QStringLiteral("FW_UPDFLASH_PROGRAM")), uploads);
-    QCOMPARE(device_->firmwareVersion(), stem);
+    const std::vector<sim::ReceivedFrame> frames = updateFrames(*device_);
+    QVERIFY(frames[1].payload == image);
+    QVERIFY(frames.back().payload == table);
   }
 
-  void tamperedArchiveRefusesTheUpdate() {
-    QVERIFY(attach(Model::KTD));
-    useOnly({QStringLiteral("KTD 01.21.fw")}, true);
-    QVERIFY(update({}, QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.")));
+  // Anything wrong with any file of the archive refuses the update before the printer is touched,
+  // naming the file in the log; a file beyond the size bound is refused before it is read.
+  void unusableArchiveRefusesTheUpdate_data() {
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("how");
+    QTest::newRow("tampered firmware") << "KTA 01.61.fw" << "tampered";
+    QTest::newRow("missing colour table") << "KTA_600_0161.cwd" << "missing";
+    QTest::newRow("oversize colour table") << "KTA_300_0161.cwd" << "oversize";
+    QTest::newRow("directory in place of a file") << "KTA_300_0161.cwd" << "directory";
+  }
+
+  void unusableArchiveRefusesTheUpdate() {
+    QFETCH(QString, file);
+    QFETCH(QString, how);
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdKTA)->fileNames;
+    useOnly(files, how == QLatin1String("tampered"));
+    const QString path = resources_.filePath(QStringLiteral("firmware/") + file);
+    if (how != QLatin1String("tampered")) QVERIFY(QFile::remove(path));
+    if (how == QLatin1String("oversize")) {
+      QFile big(path);  // sparse: costs no disk space
+      QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(pm::FirmwareArchive::kMaxArchiveFileBytes + 1));
+    } else if (how == QLatin1String("directory")) {
+      QVERIFY(QDir().mkpath(path));
+    }
+    LogCapture log;
+    QVERIFY(attach(Model::KTA));
+    QVERIFY(update({}, kCorrupt));
     QCOMPARE(lastAlert().buttons, QStringList{QStringLiteral("Quit")});
+    QVERIFY(log.contains(QStringLiteral("firmware archive file %1 refused").arg(file)));
     QTRY_COMPARE(rig_->application().terminations(), 1);
     QVERIFY(printer_->firmwareFilenames().isEmpty());
     verifyUntouched();
-  }
-
-  // A colour table that cannot be read is left out and does not count; with none left the
-  // update reports a problem.
-  void unreadableColorTablesAreSkipped() {
-    useOnly({QStringLiteral("KTA 01.61.fw")}, false);
-    QVERIFY(attach(Model::KTA));
-    QVERIFY(update({1001, 1001}, QStringLiteral("There was a problem with the firmware update!")));
-    QCOMPARE(lastAlert().message, QStringLiteral("Previous firmware version: KTA 01.50 current version: KTA 01.61"));
-    QCOMPARE(commands(updateFrames(*device_)),
-             (QStringList{QStringLiteral("FW_UPDFLASH_REWRITE"), QStringLiteral("FW_UPDFLASH_PROGRAM"), QStringLiteral("TBL_CL")}));
-    QCOMPARE(stageOf(current()).toInt(), 3);
   }
 
   // The poll keeps the main queue free between rounds, ends after its rounds and once its printer

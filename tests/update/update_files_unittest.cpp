@@ -1,5 +1,5 @@
 // What the update reads and runs besides the printer: the firmware archive (shipped files against
-// their compiled digests, tampering and missing files, the S-record check's edge cases, padding,
+// their compiled digests, loading whole or refusing, the S-record check's edge cases, padding,
 // checksum and version numbers) and the KTC print-queue clean-up (the `lpstat -v` parser, and the
 // removal through stand-in `lpstat` and `lpadmin` tools that record their arguments, with queue
 // names that would mean something to a shell).
@@ -9,6 +9,7 @@
 #include <QMessageAuthenticationCode>
 #include <QTemporaryDir>
 
+#include "app/SelfCheck.h"
 #include "support/Resources.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TestFiles.h"
@@ -69,39 +70,51 @@ class UpdateFilesTest : public QObject {
     QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
   }
 
-  void verificationSkipsMissingFilesAndFailsOnChanges() {
+  // The archive is whole or nothing: every file must be there and intact, the first bad one names
+  // itself and ends the reading; what loads is exactly the files' bytes. The self-check agrees.
+  void archiveLoadsWholeOrNothing() {
+    const pm::ArchiveLoad shipped = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    QVERIFY(shipped.archive);
+    const QStringList names = shipped.archive->fileNames;
+    QCOMPARE(shipped.archive->version(), QStringLiteral("KTA 01.61"));
+    QVERIFY(shipped.archive->image == FirmwareArchive::paddedData(readFile(FirmwareArchive::resourcePathForArchiveFile(names[0]))));
+    QCOMPARE(shipped.archive->tables.size(), names.size() - 1);
+    QVERIFY(shipped.archive->tables.last() == readFile(FirmwareArchive::resourcePathForArchiveFile(names.last())));
+
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("firmware")));
     const auto firmwareFile = [&](const QString& name) { return dir.filePath(QStringLiteral("firmware/") + name); };
-    for (const char* name : {"KTA 01.61.fw", "KTA_600_0161.cwd", "PZA_PD_300_0100.cwd"})
+    const QString shippedTable = FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("KTA_300_0161.cwd"));
+    for (const char* name : {"KTA 01.61.fw", "KTA_600_0161.cwd", "PZA_PD_300_0100.cwd", "PZA_SD_300_0100.cwd"})
       QVERIFY(QFile::copy(FirmwareArchive::resourcePathForArchiveFile(QLatin1String(name)), firmwareFile(QLatin1String(name))));
     pm::setResourceDirectory(dir.path());
 
-    // Only some files present, all matching: the whole row is the result.
+    // One table missing: refused, naming it (the update would otherwise erase it and say nothing).
     LogCapture log;
-    const auto kta = FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA);
-    QVERIFY(kta);
-    QCOMPARE(kta->size(), 3);
-    QCOMPARE(log.count(QStringLiteral("verifying ")), 2);
-    // Nothing present: no result.
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTD));
+    pm::ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    QVERIFY(!load.archive);
+    QCOMPARE(load.failedFile, QStringLiteral("KTA_300_0161.cwd"));
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA));
+    QString report;
+    QTextStream out(&report);
+    QCOMPARE(pm::runSelfCheck(out), 1);
+    QVERIFY2(report.contains(QLatin1String("archive KTA: FAILED")), qPrintable(report));
 
-    // One bit changed in one file fails that row.
+    // First file absent: the reading stops there.
+    log.clear();
+    QVERIFY(!FirmwareArchive::loadArchiveForProductID(pm::kProductIdPZA).archive);
+    QVERIFY(!log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd")));
+
+    // One bit changed fails; so does a present but empty file (it has no digest).
+    QVERIFY(QFile::copy(shippedTable, firmwareFile(QStringLiteral("KTA_300_0161.cwd"))));
+    QVERIFY(FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA).archive);
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA));
-
-    // First file absent, second present and tampered: fails at the second and stops there.
-    QVERIFY(QFile::copy(firmwareFile(QStringLiteral("PZA_PD_300_0100.cwd")), firmwareFile(QStringLiteral("PZA_SD_300_0100.cwd"))));
-    log.clear();
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdPZA));
-    QVERIFY(log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd:")));
-    QVERIFY(!log.contains(QStringLiteral("verifying PZA_PD_310_0100.cwd")));
-
-    // A present but empty file has no digest and fails its row.
-    QVERIFY(writeFile(firmwareFile(QStringLiteral("KTB 01.30.fw")), {}));
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTB));
+    load = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    QCOMPARE(load.problem, QStringLiteral("digest mismatch"));
+    QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA).failedFile, QStringLiteral("KTA_600_0161.cwd"));
   }
 
   void sRecordLines() {
