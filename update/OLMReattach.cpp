@@ -57,9 +57,20 @@ bool TBUSBPrinterOLM::initWithInterfaceInterface(std::shared_ptr<usb::UsbInterfa
     if (printer->model().isEmpty() && !model.isEmpty()) printer->setModel(model);
   });
   pm::UpdateReturnWatch::arrived(key);
+  // The printer's identity (device ID, USB serial string) is read on its queue; the update's
+  // recognition and the first probe come after it there.
+  performInlineOnCommandQueue([printer] {
+    printer->recogniseUpdateAtAttach();
+    printer->probeAtInit();
+  });
+  return true;
+}
 
-  // The update record, not the port, says whether this printer is in an update: the stage kept
-  // for this port belongs to whichever printer was here, and a restarted process has none.
+// The update record, not the port, says whether this printer is in an update: the stage kept for
+// this port belongs to whichever printer was here, and a restarted process has none.
+void TBUSBPrinterOLM::recogniseUpdateAtAttach() {
+  Q_ASSERT(isPrinterCommandQueue());
+  const QString key = keyUSBdevice();
   const QString serial = identitySerialNumber();
   if (const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, productID())) {
     deviceInfoDict()->setValue(kUpdateStageKey, record->stage);
@@ -79,10 +90,8 @@ bool TBUSBPrinterOLM::initWithInterfaceInterface(std::shared_ptr<usb::UsbInterfa
       deviceInfoDict()->remove(kUpdateStageKey);
     }
     if (const std::optional<pm::UpdateRecord> other = pm::UpdateJournal::otherAt(serial, key, productID()))
-      tellUpdateNotFinished(*other);
+      pm::performAsyncOnMainQueue([printer = self(), other = *other] { printer->tellUpdateNotFinished(other); });
   }
-  probeAtInit();
-  return true;
 }
 
 void TBUSBPrinterOLM::tellUpdateNotFinished(const pm::UpdateRecord& other) {

@@ -209,6 +209,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // Carries an update on by the recorded stage, or checks once for a printer waiting in update
   // mode; otherwise starts the ordinary reads. Work on the queue. [any]
   void probeAtInit();
+  // Takes up this printer's update record, if it has one, once its identity is read; tells the
+  // user when a different printer stands at the port of an unfinished update. [queue]
+  void recogniseUpdateAtAttach();
 
   // Archive and verification (update/OLMArchive.cpp; the class operations are pm::FirmwareArchive).
   static QString asciiHexForData(const QByteArray& data);                    // [any]
