@@ -9,7 +9,6 @@
 
 #include "app/MainWindow.h"
 #include "app/NotificationPort.h"
-#include "app/MainWindow.h"
 #include "app/PrinterTableModel.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
@@ -31,8 +30,7 @@ class PrinterListTest : public QObject {
     // order whichever answers first.
     QCOMPARE(controller.count(), 0);
     QTRY_COMPARE(controller.count(), 2);
-    QVERIFY(controller.printerAt(0)->descriptionUTF8().contains("SIM0001"));
-    QVERIFY(controller.printerAt(1)->descriptionUTF8().contains("SIM0002"));
+    QVERIFY(controller.printerAt(0)->descriptionUTF8().contains("SIM0001") && controller.printerAt(1)->descriptionUTF8().contains("SIM0002"));
     QCOMPARE(controller.selectedRow(), 0);
   }
 
@@ -142,9 +140,8 @@ class PrinterListTest : public QObject {
     const TBPrinters::PrinterRef printer = controller.printerAt(0);
     QTRY_COMPARE(printer->printerStatus(), pm::noPermissionText());
     harness.settle();
-    QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)));
-    QVERIFY(log.contains(QStringLiteral("2b3c:0017")));
-    QVERIFY(!log.contains(QStringLiteral("In use by other application")));
+    QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)) && log.contains(QStringLiteral("2b3c:0017")) &&
+            !log.contains(QStringLiteral("In use by other application")));
 
     PrinterTableModel table(&controller);
     const auto cell = [&table](int column) { return table.data(table.index(0, column)).toString(); };

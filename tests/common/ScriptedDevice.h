@@ -16,6 +16,27 @@
 
 #include "usb/virtual/VirtualUsbBus.h"
 
+// The PZA the bus-level tests attach; a test changes the fields it needs afterwards (assigned, so
+// that every other field keeps its default).
+inline usb::virt::VirtualDeviceDescription pzaDescription(const QString& serial = QStringLiteral("USB42"),
+                                                          const QByteArray& deviceId = "MFG:Varnholt Printing;MDL:PZA;SERN:P123;") {
+  usb::virt::VirtualDeviceDescription d;
+  d.vendorId = 0x2B3C;
+  d.productId = 0x0017;
+  d.manufacturer = QStringLiteral("Varnholt Printing");
+  d.product = QStringLiteral("PZA");
+  d.serialNumber = serial;
+  d.deviceId1284 = deviceId;
+  return d;
+}
+
+// A reply that takes `latencyMs` of device time.
+inline usb::virt::TransferResult delayedReply(const QByteArray& bytes, uint32_t latencyMs) {
+  usb::virt::TransferResult r = usb::virt::TransferResult::ok(bytes);
+  r.latencyMs = latencyMs;
+  return r;
+}
+
 class ScriptedDevice : public usb::virt::VirtualDeviceHandler {
  public:
   using TransferResult = usb::virt::TransferResult;

@@ -89,7 +89,10 @@ class VirtualPrinterTest : public QObject {
   std::unique_ptr<VirtualUsbBus> bus_;
 
   std::shared_ptr<VirtualPrinter> attach(Model model, const QString& firmware = {}) {
-    return VirtualPrinter::attach(*bus_, {.model = model, .firmwareVersion = firmware});
+    VirtualPrinterConfig config;
+    config.model = model;
+    config.firmwareVersion = firmware;
+    return VirtualPrinter::attach(*bus_, config);
   }
   // Waits until the printer has come back as a service other than `before`.
   static bool returned(const VirtualPrinter& printer, const usb::ServiceHandle& before) {

@@ -39,24 +39,6 @@ std::shared_ptr<ScriptedDevice> controlReply(uint8_t requestType, const QByteArr
   return handler;
 }
 
-VirtualDeviceDescription pza() {
-  return {.vendorId = 0x2B3C, .productId = 0x0017, .manufacturer = "Varnholt Printing", .product = "PZA",
-          .serialNumber = "USB42", .deviceId1284 = "MFG:Varnholt Printing;MDL:PZA;SERN:P123;"};
-}
-
-// A printer whose replies are numbered, so that their order can be seen.
-class NumberingPrinter : public TBUSBPrinter {
- public:
-  QByteArray printerReply() override { return QByteArray::number(++replies_); }
-  void getDeviceCustomInfo() override { probedOnQueue = isPrinterCommandQueue() && !pm::isMainQueue(); }
-  std::atomic<bool> probedOnQueue{false};
-  bool keepsInterfaceOpen() const override { return keep; }
-  std::atomic<bool> keep{false};
-
- private:
-  int replies_ = 0;  // command queue only
-};
-
 // Runs `work` on the printer's command queue and waits for it, turning the main loop meanwhile.
 bool onQueue(TBUSBPrinter& printer, const std::function<void()>& work) {
   auto done = std::make_shared<std::atomic<bool>>(false);
@@ -73,15 +55,23 @@ bool releaseAndWait(std::shared_ptr<T>& printer) {
   return QTest::qWaitFor([&] { return watch.isNull(); }, 5000);
 }
 
-TransferResult delayed(const QByteArray& bytes, uint32_t latencyMs) {
-  TransferResult r = TransferResult::ok(bytes);
-  r.latencyMs = latencyMs;
-  return r;
-}
-
 double cpuSeconds() { return double(std::clock()) / CLOCKS_PER_SEC; }  // of the whole process
 
 }  // namespace
+
+// A printer whose replies are numbered, so that their order can be seen. Outside the anonymous
+// namespace: the fixture's lambdas capture it.
+class NumberingPrinter : public TBUSBPrinter {
+ public:
+  QByteArray printerReply() override { return QByteArray::number(++replies_); }
+  void getDeviceCustomInfo() override { probedOnQueue = isPrinterCommandQueue() && !pm::isMainQueue(); }
+  std::atomic<bool> probedOnQueue{false};
+  bool keepsInterfaceOpen() const override { return keep; }
+  std::atomic<bool> keep{false};
+
+ private:
+  int replies_ = 0;  // command queue only
+};
 
 // The fixture: a virtual bus at a time scale of 0.01 installed as the platform registry for each
 // test; printers made on it must be gone before the bus (they borrow it as their port).
@@ -91,7 +81,7 @@ class PrinterTransportTest : public QObject {
   std::unique_ptr<usb::virt::VirtualUsbBus> bus_;
   QList<QPointer<TBUSBPrinter>> printers_;
 
-  std::shared_ptr<VirtualUsbDevice> attach(const VirtualDeviceDescription& d = pza(),
+  std::shared_ptr<VirtualUsbDevice> attach(const VirtualDeviceDescription& d = pzaDescription(),
                                            std::shared_ptr<ScriptedDevice> handler = nullptr) {
     return bus_->attach(d, handler ? std::move(handler) : std::make_shared<ScriptedDevice>());
   }
@@ -103,7 +93,7 @@ class PrinterTransportTest : public QObject {
   }
   // A printer whose first open-close cycle has finished.
   template <class T = TBUSBPrinter>
-  std::shared_ptr<T> settledPrinter(const VirtualDeviceDescription& d = pza(), std::shared_ptr<ScriptedDevice> handler = nullptr) {
+  std::shared_ptr<T> settledPrinter(const VirtualDeviceDescription& d = pzaDescription(), std::shared_ptr<ScriptedDevice> handler = nullptr) {
     auto printer = printerFor<T>(attach(d, std::move(handler)));
     if (!QTest::qWaitFor([&] { return printer->state() == TBUSBPrinterStateClosed; }, 5000))
       qWarning("the printer's first open-close cycle did not end");
@@ -184,7 +174,7 @@ class PrinterTransportTest : public QObject {
   }
 
   void pipesAndSoftReset() {
-    auto description = pza();
+    auto description = pzaDescription();
     description.interfaceNumber = 3;
     description.endpoints = {{kUSBOut, 1, kUSBBulk, 512, 0}, {kUSBIn, 2, kUSBBulk, 512, 0}, {kUSBIn, 3, kUSBInterrupt, 8, 10},
                              {kUSBIn, 4, kUSBBulk, 512, 0}, {kUSBOut, 5, kUSBInterrupt, 8, 10}};
@@ -267,7 +257,7 @@ class PrinterTransportTest : public QObject {
   // ---- Identity -------------------------------------------------------------------------------
 
   void identityFromTheDevice() {
-    auto description = pza();
+    auto description = pzaDescription();
     description.locationId = 0x04200000;  // the key keeps leading zeros
     description.languageIds = {0x0407, 0x0809, 0x0409};
     description.configurationValue = 2;
@@ -296,7 +286,7 @@ class PrinterTransportTest : public QObject {
   }
 
   void languageChoice() {
-    auto description = pza();
+    auto description = pzaDescription();
     description.languageIds = {0x0407, 0x040C};
     auto printer = settledPrinter(description);
     description.languageIds = {};  // the list request stalls
@@ -321,7 +311,7 @@ class PrinterTransportTest : public QObject {
         {QByteArray("\x40\x03" "O\0K\0", 6), "OK"},                                        // claims more
         {QByteArray("\x06\x02" "O\0K\0", 6), QString()}};                                 // wrong type
     for (const auto& [reply, text] : rows) {
-      auto printer = printerFor(attach(pza(), controlReply(0x80, reply)));
+      auto printer = printerFor(attach(pzaDescription(), controlReply(0x80, reply)));
       QString read = QStringLiteral("unset");
       QVERIFY(onQueue(*printer, [&] { read = printer->descriptorStringAtIndex(1); }));
       QCOMPARE(read, text);
@@ -330,7 +320,7 @@ class PrinterTransportTest : public QObject {
 
   void deviceIdPrefixes() {
     const auto rawOf = [&](uint16_t prefix, const QByteArray& text) {
-      auto printer = printerFor(attach(pza(), controlReply(0xA1, QByteArray(1, char(prefix >> 8)) + char(prefix & 0xFF) + text)));
+      auto printer = printerFor(attach(pzaDescription(), controlReply(0xA1, QByteArray(1, char(prefix >> 8)) + char(prefix & 0xFF) + text)));
       if (!QTest::qWaitFor([&] { return printer->isIdentified(); }, 5000)) qWarning("the identity was never read");
       return printer;
     };
@@ -415,9 +405,9 @@ class PrinterTransportTest : public QObject {
   void bulkTransfers() {
     auto handler = std::make_shared<ScriptedDevice>();
     std::atomic<int> latency{0};
-    handler->in = [&](uint32_t) { return delayed("12345", latency); };
+    handler->in = [&](uint32_t) { return delayedReply("12345", latency); };
     handler->out = [](const QByteArray& data) { return data == "stall" ? TransferResult::stall() : TransferResult::ok(); };
-    auto printer = settledPrinter(pza(), handler);
+    auto printer = settledPrinter(pzaDescription(), handler);
     QList<QByteArray> reads;
     std::array<int, 4> results{};
     QVERIFY(onQueue(*printer, [&] {
@@ -450,7 +440,7 @@ class PrinterTransportTest : public QObject {
     handler->control = [](const SetupPacket& s) -> std::optional<TransferResult> {
       return s.bmRequestType == 0xA1 ? std::optional(TransferResult::stall()) : std::nullopt;
     };
-    auto printer = printerFor<NumberingPrinter>(attach(pza(), handler));
+    auto printer = printerFor<NumberingPrinter>(attach(pzaDescription(), handler));
     QVERIFY(printer->printerCommandQueue() != nullptr && !printer->isPrinterCommandQueue());
     QSignalSpy identityRead(printer.get(), &TBUSBPrinter::identityRead);
     QTRY_VERIFY(printer->isIdentified());
@@ -465,8 +455,8 @@ class PrinterTransportTest : public QObject {
 
   void removalWaitsForQueuedWork() {
     auto handler = std::make_shared<ScriptedDevice>();
-    handler->out = [](const QByteArray&) { return delayed({}, 2000); };  // 20 ms each at the bus's time scale
-    auto printer = settledPrinter(pza(), handler);
+    handler->out = [](const QByteArray&) { return delayedReply({}, 2000); };  // 20 ms each at the bus's time scale
+    auto printer = settledPrinter(pzaDescription(), handler);
     QThread* destroyedOn = nullptr;
     connect(printer.get(), &QObject::destroyed, this, [&] { destroyedOn = QThread::currentThread(); });
     std::atomic<QThread*> thread{nullptr};

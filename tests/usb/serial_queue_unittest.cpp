@@ -34,10 +34,7 @@ class SerialQueueTest : public QObject {
     }
     queue.asyncAfter(0, [&] { done = true; });
     QTRY_VERIFY(done.load());
-    QVERIFY(identified.load());
-    QVERIFY(!queue.isCurrent());
-    QVERIFY(SerialQueue::current() == &SerialQueue::main());
-    QVERIFY(SerialQueue::main().isCurrent());
+    QVERIFY(identified.load() && !queue.isCurrent() && SerialQueue::current() == &SerialQueue::main() && SerialQueue::main().isCurrent());
     std::vector<int> expected(100);
     std::iota(expected.begin(), expected.end(), 0);
     QCOMPARE(order, expected);

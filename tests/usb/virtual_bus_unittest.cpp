@@ -16,15 +16,10 @@ using namespace usb::virt;
 
 namespace {
 
-TransferResult delayed(QByteArray bytes, uint32_t latencyMs) {
-  TransferResult r = TransferResult::ok(std::move(bytes));
-  r.latencyMs = latencyMs;
-  return r;
-}
-
 VirtualDeviceDescription printer(const QString& serial = QStringLiteral("A1")) {
-  return {.vendorId = 0x2B3C, .productId = 0x0017, .manufacturer = "Varnholt Printing", .product = "PZA",
-          .serialNumber = serial, .languageIds = {0x0407, 0x0409}, .deviceId1284 = "MFG:Varnholt;MDL:PZA;"};
+  VirtualDeviceDescription d = pzaDescription(serial, "MFG:Varnholt;MDL:PZA;");
+  d.languageIds = {0x0407, 0x0409};
+  return d;
 }
 
 // What the registry told, in order, and whether any of it came off the main thread.
@@ -215,8 +210,8 @@ class VirtualBusTest : public QObject {
   }
 
   void bulkAnswersHonourTimeouts() {
-    answers_ = {delayed("abcdefghij", 4000), TransferResult::stall(), delayed("late", 6000),
-                delayed("late", 3000), TransferResult::silent()};
+    answers_ = {delayedReply("abcdefghij", 4000), TransferResult::stall(), delayedReply("late", 6000),
+                delayedReply("late", 3000), TransferResult::silent()};
     QByteArray data;
     QVERIFY(read(&data, 5000, 5000) == kIOReturnSuccess && data == "abcdefgh");  // no more than asked for
     QVERIFY(read(&data, 5000, 5000) == kIOUSBPipeStalled && data.isEmpty());

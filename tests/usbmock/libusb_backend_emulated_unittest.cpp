@@ -27,8 +27,9 @@ constexpr uint32_t kLongTimeoutMs = 3000;
 enum class Fault { None, Silent, Stall, UnplugOnWrite };
 
 usb::virt::VirtualDeviceDescription printerDescription(uint16_t product = 0x0017) {
-  return {.vendorId = 0x2B3C, .productId = product, .manufacturer = "Maker", .product = "RM-Test",
-          .serialNumber = "EMU0001", .deviceId1284 = "MFG:Maker;MDL:RM-Test;SERN:EMU0001;"};
+  usb::virt::VirtualDeviceDescription d = pzaDescription(QStringLiteral("EMU0001"), "MFG:Maker;MDL:RM-Test;SERN:EMU0001;");
+  d.productId = product;
+  return d;
 }
 
 QByteArray replyWithBody(const QByteArray& body) { return QByteArray::number(body.size()).rightJustified(8, '0') + body; }
@@ -127,8 +128,10 @@ class LibusbBackendEmulatedTest : public QObject {
     const auto first = bus_->attachDevice(printerDescription(), std::make_shared<ScriptedDevice>());
     QTRY_VERIFY(bus_->isShown(*first));
     // A keyboard: no printer interface.
-    bus_->attachForeignDevice({.vendorId = 0x2B3C, .productId = 0x0099, .interfaceClass = 3,
-                               .endpoints = {usb::PipeProperties{kUSBIn, 1, kUSBInterrupt, 8, 10}}});
+    auto keyboard = printerDescription(0x0099);
+    keyboard.interfaceClass = 3;
+    keyboard.endpoints = {usb::PipeProperties{kUSBIn, 1, kUSBInterrupt, 8, 10}};
+    bus_->attachForeignDevice(keyboard);
 
     startLibusb();
     QCOMPARE(matched_.size(), 1);  // reported before start-up returned
