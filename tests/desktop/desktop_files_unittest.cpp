@@ -164,7 +164,9 @@ class DesktopFilesTest : public QObject {
     ::clock_gettime(CLOCK_MONOTONIC, &now);
     const qint64 quitMs = (qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000 - shown.mid(6).trimmed().toLongLong()) / 1000 - kQuitAfterMs;
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    const qint64 boundMs = 1000;  // the sanitizer runtimes' own exit work
+    // The sanitizer runtimes' own exit work takes about a second on a busy machine; the plain
+    // build holds the 200 ms bound, here the quit must still end, cleanly.
+    const qint64 boundMs = 3000;
 #else
     const qint64 boundMs = 200;
 #endif
