@@ -2,9 +2,7 @@
 // firmware. Start-up runs in a fixed order: the controller registers for printers (each joins
 // the list once its own queue has read its identity), then the window is localised and shown.
 
-#include <unistd.h>
 
-#include <cstdio>
 
 #include <QApplication>
 
@@ -15,18 +13,11 @@
 #include "app/QtAlertPresenter.h"
 #include "app/SelfCheck.h"
 #include "app/StartupReport.h"
+#include "app/Termination.h"
 #include "app/TBPrinters.h"
 #include "app/Translations.h"
-#include "support/SerialQueue.h"
 #include "support/SystemLog.h"
-#include "support/ToolProcess.h"
 #include "vendor/AlertPresenter.h"
-
-namespace {
-// How long quitting waits for the printers' queues: together with the rest of the teardown, Quit
-// ends the process within 200 ms.
-constexpr int kQueueShutdownMs = 100;
-}  // namespace
 
 int main(int argc, char** argv) {
   // Started with a standard descriptor closed (`2>&-`), the X11 connection would take it and
@@ -71,20 +62,5 @@ int main(int argc, char** argv) {
     pm::setAlertPresenter(nullptr);
     pm::setApplicationControl(nullptr);
   }
-  // Tools still running (a hanging lpstat) end now; the printers were let go at termination, so
-  // their queues end after the block each one runs.
-  pm::endRunningTools();
-  if (!pm::SerialQueue::shutdownAll(kQueueShutdownMs)) {
-    // A queue is still inside a device call (bounded by its time-out, but too long to wait for).
-    // Freeing the registry or the main queue under it would crash it: end the process here.
-    pm::systemLogf("quitting with a printer queue still in a USB call");
-    std::fflush(nullptr);
-    ::_exit(status);
-  }
-  // The printers' deletions were handed to the main queue; they end their registrations before
-  // the registry goes.
-  QCoreApplication::sendPostedEvents();
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  pm::NotificationPort::reclaim();
-  return status;
+  return pm::finishTermination(status);
 }

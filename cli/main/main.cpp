@@ -8,6 +8,7 @@
 
 #include "app/DemoMode.h"
 #include "app/NotificationPort.h"
+#include "app/Termination.h"
 #include "cli/CliOptions.h"
 #include "cli/CliRun.h"
 #include "support/Resources.h"
@@ -44,8 +45,5 @@ int main(int argc, char** argv) {
     QCoreApplication::sendPostedEvents();
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   }
-  pm::SerialQueue::shutdownAll(1000);
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  pm::NotificationPort::reclaim();
-  return status;
+  return pm::finishTermination(status);
 }
