@@ -12,7 +12,7 @@
 // with an unknown model, an unknown setting, a bad value, or a product ID another model already
 // has (the product ID tells the model) is skipped whole and named with its file, line and reason.
 //
-// Threads: [any]; loadModelConfig [main], before the first printer is made.
+// Threads: [any]; loadModelConfig once at start-up, before the first printer is made.
 
 #include <QByteArray>
 #include <QString>

@@ -9,7 +9,8 @@
 // The built-in rows are constants. A deployer may override the IDs and the admitted models
 // (vendor/ModelConfig.h); the result is installed once at start-up and read from any thread.
 //
-// Threads: [any], except installEffectiveIds [main] (before the first printer is made).
+// Threads: [any]. installEffectiveIds runs once at start-up, before the first printer is made (the
+// window's program calls it before its QApplication exists); tests call it between cases.
 
 #include <array>
 #include <cstdint>
