@@ -13,7 +13,7 @@
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "update/FirmwareArchive.h"
 #include "usb/libusb/LibusbRegistry.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 using usbmock::BulkInFraming;
@@ -131,7 +131,7 @@ class PrintersOnLibusbTest : public QObject {
     QCOMPARE(facts.keys(), expectedFacts.keys());
     QCOMPARE(commandsOf(*device), expectedCommands);
     QCOMPARE(printer->keyUSBdevice(),
-             QString::asprintf("%04X%04X%08X", pm::kVendorIdSecondary, pm::kProductIdPZA,
+             QString::asprintf("%04X%04X%08X", pm::modelTraits(pm::PrinterModel::PZA).vendorId, pm::modelTraits(pm::PrinterModel::PZA).productId,
                                bus_->locationIdOf(*device->device())));
     QVERIFY(!device->device()->isOpen());
     const auto [detaches, reattaches] = bus_->driverRequestsOf(*device->device());
@@ -157,7 +157,7 @@ class PrintersOnLibusbTest : public QObject {
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
     const auto add = [this](Access access) {
-      return bus_->attachDevice(AppHarness::description(pm::kVendorIdSecondary, pm::kProductIdPZA, kUSBPrintingSubClass, access),
+      return bus_->attachDevice(AppHarness::description(pm::modelTraits(pm::PrinterModel::PZA).vendorId, pm::modelTraits(pm::PrinterModel::PZA).productId, kUSBPrintingSubClass, access),
                                 AppHarness::script(access));
     };
     add(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
@@ -197,7 +197,7 @@ class PrintersOnLibusbTest : public QObject {
     QVERIFY(printer);
     const QString key = printer->keyUSBdevice();
     const QString before = device->firmwareVersion();
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdPZA)->fileNames;
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     const QString stem = files.first().chopped(3);
     device->clearFrames();
 
