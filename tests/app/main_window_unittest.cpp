@@ -193,7 +193,7 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
     alerts.setHoldAnswers(true);
     buttonTitled(confirm, QStringLiteral("&Reset"))->click();
-    QTRY_VERIFY_WITH_TIMEOUT(alerts.titles() == QStringList{busy}, 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(alerts.titles() == QStringList{busy}, 2000 * kSlowdown);
     QCOMPARE(alerts.requests().back().printerName, printer->printerName());
     alerts.setHoldAnswers(false);  // "Retry"
     alerts.setHoldAnswers(true);
@@ -210,7 +210,7 @@ class MainWindowTest : public QObject {
     window.refreshAction()->trigger();
     alerts.queueAnswer(1001);  // "Cancel"
     window.usbSerialAction(false)->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!harness.application().statuses().isEmpty(), 2000);
+    QTRY_VERIFY_WITH_TIMEOUT(!harness.application().statuses().isEmpty(), 2000 * kSlowdown);
     QCOMPARE(harness.application().statuses(),
              QStringList{QStringLiteral("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name)});
     QCOMPARE(alerts.titles().count(busy), 3);
