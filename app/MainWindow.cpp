@@ -106,6 +106,8 @@ void MainWindow::buildActions() {
   connect(usbSerialGroup_, &QActionGroup::triggered, this, [this](QAction* chosen) {
     if (TBPrinters::PrinterRef printer = controller_->selectedPrinter())
       printer->setUsbISerial(chosen == usbSerialOn_);
+    // The choice shows the printer's setting, which changes only once read back.
+    updateActions();
   });
 
   quit_ = new QAction(tr("&Quit"), this);
@@ -311,7 +313,8 @@ void MainWindow::confirmCounterReset(char letter) {
     TBPrinters::PrinterRef chosen = target.lock();
     if (!chosen) return;
     chosen->resetCounter(letter, [window, letter, name](bool done, const QString& why) {
-      if (window) window->showCounterResetResult(letter, name, done, why);
+      // Empty: the user cancelled, and the status bar has said so.
+      if (window && (done || !why.isEmpty())) window->showCounterResetResult(letter, name, done, why);
     });
   });
   box->open();

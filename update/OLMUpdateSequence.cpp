@@ -79,7 +79,9 @@ void TBUSBPrinterOLM::updateFirmware() {
     return;
   }
   auto printer = self();
-  performAfterOnCommandQueue(0, [printer] {
+  // User work: an open waiting on the queue for another program gives way, so that the user hears
+  // at once that the printer is in use.
+  queueUserWork([printer] {
     const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(printer->productID());
     printer->setLoadedArchive(load.archive);
     printer->setFilenames(load.archive ? std::optional(load.archive->fileNames) : std::nullopt);
@@ -161,7 +163,12 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
       printer->showAlert(tr("Printer Busy"),
                          tr("Another application is using the printer. Please proceed when the printer "
                             "becomes available."),
-                         buttons, retryOnProceed);
+                         buttons, [printer, retryOnProceed](int returnCode) {
+                           if (returnCode == 1000) return retryOnProceed(returnCode);
+                           tellActionEnded(
+                               tr("The firmware of %1 was not updated: the printer is in use by another program.")
+                                   .arg(printer->printerName()));
+                         });
       return;
     }
     if (result != kIOReturnSuccess) return notResponding();
@@ -176,7 +183,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                          tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)),
                          buttons, retryOnProceed);
     });
-  });
+  }, BusyOpen::Report);
 }
 
 void TBUSBPrinterOLM::updateFirmwareReady() {
@@ -185,7 +192,10 @@ void TBUSBPrinterOLM::updateFirmwareReady() {
   showAlert(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
             tr("The printer may be permanently damaged if it is unplugged or loses power during the "
                "update process."),
-            {tr("Cancel"), tr("Update Firmware to %1").arg(newFirmwareVersion())},
+            {tr("Cancel"), (shippedFirmware() == ShippedFirmware::Same    ? tr("Reinstall Firmware %1")
+                            : shippedFirmware() == ShippedFirmware::Older ? tr("Install Older Firmware %1")
+                                                                          : tr("Update Firmware to %1"))
+                               .arg(newFirmwareVersion())},
             [printer](int returnCode) {
               if (returnCode == 1001) printer->updateFirmwareAndColorTables();
             });

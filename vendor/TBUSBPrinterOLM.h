@@ -117,9 +117,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
   std::optional<QString> inlineGetFirmwareString();
 
-  // Whether the counter was reset (read back as zero), or why not, in words. [main]
+  // Whether the counter was reset (read back as zero), or why not, in words; `why` is empty when
+  // the user cancelled (the printer was in use and the status line has said so). [main]
   using CounterResetCompletion = std::function<void(bool reset, const QString& why)>;
-  // A, B or M, then reads it back; any other letter sends nothing. [any]
+  // A, B or M, then reads it back; any other letter sends nothing. While another program holds
+  // the printer, the busy alert lets the user retry. [any]
   void resetCounter(char letter, CounterResetCompletion done = nullptr);
   // Counter A, B or M as the printer reports it now; empty when it could not be read. [any],
   // `done` on main.
@@ -137,7 +139,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void getUSB_ISerial();              // reads the setting, then closes the interface [any]
   void setUSB_ISerial(bool enabled);  // writes the setting, then reads it back [any]
   // The user-facing change: write, close, then ask for a power cycle and remove stale print
-  // queues; the busy alert when the printer cannot be opened. [any]
+  // queues; the busy alert (retry or cancel) while another program holds the printer. [any]
   void setEnabledUSBSerial(bool enabled);
   void setUsbISerial(bool enabled);   // only acts when the value differs [any]
   bool usbISerial() const;            // [any]
@@ -199,6 +201,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QByteArray firmwareBlobForKey(const QString& key);   // [any]
   QString newFirmwareVersion();                        // "KTA 01.61"; null without an archive [any]
   double availableFirmwareVersion();                   // [any]
+  // How the shipped firmware stands to the installed one; nullopt while either is unknown. [any]
+  enum class ShippedFirmware { Newer, Same, Older };
+  std::optional<ShippedFirmware> shippedFirmware();
   static bool verifySRecData(const QByteArray& data);  // [any]
   static QByteArray paddedData(QByteArray data);  // in place when handed the only reference [any]
   static uint16_t checksumForData(const QByteArray& data);  // [any]
@@ -231,6 +236,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   using TablesCompletion = std::function<void(bool written, const QString& problem)>;
   void updateColorTables(TablesCompletion completion);
   QStringList colorTableNames();                       // [any]
+  // The colour tables written of those to write while the colour-table step runs, else nullopt.
+  // Announced as "updateProgress". [any]
+  struct TablesProgress {
+    int done = 0;
+    int total = 0;
+  };
+  std::optional<TablesProgress> tablesProgress() const;
 
   // Identity for the update: the serial number of the device ID, else of the USB string. [any]
   QString identitySerialNumber() const;
@@ -255,7 +267,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QString genericUpdateWarningText();                  // [any]
   QString VLAUpdateWarningText();                      // [any]
   void showPowerCycleAlert();                          // [any]
-  void showPrinterBusyAlert();                         // [any]
+  // Another program holds the printer. With `answered`, the user chooses "Retry" (true) or
+  // "Cancel" (false; the application's status line then says `notDone`), else the alert only
+  // informs. Names the printer. [any], `answered` on main.
+  void showPrinterBusyAlert(const QString& notDone = {}, std::function<void(bool retry)> answered = nullptr);
+  // How an action the user started ended without an alert: logged and shown on the application's
+  // status line. [any]
+  static void tellActionEnded(const QString& text);
   // The print queues that point at this printer name it by its USB serial string, which has just
   // changed: lists them, asks the user whether to remove them and says what was removed
   // (update/PrintQueues.cpp). Blocks the caller while the tools run. [queue]
@@ -308,7 +326,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
   void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
 
+  void setTablesProgress(std::optional<TablesProgress> progress);  // [any]
+
   // ---- update state ----
+  mutable std::mutex progressLock_;
+  std::optional<TablesProgress> tablesProgress_;
   std::atomic<bool> customerDidAgree_{false};
   std::atomic<bool> attachReadsDone_{false};
   void noteAttachReadsDone();  // [any]

@@ -122,7 +122,7 @@ void TBUSBPrinterOLM::readCounter(char letter, std::function<void(const QString&
       const std::optional<QString> text = replyText(reply);
       finish(text ? QString::number(pm::framing::intValue(*text)) : QString());
     });
-  });
+  }, BusyOpen::Report);
 }
 
 // "Done" only once the printer reports the counter at zero: the clear command has no reply.
@@ -131,11 +131,20 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
   const auto finish = [done](bool reset, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, reset, why] { done(reset, why); });
   };
-  openInterface([printer, letter, finish](IOReturn result) {
+  openInterface([printer, letter, done, finish](IOReturn result) {
+    if (result == kIOReturnExclusiveAccess) {
+      printer->showPrinterBusyAlert(
+          tr("Counter %1 of %2 was not reset: the printer is in use by another program.")
+              .arg(QChar::fromLatin1(letter))
+              .arg(QString::fromUtf8(printer->descriptionUTF8())),
+          [printer, letter, done, finish](bool retry) {
+            if (retry) printer->resetCounter(letter, done);
+            else finish(false, QString());
+          });
+      return;
+    }
     if (result != kIOReturnSuccess) {
-      finish(false, result == kIOReturnExclusiveAccess
-                        ? tr("The printer is in use by another program.")
-                        : tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
+      finish(false, tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
       return;
     }
     const int32_t readBack = counterReadCommand(letter);
@@ -155,7 +164,7 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
         finish(true, QString());
       }
     });
-  });
+  }, BusyOpen::Report);
 }
 
 // ---- USB iSerial setting -------------------------------------------------------------------------
@@ -197,8 +206,19 @@ void TBUSBPrinterOLM::setUSB_ISerial(bool enabled) {
 void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
   auto printer = self();
   openInterface([printer, enabled](IOReturn result) {
+    const QString name = QString::fromUtf8(printer->descriptionUTF8());
+    if (result == kIOReturnExclusiveAccess) {
+      printer->showPrinterBusyAlert(
+          tr("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name),
+          [printer, enabled](bool retry) {
+            if (retry) printer->setEnabledUSBSerial(enabled);
+          });
+      return;
+    }
     if (result != kIOReturnSuccess) {
-      printer->showPrinterBusyAlert();
+      const QString notDone = tr("The USB serial number of %1 was not changed: the printer could not be opened (%2).")
+                                  .arg(name, QLatin1String(pm::stringForIOReturn(result)));
+      tellActionEnded(notDone);
       return;
     }
     printer->setUSB_ISerial(enabled);
@@ -206,7 +226,7 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
       printer->showPowerCycleAlert();
       printer->deleteExistingPrinterQueues();
     });
-  });
+  }, BusyOpen::Report);
 }
 
 void TBUSBPrinterOLM::setUsbISerial(bool enabled) {

@@ -236,6 +236,22 @@
         <source>%1 (newer than %2)</source>
         <translation>%1 (neuer als %2)</translation>
     </message>
+    <message>
+        <source>%1 of %2 tables</source>
+        <translation>%1 von %2 Tabellen</translation>
+    </message>
+    <message>
+        <source>Restarting</source>
+        <translation>Startet neu</translation>
+    </message>
+    <message>
+        <source>Restarting: %1, %2 s. Do not unplug it or switch it off.</source>
+        <translation>Startet neu: %1, %2 s. Nicht ausstecken oder ausschalten.</translation>
+    </message>
+    <message>
+        <source>The printer restarts during its firmware update and returns by itself.</source>
+        <translation>Der Drucker startet während der Firmware-Aktualisierung neu und kommt von selbst zurück.</translation>
+    </message>
 </context>
 <context>
     <name>QtAlertPresenter</name>
@@ -641,10 +657,6 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <translation>Einige Druckerwarteschlangen konnten nicht entfernt werden.</translation>
     </message>
     <message>
-        <source>The printer is in use by another program.</source>
-        <translation>Der Drucker wird von einem anderen Programm verwendet.</translation>
-    </message>
-    <message>
         <source>The printer could not be opened (%1).</source>
         <translation>Der Drucker konnte nicht geöffnet werden (%1).</translation>
     </message>
@@ -659,6 +671,42 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>The printer still reports %1.</source>
         <translation>Der Drucker meldet weiterhin %1.</translation>
+    </message>
+    <message>
+        <source>Counter %1 of %2 was not reset: the printer is in use by another program.</source>
+        <translation>Zähler %1 von %2 wurde nicht zurückgesetzt: Der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 was not changed: the printer is in use by another program.</source>
+        <translation>Die USB-Seriennummer von %1 wurde nicht geändert: Der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 was not changed: the printer could not be opened (%2).</source>
+        <translation>Die USB-Seriennummer von %1 wurde nicht geändert: Der Drucker konnte nicht geöffnet werden (%2).</translation>
+    </message>
+    <message>
+        <source>This printer already has firmware version %1. This update tool would reinstall the same version. This process cannot be undone</source>
+        <translation>Dieser Drucker hat bereits die Firmware-Version %1. Dieses Aktualisierungsprogramm würde dieselbe Version erneut installieren. Dieser Vorgang kann nicht rückgängig gemacht werden</translation>
+    </message>
+    <message>
+        <source>This printer has firmware version %1, newer than %2. This update tool would install the older version %2. This process cannot be undone</source>
+        <translation>Dieser Drucker hat die Firmware-Version %1, neuer als %2. Dieses Aktualisierungsprogramm würde die ältere Version %2 installieren. Dieser Vorgang kann nicht rückgängig gemacht werden</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <source>The firmware of %1 was not updated: the printer is in use by another program.</source>
+        <translation>Die Firmware von %1 wurde nicht aktualisiert: Der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>Reinstall Firmware %1</source>
+        <translation>Firmware %1 erneut installieren</translation>
+    </message>
+    <message>
+        <source>Install Older Firmware %1</source>
+        <translation>Ältere Firmware %1 installieren</translation>
     </message>
 </context>
 <context>
