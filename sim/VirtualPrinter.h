@@ -68,6 +68,7 @@ enum class UpdateFault {
   KeepOldFirmware,          // takes the image, restarts, and still runs its old firmware
   StayInLoader,             // takes the image and restarts into update mode again, every time
   IgnoreRewrite,            // takes "FLASH_REWRITE" and does not restart
+  StallTableData,           // stalls the bulk-out pipe at every colour table's data, keeping none
 };
 
 struct Counters {
@@ -182,6 +183,7 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   QByteArray pipe_;
   QByteArray late_;
   bool stallNext_ = false;
+  bool stallWrite_ = false;  // the bulk write under way stalls
   QString lateReplies_;
   uint64_t commandsReceived_ = 0;
   uint64_t commandsAnswered_ = 0;

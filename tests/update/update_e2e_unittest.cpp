@@ -503,6 +503,24 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(!QFile::exists(path));
   }
 
+  // A colour table the printer does not take (its pipe stalls) is no success: the user is told,
+  // and the stage stays at 2 with the tables still to write (the fault matrix sees them written
+  // once the printer returns).
+  void tableNotTaken() {
+    QVERIFY(attach(Model::KTC));
+    device_->setUpdateFault(sim::UpdateFault::StallTableData);
+    QVERIFY(update({1001, 1001}, kProblem));
+    QVERIFY2(lastAlert().message.contains(QLatin1String("stopped taking the colour tables")), qPrintable(lastAlert().message));
+    auto back = current();
+    QVERIFY(back);
+    QTRY_VERIFY(!back->inFirmwareUpdate());
+    PrinterTestRig::settle(back);
+    QCOMPARE(stageOf(back).toInt(), 2);
+    QCOMPARE(pm::UpdateJournal::records().size(), 1);
+    QCOMPARE(pm::UpdateJournal::records().first().tablesToWrite.size(), device_->colorTables().size());
+    QVERIFY(!rig_->alerts().titles().contains(kSuccess));
+  }
+
   // Stages found at attach: the VLA loader's intermediate version keeps stage 2 for the next
   // attach; a stage of 0 closes the update like 3.
   void stagesAtAttach() {
