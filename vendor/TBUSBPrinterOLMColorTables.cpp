@@ -8,7 +8,7 @@
 #include "vendor/TBUSBPrinterOLM.h"
 
 struct pm::ColorTableRead {
-  int32_t code;
+  pm::framing::Command code;
   QByteArray payload;  // the media, or none
   QString key;
   QString logPrefix;   // the log line up to the value
@@ -23,8 +23,8 @@ using pm::PrinterModel;
 constexpr double kKTCFirstMediaFirmware = 4.21;
 
 enum Table { T300, T310, T600, T610, T620 };
-int versionCode(Table table) { return 37 + table; }   // "TBL_RD" "CWD<table>_Version"
-int checksumCode(Table table) { return 42 + table; }  // "TBL_RD" "CWD<table>_Checksum"
+pm::framing::Command versionCode(Table table) { return pm::framing::tableVersionRead(table); }
+pm::framing::Command checksumCode(Table table) { return pm::framing::tableChecksumRead(table); }
 
 const QByteArray kNoMedia;
 QByteArray sd() { return TBUSBPrinterOLM::commandPayloadForMediaSD(); }
@@ -61,7 +61,7 @@ std::vector<Read> ktcReads(bool perMedia, bool checksums) {
 
 std::vector<Read> versionReads(PrinterModel model, double installedFirmware) {
   if (isCombinedFamily(model))
-    return {{34, kNoMedia, "colorTableVersion", "printer color table version: "}};
+    return {{pm::framing::Command::TableSetVersion, kNoMedia, "colorTableVersion", "printer color table version: "}};
   switch (model) {
     case PrinterModel::KTC:
       return ktcReads(installedFirmware >= kKTCFirstMediaFirmware, false);
@@ -90,12 +90,12 @@ std::vector<Read> versionReads(PrinterModel model, double installedFirmware) {
 
 std::vector<Read> checksumReads(PrinterModel model, double installedFirmware) {
   std::vector<Read> reads;
-  auto add = [&reads](int code, const QByteArray& media, const char* key) {
+  auto add = [&reads](pm::framing::Command code, const QByteArray& media, const char* key) {
     reads.push_back({code, media, QLatin1String(key),
                      QStringLiteral("printer color table CHKSUM ") + QLatin1String(key) + QStringLiteral(": ")});
   };
   if (isCombinedFamily(model)) {
-    add(36, kNoMedia, "colorTableChecksum300");  // "MNT_RD" "CTRLD_CHKSUM": the whole set
+    add(pm::framing::Command::TableSetChecksum, kNoMedia, "colorTableChecksum300");  // the whole set
     return reads;
   }
   switch (model) {
