@@ -41,11 +41,11 @@ struct VirtualDeviceDescription {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   uint32_t locationId = 0;           // 0: the bus assigns the next free location
-  QString manufacturer;              // empty: string index 0 (no string)
-  QString product;
-  QString serialNumber;
+  QString manufacturer{};            // empty: string index 0 (no string)
+  QString product{};
+  QString serialNumber{};
   std::vector<uint16_t> languageIds{0x0409};  // empty: the language list request fails
-  QByteArray deviceId1284;           // IEEE 1284 device ID text, without its length prefix
+  QByteArray deviceId1284{};         // IEEE 1284 device ID text, without its length prefix
   uint8_t interfaceClass = kUSBPrintingClass;
   uint8_t interfaceSubClass = kUSBPrintingSubClass;
   uint8_t interfaceProtocol = 2;     // bidirectional
