@@ -12,7 +12,6 @@
 
 namespace {
 constexpr int kIconSize = 64;
-constexpr int kFirstButtonReturn = 1000;
 constexpr int kStatusMs = 15000;  // long enough to be read after the alert that led to it
 }  // namespace
 
@@ -154,7 +153,7 @@ void QtAlertPresenter::finish(QMessageBox* box) {
   answer.dismissed = index < 0 && currentDismissButton_ != nullptr;
   if (index < 0) index = 0;
 
-  answer.returnCode = kFirstButtonReturn + index;
+  answer.returnCode = pm::kAlertFirstButtonReturn + index;
   const bool ticked = box->checkBox() != nullptr && box->checkBox()->isChecked();
   answer.agreed = ticked && currentHasAgreeBox_;
   answer.suppressed = ticked && !currentHasAgreeBox_;

@@ -5,7 +5,8 @@
 #include <QCoreApplication>
 
 #include "support/MainQueue.h"
-#include "usb/TBUSBPrinter.h"
+#include "update/UpdateJournal.h"
+#include "vendor/TBUSBPrinterOLM.h"
 
 namespace pm {
 
@@ -24,10 +25,10 @@ const QString kColourTablesStatus = QStringLiteral("Updating color tables ...");
 int updatePhase(const TBUSBPrinter& printer) {
   Q_ASSERT(isMainQueue());
   if (!printer.inFirmwareUpdate()) return 0;
-  const QVariant stage = printer.deviceInfoDict()->value(QStringLiteral("deviceFirmwareStatus"));
+  const QVariant stage = printer.deviceInfoDict()->value(TBUSBPrinterOLM::kUpdateStageKey);
   // Before the first stage is recorded the update is starting: phase 1.
   const int recorded = stage.isValid() ? std::clamp(stage.toInt(), 1, kUpdatePhaseCount) : 1;
-  if (recorded == 2 && printer.printerStatus() == kColourTablesStatus) return 3;
+  if (recorded == static_cast<int>(UpdateStage::ImageSent) && printer.printerStatus() == kColourTablesStatus) return 3;
   return recorded;
 }
 

@@ -11,7 +11,6 @@
 namespace {
 
 constexpr int kExchanges = 20000;
-constexpr int32_t kStatusCommand = 0;
 constexpr double kGoalMicros = 125;
 
 // Runs `count` exchanges, each started when the previous reply reached the main queue; seconds.
@@ -20,7 +19,7 @@ double runExchanges(const std::shared_ptr<TBUSBPrinterOLM>& printer, int count) 
   int left = count;
   int empty = 0;
   std::function<void()> next = [&] {
-    printer->sendPrinterCommand([printer] { printer->sendPrinterCommand(kStatusCommand); }, nullptr,
+    printer->sendPrinterCommand([printer] { printer->sendPrinterCommand(pm::framing::Command::Status); }, nullptr,
                                 [&](const QByteArray& reply) {
                                   if (reply.isEmpty()) ++empty;
                                   if (--left > 0) next();

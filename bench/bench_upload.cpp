@@ -52,7 +52,6 @@ extern "C" void* realloc(void* pointer, size_t size) {
 namespace {
 
 constexpr qsizetype kImageBytes = 1 << 20;
-constexpr int32_t kCommandFlashProgram = 56;
 constexpr double kGoalMBps = 1000;
 
 // An S-record text of kImageBytes - 2 bytes, so that the padding has work to do.
@@ -105,7 +104,7 @@ int main(int argc, char** argv) {
       const auto start = bench::Clock::now();
       const QByteArray image = printer->firmwareBlob();
       stages.blobCopies = bigAllocations.exchange(0);
-      printer->sendPrinterCommand(kCommandFlashProgram, image);
+      printer->sendPrinterCommand(pm::framing::Command::FlashProgram, image);
       stages.seconds = std::chrono::duration<double>(bench::Clock::now() - start).count();
       counting = false;
       stages.sendCopies = bigAllocations;
@@ -114,7 +113,7 @@ int main(int argc, char** argv) {
       // The framing alone, to tell its copies from the transfer's.
       bigAllocations = 0;
       counting = true;
-      pm::framing::buildFrame(kCommandFlashProgram, image);
+      pm::framing::buildFrame(pm::framing::Command::FlashProgram, image);
       counting = false;
       stages.frameCopies = bigAllocations;
       if (printer->writeStatus() != kIOReturnSuccess) qFatal("the write failed");

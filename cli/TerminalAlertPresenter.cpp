@@ -27,7 +27,7 @@ TerminalAlertPresenter::~TerminalAlertPresenter() = default;
 
 AlertAnswer TerminalAlertPresenter::accepting(const AlertRequest& request) {
   AlertAnswer answer;
-  answer.returnCode = 1000 + std::max(0, request.acceptButton);
+  answer.returnCode = pm::kAlertFirstButtonReturn + std::max(0, request.acceptButton);
   answer.agreed = request.agreeCheckBox;
   return answer;
 }
@@ -35,14 +35,14 @@ AlertAnswer TerminalAlertPresenter::accepting(const AlertRequest& request) {
 AlertAnswer TerminalAlertPresenter::declining(const AlertRequest& request) {
   AlertAnswer answer;
   if (request.escapeButton >= 0) {
-    answer.returnCode = 1000 + request.escapeButton;
+    answer.returnCode = pm::kAlertFirstButtonReturn + request.escapeButton;
   } else if (request.dismissable) {
     answer.dismissed = true;
   } else {
     // The first button that does not go ahead.
     int button = 0;
     while (button < request.buttons.size() && button == request.acceptButton) ++button;
-    answer.returnCode = 1000 + button;
+    answer.returnCode = pm::kAlertFirstButtonReturn + button;
   }
   return answer;
 }
@@ -123,7 +123,7 @@ void TerminalAlertPresenter::answer(const AlertAnswer& answer) {
   Pending done = std::move(pending_.front());
   pending_.pop_front();
   asking_ = false;
-  if (done.request.acceptButton >= 0 && answer.returnCode != 1000 + done.request.acceptButton) ++declined_;
+  if (done.request.acceptButton >= 0 && answer.returnCode != pm::kAlertFirstButtonReturn + done.request.acceptButton) ++declined_;
   if (done.completion) done.completion(answer);
   if (!asking_) showNext();
 }

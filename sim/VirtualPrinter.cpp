@@ -229,16 +229,18 @@ TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoin
   TransferScope scope(inTransfer_);
   Q_UNUSED(endpoint);
   BusAction action = BusAction::None;
+  bool stalled = false;
   {
     std::lock_guard lock(mutex_);
     for (const ReceivedFrame& frame : parser_.feed(data)) {
       action = handleFrame(frame);
       if (action != BusAction::None) break;  // the printer is off the bus for the rest
     }
+    stalled = std::exchange(stallWrite_, false);
   }
   perform(device, action);
-  return action == BusAction::Unplug ? TransferResult::failure(kIOReturnNoDevice)
-                                     : TransferResult::ok();
+  if (action == BusAction::Unplug) return TransferResult::failure(kIOReturnNoDevice);
+  return stalled ? TransferResult::stall() : TransferResult::ok();
 }
 
 TransferResult VirtualPrinter::bulkIn(VirtualUsbDevice& device, uint8_t endpoint,

@@ -34,7 +34,7 @@ struct VirtualPrinterConfig {
   QString serialNumber = QStringLiteral("SIM0001");
   // The version ("04.20") reported after the model name, or a whole version text when it holds a
   // blank ("KTBW 1.40PRN"); empty: the model's factory version.
-  QString firmwareVersion;
+  QString firmwareVersion{};
   uint32_t latencyMs = 0;          // added to every reply transfer (device time)
   bool iSerialEnabled = true;      // the USB serial-number string option at power-on
   QStringList statusSequence{QStringLiteral("00000")};
@@ -42,14 +42,14 @@ struct VirtualPrinterConfig {
   uint32_t counterA = 12;
   uint32_t counterB = 34;
   uint32_t counterM = 56;
-  QString tableVersion;            // factory colour-table version; empty: the model's
+  QString tableVersion{};          // factory colour-table version; empty: the model's
   uint32_t restartDelayMs = 200;   // time off the bus at each restart (device time)
   uint32_t locationId = 0;         // 0: the bus assigns one
   uint16_t vendorId = 0;           // the USB IDs; 0: the model's own
   uint16_t productId = 0;
   // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none)
   // comes late, as ReplyFault::SlowReply; empty: none.
-  QString lateReplies;
+  QString lateReplies{};
 };
 
 enum class ReplyFault {
@@ -70,6 +70,7 @@ enum class UpdateFault {
   KeepOldFirmware,          // takes the image, restarts, and still runs its old firmware
   StayInLoader,             // takes the image and restarts into update mode again, every time
   IgnoreRewrite,            // takes "FLASH_REWRITE" and does not restart
+  StallTableData,           // stalls the bulk-out pipe at every colour table's data, keeping none
 };
 
 struct Counters {
@@ -184,6 +185,7 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   QByteArray pipe_;
   QByteArray late_;
   bool stallNext_ = false;
+  bool stallWrite_ = false;  // the bulk write under way stalls
   QString lateReplies_;
   uint64_t commandsReceived_ = 0;
   uint64_t commandsAnswered_ = 0;

@@ -158,6 +158,8 @@ void VirtualPrinter::writeTable(const ReceivedFrame& frame) {
   std::optional<QString> problem;
   if (frame.subKey == QLatin1String("Version"))
     problem = tables_.selectByVersionName(frame.payload);
+  else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW") && updateFault_ == UpdateFault::StallTableData)
+    stallWrite_ = true;
   else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW"))
     problem = tables_.writeSelected(frame.payload);
   else

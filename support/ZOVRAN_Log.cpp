@@ -4,9 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdlib>
-#include <thread>
 
 #include <QCoreApplication>
 #include <QRegularExpression>
@@ -120,11 +118,9 @@ void ZOVRAN_Log::debug(const QString& message) {
 void ZOVRAN_Log::err(const QString& message) { logLevel(Error, message); }
 
 void ZOVRAN_Log::fatal(const QString& message) {
-  logLevel(Error, message);
-  for (;;) {
-    std::this_thread::sleep_for(std::chrono::hours(24 * 365 * 100));
-    std::exit(1);
-  }
+  logLevel(Error, message);  // written unbuffered: nothing is lost below
+  // No exit handlers and no static destructors: other threads may still use what they would free.
+  std::_Exit(EXIT_FAILURE);
 }
 
 void ZOVRAN_Log::logData(const QByteArray& data) {

@@ -68,7 +68,7 @@ class ZOVRAN_Log : public ZOVRAN_Base {
   // Level 1, one line per "\n"-separated piece (empty pieces included).
   static void debug(const QString& message);
   static void err(const QString& message);
-  // Level 3, then the calling thread never returns.
+  // Level 3, then the process ends at once with exit status 1.
   [[noreturn]] static void fatal(const QString& message);
   // Hex dump at level 1, one line per 16 bytes.
   static void logData(const QByteArray& data);

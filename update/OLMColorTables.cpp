@@ -8,11 +8,7 @@
 #include "update/UpdateJournal.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
-namespace {
-constexpr int32_t kCommandTableClear = 32;
-constexpr int32_t kCommandTableData = 33;
-constexpr int32_t kCommandTableVersion = 35;
-}  // namespace
+using pm::framing::Command;
 
 void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
   auto printer = self();
@@ -33,7 +29,7 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
 
     printer->waitForPrinterStatusCode(QStringLiteral("00000"));
     printer->setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
-    printer->sendPrinterCommand(kCommandTableClear);
+    printer->sendPrinterCommand(Command::TableClear);
     bool delivered = printer->writeStatus() == kIOReturnSuccess;
     printer->getPrinterColorTableVersion();
     printer->getPrinterColorTableChecksum();
@@ -45,9 +41,9 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
       const QByteArray& data = archive->tables.at(i);
       pm::systemLogf("got data of length %lu for file at path %s", static_cast<unsigned long>(data.size()),
                      qUtf8Printable(name));
-      printer->sendPrinterCommand(kCommandTableVersion, paddedData(name.toUpper().toLatin1()));
+      printer->sendPrinterCommand(Command::TableVersionName, paddedData(name.toUpper().toLatin1()));
       delivered = printer->writeStatus() == kIOReturnSuccess;
-      if (delivered) printer->sendPrinterCommand(kCommandTableData, data);
+      if (delivered) printer->sendPrinterCommand(Command::TableData, data);
       delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
       printer->getPrinterColorTableVersion();
       printer->getPrinterColorTableChecksum();
@@ -62,7 +58,7 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
       // stage stays at 2, so the tables are written again when it returns.
       return finish(false, tr("The printer stopped taking the colour tables; they are erased or incomplete."));
     }
-    printer->storeDeviceInfo(kUpdateStageKey, 3);
+    printer->storeUpdateStage(pm::UpdateStage::TablesWritten);
     finish(true, QString());
   });
 }

@@ -155,7 +155,7 @@ void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
       {tr("&Remove"), tr("&Keep")}, false, pm::AlertStyle::Warning,
       [](pm::AlertRequest& alert) { alert.escapeButton = 1; },
       [printer, names](const pm::AlertAnswer& answer) {
-        if (answer.returnCode != 1000) {
+        if (answer.returnCode != pm::kAlertFirstButtonReturn) {
           pm::systemLog(QStringLiteral("print queues kept: %1").arg(names.join(QStringLiteral(", "))));
           return;
         }

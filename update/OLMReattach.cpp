@@ -15,7 +15,6 @@
 
 namespace {
 
-constexpr int32_t kCommandStatus = 0;
 // A VLA loader that reports this is still busy with the update; the next attach looks again.
 const QString kVLAIntermediateFirmware = QStringLiteral("VLA_ALLFWU_2.05");
 
@@ -73,7 +72,7 @@ void TBUSBPrinterOLM::recogniseUpdateAtAttach() {
   const QString key = keyUSBdevice();
   const QString serial = identitySerialNumber();
   if (const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, productID())) {
-    deviceInfoDict()->setValue(kUpdateStageKey, record->stage);
+    deviceInfoDict()->setValue(kUpdateStageKey, static_cast<int>(record->stage));
     if (!record->fromVersion.isEmpty())
       deviceInfoDict()->setValue(QStringLiteral("firmwareVersionPrevious"), record->fromVersion);
     if (record->deviceKey != key) {
@@ -83,7 +82,8 @@ void TBUSBPrinterOLM::recogniseUpdateAtAttach() {
     }
   } else {
     const int stage = deviceInfoDict()->value(kUpdateStageKey).toInt();
-    if (stage == 1 || stage == 2) {
+    if (stage == static_cast<int>(pm::UpdateStage::RestartRequested) ||
+        stage == static_cast<int>(pm::UpdateStage::ImageSent)) {
       pm::systemLog(QStringLiteral("no update recorded for this printer: the stage %1 kept for %2 is not its own")
                         .arg(stage)
                         .arg(key));
@@ -129,11 +129,11 @@ void TBUSBPrinterOLM::probeAtInit() {
     printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), version.value_or(QString()));
     pm::systemLog(QStringLiteral("printer firmware is currently reported as \"%1\"")
                       .arg(version.value_or(QStringLiteral("(null)"))));
-    switch (stage.toInt()) {
-      case 2:
+    switch (static_cast<pm::UpdateStage>(stage.toInt())) {
+      case pm::UpdateStage::ImageSent:
         printer->continueAfterUpload(version);
         break;
-      case 1:
+      case pm::UpdateStage::RestartRequested:
         pm::systemLog(QStringLiteral("found a device waiting for firmware update"));
         printer->readStatusOnce([printer](const StatusCode& code) {
           if (code && *code == kUpdateModeCode) {
@@ -186,7 +186,7 @@ void TBUSBPrinterOLM::continueAfterUpload(const std::optional<QString>& version)
   // A printer that lost power while the image arrived comes back in its loader; finishing the
   // update would write tables it ignores and report success. It gets the image again instead.
   auto code = std::make_shared<std::optional<QString>>();
-  sendPrinterCommand([this] { sendPrinterCommand(kCommandStatus); }, printerCommandQueue(),
+  sendPrinterCommand([this] { sendPrinterCommand(pm::framing::Command::Status); }, printerCommandQueue(),
                      [code](const QByteArray& reply) { *code = replyText(reply); });
   if (*code == kUpdateModeCode) {
     pm::systemLog(QStringLiteral("device is still in firmware update mode after the upload ... uploading firmware again"));
@@ -237,7 +237,7 @@ void TBUSBPrinterOLM::showUnexpectedUpdateModePrompt() {
                   {tr("Ignore"), tr("Update Firmware")}, false, pm::AlertStyle::Critical, nullptr,
                   [printer, shownKey](const pm::AlertAnswer& answer) {
                     promptsShown().remove(shownKey);
-                    if (answer.returnCode == 1001) {
+                    if (answer.returnCode == pm::kAlertSecondButtonReturn) {
                       pm::systemLog(QStringLiteral("device is in firmware update mode ... uploading firmware"));
                       printer->uploadFirmware();
                       return;

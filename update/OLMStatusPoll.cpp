@@ -63,7 +63,7 @@ void TBUSBPrinterOLM::readStatusOnce(StatusCompletion completion) {
       pm::performAsyncOnMainQueue([completion] { if (completion) completion(std::nullopt); });
       return;
     }
-    printer->sendPrinterCommand([printer] { printer->sendPrinterCommand(int32_t(0)); }, nullptr,
+    printer->sendPrinterCommand([printer] { printer->sendPrinterCommand(pm::framing::Command::Status); }, nullptr,
                                 [printer, completion](const QByteArray& reply) {
                                   Q_ASSERT(pm::isMainQueue());
                                   StatusCode code;

@@ -22,13 +22,10 @@
 
 namespace {
 
-constexpr int32_t kCommandFlashRewrite = 55;
-constexpr int32_t kCommandFlashProgram = 56;
+using pm::framing::Command;
 // The frame of a firmware image may take longer than the command time-out on a slow link: the
-// write is given the usual 5 s plus 1 ms for every 100 bytes (a link of at least 100 kB/s).
-constexpr uint32_t kTransferTimeoutMs = 5000;
+// write is given the usual time-out plus 1 ms for every 100 bytes (a link of at least 100 kB/s).
 constexpr uint32_t kImageBytesPerMs = 100;
-constexpr qsizetype kLoggedFrameBytes = 64;
 
 const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
 const QString kIdleCode = QStringLiteral("00000");
@@ -124,9 +121,9 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
                     printer->setToggleAgreed(answer.agreed);
                     if (answer.dismissed) {
                       pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
-                    } else if (answer.returnCode == 1000) {
+                    } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
                       terminateApplication();
-                    } else if (answer.returnCode == 1001 && printer->customerDidAgree()) {
+                    } else if (answer.returnCode == pm::kAlertSecondButtonReturn && printer->customerDidAgree()) {
                       printer->proceedWithUpdateWhenReady();
                     }
                   });
@@ -149,7 +146,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
 
   auto printer = self();
   auto retryOnProceed = [printer](int returnCode) {
-    if (returnCode == 1000) printer->proceedWithUpdateWhenReady();
+    if (returnCode == pm::kAlertFirstButtonReturn) printer->proceedWithUpdateWhenReady();
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
   const auto notResponding = [printer, retryOnProceed, buttons] {
@@ -197,7 +194,7 @@ void TBUSBPrinterOLM::updateFirmwareReady() {
                                                                           : tr("Update Firmware to %1"))
                                .arg(newFirmwareVersion())},
             [printer](int returnCode) {
-              if (returnCode == 1001) printer->updateFirmwareAndColorTables();
+              if (returnCode == pm::kAlertSecondButtonReturn) printer->updateFirmwareAndColorTables();
             });
 }
 
@@ -242,8 +239,8 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
     record.archive = archive;
     pm::UpdateJournal::put(record);
     printer->storeDeviceInfo(kPreviousVersionKey, printer->firmwareVersion());
-    printer->storeDeviceInfo(kUpdateStageKey, 1);
-    printer->sendPrinterCommand(kCommandFlashRewrite);
+    printer->storeUpdateStage(pm::UpdateStage::RestartRequested);
+    printer->sendPrinterCommand(Command::FlashRewrite);
     printer->closeInterface(nullptr);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::RewriteRequest,
                                   printer->image(), printer->printerName(),
@@ -300,10 +297,10 @@ void TBUSBPrinterOLM::uploadFirmware() {
     printer->setOverridePrinterStatus(QStringLiteral("Writing firmware ..."));
     pm::systemLog(QStringLiteral("Uploading firmware to printer"));
     ++record.uploads;
-    record.stage = 2;
+    record.stage = pm::UpdateStage::ImageSent;
     pm::UpdateJournal::put(record);
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
-    printer->storeDeviceInfo(kUpdateStageKey, 2);
+    printer->storeUpdateStage(pm::UpdateStage::ImageSent);
     printer->sendFirmwareImage(archive->image);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
                                   printer->image(), printer->printerName(),
@@ -318,23 +315,23 @@ void TBUSBPrinterOLM::uploadFirmware() {
 // with the image.
 void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
   Q_ASSERT(isPrinterCommandQueue());
-  const pm::framing::Frame frame = pm::framing::buildFrame(kCommandFlashProgram, image);
+  const pm::framing::Frame frame = pm::framing::buildFrame(Command::FlashProgram, image);
   if (frame.rejected()) {
     pm::systemLogf("not sending a firmware image of %lld bytes", static_cast<long long>(image.size()));
     return;
   }
   drainBulkIn();
   pm::systemLogf("sending printer command %s with payload size %u",
-                 qPrintable(stringForCommandCode(kCommandFlashProgram)),
+                 qPrintable(stringForCommandCode(PrinterCommandCode(Command::FlashProgram))),
                  static_cast<unsigned>(frame.payloadFieldLength));
   ZOVRAN_Log::logData(frame.bytes.first(std::min(frame.bytes.size(), kLoggedFrameBytes)));
   pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
                  static_cast<unsigned long>(frame.bytes.size()));
-  const uint32_t timeoutMs = kTransferTimeoutMs + static_cast<uint32_t>(frame.bytes.size() / kImageBytesPerMs);
+  const uint32_t timeoutMs = kBulkTimeoutMs + static_cast<uint32_t>(frame.bytes.size() / kImageBytesPerMs);
   const std::shared_ptr<usb::UsbInterface> interface = interfaceInterface();
   const IOReturn result =
       interface ? interface->writePipe(bulkOUT(), frame.bytes.constData(), static_cast<uint32_t>(frame.bytes.size()),
-                                       kTransferTimeoutMs, timeoutMs)
+                                       kBulkTimeoutMs, timeoutMs)
                 : kIOReturnError;
   setWriteStatus(result);
   if (result != kIOReturnSuccess) {
@@ -392,11 +389,15 @@ void TBUSBPrinterOLM::setOverridePrinterStatus(const QString& text) {
   pm::performAsyncOnMainQueue([printer, text] { printer->setPrinterStatus(text); });
 }
 
-void TBUSBPrinterOLM::setFirmwareUpdateStatus(int32_t stage) {
+void TBUSBPrinterOLM::storeUpdateStage(pm::UpdateStage stage) {
+  storeDeviceInfo(kUpdateStageKey, static_cast<int>(stage));
+}
+
+void TBUSBPrinterOLM::setFirmwareUpdateStatus(pm::UpdateStage stage) {
   auto printer = self();
   pm::performAsyncOnMainQueue([printer, stage] {
     const std::shared_ptr<pm::DeviceInfo>& info = printer->deviceInfoDict();
-    printer->storeDeviceInfo(kUpdateStageKey, stage);
+    printer->storeUpdateStage(stage);
     QString described;
     QDebug(&described).nospace() << info->snapshot();
     pm::systemLog(QStringLiteral("writing key:%1 for dict:%2").arg(printer->keyUSBdevice(), described));

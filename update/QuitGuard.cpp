@@ -27,7 +27,7 @@ QString unfinishedUpdatesText() {
   QStringList lines;
   for (const UpdateRecord& record : UpdateJournal::records()) {
     const QString left =
-        record.stage == 1
+        record.stage == UpdateStage::RestartRequested
             ? QuitTexts::tr("it was asked to restart into its firmware update mode; its firmware is unchanged")
             : QuitTexts::tr("it has been sent firmware %1; its colour tables are not all written")
                   .arg(record.targetVersion);
@@ -56,7 +56,7 @@ void quitWhenConfirmed(std::function<void()> quit) {
   request.style = AlertStyle::Critical;
   presenter->present(request, [quit = std::move(quit)](const AlertAnswer& answer) {
     asking() = false;
-    if (answer.returnCode == 1001 && quit) quit();
+    if (answer.returnCode == pm::kAlertSecondButtonReturn && quit) quit();
   });
 }
 

@@ -52,7 +52,7 @@ QJsonObject toJson(const UpdateRecord& r) {
                      {QStringLiteral("model"), r.model},
                      {QStringLiteral("fromVersion"), r.fromVersion},
                      {QStringLiteral("targetVersion"), r.targetVersion},
-                     {QStringLiteral("stage"), r.stage},
+                     {QStringLiteral("stage"), static_cast<int>(r.stage)},
                      {QStringLiteral("uploads"), r.uploads},
                      {QStringLiteral("tablesToWrite"), QJsonArray::fromStringList(r.tablesToWrite)},
                      {QStringLiteral("started"), r.started.toUTC().toString(Qt::ISODate)}};
@@ -68,14 +68,14 @@ std::optional<UpdateRecord> fromJson(const QJsonValue& value) {
   r.model = o.value(QStringLiteral("model")).toString();
   r.fromVersion = o.value(QStringLiteral("fromVersion")).toString();
   r.targetVersion = o.value(QStringLiteral("targetVersion")).toString();
-  r.stage = o.value(QStringLiteral("stage")).toInt(0);
+  r.stage = static_cast<UpdateStage>(o.value(QStringLiteral("stage")).toInt(0));
   r.uploads = o.value(QStringLiteral("uploads")).toInt(-1);
   for (const QJsonValue& table : o.value(QStringLiteral("tablesToWrite")).toArray())
     r.tablesToWrite << table.toString();
   r.started = QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODate);
   // Only what an update could have written is taken.
   if (product <= 0 || product > 0xFFFF || r.deviceKey.size() != 16 || r.targetVersion.isEmpty() ||
-      (r.stage != 1 && r.stage != 2) || r.uploads < 0 || r.uploads > UpdateJournal::kMaxUploads)
+      (r.stage != UpdateStage::RestartRequested && r.stage != UpdateStage::ImageSent) || r.uploads < 0 || r.uploads > UpdateJournal::kMaxUploads)
     return std::nullopt;
   r.productID = uint16_t(product);
   return r;
@@ -104,7 +104,7 @@ void loadLocked(JournalState& s) {
       s.records << *record;
       systemLog(QStringLiteral("firmware update of %1 at %2 left at stage %3 by an earlier run")
                     .arg(record->printerName(), record->deviceKey)
-                    .arg(record->stage));
+                    .arg(static_cast<int>(record->stage)));
     } else {
       ignore(QStringLiteral("an unusable record"));
     }

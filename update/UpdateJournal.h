@@ -28,6 +28,13 @@
 
 namespace pm {
 
+// Where an update stands; the numbers are what the state file and the device information keep.
+enum class UpdateStage : int {
+  RestartRequested = 1,  // the rewrite request went out: the printer restarts into its loader
+  ImageSent = 2,         // the image went out: the printer restarts on its new firmware
+  TablesWritten = 3,     // every colour table was taken: the next attach closes the update
+};
+
 struct UpdateRecord {
   QString serialNumber;      // empty when the printer reported none at the start
   QString deviceKey;         // where it was last seen
@@ -35,7 +42,7 @@ struct UpdateRecord {
   QString model;             // "PZA", for the user's texts
   QString fromVersion;       // the firmware text before the update (may be empty)
   QString targetVersion;     // the archive's version ("PZA 01.10")
-  int stage = 1;             // 1 rewrite requested, 2 image sent
+  UpdateStage stage = UpdateStage::RestartRequested;  // never TablesWritten: that ends the record
   int uploads = 0;           // images sent for this update
   QStringList tablesToWrite; // colour-table files not yet written with success
   QDateTime started;

@@ -231,7 +231,10 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // `replyQueue` is this printer's queue, else on `replyQueue` or, when null, the main queue.
   void sendPrinterCommand(Block command, pm::SerialQueue* replyQueue, ReplyBlock reply);  // [any]
 
-  bool writeToInterfaceWithData(const QByteArray& data);  // [queue] 5000 ms time-outs
+  // Both time-outs of every bulk transfer of a command or reply: a printer silent this long has
+  // not taken the command or has no reply.
+  static constexpr uint32_t kBulkTimeoutMs = 5000;
+  bool writeToInterfaceWithData(const QByteArray& data);  // [queue] kBulkTimeoutMs time-outs
   QByteArray interfaceReadDataOfSize(uint32_t size);      // [queue] null on failure
   // Reads and drops what waits in the bulk-in pipe (a reply that came after its reader gave up,
   // the rest of one that was not read whole), with short time-outs until nothing is left, and

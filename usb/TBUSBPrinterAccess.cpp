@@ -29,28 +29,8 @@ QString openFailureText(IOReturn result) {
   return QCoreApplication::translate("TBUSBPrinter", "Cannot open the printer (%1)")
       .arg(QString::fromLatin1(pm::resultText(result)));
 }
-constexpr uint32_t kQuietTimeoutMs = 30000;
 // A kiosk that leaves the tool running must still print: an interface nobody uses is given back.
 std::atomic<int> idleReleaseMs{2000};
-
-// Waits while the service is busy (IOServiceWaitQuiet), logging the busy count every time a
-// wait runs out. Ends early once the printer has gone.
-void waitUntilQuiet(usb::UsbRegistry* registry, const usb::ServiceHandle& service,
-                    const GoneFlag& gone, const QByteArray& description) {
-  if (registry == nullptr || !service) return;
-  while (registry->waitQuiet(service, kQuietTimeoutMs) == kIOReturnTimeout && !gone.terminated() &&
-         !gone.released()) {
-    uint32_t busyCount = 0;
-    const IOReturn result = registry->busyState(service, &busyCount);
-    if (result == kIOReturnSuccess) {
-      pm::systemLogf("kIOMessageServiceBusyStateChange to %u", busyCount);
-    } else {
-      pm::systemLogf("failed to IOServiceGetBusyState with error %d", result);
-    }
-    pm::systemLogf(" %s still waiting on %d other(s) to made available for use",
-                   description.constData(), static_cast<int>(busyCount));
-  }
-}
 
 }  // namespace
 
@@ -149,8 +129,7 @@ void TBUSBPrinter::setDeviceObject(const usb::ServiceHandle& service) {
     usb::UsbRegistry* registry = d_->notifyPort;
     performSyncOnMainQueue([this, registry, &service] {
       if (registry == nullptr) return;
-      pm::systemLogf("setting new %s class IOService object\n",
-                     qUtf8Printable(registry->className(service)));
+      pm::systemLogf("setting new %s class IOService object\n", "IOUSBInterface");
       IOReturn result = kIOReturnSuccess;
       d_->interestNotification = registry->addInterestNotification(
           service,
@@ -199,7 +178,6 @@ IOReturn TBUSBPrinter::openInterface(BusyOpen busy) {
       }
     }
     const usb::ServiceHandle service = d_->service();
-    waitUntilQuiet(registry, service, d_->gone, descriptionUTF8());
     const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
     if (!interface) return kIOReturnError;
     IOReturn result = kIOReturnNoDevice;

@@ -13,7 +13,6 @@
 
 namespace {
 
-constexpr uint32_t kBulkTimeoutMs = 5000;
 // What already waits in the device's bulk-in FIFO comes within a frame or two (1 ms each at full
 // speed); an empty pipe costs this much per command.
 constexpr uint32_t kDrainTimeoutMs = 3;

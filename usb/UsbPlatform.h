@@ -175,13 +175,6 @@ class UsbRegistry {
   virtual std::unique_ptr<InterestRegistration> addInterestNotification(
       const ServiceHandle& service, InterestCallback callback, IOReturn* result) = 0;
 
-  // IOObjectGetClass: "IOUSBInterface" for the interface services of this seam.
-  virtual QString className(const ServiceHandle& service) = 0;
-
-  // IOServiceWaitQuiet / IOServiceGetBusyState. Any thread.
-  virtual IOReturn waitQuiet(const ServiceHandle& service, uint32_t timeoutMs) = 0;
-  virtual IOReturn busyState(const ServiceHandle& service, uint32_t* busyCount) = 0;
-
   // Whether the service is still registered (false once it was terminated). Any thread.
   virtual bool isServiceAlive(const ServiceHandle& service) = 0;
 

@@ -18,17 +18,21 @@ namespace pm {
 
 enum class AlertStyle { Warning = 0, Critical = 2 };
 
+// An alert's answer names the button pressed: the first button's code plus its index. Unscoped,
+// so that answers compare and add as the numbers they are.
+enum AlertReturn : int { kAlertFirstButtonReturn = 1000, kAlertSecondButtonReturn = 1001 };
+
 struct AlertRequest {
-  QString title;                 // the main text
-  QString message;               // the informative text
-  QStringList buttons;           // in order; first answers 1000
-  QImage icon;                   // the printer's picture
+  QString title{};               // the main text
+  QString message{};             // the informative text
+  QStringList buttons{};         // in order; first answers kAlertFirstButtonReturn
+  QImage icon{};                 // the printer's picture
   bool agreeCheckBox = false;    // an unticked "I Agree" box; the second button is enabled only
                                  // while it is ticked
   AlertStyle style = AlertStyle::Warning;
   bool applicationModal = false; // a free-standing dialog instead of a sheet on the main window
   bool suppressionCheckBox = false;
-  QString printerName;           // the printer the alert is about ("PZA (serial number X)"); may be empty
+  QString printerName{};         // the printer the alert is about ("PZA (serial number X)"); may be empty
   int escapeButton = -1;         // the button (index) that Escape and the window's close button
                                  // answer, the one that cancels; -1 when none does
   bool dismissable = false;      // without such a button, Escape and the close button still end
@@ -41,7 +45,7 @@ struct AlertRequest {
 };
 
 struct AlertAnswer {
-  int returnCode = 1000;         // 1000 + button index
+  int returnCode = kAlertFirstButtonReturn;  // + button index
   bool agreed = false;           // the "I Agree" box was ticked when the button was pressed
   bool suppressed = false;       // the suppression box was ticked
   bool dismissed = false;        // ended by Escape or the close button, no button chosen

@@ -10,8 +10,10 @@ namespace pm::framing {
 
 namespace {
 
+using C = Command;
+
 struct Entry {
-  int64_t code;
+  Command code;
   CommandSpec spec;
 };
 
@@ -21,46 +23,46 @@ constexpr PayloadRule kFixed = PayloadRule::Fixed;
 
 // The complete command table. Codes absent from it have no name.
 constexpr Entry kCommands[] = {
-    {0, {"STATUS", "", kNone, 0}},
-    {1, {"INFO  ", "FVER", kNone, 0}},
-    {2, {"INFO  ", "SERIAL_NUMBER", kNone, 0}},
-    {4, {"INFO  ", "MEDIA", kNone, 0}},
-    {8, {"INFO  ", "FREE_PBUFFER", kNone, 0}},
-    {9, {"INFO  ", "MQTY", kNone, 0}},
-    {23, {"IMAGE ", "MULTICUT", kFixed, 8}},
-    {24, {"CNTRL ", "OVERCOAT", kFixed, 8}},
-    {25, {"IMAGE ", "YPLANE", kCaller, 0}},
-    {26, {"IMAGE ", "MPLANE", kCaller, 0}},
-    {27, {"IMAGE ", "CPLANE", kCaller, 0}},
-    {28, {"CNTRL ", "CUTTER", kFixed, 8}},
-    {30, {"CNTRL ", "START", kNone, 0}},
-    {32, {"TBL_CL", "", kNone, 0}},
-    {33, {"TBL_WT", "CTRLD_UPDATE_CW", kCaller, 0}},
-    {34, {"TBL_RD", "Version", kNone, 0}},
-    {35, {"TBL_WT", "Version", kCaller, 0}},
-    {36, {"MNT_RD", "CTRLD_CHKSUM", kNone, 0}},
-    {37, {"TBL_RD", "CWD300_Version", kCaller, 0}},
-    {38, {"TBL_RD", "CWD310_Version", kCaller, 0}},
-    {39, {"TBL_RD", "CWD600_Version", kCaller, 0}},
-    {40, {"TBL_RD", "CWD610_Version", kCaller, 0}},
-    {41, {"TBL_RD", "CWD620_Version", kCaller, 0}},
-    {42, {"TBL_RD", "CWD300_Checksum", kCaller, 0}},
-    {43, {"TBL_RD", "CWD310_Checksum", kCaller, 0}},
-    {44, {"TBL_RD", "CWD600_Checksum", kCaller, 0}},
-    {45, {"TBL_RD", "CWD610_Checksum", kCaller, 0}},
-    {46, {"TBL_RD", "CWD620_Checksum", kCaller, 0}},
-    {47, {"MNT_RD", "COUNTER_LIFE", kNone, 0}},
-    {48, {"MNT_RD", "COUNTER_A", kNone, 0}},
-    {49, {"MNT_RD", "COUNTER_B", kNone, 0}},
-    {50, {"MNT_WT", "COUNTER_CLR", kFixed, 4}},
-    {51, {"MNT_RD", "COUNTER_P", kNone, 0}},
-    {52, {"MNT_WT", "COUNTERP_SET", kFixed, 8}},
-    {53, {"MNT_RD", "COUNTER_MATTE", kNone, 0}},
-    {54, {"MNT_RD", "COUNTER_M", kNone, 0}},
-    {55, {"FW_UPD", "FLASH_REWRITE", kNone, 0}},
-    {56, {"FW_UPD", "FLASH_PROGRAM", kCaller, 0}},
-    {57, {"MNT_WT", "USB_ISERI_SET", kFixed, 4}},
-    {58, {"MNT_RD", "USB_ISERI_SET", kNone, 0}},
+    {C::Status, {"STATUS", "", kNone, 0}},
+    {C::FirmwareVersion, {"INFO  ", "FVER", kNone, 0}},
+    {C::SerialNumber, {"INFO  ", "SERIAL_NUMBER", kNone, 0}},
+    {C::Media, {"INFO  ", "MEDIA", kNone, 0}},
+    {C::FreeBuffer, {"INFO  ", "FREE_PBUFFER", kNone, 0}},
+    {C::MediaQuantity, {"INFO  ", "MQTY", kNone, 0}},
+    {C::MultiCut, {"IMAGE ", "MULTICUT", kFixed, 8}},
+    {C::Overcoat, {"CNTRL ", "OVERCOAT", kFixed, 8}},
+    {C::YellowPlane, {"IMAGE ", "YPLANE", kCaller, 0}},
+    {C::MagentaPlane, {"IMAGE ", "MPLANE", kCaller, 0}},
+    {C::CyanPlane, {"IMAGE ", "CPLANE", kCaller, 0}},
+    {C::Cutter, {"CNTRL ", "CUTTER", kFixed, 8}},
+    {C::Start, {"CNTRL ", "START", kNone, 0}},
+    {C::TableClear, {"TBL_CL", "", kNone, 0}},
+    {C::TableData, {"TBL_WT", "CTRLD_UPDATE_CW", kCaller, 0}},
+    {C::TableSetVersion, {"TBL_RD", "Version", kNone, 0}},
+    {C::TableVersionName, {"TBL_WT", "Version", kCaller, 0}},
+    {C::TableSetChecksum, {"MNT_RD", "CTRLD_CHKSUM", kNone, 0}},
+    {tableVersionRead(0), {"TBL_RD", "CWD300_Version", kCaller, 0}},
+    {tableVersionRead(1), {"TBL_RD", "CWD310_Version", kCaller, 0}},
+    {tableVersionRead(2), {"TBL_RD", "CWD600_Version", kCaller, 0}},
+    {tableVersionRead(3), {"TBL_RD", "CWD610_Version", kCaller, 0}},
+    {tableVersionRead(4), {"TBL_RD", "CWD620_Version", kCaller, 0}},
+    {tableChecksumRead(0), {"TBL_RD", "CWD300_Checksum", kCaller, 0}},
+    {tableChecksumRead(1), {"TBL_RD", "CWD310_Checksum", kCaller, 0}},
+    {tableChecksumRead(2), {"TBL_RD", "CWD600_Checksum", kCaller, 0}},
+    {tableChecksumRead(3), {"TBL_RD", "CWD610_Checksum", kCaller, 0}},
+    {tableChecksumRead(4), {"TBL_RD", "CWD620_Checksum", kCaller, 0}},
+    {C::CounterLife, {"MNT_RD", "COUNTER_LIFE", kNone, 0}},
+    {C::CounterA, {"MNT_RD", "COUNTER_A", kNone, 0}},
+    {C::CounterB, {"MNT_RD", "COUNTER_B", kNone, 0}},
+    {C::CounterClear, {"MNT_WT", "COUNTER_CLR", kFixed, 4}},
+    {C::CounterP, {"MNT_RD", "COUNTER_P", kNone, 0}},
+    {C::CounterPSet, {"MNT_WT", "COUNTERP_SET", kFixed, 8}},
+    {C::CounterMatte, {"MNT_RD", "COUNTER_MATTE", kNone, 0}},
+    {C::CounterM, {"MNT_RD", "COUNTER_M", kNone, 0}},
+    {C::FlashRewrite, {"FW_UPD", "FLASH_REWRITE", kNone, 0}},
+    {C::FlashProgram, {"FW_UPD", "FLASH_PROGRAM", kCaller, 0}},
+    {C::ISerialWrite, {"MNT_WT", "USB_ISERI_SET", kFixed, 4}},
+    {C::ISerialRead, {"MNT_RD", "USB_ISERI_SET", kNone, 0}},
 };
 
 bool isStrtolSpace(char c) {
@@ -71,7 +73,7 @@ bool isStrtolSpace(char c) {
 
 std::optional<CommandSpec> commandSpec(int64_t code) {
   for (const Entry& entry : kCommands) {
-    if (entry.code == code) return entry.spec;
+    if (static_cast<int64_t>(entry.code) == code) return entry.spec;
   }
   return std::nullopt;
 }

@@ -31,6 +31,48 @@ inline constexpr qsizetype kReplyHeaderSize = 8;
 inline constexpr uint32_t kReplyBodyLimit = 4096;
 inline constexpr qsizetype kReplyMinimumBuffer = 256;
 
+// The printer's commands, by the codes of the command table (Framing.cpp). The codes never
+// travel on the wire: the table maps each to its wire name and payload rule.
+enum class Command : int32_t {
+  Status = 0,
+  FirmwareVersion = 1,
+  SerialNumber = 2,
+  Media = 4,
+  FreeBuffer = 8,
+  MediaQuantity = 9,
+  MultiCut = 23,
+  Overcoat = 24,
+  YellowPlane = 25,
+  MagentaPlane = 26,
+  CyanPlane = 27,
+  Cutter = 28,
+  Start = 30,
+  TableClear = 32,
+  TableData = 33,
+  TableSetVersion = 34,    // the combined family's one version
+  TableVersionName = 35,   // selects the table the next TableData fills
+  TableSetChecksum = 36,   // the combined family's checksum over all its tables
+  Table300Version = 37,    // 37..41: tables 300, 310, 600, 610, 620 (tableVersionRead)
+  Table300Checksum = 42,   // 42..46: the same tables' checksums (tableChecksumRead)
+  CounterLife = 47,
+  CounterA = 48,
+  CounterB = 49,
+  CounterClear = 50,
+  CounterP = 51,
+  CounterPSet = 52,
+  CounterMatte = 53,
+  CounterM = 54,
+  FlashRewrite = 55,
+  FlashProgram = 56,
+  ISerialWrite = 57,
+  ISerialRead = 58,
+};
+
+// The version and checksum reads of the per-media tables by index: 0..4 for 300, 310, 600, 610,
+// 620.
+constexpr Command tableVersionRead(int index) { return Command(int32_t(Command::Table300Version) + index); }
+constexpr Command tableChecksumRead(int index) { return Command(int32_t(Command::Table300Checksum) + index); }
+
 // How a command's payload field is sized.
 enum class PayloadRule {
   None,          // no payload field; a payload passed is ignored
@@ -47,6 +89,7 @@ struct CommandSpec {
 
 // The table entry of a code; nullopt for a code without a name.
 std::optional<CommandSpec> commandSpec(int64_t code);
+inline std::optional<CommandSpec> commandSpec(Command command) { return commandSpec(int64_t(command)); }
 // Category followed by sub-key; a null QString for a code without a name.
 QString commandName(int64_t code);
 
@@ -67,6 +110,7 @@ struct Frame {
 
 // Builds the frame of one command. A null payload counts as no payload.
 Frame buildFrame(int64_t code, QByteArrayView payload);
+inline Frame buildFrame(Command command, QByteArrayView payload) { return buildFrame(int64_t(command), payload); }
 
 // The body length announced by a reply header, read as strtol does (leading white space, a
 // sign, digits up to the first other byte; none gives 0) from at most the first 8 bytes, and

@@ -41,16 +41,17 @@
 
 #include "usb/TBUSBPrinter.h"
 #include "vendor/AlertPresenter.h"
+#include "vendor/Framing.h"
 #include "vendor/ModelTraits.h"
 
-// The internal codes of the vendor commands. They never travel on the wire; the command table
-// (stringForCommandCode) maps them to wire names and payload rules.
+// A command code (pm::framing::Command), or any other number a caller sends unnamed.
 using PrinterCommandCode = int64_t;
 
 namespace pm {
 struct ColorTableRead;  // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
 struct LoadedArchive;   // one model's archive as read and checked (update/FirmwareArchive.h)
 struct UpdateRecord;    // one update under way (update/UpdateJournal.h)
+enum class UpdateStage : int;  // where it stands (update/UpdateJournal.h)
 }
 
 class TBUSBPrinterOLM : public TBUSBPrinter {
@@ -66,7 +67,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
   // The status code of a printer waiting in update mode for its firmware image.
   static inline const QString kUpdateModeCode = QStringLiteral("FU00001");
-  // Where an update stands (1-3), kept in the device information of the printer's device key.
+  // Where an update stands (pm::UpdateStage's number), kept in the device information of the
+  // printer's device key.
   static inline const QString kUpdateStageKey = QStringLiteral("deviceFirmwareStatus");
 
   ~TBUSBPrinterOLM() override;
@@ -84,7 +86,12 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   static QString stringForCommandCode(PrinterCommandCode code);
   // Builds one frame and writes it in one bulk write. Reads no reply. A payload of the wrong size
   // for a fixed-size code is rejected (logged, nothing written). [queue], interface open.
+  // The frame bytes a command's log shows in hex (the header and the start of the payload).
+  static constexpr qsizetype kLoggedFrameBytes = 64;
   void sendPrinterCommand(int32_t code, const QByteArray& payload = QByteArray());
+  void sendPrinterCommand(pm::framing::Command command, const QByteArray& payload = QByteArray()) {
+    sendPrinterCommand(static_cast<int32_t>(command), payload);
+  }
   using TBUSBPrinter::sendPrinterCommand;  // the exchange: command block, reply queue, reply block
   // Reads one reply; null on failure, else the body up to its first carriage return and a NUL
   // (never empty). [queue], interface open.
@@ -107,7 +114,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // ---- Properties and counters (TBUSBPrinterOLMProperties.cpp) ------------------------------------
   // One read exchange whose text (or "<NULL>") becomes the entry under `key`. Opens the interface
   // (leaves it open). [any]
-  void updatePrinterProperty(const QString& key, int32_t code, bool trimWhitespace = true,
+  void updatePrinterProperty(const QString& key, pm::framing::Command code, bool trimWhitespace = true,
                              Munge munge = nullptr);
   void getPrinterFirmwareVersion();   // "firmwareVersion"     [any]
   void updatePrinterSerialNumber();   // "printerSerialNumber" [any]
@@ -228,7 +235,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // An update in progress keeps the interface it opened. [any]
   bool keepsInterfaceOpen() const override { return inFirmwareUpdate(); }
   void setOverridePrinterStatus(const QString& text);  // [any]
-  void setFirmwareUpdateStatus(int32_t stage);         // stored and registered on the main queue [any]
+  void setFirmwareUpdateStatus(pm::UpdateStage stage);  // stored and registered on the main queue [any]
+  void storeUpdateStage(pm::UpdateStage stage);         // under kUpdateStageKey, as its number [any]
 
   // Colour-table update (update/OLMColorTables.cpp).
   // The completion (on the queue, or wherever the phase ended) always runs once: `written` when
@@ -287,7 +295,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // ---- vendor helpers ----
   std::shared_ptr<TBUSBPrinterOLM> self();
   // One read exchange whose reply block runs inline on the queue. [queue], interface open.
-  void exchangeOnQueue(int32_t code, const QByteArray& payload, ReplyBlock reply);
+  void exchangeOnQueue(pm::framing::Command code, const QByteArray& payload, ReplyBlock reply);
   // The reply's text: nullopt for an absent or empty reply, or bytes that are not UTF-8. [any]
   static std::optional<QString> replyText(const QByteArray& reply);
   void readColorTables(const std::vector<pm::ColorTableRead>& reads, ColorTableCompletion completion);

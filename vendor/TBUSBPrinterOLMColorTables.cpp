@@ -8,7 +8,7 @@
 #include "vendor/TBUSBPrinterOLM.h"
 
 struct pm::ColorTableRead {
-  int32_t code;
+  pm::framing::Command code;
   QByteArray payload;  // the media, or none
   QString key;
   QString logPrefix;   // the log line up to the value
@@ -20,8 +20,6 @@ using Read = pm::ColorTableRead;
 
 // "TBL_RD" "CWD<table>_Version" and "CWD<table>_Checksum", tables 300, 310, 600, 610, 620; the
 // whole set of the older family has "TBL_RD" "CWD_Version" and "MNT_RD" "CTRLD_CHKSUM".
-constexpr int32_t kWholeSetVersionCode = 34;
-constexpr int32_t kWholeSetChecksumCode = 36;
 int32_t tableIndex(int number) { return number == 300 ? 0 : number == 310 ? 1 : number == 600 ? 2 : number == 610 ? 3 : 4; }
 
 QByteArray mediaPayload(pm::TableMedia media) {
@@ -41,11 +39,11 @@ std::vector<Read> tableReads(std::span<const pm::ColorTableSlot> tables, bool ch
     const bool wholeSet = slot.number == 0;
     if (checksums) {
       const QString name = QLatin1String(key.checksum);
-      reads.push_back({wholeSet ? kWholeSetChecksumCode : 42 + tableIndex(slot.number), mediaPayload(slot.media), name,
+      reads.push_back({wholeSet ? pm::framing::Command::TableSetChecksum : pm::framing::tableChecksumRead(tableIndex(slot.number)), mediaPayload(slot.media), name,
                        QStringLiteral("printer color table CHKSUM ") + name + QStringLiteral(": ")});
     } else {
       const QString label = QLatin1String(slot.label);
-      reads.push_back({wholeSet ? kWholeSetVersionCode : 37 + tableIndex(slot.number), mediaPayload(slot.media),
+      reads.push_back({wholeSet ? pm::framing::Command::TableSetVersion : pm::framing::tableVersionRead(tableIndex(slot.number)), mediaPayload(slot.media),
                        QLatin1String(key.version),
                        QStringLiteral("printer color table version") + (label.isEmpty() ? QString() : QLatin1Char(' ') + label) +
                            QStringLiteral(": ")});

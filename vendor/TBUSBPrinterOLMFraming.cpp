@@ -8,11 +8,6 @@
 #include "vendor/Framing.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
-namespace {
-constexpr uint32_t kTransferTimeoutMs = 5000;
-constexpr qsizetype kLoggedFrameBytes = 64;
-}  // namespace
-
 QString TBUSBPrinterOLM::stringForCommandCode(PrinterCommandCode code) {
   return pm::framing::commandName(code);
 }
@@ -65,7 +60,7 @@ QByteArray TBUSBPrinterOLM::printerReply() {
     IOReturn result = kIOReturnError;  // the interface reference has been dropped
     if (interface) {
       *received = wanted;
-      result = interface->readPipe(pipe, buffer, received, kTransferTimeoutMs, kTransferTimeoutMs);
+      result = interface->readPipe(pipe, buffer, received, kBulkTimeoutMs, kBulkTimeoutMs);
       *received = std::min(*received, wanted);
     }
     setReadStatus(result);

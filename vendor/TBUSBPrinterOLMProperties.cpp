@@ -11,15 +11,7 @@
 
 namespace {
 
-constexpr int32_t kCommandFirmwareVersion = 1;
-constexpr int32_t kCommandSerialNumber = 2;
-constexpr int32_t kCommandLifetimeCounter = 47;
-constexpr int32_t kCommandCounterA = 48;
-constexpr int32_t kCommandCounterB = 49;
-constexpr int32_t kCommandCounterClear = 50;
-constexpr int32_t kCommandCounterM = 54;
-constexpr int32_t kCommandISerialWrite = 57;
-constexpr int32_t kCommandISerialRead = 58;
+using pm::framing::Command;
 
 const QString kKeyFirmwareVersion = QStringLiteral("firmwareVersion");
 const QString kKeySerialNumber = QStringLiteral("printerSerialNumber");
@@ -35,7 +27,7 @@ std::shared_ptr<TBUSBPrinterOLM> TBUSBPrinterOLM::self() {
 
 // The reply block runs inline on the queue right after the read, so the value is in the
 // device information before the next exchange on the queue decides anything from it.
-void TBUSBPrinterOLM::exchangeOnQueue(int32_t code, const QByteArray& payload, ReplyBlock reply) {
+void TBUSBPrinterOLM::exchangeOnQueue(Command code, const QByteArray& payload, ReplyBlock reply) {
   Q_ASSERT(isPrinterCommandQueue());
   sendPrinterCommand([this, code, payload] { sendPrinterCommand(code, payload); },
                      printerCommandQueue(), std::move(reply));
@@ -48,7 +40,7 @@ std::optional<QString> TBUSBPrinterOLM::replyText(const QByteArray& reply) {
 
 // ---- Property reads ------------------------------------------------------------------------------
 
-void TBUSBPrinterOLM::updatePrinterProperty(const QString& key, int32_t code, bool trimWhitespace,
+void TBUSBPrinterOLM::updatePrinterProperty(const QString& key, Command code, bool trimWhitespace,
                                             Munge munge) {
   auto printer = self();
   openInterface([printer, key, code, trimWhitespace, munge](IOReturn result) {
@@ -65,15 +57,15 @@ void TBUSBPrinterOLM::updatePrinterProperty(const QString& key, int32_t code, bo
 }
 
 void TBUSBPrinterOLM::getPrinterFirmwareVersion() {
-  updatePrinterProperty(kKeyFirmwareVersion, kCommandFirmwareVersion);
+  updatePrinterProperty(kKeyFirmwareVersion, Command::FirmwareVersion);
 }
 
 void TBUSBPrinterOLM::updatePrinterSerialNumber() {
-  updatePrinterProperty(kKeySerialNumber, kCommandSerialNumber);
+  updatePrinterProperty(kKeySerialNumber, Command::SerialNumber);
 }
 
 void TBUSBPrinterOLM::getPrinterLifetimeCounter() {
-  updatePrinterProperty(kKeyLifetimeCounter, kCommandLifetimeCounter, true, &mungeLifetimeCounter);
+  updatePrinterProperty(kKeyLifetimeCounter, Command::CounterLife, true, &mungeLifetimeCounter);
 }
 
 QString TBUSBPrinterOLM::mungeLifetimeCounter(const QString& value) {
@@ -83,7 +75,7 @@ QString TBUSBPrinterOLM::mungeLifetimeCounter(const QString& value) {
 
 std::optional<QString> TBUSBPrinterOLM::inlineGetFirmwareString() {
   Q_ASSERT(isPrinterCommandQueue());
-  sendPrinterCommand(kCommandFirmwareVersion);
+  sendPrinterCommand(Command::FirmwareVersion);
   const std::optional<QString> text = replyText(printerReply());
   if (!text) return std::nullopt;
   return text->trimmed();
@@ -102,8 +94,11 @@ double TBUSBPrinterOLM::installedFirmwareVersion() const {
 // ---- Counters ------------------------------------------------------------------------------------
 
 namespace {
-int32_t counterReadCommand(char letter) {
-  return letter == 'A' ? kCommandCounterA : letter == 'B' ? kCommandCounterB : letter == 'M' ? kCommandCounterM : 0;
+std::optional<Command> counterReadCommand(char letter) {
+  if (letter == 'A') return Command::CounterA;
+  if (letter == 'B') return Command::CounterB;
+  if (letter == 'M') return Command::CounterM;
+  return std::nullopt;
 }
 }  // namespace
 
@@ -113,12 +108,12 @@ void TBUSBPrinterOLM::readCounter(char letter, std::function<void(const QString&
     if (done) pm::performAsyncOnMainQueue([done, value] { done(value); });
   };
   openInterface([printer, letter, finish](IOReturn result) {
-    const int32_t command = counterReadCommand(letter);
-    if (result != kIOReturnSuccess || command == 0) {
+    const std::optional<Command> command = counterReadCommand(letter);
+    if (result != kIOReturnSuccess || !command) {
       finish(QString());
       return;
     }
-    printer->exchangeOnQueue(command, {}, [finish](const QByteArray& reply) {
+    printer->exchangeOnQueue(*command, {}, [finish](const QByteArray& reply) {
       const std::optional<QString> text = replyText(reply);
       finish(text ? QString::number(pm::framing::intValue(*text)) : QString());
     });
@@ -147,14 +142,14 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
       finish(false, tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
       return;
     }
-    const int32_t readBack = counterReadCommand(letter);
-    if (readBack == 0) {
+    const std::optional<Command> readBack = counterReadCommand(letter);
+    if (!readBack) {
       finish(false, tr("The printer has no counter %1.").arg(QChar::fromLatin1(letter)));
       return;
     }
     const char payload[4] = {'C', letter, '\r', '\0'};
-    printer->sendPrinterCommand(kCommandCounterClear, QByteArray(payload, sizeof payload));
-    printer->exchangeOnQueue(readBack, {}, [finish](const QByteArray& reply) {
+    printer->sendPrinterCommand(Command::CounterClear, QByteArray(payload, sizeof payload));
+    printer->exchangeOnQueue(*readBack, {}, [finish](const QByteArray& reply) {
       const std::optional<QString> text = replyText(reply);
       if (!text) {
         finish(false, tr("The printer did not report the counter afterwards."));
@@ -179,7 +174,7 @@ void TBUSBPrinterOLM::getUSB_ISerial() {
   auto printer = self();
   openInterface([printer](IOReturn result) {
     if (result != kIOReturnSuccess) return;
-    printer->exchangeOnQueue(kCommandISerialRead, {}, [printer](const QByteArray& reply) {
+    printer->exchangeOnQueue(Command::ISerialRead, {}, [printer](const QByteArray& reply) {
       std::optional<QString> text = replyText(reply);
       if (!text) return;  // the old value stays
       if (!text->isEmpty()) *text = QString::number(pm::framing::intValue(*text));
@@ -198,7 +193,7 @@ void TBUSBPrinterOLM::setUSB_ISerial(bool enabled) {
   openInterface([printer, enabled](IOReturn result) {
     if (result != kIOReturnSuccess) return;
     const char payload[4] = {'0', enabled ? '1' : '0', '\r', '\0'};
-    printer->sendPrinterCommand(kCommandISerialWrite, QByteArray(payload, sizeof payload));
+    printer->sendPrinterCommand(Command::ISerialWrite, QByteArray(payload, sizeof payload));
     printer->getUSB_ISerial();
   });
 }

@@ -4,9 +4,6 @@
 #include "vendor/Framing.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
-namespace {
-constexpr int32_t kStatusCommand = 0;
-}  // namespace
 
 QString TBUSBPrinterOLM::stringForKTStatusString(const StatusCode& code) {
   // The update-mode code is matched whole, before any numeric reading (it has no leading digits).
@@ -47,7 +44,7 @@ void TBUSBPrinterOLM::getPrinterStatus(StatusCompletion completion) {
   auto self = std::static_pointer_cast<TBUSBPrinterOLM>(shared_from_this());
   openInterface([self, completion = std::move(completion)](IOReturn result) mutable {
     if (result != kIOReturnSuccess) return;
-    self->sendPrinterCommand([self] { self->sendPrinterCommand(kStatusCommand); }, nullptr,
+    self->sendPrinterCommand([self] { self->sendPrinterCommand(pm::framing::Command::Status); }, nullptr,
                              [self, completion](const QByteArray& reply) {
                                Q_ASSERT(pm::isMainQueue());
                                if (reply.isEmpty()) {

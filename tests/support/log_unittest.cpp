@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QRegularExpression>
@@ -118,6 +119,15 @@ class LogTest : public QObject {
     const qsizetype before = bufferLines().size();
     ZOVRAN_Log::err(QStringLiteral("lost"));
     QCOMPARE(bufferLines().size(), before);
+
+    // fatal() ends the process with status 1 once its line is out, instead of hanging its caller.
+    ZOVRAN_Log::setShouldLogToStdErr(true);
+    const pid_t child = ::fork();
+    if (child == 0) ZOVRAN_Log::fatal(QStringLiteral("the end"));
+    int status = 0;
+    QVERIFY(QTest::qWaitFor([&] { return ::waitpid(child, &status, WNOHANG) == child; }, 5000));
+    QVERIFY(WIFEXITED(status) && WEXITSTATUS(status) == 1);
+    QVERIFY(err_->contents().contains("the end"));
   }
 
   void bufferShedsOldestCharactersPastAMillion() {

@@ -22,7 +22,10 @@ VirtualDeviceDescription printer(const QString& serial = QStringLiteral("A1")) {
   return d;
 }
 
-// What the registry told, in order, and whether any of it came off the main thread.
+}  // namespace
+
+// What the registry told, in order, and whether any of it came off the main thread. Outside the
+// anonymous namespace: the test class's callbacks capture it.
 struct Journal {
   QStringList lines;
   QList<ServiceHandle> matched;
@@ -38,8 +41,6 @@ struct Journal {
         [this](const ServiceHandle& s) { note(QStringLiteral("terminated %1").arg(s.id())); });
   }
 };
-
-}  // namespace
 
 class VirtualBusTest : public QObject {
   Q_OBJECT

@@ -21,6 +21,13 @@ namespace usbmock {
 using usb::virt::SetupPacket;
 using usb::virt::TransferResult;
 
+// Outside the anonymous namespace: the responder's own structs hold them.
+struct GObjectUnref {
+  void operator()(void* object) const { g_object_unref(object); }
+};
+template <typename T>
+using GRef = std::unique_ptr<T, GObjectUnref>;
+
 namespace {
 
 // What a current kernel offers: bulk transfers of any size in one URB, reaping after disconnect.
@@ -32,11 +39,6 @@ constexpr uint8_t kDirectionIn = 0x80;
 // The bus answers control requests at once; this only bounds a handler that gives no answer.
 constexpr uint32_t kControlWaitMs = 1000;
 
-struct GObjectUnref {
-  void operator()(void* object) const { g_object_unref(object); }
-};
-template <typename T>
-using GRef = std::unique_ptr<T, GObjectUnref>;
 using Clock = std::chrono::steady_clock;
 
 // The argument of a request that points to one value of type T; null when it cannot be read.

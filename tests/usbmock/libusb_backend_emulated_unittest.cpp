@@ -19,12 +19,13 @@ using usb::ServiceHandle;
 using usb::virt::TransferResult;
 using usbmock::BulkInFraming;
 
+// Outside the anonymous namespace: the test class holds one.
+enum class Fault { None, Silent, Stall, UnplugOnWrite };
+
 namespace {
 
 constexpr uint32_t kShortTimeoutMs = 150;
 constexpr uint32_t kLongTimeoutMs = 3000;
-
-enum class Fault { None, Silent, Stall, UnplugOnWrite };
 
 usb::virt::VirtualDeviceDescription printerDescription(uint16_t product = 0x0017) {
   usb::virt::VirtualDeviceDescription d = pzaDescription(QStringLiteral("EMU0001"), "MFG:Maker;MDL:RM-Test;SERN:EMU0001;");

@@ -124,21 +124,6 @@ std::unique_ptr<InterestRegistration> LibusbRegistry::addInterestNotification(
   return interests_->add(service, std::move(callback));
 }
 
-QString LibusbRegistry::className(const ServiceHandle& service) {
-  return LibusbServiceToken::of(service) ? QStringLiteral("IOUSBInterface") : QString();
-}
-
-// Linux has no registry busy state: a service that exists is always quiet.
-IOReturn LibusbRegistry::waitQuiet(const ServiceHandle& service, uint32_t /*timeoutMs*/) {
-  pm::enterBlockingCall("LibusbRegistry::waitQuiet");
-  return isServiceAlive(service) ? kIOReturnSuccess : kIOReturnNoDevice;
-}
-
-IOReturn LibusbRegistry::busyState(const ServiceHandle& service, uint32_t* busyCount) {
-  setResult(busyCount, 0u);
-  return isServiceAlive(service) ? kIOReturnSuccess : kIOReturnNoDevice;
-}
-
 bool LibusbRegistry::isServiceAlive(const ServiceHandle& service) {
   const auto token = LibusbServiceToken::of(service);
   return token && token->isAlive();

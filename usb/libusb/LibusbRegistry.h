@@ -20,8 +20,8 @@
 // Threads:
 //  - [main] construction, destruction, addInterfaceNotifications, and the handling of hot-plug
 //    events; every callback the registry makes runs here, from the event loop.
-//  - [any]  createInterface, addInterestNotification, className, waitQuiet, busyState,
-//    isServiceAlive: printer objects call them from their command queues too.
+//  - [any]  createInterface, addInterestNotification, isServiceAlive: printer objects call them
+//    from their command queues too.
 //  - libusb's events are handled on a thread of the registry's own (LibusbEventThread), stopped
 //    and joined by the destructor. Interface and device objects may outlive the registry.
 
@@ -54,9 +54,6 @@ class LibusbRegistry final : public UsbRegistry {
                                                 IOReturn* result) override;
   std::unique_ptr<InterestRegistration> addInterestNotification(
       const ServiceHandle& service, InterestCallback callback, IOReturn* result) override;
-  QString className(const ServiceHandle& service) override;
-  IOReturn waitQuiet(const ServiceHandle& service, uint32_t timeoutMs) override;
-  IOReturn busyState(const ServiceHandle& service, uint32_t* busyCount) override;
   bool isServiceAlive(const ServiceHandle& service) override;
 
  private:

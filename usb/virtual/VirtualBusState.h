@@ -108,7 +108,6 @@ class DeviceCore final : public VirtualUsbDevice, public std::enable_shared_from
   void setOpenResult(IOReturn result) override;
   void sendInterestMessage(uint32_t messageType, void* argument = nullptr) override;
   void setReEnumerationDelay(uint32_t delayMs) override;
-  void setBusyCount(uint32_t count) override;
   int openCount() const override;
   bool isOpen() const override;
 
@@ -136,7 +135,6 @@ class DeviceCore final : public VirtualUsbDevice, public std::enable_shared_from
     uint64_t openOwner = 0;                 // id of the interface object holding it open
     int openCount = 0;
     uint32_t reEnumerationDelayMs = 0;
-    uint32_t busyCount = 0;
   } g;
 
  private:

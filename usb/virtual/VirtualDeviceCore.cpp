@@ -118,14 +118,6 @@ void DeviceCore::setReEnumerationDelay(uint32_t delayMs) {
   g.reEnumerationDelayMs = delayMs;
 }
 
-void DeviceCore::setBusyCount(uint32_t count) {
-  {
-    std::lock_guard lock(state->mutex);
-    g.busyCount = count;
-  }
-  state->changed.notify_all();
-}
-
 int DeviceCore::openCount() const {
   std::lock_guard lock(state->mutex);
   return g.openCount;

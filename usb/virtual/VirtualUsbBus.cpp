@@ -184,39 +184,6 @@ std::unique_ptr<InterestRegistration> VirtualUsbBus::addInterestNotification(
   return std::make_unique<VirtualInterestRegistration>(state_, id);
 }
 
-QString VirtualUsbBus::className(const ServiceHandle& service) {
-  Q_ASSERT(onRegistryThread());
-  return enumerationOf(*state_, service) ? QStringLiteral("IOUSBInterface") : QString();
-}
-
-IOReturn VirtualUsbBus::waitQuiet(const ServiceHandle& service, uint32_t timeoutMs) {
-  pm::enterBlockingCall("VirtualUsbBus::waitQuiet");
-  const auto enumeration = enumerationOf(*state_, service);
-  if (!enumeration) return kIOReturnBadArgument;
-  const auto device = enumeration->device.lock();
-  if (!device) return kIOReturnSuccess;
-  std::unique_lock lock(state_->mutex);
-  // A service that has gone is quiet; the open that follows tells the caller it has gone.
-  const auto quiet = [&] { return device->g.busyCount == 0 || !enumeration->alive; };
-  if (timeoutMs == 0) {
-    state_->changed.wait(lock, quiet);
-    return kIOReturnSuccess;
-  }
-  const auto deadline = std::chrono::steady_clock::now() +
-                        std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                            state_->realTimeLocked(timeoutMs));
-  return state_->changed.wait_until(lock, deadline, quiet) ? kIOReturnSuccess : kIOReturnTimeout;
-}
-
-IOReturn VirtualUsbBus::busyState(const ServiceHandle& service, uint32_t* busyCount) {
-  const auto enumeration = enumerationOf(*state_, service);
-  if (!enumeration || busyCount == nullptr) return kIOReturnBadArgument;
-  const auto device = enumeration->device.lock();
-  std::lock_guard lock(state_->mutex);
-  *busyCount = (device && enumeration->alive) ? device->g.busyCount : 0;
-  return kIOReturnSuccess;
-}
-
 bool VirtualUsbBus::isServiceAlive(const ServiceHandle& service) {
   const auto enumeration = enumerationOf(*state_, service);
   if (!enumeration) return false;

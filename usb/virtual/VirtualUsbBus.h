@@ -41,11 +41,11 @@ struct VirtualDeviceDescription {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   uint32_t locationId = 0;           // 0: the bus assigns the next free location
-  QString manufacturer;              // empty: string index 0 (no string)
-  QString product;
-  QString serialNumber;
+  QString manufacturer{};            // empty: string index 0 (no string)
+  QString product{};
+  QString serialNumber{};
   std::vector<uint16_t> languageIds{0x0409};  // empty: the language list request fails
-  QByteArray deviceId1284;           // IEEE 1284 device ID text, without its length prefix
+  QByteArray deviceId1284{};         // IEEE 1284 device ID text, without its length prefix
   uint8_t interfaceClass = kUSBPrintingClass;
   uint8_t interfaceSubClass = kUSBPrintingSubClass;
   uint8_t interfaceProtocol = 2;     // bidirectional
@@ -141,9 +141,6 @@ class VirtualUsbDevice {
   // How long the device stays away when the host asks it to re-enumerate (UsbDevice::reEnumerate).
   // Default 0.
   virtual void setReEnumerationDelay(uint32_t delayMs) = 0;
-  // While non-zero the device's services are busy: waitQuiet waits (up to its time-out) and
-  // busyState reports the count.
-  virtual void setBusyCount(uint32_t count) = 0;
 
   // Counters for tests.
   virtual int openCount() const = 0;      // successful openSeize calls, over all enumerations
@@ -175,9 +172,6 @@ class VirtualUsbBus final : public UsbRegistry {
   std::shared_ptr<UsbInterface> createInterface(const ServiceHandle& service, IOReturn* result) override;
   std::unique_ptr<InterestRegistration> addInterestNotification(
       const ServiceHandle& service, InterestCallback callback, IOReturn* result) override;
-  QString className(const ServiceHandle& service) override;
-  IOReturn waitQuiet(const ServiceHandle& service, uint32_t timeoutMs) override;
-  IOReturn busyState(const ServiceHandle& service, uint32_t* busyCount) override;
   bool isServiceAlive(const ServiceHandle& service) override;
 
   struct State;  // shared with devices and interface objects, which may outlive the bus
