@@ -433,27 +433,6 @@ class PrinterTransportTest : public QObject {
     QCOMPARE(drained, 1u << 20);
   }
 
-  // A printer whose device ID cannot be read still has its queue from the start: its identity
-  // reads, its work and its replies never run on the main thread, and it counts as identified
-  // once the reads have run.
-  void withoutADeviceIdWorkStillRunsOnItsQueue() {
-    auto handler = std::make_shared<ScriptedDevice>();
-    handler->control = [](const SetupPacket& s) -> std::optional<TransferResult> {
-      return s.bmRequestType == 0xA1 ? std::optional(TransferResult::stall()) : std::nullopt;
-    };
-    auto printer = printerFor<NumberingPrinter>(attach(pzaDescription(), handler));
-    QVERIFY(printer->printerCommandQueue() != nullptr && !printer->isPrinterCommandQueue());
-    QSignalSpy identityRead(printer.get(), &TBUSBPrinter::identityRead);
-    QTRY_VERIFY(printer->isIdentified());
-    QTRY_COMPARE(identityRead.count(), 1);
-    QVERIFY(printer->raw1284DeviceID().isNull() && printer->deviceObject() == usb::ServiceHandle());
-    QByteArray reply;
-    printer->sendPrinterCommand([] {}, nullptr, [&](const QByteArray& r) { reply = r; });
-    QTRY_COMPARE(reply, QByteArray("1"));
-    printer->probe();
-    QTRY_VERIFY(printer->probedOnQueue.load());
-  }
-
   void removalWaitsForQueuedWork() {
     auto handler = std::make_shared<ScriptedDevice>();
     handler->out = [](const QByteArray&) { return delayedReply({}, 2000); };  // 20 ms each at the bus's time scale
