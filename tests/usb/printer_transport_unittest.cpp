@@ -162,11 +162,13 @@ class PrinterTransportTest : public QObject {
     flaky->setOpenResult(kIOReturnNotResponding);
     QTRY_VERIFY(opening->status().contains(QLatin1String("kIOReturnNotResponding")));
     QCOMPARE(opening->printerStatus(), opening->status());
-    // Attempts after 0, 250, 750, 1750 ms: four in two seconds, where a fixed pause makes eight.
+    // Attempts 250 and 750 ms after the first (the next at 1750): two in the second after it,
+    // where a fixed pause makes four. A slow machine makes them later, never more; that they go
+    // on at all the success below shows.
     const int before = log.count(QStringLiteral("could not open the interface"));
-    QTest::qWait(2000);
+    QTest::qWait(1000);
     const int failures = log.count(QStringLiteral("could not open the interface")) - before;
-    QVERIFY2(failures >= 2 && failures <= 4, qPrintable(QStringLiteral("%1 attempts in 2 s").arg(failures)));
+    QVERIFY2(failures <= 2, qPrintable(QStringLiteral("%1 attempts in 1 s").arg(failures)));
     flaky->setOpenResult(kIOReturnSuccess);
     QTRY_VERIFY_WITH_TIMEOUT(opening->status() != kInUse && !opening->status().contains(QLatin1String("kIOReturn")), 6000);
     // The status text is cleared by its own hop to the main queue.
@@ -193,6 +195,7 @@ class PrinterTransportTest : public QObject {
   }
 
   void ownershipAndClose() {
+    const ShortTimings timings(300);
     auto device = attach();
     auto printer = printerFor(device);
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
@@ -212,7 +215,6 @@ class PrinterTransportTest : public QObject {
 
     // Left open and unused, the interface is given back by itself, and the window hears of it;
     // one the printer keeps (an update in progress) stays open until it lets go.
-    const ShortTimings timings(300);
     auto keeper = settledPrinter<NumberingPrinter>();
     keeper->keep = true;
     printer->openInterface(TBUSBPrinter::Completion());
