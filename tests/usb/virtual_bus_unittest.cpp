@@ -75,6 +75,8 @@ class VirtualBusTest : public QObject {
     bus_.reset();
   }
 
+  // (A device held by another program or refusing the open answers as the printer tests see it:
+  // busy in the transport test, no permission in the printer list's.)
   void openIsExclusive() {
     auto other = bus_->createInterface(device_->service(), nullptr);
     uint8_t count = 0;
@@ -86,12 +88,6 @@ class VirtualBusTest : public QObject {
     QVERIFY(interface_->numEndpoints(&count) == kIOReturnSuccess && count == 2);
     interface_.reset();  // letting go of the object gives up its open
     QVERIFY(!device_->isOpen());
-    device_->setHeldByOtherProgram(true);
-    QCOMPARE(other->openSeize(), kIOReturnExclusiveAccess);
-    device_->setHeldByOtherProgram(false);
-    device_->setOpenResult(kIOReturnNotPrivileged);
-    QCOMPARE(other->openSeize(), kIOReturnNotPrivileged);
-    device_->setOpenResult(kIOReturnSuccess);
     QVERIFY(other->openSeize() == kIOReturnSuccess && device_->openCount() == 2);
     QVERIFY(other->close() == kIOReturnSuccess && !device_->isOpen());
   }
