@@ -200,6 +200,20 @@ void MainWindow::buildStatusBar(const QString& demoSpec) {
   statusBar()->addPermanentWidget(versionLabel_);
 }
 
+void MainWindow::reportStartup(const QStringList& configProblems, int demoAttached, const QString& demoRefusal) {
+  noPrinterPage_->setDemoOutcome(demoAttached, demoRefusal);
+  QStringList words;
+  if (!demoRefusal.isEmpty()) words << demoRefusal;
+  if (!configProblems.isEmpty())
+    words << tr("Model configuration: %1 line(s) skipped, the first: %2").arg(configProblems.size()).arg(configProblems.first());
+  if (words.isEmpty()) return;
+  // A label beside the update line rather than a message over it; the tool tip keeps every line.
+  auto* notice = new QLabel(words.join(QStringLiteral(" ")), this);
+  notice->setObjectName(QStringLiteral("startupNotice"));
+  notice->setToolTip((QStringList{demoRefusal} + configProblems).join(QLatin1Char('\n')).trimmed());
+  statusBar()->addWidget(notice);
+}
+
 // ---- Selection and state -------------------------------------------------------------------------
 
 void MainWindow::viewSelectionChanged() {

@@ -5,7 +5,7 @@
 #include "support/MainQueue.h"
 #include "update/FirmwareArchive.h"
 #include "usb/UsbPermission.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)

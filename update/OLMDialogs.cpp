@@ -73,7 +73,8 @@ QString TBUSBPrinterOLM::genericUpdateWarningText() {
 }
 
 QString TBUSBPrinterOLM::VLAUpdateWarningText() {
-  const QString useUpMedia = installedFirmwareVersion() < 2.04
+  const std::optional<pm::PrinterModel> model = printerModel();
+  const QString useUpMedia = model && installedFirmwareVersion() < pm::modelTraits(*model).mediaChangeBelow
                                  ? tr(" Please use up all VLA media before using this update tool.")
                                  : QString();
   return tr("This update tool is for the OLM VLA printer. It will upgrade the printer to %1.\n\nOnce updated, "

@@ -99,8 +99,9 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
   Q_ASSERT(pm::isMainQueue());
   const double installed = installedFirmwareVersion();
   const double available = availableFirmwareVersion();
-  const bool isVLA = productID() == pm::kProductIdVLA;
-  if (isVLA && installed < 2.0) {
+  const std::optional<pm::PrinterModel> model = printerModel();
+  const pm::ModelTraits* traits = model ? &pm::modelTraits(*model) : nullptr;
+  if (traits && installed < traits->updateNeedsAtLeast) {
     const QString message =
         tr("Before updating the VLA firmware to version %1 you must first update to firmware version "
            "2.0x (or 2.1x).\n\n(the current firmware version is %2)")
@@ -112,7 +113,7 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
   }
 
   setToggleAgreed(false);
-  const QString text = isVLA && installed < 2.04 ? VLAUpdateWarningText() : genericUpdateWarningText();
+  const QString text = traits && installed < traits->mediaChangeBelow ? VLAUpdateWarningText() : genericUpdateWarningText();
   auto printer = self();
   // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
   showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,

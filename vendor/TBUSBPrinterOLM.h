@@ -7,7 +7,7 @@
 // Implementation files:
 //   vendor/TBUSBPrinterOLMFraming.cpp     command names, frames, replies, error hook
 //   vendor/TBUSBPrinterOLMStatus.cpp      status read and status texts
-//   vendor/TBUSBPrinterOLMProperties.cpp  model table, property reads, counters, iSerial, picture,
+//   vendor/TBUSBPrinterOLMProperties.cpp  property reads, counters, iSerial, picture,
 //                                         attach-time gathering
 //   vendor/TBUSBPrinterOLMColorTables.cpp colour-table version and checksum reads
 //   vendor/Framing.h                      the pure frame builder and reply parser
@@ -41,7 +41,7 @@
 
 #include "usb/TBUSBPrinter.h"
 #include "vendor/AlertPresenter.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 
 // The internal codes of the vendor commands. They never travel on the wire; the command table
 // (stringForCommandCode) maps them to wire names and payload rules.
@@ -72,8 +72,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   ~TBUSBPrinterOLM() override;
 
   // ---- USB IDs and model ----------------------------------------------------------------------
-  // The maker's two vendor IDs, and the one product ID this build admits (PZA). Hide the base
-  // class's empty sets. [any]
+  // The vendor IDs of the model table and the product IDs of its admitted models (built in: the
+  // PZA; vendor/ModelTraits.h), as in force. Hide the base class's empty sets. [any]
   static QSet<uint16_t> supportedVendorIDs();
   static QSet<uint16_t> supportedProductIDs();
   // The model told by the product ID; nullopt for a product outside the model table. [any]
@@ -166,38 +166,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // The colour-table entries: the text stored under the key, or a null QString when absent. [any]
   QString colorTableValue(const QString& key) const;
   QString colorTableVersion() const { return colorTableValue(QStringLiteral("colorTableVersion")); }
-  QString colorTableVersion600() const { return colorTableValue(QStringLiteral("colorTableVersion600")); }
-  QString colorTableVersion610() const { return colorTableValue(QStringLiteral("colorTableVersion610")); }
-  QString colorTableVersion620() const { return colorTableValue(QStringLiteral("colorTableVersion620")); }
-  QString colorTableChecksum300() const { return colorTableValue(QStringLiteral("colorTableChecksum300")); }
-  QString colorTableChecksum600() const { return colorTableValue(QStringLiteral("colorTableChecksum600")); }
-  QString colorTableChecksum610() const { return colorTableValue(QStringLiteral("colorTableChecksum610")); }
-  QString colorTableChecksum620() const { return colorTableValue(QStringLiteral("colorTableChecksum620")); }
-  QString colorTableVersion300HD() const { return colorTableValue(QStringLiteral("colorTableVersion300HD")); }
-  QString colorTableVersion600HD() const { return colorTableValue(QStringLiteral("colorTableVersion600HD")); }
-  QString colorTableVersion610HD() const { return colorTableValue(QStringLiteral("colorTableVersion610HD")); }
-  QString colorTableVersion620HD() const { return colorTableValue(QStringLiteral("colorTableVersion620HD")); }
-  QString colorTableChecksum300HD() const { return colorTableValue(QStringLiteral("colorTableChecksum300HD")); }
-  QString colorTableChecksum600HD() const { return colorTableValue(QStringLiteral("colorTableChecksum600HD")); }
-  QString colorTableChecksum610HD() const { return colorTableValue(QStringLiteral("colorTableChecksum610HD")); }
-  QString colorTableChecksum620HD() const { return colorTableValue(QStringLiteral("colorTableChecksum620HD")); }
-  QString colorTableVersion600SD() const { return colorTableValue(QStringLiteral("colorTableVersion600SD")); }
-  QString colorTableChecksum600SD() const { return colorTableValue(QStringLiteral("colorTableChecksum600SD")); }
-  QString colorTableVersion610SD() const { return colorTableValue(QStringLiteral("colorTableVersion610SD")); }
-  QString colorTableChecksum610SD() const { return colorTableValue(QStringLiteral("colorTableChecksum610SD")); }
-  QString colorTableVersion600PD() const { return colorTableValue(QStringLiteral("colorTableVersion600PD")); }
-  QString colorTableChecksum600PD() const { return colorTableValue(QStringLiteral("colorTableChecksum600PD")); }
-  QString colorTableVersion610PD() const { return colorTableValue(QStringLiteral("colorTableVersion610PD")); }
-  QString colorTableChecksum610PD() const { return colorTableValue(QStringLiteral("colorTableChecksum610PD")); }
-  QString colorTableVersion300SD() const { return colorTableValue(QStringLiteral("colorTableVersion300SD")); }
-  QString colorTableChecksum300SD() const { return colorTableValue(QStringLiteral("colorTableChecksum300SD")); }
-  QString colorTableVersion310SD() const { return colorTableValue(QStringLiteral("colorTableVersion310SD")); }
-  QString colorTableChecksum310SD() const { return colorTableValue(QStringLiteral("colorTableChecksum310SD")); }
-  QString colorTableVersion300PD() const { return colorTableValue(QStringLiteral("colorTableVersion300PD")); }
-  QString colorTableChecksum300PD() const { return colorTableValue(QStringLiteral("colorTableChecksum300PD")); }
-  QString colorTableVersion310PD() const { return colorTableValue(QStringLiteral("colorTableVersion310PD")); }
-  QString colorTableChecksum310PD() const { return colorTableValue(QStringLiteral("colorTableChecksum310PD")); }
-  // The 32 keys, in the order of the accessors above. [any]
+  // Every colour-table key, version and checksum (pm::kColorTableKeys). [any]
   static const QStringList& colorTableKeys();
 
   // =================================================================================================

@@ -27,8 +27,6 @@ const QString kKeyLifetimeCounter = QStringLiteral("lifetimeCounter");
 const QString kKeyISerial = QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet");
 const QString kMissingValue = QStringLiteral("<NULL>");
 
-constexpr double kVLAFirstISerialFirmware = 2.04;
-
 }  // namespace
 
 std::shared_ptr<TBUSBPrinterOLM> TBUSBPrinterOLM::self() {
@@ -164,14 +162,7 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
 
 bool TBUSBPrinterOLM::hasISerialSupport() const {
   const std::optional<pm::PrinterModel> model = printerModel();
-  if (!model) return false;
-  switch (*model) {
-    case pm::PrinterModel::KTC:
-    case pm::PrinterModel::KTD:
-    case pm::PrinterModel::PZA: return true;
-    case pm::PrinterModel::VLA: return installedFirmwareVersion() >= kVLAFirstISerialFirmware;
-    default: return false;
-  }
+  return model && pm::hasISerialAt(pm::modelTraits(*model), installedFirmwareVersion());
 }
 
 void TBUSBPrinterOLM::getUSB_ISerial() {
@@ -243,7 +234,8 @@ QImage TBUSBPrinterOLM::image() const {
   if (!imageCache_) {
     QImage picture;
     if (const std::optional<pm::PrinterModel> model = printerModel()) {
-      const QString base = pm::resourceDirectory() + QStringLiteral("/pictures/") + pm::pictureName(*model);
+      const QString base = pm::resourceDirectory() + QStringLiteral("/pictures/") +
+                           QLatin1String(pm::modelTraits(*model).picture);
       if (!picture.load(base + QStringLiteral(".png"))) picture.load(base + QStringLiteral(".svg"));
     }
     imageCache_ = picture;

@@ -99,6 +99,10 @@
         <source>Counter %1 of %2 was not reset.</source>
         <translation>Zähler %1 von %2 wurde nicht zurückgesetzt.</translation>
     </message>
+    <message>
+        <source>Model configuration: %1 line(s) skipped, the first: %2</source>
+        <translation>Modellkonfiguration: %1 Zeile(n) übergangen, die erste: %2</translation>
+    </message>
 </context>
 <context>
     <name>NoPrinterPage</name>
@@ -122,6 +126,10 @@
         <source>&lt;p&gt;&lt;b&gt;A printer that is restarting, for example during a firmware update, leaves this list for a few seconds and comes back by itself. Do not unplug it or switch it off.&lt;/b&gt;&lt;/p&gt;</source>
         <translation>&lt;p&gt;&lt;b&gt;Ein Drucker, der neu startet, zum Beispiel während einer Firmware-Aktualisierung, verschwindet für einige Sekunden aus dieser Liste und kommt von selbst zurück. Ziehen Sie ihn nicht ab und schalten Sie ihn nicht aus.&lt;/b&gt;&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>&lt;p&gt;Demo mode is on (PRINTER_MAINTENANCE_SIMULATE=%1) and attached %2 virtual printer(s); each appears here as soon as it has answered.&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Der Demomodus ist eingeschaltet (PRINTER_MAINTENANCE_SIMULATE=%1) und hat %2 virtuelle(n) Drucker angeschlossen; jeder erscheint hier, sobald er geantwortet hat.&lt;/p&gt;</translation>
+    </message>
 </context>
 <context>
     <name>PrinterMaintenance</name>
@@ -136,6 +144,10 @@
     <message>
         <source>%1: %2, checksum %3</source>
         <translation>%1: %2, Prüfsumme %3</translation>
+    </message>
+    <message>
+        <source>Demo mode: no virtual %1 attached; the model is not admitted (models.conf, see README).</source>
+        <translation>Demomodus: kein virtueller %1 angeschlossen; das Modell ist nicht zugelassen (models.conf, siehe README).</translation>
     </message>
 </context>
 <context>

@@ -29,6 +29,7 @@
 #include "app/UpdatePhase.h"
 #include "app/UpdateStatusIndicator.h"
 #include "tests/common/AppHarness.h"
+#include "tests/common/LogCapture.h"
 
 namespace {
 
@@ -246,14 +247,26 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // Demo mode as main() runs it, with the Qt alerts: the printers are listed once their identity
-  // is read, an unplug removes one row, the update warning's "Quit" ends the application, and
-  // termination empties the list at once.
+  // Demo mode as main() runs it, with the Qt alerts: a model that is not admitted is refused in
+  // the log and the status bar, and the no-printer page says what was attached; the printers are
+  // listed once their identity is read, an unplug removes one row, the update warning's "Quit"
+  // ends the application, and termination empties the list at once.
   void demoSessionFromStartToQuit() {
-    AppHarness harness([] { return pm::DemoMode::makeRegistry(QStringLiteral("PZA,PZA")); });
+    const QString spec = QStringLiteral("PZA,KTC:fw=04.20,PZA");
+    pm::DemoMode::Outcome outcome;
+    LogCapture log;
+    AppHarness harness([&] { return pm::DemoMode::makeRegistry(spec, &outcome); });
     TBPrinters& controller = harness.start();
     QCoreApplication::sendPostedEvents();
-    MainWindow window(&controller, QStringLiteral("PZA,PZA"));
+    MainWindow window(&controller, spec);
+    QCOMPARE(outcome.attached, 2);
+    QCOMPARE(outcome.refused, QStringList{QStringLiteral("KTC")});
+    QVERIFY(log.contains(QStringLiteral("demo mode: KTC is not admitted; its virtual printer is not attached")));
+    window.reportStartup({QStringLiteral("models.conf line 3: unknown model")}, outcome.attached, pm::DemoMode::refusalText(outcome.refused));
+    const QLabel* notice = window.findChild<QLabel*>(QStringLiteral("startupNotice"));
+    QVERIFY(notice && notice->text().contains(QStringLiteral("no virtual KTC attached")) && notice->text().contains(QStringLiteral("line 3")));
+    const QList<QLabel*> labels = window.findChildren<QLabel*>();
+    QVERIFY(std::any_of(labels.cbegin(), labels.cend(), [](QLabel* label) { return label->text().contains(QStringLiteral("attached 2 virtual")); }));
     QtAlertPresenter alerts(&window);
     pm::setAlertPresenter(&alerts);
     pm::setApplicationControl(&alerts);

@@ -542,7 +542,7 @@ class UpdateEndToEndTest : public QObject {
 
   // A file changed after the check is not what the printer gets: it gets the bytes checked.
   void filesChangedDuringTheUpdateAreNotSent() {
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdPZA)->fileNames;
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     const QByteArray image = pm::FirmwareArchive::paddedData(archiveFile(files.first()));
     const QByteArray table = archiveFile(files.last());
     useOnly(files, false);
@@ -573,7 +573,7 @@ class UpdateEndToEndTest : public QObject {
   void unusableArchiveRefusesTheUpdate() {
     QFETCH(QString, file);
     QFETCH(QString, how);
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdKTA)->fileNames;
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::KTA).productId)->fileNames;
     useOnly(files, how == QLatin1String("tampered"));
     const QString path = resources_.filePath(QStringLiteral("firmware/") + file);
     if (how != QLatin1String("tampered")) QVERIFY(QFile::remove(path));

@@ -10,11 +10,16 @@
 #include "support/Resources.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TestFiles.h"
-#include "update/ArchiveDigests.h"
 #include "update/FirmwareArchive.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 
 using pm::FirmwareArchive;
+
+namespace {
+
+const uint16_t kKtaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
+
+}  // namespace
 
 class UpdateFilesTest : public QObject {
   Q_OBJECT
@@ -27,7 +32,7 @@ class UpdateFilesTest : public QObject {
   // update test); here the digest's form (an HMAC-SHA256 keyed on the class name, plus "00") and
   // what has none.
   void digests() {
-    const auto row = FirmwareArchive::archiveForProductID(pm::kProductIdPZA);
+    const auto row = FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId);
     const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.last()));
     QCOMPARE(row->digests.last(), QString::fromLatin1(QMessageAuthenticationCode::hash(
                                       contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256).toHex() + "00"));
@@ -50,10 +55,10 @@ class UpdateFilesTest : public QObject {
 
     // One table missing: refused, naming it (the update would otherwise erase it and say nothing).
     LogCapture log;
-    pm::ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    pm::ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
     QVERIFY(!load.archive);
     QCOMPARE(load.failedFile, QStringLiteral("KTA_300_0161.cwd"));
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA));
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(kKtaProduct));
     QString report;
     QTextStream out(&report);
     QCOMPARE(pm::runSelfCheck(out), 1);
@@ -61,19 +66,19 @@ class UpdateFilesTest : public QObject {
 
     // First file absent: the reading stops there.
     log.clear();
-    QVERIFY(!FirmwareArchive::loadArchiveForProductID(pm::kProductIdPZA).archive);
+    QVERIFY(!FirmwareArchive::loadArchiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId).archive);
     QVERIFY(!log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd")));
 
     // One bit changed fails; so does a present but empty file (it has no digest).
     QVERIFY(QFile::copy(shippedTable, firmwareFile(QStringLiteral("KTA_300_0161.cwd"))));
-    QVERIFY(FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA).archive);
+    QVERIFY(FirmwareArchive::loadArchiveForProductID(kKtaProduct).archive);
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
-    load = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
     QCOMPARE(load.problem, QStringLiteral("digest mismatch"));
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
-    QCOMPARE(FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA).failedFile, QStringLiteral("KTA_600_0161.cwd"));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile, QStringLiteral("KTA_600_0161.cwd"));
   }
 
   void sRecordLines() {
