@@ -200,30 +200,12 @@ class DesktopFilesTest : public QObject {
     QCOMPARE((std::pair{app.exitStatus(), app.exitCode()}), (std::pair{QProcess::NormalExit, 0}));
   }
 
-  void cleanup() {
-    QCoreApplication::removeTranslator(&german_);
-    pm::setResourceDirectory({});
-  }
+  void cleanup() { pm::setResourceDirectory({}); }
 
-  // Our texts are German, the printer's status stays in its own words, and a text the table does
-  // not hold shows as written.
-  void germanAlertsAndUntouchedPrinterTexts() {
-    QVERIFY2(german_.load(QLocale(QLocale::German, QLocale::Germany),
-                          QStringLiteral("printer-maintenance"), QStringLiteral("_"), kQmDir),
-             qPrintable(kQmDir));
-    QVERIFY(QCoreApplication::installTranslator(&german_));
-    PrinterTestRig rig;
-    const auto printer = rig.attachAndWait(sim::VirtualPrinterConfig{});
-    QVERIFY(printer && PrinterTestRig::settle(printer));
-    printer->showPrinterBusyAlert();
-    QTRY_COMPARE(rig.alerts().count(), 1);
-    QCOMPARE((QStringList{rig.alerts().titles().first(), printer->printerStatus(), pm::localizedString("Not in the string table")}),
-             (QStringList{"Der ausgewählte Drucker ist nicht verfügbar. (Belegt)", "Idle", "Not in the string table"}));
-  }
-
-  // The file follows the locale; installed for German, Qt's own buttons speak German too (the
-  // package depends on Qt's translations).
-  void translationFileFollowsTheLocale() {
+  // The file follows the locale. Installed for German, our texts and Qt's own buttons speak
+  // German (the package depends on Qt's translations), the printer's status stays in its own
+  // words, and a text the table does not hold shows as written.
+  void germanFollowsTheLocale() {
     QTemporaryDir resources;
     QVERIFY(QDir(resources.path()).mkpath(QStringLiteral("translations")));
     const QString target = resources.filePath(QStringLiteral("translations/printer-maintenance_de.qm"));
@@ -235,13 +217,22 @@ class DesktopFilesTest : public QObject {
     QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
     pm::installTranslations(*QCoreApplication::instance());
     QLocale::setDefault(QLocale::c());
-    const QString cancel = QCoreApplication::translate("QPlatformTheme", "Cancel");
-    const QString table = QCoreApplication::translate("PrinterTableModel", "In use by other application");
-    for (QTranslator* installed : QCoreApplication::instance()->findChildren<QTranslator*>()) {
-      QCoreApplication::removeTranslator(installed);
-      delete installed;
-    }
-    QCOMPARE((QStringList{cancel, table}), (QStringList{"Abbrechen", "Von einem anderen Programm belegt"}));
+    const auto uninstall = qScopeGuard([] {
+      for (QTranslator* installed : QCoreApplication::instance()->findChildren<QTranslator*>()) {
+        QCoreApplication::removeTranslator(installed);
+        delete installed;
+      }
+    });
+    PrinterTestRig rig;
+    const auto printer = rig.attachAndWait(sim::VirtualPrinterConfig{});
+    QVERIFY(printer && PrinterTestRig::settle(printer));
+    printer->showPrinterBusyAlert();
+    QTRY_COMPARE(rig.alerts().count(), 1);
+    QCOMPARE((QStringList{QCoreApplication::translate("QPlatformTheme", "Cancel"),
+                          QCoreApplication::translate("PrinterTableModel", "In use by other application"),
+                          rig.alerts().titles().first(), printer->printerStatus(), pm::localizedString("Not in the string table")}),
+             (QStringList{"Abbrechen", "Von einem anderen Programm belegt", "Der ausgewählte Drucker ist nicht verfügbar. (Belegt)",
+                          "Idle", "Not in the string table"}));
   }
 
   // Every message translated, with the same placeholders and markup as its source.
@@ -278,9 +269,6 @@ class DesktopFilesTest : public QObject {
     for (const Message& m : inSources)
       QVERIFY2(inTable.contains(m.context + u'|' + m.source), qPrintable(QStringLiteral("not translated: ") + m.source));
   }
-
- private:
-  QTranslator german_;
 };
 
 QTEST_MAIN(DesktopFilesTest)

@@ -1,8 +1,5 @@
-// What the update reads and runs besides the printer: the firmware archive (shipped files against
-// their compiled digests, loading whole or refusing, the S-record check's edge cases, padding,
-// checksum and version numbers) and the KTC print-queue clean-up (the `lpstat -v` parser, and the
-// removal through stand-in `lpstat` and `lpadmin` tools that record their arguments, with queue
-// names that would mean something to a shell).
+// What the update reads besides the printer: the firmware archive (the digests' form, loading
+// whole or refusing, the S-record check's edge cases, padding, checksum and version numbers).
 
 #include <QtTest>
 
@@ -22,15 +19,6 @@ namespace {
 
 const uint16_t kKtaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
 
-// The ASCII text of a firmware file's S0 record.
-QString s0HeaderText(const QByteArray& file) {
-  const QByteArray line = file.left(file.indexOf('\n'));
-  if (!line.startsWith("S0")) return {};
-  const int count = line.mid(2, 2).toInt(nullptr, 16);
-  return QString::fromLatin1(QByteArray::fromHex(line.mid(8, (count - 3) * 2)));
-}
-
-
 }  // namespace
 
 class UpdateFilesTest : public QObject {
@@ -40,40 +28,23 @@ class UpdateFilesTest : public QObject {
   void init() { pm::setResourceDirectory({}); }
   void cleanup() { pm::setResourceDirectory({}); }
 
-  void shippedFilesMatchTheirCompiledDigests() {
-    for (const pm::ModelTraits& traits : pm::allModelTraits()) {
-      const uint16_t product = traits.productId;
-      const auto row = FirmwareArchive::archiveForProductID(product);
-      QVERIFY(row);
-      QCOMPARE(row->digests.size(), row->fileNames.size());
-      for (qsizetype i = 0; i < row->fileNames.size(); ++i) {
-        const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames[i]));
-        QVERIFY2(!contents.isEmpty(), qPrintable(row->fileNames[i]));
-        // The digest is an HMAC-SHA256 keyed on the class name, plus "00".
-        QCOMPARE(row->digests[i], QString::fromLatin1(QMessageAuthenticationCode::hash(
+  // Every model's update sends the shipped files only once they pass their compiled digests (the
+  // update test); here the digest's form (an HMAC-SHA256 keyed on the class name, plus "00") and
+  // what has none.
+  void digests() {
+    const auto row = FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId);
+    const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.last()));
+    QCOMPARE(row->digests.last(), QString::fromLatin1(QMessageAuthenticationCode::hash(
                                       contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256).toHex() + "00"));
-        QCOMPARE(FirmwareArchive::verifyBlob(contents), row->digests[i]);
-      }
-      const QByteArray firmware = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.first()));
-      QVERIFY(FirmwareArchive::verifySRecData(firmware));
-      QCOMPARE(s0HeaderText(firmware), row->fileNames.first().chopped(3));
-      QCOMPARE(FirmwareArchive::verifyFirmwareArchiveForProductID(product), std::optional(row->fileNames));
-    }
+    QCOMPARE(FirmwareArchive::verifyBlob(contents), row->digests.last());
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
     QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
   }
 
   // The archive is whole or nothing: every file must be there and intact, the first bad one names
-  // itself and ends the reading; what loads is exactly the files' bytes. The self-check agrees.
+  // itself and ends the reading (what loads is exactly the files' bytes: the update test compares
+  // them with what the printer received). The self-check agrees.
   void archiveLoadsWholeOrNothing() {
-    const pm::ArchiveLoad shipped = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
-    QVERIFY(shipped.archive);
-    const QStringList names = shipped.archive->fileNames;
-    QCOMPARE(shipped.archive->version(), QStringLiteral("KTA 01.61"));
-    QVERIFY(shipped.archive->image == FirmwareArchive::paddedData(readFile(FirmwareArchive::resourcePathForArchiveFile(names[0]))));
-    QCOMPARE(shipped.archive->tables.size(), names.size() - 1);
-    QVERIFY(shipped.archive->tables.last() == readFile(FirmwareArchive::resourcePathForArchiveFile(names.last())));
-
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("firmware")));
     const auto firmwareFile = [&](const QString& name) { return dir.filePath(QStringLiteral("firmware/") + name); };

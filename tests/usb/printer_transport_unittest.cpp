@@ -161,12 +161,14 @@ class PrinterTransportTest : public QObject {
     flaky->setHeldByOtherProgram(false);
     flaky->setOpenResult(kIOReturnNotResponding);
     QTRY_VERIFY(opening->status().contains(QLatin1String("kIOReturnNotResponding")));
-    QCOMPARE(opening->printerStatus(), opening->status());
-    // Attempts after 0, 250, 750, 1750 ms: four in two seconds, where a fixed pause makes eight.
+    QTRY_COMPARE(opening->printerStatus(), opening->status());  // its own hop to the main queue
+    // Attempts 250 and 750 ms after the first (the next at 1750): two in the second after it,
+    // where a fixed pause makes four. A slow machine makes them later, never more; that they go
+    // on at all the success below shows.
     const int before = log.count(QStringLiteral("could not open the interface"));
-    QTest::qWait(2000);
+    QTest::qWait(1000);
     const int failures = log.count(QStringLiteral("could not open the interface")) - before;
-    QVERIFY2(failures >= 2 && failures <= 4, qPrintable(QStringLiteral("%1 attempts in 2 s").arg(failures)));
+    QVERIFY2(failures <= 2, qPrintable(QStringLiteral("%1 attempts in 1 s").arg(failures)));
     flaky->setOpenResult(kIOReturnSuccess);
     QTRY_VERIFY_WITH_TIMEOUT(opening->status() != kInUse && !opening->status().contains(QLatin1String("kIOReturn")), 6000);
     // The status text is cleared by its own hop to the main queue.
@@ -193,6 +195,7 @@ class PrinterTransportTest : public QObject {
   }
 
   void ownershipAndClose() {
+    const ShortTimings timings(300);
     auto device = attach();
     auto printer = printerFor(device);
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
@@ -212,7 +215,6 @@ class PrinterTransportTest : public QObject {
 
     // Left open and unused, the interface is given back by itself, and the window hears of it;
     // one the printer keeps (an update in progress) stays open until it lets go.
-    const ShortTimings timings(300);
     auto keeper = settledPrinter<NumberingPrinter>();
     keeper->keep = true;
     printer->openInterface(TBUSBPrinter::Completion());
@@ -431,27 +433,6 @@ class PrinterTransportTest : public QObject {
     QVERIFY(onQueue(*printer, [&] { drained = printer->openInterface() == 0 ? printer->drainBulkIn() : 0; }));
     printer->closeInterface(nullptr);
     QCOMPARE(drained, 1u << 20);
-  }
-
-  // A printer whose device ID cannot be read still has its queue from the start: its identity
-  // reads, its work and its replies never run on the main thread, and it counts as identified
-  // once the reads have run.
-  void withoutADeviceIdWorkStillRunsOnItsQueue() {
-    auto handler = std::make_shared<ScriptedDevice>();
-    handler->control = [](const SetupPacket& s) -> std::optional<TransferResult> {
-      return s.bmRequestType == 0xA1 ? std::optional(TransferResult::stall()) : std::nullopt;
-    };
-    auto printer = printerFor<NumberingPrinter>(attach(pzaDescription(), handler));
-    QVERIFY(printer->printerCommandQueue() != nullptr && !printer->isPrinterCommandQueue());
-    QSignalSpy identityRead(printer.get(), &TBUSBPrinter::identityRead);
-    QTRY_VERIFY(printer->isIdentified());
-    QTRY_COMPARE(identityRead.count(), 1);
-    QVERIFY(printer->raw1284DeviceID().isNull() && printer->deviceObject() == usb::ServiceHandle());
-    QByteArray reply;
-    printer->sendPrinterCommand([] {}, nullptr, [&](const QByteArray& r) { reply = r; });
-    QTRY_COMPARE(reply, QByteArray("1"));
-    printer->probe();
-    QTRY_VERIFY(printer->probedOnQueue.load());
   }
 
   void removalWaitsForQueuedWork() {

@@ -1,6 +1,7 @@
-// The virtual USB bus as printer code sees it: arrivals and removals, identity across
-// re-enumeration (notified on the main thread), exclusive opens, interest messages, control requests, transfers against the
-// caller's time-outs, and the life of objects bound to a service or to the bus.
+// The virtual USB bus as printer code sees it: exclusive opens, interest messages, control
+// requests, transfers against the caller's time-outs, and the life of objects bound to the bus.
+// Arrivals, removals and re-enumeration are the printer tests' (every rig attaches through the
+// bus, the update restarts its printer twice at the same location).
 
 #include <QtTest>
 
@@ -23,24 +24,6 @@ VirtualDeviceDescription printer(const QString& serial = QStringLiteral("A1")) {
 }
 
 }  // namespace
-
-// What the registry told, in order, and whether any of it came off the main thread. Outside the
-// anonymous namespace: the test class's callbacks capture it.
-struct Journal {
-  QStringList lines;
-  QList<ServiceHandle> matched;
-  bool offMainThread = false;
-
-  void note(const QString& line) {
-    offMainThread |= QThread::currentThread() != QCoreApplication::instance()->thread();
-    lines << line;
-  }
-  void listen(VirtualUsbBus& bus) {
-    bus.addInterfaceNotifications(
-        [this](const ServiceHandle& s) { matched << s; note(QStringLiteral("matched %1").arg(s.id())); },
-        [this](const ServiceHandle& s) { note(QStringLiteral("terminated %1").arg(s.id())); });
-  }
-};
 
 class VirtualBusTest : public QObject {
   Q_OBJECT
@@ -92,58 +75,8 @@ class VirtualBusTest : public QObject {
     bus_.reset();
   }
 
-  void presentDevicesAreReportedBeforeRegistrationReturns() {
-    VirtualDeviceDescription hid = printer("H1"), otherSubclass = printer("S0");
-    hid.interfaceClass = 3;
-    otherSubclass.interfaceSubClass = 0;
-    bus_->attach(hid, std::make_shared<ScriptedDevice>());
-    bus_->attach(otherSubclass, std::make_shared<ScriptedDevice>());
-    Journal journal;
-    journal.listen(*bus_);
-    QCOMPARE(journal.matched.size(), 2);  // the HID interface is not a printer's
-    QVERIFY(journal.matched[0] == device_->service() && device_->locationId() == 0x14100001u);
-    QTest::qWait(20);  // the arrivals queued before registering are not reported a second time
-    QCOMPARE(journal.matched.size(), 2);
-
-    // A later arrival comes from the event loop, not from inside the call.
-    const auto late = bus_->attach(printer("A2"), std::make_shared<ScriptedDevice>());
-    QCOMPARE(journal.matched.size(), 2);
-    QTRY_COMPARE(journal.matched.size(), 3);
-    QVERIFY(journal.matched[2] == late->service());
-  }
-
-  void reEnumerationGivesNewServiceAtSameLocation() {
-    Journal journal;
-    journal.listen(*bus_);
-    const ServiceHandle old = device_->service();
-    std::vector<uint32_t> interest;
-    const auto registration = bus_->addInterestNotification(
-        old, [&](const ServiceHandle&, uint32_t type, void*) { interest.push_back(type); journal.note("interest"); }, nullptr);
-    const auto deviceObject = interface_->device();
-    device_->setReEnumerationDelay(500);
-    // Asked from another thread; the notifications still arrive on the main thread.
-    QCOMPARE(std::async(std::launch::async, [&] { return deviceObject->reEnumerate(0); }).get(), kIOReturnSuccess);
-    QVERIFY(!bus_->isServiceAlive(old));
-    QTRY_COMPARE(journal.matched.size(), 2);
-    const ServiceHandle fresh = journal.matched[1];
-    QCOMPARE(journal.lines, (QStringList{QStringLiteral("matched %1").arg(old.id()), "interest",
-                                         QStringLiteral("terminated %1").arg(old.id()),
-                                         QStringLiteral("matched %1").arg(fresh.id())}));
-    QCOMPARE(interest, std::vector<uint32_t>{kIOMessageServiceIsTerminated});
-
-    // Everything bound to the old enumeration is dead; the new one works at the same location.
-    uint32_t location = 0;
-    IOReturn rc = kIOReturnSuccess;
-    QVERIFY(!interface_->device() && !bus_->createInterface(old, &rc));
-    QCOMPARE((std::array{interface_->locationID(&location), deviceObject->resetDevice(), rc}),
-             (std::array{kIOReturnNoDevice, kIOReturnNoDevice, kIOReturnNoDevice}));
-    const auto again = bus_->createInterface(fresh, &rc);
-    QCOMPARE(again->locationID(&location), kIOReturnSuccess);
-    QCOMPARE(location, device_->locationId());
-    QCOMPARE(again->openSeize(), kIOReturnSuccess);  // the old open died with its enumeration
-    QVERIFY(!journal.offMainThread);
-  }
-
+  // (A device held by another program or refusing the open answers as the printer tests see it:
+  // busy in the transport test, no permission in the printer list's.)
   void openIsExclusive() {
     auto other = bus_->createInterface(device_->service(), nullptr);
     uint8_t count = 0;
@@ -155,12 +88,6 @@ class VirtualBusTest : public QObject {
     QVERIFY(interface_->numEndpoints(&count) == kIOReturnSuccess && count == 2);
     interface_.reset();  // letting go of the object gives up its open
     QVERIFY(!device_->isOpen());
-    device_->setHeldByOtherProgram(true);
-    QCOMPARE(other->openSeize(), kIOReturnExclusiveAccess);
-    device_->setHeldByOtherProgram(false);
-    device_->setOpenResult(kIOReturnNotPrivileged);
-    QCOMPARE(other->openSeize(), kIOReturnNotPrivileged);
-    device_->setOpenResult(kIOReturnSuccess);
     QVERIFY(other->openSeize() == kIOReturnSuccess && device_->openCount() == 2);
     QVERIFY(other->close() == kIOReturnSuccess && !device_->isOpen());
   }
@@ -236,8 +163,8 @@ class VirtualBusTest : public QObject {
 
   void destroyingBusWakesTransferInFlight() {
     const auto other = bus_->attach(printer("A2"), std::make_shared<ScriptedDevice>());
-    Journal journal;
-    journal.listen(*bus_);
+    int reported = 0;  // arrivals and removals, of which the two arrivals come at registration
+    bus_->addInterfaceNotifications([&](const ServiceHandle&) { ++reported; }, [&](const ServiceHandle&) { ++reported; });
     auto pending = std::async(std::launch::async, [this] {
       QByteArray data;
       return read(&data, 0, 0);  // a silent device and no time-out
@@ -251,7 +178,7 @@ class VirtualBusTest : public QObject {
     device_->attach();  // a device cannot come back to a bus that has gone
     QVERIFY(!device_->isAttached());
     QTest::qWait(10);
-    QCOMPARE(journal.lines.size(), 2);  // the two reported at registration, nothing after
+    QCOMPARE(reported, 2);  // nothing after the bus went
   }
 };
 
