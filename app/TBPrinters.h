@@ -142,8 +142,8 @@ class TBPrinters : public QObject {
     usb::ServiceHandle service;  // the service it arrived as
     bool leaving = false;        // its removal is on its way through the command queue
     uint64_t order = 0;          // when it arrived: the list keeps this order
-    std::optional<Restart> restart;  // left during its update (elapsedMs unused here)
-    QElapsedTimer restartClock;
+    std::optional<Restart> restart{};  // left during its update (elapsedMs unused here)
+    QElapsedTimer restartClock{};
     int restartGraceChecks = 0;  // checks left before a row no return watch waits for goes
   };
 
