@@ -180,7 +180,9 @@ class PrintersOnLibusbTest : public QObject {
     QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("In use by other application")), 5000 * kSlowdown);
     QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("kIOReturnError (LIBUSB_ERROR_")), 5000 * kSlowdown);  // the kernel's EIO: libusb's OTHER
     QVERIFY(harness_->stop());  // a transfer in flight still runs to its time-out here
-    QVERIFY2(watch.worstLatenessMs() <= MainThreadWatch::kBoundMs, qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
+    // The emulated kernel answers on threads of this very process, so its work competes with the
+    // main thread as no kernel does: twice the bound here (the virtual bus holds the bound itself).
+    QVERIFY2(watch.worstLatenessMs() <= 2 * MainThreadWatch::kBoundMs, qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
   }
 
   void firmwareUpdateAcrossBothRestarts() {
