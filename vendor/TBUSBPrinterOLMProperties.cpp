@@ -203,17 +203,30 @@ void TBUSBPrinterOLM::setUSB_ISerial(bool enabled) {
   });
 }
 
-void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
+void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done) {
   auto printer = self();
-  openInterface([printer, enabled](IOReturn result) {
+  const auto finish = [done](bool written, const QString& why) {
+    if (done) pm::performAsyncOnMainQueue([done, written, why] { done(written, why); });
+  };
+  openInterface([printer, enabled, finish](IOReturn result) {
     if (result != kIOReturnSuccess) {
       printer->showPrinterBusyAlert();
+      finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
+      return;
+    }
+    if (!printer->hasISerialSupport()) {
+      printer->closeInterface(nullptr);
+      finish(false, tr("The printer has no USB serial-number setting."));
       return;
     }
     printer->setUSB_ISerial(enabled);
-    printer->closeInterface([printer](IOReturn) {
+    // Read back by the write's own exchange, on this queue.
+    const bool written = printer->usbISerial() == enabled;
+    printer->closeInterface([printer, written, finish](IOReturn) {
       printer->showPowerCycleAlert();
-      printer->deleteExistingPrinterQueues();
+      printer->deleteExistingPrinterQueues([written, finish] {
+        finish(written, written ? QString() : tr("The printer does not report the new setting."));
+      });
     });
   });
 }
