@@ -357,8 +357,8 @@ int CliRun::update() {
     for (const TBPrinters::PrinterRef& printer : controller.printers())
       if (!results_.contains(printer->identitySerialNumber())) results_.insert(printer->identitySerialNumber(), QString());
     if (results_.isEmpty()) {
-      err_ << "printer-maintenance-cli: no supported printer is connected\n";
-      status = kUsage;
+      err_ << "printer-maintenance-cli: no supported printer is connected; nothing to do\n";
+      status = kRefused;
     }
   }
   const QStringList targets = results_.keys();

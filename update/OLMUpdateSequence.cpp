@@ -100,6 +100,14 @@ void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
   }
   olderAllowed_ = allowOlderOrSame;
   pm::UpdateEvents::begin(identitySerialNumber());
+  // The printer's queue waits for as long as another program holds it: say so instead.
+  if (heldByOtherProgram()) {
+    const QString message = tr("Another application is using the printer. Please start the update again when the "
+                               "printer becomes available.");
+    recordUpdateOutcome(QStringLiteral("refused"), tr("Printer Busy") + QLatin1Char(' ') + message);
+    showAlert(tr("Printer Busy"), message, {tr("OK")}, nullptr);
+    return;
+  }
   auto printer = self();
   performAfterOnCommandQueue(0, [printer] {
     const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(printer->productID());
@@ -198,14 +206,16 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                           "try again."),
                        buttons, retryOnProceed);
   };
-  openInterface([printer, retryOnProceed, buttons, notResponding](IOReturn result) {
-    if (result == kIOReturnExclusiveAccess) {
-      printer->showAlert(tr("Printer Busy"),
-                         tr("Another application is using the printer. Please proceed when the printer "
-                            "becomes available."),
-                         buttons, retryOnProceed);
-      return;
-    }
+  const auto busy = [printer, retryOnProceed, buttons] {
+    printer->showAlert(tr("Printer Busy"),
+                       tr("Another application is using the printer. Please proceed when the printer "
+                          "becomes available."),
+                       buttons, retryOnProceed);
+  };
+  // An open waits for as long as another program holds the printer: ask instead of waiting.
+  if (heldByOtherProgram()) return busy();
+  openInterface([printer, busy, retryOnProceed, buttons, notResponding](IOReturn result) {
+    if (result == kIOReturnExclusiveAccess) return busy();
     if (result != kIOReturnSuccess) return notResponding();
     // A status read without a reply ends in words too, never in silence.
     printer->readStatusOnce([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {

@@ -191,6 +191,9 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   QString productUSB() const;        void setProductUSB(const QString& v);
   QString serialNumberUSB() const;   void setSerialNumberUSB(const QString& v);
   QString status() const;            void setStatus(const QString& v);       // [any]
+  // The last open found another program holding the printer (and none has succeeded since):
+  // an open now would wait for it. [any]
+  bool heldByOtherProgram() const;
   QString statusString() const;      void setStatusString(const QString& v);
   bool inFirmwareUpdate() const;     void setInFirmwareUpdate(bool v);
 

@@ -237,6 +237,11 @@ IOReturn TBUSBPrinter::openInterface() {
   }
 }
 
+bool TBUSBPrinter::heldByOtherProgram() const {
+  const std::lock_guard guard(d_->lock);
+  return d_->openFailure == kInUseByOtherApplication;
+}
+
 void TBUSBPrinter::setOpenFailure(const QString& text) {
   {
     const std::lock_guard guard(d_->lock);

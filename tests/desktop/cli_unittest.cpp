@@ -62,7 +62,7 @@ class CliTest : public QObject {
     }
     return lines;
   }
-  static QList<QJsonObject> results(const QList<QJsonObject>& lines) {
+  static QList<QJsonObject> resultLines(const QList<QJsonObject>& lines) {
     QList<QJsonObject> out;
     for (const QJsonObject& line : lines)
       if (line.contains(QStringLiteral("result"))) out.append(line);
@@ -152,14 +152,14 @@ class CliTest : public QObject {
     QTest::newRow("two in parallel") << older + u',' + older << yesAll << 0
                                      << QStringList{QStringLiteral("success"), QStringLiteral("success")}
                                      << QStringLiteral("updated from PZA 01.00 to PZA 01.10");
-    QTest::newRow("not needed") << QStringLiteral("PZA") << yesAll << 2 << QStringList{QStringLiteral("refused")}
+    QTest::newRow("not needed") << QStringLiteral("PZA:fw=01.10") << yesAll << 2 << QStringList{QStringLiteral("refused")}
                                 << QStringLiteral("not needed");
-    QTest::newRow("same version allowed") << QStringLiteral("PZA:restart=50ms") << yesAll + QStringList{QStringLiteral("--allow-older")}
+    QTest::newRow("same version allowed") << QStringLiteral("PZA:fw=01.10:restart=50ms") << yesAll + QStringList{QStringLiteral("--allow-older")}
                                           << 0 << QStringList{QStringLiteral("success")} << QStringLiteral("PZA 01.10");
     QTest::newRow("no terminal, no --yes") << older << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0001")}
                                            << 2 << QStringList{QStringLiteral("refused")} << QStringLiteral("declined");
     QTest::newRow("busy") << older + QStringLiteral(":busy") << yesAll << 2 << QStringList{QStringLiteral("refused")}
-                          << QStringLiteral("not ready");
+                          << QStringLiteral("busy");
     QTest::newRow("only the named one, and a stranger") << older + u',' + older
         << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0002"), QStringLiteral("--printer"), QStringLiteral("NOPE"), QStringLiteral("--yes")}
         << 3 << QStringList{QStringLiteral("success")} << QString();
@@ -172,7 +172,7 @@ class CliTest : public QObject {
     QFETCH(int, exitCode);
     QVERIFY2(run.exitCode == exitCode, run.err.constData());
     const QList<QJsonObject> lines = jsonLines(run.out);
-    QList<QJsonObject> ends = results(lines);
+    QList<QJsonObject> ends = resultLines(lines);
     std::sort(ends.begin(), ends.end(), [](const QJsonObject& a, const QJsonObject& b) {
       return a.value(QStringLiteral("printer")).toString() < b.value(QStringLiteral("printer")).toString();
     });
@@ -199,7 +199,7 @@ class CliTest : public QObject {
                                     QStringLiteral("back2"), QStringLiteral("phase-started3"), QStringLiteral("tables-written3")}));
     }
     const QByteArray history = cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out;
-    QCOMPARE(results(jsonLines(history)).size(), ends.size());
+    QCOMPARE(resultLines(jsonLines(history)).size(), ends.size());
     QVERIFY(history.contains(ends[0].value(QStringLiteral("to")).toString().toUtf8()));
   }
 
@@ -229,14 +229,14 @@ class CliTest : public QObject {
     first.out.prepend(seen);
     QFETCH(int, firstExit);
     QVERIFY2(first.exitCode == firstExit, first.err.constData());
-    const QJsonObject stopped = results(jsonLines(first.out)).value(0);
+    const QJsonObject stopped = resultLines(jsonLines(first.out)).value(0);
     if (firstExit == 0) return;
     QVERIFY2(stopped.value(QStringLiteral("message")).toString().contains(QStringLiteral("run the update again")),
              qPrintable(stopped.value(QStringLiteral("message")).toString()));
     const Run second = cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"), QStringLiteral("--json")},
                            returnsAs, state.path());
     QVERIFY2(second.exitCode == 0, second.err.constData());
-    QCOMPARE(results(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(), QStringLiteral("PZA 01.10"));
+    QCOMPARE(resultLines(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(), QStringLiteral("PZA 01.10"));
   }
 
   // The history: what the update code appends, in order, and nothing of a torn or foreign line.
