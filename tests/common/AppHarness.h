@@ -18,6 +18,7 @@
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
+#include "tests/common/Slowdown.h"
 #include "update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
 #include "vendor/TBUSBPrinterOLM.h"
@@ -41,13 +42,8 @@ class MainThreadWatch {
     ticker_.start(kTickMs);
   }
   qint64 worstLatenessMs() const { return worst_; }
-  // The most a main thread that is never held may be late: 50 ms, four times that in the
-  // sanitizer builds, which run everything several times slower.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  static constexpr qint64 kBoundMs = 200;
-#else
-  static constexpr qint64 kBoundMs = 50;
-#endif
+  // The most a main thread that is never held may be late.
+  static constexpr qint64 kBoundMs = 50 * kSlowdown;
 
  private:
   // Time this thread has spent runnable but waiting for a processor, in ms (0 when unknown).

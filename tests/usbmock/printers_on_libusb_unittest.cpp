@@ -141,8 +141,8 @@ class PrintersOnLibusbTest : public QObject {
     QElapsedTimer sinceReset;
     sinceReset.start();
     printer->resetCounterA();
-    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; }, 5000));
-    QVERIFY2(sinceReset.elapsed() < TBUSBPrinter::idleReleaseDelay() + 1000, qPrintable(QString::number(sinceReset.elapsed())));
+    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; }, 5000 * kSlowdown));
+    QVERIFY2(sinceReset.elapsed() < TBUSBPrinter::idleReleaseDelay() + 1000 * kSlowdown, qPrintable(QString::number(sinceReset.elapsed())));
     QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(detaches + 1, reattaches + 1));
     QVERIFY(!device->device()->isOpen() && printer->state() == TBUSBPrinterStateClosed);
     QCOMPARE(device->counters().a, 0u);
@@ -167,7 +167,7 @@ class PrintersOnLibusbTest : public QObject {
     QElapsedTimer clock;
     clock.start();
     TBPrinters& controller = startOnLibusb();
-    QVERIFY2(clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() < 1000 * kSlowdown, qPrintable(QString::number(clock.elapsed())));
     // From here on (libusb's own start and enumeration are the empty case's cost too).
     const MainThreadWatch watch;
     QTRY_COMPARE_WITH_TIMEOUT(controller.count(), 14, 30000);
@@ -176,8 +176,8 @@ class PrintersOnLibusbTest : public QObject {
         if (printer->status().contains(status)) return true;
       return false;
     };
-    QTRY_VERIFY(shown(QStringLiteral("In use by other application")));
-    QTRY_VERIFY(shown(QStringLiteral("kIOReturnError (LIBUSB_ERROR_")));  // the kernel's EIO: libusb's OTHER
+    QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("In use by other application")), 5000 * kSlowdown);
+    QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("kIOReturnError (LIBUSB_ERROR_")), 5000 * kSlowdown);  // the kernel's EIO: libusb's OTHER
     QVERIFY(harness_->stop());  // a transfer in flight still runs to its time-out here
     QVERIFY2(watch.worstLatenessMs() <= MainThreadWatch::kBoundMs, qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
   }
