@@ -20,6 +20,7 @@
 #include "update/UpdateEvents.h"
 #include "update/UpdateHistory.h"
 #include "update/UpdateJournal.h"
+#include "update/UpdateReturnWatch.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace pm::cli {
@@ -365,6 +366,13 @@ int CliRun::update() {
   for (const QString& serial : targets) {
     if (!results_.value(serial).isEmpty()) continue;
     const TBPrinters::PrinterRef printer = present(serial);
+    const auto recorded = [serial] {
+      for (const UpdateRecord& record : UpdateJournal::records())
+        if (record.serialNumber == serial) return true;
+      return false;
+    };
+    // Restarting between two phases of its update: it goes on when the printer returns.
+    if (!printer && recorded()) continue;
     if (!printer) {
       err_ << "printer-maintenance-cli: no printer with serial number " << serial << " is connected\n";
       results_.remove(serial);
@@ -386,14 +394,27 @@ int CliRun::update() {
 
   // Ctrl+C: a printer away between two phases stops there (its record finishes the update later).
   QSet<QString> stoppedHere;
+  QHash<QString, qint64> awaySince;
+  QElapsedTimer clock;
+  clock.start();
+  // Ctrl+C, or a printer away longer than the return watch allows (it is not connected): its
+  // update ends here, said from its journal record.
   const auto stoppedAway = [&] {
-    if (!stopping_) return;
     for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
-      if (!it.value().isEmpty() || stoppedHere.contains(it.key()) || present(it.key())) continue;
+      if (!it.value().isEmpty() || stoppedHere.contains(it.key())) continue;
+      if (present(it.key())) {
+        awaySince.remove(it.key());
+        continue;
+      }
+      if (!awaySince.contains(it.key())) awaySince.insert(it.key(), clock.elapsed());
+      // After the return watch of this process, which says the same when it ran here.
+      if (!stopping_ && clock.elapsed() - awaySince.value(it.key()) < UpdateReturnWatch::timeoutMs() + 5000) continue;
       for (const UpdateRecord& record : UpdateJournal::records()) {
         if (record.serialNumber != it.key()) continue;
         stoppedHere.insert(it.key());
-        UpdateEvents::finish(record, QStringLiteral("failed"), UpdateEvents::stoppedState(record));
+        UpdateEvents::finish(record, QStringLiteral("failed"),
+                             (stopping_ ? QString() : TBUSBPrinterOLM::tr("The printer has not come back.") + u' ') +
+                                 UpdateEvents::stoppedState(record));
       }
     }
   };

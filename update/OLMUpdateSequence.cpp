@@ -168,6 +168,8 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
 
 void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
   Q_ASSERT(pm::isMainQueue());
+  // "Proceed" after a readiness alert comes here again: the same update, or one begun anew.
+  if (!updateRecord()) pm::UpdateEvents::begin(identitySerialNumber());
   // Already waiting in update mode: straight to the upload.
   if (printerStatus() == stringForKTStatusString(kUpdateModeCode)) {
     uploadFirmware();

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include <QCoreApplication>
+#include <QHash>
 #include <QSet>
 
 #include "support/MainQueue.h"
@@ -16,7 +17,8 @@ namespace {
 
 struct EventState {
   std::mutex lock;
-  QSet<QString> ended;  // printers whose update has had its outcome and not begun again
+  QHash<QString, int> open;  // updates begun and not yet ended, per printer (a retry may overlap)
+  QSet<QString> ended;       // printers whose update has had its outcome and not begun again
   std::atomic<bool> stop{false};
 };
 
@@ -51,6 +53,7 @@ UpdateEvents& UpdateEvents::instance() {
 void UpdateEvents::begin(const QString& printer) {
   const std::lock_guard guard(eventState().lock);
   eventState().ended.remove(printer);
+  ++eventState().open[printer];
 }
 
 void UpdateEvents::progress(const UpdateProgress& event) {
@@ -60,11 +63,13 @@ void UpdateEvents::progress(const UpdateProgress& event) {
 void UpdateEvents::finish(const UpdateOutcome& outcome) {
   {
     const std::lock_guard guard(eventState().lock);
-    const bool twice = eventState().ended.contains(outcome.printer);
+    int& open = eventState().open[outcome.printer];
+    const bool twice = open == 0 && eventState().ended.contains(outcome.printer);
+    if (open > 0) --open;
     if (twice) systemLogf("a second outcome for the update of %s: \"%s\"", qUtf8Printable(outcome.printer),
                           qUtf8Printable(outcome.message));
     Q_ASSERT_X(!twice, "UpdateEvents::finish", "an update ends once");
-    eventState().ended.insert(outcome.printer);
+    if (open == 0) eventState().ended.insert(outcome.printer);
   }
   UpdateHistory::append(outcome);
   performAsyncOnMainQueue([outcome] { emit instance().finished(outcome); });
@@ -100,6 +105,7 @@ QString UpdateEvents::stoppedState(const UpdateRecord& record) {
 void UpdateEvents::reset() {
   const std::lock_guard guard(eventState().lock);
   eventState().ended.clear();
+  eventState().open.clear();
   eventState().stop = false;
 }
 

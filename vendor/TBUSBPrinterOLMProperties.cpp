@@ -133,6 +133,8 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
   const auto finish = [done](bool reset, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, reset, why] { done(reset, why); });
   };
+  // An open waits for as long as another program holds the printer: say so instead.
+  if (heldByOtherProgram()) return finish(false, tr("The printer is in use by another program."));
   openInterface([printer, letter, finish](IOReturn result) {
     if (result != kIOReturnSuccess) {
       finish(false, result == kIOReturnExclusiveAccess
@@ -208,6 +210,10 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done
   const auto finish = [done](bool written, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, written, why] { done(written, why); });
   };
+  if (heldByOtherProgram()) {
+    showPrinterBusyAlert();
+    return finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
+  }
   openInterface([printer, enabled, finish](IOReturn result) {
     if (result != kIOReturnSuccess) {
       printer->showPrinterBusyAlert();

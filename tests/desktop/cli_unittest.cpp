@@ -239,6 +239,34 @@ class CliTest : public QObject {
     QCOMPARE(resultLines(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(), QStringLiteral("PZA 01.10"));
   }
 
+  // reset-counter and usb-serial: asked first (no terminal and no --yes: nothing written), read
+  // back after, and the exit status says which.
+  void printerActions_data() {
+    QTest::addColumn<QString>("simulate");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");
+    const QStringList reset{QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+                            QStringLiteral("--counter"), QStringLiteral("B")};
+    const QStringList serialOff{QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"),
+                                QStringLiteral("SIM0001")};
+    QTest::newRow("reset") << QStringLiteral("PZA") << reset + QStringList{QStringLiteral("--yes")} << 0 << QStringLiteral("reset to zero");
+    QTest::newRow("reset, no terminal") << QStringLiteral("PZA") << reset << 2 << QStringLiteral("not reset");
+    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + QStringList{QStringLiteral("--yes")} << 2 << QStringLiteral("not reset");
+    QTest::newRow("reset, no such printer") << QStringLiteral("PZA:serial=X") << reset << 3 << QStringLiteral("SIM0001");
+    QTest::newRow("usb serial off") << QStringLiteral("PZA") << serialOff + QStringList{QStringLiteral("--yes")} << 0 << QStringLiteral("is now off");
+    QTest::newRow("usb serial, no terminal") << QStringLiteral("PZA") << serialOff << 2 << QStringLiteral("not changed");
+  }
+  void printerActions() {
+    QFETCH(QString, simulate);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    const Run run = cli(arguments, simulate);
+    QVERIFY2(run.exitCode == exitCode, run.err.constData());
+    QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+  }
+
   // The history: what the update code appends, in order, and nothing of a torn or foreign line.
   void history() {
     const QString file = state_.filePath(QStringLiteral("printer-maintenance/history.jsonl"));
