@@ -355,8 +355,10 @@ int CliRun::update() {
   };
   int status = kDone;
   if (options_.all) {
+    // A printer not yet identified is one returning from a restart of its update: its events name it.
     for (const TBPrinters::PrinterRef& printer : controller.printers())
-      if (!results_.contains(printer->identitySerialNumber())) results_.insert(printer->identitySerialNumber(), QString());
+      if (const QString serial = printer->identitySerialNumber(); !serial.isEmpty() && !results_.contains(serial))
+        results_.insert(serial, QString());
     if (results_.isEmpty()) {
       err_ << "printer-maintenance-cli: no supported printer is connected; nothing to do\n";
       status = kRefused;
@@ -426,6 +428,9 @@ int CliRun::update() {
         return true;
       },
       kUpdateBoundMs);
+  // The printers' last status reads after their updates (polled every 500 ms) end before the
+  // controller goes: ending it under them crashed the program at exit.
+  waitUntil([] { return false; }, 1000);
   QCoreApplication::sendPostedEvents();
   for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
     if (it.value().isEmpty()) {
