@@ -3,36 +3,18 @@
 #include <QCoreApplication>
 #include <QStringList>
 
+#include "vendor/ModelTraits.h"
+
 namespace pm {
 
-namespace {
-
-// The table suffixes of the version keys, in the order the tables are shown. The bare key is the
-// version of the whole set (or of table 300 on models with several tables); its checksum is
-// stored under the 300 key.
-const char* const kSuffixes[] = {"",      "600",   "610",   "620",   "300SD", "300PD",
-                                 "310SD", "310PD", "600SD", "600PD", "610SD", "610PD",
-                                 "300HD", "600HD", "610HD", "620HD"};
-
-QString displayName(const QString& suffix) {
-  if (suffix.isEmpty()) return QStringLiteral("300");
-  if (suffix.size() > 3) return suffix.left(3) + QLatin1Char(' ') + suffix.mid(3);
-  return suffix;
-}
-
-}  // namespace
-
+// The tables in the order and with the names of the model table's key list.
 ColorTableSummary ColorTableSummary::fromDeviceInfo(const QVariantMap& deviceInfo) {
   ColorTableSummary summary;
-  for (const char* raw : kSuffixes) {
-    const QString suffix = QString::fromLatin1(raw);
-    const QString version =
-        deviceInfo.value(QStringLiteral("colorTableVersion") + suffix).toString().trimmed();
+  for (const ColorTableKey& key : kColorTableKeys) {
+    const QString version = deviceInfo.value(QLatin1String(key.version)).toString().trimmed();
     if (version.isEmpty()) continue;
-    const QString checksumKey =
-        QStringLiteral("colorTableChecksum") + (suffix.isEmpty() ? QStringLiteral("300") : suffix);
-    summary.tables_.append(
-        Table{displayName(suffix), version, deviceInfo.value(checksumKey).toString().trimmed()});
+    summary.tables_.append(Table{QLatin1String(key.display), version,
+                                 deviceInfo.value(QLatin1String(key.checksum)).toString().trimmed()});
   }
   return summary;
 }

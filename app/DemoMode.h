@@ -9,6 +9,7 @@
 #include <memory>
 
 #include <QString>
+#include <QStringList>
 
 #include "usb/UsbPlatform.h"
 
@@ -19,9 +20,18 @@ class DemoMode {
   // The variable's value, trimmed; empty when the application runs on real hardware.
   static QString simulationSpec();
 
+  // What the demo mode did with its spec.
+  struct Outcome {
+    int attached = 0;     // devices attached
+    QStringList refused;  // the models not admitted (each entry's), in spec order
+  };
+
   // A registry for `spec`: the virtual bus with the printers it names already attached (they live
-  // as long as the bus), or the libusb registry for an empty spec.
-  static std::shared_ptr<usb::UsbRegistry> makeRegistry(const QString& spec);
+  // as long as the bus), or the libusb registry for an empty spec. A printer of a model that is not
+  // admitted is refused (logged, and named in `outcome`); the others carry the IDs in force.
+  static std::shared_ptr<usb::UsbRegistry> makeRegistry(const QString& spec, Outcome* outcome = nullptr);
+  // The status bar's words for the refused models; empty when none was refused.
+  static QString refusalText(const QStringList& refused);
 
   DemoMode() = delete;
 };

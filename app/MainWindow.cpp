@@ -106,6 +106,8 @@ void MainWindow::buildActions() {
   connect(usbSerialGroup_, &QActionGroup::triggered, this, [this](QAction* chosen) {
     if (TBPrinters::PrinterRef printer = controller_->selectedPrinter())
       printer->setUsbISerial(chosen == usbSerialOn_);
+    // The choice shows the printer's setting, which changes only once read back.
+    updateActions();
   });
 
   quit_ = new QAction(tr("&Quit"), this);
@@ -198,6 +200,20 @@ void MainWindow::buildStatusBar(const QString& demoSpec) {
   }
   versionLabel_ = new QLabel(tr("Version %1").arg(controller_->displayVersionString()), this);
   statusBar()->addPermanentWidget(versionLabel_);
+}
+
+void MainWindow::reportStartup(const QStringList& configProblems, int demoAttached, const QString& demoRefusal) {
+  noPrinterPage_->setDemoOutcome(demoAttached, demoRefusal);
+  QStringList words;
+  if (!demoRefusal.isEmpty()) words << demoRefusal;
+  if (!configProblems.isEmpty())
+    words << tr("Model configuration: %1 line(s) skipped, the first: %2").arg(configProblems.size()).arg(configProblems.first());
+  if (words.isEmpty()) return;
+  // A label beside the update line rather than a message over it; the tool tip keeps every line.
+  auto* notice = new QLabel(words.join(QStringLiteral(" ")), this);
+  notice->setObjectName(QStringLiteral("startupNotice"));
+  notice->setToolTip((QStringList{demoRefusal} + configProblems).join(QLatin1Char('\n')).trimmed());
+  statusBar()->addWidget(notice);
 }
 
 // ---- Selection and state -------------------------------------------------------------------------
@@ -297,7 +313,8 @@ void MainWindow::confirmCounterReset(char letter) {
     TBPrinters::PrinterRef chosen = target.lock();
     if (!chosen) return;
     chosen->resetCounter(letter, [window, letter, name](bool done, const QString& why) {
-      if (window) window->showCounterResetResult(letter, name, done, why);
+      // Empty: the user cancelled, and the status bar has said so.
+      if (window && (done || !why.isEmpty())) window->showCounterResetResult(letter, name, done, why);
     });
   });
   box->open();

@@ -31,6 +31,10 @@ class MainWindow : public QMainWindow {
   // The launch steps of the window: menus, title and column headers go through the string table;
   // the title then becomes the process name.
   void applicationDidFinishLaunching();
+  // Start-up's words, once: the no-printer page says what the demo mode attached, and a status bar
+  // label (named "startupNotice") the models it refused and the model configuration's problems
+  // (each also in the log).
+  void reportStartup(const QStringList& configProblems, int demoAttached, const QString& demoRefusal);
 
   QTableView* tableView() const { return table_; }
   PrinterTableModel* model() const { return model_; }

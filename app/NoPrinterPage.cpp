@@ -6,7 +6,36 @@
 
 #include "app/PrinterPicture.h"
 
-NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget(parent) {
+QString NoPrinterPage::adviceText() const {
+  QString advice =
+      tr("<p>Printers appear here as soon as they are plugged in. If yours does not, check:</p>"
+         "<ul>"
+         "<li>the USB cable: firmly plugged in at both ends (try another port or cable);</li>"
+         "<li>the power: the printer is switched on and has finished starting up;</li>"
+         "<li>the permission: your user may use the printer's USB device (usually granted by "
+         "a udev rule for the printer), and no other program holds it.</li>"
+         "</ul>");
+  if (demoSpec_.isEmpty()) {
+    advice += tr("<p>To try this application without a printer, start it in demo mode with "
+                 "virtual printers:<br><code>PRINTER_MAINTENANCE_SIMULATE=PZA "
+                 "printer-maintenance</code> &nbsp;(or <code>make demo</code> in the source "
+                 "tree).</p>");
+  } else if (demoAttached_ > 0) {
+    // Worded from what happened: the printers are there and join the list once they answered.
+    advice += tr("<p>Demo mode is on (PRINTER_MAINTENANCE_SIMULATE=%1) and attached %2 virtual "
+                 "printer(s); each appears here as soon as it has answered.</p>")
+                  .arg(demoSpec_.toHtmlEscaped())
+                  .arg(demoAttached_);
+  } else {
+    advice += tr("<p>Demo mode is on (PRINTER_MAINTENANCE_SIMULATE=%1), but it attached no "
+                 "printer. Try <code>PRINTER_MAINTENANCE_SIMULATE=PZA</code>.</p>")
+                  .arg(demoSpec_.toHtmlEscaped());
+  }
+  if (!demoRefusal_.isEmpty()) advice += QStringLiteral("<p>%1</p>").arg(demoRefusal_.toHtmlEscaped());
+  return advice;
+}
+
+NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget(parent), demoSpec_(demoSpec) {
   auto* picture = new QLabel(this);
   picture->setPixmap(pm::printerPicture(QImage(), 96));
   picture->setAlignment(Qt::AlignHCenter);
@@ -18,25 +47,8 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
   headline->setFont(bigger);
   headline->setAlignment(Qt::AlignHCenter);
 
-  QString advice =
-      tr("<p>Printers appear here as soon as they are plugged in. If yours does not, check:</p>"
-         "<ul>"
-         "<li>the USB cable: firmly plugged in at both ends (try another port or cable);</li>"
-         "<li>the power: the printer is switched on and has finished starting up;</li>"
-         "<li>the permission: your user may use the printer's USB device (usually granted by "
-         "a udev rule for the printer), and no other program holds it.</li>"
-         "</ul>");
-  if (demoSpec.isEmpty()) {
-    advice += tr("<p>To try this application without a printer, start it in demo mode with "
-                 "virtual printers:<br><code>PRINTER_MAINTENANCE_SIMULATE=PZA "
-                 "printer-maintenance</code> &nbsp;(or <code>make demo</code> in the source "
-                 "tree).</p>");
-  } else {
-    advice += tr("<p>Demo mode is on (PRINTER_MAINTENANCE_SIMULATE=%1), but it attached no "
-                 "printer. Try <code>PRINTER_MAINTENANCE_SIMULATE=PZA</code>.</p>")
-                  .arg(demoSpec.toHtmlEscaped());
-  }
-  auto* details = new QLabel(advice, this);
+  auto* details = new QLabel(adviceText(), this);
+  details_ = details;
   details->setTextFormat(Qt::RichText);
   details->setWordWrap(true);
   details->setTextInteractionFlags(Qt::TextSelectableByMouse);
@@ -77,3 +89,9 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
 }
 
 void NoPrinterPage::setPrinterWasListed(bool listed) { restartNote_->setVisible(listed); }
+
+void NoPrinterPage::setDemoOutcome(int attached, const QString& refusal) {
+  demoAttached_ = attached;
+  demoRefusal_ = refusal;
+  details_->setText(adviceText());
+}

@@ -4,6 +4,8 @@
 
 #include <QWidget>
 
+class QLabel;
+
 class NoPrinterPage : public QWidget {
   Q_OBJECT
 
@@ -13,7 +15,16 @@ class NoPrinterPage : public QWidget {
 
   // After the last printer left the list: adds that a restarting printer comes back by itself.
   void setPrinterWasListed(bool listed);
+  // Once the demo mode has attached its printers: says how many, or why none (`refusal`: the
+  // models it refused, in words).
+  void setDemoOutcome(int attached, const QString& refusal);
 
  private:
+  QString adviceText() const;
+
+  QString demoSpec_;
+  int demoAttached_ = 0;
+  QString demoRefusal_;
+  QLabel* details_;
   QWidget* restartNote_;
 };

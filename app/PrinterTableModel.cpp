@@ -2,10 +2,11 @@
 
 #include "app/ColorTableSummary.h"
 #include "app/PrinterPicture.h"
+#include "app/UpdatePhase.h"
 #include "support/MainQueue.h"
 #include "update/FirmwareArchive.h"
 #include "usb/UsbPermission.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)
@@ -18,6 +19,7 @@ PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)
   connect(controller_, &TBPrinters::printerRemoved, this, [this] { endRemoveRows(); });
   connect(controller_, &TBPrinters::printersAboutToBeReset, this, [this] { beginResetModel(); });
   connect(controller_, &TBPrinters::printersReset, this, &PrinterTableModel::reset);
+  connect(controller_, &TBPrinters::printerChanged, this, &PrinterTableModel::replaceRow);
   // A model made after printers were listed starts with them.
   for (const TBPrinters::PrinterRef& printer : controller_->printers()) {
     rows_.append(printer);
@@ -44,6 +46,18 @@ void PrinterTableModel::removeRow(int row) {
   pictures_.remove(printer.get());
 }
 
+void PrinterTableModel::replaceRow(int row) {
+  const TBPrinters::PrinterRef printer = controller_->printerAt(row);
+  if (!printer || row >= rows_.size()) return;
+  if (rows_[row] != printer) {
+    disconnect(rows_[row].get(), nullptr, this, nullptr);
+    pictures_.remove(rows_[row].get());
+    rows_[row] = printer;
+    connect(printer.get(), &TBUSBPrinter::propertyChanged, this, &PrinterTableModel::printerPropertyChanged);
+  }
+  emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+}
+
 void PrinterTableModel::reset() {
   for (const TBPrinters::PrinterRef& printer : std::as_const(rows_))
     disconnect(printer.get(), nullptr, this, nullptr);
@@ -68,6 +82,17 @@ TBPrinters::PrinterRef PrinterTableModel::printerAt(int row) const {
   return row >= 0 && row < rows_.size() ? rows_[row] : nullptr;
 }
 
+std::optional<PrinterTableModel::UpdateBar> PrinterTableModel::updateBarAt(int row) const {
+  const TBPrinters::PrinterRef printer = printerAt(row);
+  if (!printer) return std::nullopt;
+  const std::optional<TBPrinters::Restart> restart = restartAt(row);
+  const int phase = restart ? restart->phase : pm::updatePhase(*printer);
+  if (phase == 0) return std::nullopt;
+  if (const auto tables = printer->tablesProgress(); tables && !restart && phase == pm::kUpdatePhaseCount)
+    return UpdateBar{phase, tables->done, tables->total, tr("%1 of %2 tables").arg(tables->done).arg(tables->total)};
+  return UpdateBar{phase, 2 * phase - 1, 2 * pm::kUpdatePhaseCount, pm::updatePhaseText(phase)};
+}
+
 // ---- Cells ---------------------------------------------------------------------------------------
 
 int PrinterTableModel::rowCount(const QModelIndex& parent) const {
@@ -82,6 +107,10 @@ QVariant PrinterTableModel::data(const QModelIndex& index, int role) const {
   Q_ASSERT(pm::isMainQueue());
   const TBPrinters::PrinterRef printer = printerAt(index.row());
   if (!printer) return {};
+  if (const std::optional<TBPrinters::Restart> restart = controller_->restartAt(index.row());
+      restart && (index.column() == PrinterStatus || index.column() == UsbStatus) &&
+      (role == Qt::DisplayRole || role == Qt::AccessibleTextRole || role == Qt::ToolTipRole))
+    return restartText(*restart, index.column(), role);
   switch (role) {
     case Qt::DisplayRole:
       return index.column() == FirmwareVersion ? QVariant(firmware(*printer)) : display(*printer, index.column());
@@ -129,6 +158,15 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
     case UsbSerial: return translated(printer.usbISerialString());
   }
   return {};
+}
+
+QString PrinterTableModel::restartText(const TBPrinters::Restart& restart, int column, int role) {
+  if (column == UsbStatus) return tr("Restarting");
+  const QString text = tr("Restarting: %1, %2 s. Do not unplug it or switch it off.")
+                           .arg(pm::updatePhaseText(restart.phase))
+                           .arg(restart.elapsedMs / 1000);
+  if (role != Qt::ToolTipRole) return text;
+  return text + u'\n' + tr("The printer restarts during its firmware update and returns by itself.");
 }
 
 QString PrinterTableModel::usbStatus(const TBUSBPrinterOLM& printer) const {

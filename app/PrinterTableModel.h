@@ -2,7 +2,8 @@
 // The printer table's model: one row per printer of TBPrinters' list, in list order, with the
 // model picture, identity, status texts, firmware version, lifetime counter, colour tables and the
 // USB serial-number setting. Rows follow the controller's row signals; a printer's change
-// announcements (propertyChanged) refresh its row.
+// announcements (propertyChanged) refresh its row. A printer restarting during its update keeps
+// its row, whose status cells say so (phase, time since it left); the controller refreshes it.
 //
 // Threads: [main] for every member.
 
@@ -41,11 +42,26 @@ class PrinterTableModel : public QAbstractTableModel {
                       int role = Qt::DisplayRole) const override;
 
   TBPrinters::PrinterRef printerAt(int row) const;
+  std::optional<TBPrinters::Restart> restartAt(int row) const { return controller_->restartAt(row); }
+
+  // The bar of the status cell while the row's printer is in an update: which phase runs, and how
+  // far (the colour tables written while they are, else the middle of the phase). nullopt when no
+  // update runs.
+  struct UpdateBar {
+    int phase = 0;
+    int done = 0;
+    int total = 0;
+    QString text;
+  };
+  std::optional<UpdateBar> updateBarAt(int row) const;
 
  private:
   void insertRow(int row);
   void removeRow(int row);
   void reset();
+  void replaceRow(int row);
+  // The status cells of a row whose printer restarts during its update.
+  static QString restartText(const TBPrinters::Restart& restart, int column, int role);
   void printerPropertyChanged();
   QVariant display(const TBUSBPrinterOLM& printer, int column) const;
   QString usbStatus(const TBUSBPrinterOLM& printer) const;

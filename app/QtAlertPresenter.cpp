@@ -2,7 +2,9 @@
 
 #include <QCheckBox>
 #include <QCoreApplication>
+#include <QMainWindow>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QPushButton>
 #include <QWidget>
 
@@ -11,6 +13,7 @@
 namespace {
 constexpr int kIconSize = 64;
 constexpr int kFirstButtonReturn = 1000;
+constexpr int kStatusMs = 15000;  // long enough to be read after the alert that led to it
 }  // namespace
 
 QtAlertPresenter::QtAlertPresenter(QWidget* window, QObject* parent)
@@ -44,6 +47,15 @@ void QtAlertPresenter::terminate() {
   }
   if (QCoreApplication* app = QCoreApplication::instance())
     QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+}
+
+void QtAlertPresenter::showStatus(const QString& text) {
+  QMetaObject::invokeMethod(
+      this,
+      [this, text] {
+        if (auto* window = qobject_cast<QMainWindow*>(window_.data())) window->statusBar()->showMessage(text, kStatusMs);
+      },
+      Qt::QueuedConnection);
 }
 
 void QtAlertPresenter::enqueue(Pending alert) {

@@ -4,7 +4,8 @@
 // dialog when the request asks for one. The "I Agree" box is the message box's check box and
 // enables the second button only while ticked. One alert is shown at a time; alerts that arrive
 // meanwhile wait their turn in arrival order. Each answer is 1000 + the index of the button.
-// It also ends the application on request (ApplicationControl).
+// It also ends the application on request and shows the printers' status lines on the window's
+// status bar (ApplicationControl).
 //
 // Threads: present() and terminate() may be called from any thread [any]; the alerts are built
 // and shown, and completions run, on the main thread [main].
@@ -36,6 +37,8 @@ class QtAlertPresenter final : public QObject,
   void present(const pm::AlertRequest& request,
                std::function<void(const pm::AlertAnswer&)> completion) override;  // [any]
   void terminate() override;                                                       // [any]
+  // On the window's status bar, when the window is a main window. [any]
+  void showStatus(const QString& text) override;
 
   // The alert on screen, or null. [main]
   QMessageBox* currentAlert() const { return current_; }

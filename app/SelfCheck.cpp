@@ -9,17 +9,9 @@
 #include "support/MainQueue.h"
 #include "support/Resources.h"
 #include "update/FirmwareArchive.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 
 namespace pm {
-
-namespace {
-
-constexpr PrinterModel kModels[] = {PrinterModel::KTA,  PrinterModel::KTB, PrinterModel::VLA,
-                                    PrinterModel::KTBT, PrinterModel::KTC, PrinterModel::KTD,
-                                    PrinterModel::PZA};
-
-}  // namespace
 
 bool selfCheckRequested() { return qEnvironmentVariable("PM_SELFTEST") == QLatin1String("1"); }
 
@@ -33,9 +25,10 @@ int runSelfCheck(QTextStream& out) {
       << (translation.isNull() ? QStringLiteral("none for %1").arg(QLocale().name()) : translation)
       << '\n';
 
-  for (const PrinterModel model : kModels) {
+  for (const ModelTraits& traits : allModelTraits()) {
+    const PrinterModel model = traits.model;
     // The same loader as the update: every file there, intact and within its bound.
-    const ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(productIdForModel(model));
+    const ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(effectiveIds(model).productId);
     const bool complete = load.archive != nullptr;
     out << "archive " << modelName(model) << ": "
         << (complete ? QStringLiteral("verified (%1 files)").arg(load.archive->fileNames.size())
@@ -43,7 +36,7 @@ int runSelfCheck(QTextStream& out) {
         << '\n';
     passed = passed && complete;
 
-    const QString picture = resourcePath(QStringLiteral("pictures/") + pictureName(model),
+    const QString picture = resourcePath(QStringLiteral("pictures/") + QLatin1String(traits.picture),
                                          QStringLiteral("png"));
     out << "picture " << modelName(model) << ": "
         << (picture.isNull() ? QStringLiteral("MISSING") : picture) << '\n';

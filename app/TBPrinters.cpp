@@ -51,6 +51,8 @@ TBPrinters::TBPrinters(QObject* parent) : QObject(parent) {
   if (QCoreApplication* app = QCoreApplication::instance())
     connect(app, &QCoreApplication::aboutToQuit, this, &TBPrinters::applicationShouldTerminate);
   notifyPort_ = sharedNotificationPort();
+  restartCheck_.setInterval(kRestartCheckMs);
+  connect(&restartCheck_, &QTimer::timeout, this, &TBPrinters::checkRestarts);
 }
 
 bool TBPrinters::updateInProgress() const { return !pm::UpdateJournal::records().isEmpty(); }
@@ -85,7 +87,9 @@ int TBPrinters::selectedRow() const {
   return selectedRow_;
 }
 
-TBPrinters::PrinterRef TBPrinters::selectedPrinter() const { return printerAt(selectedRow()); }
+TBPrinters::PrinterRef TBPrinters::selectedPrinter() const {
+  return restartAt(selectedRow()) ? nullptr : printerAt(selectedRow());
+}
 
 void TBPrinters::selectRow(int row) {
   Q_ASSERT(isMainQueue());

@@ -19,9 +19,11 @@
 #include <optional>
 #include <vector>
 
+#include <QElapsedTimer>
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include "usb/UsbPlatform.h"
 
@@ -72,6 +74,16 @@ class TBPrinters : public QObject {
   PrinterRef printerAt(int row) const;        // null outside the list [main]
   int rowOf(const TBUSBPrinter* printer) const;  // -1 when not listed [main]
 
+  // A printer that leaves during its firmware update is restarting between two phases: its row
+  // stays, holding the object that left, until the printer returns (the new object takes the same
+  // row, so the list's order and the selection stay) or the update stops waiting for it (its
+  // return watch has ended). Such a row takes no action.
+  struct Restart {
+    int phase = 0;         // the phase the restart belongs to (1..3)
+    qint64 elapsedMs = 0;  // since the printer left
+  };
+  std::optional<Restart> restartAt(int row) const;  // nullopt for a present printer [main]
+
   // Registers for arrival and removal of printer-class interfaces and handles those already
   // present. [main]
   void getPrintingDevices();
@@ -91,7 +103,8 @@ class TBPrinters : public QObject {
 
   // ---- Selection (the list's selected printer, mirrored by the window's table) -----------------
   int selectedRow() const;                    // -1 for none [main]
-  PrinterRef selectedPrinter() const;         // [main]
+  // The selected printer to act on: null for none and for a restarting row. [main]
+  PrinterRef selectedPrinter() const;
   // Selects a row (-1: none), as the user or the code does; runs the selection rule. [main]
   void selectRow(int row);
   void setSelectedPrinter(const PrinterRef& printer);  // [main]
@@ -118,6 +131,8 @@ class TBPrinters : public QObject {
   void printerRemoved(int row);
   void printersAboutToBeReset();
   void printersReset();
+  // The row's printer object or its restart changed (the row itself stays).
+  void printerChanged(int row);
   // The selected row changed (-1: none).
   void selectionChanged(int row);
 
@@ -127,9 +142,15 @@ class TBPrinters : public QObject {
     usb::ServiceHandle service;  // the service it arrived as
     bool leaving = false;        // its removal is on its way through the command queue
     uint64_t order = 0;          // when it arrived: the list keeps this order
+    std::optional<Restart> restart;  // left during its update (elapsedMs unused here)
+    QElapsedTimer restartClock;
+    int restartGraceChecks = 0;  // checks left before a row no return watch waits for goes
   };
 
   static constexpr int kArrivalsPerTurn = 4;
+  static constexpr int kRestartCheckMs = 1000;
+  // A printer may leave before its update has started to wait for it: it gets this many checks.
+  static constexpr int kRestartGraceChecks = 5;
   void takeArrivals();
   void readyToList(const PrinterRef& printer);
   void listReady();
@@ -143,6 +164,11 @@ class TBPrinters : public QObject {
   void letGo(const PrinterRef& printer, bool quitting = false);
   void emptyList();
   bool matches(const Entry& entry, const usb::ServiceHandle& service) const;
+  // The row of a restarting printer with this printer's device key, or -1. [main]
+  int restartingRowFor(const TBUSBPrinterOLM& printer) const;
+  // Drops the restarting rows the update no longer waits for. [main]
+  void checkRestarts();
+  void eraseRow(int row);
 
   usb::UsbRegistry* notifyPort_ = nullptr;
   bool notificationsRegistered_ = false;
@@ -153,4 +179,5 @@ class TBPrinters : public QObject {
   uint64_t arrivalCount_ = 0;
   int selectedRow_ = -1;
   bool firstRowByRule_ = false;  // row 0 was selected by the rule, not chosen
+  QTimer restartCheck_;           // runs while a row is restarting
 };

@@ -7,8 +7,10 @@
 #include <QTimer>
 
 #include "app/TBPrinters.h"
+#include "app/UpdatePhase.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
+#include "update/UpdateReturnWatch.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 // ---- Registration ----------------------------------------------------------------------------
@@ -148,6 +150,18 @@ void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHand
     letGo(printer);
     return;
   }
+  // A printer back from a restart during its update takes its old row.
+  if (const int row = restartingRowFor(*printer); row >= 0) {
+    Entry& entry = (*printers_)[static_cast<size_t>(row)];
+    pm::systemLogf("%s is back in row %d", printer->descriptionUTF8().constData(), row);
+    entry.printer = printer;
+    entry.service = service;
+    entry.leaving = false;
+    entry.restart.reset();
+    emit printerChanged(row);
+    if (row == selectedRow_) emit selectionChanged(row);  // its actions apply again
+    return;
+  }
   // Printers answer in any order; the list keeps the order in which they arrived.
   const auto at = std::find_if(printers_->begin(), printers_->end(),
                                [order](const Entry& e) { return e.order > order; });
@@ -223,6 +237,22 @@ void TBPrinters::takePrinterOut(const TBUSBPrinter* printer) {
   Q_ASSERT(isMainQueue());
   const int row = rowOf(printer);
   if (row < 0) return;
+  Entry& entry = (*printers_)[static_cast<size_t>(row)];
+  if (!entry.restart && entry.printer->updateRecord()) {
+    // Restarting between two phases of its update: the row stays and says so.
+    entry.restart = Restart{std::max(1, pm::updatePhase(*entry.printer)), 0};
+    entry.restartClock.start();
+    entry.restartGraceChecks = kRestartGraceChecks;
+    pm::systemLogf("%s is restarting during its update; its row stays", entry.printer->descriptionUTF8().constData());
+    if (!restartCheck_.isActive()) restartCheck_.start();
+    emit printerChanged(row);
+    if (row == selectedRow_) emit selectionChanged(row);  // its actions pause
+    return;
+  }
+  eraseRow(row);
+}
+
+void TBPrinters::eraseRow(int row) {
   // The selection follows its printer; the removed printer's selection is cleared, which the
   // selection rule then moves to the first row.
   const int before = selectedRow_;
@@ -234,6 +264,45 @@ void TBPrinters::takePrinterOut(const TBUSBPrinter* printer) {
     emit selectionChanged(selectedRow_);
     tableViewSelectionDidChange();
   }
+}
+
+int TBPrinters::restartingRowFor(const TBUSBPrinterOLM& printer) const {
+  if (!printers_) return -1;
+  const QString key = printer.keyUSBdevice();
+  for (size_t i = 0; i < printers_->size(); ++i) {
+    const Entry& entry = (*printers_)[i];
+    if (entry.restart && entry.printer->keyUSBdevice() == key) return static_cast<int>(i);
+  }
+  return -1;
+}
+
+void TBPrinters::checkRestarts() {
+  Q_ASSERT(isMainQueue());
+  bool restarting = false;
+  for (int row = count() - 1; row >= 0; --row) {
+    Entry& entry = (*printers_)[static_cast<size_t>(row)];
+    if (!entry.restart) continue;
+    // The update waits for the printer while its return watch runs (it alerts the user when it
+    // ends); a row it does not wait for goes after a few checks.
+    const bool waited = pm::UpdateReturnWatch::isWatching(entry.printer->keyUSBdevice());
+    if (!waited && --entry.restartGraceChecks <= 0) {
+      pm::systemLogf("%s did not come back; its row goes", entry.printer->descriptionUTF8().constData());
+      eraseRow(row);
+      continue;
+    }
+    if (waited) entry.restartGraceChecks = kRestartGraceChecks;
+    restarting = true;
+    emit printerChanged(row);  // its elapsed time
+  }
+  if (!restarting) restartCheck_.stop();
+}
+
+std::optional<TBPrinters::Restart> TBPrinters::restartAt(int row) const {
+  Q_ASSERT(isMainQueue());
+  if (row < 0 || row >= count()) return std::nullopt;
+  const Entry& entry = (*printers_)[static_cast<size_t>(row)];
+  if (!entry.restart) return std::nullopt;
+  return Restart{entry.restart->phase, entry.restartClock.elapsed()};
 }
 
 // ---- The list ------------------------------------------------------------------------------------

@@ -18,8 +18,8 @@ UpdateProgressDelegate::UpdateProgressDelegate(const PrinterTableModel* model, Q
 }
 
 int UpdateProgressDelegate::phaseAt(const QModelIndex& index) const {
-  const TBPrinters::PrinterRef printer = model_->printerAt(index.row());
-  return printer ? pm::updatePhase(*printer) : 0;
+  const auto bar = model_->updateBarAt(index.row());
+  return bar ? bar->phase : 0;
 }
 
 QRect UpdateProgressDelegate::barRect(const QRect& cell) {
@@ -31,8 +31,8 @@ QRect UpdateProgressDelegate::barRect(const QRect& cell) {
 void UpdateProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
                                    const QModelIndex& index) const {
   Q_ASSERT(pm::isMainQueue());
-  const int phase = phaseAt(index);
-  if (phase == 0) {
+  const std::optional<PrinterTableModel::UpdateBar> shown = model_->updateBarAt(index.row());
+  if (!shown) {
     QStyledItemDelegate::paint(painter, option, index);
     return;
   }
@@ -54,9 +54,9 @@ void UpdateProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem
   bar.state = QStyle::State_Enabled | QStyle::State_Horizontal;
   bar.rect = barRect(option.rect);
   bar.minimum = 0;
-  bar.maximum = 2 * pm::kUpdatePhaseCount;
-  bar.progress = 2 * phase - 1;  // the middle of the running phase
-  bar.text = pm::updatePhaseText(phase);
+  bar.maximum = shown->total;
+  bar.progress = shown->done;
+  bar.text = shown->text;
   bar.textVisible = true;
   bar.textAlignment = Qt::AlignCenter;
   style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);

@@ -1,7 +1,8 @@
 #pragma once
 // Paints the printer table's status cell: the status text as usual and, while the printer is in
-// a firmware update, a small bar beside it that says which of the three phases runs
-// ("Phase 2 of 3") and fills to the middle of that phase.
+// a firmware update, a small bar beside it (PrinterTableModel::updateBarAt): which of the three
+// phases runs ("Phase 2 of 3", filled to the middle of that phase), or while the colour tables are
+// written how many of them are ("4 of 12 tables").
 //
 // Threads: [main] for every member.
 

@@ -40,6 +40,12 @@ void UpdateStatusIndicator::refresh() {
     const TBPrinters::PrinterRef printer = model_->printerAt(row);
     if (!printer) continue;
     const QString key = printer->keyUSBdevice();
+    if (const std::optional<TBPrinters::Restart> restart = model_->restartAt(row)) {
+      updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), restart->phase, true,
+                                  kGraceTicks});
+      if (!restartCheck_.isActive()) restartCheck_.start();
+      continue;
+    }
     const int phase = pm::updatePhase(*printer);
     if (phase == 0) {
       // A printer back from a restart is read before its update goes on: until then it still

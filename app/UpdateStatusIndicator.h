@@ -1,9 +1,9 @@
 #pragma once
 // The status bar's word on firmware updates: while any printer is being updated it says which
 // printer, which phase runs and that the printer must stay connected; otherwise it is hidden.
-// A printer leaves the list while it restarts between phases; its update is still running then,
-// so its line stays until the printer returns or the update stops waiting for it
-// (UpdateReturnWatch), and says that the printer is restarting.
+// A printer restarts between phases (its row says so, or it has left the list); its update is
+// still running then, so its line stays until the printer returns or the update stops waiting for
+// it (UpdateReturnWatch), and says that the printer is restarting.
 //
 // Threads: [main] for every member.
 

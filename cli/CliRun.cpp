@@ -234,9 +234,13 @@ int CliRun::resetCounter() {
     err_ << "Counter " << letter << " of " << printer->printerName() << " was reset to zero.\n";
     return kDone;
   }
-  const QString why = result ? result->second : TBUSBPrinterOLM::tr("The printer did not answer.");
+  // No reason: the busy alert was cancelled (the presenter cancels it: nobody waits for the other program).
+  const bool busy = result && result->second.isEmpty();
+  const QString why = !result ? TBUSBPrinterOLM::tr("The printer did not answer.")
+                      : busy  ? QStringLiteral("the printer is in use by another program.")
+                              : result->second;
   err_ << "Counter " << letter << " of " << printer->printerName() << " was not reset: " << why << '\n';
-  return why == TBUSBPrinterOLM::tr("The printer is in use by another program.") ? kRefused : kFailed;
+  return busy ? kRefused : kFailed;
 }
 
 int CliRun::usbSerial() {
@@ -428,9 +432,6 @@ int CliRun::update() {
         return true;
       },
       kUpdateBoundMs);
-  // The printers' last status reads after their updates (polled every 500 ms) end before the
-  // controller goes: ending it under them crashed the program at exit.
-  waitUntil([] { return false; }, 1000);
   QCoreApplication::sendPostedEvents();
   for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
     if (it.value().isEmpty()) {

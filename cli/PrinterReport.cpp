@@ -7,7 +7,7 @@
 #include "app/ColorTableSummary.h"
 #include "support/MainQueue.h"
 #include "update/FirmwareArchive.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace pm::cli {

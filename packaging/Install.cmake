@@ -2,6 +2,7 @@
 #   bin/printer-maintenance, bin/printer-maintenance-cli
 #   share/printer-maintenance/{firmware,pictures,translations}   found from bin/ at run time
 #   lib/udev/rules.d/70-printer-maintenance.rules                 USB access for the seat's user
+#                                                                 (written from the model table)
 #   share/applications, share/metainfo, share/icons/hicolor       desktop integration
 # Included from the root CMakeLists.txt.
 
@@ -20,7 +21,7 @@ endif()
 
 # udev reads lib/udev/rules.d under /usr and /usr/local; a rule installed elsewhere is copied to
 # /etc/udev/rules.d by hand (see README).
-install(FILES ${CMAKE_CURRENT_LIST_DIR}/70-printer-maintenance.rules DESTINATION lib/udev/rules.d)
+install(FILES ${PM_UDEV_RULE} DESTINATION lib/udev/rules.d)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/${PM_APP_ID}.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/${PM_APP_ID}.metainfo.xml

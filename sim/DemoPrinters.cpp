@@ -97,28 +97,38 @@ class DeafDevice final : public usb::virt::VirtualDeviceHandler {
   }
 };
 
-void attachDeafDevice(usb::virt::VirtualUsbBus& bus, Model model) {
-  const ModelTraits& traits = traitsOf(model);
+void attachDeafDevice(usb::virt::VirtualUsbBus& bus, const VirtualPrinterConfig& config) {
+  const ModelTraits& traits = traitsOf(config.model);
   // The bus owns the device, which owns its handler.
-  bus.attach({.vendorId = traits.vendorId, .productId = traits.productId}, std::make_shared<DeafDevice>());
+  usb::virt::VirtualDeviceDescription description;
+  description.vendorId = config.vendorId ? config.vendorId : traits.vendorId;
+  description.productId = config.productId ? config.productId : traits.productId;
+  bus.attach(description, std::make_shared<DeafDevice>());
 }
 
 }  // namespace
 
-std::vector<std::shared_ptr<VirtualPrinter>> attachDemoPrinters(usb::virt::VirtualUsbBus& bus,
-                                                                const QString& spec) {
+DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& spec, const DemoAdmit& admit) {
   Q_ASSERT(!QCoreApplication::instance() ||
            QThread::currentThread() == QCoreApplication::instance()->thread());
-  std::vector<std::shared_ptr<VirtualPrinter>> printers;
+  DemoAttached attached;
   int index = 0;
   for (const QString& rawEntry : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
     const QString entry = rawEntry.trimmed();
     if (entry.isEmpty()) continue;
-    const std::optional<DemoEntry> demo = parseEntry(entry, index + 1);
+    std::optional<DemoEntry> demo = parseEntry(entry, index + 1);
     if (!demo) continue;
+    const DemoAdmission admission = admit ? admit(modelName(demo->config.model)) : DemoAdmission{};
+    if (!admission.admitted) {
+      attached.refused << modelName(demo->config.model);
+      continue;
+    }
+    demo->config.vendorId = admission.vendorId;
+    demo->config.productId = admission.productId;
     ++index;
+    ++attached.devices;
     if (demo->deaf) {
-      attachDeafDevice(bus, demo->config.model);
+      attachDeafDevice(bus, demo->config);
       pm::systemLog(QStringLiteral("demo device attached: %1 answering nothing").arg(modelName(demo->config.model)));
       continue;
     }
@@ -127,9 +137,9 @@ std::vector<std::shared_ptr<VirtualPrinter>> attachDemoPrinters(usb::virt::Virtu
     pm::systemLog(QStringLiteral("demo printer attached: %1 serial %2 firmware \"%3\"")
                       .arg(modelName(demo->config.model), demo->config.serialNumber,
                            printer->firmwareVersion()));
-    printers.push_back(std::move(printer));
+    attached.printers.push_back(std::move(printer));
   }
-  return printers;
+  return attached;
 }
 
 }  // namespace sim

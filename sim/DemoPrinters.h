@@ -1,7 +1,9 @@
 #pragma once
 // The demo mode's printers: reads the value of PRINTER_MAINTENANCE_SIMULATE and attaches one
 // virtual printer per entry. The value is a comma-separated list of model[:option...], for
-// example "PZA", "PZA,PZA:busy", "KTC:fw=04.20" or "KTD:serial=123:latency=2". Options:
+// example "PZA", "PZA,PZA:busy", "PZA:fw=01.05" or "PZA:serial=123:latency=2s". A model the
+// application does not admit is refused (the admission says so); admitting one in the model
+// configuration ("KTC admitted=yes" in models.conf) lets "KTC:fw=04.20" attach. Options:
 //   busy            another program holds the printer
 //   deaf            a device of the model that answers no request at all (each waits for its
 //                   time-out): not a printer that works, so it is not among those returned
@@ -19,16 +21,33 @@
 //
 // Threading: main thread (the bus is created and driven there).
 
+#include <functional>
 #include <memory>
 #include <vector>
 
 #include <QString>
+#include <QStringList>
 
 #include "sim/VirtualPrinter.h"
 
 namespace sim {
 
-std::vector<std::shared_ptr<VirtualPrinter>> attachDemoPrinters(usb::virt::VirtualUsbBus& bus,
-                                                                const QString& spec);
+// Whether a requested printer of a model (named as in the entry) is attached, and with which USB
+// IDs (0: the model's own).
+struct DemoAdmission {
+  bool admitted = true;
+  uint16_t vendorId = 0;
+  uint16_t productId = 0;
+};
+using DemoAdmit = std::function<DemoAdmission(const QString& model)>;
+
+struct DemoAttached {
+  std::vector<std::shared_ptr<VirtualPrinter>> printers;  // the working ones
+  int devices = 0;                                        // every device attached, deaf ones too
+  QStringList refused;                                    // the models of the refused entries
+};
+
+// Without `admit` every model is attached with its own IDs.
+DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& spec, const DemoAdmit& admit = {});
 
 }  // namespace sim

@@ -47,8 +47,8 @@ std::shared_ptr<VirtualPrinter> VirtualPrinter::attach(usb::virt::VirtualUsbBus&
                                                        VirtualPrinterConfig config) {
   auto printer = std::make_shared<VirtualPrinter>(Token{}, config);
   VirtualDeviceDescription description;
-  description.vendorId = traitsOf(config.model).vendorId;
-  description.productId = traitsOf(config.model).productId;
+  description.vendorId = config.vendorId ? config.vendorId : traitsOf(config.model).vendorId;
+  description.productId = config.productId ? config.productId : traitsOf(config.model).productId;
   description.locationId = config.locationId;
   description.manufacturer = manufacturerString();
   description.product = productString(config.model);

@@ -46,6 +46,8 @@ struct VirtualPrinterConfig {
   uint32_t restartDelayMs = 200;   // time off the bus at each restart (device time)
   bool inLoader = false;           // powers on in its firmware update mode, waiting for an image
   uint32_t locationId = 0;         // 0: the bus assigns one
+  uint16_t vendorId = 0;           // the USB IDs; 0: the model's own
+  uint16_t productId = 0;
   // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none)
   // comes late, as ReplyFault::SlowReply; empty: none.
   QString lateReplies;

@@ -1,5 +1,5 @@
-// The archive table, the digest and the archive verification. The S-record check and the image
-// transformations are in FirmwareImage.cpp.
+// The archive rows (from the model table), the digest and the archive verification. The S-record
+// check and the image transformations are in FirmwareImage.cpp.
 
 #include "update/FirmwareArchive.h"
 
@@ -13,43 +13,11 @@
 
 #include "support/Resources.h"
 #include "support/SystemLog.h"
-#include "update/ArchiveDigests.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 
 namespace pm {
 
 namespace {
-
-// The archive files of each model, firmware first. The KTBT row shares the KTB colour tables.
-QStringList archiveFileNames(PrinterModel model) {
-  switch (model) {
-    case PrinterModel::KTA:
-      return {QStringLiteral("KTA 01.61.fw"), QStringLiteral("KTA_300_0161.cwd"), QStringLiteral("KTA_600_0161.cwd")};
-    case PrinterModel::KTB:
-      return {QStringLiteral("KTB 01.30.fw"), QStringLiteral("KTB_300_0130.cwd"), QStringLiteral("KTB_600_0130.cwd")};
-    case PrinterModel::VLA:
-      return {QStringLiteral("KT-VLA 02.21.fw"), QStringLiteral("KT-VLA_300_0201.cwd"),
-              QStringLiteral("KT-VLA_600_0100.cwd")};
-    case PrinterModel::KTBT:
-      return {QStringLiteral("KTBW 1.40PRN.fw"), QStringLiteral("KTB_300_0130.cwd"), QStringLiteral("KTB_600_0130.cwd")};
-    case PrinterModel::KTC:
-      return {QStringLiteral("KTC 04.31.fw"),        QStringLiteral("KTC_SD_300_0111.cwd"),
-              QStringLiteral("KTC_PD_300_0111.cwd"), QStringLiteral("KTC_SD_600_0111.cwd"),
-              QStringLiteral("KTC_PD_600_0111.cwd"), QStringLiteral("KTC_SD_610_0111.cwd"),
-              QStringLiteral("KTC_PD_610_0111.cwd")};
-    case PrinterModel::KTD:
-      return {QStringLiteral("KTD 01.21.fw"),        QStringLiteral("KTD_SD_300_0101.cwd"),
-              QStringLiteral("KTD_PP_300_0101.cwd"), QStringLiteral("KTD_SD_600_0101.cwd"),
-              QStringLiteral("KTD_PP_600_0101.cwd"), QStringLiteral("KTD_SD_610_0101.cwd"),
-              QStringLiteral("KTD_PP_610_0101.cwd"), QStringLiteral("KTD_SD_620_0101.cwd"),
-              QStringLiteral("KTD_PP_620_0101.cwd")};
-    case PrinterModel::PZA:
-      return {QStringLiteral("PZA 01.10.fw"), QStringLiteral("PZA_PD_300_0100.cwd"),
-              QStringLiteral("PZA_SD_300_0100.cwd"), QStringLiteral("PZA_PD_310_0100.cwd"),
-              QStringLiteral("PZA_SD_310_0100.cwd")};
-  }
-  return {};
-}
 
 // The archive files live in the resources' "firmware" folder.
 const QString kArchiveFolder = QStringLiteral("firmware/");
@@ -81,8 +49,10 @@ std::optional<ArchiveRow> FirmwareArchive::archiveForProductID(uint16_t productI
   const std::optional<PrinterModel> model = modelForProductId(productID);
   if (!model) return std::nullopt;
   ArchiveRow row;
-  row.fileNames = archiveFileNames(*model);
-  for (const char* digest : archiveReferenceDigests(*model)) row.digests.append(QLatin1String(digest));
+  for (const ArchiveFile& file : modelTraits(*model).archive) {
+    row.fileNames.append(QString::fromLatin1(file.name));
+    row.digests.append(QLatin1String(file.digest));
+  }
   return row;
 }
 

@@ -95,6 +95,14 @@ double TBUSBPrinterOLM::availableFirmwareVersion() {
   return pm::firmwareVersionNumber(newFirmwareVersion());
 }
 
+std::optional<TBUSBPrinterOLM::ShippedFirmware> TBUSBPrinterOLM::shippedFirmware() {
+  const double installed = installedFirmwareVersion();
+  const double available = availableFirmwareVersion();
+  if (installed <= 0.0 || available <= 0.0) return std::nullopt;
+  if (qFuzzyCompare(installed, available)) return ShippedFirmware::Same;
+  return available > installed ? ShippedFirmware::Newer : ShippedFirmware::Older;
+}
+
 // ---- The archive of the update ---------------------------------------------------------------------
 
 void TBUSBPrinterOLM::setLoadedArchive(std::shared_ptr<const pm::LoadedArchive> archive) {

@@ -18,6 +18,7 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
   auto printer = self();
   openInterface([printer, completion = std::move(completion)](IOReturn result) {
     const auto finish = [&](bool written, const QString& problem) {
+      printer->setTablesProgress(std::nullopt);
       if (!written) pm::systemLog(QStringLiteral("color tables not written: %1").arg(problem));
       if (completion) completion(written, problem);
     };
@@ -37,6 +38,8 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
     printer->getPrinterColorTableVersion();
     printer->getPrinterColorTableChecksum();
 
+    const int total = static_cast<int>(archive->tables.size());
+    printer->setTablesProgress(TablesProgress{0, total});
     for (qsizetype i = 0; delivered && i < archive->tables.size(); ++i) {
       const QString& name = archive->fileNames.at(i + 1);
       const QByteArray& data = archive->tables.at(i);
@@ -52,6 +55,7 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
         record->tablesToWrite.removeAll(name);
         pm::UpdateJournal::put(*record);
       }
+      if (delivered) printer->setTablesProgress(TablesProgress{static_cast<int>(i) + 1, total});
     }
     if (!delivered) {
       // The printer left (or stopped taking data) with its tables erased or half written: the
@@ -61,6 +65,19 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
     printer->storeDeviceInfo(kUpdateStageKey, 3);
     finish(true, QString());
   });
+}
+
+std::optional<TBUSBPrinterOLM::TablesProgress> TBUSBPrinterOLM::tablesProgress() const {
+  const std::lock_guard guard(progressLock_);
+  return tablesProgress_;
+}
+
+void TBUSBPrinterOLM::setTablesProgress(std::optional<TablesProgress> progress) {
+  {
+    const std::lock_guard guard(progressLock_);
+    tablesProgress_ = progress;
+  }
+  announceChange(QStringLiteral("updateProgress"));
 }
 
 QStringList TBUSBPrinterOLM::colorTableNames() {

@@ -77,13 +77,26 @@ void TBUSBPrinterOLM::setToggleAgreed(bool on) {
   announceChange(QStringLiteral("customerDidAgree"));
 }
 
+// The warning never promises an upgrade that would not be one.
 QString TBUSBPrinterOLM::genericUpdateWarningText() {
+  switch (shippedFirmware().value_or(ShippedFirmware::Newer)) {
+    case ShippedFirmware::Same:
+      return tr("This printer already has firmware version %1. This update tool would reinstall the same version. "
+                "This process cannot be undone")
+          .arg(newFirmwareVersion());
+    case ShippedFirmware::Older:
+      return tr("This printer has firmware version %1, newer than %2. This update tool would install the older "
+                "version %2. This process cannot be undone")
+          .arg(firmwareVersion(), newFirmwareVersion());
+    case ShippedFirmware::Newer: break;
+  }
   return tr("This update tool will upgrade the printer firmware to version %1. This process cannot be undone")
       .arg(newFirmwareVersion());
 }
 
 QString TBUSBPrinterOLM::VLAUpdateWarningText() {
-  const QString useUpMedia = installedFirmwareVersion() < 2.04
+  const std::optional<pm::PrinterModel> model = printerModel();
+  const QString useUpMedia = model && installedFirmwareVersion() < pm::modelTraits(*model).mediaChangeBelow
                                  ? tr(" Please use up all VLA media before using this update tool.")
                                  : QString();
   return tr("This update tool is for the OLM VLA printer. It will upgrade the printer to %1.\n\nOnce updated, "
@@ -109,13 +122,22 @@ void TBUSBPrinterOLM::showPowerCycleAlert() {
   });
 }
 
-void TBUSBPrinterOLM::showPrinterBusyAlert() {
-  pm::AlertRequest request;
-  request.icon = image();
-  request.title = tr("The Selected Printer is Unavailable. (Busy)");
-  request.buttons = {tr("OK")};
-  request.applicationModal = true;
-  pm::performAsyncOnMainQueue([request] { present(request, nullptr); });
+void TBUSBPrinterOLM::tellActionEnded(const QString& text) {
+  pm::systemLog(text);
+  if (pm::ApplicationControl* application = pm::applicationControl()) application->showStatus(text);
+}
+
+void TBUSBPrinterOLM::showPrinterBusyAlert(const QString& notDone, std::function<void(bool retry)> answered) {
+  const QStringList buttons = answered ? QStringList{tr("Retry"), tr("Cancel")} : QStringList{tr("OK")};
+  showCustomAlert(tr("The Selected Printer is Unavailable. (Busy)"),
+                  tr("Another application is using the printer. Please proceed when the printer becomes available."),
+                  buttons, false, pm::AlertStyle::Warning,
+                  [](pm::AlertRequest& alert) { alert.applicationModal = true; },
+                  [notDone, answered](const pm::AlertAnswer& answer) {
+                    const bool retry = answered && answer.returnCode == 1000 && !answer.dismissed;
+                    if (!retry && !notDone.isEmpty()) tellActionEnded(notDone);
+                    if (answered) answered(retry);
+                  });
 }
 
 // Only the queues that point at this printer are candidates, and none is removed unless the user

@@ -100,16 +100,10 @@ void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
   }
   olderAllowed_ = allowOlderOrSame;
   pm::UpdateEvents::begin(identitySerialNumber());
-  // The printer's queue waits for as long as another program holds it: say so instead.
-  if (heldByOtherProgram()) {
-    const QString message = tr("Another application is using the printer. Please start the update again when the "
-                               "printer becomes available.");
-    recordUpdateOutcome(QStringLiteral("refused"), tr("Printer Busy") + QLatin1Char(' ') + message);
-    showAlert(tr("Printer Busy"), message, {tr("OK")}, nullptr);
-    return;
-  }
   auto printer = self();
-  performAfterOnCommandQueue(0, [printer] {
+  // User work: an open waiting on the queue for another program gives way, so that the user hears
+  // at once that the printer is in use.
+  queueUserWork([printer] {
     const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(printer->productID());
     printer->setLoadedArchive(load.archive);
     printer->setFilenames(load.archive ? std::optional(load.archive->fileNames) : std::nullopt);
@@ -130,8 +124,9 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
   Q_ASSERT(pm::isMainQueue());
   const double installed = installedFirmwareVersion();
   const double available = availableFirmwareVersion();
-  const bool isVLA = productID() == pm::kProductIdVLA;
-  if (isVLA && installed < 2.0) {
+  const std::optional<pm::PrinterModel> model = printerModel();
+  const pm::ModelTraits* traits = model ? &pm::modelTraits(*model) : nullptr;
+  if (traits && installed < traits->updateNeedsAtLeast) {
     const QString message =
         tr("Before updating the VLA firmware to version %1 you must first update to firmware version "
            "2.0x (or 2.1x).\n\n(the current firmware version is %2)")
@@ -144,7 +139,7 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
   }
 
   setToggleAgreed(false);
-  const QString text = isVLA && installed < 2.04 ? VLAUpdateWarningText() : genericUpdateWarningText();
+  const QString text = traits && installed < traits->mediaChangeBelow ? VLAUpdateWarningText() : genericUpdateWarningText();
   auto printer = self();
   // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
   showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
@@ -208,16 +203,23 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                           "try again."),
                        buttons, retryOnProceed);
   };
-  const auto busy = [printer, retryOnProceed, buttons] {
-    printer->showAlert(tr("Printer Busy"),
-                       tr("Another application is using the printer. Please proceed when the printer "
-                          "becomes available."),
-                       buttons, retryOnProceed);
-  };
-  // An open waits for as long as another program holds the printer: ask instead of waiting.
-  if (heldByOtherProgram()) return busy();
-  openInterface([printer, busy, retryOnProceed, buttons, notResponding](IOReturn result) {
-    if (result == kIOReturnExclusiveAccess) return busy();
+  openInterface([printer, retryOnProceed, buttons, notResponding](IOReturn result) {
+    if (result == kIOReturnExclusiveAccess) {
+      // Cancel (what the command line answers) ends the update at once with nothing written.
+      printer->showAlert(tr("Printer Busy"),
+                         tr("Another application is using the printer. Please proceed when the printer "
+                            "becomes available."),
+                         buttons, [printer, retryOnProceed](int returnCode) {
+                           if (returnCode == 1000) return retryOnProceed(returnCode);
+                           const QString notDone =
+                               tr("The firmware of %1 was not updated: the printer is in use by another program.")
+                                   .arg(printer->printerName());
+                           tellActionEnded(notDone);
+                           printer->recordUpdateOutcome(QStringLiteral("refused"),
+                                                        tr("Printer Busy") + QLatin1Char(' ') + notDone);
+                         });
+      return;
+    }
     if (result != kIOReturnSuccess) return notResponding();
     // A status read without a reply ends in words too, never in silence.
     printer->readStatusOnce([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
@@ -230,7 +232,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                          tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)),
                          buttons, retryOnProceed);
     });
-  });
+  }, BusyOpen::Report);
 }
 
 void TBUSBPrinterOLM::updateFirmwareReady() {
@@ -239,7 +241,10 @@ void TBUSBPrinterOLM::updateFirmwareReady() {
   showConfirmation(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
             tr("The printer may be permanently damaged if it is unplugged or loses power during the "
                "update process."),
-            {tr("Cancel"), tr("Update Firmware to %1").arg(newFirmwareVersion())},
+            {tr("Cancel"), (shippedFirmware() == ShippedFirmware::Same    ? tr("Reinstall Firmware %1")
+                            : shippedFirmware() == ShippedFirmware::Older ? tr("Install Older Firmware %1")
+                                                                          : tr("Update Firmware to %1"))
+                               .arg(newFirmwareVersion())},
             [printer](int returnCode) {
               if (returnCode == 1001) {
                 printer->updateFirmwareAndColorTables();

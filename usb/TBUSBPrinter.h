@@ -116,9 +116,17 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // log names the udev rule: usb/UsbPermission.h). While another program holds the interface it
   // retries every 250 ms; other failures are logged with their cause and retried after a pause
   // growing from 250 ms to 5 s. The status shows the current cause until an open succeeds. [queue]
-  IOReturn openInterface();
+  // With BusyOpen::Report (the user's actions: they must answer at once) a busy interface ends the
+  // open with kIOReturnExclusiveAccess after one attempt; while such an open (or other user work,
+  // see queueUserWork) waits in the queue, every busy open in front of it gives up the same way
+  // after its attempt, so that none holds the queue in front of the user's action.
+  enum class BusyOpen { Retry, Report };
+  IOReturn openInterface(BusyOpen busy = BusyOpen::Retry);
   // Inline on the command queue, else queued; the completion runs on the queue. [any]
-  void openInterface(Completion completion);
+  void openInterface(Completion completion, BusyOpen busy = BusyOpen::Retry);
+  // Queues work the user is waiting for (as performAsyncOnCommandQueue): busy opens in front of
+  // it give up instead of retrying. [any]
+  void queueUserWork(std::function<void()> work);
   // Always queued, also from the queue itself. [any]
   void closeInterface(Completion completion);
   void getPipes();                              // queued
@@ -191,9 +199,6 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   QString productUSB() const;        void setProductUSB(const QString& v);
   QString serialNumberUSB() const;   void setSerialNumberUSB(const QString& v);
   QString status() const;            void setStatus(const QString& v);       // [any]
-  // The last open found another program holding the printer (and none has succeeded since):
-  // an open now would wait for it. [any]
-  bool heldByOtherProgram() const;
   QString statusString() const;      void setStatusString(const QString& v);
   bool inFirmwareUpdate() const;     void setInFirmwareUpdate(bool v);
 

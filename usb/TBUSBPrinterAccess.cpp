@@ -178,7 +178,7 @@ void TBUSBPrinter::setDeviceObject(const usb::ServiceHandle& service) {
 
 // ---- Open and close ------------------------------------------------------------------------------
 
-IOReturn TBUSBPrinter::openInterface() {
+IOReturn TBUSBPrinter::openInterface(BusyOpen busy) {
   Q_ASSERT(isPrinterCommandQueue());
   if (state() == TBUSBPrinterStateOpen) {
     noteInterfaceUse();
@@ -214,6 +214,10 @@ IOReturn TBUSBPrinter::openInterface() {
       noteInterfaceUse();
     } else if (result == kIOReturnExclusiveAccess) {
       setOpenFailure(kInUseByOtherApplication);
+      if (busy == BusyOpen::Report || d_->userWorkWaiting.load() > 0) {
+        pm::systemLogf("%s is in use by another program", descriptionUTF8().constData());
+        return result;
+      }
       pause = kOpenRetryPause;
     } else if (result == kIOReturnNoDevice) {
       pm::systemLogf("gave up opening the interface of %s (%s)", descriptionUTF8().constData(),
@@ -235,11 +239,6 @@ IOReturn TBUSBPrinter::openInterface() {
     }
     if (state() == TBUSBPrinterStateOpen) return result;
   }
-}
-
-bool TBUSBPrinter::heldByOtherProgram() const {
-  const std::lock_guard guard(d_->lock);
-  return d_->openFailure == kInUseByOtherApplication;
 }
 
 void TBUSBPrinter::setOpenFailure(const QString& text) {
@@ -264,13 +263,23 @@ void TBUSBPrinter::clearOpenFailure() {
   if (printerStatus() == shown) setPrinterStatus(QStringLiteral(""));
 }
 
-void TBUSBPrinter::openInterface(Completion completion) {
-  auto open = [this, completion = std::move(completion)] {
-    const IOReturn result = openInterface();
+void TBUSBPrinter::queueUserWork(std::function<void()> work) {
+  ++d_->userWorkWaiting;
+  tbusb::performAsyncOnCommandQueue(this, [this, work = std::move(work)] {
+    --d_->userWorkWaiting;
+    work();
+  });
+}
+
+void TBUSBPrinter::openInterface(Completion completion, BusyOpen busy) {
+  auto open = [this, busy, completion = std::move(completion)] {
+    const IOReturn result = openInterface(busy);
     if (completion) completion(result);
   };
   if (isPrinterCommandQueue()) {
     open();
+  } else if (busy == BusyOpen::Report) {
+    queueUserWork(std::move(open));
   } else {
     tbusb::performAsyncOnCommandQueue(this, std::move(open));
   }

@@ -90,6 +90,9 @@ struct TBUSBPrinter::Private {
   std::atomic<uint32_t> locationID{0};
   std::atomic<uint16_t> idVendor{0};
   std::atomic<uint16_t> idProduct{0};
+  // The user's actions queued and not yet started: while any waits, an open retrying on a busy
+  // interface gives up, so that the user's action behind it answers at once.
+  std::atomic<int> userWorkWaiting{0};
 
   usb::UsbRegistry* notifyPort = nullptr;  // borrowed; fixed at construction
   // [main]

@@ -59,6 +59,9 @@ class ApplicationControl {
  public:
   virtual ~ApplicationControl() = default;
   virtual void terminate() = 0;  // quits the application at once
+  // A line for the user's status display (the window's status bar) that says how an action the
+  // user started ended when no alert says it. [any]
+  virtual void showStatus(const QString& text) { Q_UNUSED(text); }
 };
 
 // The process's presenter and application; set by the application (or a test) at start-up.

@@ -7,7 +7,7 @@
 // Implementation files:
 //   vendor/TBUSBPrinterOLMFraming.cpp     command names, frames, replies, error hook
 //   vendor/TBUSBPrinterOLMStatus.cpp      status read and status texts
-//   vendor/TBUSBPrinterOLMProperties.cpp  model table, property reads, counters, iSerial, picture,
+//   vendor/TBUSBPrinterOLMProperties.cpp  property reads, counters, iSerial, picture,
 //                                         attach-time gathering
 //   vendor/TBUSBPrinterOLMColorTables.cpp colour-table version and checksum reads
 //   vendor/Framing.h                      the pure frame builder and reply parser
@@ -41,7 +41,7 @@
 
 #include "usb/TBUSBPrinter.h"
 #include "vendor/AlertPresenter.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 
 // The internal codes of the vendor commands. They never travel on the wire; the command table
 // (stringForCommandCode) maps them to wire names and payload rules.
@@ -72,8 +72,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   ~TBUSBPrinterOLM() override;
 
   // ---- USB IDs and model ----------------------------------------------------------------------
-  // The maker's two vendor IDs, and the one product ID this build admits (PZA). Hide the base
-  // class's empty sets. [any]
+  // The vendor IDs of the model table and the product IDs of its admitted models (built in: the
+  // PZA; vendor/ModelTraits.h), as in force. Hide the base class's empty sets. [any]
   static QSet<uint16_t> supportedVendorIDs();
   static QSet<uint16_t> supportedProductIDs();
   // The model told by the product ID; nullopt for a product outside the model table. [any]
@@ -117,9 +117,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
   std::optional<QString> inlineGetFirmwareString();
 
-  // Whether the counter was reset (read back as zero), or why not, in words. [main]
+  // Whether the counter was reset (read back as zero), or why not, in words; `why` is empty when
+  // the user cancelled (the printer was in use and the status line has said so). [main]
   using CounterResetCompletion = std::function<void(bool reset, const QString& why)>;
-  // A, B or M, then reads it back; any other letter sends nothing. [any]
+  // A, B or M, then reads it back; any other letter sends nothing. While another program holds
+  // the printer, the busy alert lets the user retry. [any]
   void resetCounter(char letter, CounterResetCompletion done = nullptr);
   // Counter A, B or M as the printer reports it now; empty when it could not be read. [any],
   // `done` on main.
@@ -137,8 +139,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void getUSB_ISerial();              // reads the setting, then closes the interface [any]
   void setUSB_ISerial(bool enabled);  // writes the setting, then reads it back [any]
   // The user-facing change: write, close, then ask for a power cycle and remove stale print
-  // queues; the busy alert when the printer cannot be opened. `done` (main) runs once at the end:
-  // whether the printer reads back the new setting, or why not. [any]
+  // queues; the busy alert (retry or cancel) while another program holds the printer. `done`
+  // (main) runs once at the end: whether the printer reads back the new setting, or why not. [any]
   using UsbSerialCompletion = std::function<void(bool written, const QString& why)>;
   void setEnabledUSBSerial(bool enabled, UsbSerialCompletion done = nullptr);
   void setUsbISerial(bool enabled);   // only acts when the value differs [any]
@@ -168,38 +170,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // The colour-table entries: the text stored under the key, or a null QString when absent. [any]
   QString colorTableValue(const QString& key) const;
   QString colorTableVersion() const { return colorTableValue(QStringLiteral("colorTableVersion")); }
-  QString colorTableVersion600() const { return colorTableValue(QStringLiteral("colorTableVersion600")); }
-  QString colorTableVersion610() const { return colorTableValue(QStringLiteral("colorTableVersion610")); }
-  QString colorTableVersion620() const { return colorTableValue(QStringLiteral("colorTableVersion620")); }
-  QString colorTableChecksum300() const { return colorTableValue(QStringLiteral("colorTableChecksum300")); }
-  QString colorTableChecksum600() const { return colorTableValue(QStringLiteral("colorTableChecksum600")); }
-  QString colorTableChecksum610() const { return colorTableValue(QStringLiteral("colorTableChecksum610")); }
-  QString colorTableChecksum620() const { return colorTableValue(QStringLiteral("colorTableChecksum620")); }
-  QString colorTableVersion300HD() const { return colorTableValue(QStringLiteral("colorTableVersion300HD")); }
-  QString colorTableVersion600HD() const { return colorTableValue(QStringLiteral("colorTableVersion600HD")); }
-  QString colorTableVersion610HD() const { return colorTableValue(QStringLiteral("colorTableVersion610HD")); }
-  QString colorTableVersion620HD() const { return colorTableValue(QStringLiteral("colorTableVersion620HD")); }
-  QString colorTableChecksum300HD() const { return colorTableValue(QStringLiteral("colorTableChecksum300HD")); }
-  QString colorTableChecksum600HD() const { return colorTableValue(QStringLiteral("colorTableChecksum600HD")); }
-  QString colorTableChecksum610HD() const { return colorTableValue(QStringLiteral("colorTableChecksum610HD")); }
-  QString colorTableChecksum620HD() const { return colorTableValue(QStringLiteral("colorTableChecksum620HD")); }
-  QString colorTableVersion600SD() const { return colorTableValue(QStringLiteral("colorTableVersion600SD")); }
-  QString colorTableChecksum600SD() const { return colorTableValue(QStringLiteral("colorTableChecksum600SD")); }
-  QString colorTableVersion610SD() const { return colorTableValue(QStringLiteral("colorTableVersion610SD")); }
-  QString colorTableChecksum610SD() const { return colorTableValue(QStringLiteral("colorTableChecksum610SD")); }
-  QString colorTableVersion600PD() const { return colorTableValue(QStringLiteral("colorTableVersion600PD")); }
-  QString colorTableChecksum600PD() const { return colorTableValue(QStringLiteral("colorTableChecksum600PD")); }
-  QString colorTableVersion610PD() const { return colorTableValue(QStringLiteral("colorTableVersion610PD")); }
-  QString colorTableChecksum610PD() const { return colorTableValue(QStringLiteral("colorTableChecksum610PD")); }
-  QString colorTableVersion300SD() const { return colorTableValue(QStringLiteral("colorTableVersion300SD")); }
-  QString colorTableChecksum300SD() const { return colorTableValue(QStringLiteral("colorTableChecksum300SD")); }
-  QString colorTableVersion310SD() const { return colorTableValue(QStringLiteral("colorTableVersion310SD")); }
-  QString colorTableChecksum310SD() const { return colorTableValue(QStringLiteral("colorTableChecksum310SD")); }
-  QString colorTableVersion300PD() const { return colorTableValue(QStringLiteral("colorTableVersion300PD")); }
-  QString colorTableChecksum300PD() const { return colorTableValue(QStringLiteral("colorTableChecksum300PD")); }
-  QString colorTableVersion310PD() const { return colorTableValue(QStringLiteral("colorTableVersion310PD")); }
-  QString colorTableChecksum310PD() const { return colorTableValue(QStringLiteral("colorTableChecksum310PD")); }
-  // The 32 keys, in the order of the accessors above. [any]
+  // Every colour-table key, version and checksum (pm::kColorTableKeys). [any]
   static const QStringList& colorTableKeys();
 
   // =================================================================================================
@@ -232,6 +203,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QByteArray firmwareBlobForKey(const QString& key);   // [any]
   QString newFirmwareVersion();                        // "KTA 01.61"; null without an archive [any]
   double availableFirmwareVersion();                   // [any]
+  // How the shipped firmware stands to the installed one; nullopt while either is unknown. [any]
+  enum class ShippedFirmware { Newer, Same, Older };
+  std::optional<ShippedFirmware> shippedFirmware();
   static bool verifySRecData(const QByteArray& data);  // [any]
   static QByteArray paddedData(QByteArray data);  // in place when handed the only reference [any]
   static uint16_t checksumForData(const QByteArray& data);  // [any]
@@ -267,6 +241,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   using TablesCompletion = std::function<void(bool written, const QString& problem)>;
   void updateColorTables(TablesCompletion completion);
   QStringList colorTableNames();                       // [any]
+  // The colour tables written of those to write while the colour-table step runs, else nullopt.
+  // Announced as "updateProgress". [any]
+  struct TablesProgress {
+    int done = 0;
+    int total = 0;
+  };
+  std::optional<TablesProgress> tablesProgress() const;
 
   // Identity for the update: the serial number of the device ID, else of the USB string. [any]
   QString identitySerialNumber() const;
@@ -291,7 +272,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QString genericUpdateWarningText();                  // [any]
   QString VLAUpdateWarningText();                      // [any]
   void showPowerCycleAlert();                          // [any]
-  void showPrinterBusyAlert();                         // [any]
+  // Another program holds the printer. With `answered`, the user chooses "Retry" (true) or
+  // "Cancel" (false; the application's status line then says `notDone`), else the alert only
+  // informs. Names the printer. [any], `answered` on main.
+  void showPrinterBusyAlert(const QString& notDone = {}, std::function<void(bool retry)> answered = nullptr);
+  // How an action the user started ended without an alert: logged and shown on the application's
+  // status line. [any]
+  static void tellActionEnded(const QString& text);
   // An alert whose last button goes ahead (what a terminal's "y" presses). [any]
   void showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
                         AlertCompletion completion);
@@ -348,7 +335,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
   void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
 
+  void setTablesProgress(std::optional<TablesProgress> progress);  // [any]
+
   // ---- update state ----
+  mutable std::mutex progressLock_;
+  std::optional<TablesProgress> tablesProgress_;
   std::atomic<bool> customerDidAgree_{false};
   std::optional<bool> olderAllowed_;  // the entry's version rule [main]
   std::atomic<bool> attachReadsDone_{false};

@@ -1,5 +1,5 @@
-// Colour-table readings: which tables a model holds (by model and, for KTC, firmware version),
-// one read exchange per table version and checksum, each stored under its own key.
+// Colour-table readings: the tables the model table names for the model (and, for KTC, its
+// firmware version), one read exchange per table version and checksum, each stored under its key.
 #include <QMutex>
 
 #include "support/MainQueue.h"
@@ -17,108 +17,39 @@ struct pm::ColorTableRead {
 namespace {
 
 using Read = pm::ColorTableRead;
-using pm::PrinterModel;
 
-// KTC firmware from this version on addresses its tables per media.
-constexpr double kKTCFirstMediaFirmware = 4.21;
+// "TBL_RD" "CWD<table>_Version" and "CWD<table>_Checksum", tables 300, 310, 600, 610, 620; the
+// whole set of the older family has "TBL_RD" "CWD_Version" and "MNT_RD" "CTRLD_CHKSUM".
+constexpr int32_t kWholeSetVersionCode = 34;
+constexpr int32_t kWholeSetChecksumCode = 36;
+int32_t tableIndex(int number) { return number == 300 ? 0 : number == 310 ? 1 : number == 600 ? 2 : number == 610 ? 3 : 4; }
 
-enum Table { T300, T310, T600, T610, T620 };
-int versionCode(Table table) { return 37 + table; }   // "TBL_RD" "CWD<table>_Version"
-int checksumCode(Table table) { return 42 + table; }  // "TBL_RD" "CWD<table>_Checksum"
-
-const QByteArray kNoMedia;
-QByteArray sd() { return TBUSBPrinterOLM::commandPayloadForMediaSD(); }
-QByteArray pd() { return TBUSBPrinterOLM::commandPayloadForMediaPD(); }
-QByteArray pp() { return TBUSBPrinterOLM::commandPayloadForMediaPP(); }
-
-bool isCombinedFamily(PrinterModel model) {
-  return model == PrinterModel::KTA || model == PrinterModel::KTB || model == PrinterModel::VLA ||
-         model == PrinterModel::KTBT;
+QByteArray mediaPayload(pm::TableMedia media) {
+  switch (media) {
+    case pm::TableMedia::SD: return TBUSBPrinterOLM::commandPayloadForMediaSD();
+    case pm::TableMedia::PD: return TBUSBPrinterOLM::commandPayloadForMediaPD();
+    case pm::TableMedia::PP: return TBUSBPrinterOLM::commandPayloadForMediaPP();
+    case pm::TableMedia::None: break;
+  }
+  return {};
 }
 
-std::vector<Read> ktcReads(bool perMedia, bool checksums) {
-  const char* kind = checksums ? "colorTableChecksum" : "colorTableVersion";
-  auto code = [checksums](Table t) { return checksums ? checksumCode(t) : versionCode(t); };
-  auto line = [checksums](const QString& key) {
-    return (checksums ? QStringLiteral("printer color table CHKSUM ")
-                      : QStringLiteral("printer color table version ")) + key + QStringLiteral(": ");
-  };
+std::vector<Read> tableReads(std::span<const pm::ColorTableSlot> tables, bool checksums) {
   std::vector<Read> reads;
-  auto add = [&](const QByteArray& media, const char* suffix) {
-    for (const auto& [table, number] : {std::pair{T610, "610"}, {T600, "600"}, {T300, "300"}}) {
-      const QString key = QString::fromLatin1(kind) + QLatin1String(number) + QLatin1String(suffix);
-      reads.push_back({code(table), media, key, line(key)});
+  for (const pm::ColorTableSlot& slot : tables) {
+    const pm::ColorTableKey& key = pm::colorTableKey(slot.key);
+    const bool wholeSet = slot.number == 0;
+    if (checksums) {
+      const QString name = QLatin1String(key.checksum);
+      reads.push_back({wholeSet ? kWholeSetChecksumCode : 42 + tableIndex(slot.number), mediaPayload(slot.media), name,
+                       QStringLiteral("printer color table CHKSUM ") + name + QStringLiteral(": ")});
+    } else {
+      const QString label = QLatin1String(slot.label);
+      reads.push_back({wholeSet ? kWholeSetVersionCode : 37 + tableIndex(slot.number), mediaPayload(slot.media),
+                       QLatin1String(key.version),
+                       QStringLiteral("printer color table version") + (label.isEmpty() ? QString() : QLatin1Char(' ') + label) +
+                           QStringLiteral(": ")});
     }
-  };
-  if (perMedia) {
-    add(sd(), "SD");
-    add(pd(), "PD");
-  } else {
-    add(kNoMedia, "PD");  // the older firmware's tables are the PD ones
-  }
-  return reads;
-}
-
-std::vector<Read> versionReads(PrinterModel model, double installedFirmware) {
-  if (isCombinedFamily(model))
-    return {{34, kNoMedia, "colorTableVersion", "printer color table version: "}};
-  switch (model) {
-    case PrinterModel::KTC:
-      return ktcReads(installedFirmware >= kKTCFirstMediaFirmware, false);
-    case PrinterModel::KTD:
-      return {
-          {versionCode(T620), sd(), "colorTableVersion620", "printer color table version 620: "},
-          {versionCode(T610), sd(), "colorTableVersion610", "printer color table version 610: "},
-          {versionCode(T600), sd(), "colorTableVersion600", "printer color table version 600: "},
-          {versionCode(T300), sd(), "colorTableVersion", "printer color table version 300: "},
-          {versionCode(T620), pp(), "colorTableVersion620HD", "printer color table version 620HD: "},
-          {versionCode(T610), pp(), "colorTableVersion610HD", "printer color table version 610HD: "},
-          {versionCode(T600), pp(), "colorTableVersion600HD", "printer color table version 600HD: "},
-          {versionCode(T300), pp(), "colorTableVersion300HD", "printer color table version 300HD: "},
-      };
-    case PrinterModel::PZA:
-      return {
-          {versionCode(T300), sd(), "colorTableVersion300SD", "printer color table version 300 SD: "},
-          {versionCode(T310), sd(), "colorTableVersion310SD", "printer color table version 310 SD: "},
-          {versionCode(T300), pd(), "colorTableVersion300PD", "printer color table version 300 PD: "},
-          {versionCode(T310), pd(), "colorTableVersion310PD", "printer color table version 310 PD: "},
-      };
-    default:
-      return {};
-  }
-}
-
-std::vector<Read> checksumReads(PrinterModel model, double installedFirmware) {
-  std::vector<Read> reads;
-  auto add = [&reads](int code, const QByteArray& media, const char* key) {
-    reads.push_back({code, media, QLatin1String(key),
-                     QStringLiteral("printer color table CHKSUM ") + QLatin1String(key) + QStringLiteral(": ")});
-  };
-  if (isCombinedFamily(model)) {
-    add(36, kNoMedia, "colorTableChecksum300");  // "MNT_RD" "CTRLD_CHKSUM": the whole set
-    return reads;
-  }
-  switch (model) {
-    case PrinterModel::KTC:
-      return ktcReads(installedFirmware >= kKTCFirstMediaFirmware, true);
-    case PrinterModel::KTD:
-      add(checksumCode(T620), sd(), "colorTableChecksum620");
-      add(checksumCode(T610), sd(), "colorTableChecksum610");
-      add(checksumCode(T600), sd(), "colorTableChecksum600");
-      add(checksumCode(T300), sd(), "colorTableChecksum300");
-      add(checksumCode(T620), pp(), "colorTableChecksum620HD");
-      add(checksumCode(T610), pp(), "colorTableChecksum610HD");
-      add(checksumCode(T600), pp(), "colorTableChecksum600HD");
-      add(checksumCode(T300), pp(), "colorTableChecksum300HD");
-      break;
-    case PrinterModel::PZA:
-      add(checksumCode(T300), sd(), "colorTableChecksum300SD");
-      add(checksumCode(T310), sd(), "colorTableChecksum310SD");
-      add(checksumCode(T300), pd(), "colorTableChecksum300PD");
-      add(checksumCode(T310), pd(), "colorTableChecksum310PD");
-      break;
-    default:
-      break;
   }
   return reads;
 }
@@ -126,18 +57,20 @@ std::vector<Read> checksumReads(PrinterModel model, double installedFirmware) {
 }  // namespace
 
 void TBUSBPrinterOLM::getPrinterColorTableVersion(ColorTableCompletion completion) {
-  const std::optional<PrinterModel> model = printerModel();
+  const std::optional<pm::PrinterModel> model = printerModel();
   if (!model) return;
-  // KTC callers are never told: the model's read count depends on its firmware.
-  if (*model == PrinterModel::KTC) completion = nullptr;
-  readColorTables(versionReads(*model, installedFirmwareVersion()), std::move(completion));
+  const pm::ModelTraits& traits = pm::modelTraits(*model);
+  // Callers of a model whose tables depend on its firmware (KTC) are never told: the read count
+  // is not theirs to know.
+  if (!traits.tablesBefore.empty()) completion = nullptr;
+  readColorTables(tableReads(pm::colorTablesAt(traits, installedFirmwareVersion()), false), std::move(completion));
 }
 
 void TBUSBPrinterOLM::getPrinterColorTableChecksum(ColorTableCompletion completion) {
   Q_UNUSED(completion);  // never called: nothing waits for the checksums
-  const std::optional<PrinterModel> model = printerModel();
+  const std::optional<pm::PrinterModel> model = printerModel();
   if (!model) return;
-  readColorTables(checksumReads(*model, installedFirmwareVersion()), nullptr);
+  readColorTables(tableReads(pm::colorTablesAt(pm::modelTraits(*model), installedFirmwareVersion()), true), nullptr);
 }
 
 void TBUSBPrinterOLM::readColorTables(const std::vector<pm::ColorTableRead>& reads,
@@ -167,18 +100,10 @@ QString TBUSBPrinterOLM::colorTableValue(const QString& key) const {
 }
 
 const QStringList& TBUSBPrinterOLM::colorTableKeys() {
-  static const QStringList keys = {
-      "colorTableVersion",      "colorTableVersion600",    "colorTableVersion610",
-      "colorTableVersion620",   "colorTableChecksum300",   "colorTableChecksum600",
-      "colorTableChecksum610",  "colorTableChecksum620",   "colorTableVersion300HD",
-      "colorTableVersion600HD", "colorTableVersion610HD",  "colorTableVersion620HD",
-      "colorTableChecksum300HD", "colorTableChecksum600HD", "colorTableChecksum610HD",
-      "colorTableChecksum620HD", "colorTableVersion600SD",  "colorTableChecksum600SD",
-      "colorTableVersion610SD", "colorTableChecksum610SD", "colorTableVersion600PD",
-      "colorTableChecksum600PD", "colorTableVersion610PD",  "colorTableChecksum610PD",
-      "colorTableVersion300SD", "colorTableChecksum300SD", "colorTableVersion310SD",
-      "colorTableChecksum310SD", "colorTableVersion300PD",  "colorTableChecksum300PD",
-      "colorTableVersion310PD", "colorTableChecksum310PD",
-  };
+  static const QStringList keys = [] {
+    QStringList all;
+    for (const pm::ColorTableKey& key : pm::kColorTableKeys) all << QLatin1String(key.version) << QLatin1String(key.checksum);
+    return all;
+  }();
   return keys;
 }

@@ -27,8 +27,6 @@ const QString kKeyLifetimeCounter = QStringLiteral("lifetimeCounter");
 const QString kKeyISerial = QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet");
 const QString kMissingValue = QStringLiteral("<NULL>");
 
-constexpr double kVLAFirstISerialFirmware = 2.04;
-
 }  // namespace
 
 std::shared_ptr<TBUSBPrinterOLM> TBUSBPrinterOLM::self() {
@@ -124,7 +122,7 @@ void TBUSBPrinterOLM::readCounter(char letter, std::function<void(const QString&
       const std::optional<QString> text = replyText(reply);
       finish(text ? QString::number(pm::framing::intValue(*text)) : QString());
     });
-  });
+  }, BusyOpen::Report);
 }
 
 // "Done" only once the printer reports the counter at zero: the clear command has no reply.
@@ -133,13 +131,20 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
   const auto finish = [done](bool reset, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, reset, why] { done(reset, why); });
   };
-  // An open waits for as long as another program holds the printer: say so instead.
-  if (heldByOtherProgram()) return finish(false, tr("The printer is in use by another program."));
-  openInterface([printer, letter, finish](IOReturn result) {
+  openInterface([printer, letter, done, finish](IOReturn result) {
+    if (result == kIOReturnExclusiveAccess) {
+      printer->showPrinterBusyAlert(
+          tr("Counter %1 of %2 was not reset: the printer is in use by another program.")
+              .arg(QChar::fromLatin1(letter))
+              .arg(QString::fromUtf8(printer->descriptionUTF8())),
+          [printer, letter, done, finish](bool retry) {
+            if (retry) printer->resetCounter(letter, done);
+            else finish(false, QString());
+          });
+      return;
+    }
     if (result != kIOReturnSuccess) {
-      finish(false, result == kIOReturnExclusiveAccess
-                        ? tr("The printer is in use by another program.")
-                        : tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
+      finish(false, tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
       return;
     }
     const int32_t readBack = counterReadCommand(letter);
@@ -159,21 +164,14 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
         finish(true, QString());
       }
     });
-  });
+  }, BusyOpen::Report);
 }
 
 // ---- USB iSerial setting -------------------------------------------------------------------------
 
 bool TBUSBPrinterOLM::hasISerialSupport() const {
   const std::optional<pm::PrinterModel> model = printerModel();
-  if (!model) return false;
-  switch (*model) {
-    case pm::PrinterModel::KTC:
-    case pm::PrinterModel::KTD:
-    case pm::PrinterModel::PZA: return true;
-    case pm::PrinterModel::VLA: return installedFirmwareVersion() >= kVLAFirstISerialFirmware;
-    default: return false;
-  }
+  return model && pm::hasISerialAt(pm::modelTraits(*model), installedFirmwareVersion());
 }
 
 void TBUSBPrinterOLM::getUSB_ISerial() {
@@ -210,14 +208,22 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done
   const auto finish = [done](bool written, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, written, why] { done(written, why); });
   };
-  if (heldByOtherProgram()) {
-    showPrinterBusyAlert();
-    return finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
-  }
-  openInterface([printer, enabled, finish](IOReturn result) {
+  openInterface([printer, enabled, done, finish](IOReturn result) {
+    const QString name = QString::fromUtf8(printer->descriptionUTF8());
+    if (result == kIOReturnExclusiveAccess) {
+      printer->showPrinterBusyAlert(
+          tr("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name),
+          [printer, enabled, done, finish](bool retry) {
+            if (retry) printer->setEnabledUSBSerial(enabled, done);
+            else finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
+          });
+      return;
+    }
     if (result != kIOReturnSuccess) {
-      printer->showPrinterBusyAlert();
-      finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
+      const QString notDone = tr("The USB serial number of %1 was not changed: the printer could not be opened (%2).")
+                                  .arg(name, QLatin1String(pm::stringForIOReturn(result)));
+      tellActionEnded(notDone);
+      finish(false, notDone);
       return;
     }
     if (!printer->hasISerialSupport()) {
@@ -234,7 +240,7 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done
         finish(written, written ? QString() : tr("The printer does not report the new setting."));
       });
     });
-  });
+  }, BusyOpen::Report);
 }
 
 void TBUSBPrinterOLM::setUsbISerial(bool enabled) {
@@ -262,7 +268,8 @@ QImage TBUSBPrinterOLM::image() const {
   if (!imageCache_) {
     QImage picture;
     if (const std::optional<pm::PrinterModel> model = printerModel()) {
-      const QString base = pm::resourceDirectory() + QStringLiteral("/pictures/") + pm::pictureName(*model);
+      const QString base = pm::resourceDirectory() + QStringLiteral("/pictures/") +
+                           QLatin1String(pm::modelTraits(*model).picture);
       if (!picture.load(base + QStringLiteral(".png"))) picture.load(base + QStringLiteral(".svg"));
     }
     imageCache_ = picture;

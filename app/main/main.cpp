@@ -4,6 +4,10 @@
 
 
 
+#include <cstdio>
+#include <cstring>
+#include <memory>
+
 #include <QApplication>
 
 #include "app/DemoMode.h"
@@ -18,12 +22,21 @@
 #include "app/Translations.h"
 #include "support/SystemLog.h"
 #include "vendor/AlertPresenter.h"
+#include "vendor/ModelConfig.h"
+#include "vendor/UdevRule.h"
 
 int main(int argc, char** argv) {
   // Started with a standard descriptor closed (`2>&-`), the X11 connection would take it and
   // receive the log lines.
   pm::openClosedStandardDescriptors();
   pm::reviewLogDestinations();
+  // The deployer's model IDs and admissions hold for everything from here on.
+  const QStringList configProblems = pm::loadModelConfig();
+  // The rule for the IDs in force, without a window (and without a display).
+  if (argc == 2 && std::strcmp(argv[1], "--print-udev-rule") == 0) {
+    std::fputs(pm::udevRule(pm::effectiveIds()).toUtf8().constData(), stdout);
+    return 0;
+  }
   QApplication app(argc, argv);
   // The preference keys live under these names (QSettings).
   QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
@@ -35,7 +48,10 @@ int main(int argc, char** argv) {
   if (pm::selfCheckRequested()) return pm::runSelfCheck();
 
   const QString demoSpec = pm::DemoMode::simulationSpec();
-  pm::NotificationPort::setFactory([demoSpec] { return pm::DemoMode::makeRegistry(demoSpec); });
+  // Filled when the controller asks for the registry (awakeFromNib).
+  auto demoOutcome = std::make_shared<pm::DemoMode::Outcome>();
+  pm::NotificationPort::setFactory(
+      [demoSpec, demoOutcome] { return pm::DemoMode::makeRegistry(demoSpec, demoOutcome.get()); });
 
   int status = 0;
   {
@@ -50,6 +66,7 @@ int main(int argc, char** argv) {
     // What registration posted runs before launching finishes; the printers found join the list
     // as their own queues read their identities, while the window is already up.
     QCoreApplication::sendPostedEvents();
+    window.reportStartup(configProblems, demoOutcome->attached, pm::DemoMode::refusalText(demoOutcome->refused));
     window.applicationDidFinishLaunching();
     window.show();
     pm::reportFirstExposure(window);

@@ -15,6 +15,7 @@
 #include "support/SerialQueue.h"
 #include "support/SystemLog.h"
 #include "vendor/AlertPresenter.h"
+#include "vendor/ModelConfig.h"
 
 int main(int argc, char** argv) {
   pm::openClosedStandardDescriptors();
@@ -35,6 +36,9 @@ int main(int argc, char** argv) {
     return pm::cli::kUsage;
   }
 
+  // The deployer's model IDs and admissions; a problem is in the log, and said here once.
+  for (const QString& problem : pm::loadModelConfig())
+    std::fprintf(stderr, "printer-maintenance-cli: model configuration: %s; skipped\n", qUtf8Printable(problem));
   const QString demoSpec = pm::DemoMode::simulationSpec();
   pm::NotificationPort::setFactory([demoSpec] { return pm::DemoMode::makeRegistry(demoSpec); });
 

@@ -99,6 +99,10 @@
         <source>Counter %1 of %2 was not reset.</source>
         <translation>Zähler %1 von %2 wurde nicht zurückgesetzt.</translation>
     </message>
+    <message>
+        <source>Model configuration: %1 line(s) skipped, the first: %2</source>
+        <translation>Modellkonfiguration: %1 Zeile(n) übergangen, die erste: %2</translation>
+    </message>
 </context>
 <context>
     <name>NoPrinterPage</name>
@@ -122,6 +126,10 @@
         <source>&lt;p&gt;&lt;b&gt;A printer that is restarting, for example during a firmware update, leaves this list for a few seconds and comes back by itself. Do not unplug it or switch it off.&lt;/b&gt;&lt;/p&gt;</source>
         <translation>&lt;p&gt;&lt;b&gt;Ein Drucker, der neu startet, zum Beispiel während einer Firmware-Aktualisierung, verschwindet für einige Sekunden aus dieser Liste und kommt von selbst zurück. Ziehen Sie ihn nicht ab und schalten Sie ihn nicht aus.&lt;/b&gt;&lt;/p&gt;</translation>
     </message>
+    <message>
+        <source>&lt;p&gt;Demo mode is on (PRINTER_MAINTENANCE_SIMULATE=%1) and attached %2 virtual printer(s); each appears here as soon as it has answered.&lt;/p&gt;</source>
+        <translation>&lt;p&gt;Der Demomodus ist eingeschaltet (PRINTER_MAINTENANCE_SIMULATE=%1) und hat %2 virtuelle(n) Drucker angeschlossen; jeder erscheint hier, sobald er geantwortet hat.&lt;/p&gt;</translation>
+    </message>
 </context>
 <context>
     <name>PrinterMaintenance</name>
@@ -136,6 +144,10 @@
     <message>
         <source>%1: %2, checksum %3</source>
         <translation>%1: %2, Prüfsumme %3</translation>
+    </message>
+    <message>
+        <source>Demo mode: no virtual %1 attached; the model is not admitted (models.conf, see README).</source>
+        <translation>Demomodus: kein virtueller %1 angeschlossen; das Modell ist nicht zugelassen (models.conf, siehe README).</translation>
     </message>
 </context>
 <context>
@@ -223,6 +235,22 @@
     <message>
         <source>%1 (newer than %2)</source>
         <translation>%1 (neuer als %2)</translation>
+    </message>
+    <message>
+        <source>%1 of %2 tables</source>
+        <translation>%1 von %2 Tabellen</translation>
+    </message>
+    <message>
+        <source>Restarting</source>
+        <translation>Startet neu</translation>
+    </message>
+    <message>
+        <source>Restarting: %1, %2 s. Do not unplug it or switch it off.</source>
+        <translation>Startet neu: %1, %2 s. Nicht ausstecken oder ausschalten.</translation>
+    </message>
+    <message>
+        <source>The printer restarts during its firmware update and returns by itself.</source>
+        <translation>Der Drucker startet während der Firmware-Aktualisierung neu und kommt von selbst zurück.</translation>
     </message>
 </context>
 <context>
@@ -629,10 +657,6 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <translation>Einige Druckerwarteschlangen konnten nicht entfernt werden.</translation>
     </message>
     <message>
-        <source>The printer is in use by another program.</source>
-        <translation>Der Drucker wird von einem anderen Programm verwendet.</translation>
-    </message>
-    <message>
         <source>The printer could not be opened (%1).</source>
         <translation>Der Drucker konnte nicht geöffnet werden (%1).</translation>
     </message>
@@ -667,10 +691,6 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>The printer has not come back.</source>
         <translation>Der Drucker ist nicht zurückgekehrt.</translation>
-    </message>
-    <message>
-        <source>Another application is using the printer. Please start the update again when the printer becomes available.</source>
-        <translation>Ein anderes Programm verwendet den Drucker. Bitte starten Sie die Aktualisierung erneut, sobald der Drucker verfügbar ist.</translation>
     </message>
     <message>
         <source>The printer was not ready (%1); nothing was changed.</source>
@@ -715,6 +735,42 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>Keep it connected and run the update again to finish it.</source>
         <translation>Lassen Sie ihn angeschlossen und führen Sie die Aktualisierung erneut aus, um sie abzuschließen.</translation>
+    </message>
+    <message>
+        <source>Counter %1 of %2 was not reset: the printer is in use by another program.</source>
+        <translation>Zähler %1 von %2 wurde nicht zurückgesetzt: Der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 was not changed: the printer is in use by another program.</source>
+        <translation>Die USB-Seriennummer von %1 wurde nicht geändert: Der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 was not changed: the printer could not be opened (%2).</source>
+        <translation>Die USB-Seriennummer von %1 wurde nicht geändert: Der Drucker konnte nicht geöffnet werden (%2).</translation>
+    </message>
+    <message>
+        <source>This printer already has firmware version %1. This update tool would reinstall the same version. This process cannot be undone</source>
+        <translation>Dieser Drucker hat bereits die Firmware-Version %1. Dieses Aktualisierungsprogramm würde dieselbe Version erneut installieren. Dieser Vorgang kann nicht rückgängig gemacht werden</translation>
+    </message>
+    <message>
+        <source>This printer has firmware version %1, newer than %2. This update tool would install the older version %2. This process cannot be undone</source>
+        <translation>Dieser Drucker hat die Firmware-Version %1, neuer als %2. Dieses Aktualisierungsprogramm würde die ältere Version %2 installieren. Dieser Vorgang kann nicht rückgängig gemacht werden</translation>
+    </message>
+    <message>
+        <source>Retry</source>
+        <translation>Wiederholen</translation>
+    </message>
+    <message>
+        <source>The firmware of %1 was not updated: the printer is in use by another program.</source>
+        <translation>Die Firmware von %1 wurde nicht aktualisiert: Der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>Reinstall Firmware %1</source>
+        <translation>Firmware %1 erneut installieren</translation>
+    </message>
+    <message>
+        <source>Install Older Firmware %1</source>
+        <translation>Ältere Firmware %1 installieren</translation>
     </message>
 </context>
 <context>

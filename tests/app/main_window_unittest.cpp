@@ -29,6 +29,7 @@
 #include "app/UpdatePhase.h"
 #include "app/UpdateStatusIndicator.h"
 #include "tests/common/AppHarness.h"
+#include "tests/common/LogCapture.h"
 
 namespace {
 
@@ -136,13 +137,16 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(window.showsNoPrinterPage() && model.rowCount() == 0);
   }
 
+  // The selection follows its printer when an earlier one leaves: the action reaches the printer
+  // the user chose, not the one that moved up into its row.
   void selectionRunsBothWaysAndActionsReachTheSelectedPrinter() {
     AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
+    const auto first = harness.attachPrinter(QStringLiteral("SIM0001"));
     const auto second = harness.attachPrinter(QStringLiteral("SIM0002"));
+    const auto third = harness.attachPrinter(QStringLiteral("SIM0003"));
     TBPrinters& controller = harness.start();
     MainWindow window(&controller, QString());
-    QTRY_COMPARE(window.model()->rowCount(), 2);
+    QTRY_COMPARE(window.model()->rowCount(), 3);
     harness.settle();
 
     QItemSelectionModel* selection = window.tableView()->selectionModel();
@@ -154,12 +158,64 @@ class MainWindowTest : public QObject {
     QCOMPARE(controller.selectedRow(), 0);
     QCOMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(0, 0)});
 
-    controller.selectRow(1);
+    window.tableView()->selectRow(2);
+    const TBPrinters::PrinterRef chosen = controller.selectedPrinter();
+    first->device()->detach();
+    QTRY_COMPARE(window.model()->rowCount(), 2);
+    QCOMPARE(controller.selectedPrinter(), chosen);
+    QCOMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(1, 0)});
     QVERIFY(window.usbSerialAction(true)->isChecked());
     window.usbSerialAction(false)->trigger();
-    QTRY_VERIFY(!second->iSerialEnabled());
+    QTRY_VERIFY(!third->iSerialEnabled());
+    QVERIFY(second->iSerialEnabled());
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(harness.alerts().count() > 0);  // the update starts with a dialog
+  }
+
+  // A printer another program holds: the user's action answers at once (opens retrying for the
+  // attach reads or a refresh give way) with the busy alert naming the printer; "Retry" tries
+  // again, "Cancel" ends in words on the status line, and the menu still shows the setting.
+  void busyPrinterAnswersAtOnceWithRetryOrCancel() {
+    ShortTimings timings(50);
+    AppHarness harness;
+    const auto device = harness.attachPrinter(QStringLiteral("SIM0001"));
+    device->setHeldByOtherProgram(true);
+    TBPrinters& controller = harness.start();
+    MainWindow window(&controller, QString());
+    QTRY_COMPARE(window.model()->rowCount(), 1);
+    const TBPrinters::PrinterRef printer = controller.printerAt(0);
+    const QString name = QString::fromUtf8(printer->descriptionUTF8());
+    ScriptedAlertPresenter& alerts = harness.alerts();
+    const QString busy = QStringLiteral("The Selected Printer is Unavailable. (Busy)");
+
+    // A counter reset: "Retry" while still held asks again; "Retry" once free resets.
+    window.resetCounterAction('A')->trigger();
+    QMessageBox* confirm = nullptr;
+    QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
+    alerts.setHoldAnswers(true);
+    buttonTitled(confirm, QStringLiteral("&Reset"))->click();
+    QTRY_VERIFY_WITH_TIMEOUT(alerts.titles() == QStringList{busy}, 2000 * kSlowdown);
+    QCOMPARE(alerts.requests().back().printerName, printer->printerName());
+    alerts.setHoldAnswers(false);  // "Retry"
+    alerts.setHoldAnswers(true);
+    QTRY_COMPARE(alerts.titles().count(busy), 2);
+    device->setHeldByOtherProgram(false);
+    alerts.setHoldAnswers(false);
+    QTRY_COMPARE(window.statusBar()->currentMessage(), QStringLiteral("Counter A of %1 was reset to zero.").arg(name));
+    QCOMPARE(device->counters().a, 0u);
+
+    window.refreshAction()->trigger();
+    harness.settle();
+    QTRY_VERIFY(window.usbSerialAction(true)->isChecked() && !device->device()->isOpen());
+    device->setHeldByOtherProgram(true);
+    window.refreshAction()->trigger();
+    alerts.queueAnswer(1001);  // "Cancel"
+    window.usbSerialAction(false)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!harness.application().statuses().isEmpty(), 2000 * kSlowdown);
+    QCOMPARE(harness.application().statuses(),
+             QStringList{QStringLiteral("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name)});
+    QCOMPARE(alerts.titles().count(busy), 3);
+    QVERIFY(window.usbSerialAction(true)->isChecked() && device->iSerialEnabled());
   }
 
   // Menu titles, texts and tool tips at every depth, the window's own at launch; a text without
@@ -246,14 +302,26 @@ class MainWindowTest : public QObject {
     }
   }
 
-  // Demo mode as main() runs it, with the Qt alerts: the printers are listed once their identity
-  // is read, an unplug removes one row, the update warning's "Quit" ends the application, and
-  // termination empties the list at once.
+  // Demo mode as main() runs it, with the Qt alerts: a model that is not admitted is refused in
+  // the log and the status bar, and the no-printer page says what was attached; the printers are
+  // listed once their identity is read, an unplug removes one row, the update warning's "Quit"
+  // ends the application, and termination empties the list at once.
   void demoSessionFromStartToQuit() {
-    AppHarness harness([] { return pm::DemoMode::makeRegistry(QStringLiteral("PZA,PZA")); });
+    const QString spec = QStringLiteral("PZA,KTC:fw=04.20,PZA");
+    pm::DemoMode::Outcome outcome;
+    LogCapture log;
+    AppHarness harness([&] { return pm::DemoMode::makeRegistry(spec, &outcome); });
     TBPrinters& controller = harness.start();
     QCoreApplication::sendPostedEvents();
-    MainWindow window(&controller, QStringLiteral("PZA,PZA"));
+    MainWindow window(&controller, spec);
+    QCOMPARE(outcome.attached, 2);
+    QCOMPARE(outcome.refused, QStringList{QStringLiteral("KTC")});
+    QVERIFY(log.contains(QStringLiteral("demo mode: KTC is not admitted; its virtual printer is not attached")));
+    window.reportStartup({QStringLiteral("models.conf line 3: unknown model")}, outcome.attached, pm::DemoMode::refusalText(outcome.refused));
+    const QLabel* notice = window.findChild<QLabel*>(QStringLiteral("startupNotice"));
+    QVERIFY(notice && notice->text().contains(QStringLiteral("no virtual KTC attached")) && notice->text().contains(QStringLiteral("line 3")));
+    const QList<QLabel*> labels = window.findChildren<QLabel*>();
+    QVERIFY(std::any_of(labels.cbegin(), labels.cend(), [](QLabel* label) { return label->text().contains(QStringLiteral("attached 2 virtual")); }));
     QtAlertPresenter alerts(&window);
     pm::setAlertPresenter(&alerts);
     pm::setApplicationControl(&alerts);
@@ -300,13 +368,16 @@ class MainWindowTest : public QObject {
 
   // The phase comes from the running update's recorded stage (a stage left from an earlier update
   // is no update). A whole update on a virtual printer: the row goes through the three phases in
-  // order, and the status bar clears at the end.
+  // order, stays in its place and selected while the printer restarts (saying so, with the phase
+  // and the time), counts the colour tables, and the status bar clears at the end.
   void wholeUpdateShowsEachPhase() {
     AppHarness harness;
     harness.attachPrinter(QStringLiteral("SIM0001"));
+    harness.attachPrinter(QStringLiteral("SIM0002"));
     TBPrinters& controller = harness.start();
     MainWindow window(&controller, QString());
-    QTRY_COMPARE(window.model()->rowCount(), 1);
+    PrinterTableModel& model = *window.model();
+    QTRY_COMPARE(model.rowCount(), 2);
     harness.settle();
     const TBPrinters::PrinterRef printer = controller.printerAt(0);
     const struct { bool running; int stage; const char* status; int phase; } rows[] = {
@@ -323,17 +394,28 @@ class MainWindowTest : public QObject {
     QVERIFY(indicator && !indicator->updateRunning());
 
     QList<int> phases;
+    QSet<int> restartPhases;
+    int tablesDone = 0;
     bool actionsWhileRunning = false;  // the printer's actions stay off while its update runs
+    bool moved = false;                // the row left its place, the list or the selection
     const auto sample = [&] {
-      for (int row = 0; row < window.model()->rowCount(); ++row) {
-        const int phase = pm::updatePhase(*window.model()->printerAt(row));
-        if (phase != 0 && (phases.isEmpty() || phases.last() != phase)) phases << phase;
-        actionsWhileRunning = actionsWhileRunning || (window.model()->printerAt(row)->inFirmwareUpdate() &&
-                                                      window.updateFirmwareAction()->isEnabled());
+      moved = moved || model.rowCount() != 2 || window.showsNoPrinterPage() || controller.selectedRow() != 0 ||
+              !model.printerAt(0)->descriptionUTF8().contains("SIM0001");
+      if (model.rowCount() == 0) return;
+      const auto bar = model.updateBarAt(0);
+      if (bar && (phases.isEmpty() || phases.last() != bar->phase)) phases << bar->phase;
+      if (bar && bar->text == QStringLiteral("%1 of %2 tables").arg(bar->done).arg(bar->total) && bar->total > 0)
+        tablesDone = std::max(tablesDone, bar->done);
+      if (const auto restart = model.restartAt(0)) {
+        restartPhases << restart->phase;
+        QVERIFY(cell(model, 0, PrinterTableModel::PrinterStatus)
+                    .startsWith(QStringLiteral("Restarting: Phase %1 of 3, ").arg(restart->phase)));
       }
+      actionsWhileRunning = actionsWhileRunning || ((model.printerAt(0)->inFirmwareUpdate() || model.restartAt(0)) &&
+                                                    window.updateFirmwareAction()->isEnabled());
     };
-    connect(window.model(), &QAbstractItemModel::dataChanged, this, sample);
-    connect(window.model(), &QAbstractItemModel::rowsRemoved, this, sample);
+    connect(&model, &QAbstractItemModel::dataChanged, this, sample);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, sample);
 
     harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
     harness.alerts().queueAnswer(1001);        // update firmware
@@ -342,6 +424,9 @@ class MainWindowTest : public QObject {
         harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
 
     QCOMPARE(phases, (QList<int>{1, 2, 3}));
+    QCOMPARE(restartPhases, (QSet<int>{1, 2}));
+    QVERIFY(tablesDone > 0);
+    QVERIFY(!moved);
     QVERIFY(!actionsWhileRunning);
     QTRY_VERIFY_WITH_TIMEOUT(!indicator->updateRunning(), 10000);
     QVERIFY(indicator->isHidden());

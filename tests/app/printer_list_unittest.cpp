@@ -1,4 +1,4 @@
-// TBPrinters on the virtual bus: start-up, which interfaces get a printer, removal, selection on a
+// TBPrinters on the virtual bus: start-up with every model of the table, which interfaces get a printer, removal, selection on a
 // version change, a supported printer the user may not open (no udev rule yet): it is listed,
 // its row says why, the log names the rule, and nothing waits for a permission that waiting
 // cannot bring; printers that answer nothing, have no pipes, are held or leave while they arrive
@@ -7,13 +7,21 @@
 #include <QLabel>
 #include <QtTest>
 
+#include "app/ColorTableSummary.h"
+#include "app/DemoMode.h"
 #include "app/MainWindow.h"
 #include "app/NotificationPort.h"
 #include "app/PrinterTableModel.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
 #include "usb/UsbPermission.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
+
+namespace {
+const pm::ModelTraits& kPza = pm::modelTraits(pm::PrinterModel::PZA);
+const uint16_t kFamilyVendor = pm::modelTraits(pm::PrinterModel::KTA).vendorId;
+const uint16_t kKtaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
+}  // namespace
 
 class PrinterListTest : public QObject {
   Q_OBJECT
@@ -21,35 +29,47 @@ class PrinterListTest : public QObject {
  private slots:
   void initTestCase() { useTemporarySettings(settingsDir_); }
 
-  void startUpListsAttachedPrintersInRegistryOrder() {
-    AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
-    harness.attachPrinter(QStringLiteral("SIM0002"));
-    TBPrinters& controller = harness.start();
-    // Both were found during registration; they join once their identity is read, in registry
-    // order whichever answers first.
-    QCOMPARE(controller.count(), 0);
-    QTRY_COMPARE(controller.count(), 2);
-    QVERIFY(controller.printerAt(0)->descriptionUTF8().contains("SIM0001") && controller.printerAt(1)->descriptionUTF8().contains("SIM0002"));
-    QCOMPARE(controller.selectedRow(), 0);
-  }
-
   // Unlisted vendor, unlisted product, other subclass: no printer, and their removal is harmless.
   // A listed product under the other listed vendor is admitted: the two sets are independent.
   void onlyListedVendorsAndProductsGetAPrinter() {
     AppHarness harness;
-    const auto stranger = harness.attachDevice(0x1234, pm::kProductIdPZA);
-    harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdKTA);
-    harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdPZA, 2);
-    harness.attachDevice(pm::kVendorIdPrimary, pm::kProductIdPZA);
+    const auto stranger = harness.attachDevice(0x1234, kPza.productId);
+    harness.attachDevice(kPza.vendorId, kKtaProduct);
+    harness.attachDevice(kPza.vendorId, kPza.productId, 2);
+    harness.attachDevice(kFamilyVendor, kPza.productId);
     LogCapture log;
     TBPrinters& controller = harness.start();
     QTRY_COMPARE(controller.count(), 1);
-    QCOMPARE(controller.printerAt(0)->vendorID(), pm::kVendorIdPrimary);
+    QCOMPARE(controller.printerAt(0)->vendorID(), kFamilyVendor);
     QVERIFY(log.contains(QStringLiteral("but not by subclass; subClass=2")));
     stranger->detach();
     QTRY_VERIFY(log.contains(QStringLiteral("failed to match a printer object for device")));
     QCOMPARE(controller.count(), 1);
+  }
+
+  // Every model admitted and KTC's IDs moved, as a deployer's configuration would: the demo
+  // printers carry the IDs in force and are listed in registry order once their identity is read,
+  // whichever answers first; every layer takes each for its model: picture, the colour tables its
+  // firmware has, its archive.
+  void everyLayerAgreesWithTheModelTable() {
+    pm::ModelIdTable ids = pm::builtInIds();
+    for (pm::ModelIds& model : ids) model.admitted = true;
+    ids[size_t(pm::PrinterModel::KTC)] = {0x04f9, 0x0042, true};
+    pm::installEffectiveIds(ids);
+    const auto restore = qScopeGuard([] { pm::installEffectiveIds(pm::builtInIds()); });
+    AppHarness harness([] { return pm::DemoMode::makeRegistry(QStringLiteral("KTA,KTB,VLA,KTBT,KTC,KTD,PZA")); });
+    TBPrinters& controller = harness.start();
+    QCOMPARE(controller.count(), 0);
+    QTRY_COMPARE(controller.count(), 7);
+    harness.settle();
+    QCOMPARE(controller.selectedRow(), 0);
+    for (const pm::ModelTraits& traits : pm::allModelTraits()) {
+      const auto printer = controller.printerAt(int(traits.model));
+      QVERIFY(printer->printerModel() == traits.model && printer->productID() == ids[size_t(traits.model)].productId);
+      QVERIFY(!printer->image().isNull() && printer->verifyFirmwareArchive());
+      const auto tables = pm::colorTablesAt(traits, printer->installedFirmwareVersion());
+      QCOMPARE(pm::ColorTableSummary::fromDeviceInfo(printer->deviceInfoDict()->snapshot()).tables().size(), qsizetype(tables.size()));
+    }
   }
 
   // Start-up with a printer that answers nothing and fails to open, one without endpoints, one held
@@ -60,7 +80,7 @@ class PrinterListTest : public QObject {
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
     AppHarness harness;
-    const auto add = [&](Access access) { return harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdPZA, kUSBPrintingSubClass, access); };
+    const auto add = [&](Access access) { return harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass, access); };
     add(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
     add(Access::NoEndpoints);
     add(Access::Full)->setHeldByOtherProgram(true);
@@ -128,7 +148,7 @@ class PrinterListTest : public QObject {
     QFETCH(bool, identityReadable);
     QFETCH(QString, model);
     AppHarness harness;
-    auto device = harness.attachDevice(pm::kVendorIdSecondary, pm::kProductIdPZA, kUSBPrintingSubClass,
+    auto device = harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass,
                                        identityReadable ? AppHarness::Access::Full : AppHarness::Access::NoPermission);
     device->setOpenResult(kIOReturnNotPrivileged);
     LogCapture log;

@@ -61,9 +61,19 @@ class ScriptedApplication final : public pm::ApplicationControl {
  public:
   void terminate() override { ++terminations_; }
   int terminations() const { return terminations_.load(); }
+  void showStatus(const QString& text) override {
+    const std::lock_guard guard(lock_);
+    statuses_ << text;
+  }
+  QStringList statuses() const {
+    const std::lock_guard guard(lock_);
+    return statuses_;
+  }
 
  private:
   std::atomic<int> terminations_{0};
+  mutable std::mutex lock_;
+  QStringList statuses_;
 };
 
 // Shortens, for one test, how long an unused interface stays open and how many rounds a status

@@ -22,5 +22,5 @@ foreach(src ${PM_DESKTOP_TESTS})
     PM_LUPDATE_COMMAND="${PM_LUPDATE_COMMAND}"
     PM_VERSION="${PROJECT_VERSION}")
   # They run the programs (and the translations) as built.
-  add_dependencies(${name} printer-maintenance printer-maintenance-cli)
+  add_dependencies(${name} printer-maintenance printer-maintenance-cli udev-rule)
 endforeach()

@@ -1,6 +1,6 @@
 // The files that make the application a desktop citizen: the desktop entry and the AppStream
 // metadata pass their validators (where installed) and agree with each other, the icon has every
-// size it claims, and the udev rule covers every vendor ID the application admits. The German
+// size it claims, and the udev rule covers every model's IDs. The German
 // translation: what the user reads changes language, what the printer says does not, a text
 // without translation shows as written, and the table is complete and in step with the sources.
 // The application as a process ends at once when told to quit, whatever its printers do.
@@ -29,7 +29,9 @@
 #include "tests/common/Slowdown.h"
 #include "tests/common/TestFiles.h"
 #include "usb/UsbPermission.h"
+#include "vendor/ModelConfig.h"
 #include "vendor/TBUSBPrinterOLM.h"
+#include "vendor/UdevRule.h"
 
 namespace {
 
@@ -124,21 +126,49 @@ class DesktopFilesTest : public QObject {
     }
   }
 
-  // The rule the log names is the rule shipped, and it lets the seat's user at every printer
-  // the application admits.
-  void udevRuleCoversEveryAdmittedVendor() {
-    const QString rule = QString::fromUtf8(readFile(packagingFile(QString::fromLatin1(pm::kUdevRuleName))));
-    QStringList active;
-    for (const QString& line : rule.split(QLatin1Char('\n')))
-      if (!line.trimmed().isEmpty() && !line.trimmed().startsWith(QLatin1Char('#'))) active << line;
-    for (const uint16_t vendor : TBUSBPrinterOLM::supportedVendorIDs()) {
-      const QString match = QStringLiteral("ATTR{idVendor}==\"%1\"").arg(vendor, 4, 16, QLatin1Char('0'));
-      const auto line = std::find_if(active.cbegin(), active.cend(),
-                                     [&](const QString& l) { return l.contains(match); });
-      QVERIFY2(line != active.cend(), qPrintable(match));
-      for (const char* part : {"SUBSYSTEM==\"usb\"", "ENV{DEVTYPE}==\"usb_device\"", "TAG+=\"uaccess\""})
-        QVERIFY2(line->contains(QLatin1String(part)), part);
-    }
+  // The rule the log names is the rule installed: written from the model table at build time, it
+  // lets the seat's user at every model's printers. The deployer's model configuration: good lines
+  // change the IDs in force, each bad line is skipped whole and named with its file, line and
+  // reason; a later file overrides an earlier one setting by setting. The program prints the rule
+  // for the user's file's IDs.
+  void udevRuleAndModelConfiguration() {
+    const QByteArray rule = readFile(QStringLiteral(PM_BINARY_DIR "/") + QLatin1String(pm::kUdevRuleName));
+    QCOMPARE(QString::fromUtf8(rule), pm::udevRule(pm::builtInIds()));
+    for (const pm::ModelTraits& traits : pm::allModelTraits())
+      QVERIFY(rule.contains(QString::asprintf("SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"%04x\", "
+                                              "ATTR{idProduct}==\"%04x\", TAG+=\"uaccess\"\n", traits.vendorId, traits.productId).toLatin1()));
+
+    QTemporaryDir dir;
+    const QString system = dir.filePath(QStringLiteral("system.conf")), user = dir.filePath(QStringLiteral("user.conf"));
+    QVERIFY(writeFile(system, "# the studio's printers\n"
+                              "PZA vendor=0x04f9 product=0x0042 admitted=yes\n"
+                              " ktc\tadmitted=YES product=15  # the old one too\n"
+                              "XYZ admitted=yes\nKTA\nKTB colour=red\nKTB vendor=0x1 vendor=0x2\nKTD admitted=maybe\n"
+                              "KTD product=0x10000\nKTD vendor=0\nVLA product=0x0042 admitted=yes\n"));
+    QVERIFY(writeFile(user, "PZA product=0x0043\r\nKTC vendor=1234\n"));
+    const pm::ModelConfig config = pm::readModelConfig({dir.filePath(QStringLiteral("none.conf")), dir.path(), system, user});
+    const QStringList reasons{dir.path() + ": cannot be read (not a file)", system + " line 4: unknown model \"XYZ\" (known: KTA,",
+                              system + " line 5: nothing to set for KTA", system + " line 6: \"colour=red\" is not a setting",
+                              system + " line 7: vendor is given twice", system + " line 8: admitted \"maybe\" is neither yes nor no",
+                              system + " line 9: product \"0x10000\" is not a USB ID", system + " line 10: vendor \"0\" is not a USB ID",
+                              system + " line 11: product ID 0x0042 is already PZA's"};
+    QCOMPARE(config.problems.size(), reasons.size());
+    for (qsizetype i = 0; i < reasons.size(); ++i) QVERIFY2(config.problems[i].startsWith(reasons[i]), qPrintable(config.problems[i]));
+    pm::ModelIdTable expected = pm::builtInIds();
+    expected[size_t(pm::PrinterModel::PZA)] = {0x04f9, 0x0043, true};
+    expected[size_t(pm::PrinterModel::KTC)] = {0x1234, 0x0015, true};
+    QVERIFY(config.ids == expected);
+
+    QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("printer-maintenance")) &&
+            writeFile(dir.filePath(QStringLiteral("printer-maintenance/models.conf")), "PZA vendor=0x04f9 product=0x0042\n"));
+    QProcess program;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
+    program.setProcessEnvironment(environment);
+    program.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"), {QStringLiteral("--print-udev-rule")});
+    QVERIFY(program.waitForFinished(10000) && program.exitCode() == 0);
+    const QByteArray printed = program.readAllStandardOutput();
+    QCOMPARE(printed, QByteArray(rule).replace("\"2b3c\", ATTR{idProduct}==\"0017\"", "\"04f9\", ATTR{idProduct}==\"0042\""));
   }
 
   // The application as built, in demo mode with a printer held by another program, one with an

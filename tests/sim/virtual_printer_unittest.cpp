@@ -177,7 +177,7 @@ class VirtualPrinterTest : public QObject {
 
   void demoPrinters() {
     const auto printers = attachDemoPrinters(
-        *bus_, "PZA, PZA:busy,KTC:fw=04.20,KTD:serial=123:latency=2,XYZ,KTA:bogus:status=01000,PZA:late=FVER");
+        *bus_, "PZA, PZA:busy,KTC:fw=04.20,KTD:serial=123:latency=2,XYZ,KTA:bogus:status=01000,PZA:late=FVER").printers;
     QCOMPARE(printers.size(), size_t{6});
     QCOMPARE(Host(*bus_, printers[1]).opened(), kIOReturnExclusiveAccess);
     QCOMPARE(printers[2]->firmwareVersion(), QStringLiteral("KTC 04.20"));

@@ -237,11 +237,15 @@ class UpdateEndToEndTest : public QObject {
   }
 
   // Newer installed: nothing to do, unless the preference allows the downgrade; equal versions
-  // pass without it. "Cancel" at the confirmation leaves no trace.
+  // pass without it. The warnings never call an older or the same version an upgrade. "Cancel"
+  // at the confirmation leaves no trace.
   void versionRuleAndPreference() {
     QVERIFY(attach(Model::PZA, QStringLiteral("01.20")));
     QVERIFY(update({1001}, QStringLiteral("Firmware update not needed")));
     QCOMPARE(lastAlert().message, QStringLiteral("This printer has firmware version 1.20 installed."));
+    QVERIFY(rig_->alerts().requests().front().message.startsWith(
+        QStringLiteral("This printer has firmware version PZA 01.20, newer than PZA 01.10. This update tool would install "
+                       "the older version PZA 01.10.")));
     // Written by hand as text, "no" is no.
     QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), QStringLiteral("no"));
     rig_->alerts().clear();
@@ -249,7 +253,7 @@ class UpdateEndToEndTest : public QObject {
     QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), true);
     rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
-    QCOMPARE(lastAlert().buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}));
+    QCOMPARE(lastAlert().buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("Install Older Firmware PZA 01.10")}));
 
     QSettings().clear();
     device_->setFirmwareVersion(QStringLiteral("PZA 01.10"));
@@ -257,6 +261,9 @@ class UpdateEndToEndTest : public QObject {
     QTRY_COMPARE(printer_->firmwareVersion(), QStringLiteral("PZA 01.10"));
     rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
+    QVERIFY(rig_->alerts().requests().front().message.startsWith(
+        QStringLiteral("This printer already has firmware version PZA 01.10. This update tool would reinstall the same version.")));
+    QCOMPARE(lastAlert().buttons.last(), QStringLiteral("Reinstall Firmware PZA 01.10"));
     verifyUntouched();
     QCOMPARE(rig_->application().terminations(), 0);
   }
@@ -301,18 +308,24 @@ class UpdateEndToEndTest : public QObject {
     verifyUntouched();
   }
 
-  // The open keeps trying on the printer's queue and says so; the main queue stays free.
-  void busyPrinterWaitsWithoutFreezing() {
+  // A printer another program holds answers at once, naming the printer: "Proceed" tries again,
+  // "Cancel" ends in words on the status line.
+  void busyPrinterAnswersAtOnce() {
     QVERIFY(attach(Model::PZA));
     printer_->closeInterface(nullptr);
     PrinterTestRig::settle(printer_);
     device_->setHeldByOtherProgram(true);
+    for (const int answer : {1000, 1001}) rig_->alerts().queueAnswer(answer);  // "Proceed" while held, "Cancel"
+    printer_->proceedWithUpdateWhenReady();
+    QTRY_COMPARE(rig_->application().statuses(),
+                 QStringList{QStringLiteral("The firmware of %1 was not updated: the printer is in use by another program.")
+                                 .arg(printer_->printerName())});
+    QCOMPARE(rig_->alerts().titles(), (QStringList{QStringLiteral("Printer Busy"), QStringLiteral("Printer Busy")}));
+    QCOMPARE(lastAlert().printerName, printer_->printerName());
+    QCOMPARE(printer_->printerStatus(), QStringLiteral("In use by other application"));
+    device_->setHeldByOtherProgram(false);
     rig_->alerts().queueAnswer(1000);  // "Cancel" at the confirmation
     printer_->proceedWithUpdateWhenReady();
-    QTRY_COMPARE(printer_->printerStatus(), QStringLiteral("In use by other application"));
-    QTest::qWait(300);
-    QCOMPARE(rig_->alerts().count(), 0);
-    device_->setHeldByOtherProgram(false);
     QVERIFY(waitForAlert(kConfirm));
   }
 
@@ -542,7 +555,7 @@ class UpdateEndToEndTest : public QObject {
 
   // A file changed after the check is not what the printer gets: it gets the bytes checked.
   void filesChangedDuringTheUpdateAreNotSent() {
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdPZA)->fileNames;
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     const QByteArray image = pm::FirmwareArchive::paddedData(archiveFile(files.first()));
     const QByteArray table = archiveFile(files.last());
     useOnly(files, false);
@@ -573,7 +586,7 @@ class UpdateEndToEndTest : public QObject {
   void unusableArchiveRefusesTheUpdate() {
     QFETCH(QString, file);
     QFETCH(QString, how);
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::kProductIdKTA)->fileNames;
+    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::KTA).productId)->fileNames;
     useOnly(files, how == QLatin1String("tampered"));
     const QString path = resources_.filePath(QStringLiteral("firmware/") + file);
     if (how != QLatin1String("tampered")) QVERIFY(QFile::remove(path));

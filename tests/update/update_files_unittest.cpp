@@ -13,17 +13,14 @@
 #include "support/Resources.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TestFiles.h"
-#include "update/ArchiveDigests.h"
 #include "update/FirmwareArchive.h"
-#include "vendor/PrinterModels.h"
+#include "vendor/ModelTraits.h"
 
 using pm::FirmwareArchive;
 
 namespace {
 
-const pm::PrinterModel kAllModels[] = {pm::PrinterModel::KTA, pm::PrinterModel::KTB, pm::PrinterModel::VLA,
-                                       pm::PrinterModel::KTBT, pm::PrinterModel::KTC, pm::PrinterModel::KTD,
-                                       pm::PrinterModel::PZA};
+const uint16_t kKtaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
 
 // The ASCII text of a firmware file's S0 record.
 QString s0HeaderText(const QByteArray& file) {
@@ -44,8 +41,8 @@ class UpdateFilesTest : public QObject {
   void cleanup() { pm::setResourceDirectory({}); }
 
   void shippedFilesMatchTheirCompiledDigests() {
-    for (const pm::PrinterModel model : kAllModels) {
-      const uint16_t product = pm::productIdForModel(model);
+    for (const pm::ModelTraits& traits : pm::allModelTraits()) {
+      const uint16_t product = traits.productId;
       const auto row = FirmwareArchive::archiveForProductID(product);
       QVERIFY(row);
       QCOMPARE(row->digests.size(), row->fileNames.size());
@@ -62,10 +59,6 @@ class UpdateFilesTest : public QObject {
       QCOMPARE(s0HeaderText(firmware), row->fileNames.first().chopped(3));
       QCOMPARE(FirmwareArchive::verifyFirmwareArchiveForProductID(product), std::optional(row->fileNames));
     }
-    // The duplex variant shares KTB's colour tables and their digests.
-    const auto ktb = FirmwareArchive::archiveForProductID(pm::kProductIdKTB);
-    const auto ktbt = FirmwareArchive::archiveForProductID(pm::kProductIdKTBT);
-    QCOMPARE(ktbt->digests.mid(1), ktb->digests.mid(1));
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
     QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
   }
@@ -73,7 +66,7 @@ class UpdateFilesTest : public QObject {
   // The archive is whole or nothing: every file must be there and intact, the first bad one names
   // itself and ends the reading; what loads is exactly the files' bytes. The self-check agrees.
   void archiveLoadsWholeOrNothing() {
-    const pm::ArchiveLoad shipped = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    const pm::ArchiveLoad shipped = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
     QVERIFY(shipped.archive);
     const QStringList names = shipped.archive->fileNames;
     QCOMPARE(shipped.archive->version(), QStringLiteral("KTA 01.61"));
@@ -91,10 +84,10 @@ class UpdateFilesTest : public QObject {
 
     // One table missing: refused, naming it (the update would otherwise erase it and say nothing).
     LogCapture log;
-    pm::ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    pm::ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
     QVERIFY(!load.archive);
     QCOMPARE(load.failedFile, QStringLiteral("KTA_300_0161.cwd"));
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(pm::kProductIdKTA));
+    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(kKtaProduct));
     QString report;
     QTextStream out(&report);
     QCOMPARE(pm::runSelfCheck(out), 1);
@@ -102,19 +95,19 @@ class UpdateFilesTest : public QObject {
 
     // First file absent: the reading stops there.
     log.clear();
-    QVERIFY(!FirmwareArchive::loadArchiveForProductID(pm::kProductIdPZA).archive);
+    QVERIFY(!FirmwareArchive::loadArchiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId).archive);
     QVERIFY(!log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd")));
 
     // One bit changed fails; so does a present but empty file (it has no digest).
     QVERIFY(QFile::copy(shippedTable, firmwareFile(QStringLiteral("KTA_300_0161.cwd"))));
-    QVERIFY(FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA).archive);
+    QVERIFY(FirmwareArchive::loadArchiveForProductID(kKtaProduct).archive);
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
-    load = FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA);
+    load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
     QCOMPARE(load.problem, QStringLiteral("digest mismatch"));
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
-    QCOMPARE(FirmwareArchive::loadArchiveForProductID(pm::kProductIdKTA).failedFile, QStringLiteral("KTA_600_0161.cwd"));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile, QStringLiteral("KTA_600_0161.cwd"));
   }
 
   void sRecordLines() {
