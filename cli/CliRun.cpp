@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <functional>
+#include <limits>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
@@ -11,9 +14,13 @@
 #include <QTimer>
 
 #include "app/TBPrinters.h"
+#include "cli/InterruptWatch.h"
 #include "cli/PrinterReport.h"
 #include "support/MainQueue.h"
+#include "update/UpdateEvents.h"
 #include "update/UpdateHistory.h"
+#include "update/UpdateJournal.h"
+#include "update/UpdateReturnWatch.h"
 #include "vendor/TBUSBPrinterOLM.h"
 
 namespace pm::cli {
@@ -25,23 +32,45 @@ namespace {
 constexpr int kProbeBoundMs = 20000;
 // A printer plugged in (or restarting) while we wait is given this long to appear.
 constexpr int kArrivalSettleMs = 500;
+// The last resort for a whole update run; each step has its own, much shorter bound (the printer
+// not coming back is told after 90 s).
+constexpr int kUpdateBoundMs = 30 * 60 * 1000;
 
 AnswerPolicy policyFor(const Options& options) {
   AnswerPolicy policy;
   policy.yes = options.yes;
   policy.removeQueues = options.queues == QueueChoice::Remove;
   policy.keepQueues = options.queues == QueueChoice::Keep;
-  policy.interactive = ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO);
+  // Only the commands that change a printer ask; list and history never wait for an answer.
+  const bool changes = options.command == Command::Update || options.command == Command::ResetCounter ||
+                       options.command == Command::UsbSerial;
+  policy.interactive = changes && ::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO);
   return policy;
 }
 
-const char* arguments0(Command command) {
-  switch (command) {
-    case Command::Update: return "update";
-    case Command::ResetCounter: return "reset-counter";
-    case Command::UsbSerial: return "usb-serial";
-    default: return "this command";
-  }
+int statusOf(const QString& result) {
+  if (result == QLatin1String("success")) return kDone;
+  return result == QLatin1String("refused") ? kRefused : kFailed;
+}
+
+// The worst of the printers' results: a failure over a refusal over success.
+int combined(int a, int b) {
+  if (a == kFailed || b == kFailed) return kFailed;
+  return std::max(a, b);
+}
+
+// Runs the event loop until `done` holds or `boundMs` has passed; answers `done()`.
+bool waitUntil(const std::function<bool()>& done, int boundMs) {
+  QEventLoop loop;
+  QTimer poll;
+  QElapsedTimer clock;
+  clock.start();
+  QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+    if (done() || clock.elapsed() >= boundMs) loop.quit();
+  });
+  poll.start(20);
+  if (!done()) loop.exec();
+  return done();
 }
 
 QString json(const QJsonObject& object) {
@@ -70,13 +99,13 @@ int CliRun::exec() {
       return history();
     case Command::List:
       return list();
-    default:
-      break;
+    case Command::Update:
+      return update();
+    case Command::ResetCounter:
+      return resetCounter();
+    case Command::UsbSerial:
+      return usbSerial();
   }
-  // update, reset-counter and usb-serial are parsed (their names are fixed for scripts) but not
-  // yet run from here: the window does them.
-  err_ << "printer-maintenance-cli: " << arguments0(options_.command)
-       << " is not available in this version; use the window (printer-maintenance)\n";
   return kUsage;
 }
 
@@ -88,7 +117,7 @@ void CliRun::waitForPrinters(int extraSeconds) {
   // program, no permission) shows why in its USB status and is listed as it is.
   const auto allRead = [this] {
     for (const TBPrinters::PrinterRef& printer : controller_->printers())
-      if (!printer->attachReadsDone() && printer->status().isEmpty()) return false;
+      if (!printer->attachReadsDone() && printer->status().isEmpty() && !printer->inFirmwareUpdate()) return false;
     return true;
   };
   QEventLoop loop;
@@ -151,6 +180,275 @@ int CliRun::history() {
   }
   out_.flush();
   return kDone;
+}
+
+}  // namespace pm::cli
+
+namespace pm::cli {
+
+std::shared_ptr<TBUSBPrinterOLM> CliRun::namedPrinter() {
+  const QString serial = options_.printers.value(0);
+  for (const TBPrinters::PrinterRef& printer : controller_->printers())
+    if (printer->identitySerialNumber() == serial) return printer;
+  err_ << "printer-maintenance-cli: no printer with serial number " << serial << " is connected\n";
+  err_.flush();
+  return nullptr;
+}
+
+bool CliRun::confirmed(const TBUSBPrinterOLM& printer, const QString& title, const QString& message,
+                       const QString& goAhead) {
+  AlertRequest request;
+  request.title = title;
+  request.message = message;
+  request.buttons = {goAhead, TBUSBPrinterOLM::tr("Cancel")};
+  request.acceptButton = 0;
+  request.escapeButton = 1;
+  request.printerName = printer.printerName();
+  request.serialNumber = printer.identitySerialNumber();
+  std::optional<bool> answer;
+  presenter_.present(request, [&answer](const AlertAnswer& a) { answer = a.returnCode == 1000 && !a.dismissed; });
+  // A person may take their time; the presenter answers at once without a terminal.
+  waitUntil([&answer] { return answer.has_value(); }, std::numeric_limits<int>::max());
+  return answer.value_or(false);
+}
+
+int CliRun::resetCounter() {
+  TBPrinters controller;
+  controller_ = &controller;
+  presenter_.setScope(options_.printers);
+  waitForPrinters(0);
+  const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter();
+  controller_ = nullptr;
+  if (!printer) return kUsage;
+  const QString letter(QChar::fromLatin1(options_.counter));
+  if (!confirmed(*printer, TBUSBPrinterOLM::tr("Reset counter %1 of %2?").arg(letter, printer->printerName()),
+                 TBUSBPrinterOLM::tr("The counter starts again from zero. This cannot be undone."),
+                 TBUSBPrinterOLM::tr("Reset"))) {
+    err_ << "Counter " << letter << " was not reset.\n";
+    return kRefused;
+  }
+  std::optional<std::pair<bool, QString>> result;
+  printer->resetCounter(options_.counter, [&result](bool reset, const QString& why) { result = {reset, why}; });
+  waitUntil([&result] { return result.has_value(); }, kProbeBoundMs);
+  if (result && result->first) {
+    err_ << "Counter " << letter << " of " << printer->printerName() << " was reset to zero.\n";
+    return kDone;
+  }
+  // No reason: the busy alert was cancelled (the presenter cancels it: nobody waits for the other program).
+  const bool busy = result && result->second.isEmpty();
+  const QString why = !result ? TBUSBPrinterOLM::tr("The printer did not answer.")
+                      : busy  ? QStringLiteral("the printer is in use by another program.")
+                              : result->second;
+  err_ << "Counter " << letter << " of " << printer->printerName() << " was not reset: " << why << '\n';
+  return busy ? kRefused : kFailed;
+}
+
+int CliRun::usbSerial() {
+  TBPrinters controller;
+  controller_ = &controller;
+  presenter_.setScope(options_.printers);
+  waitForPrinters(0);
+  const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter();
+  controller_ = nullptr;
+  if (!printer) return kUsage;
+  const bool on = options_.usbSerialOn;
+  const char* word = on ? "on" : "off";
+  if (!printer->hasISerialSupport() || printer->usbISerialString().isEmpty()) {
+    err_ << "printer-maintenance-cli: the USB serial number of " << printer->printerName()
+         << " cannot be switched (" << (printer->hasISerialSupport() ? "not read" : "not supported") << ")\n";
+    return kRefused;
+  }
+  if (printer->usbISerial() == on) {
+    err_ << "The USB serial number of " << printer->printerName() << " is already " << word << ".\n";
+    return kRefused;
+  }
+  if (!confirmed(*printer,
+                 TBUSBPrinterOLM::tr("Switch the USB serial number of %1 %2?").arg(printer->printerName(), QLatin1String(word)),
+                 TBUSBPrinterOLM::tr("The printer must be switched off and on afterwards. Print queues that reach it "
+                                     "by its USB serial number will not find it any more."),
+                 TBUSBPrinterOLM::tr("Switch"))) {
+    err_ << "The USB serial number was not changed.\n";
+    return kRefused;
+  }
+  std::optional<std::pair<bool, QString>> result;
+  printer->setEnabledUSBSerial(on, [&result](bool written, const QString& why) { result = {written, why}; });
+  // The print-queue question may wait for a person.
+  waitUntil([&result] { return result.has_value(); }, std::numeric_limits<int>::max());
+  waitUntil([] { return false; }, 50);  // the power-cycle advice reaches the terminal
+  if (result && result->first) {
+    err_ << "The USB serial number of " << printer->printerName() << " is now " << word
+         << "; switch the printer off and on to complete the change.\n";
+    return kDone;
+  }
+  err_ << "The USB serial number of " << printer->printerName() << " was not changed: " << result->second << '\n';
+  return result->second == TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)") ? kRefused : kFailed;
+}
+
+void CliRun::showProgress(const UpdateProgress& event) {
+  if (!results_.contains(event.printer) && !options_.all) return;
+  if (!results_.contains(event.printer)) results_.insert(event.printer, QString());
+  if (!results_.value(event.printer).isEmpty()) return;
+  QString line;
+  switch (event.kind) {
+    case UpdateProgress::Kind::PhaseStarted:
+      line = QStringLiteral("phase %1 of 3: %2")
+                 .arg(event.phase)
+                 .arg(event.phase == 1   ? QStringLiteral("asking the printer to restart into its firmware update mode")
+                      : event.phase == 2 ? QStringLiteral("sending the firmware")
+                                         : QStringLiteral("writing the colour tables"));
+      break;
+    case UpdateProgress::Kind::BytesSent: line = QStringLiteral("%1 bytes of firmware sent").arg(event.count); break;
+    case UpdateProgress::Kind::Restarting: line = QStringLiteral("the printer restarts"); break;
+    case UpdateProgress::Kind::Back: line = QStringLiteral("the printer is back"); break;
+    case UpdateProgress::Kind::TablesWritten: line = QStringLiteral("%1 colour tables written").arg(event.count); break;
+  }
+  err_ << event.printer << ": " << line << '\n';
+  err_.flush();
+  if (!options_.json) return;
+  QJsonObject object{{QStringLiteral("printer"), event.printer}, {QStringLiteral("event"), progressKindName(event.kind)}};
+  if (event.phase > 0) object.insert(QStringLiteral("phase"), event.phase);
+  if (event.kind == UpdateProgress::Kind::BytesSent) object.insert(QStringLiteral("bytes"), event.count);
+  if (event.kind == UpdateProgress::Kind::TablesWritten) object.insert(QStringLiteral("tables"), event.count);
+  out_ << json(object) << '\n';
+  out_.flush();
+}
+
+// The first outcome of a printer's update is its result; the update code gives one per update.
+void CliRun::showOutcome(const UpdateOutcome& outcome) {
+  if (!results_.contains(outcome.printer) && !options_.all) return;
+  if (!results_.value(outcome.printer).isEmpty()) return;
+  results_.insert(outcome.printer, outcome.result);
+  err_ << outcome.printer << ": " << outcome.result << ": " << outcome.message << '\n';
+  err_.flush();
+  if (!options_.json) return;
+  out_ << json(QJsonObject{{QStringLiteral("printer"), outcome.printer},
+                           {QStringLiteral("result"), outcome.result},
+                           {QStringLiteral("from"), outcome.from},
+                           {QStringLiteral("to"), outcome.to},
+                           {QStringLiteral("message"), outcome.message}})
+       << '\n';
+  out_.flush();
+}
+
+void CliRun::stopUpdates() {
+  if (stopping_) return;
+  stopping_ = true;
+  err_ << "Stopping: each update stops at its next safe point.\n";
+  err_.flush();
+  UpdateEvents::requestStop();
+  presenter_.stopAsking();
+}
+
+int CliRun::update() {
+  TBPrinters controller;
+  controller_ = &controller;
+  for (const QString& serial : options_.printers) results_.insert(serial, QString());
+  // Subscribed before discovery: a printer returning in an unfinished update goes on at once.
+  UpdateEvents& events = UpdateEvents::instance();
+  const QMetaObject::Connection progressed = connect(&events, &UpdateEvents::progressed, this, &CliRun::showProgress);
+  const QMetaObject::Connection finished = connect(&events, &UpdateEvents::finished, this, &CliRun::showOutcome);
+  InterruptWatch interrupts;
+  connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::stopUpdates);
+  if (!options_.all) presenter_.setScope(options_.printers);
+  waitForPrinters(0);
+
+  const auto present = [&controller](const QString& serial) -> TBPrinters::PrinterRef {
+    for (const TBPrinters::PrinterRef& printer : controller.printers())
+      if (printer->identitySerialNumber() == serial) return printer;
+    return nullptr;
+  };
+  int status = kDone;
+  if (options_.all) {
+    // A printer not yet identified is one returning from a restart of its update: its events name it.
+    for (const TBPrinters::PrinterRef& printer : controller.printers())
+      if (const QString serial = printer->identitySerialNumber(); !serial.isEmpty() && !results_.contains(serial))
+        results_.insert(serial, QString());
+    if (results_.isEmpty()) {
+      err_ << "printer-maintenance-cli: no supported printer is connected; nothing to do\n";
+      status = kRefused;
+    }
+  }
+  const QStringList targets = results_.keys();
+  for (const QString& serial : targets) {
+    if (!results_.value(serial).isEmpty()) continue;
+    const TBPrinters::PrinterRef printer = present(serial);
+    const auto recorded = [serial] {
+      for (const UpdateRecord& record : UpdateJournal::records())
+        if (record.serialNumber == serial) return true;
+      return false;
+    };
+    // Restarting between two phases of its update: it goes on when the printer returns.
+    if (!printer && recorded()) continue;
+    if (!printer) {
+      err_ << "printer-maintenance-cli: no printer with serial number " << serial << " is connected\n";
+      results_.remove(serial);
+      status = kUsage;
+      continue;
+    }
+    // An update under way goes on by itself, and a printer waiting in its loader was offered its
+    // upload when it was found; the others start here.
+    const bool inLoader =
+        printer->printerStatus() == TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode);
+    if (printer->updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
+    if (stopping_) {
+      results_.remove(serial);
+      continue;
+    }
+    printer->updateFirmware(options_.allowOlder);
+  }
+  err_.flush();
+
+  // Ctrl+C: a printer away between two phases stops there (its record finishes the update later).
+  QSet<QString> stoppedHere;
+  QHash<QString, qint64> awaySince;
+  QElapsedTimer clock;
+  clock.start();
+  // Ctrl+C, or a printer away longer than the return watch allows (it is not connected): its
+  // update ends here, said from its journal record.
+  const auto stoppedAway = [&] {
+    for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
+      if (!it.value().isEmpty() || stoppedHere.contains(it.key())) continue;
+      if (present(it.key())) {
+        awaySince.remove(it.key());
+        continue;
+      }
+      if (!awaySince.contains(it.key())) awaySince.insert(it.key(), clock.elapsed());
+      // After the return watch of this process, which says the same when it ran here.
+      if (!stopping_ && clock.elapsed() - awaySince.value(it.key()) < UpdateReturnWatch::timeoutMs() + 5000) continue;
+      for (const UpdateRecord& record : UpdateJournal::records()) {
+        if (record.serialNumber != it.key()) continue;
+        stoppedHere.insert(it.key());
+        UpdateEvents::finish(record, QStringLiteral("failed"),
+                             (stopping_ ? QString() : TBUSBPrinterOLM::tr("The printer has not come back.") + u' ') +
+                                 UpdateEvents::stoppedState(record));
+      }
+    }
+  };
+  const bool allDone = waitUntil(
+      [&] {
+        stoppedAway();
+        for (const QString& result : std::as_const(results_))
+          if (result.isEmpty()) return false;
+        return true;
+      },
+      kUpdateBoundMs);
+  QCoreApplication::sendPostedEvents();
+  for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
+    if (it.value().isEmpty()) {
+      err_ << it.key() << ": the update did not end within " << kUpdateBoundMs / 60000 << " minutes\n";
+      status = combined(status, kFailed);
+    } else {
+      status = status == kUsage ? kUsage : combined(status, statusOf(it.value()));
+    }
+  }
+  Q_UNUSED(allDone);
+  if (presenter_.declinedUnasked() > 0 && status == kRefused)
+    err_ << "Nothing was written: there was no terminal to ask. Give --yes to answer yes.\n";
+  err_.flush();
+  disconnect(progressed);
+  disconnect(finished);
+  controller_ = nullptr;
+  return status;
 }
 
 }  // namespace pm::cli

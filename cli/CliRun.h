@@ -7,14 +7,23 @@
 //
 // Threads: [main] for every member.
 
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QTextStream>
+
+#include <memory>
 
 #include "cli/CliOptions.h"
 #include "cli/TerminalAlertPresenter.h"
 
 class TBPrinters;
+class TBUSBPrinterOLM;
+
+namespace pm {
+struct UpdateOutcome;
+struct UpdateProgress;
+}
 
 namespace pm::cli {
 
@@ -33,6 +42,20 @@ class CliRun : public QObject {
  private:
   int list();
   int history();
+  int update();
+  int resetCounter();
+  int usbSerial();
+
+  // The named printer, or null after saying there is none (exit 3).
+  std::shared_ptr<TBUSBPrinterOLM> namedPrinter();
+  // Asks `title` about `printer` (y/N, or the command line's answer); true to go ahead.
+  bool confirmed(const TBUSBPrinterOLM& printer, const QString& title, const QString& message,
+                 const QString& goAhead);
+  // What update prints, on standard error and (with --json) standard output.
+  void showProgress(const pm::UpdateProgress& event);
+  void showOutcome(const pm::UpdateOutcome& outcome);
+  // Ctrl+C during update: no more questions, each update stops at its next safe point.
+  void stopUpdates();
 
   // Starts discovery and returns once every printer present is read, or the bound has passed.
   void waitForPrinters(int extraSeconds);
@@ -42,6 +65,9 @@ class CliRun : public QObject {
   QTextStream err_;
   TerminalAlertPresenter presenter_;
   TBPrinters* controller_ = nullptr;
+  // update: each printer's result ("" while its update runs), by serial number.
+  QHash<QString, QString> results_;
+  bool stopping_ = false;
 };
 
 }  // namespace pm::cli

@@ -71,6 +71,13 @@ void TerminalAlertPresenter::showNext() {
     answer(declining(request));
     return;
   }
+  // Never a change to a printer the command line did not name, nor any after Ctrl+C.
+  if (stopped_ || (!scope_.isEmpty() && !scope_.contains(request.serialNumber))) {
+    err_ << (stopped_ ? "(stopping: no)\n" : "(not a printer named on the command line: no)\n");
+    err_.flush();
+    answer(declining(request));
+    return;
+  }
   const bool removesSettings = request.acceptRemovesSettings;
   if (removesSettings && (policy_.removeQueues || policy_.keepQueues)) {
     answer(policy_.removeQueues ? accepting(request) : declining(request));
@@ -99,6 +106,15 @@ void TerminalAlertPresenter::showNext() {
     connect(input_.get(), &QSocketNotifier::activated, this, &TerminalAlertPresenter::readAnswerLine);
   }
   input_->setEnabled(true);
+}
+
+void TerminalAlertPresenter::stopAsking() {
+  Q_ASSERT(isMainQueue());
+  stopped_ = true;
+  if (!asking_) return;
+  input_->setEnabled(false);
+  err_ << '\n';
+  answer(declining(pending_.front().request));
 }
 
 void TerminalAlertPresenter::readAnswerLine() {

@@ -43,6 +43,11 @@ class TerminalAlertPresenter final : public QObject, public AlertPresenter {
   int declinedUnasked() const { return declinedUnasked_; }
   // Questions the person at the terminal or the policy declined.
   int declined() const { return declined_; }
+  // Only questions about these printers (serial numbers) may go ahead; those about any other
+  // printer are declined unasked. Empty: every printer.
+  void setScope(const QStringList& serialNumbers) { scope_ = serialNumbers; }
+  // From now on every question is declined without asking, the one being asked included (Ctrl+C).
+  void stopAsking();
 
   // How `request` is answered when going ahead (true) or not; public for the tests. [any]
   static AlertAnswer accepting(const AlertRequest& request);
@@ -63,6 +68,8 @@ class TerminalAlertPresenter final : public QObject, public AlertPresenter {
   bool asking_ = false;
   std::unique_ptr<QSocketNotifier> input_;
   QByteArray inputLine_;
+  QStringList scope_;
+  bool stopped_ = false;
   int declinedUnasked_ = 0;
   int declined_ = 0;
 };

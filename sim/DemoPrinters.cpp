@@ -58,6 +58,8 @@ std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
       demo.busy = true;
     } else if (word == QLatin1String("deaf")) {
       demo.deaf = true;
+    } else if (word == QLatin1String("loader")) {
+      demo.config.inLoader = true;
     } else if (name == QLatin1String("fw") && hasValue) {
       demo.config.firmwareVersion = value;
     } else if (name == QLatin1String("serial") && hasValue) {
@@ -69,6 +71,9 @@ std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
     } else if (const std::optional<uint32_t> ms = parseLatency(value);
                name == QLatin1String("latency") && ms) {
       demo.config.latencyMs = *ms;
+    } else if (const std::optional<uint32_t> restart = parseLatency(value);
+               name == QLatin1String("restart") && restart) {
+      demo.config.restartDelayMs = *restart;
     } else if (!word.isEmpty()) {
       logSkipped(QStringLiteral("option \"%1\"").arg(word), entry);
     }

@@ -13,6 +13,9 @@
 //   status=CODE     the status code every "STATUS" answers ("01000")
 //   late=COMMAND    every reply to COMMAND ("FVER", "COUNTER_LIFE", "STATUS") comes after the
 //                   host's read gave up and waits in the pipe for the next read
+//   restart=N       time off the bus at each restart, as latency (default 2.5 s)
+//   loader          powered on in its firmware update mode, as a printer left between an
+//                   update's phases (a real printer keeps that state across our runs; these do not)
 // Unknown models and options are logged and skipped. Demo printers stay off the bus for two and
 // a half seconds at each restart, so that a person sees them leave and come back.
 //

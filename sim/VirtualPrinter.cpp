@@ -72,7 +72,9 @@ VirtualPrinter::VirtualPrinter(Token, VirtualPrinterConfig config)
       tables_(config.model, initialTableVersion(config)),
       latencyMs_(config.latencyMs),
       restartDelayMs_(config.restartDelayMs),
-      lateReplies_(config.lateReplies) {}
+      lateReplies_(config.lateReplies) {
+  updateMode_ = config.inLoader;
+}
 
 VirtualPrinter::~VirtualPrinter() = default;
 

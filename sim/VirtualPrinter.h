@@ -44,6 +44,7 @@ struct VirtualPrinterConfig {
   uint32_t counterM = 56;
   QString tableVersion{};          // factory colour-table version; empty: the model's
   uint32_t restartDelayMs = 200;   // time off the bus at each restart (device time)
+  bool inLoader = false;           // powers on in its firmware update mode, waiting for an image
   uint32_t locationId = 0;         // 0: the bus assigns one
   uint16_t vendorId = 0;           // the USB IDs; 0: the model's own
   uint16_t productId = 0;

@@ -224,31 +224,34 @@ void SerialQueue::asyncAfter(int delayMs, std::function<void()> block) {
 }
 
 bool SerialQueue::shutdownAll(int timeoutMs) {
-  // Thread objects are deleted on the main thread only, so none can go while this runs.
   const bool onMain = onMainThread();
   Q_ASSERT(QCoreApplication::instance() == nullptr || onMain);
-  std::set<QThread*> threads;
-  {
+  // Thread objects are deleted on the main thread only, but serving the main queue below runs
+  // their deferred deletions: the set is read afresh after each such turn, never kept across it.
+  const auto live = [] {
     const std::lock_guard guard(liveThreads().lock);
-    threads = liveThreads().threads;
-  }
+    return liveThreads().threads;
+  };
   const QDeadlineTimer deadline(std::max(timeoutMs, 0));
-  for (QThread* thread : threads) thread->quit();
-  // A queue may be waiting for the main queue (a synchronous hop) before it can end, so the main
-  // queue keeps being served while we wait.
-  for (auto it = threads.begin(); it != threads.end();) {
-    if ((*it)->wait(onMain ? QDeadlineTimer(std::min<qint64>(2, deadline.remainingTime()))
-                           : deadline)) {
-      delete *it;  // its pending deferred deletion goes with it
-      it = threads.erase(it);
+  for (;;) {
+    const std::set<QThread*> threads = live();
+    if (threads.empty()) return true;
+    // A queue made by a block served here is told to end too.
+    for (QThread* thread : threads) thread->quit();
+    QThread* thread = *threads.begin();
+    if (thread->wait(onMain ? QDeadlineTimer(std::min<qint64>(2, deadline.remainingTime())) : deadline)) {
+      delete thread;  // its pending deferred deletion goes with it
       continue;
     }
-    if (deadline.hasExpired()) break;
+    if (deadline.hasExpired()) {
+      for (QThread* late : threads)
+        systemLogf("command queue %s did not finish in time", qUtf8Printable(late->objectName()));
+      return false;
+    }
+    // A queue may be waiting for the main queue (a synchronous hop) before it can end, so the main
+    // queue keeps being served while we wait.
     if (onMain) QCoreApplication::sendPostedEvents();
   }
-  for (QThread* thread : threads)
-    systemLogf("command queue %s did not finish in time", qUtf8Printable(thread->objectName()));
-  return threads.empty();
 }
 
 }  // namespace pm

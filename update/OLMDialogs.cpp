@@ -44,6 +44,7 @@ void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& messa
     request.printerName = printer->printerName();
     // Escape means the button that cancels, whatever the language calls it.
     request.escapeButton = static_cast<int>(request.buttons.indexOf(tr("Cancel")));
+    request.serialNumber = printer->identitySerialNumber();
     if (customLayout) customLayout(request);
     // The completion holds the printer until the user has answered.
     present(request, [printer, completion](const pm::AlertAnswer& answer) {
@@ -56,6 +57,15 @@ void TBUSBPrinterOLM::showAlert(const QString& title, const QString& message,
                                 const QStringList& buttonTitles, AlertCompletion completion) {
   showCustomAlert(title.isEmpty() ? tr("Alert") : title, message, buttonTitles, false,
                   pm::AlertStyle::Warning, nullptr,
+                  [completion = std::move(completion)](const pm::AlertAnswer& answer) {
+                    if (completion) completion(answer.returnCode);
+                  });
+}
+
+void TBUSBPrinterOLM::showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
+                                       AlertCompletion completion) {
+  showCustomAlert(title, message, buttonTitles, false, pm::AlertStyle::Warning,
+                  [](pm::AlertRequest& alert) { alert.acceptButton = static_cast<int>(alert.buttons.size()) - 1; },
                   [completion = std::move(completion)](const pm::AlertAnswer& answer) {
                     if (completion) completion(answer.returnCode);
                   });
@@ -132,19 +142,22 @@ void TBUSBPrinterOLM::showPrinterBusyAlert(const QString& notDone, std::function
 
 // Only the queues that point at this printer are candidates, and none is removed unless the user
 // says so: queues are the user's configuration, and those of other printers still work.
-void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
+void TBUSBPrinterOLM::deleteExistingPrinterQueues(std::function<void()> done) {
   Q_ASSERT(isPrinterCommandQueue());
+  const auto settled = [done] {
+    if (done) done();
+  };
   const std::optional<QByteArray> listing = pm::listPrintQueues();
-  if (!listing) return;  // no print system, or it did not answer: logged, nothing to remove
+  if (!listing) return settled();  // no print system, or it did not answer: logged, nothing to remove
   const QStringList names = pm::printQueuesOfPrinter(*listing, model(), {serialNumberUSB(), printerSerialNumber()});
   if (names.isEmpty()) {
     pm::systemLog(QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(descriptionUTF8())));
-    return;
+    return settled();
   }
   if (!pm::printSystemChangesAllowed()) {
     pm::systemLog(QStringLiteral("demo mode: the print queues %1 are left alone (they would be offered for removal)")
                       .arg(names.join(QStringLiteral(", "))));
-    return;
+    return settled();
   }
   auto printer = self();
   showCustomAlert(
@@ -153,14 +166,18 @@ void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
          "find the printer any more:\n\n%1\n\nRemove them now? Add the printer again afterwards to print to it.")
           .arg(names.join(QLatin1Char('\n'))),
       {tr("&Remove"), tr("&Keep")}, false, pm::AlertStyle::Warning,
-      [](pm::AlertRequest& alert) { alert.escapeButton = 1; },
-      [printer, names](const pm::AlertAnswer& answer) {
+      [](pm::AlertRequest& alert) {
+        alert.escapeButton = 1;
+        alert.acceptButton = 0;
+        alert.acceptRemovesSettings = true;
+      },
+      [printer, names, settled](const pm::AlertAnswer& answer) {
         if (answer.returnCode != pm::kAlertFirstButtonReturn) {
           pm::systemLog(QStringLiteral("print queues kept: %1").arg(names.join(QStringLiteral(", "))));
-          return;
+          return settled();
         }
         // lpadmin may take its time: never on the main thread.
-        printer->performInlineOnCommandQueue([printer, names] {
+        printer->performInlineOnCommandQueue([printer, names, settled] {
           const pm::PrintQueueRemoval removal = pm::removePrintQueues(names);
           QString report;
           if (!removal.removed.isEmpty())
@@ -172,6 +189,7 @@ void TBUSBPrinterOLM::deleteExistingPrinterQueues() {
           printer->showAlert(removal.failed.isEmpty() ? tr("The print queues were removed.")
                                                       : tr("Some print queues could not be removed."),
                              report, {}, nullptr);
+          settled();
         });
       });
 }

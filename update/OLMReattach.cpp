@@ -9,6 +9,7 @@
 
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
+#include "update/UpdateEvents.h"
 #include "update/UpdateJournal.h"
 #include "update/UpdateReturnWatch.h"
 #include "vendor/TBUSBPrinterOLM.h"
@@ -23,6 +24,10 @@ const QString kVLAIntermediateFirmware = QStringLiteral("VLA_ALLFWU_2.05");
 QSet<QString>& promptsShown() {
   static QSet<QString> shown;
   return shown;
+}
+
+QString declinedLoaderText() {
+  return TBUSBPrinterOLM::tr("The firmware update was declined; the printer waits in its firmware update mode.");
 }
 
 QString describe(const QVariantMap& map) {
@@ -72,6 +77,9 @@ void TBUSBPrinterOLM::recogniseUpdateAtAttach() {
   const QString key = keyUSBdevice();
   const QString serial = identitySerialNumber();
   if (const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, productID())) {
+    // The update goes on from here: in this process, or in a new one after a stop.
+    pm::UpdateEvents::begin(record->serialNumber);
+    pm::UpdateEvents::progress({record->serialNumber, pm::UpdateProgress::Kind::Back, static_cast<int>(record->stage)});
     deviceInfoDict()->setValue(kUpdateStageKey, static_cast<int>(record->stage));
     if (!record->fromVersion.isEmpty())
       deviceInfoDict()->setValue(QStringLiteral("firmwareVersionPrevious"), record->fromVersion);
@@ -230,11 +238,13 @@ void TBUSBPrinterOLM::showUnexpectedUpdateModePrompt() {
     return;
   }
   promptsShown().insert(shownKey);
+  pm::UpdateEvents::begin(identitySerialNumber());
   auto printer = self();
   showCustomAlert(tr("Attention:"),
                   tr("A printer was unexpectedly found in firmware update mode. Would you like to update "
                      "the firmware? "),
-                  {tr("Ignore"), tr("Update Firmware")}, false, pm::AlertStyle::Critical, nullptr,
+                  {tr("Ignore"), tr("Update Firmware")}, false, pm::AlertStyle::Critical,
+                  [](pm::AlertRequest& alert) { alert.acceptButton = 1; },
                   [printer, shownKey](const pm::AlertAnswer& answer) {
                     promptsShown().remove(shownKey);
                     if (answer.returnCode == pm::kAlertSecondButtonReturn) {
@@ -242,6 +252,7 @@ void TBUSBPrinterOLM::showUnexpectedUpdateModePrompt() {
                       printer->uploadFirmware();
                       return;
                     }
+                    printer->recordUpdateOutcome(QStringLiteral("refused"), declinedLoaderText());
                     printer->showAlert(tr("Please power-cycle this printer"),
                                        tr("Contact customer support if power-cycling does not resolve the issue."),
                                        {tr("OK")}, nullptr);

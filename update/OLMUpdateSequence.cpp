@@ -14,6 +14,7 @@
 #include "support/ZOVRAN_Log.h"
 #include "update/FirmwareArchive.h"
 #include "update/QuitGuard.h"
+#include "update/UpdateEvents.h"
 #include "update/UpdateHistory.h"
 #include "update/UpdateJournal.h"
 #include "update/UpdateReturnWatch.h"
@@ -60,13 +61,32 @@ QString fileCorruptionMessage() { return TBUSBPrinterOLM::tr("Contact customer s
 // A missing text shows as "(null)", as the report has always shown it.
 QString orNull(const QString& text) { return text.isNull() ? QStringLiteral("(null)") : text; }
 
+QString declinedText() { return TBUSBPrinterOLM::tr("The firmware update was declined; nothing was changed."); }
+
+// The printer's update ends unfinished when the return watch gives up on it; the record stays for
+// its return.
+std::function<void()> whenNotBack(const std::shared_ptr<TBUSBPrinterOLM>& printer) {
+  return [weak = std::weak_ptr<TBUSBPrinterOLM>(printer), serial = printer->identitySerialNumber(),
+          key = printer->keyUSBdevice(), product = printer->productID()] {
+    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
+    if (const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, product))
+      pm::UpdateEvents::finish(*record, QStringLiteral("failed"),
+                               TBUSBPrinterOLM::tr("The printer has not come back.") + QLatin1Char(' ') +
+                                   pm::UpdateEvents::stoppedState(*record));
+  };
+}
+
+void announce(const QString& printer, pm::UpdateProgress::Kind kind, int phase, qint64 count = 0) {
+  pm::UpdateEvents::progress({printer, kind, phase, count});
+}
+
 }  // namespace
 
 // ---- Before the update -------------------------------------------------------------------------
 
 // The archive is read and checked once, on the printer's queue (it may be large); the update then
 // sends those bytes and no others.
-void TBUSBPrinterOLM::updateFirmware() {
+void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
   Q_ASSERT(pm::isMainQueue());
   if (updateRecord()) {
     showAlert(tr("The firmware update is already running"),
@@ -75,6 +95,8 @@ void TBUSBPrinterOLM::updateFirmware() {
               {tr("OK")}, nullptr);
     return;
   }
+  olderAllowed_ = allowOlderOrSame;
+  pm::UpdateEvents::begin(identitySerialNumber());
   auto printer = self();
   // User work: an open waiting on the queue for another program gives way, so that the user hears
   // at once that the printer is in use.
@@ -88,6 +110,7 @@ void TBUSBPrinterOLM::updateFirmware() {
         printer->showFirmwareUpdateWarning();
         return;
       }
+      printer->recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
       printer->showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
                          [](int) { terminateApplication(); });
     });
@@ -106,6 +129,7 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
            "2.0x (or 2.1x).\n\n(the current firmware version is %2)")
             .arg(available, 0, 'f', 2)
             .arg(installed, 0, 'f', 2);
+    recordUpdateOutcome(QStringLiteral("refused"), message);
     showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical, nullptr,
                     [](const pm::AlertAnswer&) { terminateApplication(); });
     return;
@@ -116,9 +140,14 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
   auto printer = self();
   // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
   showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
-                  [](pm::AlertRequest& alert) { alert.dismissable = true; },
+                  [](pm::AlertRequest& alert) {
+                    alert.dismissable = true;
+                    alert.acceptButton = 1;
+                  },
                   [printer](const pm::AlertAnswer& answer) {
                     printer->setToggleAgreed(answer.agreed);
+                    if (answer.returnCode != 1001 || !printer->customerDidAgree())
+                      printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
                     if (answer.dismissed) {
                       pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
                     } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
@@ -131,22 +160,38 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
 
 void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
   Q_ASSERT(pm::isMainQueue());
+  // "Proceed" after a readiness alert comes here again: the same update, or one begun anew.
+  if (!updateRecord()) pm::UpdateEvents::begin(identitySerialNumber());
   // Already waiting in update mode: straight to the upload.
   if (printerStatus() == stringForKTStatusString(kUpdateModeCode)) {
     uploadFirmware();
     return;
   }
   const double installed = installedFirmwareVersion();
-  if (installed > availableFirmwareVersion() && !preferenceIsSet(QStringLiteral("installOlderFirmwareVersion"))) {
-    showAlert(tr("Firmware update not needed"),
-              tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2), {tr("OK")},
-              nullptr);
+  const double available = availableFirmwareVersion();
+  // The window reinstalls the same version and takes an older one by preference; the command
+  // line says which it wants.
+  const bool notNeeded = olderAllowed_ ? !*olderAllowed_ && installed >= available
+                                       : installed > available &&
+                                             !preferenceIsSet(QStringLiteral("installOlderFirmwareVersion"));
+  if (notNeeded) {
+    const QString message = tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2);
+    recordUpdateOutcome(QStringLiteral("refused"), tr("Firmware update not needed") + QLatin1Char(' ') + message);
+    showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
     return;
   }
 
   auto printer = self();
+  // Proceed tries again; Cancel ends the update with nothing written.
   auto retryOnProceed = [printer](int returnCode) {
-    if (returnCode == pm::kAlertFirstButtonReturn) printer->proceedWithUpdateWhenReady();
+    if (returnCode == pm::kAlertFirstButtonReturn) {
+      printer->proceedWithUpdateWhenReady();
+      return;
+    }
+    const QString status = printer->printerStatus();
+    printer->recordUpdateOutcome(QStringLiteral("refused"),
+                                 tr("The printer was not ready (%1); nothing was changed.")
+                                     .arg(status.isEmpty() ? tr("no answer") : status));
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
   const auto notResponding = [printer, retryOnProceed, buttons] {
@@ -157,14 +202,18 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
   };
   openInterface([printer, retryOnProceed, buttons, notResponding](IOReturn result) {
     if (result == kIOReturnExclusiveAccess) {
+      // Cancel (what the command line answers) ends the update at once with nothing written.
       printer->showAlert(tr("Printer Busy"),
                          tr("Another application is using the printer. Please proceed when the printer "
                             "becomes available."),
                          buttons, [printer, retryOnProceed](int returnCode) {
                            if (returnCode == 1000) return retryOnProceed(returnCode);
-                           tellActionEnded(
+                           const QString notDone =
                                tr("The firmware of %1 was not updated: the printer is in use by another program.")
-                                   .arg(printer->printerName()));
+                                   .arg(printer->printerName());
+                           tellActionEnded(notDone);
+                           printer->recordUpdateOutcome(QStringLiteral("refused"),
+                                                        tr("Printer Busy") + QLatin1Char(' ') + notDone);
                          });
       return;
     }
@@ -186,7 +235,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
 void TBUSBPrinterOLM::updateFirmwareReady() {
   Q_ASSERT(pm::isMainQueue());
   auto printer = self();
-  showAlert(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
+  showConfirmation(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
             tr("The printer may be permanently damaged if it is unplugged or loses power during the "
                "update process."),
             {tr("Cancel"), (shippedFirmware() == ShippedFirmware::Same    ? tr("Reinstall Firmware %1")
@@ -194,7 +243,11 @@ void TBUSBPrinterOLM::updateFirmwareReady() {
                                                                           : tr("Update Firmware to %1"))
                                .arg(newFirmwareVersion())},
             [printer](int returnCode) {
-              if (returnCode == pm::kAlertSecondButtonReturn) printer->updateFirmwareAndColorTables();
+              if (returnCode == pm::kAlertSecondButtonReturn) {
+                printer->updateFirmwareAndColorTables();
+              } else {
+                printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+              }
             });
 }
 
@@ -202,8 +255,14 @@ void TBUSBPrinterOLM::updateFirmwareReady() {
 
 void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
   Q_ASSERT(pm::isMainQueue());
+  if (pm::UpdateEvents::stopRequested()) {
+    recordUpdateOutcome(QStringLiteral("refused"), tr("Stopped before anything was written; nothing was changed."));
+    return;
+  }
   if (firmwareVersion().isEmpty()) {
     // The printer comes back as a new object and is read afresh.
+    recordUpdateOutcome(QStringLiteral("failed"), tr("The printer's firmware version could not be read; nothing "
+                                                     "was changed. Please run the update again."));
     hotPlug();
     return;
   }
@@ -213,13 +272,16 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
     archive = loadedArchive_;
   }
   if (!archive) {
+    recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
     showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
     return;
   }
   auto printer = self();
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
+  announce(identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 1);
   openInterface([printer, archive](IOReturn result) {
     if (result != kIOReturnSuccess) {
+      printer->recordUpdateOutcome(QStringLiteral("failed"), tr("The printer could not be opened; nothing was changed."));
       printer->showUpdateOpenFailedAlert(UpdateStep::RewriteRequest, result);
       pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
@@ -242,11 +304,9 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
     printer->storeUpdateStage(pm::UpdateStage::RestartRequested);
     printer->sendPrinterCommand(Command::FlashRewrite);
     printer->closeInterface(nullptr);
+    announce(record.serialNumber, pm::UpdateProgress::Kind::Restarting, 1);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::RewriteRequest,
-                                  printer->image(), printer->printerName(),
-                                  [weak = std::weak_ptr<TBUSBPrinterOLM>(printer)] {
-                                    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
-                                  });
+                                  printer->image(), printer->printerName(), whenNotBack(printer));
   });
 }
 
@@ -254,8 +314,18 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
 
 void TBUSBPrinterOLM::uploadFirmware() {
   auto printer = self();
+  if (pm::UpdateEvents::stopRequested()) {
+    // The printer waits in its loader, on its old firmware and tables; the record finishes it.
+    const std::optional<pm::UpdateRecord> record = updateRecord();
+    recordUpdateOutcome(record ? QStringLiteral("failed") : QStringLiteral("refused"),
+                        record ? pm::UpdateEvents::stoppedState(*record)
+                               : tr("Stopped before anything was written; nothing was changed."));
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+    return;
+  }
   openInterface([printer](IOReturn result) {
     if (result != kIOReturnSuccess) {
+      printer->recordUpdateOutcome(QStringLiteral("failed"), tr("The printer could not be opened in its firmware update mode."));
       printer->showUpdateOpenFailedAlert(UpdateStep::Upload, result);
       pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
@@ -301,12 +371,13 @@ void TBUSBPrinterOLM::uploadFirmware() {
     pm::UpdateJournal::put(record);
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
     printer->storeUpdateStage(pm::UpdateStage::ImageSent);
+    announce(record.serialNumber, pm::UpdateProgress::Kind::PhaseStarted, 2);
     printer->sendFirmwareImage(archive->image);
+    if (printer->writeStatus() == kIOReturnSuccess)
+      announce(record.serialNumber, pm::UpdateProgress::Kind::BytesSent, 2, archive->image.size());
+    announce(record.serialNumber, pm::UpdateProgress::Kind::Restarting, 2);
     pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
-                                  printer->image(), printer->printerName(),
-                                  [weak = std::weak_ptr<TBUSBPrinterOLM>(printer)] {
-                                    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
-                                  });
+                                  printer->image(), printer->printerName(), whenNotBack(printer));
     printer->closeInterface(nullptr);
   });
 }
@@ -346,12 +417,23 @@ void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
 void TBUSBPrinterOLM::finishFirmwareUpdate() {
   pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]"));
   auto printer = self();
+  if (pm::UpdateEvents::stopRequested()) {
+    // The new firmware runs with the old tables, which are whole: the record finishes them.
+    const std::optional<pm::UpdateRecord> record = updateRecord();
+    recordUpdateOutcome(QStringLiteral("failed"), record ? pm::UpdateEvents::stoppedState(*record) : tr("Stopped."));
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+    printer->updatePrinterStatus();
+    return;
+  }
+  announce(identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 3);
   updateColorTables([printer](bool written, const QString& problem) {
     pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]_block_invoke"));
     const std::optional<pm::UpdateRecord> record = printer->updateRecord();
     const QString previous = orNull(printer->deviceInfoDict()->string(kPreviousVersionKey));
     const QString current = orNull(printer->firmwareVersion());
     const bool onTarget = record && printer->firmwareVersion() == record->targetVersion;
+    if (written && record)
+      announce(record->serialNumber, pm::UpdateProgress::Kind::TablesWritten, 3, record->archive ? record->archive->tables.size() : 0);
     if (written && onTarget) {
       printer->recordUpdateOutcome(QStringLiteral("success"),
                                    tr("Firmware version updated from %1 to %2").arg(previous, current));
@@ -424,12 +506,12 @@ void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result
 // ---- Ending an update without success -----------------------------------------------------------------
 
 void TBUSBPrinterOLM::stopUpdate(const QString& title, const QString& message) {
-  recordUpdateOutcome(QStringLiteral("failed"), title);
+  recordUpdateOutcome(QStringLiteral("failed"), title + QLatin1Char(' ') + message);
   showStopped(title, message);
 }
 
 void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message) {
-  recordUpdateOutcome(QStringLiteral("failed"), title);  // while the record still says from and to
+  recordUpdateOutcome(QStringLiteral("failed"), title + QLatin1Char(' ') + message);  // while the record says from and to
   const std::optional<pm::UpdateRecord> record = updateRecord();
   if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
   deviceInfoDict()->remove(kUpdateStageKey);
@@ -442,18 +524,19 @@ void TBUSBPrinterOLM::showStopped(const QString& title, const QString& message) 
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
 }
 
-// Every verified end of an update, and every end without success, joins the machine's history.
+// Every end of an update (verified, failed, or refused before anything was written) is told to
+// whoever started it and joins the machine's history.
 void TBUSBPrinterOLM::recordUpdateOutcome(const QString& result, const QString& message) {
   const std::optional<pm::UpdateRecord> record = updateRecord();
   pm::UpdateOutcome outcome;
   outcome.printer = record ? record->serialNumber : identitySerialNumber();
   outcome.model = printerModel() ? pm::modelName(*printerModel()) : model();
   outcome.from = record ? record->fromVersion : firmwareVersion();
-  outcome.to = record ? record->targetVersion : QString();
+  outcome.to = record ? record->targetVersion : newFirmwareVersion();
   outcome.result = result;
   outcome.message = QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
   outcome.time = QDateTime::currentDateTimeUtc();
-  pm::UpdateHistory::append(outcome);
+  pm::UpdateEvents::finish(outcome);
 }
 
 // ---- Identity -------------------------------------------------------------------------------------

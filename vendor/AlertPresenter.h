@@ -33,6 +33,7 @@ struct AlertRequest {
   bool applicationModal = false; // a free-standing dialog instead of a sheet on the main window
   bool suppressionCheckBox = false;
   QString printerName{};         // the printer the alert is about ("PZA (serial number X)"); may be empty
+  QString serialNumber{};        // that printer's serial number; may be empty
   int escapeButton = -1;         // the button (index) that Escape and the window's close button
                                  // answer, the one that cancels; -1 when none does
   bool dismissable = false;      // without such a button, Escape and the close button still end

@@ -146,8 +146,10 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void getUSB_ISerial();              // reads the setting, then closes the interface [any]
   void setUSB_ISerial(bool enabled);  // writes the setting, then reads it back [any]
   // The user-facing change: write, close, then ask for a power cycle and remove stale print
-  // queues; the busy alert (retry or cancel) while another program holds the printer. [any]
-  void setEnabledUSBSerial(bool enabled);
+  // queues; the busy alert (retry or cancel) while another program holds the printer. `done`
+  // (main) runs once at the end: whether the printer reads back the new setting, or why not. [any]
+  using UsbSerialCompletion = std::function<void(bool written, const QString& why)>;
+  void setEnabledUSBSerial(bool enabled, UsbSerialCompletion done = nullptr);
   void setUsbISerial(bool enabled);   // only acts when the value differs [any]
   bool usbISerial() const;            // [any]
   // "Enabled", "Disabled" or "Unavailable"; empty until the setting has been read. [any]
@@ -218,7 +220,10 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // Update sequence (update/OLMUpdateSequence.cpp, update/OLMStatusPoll.cpp). The update of a
   // printer is recorded in pm::UpdateJournal from its first write to its verified end; each phase
   // goes on only for the printer recorded there, with the archive read and checked at the entry.
-  void updateFirmware();                               // entry: loads the archive on the queue [main]
+  // Entry: loads the archive on the queue [main]. `allowOlderOrSame` unset: the window's rule (the
+  // same version may be installed again, an older one by preference); false: only a newer one;
+  // true: any.
+  void updateFirmware(std::optional<bool> allowOlderOrSame = std::nullopt);
   void showFirmwareUpdateWarning();                    // [main]
   void proceedWithUpdateWhenReady();                   // [main]
   void updateFirmwareReady();                          // [main]
@@ -282,10 +287,14 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // How an action the user started ended without an alert: logged and shown on the application's
   // status line. [any]
   static void tellActionEnded(const QString& text);
+  // An alert whose last button goes ahead (what a terminal's "y" presses). [any]
+  void showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
+                        AlertCompletion completion);
   // The print queues that point at this printer name it by its USB serial string, which has just
   // changed: lists them, asks the user whether to remove them and says what was removed
-  // (update/PrintQueues.cpp). Blocks the caller while the tools run. [queue]
-  void deleteExistingPrinterQueues();
+  // (update/PrintQueues.cpp). Blocks the caller while the tools run. `done` runs once the queues
+  // are settled (removed, kept, or none). [queue]
+  void deleteExistingPrinterQueues(std::function<void()> done = nullptr);
 
  protected:
   TBUSBPrinterOLM();
@@ -340,6 +349,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   mutable std::mutex progressLock_;
   std::optional<TablesProgress> tablesProgress_;
   std::atomic<bool> customerDidAgree_{false};
+  std::optional<bool> olderAllowed_;  // the entry's version rule [main]
   std::atomic<bool> attachReadsDone_{false};
   void noteAttachReadsDone();  // [any]
 };

@@ -198,15 +198,19 @@ void TBUSBPrinterOLM::setUSB_ISerial(bool enabled) {
   });
 }
 
-void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
+void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done) {
   auto printer = self();
-  openInterface([printer, enabled](IOReturn result) {
+  const auto finish = [done](bool written, const QString& why) {
+    if (done) pm::performAsyncOnMainQueue([done, written, why] { done(written, why); });
+  };
+  openInterface([printer, enabled, done, finish](IOReturn result) {
     const QString name = QString::fromUtf8(printer->descriptionUTF8());
     if (result == kIOReturnExclusiveAccess) {
       printer->showPrinterBusyAlert(
           tr("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name),
-          [printer, enabled](bool retry) {
-            if (retry) printer->setEnabledUSBSerial(enabled);
+          [printer, enabled, done, finish](bool retry) {
+            if (retry) printer->setEnabledUSBSerial(enabled, done);
+            else finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
           });
       return;
     }
@@ -214,12 +218,22 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled) {
       const QString notDone = tr("The USB serial number of %1 was not changed: the printer could not be opened (%2).")
                                   .arg(name, QLatin1String(pm::stringForIOReturn(result)));
       tellActionEnded(notDone);
+      finish(false, notDone);
+      return;
+    }
+    if (!printer->hasISerialSupport()) {
+      printer->closeInterface(nullptr);
+      finish(false, tr("The printer has no USB serial-number setting."));
       return;
     }
     printer->setUSB_ISerial(enabled);
-    printer->closeInterface([printer](IOReturn) {
+    // Read back by the write's own exchange, on this queue.
+    const bool written = printer->usbISerial() == enabled;
+    printer->closeInterface([printer, written, finish](IOReturn) {
       printer->showPowerCycleAlert();
-      printer->deleteExistingPrinterQueues();
+      printer->deleteExistingPrinterQueues([written, finish] {
+        finish(written, written ? QString() : tr("The printer does not report the new setting."));
+      });
     });
   }, BusyOpen::Report);
 }

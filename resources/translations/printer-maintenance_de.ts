@@ -673,6 +673,70 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <translation>Der Drucker meldet weiterhin %1.</translation>
     </message>
     <message>
+        <source>The printer has no USB serial-number setting.</source>
+        <translation>Der Drucker hat keine Einstellung für die USB-Seriennummer.</translation>
+    </message>
+    <message>
+        <source>The printer does not report the new setting.</source>
+        <translation>Der Drucker meldet die neue Einstellung nicht.</translation>
+    </message>
+    <message>
+        <source>The firmware update was declined; the printer waits in its firmware update mode.</source>
+        <translation>Die Firmware-Aktualisierung wurde abgelehnt; der Drucker wartet in seinem Firmware-Aktualisierungsmodus.</translation>
+    </message>
+    <message>
+        <source>The firmware update was declined; nothing was changed.</source>
+        <translation>Die Firmware-Aktualisierung wurde abgelehnt; es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>The printer has not come back.</source>
+        <translation>Der Drucker ist nicht zurückgekehrt.</translation>
+    </message>
+    <message>
+        <source>The printer was not ready (%1); nothing was changed.</source>
+        <translation>Der Drucker war nicht bereit (%1); es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>no answer</source>
+        <translation>keine Antwort</translation>
+    </message>
+    <message>
+        <source>Stopped before anything was written; nothing was changed.</source>
+        <translation>Angehalten, bevor etwas geschrieben wurde; es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>The printer&apos;s firmware version could not be read; nothing was changed. Please run the update again.</source>
+        <translation>Die Firmware-Version des Druckers konnte nicht gelesen werden; es wurde nichts geändert. Bitte führen Sie die Aktualisierung erneut aus.</translation>
+    </message>
+    <message>
+        <source>The printer could not be opened; nothing was changed.</source>
+        <translation>Der Drucker konnte nicht geöffnet werden; es wurde nichts geändert.</translation>
+    </message>
+    <message>
+        <source>The printer could not be opened in its firmware update mode.</source>
+        <translation>Der Drucker konnte in seinem Firmware-Aktualisierungsmodus nicht geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>Stopped.</source>
+        <translation>Angehalten.</translation>
+    </message>
+    <message>
+        <source>its old firmware</source>
+        <translation>seine alte Firmware</translation>
+    </message>
+    <message>
+        <source>Stopped: %1 has been sent firmware %2 but its colour tables are not written yet.</source>
+        <translation>Angehalten: %1 hat die Firmware %2 erhalten, seine Farbtabellen sind aber noch nicht geschrieben.</translation>
+    </message>
+    <message>
+        <source>Stopped: %1 was asked to restart into its firmware update mode; it still has %2 and its colour tables.</source>
+        <translation>Angehalten: %1 wurde aufgefordert, in seinen Firmware-Aktualisierungsmodus neu zu starten; er hat noch %2 und seine Farbtabellen.</translation>
+    </message>
+    <message>
+        <source>Keep it connected and run the update again to finish it.</source>
+        <translation>Lassen Sie ihn angeschlossen und führen Sie die Aktualisierung erneut aus, um sie abzuschließen.</translation>
+    </message>
+    <message>
         <source>Counter %1 of %2 was not reset: the printer is in use by another program.</source>
         <translation>Zähler %1 von %2 wurde nicht zurückgesetzt: Der Drucker wird von einem anderen Programm verwendet.</translation>
     </message>

@@ -1,5 +1,9 @@
 // printer-maintenance-cli as a script runs it: the built binary in demo mode, its exit statuses,
 // its JSON parsed, the history file as the update code writes it and as a crash may leave it.
+// Demo printers restart in 50 ms here ("restart=50ms") and power on as a printer left between
+// an update's phases would ("loader", a newer "fw="): a real printer keeps that state across runs.
+
+#include <signal.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -24,19 +28,45 @@ class CliTest : public QObject {
 
   QTemporaryDir state_;
 
-  Run cli(const QStringList& arguments, const QString& simulate = QString()) {
+  void start(QProcess& process, const QStringList& arguments, const QString& simulate, const QString& stateDir) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("XDG_STATE_HOME"), state_.path());
+    env.insert(QStringLiteral("XDG_STATE_HOME"), stateDir.isEmpty() ? state_.path() : stateDir);
     env.remove(QStringLiteral("PRINTER_MAINTENANCE_DEBUG"));
     if (simulate.isEmpty()) env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"));
     else env.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), simulate);
-    QProcess process;
     process.setProcessEnvironment(env);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments);
+  }
+
+  Run finish(QProcess& process) {
     if (!process.waitForFinished(60000)) return {};
     return {process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
             process.readAllStandardOutput(), process.readAllStandardError()};
+  }
+
+  Run cli(const QStringList& arguments, const QString& simulate = QString(), const QString& stateDir = QString()) {
+    QProcess process;
+    start(process, arguments, simulate, stateDir);
+    return finish(process);
+  }
+
+  // update --json: every line one JSON object; the events, then the one result of each printer.
+  static QList<QJsonObject> jsonLines(const QByteArray& out) {
+    QList<QJsonObject> lines;
+    for (const QByteArray& line : out.split('\n')) {
+      if (line.isEmpty()) continue;
+      QJsonParseError error;
+      lines.append(QJsonDocument::fromJson(line, &error).object());
+      if (error.error != QJsonParseError::NoError) qWarning("not JSON: %s", line.constData());
+    }
+    return lines;
+  }
+  static QList<QJsonObject> resultLines(const QList<QJsonObject>& lines) {
+    QList<QJsonObject> out;
+    for (const QJsonObject& line : lines)
+      if (line.contains(QStringLiteral("result"))) out.append(line);
+    return out;
   }
 
  private slots:
@@ -107,6 +137,134 @@ class CliTest : public QObject {
     QVERIFY(!run.out.contains("<NULL>") && !run.out.contains("\"NULL\""));
 
     QCOMPARE(cli({QStringLiteral("list")}, QStringLiteral("PZA")).out.count('\n'), 2);  // header + one printer
+  }
+
+  // update: a whole update per printer, several at once, and each way it is refused; the exit
+  // status says the worst of them, and each printer has exactly one result line.
+  void update_data() {
+    QTest::addColumn<QString>("simulate");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("results");  // per printer, in serial-number order
+    QTest::addColumn<QString>("message");      // in the first result's message
+    const QString older = QStringLiteral("PZA:fw=01.00:restart=50ms");
+    const QStringList yesAll{QStringLiteral("--all"), QStringLiteral("--yes")};
+    QTest::newRow("two in parallel") << older + u',' + older << yesAll << 0
+                                     << QStringList{QStringLiteral("success"), QStringLiteral("success")}
+                                     << QStringLiteral("updated from PZA 01.00 to PZA 01.10");
+    QTest::newRow("not needed") << QStringLiteral("PZA:fw=01.10") << yesAll << 2 << QStringList{QStringLiteral("refused")}
+                                << QStringLiteral("not needed");
+    QTest::newRow("same version allowed") << QStringLiteral("PZA:fw=01.10:restart=50ms") << yesAll + QStringList{QStringLiteral("--allow-older")}
+                                          << 0 << QStringList{QStringLiteral("success")} << QStringLiteral("PZA 01.10");
+    QTest::newRow("no terminal, no --yes") << older << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0001")}
+                                           << 2 << QStringList{QStringLiteral("refused")} << QStringLiteral("declined");
+    QTest::newRow("busy") << older + QStringLiteral(":busy") << yesAll << 2 << QStringList{QStringLiteral("refused")}
+                          << QStringLiteral("busy");
+    QTest::newRow("only the named one, and a stranger") << older + u',' + older
+        << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0002"), QStringLiteral("--printer"), QStringLiteral("NOPE"), QStringLiteral("--yes")}
+        << 3 << QStringList{QStringLiteral("success")} << QString();
+  }
+  void update() {
+    QFETCH(QString, simulate);
+    QFETCH(QStringList, arguments);
+    QTemporaryDir state;
+    const Run run = cli(QStringList{QStringLiteral("update"), QStringLiteral("--json")} + arguments, simulate, state.path());
+    QFETCH(int, exitCode);
+    QVERIFY2(run.exitCode == exitCode, run.err.constData());
+    const QList<QJsonObject> lines = jsonLines(run.out);
+    QList<QJsonObject> ends = resultLines(lines);
+    std::sort(ends.begin(), ends.end(), [](const QJsonObject& a, const QJsonObject& b) {
+      return a.value(QStringLiteral("printer")).toString() < b.value(QStringLiteral("printer")).toString();
+    });
+    QFETCH(QStringList, results);
+    QCOMPARE(ends.size(), results.size());
+    for (qsizetype i = 0; i < ends.size(); ++i) {
+      QCOMPARE(ends[i].value(QStringLiteral("result")).toString(), results[i]);
+      QCOMPARE(ends[i].keys(), (QStringList{QStringLiteral("from"), QStringLiteral("message"), QStringLiteral("printer"),
+                                             QStringLiteral("result"), QStringLiteral("to")}));
+    }
+    QFETCH(QString, message);
+    QVERIFY2(ends[0].value(QStringLiteral("message")).toString().contains(message, Qt::CaseInsensitive),
+             qPrintable(ends[0].value(QStringLiteral("message")).toString()));
+    // Refused: nothing was written. Done: every phase was told, and the history has it.
+    QStringList events;
+    for (const QJsonObject& line : lines)
+      if (line.value(QStringLiteral("printer")) == ends[0].value(QStringLiteral("printer")) && line.contains(QStringLiteral("event")))
+        events.append(line.value(QStringLiteral("event")).toString() + QString::number(line.value(QStringLiteral("phase")).toInt()));
+    if (results[0] == QLatin1String("refused")) {
+      QVERIFY(events.isEmpty());
+    } else {
+      QCOMPARE(events, (QStringList{QStringLiteral("phase-started1"), QStringLiteral("restarting1"), QStringLiteral("back1"),
+                                    QStringLiteral("phase-started2"), QStringLiteral("bytes-sent2"), QStringLiteral("restarting2"),
+                                    QStringLiteral("back2"), QStringLiteral("phase-started3"), QStringLiteral("tables-written3")}));
+    }
+    const QByteArray history = cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out;
+    QCOMPARE(resultLines(jsonLines(history)).size(), ends.size());
+    QVERIFY(history.contains(ends[0].value(QStringLiteral("to")).toString().toUtf8()));
+  }
+
+  // Ctrl+C asks nothing and stops at the next safe point, saying where the printer is left; the
+  // next run finishes the update. Once the tables are being written, the update ends first.
+  void interruptThenFinish_data() {
+    QTest::addColumn<int>("phase");
+    QTest::addColumn<QString>("returnsAs");  // the printer as the stop left it
+    QTest::addColumn<int>("firstExit");
+    QTest::newRow("phase 1") << 1 << QStringLiteral("PZA:fw=01.00:loader:restart=50ms") << 1;
+    QTest::newRow("phase 2") << 2 << QStringLiteral("PZA:fw=01.10:restart=50ms") << 1;
+    QTest::newRow("phase 3") << 3 << QString() << 0;
+  }
+  void interruptThenFinish() {
+    QFETCH(int, phase);
+    QFETCH(QString, returnsAs);
+    QTemporaryDir state;
+    QProcess process;
+    start(process, {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes"), QStringLiteral("--json")},
+          QStringLiteral("PZA:fw=01.00:restart=300ms"), state.path());
+    const QByteArray mark = QStringLiteral("\"event\":\"phase-started\",\"phase\":%1").arg(phase).toUtf8();
+    QByteArray seen;
+    while (!seen.contains(mark) && process.waitForReadyRead(20000)) seen += process.readAllStandardOutput();
+    QVERIFY2(seen.contains(mark), seen.constData());
+    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    Run first = finish(process);
+    first.out.prepend(seen);
+    QFETCH(int, firstExit);
+    QVERIFY2(first.exitCode == firstExit, first.err.constData());
+    const QJsonObject stopped = resultLines(jsonLines(first.out)).value(0);
+    if (firstExit == 0) return;
+    QVERIFY2(stopped.value(QStringLiteral("message")).toString().contains(QStringLiteral("run the update again")),
+             qPrintable(stopped.value(QStringLiteral("message")).toString()));
+    const Run second = cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"), QStringLiteral("--json")},
+                           returnsAs, state.path());
+    QVERIFY2(second.exitCode == 0, second.err.constData());
+    QCOMPARE(resultLines(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(), QStringLiteral("PZA 01.10"));
+  }
+
+  // reset-counter and usb-serial: asked first (no terminal and no --yes: nothing written), read
+  // back after, and the exit status says which.
+  void printerActions_data() {
+    QTest::addColumn<QString>("simulate");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("said");
+    const QStringList reset{QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+                            QStringLiteral("--counter"), QStringLiteral("B")};
+    const QStringList serialOff{QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"),
+                                QStringLiteral("SIM0001")};
+    QTest::newRow("reset") << QStringLiteral("PZA") << reset + QStringList{QStringLiteral("--yes")} << 0 << QStringLiteral("reset to zero");
+    QTest::newRow("reset, no terminal") << QStringLiteral("PZA") << reset << 2 << QStringLiteral("not reset");
+    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + QStringList{QStringLiteral("--yes")} << 2 << QStringLiteral("not reset");
+    QTest::newRow("reset, no such printer") << QStringLiteral("PZA:serial=X") << reset << 3 << QStringLiteral("SIM0001");
+    QTest::newRow("usb serial off") << QStringLiteral("PZA") << serialOff + QStringList{QStringLiteral("--yes")} << 0 << QStringLiteral("is now off");
+    QTest::newRow("usb serial, no terminal") << QStringLiteral("PZA") << serialOff << 2 << QStringLiteral("not changed");
+  }
+  void printerActions() {
+    QFETCH(QString, simulate);
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, said);
+    const Run run = cli(arguments, simulate);
+    QVERIFY2(run.exitCode == exitCode, run.err.constData());
+    QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
   }
 
   // The history: what the update code appends, in order, and nothing of a torn or foreign line.
