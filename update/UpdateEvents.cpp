@@ -93,7 +93,7 @@ bool UpdateEvents::stopRequested() { return eventState().stop.load(); }
 
 QString UpdateEvents::stoppedState(const UpdateRecord& record) {
   const QString from = record.fromVersion.isEmpty() ? EventTexts::tr("its old firmware") : record.fromVersion;
-  return (record.stage >= 2
+  return (record.stage >= UpdateStage::ImageSent
               ? EventTexts::tr("Stopped: %1 has been sent firmware %2 but its colour tables are not written yet.")
                     .arg(record.printerName(), record.targetVersion)
               : EventTexts::tr("Stopped: %1 was asked to restart into its firmware update mode; it still has %2 "
