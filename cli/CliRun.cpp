@@ -186,9 +186,13 @@ int CliRun::history() {
 
 namespace pm::cli {
 
-std::shared_ptr<TBUSBPrinterOLM> CliRun::namedPrinter() {
+std::shared_ptr<TBUSBPrinterOLM> CliRun::namedPrinter(TBPrinters& controller) {
+  controller_ = &controller;
+  presenter_.setScope(options_.printers);
+  waitForPrinters(0);
+  controller_ = nullptr;
   const QString serial = options_.printers.value(0);
-  for (const TBPrinters::PrinterRef& printer : controller_->printers())
+  for (const TBPrinters::PrinterRef& printer : controller.printers())
     if (printer->identitySerialNumber() == serial) return printer;
   err_ << "printer-maintenance-cli: no printer with serial number " << serial << " is connected\n";
   err_.flush();
@@ -206,7 +210,7 @@ bool CliRun::confirmed(const TBUSBPrinterOLM& printer, const QString& title, con
   request.printerName = printer.printerName();
   request.serialNumber = printer.identitySerialNumber();
   std::optional<bool> answer;
-  presenter_.present(request, [&answer](const AlertAnswer& a) { answer = a.returnCode == 1000 && !a.dismissed; });
+  presenter_.present(request, [&answer](const AlertAnswer& a) { answer = a.returnCode == pm::kAlertFirstButtonReturn && !a.dismissed; });
   // A person may take their time; the presenter answers at once without a terminal.
   waitUntil([&answer] { return answer.has_value(); }, std::numeric_limits<int>::max());
   return answer.value_or(false);
@@ -214,11 +218,7 @@ bool CliRun::confirmed(const TBUSBPrinterOLM& printer, const QString& title, con
 
 int CliRun::resetCounter() {
   TBPrinters controller;
-  controller_ = &controller;
-  presenter_.setScope(options_.printers);
-  waitForPrinters(0);
-  const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter();
-  controller_ = nullptr;
+  const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
   if (!printer) return kUsage;
   const QString letter(QChar::fromLatin1(options_.counter));
   if (!confirmed(*printer, TBUSBPrinterOLM::tr("Reset counter %1 of %2?").arg(letter, printer->printerName()),
@@ -245,11 +245,7 @@ int CliRun::resetCounter() {
 
 int CliRun::usbSerial() {
   TBPrinters controller;
-  controller_ = &controller;
-  presenter_.setScope(options_.printers);
-  waitForPrinters(0);
-  const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter();
-  controller_ = nullptr;
+  const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
   if (!printer) return kUsage;
   const bool on = options_.usbSerialOn;
   const char* word = on ? "on" : "off";

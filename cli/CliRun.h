@@ -46,8 +46,9 @@ class CliRun : public QObject {
   int resetCounter();
   int usbSerial();
 
-  // The named printer, or null after saying there is none (exit 3).
-  std::shared_ptr<TBUSBPrinterOLM> namedPrinter();
+  // Waits for the printers present on `controller` (which must outlive the printer's use) and
+  // returns the named one, or null after saying there is none (exit 3).
+  std::shared_ptr<TBUSBPrinterOLM> namedPrinter(TBPrinters& controller);
   // Asks `title` about `printer` (y/N, or the command line's answer); true to go ahead.
   bool confirmed(const TBUSBPrinterOLM& printer, const QString& title, const QString& message,
                  const QString& goAhead);
