@@ -158,7 +158,7 @@ class TBPrinters : public QObject {
   void makePrinter(const usb::ServiceHandle& service);
   void observe(const PrinterRef& printer);
   void stopObserving(const TBUSBPrinter* printer);
-  void appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service);
+  void appendPrinter(const PrinterRef& printer);
   void takePrinterOut(const TBUSBPrinter* printer);
   // Stops observing the printer and lets it go (prepareForRelease, or prepareForQuit). [main]
   void letGo(const PrinterRef& printer, bool quitting = false);

@@ -128,19 +128,20 @@ void TBPrinters::listReady() {
   for (int listed = 0; listed < kArrivalsPerTurn && !ready_.empty(); ++listed) {
     const PrinterRef printer = ready_.front();
     ready_.pop_front();
-    const auto arriving = std::find_if(arriving_.begin(), arriving_.end(),
-                                       [&](const Entry& e) { return e.printer == printer; });
-    if (arriving != arriving_.end()) appendPrinter(printer, arriving->service);
+    appendPrinter(printer);
   }
   if (!ready_.empty()) QTimer::singleShot(0, this, &TBPrinters::listReady);
 }
 
-void TBPrinters::appendPrinter(const PrinterRef& printer, const usb::ServiceHandle& service) {
+void TBPrinters::appendPrinter(const PrinterRef& printer) {
   Q_ASSERT(isMainQueue());
   const auto arriving = std::find_if(arriving_.begin(), arriving_.end(),
                                      [&](const Entry& e) { return e.printer == printer; });
   // Its removal came first, or termination took the list down while this block waited.
   if (arriving == arriving_.end()) return;
+  // Copied out before the erase: the entries behind it move up into its place, and a printer
+  // listed with its neighbour's service is the one taken out when the neighbour leaves.
+  const usb::ServiceHandle service = arriving->service;
   const uint64_t order = arriving->order;
   arriving_.erase(arriving);
   if (!printers_) return;

@@ -31,20 +31,27 @@ class PrinterListTest : public QObject {
 
   // Unlisted vendor, unlisted product, other subclass: no printer, and their removal is harmless.
   // A listed product under the other listed vendor is admitted: the two sets are independent.
+  // A printer listed while one found after it still arrives keeps its own service: unplugging the
+  // later one takes out that one, never its neighbour.
   void onlyListedVendorsAndProductsGetAPrinter() {
     AppHarness harness;
     const auto stranger = harness.attachDevice(0x1234, kPza.productId);
     harness.attachDevice(kPza.vendorId, kKtaProduct);
     harness.attachDevice(kPza.vendorId, kPza.productId, 2);
     harness.attachDevice(kFamilyVendor, kPza.productId);
+    const auto slow = harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass, AppHarness::Access::SlowIdentity);
     LogCapture log;
     TBPrinters& controller = harness.start();
-    QTRY_COMPARE(controller.count(), 1);
-    QCOMPARE(controller.printerAt(0)->vendorID(), kFamilyVendor);
+    QTRY_COMPARE(controller.count(), 2);
+    const auto first = controller.printerAt(0);
+    QCOMPARE(first->vendorID(), kFamilyVendor);
     QVERIFY(log.contains(QStringLiteral("but not by subclass; subClass=2")));
     stranger->detach();
     QTRY_VERIFY(log.contains(QStringLiteral("failed to match a printer object for device")));
-    QCOMPARE(controller.count(), 1);
+    QCOMPARE(controller.count(), 2);
+    slow->detach();
+    QTRY_COMPARE(controller.count(), 1);
+    QCOMPARE(controller.printerAt(0), first);
   }
 
   // Every model admitted and KTC's IDs moved, as a deployer's configuration would: the demo

@@ -69,7 +69,8 @@ class AppHarness {
   // gets no IEEE 1284 device ID. A deaf device answers no request at all (each waits for its
   // time-out); one without endpoints has no bulk pipes; one that leaves during its arrival is
   // unplugged by its own GET_DEVICE_ID request. Its bulk pipes answer nothing in every case.
-  enum class Access { Full, NoPermission, Deaf, NoEndpoints, LeavesDuringArrival };
+  // SlowIdentity: answers like Full, its device ID a fifth of a second late.
+  enum class Access { Full, NoPermission, Deaf, NoEndpoints, LeavesDuringArrival, SlowIdentity };
 
   // `registry`: where the printers are (by default this harness's own bus).
   explicit AppHarness(pm::NotificationPort::Factory registry = {})
@@ -136,6 +137,11 @@ class AppHarness {
       device->control = [refused](const usb::virt::SetupPacket&) { return std::optional(refused); };
       device->out = [refused](const QByteArray&) { return refused; };
       device->in = [refused](uint32_t) { return refused; };
+    } else if (access == Access::SlowIdentity) {
+      device->control = [](const usb::virt::SetupPacket& setup) -> std::optional<usb::virt::TransferResult> {
+        if (setup.bmRequestType == 0xA1) QThread::msleep(200);
+        return std::nullopt;
+      };
     } else if (access == Access::Deaf) {
       device->control = [silent](const usb::virt::SetupPacket&) { return std::optional(silent); };
       device->out = [silent](const QByteArray&) { return silent; };
