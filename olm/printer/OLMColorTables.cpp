@@ -1,0 +1,83 @@
+// TBUSBPrinterOLM: the colour-table update of phase 3: "TBL_CL" once, then each table of the
+// archive as its version name and its data, with the displayed tables refreshed after each. The
+// tables are the bytes read and checked when the update started; every one must be taken by the
+// printer, or the phase is no success (the printer's tables were erased by "TBL_CL").
+
+#include "support/SystemLog.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+
+using pm::framing::Command;
+
+void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
+  auto printer = self();
+  openInterface([printer, completion = std::move(completion)](IOReturn result) {
+    const auto finish = [&](bool written, const QString& problem) {
+      printer->setTablesProgress(std::nullopt);
+      if (!written) pm::systemLog(QStringLiteral("color tables not written: %1").arg(problem));
+      if (completion) completion(written, problem);
+    };
+    if (result != kIOReturnSuccess) {
+      printer->showUpdateOpenFailedAlert(UpdateStep::ColorTables, result);
+      return finish(false, tr("The printer could not be opened."));
+    }
+    QString problem;
+    const std::shared_ptr<const pm::LoadedArchive> archive = printer->archiveForUpdate(&problem);
+    if (!archive) return finish(false, problem);
+    std::optional<pm::UpdateRecord> record = printer->updateRecord();
+
+    printer->waitForPrinterStatusCode(QStringLiteral("00000"));
+    printer->setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
+    printer->sendPrinterCommand(Command::TableClear);
+    bool delivered = printer->writeStatus() == kIOReturnSuccess;
+    printer->getPrinterColorTableVersion();
+    printer->getPrinterColorTableChecksum();
+
+    const int total = static_cast<int>(archive->tables.size());
+    printer->setTablesProgress(TablesProgress{0, total});
+    for (qsizetype i = 0; delivered && i < archive->tables.size(); ++i) {
+      const QString& name = archive->fileNames.at(i + 1);
+      const QByteArray& data = archive->tables.at(i);
+      pm::systemLogf("got data of length %lu for file at path %s", static_cast<unsigned long>(data.size()),
+                     qUtf8Printable(name));
+      printer->sendPrinterCommand(Command::TableVersionName, paddedData(name.toUpper().toLatin1()));
+      delivered = printer->writeStatus() == kIOReturnSuccess;
+      if (delivered) printer->sendPrinterCommand(Command::TableData, data);
+      delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
+      printer->getPrinterColorTableVersion();
+      printer->getPrinterColorTableChecksum();
+      if (delivered && record) {
+        record->tablesToWrite.removeAll(name);
+        pm::UpdateJournal::put(*record);
+      }
+      if (delivered) printer->setTablesProgress(TablesProgress{static_cast<int>(i) + 1, total});
+    }
+    if (!delivered) {
+      // The printer left (or stopped taking data) with its tables erased or half written: the
+      // stage stays at 2, so the tables are written again when it returns.
+      return finish(false, tr("The printer stopped taking the colour tables; they are erased or incomplete."));
+    }
+    printer->storeUpdateStage(pm::UpdateStage::TablesWritten);
+    finish(true, QString());
+  });
+}
+
+std::optional<TBUSBPrinterOLM::TablesProgress> TBUSBPrinterOLM::tablesProgress() const {
+  const std::lock_guard guard(progressLock_);
+  return tablesProgress_;
+}
+
+void TBUSBPrinterOLM::setTablesProgress(std::optional<TablesProgress> progress) {
+  {
+    const std::lock_guard guard(progressLock_);
+    tablesProgress_ = progress;
+  }
+  announceChange(QStringLiteral("updateProgress"));
+}
+
+QStringList TBUSBPrinterOLM::colorTableNames() {
+  const QStringList names = firmwareFilenames();
+  if (names.size() < 2) return {};
+  return names.mid(1);
+}
