@@ -11,10 +11,15 @@ namespace pm {
 ColorTableSummary ColorTableSummary::fromDeviceInfo(const QVariantMap& deviceInfo) {
   ColorTableSummary summary;
   for (const ColorTableKey& key : kColorTableKeys) {
-    const QString version = deviceInfo.value(QLatin1String(key.version)).toString().trimmed();
+    // A table asked for that gave no answer shows as "NULL", as the log says.
+    const auto shown = [&deviceInfo](const char* name) {
+      const auto it = deviceInfo.constFind(QLatin1String(name));
+      if (it == deviceInfo.constEnd()) return QString();
+      return it->isValid() ? it->toString().trimmed() : QStringLiteral("NULL");
+    };
+    const QString version = shown(key.version);
     if (version.isEmpty()) continue;
-    summary.tables_.append(Table{QLatin1String(key.display), version,
-                                 deviceInfo.value(QLatin1String(key.checksum)).toString().trimmed()});
+    summary.tables_.append(Table{QLatin1String(key.display), version, shown(key.checksum)});
   }
   return summary;
 }

@@ -302,9 +302,9 @@ void MainWindow::confirmCounterReset(char letter) {
   box->setDefaultButton(QMessageBox::Cancel);
   box->setAttribute(Qt::WA_DeleteOnClose);
   QPointer<QMessageBox> shown = box;
-  printer->readCounter(letter, [shown, consequence, letter](const QString& value) {
-    if (shown && !value.isEmpty())
-      shown->setInformativeText(tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(value) + u' ' + consequence);
+  printer->readCounter(letter, [shown, consequence, letter](const std::optional<QString>& value) {
+    if (shown && value)
+      shown->setInformativeText(tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(*value) + u' ' + consequence);
   });
   std::weak_ptr<TBUSBPrinterOLM> target = printer;
   QPointer<MainWindow> window = this;

@@ -11,6 +11,14 @@
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 
+namespace {
+// A reading as the row shows it: the value, or "<NULL>" for one asked for that did not come.
+QString shownValue(const TBUSBPrinterOLM& printer, const QString& key) {
+  const pm::DeviceInfo& info = *printer.deviceInfoDict();
+  return TBUSBPrinterOLM::isUnread(info, key) ? TBUSBPrinterOLM::kNotReadText : info.string(key);
+}
+}  // namespace
+
 PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)
     : QAbstractTableModel(parent), controller_(controller) {
   Q_ASSERT(pm::isMainQueue());
@@ -158,12 +166,14 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
     }
     case SerialNumber: {
       const QString serial = printer.printerSerialNumber();
-      return serial.isEmpty() ? printer.serialNumberUSB() : serial;
+      if (!serial.isEmpty()) return serial;
+      const QString usbSerial = printer.serialNumberUSB();
+      return usbSerial.isEmpty() ? shownValue(printer, QStringLiteral("printerSerialNumber")) : usbSerial;
     }
     case PrinterStatus: return translated(printer.printerStatus());
     case UsbStatus: return usbStatus(printer);
-    case FirmwareVersion: return printer.firmwareVersion();
-    case LifetimeCounter: return printer.lifetimeCounter();
+    case FirmwareVersion: return shownValue(printer, QStringLiteral("firmwareVersion"));
+    case LifetimeCounter: return shownValue(printer, QStringLiteral("lifetimeCounter"));
     case ColorTables:
       return pm::ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot()).compact();
     case UsbSerial: return translated(printer.usbISerialString());
@@ -204,7 +214,7 @@ QString PrinterTableModel::translated(const QString& text) {
 }
 
 QString PrinterTableModel::firmware(TBUSBPrinterOLM& printer) const {
-  const QString installed = printer.firmwareVersion();
+  const QString installed = shownValue(printer, QStringLiteral("firmwareVersion"));
   const double have = printer.installedFirmwareVersion();
   if (have <= 0.0) return installed;
   auto shipped = shippedFirmware_.constFind(printer.productID());

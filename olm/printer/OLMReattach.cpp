@@ -106,7 +106,7 @@ void TBUSBPrinterOLM::tellUpdateNotFinished(const pm::UpdateRecord& other) {
   Q_ASSERT(pm::isMainQueue());
   pm::systemLog(QStringLiteral("%1 is at the port of the unfinished update of %2; it gets no update command")
                     .arg(printerName(), other.printerName()));
-  showAlert(tr("The firmware update is not finished"),
+  dialogs().showAlert(tr("The firmware update is not finished"),
             tr("The firmware update of %1 was interrupted and is not finished. The printer now connected "
                "at its USB port, %2, is a different printer and is left as it is.\n\nPlease connect %1 "
                "again to finish its update.")
@@ -143,7 +143,7 @@ void TBUSBPrinterOLM::probeAtInit() {
         break;
       case pm::UpdateStage::RestartRequested:
         pm::systemLog(QStringLiteral("found a device waiting for firmware update"));
-        printer->readStatusOnce([printer](const StatusCode& code) {
+        printer->getPrinterStatus([printer](const StatusCode& code) {
           if (code && *code == kUpdateModeCode) {
             pm::systemLog(QStringLiteral("device is in firmware update mode ... uploading firmware"));
             printer->uploadFirmware();
@@ -240,7 +240,7 @@ void TBUSBPrinterOLM::showUnexpectedUpdateModePrompt() {
   promptsShown().insert(shownKey);
   pm::UpdateEvents::begin(identitySerialNumber());
   auto printer = self();
-  showCustomAlert(tr("Attention:"),
+  dialogs().showCustomAlert(tr("Attention:"),
                   tr("A printer was unexpectedly found in firmware update mode. Would you like to update "
                      "the firmware? "),
                   {tr("Ignore"), tr("Update Firmware")}, false, pm::AlertStyle::Critical,
@@ -253,7 +253,7 @@ void TBUSBPrinterOLM::showUnexpectedUpdateModePrompt() {
                       return;
                     }
                     printer->recordUpdateOutcome(QStringLiteral("refused"), declinedLoaderText());
-                    printer->showAlert(tr("Please power-cycle this printer"),
+                    printer->dialogs().showAlert(tr("Please power-cycle this printer"),
                                        tr("Contact customer support if power-cycling does not resolve the issue."),
                                        {tr("OK")}, nullptr);
                   });

@@ -53,27 +53,3 @@ void TBUSBPrinterOLM::pollPrinterStatus(const QString& code, int roundsLeft) {
     });
   });
 }
-
-// One status read whose completion always runs (on the main queue), so no wait of the update can
-// end in silence: nullopt when the printer could not be opened or gave no reply.
-void TBUSBPrinterOLM::readStatusOnce(StatusCompletion completion) {
-  auto printer = self();
-  openInterface([printer, completion = std::move(completion)](IOReturn result) {
-    if (result != kIOReturnSuccess) {
-      pm::performAsyncOnMainQueue([completion] { if (completion) completion(std::nullopt); });
-      return;
-    }
-    printer->sendPrinterCommand([printer] { printer->sendPrinterCommand(pm::framing::Command::Status); }, nullptr,
-                                [printer, completion](const QByteArray& reply) {
-                                  Q_ASSERT(pm::isMainQueue());
-                                  StatusCode code;
-                                  if (reply.isEmpty()) {
-                                    pm::systemLog(QStringLiteral("Received a null printer status reply"));
-                                  } else {
-                                    code = replyText(reply);
-                                    printer->setPrinterStatus(stringForKTStatusString(code));
-                                  }
-                                  if (completion) completion(code);
-                                });
-  });
-}

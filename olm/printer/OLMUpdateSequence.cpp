@@ -93,7 +93,7 @@ void announce(const QString& printer, pm::UpdateProgress::Kind kind, int phase, 
 void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
   Q_ASSERT(pm::isMainQueue());
   if (updateRecord()) {
-    showAlert(tr("The firmware update is already running"),
+    dialogs().showAlert(tr("The firmware update is already running"),
               tr("The update of %1 is not finished yet. It goes on by itself when the printer returns.")
                   .arg(printerName()),
               {tr("OK")}, nullptr);
@@ -115,7 +115,7 @@ void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
         return;
       }
       printer->recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
-      printer->showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
+      printer->dialogs().showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
                          [](int) { terminateApplication(); });
     });
   });
@@ -134,29 +134,29 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
             .arg(available, 0, 'f', 2)
             .arg(installed, 0, 'f', 2);
     recordUpdateOutcome(QStringLiteral("refused"), message);
-    showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical, nullptr,
+    dialogs().showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical, nullptr,
                     [](const pm::AlertAnswer&) { terminateApplication(); });
     return;
   }
 
-  setToggleAgreed(false);
-  const QString text = traits && installed < traits->mediaChangeBelow ? VLAUpdateWarningText() : genericUpdateWarningText();
+  dialogs().setToggleAgreed(false);
+  const QString text = traits && installed < traits->mediaChangeBelow ? dialogs().VLAUpdateWarningText() : dialogs().genericUpdateWarningText();
   auto printer = self();
   // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
-  showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
+  dialogs().showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
                   [](pm::AlertRequest& alert) {
                     alert.dismissable = true;
                     alert.acceptButton = 1;
                   },
                   [printer](const pm::AlertAnswer& answer) {
-                    printer->setToggleAgreed(answer.agreed);
-                    if (answer.returnCode != 1001 || !printer->customerDidAgree())
+                    printer->dialogs().setToggleAgreed(answer.agreed);
+                    if (answer.returnCode != 1001 || !printer->dialogs().customerDidAgree())
                       printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
                     if (answer.dismissed) {
                       pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
                     } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
                       terminateApplication();
-                    } else if (answer.returnCode == pm::kAlertSecondButtonReturn && printer->customerDidAgree()) {
+                    } else if (answer.returnCode == pm::kAlertSecondButtonReturn && printer->dialogs().customerDidAgree()) {
                       printer->proceedWithUpdateWhenReady();
                     }
                   });
@@ -181,7 +181,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
   if (notNeeded) {
     const QString message = tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2);
     recordUpdateOutcome(QStringLiteral("refused"), tr("Firmware update not needed") + QLatin1Char(' ') + message);
-    showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
+    dialogs().showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
     return;
   }
 
@@ -199,7 +199,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
   const auto notResponding = [printer, retryOnProceed, buttons] {
-    printer->showAlert(tr("Printer Error"),
+    printer->dialogs().showAlert(tr("Printer Error"),
                        tr("The printer is not responding properly. Please power-cycle the printer and "
                           "try again."),
                        buttons, retryOnProceed);
@@ -207,7 +207,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
   openInterface([printer, retryOnProceed, buttons, notResponding](IOReturn result) {
     if (result == kIOReturnExclusiveAccess) {
       // Cancel (what the command line answers) ends the update at once with nothing written.
-      printer->showAlert(tr("Printer Busy"),
+      printer->dialogs().showAlert(tr("Printer Busy"),
                          tr("Another application is using the printer. Please proceed when the printer "
                             "becomes available."),
                          buttons, [printer, retryOnProceed](int returnCode) {
@@ -215,7 +215,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                            const QString notDone =
                                tr("The firmware of %1 was not updated: the printer is in use by another program.")
                                    .arg(printer->printerName());
-                           tellActionEnded(notDone);
+                           PrinterDialogs::tellActionEnded(notDone);
                            printer->recordUpdateOutcome(QStringLiteral("refused"),
                                                         tr("Printer Busy") + QLatin1Char(' ') + notDone);
                          });
@@ -223,13 +223,13 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
     }
     if (result != kIOReturnSuccess) return notResponding();
     // A status read without a reply ends in words too, never in silence.
-    printer->readStatusOnce([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
+    printer->getPrinterStatus([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
       if (!code) return notResponding();
       if (isReadyForUpdate(code)) {
         printer->updateFirmwareReady();
         return;
       }
-      printer->showAlert(tr("Printer Not Ready"),
+      printer->dialogs().showAlert(tr("Printer Not Ready"),
                          tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)),
                          buttons, retryOnProceed);
     });
@@ -239,7 +239,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
 void TBUSBPrinterOLM::updateFirmwareReady() {
   Q_ASSERT(pm::isMainQueue());
   auto printer = self();
-  showConfirmation(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
+  dialogs().showConfirmation(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
             tr("The printer may be permanently damaged if it is unplugged or loses power during the "
                "update process."),
             {tr("Cancel"), (shippedFirmware() == ShippedFirmware::Same    ? tr("Reinstall Firmware %1")
@@ -277,7 +277,7 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
   }
   if (!archive) {
     recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
-    showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
+    dialogs().showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
     return;
   }
   auto printer = self();
@@ -450,7 +450,7 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
       printer->recordUpdateOutcome(QStringLiteral("success"),
                                    tr("Firmware version updated from %1 to %2").arg(previous, current));
       pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
-      printer->showAlert(tr("Firmware update was successful!"),
+      printer->dialogs().showAlert(tr("Firmware update was successful!"),
                          tr("Firmware version updated from %1 to %2").arg(previous, current),
                          {tr("Finish")}, nullptr);
     } else {
@@ -461,7 +461,7 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
                    : tr("The printer does not report the new firmware version. Please switch it off and on "
                         "again and run the update once more.");
       printer->recordUpdateOutcome(QStringLiteral("failed"), what);
-      printer->showAlert(tr("There was a problem with the firmware update!"),
+      printer->dialogs().showAlert(tr("There was a problem with the firmware update!"),
                          tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
                              QStringLiteral("\n\n") + what,
                          {tr("OK")}, nullptr);
@@ -511,7 +511,7 @@ void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result
                            : tr("The firmware update could not go on because the printer could not be "
                                 "opened (%1).\n\nPlease switch the printer off and on again and keep it "
                                 "connected. The update continues when the printer returns.");
-  showAlert(tr("The printer is not responding"), what.arg(QString::fromLatin1(pm::stringForIOReturn(result))),
+  dialogs().showAlert(tr("The printer is not responding"), what.arg(QString::fromLatin1(pm::stringForIOReturn(result))),
             {tr("OK")}, nullptr);
 }
 
@@ -532,7 +532,7 @@ void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message
 
 void TBUSBPrinterOLM::showStopped(const QString& title, const QString& message) {
   auto printer = self();
-  showAlert(title, message, {tr("OK")}, nullptr);
+  dialogs().showAlert(title, message, {tr("OK")}, nullptr);
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
 }
 

@@ -11,6 +11,7 @@
 //                                  attach-time gathering
 //   TBUSBPrinterOLMColorTables.cpp colour-table version and checksum reads
 //   OLM*.cpp                       the firmware update section below
+//   PrinterDialogs.h               what the printer asks and tells the user (a part it owns)
 //   olm/protocol/Framing.h         the pure frame builder and reply parser
 //
 // Threads and queues (as in usb/TBUSBPrinter.h; checked with Q_ASSERT in debug builds):
@@ -41,8 +42,10 @@
 
 #include "usb/TBUSBPrinter.h"
 #include "support/AlertPresenter.h"
+#include "support/Completion.h"
 #include "olm/protocol/Framing.h"
 #include "olm/model/ModelTraits.h"
+#include "olm/printer/PrinterDialogs.h"
 
 // A command code (pm::framing::Command), or any other number a caller sends unnamed.
 using PrinterCommandCode = int64_t;
@@ -60,10 +63,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
  public:
   // A status code as read ("00000", "FU00001", ...); nullopt when the reply was no valid text.
   using StatusCode = std::optional<QString>;
-  using StatusCompletion = std::function<void(const StatusCode& code)>;
+  // Runs once (debug builds check it), with nullopt when the status could not be read.
+  using StatusCompletion = pm::Completion<const StatusCode&>;
   using Munge = std::function<QString(const QString& value)>;
-  using ColorTableCompletion = std::function<void(const QStringList& values)>;
-  using AlertCompletion = std::function<void(int returnCode)>;  // 1000 + button index
+  using ColorTableCompletion = pm::Completion<const QList<std::optional<QString>>&>;
+  using AlertCompletion = PrinterDialogs::AlertCompletion;
 
   // The status code of a printer waiting in update mode for its firmware image.
   static inline const QString kUpdateModeCode = QStringLiteral("FU00001");
@@ -100,19 +104,26 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void errorWithString(const QString& message, int64_t code);
 
   // ---- Status (TBUSBPrinterOLMStatus.cpp) ---------------------------------------------------------
+  // What the log and the window show for a value that was asked for and did not come. [any]
+  static inline const QString kNotReadText = QStringLiteral("<NULL>");
+  // Whether `key` was read and nothing came (its entry holds no value). [any]
+  static bool isUnread(const pm::DeviceInfo& info, const QString& key) {
+    return info.contains(key) && !info.value(key).isValid();
+  }
   // The display text of a status code; never empty. [any]
   static QString stringForKTStatusString(const StatusCode& code);
   static QString stringForKTStatusString(const char* code) {
     return stringForKTStatusString(StatusCode(QString::fromUtf8(code)));
   }
   // Opens the interface and reads the status on the queue; the text is set and the completion
-  // (may be null) called with the raw code on the main queue. Nothing happens when the open
-  // fails or the reply is empty. Leaves the interface open. [any]
+  // (may be null) called with the raw code on the main queue, in every case: nullopt when the
+  // open failed or the reply was empty (the text then stays). Leaves the interface open. [any]
   void getPrinterStatus(StatusCompletion completion);
   void updatePrinterStatus() { getPrinterStatus(nullptr); }
 
   // ---- Properties and counters (TBUSBPrinterOLMProperties.cpp) ------------------------------------
-  // One read exchange whose text (or "<NULL>") becomes the entry under `key`. Opens the interface
+  // One read exchange whose text becomes the entry under `key`; without a text the entry stays,
+  // holding no value (an invalid QVariant: read, nothing came; see isUnread). Opens the interface
   // (leaves it open). [any]
   void updatePrinterProperty(const QString& key, pm::framing::Command code, bool trimWhitespace = true,
                              Munge munge = nullptr);
@@ -130,9 +141,10 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // A, B or M, then reads it back; any other letter sends nothing. While another program holds
   // the printer, the busy alert lets the user retry. [any]
   void resetCounter(char letter, CounterResetCompletion done = nullptr);
-  // Counter A, B or M as the printer reports it now; empty when it could not be read. [any],
-  // `done` on main.
-  void readCounter(char letter, std::function<void(const QString& value)> done);
+  // Counter A, B or M as the printer reports it now; nullopt when it could not be read. [any],
+  // `done` on main, once.
+  using CounterCompletion = pm::Completion<const std::optional<QString>&>;
+  void readCounter(char letter, CounterCompletion done);
   void resetCounterA() { resetCounter('A'); }
   void resetCounterB() { resetCounter('B'); }
   void resetCounterM() { resetCounter('M'); }
@@ -166,8 +178,10 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
   // ---- Colour-table readings (TBUSBPrinterOLMColorTables.cpp) --------------------------------------
   // Both need the interface open and run their exchanges on the queue at once; values land under
-  // their keys ("NULL" without a reply). The version read's completion runs on the main queue
-  // once the model's reads are all in (never for KTC); the checksum read never calls it. [queue]
+  // their keys (held without a value when no reply came, as a property does; the window and the
+  // log show "NULL"). The completion runs once on the main queue when the model's reads are all
+  // in, with the values read in order (nullopt for each that did not come; empty outside the
+  // model table). [queue]
   void getPrinterColorTableVersion(ColorTableCompletion completion = nullptr);
   void getPrinterColorTableChecksum(ColorTableCompletion completion = nullptr);
   static QByteArray commandPayloadForMediaSD() { return QByteArrayLiteral("0001"); }
@@ -268,41 +282,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // This printer's update record, if it is in one. [any]
   std::optional<pm::UpdateRecord> updateRecord() const;
 
-  // Dialogs and alerts, through pm::alertPresenter() (OLMDialogs.cpp).
-  using AlertAnswerCompletion = std::function<void(const pm::AlertAnswer& answer)>;
-  // Nothing is shown (and the completion never runs) when title and message are both empty.
-  // The layout hook may adjust the request before it is presented. Completion on main. [any]
-  void showCustomAlert(const QString& title, const QString& message,
-                       const QStringList& buttonTitles, bool agreeCheckBox, pm::AlertStyle style,
-                       std::function<void(pm::AlertRequest& alert)> customLayout,
-                       AlertAnswerCompletion completion);
-  // Title "Alert", empty message and "OK" when not given. [any]
-  void showAlert(const QString& title, const QString& message, const QStringList& buttonTitles,
-                 AlertCompletion completion);
-  void setToggleAgreed(bool on);                       // announces "customerDidAgree" [main]
-  bool customerDidAgree() const { return customerDidAgree_.load(); }  // [any]
-  QString genericUpdateWarningText();                  // [any]
-  QString VLAUpdateWarningText();                      // [any]
-  void showPowerCycleAlert();                          // [any]
-  // Another program holds the printer. With `answered`, the user chooses "Retry" (true) or
-  // "Cancel" (false; the application's status line then says `notDone`), else the alert only
-  // informs. Names the printer. [any], `answered` on main.
-  void showPrinterBusyAlert(const QString& notDone = {}, std::function<void(bool retry)> answered = nullptr);
-  // How an action the user started ended without an alert: logged and shown on the application's
-  // status line. [any]
-  static void tellActionEnded(const QString& text);
-  // An alert whose last button goes ahead (what a terminal's "y" presses). [any]
-  void showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
-                        AlertCompletion completion);
-  // The print queues that point at this printer name it by its USB serial string, which has just
-  // changed: lists them, asks the user whether to remove them and says what was removed
-  // (support/PrintQueues.cpp). Blocks the caller while the tools run. `done` runs once the queues
-  // are settled (removed, kept, or none). [queue]
-  void deleteExistingPrinterQueues(std::function<void()> done = nullptr);
+  // What this printer asks and tells the user (olm/printer/PrinterDialogs.h). [any]
+  PrinterDialogs& dialogs() { return dialogs_; }
 
  protected:
   TBUSBPrinterOLM();
   friend class TBUSBPrinter;  // create<TBUSBPrinterOLM>()
+  friend class PrinterDialogs;  // self() and announceChange for the alerts it shows
 
  private:
   // ---- vendor helpers ----
@@ -311,7 +297,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void exchangeOnQueue(pm::framing::Command code, const QByteArray& payload, ReplyBlock reply);
   // The reply's text: nullopt for an absent or empty reply, or bytes that are not UTF-8. [any]
   static std::optional<QString> replyText(const QByteArray& reply);
-  void readColorTables(const std::vector<pm::ColorTableRead>& reads, ColorTableCompletion completion);
+  void readColorTables(bool checksums, ColorTableCompletion completion);
 
   mutable std::mutex archiveLock_;
   std::shared_ptr<const pm::LoadedArchive> loadedArchive_;  // the entry's, until phase 1
@@ -333,9 +319,6 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void showStopped(const QString& title, const QString& message);  // [any]
   // Appends the update's end ("success" or "failed") to the machine's history. [any]
   void recordUpdateOutcome(const QString& result, const QString& message);
-  // Reads the status once; the completion runs on the main queue in every case (nullopt when the
-  // printer could not be opened or gave no reply). [any]
-  void readStatusOnce(StatusCompletion completion);
   // A printer other than the recorded one at this port: no update command, the user is told. [main]
   void tellUpdateNotFinished(const pm::UpdateRecord& other);
   // Sends the image as one "FLASH_PROGRAM" frame whose write may take as long as its size needs
@@ -352,8 +335,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // ---- update state ----
   mutable std::mutex progressLock_;
   std::optional<StepProgress> stepProgress_;
-  std::atomic<bool> customerDidAgree_{false};
   std::optional<bool> olderAllowed_;  // the entry's version rule [main]
   std::atomic<bool> attachReadsDone_{false};
+  PrinterDialogs dialogs_{*this};
   void noteAttachReadsDone();  // [any]
 };

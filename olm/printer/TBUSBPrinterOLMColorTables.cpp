@@ -55,38 +55,37 @@ std::vector<Read> tableReads(std::span<const pm::ColorTableSlot> tables, bool ch
 }  // namespace
 
 void TBUSBPrinterOLM::getPrinterColorTableVersion(ColorTableCompletion completion) {
-  const std::optional<pm::PrinterModel> model = printerModel();
-  if (!model) return;
-  const pm::ModelTraits& traits = pm::modelTraits(*model);
-  // Callers of a model whose tables depend on its firmware (KTC) are never told: the read count
-  // is not theirs to know.
-  if (!traits.tablesBefore.empty()) completion = nullptr;
-  readColorTables(tableReads(pm::colorTablesAt(traits, installedFirmwareVersion()), false), std::move(completion));
+  readColorTables(false, std::move(completion));
 }
 
 void TBUSBPrinterOLM::getPrinterColorTableChecksum(ColorTableCompletion completion) {
-  Q_UNUSED(completion);  // never called: nothing waits for the checksums
-  const std::optional<pm::PrinterModel> model = printerModel();
-  if (!model) return;
-  readColorTables(tableReads(pm::colorTablesAt(pm::modelTraits(*model), installedFirmwareVersion()), true), nullptr);
+  readColorTables(true, std::move(completion));
 }
 
-void TBUSBPrinterOLM::readColorTables(const std::vector<pm::ColorTableRead>& reads,
-                                      ColorTableCompletion completion) {
+void TBUSBPrinterOLM::readColorTables(bool checksums, ColorTableCompletion completion) {
   Q_ASSERT(isPrinterCommandQueue());
-  if (reads.empty()) return;
+  const std::optional<pm::PrinterModel> model = printerModel();
+  const std::vector<pm::ColorTableRead> reads =
+      model ? tableReads(pm::colorTablesAt(pm::modelTraits(*model), installedFirmwareVersion()), checksums)
+            : std::vector<pm::ColorTableRead>{};
+  using Values = QList<std::optional<QString>>;
+  if (reads.empty()) {
+    pm::performAsyncOnMainQueue([completion] { completion(Values{}); });
+    return;
+  }
   auto printer = self();
   // Filled inline on this queue, one reply after the other.
-  auto values = std::make_shared<QStringList>();
+  auto values = std::make_shared<Values>();
   const qsizetype expected = static_cast<qsizetype>(reads.size());
   for (const pm::ColorTableRead& read : reads) {
     exchangeOnQueue(read.code, read.payload,
                     [printer, read, values, expected, completion](const QByteArray& reply) {
-                      const QString value = replyText(reply).value_or(QStringLiteral("NULL")).trimmed();
-                      printer->storeDeviceInfo(read.key, value);
-                      pm::systemLog(read.logPrefix + value);
+                      std::optional<QString> value = replyText(reply);
+                      if (value) value = value->trimmed();
+                      printer->storeDeviceInfo(read.key, value ? QVariant(*value) : QVariant());
+                      pm::systemLog(read.logPrefix + value.value_or(QStringLiteral("NULL")));
                       values->append(value);
-                      if (completion && values->size() == expected) {
+                      if (values->size() == expected) {
                         pm::performAsyncOnMainQueue([completion, result = *values] { completion(result); });
                       }
                     });

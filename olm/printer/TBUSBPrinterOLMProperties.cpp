@@ -17,7 +17,6 @@ const QString kKeyFirmwareVersion = QStringLiteral("firmwareVersion");
 const QString kKeySerialNumber = QStringLiteral("printerSerialNumber");
 const QString kKeyLifetimeCounter = QStringLiteral("lifetimeCounter");
 const QString kKeyISerial = QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet");
-const QString kMissingValue = QStringLiteral("<NULL>");
 
 }  // namespace
 
@@ -46,12 +45,13 @@ void TBUSBPrinterOLM::updatePrinterProperty(const QString& key, Command code, bo
   openInterface([printer, key, code, trimWhitespace, munge](IOReturn result) {
     if (result != kIOReturnSuccess) return;
     printer->exchangeOnQueue(code, {}, [printer, key, trimWhitespace, munge](const QByteArray& reply) {
-      // A reply that is no valid text shows like a missing one.
-      QString value = replyText(reply).value_or(kMissingValue);
-      if (trimWhitespace) value = value.trimmed();
-      if (munge) value = munge(value);
-      pm::systemLogf("%s: %s", qPrintable(key), qPrintable(value));
-      printer->storeDeviceInfo(key, value);
+      // A reply that is no valid text is no value: the entry is kept without one (an earlier
+      // reading must not stand for this one), and only the log and the window show "<NULL>".
+      std::optional<QString> value = replyText(reply);
+      if (value && trimWhitespace) value = value->trimmed();
+      if (value && munge) value = munge(*value);
+      pm::systemLogf("%s: %s", qPrintable(key), qPrintable(value.value_or(kNotReadText)));
+      printer->storeDeviceInfo(key, value ? QVariant(*value) : QVariant());
     });
   });
 }
@@ -102,20 +102,20 @@ std::optional<Command> counterReadCommand(char letter) {
 }
 }  // namespace
 
-void TBUSBPrinterOLM::readCounter(char letter, std::function<void(const QString& value)> done) {
+void TBUSBPrinterOLM::readCounter(char letter, CounterCompletion done) {
   auto printer = self();
-  const auto finish = [done](const QString& value) {
-    if (done) pm::performAsyncOnMainQueue([done, value] { done(value); });
+  const auto finish = [done](std::optional<QString> value) {
+    pm::performAsyncOnMainQueue([done, value] { done(value); });
   };
   openInterface([printer, letter, finish](IOReturn result) {
     const std::optional<Command> command = counterReadCommand(letter);
     if (result != kIOReturnSuccess || !command) {
-      finish(QString());
+      finish(std::nullopt);
       return;
     }
     printer->exchangeOnQueue(*command, {}, [finish](const QByteArray& reply) {
       const std::optional<QString> text = replyText(reply);
-      finish(text ? QString::number(pm::framing::intValue(*text)) : QString());
+      finish(text ? std::optional(QString::number(pm::framing::intValue(*text))) : std::nullopt);
     });
   }, BusyOpen::Report);
 }
@@ -128,7 +128,7 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
   };
   openInterface([printer, letter, done, finish](IOReturn result) {
     if (result == kIOReturnExclusiveAccess) {
-      printer->showPrinterBusyAlert(
+      printer->dialogs().showPrinterBusyAlert(
           tr("Counter %1 of %2 was not reset: the printer is in use by another program.")
               .arg(QChar::fromLatin1(letter))
               .arg(QString::fromUtf8(printer->descriptionUTF8())),
@@ -206,7 +206,7 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done
   openInterface([printer, enabled, done, finish](IOReturn result) {
     const QString name = QString::fromUtf8(printer->descriptionUTF8());
     if (result == kIOReturnExclusiveAccess) {
-      printer->showPrinterBusyAlert(
+      printer->dialogs().showPrinterBusyAlert(
           tr("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name),
           [printer, enabled, done, finish](bool retry) {
             if (retry) printer->setEnabledUSBSerial(enabled, done);
@@ -217,7 +217,7 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done
     if (result != kIOReturnSuccess) {
       const QString notDone = tr("The USB serial number of %1 was not changed: the printer could not be opened (%2).")
                                   .arg(name, QLatin1String(pm::stringForIOReturn(result)));
-      tellActionEnded(notDone);
+      PrinterDialogs::tellActionEnded(notDone);
       finish(false, notDone);
       return;
     }
@@ -230,8 +230,8 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done
     // Read back by the write's own exchange, on this queue.
     const bool written = printer->usbISerial() == enabled;
     printer->closeInterface([printer, written, finish](IOReturn) {
-      printer->showPowerCycleAlert();
-      printer->deleteExistingPrinterQueues([written, finish] {
+      printer->dialogs().showPowerCycleAlert();
+      printer->dialogs().deleteExistingPrinterQueues([written, finish] {
         finish(written, written ? QString() : tr("The printer does not report the new setting."));
       });
     });

@@ -39,22 +39,28 @@ QString TBUSBPrinterOLM::stringForKTStatusString(const StatusCode& code) {
 }
 
 // The reply is handled on the main queue: the status text is an observed property set there,
-// and the callers (attach sequence, update waits) decide there.
+// and the callers (attach sequence, update waits) decide there. The completion always runs, so no
+// wait ends in silence: nullopt when the printer could not be opened or gave no reply (the text
+// then stays as it was).
 void TBUSBPrinterOLM::getPrinterStatus(StatusCompletion completion) {
   auto self = std::static_pointer_cast<TBUSBPrinterOLM>(shared_from_this());
-  openInterface([self, completion = std::move(completion)](IOReturn result) mutable {
-    if (result != kIOReturnSuccess) return;
+  openInterface([self, completion](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      pm::performAsyncOnMainQueue([completion] { completion(std::nullopt); });
+      return;
+    }
     self->sendPrinterCommand([self] { self->sendPrinterCommand(pm::framing::Command::Status); }, nullptr,
                              [self, completion](const QByteArray& reply) {
                                Q_ASSERT(pm::isMainQueue());
+                               StatusCode code;
                                if (reply.isEmpty()) {
                                  pm::systemLog(QStringLiteral(
                                      "Received a null printer status reply ... will try again later"));
-                                 return;
+                               } else {
+                                 code = pm::framing::replyText(reply);
+                                 self->setPrinterStatus(stringForKTStatusString(code));
                                }
-                               const StatusCode code = pm::framing::replyText(reply);
-                               self->setPrinterStatus(stringForKTStatusString(code));
-                               if (completion) completion(code);
+                               completion(code);
                              });
   });
 }

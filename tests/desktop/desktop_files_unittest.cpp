@@ -226,7 +226,7 @@ class DesktopFilesTest : public QObject {
     PrinterTestRig rig;
     const auto printer = rig.attachAndWait(sim::VirtualPrinterConfig{});
     QVERIFY(printer && PrinterTestRig::settle(printer));
-    printer->showPrinterBusyAlert();
+    printer->dialogs().showPrinterBusyAlert();
     QTRY_COMPARE(rig.alerts().count(), 1);
     QCOMPARE((QStringList{QCoreApplication::translate("QPlatformTheme", "Cancel"),
                           QCoreApplication::translate("PrinterTableModel", "In use by other application"),

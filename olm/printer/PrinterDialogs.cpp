@@ -1,5 +1,5 @@
-// TBUSBPrinterOLM: the update's alerts: the presentation routine, the "I Agree" state, the
-// warning texts and the two plain alerts after a USB serial-number change.
+// PrinterDialogs: the presentation routine, the "I Agree" state, the warning texts and the
+// alerts after a USB serial-number change.
 
 #include <QSettings>
 
@@ -7,6 +7,7 @@
 #include "support/Resources.h"
 #include "support/SystemLog.h"
 #include "support/PrintQueues.h"
+#include "olm/printer/PrinterDialogs.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace {
@@ -22,7 +23,7 @@ void present(const pm::AlertRequest& request, std::function<void(const pm::Alert
 
 }  // namespace
 
-void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& message,
+void PrinterDialogs::showCustomAlert(const QString& title, const QString& message,
                                       const QStringList& buttonTitles, bool agreeCheckBox,
                                       pm::AlertStyle style,
                                       std::function<void(pm::AlertRequest& alert)> customLayout,
@@ -30,7 +31,7 @@ void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& messa
   pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM showCustomAlertWithTitle:message:buttonTitles:accessoryView:"
                                "alertStyle:customLayout:completion:]"));
   if (title.isEmpty() && message.isEmpty()) return;
-  auto printer = self();
+  auto printer = printer_.self();
   pm::performAsyncOnMainQueue([printer, title, message, buttonTitles, agreeCheckBox, style,
                                customLayout = std::move(customLayout), completion = std::move(completion)] {
     pm::AlertRequest request;
@@ -53,7 +54,7 @@ void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& messa
   });
 }
 
-void TBUSBPrinterOLM::showAlert(const QString& title, const QString& message,
+void PrinterDialogs::showAlert(const QString& title, const QString& message,
                                 const QStringList& buttonTitles, AlertCompletion completion) {
   showCustomAlert(title.isEmpty() ? tr("Alert") : title, message, buttonTitles, false,
                   pm::AlertStyle::Warning, nullptr,
@@ -62,7 +63,7 @@ void TBUSBPrinterOLM::showAlert(const QString& title, const QString& message,
                   });
 }
 
-void TBUSBPrinterOLM::showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
+void PrinterDialogs::showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
                                        AlertCompletion completion) {
   showCustomAlert(title, message, buttonTitles, false, pm::AlertStyle::Warning,
                   [](pm::AlertRequest& alert) { alert.acceptButton = static_cast<int>(alert.buttons.size()) - 1; },
@@ -71,32 +72,32 @@ void TBUSBPrinterOLM::showConfirmation(const QString& title, const QString& mess
                   });
 }
 
-void TBUSBPrinterOLM::setToggleAgreed(bool on) {
+void PrinterDialogs::setToggleAgreed(bool on) {
   Q_ASSERT(pm::isMainQueue());
   customerDidAgree_ = on;
-  announceChange(QStringLiteral("customerDidAgree"));
+  printer_.announceChange(QStringLiteral("customerDidAgree"));
 }
 
 // The warning never promises an upgrade that would not be one.
-QString TBUSBPrinterOLM::genericUpdateWarningText() {
-  switch (shippedFirmware().value_or(ShippedFirmware::Newer)) {
-    case ShippedFirmware::Same:
+QString PrinterDialogs::genericUpdateWarningText() {
+  switch (printer_.shippedFirmware().value_or(TBUSBPrinterOLM::ShippedFirmware::Newer)) {
+    case TBUSBPrinterOLM::ShippedFirmware::Same:
       return tr("This printer already has firmware version %1. This update tool would reinstall the same version. "
                 "This process cannot be undone")
-          .arg(newFirmwareVersion());
-    case ShippedFirmware::Older:
+          .arg(printer_.newFirmwareVersion());
+    case TBUSBPrinterOLM::ShippedFirmware::Older:
       return tr("This printer has firmware version %1, newer than %2. This update tool would install the older "
                 "version %2. This process cannot be undone")
-          .arg(firmwareVersion(), newFirmwareVersion());
-    case ShippedFirmware::Newer: break;
+          .arg(printer_.firmwareVersion(), printer_.newFirmwareVersion());
+    case TBUSBPrinterOLM::ShippedFirmware::Newer: break;
   }
   return tr("This update tool will upgrade the printer firmware to version %1. This process cannot be undone")
-      .arg(newFirmwareVersion());
+      .arg(printer_.newFirmwareVersion());
 }
 
-QString TBUSBPrinterOLM::VLAUpdateWarningText() {
-  const std::optional<pm::PrinterModel> model = printerModel();
-  const QString useUpMedia = model && installedFirmwareVersion() < pm::modelTraits(*model).mediaChangeBelow
+QString PrinterDialogs::VLAUpdateWarningText() {
+  const std::optional<pm::PrinterModel> model = printer_.printerModel();
+  const QString useUpMedia = model && printer_.installedFirmwareVersion() < pm::modelTraits(*model).mediaChangeBelow
                                  ? tr(" Please use up all VLA media before using this update tool.")
                                  : QString();
   return tr("This update tool is for the OLM VLA printer. It will upgrade the printer to %1.\n\nOnce updated, "
@@ -106,12 +107,12 @@ QString TBUSBPrinterOLM::VLAUpdateWarningText() {
 
 // ---- After a USB serial-number change ------------------------------------------------------------
 
-void TBUSBPrinterOLM::showPowerCycleAlert() {
+void PrinterDialogs::showPowerCycleAlert() {
   // Needed only while the setting and what the device shows disagree.
-  const bool deviceShowsSerial = !serialNumberUSB().isEmpty();
-  if (usbISerial() == deviceShowsSerial) return;
+  const bool deviceShowsSerial = !printer_.serialNumberUSB().isEmpty();
+  if (printer_.usbISerial() == deviceShowsSerial) return;
   pm::AlertRequest request;
-  request.icon = image();
+  request.icon = printer_.image();
   request.title = tr("Please power-cycle the selected printer now to complete the process!");
   request.buttons = {tr("OK")};
   request.applicationModal = true;
@@ -122,12 +123,12 @@ void TBUSBPrinterOLM::showPowerCycleAlert() {
   });
 }
 
-void TBUSBPrinterOLM::tellActionEnded(const QString& text) {
+void PrinterDialogs::tellActionEnded(const QString& text) {
   pm::systemLog(text);
   if (pm::ApplicationControl* application = pm::applicationControl()) application->showStatus(text);
 }
 
-void TBUSBPrinterOLM::showPrinterBusyAlert(const QString& notDone, std::function<void(bool retry)> answered) {
+void PrinterDialogs::showPrinterBusyAlert(const QString& notDone, std::function<void(bool retry)> answered) {
   const QStringList buttons = answered ? QStringList{tr("Retry"), tr("Cancel")} : QStringList{tr("OK")};
   showCustomAlert(tr("The Selected Printer is Unavailable. (Busy)"),
                   tr("Another application is using the printer. Please proceed when the printer becomes available."),
@@ -142,16 +143,16 @@ void TBUSBPrinterOLM::showPrinterBusyAlert(const QString& notDone, std::function
 
 // Only the queues that point at this printer are candidates, and none is removed unless the user
 // says so: queues are the user's configuration, and those of other printers still work.
-void TBUSBPrinterOLM::deleteExistingPrinterQueues(std::function<void()> done) {
-  Q_ASSERT(isPrinterCommandQueue());
+void PrinterDialogs::deleteExistingPrinterQueues(std::function<void()> done) {
+  Q_ASSERT(printer_.isPrinterCommandQueue());
   const auto settled = [done] {
     if (done) done();
   };
   const std::optional<QByteArray> listing = pm::listPrintQueues();
   if (!listing) return settled();  // no print system, or it did not answer: logged, nothing to remove
-  const QStringList names = pm::printQueuesOfPrinter(*listing, model(), {serialNumberUSB(), printerSerialNumber()});
+  const QStringList names = pm::printQueuesOfPrinter(*listing, printer_.model(), {printer_.serialNumberUSB(), printer_.printerSerialNumber()});
   if (names.isEmpty()) {
-    pm::systemLog(QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(descriptionUTF8())));
+    pm::systemLog(QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(printer_.descriptionUTF8())));
     return settled();
   }
   if (!pm::printSystemChangesAllowed()) {
@@ -159,7 +160,7 @@ void TBUSBPrinterOLM::deleteExistingPrinterQueues(std::function<void()> done) {
                       .arg(names.join(QStringLiteral(", "))));
     return settled();
   }
-  auto printer = self();
+  auto printer = printer_.self();
   showCustomAlert(
       tr("Remove the print queues of this printer?"),
       tr("These print queues reach the printer through its USB serial number, which has changed; they will not "
@@ -186,7 +187,7 @@ void TBUSBPrinterOLM::deleteExistingPrinterQueues(std::function<void()> done) {
             if (!report.isEmpty()) report += QLatin1Char('\n');
             report += tr("Not removed: %1").arg(removal.failed.join(QStringLiteral("; ")));
           }
-          printer->showAlert(removal.failed.isEmpty() ? tr("The print queues were removed.")
+          printer->dialogs().showAlert(removal.failed.isEmpty() ? tr("The print queues were removed.")
                                                       : tr("Some print queues could not be removed."),
                              report, {}, nullptr);
           settled();
