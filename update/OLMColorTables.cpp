@@ -10,11 +10,48 @@
 
 using pm::framing::Command;
 
+namespace {
+
+// The slot a table file is written to and the version it brings: "PZA_SD_300_0100.cwd" is table
+// 300 for SD media at version "0100". nullopt when the name tells no single slot of these tables
+// (a model that reads its tables as one set has no version per table to read back).
+struct TableTarget {
+  pm::TableKey key;
+  QString version;
+};
+
+QString mediaCode(pm::TableMedia media) {
+  switch (media) {
+    case pm::TableMedia::SD: return QStringLiteral("SD");
+    case pm::TableMedia::PD: return QStringLiteral("PD");
+    case pm::TableMedia::PP: return QStringLiteral("PP");
+    case pm::TableMedia::None: break;
+  }
+  return {};
+}
+
+std::optional<TableTarget> tableTarget(std::span<const pm::ColorTableSlot> tableSlots, const QString& fileName) {
+  const QStringList parts = fileName.section(QLatin1Char('.'), 0, 0).split(QLatin1Char('_'));
+  if (parts.size() < 3) return std::nullopt;
+  bool numbered = false;
+  const int number = parts.at(parts.size() - 2).toInt(&numbered);
+  const QString media = parts.size() >= 4 ? parts.at(parts.size() - 3).toUpper() : QString();
+  std::optional<TableTarget> target;
+  for (const pm::ColorTableSlot& slot : tableSlots) {
+    if (!numbered || slot.number != number || mediaCode(slot.media) != media) continue;
+    if (target) return std::nullopt;
+    target = TableTarget{slot.key, parts.last()};
+  }
+  return target;
+}
+
+}  // namespace
+
 void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
   auto printer = self();
   openInterface([printer, completion = std::move(completion)](IOReturn result) {
     const auto finish = [&](bool written, const QString& problem) {
-      printer->setTablesProgress(std::nullopt);
+      printer->setStepProgress(std::nullopt);
       if (!written) pm::systemLog(QStringLiteral("color tables not written: %1").arg(problem));
       if (completion) completion(written, problem);
     };
@@ -34,8 +71,13 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
     printer->getPrinterColorTableVersion();
     printer->getPrinterColorTableChecksum();
 
-    const int total = static_cast<int>(archive->tables.size());
-    printer->setTablesProgress(TablesProgress{0, total});
+    const std::optional<pm::PrinterModel> model = printer->printerModel();
+    const std::span<const pm::ColorTableSlot> tableSlots =
+        model ? pm::colorTablesAt(pm::modelTraits(*model), printer->installedFirmwareVersion())
+              : std::span<const pm::ColorTableSlot>{};
+    QString refused;
+    const qint64 total = archive->tables.size();
+    printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, 0, total});
     for (qsizetype i = 0; delivered && i < archive->tables.size(); ++i) {
       const QString& name = archive->fileNames.at(i + 1);
       const QByteArray& data = archive->tables.at(i);
@@ -47,12 +89,23 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
       delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
       printer->getPrinterColorTableVersion();
       printer->getPrinterColorTableChecksum();
+      // Taken means the printer reports the table's version afterwards: the bytes arriving is not
+      // enough, the printer may refuse a table it cannot use.
+      if (const std::optional<TableTarget> target = tableTarget(tableSlots, name); delivered && target) {
+        const QString reported = printer->deviceInfoDict()->string(QLatin1String(pm::colorTableKey(target->key).version));
+        if (reported != target->version) {
+          delivered = false;
+          refused = tr("The printer did not take the colour table %1 (it reports version %2).")
+                        .arg(name, reported.isEmpty() ? tr("none") : reported);
+        }
+      }
       if (delivered && record) {
         record->tablesToWrite.removeAll(name);
         pm::UpdateJournal::put(*record);
       }
-      if (delivered) printer->setTablesProgress(TablesProgress{static_cast<int>(i) + 1, total});
+      if (delivered) printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, i + 1, total});
     }
+    if (!refused.isEmpty()) return finish(false, refused);
     if (!delivered) {
       // The printer left (or stopped taking data) with its tables erased or half written: the
       // stage stays at 2, so the tables are written again when it returns.
@@ -63,15 +116,15 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
   });
 }
 
-std::optional<TBUSBPrinterOLM::TablesProgress> TBUSBPrinterOLM::tablesProgress() const {
+std::optional<TBUSBPrinterOLM::StepProgress> TBUSBPrinterOLM::stepProgress() const {
   const std::lock_guard guard(progressLock_);
-  return tablesProgress_;
+  return stepProgress_;
 }
 
-void TBUSBPrinterOLM::setTablesProgress(std::optional<TablesProgress> progress) {
+void TBUSBPrinterOLM::setStepProgress(std::optional<StepProgress> progress) {
   {
     const std::lock_guard guard(progressLock_);
-    tablesProgress_ = progress;
+    stepProgress_ = progress;
   }
   announceChange(QStringLiteral("updateProgress"));
 }

@@ -241,6 +241,10 @@
         <translation>%1 von %2 Tabellen</translation>
     </message>
     <message>
+        <source>%1 of %2 sent</source>
+        <translation>%1 von %2 gesendet</translation>
+    </message>
+    <message>
         <source>Restarting</source>
         <translation>Startet neu</translation>
     </message>
@@ -547,6 +551,14 @@ Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschloss
     <message>
         <source>The printer stopped taking the colour tables; they are erased or incomplete.</source>
         <translation>Der Drucker hat aufgehört, die Farbtabellen anzunehmen; sie sind gelöscht oder unvollständig.</translation>
+    </message>
+    <message>
+        <source>The printer did not take the colour table %1 (it reports version %2).</source>
+        <translation>Der Drucker hat die Farbtabelle %1 nicht angenommen (er meldet Version %2).</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>keine</translation>
     </message>
     <message>
         <source>The firmware update is already running</source>
