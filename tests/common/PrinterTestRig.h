@@ -38,6 +38,23 @@ inline void useTemporarySettings(const QTemporaryDir& dir) {
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
 }
 
+// The update's own commands a virtual printer received (no status or property reads).
+inline std::vector<sim::ReceivedFrame> updateFrames(const sim::VirtualPrinter& device) {
+  std::vector<sim::ReceivedFrame> frames;
+  for (const sim::ReceivedFrame& frame : device.frames())
+    if (frame.category == QLatin1String("FW_UPD") || frame.category == QLatin1String("TBL_CL") ||
+        frame.category == QLatin1String("TBL_WT"))
+      frames.push_back(frame);
+  return frames;
+}
+
+// The commands of these frames, in order.
+inline QStringList commandsOf(const std::vector<sim::ReceivedFrame>& frames) {
+  QStringList names;
+  for (const sim::ReceivedFrame& frame : frames) names << frame.command;
+  return names;
+}
+
 // Records every alert and answers it, asynchronously on the main thread, with the next scripted
 // answer (button 1000, not agreed, when the script is empty).
 class ScriptedAlertPresenter final : public pm::AlertPresenter {

@@ -45,11 +45,6 @@ const QString kNotFinishedTitle = QStringLiteral("The firmware update is not fin
 
 enum class Kind { Clean, UnplugAttach, ReplyAttach, UnplugUpdate, BusyAttach, NeverBack, NeverBackBusy, OtherPrinter };
 
-bool isUpdateCommand(const sim::ReceivedFrame& frame) {
-  return frame.category == QLatin1String("FW_UPD") || frame.category == QLatin1String("TBL_CL") ||
-         frame.category == QLatin1String("TBL_WT");
-}
-
 struct Case {
   Model model;
   Kind kind;
@@ -307,8 +302,8 @@ class CaseRun {
     expect(waitFor([&] { const auto p = rig_->printerFor(*stranger); return p && !p->firmwareVersion().isEmpty(); }),
            QStringLiteral("the stranger was not read"));
     quiet();
-    for (const sim::ReceivedFrame& frame : stranger->frames())
-      if (isUpdateCommand(frame)) return expect(false, QStringLiteral("the stranger got %1").arg(frame.command));
+    if (const auto sent = updateFrames(*stranger); !sent.empty())
+      return expect(false, QStringLiteral("the stranger got %1").arg(sent.front().command));
     stranger->device()->detach();
     device_->setUpdateFault(sim::UpdateFault::None);
     device_->powerCycle();

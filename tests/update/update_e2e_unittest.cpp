@@ -30,22 +30,6 @@ const QString kProblem = QStringLiteral("There was a problem with the firmware u
 const QString kCorrupt = QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.");
 const QString kQuitQuestion = QStringLiteral("A firmware update is not finished");
 
-// The update's own commands the printer received (no status or property reads).
-std::vector<sim::ReceivedFrame> updateFrames(const sim::VirtualPrinter& device) {
-  std::vector<sim::ReceivedFrame> frames;
-  for (const sim::ReceivedFrame& frame : device.frames())
-    if (frame.category == QLatin1String("FW_UPD") || frame.category == QLatin1String("TBL_CL") ||
-        frame.category == QLatin1String("TBL_WT"))
-      frames.push_back(frame);
-  return frames;
-}
-
-QStringList commands(const std::vector<sim::ReceivedFrame>& frames) {
-  QStringList names;
-  for (const sim::ReceivedFrame& frame : frames) names << frame.command;
-  return names;
-}
-
 QByteArray archiveFile(const QString& name) {
   return pm::FirmwareArchive::readArchiveFile(name).value_or(QByteArray());
 }
@@ -163,7 +147,7 @@ class UpdateEndToEndTest : public QObject {
                          QStringLiteral("TBL_CL")};
     for (int i = 1; i < files.size(); ++i)
       expected << QStringLiteral("TBL_WTVersion") << QStringLiteral("TBL_WTCTRLD_UPDATE_CW");
-    QCOMPARE(commands(frames), expected);
+    QCOMPARE(commandsOf(frames), expected);
     QCOMPARE(frames[0].lengthField, QByteArray(8, ' '));
     const QByteArray image = pm::FirmwareArchive::paddedData(archiveFile(files.first()));
     QVERIFY(frames[1].payload == image);
@@ -377,7 +361,7 @@ class UpdateEndToEndTest : public QObject {
       QVERIFY(waitForAlert(kSuccess));
       // No previous version was recorded by this process.
       QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from (null) to KTA 01.61"));
-      QCOMPARE(commands(updateFrames(*device_)).first(), QStringLiteral("FW_UPDFLASH_PROGRAM"));
+      QCOMPARE(commandsOf(updateFrames(*device_)).first(), QStringLiteral("FW_UPDFLASH_PROGRAM"));
     } else {
       QVERIFY(waitForAlert(QStringLiteral("Please power-cycle this printer")));
       PrinterTestRig::settle(current());
@@ -419,7 +403,7 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(update({1001, 1001}, title));
     QVERIFY2(lastAlert().message.contains(told), qPrintable(lastAlert().message));
     QCOMPARE(lastAlert().printerName, QStringLiteral("KTC (serial number SIM0001)"));
-    const QStringList sent = commands(updateFrames(*device_));
+    const QStringList sent = commandsOf(updateFrames(*device_));
     QCOMPARE(sent.count(QStringLiteral("FW_UPDFLASH_PROGRAM")), uploads);
     QVERIFY(!sent.contains(QStringLiteral("TBL_CL")));
     QCOMPARE(versions(), tables);
