@@ -18,9 +18,9 @@
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
-#include "update/UpdateJournal.h"
+#include "olm/update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 class AppHarness : public ScriptedSession {
  public:

@@ -11,9 +11,9 @@
 #include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/TestFiles.h"
-#include "update/FirmwareArchive.h"
-#include "update/UpdateJournal.h"
-#include "update/UpdateReturnWatch.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/update/UpdateReturnWatch.h"
 
 using sim::Model;
 using Printer = std::shared_ptr<TBUSBPrinterOLM>;
