@@ -10,6 +10,7 @@
 #include "app/UpdatePhase.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
+#include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 

@@ -76,7 +76,7 @@ std::optional<QString> ColorTableStore::selectByVersionName(const QByteArray& na
   const int number = parts[parts.size() - 2].toInt(&numberOk);
   Media media = Media::None;
   if (parts.size() >= 4) {
-    const QString code = parts[parts.size() - 3];
+    const QString& code = parts[parts.size() - 3];
     media = code == QLatin1String("SD") ? Media::SD
           : code == QLatin1String("PD") ? Media::PD
           : code == QLatin1String("PP") ? Media::PP : Media::None;

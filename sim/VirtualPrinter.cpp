@@ -44,7 +44,7 @@ class TransferScope {
 }  // namespace
 
 std::shared_ptr<VirtualPrinter> VirtualPrinter::attach(usb::virt::VirtualUsbBus& bus,
-                                                       VirtualPrinterConfig config) {
+                                                       const VirtualPrinterConfig& config) {
   auto printer = std::make_shared<VirtualPrinter>(Token{}, config);
   VirtualDeviceDescription description;
   description.vendorId = config.vendorId ? config.vendorId : traitsOf(config.model).vendorId;
@@ -62,7 +62,7 @@ std::shared_ptr<VirtualPrinter> VirtualPrinter::attach(usb::virt::VirtualUsbBus&
   return printer;
 }
 
-VirtualPrinter::VirtualPrinter(Token, VirtualPrinterConfig config)
+VirtualPrinter::VirtualPrinter(Token, const VirtualPrinterConfig& config)
     : model_(config.model),
       serialNumber_(config.serialNumber),
       firmwareVersion_(initialFirmwareText(config)),

@@ -89,8 +89,8 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
  public:
   // Builds the printer and puts it on the bus at once.
   static std::shared_ptr<VirtualPrinter> attach(usb::virt::VirtualUsbBus& bus,
-                                                VirtualPrinterConfig config);
-  VirtualPrinter(Token, VirtualPrinterConfig config);
+                                                const VirtualPrinterConfig& config);
+  VirtualPrinter(Token, const VirtualPrinterConfig& config);
   ~VirtualPrinter() override;
 
   // The bus device; null once the bus has dropped it.

@@ -97,7 +97,7 @@ QString substringFromString(const QString& text, const QString& prefix, const QS
 QString deviceIdField(const QString& deviceId, std::initializer_list<const char*> keys) {
   const QString terminator = QStringLiteral(";");
   for (const char* key : keys) {
-    const QString value = substringFromString(deviceId, QString::fromLatin1(key), terminator,
+    QString value = substringFromString(deviceId, QString::fromLatin1(key), terminator,
                                               Qt::CaseInsensitive, false);
     if (!value.isNull()) return value;
   }

@@ -13,7 +13,7 @@ namespace pm {
 
 namespace {
 
-constexpr qint64 kMaxConfigBytes = 64 * 1024;
+constexpr qint64 kMaxConfigBytes = qint64{64} * 1024;
 const QString kSettings = QStringLiteral("vendor=, product= or admitted=");
 
 std::optional<uint16_t> parseUsbId(QString text) {

@@ -30,7 +30,7 @@ constexpr uint32_t kImageBytesPerMs = 100;
 // The frame goes out in pieces of this size, so that the window can show how much is sent. The
 // printer reads a byte stream whose length its header states; a multiple of every bulk packet
 // size (64, 512, 1024) never ends a piece with a short packet in the middle of the frame.
-constexpr qint64 kImagePieceBytes = 32 * 1024;
+constexpr qint64 kImagePieceBytes = qint64{32} * 1024;
 
 const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
 const QString kIdleCode = QStringLiteral("00000");

@@ -67,7 +67,7 @@ class FirmwareArchive {
   // archive and is logged with the file's name. Reads up to the archive's size: never call it on
   // the main thread.
   static ArchiveLoad loadArchiveForProductID(uint16_t productID);
-  static constexpr qint64 kMaxArchiveFileBytes = 64 * 1024 * 1024;
+  static constexpr qint64 kMaxArchiveFileBytes = qint64{64} * 1024 * 1024;
   // Path of an archive file ("KTA 01.61.fw") in the resources, or a null QString when missing.
   static QString resourcePathForArchiveFile(const QString& fileName);
   // The whole contents of an archive file; nullopt when it is missing, cannot be read, is not a

@@ -47,9 +47,9 @@ const HexPairTable& hexPairTable() {
     for (unsigned first = 0; first < 256; ++first) {
       if (digit[first] < 0) continue;  // no leading digit: 0
       for (unsigned second = 0; second < 256; ++second) {
-        const unsigned high = unsigned(digit[first]);
+        const unsigned high = static_cast<uint8_t>(digit[first]);
         t[first | (second << 8)] =
-            static_cast<uint8_t>(digit[second] < 0 ? high : high * 16 + unsigned(digit[second]));
+            static_cast<uint8_t>(digit[second] < 0 ? high : high * 16 + static_cast<uint8_t>(digit[second]));
       }
     }
     return t;

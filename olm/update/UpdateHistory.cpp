@@ -82,7 +82,7 @@ QList<UpdateOutcome> UpdateHistory::entries() {
   if (!file.open(QIODevice::ReadOnly)) return out;
   int skipped = 0;
   while (!file.atEnd()) {
-    const QByteArray line = file.readLine(64 * 1024).trimmed();
+    const QByteArray line = file.readLine(qint64{64} * 1024).trimmed();
     if (line.isEmpty()) continue;
     const QJsonObject o = QJsonDocument::fromJson(line).object();
     UpdateOutcome entry{o.value(QStringLiteral("printer")).toString(), o.value(QStringLiteral("model")).toString(),

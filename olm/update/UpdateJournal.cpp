@@ -18,7 +18,7 @@ namespace {
 
 const QString kFormat = QStringLiteral("printer-maintenance firmware updates");
 constexpr int kFormatVersion = 1;
-constexpr qint64 kMaxFileBytes = 1024 * 1024;  // a few records; anything larger is not ours
+constexpr qint64 kMaxFileBytes = qint64{1024} * 1024;  // a few records; anything larger is not ours
 
 struct JournalState {
   std::mutex lock;
@@ -70,7 +70,7 @@ std::optional<UpdateRecord> fromJson(const QJsonValue& value) {
   r.targetVersion = o.value(QStringLiteral("targetVersion")).toString();
   r.stage = static_cast<UpdateStage>(o.value(QStringLiteral("stage")).toInt(0));
   r.uploads = o.value(QStringLiteral("uploads")).toInt(-1);
-  for (const QJsonValue& table : o.value(QStringLiteral("tablesToWrite")).toArray())
+  for (const auto& table : o.value(QStringLiteral("tablesToWrite")).toArray())
     r.tablesToWrite << table.toString();
   r.started = QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODate);
   // Only what an update could have written is taken.
@@ -99,7 +99,7 @@ void loadLocked(JournalState& s) {
   if (root.value(QStringLiteral("format")).toString() != kFormat ||
       root.value(QStringLiteral("version")).toInt() != kFormatVersion)
     return ignore(QStringLiteral("not a file of this application"));
-  for (const QJsonValue& value : root.value(QStringLiteral("updates")).toArray()) {
+  for (const auto& value : root.value(QStringLiteral("updates")).toArray()) {
     if (std::optional<UpdateRecord> record = fromJson(value)) {
       s.records << *record;
       systemLog(QStringLiteral("firmware update of %1 at %2 left at stage %3 by an earlier run")

@@ -18,7 +18,7 @@ LibusbEventThread::~LibusbEventThread() {
 void LibusbEventThread::run() {
   pthread_setname_np(pthread_self(), "libusb-events");
   while (!stopping_.load()) {
-    timeval timeout{0, 250 * 1000};
+    timeval timeout{0, suseconds_t{250} * 1000};
     libusb_handle_events_timeout_completed(context_->get(), &timeout, nullptr);
   }
 }

@@ -107,7 +107,7 @@ LibusbRegistry::Device& LibusbRegistry::record(const DeviceRef& device) {
   Device entry;
   const std::weak_ptr<MainThreadPoster> poster = poster_;
   entry.enumeration = std::make_shared<LibusbEnumeration>(
-      device, [this, poster](std::shared_ptr<LibusbEnumeration> enumeration) {
+      device, [this, poster](const std::shared_ptr<LibusbEnumeration>& enumeration) {
         // Any thread; `this` is reached only through the main thread's event loop, which drops
         // the block if the registry has gone.
         if (const auto live = poster.lock()) {
