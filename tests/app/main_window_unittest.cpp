@@ -138,7 +138,8 @@ class MainWindowTest : public QObject {
   }
 
   // The selection follows its printer when an earlier one leaves: the action reaches the printer
-  // the user chose, not the one that moved up into its row.
+  // the user chose, not the one that moved up into its row. A changed firmware version (not a
+  // first reading) selects its printer; the list is the registry's, not a caller's.
   void selectionRunsBothWaysAndActionsReachTheSelectedPrinter() {
     AppHarness harness;
     const auto first = harness.attachPrinter(QStringLiteral("SIM0001"));
@@ -148,6 +149,9 @@ class MainWindowTest : public QObject {
     MainWindow window(&controller, QString());
     QTRY_COMPARE(window.model()->rowCount(), 3);
     harness.settle();
+    QCOMPARE(controller.selectedRow(), 0);
+    controller.setPrinters({});
+    QCOMPARE(controller.count(), 3);
 
     QItemSelectionModel* selection = window.tableView()->selectionModel();
     window.tableView()->selectRow(1);  // as a click does
@@ -168,6 +172,9 @@ class MainWindowTest : public QObject {
     window.usbSerialAction(false)->trigger();
     QTRY_VERIFY(!third->iSerialEnabled());
     QVERIFY(second->iSerialEnabled());
+    second->setFirmwareVersion(QStringLiteral("01.10"));
+    controller.printerAt(0)->updateInfo();
+    QTRY_COMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(0, 0)});
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(harness.alerts().count() > 0);  // the update starts with a dialog
   }
@@ -310,7 +317,8 @@ class MainWindowTest : public QObject {
     const QString spec = QStringLiteral("PZA,KTC:fw=04.20,PZA");
     pm::DemoMode::Outcome outcome;
     LogCapture log;
-    AppHarness harness([&] { return pm::DemoMode::makeRegistry(spec, &outcome); });
+    std::shared_ptr<usb::UsbRegistry> bus;
+    AppHarness harness([&] { return bus = pm::DemoMode::makeRegistry(spec, &outcome); });
     TBPrinters& controller = harness.start();
     QCoreApplication::sendPostedEvents();
     MainWindow window(&controller, spec);
@@ -334,7 +342,7 @@ class MainWindowTest : public QObject {
 
     const QString staying = cell(model, 1, PrinterTableModel::SerialNumber);
     QVERIFY(cell(model, 0, PrinterTableModel::SerialNumber) != staying);
-    dynamic_cast<usb::virt::VirtualUsbBus*>(usb::platformRegistry())->devices().front()->detach();
+    std::dynamic_pointer_cast<usb::virt::VirtualUsbBus>(bus)->devices().front()->detach();
     QTRY_COMPARE(model.rowCount(), 1);
     QCOMPARE(cell(model, 0, PrinterTableModel::SerialNumber), staying);
     QCOMPARE(controller.selectedRow(), 0);
@@ -357,7 +365,6 @@ class MainWindowTest : public QObject {
     controller.applicationShouldTerminate();
     QVERIFY(timer.elapsed() < 200);
     QVERIFY(!pm::NotificationPort::exists());
-    QCOMPARE(usb::platformRegistry(), nullptr);
     QCoreApplication::sendPostedEvents();
     QCOMPARE((std::array{model.rowCount(), int(resets.count()), controller.selectedRow()}), (std::array{0, 1, -1}));
     QVERIFY(window.showsNoPrinterPage() && !window.updateFirmwareAction()->isEnabled() && !window.refreshAction()->isEnabled());

@@ -1,5 +1,4 @@
-// TBPrinters on the virtual bus: start-up with every model of the table, which interfaces get a printer, removal, selection on a
-// version change, a supported printer the user may not open (no udev rule yet): it is listed,
+// TBPrinters on the virtual bus: start-up with every model of the table, which interfaces get a printer, removal, a supported printer the user may not open (no udev rule yet): it is listed,
 // its row says why, the log names the rule, and nothing waits for a permission that waiting
 // cannot bring; printers that answer nothing, have no pipes, are held or leave while they arrive
 // never hold the main thread, and one that left is never listed.
@@ -123,23 +122,6 @@ class PrinterListTest : public QObject {
              qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
   }
 
-  // Selection both ways is the main window's test; here the selection follows a changed version.
-  void firmwareVersionChangeSelectsThatPrinter() {
-    AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
-    const auto second = harness.attachPrinter(QStringLiteral("SIM0002"));
-    TBPrinters& controller = harness.start();
-    QTRY_COMPARE(controller.count(), 2);
-    harness.settle();
-    QCOMPARE(controller.selectedRow(), 0);  // first readings are no changes
-    controller.setPrinters({});  // the list is the registry's, not the caller's
-    QCOMPARE(controller.count(), 2);
-
-    second->setFirmwareVersion(QStringLiteral("01.10"));
-    controller.printerAt(1)->updateInfo();
-    QTRY_COMPARE(controller.selectedRow(), 1);
-  }
-
   void refusedPrinterIsListedWithTheReason_data() {
     QTest::addColumn<bool>("identityReadable");
     QTest::addColumn<QString>("model");
@@ -170,13 +152,13 @@ class PrinterListTest : public QObject {
     QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)) && log.contains(QStringLiteral("2b3c:0017")) &&
             !log.contains(QStringLiteral("In use by other application")));
 
-    PrinterTableModel table(&controller);
+    MainWindow window(&controller, QString());
+    const PrinterTableModel& table = *window.model();
     const auto cell = [&table](int column) { return table.data(table.index(0, column)).toString(); };
     QCOMPARE((QStringList{cell(PrinterTableModel::Model), cell(PrinterTableModel::PrinterStatus), cell(PrinterTableModel::UsbStatus)}),
              (QStringList{model, pm::noPermissionText(), pm::noPermissionText()}));
     // The window says how to fix it, not only the log.
     QCOMPARE(table.data(table.index(0, PrinterTableModel::PrinterStatus), Qt::ToolTipRole).toString(), pm::noPermissionAdvice());
-    MainWindow window(&controller, QString());
     const auto* advice = window.findChild<QLabel*>(QStringLiteral("permissionAdvice"));
     QVERIFY(advice && advice->isVisibleTo(&window) && advice->text().contains(QString::fromLatin1(pm::kUdevRuleName)));
 

@@ -74,9 +74,9 @@ class AppHarness {
 
   // `registry`: where the printers are (by default this harness's own bus).
   explicit AppHarness(pm::NotificationPort::Factory registry = {})
-      : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
+      : bus_(std::make_shared<usb::virt::VirtualUsbBus>()),
+        registry_(registry ? std::move(registry) : [bus = bus_] { return bus; }) {
     bus_->setTimeScale(0.01);
-    pm::NotificationPort::setFactory(registry ? std::move(registry) : [bus = bus_] { return bus; });
     pm::setAlertPresenter(&alerts_);
     pm::setApplicationControl(&application_);
     TBUSBPrinter::clearDeviceInfoRegistry();
@@ -84,10 +84,8 @@ class AppHarness {
   }
 
   ~AppHarness() {
-    stop();
-    pm::NotificationPort::destroy();
+    stop();  // the controller ended the port
     pm::NotificationPort::reclaim();
-    pm::NotificationPort::setFactory(nullptr);
     pm::setAlertPresenter(nullptr);
     pm::setApplicationControl(nullptr);
   }
@@ -161,7 +159,7 @@ class AppHarness {
 
   // Makes the controller and runs its start-up; the printers present join the list.
   TBPrinters& start() {
-    controller_ = std::make_unique<TBPrinters>();
+    controller_ = std::make_unique<TBPrinters>(registry_);
     QObject::connect(controller_.get(), &TBPrinters::printerInserted, controller_.get(),
                      [this](int row) { listed_.emplace_back(controller_->printerAt(row).get()); });
     controller_->awakeFromNib();
@@ -176,6 +174,7 @@ class AppHarness {
  private:
   QTemporaryDir stateDir_;  // the update state file, out of the user's own
   std::shared_ptr<usb::virt::VirtualUsbBus> bus_;
+  pm::NotificationPort::Factory registry_;
   ScriptedAlertPresenter alerts_;
   ScriptedApplication application_;
   std::unique_ptr<TBPrinters> controller_;

@@ -71,7 +71,6 @@ void ScriptedAlertPresenter::clear() {
 PrinterTestRig::PrinterTestRig(double timeScale) {
   Q_ASSERT(pm::isMainQueue());
   bus_.setTimeScale(timeScale);
-  usb::setPlatformRegistry(&bus_);
   pm::setAlertPresenter(&alerts_);
   pm::setApplicationControl(&application_);
   TBUSBPrinter::clearDeviceInfoRegistry();
@@ -100,7 +99,6 @@ PrinterTestRig::~PrinterTestRig() {
   }, 10000);
   pm::setAlertPresenter(nullptr);
   pm::setApplicationControl(nullptr);
-  usb::setPlatformRegistry(nullptr);
 }
 
 void PrinterTestRig::restartApplication() {
@@ -156,7 +154,7 @@ void PrinterTestRig::serviceMatched(const usb::ServiceHandle& service) {
   std::shared_ptr<usb::UsbInterface> interface = bus_.createInterface(service, &result);
   if (!interface) return;
   std::shared_ptr<TBUSBPrinterOLM> printer =
-      TBUSBPrinter::create<TBUSBPrinterOLM>(std::move(interface), service);
+      TBUSBPrinter::create<TBUSBPrinterOLM>(&bus_, std::move(interface), service);
   if (!printer) return;
   printer->probe();
   printers_.push_back({printer, service});
