@@ -95,11 +95,7 @@ class AppHarness {
   // presenter go. Answers whether they all went.
   bool stop() {
     controller_.reset();
-    return QTest::qWaitFor([this] {
-      for (const auto& printer : listed_)
-        if (!printer.isNull()) return false;
-      return true;
-    }, 10000);
+    return QTest::qWaitFor([this] { return std::all_of(listed_.cbegin(), listed_.cend(), [](const auto& p) { return p.isNull(); }); }, 10000);
   }
 
   ScriptedAlertPresenter& alerts() { return alerts_; }
