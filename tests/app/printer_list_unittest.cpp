@@ -104,9 +104,8 @@ class PrinterListTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(controller.count(), 103, 30000);
     QTest::qWait(100);
     QCOMPARE(controller.count(), 103);
-    const QList<TBPrinters::PrinterRef> printers = controller.printers();
     for (const char* status : {"In use by other application", "kIOReturnNotResponding"})
-      QTRY_VERIFY(std::any_of(printers.cbegin(), printers.cend(), [&](const auto& p) { return p->status().contains(QLatin1String(status)); }));
+      QTRY_VERIFY(std::ranges::any_of(controller.printers(), [&](const auto& p) { return p->status().contains(QLatin1String(status)); }));
     window.reset();
     clock.restart();
     QVERIFY(harness.stop());
