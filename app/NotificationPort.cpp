@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "app/DemoMode.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
 
@@ -9,10 +10,6 @@ namespace pm {
 
 namespace {
 // The shared notification port is process-wide by design (one registry per process).
-NotificationPort::Factory& factory() {
-  static NotificationPort::Factory instance;
-  return instance;
-}
 std::shared_ptr<usb::UsbRegistry>& port() {
   static std::shared_ptr<usb::UsbRegistry> instance;
   return instance;
@@ -23,25 +20,18 @@ std::vector<std::shared_ptr<usb::UsbRegistry>>& parked() {
 }
 }  // namespace
 
-void NotificationPort::setFactory(Factory newFactory) {
-  Q_ASSERT(isMainQueue());
-  factory() = std::move(newFactory);
+NotificationPort::Factory NotificationPort::defaultFactory() {
+  return [spec = DemoMode::simulationSpec()] { return DemoMode::makeRegistry(spec); };
 }
 
-usb::UsbRegistry* NotificationPort::shared() {
+usb::UsbRegistry* NotificationPort::shared(const Factory& factory) {
   Q_ASSERT(isMainQueue());
   if (!port()) {
-    if (factory()) {
-      port() = factory()();
-    } else if (usb::UsbRegistry* installed = usb::platformRegistry()) {
-      // Someone installed a registry directly: use it, without owning it.
-      port() = std::shared_ptr<usb::UsbRegistry>(installed, [](usb::UsbRegistry*) {});
-    }
+    if (factory) port() = factory();
     if (!port()) {
       systemLog(QStringLiteral("failed to add a runloop source for device notifications\n"));
       return nullptr;
     }
-    usb::setPlatformRegistry(port().get());
   }
   return port().get();
 }
@@ -55,7 +45,6 @@ void NotificationPort::destroy() {
   Q_ASSERT(isMainQueue());
   if (!port()) return;
   port()->addInterfaceNotifications(nullptr, nullptr);
-  if (usb::platformRegistry() == port().get()) usb::setPlatformRegistry(nullptr);
   parked().push_back(std::move(port()));
   port().reset();
 }

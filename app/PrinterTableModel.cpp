@@ -22,75 +22,46 @@ QString shownValue(const TBUSBPrinterOLM& printer, const QString& key) {
 PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)
     : QAbstractTableModel(parent), controller_(controller) {
   Q_ASSERT(pm::isMainQueue());
+  // The controller changes its list between each pair of signals, as Qt expects of a model's
+  // own data: the rows are never counted or read from anything but the controller.
   connect(controller_, &TBPrinters::printerAboutToBeInserted, this,
           [this](int row) { beginInsertRows({}, row, row); });
-  connect(controller_, &TBPrinters::printerInserted, this, &PrinterTableModel::insertRow);
-  connect(controller_, &TBPrinters::printerAboutToBeRemoved, this, &PrinterTableModel::removeRow);
+  connect(controller_, &TBPrinters::printerInserted, this, [this](int row) {
+    watch(row);
+    endInsertRows();
+  });
+  connect(controller_, &TBPrinters::printerAboutToBeRemoved, this,
+          [this](int row) { beginRemoveRows({}, row, row); });
   connect(controller_, &TBPrinters::printerRemoved, this, [this] { endRemoveRows(); });
   connect(controller_, &TBPrinters::printersAboutToBeReset, this, [this] { beginResetModel(); });
-  connect(controller_, &TBPrinters::printersReset, this, &PrinterTableModel::reset);
-  connect(controller_, &TBPrinters::printerChanged, this, &PrinterTableModel::replaceRow);
+  connect(controller_, &TBPrinters::printersReset, this, [this] {
+    for (int row = 0; row < controller_->count(); ++row) watch(row);
+    endResetModel();
+  });
+  connect(controller_, &TBPrinters::printerChanged, this, [this](int row) {
+    // The row may hold a new object now: the printer back from its restart.
+    watch(row);
+    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
+  });
   // A model made after printers were listed starts with them.
-  for (const TBPrinters::PrinterRef& printer : controller_->printers()) {
-    rows_.append(printer);
-    connect(printer.get(), &TBUSBPrinter::propertyChanged, this,
-            &PrinterTableModel::printerPropertyChanged);
-  }
+  for (int row = 0; row < controller_->count(); ++row) watch(row);
 }
 
 // ---- Rows ----------------------------------------------------------------------------------------
 
-void PrinterTableModel::insertRow(int row) {
-  const TBPrinters::PrinterRef printer = controller_->printerAt(row);
-  Q_ASSERT(printer);
-  rows_.insert(row, printer);
-  connect(printer.get(), &TBUSBPrinter::propertyChanged, this,
-          &PrinterTableModel::printerPropertyChanged);
-  endInsertRows();
-}
-
-void PrinterTableModel::removeRow(int row) {
-  beginRemoveRows({}, row, row);
-  const TBPrinters::PrinterRef printer = rows_.takeAt(row);
-  disconnect(printer.get(), nullptr, this, nullptr);
-  pictures_.remove(printer.get());
-}
-
-void PrinterTableModel::replaceRow(int row) {
-  const TBPrinters::PrinterRef printer = controller_->printerAt(row);
-  if (!printer || row >= rows_.size()) return;
-  if (rows_[row] != printer) {
-    disconnect(rows_[row].get(), nullptr, this, nullptr);
-    pictures_.remove(rows_[row].get());
-    rows_[row] = printer;
-    connect(printer.get(), &TBUSBPrinter::propertyChanged, this, &PrinterTableModel::printerPropertyChanged);
-  }
-  emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
-}
-
-void PrinterTableModel::reset() {
-  for (const TBPrinters::PrinterRef& printer : std::as_const(rows_))
-    disconnect(printer.get(), nullptr, this, nullptr);
-  rows_ = controller_->printers();
-  for (const TBPrinters::PrinterRef& printer : std::as_const(rows_))
-    connect(printer.get(), &TBUSBPrinter::propertyChanged, this,
-            &PrinterTableModel::printerPropertyChanged);
-  pictures_.clear();
-  endResetModel();
+void PrinterTableModel::watch(int row) {
+  if (const TBPrinters::PrinterRef printer = controller_->printerAt(row))
+    connect(printer.get(), &TBUSBPrinter::propertyChanged, this, &PrinterTableModel::printerPropertyChanged,
+            Qt::UniqueConnection);
 }
 
 void PrinterTableModel::printerPropertyChanged() {
-  const QObject* printer = sender();
-  for (int row = 0; row < rows_.size(); ++row) {
-    if (rows_[row].get() != printer) continue;
-    emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
-    return;
-  }
+  // A printer no longer listed (it left, or a new object took its row) may still announce.
+  const int row = controller_->rowOf(qobject_cast<const TBUSBPrinter*>(sender()));
+  if (row >= 0) emit dataChanged(index(row, 0), index(row, ColumnCount - 1));
 }
 
-TBPrinters::PrinterRef PrinterTableModel::printerAt(int row) const {
-  return row >= 0 && row < rows_.size() ? rows_[row] : nullptr;
-}
+TBPrinters::PrinterRef PrinterTableModel::printerAt(int row) const { return controller_->printerAt(row); }
 
 std::optional<PrinterTableModel::UpdateBar> PrinterTableModel::updateBarAt(int row) const {
   const TBPrinters::PrinterRef printer = printerAt(row);
@@ -115,7 +86,7 @@ std::optional<PrinterTableModel::UpdateBar> PrinterTableModel::updateBarAt(int r
 // ---- Cells ---------------------------------------------------------------------------------------
 
 int PrinterTableModel::rowCount(const QModelIndex& parent) const {
-  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+  return parent.isValid() ? 0 : controller_->count();
 }
 
 int PrinterTableModel::columnCount(const QModelIndex& parent) const {
@@ -247,10 +218,13 @@ QVariant PrinterTableModel::toolTip(const TBUSBPrinterOLM& printer, int column) 
 }
 
 QPixmap PrinterTableModel::picture(const TBUSBPrinterOLM& printer) const {
-  auto cached = pictures_.constFind(&printer);
+  // The picture is the model's: one per model (and one for none), however many come and go.
+  const std::optional<pm::PrinterModel> model = printer.printerModel();
+  const int key = model ? static_cast<int>(*model) : -1;
+  auto cached = pictures_.constFind(key);
   if (cached != pictures_.constEnd()) return *cached;
   const QPixmap pixmap = pm::printerPicture(printer.image(), kPictureSize);
-  pictures_.insert(&printer, pixmap);
+  pictures_.insert(key, pixmap);
   return pixmap;
 }
 

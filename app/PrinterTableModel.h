@@ -1,8 +1,9 @@
 #pragma once
 // The printer table's model: one row per printer of TBPrinters' list, in list order, with the
 // model picture, identity, status texts, firmware version, lifetime counter, colour tables and the
-// USB serial-number setting. Rows follow the controller's row signals; a printer's change
-// announcements (propertyChanged) refresh its row. A printer restarting during its update keeps
+// USB serial-number setting. It keeps no list of its own: every row is read from the controller,
+// whose row signals it passes on as the model's; a printer's change announcements
+// (propertyChanged) refresh the row it holds at that moment. A printer restarting during its update keeps
 // its row, whose status cells say so (phase, time since it left); the controller refreshes it.
 //
 // Threads: [main] for every member.
@@ -56,10 +57,8 @@ class PrinterTableModel : public QAbstractTableModel {
   std::optional<UpdateBar> updateBarAt(int row) const;
 
  private:
-  void insertRow(int row);
-  void removeRow(int row);
-  void reset();
-  void replaceRow(int row);
+  // Refreshes the row when its printer announces a change. [main]
+  void watch(int row);
   // The status cells of a row whose printer restarts during its update.
   static QString restartText(const TBPrinters::Restart& restart, int column, int role);
   void printerPropertyChanged();
@@ -73,8 +72,7 @@ class PrinterTableModel : public QAbstractTableModel {
   static QString translated(const QString& text);
 
   TBPrinters* controller_;
-  QList<TBPrinters::PrinterRef> rows_;
-  mutable QHash<const TBUSBPrinter*, QPixmap> pictures_;
+  mutable QHash<int, QPixmap> pictures_;  // by model (-1: none)
   // The firmware shipped for each product ID, looked up once (it authenticates the archive).
   mutable QHash<uint16_t, QString> shippedFirmware_;
 };

@@ -42,11 +42,14 @@ const void* TBPrinters::mainQueueSpecificKey() { return &kMainQueueSpecificKey; 
 
 bool TBPrinters::isMainQueue() { return pm::isMainQueue(); }
 
-usb::UsbRegistry* TBPrinters::sharedNotificationPort() { return pm::NotificationPort::shared(); }
+usb::UsbRegistry* TBPrinters::sharedNotificationPort() const {
+  return pm::NotificationPort::shared(registryFactory_);
+}
 
 // ---- Start-up ----------------------------------------------------------------------------------
 
-TBPrinters::TBPrinters(QObject* parent) : QObject(parent) {
+TBPrinters::TBPrinters(pm::NotificationPort::Factory registry, QObject* parent)
+    : QObject(parent), registryFactory_(std::move(registry)) {
   Q_ASSERT(isMainQueue());
   if (QCoreApplication* app = QCoreApplication::instance())
     connect(app, &QCoreApplication::aboutToQuit, this, &TBPrinters::applicationShouldTerminate);

@@ -25,6 +25,7 @@
 #include <QString>
 #include <QTimer>
 
+#include "app/NotificationPort.h"
 #include "usb/UsbPlatform.h"
 
 class TBUSBPrinter;
@@ -37,8 +38,10 @@ class TBPrinters : public QObject {
   using PrinterRef = std::shared_ptr<TBUSBPrinterOLM>;
 
   // init: becomes the application's delegate (its quit reaches applicationShouldTerminate) and
-  // takes the shared notification port (made now on first use). [main]
-  explicit TBPrinters(QObject* parent = nullptr);
+  // takes the shared notification port, made now from `registry` when there is none (by default
+  // the demo mode's bus when asked for, else libusb). [main]
+  explicit TBPrinters(pm::NotificationPort::Factory registry = pm::NotificationPort::defaultFactory(),
+                      QObject* parent = nullptr);
   // Runs prepareForTermination. [main]
   ~TBPrinters() override;
 
@@ -48,7 +51,7 @@ class TBPrinters : public QObject {
   // True exactly on the main queue (the thread that runs the application). [any]
   static bool isMainQueue();
   // The process's notification port (pm::NotificationPort); null when none can be made. [main]
-  static usb::UsbRegistry* sharedNotificationPort();
+  usb::UsbRegistry* sharedNotificationPort() const;
 
   // ---- Start-up ----------------------------------------------------------------------------------
   // Stores the version display string and registers for printers, adding those already attached
@@ -170,6 +173,7 @@ class TBPrinters : public QObject {
   void checkRestarts();
   void eraseRow(int row);
 
+  const pm::NotificationPort::Factory registryFactory_;
   usb::UsbRegistry* notifyPort_ = nullptr;
   bool notificationsRegistered_ = false;
   std::optional<std::vector<Entry>> printers_;  // nullopt before the first printer and after termination

@@ -94,7 +94,7 @@ void TBPrinters::makePrinter(const usb::ServiceHandle& service) {
   if (!TBUSBPrinterOLM::supportedVendorIDs().contains(vendor)) return;
   if (!TBUSBPrinterOLM::supportedProductIDs().contains(product)) return;
 
-  if (PrinterRef printer = TBUSBPrinter::create<TBUSBPrinterOLM>(std::move(interface), service))
+  if (PrinterRef printer = TBUSBPrinter::create<TBUSBPrinterOLM>(notifyPort_, std::move(interface), service))
     addPrinter(printer, service);
 }
 

@@ -12,14 +12,13 @@ namespace bench {
 
 BenchRig::BenchRig(bool probeNewPrinters, double timeScale) {
   bus_.setTimeScale(timeScale);
-  usb::setPlatformRegistry(&bus_);
   TBUSBPrinter::clearDeviceInfoRegistry();
   bus_.addInterfaceNotifications(
       [this, probeNewPrinters](const usb::ServiceHandle& service) {
         IOReturn result = kIOReturnSuccess;
         std::shared_ptr<usb::UsbInterface> interface = bus_.createInterface(service, &result);
         if (!interface) return;
-        auto printer = TBUSBPrinter::create<TBUSBPrinterOLM>(std::move(interface), service);
+        auto printer = TBUSBPrinter::create<TBUSBPrinterOLM>(&bus_, std::move(interface), service);
         if (!printer) return;
         printers_.push_back(printer);
         if (onMade_) onMade_(printer);
@@ -41,7 +40,6 @@ BenchRig::~BenchRig() {
       if (!weak.expired()) return false;
     return true;
   });
-  usb::setPlatformRegistry(nullptr);
 }
 
 std::shared_ptr<sim::VirtualPrinter> BenchRig::attach(sim::VirtualPrinterConfig config) {

@@ -57,8 +57,7 @@ Schedule schedule() {
 }
 
 int runOnce() {
-  pm::NotificationPort::setFactory([] { return pm::DemoMode::makeRegistry(kSpec); });
-  TBPrinters controller;
+  TBPrinters controller([] { return pm::DemoMode::makeRegistry(kSpec); });
   MainWindow window(&controller, kSpec);
   EagerUser user;
   pm::setAlertPresenter(&user);

@@ -12,7 +12,6 @@
 TBUSBPrinter::TBUSBPrinter()
     : d_(std::make_unique<Private>()), deviceInfo_(std::make_shared<pm::DeviceInfo>()) {
   Q_ASSERT(QCoreApplication::instance() == nullptr || pm::isMainQueue());
-  d_->notifyPort = usb::platformRegistry();
   pm::SerialQueue::main();  // made here, on the main thread, before a queue posts to it
 }
 
@@ -23,6 +22,8 @@ TBUSBPrinter::~TBUSBPrinter() {
   d_->interestNotification.reset();
   d_->busyNotification.reset();
 }
+
+void TBUSBPrinter::setRegistry(usb::UsbRegistry* registry) { d_->notifyPort = registry; }
 
 void TBUSBPrinter::destroyOnMainThread(TBUSBPrinter* printer) {
   if (QCoreApplication::instance() == nullptr || pm::isMainQueue()) {

@@ -63,10 +63,13 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
   // Makes a printer of class T (TBUSBPrinter or a subclass) and runs its initialiser
   // initWithInterfaceInterface(). [main] Null when the initialiser yields no object.
+  // `registry`: the one the interface came from, where the printer registers for its service's
+  // interest messages; it must outlive the printer's queued work.
   template <class T>
-  static std::shared_ptr<T> create(std::shared_ptr<usb::UsbInterface> interface,
+  static std::shared_ptr<T> create(usb::UsbRegistry* registry, std::shared_ptr<usb::UsbInterface> interface,
                                    const usb::ServiceHandle& service) {
     std::shared_ptr<T> printer(new T(), &TBUSBPrinter::destroyOnMainThread);
+    printer->setRegistry(registry);
     if (!printer->initWithInterfaceInterface(std::move(interface), service)) return nullptr;
     return printer;
   }
@@ -265,6 +268,7 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
  private:
   static void destroyOnMainThread(TBUSBPrinter* printer);
+  void setRegistry(usb::UsbRegistry* registry);  // before init [main]
   void createCommandQueue();  // [main]
   void nameCommandQueue(const QString& manufacturer, const QString& model,
                         const QString& serialNumber);  // [queue]

@@ -94,7 +94,7 @@ struct TBUSBPrinter::Private {
   // interface gives up, so that the user's action behind it answers at once.
   std::atomic<int> userWorkWaiting{0};
 
-  usb::UsbRegistry* notifyPort = nullptr;  // borrowed; fixed at construction
+  usb::UsbRegistry* notifyPort = nullptr;  // borrowed; given by create()
   // [main]
   std::unique_ptr<usb::InterestRegistration> interestNotification;
   std::unique_ptr<usb::InterestRegistration> busyNotification;  // never registered

@@ -182,9 +182,4 @@ class UsbRegistry {
   UsbRegistry() = default;
 };
 
-// The registry the application runs on: the libusb backend, or the virtual bus when the demo
-// mode or a test installed one. Main thread. Null until one is installed.
-UsbRegistry* platformRegistry();
-void setPlatformRegistry(UsbRegistry* registry);
-
 }  // namespace usb

@@ -50,12 +50,9 @@ int main(int argc, char** argv) {
   const QString demoSpec = pm::DemoMode::simulationSpec();
   // Filled when the controller asks for the registry (awakeFromNib).
   auto demoOutcome = std::make_shared<pm::DemoMode::Outcome>();
-  pm::NotificationPort::setFactory(
-      [demoSpec, demoOutcome] { return pm::DemoMode::makeRegistry(demoSpec, demoOutcome.get()); });
-
   int status = 0;
   {
-    TBPrinters controller;
+    TBPrinters controller([demoSpec, demoOutcome] { return pm::DemoMode::makeRegistry(demoSpec, demoOutcome.get()); });
     app.setQuitOnLastWindowClosed(controller.applicationShouldTerminateAfterLastWindowClosed());
     MainWindow window(&controller, demoSpec);
     QtAlertPresenter alerts(&window);

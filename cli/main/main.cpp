@@ -39,8 +39,6 @@ int main(int argc, char** argv) {
   // The deployer's model IDs and admissions; a problem is in the log, and said here once.
   for (const QString& problem : pm::loadModelConfig())
     std::fprintf(stderr, "printer-maintenance-cli: model configuration: %s; skipped\n", qUtf8Printable(problem));
-  const QString demoSpec = pm::DemoMode::simulationSpec();
-  pm::NotificationPort::setFactory([demoSpec] { return pm::DemoMode::makeRegistry(demoSpec); });
 
   int status = 0;
   {

@@ -40,9 +40,13 @@ QString UpdateHistory::filePath() {
     const std::lock_guard guard(historyLock());
     if (!overridePath().isEmpty()) return overridePath();
   }
+  return stateFile(QStringLiteral("history.jsonl"));
+}
+
+QString UpdateHistory::stateFile(const QString& name) {
   QString base = qEnvironmentVariable("XDG_STATE_HOME");
   if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.local/state");
-  return base + QStringLiteral("/printer-maintenance/history.jsonl");
+  return base + QStringLiteral("/printer-maintenance/") + name;
 }
 
 void UpdateHistory::setFilePath(const QString& path) {

@@ -33,6 +33,11 @@ class UpdateHistory {
 
   static QString filePath();
   static void setFilePath(const QString& path);  // tests
+
+  // `name` in the application's state directory: $XDG_STATE_HOME/printer-maintenance, else
+  // ~/.local/state/printer-maintenance (Qt 6.4 has no state location yet). The update journal's
+  // file lives there too. [any]
+  static QString stateFile(const QString& name);
 };
 
 }  // namespace pm

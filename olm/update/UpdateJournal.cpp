@@ -10,6 +10,7 @@
 #include <QJsonObject>
 #include <QSaveFile>
 
+#include "olm/update/UpdateHistory.h"
 #include "support/SystemLog.h"
 
 namespace pm {
@@ -32,12 +33,7 @@ JournalState& journalState() {
   return s;
 }
 
-QString defaultPath() {
-  // Qt 6.4 has no state location yet, so the XDG rule is applied here.
-  QString base = qEnvironmentVariable("XDG_STATE_HOME");
-  if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.local/state");
-  return base + QStringLiteral("/printer-maintenance/updates.json");
-}
+QString defaultPath() { return UpdateHistory::stateFile(QStringLiteral("updates.json")); }
 
 bool samePrinter(const UpdateRecord& r, const QString& serial, const QString& key, uint16_t product) {
   if (r.productID != product) return false;

@@ -34,16 +34,14 @@ class AppHarness : public ScriptedSession {
 
   // `registry`: where the printers are (by default this harness's own bus).
   explicit AppHarness(pm::NotificationPort::Factory registry = {})
-      : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
+      : bus_(std::make_shared<usb::virt::VirtualUsbBus>()),
+        registry_(registry ? std::move(registry) : [bus = bus_] { return bus; }) {
     bus_->setTimeScale(0.01);
-    pm::NotificationPort::setFactory(registry ? std::move(registry) : [bus = bus_] { return bus; });
   }
 
   ~AppHarness() {
-    stop();
-    pm::NotificationPort::destroy();
+    stop();  // the controller ended the port
     pm::NotificationPort::reclaim();
-    pm::NotificationPort::setFactory(nullptr);
   }
 
   // Takes the controller down and waits (bounded) until its printers are destroyed: work still
@@ -108,7 +106,7 @@ class AppHarness : public ScriptedSession {
 
   // Makes the controller and runs its start-up; the printers present join the list.
   TBPrinters& start() {
-    controller_ = std::make_unique<TBPrinters>();
+    controller_ = std::make_unique<TBPrinters>(registry_);
     QObject::connect(controller_.get(), &TBPrinters::printerInserted, controller_.get(),
                      [this](int row) { listed_.emplace_back(controller_->printerAt(row).get()); });
     controller_->awakeFromNib();
@@ -122,6 +120,7 @@ class AppHarness : public ScriptedSession {
 
  private:
   std::shared_ptr<usb::virt::VirtualUsbBus> bus_;
+  pm::NotificationPort::Factory registry_;
   std::unique_ptr<TBPrinters> controller_;
   std::vector<QPointer<TBUSBPrinterOLM>> listed_;  // every printer ever listed, until destroyed
 };

@@ -89,7 +89,6 @@ bool ScriptedSession::waitUntilDestroyed(const std::vector<QPointer<TBUSBPrinter
 PrinterTestRig::PrinterTestRig(double timeScale) {
   Q_ASSERT(pm::isMainQueue());
   bus_.setTimeScale(timeScale);
-  usb::setPlatformRegistry(&bus_);
   bus_.addInterfaceNotifications(
       [this](const usb::ServiceHandle& service) { serviceMatched(service); },
       [this](const usb::ServiceHandle& service) { serviceTerminated(service); });
@@ -106,7 +105,6 @@ PrinterTestRig::~PrinterTestRig() {
   printers_.clear();
   // Queued work still holds the printers; let it run dry so nothing touches the bus after it.
   waitUntilDestroyed(leaving);
-  usb::setPlatformRegistry(nullptr);
 }
 
 void PrinterTestRig::restartApplication() {
@@ -162,7 +160,7 @@ void PrinterTestRig::serviceMatched(const usb::ServiceHandle& service) {
   std::shared_ptr<usb::UsbInterface> interface = bus_.createInterface(service, &result);
   if (!interface) return;
   std::shared_ptr<TBUSBPrinterOLM> printer =
-      TBUSBPrinter::create<TBUSBPrinterOLM>(std::move(interface), service);
+      TBUSBPrinter::create<TBUSBPrinterOLM>(&bus_, std::move(interface), service);
   if (!printer) return;
   printer->probe();
   printers_.push_back({printer, service});

@@ -87,7 +87,7 @@ class PrinterTransportTest : public QObject {
   }
   template <class T = TBUSBPrinter>
   std::shared_ptr<T> printerFor(const std::shared_ptr<VirtualUsbDevice>& device) {
-    auto printer = TBUSBPrinter::create<T>(bus_->createInterface(device->service(), nullptr), device->service());
+    auto printer = TBUSBPrinter::create<T>(bus_.get(), bus_->createInterface(device->service(), nullptr), device->service());
     if (printer) printers_.append(QPointer<TBUSBPrinter>(printer.get()));
     return printer;
   }
@@ -105,13 +105,11 @@ class PrinterTransportTest : public QObject {
     TBUSBPrinter::clearDeviceInfoRegistry();
     bus_ = std::make_unique<usb::virt::VirtualUsbBus>();
     bus_->setTimeScale(0.01);
-    usb::setPlatformRegistry(bus_.get());
   }
   void cleanup() {
     QVERIFY2(QTest::qWaitFor([this] { return std::all_of(printers_.begin(), printers_.end(), [](const auto& p) { return p.isNull(); }); }, 5000),
              "a printer outlived its test");
     printers_.clear();
-    usb::setPlatformRegistry(nullptr);
     bus_.reset();
   }
   void cleanupTestCase() { pm::SerialQueue::shutdownAll(2000); }
