@@ -1,5 +1,7 @@
 #include "app/PrinterTableModel.h"
 
+#include <QLocale>
+
 #include "app/ColorTableSummary.h"
 #include "app/PrinterPicture.h"
 #include "app/UpdatePhase.h"
@@ -88,8 +90,17 @@ std::optional<PrinterTableModel::UpdateBar> PrinterTableModel::updateBarAt(int r
   const std::optional<TBPrinters::Restart> restart = restartAt(row);
   const int phase = restart ? restart->phase : pm::updatePhase(*printer);
   if (phase == 0) return std::nullopt;
-  if (const auto tables = printer->tablesProgress(); tables && !restart && phase == pm::kUpdatePhaseCount)
-    return UpdateBar{phase, tables->done, tables->total, tr("%1 of %2 tables").arg(tables->done).arg(tables->total)};
+  using Unit = TBUSBPrinterOLM::StepProgress::Unit;
+  if (const auto step = printer->stepProgress(); step && !restart && step->total > 0) {
+    if (step->unit == Unit::Tables && phase == pm::kUpdatePhaseCount)
+      return UpdateBar{phase, int(step->done), int(step->total), tr("%1 of %2 tables").arg(step->done).arg(step->total)};
+    if (step->unit == Unit::Bytes && phase == 2) {
+      // In thousandths: a progress bar counts in int, an image may not fit.
+      const QLocale locale;
+      return UpdateBar{phase, int(step->done * 1000 / step->total), 1000,
+                       tr("%1 of %2 sent").arg(locale.formattedDataSize(step->done), locale.formattedDataSize(step->total))};
+    }
+  }
   return UpdateBar{phase, 2 * phase - 1, 2 * pm::kUpdatePhaseCount, pm::updatePhaseText(phase)};
 }
 

@@ -14,7 +14,7 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
   auto printer = self();
   openInterface([printer, completion = std::move(completion)](IOReturn result) {
     const auto finish = [&](bool written, const QString& problem) {
-      printer->setTablesProgress(std::nullopt);
+      printer->setStepProgress(std::nullopt);
       if (!written) pm::systemLog(QStringLiteral("color tables not written: %1").arg(problem));
       if (completion) completion(written, problem);
     };
@@ -34,8 +34,8 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
     printer->getPrinterColorTableVersion();
     printer->getPrinterColorTableChecksum();
 
-    const int total = static_cast<int>(archive->tables.size());
-    printer->setTablesProgress(TablesProgress{0, total});
+    const qint64 total = archive->tables.size();
+    printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, 0, total});
     for (qsizetype i = 0; delivered && i < archive->tables.size(); ++i) {
       const QString& name = archive->fileNames.at(i + 1);
       const QByteArray& data = archive->tables.at(i);
@@ -51,7 +51,7 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
         record->tablesToWrite.removeAll(name);
         pm::UpdateJournal::put(*record);
       }
-      if (delivered) printer->setTablesProgress(TablesProgress{static_cast<int>(i) + 1, total});
+      if (delivered) printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, i + 1, total});
     }
     if (!delivered) {
       // The printer left (or stopped taking data) with its tables erased or half written: the
@@ -63,15 +63,15 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
   });
 }
 
-std::optional<TBUSBPrinterOLM::TablesProgress> TBUSBPrinterOLM::tablesProgress() const {
+std::optional<TBUSBPrinterOLM::StepProgress> TBUSBPrinterOLM::stepProgress() const {
   const std::lock_guard guard(progressLock_);
-  return tablesProgress_;
+  return stepProgress_;
 }
 
-void TBUSBPrinterOLM::setTablesProgress(std::optional<TablesProgress> progress) {
+void TBUSBPrinterOLM::setStepProgress(std::optional<StepProgress> progress) {
   {
     const std::lock_guard guard(progressLock_);
-    tablesProgress_ = progress;
+    stepProgress_ = progress;
   }
   announceChange(QStringLiteral("updateProgress"));
 }

@@ -24,9 +24,13 @@
 namespace {
 
 using pm::framing::Command;
-// The frame of a firmware image may take longer than the command time-out on a slow link: the
+// The frame of a firmware image may take longer than the command time-out on a slow link: each
 // write is given the usual time-out plus 1 ms for every 100 bytes (a link of at least 100 kB/s).
 constexpr uint32_t kImageBytesPerMs = 100;
+// The frame goes out in pieces of this size, so that the window can show how much is sent. The
+// printer reads a byte stream whose length its header states; a multiple of every bulk packet
+// size (64, 512, 1024) never ends a piece with a short packet in the middle of the frame.
+constexpr qint64 kImagePieceBytes = 32 * 1024;
 
 const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
 const QString kIdleCode = QStringLiteral("00000");
@@ -382,8 +386,8 @@ void TBUSBPrinterOLM::uploadFirmware() {
   });
 }
 
-// One frame, one bulk write, no reply read, as every command; only the write's time-out grows
-// with the image.
+// One frame, no reply read, as every command; it is written in pieces, each with a time-out for
+// its size, and the bytes sent are announced after each piece.
 void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
   Q_ASSERT(isPrinterCommandQueue());
   const pm::framing::Frame frame = pm::framing::buildFrame(Command::FlashProgram, image);
@@ -398,12 +402,20 @@ void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
   ZOVRAN_Log::logData(frame.bytes.first(std::min(frame.bytes.size(), kLoggedFrameBytes)));
   pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
                  static_cast<unsigned long>(frame.bytes.size()));
-  const uint32_t timeoutMs = kBulkTimeoutMs + static_cast<uint32_t>(frame.bytes.size() / kImageBytesPerMs);
   const std::shared_ptr<usb::UsbInterface> interface = interfaceInterface();
-  const IOReturn result =
-      interface ? interface->writePipe(bulkOUT(), frame.bytes.constData(), static_cast<uint32_t>(frame.bytes.size()),
-                                       kBulkTimeoutMs, timeoutMs)
-                : kIOReturnError;
+  const qint64 total = frame.bytes.size();
+  IOReturn result = interface ? kIOReturnSuccess : kIOReturnError;
+  setStepProgress(StepProgress{StepProgress::Unit::Bytes, 0, total});
+  for (qint64 sent = 0; result == kIOReturnSuccess && sent < total;) {
+    const qint64 piece = std::min(kImagePieceBytes, total - sent);
+    const uint32_t timeoutMs = kBulkTimeoutMs + static_cast<uint32_t>(piece / kImageBytesPerMs);
+    result = interface->writePipe(bulkOUT(), frame.bytes.constData() + sent, static_cast<uint32_t>(piece),
+                                  kBulkTimeoutMs, timeoutMs);
+    if (result != kIOReturnSuccess) break;
+    sent += piece;
+    setStepProgress(StepProgress{StepProgress::Unit::Bytes, sent, total});
+  }
+  setStepProgress(std::nullopt);
   setWriteStatus(result);
   if (result != kIOReturnSuccess) {
     pm::systemLogf("ERROR: writeToInterfaceWithData: [%x] (%s)", static_cast<unsigned>(result),

@@ -249,13 +249,16 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   using TablesCompletion = std::function<void(bool written, const QString& problem)>;
   void updateColorTables(TablesCompletion completion);
   QStringList colorTableNames();                       // [any]
-  // The colour tables written of those to write while the colour-table step runs, else nullopt.
-  // Announced as "updateProgress". [any]
-  struct TablesProgress {
-    int done = 0;
-    int total = 0;
+  // What the running step of the update has done: the bytes of the firmware frame sent while it
+  // is uploaded, the colour tables written while they are; else nullopt. Announced as
+  // "updateProgress". [any]
+  struct StepProgress {
+    enum class Unit { Bytes, Tables };
+    Unit unit = Unit::Tables;
+    qint64 done = 0;
+    qint64 total = 0;
   };
-  std::optional<TablesProgress> tablesProgress() const;
+  std::optional<StepProgress> stepProgress() const;
 
   // Identity for the update: the serial number of the device ID, else of the USB string. [any]
   QString identitySerialNumber() const;
@@ -343,11 +346,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
   void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
 
-  void setTablesProgress(std::optional<TablesProgress> progress);  // [any]
+  void setStepProgress(std::optional<StepProgress> progress);  // [any]
 
   // ---- update state ----
   mutable std::mutex progressLock_;
-  std::optional<TablesProgress> tablesProgress_;
+  std::optional<StepProgress> stepProgress_;
   std::atomic<bool> customerDidAgree_{false};
   std::optional<bool> olderAllowed_;  // the entry's version rule [main]
   std::atomic<bool> attachReadsDone_{false};

@@ -411,6 +411,10 @@ PRINTER_MAINTENANCE_SIMULATE=PZA arbeitet mit virtuellen Druckern (Demomodus).
         <translation>%1 von %2 Tabellen</translation>
     </message>
     <message>
+        <source>%1 of %2 sent</source>
+        <translation>%1 von %2 gesendet</translation>
+    </message>
+    <message>
         <source>Restarting</source>
         <translation>Startet neu</translation>
     </message>

@@ -369,7 +369,8 @@ class MainWindowTest : public QObject {
   // The phase comes from the running update's recorded stage (a stage left from an earlier update
   // is no update). A whole update on a virtual printer: the row goes through the three phases in
   // order, stays in its place and selected while the printer restarts (saying so, with the phase
-  // and the time), counts the colour tables, and the status bar clears at the end.
+  // and the time), counts the bytes of the upload and the colour tables, and the status bar
+  // clears at the end.
   void wholeUpdateShowsEachPhase() {
     AppHarness harness;
     harness.attachPrinter(QStringLiteral("SIM0001"));
@@ -396,6 +397,7 @@ class MainWindowTest : public QObject {
     QList<int> phases;
     QSet<int> restartPhases;
     int tablesDone = 0;
+    int thousandthsSent = 0;  // the upload's bar, in thousandths of the frame
     bool actionsWhileRunning = false;  // the printer's actions stay off while its update runs
     bool moved = false;                // the row left its place, the list or the selection
     const auto sample = [&] {
@@ -406,6 +408,8 @@ class MainWindowTest : public QObject {
       if (bar && (phases.isEmpty() || phases.last() != bar->phase)) phases << bar->phase;
       if (bar && bar->text == QStringLiteral("%1 of %2 tables").arg(bar->done).arg(bar->total) && bar->total > 0)
         tablesDone = std::max(tablesDone, bar->done);
+      if (bar && bar->phase == 2 && bar->text.contains(QStringLiteral(" sent")) && bar->total == 1000)
+        thousandthsSent = std::max(thousandthsSent, bar->done);
       if (const auto restart = model.restartAt(0)) {
         restartPhases << restart->phase;
         QVERIFY(cell(model, 0, PrinterTableModel::PrinterStatus)
@@ -426,6 +430,7 @@ class MainWindowTest : public QObject {
     QCOMPARE(phases, (QList<int>{1, 2, 3}));
     QCOMPARE(restartPhases, (QSet<int>{1, 2}));
     QVERIFY(tablesDone > 0);
+    QVERIFY(thousandthsSent > 0 && thousandthsSent <= 1000);
     QVERIFY(!moved);
     QVERIFY(!actionsWhileRunning);
     QTRY_VERIFY_WITH_TIMEOUT(!indicator->updateRunning(), 10000);
