@@ -82,7 +82,7 @@ tidy:
 	@$(MAKE) --no-print-directory $(TIDY_BUILD)/build.ninja
 	cmake --build $(TIDY_BUILD) --target pm_support_autogen
 	run-clang-tidy-14 -quiet -p $(TIDY_BUILD) -j $(JOBS) \
-	  '/(app|app/main|cli|cli/main|usb|usb/libusb|usb/virtual|vendor|update|support|sim)/[^/]*\.cpp$$'
+	  '/(app|app/main|cli|cli/main|usb|usb/libusb|usb/virtual|olm/protocol|olm/model|olm/update|olm/printer|support|sim)/[^/]*\.cpp$$'
 
 clean:
 	rm -rf build build-asan build-tsan build-bench build-fuzz build-tidy

@@ -3,7 +3,7 @@
 #include <QCoreApplication>
 #include <QStringList>
 
-#include "vendor/ModelTraits.h"
+#include "olm/model/ModelTraits.h"
 
 namespace pm {
 

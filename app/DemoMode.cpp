@@ -9,7 +9,7 @@
 #include "support/SystemLog.h"
 #include "usb/libusb/LibusbRegistry.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "vendor/ModelTraits.h"
+#include "olm/model/ModelTraits.h"
 
 namespace pm {
 

@@ -26,9 +26,9 @@
 #include "app/UpdateProgressDelegate.h"
 #include "app/UpdateStatusIndicator.h"
 #include "support/MainQueue.h"
-#include "update/QuitGuard.h"
+#include "olm/update/QuitGuard.h"
 #include "usb/UsbPermission.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget* parent)
     : QMainWindow(parent), controller_(controller) {

@@ -6,10 +6,10 @@
 #include "app/PrinterPicture.h"
 #include "app/UpdatePhase.h"
 #include "support/MainQueue.h"
-#include "update/FirmwareArchive.h"
+#include "olm/update/FirmwareArchive.h"
 #include "usb/UsbPermission.h"
-#include "vendor/ModelTraits.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/model/ModelTraits.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 PrinterTableModel::PrinterTableModel(TBPrinters* controller, QObject* parent)
     : QAbstractTableModel(parent), controller_(controller) {

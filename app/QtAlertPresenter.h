@@ -18,7 +18,7 @@
 #include <QObject>
 #include <QPointer>
 
-#include "vendor/AlertPresenter.h"
+#include "support/AlertPresenter.h"
 
 class QAbstractButton;
 

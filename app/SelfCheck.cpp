@@ -8,8 +8,8 @@
 #include "app/Translations.h"
 #include "support/MainQueue.h"
 #include "support/Resources.h"
-#include "update/FirmwareArchive.h"
-#include "vendor/ModelTraits.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/model/ModelTraits.h"
 
 namespace pm {
 

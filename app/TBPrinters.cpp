@@ -11,8 +11,8 @@
 #include "support/MainQueue.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
-#include "update/UpdateJournal.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace {
 // Its address is the main queue's marker key; the value itself is never read.

@@ -10,8 +10,8 @@
 #include "app/UpdatePhase.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
-#include "update/UpdateReturnWatch.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateReturnWatch.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 // ---- Registration ----------------------------------------------------------------------------
 

@@ -5,8 +5,8 @@
 #include <QCoreApplication>
 
 #include "support/MainQueue.h"
-#include "update/UpdateJournal.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace pm {
 

@@ -10,7 +10,7 @@
 #include "app/PrinterTableModel.h"
 #include "app/UpdatePhase.h"
 #include "support/MainQueue.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 UpdateProgressDelegate::UpdateProgressDelegate(const PrinterTableModel* model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {

@@ -5,8 +5,8 @@
 #include "app/PrinterTableModel.h"
 #include "app/UpdatePhase.h"
 #include "support/MainQueue.h"
-#include "update/UpdateReturnWatch.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateReturnWatch.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace {
 

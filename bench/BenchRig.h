@@ -11,7 +11,7 @@
 
 #include "sim/VirtualPrinter.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace bench {
 

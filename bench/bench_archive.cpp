@@ -13,7 +13,7 @@
 #include <QtEndian>
 
 #include "bench/BenchSupport.h"
-#include "update/FirmwareArchive.h"
+#include "olm/update/FirmwareArchive.h"
 
 namespace {
 

@@ -17,7 +17,7 @@
 #include "bench/BenchRig.h"
 #include "bench/BenchSupport.h"
 #include "support/SerialQueue.h"
-#include "vendor/AlertPresenter.h"
+#include "support/AlertPresenter.h"
 
 namespace {
 

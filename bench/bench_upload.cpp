@@ -20,7 +20,7 @@
 #include "bench/BenchRig.h"
 #include "bench/BenchSupport.h"
 #include "support/Resources.h"
-#include "vendor/Framing.h"
+#include "olm/protocol/Framing.h"
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);

@@ -17,11 +17,11 @@
 #include "cli/InterruptWatch.h"
 #include "cli/PrinterReport.h"
 #include "support/MainQueue.h"
-#include "update/UpdateEvents.h"
-#include "update/UpdateHistory.h"
-#include "update/UpdateJournal.h"
-#include "update/UpdateReturnWatch.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateEvents.h"
+#include "olm/update/UpdateHistory.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/update/UpdateReturnWatch.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace pm::cli {
 

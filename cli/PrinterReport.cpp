@@ -7,9 +7,9 @@
 
 #include "app/ColorTableSummary.h"
 #include "support/MainQueue.h"
-#include "update/FirmwareArchive.h"
-#include "vendor/ModelTraits.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/model/ModelTraits.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace pm::cli {
 

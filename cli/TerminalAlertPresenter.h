@@ -19,7 +19,7 @@
 #include <QSocketNotifier>
 #include <QTextStream>
 
-#include "vendor/AlertPresenter.h"
+#include "support/AlertPresenter.h"
 
 namespace pm::cli {
 

@@ -10,7 +10,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "sim/FrameParser.h"
-#include "vendor/Framing.h"
+#include "olm/protocol/Framing.h"
 
 namespace framing = pm::framing;
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 #include "fuzz/FuzzCheck.h"
-#include "update/PrintQueues.h"
+#include "support/PrintQueues.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArray input(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));

@@ -8,7 +8,7 @@
 #include <cstring>
 
 #include "fuzz/FuzzCheck.h"
-#include "vendor/Framing.h"
+#include "olm/protocol/Framing.h"
 
 namespace framing = pm::framing;
 

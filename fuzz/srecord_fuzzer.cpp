@@ -6,7 +6,7 @@
 
 #include "fuzz/FuzzCheck.h"
 #include "sim/FirmwareImageCheck.h"
-#include "update/FirmwareArchive.h"
+#include "olm/update/FirmwareArchive.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -72,6 +72,7 @@ enum class UpdateFault {
   StayInLoader,             // takes the image and restarts into update mode again, every time
   IgnoreRewrite,            // takes "FLASH_REWRITE" and does not restart
   StallTableData,           // stalls the bulk-out pipe at every colour table's data, keeping none
+  RefuseTableData,          // takes every colour table's data and keeps none (its table stays erased)
 };
 
 struct Counters {

@@ -160,6 +160,8 @@ void VirtualPrinter::writeTable(const ReceivedFrame& frame) {
     problem = tables_.selectByVersionName(frame.payload);
   else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW") && updateFault_ == UpdateFault::StallTableData)
     stallWrite_ = true;
+  else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW") && updateFault_ == UpdateFault::RefuseTableData)
+    problem = QStringLiteral("table data refused");
   else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW"))
     problem = tables_.writeSelected(frame.payload);
   else

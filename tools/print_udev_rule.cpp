@@ -3,7 +3,7 @@
 
 #include <cstdio>
 
-#include "vendor/UdevRule.h"
+#include "olm/model/UdevRule.h"
 
 int main() {
   std::fputs(pm::udevRule(pm::builtInIds()).toUtf8().constData(), stdout);

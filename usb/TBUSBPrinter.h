@@ -3,7 +3,7 @@
 // objects and the registry service with its interest registration (device access), reads the
 // printer's identity (USB strings, IEEE 1284 device ID, device key) and keeps its device
 // information, and owns the printer's serial command queue on which all its USB work runs.
-// The vendor class TBUSBPrinterOLM (vendor/, update/) derives from it.
+// The maker's printer class TBUSBPrinterOLM (olm/printer/) derives from it.
 //
 // Implementation files: TBUSBPrinter.cpp (life cycle, properties), TBUSBPrinterAccess.cpp
 // (open/close, pipes, resets), TBUSBPrinterIdentity.cpp (strings, device ID, device key,

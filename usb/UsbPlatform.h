@@ -1,5 +1,5 @@
 #pragma once
-// The USB platform seam. Printer code (usb/TBUSBPrinter*, vendor/, update/, app/) reaches USB
+// The USB platform seam. Printer code (usb/TBUSBPrinter*, olm/, app/) reaches USB
 // hardware only through these interfaces; usb/libusb/ implements them on libusb-1.0 and
 // usb/virtual/ implements them as an in-process bus for tests and the demo mode.
 //

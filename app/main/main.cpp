@@ -21,9 +21,9 @@
 #include "app/TBPrinters.h"
 #include "app/Translations.h"
 #include "support/SystemLog.h"
-#include "vendor/AlertPresenter.h"
-#include "vendor/ModelConfig.h"
-#include "vendor/UdevRule.h"
+#include "support/AlertPresenter.h"
+#include "olm/model/ModelConfig.h"
+#include "olm/model/UdevRule.h"
 
 int main(int argc, char** argv) {
   // Started with a standard descriptor closed (`2>&-`), the X11 connection would take it and

@@ -15,8 +15,8 @@
 #include "support/Resources.h"
 #include "support/SerialQueue.h"
 #include "support/SystemLog.h"
-#include "vendor/AlertPresenter.h"
-#include "vendor/ModelConfig.h"
+#include "support/AlertPresenter.h"
+#include "olm/model/ModelConfig.h"
 
 int main(int argc, char** argv) {
   pm::openClosedStandardDescriptors();

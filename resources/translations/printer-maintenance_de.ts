@@ -723,6 +723,14 @@ Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschloss
         <translation>Der Drucker hat aufgehört, die Farbtabellen anzunehmen; sie sind gelöscht oder unvollständig.</translation>
     </message>
     <message>
+        <source>The printer did not take the colour table %1 (it reports version %2).</source>
+        <translation>Der Drucker hat die Farbtabelle %1 nicht angenommen (er meldet Version %2).</translation>
+    </message>
+    <message>
+        <source>none</source>
+        <translation>keine</translation>
+    </message>
+    <message>
         <source>The firmware update is already running</source>
         <translation>Die Firmware-Aktualisierung läuft bereits</translation>
     </message>

@@ -15,7 +15,7 @@
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
 #include "usb/UsbPermission.h"
-#include "vendor/ModelTraits.h"
+#include "olm/model/ModelTraits.h"
 
 namespace {
 const pm::ModelTraits& kPza = pm::modelTraits(pm::PrinterModel::PZA);

@@ -19,9 +19,9 @@
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
 #include "tests/common/Slowdown.h"
-#include "update/UpdateJournal.h"
+#include "olm/update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 // How long the main thread was held at worst, while it lives: how late it serves a 5 ms timer,
 // less the time it was ready to run but waited for a processor (the machine's load, not the

@@ -20,10 +20,10 @@
 #include <QTemporaryDir>
 
 #include "sim/VirtualPrinter.h"
-#include "update/UpdateJournal.h"
+#include "olm/update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "vendor/AlertPresenter.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "support/AlertPresenter.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 // Keeps the preferences the tests write out of the user's own.
 inline void useTemporarySettings(const QTemporaryDir& dir) {

@@ -16,7 +16,7 @@
 #include <QtTest>
 
 #include "cli/CliOptions.h"
-#include "update/UpdateHistory.h"
+#include "olm/update/UpdateHistory.h"
 
 namespace {
 

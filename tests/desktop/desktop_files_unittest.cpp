@@ -29,9 +29,9 @@
 #include "tests/common/Slowdown.h"
 #include "tests/common/TestFiles.h"
 #include "usb/UsbPermission.h"
-#include "vendor/ModelConfig.h"
-#include "vendor/TBUSBPrinterOLM.h"
-#include "vendor/UdevRule.h"
+#include "olm/model/ModelConfig.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/model/UdevRule.h"
 
 namespace {
 

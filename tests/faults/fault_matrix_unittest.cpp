@@ -22,8 +22,8 @@
 #include <cstdio>
 
 #include "tests/common/PrinterTestRig.h"
-#include "update/FirmwareArchive.h"
-#include "update/UpdateReturnWatch.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/update/UpdateReturnWatch.h"
 
 using sim::Model;
 using sim::ReplyFault;

@@ -11,9 +11,9 @@
 #include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/TestFiles.h"
-#include "update/FirmwareArchive.h"
-#include "update/UpdateJournal.h"
-#include "update/UpdateReturnWatch.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/update/UpdateReturnWatch.h"
 
 using sim::Model;
 using Printer = std::shared_ptr<TBUSBPrinterOLM>;
@@ -516,13 +516,23 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(!QFile::exists(path));
   }
 
-  // A colour table the printer does not take (its pipe stalls) is no success: the user is told and
-  // the stage stays at 2 with every table still to write (the matrix sees them written on return).
+  // A colour table the printer does not take (its pipe stalls, or it takes the bytes and reports
+  // the table erased) is no success: the user is told and the stage stays at 2 with every table
+  // still to write (the matrix sees them written on return).
+  void tableNotTaken_data() {
+    QTest::addColumn<sim::UpdateFault>("fault");
+    QTest::addColumn<QString>("told");
+    QTest::newRow("pipe stalls") << sim::UpdateFault::StallTableData << QStringLiteral("stopped taking the colour tables");
+    QTest::newRow("data refused") << sim::UpdateFault::RefuseTableData
+                                  << QStringLiteral("did not take the colour table KTC_SD_300_0111.cwd (it reports version 0000)");
+  }
   void tableNotTaken() {
+    QFETCH(sim::UpdateFault, fault);
+    QFETCH(QString, told);
     QVERIFY(attach(Model::KTC));
-    device_->setUpdateFault(sim::UpdateFault::StallTableData);
+    device_->setUpdateFault(fault);
     QVERIFY(update({1001, 1001}, kProblem));
-    QVERIFY(lastAlert().message.contains(QLatin1String("stopped taking the colour tables")));
+    QVERIFY2(lastAlert().message.contains(told), qPrintable(lastAlert().message));
     QTRY_VERIFY(current() && !current()->inFirmwareUpdate());
     PrinterTestRig::settle(current());
     QCOMPARE(stageOf(current()).toInt(), 2);

@@ -10,8 +10,8 @@
 #include "support/Resources.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TestFiles.h"
-#include "update/FirmwareArchive.h"
-#include "vendor/ModelTraits.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/model/ModelTraits.h"
 
 using pm::FirmwareArchive;
 

@@ -16,10 +16,10 @@
 
 #include "tests/common/AppHarness.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
-#include "update/FirmwareArchive.h"
+#include "olm/update/FirmwareArchive.h"
 #include "usb/libusb/LibusbRegistry.h"
-#include "vendor/ModelTraits.h"
-#include "vendor/TBUSBPrinterOLM.h"
+#include "olm/model/ModelTraits.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 
 using usbmock::BulkInFraming;
 

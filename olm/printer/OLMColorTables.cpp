@@ -1,0 +1,136 @@
+// TBUSBPrinterOLM: the colour-table update of phase 3: "TBL_CL" once, then each table of the
+// archive as its version name and its data, with the displayed tables refreshed after each. The
+// tables are the bytes read and checked when the update started; every one must be taken by the
+// printer, or the phase is no success (the printer's tables were erased by "TBL_CL").
+
+#include "support/SystemLog.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+
+using pm::framing::Command;
+
+namespace {
+
+// The slot a table file is written to and the version it brings: "PZA_SD_300_0100.cwd" is table
+// 300 for SD media at version "0100". nullopt when the name tells no single slot of these tables
+// (a model that reads its tables as one set has no version per table to read back).
+struct TableTarget {
+  pm::TableKey key;
+  QString version;
+};
+
+QString mediaCode(pm::TableMedia media) {
+  switch (media) {
+    case pm::TableMedia::SD: return QStringLiteral("SD");
+    case pm::TableMedia::PD: return QStringLiteral("PD");
+    case pm::TableMedia::PP: return QStringLiteral("PP");
+    case pm::TableMedia::None: break;
+  }
+  return {};
+}
+
+std::optional<TableTarget> tableTarget(std::span<const pm::ColorTableSlot> tableSlots, const QString& fileName) {
+  const QStringList parts = fileName.section(QLatin1Char('.'), 0, 0).split(QLatin1Char('_'));
+  if (parts.size() < 3) return std::nullopt;
+  bool numbered = false;
+  const int number = parts.at(parts.size() - 2).toInt(&numbered);
+  const QString media = parts.size() >= 4 ? parts.at(parts.size() - 3).toUpper() : QString();
+  std::optional<TableTarget> target;
+  for (const pm::ColorTableSlot& slot : tableSlots) {
+    if (!numbered || slot.number != number || mediaCode(slot.media) != media) continue;
+    if (target) return std::nullopt;
+    target = TableTarget{slot.key, parts.last()};
+  }
+  return target;
+}
+
+}  // namespace
+
+void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
+  auto printer = self();
+  openInterface([printer, completion = std::move(completion)](IOReturn result) {
+    const auto finish = [&](bool written, const QString& problem) {
+      printer->setStepProgress(std::nullopt);
+      if (!written) pm::systemLog(QStringLiteral("color tables not written: %1").arg(problem));
+      if (completion) completion(written, problem);
+    };
+    if (result != kIOReturnSuccess) {
+      printer->showUpdateOpenFailedAlert(UpdateStep::ColorTables, result);
+      return finish(false, tr("The printer could not be opened."));
+    }
+    QString problem;
+    const std::shared_ptr<const pm::LoadedArchive> archive = printer->archiveForUpdate(&problem);
+    if (!archive) return finish(false, problem);
+    std::optional<pm::UpdateRecord> record = printer->updateRecord();
+
+    printer->waitForPrinterStatusCode(QStringLiteral("00000"));
+    printer->setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
+    printer->sendPrinterCommand(Command::TableClear);
+    bool delivered = printer->writeStatus() == kIOReturnSuccess;
+    printer->getPrinterColorTableVersion();
+    printer->getPrinterColorTableChecksum();
+
+    const std::optional<pm::PrinterModel> model = printer->printerModel();
+    const std::span<const pm::ColorTableSlot> tableSlots =
+        model ? pm::colorTablesAt(pm::modelTraits(*model), printer->installedFirmwareVersion())
+              : std::span<const pm::ColorTableSlot>{};
+    QString refused;
+    const qint64 total = archive->tables.size();
+    printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, 0, total});
+    for (qsizetype i = 0; delivered && i < archive->tables.size(); ++i) {
+      const QString& name = archive->fileNames.at(i + 1);
+      const QByteArray& data = archive->tables.at(i);
+      pm::systemLogf("got data of length %lu for file at path %s", static_cast<unsigned long>(data.size()),
+                     qUtf8Printable(name));
+      printer->sendPrinterCommand(Command::TableVersionName, paddedData(name.toUpper().toLatin1()));
+      delivered = printer->writeStatus() == kIOReturnSuccess;
+      if (delivered) printer->sendPrinterCommand(Command::TableData, data);
+      delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
+      printer->getPrinterColorTableVersion();
+      printer->getPrinterColorTableChecksum();
+      // Taken means the printer reports the table's version afterwards: the bytes arriving is not
+      // enough, the printer may refuse a table it cannot use.
+      if (const std::optional<TableTarget> target = tableTarget(tableSlots, name); delivered && target) {
+        const QString reported = printer->deviceInfoDict()->string(QLatin1String(pm::colorTableKey(target->key).version));
+        if (reported != target->version) {
+          delivered = false;
+          refused = tr("The printer did not take the colour table %1 (it reports version %2).")
+                        .arg(name, reported.isEmpty() ? tr("none") : reported);
+        }
+      }
+      if (delivered && record) {
+        record->tablesToWrite.removeAll(name);
+        pm::UpdateJournal::put(*record);
+      }
+      if (delivered) printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, i + 1, total});
+    }
+    if (!refused.isEmpty()) return finish(false, refused);
+    if (!delivered) {
+      // The printer left (or stopped taking data) with its tables erased or half written: the
+      // stage stays at 2, so the tables are written again when it returns.
+      return finish(false, tr("The printer stopped taking the colour tables; they are erased or incomplete."));
+    }
+    printer->storeUpdateStage(pm::UpdateStage::TablesWritten);
+    finish(true, QString());
+  });
+}
+
+std::optional<TBUSBPrinterOLM::StepProgress> TBUSBPrinterOLM::stepProgress() const {
+  const std::lock_guard guard(progressLock_);
+  return stepProgress_;
+}
+
+void TBUSBPrinterOLM::setStepProgress(std::optional<StepProgress> progress) {
+  {
+    const std::lock_guard guard(progressLock_);
+    stepProgress_ = progress;
+  }
+  announceChange(QStringLiteral("updateProgress"));
+}
+
+QStringList TBUSBPrinterOLM::colorTableNames() {
+  const QStringList names = firmwareFilenames();
+  if (names.size() < 2) return {};
+  return names.mid(1);
+}

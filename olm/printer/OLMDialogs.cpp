@@ -1,0 +1,195 @@
+// TBUSBPrinterOLM: the update's alerts: the presentation routine, the "I Agree" state, the
+// warning texts and the two plain alerts after a USB serial-number change.
+
+#include <QSettings>
+
+#include "support/MainQueue.h"
+#include "support/Resources.h"
+#include "support/SystemLog.h"
+#include "support/PrintQueues.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+
+namespace {
+
+void present(const pm::AlertRequest& request, std::function<void(const pm::AlertAnswer&)> completion) {
+  pm::AlertPresenter* presenter = pm::alertPresenter();
+  if (presenter == nullptr) {
+    pm::systemLog(QStringLiteral("no alert presenter for \"%1\"").arg(request.title));
+    return;
+  }
+  presenter->present(request, std::move(completion));
+}
+
+}  // namespace
+
+void TBUSBPrinterOLM::showCustomAlert(const QString& title, const QString& message,
+                                      const QStringList& buttonTitles, bool agreeCheckBox,
+                                      pm::AlertStyle style,
+                                      std::function<void(pm::AlertRequest& alert)> customLayout,
+                                      AlertAnswerCompletion completion) {
+  pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM showCustomAlertWithTitle:message:buttonTitles:accessoryView:"
+                               "alertStyle:customLayout:completion:]"));
+  if (title.isEmpty() && message.isEmpty()) return;
+  auto printer = self();
+  pm::performAsyncOnMainQueue([printer, title, message, buttonTitles, agreeCheckBox, style,
+                               customLayout = std::move(customLayout), completion = std::move(completion)] {
+    pm::AlertRequest request;
+    request.icon = printer->image();
+    request.title = title.isEmpty() ? tr("Alert") : title;
+    request.message = message;
+    request.buttons = buttonTitles.isEmpty() ? QStringList{tr("OK")} : buttonTitles;
+    request.agreeCheckBox = agreeCheckBox;
+    request.style = style;
+    // With two printers of a model attached, the user must see which one the alert is about.
+    request.printerName = printer->printerName();
+    // Escape means the button that cancels, whatever the language calls it.
+    request.escapeButton = static_cast<int>(request.buttons.indexOf(tr("Cancel")));
+    request.serialNumber = printer->identitySerialNumber();
+    if (customLayout) customLayout(request);
+    // The completion holds the printer until the user has answered.
+    present(request, [printer, completion](const pm::AlertAnswer& answer) {
+      if (completion) completion(answer);
+    });
+  });
+}
+
+void TBUSBPrinterOLM::showAlert(const QString& title, const QString& message,
+                                const QStringList& buttonTitles, AlertCompletion completion) {
+  showCustomAlert(title.isEmpty() ? tr("Alert") : title, message, buttonTitles, false,
+                  pm::AlertStyle::Warning, nullptr,
+                  [completion = std::move(completion)](const pm::AlertAnswer& answer) {
+                    if (completion) completion(answer.returnCode);
+                  });
+}
+
+void TBUSBPrinterOLM::showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
+                                       AlertCompletion completion) {
+  showCustomAlert(title, message, buttonTitles, false, pm::AlertStyle::Warning,
+                  [](pm::AlertRequest& alert) { alert.acceptButton = static_cast<int>(alert.buttons.size()) - 1; },
+                  [completion = std::move(completion)](const pm::AlertAnswer& answer) {
+                    if (completion) completion(answer.returnCode);
+                  });
+}
+
+void TBUSBPrinterOLM::setToggleAgreed(bool on) {
+  Q_ASSERT(pm::isMainQueue());
+  customerDidAgree_ = on;
+  announceChange(QStringLiteral("customerDidAgree"));
+}
+
+// The warning never promises an upgrade that would not be one.
+QString TBUSBPrinterOLM::genericUpdateWarningText() {
+  switch (shippedFirmware().value_or(ShippedFirmware::Newer)) {
+    case ShippedFirmware::Same:
+      return tr("This printer already has firmware version %1. This update tool would reinstall the same version. "
+                "This process cannot be undone")
+          .arg(newFirmwareVersion());
+    case ShippedFirmware::Older:
+      return tr("This printer has firmware version %1, newer than %2. This update tool would install the older "
+                "version %2. This process cannot be undone")
+          .arg(firmwareVersion(), newFirmwareVersion());
+    case ShippedFirmware::Newer: break;
+  }
+  return tr("This update tool will upgrade the printer firmware to version %1. This process cannot be undone")
+      .arg(newFirmwareVersion());
+}
+
+QString TBUSBPrinterOLM::VLAUpdateWarningText() {
+  const std::optional<pm::PrinterModel> model = printerModel();
+  const QString useUpMedia = model && installedFirmwareVersion() < pm::modelTraits(*model).mediaChangeBelow
+                                 ? tr(" Please use up all VLA media before using this update tool.")
+                                 : QString();
+  return tr("This update tool is for the OLM VLA printer. It will upgrade the printer to %1.\n\nOnce updated, "
+            "the VLA printer will REQUIRE the use of VLAQ media packs.%2 This process cannot be undone.")
+      .arg(pm::shortVersionString(), useUpMedia);
+}
+
+// ---- After a USB serial-number change ------------------------------------------------------------
+
+void TBUSBPrinterOLM::showPowerCycleAlert() {
+  // Needed only while the setting and what the device shows disagree.
+  const bool deviceShowsSerial = !serialNumberUSB().isEmpty();
+  if (usbISerial() == deviceShowsSerial) return;
+  pm::AlertRequest request;
+  request.icon = image();
+  request.title = tr("Please power-cycle the selected printer now to complete the process!");
+  request.buttons = {tr("OK")};
+  request.applicationModal = true;
+  pm::performAsyncOnMainQueue([request] {
+    present(request, [](const pm::AlertAnswer& answer) {
+      if (answer.suppressed) QSettings().setValue(QStringLiteral("ZOVRAN_OLM_USB_SuppressPowerCycleAlert"), true);
+    });
+  });
+}
+
+void TBUSBPrinterOLM::tellActionEnded(const QString& text) {
+  pm::systemLog(text);
+  if (pm::ApplicationControl* application = pm::applicationControl()) application->showStatus(text);
+}
+
+void TBUSBPrinterOLM::showPrinterBusyAlert(const QString& notDone, std::function<void(bool retry)> answered) {
+  const QStringList buttons = answered ? QStringList{tr("Retry"), tr("Cancel")} : QStringList{tr("OK")};
+  showCustomAlert(tr("The Selected Printer is Unavailable. (Busy)"),
+                  tr("Another application is using the printer. Please proceed when the printer becomes available."),
+                  buttons, false, pm::AlertStyle::Warning,
+                  [](pm::AlertRequest& alert) { alert.applicationModal = true; },
+                  [notDone, answered](const pm::AlertAnswer& answer) {
+                    const bool retry = answered && answer.returnCode == 1000 && !answer.dismissed;
+                    if (!retry && !notDone.isEmpty()) tellActionEnded(notDone);
+                    if (answered) answered(retry);
+                  });
+}
+
+// Only the queues that point at this printer are candidates, and none is removed unless the user
+// says so: queues are the user's configuration, and those of other printers still work.
+void TBUSBPrinterOLM::deleteExistingPrinterQueues(std::function<void()> done) {
+  Q_ASSERT(isPrinterCommandQueue());
+  const auto settled = [done] {
+    if (done) done();
+  };
+  const std::optional<QByteArray> listing = pm::listPrintQueues();
+  if (!listing) return settled();  // no print system, or it did not answer: logged, nothing to remove
+  const QStringList names = pm::printQueuesOfPrinter(*listing, model(), {serialNumberUSB(), printerSerialNumber()});
+  if (names.isEmpty()) {
+    pm::systemLog(QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(descriptionUTF8())));
+    return settled();
+  }
+  if (!pm::printSystemChangesAllowed()) {
+    pm::systemLog(QStringLiteral("demo mode: the print queues %1 are left alone (they would be offered for removal)")
+                      .arg(names.join(QStringLiteral(", "))));
+    return settled();
+  }
+  auto printer = self();
+  showCustomAlert(
+      tr("Remove the print queues of this printer?"),
+      tr("These print queues reach the printer through its USB serial number, which has changed; they will not "
+         "find the printer any more:\n\n%1\n\nRemove them now? Add the printer again afterwards to print to it.")
+          .arg(names.join(QLatin1Char('\n'))),
+      {tr("&Remove"), tr("&Keep")}, false, pm::AlertStyle::Warning,
+      [](pm::AlertRequest& alert) {
+        alert.escapeButton = 1;
+        alert.acceptButton = 0;
+        alert.acceptRemovesSettings = true;
+      },
+      [printer, names, settled](const pm::AlertAnswer& answer) {
+        if (answer.returnCode != pm::kAlertFirstButtonReturn) {
+          pm::systemLog(QStringLiteral("print queues kept: %1").arg(names.join(QStringLiteral(", "))));
+          return settled();
+        }
+        // lpadmin may take its time: never on the main thread.
+        printer->performInlineOnCommandQueue([printer, names, settled] {
+          const pm::PrintQueueRemoval removal = pm::removePrintQueues(names);
+          QString report;
+          if (!removal.removed.isEmpty())
+            report += tr("Removed: %1").arg(removal.removed.join(QStringLiteral(", ")));
+          if (!removal.failed.isEmpty()) {
+            if (!report.isEmpty()) report += QLatin1Char('\n');
+            report += tr("Not removed: %1").arg(removal.failed.join(QStringLiteral("; ")));
+          }
+          printer->showAlert(removal.failed.isEmpty() ? tr("The print queues were removed.")
+                                                      : tr("Some print queues could not be removed."),
+                             report, {}, nullptr);
+          settled();
+        });
+      });
+}

@@ -1,0 +1,574 @@
+// TBUSBPrinterOLM: the firmware update sequence: the user's steps before the update (entry,
+// warning, readiness, confirmation) and its three phases. Between the phases the printer restarts
+// and comes back as a new object; the stage recorded under "deviceFirmwareStatus" tells that
+// object where to go on (OLMReattach.cpp).
+
+#include <algorithm>
+
+#include <QDebug>
+#include <QSettings>
+
+#include "support/MainQueue.h"
+#include "support/NameTables.h"
+#include "support/SystemLog.h"
+#include "support/ZOVRAN_Log.h"
+#include "olm/update/FirmwareArchive.h"
+#include "olm/update/QuitGuard.h"
+#include "olm/update/UpdateEvents.h"
+#include "olm/update/UpdateHistory.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/update/UpdateReturnWatch.h"
+#include "olm/protocol/Framing.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+
+namespace {
+
+using pm::framing::Command;
+// The frame of a firmware image may take longer than the command time-out on a slow link: each
+// write is given the usual time-out plus 1 ms for every 100 bytes (a link of at least 100 kB/s).
+constexpr uint32_t kImageBytesPerMs = 100;
+// The frame goes out in pieces of this size, so that the window can show how much is sent. The
+// printer reads a byte stream whose length its header states; a multiple of every bulk packet
+// size (64, 512, 1024) never ends a piece with a short packet in the middle of the frame.
+constexpr qint64 kImagePieceBytes = 32 * 1024;
+
+const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
+const QString kIdleCode = QStringLiteral("00000");
+
+bool isReadyForUpdate(const TBUSBPrinterOLM::StatusCode& code) {
+  // Exact texts: a reply "0" is not "00000".
+  return code && (*code == kIdleCode || *code == QLatin1String("01500") || *code == QLatin1String("03000"));
+}
+
+// "Quit" in an update dialog: asks first while any printer's update is unfinished.
+void terminateApplication() {
+  pm::quitWhenConfirmed([] {
+    if (pm::ApplicationControl* application = pm::applicationControl()) application->terminate();
+  });
+}
+
+// A preference read as a boolean, whatever form it was written in: "no", "false", "off", "0" and
+// anything unknown are false (QVariant would take every non-empty text but "0"/"false" as true).
+bool preferenceIsSet(const QString& key) {
+  const QVariant value = QSettings().value(key);
+  if (value.typeId() == QMetaType::Bool) return value.toBool();
+  const QString text = value.toString().trimmed().toLower();
+  return text == QLatin1String("1") || text == QLatin1String("true") || text == QLatin1String("yes") ||
+         text == QLatin1String("on");
+}
+
+QString fileCorruptionTitle() {
+  return TBUSBPrinterOLM::tr("-- File corruption --\n\nThere is a problem with the firmware files.");
+}
+QString fileCorruptionMessage() { return TBUSBPrinterOLM::tr("Contact customer support."); }
+
+// A missing text shows as "(null)", as the report has always shown it.
+QString orNull(const QString& text) { return text.isNull() ? QStringLiteral("(null)") : text; }
+
+QString declinedText() { return TBUSBPrinterOLM::tr("The firmware update was declined; nothing was changed."); }
+
+// The printer's update ends unfinished when the return watch gives up on it; the record stays for
+// its return.
+std::function<void()> whenNotBack(const std::shared_ptr<TBUSBPrinterOLM>& printer) {
+  return [weak = std::weak_ptr<TBUSBPrinterOLM>(printer), serial = printer->identitySerialNumber(),
+          key = printer->keyUSBdevice(), product = printer->productID()] {
+    if (auto stayed = weak.lock()) stayed->setInFirmwareUpdate(false);
+    if (const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, product))
+      pm::UpdateEvents::finish(*record, QStringLiteral("failed"),
+                               TBUSBPrinterOLM::tr("The printer has not come back.") + QLatin1Char(' ') +
+                                   pm::UpdateEvents::stoppedState(*record));
+  };
+}
+
+void announce(const QString& printer, pm::UpdateProgress::Kind kind, int phase, qint64 count = 0) {
+  pm::UpdateEvents::progress({printer, kind, phase, count});
+}
+
+}  // namespace
+
+// ---- Before the update -------------------------------------------------------------------------
+
+// The archive is read and checked once, on the printer's queue (it may be large); the update then
+// sends those bytes and no others.
+void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
+  Q_ASSERT(pm::isMainQueue());
+  if (updateRecord()) {
+    showAlert(tr("The firmware update is already running"),
+              tr("The update of %1 is not finished yet. It goes on by itself when the printer returns.")
+                  .arg(printerName()),
+              {tr("OK")}, nullptr);
+    return;
+  }
+  olderAllowed_ = allowOlderOrSame;
+  pm::UpdateEvents::begin(identitySerialNumber());
+  auto printer = self();
+  // User work: an open waiting on the queue for another program gives way, so that the user hears
+  // at once that the printer is in use.
+  queueUserWork([printer] {
+    const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(printer->productID());
+    printer->setLoadedArchive(load.archive);
+    printer->setFilenames(load.archive ? std::optional(load.archive->fileNames) : std::nullopt);
+    const bool loaded = load.archive != nullptr;
+    pm::performAsyncOnMainQueue([printer, loaded] {
+      if (loaded) {
+        printer->showFirmwareUpdateWarning();
+        return;
+      }
+      printer->recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
+      printer->showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
+                         [](int) { terminateApplication(); });
+    });
+  });
+}
+
+void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
+  Q_ASSERT(pm::isMainQueue());
+  const double installed = installedFirmwareVersion();
+  const double available = availableFirmwareVersion();
+  const std::optional<pm::PrinterModel> model = printerModel();
+  const pm::ModelTraits* traits = model ? &pm::modelTraits(*model) : nullptr;
+  if (traits && installed < traits->updateNeedsAtLeast) {
+    const QString message =
+        tr("Before updating the VLA firmware to version %1 you must first update to firmware version "
+           "2.0x (or 2.1x).\n\n(the current firmware version is %2)")
+            .arg(available, 0, 'f', 2)
+            .arg(installed, 0, 'f', 2);
+    recordUpdateOutcome(QStringLiteral("refused"), message);
+    showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical, nullptr,
+                    [](const pm::AlertAnswer&) { terminateApplication(); });
+    return;
+  }
+
+  setToggleAgreed(false);
+  const QString text = traits && installed < traits->mediaChangeBelow ? VLAUpdateWarningText() : genericUpdateWarningText();
+  auto printer = self();
+  // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
+  showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
+                  [](pm::AlertRequest& alert) {
+                    alert.dismissable = true;
+                    alert.acceptButton = 1;
+                  },
+                  [printer](const pm::AlertAnswer& answer) {
+                    printer->setToggleAgreed(answer.agreed);
+                    if (answer.returnCode != 1001 || !printer->customerDidAgree())
+                      printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+                    if (answer.dismissed) {
+                      pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
+                    } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
+                      terminateApplication();
+                    } else if (answer.returnCode == pm::kAlertSecondButtonReturn && printer->customerDidAgree()) {
+                      printer->proceedWithUpdateWhenReady();
+                    }
+                  });
+}
+
+void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
+  Q_ASSERT(pm::isMainQueue());
+  // "Proceed" after a readiness alert comes here again: the same update, or one begun anew.
+  if (!updateRecord()) pm::UpdateEvents::begin(identitySerialNumber());
+  // Already waiting in update mode: straight to the upload.
+  if (printerStatus() == stringForKTStatusString(kUpdateModeCode)) {
+    uploadFirmware();
+    return;
+  }
+  const double installed = installedFirmwareVersion();
+  const double available = availableFirmwareVersion();
+  // The window reinstalls the same version and takes an older one by preference; the command
+  // line says which it wants.
+  const bool notNeeded = olderAllowed_ ? !*olderAllowed_ && installed >= available
+                                       : installed > available &&
+                                             !preferenceIsSet(QStringLiteral("installOlderFirmwareVersion"));
+  if (notNeeded) {
+    const QString message = tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2);
+    recordUpdateOutcome(QStringLiteral("refused"), tr("Firmware update not needed") + QLatin1Char(' ') + message);
+    showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
+    return;
+  }
+
+  auto printer = self();
+  // Proceed tries again; Cancel ends the update with nothing written.
+  auto retryOnProceed = [printer](int returnCode) {
+    if (returnCode == pm::kAlertFirstButtonReturn) {
+      printer->proceedWithUpdateWhenReady();
+      return;
+    }
+    const QString status = printer->printerStatus();
+    printer->recordUpdateOutcome(QStringLiteral("refused"),
+                                 tr("The printer was not ready (%1); nothing was changed.")
+                                     .arg(status.isEmpty() ? tr("no answer") : status));
+  };
+  const QStringList buttons{tr("Proceed"), tr("Cancel")};
+  const auto notResponding = [printer, retryOnProceed, buttons] {
+    printer->showAlert(tr("Printer Error"),
+                       tr("The printer is not responding properly. Please power-cycle the printer and "
+                          "try again."),
+                       buttons, retryOnProceed);
+  };
+  openInterface([printer, retryOnProceed, buttons, notResponding](IOReturn result) {
+    if (result == kIOReturnExclusiveAccess) {
+      // Cancel (what the command line answers) ends the update at once with nothing written.
+      printer->showAlert(tr("Printer Busy"),
+                         tr("Another application is using the printer. Please proceed when the printer "
+                            "becomes available."),
+                         buttons, [printer, retryOnProceed](int returnCode) {
+                           if (returnCode == 1000) return retryOnProceed(returnCode);
+                           const QString notDone =
+                               tr("The firmware of %1 was not updated: the printer is in use by another program.")
+                                   .arg(printer->printerName());
+                           tellActionEnded(notDone);
+                           printer->recordUpdateOutcome(QStringLiteral("refused"),
+                                                        tr("Printer Busy") + QLatin1Char(' ') + notDone);
+                         });
+      return;
+    }
+    if (result != kIOReturnSuccess) return notResponding();
+    // A status read without a reply ends in words too, never in silence.
+    printer->readStatusOnce([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
+      if (!code) return notResponding();
+      if (isReadyForUpdate(code)) {
+        printer->updateFirmwareReady();
+        return;
+      }
+      printer->showAlert(tr("Printer Not Ready"),
+                         tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)),
+                         buttons, retryOnProceed);
+    });
+  }, BusyOpen::Report);
+}
+
+void TBUSBPrinterOLM::updateFirmwareReady() {
+  Q_ASSERT(pm::isMainQueue());
+  auto printer = self();
+  showConfirmation(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
+            tr("The printer may be permanently damaged if it is unplugged or loses power during the "
+               "update process."),
+            {tr("Cancel"), (shippedFirmware() == ShippedFirmware::Same    ? tr("Reinstall Firmware %1")
+                            : shippedFirmware() == ShippedFirmware::Older ? tr("Install Older Firmware %1")
+                                                                          : tr("Update Firmware to %1"))
+                               .arg(newFirmwareVersion())},
+            [printer](int returnCode) {
+              if (returnCode == pm::kAlertSecondButtonReturn) {
+                printer->updateFirmwareAndColorTables();
+              } else {
+                printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+              }
+            });
+}
+
+// ---- Phase 1: the rewrite request ------------------------------------------------------------------
+
+void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
+  Q_ASSERT(pm::isMainQueue());
+  if (pm::UpdateEvents::stopRequested()) {
+    recordUpdateOutcome(QStringLiteral("refused"), tr("Stopped before anything was written; nothing was changed."));
+    return;
+  }
+  if (firmwareVersion().isEmpty()) {
+    // The printer comes back as a new object and is read afresh.
+    recordUpdateOutcome(QStringLiteral("failed"), tr("The printer's firmware version could not be read; nothing "
+                                                     "was changed. Please run the update again."));
+    hotPlug();
+    return;
+  }
+  std::shared_ptr<const pm::LoadedArchive> archive;
+  {
+    const std::lock_guard guard(archiveLock_);
+    archive = loadedArchive_;
+  }
+  if (!archive) {
+    recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
+    showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
+    return;
+  }
+  auto printer = self();
+  pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
+  announce(identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 1);
+  openInterface([printer, archive](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      printer->recordUpdateOutcome(QStringLiteral("failed"), tr("The printer could not be opened; nothing was changed."));
+      printer->showUpdateOpenFailedAlert(UpdateStep::RewriteRequest, result);
+      pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+      return;
+    }
+    printer->waitForPrinterStatusCode(kIdleCode);
+    printer->setOverridePrinterStatus(QStringLiteral("Updating firmware ..."));
+    // The update knows its printer from here on, in this process and the next.
+    pm::UpdateRecord record;
+    record.serialNumber = printer->identitySerialNumber();
+    record.deviceKey = printer->keyUSBdevice();
+    record.productID = printer->productID();
+    record.model = printer->printerModel() ? pm::modelName(*printer->printerModel()) : printer->model();
+    record.fromVersion = printer->firmwareVersion();
+    record.targetVersion = archive->version();
+    record.tablesToWrite = archive->fileNames.mid(1);
+    record.started = QDateTime::currentDateTimeUtc();
+    record.archive = archive;
+    pm::UpdateJournal::put(record);
+    printer->storeDeviceInfo(kPreviousVersionKey, printer->firmwareVersion());
+    printer->storeUpdateStage(pm::UpdateStage::RestartRequested);
+    printer->sendPrinterCommand(Command::FlashRewrite);
+    printer->closeInterface(nullptr);
+    announce(record.serialNumber, pm::UpdateProgress::Kind::Restarting, 1);
+    pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::RewriteRequest,
+                                  printer->image(), printer->printerName(), whenNotBack(printer));
+  });
+}
+
+// ---- Phase 2: the upload ---------------------------------------------------------------------------
+
+void TBUSBPrinterOLM::uploadFirmware() {
+  auto printer = self();
+  if (pm::UpdateEvents::stopRequested()) {
+    // The printer waits in its loader, on its old firmware and tables; the record finishes it.
+    const std::optional<pm::UpdateRecord> record = updateRecord();
+    recordUpdateOutcome(record ? QStringLiteral("failed") : QStringLiteral("refused"),
+                        record ? pm::UpdateEvents::stoppedState(*record)
+                               : tr("Stopped before anything was written; nothing was changed."));
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+    return;
+  }
+  openInterface([printer](IOReturn result) {
+    if (result != kIOReturnSuccess) {
+      printer->recordUpdateOutcome(QStringLiteral("failed"), tr("The printer could not be opened in its firmware update mode."));
+      printer->showUpdateOpenFailedAlert(UpdateStep::Upload, result);
+      pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+      return;
+    }
+    QString problem;
+    const std::shared_ptr<const pm::LoadedArchive> archive = printer->archiveForUpdate(&problem);
+    if (!archive) {
+      pm::systemLog(QStringLiteral("FAILED Uploading firmware to printer (bad file)"));
+      printer->stopUpdate(tr("There was a problem with the firmware file!"),
+                          problem + QStringLiteral("\n\n") +
+                              tr("This application may be damaged. Please download a new copy."));
+      printer->closeInterface(nullptr);
+      return;
+    }
+    // A printer found in its loader without a record starts its record here.
+    pm::UpdateRecord record = printer->updateRecord().value_or(pm::UpdateRecord{});
+    if (record.targetVersion.isEmpty()) {
+      record.serialNumber = printer->identitySerialNumber();
+      record.deviceKey = printer->keyUSBdevice();
+      record.productID = printer->productID();
+      record.model = printer->printerModel() ? pm::modelName(*printer->printerModel()) : printer->model();
+      record.targetVersion = archive->version();
+      record.tablesToWrite = archive->fileNames.mid(1);
+      record.started = QDateTime::currentDateTimeUtc();
+      record.archive = archive;
+    }
+    if (record.uploads >= pm::UpdateJournal::kMaxUploads) {
+      pm::systemLogf("the printer did not take the firmware after %d uploads", record.uploads);
+      printer->abandonUpdate(
+          tr("There was a problem with the firmware update!"),
+          tr("The new firmware was sent to %1 %2 times and the printer did not take it. It waits in its "
+             "firmware update mode.\n\nPlease switch the printer off and on again. If it returns in its "
+             "update mode, contact customer support.")
+              .arg(printer->printerName())
+              .arg(record.uploads));
+      printer->closeInterface(nullptr);
+      return;
+    }
+    printer->setOverridePrinterStatus(QStringLiteral("Writing firmware ..."));
+    pm::systemLog(QStringLiteral("Uploading firmware to printer"));
+    ++record.uploads;
+    record.stage = pm::UpdateStage::ImageSent;
+    pm::UpdateJournal::put(record);
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
+    printer->storeUpdateStage(pm::UpdateStage::ImageSent);
+    announce(record.serialNumber, pm::UpdateProgress::Kind::PhaseStarted, 2);
+    printer->sendFirmwareImage(archive->image);
+    if (printer->writeStatus() == kIOReturnSuccess)
+      announce(record.serialNumber, pm::UpdateProgress::Kind::BytesSent, 2, archive->image.size());
+    announce(record.serialNumber, pm::UpdateProgress::Kind::Restarting, 2);
+    pm::UpdateReturnWatch::expect(printer->keyUSBdevice(), pm::UpdateReturnWatch::Step::Upload,
+                                  printer->image(), printer->printerName(), whenNotBack(printer));
+    printer->closeInterface(nullptr);
+  });
+}
+
+// One frame, no reply read, as every command; it is written in pieces, each with a time-out for
+// its size, and the bytes sent are announced after each piece.
+void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
+  Q_ASSERT(isPrinterCommandQueue());
+  const pm::framing::Frame frame = pm::framing::buildFrame(Command::FlashProgram, image);
+  if (frame.rejected()) {
+    pm::systemLogf("not sending a firmware image of %lld bytes", static_cast<long long>(image.size()));
+    return;
+  }
+  drainBulkIn();
+  pm::systemLogf("sending printer command %s with payload size %u",
+                 qPrintable(stringForCommandCode(PrinterCommandCode(Command::FlashProgram))),
+                 static_cast<unsigned>(frame.payloadFieldLength));
+  ZOVRAN_Log::logData(frame.bytes.first(std::min(frame.bytes.size(), kLoggedFrameBytes)));
+  pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
+                 static_cast<unsigned long>(frame.bytes.size()));
+  const std::shared_ptr<usb::UsbInterface> interface = interfaceInterface();
+  const qint64 total = frame.bytes.size();
+  IOReturn result = interface ? kIOReturnSuccess : kIOReturnError;
+  setStepProgress(StepProgress{StepProgress::Unit::Bytes, 0, total});
+  for (qint64 sent = 0; result == kIOReturnSuccess && sent < total;) {
+    const qint64 piece = std::min(kImagePieceBytes, total - sent);
+    const uint32_t timeoutMs = kBulkTimeoutMs + static_cast<uint32_t>(piece / kImageBytesPerMs);
+    result = interface->writePipe(bulkOUT(), frame.bytes.constData() + sent, static_cast<uint32_t>(piece),
+                                  kBulkTimeoutMs, timeoutMs);
+    if (result != kIOReturnSuccess) break;
+    sent += piece;
+    setStepProgress(StepProgress{StepProgress::Unit::Bytes, sent, total});
+  }
+  setStepProgress(std::nullopt);
+  setWriteStatus(result);
+  if (result != kIOReturnSuccess) {
+    pm::systemLogf("ERROR: writeToInterfaceWithData: [%x] (%s)", static_cast<unsigned>(result),
+                   pm::stringForIOReturn(result));
+  }
+}
+
+// ---- Phase 3: colour tables and the report ---------------------------------------------------------
+
+// Success is said only when the printer reads back the target version and took every table.
+void TBUSBPrinterOLM::finishFirmwareUpdate() {
+  pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]"));
+  auto printer = self();
+  if (pm::UpdateEvents::stopRequested()) {
+    // The new firmware runs with the old tables, which are whole: the record finishes them.
+    const std::optional<pm::UpdateRecord> record = updateRecord();
+    recordUpdateOutcome(QStringLiteral("failed"), record ? pm::UpdateEvents::stoppedState(*record) : tr("Stopped."));
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+    printer->updatePrinterStatus();
+    return;
+  }
+  announce(identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 3);
+  updateColorTables([printer](bool written, const QString& problem) {
+    pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]_block_invoke"));
+    const std::optional<pm::UpdateRecord> record = printer->updateRecord();
+    const QString previous = orNull(printer->deviceInfoDict()->string(kPreviousVersionKey));
+    const QString current = orNull(printer->firmwareVersion());
+    const bool onTarget = record && printer->firmwareVersion() == record->targetVersion;
+    if (written && record)
+      announce(record->serialNumber, pm::UpdateProgress::Kind::TablesWritten, 3, record->archive ? record->archive->tables.size() : 0);
+    if (written && onTarget) {
+      printer->recordUpdateOutcome(QStringLiteral("success"),
+                                   tr("Firmware version updated from %1 to %2").arg(previous, current));
+      pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
+      printer->showAlert(tr("Firmware update was successful!"),
+                         tr("Firmware version updated from %1 to %2").arg(previous, current),
+                         {tr("Finish")}, nullptr);
+    } else {
+      const QString what =
+          !written ? problem + QStringLiteral(" ") +
+                         tr("The update goes on when the printer returns: please switch it off and on again "
+                            "and keep it connected.")
+                   : tr("The printer does not report the new firmware version. Please switch it off and on "
+                        "again and run the update once more.");
+      printer->recordUpdateOutcome(QStringLiteral("failed"), what);
+      printer->showAlert(tr("There was a problem with the firmware update!"),
+                         tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
+                             QStringLiteral("\n\n") + what,
+                         {tr("OK")}, nullptr);
+      if (written) {
+        pm::UpdateJournal::remove(record ? record->serialNumber : printer->identitySerialNumber(),
+                                  printer->keyUSBdevice(), printer->productID());
+      }
+    }
+    pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+    printer->updatePrinterStatus();
+  });
+}
+
+// ---- Status texts and the stage ----------------------------------------------------------------------
+
+void TBUSBPrinterOLM::setOverridePrinterStatus(const QString& text) {
+  pm::systemLog(QStringLiteral("forcing printer status string to \"%1\"").arg(text));
+  auto printer = self();
+  pm::performAsyncOnMainQueue([printer, text] { printer->setPrinterStatus(text); });
+}
+
+void TBUSBPrinterOLM::storeUpdateStage(pm::UpdateStage stage) {
+  storeDeviceInfo(kUpdateStageKey, static_cast<int>(stage));
+}
+
+void TBUSBPrinterOLM::setFirmwareUpdateStatus(pm::UpdateStage stage) {
+  auto printer = self();
+  pm::performAsyncOnMainQueue([printer, stage] {
+    const std::shared_ptr<pm::DeviceInfo>& info = printer->deviceInfoDict();
+    printer->storeUpdateStage(stage);
+    QString described;
+    QDebug(&described).nospace() << info->snapshot();
+    pm::systemLog(QStringLiteral("writing key:%1 for dict:%2").arg(printer->keyUSBdevice(), described));
+    setDeviceInfo(info, printer->keyUSBdevice());
+  });
+}
+
+// ---- Telling the user when a phase cannot open the printer ------------------------------------------
+
+void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result) {
+  pm::systemLogf("the firmware update could not open %s (%s)", descriptionUTF8().constData(),
+                 pm::stringForIOReturn(result));
+  const QString what = step == UpdateStep::RewriteRequest
+                           ? tr("The firmware update could not start because the printer could not be "
+                                "opened (%1).\n\nPlease switch the printer off and on again and start the "
+                                "update once more.")
+                           : tr("The firmware update could not go on because the printer could not be "
+                                "opened (%1).\n\nPlease switch the printer off and on again and keep it "
+                                "connected. The update continues when the printer returns.");
+  showAlert(tr("The printer is not responding"), what.arg(QString::fromLatin1(pm::stringForIOReturn(result))),
+            {tr("OK")}, nullptr);
+}
+
+// ---- Ending an update without success -----------------------------------------------------------------
+
+void TBUSBPrinterOLM::stopUpdate(const QString& title, const QString& message) {
+  recordUpdateOutcome(QStringLiteral("failed"), title + QLatin1Char(' ') + message);
+  showStopped(title, message);
+}
+
+void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message) {
+  recordUpdateOutcome(QStringLiteral("failed"), title + QLatin1Char(' ') + message);  // while the record says from and to
+  const std::optional<pm::UpdateRecord> record = updateRecord();
+  if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
+  deviceInfoDict()->remove(kUpdateStageKey);
+  showStopped(title, message);
+}
+
+void TBUSBPrinterOLM::showStopped(const QString& title, const QString& message) {
+  auto printer = self();
+  showAlert(title, message, {tr("OK")}, nullptr);
+  pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+}
+
+// Every end of an update (verified, failed, or refused before anything was written) is told to
+// whoever started it and joins the machine's history.
+void TBUSBPrinterOLM::recordUpdateOutcome(const QString& result, const QString& message) {
+  const std::optional<pm::UpdateRecord> record = updateRecord();
+  pm::UpdateOutcome outcome;
+  outcome.printer = record ? record->serialNumber : identitySerialNumber();
+  outcome.model = printerModel() ? pm::modelName(*printerModel()) : model();
+  outcome.from = record ? record->fromVersion : firmwareVersion();
+  outcome.to = record ? record->targetVersion : newFirmwareVersion();
+  outcome.result = result;
+  outcome.message = QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
+  outcome.time = QDateTime::currentDateTimeUtc();
+  pm::UpdateEvents::finish(outcome);
+}
+
+// ---- Identity -------------------------------------------------------------------------------------
+
+QString TBUSBPrinterOLM::identitySerialNumber() const {
+  QString serial;
+  decodeDeviceID(raw1284DeviceID(), [&serial](const QString&, const QString&, const QString& decoded, const QString&) {
+    serial = decoded;
+  });
+  if (serial.trimmed().isEmpty()) serial = serialNumberUSB();
+  return serial.trimmed();
+}
+
+QString TBUSBPrinterOLM::printerName() const {
+  pm::UpdateRecord named;
+  named.model = printerModel() ? pm::modelName(*printerModel()) : model();
+  named.serialNumber = identitySerialNumber();
+  return named.printerName();
+}
+
+std::optional<pm::UpdateRecord> TBUSBPrinterOLM::updateRecord() const {
+  return pm::UpdateJournal::find(identitySerialNumber(), keyUSBdevice(), productID());
+}

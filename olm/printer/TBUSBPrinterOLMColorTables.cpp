@@ -1,0 +1,107 @@
+// Colour-table readings: the tables the model table names for the model (and, for KTC, its
+// firmware version), one read exchange per table version and checksum, each stored under its key.
+#include <QMutex>
+
+#include "support/MainQueue.h"
+#include "support/SystemLog.h"
+#include "olm/protocol/Framing.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+
+struct pm::ColorTableRead {
+  pm::framing::Command code;
+  QByteArray payload;  // the media, or none
+  QString key;
+  QString logPrefix;   // the log line up to the value
+};
+
+namespace {
+
+using Read = pm::ColorTableRead;
+
+// "TBL_RD" "CWD<table>_Version" and "CWD<table>_Checksum", tables 300, 310, 600, 610, 620; the
+// whole set of the older family has "TBL_RD" "CWD_Version" and "MNT_RD" "CTRLD_CHKSUM".
+int32_t tableIndex(int number) { return number == 300 ? 0 : number == 310 ? 1 : number == 600 ? 2 : number == 610 ? 3 : 4; }
+
+QByteArray mediaPayload(pm::TableMedia media) {
+  switch (media) {
+    case pm::TableMedia::SD: return TBUSBPrinterOLM::commandPayloadForMediaSD();
+    case pm::TableMedia::PD: return TBUSBPrinterOLM::commandPayloadForMediaPD();
+    case pm::TableMedia::PP: return TBUSBPrinterOLM::commandPayloadForMediaPP();
+    case pm::TableMedia::None: break;
+  }
+  return {};
+}
+
+std::vector<Read> tableReads(std::span<const pm::ColorTableSlot> tables, bool checksums) {
+  std::vector<Read> reads;
+  for (const pm::ColorTableSlot& slot : tables) {
+    const pm::ColorTableKey& key = pm::colorTableKey(slot.key);
+    const bool wholeSet = slot.number == 0;
+    if (checksums) {
+      const QString name = QLatin1String(key.checksum);
+      reads.push_back({wholeSet ? pm::framing::Command::TableSetChecksum : pm::framing::tableChecksumRead(tableIndex(slot.number)), mediaPayload(slot.media), name,
+                       QStringLiteral("printer color table CHKSUM ") + name + QStringLiteral(": ")});
+    } else {
+      const QString label = QLatin1String(slot.label);
+      reads.push_back({wholeSet ? pm::framing::Command::TableSetVersion : pm::framing::tableVersionRead(tableIndex(slot.number)), mediaPayload(slot.media),
+                       QLatin1String(key.version),
+                       QStringLiteral("printer color table version") + (label.isEmpty() ? QString() : QLatin1Char(' ') + label) +
+                           QStringLiteral(": ")});
+    }
+  }
+  return reads;
+}
+
+}  // namespace
+
+void TBUSBPrinterOLM::getPrinterColorTableVersion(ColorTableCompletion completion) {
+  const std::optional<pm::PrinterModel> model = printerModel();
+  if (!model) return;
+  const pm::ModelTraits& traits = pm::modelTraits(*model);
+  // Callers of a model whose tables depend on its firmware (KTC) are never told: the read count
+  // is not theirs to know.
+  if (!traits.tablesBefore.empty()) completion = nullptr;
+  readColorTables(tableReads(pm::colorTablesAt(traits, installedFirmwareVersion()), false), std::move(completion));
+}
+
+void TBUSBPrinterOLM::getPrinterColorTableChecksum(ColorTableCompletion completion) {
+  Q_UNUSED(completion);  // never called: nothing waits for the checksums
+  const std::optional<pm::PrinterModel> model = printerModel();
+  if (!model) return;
+  readColorTables(tableReads(pm::colorTablesAt(pm::modelTraits(*model), installedFirmwareVersion()), true), nullptr);
+}
+
+void TBUSBPrinterOLM::readColorTables(const std::vector<pm::ColorTableRead>& reads,
+                                      ColorTableCompletion completion) {
+  Q_ASSERT(isPrinterCommandQueue());
+  if (reads.empty()) return;
+  auto printer = self();
+  // Filled inline on this queue, one reply after the other.
+  auto values = std::make_shared<QStringList>();
+  const qsizetype expected = static_cast<qsizetype>(reads.size());
+  for (const pm::ColorTableRead& read : reads) {
+    exchangeOnQueue(read.code, read.payload,
+                    [printer, read, values, expected, completion](const QByteArray& reply) {
+                      const QString value = replyText(reply).value_or(QStringLiteral("NULL")).trimmed();
+                      printer->storeDeviceInfo(read.key, value);
+                      pm::systemLog(read.logPrefix + value);
+                      values->append(value);
+                      if (completion && values->size() == expected) {
+                        pm::performAsyncOnMainQueue([completion, result = *values] { completion(result); });
+                      }
+                    });
+  }
+}
+
+QString TBUSBPrinterOLM::colorTableValue(const QString& key) const {
+  return deviceInfoDict()->string(key);
+}
+
+const QStringList& TBUSBPrinterOLM::colorTableKeys() {
+  static const QStringList keys = [] {
+    QStringList all;
+    for (const pm::ColorTableKey& key : pm::kColorTableKeys) all << QLatin1String(key.version) << QLatin1String(key.checksum);
+    return all;
+  }();
+  return keys;
+}

@@ -1,0 +1,63 @@
+#include "olm/update/QuitGuard.h"
+
+#include <QCoreApplication>
+
+#include "support/MainQueue.h"
+#include "support/SystemLog.h"
+#include "olm/update/UpdateJournal.h"
+#include "support/AlertPresenter.h"
+
+namespace pm {
+
+namespace {
+
+// The question speaks for the printer class: its texts share that class's translations.
+struct QuitTexts {
+  Q_DECLARE_TR_FUNCTIONS(TBUSBPrinterOLM)
+};
+
+bool& asking() {
+  static bool shown = false;  // main thread only
+  return shown;
+}
+
+}  // namespace
+
+QString unfinishedUpdatesText() {
+  QStringList lines;
+  for (const UpdateRecord& record : UpdateJournal::records()) {
+    const QString left =
+        record.stage == UpdateStage::RestartRequested
+            ? QuitTexts::tr("it was asked to restart into its firmware update mode; its firmware is unchanged")
+            : QuitTexts::tr("it has been sent firmware %1; its colour tables are not all written")
+                  .arg(record.targetVersion);
+    lines << QStringLiteral("• %1: %2").arg(record.printerName(), left);
+  }
+  return lines.join(QLatin1Char('\n'));
+}
+
+void quitWhenConfirmed(std::function<void()> quit) {
+  Q_ASSERT(isMainQueue());
+  const QString unfinished = unfinishedUpdatesText();
+  AlertPresenter* presenter = alertPresenter();
+  if (unfinished.isEmpty() || presenter == nullptr) {
+    if (quit) quit();
+    return;
+  }
+  if (asking()) return;
+  asking() = true;
+  systemLog(QStringLiteral("asking before quitting: a firmware update is not finished"));
+  AlertRequest request;
+  request.title = QuitTexts::tr("A firmware update is not finished");
+  request.message = unfinished + QStringLiteral("\n\n") +
+                    QuitTexts::tr("If you quit now, the update goes on the next time this application runs with the "
+                              "printer connected. Until then the printer may not print correctly.");
+  request.buttons = {QuitTexts::tr("Keep Running"), QuitTexts::tr("Quit Anyway")};
+  request.style = AlertStyle::Critical;
+  presenter->present(request, [quit = std::move(quit)](const AlertAnswer& answer) {
+    asking() = false;
+    if (answer.returnCode == pm::kAlertSecondButtonReturn && quit) quit();
+  });
+}
+
+}  // namespace pm

@@ -1,0 +1,398 @@
+// The vendor command language: frames, reply parsing, status texts and text readings without a
+// printer; then a vendor printer on the virtual bus: the attach-time gathering as the printer
+// sees it (which commands, in which order, per model and firmware) and what lands in the device
+// information; property reads, counters and the USB iSerial setting, and what the printer's
+// faults leave behind. (Products outside the model table never get a printer object: the printer
+// list's test.)
+#include <QtTest>
+
+#include "tests/common/LogCapture.h"
+#include "tests/common/PrinterTestRig.h"
+#include "tests/common/TestFiles.h"
+#include "olm/protocol/Framing.h"
+
+using namespace pm::framing;
+
+namespace {
+
+// "command", or "command[payload]" for a frame with one.
+QStringList commandsOf(const sim::VirtualPrinter& printer) {
+  QStringList commands;
+  for (const sim::ReceivedFrame& f : printer.frames())
+    commands << f.command + (f.payload.isEmpty() ? QString() : u'[' + QString::fromLatin1(f.payload) + u']');
+  return commands;
+}
+
+// The colour-table reads: versions, then checksums, each for every media and table in turn.
+QStringList tableReads(const QStringList& tables, const QStringList& media) {
+  QStringList reads;
+  for (const char* kind : {"Version", "Checksum"})
+    for (const QString& m : media)
+      for (const QString& table : tables) reads << QStringLiteral("TBL_RDCWD%1_%2%3").arg(table, QLatin1String(kind), m);
+  return reads;
+}
+
+const QString kStatus = QStringLiteral("STATUS");
+const QString kFver = QStringLiteral("INFO  FVER");
+const QString kLife = QStringLiteral("MNT_RDCOUNTER_LIFE");
+const QString kSerial = QStringLiteral("INFO  SERIAL_NUMBER");
+const QString kISerial = QStringLiteral("MNT_RDUSB_ISERI_SET");
+
+// Runs `work` on the printer's queue with the interface open and waits until the queue and the
+// main queue have passed it.
+bool onOpenQueue(const std::shared_ptr<TBUSBPrinterOLM>& printer, std::function<void()> work) {
+  printer->openInterface([work = std::move(work)](IOReturn result) {
+    if (result == kIOReturnSuccess) work();
+  });
+  return PrinterTestRig::settle(printer, 3);
+}
+
+// Assigned rather than designated, so that every other field keeps its default.
+sim::VirtualPrinterConfig configOf(sim::Model model, const QString& firmware = QString(),
+                                   const QString& serial = QStringLiteral("SIM0001")) {
+  sim::VirtualPrinterConfig config;
+  config.model = model;
+  config.firmwareVersion = firmware;
+  config.serialNumber = serial;
+  return config;
+}
+
+QByteArray header(const char* name, const char* length = "        ") {
+  QByteArray h("\x1BP");
+  h += QByteArray(name).leftJustified(22, ' ');
+  h += QByteArray(length);
+  return h;
+}
+
+QByteArray replyFor(const QByteArray& headerBytes, const QByteArray& body) {
+  const std::optional<uint32_t> count = parseReplyLength(headerBytes);
+  if (!count) return QByteArray();
+  return replyBuffer(body, *count);
+}
+
+}  // namespace
+
+class VendorPrinterTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<PrinterTestRig> rig_;
+  std::shared_ptr<sim::VirtualPrinter> device_;
+  std::shared_ptr<TBUSBPrinterOLM> printer_;
+
+  void attach(sim::Model model, const QString& firmware = QString()) {
+    printer_ = rig_->attachAndWait(configOf(model, firmware), &device_);
+    QVERIFY(printer_);
+    QVERIFY(PrinterTestRig::settle(printer_, 8));
+    device_->clearFrames();
+    rig_->alerts().clear();
+  }
+
+ private slots:
+  void init() { rig_ = std::make_unique<PrinterTestRig>(); }
+  void cleanup() {
+    printer_.reset();
+    device_.reset();
+    rig_.reset();
+  }
+
+  // A reset is done only once the printer reads the counter back as zero, and gives the printer
+  // back once unused (its printer driver can print again); a printer that does not answer, or
+  // another counter letter (which opens the printer and sends nothing), says why not.
+  void counterResets() {
+    const ShortTimings timings(100);
+    attach(sim::Model::PZA);
+    std::optional<std::pair<bool, QString>> outcome;
+    const auto record = [&](bool reset, const QString& why) { outcome.emplace(reset, why); };
+    printer_->resetCounterB();
+    printer_->resetCounter('B', record);
+    QTRY_VERIFY(outcome.has_value());
+    QCOMPARE(*outcome, std::make_pair(true, QString()));
+    QCOMPARE((std::array{device_->counters().a, device_->counters().b}), (std::array{12u, 0u}));  // only the named counter
+    const QString clearB = QStringLiteral("MNT_WTCOUNTER_CLR[CB\r%1]").arg(QChar(0));
+    QCOMPARE(commandsOf(*device_), (QStringList{clearB, QStringLiteral("MNT_RDCOUNTER_B"), clearB, QStringLiteral("MNT_RDCOUNTER_B")}));
+    QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isOpen(); }, 1000));
+    QCOMPARE(printer_->state(), int64_t{TBUSBPrinterStateClosed});
+    QVERIFY(printer_->usbISerialString() == QStringLiteral("Enabled"));
+    printer_->deviceInfoDict()->remove(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"));
+    QVERIFY(printer_->usbISerialString().isEmpty());  // unknown until read, never "Disabled"
+
+    outcome.reset();
+    device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
+    printer_->resetCounter('A', record);
+    QTRY_VERIFY(outcome.has_value());
+    QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer did not report the counter afterwards.")));
+    QVERIFY(PrinterTestRig::settle(printer_));
+    device_->clearFrames();
+    outcome.reset();
+    const int opens = device_->device()->openCount();
+    printer_->resetCounter('P', record);
+    QTRY_VERIFY(outcome.has_value());
+    QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer has no counter P.")));
+    QVERIFY(device_->device()->openCount() > opens || device_->device()->isOpen());
+    QVERIFY(device_->frames().empty());
+  }
+
+  // A change of the USB serial-number setting breaks the print queues that name this printer by
+  // its serial string: only those (this model, and this serial number where the URI holds one) are
+  // offered for removal, after the user agrees, one `lpadmin -x NAME` each without a shell; other
+  // printers' and network queues stay; "Keep" keeps them; demo mode touches nothing.
+  void iSerialChangeAndPrintQueues() {
+    QTemporaryDir tools;
+    const QString injected = QStringLiteral("pza;touch${IFS}PWNED");
+    QVERIFY(writeFile(tools.filePath(QStringLiteral("listing")),
+                      "device for mine: usb://Varnholt%20Printing/RM-PZA?serial=SIM0001\n"
+                      "device for mine_plain: usb://Varnholt%20Printing/RM-PZA\n"
+                      "device for " + injected.toUtf8() + ": usb://Varnholt%20Printing/rm%2Dpza?serial=SIM0001&interface=1\r\n"
+                      "device for other_pza: usb://Varnholt%20Printing/RM-PZA?serial=SIM0002\n"
+                      "device for pza_longer: usb://Varnholt%20Printing/RM-PZA2\n"
+                      "device for ktc: usb://Varnholt%20Printing/RM-KTC?serial=SIM0001\n"
+                      "device for net: ipp://host/printers/RM-PZA?serial=SIM0001\n"
+                      "device for bonjour: dnssd://RM-PZA._ipp._tcp.local/?uuid=1\n"
+                      "device for RM-PZA?x: socket://10.0.0.9\n"
+                      "lpstat: garbage usb://Varnholt/RM-PZA\n"));
+    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")), "#!/bin/sh\n[ \"$*\" = -v ] && cat \"$(dirname \"$0\")/listing\"\n", true));
+    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpadmin")),
+                      "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$(dirname \"$0\")/calls\"\n"
+                      "[ \"$2\" = mine_plain ] && { echo 'lpadmin: Forbidden' >&2; exit 1; }; exit 0\n", true));
+    const QByteArray path = qgetenv("PATH");
+    qputenv("PATH", tools.path().toLocal8Bit() + ':' + path);
+    const QString previousDir = QDir::currentPath();
+    QDir::setCurrent(tools.path());
+    const auto restore = qScopeGuard([&] {
+      QDir::setCurrent(previousDir);
+      qputenv("PATH", path);
+      qunsetenv("PRINTER_MAINTENANCE_SIMULATE");
+    });
+    const auto calls = [&] {
+      return QString::fromUtf8(readFile(tools.filePath(QStringLiteral("calls")))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    };
+    const QString question = QStringLiteral("Remove the print queues of this printer?");
+
+    attach(sim::Model::PZA);
+    QVERIFY(printer_->usbISerial());
+    // The value already held: nothing is sent and nothing is asked.
+    printer_->setUsbISerial(true);
+    QVERIFY(PrinterTestRig::settle(printer_));
+    QVERIFY(device_->frames().empty() && rig_->alerts().count() == 0);
+    printer_->setUsbISerial(false);
+    QVERIFY(PrinterTestRig::waitFor([&] { return rig_->alerts().count() >= 3; }));
+    QCOMPARE(commandsOf(*device_), (QStringList{QStringLiteral("MNT_WTUSB_ISERI_SET[00\r%1]").arg(QChar(0)), kISerial}));
+    QVERIFY(!device_->iSerialEnabled() && !printer_->usbISerial());
+    QVERIFY(!device_->device()->isOpen());
+    // Power-cycle (the device shows its serial string until then), the question, the outcome.
+    const std::vector<pm::AlertRequest> shown = rig_->alerts().requests();
+    QCOMPARE(rig_->alerts().titles().mid(1), (QStringList{question, QStringLiteral("Some print queues could not be removed.")}));
+    for (const QString& name : {QStringLiteral("mine"), QStringLiteral("mine_plain"), injected})
+      QVERIFY2(shown[1].message.contains(name + u'\n'), qPrintable(shown[1].message));
+    QCOMPARE(shown[1].buttons, (QStringList{QStringLiteral("&Remove"), QStringLiteral("&Keep")}));
+    QCOMPARE(calls(), (QStringList{"-x", "mine", "-x", "mine_plain", "-x", injected}));
+    QCOMPARE(shown[2].message, QStringLiteral("Removed: mine, %1\nNot removed: mine_plain: lpadmin: Forbidden").arg(injected));
+    QCOMPARE(QDir(tools.path()).entryList({QStringLiteral("PWNED*")}, QDir::Files), QStringList());
+
+    // "Keep": asked, nothing removed.
+    rig_->alerts().clear();
+    rig_->alerts().queueAnswer(1001);
+    LogCapture log;
+    printer_->setUsbISerial(true);
+    QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("print queues kept")); }));
+    QCOMPARE(rig_->alerts().titles(), QStringList{question});
+    QCOMPARE(calls().size(), 6);
+
+    // Demo mode: no question, no change, only what it would have done.
+    rig_->alerts().clear();
+    qputenv("PRINTER_MAINTENANCE_SIMULATE", "PZA");
+    printer_->setUsbISerial(false);
+    QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("demo mode: the print queues mine, mine_plain")); }));
+    QVERIFY(!rig_->alerts().titles().contains(question));
+    QCOMPARE(calls().size(), 6);
+  }
+
+  // A reply that never comes, comes after its reader gave up, stalls or announces too much leaves
+  // the placeholder for its own value only: what it left in the pipe is read and dropped before
+  // the next command, so every later value of the gathering is the printer's own.
+  void faultsLeavePlaceholders_data() {
+    QTest::addColumn<int>("fault");
+    QTest::newRow("no reply") << int(sim::ReplyFault::NoReply);
+    QTest::newRow("late reply") << int(sim::ReplyFault::SlowReply);
+    QTest::newRow("stall") << int(sim::ReplyFault::Stall);
+    QTest::newRow("oversize") << int(sim::ReplyFault::OversizeHeader);
+  }
+
+  void faultsLeavePlaceholders() {
+    QFETCH(int, fault);
+    attach(sim::Model::PZA);
+    const QVariantMap clean = printer_->deviceInfoDict()->snapshot();
+    device_->injectReplyFault(sim::ReplyFault(fault), 2);  // the gathering's "FVER", after its status
+    printer_->probe();
+    QVERIFY(PrinterTestRig::settle(printer_, 8));
+    QVariantMap expected = clean;
+    expected[QStringLiteral("firmwareVersion")] = QStringLiteral("<NULL>");
+    QCOMPARE(printer_->deviceInfoDict()->snapshot(), expected);
+    QCOMPARE(printer_->installedFirmwareVersion(), 0.0);
+    QCOMPARE(printer_->usbISerialString(), QStringLiteral("Enabled"));
+    printer_->probe();
+    QVERIFY(PrinterTestRig::settle(printer_, 8));
+    QCOMPARE(printer_->deviceInfoDict()->snapshot(), clean);
+
+    // An empty status reply leaves the text and never calls the completion.
+    device_->injectReplyFault(sim::ReplyFault(fault), 1);
+    bool called = false;
+    printer_->getPrinterStatus([&called](const TBUSBPrinterOLM::StatusCode&) { called = true; });
+    QVERIFY(PrinterTestRig::settle(printer_));
+    QVERIFY(!called && printer_->printerStatus() == QLatin1String("Idle"));
+  }
+
+  // The inline firmware read stores nothing; a command of the wrong payload size writes nothing.
+  void inlineFirmwareReadAndWrongPayloadSize() {
+    attach(sim::Model::KTD);
+    std::optional<QString> first, second = QStringLiteral("unset");
+    QVERIFY(onOpenQueue(printer_, [&] {
+      first = printer_->inlineGetFirmwareString();
+      device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
+      second = printer_->inlineGetFirmwareString();
+    }));
+    QVERIFY(first == device_->firmwareVersion() && !second);
+    QCOMPARE(printer_->firmwareVersion(), device_->firmwareVersion());
+    device_->clearFrames();
+    QVERIFY(onOpenQueue(printer_, [this] {
+      printer_->sendPrinterCommand(57, QByteArray("01"));
+      printer_->sendPrinterCommand(50, QByteArray("CA\r\0\0", 5));
+    }));
+    QVERIFY(device_->frames().empty());
+  }
+
+  void attachSequence_data() {
+    QTest::addColumn<int>("model");
+    QTest::addColumn<QString>("firmware");
+    QTest::addColumn<QStringList>("expected");
+    const QStringList head{kStatus, kFver, kLife}, plain{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial}, tail{kSerial, kISerial};
+    QTest::newRow("KTA") << int(sim::Model::KTA) << QString() << head + plain;
+    QTest::newRow("VLA 2.03") << int(sim::Model::VLA) << "02.03" << head + plain;
+    QTest::newRow("VLA 2.04") << int(sim::Model::VLA) << "02.04" << head + plain + QStringList{kISerial};
+    QTest::newRow("KTC 4.20") << int(sim::Model::KTC) << "04.20" << head + tableReads({"610", "600", "300"}, {""}) + tail;
+    QTest::newRow("KTC 4.21") << int(sim::Model::KTC) << "04.21" << head + tableReads({"610", "600", "300"}, {"[0001]", "[0002]"}) + tail;
+    QTest::newRow("KTD") << int(sim::Model::KTD) << QString() << head + tableReads({"620", "610", "600", "300"}, {"[0001]", "[0003]"}) + tail;
+    QTest::newRow("PZA") << int(sim::Model::PZA) << QString() << head + tableReads({"300", "310"}, {"[0001]", "[0002]"}) + tail;
+  }
+
+  // The firmware version read first decides the KTC's and VLA's later reads in the same sequence:
+  // the first gathering after attach already shows it.
+  void attachSequence() {
+    QFETCH(int, model);
+    QFETCH(QString, firmware);
+    QFETCH(QStringList, expected);
+    std::shared_ptr<sim::VirtualPrinter> device;
+    auto printer = rig_->attachAndWait(configOf(sim::Model(model), firmware), &device);
+    QVERIFY(printer);
+    QVERIFY(PrinterTestRig::settle(printer, 8));
+
+    // Two gatherings ran at attach (probe and the creation's own), each whole and each deciding
+    // on the version that its own "FVER" brought.
+    QStringList atAttach = commandsOf(*device);
+    atAttach.removeAll(kStatus);
+    const QStringList reads = expected.mid(1);
+    QCOMPARE(atAttach, reads + reads);
+    device->clearFrames();
+    printer->deviceInfoDict()->remove(QStringLiteral("firmwareVersion"));
+    printer->probe();
+    QVERIFY(PrinterTestRig::settle(printer, 6));
+    QCOMPARE(commandsOf(*device), expected);
+    QCOMPARE(printer->lifetimeCounter(), QStringLiteral("1234"));  // "CL00001234" read as a number
+  }
+
+  // What lands under "colorTable<key>", per model and firmware ("#": a 4-digit checksum, "": no
+  // value); no key ever holds the failed-read "NULL". A KTC below 4.21 reads without media, which
+  // means PD; a KTD's SD table 300 is the plain key and its PP tables the HD ones.
+  void colorTableValues() {
+    const struct { sim::Model model; const char* firmware; const char* expected; } rows[] = {
+        {sim::Model::KTC, "04.20", "Version610PD=0110 Checksum300PD=# Version610SD="},
+        {sim::Model::KTC, "04.21", "Version610SD=0110 Checksum300SD=# Version300PD=0110"},
+        {sim::Model::KTD, "", "Version=0100 Checksum620HD=# Version300SD="},
+        {sim::Model::PZA, "", "Version310PD=0090 Checksum310SD=# Version600SD="},
+        {sim::Model::KTA, "", "Version=0150 Checksum300=# Version600="}};
+    std::shared_ptr<TBUSBPrinterOLM> ktd;
+    for (const auto& row : rows) {
+      const auto printer = rig_->attachAndWait(configOf(row.model, QLatin1String(row.firmware), QStringLiteral("SIM%1").arg(int(row.model))));
+      QVERIFY(PrinterTestRig::settle(printer, 8));
+      for (const QString& key : TBUSBPrinterOLM::colorTableKeys())
+        QVERIFY2(printer->colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
+      for (const QString& pair : QString::fromLatin1(row.expected).split(QLatin1Char(' '))) {
+        const QString key = pair.section(QLatin1Char('='), 0, 0), wanted = pair.section(QLatin1Char('='), 1);
+        const QString value = printer->colorTableValue(QStringLiteral("colorTable") + key);
+        const bool matches = wanted == QLatin1String("#") ? value.size() == 4 : wanted.isEmpty() ? value.isNull() : value == wanted;
+        QVERIFY2(matches, qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(row.firmware), key, value)));
+      }
+      if (row.model == sim::Model::KTD) ktd = printer;
+    }
+
+    // The version read's completion gets the model's texts in read order (on the main thread).
+    QStringList values;
+    bool called = false;
+    ktd->openInterface([ktd, &values, &called](IOReturn) {
+      ktd->getPrinterColorTableVersion([&](const QStringList& result) {
+        QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
+        values = result;
+        called = true;
+      });
+    });
+    QVERIFY(PrinterTestRig::waitFor([&] { return called; }));
+    QVERIFY(values.size() == 8 && values.at(3) == ktd->colorTableVersion());
+  }
+
+  // A printer waiting in update mode gets nothing but the status read from the gathering.
+  void updateModeStopsTheGathering() {
+    rig_->alerts().setHoldAnswers(true);
+    std::shared_ptr<sim::VirtualPrinter> device;
+    sim::VirtualPrinterConfig config;
+    config.statusSequence = {QStringLiteral("FU00001")};
+    auto printer = rig_->attachAndWait(config, &device);
+    QVERIFY(PrinterTestRig::settle(printer, 6));
+    device->clearFrames();
+    printer->probe();
+    QVERIFY(PrinterTestRig::settle(printer, 6));
+    QCOMPARE(commandsOf(*device), QStringList{kStatus});
+    QCOMPARE(printer->printerStatus(), QStringLiteral("Firmware Update Mode"));
+  }
+
+  // Frames byte for byte: a 22-byte name and an 8-digit length field, blank when the command
+  // takes no payload (one passed anyway is dropped). The frame-builder fuzzer holds the frame
+  // sizes, the wrong-size rejections and unnamed codes; the update test the update's frames
+  // (long payloads, caller-sized ones without a payload) as the printer receives them.
+  void frames() {
+    const std::tuple<int, QByteArray, QByteArray> rows[] = {
+        {0, {}, header("STATUS")}, {58, "0001", header("MNT_RDUSB_ISERI_SET")},
+        {50, QByteArray("CA\r\0", 4), header("MNT_WTCOUNTER_CLR", "00000004") + QByteArray("CA\r\0", 4)},
+        {46, "0003", header("TBL_RDCWD620_Checksum", "00000004") + "0003"}};  // the longest name fills the field
+    for (const auto& [code, payload, bytes] : rows) QCOMPARE(buildFrame(code, payload).bytes, bytes);
+  }
+
+  // Replies cut at their carriage return, NUL-padded to 256, bounded by the announced count
+  // (at most 4096); blank or garbage headers count as 0. The reply fuzzer holds the buffer sizes
+  // up to the cap and the rest.
+  void replies() {
+    const std::tuple<QByteArray, QByteArray, QByteArray> rows[] = {
+        {"00000010", QByteArray("12345678\r\0", 10), QByteArray("12345678\0", 9)},
+        {"00000005", "01500", QByteArray("01500") + QByteArray(251, '\0')},
+        {"abcdefgh", "x", QByteArray(256, '\0')},
+        {"00000002", "\r\n", QByteArray(1, '\0')}};  // an empty text, not a missing one
+    for (const auto& [h, body, reply] : rows) QCOMPARE(replyFor(h, body), reply);
+    QVERIFY(!replyText(replyFor("00000004", "\xff\xfe\x80\x81")));  // not UTF-8: no text
+  }
+
+  // Status codes read as their leading number: texts without one are 0 ("Idle").
+  void statusAndTextReadings() {
+    const std::pair<const char*, const char*> statuses[] = {
+        {"00000", "Idle"}, {"1000", "Cover Open"}, {"03000", "System Fail Error"},
+        {"FU00001", "Firmware Update Mode"}, {"FU00002", "Idle"}, {"", "Idle"}, {"00700", "Unknown Status"},
+        {"-1", "Unknown Status"}, {"03001", "Unknown Status"}, {"99999999999", "Unknown Status"}};
+    for (const auto& [code, text] : statuses)
+      QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(QString::fromLatin1(code)), QString::fromLatin1(text));
+    QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::StatusCode()), QStringLiteral("<NULL>"));
+    QCOMPARE((std::array{doubleValue(u"1.40PRN"), doubleValue(u".")}), (std::array{1.4, 0.0}));
+    QCOMPARE(TBUSBPrinterOLM::mungeLifetimeCounter("CL"), QStringLiteral("0"));
+  }
+};
+
+QTEST_MAIN(VendorPrinterTest)
+#include "olm_printer_unittest.moc"
