@@ -15,7 +15,7 @@ if(Qt6LinguistTools_FOUND)
   add_dependencies(printer-maintenance-cli printer-maintenance_lrelease)  # the same catalogue
 
   # Every layer's texts; the test folders and the simulator show nothing to the user.
-  foreach(dir app app/main cli usb vendor update support)
+  foreach(dir app app/main cli usb olm/model olm/protocol olm/printer olm/update support)
     file(GLOB s CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.h)
     list(APPEND PM_TRANSLATION_SOURCES ${s})
   endforeach()
