@@ -18,51 +18,11 @@
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
-#include "tests/common/Slowdown.h"
 #include "olm/update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 
-// How long the main thread was held at worst, while it lives: how late it serves a 5 ms timer,
-// less the time it was ready to run but waited for a processor (the machine's load, not the
-// application; from /proc/thread-self/schedstat). A main thread waiting on USB shows here. Main
-// thread.
-class MainThreadWatch {
- public:
-  MainThreadWatch() {
-    clock_.start();
-    lastQueued_ = queuedMs();
-    QObject::connect(&ticker_, &QTimer::timeout, [this] {
-      const qint64 now = clock_.elapsed();
-      const qint64 queued = queuedMs();
-      worst_ = std::max(worst_, now - last_ - kTickMs - (queued - lastQueued_));
-      last_ = now;
-      lastQueued_ = queued;
-    });
-    ticker_.start(kTickMs);
-  }
-  qint64 worstLatenessMs() const { return worst_; }
-  // The most a main thread that is never held may be late.
-  static constexpr qint64 kBoundMs = 50 * kSlowdown;
-
- private:
-  // Time this thread has spent runnable but waiting for a processor, in ms (0 when unknown).
-  static qint64 queuedMs() {
-    QFile file(QStringLiteral("/proc/thread-self/schedstat"));
-    if (!file.open(QIODevice::ReadOnly)) return 0;
-    const QList<QByteArray> fields = file.readAll().split(' ');
-    return fields.size() >= 2 ? fields[1].toLongLong() / 1000000 : 0;
-  }
-
-  static constexpr int kTickMs = 5;
-  QTimer ticker_;
-  QElapsedTimer clock_;
-  qint64 last_ = 0;
-  qint64 lastQueued_ = 0;
-  qint64 worst_ = 0;
-};
-
-class AppHarness {
+class AppHarness : public ScriptedSession {
  public:
   // What an added device lets through. Without permission (as libusb shows such a device: the
   // descriptors cached at enumeration, nothing else) every request fails, so its printer object
@@ -77,10 +37,6 @@ class AppHarness {
       : bus_(std::make_shared<usb::virt::VirtualUsbBus>()) {
     bus_->setTimeScale(0.01);
     pm::NotificationPort::setFactory(registry ? std::move(registry) : [bus = bus_] { return bus; });
-    pm::setAlertPresenter(&alerts_);
-    pm::setApplicationControl(&application_);
-    TBUSBPrinter::clearDeviceInfoRegistry();
-    pm::UpdateJournal::setFilePath(stateDir_.filePath(QStringLiteral("updates.json")));
   }
 
   ~AppHarness() {
@@ -88,8 +44,6 @@ class AppHarness {
     pm::NotificationPort::destroy();
     pm::NotificationPort::reclaim();
     pm::NotificationPort::setFactory(nullptr);
-    pm::setAlertPresenter(nullptr);
-    pm::setApplicationControl(nullptr);
   }
 
   // Takes the controller down and waits (bounded) until its printers are destroyed: work still
@@ -97,15 +51,8 @@ class AppHarness {
   // presenter go. Answers whether they all went.
   bool stop() {
     controller_.reset();
-    return QTest::qWaitFor([this] {
-      for (const auto& printer : listed_)
-        if (!printer.isNull()) return false;
-      return true;
-    }, 10000);
+    return waitUntilDestroyed(listed_);
   }
-
-  ScriptedAlertPresenter& alerts() { return alerts_; }
-  ScriptedApplication& application() { return application_; }
 
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const QString& serial) {
     return sim::VirtualPrinter::attach(*bus_, {.serialNumber = serial});
@@ -174,12 +121,7 @@ class AppHarness {
   }
 
  private:
-  QTemporaryDir stateDir_;  // the update state file, out of the user's own
   std::shared_ptr<usb::virt::VirtualUsbBus> bus_;
-  ScriptedAlertPresenter alerts_;
-  ScriptedApplication application_;
   std::unique_ptr<TBPrinters> controller_;
-  // Every printer ever listed, until it is destroyed: the last reference may go on a printer's
-  // queue, which hands the deletion to the main queue, so "no reference left" is not yet "gone".
-  std::vector<QPointer<TBUSBPrinterOLM>> listed_;
+  std::vector<QPointer<TBUSBPrinterOLM>> listed_;  // every printer ever listed, until destroyed
 };

@@ -68,21 +68,35 @@ void ScriptedAlertPresenter::clear() {
 
 // ---- PrinterTestRig -----------------------------------------------------------------------------------
 
-PrinterTestRig::PrinterTestRig(double timeScale) {
-  Q_ASSERT(pm::isMainQueue());
-  bus_.setTimeScale(timeScale);
-  usb::setPlatformRegistry(&bus_);
+ScriptedSession::ScriptedSession() {
   pm::setAlertPresenter(&alerts_);
   pm::setApplicationControl(&application_);
   TBUSBPrinter::clearDeviceInfoRegistry();
   pm::UpdateJournal::setFilePath(stateDir_.filePath(QStringLiteral("updates.json")));
+}
+
+ScriptedSession::~ScriptedSession() {
+  pm::setAlertPresenter(nullptr);
+  pm::setApplicationControl(nullptr);
+}
+
+bool ScriptedSession::waitUntilDestroyed(const std::vector<QPointer<TBUSBPrinterOLM>>& printers) {
+  return PrinterTestRig::waitFor([&printers] {
+    return std::all_of(printers.begin(), printers.end(), [](const auto& printer) { return printer.isNull(); });
+  }, 10000);
+}
+
+PrinterTestRig::PrinterTestRig(double timeScale) {
+  Q_ASSERT(pm::isMainQueue());
+  bus_.setTimeScale(timeScale);
+  usb::setPlatformRegistry(&bus_);
   bus_.addInterfaceNotifications(
       [this](const usb::ServiceHandle& service) { serviceMatched(service); },
       [this](const usb::ServiceHandle& service) { serviceTerminated(service); });
 }
 
 PrinterTestRig::~PrinterTestRig() {
-  alerts_.clear();  // unanswered alerts hold their printers
+  alerts().clear();  // unanswered alerts hold their printers
   bus_.addInterfaceNotifications(nullptr, nullptr);
   std::vector<QPointer<TBUSBPrinterOLM>> leaving;
   for (const Entry& entry : printers_) {
@@ -91,15 +105,7 @@ PrinterTestRig::~PrinterTestRig() {
   }
   printers_.clear();
   // Queued work still holds the printers; let it run dry so nothing touches the bus after it.
-  // The last reference may go on a printer's queue, which hands the deletion to the main queue:
-  // wait until each printer is destroyed, not only unreferenced.
-  waitFor([&leaving] {
-    for (const auto& printer : leaving)
-      if (!printer.isNull()) return false;
-    return true;
-  }, 10000);
-  pm::setAlertPresenter(nullptr);
-  pm::setApplicationControl(nullptr);
+  waitUntilDestroyed(leaving);
   usb::setPlatformRegistry(nullptr);
 }
 

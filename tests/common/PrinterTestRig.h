@@ -16,10 +16,15 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTimer>
+#include <QPointer>
 #include <QSettings>
 #include <QTemporaryDir>
 
 #include "sim/VirtualPrinter.h"
+#include "tests/common/Slowdown.h"
 #include "olm/update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
 #include "support/AlertPresenter.h"
@@ -31,6 +36,23 @@ inline void useTemporarySettings(const QTemporaryDir& dir) {
   QSettings::setPath(QSettings::IniFormat, QSettings::UserScope, dir.path());
   QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance-tests"));
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance-tests"));
+}
+
+// The update's own commands a virtual printer received (no status or property reads).
+inline std::vector<sim::ReceivedFrame> updateFrames(const sim::VirtualPrinter& device) {
+  std::vector<sim::ReceivedFrame> frames;
+  for (const sim::ReceivedFrame& frame : device.frames())
+    if (frame.category == QLatin1String("FW_UPD") || frame.category == QLatin1String("TBL_CL") ||
+        frame.category == QLatin1String("TBL_WT"))
+      frames.push_back(frame);
+  return frames;
+}
+
+// The commands of these frames, in order.
+inline QStringList commandsOf(const std::vector<sim::ReceivedFrame>& frames) {
+  QStringList names;
+  for (const sim::ReceivedFrame& frame : frames) names << frame.command;
+  return names;
 }
 
 // Records every alert and answers it, asynchronously on the main thread, with the next scripted
@@ -76,6 +98,45 @@ class ScriptedApplication final : public pm::ApplicationControl {
   QStringList statuses_;
 };
 
+// How long the main thread was held at worst, while it lives: how late it serves a 5 ms timer,
+// less the time it was ready to run but waited for a processor (the machine's load, not the
+// application; from /proc/thread-self/schedstat). A main thread waiting on USB shows here. Main
+// thread.
+class MainThreadWatch {
+ public:
+  MainThreadWatch() {
+    clock_.start();
+    lastQueued_ = queuedMs();
+    QObject::connect(&ticker_, &QTimer::timeout, [this] {
+      const qint64 now = clock_.elapsed();
+      const qint64 queued = queuedMs();
+      worst_ = std::max(worst_, now - last_ - kTickMs - (queued - lastQueued_));
+      last_ = now;
+      lastQueued_ = queued;
+    });
+    ticker_.start(kTickMs);
+  }
+  qint64 worstLatenessMs() const { return worst_; }
+  // The most a main thread that is never held may be late.
+  static constexpr qint64 kBoundMs = 50 * kSlowdown;
+
+ private:
+  // Time this thread has spent runnable but waiting for a processor, in ms (0 when unknown).
+  static qint64 queuedMs() {
+    QFile file(QStringLiteral("/proc/thread-self/schedstat"));
+    if (!file.open(QIODevice::ReadOnly)) return 0;
+    const QList<QByteArray> fields = file.readAll().split(' ');
+    return fields.size() >= 2 ? fields[1].toLongLong() / 1000000 : 0;
+  }
+
+  static constexpr int kTickMs = 5;
+  QTimer ticker_;
+  QElapsedTimer clock_;
+  qint64 last_ = 0;
+  qint64 lastQueued_ = 0;
+  qint64 worst_ = 0;
+};
+
 // Shortens, for one test, how long an unused interface stays open and how many rounds a status
 // poll runs; the defaults come back when it goes.
 struct ShortTimings {
@@ -86,17 +147,36 @@ struct ShortTimings {
   ~ShortTimings() { TBUSBPrinter::setIdleReleaseDelay(2000), TBUSBPrinterOLM::setStatusPollLimit(60); }
 };
 
-class PrinterTestRig {
+// What both rigs stand in for around the printers: the scripted presenter and application,
+// installed while it lives, the update state file out of the user's own, and no device
+// information left from an earlier test.
+class ScriptedSession {
+ public:
+  ScriptedSession();
+  ~ScriptedSession();
+  ScriptedSession(const ScriptedSession&) = delete;
+  ScriptedSession& operator=(const ScriptedSession&) = delete;
+
+  ScriptedAlertPresenter& alerts() { return alerts_; }
+  ScriptedApplication& application() { return application_; }
+
+  // Waits (bounded) until each printer is destroyed; answers whether they all went. The last
+  // reference may go on a printer's queue, which hands the deletion to the main queue, so "no
+  // reference left" is not yet "gone".
+  static bool waitUntilDestroyed(const std::vector<QPointer<TBUSBPrinterOLM>>& printers);
+
+ private:
+  QTemporaryDir stateDir_;
+  ScriptedAlertPresenter alerts_;
+  ScriptedApplication application_;
+};
+
+class PrinterTestRig : public ScriptedSession {
  public:
   // `timeScale`: real milliseconds per device millisecond (0.01 turns 5000 ms time-outs into
   // 50 ms). Each new printer is probed, as the printer list does.
   explicit PrinterTestRig(double timeScale = 0.01);
   ~PrinterTestRig();
-  PrinterTestRig(const PrinterTestRig&) = delete;
-  PrinterTestRig& operator=(const PrinterTestRig&) = delete;
-
-  ScriptedAlertPresenter& alerts() { return alerts_; }
-  ScriptedApplication& application() { return application_; }
 
   // Forgets what this process knew (device information, update records in memory, the return
   // watches) as a restarted application would; the update state file stays.
@@ -125,10 +205,7 @@ class PrinterTestRig {
   void serviceMatched(const usb::ServiceHandle& service);
   void serviceTerminated(const usb::ServiceHandle& service);
 
-  QTemporaryDir stateDir_;  // the update state file of this rig's "process"
   usb::virt::VirtualUsbBus bus_;
-  ScriptedAlertPresenter alerts_;
-  ScriptedApplication application_;
   struct Entry {
     std::shared_ptr<TBUSBPrinterOLM> printer;
     usb::ServiceHandle service;  // the arrival service (the printer sets its own on its queue)

@@ -31,8 +31,8 @@ using sim::ReplyFault;
 namespace {
 
 constexpr double kTimeScale = 0.002;       // 5000 ms device time-outs last 10 ms
-constexpr int kTickMs = 5;                 // the main-thread watchdog's period
-constexpr qint64 kMaxLatenessMs = 2000;    // a main thread late by more has frozen
+constexpr int kTickMs = 5;                 // how often printer objects are looked for
+constexpr qint64 kMaxLatenessMs = 2000;    // a main thread held longer has frozen
 constexpr int kOutcomeMs = 20000;          // bound of every awaited outcome (a hang, not a delay)
 constexpr int kQuietMs = 10;               // no new frame for this long counts as quiet
 constexpr int kReturnWatchMs = 100;        // "has not come back" bound of the never-back cases
@@ -44,11 +44,6 @@ const QString kBusyStatus = QStringLiteral("In use by other application");
 const QString kNotFinishedTitle = QStringLiteral("The firmware update is not finished");
 
 enum class Kind { Clean, UnplugAttach, ReplyAttach, UnplugUpdate, BusyAttach, NeverBack, NeverBackBusy, OtherPrinter };
-
-bool isUpdateCommand(const sim::ReceivedFrame& frame) {
-  return frame.category == QLatin1String("FW_UPD") || frame.category == QLatin1String("TBL_CL") ||
-         frame.category == QLatin1String("TBL_WT");
-}
 
 struct Case {
   Model model;
@@ -107,7 +102,8 @@ class CaseRun {
         pm::FirmwareArchive::archiveForProductID(sim::traitsOf(c.model).productId)->fileNames;
     newFirmware_ = files.first().chopped(3);
     tableCount_ = int(files.size()) - 1;
-    startWatchdog();
+    QObject::connect(&tracker_, &QTimer::timeout, [this] { track(); });
+    tracker_.start(kTickMs);
   }
 
   // Runs the case; the problems found, empty when it passed. `counts` is filled by a clean run.
@@ -158,19 +154,6 @@ class CaseRun {
   }
 
  private:
-  // Measures how late the main thread serves a short timer.
-  void startWatchdog() {
-    clock_.start();
-    ticker_.setInterval(kTickMs);
-    QObject::connect(&ticker_, &QTimer::timeout, [this] {
-      const qint64 now = clock_.elapsed();
-      worstLateness_ = std::max(worstLateness_, now - lastTick_ - kTickMs);
-      lastTick_ = now;
-      track();
-    });
-    ticker_.start();
-  }
-
   void expect(bool holds, const QString& what) { if (!holds) problems_ << what; }
 
   bool waitFor(const std::function<bool()>& condition, int timeoutMs = kOutcomeMs) {
@@ -278,10 +261,14 @@ class CaseRun {
     if (!attached()) return;
     device_->setUpdateFault(sim::UpdateFault::NeverReturnAfterRestart);
     startUpdate();
-    // Gone after the rewrite request, then (switched on, still failing) after the upload.
+    // Gone after the rewrite request, then (switched on, still failing) after the upload; each
+    // alert says which step the printer was last asked for.
     for (int away = 1; away <= 2; ++away) {
       expect(waitFor([&] { return rig_->alerts().titles().count(kNotBackTitle) == away; }),
              QStringLiteral("no \"not come back\" alert %1").arg(away));
+      expect(rig_->alerts().requests().back().message.contains(QLatin1String(
+                 away == 1 ? "asked to restart into its firmware update mode" : "The new firmware was sent to the printer")),
+             QStringLiteral("\"not come back\" alert %1 names the wrong step").arg(away));
       check("while away");
       if (away == 2) device_->setUpdateFault(sim::UpdateFault::None);
       if (busyOnReturn) device_->device()->setHeldByOtherProgram(true);
@@ -315,8 +302,8 @@ class CaseRun {
     expect(waitFor([&] { const auto p = rig_->printerFor(*stranger); return p && !p->firmwareVersion().isEmpty(); }),
            QStringLiteral("the stranger was not read"));
     quiet();
-    for (const sim::ReceivedFrame& frame : stranger->frames())
-      if (isUpdateCommand(frame)) return expect(false, QStringLiteral("the stranger got %1").arg(frame.command));
+    if (const auto sent = updateFrames(*stranger); !sent.empty())
+      return expect(false, QStringLiteral("the stranger got %1").arg(sent.front().command));
     stranger->device()->detach();
     device_->setUpdateFault(sim::UpdateFault::None);
     device_->powerCycle();
@@ -342,7 +329,7 @@ class CaseRun {
   // The invariants that hold at any quiet moment of any case.
   void check(const char* when) {
     const auto fail = [&](const QString& what) { problems_ << what + QLatin1String(" (") + QLatin1String(when) + QLatin1Char(')'); };
-    if (worstLateness_ > kMaxLatenessMs) fail(QStringLiteral("main thread late by %1 ms").arg(worstLateness_));
+    if (watch_.worstLatenessMs() > kMaxLatenessMs) fail(QStringLiteral("main thread late by %1 ms").arg(watch_.worstLatenessMs()));
     const bool newFirmware = device_->firmwareVersion() == newFirmware_;
     const bool updateMode = device_->inUpdateMode();
     const QVariant recorded = stage();
@@ -376,7 +363,7 @@ class CaseRun {
     for (const auto& weak : seen_)
       if (const auto printer = weak.lock(); printer && !settle(printer, 2))
         problems_ << QStringLiteral("a printer queue did not drain");
-    ticker_.stop();
+    tracker_.stop();
     if (!key_.isEmpty()) pm::UpdateReturnWatch::arrived(key_);
     pm::UpdateReturnWatch::setTimeoutMs(90000);
     rig_.reset();
@@ -392,10 +379,8 @@ class CaseRun {
   bool updateStarted_ = false;
   QString key_;
   std::vector<std::weak_ptr<TBUSBPrinterOLM>> seen_;
-  QTimer ticker_;
-  QElapsedTimer clock_;
-  qint64 lastTick_ = 0;
-  qint64 worstLateness_ = 0;
+  QTimer tracker_;       // every printer object made, also between waits
+  MainThreadWatch watch_;  // how long the main thread was held
   QStringList problems_;
 };
 

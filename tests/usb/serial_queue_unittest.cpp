@@ -1,7 +1,6 @@
-// SerialQueue: order, identity of the running queue, delayed blocks, and shutting down without
-// the main thread waiting.
-
-#include <numeric>
+// SerialQueue: delayed blocks, and shutting down without the main thread waiting. (Order and the
+// identity of the running queue are the printer transport test's: its replies travel through a
+// printer's queue.)
 
 #include <QElapsedTimer>
 #include <QPointer>
@@ -17,28 +16,6 @@ class SerialQueueTest : public QObject {
 
  private slots:
   void cleanupTestCase() { SerialQueue::shutdownAll(2000); }
-
-  void runsInOrderOnItsOwnThread() {
-    SerialQueue queue(QStringLiteral("test.order"));
-    SerialQueue other(QStringLiteral("test.other"));
-    std::vector<int> order;  // touched on the queue only, read after `done`
-    std::atomic<bool> done{false}, identified{true};
-    for (int i = 0; i < 100; ++i) {
-      queue.async([&, i] {
-        order.push_back(i);
-        if (!queue.isCurrent() || other.isCurrent() || SerialQueue::current() != &queue ||
-            QThread::currentThread() == QCoreApplication::instance()->thread()) {
-          identified = false;
-        }
-      });
-    }
-    queue.asyncAfter(0, [&] { done = true; });
-    QTRY_VERIFY(done.load());
-    QVERIFY(identified.load() && !queue.isCurrent() && SerialQueue::current() == &SerialQueue::main() && SerialQueue::main().isCurrent());
-    std::vector<int> expected(100);
-    std::iota(expected.begin(), expected.end(), 0);
-    QCOMPARE(order, expected);
-  }
 
   void delayedBlocksWait() {
     SerialQueue queue(QStringLiteral("test.delay"));

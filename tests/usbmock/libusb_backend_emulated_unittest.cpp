@@ -220,16 +220,6 @@ class LibusbBackendEmulatedTest : public QObject {
       QCOMPARE(received, body);
     }
     QCOMPARE(printer_->written(), (QList<QByteArray>{"STATUS", "STATUS"}));
-
-    // A reply left half read is not taken for the next command's reply.
-    QByteArray data;
-    script(replyWithBody("first"));
-    QCOMPARE(write(*interface, "ONE"), kIOReturnSuccess);
-    QCOMPARE(read(*interface, &data, 8), kIOReturnSuccess);
-    script(replyWithBody("second"));
-    QCOMPARE(write(*interface, "TWO"), kIOReturnSuccess);
-    QCOMPARE(read(*interface, &data, 14), kIOReturnSuccess);
-    QCOMPARE(data, QByteArray("00000006second"));
     QCOMPARE(interface->close(), kIOReturnSuccess);
   }
 
@@ -297,25 +287,19 @@ class LibusbBackendEmulatedTest : public QObject {
     uint32_t before = 0, after = 0;
     QCOMPARE(interface->locationID(&before), kIOReturnSuccess);
 
-    // The host asks (a port reset, which Linux offers in place of a re-enumeration), then the
-    // device restarts on its own; each time it comes back as a new service at its location.
-    for (const bool hostAsks : {true, false}) {
-      const int round = terminated_.size() + 1;
-      if (hostAsks)
-        QCOMPARE(interface->device()->reEnumerate(0), kIOReturnSuccess);
-      else
-        device_->reEnumerate(50);
-      QTRY_COMPARE(matched_.size(), round + 1);
-      QCOMPARE(terminated_.size(), round);
-      QVERIFY(terminated_.last() == matched_[round - 1]);
-      auto renewed = registry_->createInterface(matched_.last(), nullptr);
-      QCOMPARE(renewed->locationID(&after), kIOReturnSuccess);
-      QCOMPARE(after, before);
-      QCOMPARE(interface->openSeize(), kIOReturnNoDevice);
-      QCOMPARE(renewed->openSeize(), kIOReturnSuccess);
-      QCOMPARE(renewed->close(), kIOReturnSuccess);
-    }
-    QCOMPARE(bus_->enumerationsOf(*device_), 2);
+    // The host asks (a port reset, which Linux offers in place of a re-enumeration): the device
+    // comes back as a new service at its location. (A device restarting on its own does so twice
+    // in the libusb printers test's update, at the same device key.)
+    QCOMPARE(interface->device()->reEnumerate(0), kIOReturnSuccess);
+    QTRY_COMPARE(matched_.size(), 2);
+    QVERIFY(terminated_.size() == 1 && terminated_.first() == matched_.first());
+    auto renewed = registry_->createInterface(matched_.last(), nullptr);
+    QCOMPARE(renewed->locationID(&after), kIOReturnSuccess);
+    QCOMPARE(after, before);
+    QCOMPARE(interface->openSeize(), kIOReturnNoDevice);
+    QCOMPARE(renewed->openSeize(), kIOReturnSuccess);
+    QCOMPARE(renewed->close(), kIOReturnSuccess);
+    QCOMPARE(bus_->enumerationsOf(*device_), 1);
   }
 };
 

@@ -28,12 +28,6 @@ namespace {
 // The suite's printer: a PZA with serial number SIM0001.
 sim::VirtualPrinterConfig pza() { return sim::VirtualPrinterConfig{}; }
 
-QStringList commandsOf(const sim::VirtualPrinter& device) {
-  QStringList commands;
-  for (const sim::ReceivedFrame& frame : device.frames()) commands << frame.command;
-  return commands;
-}
-
 // What a printer object shows of itself, for comparing two of them.
 QVariantMap factsOf(const TBUSBPrinterOLM& printer) {
   QVariantMap facts = printer.deviceInfoDict()->snapshot();
@@ -120,7 +114,7 @@ class PrintersOnLibusbTest : public QObject {
         QVERIFY(printer);
         expectedFacts = factsOf(*printer);
       }
-      expectedCommands = commandsOf(*device);
+      expectedCommands = commandsOf(device->frames());
     }
     if (!late.isEmpty()) expectedFacts[QStringLiteral("printerSerialNumber")] = QStringLiteral("<NULL>");
 
@@ -134,7 +128,7 @@ class PrintersOnLibusbTest : public QObject {
     for (auto it = expectedFacts.cbegin(); it != expectedFacts.cend(); ++it)
       QVERIFY2(facts.value(it.key()) == it.value(), qPrintable(it.key() + QLatin1String(": ") + facts.value(it.key()).toString()));
     QCOMPARE(facts.keys(), expectedFacts.keys());
-    QCOMPARE(commandsOf(*device), expectedCommands);
+    QCOMPARE(commandsOf(device->frames()), expectedCommands);
     QVERIFY(!device->device()->isOpen());
     const auto [detaches, reattaches] = bus_->driverRequestsOf(*device->device());
     QCOMPARE(reattaches, detaches);
@@ -233,7 +227,7 @@ class PrintersOnLibusbTest : public QObject {
     QVERIFY(device->lastTableProblem().isEmpty());
     // Two restarts, each a departure and a return at the same port.
     QCOMPARE(bus_->enumerationsOf(*device->device()), 3);
-    const QStringList commands = commandsOf(*device);
+    const QStringList commands = commandsOf(device->frames());
     QCOMPARE(commands.count(QStringLiteral("FW_UPDFLASH_REWRITE")), 1);
     QCOMPARE(commands.count(QStringLiteral("FW_UPDFLASH_PROGRAM")), 1);
     QCOMPARE(commands.count(QStringLiteral("TBL_CL")), 1);
