@@ -1,5 +1,7 @@
 #include "cli/CliOptions.h"
 
+#include <QCoreApplication>
+
 namespace pm::cli {
 
 namespace {
@@ -24,7 +26,7 @@ UsageError error(const QString& text) { return UsageError{text}; }
 
 std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   Options options;
-  if (arguments.isEmpty()) return error(QStringLiteral("no command given (try --help)"));
+  if (arguments.isEmpty()) return error(QCoreApplication::translate("CliOptions", "no command given (try --help)"));
 
   Parser p{arguments};
   const QString command = p.next();
@@ -42,14 +44,14 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   else if (command == QLatin1String("reset-counter")) options.command = Command::ResetCounter;
   else if (command == QLatin1String("usb-serial")) options.command = Command::UsbSerial;
   else if (command == QLatin1String("history")) options.command = Command::History;
-  else return error(QStringLiteral("unknown command \"%1\" (try --help)").arg(command));
+  else return error(QCoreApplication::translate("CliOptions", "unknown command \"%1\" (try --help)").arg(command));
 
   if (options.command == Command::UsbSerial) {
-    if (p.atEnd()) return error(QStringLiteral("usb-serial needs \"on\" or \"off\""));
+    if (p.atEnd()) return error(QCoreApplication::translate("CliOptions", "usb-serial needs \"on\" or \"off\""));
     const QString state = p.next();
     if (state == QLatin1String("on")) options.usbSerialOn = true;
     else if (state == QLatin1String("off")) options.usbSerialOn = false;
-    else return error(QStringLiteral("usb-serial needs \"on\" or \"off\", not \"%1\"").arg(state));
+    else return error(QCoreApplication::translate("CliOptions", "usb-serial needs \"on\" or \"off\", not \"%1\"").arg(state));
   }
 
   // Which options each command takes.
@@ -81,12 +83,12 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
     }
     if (!takes(option)) {
       return error(option.startsWith(QLatin1Char('-'))
-                       ? QStringLiteral("%1 does not take %2").arg(command, option)
-                       : QStringLiteral("unexpected argument \"%1\"").arg(option));
+                       ? QCoreApplication::translate("CliOptions", "%1 does not take %2").arg(command, option)
+                       : QCoreApplication::translate("CliOptions", "unexpected argument \"%1\"").arg(option));
     }
     const bool flag = option != QLatin1String("--wait") && option != QLatin1String("--printer") &&
                       option != QLatin1String("--counter");
-    if (flag && inlineValue) return error(QStringLiteral("%1 takes no value").arg(option));
+    if (flag && inlineValue) return error(QCoreApplication::translate("CliOptions", "%1 takes no value").arg(option));
 
     if (option == QLatin1String("--json")) {
       options.json = true;
@@ -97,7 +99,7 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
     } else if (option == QLatin1String("--allow-older")) {
       options.allowOlder = true;
     } else if (option == QLatin1String("--remove-queues") || option == QLatin1String("--keep-queues")) {
-      if (queuesGiven) return error(QStringLiteral("give only one of --remove-queues and --keep-queues"));
+      if (queuesGiven) return error(QCoreApplication::translate("CliOptions", "give only one of --remove-queues and --keep-queues"));
       queuesGiven = true;
       options.queues = option == QLatin1String("--remove-queues") ? QueueChoice::Remove : QueueChoice::Keep;
     } else if (option == QLatin1String("--wait")) {
@@ -105,17 +107,17 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       bool ok = false;
       const int seconds = value ? value->toInt(&ok) : 0;
       if (!ok || seconds < 0 || seconds > 3600)
-        return error(QStringLiteral("--wait needs a number of seconds from 0 to 3600"));
+        return error(QCoreApplication::translate("CliOptions", "--wait needs a number of seconds from 0 to 3600"));
       options.waitSeconds = seconds;
     } else if (option == QLatin1String("--printer")) {
       const std::optional<QString> value = p.valueOf(inlineValue);
       if (!value || value->trimmed().isEmpty() || value->startsWith(QLatin1String("--")))
-        return error(QStringLiteral("--printer needs a serial number"));
+        return error(QCoreApplication::translate("CliOptions", "--printer needs a serial number"));
       options.printers.append(value->trimmed());
     } else if (option == QLatin1String("--counter")) {
       const std::optional<QString> value = p.valueOf(inlineValue);
       if (!value || value->size() != 1 || !QStringLiteral("ABM").contains(value->toUpper()))
-        return error(QStringLiteral("--counter needs A, B or M"));
+        return error(QCoreApplication::translate("CliOptions", "--counter needs A, B or M"));
       options.counter = value->toUpper().at(0).toLatin1();
     }
   }
@@ -123,14 +125,14 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   switch (options.command) {
     case Command::Update:
       if (options.all == !options.printers.isEmpty())
-        return error(QStringLiteral("update needs either --printer SERIAL (one or more) or --all"));
+        return error(QCoreApplication::translate("CliOptions", "update needs either --printer SERIAL (one or more) or --all"));
       break;
     case Command::ResetCounter:
-      if (options.printers.size() != 1) return error(QStringLiteral("reset-counter needs one --printer SERIAL"));
-      if (!options.counter) return error(QStringLiteral("reset-counter needs --counter A, B or M"));
+      if (options.printers.size() != 1) return error(QCoreApplication::translate("CliOptions", "reset-counter needs one --printer SERIAL"));
+      if (!options.counter) return error(QCoreApplication::translate("CliOptions", "reset-counter needs --counter A, B or M"));
       break;
     case Command::UsbSerial:
-      if (options.printers.size() != 1) return error(QStringLiteral("usb-serial needs one --printer SERIAL"));
+      if (options.printers.size() != 1) return error(QCoreApplication::translate("CliOptions", "usb-serial needs one --printer SERIAL"));
       break;
     default:
       break;
@@ -139,7 +141,7 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
 }
 
 QString usageText() {
-  return QStringLiteral(
+  return QCoreApplication::translate("CliOptions",
       "Usage: printer-maintenance-cli COMMAND [OPTIONS]\n"
       "\n"
       "Lists, updates, resets and switches the USB photo printers attached to this machine.\n"

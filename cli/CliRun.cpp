@@ -148,7 +148,7 @@ int CliRun::list() {
     for (const PrinterFacts& facts : printers) array.append(toJson(facts));
     out_ << json(QJsonObject{{QStringLiteral("printers"), array}}) << '\n';
   } else if (printers.isEmpty()) {
-    out_ << "No supported printer is connected.\n";
+    out_ << tr("No supported printer is connected.") << '\n';
   } else {
     out_ << textTable(printers);
   }
@@ -170,7 +170,7 @@ int CliRun::history() {
                                {QStringLiteral("time"), e.time.toString(Qt::ISODate)}})
            << '\n';
   } else if (entries.isEmpty()) {
-    out_ << "No update has been recorded on this machine.\n";
+    out_ << tr("No update has been recorded on this machine.") << '\n';
   } else {
     for (const UpdateOutcome& e : entries)
       out_ << e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
@@ -194,7 +194,7 @@ std::shared_ptr<TBUSBPrinterOLM> CliRun::namedPrinter(TBPrinters& controller) {
   const QString serial = options_.printers.value(0);
   for (const TBPrinters::PrinterRef& printer : controller.printers())
     if (printer->identitySerialNumber() == serial) return printer;
-  err_ << "printer-maintenance-cli: no printer with serial number " << serial << " is connected\n";
+  err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial) << '\n';
   err_.flush();
   return nullptr;
 }
@@ -221,25 +221,25 @@ int CliRun::resetCounter() {
   const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
   if (!printer) return kUsage;
   const QString letter(QChar::fromLatin1(options_.counter));
-  if (!confirmed(*printer, TBUSBPrinterOLM::tr("Reset counter %1 of %2?").arg(letter, printer->printerName()),
-                 TBUSBPrinterOLM::tr("The counter starts again from zero. This cannot be undone."),
-                 TBUSBPrinterOLM::tr("Reset"))) {
-    err_ << "Counter " << letter << " was not reset.\n";
+  if (!confirmed(*printer, tr("Reset counter %1 of %2?").arg(letter, printer->printerName()),
+                 tr("The counter starts again from zero. This cannot be undone."),
+                 tr("Reset"))) {
+    err_ << tr("Counter %1 was not reset.").arg(letter) << '\n';
     return kRefused;
   }
   std::optional<std::pair<bool, QString>> result;
   printer->resetCounter(options_.counter, [&result](bool reset, const QString& why) { result = {reset, why}; });
   waitUntil([&result] { return result.has_value(); }, kProbeBoundMs);
   if (result && result->first) {
-    err_ << "Counter " << letter << " of " << printer->printerName() << " was reset to zero.\n";
+    err_ << tr("Counter %1 of %2 was reset to zero.").arg(letter, printer->printerName()) << '\n';
     return kDone;
   }
   // No reason: the busy alert was cancelled (the presenter cancels it: nobody waits for the other program).
   const bool busy = result && result->second.isEmpty();
   const QString why = !result ? TBUSBPrinterOLM::tr("The printer did not answer.")
-                      : busy  ? QStringLiteral("the printer is in use by another program.")
+                      : busy  ? tr("the printer is in use by another program.")
                               : result->second;
-  err_ << "Counter " << letter << " of " << printer->printerName() << " was not reset: " << why << '\n';
+  err_ << tr("Counter %1 of %2 was not reset: %3").arg(letter, printer->printerName(), why) << '\n';
   return busy ? kRefused : kFailed;
 }
 
@@ -248,22 +248,26 @@ int CliRun::usbSerial() {
   const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
   if (!printer) return kUsage;
   const bool on = options_.usbSerialOn;
-  const char* word = on ? "on" : "off";
   if (!printer->hasISerialSupport() || printer->usbISerialString().isEmpty()) {
-    err_ << "printer-maintenance-cli: the USB serial number of " << printer->printerName()
-         << " cannot be switched (" << (printer->hasISerialSupport() ? "not read" : "not supported") << ")\n";
+    err_ << "printer-maintenance-cli: "
+         << (printer->hasISerialSupport() ? tr("the USB serial number of %1 cannot be switched (not read)")
+                                          : tr("the USB serial number of %1 cannot be switched (not supported)"))
+                .arg(printer->printerName())
+         << '\n';
     return kRefused;
   }
   if (printer->usbISerial() == on) {
-    err_ << "The USB serial number of " << printer->printerName() << " is already " << word << ".\n";
+    err_ << (on ? tr("The USB serial number of %1 is already on.") : tr("The USB serial number of %1 is already off."))
+                .arg(printer->printerName())
+         << '\n';
     return kRefused;
   }
   if (!confirmed(*printer,
-                 TBUSBPrinterOLM::tr("Switch the USB serial number of %1 %2?").arg(printer->printerName(), QLatin1String(word)),
-                 TBUSBPrinterOLM::tr("The printer must be switched off and on afterwards. Print queues that reach it "
+                 (on ? tr("Switch the USB serial number of %1 on?") : tr("Switch the USB serial number of %1 off?")).arg(printer->printerName()),
+                 tr("The printer must be switched off and on afterwards. Print queues that reach it "
                                      "by its USB serial number will not find it any more."),
-                 TBUSBPrinterOLM::tr("Switch"))) {
-    err_ << "The USB serial number was not changed.\n";
+                 tr("Switch"))) {
+    err_ << tr("The USB serial number was not changed.") << '\n';
     return kRefused;
   }
   std::optional<std::pair<bool, QString>> result;
@@ -272,11 +276,13 @@ int CliRun::usbSerial() {
   waitUntil([&result] { return result.has_value(); }, std::numeric_limits<int>::max());
   waitUntil([] { return false; }, 50);  // the power-cycle advice reaches the terminal
   if (result && result->first) {
-    err_ << "The USB serial number of " << printer->printerName() << " is now " << word
-         << "; switch the printer off and on to complete the change.\n";
+    err_ << (on ? tr("The USB serial number of %1 is now on; switch the printer off and on to complete the change.")
+                : tr("The USB serial number of %1 is now off; switch the printer off and on to complete the change."))
+                .arg(printer->printerName())
+         << '\n';
     return kDone;
   }
-  err_ << "The USB serial number of " << printer->printerName() << " was not changed: " << result->second << '\n';
+  err_ << tr("The USB serial number of %1 was not changed: %2").arg(printer->printerName(), result->second) << '\n';
   return result->second == TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)") ? kRefused : kFailed;
 }
 
@@ -287,16 +293,16 @@ void CliRun::showProgress(const UpdateProgress& event) {
   QString line;
   switch (event.kind) {
     case UpdateProgress::Kind::PhaseStarted:
-      line = QStringLiteral("phase %1 of 3: %2")
+      line = tr("phase %1 of 3: %2")
                  .arg(event.phase)
-                 .arg(event.phase == 1   ? QStringLiteral("asking the printer to restart into its firmware update mode")
-                      : event.phase == 2 ? QStringLiteral("sending the firmware")
-                                         : QStringLiteral("writing the colour tables"));
+                 .arg(event.phase == 1   ? tr("asking the printer to restart into its firmware update mode")
+                      : event.phase == 2 ? tr("sending the firmware")
+                                         : tr("writing the colour tables"));
       break;
-    case UpdateProgress::Kind::BytesSent: line = QStringLiteral("%1 bytes of firmware sent").arg(event.count); break;
-    case UpdateProgress::Kind::Restarting: line = QStringLiteral("the printer restarts"); break;
-    case UpdateProgress::Kind::Back: line = QStringLiteral("the printer is back"); break;
-    case UpdateProgress::Kind::TablesWritten: line = QStringLiteral("%1 colour tables written").arg(event.count); break;
+    case UpdateProgress::Kind::BytesSent: line = tr("%1 bytes of firmware sent").arg(event.count); break;
+    case UpdateProgress::Kind::Restarting: line = tr("the printer restarts"); break;
+    case UpdateProgress::Kind::Back: line = tr("the printer is back"); break;
+    case UpdateProgress::Kind::TablesWritten: line = tr("%1 colour tables written").arg(event.count); break;
   }
   err_ << event.printer << ": " << line << '\n';
   err_.flush();
@@ -329,7 +335,7 @@ void CliRun::showOutcome(const UpdateOutcome& outcome) {
 void CliRun::stopUpdates() {
   if (stopping_) return;
   stopping_ = true;
-  err_ << "Stopping: each update stops at its next safe point.\n";
+  err_ << tr("Stopping: each update stops at its next safe point.") << '\n';
   err_.flush();
   UpdateEvents::requestStop();
   presenter_.stopAsking();
@@ -360,7 +366,7 @@ int CliRun::update() {
       if (const QString serial = printer->identitySerialNumber(); !serial.isEmpty() && !results_.contains(serial))
         results_.insert(serial, QString());
     if (results_.isEmpty()) {
-      err_ << "printer-maintenance-cli: no supported printer is connected; nothing to do\n";
+      err_ << "printer-maintenance-cli: " << tr("no supported printer is connected; nothing to do") << '\n';
       status = kRefused;
     }
   }
@@ -376,7 +382,7 @@ int CliRun::update() {
     // Restarting between two phases of its update: it goes on when the printer returns.
     if (!printer && recorded()) continue;
     if (!printer) {
-      err_ << "printer-maintenance-cli: no printer with serial number " << serial << " is connected\n";
+      err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial) << '\n';
       results_.remove(serial);
       status = kUsage;
       continue;
@@ -431,7 +437,7 @@ int CliRun::update() {
   QCoreApplication::sendPostedEvents();
   for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
     if (it.value().isEmpty()) {
-      err_ << it.key() << ": the update did not end within " << kUpdateBoundMs / 60000 << " minutes\n";
+      err_ << it.key() << ": " << tr("the update did not end within %1 minutes").arg(kUpdateBoundMs / 60000) << '\n';
       status = combined(status, kFailed);
     } else {
       status = status == kUsage ? kUsage : combined(status, statusOf(it.value()));
@@ -439,7 +445,7 @@ int CliRun::update() {
   }
   Q_UNUSED(allDone);
   if (presenter_.declinedUnasked() > 0 && status == kRefused)
-    err_ << "Nothing was written: there was no terminal to ask. Give --yes to answer yes.\n";
+    err_ << tr("Nothing was written: there was no terminal to ask. Give --yes to answer yes.") << '\n';
   err_.flush();
   disconnect(progressed);
   disconnect(finished);

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QJsonArray>
 
 #include "app/ColorTableSummary.h"
@@ -119,9 +120,16 @@ QJsonObject toJson(const PrinterFacts& facts) {
 }
 
 QString textTable(const QList<PrinterFacts>& printers) {
-  const QStringList header = {QStringLiteral("SERIAL"), QStringLiteral("MODEL"), QStringLiteral("STATUS"),
-                              QStringLiteral("FIRMWARE"), QStringLiteral("SHIPPED"), QStringLiteral("COUNTER"),
-                              QStringLiteral("TABLES"), QStringLiteral("USB SERIAL"), QStringLiteral("UPDATE")};
+  // The heading is for people; scripts read --json.
+  const QStringList header = {QCoreApplication::translate("PrinterReport", "SERIAL"),
+                              QCoreApplication::translate("PrinterReport", "MODEL"),
+                              QCoreApplication::translate("PrinterReport", "STATUS"),
+                              QCoreApplication::translate("PrinterReport", "FIRMWARE"),
+                              QCoreApplication::translate("PrinterReport", "SHIPPED"),
+                              QCoreApplication::translate("PrinterReport", "COUNTER"),
+                              QCoreApplication::translate("PrinterReport", "TABLES"),
+                              QCoreApplication::translate("PrinterReport", "USB SERIAL"),
+                              QCoreApplication::translate("PrinterReport", "UPDATE")};
   QList<QStringList> rows{header};
   const auto text = [](const std::optional<QString>& value) { return value.value_or(QStringLiteral("-")); };
   for (const PrinterFacts& p : printers) {
@@ -133,7 +141,7 @@ QString textTable(const QList<PrinterFacts>& printers) {
                                      : QStringLiteral("-"),
                  text(p.lifetimeCounter), versions.isEmpty() ? QStringLiteral("-") : versions.join(QLatin1Char('/')),
                  p.usbSerialNumber ? (*p.usbSerialNumber ? QStringLiteral("on") : QStringLiteral("off")) : QStringLiteral("-"),
-                 p.updateStage ? QStringLiteral("phase %1 of 3").arg(*p.updateStage) : QStringLiteral("-")});
+                 p.updateStage ? QCoreApplication::translate("PrinterReport", "phase %1 of 3").arg(*p.updateStage) : QStringLiteral("-")});
   }
   QList<qsizetype> widths(header.size(), 0);
   for (const QStringList& row : rows)

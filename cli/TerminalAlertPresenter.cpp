@@ -73,7 +73,7 @@ void TerminalAlertPresenter::showNext() {
   }
   // Never a change to a printer the command line did not name, nor any after Ctrl+C.
   if (stopped_ || (!scope_.isEmpty() && !scope_.contains(request.serialNumber))) {
-    err_ << (stopped_ ? "(stopping: no)\n" : "(not a printer named on the command line: no)\n");
+    err_ << (stopped_ ? tr("(stopping: no)") : tr("(not a printer named on the command line: no)")) << '\n';
     err_.flush();
     answer(declining(request));
     return;
@@ -84,14 +84,15 @@ void TerminalAlertPresenter::showNext() {
     return;
   }
   if (policy_.yes && !removesSettings) {
-    err_ << "(--yes: " << plain(request.buttons.value(request.acceptButton)) << ")\n";
+    err_ << tr("(--yes: %1)").arg(plain(request.buttons.value(request.acceptButton))) << '\n';
     err_.flush();
     answer(accepting(request));
     return;
   }
   if (!policy_.interactive) {
-    err_ << (policy_.yes ? "Not done: this removes settings; give --remove-queues or --keep-queues.\n"
-                         : "Not done: no terminal to ask; give --yes to answer yes.\n");
+    err_ << (policy_.yes ? tr("Not done: this removes settings; give --remove-queues or --keep-queues.")
+                         : tr("Not done: no terminal to ask; give --yes to answer yes."))
+         << '\n';
     err_.flush();
     ++declinedUnasked_;
     answer(declining(request));

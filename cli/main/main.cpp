@@ -9,6 +9,7 @@
 #include "app/DemoMode.h"
 #include "app/NotificationPort.h"
 #include "app/Termination.h"
+#include "app/Translations.h"
 #include "cli/CliOptions.h"
 #include "cli/CliRun.h"
 #include "support/Resources.h"
@@ -27,6 +28,8 @@ int main(int argc, char** argv) {
   QCoreApplication::setOrganizationName(QStringLiteral("printer-maintenance"));
   QCoreApplication::setApplicationName(QStringLiteral("printer-maintenance"));
   QCoreApplication::setApplicationVersion(pm::shortVersionString());
+  // The window's catalogue, chosen by the locale as the window chooses it (LANG=de_DE.UTF-8).
+  pm::installTranslations(app);
 
   QStringList arguments = QCoreApplication::arguments();
   arguments.removeFirst();

@@ -12,9 +12,10 @@ file(GLOB PM_TS_FILES CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/printer-mainte
 if(Qt6LinguistTools_FOUND)
   set_source_files_properties(${PM_TS_FILES} PROPERTIES OUTPUT_LOCATION "${PM_QM_DIR}")
   qt_add_lrelease(printer-maintenance TS_FILES ${PM_TS_FILES} QM_FILES_OUTPUT_VARIABLE PM_QM_FILES)
+  add_dependencies(printer-maintenance-cli printer-maintenance_lrelease)  # the same catalogue
 
   # Every layer's texts; the test folders and the simulator show nothing to the user.
-  foreach(dir app app/main usb vendor update support)
+  foreach(dir app app/main cli usb olm/model olm/protocol olm/printer olm/update support)
     file(GLOB s CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/${dir}/*.cpp ${CMAKE_SOURCE_DIR}/${dir}/*.h)
     list(APPEND PM_TRANSLATION_SOURCES ${s})
   endforeach()

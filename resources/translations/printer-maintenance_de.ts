@@ -2,6 +2,133 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE" sourcelanguage="en">
 <context>
+    <name>CliOptions</name>
+    <message>
+        <source>no command given (try --help)</source>
+        <translation>kein Befehl angegeben (siehe --help)</translation>
+    </message>
+    <message>
+        <source>unknown command &quot;%1&quot; (try --help)</source>
+        <translation>unbekannter Befehl „%1“ (siehe --help)</translation>
+    </message>
+    <message>
+        <source>usb-serial needs &quot;on&quot; or &quot;off&quot;</source>
+        <translation>usb-serial braucht „on“ oder „off“</translation>
+    </message>
+    <message>
+        <source>usb-serial needs &quot;on&quot; or &quot;off&quot;, not &quot;%1&quot;</source>
+        <translation>usb-serial braucht „on“ oder „off“, nicht „%1“</translation>
+    </message>
+    <message>
+        <source>%1 does not take %2</source>
+        <translation>%1 kennt die Option %2 nicht</translation>
+    </message>
+    <message>
+        <source>unexpected argument &quot;%1&quot;</source>
+        <translation>unerwartetes Argument „%1“</translation>
+    </message>
+    <message>
+        <source>%1 takes no value</source>
+        <translation>%1 nimmt keinen Wert</translation>
+    </message>
+    <message>
+        <source>give only one of --remove-queues and --keep-queues</source>
+        <translation>nur eines von --remove-queues und --keep-queues angeben</translation>
+    </message>
+    <message>
+        <source>--wait needs a number of seconds from 0 to 3600</source>
+        <translation>--wait braucht eine Zahl von Sekunden zwischen 0 und 3600</translation>
+    </message>
+    <message>
+        <source>--printer needs a serial number</source>
+        <translation>--printer braucht eine Seriennummer</translation>
+    </message>
+    <message>
+        <source>--counter needs A, B or M</source>
+        <translation>--counter braucht A, B oder M</translation>
+    </message>
+    <message>
+        <source>update needs either --printer SERIAL (one or more) or --all</source>
+        <translation>update braucht entweder --printer SERIAL (ein- oder mehrmals) oder --all</translation>
+    </message>
+    <message>
+        <source>reset-counter needs one --printer SERIAL</source>
+        <translation>reset-counter braucht genau ein --printer SERIAL</translation>
+    </message>
+    <message>
+        <source>reset-counter needs --counter A, B or M</source>
+        <translation>reset-counter braucht --counter A, B oder M</translation>
+    </message>
+    <message>
+        <source>usb-serial needs one --printer SERIAL</source>
+        <translation>usb-serial braucht genau ein --printer SERIAL</translation>
+    </message>
+    <message>
+        <source>Usage: printer-maintenance-cli COMMAND [OPTIONS]
+
+Lists, updates, resets and switches the USB photo printers attached to this machine.
+
+Commands:
+  list [--json] [--wait SECONDS]
+      Waits until the printers present are read, then lists them.
+  update (--printer SERIAL ... | --all) [--yes] [--allow-older] [--json]
+      The whole firmware and colour-table update of each printer, in parallel.
+  reset-counter --printer SERIAL --counter A|B|M [--yes]
+  usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
+  history [--json]
+      Every update outcome recorded on this machine.
+  --version | --help
+
+Options:
+  --json           machine-readable output on standard output (update: one object a line)
+  --wait SECONDS   look that much longer for printers still arriving
+  --yes            answer yes to every question (print queues are kept)
+  --allow-older    update also to an older or the same firmware version
+  --remove-queues  remove this printer&apos;s print queues without asking
+  --keep-queues    keep them without asking
+
+Questions are asked on the terminal (y/N); without one and without --yes, nothing is written.
+Ctrl+C during an update stops it at the next safe point; running it again finishes it.
+
+Exit status: 0 done and verified, 1 failed, 2 refused or nothing to do, 3 usage error or
+no such printer.
+
+PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode).
+</source>
+        <translation>Aufruf: printer-maintenance-cli BEFEHL [OPTIONEN]
+
+Listet, aktualisiert, setzt zurück und schaltet die USB-Fotodrucker an diesem Rechner.
+
+Befehle:
+  list [--json] [--wait SECONDS]
+      Wartet, bis die vorhandenen Drucker gelesen sind, und listet sie dann auf.
+  update (--printer SERIAL ... | --all) [--yes] [--allow-older] [--json]
+      Die ganze Aktualisierung von Firmware und Farbtabellen jedes Druckers, parallel.
+  reset-counter --printer SERIAL --counter A|B|M [--yes]
+  usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
+  history [--json]
+      Jedes auf diesem Rechner aufgezeichnete Ergebnis einer Aktualisierung.
+  --version | --help
+
+Optionen:
+  --json           maschinenlesbare Ausgabe auf der Standardausgabe (update: ein Objekt pro Zeile)
+  --wait SECONDS   so viel länger nach noch ankommenden Druckern suchen
+  --yes            jede Frage mit Ja beantworten (Druckerwarteschlangen bleiben erhalten)
+  --allow-older    auch auf eine ältere oder dieselbe Firmware-Version aktualisieren
+  --remove-queues  die Druckerwarteschlangen dieses Druckers ohne Nachfrage entfernen
+  --keep-queues    sie ohne Nachfrage behalten
+
+Fragen werden im Terminal gestellt (y/N); ohne Terminal und ohne --yes wird nichts geschrieben.
+Strg+C während einer Aktualisierung hält sie am nächsten sicheren Punkt an; ein erneuter Aufruf beendet sie.
+
+Rückgabewert: 0 erledigt und geprüft, 1 fehlgeschlagen, 2 abgelehnt oder nichts zu tun, 3 Aufruffehler oder
+kein solcher Drucker.
+
+PRINTER_MAINTENANCE_SIMULATE=PZA arbeitet mit virtuellen Druckern (Demomodus).
+</translation>
+    </message>
+</context>
+<context>
     <name>MainWindow</name>
     <message>
         <source>Printer Maintenance</source>
@@ -148,6 +275,49 @@
     <message>
         <source>Demo mode: no virtual %1 attached; the model is not admitted (models.conf, see README).</source>
         <translation>Demomodus: kein virtueller %1 angeschlossen; das Modell ist nicht zugelassen (models.conf, siehe README).</translation>
+    </message>
+</context>
+<context>
+    <name>PrinterReport</name>
+    <message>
+        <source>SERIAL</source>
+        <translation>SERIENNUMMER</translation>
+    </message>
+    <message>
+        <source>MODEL</source>
+        <translation>MODELL</translation>
+    </message>
+    <message>
+        <source>STATUS</source>
+        <translation>STATUS</translation>
+    </message>
+    <message>
+        <source>FIRMWARE</source>
+        <translation>FIRMWARE</translation>
+    </message>
+    <message>
+        <source>SHIPPED</source>
+        <translation>MITGELIEFERT</translation>
+    </message>
+    <message>
+        <source>COUNTER</source>
+        <translation>ZÄHLER</translation>
+    </message>
+    <message>
+        <source>TABLES</source>
+        <translation>TABELLEN</translation>
+    </message>
+    <message>
+        <source>USB SERIAL</source>
+        <translation>USB-SERIENNUMMER</translation>
+    </message>
+    <message>
+        <source>UPDATE</source>
+        <translation>AKTUALISIERUNG</translation>
+    </message>
+    <message>
+        <source>phase %1 of 3</source>
+        <translation>Phase %1 von 3</translation>
     </message>
 </context>
 <context>
@@ -784,6 +954,10 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <source>Install Older Firmware %1</source>
         <translation>Ältere Firmware %1 installieren</translation>
     </message>
+    <message>
+        <source>The printer did not answer.</source>
+        <translation>Der Drucker hat nicht geantwortet.</translation>
+    </message>
 </context>
 <context>
     <name>UpdatePhase</name>
@@ -817,6 +991,168 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>Do not unplug the printer or switch it off.</source>
         <translation>Ziehen Sie den Drucker nicht ab und schalten Sie ihn nicht aus.</translation>
+    </message>
+</context>
+<context>
+    <name>pm::cli::CliRun</name>
+    <message>
+        <source>No supported printer is connected.</source>
+        <translation>Kein unterstützter Drucker ist angeschlossen.</translation>
+    </message>
+    <message>
+        <source>No update has been recorded on this machine.</source>
+        <translation>Auf diesem Rechner wurde noch keine Aktualisierung aufgezeichnet.</translation>
+    </message>
+    <message>
+        <source>no printer with serial number %1 is connected</source>
+        <translation>kein Drucker mit der Seriennummer %1 ist angeschlossen</translation>
+    </message>
+    <message>
+        <source>Reset counter %1 of %2?</source>
+        <translation>Zähler %1 von %2 zurücksetzen?</translation>
+    </message>
+    <message>
+        <source>The counter starts again from zero. This cannot be undone.</source>
+        <translation>Der Zähler beginnt wieder bei null. Dies kann nicht rückgängig gemacht werden.</translation>
+    </message>
+    <message>
+        <source>Reset</source>
+        <translation>Zurücksetzen</translation>
+    </message>
+    <message>
+        <source>Counter %1 was not reset.</source>
+        <translation>Zähler %1 wurde nicht zurückgesetzt.</translation>
+    </message>
+    <message>
+        <source>Counter %1 of %2 was reset to zero.</source>
+        <translation>Zähler %1 von %2 wurde auf null zurückgesetzt.</translation>
+    </message>
+    <message>
+        <source>the printer is in use by another program.</source>
+        <translation>der Drucker wird von einem anderen Programm verwendet.</translation>
+    </message>
+    <message>
+        <source>Counter %1 of %2 was not reset: %3</source>
+        <translation>Zähler %1 von %2 wurde nicht zurückgesetzt: %3</translation>
+    </message>
+    <message>
+        <source>the USB serial number of %1 cannot be switched (not read)</source>
+        <translation>die USB-Seriennummer von %1 kann nicht umgeschaltet werden (nicht gelesen)</translation>
+    </message>
+    <message>
+        <source>the USB serial number of %1 cannot be switched (not supported)</source>
+        <translation>die USB-Seriennummer von %1 kann nicht umgeschaltet werden (nicht unterstützt)</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 is already on.</source>
+        <translation>Die USB-Seriennummer von %1 ist schon eingeschaltet.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 is already off.</source>
+        <translation>Die USB-Seriennummer von %1 ist schon ausgeschaltet.</translation>
+    </message>
+    <message>
+        <source>Switch the USB serial number of %1 on?</source>
+        <translation>Die USB-Seriennummer von %1 einschalten?</translation>
+    </message>
+    <message>
+        <source>Switch the USB serial number of %1 off?</source>
+        <translation>Die USB-Seriennummer von %1 ausschalten?</translation>
+    </message>
+    <message>
+        <source>The printer must be switched off and on afterwards. Print queues that reach it by its USB serial number will not find it any more.</source>
+        <translation>Der Drucker muss danach aus- und wieder eingeschaltet werden. Druckerwarteschlangen, die ihn über seine USB-Seriennummer erreichen, finden ihn dann nicht mehr.</translation>
+    </message>
+    <message>
+        <source>Switch</source>
+        <translation>Umschalten</translation>
+    </message>
+    <message>
+        <source>The USB serial number was not changed.</source>
+        <translation>Die USB-Seriennummer wurde nicht geändert.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 is now on; switch the printer off and on to complete the change.</source>
+        <translation>Die USB-Seriennummer von %1 ist jetzt eingeschaltet; schalten Sie den Drucker aus und wieder ein, um die Änderung abzuschließen.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 is now off; switch the printer off and on to complete the change.</source>
+        <translation>Die USB-Seriennummer von %1 ist jetzt ausgeschaltet; schalten Sie den Drucker aus und wieder ein, um die Änderung abzuschließen.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 was not changed: %2</source>
+        <translation>Die USB-Seriennummer von %1 wurde nicht geändert: %2</translation>
+    </message>
+    <message>
+        <source>phase %1 of 3: %2</source>
+        <translation>Phase %1 von 3: %2</translation>
+    </message>
+    <message>
+        <source>asking the printer to restart into its firmware update mode</source>
+        <translation>der Drucker wird gebeten, im Firmware-Aktualisierungsmodus neu zu starten</translation>
+    </message>
+    <message>
+        <source>sending the firmware</source>
+        <translation>die Firmware wird gesendet</translation>
+    </message>
+    <message>
+        <source>writing the colour tables</source>
+        <translation>die Farbtabellen werden geschrieben</translation>
+    </message>
+    <message>
+        <source>%1 bytes of firmware sent</source>
+        <translation>%1 Bytes Firmware gesendet</translation>
+    </message>
+    <message>
+        <source>the printer restarts</source>
+        <translation>der Drucker startet neu</translation>
+    </message>
+    <message>
+        <source>the printer is back</source>
+        <translation>der Drucker ist wieder da</translation>
+    </message>
+    <message>
+        <source>%1 colour tables written</source>
+        <translation>%1 Farbtabellen geschrieben</translation>
+    </message>
+    <message>
+        <source>Stopping: each update stops at its next safe point.</source>
+        <translation>Anhalten: jede Aktualisierung hält an ihrem nächsten sicheren Punkt an.</translation>
+    </message>
+    <message>
+        <source>no supported printer is connected; nothing to do</source>
+        <translation>kein unterstützter Drucker ist angeschlossen; nichts zu tun</translation>
+    </message>
+    <message>
+        <source>the update did not end within %1 minutes</source>
+        <translation>die Aktualisierung endete nicht innerhalb von %1 Minuten</translation>
+    </message>
+    <message>
+        <source>Nothing was written: there was no terminal to ask. Give --yes to answer yes.</source>
+        <translation>Nichts wurde geschrieben: es gab kein Terminal für die Frage. Mit --yes wird mit Ja geantwortet.</translation>
+    </message>
+</context>
+<context>
+    <name>pm::cli::TerminalAlertPresenter</name>
+    <message>
+        <source>(stopping: no)</source>
+        <translation>(Anhalten: nein)</translation>
+    </message>
+    <message>
+        <source>(not a printer named on the command line: no)</source>
+        <translation>(kein auf der Befehlszeile genannter Drucker: nein)</translation>
+    </message>
+    <message>
+        <source>(--yes: %1)</source>
+        <translation>(--yes: %1)</translation>
+    </message>
+    <message>
+        <source>Not done: this removes settings; give --remove-queues or --keep-queues.</source>
+        <translation>Nicht ausgeführt: dies entfernt Einstellungen; geben Sie --remove-queues oder --keep-queues an.</translation>
+    </message>
+    <message>
+        <source>Not done: no terminal to ask; give --yes to answer yes.</source>
+        <translation>Nicht ausgeführt: kein Terminal für die Frage; mit --yes wird mit Ja geantwortet.</translation>
     </message>
 </context>
 </TS>

@@ -3,7 +3,10 @@
 // Demo printers restart in 50 ms here ("restart=50ms") and power on as a printer left between
 // an update's phases would ("loader", a newer "fw="): a real printer keeps that state across runs.
 
+#include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
+#include <unistd.h>
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -28,10 +31,14 @@ class CliTest : public QObject {
 
   QTemporaryDir state_;
 
-  void start(QProcess& process, const QStringList& arguments, const QString& simulate, const QString& stateDir) {
+  // `language`: the locale the program runs in (English unless given).
+  void start(QProcess& process, const QStringList& arguments, const QString& simulate, const QString& stateDir,
+             const QString& language = QStringLiteral("C.UTF-8")) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_STATE_HOME"), stateDir.isEmpty() ? state_.path() : stateDir);
     env.remove(QStringLiteral("PRINTER_MAINTENANCE_DEBUG"));
+    for (const char* name : {"LC_ALL", "LC_MESSAGES", "LANGUAGE"}) env.remove(QLatin1String(name));
+    env.insert(QStringLiteral("LANG"), language);
     if (simulate.isEmpty()) env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"));
     else env.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), simulate);
     process.setProcessEnvironment(env);
@@ -49,6 +56,34 @@ class CliTest : public QObject {
     QProcess process;
     start(process, arguments, simulate, stateDir);
     return finish(process);
+  }
+
+  // The program with its standard input and error on a terminal (a pseudo-terminal), a person
+  // typing `typed` at its first question; `err` is what the terminal showed.
+  Run onTerminal(const QStringList& arguments, const QString& simulate, const QByteArray& typed) {
+    int master = -1;
+    int slave = -1;
+    if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0) return {};
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    QProcess process;
+    process.setChildProcessModifier([slave] {
+      ::dup2(slave, STDIN_FILENO);
+      ::dup2(slave, STDERR_FILENO);
+    });
+    start(process, arguments, simulate, QString());
+    ::close(slave);
+    QByteArray shown;
+    const auto drain = [&] {
+      char buffer[512];
+      for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+    };
+    if (QTest::qWaitFor([&] { drain(); return shown.contains("[y/N]") || process.state() == QProcess::NotRunning; }, 60000))
+      (void)!::write(master, typed.constData(), typed.size());
+    Run run = finish(process);
+    drain();
+    ::close(master);
+    run.err = shown;
+    return run;
   }
 
   // update --json: every line one JSON object; the events, then the one result of each printer.
@@ -75,11 +110,8 @@ class CliTest : public QObject {
     using pm::cli::parseArguments;
     const auto ok = [](const QStringList& args) { return std::holds_alternative<pm::cli::Options>(parseArguments(args)); };
     QVERIFY(ok({QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--wait"), QStringLiteral("5")}));
-    QVERIFY(ok({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--printer=B2"), QStringLiteral("--yes"), QStringLiteral("--allow-older"), QStringLiteral("--json")}));
     QVERIFY(ok({QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--counter"), QStringLiteral("m")}));
     QVERIFY(ok({QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--remove-queues")}));
-    const auto options = std::get<pm::cli::Options>(parseArguments({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--printer=B2")}));
-    QCOMPARE(options.printers, (QStringList{QStringLiteral("A1"), QStringLiteral("B2")}));
     for (const QStringList& wrong : QList<QStringList>{
              {},
              {QStringLiteral("frobnicate")},
@@ -98,6 +130,10 @@ class CliTest : public QObject {
     QCOMPARE(usage.exitCode, 3);
     QCOMPARE(usage.err.count('\n'), 1);
     QVERIFY(usage.out.isEmpty());
+    // In the user's language, from the window's catalogue.
+    QProcess german;
+    start(german, {QStringLiteral("list"), QStringLiteral("--frobnicate")}, {}, {}, QStringLiteral("de_DE.UTF-8"));
+    QCOMPARE(finish(german).err, QByteArray("printer-maintenance-cli: list kennt die Option --frobnicate nicht\n"));
     QCOMPARE(cli({QStringLiteral("--version")}).out, QByteArray("printer-maintenance-cli " PM_VERSION "\n"));
   }
 
@@ -126,7 +162,6 @@ class CliTest : public QObject {
     QCOMPARE(older.value(QStringLiteral("lifetimeCounter")).toString(), QStringLiteral("1234"));
     QVERIFY(older.value(QStringLiteral("usbSerialNumber")).isBool());
     QVERIFY(older.value(QStringLiteral("updateStage")).isNull());
-    QCOMPARE(older.value(QStringLiteral("deviceKey")).toString().size(), 16);
     QVERIFY(!older.value(QStringLiteral("colourTables")).toArray().isEmpty());
     for (const QJsonValue& table : older.value(QStringLiteral("colourTables")).toArray())
       QVERIFY(!table.toObject().value(QStringLiteral("version")).toString().isEmpty());
@@ -161,7 +196,7 @@ class CliTest : public QObject {
     QTest::newRow("busy") << older + QStringLiteral(":busy") << yesAll << 2 << QStringList{QStringLiteral("refused")}
                           << QStringLiteral("busy");
     QTest::newRow("only the named one, and a stranger") << older + u',' + older
-        << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0002"), QStringLiteral("--printer"), QStringLiteral("NOPE"), QStringLiteral("--yes")}
+        << QStringList{QStringLiteral("--printer=SIM0002"), QStringLiteral("--printer"), QStringLiteral("NOPE"), QStringLiteral("--yes")}
         << 3 << QStringList{QStringLiteral("success")} << QString();
   }
   void update() {
@@ -239,32 +274,38 @@ class CliTest : public QObject {
     QCOMPARE(resultLines(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(), QStringLiteral("PZA 01.10"));
   }
 
-  // reset-counter and usb-serial: asked first (no terminal and no --yes: nothing written), read
-  // back after, and the exit status says which.
+  // reset-counter and usb-serial: asked first (on a terminal y goes on, Enter or n declines and
+  // nothing is written; --yes answers yes), read back after, and the exit status says which.
   void printerActions_data() {
     QTest::addColumn<QString>("simulate");
     QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QByteArray>("typed");  // at the question on a terminal; null: no terminal
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("said");
     const QStringList reset{QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
                             QStringLiteral("--counter"), QStringLiteral("B")};
     const QStringList serialOff{QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"),
                                 QStringLiteral("SIM0001")};
-    QTest::newRow("reset") << QStringLiteral("PZA") << reset + QStringList{QStringLiteral("--yes")} << 0 << QStringLiteral("reset to zero");
-    QTest::newRow("reset, no terminal") << QStringLiteral("PZA") << reset << 2 << QStringLiteral("not reset");
-    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + QStringList{QStringLiteral("--yes")} << 2 << QStringLiteral("not reset");
-    QTest::newRow("reset, no such printer") << QStringLiteral("PZA:serial=X") << reset << 3 << QStringLiteral("SIM0001");
-    QTest::newRow("usb serial off") << QStringLiteral("PZA") << serialOff + QStringList{QStringLiteral("--yes")} << 0 << QStringLiteral("is now off");
-    QTest::newRow("usb serial, no terminal") << QStringLiteral("PZA") << serialOff << 2 << QStringLiteral("not changed");
+    const QStringList yes{QStringLiteral("--yes")};
+    QTest::newRow("reset") << QStringLiteral("PZA") << reset + yes << QByteArray() << 0 << QStringLiteral("reset to zero");
+    QTest::newRow("reset, y typed") << QStringLiteral("PZA") << reset << QByteArray("y\n") << 0 << QStringLiteral("reset to zero");
+    QTest::newRow("reset, Enter typed") << QStringLiteral("PZA") << reset << QByteArray("\n") << 2 << QStringLiteral("not reset");
+    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + yes << QByteArray() << 2 << QStringLiteral("not reset");
+    QTest::newRow("reset, no such printer") << QStringLiteral("PZA:serial=X") << reset << QByteArray() << 3 << QStringLiteral("SIM0001");
+    QTest::newRow("usb serial off") << QStringLiteral("PZA") << serialOff + yes << QByteArray() << 0 << QStringLiteral("is now off");
+    QTest::newRow("usb serial, n typed") << QStringLiteral("PZA") << serialOff << QByteArray("n\n") << 2 << QStringLiteral("not changed");
   }
   void printerActions() {
     QFETCH(QString, simulate);
     QFETCH(QStringList, arguments);
+    QFETCH(QByteArray, typed);
     QFETCH(int, exitCode);
     QFETCH(QString, said);
-    const Run run = cli(arguments, simulate);
+    const Run run = typed.isNull() ? cli(arguments, simulate) : onTerminal(arguments, simulate, typed);
     QVERIFY2(run.exitCode == exitCode, run.err.constData());
     QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
+    // The question is shown on a terminal only.
+    QCOMPARE(run.err.contains("[y/N]"), !typed.isNull());
   }
 
   // The history: what the update code appends, in order, and nothing of a torn or foreign line.
