@@ -14,7 +14,7 @@ class ColorTableSummary {
 
  public:
   struct Table {
-    QString name;      // "300 SD", "610", ...
+    QString name;  // "300 SD", "610", ...
     QString version;
     QString checksum;  // empty when none was read
   };

@@ -4,12 +4,12 @@
 
 #include <QCoreApplication>
 
+#include "olm/model/ModelTraits.h"
 #include "sim/DemoPrinters.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
 #include "usb/libusb/LibusbRegistry.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "olm/model/ModelTraits.h"
 
 namespace pm {
 
@@ -35,7 +35,9 @@ std::shared_ptr<usb::UsbRegistry> DemoMode::makeRegistry(const QString& spec, Ou
   const auto admit = [](const QString& name) {
     const std::optional<PrinterModel> model = printerModelNamed(name);
     const ModelIds ids = model ? effectiveIds(*model) : ModelIds{};
-    if (!ids.admitted) systemLog(QStringLiteral("demo mode: %1 is not admitted; its virtual printer is not attached").arg(name));
+    if (!ids.admitted)
+      systemLog(
+          QStringLiteral("demo mode: %1 is not admitted; its virtual printer is not attached").arg(name));
     return sim::DemoAdmission{ids.admitted, ids.vendorId, ids.productId};
   };
   sim::DemoAttached attached = sim::attachDemoPrinters(*demo->bus, spec, admit);
@@ -52,8 +54,9 @@ QString DemoMode::refusalText(const QStringList& refused) {
   if (refused.isEmpty()) return {};
   QStringList models = refused;
   models.removeDuplicates();
-  return QCoreApplication::translate("PrinterMaintenance",
-                                     "Demo mode: no virtual %1 attached; the model is not admitted (models.conf, see README).")
+  return QCoreApplication::translate(
+             "PrinterMaintenance",
+             "Demo mode: no virtual %1 attached; the model is not admitted (models.conf, see README).")
       .arg(models.join(QStringLiteral(", ")));
 }
 

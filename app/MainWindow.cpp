@@ -11,8 +11,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopedValueRollback>
-#include <QSessionManager>
 #include <QScrollArea>
+#include <QSessionManager>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QTableView>
@@ -25,10 +25,10 @@
 #include "app/PrinterTableModel.h"
 #include "app/UpdateProgressDelegate.h"
 #include "app/UpdateStatusIndicator.h"
-#include "support/MainQueue.h"
-#include "olm/update/QuitGuard.h"
-#include "usb/UsbPermission.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/QuitGuard.h"
+#include "support/MainQueue.h"
+#include "usb/UsbPermission.h"
 
 MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget* parent)
     : QMainWindow(parent), controller_(controller) {
@@ -165,8 +165,9 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
   table_->horizontalHeader()->setStretchLastSection(true);
   table_->horizontalHeader()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
   // Room between the columns: sized to their contents, they would otherwise touch.
-  table_->setStyleSheet(QStringLiteral("QTableView::item { padding: 0px 6px; }"
-                                       "QHeaderView::section { padding: 4px 6px; }"));
+  table_->setStyleSheet(
+      QStringLiteral("QTableView::item { padding: 0px 6px; }"
+                     "QHeaderView::section { padding: 4px 6px; }"));
 
   tablePage_ = new QWidget(this);
   permissionAdvice_ = new QLabel(pm::noPermissionAdvice(), tablePage_);
@@ -195,19 +196,22 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
 void MainWindow::buildStatusBar(const QString& demoSpec) {
   statusBar()->addWidget(new UpdateStatusIndicator(model_, this), 1);
   if (!demoSpec.isEmpty()) {
-    statusBar()->addWidget(new QLabel(
-        tr("Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)").arg(demoSpec), this));
+    statusBar()->addWidget(
+        new QLabel(tr("Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)").arg(demoSpec), this));
   }
   versionLabel_ = new QLabel(tr("Version %1").arg(controller_->displayVersionString()), this);
   statusBar()->addPermanentWidget(versionLabel_);
 }
 
-void MainWindow::reportStartup(const QStringList& configProblems, int demoAttached, const QString& demoRefusal) {
+void MainWindow::reportStartup(const QStringList& configProblems, int demoAttached,
+                               const QString& demoRefusal) {
   noPrinterPage_->setDemoOutcome(demoAttached, demoRefusal);
   QStringList words;
   if (!demoRefusal.isEmpty()) words << demoRefusal;
   if (!configProblems.isEmpty())
-    words << tr("Model configuration: %1 line(s) skipped, the first: %2").arg(configProblems.size()).arg(configProblems.first());
+    words << tr("Model configuration: %1 line(s) skipped, the first: %2")
+                 .arg(configProblems.size())
+                 .arg(configProblems.first());
   if (words.isEmpty()) return;
   // A label beside the update line rather than a message over it; the tool tip keeps every line.
   auto* notice = new QLabel(words.join(QStringLiteral(" ")), this);
@@ -230,10 +234,8 @@ void MainWindow::viewSelectionChanged() {
 void MainWindow::showSelection(int row) {
   {
     QScopedValueRollback<bool> guard(syncingSelection_, true);
-    if (row < 0 || row >= model_->rowCount())
-      table_->clearSelection();
-    else
-      table_->selectRow(row);
+    if (row < 0 || row >= model_->rowCount()) table_->clearSelection();
+    else table_->selectRow(row);
   }
   updateActions();
 }
@@ -257,8 +259,7 @@ void MainWindow::updateActions() {
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   // A printer in an update takes no other command until the update has ended.
   const bool selected = printer != nullptr && !printer->inFirmwareUpdate();
-  for (QAction* action : {updateFirmware_, refresh_, resetA_, resetB_, resetM_})
-    action->setEnabled(selected);
+  for (QAction* action : {updateFirmware_, refresh_, resetA_, resetB_, resetM_}) action->setEnabled(selected);
   resetMenu_->menuAction()->setEnabled(selected);
 
   // Neither choice is current until the setting has been read.
@@ -279,9 +280,12 @@ void MainWindow::updateActions() {
 
 QAction* MainWindow::resetCounterAction(char letter) const {
   switch (letter) {
-    case 'A': return resetA_;
-    case 'B': return resetB_;
-    case 'M': return resetM_;
+    case 'A':
+      return resetA_;
+    case 'B':
+      return resetB_;
+    case 'M':
+      return resetM_;
   }
   return nullptr;
 }
@@ -304,19 +308,21 @@ void MainWindow::confirmCounterReset(char letter) {
   QPointer<QMessageBox> shown = box;
   printer->readCounter(letter, [shown, consequence, letter](const std::optional<QString>& value) {
     if (shown && value)
-      shown->setInformativeText(tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(*value) + u' ' + consequence);
+      shown->setInformativeText(tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(*value) +
+                                u' ' + consequence);
   });
   std::weak_ptr<TBUSBPrinterOLM> target = printer;
   QPointer<MainWindow> window = this;
-  connect(box, &QMessageBox::buttonClicked, this, [reset, target, letter, name, window](QAbstractButton* button) {
-    if (button != reset) return;
-    TBPrinters::PrinterRef chosen = target.lock();
-    if (!chosen) return;
-    chosen->resetCounter(letter, [window, letter, name](bool done, const QString& why) {
-      // Empty: the user cancelled, and the status bar has said so.
-      if (window && (done || !why.isEmpty())) window->showCounterResetResult(letter, name, done, why);
-    });
-  });
+  connect(box, &QMessageBox::buttonClicked, this,
+          [reset, target, letter, name, window](QAbstractButton* button) {
+            if (button != reset) return;
+            TBPrinters::PrinterRef chosen = target.lock();
+            if (!chosen) return;
+            chosen->resetCounter(letter, [window, letter, name](bool done, const QString& why) {
+              // Empty: the user cancelled, and the status bar has said so.
+              if (window && (done || !why.isEmpty())) window->showCounterResetResult(letter, name, done, why);
+            });
+          });
   box->open();
 }
 
@@ -338,8 +344,9 @@ void MainWindow::showCounterResetResult(char letter, const QString& printer, boo
     statusBar()->showMessage(tr("Counter %1 of %2 was reset to zero.").arg(counter, printer), 15000);
     return;
   }
-  auto* box = new QMessageBox(QMessageBox::Warning, tr("Printer Maintenance"),
-                              tr("Counter %1 of %2 was not reset.").arg(counter, printer), QMessageBox::Ok, this);
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, tr("Printer Maintenance"),
+                      tr("Counter %1 of %2 was not reset.").arg(counter, printer), QMessageBox::Ok, this);
   box->setInformativeText(why);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();

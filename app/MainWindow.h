@@ -69,7 +69,7 @@ class MainWindow : public QMainWindow {
   NoPrinterPage* noPrinterPage_ = nullptr;
   QScrollArea* noPrinterScroll_ = nullptr;  // holds the page
   QTableView* table_ = nullptr;
-  QWidget* tablePage_ = nullptr;      // the table under the permission advice
+  QWidget* tablePage_ = nullptr;        // the table under the permission advice
   QLabel* permissionAdvice_ = nullptr;  // shown while a listed printer may not be used
   QLabel* versionLabel_ = nullptr;
   QAction* updateFirmware_ = nullptr;

@@ -1,7 +1,7 @@
 #include "app/NoPrinterPage.h"
 
-#include <QLabel>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QVBoxLayout>
 
 #include "app/PrinterPicture.h"
@@ -16,10 +16,11 @@ QString NoPrinterPage::adviceText() const {
          "a udev rule for the printer), and no other program holds it.</li>"
          "</ul>");
   if (demoSpec_.isEmpty()) {
-    advice += tr("<p>To try this application without a printer, start it in demo mode with "
-                 "virtual printers:<br><code>PRINTER_MAINTENANCE_SIMULATE=PZA "
-                 "printer-maintenance</code> &nbsp;(or <code>make demo</code> in the source "
-                 "tree).</p>");
+    advice +=
+        tr("<p>To try this application without a printer, start it in demo mode with "
+           "virtual printers:<br><code>PRINTER_MAINTENANCE_SIMULATE=PZA "
+           "printer-maintenance</code> &nbsp;(or <code>make demo</code> in the source "
+           "tree).</p>");
   } else if (demoAttached_ > 0) {
     // Worded from what happened: the printers are there and join the list once they answered.
     advice += tr("<p>Demo mode is on (PRINTER_MAINTENANCE_SIMULATE=%1) and attached %2 virtual "
@@ -35,7 +36,8 @@ QString NoPrinterPage::adviceText() const {
   return advice;
 }
 
-NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget(parent), demoSpec_(demoSpec) {
+NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent)
+    : QWidget(parent), demoSpec_(demoSpec) {
   auto* picture = new QLabel(this);
   picture->setPixmap(pm::printerPicture(QImage(), 96));
   picture->setAlignment(Qt::AlignHCenter);
@@ -54,11 +56,11 @@ NoPrinterPage::NoPrinterPage(const QString& demoSpec, QWidget* parent) : QWidget
   details->setTextInteractionFlags(Qt::TextSelectableByMouse);
 
   // A printer restarts twice during a firmware update; unplugging it then could damage it.
-  auto* restartNote = new QLabel(
-      tr("<p><b>A printer that is restarting, for example during a firmware update, leaves this "
-         "list for a few seconds and comes back by itself. Do not unplug it or switch it "
-         "off.</b></p>"),
-      this);
+  auto* restartNote =
+      new QLabel(tr("<p><b>A printer that is restarting, for example during a firmware update, leaves this "
+                    "list for a few seconds and comes back by itself. Do not unplug it or switch it "
+                    "off.</b></p>"),
+                 this);
   restartNote->setTextFormat(Qt::RichText);
   restartNote->setWordWrap(true);
   restartNote->hide();

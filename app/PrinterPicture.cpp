@@ -43,8 +43,7 @@ QPixmap printerPicture(const QImage& modelPicture, int size) {
   if (modelPicture.isNull()) return drawnPrinter(size);
   QPixmap pixmap(size, size);
   pixmap.fill(Qt::transparent);
-  const QImage scaled =
-      modelPicture.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
+  const QImage scaled = modelPicture.scaled(size, size, Qt::KeepAspectRatio, Qt::SmoothTransformation);
   QPainter painter(&pixmap);
   painter.drawImage((size - scaled.width()) / 2, (size - scaled.height()) / 2, scaled);
   return pixmap;
@@ -58,7 +57,8 @@ QIcon applicationIcon() {
   QIcon icon = QIcon::fromTheme(QStringLiteral("printer-maintenance"));
   if (!icon.isNull()) return icon;
   const QDir resources(resourceDirectory());
-  for (const QString& base : {QStringLiteral("../icons/hicolor"), QStringLiteral("../packaging/icons/hicolor")}) {
+  for (const QString& base :
+       {QStringLiteral("../icons/hicolor"), QStringLiteral("../packaging/icons/hicolor")}) {
     for (const int size : {48, 64, 128, 256}) {
       const QString file =
           resources.filePath(QStringLiteral("%1/%2x%2/apps/printer-maintenance.png").arg(base).arg(size));

@@ -5,11 +5,11 @@
 #include "app/ColorTableSummary.h"
 #include "app/PrinterPicture.h"
 #include "app/UpdatePhase.h"
-#include "support/MainQueue.h"
-#include "olm/update/FirmwareArchive.h"
-#include "usb/UsbPermission.h"
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/FirmwareArchive.h"
+#include "support/MainQueue.h"
+#include "usb/UsbPermission.h"
 
 namespace {
 // A reading as the row shows it: the value, or "<NULL>" for one asked for that did not come.
@@ -72,12 +72,14 @@ std::optional<PrinterTableModel::UpdateBar> PrinterTableModel::updateBarAt(int r
   using Unit = TBUSBPrinterOLM::StepProgress::Unit;
   if (const auto step = printer->stepProgress(); step && !restart && step->total > 0) {
     if (step->unit == Unit::Tables && phase == pm::kUpdatePhaseCount)
-      return UpdateBar{phase, int(step->done), int(step->total), tr("%1 of %2 tables").arg(step->done).arg(step->total)};
+      return UpdateBar{phase, int(step->done), int(step->total),
+                       tr("%1 of %2 tables").arg(step->done).arg(step->total)};
     if (step->unit == Unit::Bytes && phase == 2) {
       // In thousandths: a progress bar counts in int, an image may not fit.
       const QLocale locale;
       return UpdateBar{phase, int(step->done * 1000 / step->total), 1000,
-                       tr("%1 of %2 sent").arg(locale.formattedDataSize(step->done), locale.formattedDataSize(step->total))};
+                       tr("%1 of %2 sent")
+                           .arg(locale.formattedDataSize(step->done), locale.formattedDataSize(step->total))};
     }
   }
   return UpdateBar{phase, 2 * phase - 1, 2 * pm::kUpdatePhaseCount, pm::updatePhaseText(phase)};
@@ -103,7 +105,8 @@ QVariant PrinterTableModel::data(const QModelIndex& index, int role) const {
     return restartText(*restart, index.column(), role);
   switch (role) {
     case Qt::DisplayRole:
-      return index.column() == FirmwareVersion ? QVariant(firmware(*printer)) : display(*printer, index.column());
+      return index.column() == FirmwareVersion ? QVariant(firmware(*printer))
+                                               : display(*printer, index.column());
     case Qt::AccessibleTextRole:
       // The picture cell is read out as the model it shows.
       return index.column() == Picture ? display(*printer, Model) : display(*printer, index.column());
@@ -112,9 +115,8 @@ QVariant PrinterTableModel::data(const QModelIndex& index, int role) const {
     case Qt::ToolTipRole:
       return toolTip(*printer, index.column());
     case Qt::TextAlignmentRole:
-      return index.column() == LifetimeCounter
-                 ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
-                 : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
+      return index.column() == LifetimeCounter ? QVariant(Qt::AlignRight | Qt::AlignVCenter)
+                                               : QVariant(Qt::AlignLeft | Qt::AlignVCenter);
   }
   return {};
 }
@@ -141,13 +143,18 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
       const QString usbSerial = printer.serialNumberUSB();
       return usbSerial.isEmpty() ? shownValue(printer, QStringLiteral("printerSerialNumber")) : usbSerial;
     }
-    case PrinterStatus: return translated(printer.printerStatus());
-    case UsbStatus: return usbStatus(printer);
-    case FirmwareVersion: return shownValue(printer, QStringLiteral("firmwareVersion"));
-    case LifetimeCounter: return shownValue(printer, QStringLiteral("lifetimeCounter"));
+    case PrinterStatus:
+      return translated(printer.printerStatus());
+    case UsbStatus:
+      return usbStatus(printer);
+    case FirmwareVersion:
+      return shownValue(printer, QStringLiteral("firmwareVersion"));
+    case LifetimeCounter:
+      return shownValue(printer, QStringLiteral("lifetimeCounter"));
     case ColorTables:
       return pm::ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot()).compact();
-    case UsbSerial: return translated(printer.usbISerialString());
+    case UsbSerial:
+      return translated(printer.usbISerialString());
   }
   return {};
 }
@@ -167,18 +174,24 @@ QString PrinterTableModel::usbStatus(const TBUSBPrinterOLM& printer) const {
   // Linux reports no other program's opens and closes, so the interest messages that set this
   // text rarely come; until one does, the connection state tells the same.
   switch (printer.state()) {
-    case TBUSBPrinterStateOpen: return tr("USB Open");
+    case TBUSBPrinterStateOpen:
+      return tr("USB Open");
     case TBUSBPrinterStateClosed:
-    case TBUSBPrinterStateProbed: return tr("USB Available");
-    default: return {};
+    case TBUSBPrinterStateProbed:
+      return tr("USB Available");
+    default:
+      return {};
   }
 }
 
 QString PrinterTableModel::translated(const QString& text) {
   // The English texts are what other layers compare and log; only the cell changes language.
-  static const char* const kTexts[] = {
-      QT_TR_NOOP("In use by other application"), QT_TR_NOOP("Enabled"), QT_TR_NOOP("Disabled"),
-      QT_TR_NOOP("Unavailable"), QT_TR_NOOP("Updating color tables ..."), QT_TR_NOOP("Writing firmware ...")};
+  static const char* const kTexts[] = {QT_TR_NOOP("In use by other application"),
+                                       QT_TR_NOOP("Enabled"),
+                                       QT_TR_NOOP("Disabled"),
+                                       QT_TR_NOOP("Unavailable"),
+                                       QT_TR_NOOP("Updating color tables ..."),
+                                       QT_TR_NOOP("Writing firmware ...")};
   for (const char* known : kTexts)
     if (text == QLatin1String(known)) return tr(known);
   return text;
@@ -231,16 +244,26 @@ QPixmap PrinterTableModel::picture(const TBUSBPrinterOLM& printer) const {
 QVariant PrinterTableModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || role != Qt::DisplayRole) return {};
   switch (section) {
-    case Picture: return tr("Printer");
-    case Manufacturer: return tr("Manufacturer");
-    case Model: return tr("Model");
-    case SerialNumber: return tr("Serial Number");
-    case PrinterStatus: return tr("Status");
-    case UsbStatus: return tr("USB Status");
-    case FirmwareVersion: return tr("Firmware");
-    case LifetimeCounter: return tr("Lifetime Counter");
-    case ColorTables: return tr("Colour Tables");
-    case UsbSerial: return tr("USB Serial Number");
+    case Picture:
+      return tr("Printer");
+    case Manufacturer:
+      return tr("Manufacturer");
+    case Model:
+      return tr("Model");
+    case SerialNumber:
+      return tr("Serial Number");
+    case PrinterStatus:
+      return tr("Status");
+    case UsbStatus:
+      return tr("USB Status");
+    case FirmwareVersion:
+      return tr("Firmware");
+    case LifetimeCounter:
+      return tr("Lifetime Counter");
+    case ColorTables:
+      return tr("Colour Tables");
+    case UsbSerial:
+      return tr("USB Serial Number");
   }
   return {};
 }

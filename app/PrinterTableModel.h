@@ -39,8 +39,7 @@ class PrinterTableModel : public QAbstractTableModel {
   int rowCount(const QModelIndex& parent = {}) const override;
   int columnCount(const QModelIndex& parent = {}) const override;
   QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
-  QVariant headerData(int section, Qt::Orientation orientation,
-                      int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
 
   TBPrinters::PrinterRef printerAt(int row) const;
   std::optional<TBPrinters::Restart> restartAt(int row) const { return controller_->restartAt(row); }

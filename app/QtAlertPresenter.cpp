@@ -4,8 +4,8 @@
 #include <QCoreApplication>
 #include <QMainWindow>
 #include <QMessageBox>
-#include <QStatusBar>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QWidget>
 
 #include "support/MainQueue.h"
@@ -15,8 +15,7 @@ constexpr int kIconSize = 64;
 constexpr int kStatusMs = 15000;  // long enough to be read after the alert that led to it
 }  // namespace
 
-QtAlertPresenter::QtAlertPresenter(QWidget* window, QObject* parent)
-    : QObject(parent), window_(window) {
+QtAlertPresenter::QtAlertPresenter(QWidget* window, QObject* parent) : QObject(parent), window_(window) {
   Q_ASSERT(pm::isMainQueue());
 }
 
@@ -32,10 +31,7 @@ void QtAlertPresenter::present(const pm::AlertRequest& request,
   // Always through the event loop, also on the main thread: the caller's current step finishes
   // before any alert (or its completion) can run.
   QMetaObject::invokeMethod(
-      this,
-      [this, alert = Pending{request, std::move(completion)}]() mutable {
-        enqueue(std::move(alert));
-      },
+      this, [this, alert = Pending{request, std::move(completion)}]() mutable { enqueue(std::move(alert)); },
       Qt::QueuedConnection);
 }
 
@@ -45,14 +41,16 @@ void QtAlertPresenter::terminate() {
     return;
   }
   if (QCoreApplication* app = QCoreApplication::instance())
-    QMetaObject::invokeMethod(app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(
+        app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
 }
 
 void QtAlertPresenter::showStatus(const QString& text) {
   QMetaObject::invokeMethod(
       this,
       [this, text] {
-        if (auto* window = qobject_cast<QMainWindow*>(window_.data())) window->statusBar()->showMessage(text, kStatusMs);
+        if (auto* window = qobject_cast<QMainWindow*>(window_.data()))
+          window->statusBar()->showMessage(text, kStatusMs);
       },
       Qt::QueuedConnection);
 }
@@ -89,26 +87,25 @@ QMessageBox* QtAlertPresenter::build(const pm::AlertRequest& request) {
   box->setWindowTitle(tr("Printer Maintenance"));
   // The main text stands out above the informative text, as the platform's alerts show it.
   box->setTextFormat(Qt::RichText);
-  box->setText(QStringLiteral("<b>%1</b>").arg(
-      request.title.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
+  box->setText(QStringLiteral("<b>%1</b>")
+                   .arg(request.title.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
   // The printer the alert is about heads the informative text and titles the window.
-  const QString message = request.printerName.isEmpty()
-                              ? request.message
-                              : tr("Printer: %1").arg(request.printerName) + QStringLiteral("\n\n") + request.message;
+  const QString message = request.printerName.isEmpty() ? request.message
+                                                        : tr("Printer: %1").arg(request.printerName) +
+                                                              QStringLiteral("\n\n") + request.message;
   box->setInformativeText(message);
   if (!request.printerName.isEmpty()) box->setWindowTitle(request.printerName);
   // A screen reader reads the words, not the markup that makes the title bold.
   box->setAccessibleName(request.title);
   box->setAccessibleDescription(message);
   // Without it the box wraps the warnings into a narrow column.
-  box->setStyleSheet(QStringLiteral(
-      "QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));
+  box->setStyleSheet(
+      QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));
   if (!request.icon.isNull()) {
-    box->setIconPixmap(QPixmap::fromImage(request.icon.scaled(
-        kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
+    box->setIconPixmap(QPixmap::fromImage(
+        request.icon.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
   } else {
-    box->setIcon(request.style == pm::AlertStyle::Critical ? QMessageBox::Critical
-                                                           : QMessageBox::Warning);
+    box->setIcon(request.style == pm::AlertStyle::Critical ? QMessageBox::Critical : QMessageBox::Warning);
   }
 
   QStringList titles = request.buttons;
@@ -117,7 +114,8 @@ QMessageBox* QtAlertPresenter::build(const pm::AlertRequest& request) {
   currentHasAgreeBox_ = request.agreeCheckBox;
   for (int i = 0; i < titles.size(); ++i) {
     const bool cancels = i == request.escapeButton;
-    QPushButton* button = box->addButton(titles[i], cancels ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
+    QPushButton* button =
+        box->addButton(titles[i], cancels ? QMessageBox::RejectRole : QMessageBox::AcceptRole);
     if (cancels) box->setEscapeButton(button);
     currentButtons_.append(button);
   }

@@ -24,9 +24,7 @@ class QAbstractButton;
 
 class QWidget;
 
-class QtAlertPresenter final : public QObject,
-                               public pm::AlertPresenter,
-                               public pm::ApplicationControl {
+class QtAlertPresenter final : public QObject, public pm::AlertPresenter, public pm::ApplicationControl {
   Q_OBJECT
 
  public:
@@ -36,7 +34,7 @@ class QtAlertPresenter final : public QObject,
 
   void present(const pm::AlertRequest& request,
                std::function<void(const pm::AlertAnswer&)> completion) override;  // [any]
-  void terminate() override;                                                       // [any]
+  void terminate() override;                                                      // [any]
   // On the window's status bar, when the window is a main window. [any]
   void showStatus(const QString& text) override;
 
@@ -58,8 +56,8 @@ class QtAlertPresenter final : public QObject,
   QPointer<QWidget> window_;
   std::deque<Pending> pending_;
   QPointer<QMessageBox> current_;
-  QList<QAbstractButton*> currentButtons_;  // in request order
+  QList<QAbstractButton*> currentButtons_;           // in request order
   QAbstractButton* currentDismissButton_ = nullptr;  // the unseen one Escape clicks, or null
-  bool currentHasAgreeBox_ = false;         // its check box is "I Agree" (else suppression)
+  bool currentHasAgreeBox_ = false;                  // its check box is "I Agree" (else suppression)
   std::function<void(const pm::AlertAnswer&)> currentCompletion_;
 };

@@ -6,10 +6,10 @@
 #include <QLocale>
 
 #include "app/Translations.h"
+#include "olm/model/ModelTraits.h"
+#include "olm/update/FirmwareArchive.h"
 #include "support/MainQueue.h"
 #include "support/Resources.h"
-#include "olm/update/FirmwareArchive.h"
-#include "olm/model/ModelTraits.h"
 
 namespace pm {
 
@@ -22,8 +22,7 @@ int runSelfCheck(QTextStream& out) {
   out << "resource directory: " << directory << '\n';
   const QString translation = translationFile(QLocale());
   out << "translation: "
-      << (translation.isNull() ? QStringLiteral("none for %1").arg(QLocale().name()) : translation)
-      << '\n';
+      << (translation.isNull() ? QStringLiteral("none for %1").arg(QLocale().name()) : translation) << '\n';
 
   for (const ModelTraits& traits : allModelTraits()) {
     const PrinterModel model = traits.model;
@@ -36,10 +35,10 @@ int runSelfCheck(QTextStream& out) {
         << '\n';
     passed = passed && complete;
 
-    const QString picture = resourcePath(QStringLiteral("pictures/") + QLatin1String(traits.picture),
-                                         QStringLiteral("png"));
-    out << "picture " << modelName(model) << ": "
-        << (picture.isNull() ? QStringLiteral("MISSING") : picture) << '\n';
+    const QString picture =
+        resourcePath(QStringLiteral("pictures/") + QLatin1String(traits.picture), QStringLiteral("png"));
+    out << "picture " << modelName(model) << ": " << (picture.isNull() ? QStringLiteral("MISSING") : picture)
+        << '\n';
     passed = passed && !picture.isNull();
   }
   out << "self-check: " << (passed ? "passed" : "FAILED") << '\n';

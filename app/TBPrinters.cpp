@@ -8,11 +8,11 @@
 #include <QSettings>
 
 #include "app/NotificationPort.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateJournal.h"
 #include "support/MainQueue.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
-#include "olm/update/UpdateJournal.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace {
 // Its address is the main queue's marker key; the value itself is never read.
@@ -191,8 +191,7 @@ void TBPrinters::observe(const PrinterRef& printer) {
   });
   if (g_changeDiagnosticInstalled.load()) {
     // Direct: the hook must see the thread the announcement is made on.
-    connect(source, &TBUSBPrinter::propertyChanged, this, &logChangeAnnouncement,
-            Qt::DirectConnection);
+    connect(source, &TBUSBPrinter::propertyChanged, this, &logChangeAnnouncement, Qt::DirectConnection);
   }
 }
 

@@ -73,8 +73,8 @@ class TBPrinters : public QObject {
   QList<PrinterRef> printers() const;
   // The list changes only through arrival, removal and termination: this logs and ignores. [main]
   void setPrinters(const QList<PrinterRef>& printers);
-  int count() const;                          // [main]
-  PrinterRef printerAt(int row) const;        // null outside the list [main]
+  int count() const;                             // [main]
+  PrinterRef printerAt(int row) const;           // null outside the list [main]
   int rowOf(const TBUSBPrinter* printer) const;  // -1 when not listed [main]
 
   // A printer that leaves during its firmware update is restarting between two phases: its row
@@ -105,7 +105,7 @@ class TBPrinters : public QObject {
   void observeValueForKeyPath(const QString& keyPath, const PrinterRef& printer);
 
   // ---- Selection (the list's selected printer, mirrored by the window's table) -----------------
-  int selectedRow() const;                    // -1 for none [main]
+  int selectedRow() const;  // -1 for none [main]
   // The selected printer to act on: null for none and for a restarting row. [main]
   PrinterRef selectedPrinter() const;
   // Selects a row (-1: none), as the user or the code does; runs the selection rule. [main]
@@ -142,9 +142,9 @@ class TBPrinters : public QObject {
  private:
   struct Entry {
     PrinterRef printer;
-    usb::ServiceHandle service;  // the service it arrived as
-    bool leaving = false;        // its removal is on its way through the command queue
-    uint64_t order = 0;          // when it arrived: the list keeps this order
+    usb::ServiceHandle service;        // the service it arrived as
+    bool leaving = false;              // its removal is on its way through the command queue
+    uint64_t order = 0;                // when it arrived: the list keeps this order
     std::optional<Restart> restart{};  // left during its update (elapsedMs unused here)
     QElapsedTimer restartClock{};
     int restartGraceChecks = 0;  // checks left before a row no return watch waits for goes
@@ -177,11 +177,11 @@ class TBPrinters : public QObject {
   usb::UsbRegistry* notifyPort_ = nullptr;
   bool notificationsRegistered_ = false;
   std::optional<std::vector<Entry>> printers_;  // nullopt before the first printer and after termination
-  std::deque<usb::ServiceHandle> arrivals_;  // reported, printer not made yet
-  std::vector<Entry> arriving_;  // made, identity still being read: not listed yet
-  std::deque<PrinterRef> ready_;  // identity read, to be listed on the next turns
+  std::deque<usb::ServiceHandle> arrivals_;     // reported, printer not made yet
+  std::vector<Entry> arriving_;                 // made, identity still being read: not listed yet
+  std::deque<PrinterRef> ready_;                // identity read, to be listed on the next turns
   uint64_t arrivalCount_ = 0;
   int selectedRow_ = -1;
   bool firstRowByRule_ = false;  // row 0 was selected by the rule, not chosen
-  QTimer restartCheck_;           // runs while a row is restarting
+  QTimer restartCheck_;          // runs while a row is restarting
 };

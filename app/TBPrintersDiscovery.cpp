@@ -8,11 +8,11 @@
 
 #include "app/TBPrinters.h"
 #include "app/UpdatePhase.h"
-#include "support/MainQueue.h"
-#include "support/SystemLog.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/MainQueue.h"
+#include "support/SystemLog.h"
 
 // ---- Registration ----------------------------------------------------------------------------
 
@@ -111,8 +111,9 @@ void TBPrinters::addPrinter(const PrinterRef& printer, const usb::ServiceHandle&
   if (printer->isIdentified()) {
     readyToList(printer);
   } else {
-    connect(printer.get(), &TBUSBPrinter::identityRead, this, [this, printer] { readyToList(printer); },
-            Qt::SingleShotConnection);
+    connect(
+        printer.get(), &TBUSBPrinter::identityRead, this, [this, printer] { readyToList(printer); },
+        Qt::SingleShotConnection);
   }
 }
 
@@ -136,8 +137,8 @@ void TBPrinters::listReady() {
 
 void TBPrinters::appendPrinter(const PrinterRef& printer) {
   Q_ASSERT(isMainQueue());
-  const auto arriving = std::find_if(arriving_.begin(), arriving_.end(),
-                                     [&](const Entry& e) { return e.printer == printer; });
+  const auto arriving =
+      std::find_if(arriving_.begin(), arriving_.end(), [&](const Entry& e) { return e.printer == printer; });
   // Its removal came first, or termination took the list down while this block waited.
   if (arriving == arriving_.end()) return;
   // Copied out before the erase: the entries behind it move up into its place, and a printer
@@ -165,8 +166,8 @@ void TBPrinters::appendPrinter(const PrinterRef& printer) {
     return;
   }
   // Printers answer in any order; the list keeps the order in which they arrived.
-  const auto at = std::find_if(printers_->begin(), printers_->end(),
-                               [order](const Entry& e) { return e.order > order; });
+  const auto at =
+      std::find_if(printers_->begin(), printers_->end(), [order](const Entry& e) { return e.order > order; });
   const int row = static_cast<int>(at - printers_->begin());
   emit printerAboutToBeInserted(row);
   printers_->insert(at, Entry{printer, service, false, order});
@@ -245,7 +246,8 @@ void TBPrinters::takePrinterOut(const TBUSBPrinter* printer) {
     entry.restart = Restart{std::max(1, pm::updatePhase(*entry.printer)), 0};
     entry.restartClock.start();
     entry.restartGraceChecks = kRestartGraceChecks;
-    pm::systemLogf("%s is restarting during its update; its row stays", entry.printer->descriptionUTF8().constData());
+    pm::systemLogf("%s is restarting during its update; its row stays",
+                   entry.printer->descriptionUTF8().constData());
     if (!restartCheck_.isActive()) restartCheck_.start();
     emit printerChanged(row);
     if (row == selectedRow_) emit selectionChanged(row);  // its actions pause

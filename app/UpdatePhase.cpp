@@ -4,9 +4,9 @@
 
 #include <QCoreApplication>
 
-#include "support/MainQueue.h"
-#include "olm/update/UpdateJournal.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateJournal.h"
+#include "support/MainQueue.h"
 
 namespace pm {
 
@@ -28,19 +28,21 @@ int updatePhase(const TBUSBPrinter& printer) {
   const QVariant stage = printer.deviceInfoDict()->value(TBUSBPrinterOLM::kUpdateStageKey);
   // Before the first stage is recorded the update is starting: phase 1.
   const int recorded = stage.isValid() ? std::clamp(stage.toInt(), 1, kUpdatePhaseCount) : 1;
-  if (recorded == static_cast<int>(UpdateStage::ImageSent) && printer.printerStatus() == kColourTablesStatus) return 3;
+  if (recorded == static_cast<int>(UpdateStage::ImageSent) && printer.printerStatus() == kColourTablesStatus)
+    return 3;
   return recorded;
 }
 
-QString updatePhaseText(int phase) {
-  return Texts::tr("Phase %1 of %2").arg(phase).arg(kUpdatePhaseCount);
-}
+QString updatePhaseText(int phase) { return Texts::tr("Phase %1 of %2").arg(phase).arg(kUpdatePhaseCount); }
 
 QString updatePhaseDescription(int phase) {
   switch (phase) {
-    case 1: return Texts::tr("restarting the printer into its update mode");
-    case 2: return Texts::tr("writing the new firmware");
-    case 3: return Texts::tr("writing the colour tables");
+    case 1:
+      return Texts::tr("restarting the printer into its update mode");
+    case 2:
+      return Texts::tr("writing the new firmware");
+    case 3:
+      return Texts::tr("writing the colour tables");
   }
   return {};
 }

@@ -9,8 +9,8 @@
 
 #include "app/PrinterTableModel.h"
 #include "app/UpdatePhase.h"
-#include "support/MainQueue.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/MainQueue.h"
 
 UpdateProgressDelegate::UpdateProgressDelegate(const PrinterTableModel* model, QObject* parent)
     : QStyledItemDelegate(parent), model_(model) {
@@ -24,8 +24,8 @@ int UpdateProgressDelegate::phaseAt(const QModelIndex& index) const {
 
 QRect UpdateProgressDelegate::barRect(const QRect& cell) {
   const int height = std::min(kBarHeight, cell.height() - 4);
-  return QRect(cell.right() - kBarWidth - kSpacing / 2 + 1, cell.center().y() - height / 2 + 1,
-               kBarWidth, height);
+  return QRect(cell.right() - kBarWidth - kSpacing / 2 + 1, cell.center().y() - height / 2 + 1, kBarWidth,
+               height);
 }
 
 void UpdateProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem& option,
@@ -62,22 +62,19 @@ void UpdateProgressDelegate::paint(QPainter* painter, const QStyleOptionViewItem
   style->drawControl(QStyle::CE_ProgressBar, &bar, painter, widget);
 }
 
-QSize UpdateProgressDelegate::sizeHint(const QStyleOptionViewItem& option,
-                                       const QModelIndex& index) const {
+QSize UpdateProgressDelegate::sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const {
   QSize size = QStyledItemDelegate::sizeHint(option, index);
   if (phaseAt(index) != 0) size.rwidth() += kBarWidth + kSpacing;
   return size;
 }
 
 bool UpdateProgressDelegate::helpEvent(QHelpEvent* event, QAbstractItemView* view,
-                                       const QStyleOptionViewItem& option,
-                                       const QModelIndex& index) {
+                                       const QStyleOptionViewItem& option, const QModelIndex& index) {
   const int phase = phaseAt(index);
   if (event != nullptr && event->type() == QEvent::ToolTip && phase != 0 &&
       barRect(option.rect).contains(event->pos())) {
     QToolTip::showText(event->globalPos(),
-                       pm::updatePhaseText(phase) + QStringLiteral(": ") +
-                           pm::updatePhaseDescription(phase),
+                       pm::updatePhaseText(phase) + QStringLiteral(": ") + pm::updatePhaseDescription(phase),
                        view);
     return true;
   }

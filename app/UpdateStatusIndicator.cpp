@@ -4,9 +4,9 @@
 
 #include "app/PrinterTableModel.h"
 #include "app/UpdatePhase.h"
-#include "support/MainQueue.h"
-#include "olm/update/UpdateReturnWatch.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateReturnWatch.h"
+#include "support/MainQueue.h"
 
 namespace {
 
@@ -26,8 +26,7 @@ UpdateStatusIndicator::UpdateStatusIndicator(const PrinterTableModel* model, QWi
   connect(model_, &QAbstractItemModel::dataChanged, this, &UpdateStatusIndicator::refresh);
   connect(model_, &QAbstractItemModel::rowsInserted, this, &UpdateStatusIndicator::refresh);
   connect(model_, &QAbstractItemModel::modelReset, this, &UpdateStatusIndicator::refresh);
-  connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this,
-          &UpdateStatusIndicator::rowsLeaving);
+  connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, &UpdateStatusIndicator::rowsLeaving);
   restartCheck_.setInterval(kRestartCheckMs);
   connect(&restartCheck_, &QTimer::timeout, this, &UpdateStatusIndicator::checkRestarting);
   refresh();
@@ -41,8 +40,8 @@ void UpdateStatusIndicator::refresh() {
     if (!printer) continue;
     const QString key = printer->keyUSBdevice();
     if (const std::optional<TBPrinters::Restart> restart = model_->restartAt(row)) {
-      updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), restart->phase, true,
-                                  kGraceTicks});
+      updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), restart->phase,
+                                  true, kGraceTicks});
       if (!restartCheck_.isActive()) restartCheck_.start();
       continue;
     }
@@ -54,8 +53,7 @@ void UpdateStatusIndicator::refresh() {
       if (it != updates_.end() && !it->restarting) updates_.erase(it);
       continue;
     }
-    updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), phase,
-                                false, 0});
+    updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), phase, false, 0});
   }
   present();
 }
@@ -91,10 +89,10 @@ void UpdateStatusIndicator::checkRestarting() {
 void UpdateStatusIndicator::present() {
   QStringList lines;
   for (auto it = updates_.cbegin(); it != updates_.cend(); ++it) {
-    const QString what = it->restarting ? tr("the printer is restarting")
-                                        : pm::updatePhaseDescription(it->phase);
-    lines << tr("Firmware update running: %1, %2 (%3).")
-                 .arg(it->printer, pm::updatePhaseText(it->phase), what);
+    const QString what =
+        it->restarting ? tr("the printer is restarting") : pm::updatePhaseDescription(it->phase);
+    lines
+        << tr("Firmware update running: %1, %2 (%3).").arg(it->printer, pm::updatePhaseText(it->phase), what);
   }
   // The most important first: a narrow window cuts the end of the line; the tool tip has it all.
   setText(lines.join(QLatin1Char(' ')));

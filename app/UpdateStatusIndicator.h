@@ -24,7 +24,7 @@ class UpdateStatusIndicator : public QLabel {
 
  private:
   struct Update {
-    QString printer;   // its description
+    QString printer;  // its description
     int phase = 0;
     bool restarting = false;
     int graceTicks = 0;  // checks left before a restarting printer no watch waits for is dropped

@@ -9,9 +9,9 @@
 #include <memory>
 #include <vector>
 
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "sim/VirtualPrinter.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace bench {
 

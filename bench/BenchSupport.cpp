@@ -45,8 +45,8 @@ QString listOf(const std::vector<double>& values, int precision) {
 void printRow(const QString& measurement, const QString& figure, const QString& goal, bool met,
               const QString& note) {
   QTextStream out(stdout);
-  out << "| " << measurement << " | " << figure << " | " << goal << " | "
-      << (met ? "met" : "**missed**") << " | " << note << " |\n";
+  out << "| " << measurement << " | " << figure << " | " << goal << " | " << (met ? "met" : "**missed**")
+      << " | " << note << " |\n";
   out.flush();
 }
 
@@ -60,7 +60,8 @@ void redirectStandardErrorTo(const QString& path) {
 double processCpuSeconds() {
   rusage usage{};
   ::getrusage(RUSAGE_SELF, &usage);
-  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+         (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
 int64_t monotonicMicros() {
@@ -98,7 +99,8 @@ ChildRun runChild(const QStringList& argv, const QStringList& extraEnvironment,
   if (standardOutputFile.isEmpty()) {
     posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
   } else {
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, QFile::encodeName(standardOutputFile).constData(),
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO,
+                                     QFile::encodeName(standardOutputFile).constData(),
                                      O_WRONLY | O_CREAT | O_TRUNC, 0644);
   }
   run.startMicros = monotonicMicros();
@@ -114,7 +116,8 @@ ChildRun runChild(const QStringList& argv, const QStringList& extraEnvironment,
   char buffer[4096];
   ssize_t n;
   while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-    if (run.outputAtSeconds < 0) run.outputAtSeconds = std::chrono::duration<double>(Clock::now() - start).count();
+    if (run.outputAtSeconds < 0)
+      run.outputAtSeconds = std::chrono::duration<double>(Clock::now() - start).count();
     run.output.append(buffer, n);
   }
   ::close(pipeFds[0]);

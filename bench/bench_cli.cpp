@@ -24,15 +24,12 @@ QString printers(int count) {
 
 // Seconds of one run; `ok` false when its output is not what the command promises.
 double timedRun(const QString& cli, const QStringList& arguments, int count, int run, bool* ok) {
-  const QString state = bench::scratchDirectory() + QStringLiteral("/cli-state-%1-%2-%3")
-                                                        .arg(arguments.first())
-                                                        .arg(count)
-                                                        .arg(run);
+  const QString state = bench::scratchDirectory() +
+                        QStringLiteral("/cli-state-%1-%2-%3").arg(arguments.first()).arg(count).arg(run);
   QDir(state).removeRecursively();
-  const bench::ChildRun child =
-      bench::runChild(QStringList{cli} + arguments,
-                      {QStringLiteral("PRINTER_MAINTENANCE_SIMULATE=") + printers(count),
-                       QStringLiteral("XDG_STATE_HOME=") + state});
+  const bench::ChildRun child = bench::runChild(
+      QStringList{cli} + arguments, {QStringLiteral("PRINTER_MAINTENANCE_SIMULATE=") + printers(count),
+                                     QStringLiteral("XDG_STATE_HOME=") + state});
   int successes = 0;
   if (arguments.first() == QLatin1String("list")) {
     successes = static_cast<int>(
@@ -54,12 +51,13 @@ void compare(const QString& cli, const QStringList& arguments, const QString& wh
   const double t1 = bench::medianOfRuns([&] { return timedRun(cli, arguments, 1, ++run, &ok); }, &one);
   const double t16 = bench::medianOfRuns([&] { return timedRun(cli, arguments, 16, ++run, &ok); }, &sixteen);
   const double ratio = t16 / t1;
-  bench::printRow(what,
-                  QStringLiteral("1: %1 s; 16: %2 s (× %3)").arg(t1, 0, 'f', 2).arg(t16, 0, 'f', 2).arg(ratio, 0, 'f', 2),
-                  QStringLiteral("16 ≤ 1.25 × 1"), ok && ratio <= 1.25,
-                  QStringLiteral("runs 1: %1 s; 16: %2 s%3")
-                      .arg(bench::listOf(one, 2), bench::listOf(sixteen, 2),
-                           ok ? QString() : QStringLiteral("; a run did not end in success for every printer")));
+  bench::printRow(
+      what,
+      QStringLiteral("1: %1 s; 16: %2 s (× %3)").arg(t1, 0, 'f', 2).arg(t16, 0, 'f', 2).arg(ratio, 0, 'f', 2),
+      QStringLiteral("16 ≤ 1.25 × 1"), ok && ratio <= 1.25,
+      QStringLiteral("runs 1: %1 s; 16: %2 s%3")
+          .arg(bench::listOf(one, 2), bench::listOf(sixteen, 2),
+               ok ? QString() : QStringLiteral("; a run did not end in success for every printer")));
 }
 
 }  // namespace
@@ -68,8 +66,10 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (argc < 2) qFatal("usage: bench_cli <printer-maintenance-cli>");
   const QString cli = QString::fromLocal8Bit(argv[1]);
-  compare(cli, {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes"), QStringLiteral("--json")},
-          QStringLiteral("Command line: `update --all` whole demo-mode update, 16 printers against 1"));
+  compare(
+      cli,
+      {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes"), QStringLiteral("--json")},
+      QStringLiteral("Command line: `update --all` whole demo-mode update, 16 printers against 1"));
   compare(cli, {QStringLiteral("list"), QStringLiteral("--json")},
           QStringLiteral("Command line: `list --json`, 16 printers against 1"));
   return 0;

@@ -19,7 +19,8 @@ double runExchanges(const std::shared_ptr<TBUSBPrinterOLM>& printer, int count) 
   int left = count;
   int empty = 0;
   std::function<void()> next = [&] {
-    printer->sendPrinterCommand([printer] { printer->sendPrinterCommand(pm::framing::Command::Status); }, nullptr,
+    printer->sendPrinterCommand([printer] { printer->sendPrinterCommand(pm::framing::Command::Status); },
+                                nullptr,
                                 [&](const QByteArray& reply) {
                                   if (reply.isEmpty()) ++empty;
                                   if (--left > 0) next();
@@ -50,18 +51,21 @@ int main(int argc, char** argv) {
 
   runExchanges(printer, 500);  // warm-up
   std::vector<double> runs, cpu;
-  const double micros = bench::medianOfRuns([&] {
-    device->clearFrames();  // the virtual printer keeps every frame it received
-    const double cpuBefore = bench::processCpuSeconds();
-    const double seconds = runExchanges(printer, kExchanges);
-    cpu.push_back((bench::processCpuSeconds() - cpuBefore) * 1e6 / kExchanges);
-    return seconds * 1e6 / kExchanges;
-  }, &runs);
-  bench::printRow(QStringLiteral("Exchange cost (%1 STATUS exchanges, reply on the main queue, logging to a file)")
-                      .arg(kExchanges),
-                  QStringLiteral("%1 µs/exchange").arg(micros, 0, 'f', 1),
-                  QStringLiteral("≤ %1 µs").arg(kGoalMicros), micros <= kGoalMicros,
-                  QStringLiteral("runs: %1 µs; CPU time of all threads: %2 µs/exchange")
-                      .arg(bench::listOf(runs, 1), bench::listOf(cpu, 1)));
+  const double micros = bench::medianOfRuns(
+      [&] {
+        device->clearFrames();  // the virtual printer keeps every frame it received
+        const double cpuBefore = bench::processCpuSeconds();
+        const double seconds = runExchanges(printer, kExchanges);
+        cpu.push_back((bench::processCpuSeconds() - cpuBefore) * 1e6 / kExchanges);
+        return seconds * 1e6 / kExchanges;
+      },
+      &runs);
+  bench::printRow(
+      QStringLiteral("Exchange cost (%1 STATUS exchanges, reply on the main queue, logging to a file)")
+          .arg(kExchanges),
+      QStringLiteral("%1 µs/exchange").arg(micros, 0, 'f', 1), QStringLiteral("≤ %1 µs").arg(kGoalMicros),
+      micros <= kGoalMicros,
+      QStringLiteral("runs: %1 µs; CPU time of all threads: %2 µs/exchange")
+          .arg(bench::listOf(runs, 1), bench::listOf(cpu, 1)));
   return 0;
 }

@@ -71,11 +71,19 @@ void measure(const QString& what, const QString& late) {
   const double ratio = many / one;
   bench::printRow(what,
                   QStringLiteral("1: %1 ms; %2: %3 ms (× %4); printers with a wrong value: %5")
-                      .arg(one, 0, 'f', 1).arg(kMany).arg(many, 0, 'f', 1).arg(ratio, 0, 'f', 2).arg(wrong),
-                  QStringLiteral("%1 ≤ %2 × 1, none wrong").arg(kMany).arg(kGoalRatio), ratio <= kGoalRatio && wrong == 0,
+                      .arg(one, 0, 'f', 1)
+                      .arg(kMany)
+                      .arg(many, 0, 'f', 1)
+                      .arg(ratio, 0, 'f', 2)
+                      .arg(wrong),
+                  QStringLiteral("%1 ≤ %2 × 1, none wrong").arg(kMany).arg(kGoalRatio),
+                  ratio <= kGoalRatio && wrong == 0,
                   QStringLiteral("runs 1: %1 ms; %2: %3 ms; entries stored per printer: %4 (1), %5 (%2)")
-                      .arg(bench::listOf(ones, 1)).arg(kMany).arg(bench::listOf(manys, 1))
-                      .arg(keysOne).arg(keysMany));
+                      .arg(bench::listOf(ones, 1))
+                      .arg(kMany)
+                      .arg(bench::listOf(manys, 1))
+                      .arg(keysOne)
+                      .arg(keysMany));
 }
 
 }  // namespace
@@ -85,8 +93,12 @@ int main(int argc, char** argv) {
   bench::redirectStandardErrorTo(bench::scratchDirectory() + QStringLiteral("/probe.log"));
 
   probeAll(1);  // warm-up
-  measure(QStringLiteral("Parallel printers: attach to fully probed, replies %1 ms late").arg(kReplyLatencyMs), {});
-  measure(QStringLiteral("Parallel printers: attach to fully probed, every firmware-version reply after the 5 s time-out"),
-          QStringLiteral("FVER"));
+  measure(
+      QStringLiteral("Parallel printers: attach to fully probed, replies %1 ms late").arg(kReplyLatencyMs),
+      {});
+  measure(
+      QStringLiteral(
+          "Parallel printers: attach to fully probed, every firmware-version reply after the 5 s time-out"),
+      QStringLiteral("FVER"));
   return 0;
 }

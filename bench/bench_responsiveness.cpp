@@ -16,8 +16,8 @@
 #include "app/TBPrinters.h"
 #include "bench/BenchRig.h"
 #include "bench/BenchSupport.h"
-#include "support/SerialQueue.h"
 #include "support/AlertPresenter.h"
+#include "support/SerialQueue.h"
 
 namespace {
 
@@ -30,7 +30,8 @@ const QString kSuccessTitle = QStringLiteral("Firmware update was successful!");
 // Answers every question at once the way a user who wants the update does.
 class EagerUser final : public pm::AlertPresenter, public pm::ApplicationControl {
  public:
-  void present(const pm::AlertRequest& request, std::function<void(const pm::AlertAnswer&)> completion) override {
+  void present(const pm::AlertRequest& request,
+               std::function<void(const pm::AlertAnswer&)> completion) override {
     titles << request.title;
     pm::AlertAnswer answer;
     if (request.buttons.size() > 1) answer.returnCode = 1001;  // "Proceed" / "Update"
@@ -66,7 +67,9 @@ int runOnce() {
   QCoreApplication::sendPostedEvents();
   window.applicationDidFinishLaunching();
   window.show();
-  auto ready = [&] { return controller.count() == 1 && !controller.printerAt(0)->firmwareVersion().isEmpty(); };
+  auto ready = [&] {
+    return controller.count() == 1 && !controller.printerAt(0)->firmwareVersion().isEmpty();
+  };
   if (!bench::BenchRig::waitFor(ready, 20000)) qFatal("the demo printer was not probed");
   bench::BenchRig::waitFor([] { return false; }, 300);  // the attach-time reads settle
 
@@ -84,7 +87,8 @@ int runOnce() {
       worst = now - last - kWatchdogMs * 1000000LL;
       worstSchedule = {current.runNs - lastSchedule.runNs, current.queuedNs - lastSchedule.queuedNs};
     }
-    worstOwn = std::max(worstOwn, now - last - kWatchdogMs * 1000000LL - (current.queuedNs - lastSchedule.queuedNs));
+    worstOwn =
+        std::max(worstOwn, now - last - kWatchdogMs * 1000000LL - (current.queuedNs - lastSchedule.queuedNs));
     last = now;
     lastSchedule = current;
   });
@@ -111,19 +115,29 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   std::vector<double> runs, durations, owns;
   QStringList stretches;
-  const double worst = bench::medianOfRuns([&] {
-    const bench::ChildRun run = bench::runChild({QCoreApplication::applicationFilePath(), QStringLiteral("--once")});
-    const QList<QByteArray> fields = run.output.trimmed().split(' ');
-    if (run.exitStatus != 0 || fields.size() != 5) qFatal("a run failed (%d): %s", run.exitStatus, run.output.constData());
-    durations.push_back(fields[1].toDouble());
-    owns.push_back(fields[4].toDouble());
-    stretches << QStringLiteral("%1 ms: %2 on CPU, %3 waiting for a CPU")
-                     .arg(fields[0].toDouble(), 0, 'f', 1).arg(fields[2].toDouble(), 0, 'f', 1).arg(fields[3].toDouble(), 0, 'f', 1);
-    return fields[0].toDouble();
-  }, &runs);
-  bench::printRow(QStringLiteral("Responsiveness: longest main-thread busy stretch, demo-mode firmware update"),
-                  QStringLiteral("%1 ms (%2 ms less the waits for a CPU)").arg(worst, 0, 'f', 1).arg(bench::median(owns), 0, 'f', 1),
-                  QStringLiteral("< %1 ms").arg(kGoalMs), worst < kGoalMs,
-                  QStringLiteral("runs: %1; update took %2 s").arg(stretches.join(QStringLiteral("; ")), bench::listOf(durations, 1)));
+  const double worst = bench::medianOfRuns(
+      [&] {
+        const bench::ChildRun run =
+            bench::runChild({QCoreApplication::applicationFilePath(), QStringLiteral("--once")});
+        const QList<QByteArray> fields = run.output.trimmed().split(' ');
+        if (run.exitStatus != 0 || fields.size() != 5)
+          qFatal("a run failed (%d): %s", run.exitStatus, run.output.constData());
+        durations.push_back(fields[1].toDouble());
+        owns.push_back(fields[4].toDouble());
+        stretches << QStringLiteral("%1 ms: %2 on CPU, %3 waiting for a CPU")
+                         .arg(fields[0].toDouble(), 0, 'f', 1)
+                         .arg(fields[2].toDouble(), 0, 'f', 1)
+                         .arg(fields[3].toDouble(), 0, 'f', 1);
+        return fields[0].toDouble();
+      },
+      &runs);
+  bench::printRow(
+      QStringLiteral("Responsiveness: longest main-thread busy stretch, demo-mode firmware update"),
+      QStringLiteral("%1 ms (%2 ms less the waits for a CPU)")
+          .arg(worst, 0, 'f', 1)
+          .arg(bench::median(owns), 0, 'f', 1),
+      QStringLiteral("< %1 ms").arg(kGoalMs), worst < kGoalMs,
+      QStringLiteral("runs: %1; update took %2 s")
+          .arg(stretches.join(QStringLiteral("; ")), bench::listOf(durations, 1)));
   return 0;
 }

@@ -32,15 +32,20 @@ int main(int argc, char** argv) {
   QCoreApplication app(argc, argv);
   if (argc < 2) qFatal("usage: bench_startup <printer-maintenance>");
   const QString program = QString::fromLocal8Bit(argv[1]);
-  const QStringList common{QStringLiteral("QT_QPA_PLATFORM=xcb"),
-                           QStringLiteral("XDG_CONFIG_HOME=") + bench::scratchDirectory() + QStringLiteral("/config")};
+  const QStringList common{
+      QStringLiteral("QT_QPA_PLATFORM=xcb"),
+      QStringLiteral("XDG_CONFIG_HOME=") + bench::scratchDirectory() + QStringLiteral("/config")};
 
-  runApplication(program, common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=0")});  // warm-up
+  runApplication(program,
+                 common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=0")});  // warm-up
   std::vector<double> starts;
-  const double start = bench::medianOfRuns([&] {
-    const bench::ChildRun run = runApplication(program, common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=0")});
-    return (run.output.mid(6).trimmed().toLongLong() - run.startMicros) / 1000.0;
-  }, &starts);
+  const double start = bench::medianOfRuns(
+      [&] {
+        const bench::ChildRun run = runApplication(
+            program, common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=0")});
+        return (run.output.mid(6).trimmed().toLongLong() - run.startMicros) / 1000.0;
+      },
+      &starts);
   bench::printRow(QStringLiteral("Start-up: process start to first window shown (Xvfb, no printer)"),
                   QStringLiteral("%1 ms").arg(start, 0, 'f', 0), QStringLiteral("< %1 ms").arg(kGoalStartMs),
                   start < kGoalStartMs, QStringLiteral("runs: %1 ms").arg(bench::listOf(starts, 0)));
@@ -48,27 +53,34 @@ int main(int argc, char** argv) {
   QStringList deaf;
   for (int i = 0; i < kDeafDevices; ++i) deaf << QStringLiteral("PZA:deaf");
   std::vector<double> deafStarts;
-  const double deafStart = bench::medianOfRuns([&] {
-    const bench::ChildRun run = runApplication(
-        program, common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=0"),
-                                      QStringLiteral("PRINTER_MAINTENANCE_SIMULATE=") + deaf.join(QLatin1Char(','))});
-    return (run.output.mid(6).trimmed().toLongLong() - run.startMicros) / 1000.0;
-  }, &deafStarts);
+  const double deafStart = bench::medianOfRuns(
+      [&] {
+        const bench::ChildRun run =
+            runApplication(program, common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=0"),
+                                                         QStringLiteral("PRINTER_MAINTENANCE_SIMULATE=") +
+                                                             deaf.join(QLatin1Char(','))});
+        return (run.output.mid(6).trimmed().toLongLong() - run.startMicros) / 1000.0;
+      },
+      &deafStarts);
   const double ratio = deafStart / start;
-  bench::printRow(QStringLiteral("Start-up with %1 devices that answer nothing, against none").arg(kDeafDevices),
-                  QStringLiteral("%1 ms (%2 x)").arg(deafStart, 0, 'f', 0).arg(ratio, 0, 'f', 2),
-                  QStringLiteral("< %1 x").arg(kGoalDeafRatio), ratio < kGoalDeafRatio,
-                  QStringLiteral("runs: %1 ms").arg(bench::listOf(deafStarts, 0)));
+  bench::printRow(
+      QStringLiteral("Start-up with %1 devices that answer nothing, against none").arg(kDeafDevices),
+      QStringLiteral("%1 ms (%2 x)").arg(deafStart, 0, 'f', 0).arg(ratio, 0, 'f', 2),
+      QStringLiteral("< %1 x").arg(kGoalDeafRatio), ratio < kGoalDeafRatio,
+      QStringLiteral("runs: %1 ms").arg(bench::listOf(deafStarts, 0)));
 
   QStringList printers;
   for (int i = 0; i < kPrinters; ++i) printers << QStringLiteral("PZA");
   std::vector<double> peaks;
-  const double peak = bench::medianOfRuns([&] {
-    const bench::ChildRun run = runApplication(
-        program, common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=3000"),
-                                      QStringLiteral("PRINTER_MAINTENANCE_SIMULATE=") + printers.join(QLatin1Char(','))});
-    return run.maxRssKiB / 1024.0;
-  }, &peaks);
+  const double peak = bench::medianOfRuns(
+      [&] {
+        const bench::ChildRun run = runApplication(
+            program, common + QStringList{QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN=3000"),
+                                          QStringLiteral("PRINTER_MAINTENANCE_SIMULATE=") +
+                                              printers.join(QLatin1Char(','))});
+        return run.maxRssKiB / 1024.0;
+      },
+      &peaks);
   bench::printRow(QStringLiteral("Memory: peak RSS with %1 demo-mode printers (Xvfb)").arg(kPrinters),
                   QStringLiteral("%1 MiB").arg(peak, 0, 'f', 1), QStringLiteral("< %1 MB").arg(kGoalRssMB),
                   peak * 1.048576 < kGoalRssMB, QStringLiteral("runs: %1 MiB").arg(bench::listOf(peaks, 1)));

@@ -19,8 +19,8 @@
 
 #include "bench/BenchRig.h"
 #include "bench/BenchSupport.h"
-#include "support/Resources.h"
 #include "olm/protocol/Framing.h"
+#include "support/Resources.h"
 
 extern "C" void* __libc_malloc(size_t);
 extern "C" void* __libc_calloc(size_t, size_t);
@@ -32,7 +32,8 @@ std::atomic<size_t> threshold{SIZE_MAX};
 std::atomic<int> bigAllocations{0};
 std::atomic<int> bigReallocations{0};
 void note(size_t size, std::atomic<int>& counter) {
-  if (counting.load(std::memory_order_relaxed) && size >= threshold.load(std::memory_order_relaxed)) ++counter;
+  if (counting.load(std::memory_order_relaxed) && size >= threshold.load(std::memory_order_relaxed))
+    ++counter;
 }
 }  // namespace
 
@@ -126,21 +127,29 @@ int main(int argc, char** argv) {
   uploadOnce();  // warm-up
   Stages last;
   std::vector<double> runs;
-  const double rate = bench::medianOfRuns([&] {
-    last = uploadOnce();
-    return last.imageSize / 1e6 / last.seconds;
-  }, &runs);
-  if (last.imageSize != kImageBytes) qFatal("the image is %lld bytes", static_cast<long long>(last.imageSize));
+  const double rate = bench::medianOfRuns(
+      [&] {
+        last = uploadOnce();
+        return last.imageSize / 1e6 / last.seconds;
+      },
+      &runs);
+  if (last.imageSize != kImageBytes)
+    qFatal("the image is %lld bytes", static_cast<long long>(last.imageSize));
   // Beyond the application's copies, the send stage holds the virtual bus's transfer buffer (as
   // the kernel copies a real transfer) and what the virtual printer keeps of the frame.
   // The first image-sized allocation in firmwareBlob is the file read itself, not a copy.
   const int hostCopies = last.blobCopies - 1 + last.frameCopies;
-  bench::printRow(QStringLiteral("Upload path: firmwareBlob to the virtual bus, 1 MiB image"),
-                  QStringLiteral("%1 MB/s; image copies by the application: %2").arg(rate, 0, 'f', 0).arg(hostCopies),
-                  QStringLiteral("≥ %1 MB/s, ≤ 1 copy").arg(kGoalMBps), rate >= kGoalMBps && hostCopies <= 1,
-                  QStringLiteral("runs: %1 MB/s; image-sized allocations: %2 in firmwareBlob (the read included; %3 reallocations), "
-                                 "%4 in the framing, %5 in the bus and the virtual printer")
-                      .arg(bench::listOf(runs, 0)).arg(last.blobCopies).arg(last.reallocations)
-                      .arg(last.frameCopies).arg(last.sendCopies - last.frameCopies));
+  bench::printRow(
+      QStringLiteral("Upload path: firmwareBlob to the virtual bus, 1 MiB image"),
+      QStringLiteral("%1 MB/s; image copies by the application: %2").arg(rate, 0, 'f', 0).arg(hostCopies),
+      QStringLiteral("≥ %1 MB/s, ≤ 1 copy").arg(kGoalMBps), rate >= kGoalMBps && hostCopies <= 1,
+      QStringLiteral(
+          "runs: %1 MB/s; image-sized allocations: %2 in firmwareBlob (the read included; %3 reallocations), "
+          "%4 in the framing, %5 in the bus and the virtual printer")
+          .arg(bench::listOf(runs, 0))
+          .arg(last.blobCopies)
+          .arg(last.reallocations)
+          .arg(last.frameCopies)
+          .arg(last.sendCopies - last.frameCopies));
   return 0;
 }

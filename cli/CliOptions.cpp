@@ -26,7 +26,8 @@ UsageError error(const QString& text) { return UsageError{text}; }
 
 std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   Options options;
-  if (arguments.isEmpty()) return error(QCoreApplication::translate("CliOptions", "no command given (try --help)"));
+  if (arguments.isEmpty())
+    return error(QCoreApplication::translate("CliOptions", "no command given (try --help)"));
 
   Parser p{arguments};
   const QString command = p.next();
@@ -44,20 +45,26 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   else if (command == QLatin1String("reset-counter")) options.command = Command::ResetCounter;
   else if (command == QLatin1String("usb-serial")) options.command = Command::UsbSerial;
   else if (command == QLatin1String("history")) options.command = Command::History;
-  else return error(QCoreApplication::translate("CliOptions", "unknown command \"%1\" (try --help)").arg(command));
+  else
+    return error(
+        QCoreApplication::translate("CliOptions", "unknown command \"%1\" (try --help)").arg(command));
 
   if (options.command == Command::UsbSerial) {
-    if (p.atEnd()) return error(QCoreApplication::translate("CliOptions", "usb-serial needs \"on\" or \"off\""));
+    if (p.atEnd())
+      return error(QCoreApplication::translate("CliOptions", "usb-serial needs \"on\" or \"off\""));
     const QString state = p.next();
     if (state == QLatin1String("on")) options.usbSerialOn = true;
     else if (state == QLatin1String("off")) options.usbSerialOn = false;
-    else return error(QCoreApplication::translate("CliOptions", "usb-serial needs \"on\" or \"off\", not \"%1\"").arg(state));
+    else
+      return error(QCoreApplication::translate("CliOptions", "usb-serial needs \"on\" or \"off\", not \"%1\"")
+                       .arg(state));
   }
 
   // Which options each command takes.
   const auto takes = [&](const QString& option) {
     switch (options.command) {
-      case Command::List: return option == QLatin1String("--json") || option == QLatin1String("--wait");
+      case Command::List:
+        return option == QLatin1String("--json") || option == QLatin1String("--wait");
       case Command::Update:
         return option == QLatin1String("--printer") || option == QLatin1String("--all") ||
                option == QLatin1String("--yes") || option == QLatin1String("--allow-older") ||
@@ -68,8 +75,10 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       case Command::UsbSerial:
         return option == QLatin1String("--printer") || option == QLatin1String("--yes") ||
                option == QLatin1String("--remove-queues") || option == QLatin1String("--keep-queues");
-      case Command::History: return option == QLatin1String("--json");
-      default: return false;
+      case Command::History:
+        return option == QLatin1String("--json");
+      default:
+        return false;
     }
   };
 
@@ -77,7 +86,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   while (!p.atEnd()) {
     QString option = p.next();
     std::optional<QString> inlineValue;
-    if (const qsizetype eq = option.indexOf(QLatin1Char('=')); option.startsWith(QLatin1String("--")) && eq > 0) {
+    if (const qsizetype eq = option.indexOf(QLatin1Char('='));
+        option.startsWith(QLatin1String("--")) && eq > 0) {
       inlineValue = option.mid(eq + 1);
       option.truncate(eq);
     }
@@ -88,7 +98,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
     }
     const bool flag = option != QLatin1String("--wait") && option != QLatin1String("--printer") &&
                       option != QLatin1String("--counter");
-    if (flag && inlineValue) return error(QCoreApplication::translate("CliOptions", "%1 takes no value").arg(option));
+    if (flag && inlineValue)
+      return error(QCoreApplication::translate("CliOptions", "%1 takes no value").arg(option));
 
     if (option == QLatin1String("--json")) {
       options.json = true;
@@ -99,7 +110,9 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
     } else if (option == QLatin1String("--allow-older")) {
       options.allowOlder = true;
     } else if (option == QLatin1String("--remove-queues") || option == QLatin1String("--keep-queues")) {
-      if (queuesGiven) return error(QCoreApplication::translate("CliOptions", "give only one of --remove-queues and --keep-queues"));
+      if (queuesGiven)
+        return error(
+            QCoreApplication::translate("CliOptions", "give only one of --remove-queues and --keep-queues"));
       queuesGiven = true;
       options.queues = option == QLatin1String("--remove-queues") ? QueueChoice::Remove : QueueChoice::Keep;
     } else if (option == QLatin1String("--wait")) {
@@ -107,7 +120,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       bool ok = false;
       const int seconds = value ? value->toInt(&ok) : 0;
       if (!ok || seconds < 0 || seconds > 3600)
-        return error(QCoreApplication::translate("CliOptions", "--wait needs a number of seconds from 0 to 3600"));
+        return error(
+            QCoreApplication::translate("CliOptions", "--wait needs a number of seconds from 0 to 3600"));
       options.waitSeconds = seconds;
     } else if (option == QLatin1String("--printer")) {
       const std::optional<QString> value = p.valueOf(inlineValue);
@@ -125,14 +139,18 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   switch (options.command) {
     case Command::Update:
       if (options.all == !options.printers.isEmpty())
-        return error(QCoreApplication::translate("CliOptions", "update needs either --printer SERIAL (one or more) or --all"));
+        return error(QCoreApplication::translate(
+            "CliOptions", "update needs either --printer SERIAL (one or more) or --all"));
       break;
     case Command::ResetCounter:
-      if (options.printers.size() != 1) return error(QCoreApplication::translate("CliOptions", "reset-counter needs one --printer SERIAL"));
-      if (!options.counter) return error(QCoreApplication::translate("CliOptions", "reset-counter needs --counter A, B or M"));
+      if (options.printers.size() != 1)
+        return error(QCoreApplication::translate("CliOptions", "reset-counter needs one --printer SERIAL"));
+      if (!options.counter)
+        return error(QCoreApplication::translate("CliOptions", "reset-counter needs --counter A, B or M"));
       break;
     case Command::UsbSerial:
-      if (options.printers.size() != 1) return error(QCoreApplication::translate("CliOptions", "usb-serial needs one --printer SERIAL"));
+      if (options.printers.size() != 1)
+        return error(QCoreApplication::translate("CliOptions", "usb-serial needs one --printer SERIAL"));
       break;
     default:
       break;
@@ -141,7 +159,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
 }
 
 QString usageText() {
-  return QCoreApplication::translate("CliOptions",
+  return QCoreApplication::translate(
+      "CliOptions",
       "Usage: printer-maintenance-cli COMMAND [OPTIONS]\n"
       "\n"
       "Lists, updates, resets and switches the USB photo printers attached to this machine.\n"

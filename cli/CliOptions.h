@@ -27,13 +27,13 @@ enum class QueueChoice { Ask, Remove, Keep };
 struct Options {
   Command command = Command::Help;
   bool json = false;
-  int waitSeconds = 0;          // list: how much longer to wait for printers still arriving
-  QStringList printers;         // --printer, in the order given (serial numbers)
-  bool all = false;             // update --all
-  bool yes = false;             // answers yes to every warning and confirmation
-  bool allowOlder = false;      // update: also an older or the same version
-  char counter = 0;             // reset-counter: 'A', 'B' or 'M'
-  bool usbSerialOn = false;     // usb-serial on|off
+  int waitSeconds = 0;       // list: how much longer to wait for printers still arriving
+  QStringList printers;      // --printer, in the order given (serial numbers)
+  bool all = false;          // update --all
+  bool yes = false;          // answers yes to every warning and confirmation
+  bool allowOlder = false;   // update: also an older or the same version
+  char counter = 0;          // reset-counter: 'A', 'B' or 'M'
+  bool usbSerialOn = false;  // usb-serial on|off
   QueueChoice queues = QueueChoice::Ask;
 };
 

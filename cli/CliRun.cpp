@@ -16,12 +16,12 @@
 #include "app/TBPrinters.h"
 #include "cli/InterruptWatch.h"
 #include "cli/PrinterReport.h"
-#include "support/MainQueue.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateHistory.h"
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/MainQueue.h"
 
 namespace pm::cli {
 
@@ -117,7 +117,8 @@ void CliRun::waitForPrinters(int extraSeconds) {
   // program, no permission) shows why in its USB status and is listed as it is.
   const auto allRead = [this] {
     for (const TBPrinters::PrinterRef& printer : controller_->printers())
-      if (!printer->attachReadsDone() && printer->status().isEmpty() && !printer->inFirmwareUpdate()) return false;
+      if (!printer->attachReadsDone() && printer->status().isEmpty() && !printer->inFirmwareUpdate())
+        return false;
     return true;
   };
   QEventLoop loop;
@@ -131,7 +132,8 @@ void CliRun::waitForPrinters(int extraSeconds) {
       lastChange = now;
     }
     const bool settled = now - lastChange >= kArrivalSettleMs && allRead();
-    if ((settled && now >= extraSeconds * 1000LL) || now >= kProbeBoundMs + extraSeconds * 1000LL) loop.quit();
+    if ((settled && now >= extraSeconds * 1000LL) || now >= kProbeBoundMs + extraSeconds * 1000LL)
+      loop.quit();
   });
   poll.start(20);
   loop.exec();
@@ -194,7 +196,8 @@ std::shared_ptr<TBUSBPrinterOLM> CliRun::namedPrinter(TBPrinters& controller) {
   const QString serial = options_.printers.value(0);
   for (const TBPrinters::PrinterRef& printer : controller.printers())
     if (printer->identitySerialNumber() == serial) return printer;
-  err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial) << '\n';
+  err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial)
+       << '\n';
   err_.flush();
   return nullptr;
 }
@@ -210,7 +213,9 @@ bool CliRun::confirmed(const TBUSBPrinterOLM& printer, const QString& title, con
   request.printerName = printer.printerName();
   request.serialNumber = printer.identitySerialNumber();
   std::optional<bool> answer;
-  presenter_.present(request, [&answer](const AlertAnswer& a) { answer = a.returnCode == pm::kAlertFirstButtonReturn && !a.dismissed; });
+  presenter_.present(request, [&answer](const AlertAnswer& a) {
+    answer = a.returnCode == pm::kAlertFirstButtonReturn && !a.dismissed;
+  });
   // A person may take their time; the presenter answers at once without a terminal.
   waitUntil([&answer] { return answer.has_value(); }, std::numeric_limits<int>::max());
   return answer.value_or(false);
@@ -222,13 +227,14 @@ int CliRun::resetCounter() {
   if (!printer) return kUsage;
   const QString letter(QChar::fromLatin1(options_.counter));
   if (!confirmed(*printer, tr("Reset counter %1 of %2?").arg(letter, printer->printerName()),
-                 tr("The counter starts again from zero. This cannot be undone."),
-                 tr("Reset"))) {
+                 tr("The counter starts again from zero. This cannot be undone."), tr("Reset"))) {
     err_ << tr("Counter %1 was not reset.").arg(letter) << '\n';
     return kRefused;
   }
   std::optional<std::pair<bool, QString>> result;
-  printer->resetCounter(options_.counter, [&result](bool reset, const QString& why) { result = {reset, why}; });
+  printer->resetCounter(options_.counter, [&result](bool reset, const QString& why) {
+    result = {reset, why};
+  });
   waitUntil([&result] { return result.has_value(); }, kProbeBoundMs);
   if (result && result->first) {
     err_ << tr("Counter %1 of %2 was reset to zero.").arg(letter, printer->printerName()) << '\n';
@@ -250,23 +256,27 @@ int CliRun::usbSerial() {
   const bool on = options_.usbSerialOn;
   if (!printer->hasISerialSupport() || printer->usbISerialString().isEmpty()) {
     err_ << "printer-maintenance-cli: "
-         << (printer->hasISerialSupport() ? tr("the USB serial number of %1 cannot be switched (not read)")
-                                          : tr("the USB serial number of %1 cannot be switched (not supported)"))
+         << (printer->hasISerialSupport()
+                 ? tr("the USB serial number of %1 cannot be switched (not read)")
+                 : tr("the USB serial number of %1 cannot be switched (not supported)"))
                 .arg(printer->printerName())
          << '\n';
     return kRefused;
   }
   if (printer->usbISerial() == on) {
-    err_ << (on ? tr("The USB serial number of %1 is already on.") : tr("The USB serial number of %1 is already off."))
+    err_ << (on ? tr("The USB serial number of %1 is already on.")
+                : tr("The USB serial number of %1 is already off."))
                 .arg(printer->printerName())
          << '\n';
     return kRefused;
   }
-  if (!confirmed(*printer,
-                 (on ? tr("Switch the USB serial number of %1 on?") : tr("Switch the USB serial number of %1 off?")).arg(printer->printerName()),
-                 tr("The printer must be switched off and on afterwards. Print queues that reach it "
-                                     "by its USB serial number will not find it any more."),
-                 tr("Switch"))) {
+  if (!confirmed(
+          *printer,
+          (on ? tr("Switch the USB serial number of %1 on?") : tr("Switch the USB serial number of %1 off?"))
+              .arg(printer->printerName()),
+          tr("The printer must be switched off and on afterwards. Print queues that reach it "
+             "by its USB serial number will not find it any more."),
+          tr("Switch"))) {
     err_ << tr("The USB serial number was not changed.") << '\n';
     return kRefused;
   }
@@ -276,14 +286,18 @@ int CliRun::usbSerial() {
   waitUntil([&result] { return result.has_value(); }, std::numeric_limits<int>::max());
   waitUntil([] { return false; }, 50);  // the power-cycle advice reaches the terminal
   if (result && result->first) {
-    err_ << (on ? tr("The USB serial number of %1 is now on; switch the printer off and on to complete the change.")
-                : tr("The USB serial number of %1 is now off; switch the printer off and on to complete the change."))
+    err_ << (on ? tr("The USB serial number of %1 is now on; switch the printer off and on to complete the "
+                     "change.")
+                : tr("The USB serial number of %1 is now off; switch the printer off and on to complete the "
+                     "change."))
                 .arg(printer->printerName())
          << '\n';
     return kDone;
   }
-  err_ << tr("The USB serial number of %1 was not changed: %2").arg(printer->printerName(), result->second) << '\n';
-  return result->second == TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)") ? kRefused : kFailed;
+  err_ << tr("The USB serial number of %1 was not changed: %2").arg(printer->printerName(), result->second)
+       << '\n';
+  return result->second == TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)") ? kRefused
+                                                                                              : kFailed;
 }
 
 void CliRun::showProgress(const UpdateProgress& event) {
@@ -299,15 +313,24 @@ void CliRun::showProgress(const UpdateProgress& event) {
                       : event.phase == 2 ? tr("sending the firmware")
                                          : tr("writing the colour tables"));
       break;
-    case UpdateProgress::Kind::BytesSent: line = tr("%1 bytes of firmware sent").arg(event.count); break;
-    case UpdateProgress::Kind::Restarting: line = tr("the printer restarts"); break;
-    case UpdateProgress::Kind::Back: line = tr("the printer is back"); break;
-    case UpdateProgress::Kind::TablesWritten: line = tr("%1 colour tables written").arg(event.count); break;
+    case UpdateProgress::Kind::BytesSent:
+      line = tr("%1 bytes of firmware sent").arg(event.count);
+      break;
+    case UpdateProgress::Kind::Restarting:
+      line = tr("the printer restarts");
+      break;
+    case UpdateProgress::Kind::Back:
+      line = tr("the printer is back");
+      break;
+    case UpdateProgress::Kind::TablesWritten:
+      line = tr("%1 colour tables written").arg(event.count);
+      break;
   }
   err_ << event.printer << ": " << line << '\n';
   err_.flush();
   if (!options_.json) return;
-  QJsonObject object{{QStringLiteral("printer"), event.printer}, {QStringLiteral("event"), progressKindName(event.kind)}};
+  QJsonObject object{{QStringLiteral("printer"), event.printer},
+                     {QStringLiteral("event"), progressKindName(event.kind)}};
   if (event.phase > 0) object.insert(QStringLiteral("phase"), event.phase);
   if (event.kind == UpdateProgress::Kind::BytesSent) object.insert(QStringLiteral("bytes"), event.count);
   if (event.kind == UpdateProgress::Kind::TablesWritten) object.insert(QStringLiteral("tables"), event.count);
@@ -347,8 +370,10 @@ int CliRun::update() {
   for (const QString& serial : options_.printers) results_.insert(serial, QString());
   // Subscribed before discovery: a printer returning in an unfinished update goes on at once.
   UpdateEvents& events = UpdateEvents::instance();
-  const QMetaObject::Connection progressed = connect(&events, &UpdateEvents::progressed, this, &CliRun::showProgress);
-  const QMetaObject::Connection finished = connect(&events, &UpdateEvents::finished, this, &CliRun::showOutcome);
+  const QMetaObject::Connection progressed =
+      connect(&events, &UpdateEvents::progressed, this, &CliRun::showProgress);
+  const QMetaObject::Connection finished =
+      connect(&events, &UpdateEvents::finished, this, &CliRun::showOutcome);
   InterruptWatch interrupts;
   connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::stopUpdates);
   if (!options_.all) presenter_.setScope(options_.printers);
@@ -363,7 +388,8 @@ int CliRun::update() {
   if (options_.all) {
     // A printer not yet identified is one returning from a restart of its update: its events name it.
     for (const TBPrinters::PrinterRef& printer : controller.printers())
-      if (const QString serial = printer->identitySerialNumber(); !serial.isEmpty() && !results_.contains(serial))
+      if (const QString serial = printer->identitySerialNumber();
+          !serial.isEmpty() && !results_.contains(serial))
         results_.insert(serial, QString());
     if (results_.isEmpty()) {
       err_ << "printer-maintenance-cli: " << tr("no supported printer is connected; nothing to do") << '\n';
@@ -382,15 +408,16 @@ int CliRun::update() {
     // Restarting between two phases of its update: it goes on when the printer returns.
     if (!printer && recorded()) continue;
     if (!printer) {
-      err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial) << '\n';
+      err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial)
+           << '\n';
       results_.remove(serial);
       status = kUsage;
       continue;
     }
     // An update under way goes on by itself, and a printer waiting in its loader was offered its
     // upload when it was found; the others start here.
-    const bool inLoader =
-        printer->printerStatus() == TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode);
+    const bool inLoader = printer->printerStatus() ==
+                          TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode);
     if (printer->updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
     if (stopping_) {
       results_.remove(serial);
@@ -416,13 +443,15 @@ int CliRun::update() {
       }
       if (!awaySince.contains(it.key())) awaySince.insert(it.key(), clock.elapsed());
       // After the return watch of this process, which says the same when it ran here.
-      if (!stopping_ && clock.elapsed() - awaySince.value(it.key()) < UpdateReturnWatch::timeoutMs() + 5000) continue;
+      if (!stopping_ && clock.elapsed() - awaySince.value(it.key()) < UpdateReturnWatch::timeoutMs() + 5000)
+        continue;
       for (const UpdateRecord& record : UpdateJournal::records()) {
         if (record.serialNumber != it.key()) continue;
         stoppedHere.insert(it.key());
-        UpdateEvents::finish(record, QStringLiteral("failed"),
-                             (stopping_ ? QString() : TBUSBPrinterOLM::tr("The printer has not come back.") + u' ') +
-                                 UpdateEvents::stoppedState(record));
+        UpdateEvents::finish(
+            record, QStringLiteral("failed"),
+            (stopping_ ? QString() : TBUSBPrinterOLM::tr("The printer has not come back.") + u' ') +
+                UpdateEvents::stoppedState(record));
       }
     }
   };
@@ -437,7 +466,8 @@ int CliRun::update() {
   QCoreApplication::sendPostedEvents();
   for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
     if (it.value().isEmpty()) {
-      err_ << it.key() << ": " << tr("the update did not end within %1 minutes").arg(kUpdateBoundMs / 60000) << '\n';
+      err_ << it.key() << ": " << tr("the update did not end within %1 minutes").arg(kUpdateBoundMs / 60000)
+           << '\n';
       status = combined(status, kFailed);
     } else {
       status = status == kUsage ? kUsage : combined(status, statusOf(it.value()));

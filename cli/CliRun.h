@@ -23,7 +23,7 @@ class TBUSBPrinterOLM;
 namespace pm {
 struct UpdateOutcome;
 struct UpdateProgress;
-}
+}  // namespace pm
 
 namespace pm::cli {
 

@@ -6,10 +6,10 @@
 #include <QJsonArray>
 
 #include "app/ColorTableSummary.h"
-#include "support/MainQueue.h"
-#include "olm/update/FirmwareArchive.h"
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/FirmwareArchive.h"
+#include "support/MainQueue.h"
 
 namespace pm::cli {
 
@@ -25,10 +25,14 @@ FirmwareState compareFirmware(double installed, double shipped) {
 
 QString firmwareStateName(FirmwareState state) {
   switch (state) {
-    case FirmwareState::NewerAvailable: return QStringLiteral("newer-available");
-    case FirmwareState::UpToDate: return QStringLiteral("up-to-date");
-    case FirmwareState::OlderShipped: return QStringLiteral("older-shipped");
-    case FirmwareState::Unknown: break;
+    case FirmwareState::NewerAvailable:
+      return QStringLiteral("newer-available");
+    case FirmwareState::UpToDate:
+      return QStringLiteral("up-to-date");
+    case FirmwareState::OlderShipped:
+      return QStringLiteral("older-shipped");
+    case FirmwareState::Unknown:
+      break;
   }
   return QStringLiteral("unknown");
 }
@@ -46,10 +50,13 @@ namespace {
 std::optional<QString> usbStatusOf(const TBUSBPrinterOLM& printer) {
   if (const std::optional<QString> said = readValue(printer.status())) return said;
   switch (printer.state()) {
-    case TBUSBPrinterStateOpen: return QStringLiteral("USB Open");
+    case TBUSBPrinterStateOpen:
+      return QStringLiteral("USB Open");
     case TBUSBPrinterStateClosed:
-    case TBUSBPrinterStateProbed: return QStringLiteral("USB Available");
-    default: return std::nullopt;
+    case TBUSBPrinterStateProbed:
+      return QStringLiteral("USB Available");
+    default:
+      return std::nullopt;
   }
 }
 
@@ -75,17 +82,18 @@ PrinterFacts factsOf(TBUSBPrinterOLM& printer) {
   facts.usbStatus = usbStatusOf(printer);
   facts.firmware = readValue(printer.firmwareVersion());
   facts.availableFirmware = readValue(printer.newFirmwareVersion());
-  facts.firmwareState = facts.firmware
-                            ? compareFirmware(printer.installedFirmwareVersion(),
-                                              firmwareVersionNumber(facts.availableFirmware.value_or(QString())))
-                            : FirmwareState::Unknown;
+  facts.firmwareState =
+      facts.firmware ? compareFirmware(printer.installedFirmwareVersion(),
+                                       firmwareVersionNumber(facts.availableFirmware.value_or(QString())))
+                     : FirmwareState::Unknown;
   facts.lifetimeCounter = readValue(printer.lifetimeCounter());
   const ColorTableSummary summary = ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot());
   for (const ColorTableSummary::Table& table : summary.tables()) {
     if (const std::optional<QString> version = readValue(table.version))
       facts.colourTables.append({table.name, *version, readValue(table.checksum)});
   }
-  if (printer.hasISerialSupport() && readValue(printer.deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"))))
+  if (printer.hasISerialSupport() &&
+      readValue(printer.deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"))))
     facts.usbSerialNumber = printer.usbISerial();
   bool isStage = false;
   const int stage = printer.deviceInfoDict()->value(TBUSBPrinterOLM::kUpdateStageKey).toInt(&isStage);
@@ -136,12 +144,16 @@ QString textTable(const QList<PrinterFacts>& printers) {
     QStringList versions;
     for (const ColourTable& table : p.colourTables)
       if (!versions.contains(table.version)) versions.append(table.version);
-    rows.append({text(p.serial), text(p.model), text(p.status), text(p.firmware),
-                 p.availableFirmware ? QStringLiteral("%1 (%2)").arg(*p.availableFirmware, firmwareStateName(p.firmwareState))
-                                     : QStringLiteral("-"),
-                 text(p.lifetimeCounter), versions.isEmpty() ? QStringLiteral("-") : versions.join(QLatin1Char('/')),
-                 p.usbSerialNumber ? (*p.usbSerialNumber ? QStringLiteral("on") : QStringLiteral("off")) : QStringLiteral("-"),
-                 p.updateStage ? QCoreApplication::translate("PrinterReport", "phase %1 of 3").arg(*p.updateStage) : QStringLiteral("-")});
+    rows.append(
+        {text(p.serial), text(p.model), text(p.status), text(p.firmware),
+         p.availableFirmware
+             ? QStringLiteral("%1 (%2)").arg(*p.availableFirmware, firmwareStateName(p.firmwareState))
+             : QStringLiteral("-"),
+         text(p.lifetimeCounter), versions.isEmpty() ? QStringLiteral("-") : versions.join(QLatin1Char('/')),
+         p.usbSerialNumber ? (*p.usbSerialNumber ? QStringLiteral("on") : QStringLiteral("off"))
+                           : QStringLiteral("-"),
+         p.updateStage ? QCoreApplication::translate("PrinterReport", "phase %1 of 3").arg(*p.updateStage)
+                       : QStringLiteral("-")});
   }
   QList<qsizetype> widths(header.size(), 0);
   for (const QStringList& row : rows)

@@ -62,7 +62,8 @@ void TerminalAlertPresenter::showNext() {
   Q_ASSERT(isMainQueue());
   if (pending_.empty()) return;
   const AlertRequest& request = pending_.front().request;
-  const QString printer = request.printerName.isEmpty() ? QString() : request.printerName + QStringLiteral(": ");
+  const QString printer =
+      request.printerName.isEmpty() ? QString() : request.printerName + QStringLiteral(": ");
   err_ << printer << plain(request.title) << '\n';
   if (const QString message = plain(request.message); !message.isEmpty()) err_ << message << '\n';
   err_.flush();
@@ -125,7 +126,8 @@ void TerminalAlertPresenter::readAnswerLine() {
   const qsizetype newline = inputLine_.indexOf('\n');
   if (n > 0 && newline < 0) return;  // the rest of the line is still coming
   // A line, or the end of the input (which answers no).
-  const QString reply = QString::fromLocal8Bit(inputLine_.left(newline < 0 ? inputLine_.size() : newline)).trimmed().toLower();
+  const QString reply =
+      QString::fromLocal8Bit(inputLine_.left(newline < 0 ? inputLine_.size() : newline)).trimmed().toLower();
   inputLine_.remove(0, newline < 0 ? inputLine_.size() : newline + 1);
   input_->setEnabled(false);
   const AlertRequest& request = pending_.front().request;
@@ -140,7 +142,9 @@ void TerminalAlertPresenter::answer(const AlertAnswer& answer) {
   Pending done = std::move(pending_.front());
   pending_.pop_front();
   asking_ = false;
-  if (done.request.acceptButton >= 0 && answer.returnCode != pm::kAlertFirstButtonReturn + done.request.acceptButton) ++declined_;
+  if (done.request.acceptButton >= 0 &&
+      answer.returnCode != pm::kAlertFirstButtonReturn + done.request.acceptButton)
+    ++declined_;
   if (done.completion) done.completion(answer);
   if (!asking_) showNext();
 }

@@ -24,10 +24,10 @@
 namespace pm::cli {
 
 struct AnswerPolicy {
-  bool yes = false;            // --yes
-  bool removeQueues = false;   // --remove-queues
-  bool keepQueues = false;     // --keep-queues
-  bool interactive = false;    // standard input and standard error are a terminal
+  bool yes = false;           // --yes
+  bool removeQueues = false;  // --remove-queues
+  bool keepQueues = false;    // --keep-queues
+  bool interactive = false;   // standard input and standard error are a terminal
 };
 
 class TerminalAlertPresenter final : public QObject, public AlertPresenter {

@@ -12,10 +12,10 @@
 namespace {
 
 void checkFields(const QString& deviceId) {
-  for (auto keys : {std::initializer_list<const char*>{"MFG:", "MANUFACTURER:"},
-                    std::initializer_list<const char*>{"MDL:", "MODEL:"},
-                    std::initializer_list<const char*>{"SERN:"},
-                    std::initializer_list<const char*>{"DESCRIPTION:", "DES:"}}) {
+  for (auto keys :
+       {std::initializer_list<const char*>{"MFG:", "MANUFACTURER:"},
+        std::initializer_list<const char*>{"MDL:", "MODEL:"}, std::initializer_list<const char*>{"SERN:"},
+        std::initializer_list<const char*>{"DESCRIPTION:", "DES:"}}) {
     const QString value = pm::usbtext::deviceIdField(deviceId, keys);
     if (value.isNull()) continue;
     FUZZ_CHECK(!value.contains(QLatin1Char(';')) && deviceId.contains(value));
@@ -29,9 +29,10 @@ void checkFields(const QString& deviceId) {
 
 void checkCString(const uint8_t* data, size_t size) {
   using E = pm::StringEncoding;
-  constexpr E kEncodings[] = {E::ASCII, E::UTF8, E::Latin1, E::UTF16, E::UTF16BigEndian,
-                              E::UTF16LittleEndian, E::UTF32, E::UTF32BigEndian,
-                              E::UTF32LittleEndian, E(0)};
+  constexpr E kEncodings[] = {E::ASCII, E::UTF8,           E::Latin1,
+                              E::UTF16, E::UTF16BigEndian, E::UTF16LittleEndian,
+                              E::UTF32, E::UTF32BigEndian, E::UTF32LittleEndian,
+                              E(0)};
   if (size == 0) return;
   const E encoding = kEncodings[data[0] % std::size(kEncodings)];
   const bool terminated = data[0] & 0x80;

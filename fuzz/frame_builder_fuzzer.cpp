@@ -9,8 +9,8 @@
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include "fuzz/FuzzCheck.h"
-#include "sim/FrameParser.h"
 #include "olm/protocol/Framing.h"
+#include "sim/FrameParser.h"
 
 namespace framing = pm::framing;
 

@@ -30,6 +30,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FUZZ_CHECK(!chosen || queues[i].deviceURI.startsWith(QLatin1String("usb://"), Qt::CaseInsensitive));
   }
   for (const QString& name : names)
-    FUZZ_CHECK(std::any_of(queues.cbegin(), queues.cend(), [&](const pm::PrintQueue& q) { return q.name == name; }));
+    FUZZ_CHECK(
+        std::any_of(queues.cbegin(), queues.cend(), [&](const pm::PrintQueue& q) { return q.name == name; }));
   return 0;
 }

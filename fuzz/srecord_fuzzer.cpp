@@ -5,8 +5,8 @@
 #include <cstdint>
 
 #include "fuzz/FuzzCheck.h"
-#include "sim/FirmwareImageCheck.h"
 #include "olm/update/FirmwareArchive.h"
+#include "sim/FirmwareImageCheck.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (size == 0) return 0;

@@ -15,9 +15,7 @@ uint16_t crc16(const QByteArray& data, uint16_t crc = 0xFFFF) {
   return crc;
 }
 
-QString hex4(uint16_t value) {
-  return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper();
-}
+QString hex4(uint16_t value) { return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0')).toUpper(); }
 
 bool isFourDigits(const QString& text) {
   if (text.size() != 4) return false;
@@ -28,7 +26,9 @@ bool isFourDigits(const QString& text) {
 
 QByteArray factoryData(Model model, TableSlot slot, const QString& version) {
   return QStringLiteral("%1 factory colour table %2 %3 %4")
-      .arg(modelName(model)).arg(slot.number).arg(mediaName(slot.media), version)
+      .arg(modelName(model))
+      .arg(slot.number)
+      .arg(mediaName(slot.media), version)
       .toLatin1();
 }
 
@@ -77,15 +77,15 @@ std::optional<QString> ColorTableStore::selectByVersionName(const QByteArray& na
   Media media = Media::None;
   if (parts.size() >= 4) {
     const QString& code = parts[parts.size() - 3];
-    media = code == QLatin1String("SD") ? Media::SD
-          : code == QLatin1String("PD") ? Media::PD
-          : code == QLatin1String("PP") ? Media::PP : Media::None;
+    media = code == QLatin1String("SD")   ? Media::SD
+            : code == QLatin1String("PD") ? Media::PD
+            : code == QLatin1String("PP") ? Media::PP
+                                          : Media::None;
   }
   // The KTC's tables from before media support were the PD tables.
   if (media == Media::None && model_ == Model::KTC) media = Media::PD;
   const TableSlot slot{number, media};
-  if (!numberOk || !find(slot))
-    return QStringLiteral("this printer has no table for \"%1\"").arg(text);
+  if (!numberOk || !find(slot)) return QStringLiteral("this printer has no table for \"%1\"").arg(text);
   selected_ = ColorTable{slot, parts.last(), {}};
   return std::nullopt;
 }

@@ -129,14 +129,15 @@ DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& sp
     ++attached.devices;
     if (demo->deaf) {
       attachDeafDevice(bus, demo->config);
-      pm::systemLog(QStringLiteral("demo device attached: %1 answering nothing").arg(modelName(demo->config.model)));
+      pm::systemLog(
+          QStringLiteral("demo device attached: %1 answering nothing").arg(modelName(demo->config.model)));
       continue;
     }
     std::shared_ptr<VirtualPrinter> printer = VirtualPrinter::attach(bus, demo->config);
     if (demo->busy) printer->setHeldByOtherProgram(true);
-    pm::systemLog(QStringLiteral("demo printer attached: %1 serial %2 firmware \"%3\"")
-                      .arg(modelName(demo->config.model), demo->config.serialNumber,
-                           printer->firmwareVersion()));
+    pm::systemLog(
+        QStringLiteral("demo printer attached: %1 serial %2 firmware \"%3\"")
+            .arg(modelName(demo->config.model), demo->config.serialNumber, printer->firmwareVersion()));
     attached.printers.push_back(std::move(printer));
   }
   return attached;

@@ -48,6 +48,7 @@ struct DemoAttached {
 };
 
 // Without `admit` every model is attached with its own IDs.
-DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& spec, const DemoAdmit& admit = {});
+DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& spec,
+                                const DemoAdmit& admit = {});
 
 }  // namespace sim

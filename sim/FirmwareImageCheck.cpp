@@ -22,10 +22,20 @@ int hexValue(char c) {
 
 int addressSize(int type) {
   switch (type) {
-    case 0: case 1: case 5: case 9: return 2;
-    case 2: case 6: case 8: return 3;
-    case 3: case 7: return 4;
-    default: return -1;  // S4 is reserved
+    case 0:
+    case 1:
+    case 5:
+    case 9:
+      return 2;
+    case 2:
+    case 6:
+    case 8:
+      return 3;
+    case 3:
+    case 7:
+      return 4;
+    default:
+      return -1;  // S4 is reserved
   }
 }
 
@@ -61,8 +71,7 @@ std::optional<SRecord> parseRecord(const QByteArray& line, QString* problem) {
     return std::nullopt;
   }
   const int addressBytes = addressSize(type);
-  return SRecord{type, bytes.mid(1, addressBytes),
-                 bytes.mid(1 + addressBytes, count - addressBytes - 1)};
+  return SRecord{type, bytes.mid(1, addressBytes), bytes.mid(1 + addressBytes, count - addressBytes - 1)};
 }
 
 FirmwareImageVerdict refuse(const QString& problem) { return {false, {}, problem}; }

@@ -38,7 +38,8 @@ QString summarise(const ReceivedFrame& frame) {
   constexpr qsizetype kPreview = 24;
   QString line = QStringLiteral("%1 [%2]").arg(frame.command, printable(frame.lengthField));
   if (!frame.payload.isEmpty()) {
-    line += QStringLiteral(" %1 bytes: %2").arg(frame.payload.size())
+    line += QStringLiteral(" %1 bytes: %2")
+                .arg(frame.payload.size())
                 .arg(printable(frame.payload.left(kPreview)));
     if (frame.payload.size() > kPreview) line += QStringLiteral("...");
   }

@@ -16,13 +16,13 @@ namespace sim {
 
 // One command frame as the printer received it.
 struct ReceivedFrame {
-  QString command;         // the name field without trailing blanks: "INFO  FVER", "STATUS"
-  QString category;        // the first 6 characters without blanks: "INFO"
-  QString subKey;          // the rest without blanks: "FVER"
-  QByteArray lengthField;  // the 8 characters as received
+  QString command;               // the name field without trailing blanks: "INFO  FVER", "STATUS"
+  QString category;              // the first 6 characters without blanks: "INFO"
+  QString subKey;                // the rest without blanks: "FVER"
+  QByteArray lengthField;        // the 8 characters as received
   bool lengthFieldValid = true;  // eight digits or eight blanks
   QByteArray payload;
-  QString summary;         // one printable line for logs and test failure messages
+  QString summary;  // one printable line for logs and test failure messages
 };
 
 class FrameParser {

@@ -25,16 +25,13 @@ const std::array<ModelTraits, 7>& allTraits() {
 
 }  // namespace
 
-const ModelTraits& traitsOf(Model model) {
-  return allTraits()[static_cast<size_t>(model)];
-}
+const ModelTraits& traitsOf(Model model) { return allTraits()[static_cast<size_t>(model)]; }
 
 QString modelName(Model model) { return QString::fromLatin1(traitsOf(model).name); }
 
 std::optional<Model> modelFromName(const QString& name) {
   for (const ModelTraits& traits : allTraits()) {
-    if (name.trimmed().compare(QLatin1String(traits.name), Qt::CaseInsensitive) == 0)
-      return traits.model;
+    if (name.trimmed().compare(QLatin1String(traits.name), Qt::CaseInsensitive) == 0) return traits.model;
   }
   return std::nullopt;
 }
@@ -97,10 +94,14 @@ QList<TableSlot> tableSlotsOf(Model model) {
 
 QString mediaName(Media media) {
   switch (media) {
-    case Media::SD: return QStringLiteral("SD");
-    case Media::PD: return QStringLiteral("PD");
-    case Media::PP: return QStringLiteral("PP");
-    case Media::None: break;
+    case Media::SD:
+      return QStringLiteral("SD");
+    case Media::PD:
+      return QStringLiteral("PD");
+    case Media::PP:
+      return QStringLiteral("PP");
+    case Media::None:
+      break;
   }
   return {};
 }

@@ -16,19 +16,19 @@ namespace sim {
 
 enum class Model { KTA, KTB, VLA, KTBT, KTC, KTD, PZA };
 inline constexpr Model kAllModels[] = {Model::KTA, Model::KTB, Model::VLA, Model::KTBT,
-                                      Model::KTC, Model::KTD, Model::PZA};
+                                       Model::KTC, Model::KTD, Model::PZA};
 
 // Media a colour table is made for; None for the models that keep one set of tables.
 enum class Media { None, SD, PD, PP };
 
 struct ModelTraits {
   Model model;
-  const char* name;               // "KTA", ..., as in the product string "RM-<name>"
+  const char* name;  // "KTA", ..., as in the product string "RM-<name>"
   uint16_t vendorId;
   uint16_t productId;
-  const char* factoryFirmware;    // version text after the model name, "01.50"
+  const char* factoryFirmware;  // version text after the model name, "01.50"
   const char* factoryTableVersion;
-  QStringList imageNames;         // first word of an acceptable firmware image's S0 text
+  QStringList imageNames;  // first word of an acceptable firmware image's S0 text
 };
 
 const ModelTraits& traitsOf(Model model);
@@ -59,7 +59,7 @@ struct TableSlot {
 // The slots the model holds, in a fixed order.
 QList<TableSlot> tableSlotsOf(Model model);
 
-QString mediaName(Media media);                       // "SD", "PD", "PP", "" for None
+QString mediaName(Media media);                                    // "SD", "PD", "PP", "" for None
 std::optional<Media> mediaFromPayload(const QByteArray& payload);  // "0001" SD, "0002" PD, "0003" PP
 
 }  // namespace sim

@@ -217,17 +217,14 @@ void VirtualPrinter::powerCycle() {
     delayMs = restartDelayMs_;
   }
   dev->setDescription(description());
-  if (dev->isAttached())
-    dev->reEnumerate(delayMs);
-  else
-    dev->attach(delayMs);
+  if (dev->isAttached()) dev->reEnumerate(delayMs);
+  else dev->attach(delayMs);
 }
 
 // ---------------------------------------------------------------------------------------------
 // Bus handler
 
-TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoint,
-                                       const QByteArray& data) {
+TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoint, const QByteArray& data) {
   TransferScope scope(inTransfer_);
   Q_UNUSED(endpoint);
   BusAction action = BusAction::None;
@@ -245,8 +242,7 @@ TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoin
   return stalled ? TransferResult::stall() : TransferResult::ok();
 }
 
-TransferResult VirtualPrinter::bulkIn(VirtualUsbDevice& device, uint8_t endpoint,
-                                      uint32_t maxLength) {
+TransferResult VirtualPrinter::bulkIn(VirtualUsbDevice& device, uint8_t endpoint, uint32_t maxLength) {
   TransferScope scope(inTransfer_);
   Q_UNUSED(device);
   Q_UNUSED(endpoint);

@@ -35,18 +35,18 @@ struct VirtualPrinterConfig {
   // The version ("04.20") reported after the model name, or a whole version text when it holds a
   // blank ("KTBW 1.40PRN"); empty: the model's factory version.
   QString firmwareVersion{};
-  uint32_t latencyMs = 0;          // added to every reply transfer (device time)
-  bool iSerialEnabled = true;      // the USB serial-number string option at power-on
+  uint32_t latencyMs = 0;      // added to every reply transfer (device time)
+  bool iSerialEnabled = true;  // the USB serial-number string option at power-on
   QStringList statusSequence{QStringLiteral("00000")};
   uint32_t lifetimeCounter = 1234;
   uint32_t counterA = 12;
   uint32_t counterB = 34;
   uint32_t counterM = 56;
-  QString tableVersion{};          // factory colour-table version; empty: the model's
-  uint32_t restartDelayMs = 200;   // time off the bus at each restart (device time)
-  bool inLoader = false;           // powers on in its firmware update mode, waiting for an image
-  uint32_t locationId = 0;         // 0: the bus assigns one
-  uint16_t vendorId = 0;           // the USB IDs; 0: the model's own
+  QString tableVersion{};         // factory colour-table version; empty: the model's
+  uint32_t restartDelayMs = 200;  // time off the bus at each restart (device time)
+  bool inLoader = false;          // powers on in its firmware update mode, waiting for an image
+  uint32_t locationId = 0;        // 0: the bus assigns one
+  uint16_t vendorId = 0;          // the USB IDs; 0: the model's own
   uint16_t productId = 0;
   // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none)
   // comes late, as ReplyFault::SlowReply; empty: none.

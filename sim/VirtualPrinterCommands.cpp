@@ -29,8 +29,8 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
   ++commandsReceived_;
   if (unplugAt_ > 0 && static_cast<int64_t>(commandsReceived_) == unplugAt_) {
     unplugAt_ = 0;
-    pm::systemLog(QStringLiteral("virtual printer %1: unplugged at \"%2\"")
-                      .arg(modelName(model_), frame.command));
+    pm::systemLog(
+        QStringLiteral("virtual printer %1: unplugged at \"%2\"").arg(modelName(model_), frame.command));
     return BusAction::Unplug;
   }
   frames_.push_back(frame);
@@ -95,8 +95,7 @@ std::optional<QByteArray> VirtualPrinter::answer(const ReceivedFrame& frame, Bus
 }
 
 // The update loader knows only the status, the version it replaces, and the update commands.
-std::optional<QByteArray> VirtualPrinter::answerInUpdateMode(const ReceivedFrame& frame,
-                                                              BusAction* action) {
+std::optional<QByteArray> VirtualPrinter::answerInUpdateMode(const ReceivedFrame& frame, BusAction* action) {
   if (frame.category == QLatin1String("STATUS") && frame.subKey.isEmpty())
     return kUpdateModeStatus.toLatin1();
   if (frame.category == QLatin1String("INFO") && frame.subKey == QLatin1String("FVER"))
@@ -129,9 +128,8 @@ std::optional<QByteArray> VirtualPrinter::answerTableRead(const ReceivedFrame& f
     media = *given;
   }
   const TableSlot slot{match.captured(1).toInt(), media};
-  const std::optional<QString> text = match.captured(2) == QLatin1String("Version")
-                                          ? tables_.versionOf(slot)
-                                          : tables_.checksumOf(slot);
+  const std::optional<QString> text =
+      match.captured(2) == QLatin1String("Version") ? tables_.versionOf(slot) : tables_.checksumOf(slot);
   if (!text) return std::nullopt;
   return text->toLatin1();
 }
@@ -140,10 +138,17 @@ std::optional<QByteArray> VirtualPrinter::answerTableRead(const ReceivedFrame& f
 void VirtualPrinter::resetCounter(const QByteArray& payload) {
   if (payload.size() != 4 || payload[0] != 'C' || payload[2] != '\r' || payload[3] != '\0') return;
   switch (payload[1]) {
-    case 'A': counters_.a = 0; break;
-    case 'B': counters_.b = 0; break;
-    case 'M': counters_.m = 0; break;
-    default: break;
+    case 'A':
+      counters_.a = 0;
+      break;
+    case 'B':
+      counters_.b = 0;
+      break;
+    case 'M':
+      counters_.m = 0;
+      break;
+    default:
+      break;
   }
 }
 
@@ -156,20 +161,17 @@ void VirtualPrinter::writeISerial(const QByteArray& payload) {
 
 void VirtualPrinter::writeTable(const ReceivedFrame& frame) {
   std::optional<QString> problem;
-  if (frame.subKey == QLatin1String("Version"))
-    problem = tables_.selectByVersionName(frame.payload);
+  if (frame.subKey == QLatin1String("Version")) problem = tables_.selectByVersionName(frame.payload);
   else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW") && updateFault_ == UpdateFault::StallTableData)
     stallWrite_ = true;
   else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW") && updateFault_ == UpdateFault::RefuseTableData)
     problem = QStringLiteral("table data refused");
-  else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW"))
-    problem = tables_.writeSelected(frame.payload);
-  else
-    problem = QStringLiteral("unknown table write \"%1\"").arg(frame.command);
+  else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW")) problem = tables_.writeSelected(frame.payload);
+  else problem = QStringLiteral("unknown table write \"%1\"").arg(frame.command);
   if (!problem) return;
   lastTableProblem_ = *problem;
-  pm::systemLog(QStringLiteral("virtual printer %1: table write refused: %2")
-                    .arg(modelName(model_), *problem));
+  pm::systemLog(
+      QStringLiteral("virtual printer %1: table write refused: %2").arg(modelName(model_), *problem));
 }
 
 VirtualPrinter::BusAction VirtualPrinter::rewriteFlash() {
@@ -178,15 +180,13 @@ VirtualPrinter::BusAction VirtualPrinter::rewriteFlash() {
   pm::systemLog(QStringLiteral("virtual printer %1: restarting %2")
                     .arg(modelName(model_), updateMode_ ? QStringLiteral("into update mode")
                                                         : QStringLiteral("without update mode")));
-  return updateFault_ == UpdateFault::NeverReturnAfterRestart ? BusAction::Vanish
-                                                              : BusAction::Restart;
+  return updateFault_ == UpdateFault::NeverReturnAfterRestart ? BusAction::Vanish : BusAction::Restart;
 }
 
 VirtualPrinter::BusAction VirtualPrinter::programFlash(const ReceivedFrame& frame) {
   if (updateFault_ == UpdateFault::PowerLossDuringUpload) {
     // The loader survives a power loss: the printer wakes up in update mode again.
-    pm::systemLog(QStringLiteral("virtual printer %1: power lost during the upload")
-                      .arg(modelName(model_)));
+    pm::systemLog(QStringLiteral("virtual printer %1: power lost during the upload").arg(modelName(model_)));
     return BusAction::Unplug;
   }
   const FirmwareImageVerdict verdict = checkFirmwareImage(frame.payload, frame.lengthField, model_);
@@ -201,8 +201,7 @@ VirtualPrinter::BusAction VirtualPrinter::programFlash(const ReceivedFrame& fram
   updateMode_ = updateFault_ == UpdateFault::StayInLoader;
   pm::systemLog(QStringLiteral("virtual printer %1: flashed \"%2\", restarting")
                     .arg(modelName(model_), firmwareVersion_));
-  return updateFault_ == UpdateFault::NeverReturnAfterRestart ? BusAction::Vanish
-                                                              : BusAction::Restart;
+  return updateFault_ == UpdateFault::NeverReturnAfterRestart ? BusAction::Vanish : BusAction::Restart;
 }
 
 // Reply: 8 decimal digits counting the body, then the body ending in CR.
@@ -218,15 +217,25 @@ void VirtualPrinter::queueReply(const QByteArray& text, bool late) {
     if (replyFaultAt_ >= 0) replyFault_ = ReplyFault::None;
   }
   switch (fault) {
-    case ReplyFault::None: break;
-    case ReplyFault::NoReply: return;
-    case ReplyFault::BlankHeader: reply = QByteArray(8, ' '); break;
-    case ReplyFault::GarbageHeader: reply = QByteArray("\x7f#?Zq!~\xff", 8); break;
+    case ReplyFault::None:
+      break;
+    case ReplyFault::NoReply:
+      return;
+    case ReplyFault::BlankHeader:
+      reply = QByteArray(8, ' ');
+      break;
+    case ReplyFault::GarbageHeader:
+      reply = QByteArray("\x7f#?Zq!~\xff", 8);
+      break;
     case ReplyFault::OversizeHeader:
       reply = "00004097" + text.leftJustified(4096, ' ', true) + '\r';
       break;
-    case ReplyFault::Stall: stallNext_ = true; return;
-    case ReplyFault::SlowReply: late = true; break;
+    case ReplyFault::Stall:
+      stallNext_ = true;
+      return;
+    case ReplyFault::SlowReply:
+      late = true;
+      break;
   }
   if (late) {
     late_ += reply;

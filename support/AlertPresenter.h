@@ -23,33 +23,33 @@ enum class AlertStyle { Warning = 0, Critical = 2 };
 enum AlertReturn : int { kAlertFirstButtonReturn = 1000, kAlertSecondButtonReturn = 1001 };
 
 struct AlertRequest {
-  QString title{};               // the main text
-  QString message{};             // the informative text
-  QStringList buttons{};         // in order; first answers kAlertFirstButtonReturn
-  QImage icon{};                 // the printer's picture
-  bool agreeCheckBox = false;    // an unticked "I Agree" box; the second button is enabled only
-                                 // while it is ticked
+  QString title{};             // the main text
+  QString message{};           // the informative text
+  QStringList buttons{};       // in order; first answers kAlertFirstButtonReturn
+  QImage icon{};               // the printer's picture
+  bool agreeCheckBox = false;  // an unticked "I Agree" box; the second button is enabled only
+                               // while it is ticked
   AlertStyle style = AlertStyle::Warning;
-  bool applicationModal = false; // a free-standing dialog instead of a sheet on the main window
+  bool applicationModal = false;  // a free-standing dialog instead of a sheet on the main window
   bool suppressionCheckBox = false;
-  QString printerName{};         // the printer the alert is about ("PZA (serial number X)"); may be empty
-  QString serialNumber{};        // that printer's serial number; may be empty
-  int escapeButton = -1;         // the button (index) that Escape and the window's close button
-                                 // answer, the one that cancels; -1 when none does
-  bool dismissable = false;      // without such a button, Escape and the close button still end
-                                 // the alert, answered as dismissed
-  int acceptButton = -1;         // the button (index) that goes ahead with what the user asked for:
-                                 // what a terminal's "y" and the command line's --yes press;
-                                 // -1 for an alert that only informs
+  QString printerName{};     // the printer the alert is about ("PZA (serial number X)"); may be empty
+  QString serialNumber{};    // that printer's serial number; may be empty
+  int escapeButton = -1;     // the button (index) that Escape and the window's close button
+                             // answer, the one that cancels; -1 when none does
+  bool dismissable = false;  // without such a button, Escape and the close button still end
+                             // the alert, answered as dismissed
+  int acceptButton = -1;     // the button (index) that goes ahead with what the user asked for:
+                             // what a terminal's "y" and the command line's --yes press;
+                             // -1 for an alert that only informs
   bool acceptRemovesSettings = false;  // going ahead removes the user's own configuration (print
-                                 // queues): --yes alone does not press it
+                                       // queues): --yes alone does not press it
 };
 
 struct AlertAnswer {
   int returnCode = kAlertFirstButtonReturn;  // + button index
-  bool agreed = false;           // the "I Agree" box was ticked when the button was pressed
-  bool suppressed = false;       // the suppression box was ticked
-  bool dismissed = false;        // ended by Escape or the close button, no button chosen
+  bool agreed = false;                       // the "I Agree" box was ticked when the button was pressed
+  bool suppressed = false;                   // the suppression box was ticked
+  bool dismissed = false;                    // ended by Escape or the close button, no button chosen
 };
 
 class AlertPresenter {

@@ -22,8 +22,9 @@ template <typename... Args>
 class Completion {
  public:
   Completion() : state_(std::make_shared<State>()) {}
-  template <typename F, typename = std::enable_if_t<std::is_constructible_v<std::function<void(Args...)>, F> &&
-                                                    !std::is_same_v<std::decay_t<F>, Completion>>>
+  template <typename F,
+            typename = std::enable_if_t<std::is_constructible_v<std::function<void(Args...)>, F> &&
+                                        !std::is_same_v<std::decay_t<F>, Completion>>>
   Completion(F&& block) : state_(std::make_shared<State>()) {  // NOLINT(google-explicit-constructor)
     state_->block = std::function<void(Args...)>(std::forward<F>(block));
   }

@@ -34,8 +34,6 @@ void performSyncOnMainQueue(const std::function<void()>& block) {
   finished.wait(guard, [&] { return done; });
 }
 
-void performAsyncOnMainQueue(std::function<void()> block) {
-  SerialQueue::main().async(std::move(block));
-}
+void performAsyncOnMainQueue(std::function<void()> block) { SerialQueue::main().async(std::move(block)); }
 
 }  // namespace pm

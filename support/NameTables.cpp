@@ -68,35 +68,23 @@ constexpr CodeName kIOReturnNames[] = {
 };
 
 constexpr CodeName kIOMessageNames[] = {
-    {0xE0000010, "kIOMessageServiceIsTerminated"},
-    {0xE0000020, "kIOMessageServiceIsSuspended"},
-    {0xE0000030, "kIOMessageServiceIsResumed"},
-    {0xE0000100, "kIOMessageServiceIsRequestingClose"},
-    {0xE0000101, "kIOMessageServiceIsAttemptingOpen"},
-    {0xE0000110, "kIOMessageServiceWasClosed"},
-    {0xE0000120, "kIOMessageServiceBusyStateChange"},
-    {0xE0000130, "kIOMessageServicePropertyChange"},
-    {0xE0000200, "kIOMessageCanDevicePowerOff"},
-    {0xE0000210, "kIOMessageDeviceWillPowerOff"},
-    {0xE0000220, "kIOMessageDeviceWillNotPowerOff"},
-    {0xE0000230, "kIOMessageDeviceHasPoweredOn"},
-    {0xE0000240, "kIOMessageCanSystemPowerOff"},
-    {0xE0000250, "kIOMessageSystemWillPowerOff"},
-    {0xE0000260, "kIOMessageSystemWillNotPowerOff"},
-    {0xE0000270, "kIOMessageCanSystemSleep"},
-    {0xE0000280, "kIOMessageSystemWillSleep"},
-    {0xE0000290, "kIOMessageSystemWillNotSleep"},
-    {0xE0000300, "kIOMessageSystemHasPoweredOn"},
-    {0xE0000310, "kIOMessageSystemWillRestart"},
-    {0xE0000320, "kIOMessageSystemWillPowerOn"},
-    {0xE0000330, "kIOMessageCopyClientID"},
+    {0xE0000010, "kIOMessageServiceIsTerminated"},     {0xE0000020, "kIOMessageServiceIsSuspended"},
+    {0xE0000030, "kIOMessageServiceIsResumed"},        {0xE0000100, "kIOMessageServiceIsRequestingClose"},
+    {0xE0000101, "kIOMessageServiceIsAttemptingOpen"}, {0xE0000110, "kIOMessageServiceWasClosed"},
+    {0xE0000120, "kIOMessageServiceBusyStateChange"},  {0xE0000130, "kIOMessageServicePropertyChange"},
+    {0xE0000200, "kIOMessageCanDevicePowerOff"},       {0xE0000210, "kIOMessageDeviceWillPowerOff"},
+    {0xE0000220, "kIOMessageDeviceWillNotPowerOff"},   {0xE0000230, "kIOMessageDeviceHasPoweredOn"},
+    {0xE0000240, "kIOMessageCanSystemPowerOff"},       {0xE0000250, "kIOMessageSystemWillPowerOff"},
+    {0xE0000260, "kIOMessageSystemWillNotPowerOff"},   {0xE0000270, "kIOMessageCanSystemSleep"},
+    {0xE0000280, "kIOMessageSystemWillSleep"},         {0xE0000290, "kIOMessageSystemWillNotSleep"},
+    {0xE0000300, "kIOMessageSystemHasPoweredOn"},      {0xE0000310, "kIOMessageSystemWillRestart"},
+    {0xE0000320, "kIOMessageSystemWillPowerOn"},       {0xE0000330, "kIOMessageCopyClientID"},
     {0xE000400D, "kIOUSBBufferUnderrunErr"},
 };
 
 constexpr const char* kStreamStatusNames[] = {
-    "kCFStreamStatusNotOpen", "kCFStreamStatusOpening", "kCFStreamStatusOpen",
-    "kCFStreamStatusReading", "kCFStreamStatusWriting", "kCFStreamStatusAtEnd",
-    "kCFStreamStatusClosed",  "kCFStreamStatusError",
+    "kCFStreamStatusNotOpen", "kCFStreamStatusOpening", "kCFStreamStatusOpen",   "kCFStreamStatusReading",
+    "kCFStreamStatusWriting", "kCFStreamStatusAtEnd",   "kCFStreamStatusClosed", "kCFStreamStatusError",
 };
 
 constexpr CodeName kStreamEventNames[] = {
@@ -216,8 +204,8 @@ static_assert(std::is_sorted(std::begin(kStreamEventNames), std::end(kStreamEven
 template <size_t N>
 const char* lookUp(const CodeName (&table)[N], uint64_t code, const char* otherwise) {
   const auto* end = table + N;
-  const auto* it = std::lower_bound(table, end, code,
-                                    [](const CodeName& entry, uint64_t c) { return entry.code < c; });
+  const auto* it =
+      std::lower_bound(table, end, code, [](const CodeName& entry, uint64_t c) { return entry.code < c; });
   return (it != end && it->code == code) ? it->name : otherwise;
 }
 

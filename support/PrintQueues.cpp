@@ -18,7 +18,8 @@ const QByteArray kNameEnd = QByteArrayLiteral(": ");
 
 // Runs a tool with the C locale (its output is parsed). The output, or nullopt with `why` set
 // when the tool did not run to a successful end.
-std::optional<QByteArray> outputOf(const QString& program, const QStringList& arguments, QString* why = nullptr) {
+std::optional<QByteArray> outputOf(const QString& program, const QStringList& arguments,
+                                   QString* why = nullptr) {
   const ToolResult result = runTool(program, arguments, kToolTimeoutMs, {QByteArrayLiteral("LC_ALL=C")});
   QString reason;
   if (!result.started) {
@@ -56,7 +57,8 @@ QList<PrintQueue> printQueuesFromListing(const QByteArray& lpstatOutput) {
     const QByteArray name = line.mid(kDevicePrefix.size(), nameEnd - kDevicePrefix.size());
     if (name.contains(' ') || name.contains('\t')) continue;
     const QString text = QString::fromUtf8(name);
-    if (std::any_of(queues.cbegin(), queues.cend(), [&](const PrintQueue& q) { return q.name == text; })) continue;
+    if (std::any_of(queues.cbegin(), queues.cend(), [&](const PrintQueue& q) { return q.name == text; }))
+      continue;
     queues.append({text, QString::fromUtf8(line.mid(nameEnd + kNameEnd.size()).trimmed())});
   }
   return queues;
@@ -84,14 +86,17 @@ bool deviceURIPointsAtPrinter(const QString& deviceURI, const QString& usbModel,
   return true;  // no serial number in the URI: any printer of the model, this one included
 }
 
-QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& usbModel, const QStringList& serials) {
+QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& usbModel,
+                                 const QStringList& serials) {
   QStringList names;
   for (const PrintQueue& queue : printQueuesFromListing(lpstatOutput))
     if (deviceURIPointsAtPrinter(queue.deviceURI, usbModel, serials)) names.append(queue.name);
   return names;
 }
 
-std::optional<QByteArray> listPrintQueues() { return outputOf(QStringLiteral("lpstat"), {QStringLiteral("-v")}); }
+std::optional<QByteArray> listPrintQueues() {
+  return outputOf(QStringLiteral("lpstat"), {QStringLiteral("-v")});
+}
 
 PrintQueueRemoval removePrintQueues(const QStringList& names) {
   PrintQueueRemoval removal;

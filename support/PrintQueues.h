@@ -34,7 +34,8 @@ QList<PrintQueue> printQueuesFromListing(const QByteArray& lpstatOutput);
 bool deviceURIPointsAtPrinter(const QString& deviceURI, const QString& usbModel, const QStringList& serials);
 
 // The names of the listed queues that point at the printer, in order.
-QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& usbModel, const QStringList& serials);
+QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& usbModel,
+                                 const QStringList& serials);
 
 // `lpstat -v`'s output; nullopt (and the reason logged) when it could not be listed.
 std::optional<QByteArray> listPrintQueues();

@@ -46,8 +46,8 @@ struct SerialQueue::Impl {
   std::atomic<SerialQueue*> owner{nullptr};  // null once the SerialQueue object is gone
 
   std::mutex lock;
-  QObject* context = nullptr;                 // lives in the queue's thread; null once it ended
-  std::deque<std::function<void()>> blocks;   // waiting, oldest first
+  QObject* context = nullptr;                // lives in the queue's thread; null once it ended
+  std::deque<std::function<void()>> blocks;  // waiting, oldest first
 
   void post(std::function<void()> block) {
     const std::lock_guard guard(lock);
@@ -146,8 +146,8 @@ SerialQueue::SerialQueue(const QString& label) : label_(label), impl_(std::make_
   auto* context = new BlockRunner(impl_.get());
   context->moveToThread(thread);
   Impl* impl = impl_.get();
-  QObject::connect(thread, &QThread::finished, context, [impl] { impl->finished(); },
-                   Qt::DirectConnection);
+  QObject::connect(
+      thread, &QThread::finished, context, [impl] { impl->finished(); }, Qt::DirectConnection);
   QObject::connect(thread, &QThread::finished, context, &QObject::deleteLater);
   QObject::connect(thread, &QThread::finished, thread, &QObject::deleteLater);
   impl_->thread = thread;

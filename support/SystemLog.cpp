@@ -10,13 +10,13 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdint>
-#include <initializer_list>
 #include <atomic>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 #include <vector>
 
@@ -95,7 +95,7 @@ bool standardErrorIsJournal() {
   const char* value = std::getenv("JOURNAL_STREAM");
   unsigned long long device = 0, inode = 0;
   if (value == nullptr || std::sscanf(value, "%llu:%llu", &device, &inode) != 2) return false;
-  struct stat info{};
+  struct stat info {};
   return ::fstat(STDERR_FILENO, &info) == 0 && info.st_dev == device && info.st_ino == inode;
 }
 
@@ -137,8 +137,10 @@ bool sendToSystemLog(SystemLogState& s, LogPriority priority, const QByteArray& 
   std::strftime(stamp, sizeof stamp, "%b %e %H:%M:%S", &local);
   constexpr int kUserFacility = 1 << 3;
   QByteArray datagram = "<" + QByteArray::number(kUserFacility | int(priority)) + ">" + stamp + " " +
-                        program_invocation_short_name + "[" + QByteArray::number(processId()) + "]: " + message;
-  if (::send(s.socket, datagram.constData(), size_t(datagram.size()), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0) return true;
+                        program_invocation_short_name + "[" + QByteArray::number(processId()) +
+                        "]: " + message;
+  if (::send(s.socket, datagram.constData(), size_t(datagram.size()), MSG_DONTWAIT | MSG_NOSIGNAL) >= 0)
+    return true;
   if (errno != EAGAIN && errno != EWOULDBLOCK) {
     // The daemon went away or restarted: connect afresh on a later line.
     ::close(s.socket);

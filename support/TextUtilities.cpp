@@ -9,7 +9,9 @@ namespace {
 
 constexpr size_t kRowBytes = 16;
 
-ComparisonResult toResult(int c) { return c < 0 ? OrderedAscending : (c > 0 ? OrderedDescending : OrderedSame); }
+ComparisonResult toResult(int c) {
+  return c < 0 ? OrderedAscending : (c > 0 ? OrderedDescending : OrderedSame);
+}
 
 bool isAsciiDigit(QChar c) { return c.unicode() >= u'0' && c.unicode() <= u'9'; }
 
@@ -125,8 +127,9 @@ QString stringByDeletingCharactersInSet(const QString& text, const QString& char
   return stringByDeletingCharactersInSet(text, [&set](char32_t c) { return set.contains(c); });
 }
 
-QString stringByReplacingSubStrings(const QString& text, const QStringList& searches, const QStringList& values,
-                                    Qt::CaseSensitivity options, qsizetype location, qsizetype length) {
+QString stringByReplacingSubStrings(const QString& text, const QStringList& searches,
+                                    const QStringList& values, Qt::CaseSensitivity options,
+                                    qsizetype location, qsizetype length) {
   const qsizetype begin = std::clamp<qsizetype>(location, 0, text.size());
   const qsizetype count = std::clamp<qsizetype>(length, 0, text.size() - begin);
   QString working = text.mid(begin, count);

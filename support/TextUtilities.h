@@ -78,8 +78,9 @@ QString stringByDeletingCharactersInSet(const QString& text, const QString& char
 // searches[i] by values[i] (the empty string when `values` is shorter), in order, each seeing the
 // results of the ones before; the text around the range is kept as it is. Empty search strings
 // are skipped.
-QString stringByReplacingSubStrings(const QString& text, const QStringList& searches, const QStringList& values,
-                                    Qt::CaseSensitivity options, qsizetype location, qsizetype length);
+QString stringByReplacingSubStrings(const QString& text, const QStringList& searches,
+                                    const QStringList& values, Qt::CaseSensitivity options,
+                                    qsizetype location, qsizetype length);
 
 // ---- Paths ----------------------------------------------------------------------------------
 

@@ -97,7 +97,8 @@ QString field(const QDateTime& dt, QChar letter, int count, const QLocale& local
     case u'Z': {
       const int offset = dt.offsetFromUtc();
       if (count <= 3) return offsetText(offset, false);
-      if (count == 4) return offset == 0 ? QStringLiteral("GMT") : QStringLiteral("GMT") + offsetText(offset, true);
+      if (count == 4)
+        return offset == 0 ? QStringLiteral("GMT") : QStringLiteral("GMT") + offsetText(offset, true);
       return offset == 0 ? QStringLiteral("Z") : offsetText(offset, true);
     }
     case u'x':
@@ -108,7 +109,8 @@ QString field(const QDateTime& dt, QChar letter, int count, const QLocale& local
       return offsetText(offset, count == 3 || count == 5);
     }
     case u'z':
-      return count >= 4 ? dt.timeZone().displayName(dt, QTimeZone::LongName, locale) : dt.timeZoneAbbreviation();
+      return count >= 4 ? dt.timeZone().displayName(dt, QTimeZone::LongName, locale)
+                        : dt.timeZoneAbbreviation();
     case u'v':
     case u'V':
       return dt.timeZone().displayName(dt, QTimeZone::LongName, locale);

@@ -12,11 +12,11 @@ namespace pm {
 namespace {
 
 struct EncodingInfo {
-  size_t width;                            // bytes of one code unit
+  size_t width;                             // bytes of one code unit
   QStringConverter::Encoding littleOrOnly;  // the decoder (little-endian one for width 2 and 4)
   QStringConverter::Encoding big;
-  bool hostOrder;                          // byte order not fixed by the encoding itself
-  bool bigEndian;                          // byte order when fixed
+  bool hostOrder;  // byte order not fixed by the encoding itself
+  bool bigEndian;  // byte order when fixed
 };
 
 std::optional<EncodingInfo> infoFor(StringEncoding encoding) {
@@ -56,7 +56,8 @@ size_t terminatedLength(const char* bytes, size_t limit, size_t width) {
 
 std::optional<QString> decode(QStringConverter::Encoding encoding, const char* bytes, size_t length) {
   // The byte-order mark has been dealt with already; the decoder must not drop another one.
-  QStringDecoder decoder(encoding, QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
+  QStringDecoder decoder(encoding,
+                         QStringConverter::Flag::ConvertInitialBom | QStringConverter::Flag::Stateless);
   QString text = decoder.decode(QByteArrayView(bytes, static_cast<qsizetype>(length)));
   if (decoder.hasError()) return std::nullopt;
   return text;
@@ -87,7 +88,8 @@ std::optional<QString> stringWithCString(const char* bytes, size_t maxLength, St
     size_t skip = 0;
     // Byte by byte, so that a shorter terminated text is never read past its end.
     const auto* u = reinterpret_cast<const unsigned char*>(bytes);
-    if (encoding == StringEncoding::UTF8 && limit >= 4 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF) skip = 3;
+    if (encoding == StringEncoding::UTF8 && limit >= 4 && u[0] == 0xEF && u[1] == 0xBB && u[2] == 0xBF)
+      skip = 3;
     const size_t length = maxLength == 0 ? std::strlen(bytes + skip) : strnlen(bytes + skip, limit - skip);
     if (length == 0) return QString(QLatin1String(""));
     if (encoding == StringEncoding::ASCII) {

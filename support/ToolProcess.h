@@ -22,7 +22,7 @@ struct ToolResult {
   int exitCode = -1;      // its exit status, or 128 + the signal that ended it
   QByteArray standardOutput;
   QByteArray standardError;
-  QString error;          // why it did not start or did not finish; empty otherwise
+  QString error;  // why it did not start or did not finish; empty otherwise
 
   bool succeeded() const { return finished && exitCode == 0; }
 };

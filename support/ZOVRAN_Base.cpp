@@ -120,7 +120,8 @@ QString ZOVRAN_Base::safeTempFile(int* descriptor) {
 QString ZOVRAN_Base::systemVersionInfo() {
   // The Qt run-time version stands where the foundation library's number stood: 6.4.2 -> 6.040.
   const QStringList qt = QString::fromLatin1(qVersion()).split(QLatin1Char('.'));
-  const double qtNumber = qt.value(0).toDouble() + qt.value(1).toDouble() / 100.0 + qt.value(2).toDouble() / 10000.0;
+  const double qtNumber =
+      qt.value(0).toDouble() + qt.value(1).toDouble() / 100.0 + qt.value(2).toDouble() / 10000.0;
   const auto physicalMB =
       static_cast<unsigned long long>((static_cast<quint64>(::sysconf(_SC_PHYS_PAGES)) * pageSize()) >> 20);
   const std::optional<QVariantMap> stats = vmStats();
@@ -135,8 +136,8 @@ QString ZOVRAN_Base::systemVersionInfo() {
 }
 
 QString ZOVRAN_Base::startupInfo() {
-  return QString(80, QLatin1Char('^')) + QLatin1Char('\n') + processName() + QStringLiteral(" starting up\n") +
-         systemVersionInfo();
+  return QString(80, QLatin1Char('^')) + QLatin1Char('\n') + processName() +
+         QStringLiteral(" starting up\n") + systemVersionInfo();
 }
 
 QString ZOVRAN_Base::pathToSelf() {

@@ -87,12 +87,15 @@ void ZOVRAN_Log::logLevel(unsigned level, const QString& message) {
     if (!s.logToStdErr && !s.file) return;
 
     const Tags tags = tagsFor(level, s.applicationName);
-    if (s.logToStdErr) pm::writeStandardErrorLine(tags.priority, (tags.standardError + QStringLiteral(": ") + message + u'\n').toUtf8());
+    if (s.logToStdErr)
+      pm::writeStandardErrorLine(tags.priority,
+                                 (tags.standardError + QStringLiteral(": ") + message + u'\n').toUtf8());
 
     if (s.pendingBuffer || s.file) {
-      const QString namePart = s.logAppName ? QLatin1Char(' ') + s.applicationName + QLatin1Char(':') : QString();
-      const QString line =
-          QLatin1String(tags.file) + QLatin1Char(' ') + logDateString() + namePart + QLatin1Char(' ') + message + u'\n';
+      const QString namePart =
+          s.logAppName ? QLatin1Char(' ') + s.applicationName + QLatin1Char(':') : QString();
+      const QString line = QLatin1String(tags.file) + QLatin1Char(' ') + logDateString() + namePart +
+                           QLatin1Char(' ') + message + u'\n';
       if (s.pendingBuffer) {
         if (s.pendingBuffer->size() >= kBufferTrimThreshold) s.pendingBuffer->remove(0, kBufferTrimCount);
         s.pendingBuffer->append(line);
@@ -107,7 +110,8 @@ void ZOVRAN_Log::logLevel(unsigned level, const QString& message) {
   // threads' lines.
   if (announcement) {
     emit ZOVRAN_LogNotifier::instance()->logFileDidUpdate(
-        announcement->logFilePath, QVariantMap{{QLatin1String(kZOVRAN_LogFileAddedString), announcement->line}});
+        announcement->logFilePath,
+        QVariantMap{{QLatin1String(kZOVRAN_LogFileAddedString), announcement->line}});
   }
 }
 
@@ -145,9 +149,10 @@ QString ZOVRAN_Log::logDateString() {
   ::clock_gettime(CLOCK_REALTIME, &now);
   tm local{};
   ::localtime_r(&now.tv_sec, &local);
-  const QDateTime dateTime(QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
-                           QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), int(now.tv_nsec / 1000000)),
-                           Qt::OffsetFromUTC, int(local.tm_gmtoff));
+  const QDateTime dateTime(
+      QDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday),
+      QTime(local.tm_hour, local.tm_min, std::min(local.tm_sec, 59), int(now.tv_nsec / 1000000)),
+      Qt::OffsetFromUTC, int(local.tm_gmtoff));
   return pm::stringWithUTSFormat(dateTime, datePattern());
 }
 
@@ -188,7 +193,8 @@ QString ZOVRAN_Log::logFilePath() {
 }
 
 bool ZOVRAN_Log::validateEmailAddress(const QString& address) {
-  pm::systemLog(QStringLiteral("Passed emailAddress=[%1] with length=[%2]...").arg(address).arg(address.size()));
+  pm::systemLog(
+      QStringLiteral("Passed emailAddress=[%1] with length=[%2]...").arg(address).arg(address.size()));
   static const QRegularExpression pattern(QRegularExpression::anchoredPattern(QStringLiteral(
       R"RE((?:[a-z0-9!#$%\&'*+/=?\^_`{|}~-]+(?:\.[a-z0-9!#$%\&'*+/=?\^_`{|}~-]+)*|"(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21\x23-\x5b\x5d-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])*")@(?:(?:[a-z0-9](?:[a-z0-9-]*[a-z0-9])?\.)+[a-z0-9](?:[a-z0-9-]*[a-z0-9])?|\[(?:(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?)\.){3}(?:25[0-5]|2[0-4][0-9]|[01]?[0-9][0-9]?|[a-z0-9-]*[a-z0-9]:(?:[\x01-\x08\x0b\x0c\x0e-\x1f\x21-\x5a\x53-\x7f]|\\[\x01-\x09\x0b\x0c\x0e-\x7f])+)\]))RE")));
   return pattern.match(address.toLower()).hasMatch();

@@ -50,7 +50,8 @@ void createDirectoryFor(const QString& path) {
 
 // Standard error follows the log file from here on; the original is kept to give it back.
 void redirectStandardError(LogState& s, const QString& path) {
-  const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
+  const int fd =
+      ::open(QFile::encodeName(path).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, kLogFileMode);
   if (fd < 0) return;  // standard error stays where it was rather than being lost
   if (s.savedStdErr < 0) s.savedStdErr = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
   ::dup2(fd, STDERR_FILENO);
@@ -134,8 +135,9 @@ void ZOVRAN_Log::rollLogFile(const QString& path, const QString& oldPath, uint64
   pm::systemLog(QStringLiteral("Rolling log file."));
   QString extension = pm::pathExtension(path);
   if (extension.isEmpty()) extension = QStringLiteral("log");
-  const QString target =
-      oldPath.isEmpty() ? pm::stringByDeletingPathExtension(path) + QStringLiteral("_old.") + extension : oldPath;
+  const QString target = oldPath.isEmpty()
+                             ? pm::stringByDeletingPathExtension(path) + QStringLiteral("_old.") + extension
+                             : oldPath;
 
   // Every failure below leaves the current log untouched: it is emptied only once its content
   // is safely in the old file.

@@ -115,9 +115,7 @@ bool TBUSBPrinter::didOpenInterface() const {
   return state() == TBUSBPrinterStateOpening && interfaceStatus() == TBUSBInterfaceStatusOpen;
 }
 
-std::shared_ptr<usb::UsbInterface> TBUSBPrinter::interfaceInterface() const {
-  return d_->interface();
-}
+std::shared_ptr<usb::UsbInterface> TBUSBPrinter::interfaceInterface() const { return d_->interface(); }
 
 usb::ServiceHandle TBUSBPrinter::deviceObject() const { return d_->service(); }
 
@@ -127,11 +125,11 @@ void TBUSBPrinter::noteServiceTerminated() { d_->gone.markTerminated(); }
 
 // ---- Observable texts ------------------------------------------------------------------------------
 
-#define PM_TEXT_PROPERTY(getter, setter, key)                       \
+#define PM_TEXT_PROPERTY(getter, setter, key)                                 \
   QString TBUSBPrinter::getter() const { return d_->text(&Private::getter); } \
-  void TBUSBPrinter::setter(const QString& v) {                     \
-    d_->setText(&Private::getter, v);                               \
-    announceChange(QStringLiteral(key));                            \
+  void TBUSBPrinter::setter(const QString& v) {                               \
+    d_->setText(&Private::getter, v);                                         \
+    announceChange(QStringLiteral(key));                                      \
   }
 
 PM_TEXT_PROPERTY(raw1284DeviceID, setRaw1284DeviceID, "raw1284DeviceID")
@@ -155,9 +153,7 @@ void TBUSBPrinter::setInFirmwareUpdate(bool v) {
 
 // ---- Device information --------------------------------------------------------------------------
 
-QString TBUSBPrinter::printerStatus() const {
-  return deviceInfo_->string(QStringLiteral("printerStatus"));
-}
+QString TBUSBPrinter::printerStatus() const { return deviceInfo_->string(QStringLiteral("printerStatus")); }
 
 void TBUSBPrinter::setPrinterStatus(const QString& status) {
   if (status.isNull()) return;

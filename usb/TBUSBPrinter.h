@@ -35,8 +35,8 @@
 #include <QString>
 
 #include "support/IOReturn.h"
-#include "usb/DeviceInfo.h"
 #include "support/SerialQueue.h"
+#include "usb/DeviceInfo.h"
 #include "usb/UsbPlatform.h"
 
 // The printer's connection state (`state`).
@@ -96,22 +96,22 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   static QSet<uint16_t> supportedProductIDs() { return {}; }
 
   // ---- Device and interface access ------------------------------------------------------------
-  int64_t state() const;                        // [any]
-  void setState(int64_t state);                 // [main] announces "state"
-  int8_t isOwned() const;                       // [any]
-  void setIsOwned(int64_t owned);               // [main]
-  int32_t interfaceStatus() const;              // [any]
-  bool isInterfaceOpen() const;                 // [any]
-  bool willOpenInterface() const;               // [any]
-  bool didOpenInterface() const;                // [any]
+  int64_t state() const;            // [any]
+  void setState(int64_t state);     // [main] announces "state"
+  int8_t isOwned() const;           // [any]
+  void setIsOwned(int64_t owned);   // [main]
+  int32_t interfaceStatus() const;  // [any]
+  bool isInterfaceOpen() const;     // [any]
+  bool willOpenInterface() const;   // [any]
+  bool didOpenInterface() const;    // [any]
 
-  std::shared_ptr<usb::UsbInterface> interfaceInterface() const;  // [any]
+  std::shared_ptr<usb::UsbInterface> interfaceInterface() const;             // [any]
   void setInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface);  // queued
   std::shared_ptr<usb::UsbDevice> deviceInterface();                         // made on first use
   void setDeviceInterface(std::shared_ptr<usb::UsbDevice> device);           // queued
-  usb::ServiceHandle deviceObject() const;      // [any]
+  usb::ServiceHandle deviceObject() const;                                   // [any]
   usb::ServiceHandle iokitObject() const { return deviceObject(); }
-  void setDeviceObject(const usb::ServiceHandle& service);                   // queued
+  void setDeviceObject(const usb::ServiceHandle& service);  // queued
 
   // Opens the interface; returns once it is open, with kIOReturnError once the interface
   // reference has been dropped, or kIOReturnNoDevice once the device has gone; at once with
@@ -132,28 +132,28 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   void queueUserWork(std::function<void()> work);
   // Always queued, also from the queue itself. [any]
   void closeInterface(Completion completion);
-  void getPipes();                              // queued
-  uint8_t bulkIN() const;                       // [queue]
-  uint8_t bulkOUT() const;                      // [queue]
+  void getPipes();          // queued
+  uint8_t bulkIN() const;   // [queue]
+  uint8_t bulkOUT() const;  // [queue]
 
   IOReturn resetUSBPrinter(bool otherRecipient);  // SOFT_RESET; caller's thread
   IOReturn resetUSBPrinter() { return resetUSBPrinter(false); }
-  IOReturn resetUSBDevice();                      // caller's thread
-  IOReturn reEnumerateUSBDevice();                // caller's thread
-  void hotPlug();                                 // queues reEnumerateUSBDevice
+  IOReturn resetUSBDevice();        // caller's thread
+  IOReturn reEnumerateUSBDevice();  // caller's thread
+  void hotPlug();                   // queues reEnumerateUSBDevice
   // Once no work has used the open interface for this long, it is closed and so given back to
   // the system (its printer driver can print again), unless keepsInterfaceOpen() says otherwise.
   // Process-wide; 2000 ms unless a test shortens it. [any]
   static void setIdleReleaseDelay(int ms);
   static int idleReleaseDelay();
-  void prepareForRelease();                       // queued: drops every reference
+  void prepareForRelease();  // queued: drops every reference
   // At quit: lets go like prepareForRelease, and the work still queued makes no more transfers
   // (each would wait its whole time-out on a printer that answers nothing). [any]
   void prepareForQuit();
   // Marks the printer as gone (its service was terminated): an open retrying on the command
   // queue, which prepareForRelease() cannot reach, ends with kIOReturnNoDevice. [any]
   void noteServiceTerminated();
-  bool hasGone() const;                           // [any]
+  bool hasGone() const;  // [any]
 
   // ---- Identity ---------------------------------------------------------------------------------
   // Language IDs offered by the device; nullopt while they cannot be read. [queue]
@@ -162,21 +162,19 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   void setLangId(uint16_t langId);
   // String descriptor in the chosen language; null QString for none. [queue]
   QString descriptorStringAtIndex(uint8_t index);
-  void getUSBVendorString();                      // queued; stores on the main queue
+  void getUSBVendorString();  // queued; stores on the main queue
   void getUSBProductString();
   void getUSBSerialNumberString();
   // Reads the IEEE 1284 device ID; the completion gets (success, text), also on failure. Queued.
   void update1284DeviceID(std::function<void(bool ok, const QString& deviceId)> completion);
   // Decodes a device ID into manufacturer, model, serial number and description. [any]
-  void decodeDeviceID(const QString& deviceId,
-                      const std::function<void(const QString& manufacturer, const QString& model,
-                                               const QString& serialNumber,
-                                               const QString& description)>& decoded) const;
-  static QString substringFromString(const QString& text, const QString& prefix,
-                                     const QString& terminator, Qt::CaseSensitivity cs,
-                                     bool inclusive);
-  static QString noninclusiveCaseInsensitiveSubstringFromString(const QString& text,
-                                                                const QString& prefix,
+  void decodeDeviceID(
+      const QString& deviceId,
+      const std::function<void(const QString& manufacturer, const QString& model, const QString& serialNumber,
+                               const QString& description)>& decoded) const;
+  static QString substringFromString(const QString& text, const QString& prefix, const QString& terminator,
+                                     Qt::CaseSensitivity cs, bool inclusive);
+  static QString noninclusiveCaseInsensitiveSubstringFromString(const QString& text, const QString& prefix,
                                                                 const QString& terminator);
   static QString normalizedVendorString(const QString& vendor);
 
@@ -184,33 +182,43 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // main thread. A printer joins the list only then. [any]
   bool isIdentified() const;
 
-  QString keyUSBdevice() const;                   // "%.4X%.4X%.8X" [any]
-  QByteArray descriptionUTF8() const;             // "manufacturer model serial" [any]
-  QString idVendor() const;                       // decimal text [any]
+  QString keyUSBdevice() const;        // "%.4X%.4X%.8X" [any]
+  QByteArray descriptionUTF8() const;  // "manufacturer model serial" [any]
+  QString idVendor() const;            // decimal text [any]
   QString idProduct() const;
-  QString idLocation() const;                     // lower-case hex [any]
-  uint16_t vendorID() const;                      // [any]
+  QString idLocation() const;  // lower-case hex [any]
+  uint16_t vendorID() const;   // [any]
   uint16_t productID() const;
   uint32_t locationID() const;
 
   // Observable identity properties: read [any], written [main] with an announcement.
-  QString raw1284DeviceID() const;   void setRaw1284DeviceID(const QString& v);
-  QString deviceID() const;          void setDeviceID(const QString& v);
-  QString manufacturer() const;      void setManufacturer(const QString& v);
-  QString model() const;             void setModel(const QString& v);
-  QString vendorUSB() const;         void setVendorUSB(const QString& v);
-  QString productUSB() const;        void setProductUSB(const QString& v);
-  QString serialNumberUSB() const;   void setSerialNumberUSB(const QString& v);
-  QString status() const;            void setStatus(const QString& v);       // [any]
-  QString statusString() const;      void setStatusString(const QString& v);
-  bool inFirmwareUpdate() const;     void setInFirmwareUpdate(bool v);
+  QString raw1284DeviceID() const;
+  void setRaw1284DeviceID(const QString& v);
+  QString deviceID() const;
+  void setDeviceID(const QString& v);
+  QString manufacturer() const;
+  void setManufacturer(const QString& v);
+  QString model() const;
+  void setModel(const QString& v);
+  QString vendorUSB() const;
+  void setVendorUSB(const QString& v);
+  QString productUSB() const;
+  void setProductUSB(const QString& v);
+  QString serialNumberUSB() const;
+  void setSerialNumberUSB(const QString& v);
+  QString status() const;
+  void setStatus(const QString& v);  // [any]
+  QString statusString() const;
+  void setStatusString(const QString& v);
+  bool inFirmwareUpdate() const;
+  void setInFirmwareUpdate(bool v);
 
   // ---- Device information -----------------------------------------------------------------------
   const std::shared_ptr<pm::DeviceInfo>& deviceInfoDict() const { return deviceInfo_; }  // [any]
-  QString printerStatus() const;                  // [any]
-  void setPrinterStatus(const QString& status);   // stored and announced on the main queue
-  QString firmwareVersion() const;                // [any]
-  QString printerSerialNumber() const;            // [any]
+  QString printerStatus() const;                                                         // [any]
+  void setPrinterStatus(const QString& status);  // stored and announced on the main queue
+  QString firmwareVersion() const;               // [any]
+  QString printerSerialNumber() const;           // [any]
   // Stores a device-information value and announces `key` on the main queue. [any]
   void storeDeviceInfo(const QString& key, const QVariant& value);
 
@@ -224,12 +232,12 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   pm::SerialQueue* printerCommandQueue() const { return queue_.get(); }  // [any]
   // True on this printer's queue (and while the initialiser has not made it yet). [any]
   bool isPrinterCommandQueue() const;
-  void performInlineOnCommandQueue(Block block);                 // [any]
-  void performAfterOnCommandQueue(int delayMs, Block block);     // [any]
-  static void performSyncOnMainQueue(const Block& block);        // [any]
-  static bool isMainQueue();                                     // [any]
+  void performInlineOnCommandQueue(Block block);              // [any]
+  void performAfterOnCommandQueue(int delayMs, Block block);  // [any]
+  static void performSyncOnMainQueue(const Block& block);     // [any]
+  static bool isMainQueue();                                  // [any]
 
-  void sendNoReplyPrinterCommand(Block command);                 // [any]
+  void sendNoReplyPrinterCommand(Block command);  // [any]
   // The command and its reply read are one block on the queue. The reply block runs inline when
   // `replyQueue` is this printer's queue, else on `replyQueue` or, when null, the main queue.
   void sendPrinterCommand(Block command, pm::SerialQueue* replyQueue, ReplyBlock reply);  // [any]
@@ -244,11 +252,11 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // logs it. Vendor code runs it before each command, so a reply never answers the wrong one.
   // Answers the number of bytes dropped. [queue], interface open.
   uint32_t drainBulkIn();
-  IOReturn readStatus() const { return readStatus_; }     // [queue]
-  IOReturn writeStatus() const { return writeStatus_; }   // [queue]
+  IOReturn readStatus() const { return readStatus_; }    // [queue]
+  IOReturn writeStatus() const { return writeStatus_; }  // [queue]
 
-  void probe();        // [any] getDeviceCustomInfo on the queue
-  void updateInfo();   // [any]
+  void probe();       // [any] getDeviceCustomInfo on the queue
+  void updateInfo();  // [any]
 
  signals:
   // An observable fact of this printer changed: "state", "printerStatus", "firmwareVersion",
@@ -269,10 +277,10 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
  private:
   static void destroyOnMainThread(TBUSBPrinter* printer);
   void setRegistry(usb::UsbRegistry* registry);  // before init [main]
-  void createCommandQueue();  // [main]
+  void createCommandQueue();                     // [main]
   void nameCommandQueue(const QString& manufacturer, const QString& model,
                         const QString& serialNumber);  // [queue]
-  void markIdentified();      // [queue]
+  void markIdentified();                               // [queue]
   // A failed open's text in `status` and the printer status, taken back by a successful open. [queue]
   void setOpenFailure(const QString& text);
   void clearOpenFailure();
@@ -292,5 +300,5 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
 
 // The interest handler ("IOGeneralInterest" messages of a printer's service): turns device
 // messages into the printer's connection state and status text. [main]
-void usbDeviceInterest(TBUSBPrinter* printer, const usb::ServiceHandle& service,
-                       uint32_t messageType, void* messageArgument);
+void usbDeviceInterest(TBUSBPrinter* printer, const usb::ServiceHandle& service, uint32_t messageType,
+                       void* messageArgument);

@@ -142,8 +142,8 @@ void TBUSBPrinter::setDeviceObject(const usb::ServiceHandle& service) {
           },
           &result);
       if (!d_->interestNotification) {
-        pm::systemLogf("failed to add an interest notification for %s (%s)",
-                       descriptionUTF8().constData(), pm::stringForIOReturn(result));
+        pm::systemLogf("failed to add an interest notification for %s (%s)", descriptionUTF8().constData(),
+                       pm::stringForIOReturn(result));
       }
     });
 
@@ -181,8 +181,8 @@ IOReturn TBUSBPrinter::openInterface(BusyOpen busy) {
     const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
     if (!interface) return kIOReturnError;
     IOReturn result = kIOReturnNoDevice;
-    const bool present = !d_->gone.terminated() &&
-                         (registry == nullptr || !service || registry->isServiceAlive(service));
+    const bool present =
+        !d_->gone.terminated() && (registry == nullptr || !service || registry->isServiceAlive(service));
     if (present) result = interface->openSeize();
     if (result == kIOReturnSuccess) {
       d_->interfaceStatus = TBUSBInterfaceStatusOpen;
@@ -322,7 +322,8 @@ void TBUSBPrinter::armIdleRelease(int delayMs) {
     if (printer->interfaceStatus() != TBUSBInterfaceStatusOpen) return;
     using std::chrono::milliseconds;
     const int delay = idleReleaseMs;
-    const auto idle = std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - d.lastInterfaceUse);
+    const auto idle =
+        std::chrono::duration_cast<milliseconds>(std::chrono::steady_clock::now() - d.lastInterfaceUse);
     if (printer->keepsInterfaceOpen()) {
       printer->armIdleRelease(delay);
     } else if (idle.count() < delay) {

@@ -15,8 +15,7 @@ constexpr uint32_t kDeviceIdBufferSize = 65535;
 
 }  // namespace
 
-void TBUSBPrinter::update1284DeviceID(
-    std::function<void(bool ok, const QString& deviceId)> completion) {
+void TBUSBPrinter::update1284DeviceID(std::function<void(bool ok, const QString& deviceId)> completion) {
   performInlineOnCommandQueue([this, completion = std::move(completion)] {
     const auto finish = [&completion](bool ok, const QString& text) {
       if (completion) completion(ok, text);
@@ -28,27 +27,27 @@ void TBUSBPrinter::update1284DeviceID(
     uint8_t alternate = 0;
     IOReturn result = interface->configurationValue(&configuration);
     if (result != kIOReturnSuccess) {
-      pm::systemLogf("%s returned %s [%x]\n", "GetConfigurationValue()",
-                     pm::stringForIOReturn(result), result);
+      pm::systemLogf("%s returned %s [%x]\n", "GetConfigurationValue()", pm::stringForIOReturn(result),
+                     result);
       return finish(false, {});
     }
     result = interface->interfaceNumber(&interfaceNumber);
     if (result != kIOReturnSuccess) {
-      pm::systemLogf("ERROR: %s returned %s [%x]\n", "GetInterfaceNumber()",
-                     pm::stringForIOReturn(result), result);
+      pm::systemLogf("ERROR: %s returned %s [%x]\n", "GetInterfaceNumber()", pm::stringForIOReturn(result),
+                     result);
       return finish(false, {});
     }
     result = interface->alternateSetting(&alternate);
     if (result != kIOReturnSuccess) {
-      pm::systemLogf("ERROR: %s returned %s [%x]\n", "GetAlternateSetting()",
-                     pm::stringForIOReturn(result), result);
+      pm::systemLogf("ERROR: %s returned %s [%x]\n", "GetAlternateSetting()", pm::stringForIOReturn(result),
+                     result);
       return finish(false, {});
     }
 
     QByteArray reply(kDeviceIdBufferSize, '\0');
     usb::ControlRequest request;
-    request.bmRequestType = 0xA1;  // class, device-to-host, interface
-    request.bRequest = 0;          // GET_DEVICE_ID
+    request.bmRequestType = 0xA1;                               // class, device-to-host, interface
+    request.bRequest = 0;                                       // GET_DEVICE_ID
     request.wValue = static_cast<uint16_t>(configuration - 1);  // zero-based configuration index
     request.wIndex = static_cast<uint16_t>(interfaceNumber << 8 | alternate);
     request.wLength = 0xFFFF;
@@ -69,9 +68,8 @@ void TBUSBPrinter::update1284DeviceID(
 
 void TBUSBPrinter::decodeDeviceID(
     const QString& deviceId,
-    const std::function<void(const QString& manufacturer, const QString& model,
-                             const QString& serialNumber, const QString& description)>& decoded)
-    const {
+    const std::function<void(const QString& manufacturer, const QString& model, const QString& serialNumber,
+                             const QString& description)>& decoded) const {
   const auto field = [&deviceId](std::initializer_list<const char*> keys) {
     return pm::usbtext::deviceIdField(deviceId, keys);
   };
@@ -87,8 +85,7 @@ void TBUSBPrinter::decodeDeviceID(
 }
 
 QString TBUSBPrinter::substringFromString(const QString& text, const QString& prefix,
-                                          const QString& terminator, Qt::CaseSensitivity cs,
-                                          bool inclusive) {
+                                          const QString& terminator, Qt::CaseSensitivity cs, bool inclusive) {
   return pm::usbtext::substringFromString(text, prefix, terminator, cs, inclusive);
 }
 

@@ -24,11 +24,10 @@ QString describe(const QVariantMap& map) {
   QStringList entries;
   for (auto it = map.constBegin(); it != map.constEnd(); ++it) {
     const QVariant& value = it.value();
-    const bool isList = value.typeId() == QMetaType::QStringList ||
-                        value.typeId() == QMetaType::QVariantList;
-    const QString text = isList ? QLatin1Char('(') + value.toStringList().join(QStringLiteral(", ")) +
-                                      QLatin1Char(')')
-                                : value.toString();
+    const bool isList = value.typeId() == QMetaType::QStringList || value.typeId() == QMetaType::QVariantList;
+    const QString text =
+        isList ? QLatin1Char('(') + value.toStringList().join(QStringLiteral(", ")) + QLatin1Char(')')
+               : value.toString();
     entries << QStringLiteral("    %1 = %2;").arg(it.key(), text);
   }
   return entries.isEmpty() ? QStringLiteral("{\n}")
@@ -103,8 +102,10 @@ QString TBUSBPrinter::descriptorStringAtIndex(uint8_t index) {
   }
   const uint8_t type = buffer[1];
   if (type != kStringDescriptorType) {
-    pm::systemLogf("The device returned a string descriptor with the incorrect descriptor "
-                   "type(returned %x (should be %x))\n", type, kStringDescriptorType);
+    pm::systemLogf(
+        "The device returned a string descriptor with the incorrect descriptor "
+        "type(returned %x (should be %x))\n",
+        type, kStringDescriptorType);
     return {};
   }
   return pm::usbtext::stringDescriptorText(QByteArrayView(
@@ -123,14 +124,12 @@ struct UsbStringKind {
   bool normalize;
 };
 
-const UsbStringKind kVendorString{&usb::UsbDevice::manufacturerStringIndex,
-                                  "USBGetManufacturerStringIndex", "got USB vendor:%s",
-                                  &TBUSBPrinter::setVendorUSB, true};
+const UsbStringKind kVendorString{&usb::UsbDevice::manufacturerStringIndex, "USBGetManufacturerStringIndex",
+                                  "got USB vendor:%s", &TBUSBPrinter::setVendorUSB, true};
 const UsbStringKind kProductString{&usb::UsbDevice::productStringIndex, "USBGetProductStringIndex",
                                    "got USB product:%s", &TBUSBPrinter::setProductUSB, false};
-const UsbStringKind kSerialString{&usb::UsbDevice::serialNumberStringIndex,
-                                  "USBGetSerialNumberStringIndex", "got USB Serial Number:%s",
-                                  &TBUSBPrinter::setSerialNumberUSB, false};
+const UsbStringKind kSerialString{&usb::UsbDevice::serialNumberStringIndex, "USBGetSerialNumberStringIndex",
+                                  "got USB Serial Number:%s", &TBUSBPrinter::setSerialNumberUSB, false};
 
 void fetchUsbString(TBUSBPrinter* printer, const UsbStringKind& kind) {
   const std::shared_ptr<usb::UsbDevice> device = printer->deviceInterface();
@@ -185,8 +184,7 @@ QByteArray TBUSBPrinter::descriptionUTF8() const {
     model = d_->model.isEmpty() ? d_->productUSB : d_->model;
     serial = d_->serialNumberUSB;
   }
-  return tbusb::objectText(manufacturer) + ' ' + tbusb::objectText(model) + ' ' +
-         tbusb::objectText(serial);
+  return tbusb::objectText(manufacturer) + ' ' + tbusb::objectText(model) + ' ' + tbusb::objectText(serial);
 }
 
 QString TBUSBPrinter::idVendor() const { return QString::number(vendorID()); }

@@ -1,8 +1,6 @@
 // TBUSBPrinter: the command queue: its creation, running work on it, the command-and-reply
 // exchange, the hop to the main queue, the bulk transfers and the probe.
 
-
-
 #include <algorithm>
 
 #include "support/MainQueue.h"
@@ -27,8 +25,8 @@ const char* const kMissingCommandBlock = "you must supply a commandBlock";
 void TBUSBPrinter::createCommandQueue() {
   Q_ASSERT(!queue_);
   // Named after the device key until the device ID tells who the printer is.
-  queue_ = std::make_unique<pm::SerialQueue>(QStringLiteral("org.printermaintenance.printer.%1")
-                                                 .arg(keyUSBdevice()));
+  queue_ = std::make_unique<pm::SerialQueue>(
+      QStringLiteral("org.printermaintenance.printer.%1").arg(keyUSBdevice()));
 }
 
 void TBUSBPrinter::nameCommandQueue(const QString& manufacturer, const QString& model,
@@ -62,9 +60,7 @@ void TBUSBPrinter::performAfterOnCommandQueue(int delayMs, Block block) {
   }
 }
 
-void TBUSBPrinter::performSyncOnMainQueue(const Block& block) {
-  pm::performSyncOnMainQueue(block);
-}
+void TBUSBPrinter::performSyncOnMainQueue(const Block& block) { pm::performSyncOnMainQueue(block); }
 
 bool TBUSBPrinter::isMainQueue() { return pm::isMainQueue(); }
 
@@ -78,15 +74,13 @@ void TBUSBPrinter::sendNoReplyPrinterCommand(Block command) {
   performInlineOnCommandQueue(std::move(command));
 }
 
-void TBUSBPrinter::sendPrinterCommand(Block command, pm::SerialQueue* replyQueue,
-                                      ReplyBlock reply) {
+void TBUSBPrinter::sendPrinterCommand(Block command, pm::SerialQueue* replyQueue, ReplyBlock reply) {
   if (!command) {
     pm::systemLog(QString::fromLatin1(kMissingCommandBlock));
     return;
   }
   // Command and reply read are one block, so nothing else for the printer comes between them.
-  performInlineOnCommandQueue([this, command = std::move(command), replyQueue,
-                               reply = std::move(reply)] {
+  performInlineOnCommandQueue([this, command = std::move(command), replyQueue, reply = std::move(reply)] {
     command();
     // Not read from once quitting: it may answer nothing for the whole time-out.
     const QByteArray data = d_->gone.abandoned() ? QByteArray() : printerReply();
@@ -117,9 +111,8 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
     writeStatus_ = kIOReturnError;
     return false;
   }
-  writeStatus_ = interface->writePipe(d_->bulkOUT, data.constData(),
-                                      static_cast<uint32_t>(data.size()), kBulkTimeoutMs,
-                                      kBulkTimeoutMs);
+  writeStatus_ = interface->writePipe(d_->bulkOUT, data.constData(), static_cast<uint32_t>(data.size()),
+                                      kBulkTimeoutMs, kBulkTimeoutMs);
   noteInterfaceUse();
   return writeStatus_ == kIOReturnSuccess;
 }
@@ -139,7 +132,8 @@ uint32_t TBUSBPrinter::drainBulkIn() {
     result = interface->readPipe(d_->bulkIN, chunk.data(), &received, kDrainTimeoutMs, kDrainTimeoutMs);
     if (result != kIOReturnSuccess || received == 0) break;
     received = std::min(received, kDrainChunk);
-    if (head.size() < kDrainLoggedBytes) head += chunk.first(std::min<qsizetype>(received, kDrainLoggedBytes - head.size()));
+    if (head.size() < kDrainLoggedBytes)
+      head += chunk.first(std::min<qsizetype>(received, kDrainLoggedBytes - head.size()));
     dropped += received;
   }
   if (dropped > 0) {
@@ -165,8 +159,7 @@ QByteArray TBUSBPrinter::interfaceReadDataOfSize(uint32_t size) {
   // Bytes the printer does not send stay 0: the answer always has the size asked for.
   QByteArray buffer(static_cast<qsizetype>(size), '\0');
   uint32_t received = size;
-  readStatus_ = interface->readPipe(d_->bulkIN, buffer.data(), &received, kBulkTimeoutMs,
-                                    kBulkTimeoutMs);
+  readStatus_ = interface->readPipe(d_->bulkIN, buffer.data(), &received, kBulkTimeoutMs, kBulkTimeoutMs);
   if (readStatus_ != kIOReturnSuccess) return {};
   if (buffer.isNull()) buffer = QByteArray("", 0);
   return buffer;

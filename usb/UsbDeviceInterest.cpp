@@ -15,9 +15,11 @@ QString localized(const char* text) { return QCoreApplication::translate("TBPrin
 // Another client wants the device.
 void serviceIsAttemptingOpen(TBUSBPrinter* printer) {
   if (printer->isInterfaceOpen()) {
-    if (!printer->inFirmwareUpdate()) printer->setStatus(localized(QT_TRANSLATE_NOOP("TBPrinters", "USB Open")));
+    if (!printer->inFirmwareUpdate())
+      printer->setStatus(localized(QT_TRANSLATE_NOOP("TBPrinters", "USB Open")));
   } else if (printer->state() != TBUSBPrinterStateProbed) {
-    if (!printer->inFirmwareUpdate()) printer->setStatus(localized(QT_TRANSLATE_NOOP("TBPrinters", "USB Busy")));
+    if (!printer->inFirmwareUpdate())
+      printer->setStatus(localized(QT_TRANSLATE_NOOP("TBPrinters", "USB Busy")));
   } else {
     // The first open after the service object was set is still waiting for its close.
     printer->setState(TBUSBPrinterStateClosed);
@@ -26,13 +28,13 @@ void serviceIsAttemptingOpen(TBUSBPrinter* printer) {
 
 }  // namespace
 
-void usbDeviceInterest(TBUSBPrinter* printer, const usb::ServiceHandle& service,
-                       uint32_t messageType, void* messageArgument) {
+void usbDeviceInterest(TBUSBPrinter* printer, const usb::ServiceHandle& service, uint32_t messageType,
+                       void* messageArgument) {
   Q_ASSERT(pm::isMainQueue());
   if (printer == nullptr) return;
   const QByteArray description = printer->descriptionUTF8();
-  pm::systemLogf("%s %s(%x); arg = %p\n", description.constData(),
-                 pm::stringForIOMessage(messageType), messageType, messageArgument);
+  pm::systemLogf("%s %s(%x); arg = %p\n", description.constData(), pm::stringForIOMessage(messageType),
+                 messageType, messageArgument);
   switch (messageType) {
     case kIOMessageServiceIsTerminated:
       pm::systemLogf("%s (device %.8x) was removed\n", description.constData(), service.id());

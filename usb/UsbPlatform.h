@@ -52,9 +52,9 @@ class ServiceHandle {
 
 // Properties of one pipe of an open interface (GetPipeProperties).
 struct PipeProperties {
-  uint8_t direction = 0;      // kUSBOut (0) or kUSBIn (1)
-  uint8_t number = 0;         // endpoint number
-  uint8_t transferType = 0;   // kUSBControl, kUSBIsoc, kUSBBulk (2), kUSBInterrupt
+  uint8_t direction = 0;     // kUSBOut (0) or kUSBIn (1)
+  uint8_t number = 0;        // endpoint number
+  uint8_t transferType = 0;  // kUSBControl, kUSBIsoc, kUSBBulk (2), kUSBInterrupt
   uint16_t maxPacketSize = 0;
   uint8_t interval = 0;
 };
@@ -81,9 +81,9 @@ class UsbDevice {
   UsbDevice(const UsbDevice&) = delete;
   UsbDevice& operator=(const UsbDevice&) = delete;
 
-  virtual IOReturn open() = 0;                       // USBDeviceOpen
-  virtual IOReturn close() = 0;                      // USBDeviceClose
-  virtual IOReturn resetDevice() = 0;                // ResetDevice (port reset)
+  virtual IOReturn open() = 0;         // USBDeviceOpen
+  virtual IOReturn close() = 0;        // USBDeviceClose
+  virtual IOReturn resetDevice() = 0;  // ResetDevice (port reset)
   // USBDeviceReEnumerate: the device leaves the bus (its services are terminated) and enumerates
   // again as new services at the same location ID.
   virtual IOReturn reEnumerate(uint32_t options) = 0;
@@ -119,10 +119,10 @@ class UsbInterface {
   // USBInterfaceOpenSeize: exclusive use of the interface. kIOReturnExclusiveAccess while another
   // program holds it; kIOReturnNotPrivileged when the process may not open the device.
   virtual IOReturn openSeize() = 0;
-  virtual IOReturn close() = 0;                            // USBInterfaceClose
+  virtual IOReturn close() = 0;  // USBInterfaceClose
 
   // Pipes of the open interface: references 1..numEndpoints; 0 is the default control pipe.
-  virtual IOReturn numEndpoints(uint8_t* count) = 0;       // GetNumEndpoints
+  virtual IOReturn numEndpoints(uint8_t* count) = 0;  // GetNumEndpoints
   virtual IOReturn pipeProperties(uint8_t pipeRef, PipeProperties* properties) = 0;
 
   // ControlRequestTO on pipe 0 (the interface need not be open).
@@ -130,11 +130,11 @@ class UsbInterface {
 
   // ReadPipeTO: reads up to *size bytes; on return *size holds the bytes received. A read of
   // 0 bytes completes at once with 0 bytes.
-  virtual IOReturn readPipe(uint8_t pipeRef, void* buffer, uint32_t* size,
-                            uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) = 0;
+  virtual IOReturn readPipe(uint8_t pipeRef, void* buffer, uint32_t* size, uint32_t noDataTimeoutMs,
+                            uint32_t completionTimeoutMs) = 0;
   // WritePipeTO: writes `size` bytes in one transfer.
-  virtual IOReturn writePipe(uint8_t pipeRef, const void* buffer, uint32_t size,
-                             uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) = 0;
+  virtual IOReturn writePipe(uint8_t pipeRef, const void* buffer, uint32_t size, uint32_t noDataTimeoutMs,
+                             uint32_t completionTimeoutMs) = 0;
 
  protected:
   UsbInterface() = default;
@@ -165,15 +165,15 @@ class UsbRegistry {
 
   // IOCreatePlugInInterfaceForService + QueryInterface: the interface object of a service, or
   // null with *result set to the failure (kIOReturnNoDevice once the service has gone).
-  virtual std::shared_ptr<UsbInterface> createInterface(const ServiceHandle& service,
-                                                        IOReturn* result) = 0;
+  virtual std::shared_ptr<UsbInterface> createInterface(const ServiceHandle& service, IOReturn* result) = 0;
 
   // "IOGeneralInterest" messages for a service: kIOMessageServiceIsTerminated when it goes and
   // whatever else the backend can tell (the virtual bus sends any message a test asks for).
-  using InterestCallback = std::function<void(const ServiceHandle& service, uint32_t messageType,
-                                              void* messageArgument)>;
-  virtual std::unique_ptr<InterestRegistration> addInterestNotification(
-      const ServiceHandle& service, InterestCallback callback, IOReturn* result) = 0;
+  using InterestCallback =
+      std::function<void(const ServiceHandle& service, uint32_t messageType, void* messageArgument)>;
+  virtual std::unique_ptr<InterestRegistration> addInterestNotification(const ServiceHandle& service,
+                                                                        InterestCallback callback,
+                                                                        IOReturn* result) = 0;
 
   // Whether the service is still registered (false once it was terminated). Any thread.
   virtual bool isServiceAlive(const ServiceHandle& service) = 0;

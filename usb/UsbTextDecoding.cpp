@@ -97,8 +97,8 @@ QString substringFromString(const QString& text, const QString& prefix, const QS
 QString deviceIdField(const QString& deviceId, std::initializer_list<const char*> keys) {
   const QString terminator = QStringLiteral(";");
   for (const char* key : keys) {
-    QString value = substringFromString(deviceId, QString::fromLatin1(key), terminator,
-                                              Qt::CaseInsensitive, false);
+    QString value =
+        substringFromString(deviceId, QString::fromLatin1(key), terminator, Qt::CaseInsensitive, false);
     if (!value.isNull()) return value;
   }
   return QString();

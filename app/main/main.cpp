@@ -2,8 +2,6 @@
 // firmware. Start-up runs in a fixed order: the controller registers for printers (each joins
 // the list once its own queue has read its identity), then the window is localised and shown.
 
-
-
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -17,13 +15,13 @@
 #include "app/QtAlertPresenter.h"
 #include "app/SelfCheck.h"
 #include "app/StartupReport.h"
-#include "app/Termination.h"
 #include "app/TBPrinters.h"
+#include "app/Termination.h"
 #include "app/Translations.h"
-#include "support/SystemLog.h"
-#include "support/AlertPresenter.h"
 #include "olm/model/ModelConfig.h"
 #include "olm/model/UdevRule.h"
+#include "support/AlertPresenter.h"
+#include "support/SystemLog.h"
 
 int main(int argc, char** argv) {
   // Started with a standard descriptor closed (`2>&-`), the X11 connection would take it and
@@ -52,7 +50,8 @@ int main(int argc, char** argv) {
   auto demoOutcome = std::make_shared<pm::DemoMode::Outcome>();
   int status = 0;
   {
-    TBPrinters controller([demoSpec, demoOutcome] { return pm::DemoMode::makeRegistry(demoSpec, demoOutcome.get()); });
+    TBPrinters controller(
+        [demoSpec, demoOutcome] { return pm::DemoMode::makeRegistry(demoSpec, demoOutcome.get()); });
     app.setQuitOnLastWindowClosed(controller.applicationShouldTerminateAfterLastWindowClosed());
     MainWindow window(&controller, demoSpec);
     QtAlertPresenter alerts(&window);
@@ -63,7 +62,8 @@ int main(int argc, char** argv) {
     // What registration posted runs before launching finishes; the printers found join the list
     // as their own queues read their identities, while the window is already up.
     QCoreApplication::sendPostedEvents();
-    window.reportStartup(configProblems, demoOutcome->attached, pm::DemoMode::refusalText(demoOutcome->refused));
+    window.reportStartup(configProblems, demoOutcome->attached,
+                         pm::DemoMode::refusalText(demoOutcome->refused));
     window.applicationDidFinishLaunching();
     window.show();
     pm::reportFirstExposure(window);

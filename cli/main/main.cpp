@@ -12,11 +12,11 @@
 #include "app/Translations.h"
 #include "cli/CliOptions.h"
 #include "cli/CliRun.h"
+#include "olm/model/ModelConfig.h"
+#include "support/AlertPresenter.h"
 #include "support/Resources.h"
 #include "support/SerialQueue.h"
 #include "support/SystemLog.h"
-#include "support/AlertPresenter.h"
-#include "olm/model/ModelConfig.h"
 
 int main(int argc, char** argv) {
   pm::openClosedStandardDescriptors();
@@ -41,7 +41,8 @@ int main(int argc, char** argv) {
 
   // The deployer's model IDs and admissions; a problem is in the log, and said here once.
   for (const QString& problem : pm::loadModelConfig())
-    std::fprintf(stderr, "printer-maintenance-cli: model configuration: %s; skipped\n", qUtf8Printable(problem));
+    std::fprintf(stderr, "printer-maintenance-cli: model configuration: %s; skipped\n",
+                 qUtf8Printable(problem));
 
   int status = 0;
   {

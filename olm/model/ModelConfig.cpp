@@ -27,7 +27,8 @@ std::optional<uint16_t> parseUsbId(QString text) {
 
 // A word of the file as a reason quotes it: bounded, so a runaway line makes no runaway message.
 QString quoted(const QString& word) {
-  return QLatin1Char('"') + (word.size() > 40 ? word.left(40) + QStringLiteral("...") : word) + QLatin1Char('"');
+  return QLatin1Char('"') + (word.size() > 40 ? word.left(40) + QStringLiteral("...") : word) +
+         QLatin1Char('"');
 }
 
 QString knownModels() {
@@ -42,14 +43,16 @@ using Setting = std::pair<PrinterModel, ModelIds>;
 std::variant<Setting, QString> parseLine(const QStringList& words, const ModelIdTable& current) {
   const std::optional<PrinterModel> model = printerModelNamed(words.first());
   if (!model) return QStringLiteral("unknown model %1 (known: %2)").arg(quoted(words.first()), knownModels());
-  if (words.size() == 1) return QStringLiteral("nothing to set for %1 (expected %2)").arg(words.first(), kSettings);
+  if (words.size() == 1)
+    return QStringLiteral("nothing to set for %1 (expected %2)").arg(words.first(), kSettings);
   ModelIds ids = current[static_cast<std::size_t>(*model)];
   QStringList given;
   for (const QString& word : words.mid(1)) {
     const QString key = word.section(QLatin1Char('='), 0, 0).toLower();
     const QString value = word.section(QLatin1Char('='), 1);
     if (!word.contains(QLatin1Char('=')) ||
-        (key != QLatin1String("vendor") && key != QLatin1String("product") && key != QLatin1String("admitted")))
+        (key != QLatin1String("vendor") && key != QLatin1String("product") &&
+         key != QLatin1String("admitted")))
       return QStringLiteral("%1 is not a setting (expected %2)").arg(quoted(word), kSettings);
     if (given.contains(key)) return QStringLiteral("%1 is given twice").arg(key);
     given << key;
@@ -61,7 +64,9 @@ std::variant<Setting, QString> parseLine(const QStringList& words, const ModelId
       continue;
     }
     const std::optional<uint16_t> id = parseUsbId(value);
-    if (!id) return QStringLiteral("%1 %2 is not a USB ID (one to four hex digits, such as 0x04f9)").arg(key, quoted(value));
+    if (!id)
+      return QStringLiteral("%1 %2 is not a USB ID (one to four hex digits, such as 0x04f9)")
+          .arg(key, quoted(value));
     (key == QLatin1String("vendor") ? ids.vendorId : ids.productId) = *id;
   }
   for (std::size_t other = 0; other < current.size(); ++other) {
@@ -75,7 +80,8 @@ std::variant<Setting, QString> parseLine(const QStringList& words, const ModelId
 
 }  // namespace
 
-void applyModelConfig(const QByteArray& text, const QString& fileName, ModelIdTable& ids, QStringList& problems) {
+void applyModelConfig(const QByteArray& text, const QString& fileName, ModelIdTable& ids,
+                      QStringList& problems) {
   const QStringList lines = QString::fromUtf8(text).split(QLatin1Char('\n'));
   static const QRegularExpression blanks(QStringLiteral("\\s+"));
   for (qsizetype i = 0; i < lines.size(); ++i) {
@@ -98,12 +104,14 @@ ModelConfig readModelConfig(const QStringList& paths) {
     if (!info.exists()) continue;
     QFile file(path);
     if (!info.isFile() || !file.open(QIODevice::ReadOnly)) {
-      config.problems << QStringLiteral("%1: cannot be read (%2)").arg(path, info.isFile() ? file.errorString() : QStringLiteral("not a file"));
+      config.problems << QStringLiteral("%1: cannot be read (%2)")
+                             .arg(path, info.isFile() ? file.errorString() : QStringLiteral("not a file"));
       continue;
     }
     const QByteArray text = file.read(kMaxConfigBytes + 1);
     if (text.size() > kMaxConfigBytes) {
-      config.problems << QStringLiteral("%1: larger than %2 KiB, not read").arg(path).arg(kMaxConfigBytes / 1024);
+      config.problems
+          << QStringLiteral("%1: larger than %2 KiB, not read").arg(path).arg(kMaxConfigBytes / 1024);
       continue;
     }
     applyModelConfig(text, path, config.ids, config.problems);
@@ -114,7 +122,8 @@ ModelConfig readModelConfig(const QStringList& paths) {
 QStringList modelConfigPaths() {
   QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
   if (home.isEmpty() || QDir::isRelativePath(home)) home = QDir::homePath() + QStringLiteral("/.config");
-  return {QStringLiteral("/etc/printer-maintenance/models.conf"), home + QStringLiteral("/printer-maintenance/models.conf")};
+  return {QStringLiteral("/etc/printer-maintenance/models.conf"),
+          home + QStringLiteral("/printer-maintenance/models.conf")};
 }
 
 QStringList loadModelConfig() {

@@ -24,7 +24,8 @@ namespace pm {
 
 // The lines of `text` (the file `fileName`) applied on top of `ids`; each skipped line adds one
 // problem: "<file> line <n>: <reason>".
-void applyModelConfig(const QByteArray& text, const QString& fileName, ModelIdTable& ids, QStringList& problems);
+void applyModelConfig(const QByteArray& text, const QString& fileName, ModelIdTable& ids,
+                      QStringList& problems);
 
 struct ModelConfig {
   ModelIdTable ids = builtInIds();

@@ -37,8 +37,24 @@ struct ColorTableKey {
   const char* display;  // "300 SD"
 };
 // Every colour-table key, in the order the window lists the tables.
-enum class TableKey { Set, V600, V610, V620, V300SD, V300PD, V310SD, V310PD, V600SD, V600PD,
-                      V610SD, V610PD, V300HD, V600HD, V610HD, V620HD };
+enum class TableKey {
+  Set,
+  V600,
+  V610,
+  V620,
+  V300SD,
+  V300PD,
+  V310SD,
+  V310PD,
+  V600SD,
+  V600PD,
+  V610SD,
+  V610PD,
+  V300HD,
+  V600HD,
+  V610HD,
+  V620HD
+};
 inline constexpr ColorTableKey kColorTableKeys[] = {
     {"colorTableVersion", "colorTableChecksum300", "300"},
     {"colorTableVersion600", "colorTableChecksum600", "600"},
@@ -64,7 +80,7 @@ struct ColorTableSlot {
   int number;        // 300, 310, 600, 610 or 620; 0: the whole set (KTA, KTB, VLA, KTBT)
   TableMedia media;  // the read's payload; None sends none
   TableKey key;
-  const char* label; // the version read's log line: "printer color table version <label>: "
+  const char* label;  // the version read's log line: "printer color table version <label>: "
 };
 
 // One file of a model's archive, and the HMAC-SHA256 it must have (olm/update/FirmwareArchive.h).
@@ -75,11 +91,11 @@ struct ArchiveFile {
 
 struct ModelTraits {
   PrinterModel model;
-  const char* name;          // "KTA", as the user reads it
-  uint16_t vendorId;         // built in; the deployer's configuration may change both IDs
+  const char* name;   // "KTA", as the user reads it
+  uint16_t vendorId;  // built in; the deployer's configuration may change both IDs
   uint16_t productId;
-  bool admitted;             // listed when plugged in (built in; the configuration may change it)
-  const char* picture;       // resources/pictures/<picture>.png
+  bool admitted;                         // listed when plugged in (built in; the configuration may change it)
+  const char* picture;                   // resources/pictures/<picture>.png
   std::span<const ArchiveFile> archive;  // the firmware file first, then the colour tables
   std::span<const ColorTableSlot> tables;
   // A model whose firmware before `perMediaTablesFrom` addresses its tables without media and

@@ -15,8 +15,9 @@ QString udevRule(const ModelIdTable& ids) {
   for (const ModelTraits& traits : allModelTraits()) {
     const ModelIds& model = ids[static_cast<std::size_t>(traits.model)];
     // udev takes '#' as a comment only at the start of a line.
-    rule += QStringLiteral("# %1\nSUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"%2\", "
-                           "ATTR{idProduct}==\"%3\", TAG+=\"uaccess\"\n")
+    rule += QStringLiteral(
+                "# %1\nSUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"%2\", "
+                "ATTR{idProduct}==\"%3\", TAG+=\"uaccess\"\n")
                 .arg(QLatin1String(traits.name))
                 .arg(model.vendorId, 4, 16, QLatin1Char('0'))
                 .arg(model.productId, 4, 16, QLatin1Char('0'));

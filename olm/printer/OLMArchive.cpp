@@ -1,11 +1,11 @@
 // TBUSBPrinterOLM: the firmware archive of this printer: verification and the stored file list,
 // the firmware image, and the new and available firmware versions.
 
-#include "support/MainQueue.h"
-#include "support/SystemLog.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateJournal.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/MainQueue.h"
+#include "support/SystemLog.h"
 
 namespace {
 const QString kFilenamesKey = QStringLiteral("firmwareFilenames");
@@ -17,9 +17,7 @@ QString TBUSBPrinterOLM::asciiHexForData(const QByteArray& data) {
   return pm::FirmwareArchive::asciiHexForData(data);
 }
 
-QString TBUSBPrinterOLM::verifyBlob(const QByteArray& data) {
-  return pm::FirmwareArchive::verifyBlob(data);
-}
+QString TBUSBPrinterOLM::verifyBlob(const QByteArray& data) { return pm::FirmwareArchive::verifyBlob(data); }
 
 std::optional<QStringList> TBUSBPrinterOLM::verifyFirmwareArchiveForProductID(uint16_t productId) {
   return pm::FirmwareArchive::verifyFirmwareArchiveForProductID(productId);
@@ -91,9 +89,7 @@ QString TBUSBPrinterOLM::newFirmwareVersion() {
   return dot < 0 ? name : name.left(dot);
 }
 
-double TBUSBPrinterOLM::availableFirmwareVersion() {
-  return pm::firmwareVersionNumber(newFirmwareVersion());
-}
+double TBUSBPrinterOLM::availableFirmwareVersion() { return pm::firmwareVersionNumber(newFirmwareVersion()); }
 
 std::optional<TBUSBPrinterOLM::ShippedFirmware> TBUSBPrinterOLM::shippedFirmware() {
   const double installed = installedFirmwareVersion();

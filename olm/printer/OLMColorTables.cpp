@@ -3,10 +3,10 @@
 // tables are the bytes read and checked when the update started; every one must be taken by the
 // printer, or the phase is no success (the printer's tables were erased by "TBL_CL").
 
-#include "support/SystemLog.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateJournal.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/SystemLog.h"
 
 using pm::framing::Command;
 
@@ -22,15 +22,20 @@ struct TableTarget {
 
 QString mediaCode(pm::TableMedia media) {
   switch (media) {
-    case pm::TableMedia::SD: return QStringLiteral("SD");
-    case pm::TableMedia::PD: return QStringLiteral("PD");
-    case pm::TableMedia::PP: return QStringLiteral("PP");
-    case pm::TableMedia::None: break;
+    case pm::TableMedia::SD:
+      return QStringLiteral("SD");
+    case pm::TableMedia::PD:
+      return QStringLiteral("PD");
+    case pm::TableMedia::PP:
+      return QStringLiteral("PP");
+    case pm::TableMedia::None:
+      break;
   }
   return {};
 }
 
-std::optional<TableTarget> tableTarget(std::span<const pm::ColorTableSlot> tableSlots, const QString& fileName) {
+std::optional<TableTarget> tableTarget(std::span<const pm::ColorTableSlot> tableSlots,
+                                       const QString& fileName) {
   const QStringList parts = fileName.section(QLatin1Char('.'), 0, 0).split(QLatin1Char('_'));
   if (parts.size() < 3) return std::nullopt;
   bool numbered = false;
@@ -92,7 +97,8 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
       // Taken means the printer reports the table's version afterwards: the bytes arriving is not
       // enough, the printer may refuse a table it cannot use.
       if (const std::optional<TableTarget> target = tableTarget(tableSlots, name); delivered && target) {
-        const QString reported = printer->deviceInfoDict()->string(QLatin1String(pm::colorTableKey(target->key).version));
+        const QString reported =
+            printer->deviceInfoDict()->string(QLatin1String(pm::colorTableKey(target->key).version));
         if (reported != target->version) {
           delivered = false;
           refused = tr("The printer did not take the colour table %1 (it reports version %2).")
@@ -109,7 +115,8 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
     if (!delivered) {
       // The printer left (or stopped taking data) with its tables erased or half written: the
       // stage stays at 2, so the tables are written again when it returns.
-      return finish(false, tr("The printer stopped taking the colour tables; they are erased or incomplete."));
+      return finish(false,
+                    tr("The printer stopped taking the colour tables; they are erased or incomplete."));
     }
     printer->storeUpdateStage(pm::UpdateStage::TablesWritten);
     finish(true, QString());

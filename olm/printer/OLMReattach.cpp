@@ -7,12 +7,12 @@
 #include <QSet>
 #include <QThread>
 
-#include "support/MainQueue.h"
-#include "support/SystemLog.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/MainQueue.h"
+#include "support/SystemLog.h"
 
 namespace {
 
@@ -27,7 +27,8 @@ QSet<QString>& promptsShown() {
 }
 
 QString declinedLoaderText() {
-  return TBUSBPrinterOLM::tr("The firmware update was declined; the printer waits in its firmware update mode.");
+  return TBUSBPrinterOLM::tr(
+      "The firmware update was declined; the printer waits in its firmware update mode.");
 }
 
 QString describe(const QVariantMap& map) {
@@ -79,7 +80,8 @@ void TBUSBPrinterOLM::recogniseUpdateAtAttach() {
   if (const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, productID())) {
     // The update goes on from here: in this process, or in a new one after a stop.
     pm::UpdateEvents::begin(record->serialNumber);
-    pm::UpdateEvents::progress({record->serialNumber, pm::UpdateProgress::Kind::Back, static_cast<int>(record->stage)});
+    pm::UpdateEvents::progress(
+        {record->serialNumber, pm::UpdateProgress::Kind::Back, static_cast<int>(record->stage)});
     deviceInfoDict()->setValue(kUpdateStageKey, static_cast<int>(record->stage));
     if (!record->fromVersion.isEmpty())
       deviceInfoDict()->setValue(QStringLiteral("firmwareVersionPrevious"), record->fromVersion);
@@ -92,13 +94,15 @@ void TBUSBPrinterOLM::recogniseUpdateAtAttach() {
     const int stage = deviceInfoDict()->value(kUpdateStageKey).toInt();
     if (stage == static_cast<int>(pm::UpdateStage::RestartRequested) ||
         stage == static_cast<int>(pm::UpdateStage::ImageSent)) {
-      pm::systemLog(QStringLiteral("no update recorded for this printer: the stage %1 kept for %2 is not its own")
-                        .arg(stage)
-                        .arg(key));
+      pm::systemLog(
+          QStringLiteral("no update recorded for this printer: the stage %1 kept for %2 is not its own")
+              .arg(stage)
+              .arg(key));
       deviceInfoDict()->remove(kUpdateStageKey);
     }
     if (const std::optional<pm::UpdateRecord> other = pm::UpdateJournal::otherAt(serial, key, productID()))
-      pm::performAsyncOnMainQueue([printer = self(), other = *other] { printer->tellUpdateNotFinished(other); });
+      pm::performAsyncOnMainQueue(
+          [printer = self(), other = *other] { printer->tellUpdateNotFinished(other); });
   }
 }
 
@@ -106,12 +110,13 @@ void TBUSBPrinterOLM::tellUpdateNotFinished(const pm::UpdateRecord& other) {
   Q_ASSERT(pm::isMainQueue());
   pm::systemLog(QStringLiteral("%1 is at the port of the unfinished update of %2; it gets no update command")
                     .arg(printerName(), other.printerName()));
-  dialogs().showAlert(tr("The firmware update is not finished"),
-            tr("The firmware update of %1 was interrupted and is not finished. The printer now connected "
-               "at its USB port, %2, is a different printer and is left as it is.\n\nPlease connect %1 "
-               "again to finish its update.")
-                .arg(other.printerName(), printerName()),
-            {tr("OK")}, nullptr);
+  dialogs().showAlert(
+      tr("The firmware update is not finished"),
+      tr("The firmware update of %1 was interrupted and is not finished. The printer now connected "
+         "at its USB port, %2, is a different printer and is left as it is.\n\nPlease connect %1 "
+         "again to finish its update.")
+          .arg(other.printerName(), printerName()),
+      {tr("OK")}, nullptr);
 }
 
 // ---- Probe -------------------------------------------------------------------------------------
@@ -154,11 +159,12 @@ void TBUSBPrinterOLM::probeAtInit() {
           if (!code) {
             // No answer: a printer that left carries on when it returns; one still here is stuck.
             if (printer->hasGone()) return;
-            printer->stopUpdate(tr("The printer is not responding"),
-                                tr("%1 does not answer in its firmware update mode.\n\nPlease switch the printer "
-                                   "off and on again and keep it connected. The update continues when the "
-                                   "printer returns.")
-                                    .arg(printer->printerName()));
+            printer->stopUpdate(
+                tr("The printer is not responding"),
+                tr("%1 does not answer in its firmware update mode.\n\nPlease switch the printer "
+                   "off and on again and keep it connected. The update continues when the "
+                   "printer returns.")
+                    .arg(printer->printerName()));
             return;
           }
           // Nothing was written yet: the printer runs its old firmware with its tables, so the
@@ -197,7 +203,8 @@ void TBUSBPrinterOLM::continueAfterUpload(const std::optional<QString>& version)
   sendPrinterCommand([this] { sendPrinterCommand(pm::framing::Command::Status); }, printerCommandQueue(),
                      [code](const QByteArray& reply) { *code = replyText(reply); });
   if (*code == kUpdateModeCode) {
-    pm::systemLog(QStringLiteral("device is still in firmware update mode after the upload ... uploading firmware again"));
+    pm::systemLog(QStringLiteral(
+        "device is still in firmware update mode after the upload ... uploading firmware again"));
     uploadFirmware();
     return;
   }
@@ -240,21 +247,22 @@ void TBUSBPrinterOLM::showUnexpectedUpdateModePrompt() {
   promptsShown().insert(shownKey);
   pm::UpdateEvents::begin(identitySerialNumber());
   auto printer = self();
-  dialogs().showCustomAlert(tr("Attention:"),
-                  tr("A printer was unexpectedly found in firmware update mode. Would you like to update "
-                     "the firmware? "),
-                  {tr("Ignore"), tr("Update Firmware")}, false, pm::AlertStyle::Critical,
-                  [](pm::AlertRequest& alert) { alert.acceptButton = 1; },
-                  [printer, shownKey](const pm::AlertAnswer& answer) {
-                    promptsShown().remove(shownKey);
-                    if (answer.returnCode == pm::kAlertSecondButtonReturn) {
-                      pm::systemLog(QStringLiteral("device is in firmware update mode ... uploading firmware"));
-                      printer->uploadFirmware();
-                      return;
-                    }
-                    printer->recordUpdateOutcome(QStringLiteral("refused"), declinedLoaderText());
-                    printer->dialogs().showAlert(tr("Please power-cycle this printer"),
-                                       tr("Contact customer support if power-cycling does not resolve the issue."),
-                                       {tr("OK")}, nullptr);
-                  });
+  dialogs().showCustomAlert(
+      tr("Attention:"),
+      tr("A printer was unexpectedly found in firmware update mode. Would you like to update "
+         "the firmware? "),
+      {tr("Ignore"), tr("Update Firmware")}, false, pm::AlertStyle::Critical,
+      [](pm::AlertRequest& alert) { alert.acceptButton = 1; },
+      [printer, shownKey](const pm::AlertAnswer& answer) {
+        promptsShown().remove(shownKey);
+        if (answer.returnCode == pm::kAlertSecondButtonReturn) {
+          pm::systemLog(QStringLiteral("device is in firmware update mode ... uploading firmware"));
+          printer->uploadFirmware();
+          return;
+        }
+        printer->recordUpdateOutcome(QStringLiteral("refused"), declinedLoaderText());
+        printer->dialogs().showAlert(
+            tr("Please power-cycle this printer"),
+            tr("Contact customer support if power-cycling does not resolve the issue."), {tr("OK")}, nullptr);
+      });
 }

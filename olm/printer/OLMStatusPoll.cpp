@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <atomic>
 
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace {
 constexpr int kPollPauseMs = 500;
@@ -25,13 +25,12 @@ void TBUSBPrinterOLM::pollPrinterStatus(const QString& code, int roundsLeft) {
     // A printer that keeps reporting an error would otherwise be asked twice a second for as long
     // as the application runs, and never given back.
     if (roundsLeft <= 1) {
-      pm::systemLogf("status poll for %s ends: no \"%s\" after %d rounds", printer->descriptionUTF8().constData(),
-                     qPrintable(code), statusPollLimit());
+      pm::systemLogf("status poll for %s ends: no \"%s\" after %d rounds",
+                     printer->descriptionUTF8().constData(), qPrintable(code), statusPollLimit());
       return;
     }
-    printer->performAfterOnCommandQueue(kPollPauseMs, [printer, code, roundsLeft] {
-      printer->pollPrinterStatus(code, roundsLeft - 1);
-    });
+    printer->performAfterOnCommandQueue(
+        kPollPauseMs, [printer, code, roundsLeft] { printer->pollPrinterStatus(code, roundsLeft - 1); });
   };
   openInterface([printer, code, nextRound](IOReturn result) {
     if (result == kIOReturnNoDevice) return;

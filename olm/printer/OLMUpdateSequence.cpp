@@ -8,18 +8,18 @@
 #include <QDebug>
 #include <QSettings>
 
-#include "support/MainQueue.h"
-#include "support/NameTables.h"
-#include "support/SystemLog.h"
-#include "support/ZOVRAN_Log.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/protocol/Framing.h"
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/QuitGuard.h"
 #include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateHistory.h"
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
-#include "olm/protocol/Framing.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/MainQueue.h"
+#include "support/NameTables.h"
+#include "support/SystemLog.h"
+#include "support/ZOVRAN_Log.h"
 
 namespace {
 
@@ -65,7 +65,9 @@ QString fileCorruptionMessage() { return TBUSBPrinterOLM::tr("Contact customer s
 // A missing text shows as "(null)", as the report has always shown it.
 QString orNull(const QString& text) { return text.isNull() ? QStringLiteral("(null)") : text; }
 
-QString declinedText() { return TBUSBPrinterOLM::tr("The firmware update was declined; nothing was changed."); }
+QString declinedText() {
+  return TBUSBPrinterOLM::tr("The firmware update was declined; nothing was changed.");
+}
 
 // The printer's update ends unfinished when the return watch gives up on it; the record stays for
 // its return.
@@ -93,10 +95,11 @@ void announce(const QString& printer, pm::UpdateProgress::Kind kind, int phase, 
 void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
   Q_ASSERT(pm::isMainQueue());
   if (updateRecord()) {
-    dialogs().showAlert(tr("The firmware update is already running"),
-              tr("The update of %1 is not finished yet. It goes on by itself when the printer returns.")
-                  .arg(printerName()),
-              {tr("OK")}, nullptr);
+    dialogs().showAlert(
+        tr("The firmware update is already running"),
+        tr("The update of %1 is not finished yet. It goes on by itself when the printer returns.")
+            .arg(printerName()),
+        {tr("OK")}, nullptr);
     return;
   }
   olderAllowed_ = allowOlderOrSame;
@@ -116,7 +119,7 @@ void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
       }
       printer->recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
       printer->dialogs().showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
-                         [](int) { terminateApplication(); });
+                                   [](int) { terminateApplication(); });
     });
   });
 }
@@ -134,32 +137,35 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
             .arg(available, 0, 'f', 2)
             .arg(installed, 0, 'f', 2);
     recordUpdateOutcome(QStringLiteral("refused"), message);
-    dialogs().showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical, nullptr,
-                    [](const pm::AlertAnswer&) { terminateApplication(); });
+    dialogs().showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical,
+                              nullptr, [](const pm::AlertAnswer&) { terminateApplication(); });
     return;
   }
 
   dialogs().setToggleAgreed(false);
-  const QString text = traits && installed < traits->mediaChangeBelow ? dialogs().VLAUpdateWarningText() : dialogs().genericUpdateWarningText();
+  const QString text = traits && installed < traits->mediaChangeBelow ? dialogs().VLAUpdateWarningText()
+                                                                      : dialogs().genericUpdateWarningText();
   auto printer = self();
   // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
-  dialogs().showCustomAlert(tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
-                  [](pm::AlertRequest& alert) {
-                    alert.dismissable = true;
-                    alert.acceptButton = 1;
-                  },
-                  [printer](const pm::AlertAnswer& answer) {
-                    printer->dialogs().setToggleAgreed(answer.agreed);
-                    if (answer.returnCode != 1001 || !printer->dialogs().customerDidAgree())
-                      printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
-                    if (answer.dismissed) {
-                      pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
-                    } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
-                      terminateApplication();
-                    } else if (answer.returnCode == pm::kAlertSecondButtonReturn && printer->dialogs().customerDidAgree()) {
-                      printer->proceedWithUpdateWhenReady();
-                    }
-                  });
+  dialogs().showCustomAlert(
+      tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
+      [](pm::AlertRequest& alert) {
+        alert.dismissable = true;
+        alert.acceptButton = 1;
+      },
+      [printer](const pm::AlertAnswer& answer) {
+        printer->dialogs().setToggleAgreed(answer.agreed);
+        if (answer.returnCode != 1001 || !printer->dialogs().customerDidAgree())
+          printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+        if (answer.dismissed) {
+          pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
+        } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
+          terminateApplication();
+        } else if (answer.returnCode == pm::kAlertSecondButtonReturn &&
+                   printer->dialogs().customerDidAgree()) {
+          printer->proceedWithUpdateWhenReady();
+        }
+      });
 }
 
 void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
@@ -180,7 +186,8 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                                              !preferenceIsSet(QStringLiteral("installOlderFirmwareVersion"));
   if (notNeeded) {
     const QString message = tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2);
-    recordUpdateOutcome(QStringLiteral("refused"), tr("Firmware update not needed") + QLatin1Char(' ') + message);
+    recordUpdateOutcome(QStringLiteral("refused"),
+                        tr("Firmware update not needed") + QLatin1Char(' ') + message);
     dialogs().showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
     return;
   }
@@ -199,60 +206,66 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
   const auto notResponding = [printer, retryOnProceed, buttons] {
-    printer->dialogs().showAlert(tr("Printer Error"),
-                       tr("The printer is not responding properly. Please power-cycle the printer and "
-                          "try again."),
-                       buttons, retryOnProceed);
+    printer->dialogs().showAlert(
+        tr("Printer Error"),
+        tr("The printer is not responding properly. Please power-cycle the printer and "
+           "try again."),
+        buttons, retryOnProceed);
   };
-  openInterface([printer, retryOnProceed, buttons, notResponding](IOReturn result) {
-    if (result == kIOReturnExclusiveAccess) {
-      // Cancel (what the command line answers) ends the update at once with nothing written.
-      printer->dialogs().showAlert(tr("Printer Busy"),
-                         tr("Another application is using the printer. Please proceed when the printer "
-                            "becomes available."),
-                         buttons, [printer, retryOnProceed](int returnCode) {
-                           if (returnCode == 1000) return retryOnProceed(returnCode);
-                           const QString notDone =
-                               tr("The firmware of %1 was not updated: the printer is in use by another program.")
-                                   .arg(printer->printerName());
-                           PrinterDialogs::tellActionEnded(notDone);
-                           printer->recordUpdateOutcome(QStringLiteral("refused"),
-                                                        tr("Printer Busy") + QLatin1Char(' ') + notDone);
-                         });
-      return;
-    }
-    if (result != kIOReturnSuccess) return notResponding();
-    // A status read without a reply ends in words too, never in silence.
-    printer->getPrinterStatus([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
-      if (!code) return notResponding();
-      if (isReadyForUpdate(code)) {
-        printer->updateFirmwareReady();
-        return;
-      }
-      printer->dialogs().showAlert(tr("Printer Not Ready"),
-                         tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)),
-                         buttons, retryOnProceed);
-    });
-  }, BusyOpen::Report);
+  openInterface(
+      [printer, retryOnProceed, buttons, notResponding](IOReturn result) {
+        if (result == kIOReturnExclusiveAccess) {
+          // Cancel (what the command line answers) ends the update at once with nothing written.
+          printer->dialogs().showAlert(
+              tr("Printer Busy"),
+              tr("Another application is using the printer. Please proceed when the printer "
+                 "becomes available."),
+              buttons, [printer, retryOnProceed](int returnCode) {
+                if (returnCode == 1000) return retryOnProceed(returnCode);
+                const QString notDone =
+                    tr("The firmware of %1 was not updated: the printer is in use by another program.")
+                        .arg(printer->printerName());
+                PrinterDialogs::tellActionEnded(notDone);
+                printer->recordUpdateOutcome(QStringLiteral("refused"),
+                                             tr("Printer Busy") + QLatin1Char(' ') + notDone);
+              });
+          return;
+        }
+        if (result != kIOReturnSuccess) return notResponding();
+        // A status read without a reply ends in words too, never in silence.
+        printer->getPrinterStatus([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
+          if (!code) return notResponding();
+          if (isReadyForUpdate(code)) {
+            printer->updateFirmwareReady();
+            return;
+          }
+          printer->dialogs().showAlert(
+              tr("Printer Not Ready"),
+              tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)), buttons,
+              retryOnProceed);
+        });
+      },
+      BusyOpen::Report);
 }
 
 void TBUSBPrinterOLM::updateFirmwareReady() {
   Q_ASSERT(pm::isMainQueue());
   auto printer = self();
-  dialogs().showConfirmation(tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
-            tr("The printer may be permanently damaged if it is unplugged or loses power during the "
-               "update process."),
-            {tr("Cancel"), (shippedFirmware() == ShippedFirmware::Same    ? tr("Reinstall Firmware %1")
-                            : shippedFirmware() == ShippedFirmware::Older ? tr("Install Older Firmware %1")
-                                                                          : tr("Update Firmware to %1"))
-                               .arg(newFirmwareVersion())},
-            [printer](int returnCode) {
-              if (returnCode == pm::kAlertSecondButtonReturn) {
-                printer->updateFirmwareAndColorTables();
-              } else {
-                printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
-              }
-            });
+  dialogs().showConfirmation(
+      tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
+      tr("The printer may be permanently damaged if it is unplugged or loses power during the "
+         "update process."),
+      {tr("Cancel"), (shippedFirmware() == ShippedFirmware::Same    ? tr("Reinstall Firmware %1")
+                      : shippedFirmware() == ShippedFirmware::Older ? tr("Install Older Firmware %1")
+                                                                    : tr("Update Firmware to %1"))
+                         .arg(newFirmwareVersion())},
+      [printer](int returnCode) {
+        if (returnCode == pm::kAlertSecondButtonReturn) {
+          printer->updateFirmwareAndColorTables();
+        } else {
+          printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+        }
+      });
 }
 
 // ---- Phase 1: the rewrite request ------------------------------------------------------------------
@@ -260,13 +273,15 @@ void TBUSBPrinterOLM::updateFirmwareReady() {
 void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
   Q_ASSERT(pm::isMainQueue());
   if (pm::UpdateEvents::stopRequested()) {
-    recordUpdateOutcome(QStringLiteral("refused"), tr("Stopped before anything was written; nothing was changed."));
+    recordUpdateOutcome(QStringLiteral("refused"),
+                        tr("Stopped before anything was written; nothing was changed."));
     return;
   }
   if (firmwareVersion().isEmpty()) {
     // The printer comes back as a new object and is read afresh.
-    recordUpdateOutcome(QStringLiteral("failed"), tr("The printer's firmware version could not be read; nothing "
-                                                     "was changed. Please run the update again."));
+    recordUpdateOutcome(QStringLiteral("failed"),
+                        tr("The printer's firmware version could not be read; nothing "
+                           "was changed. Please run the update again."));
     hotPlug();
     return;
   }
@@ -285,7 +300,8 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
   announce(identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 1);
   openInterface([printer, archive](IOReturn result) {
     if (result != kIOReturnSuccess) {
-      printer->recordUpdateOutcome(QStringLiteral("failed"), tr("The printer could not be opened; nothing was changed."));
+      printer->recordUpdateOutcome(QStringLiteral("failed"),
+                                   tr("The printer could not be opened; nothing was changed."));
       printer->showUpdateOpenFailedAlert(UpdateStep::RewriteRequest, result);
       pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
@@ -329,7 +345,8 @@ void TBUSBPrinterOLM::uploadFirmware() {
   }
   openInterface([printer](IOReturn result) {
     if (result != kIOReturnSuccess) {
-      printer->recordUpdateOutcome(QStringLiteral("failed"), tr("The printer could not be opened in its firmware update mode."));
+      printer->recordUpdateOutcome(QStringLiteral("failed"),
+                                   tr("The printer could not be opened in its firmware update mode."));
       printer->showUpdateOpenFailedAlert(UpdateStep::Upload, result);
       pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
@@ -432,7 +449,8 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
   if (pm::UpdateEvents::stopRequested()) {
     // The new firmware runs with the old tables, which are whole: the record finishes them.
     const std::optional<pm::UpdateRecord> record = updateRecord();
-    recordUpdateOutcome(QStringLiteral("failed"), record ? pm::UpdateEvents::stoppedState(*record) : tr("Stopped."));
+    recordUpdateOutcome(QStringLiteral("failed"),
+                        record ? pm::UpdateEvents::stoppedState(*record) : tr("Stopped."));
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
     printer->updatePrinterStatus();
     return;
@@ -445,14 +463,15 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
     const QString current = orNull(printer->firmwareVersion());
     const bool onTarget = record && printer->firmwareVersion() == record->targetVersion;
     if (written && record)
-      announce(record->serialNumber, pm::UpdateProgress::Kind::TablesWritten, 3, record->archive ? record->archive->tables.size() : 0);
+      announce(record->serialNumber, pm::UpdateProgress::Kind::TablesWritten, 3,
+               record->archive ? record->archive->tables.size() : 0);
     if (written && onTarget) {
       printer->recordUpdateOutcome(QStringLiteral("success"),
                                    tr("Firmware version updated from %1 to %2").arg(previous, current));
       pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
       printer->dialogs().showAlert(tr("Firmware update was successful!"),
-                         tr("Firmware version updated from %1 to %2").arg(previous, current),
-                         {tr("Finish")}, nullptr);
+                                   tr("Firmware version updated from %1 to %2").arg(previous, current),
+                                   {tr("Finish")}, nullptr);
     } else {
       const QString what =
           !written ? problem + QStringLiteral(" ") +
@@ -461,10 +480,11 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
                    : tr("The printer does not report the new firmware version. Please switch it off and on "
                         "again and run the update once more.");
       printer->recordUpdateOutcome(QStringLiteral("failed"), what);
-      printer->dialogs().showAlert(tr("There was a problem with the firmware update!"),
-                         tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
-                             QStringLiteral("\n\n") + what,
-                         {tr("OK")}, nullptr);
+      printer->dialogs().showAlert(
+          tr("There was a problem with the firmware update!"),
+          tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
+              QStringLiteral("\n\n") + what,
+          {tr("OK")}, nullptr);
       if (written) {
         pm::UpdateJournal::remove(record ? record->serialNumber : printer->identitySerialNumber(),
                                   printer->keyUSBdevice(), printer->productID());
@@ -511,8 +531,8 @@ void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result
                            : tr("The firmware update could not go on because the printer could not be "
                                 "opened (%1).\n\nPlease switch the printer off and on again and keep it "
                                 "connected. The update continues when the printer returns.");
-  dialogs().showAlert(tr("The printer is not responding"), what.arg(QString::fromLatin1(pm::stringForIOReturn(result))),
-            {tr("OK")}, nullptr);
+  dialogs().showAlert(tr("The printer is not responding"),
+                      what.arg(QString::fromLatin1(pm::stringForIOReturn(result))), {tr("OK")}, nullptr);
 }
 
 // ---- Ending an update without success -----------------------------------------------------------------
@@ -523,7 +543,8 @@ void TBUSBPrinterOLM::stopUpdate(const QString& title, const QString& message) {
 }
 
 void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message) {
-  recordUpdateOutcome(QStringLiteral("failed"), title + QLatin1Char(' ') + message);  // while the record says from and to
+  recordUpdateOutcome(QStringLiteral("failed"),
+                      title + QLatin1Char(' ') + message);  // while the record says from and to
   const std::optional<pm::UpdateRecord> record = updateRecord();
   if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
   deviceInfoDict()->remove(kUpdateStageKey);
@@ -555,9 +576,8 @@ void TBUSBPrinterOLM::recordUpdateOutcome(const QString& result, const QString& 
 
 QString TBUSBPrinterOLM::identitySerialNumber() const {
   QString serial;
-  decodeDeviceID(raw1284DeviceID(), [&serial](const QString&, const QString&, const QString& decoded, const QString&) {
-    serial = decoded;
-  });
+  decodeDeviceID(raw1284DeviceID(), [&serial](const QString&, const QString&, const QString& decoded,
+                                              const QString&) { serial = decoded; });
   if (serial.trimmed().isEmpty()) serial = serialNumberUSB();
   return serial.trimmed();
 }

@@ -3,12 +3,12 @@
 
 #include <QSettings>
 
-#include "support/MainQueue.h"
-#include "support/Resources.h"
-#include "support/SystemLog.h"
-#include "support/PrintQueues.h"
 #include "olm/printer/PrinterDialogs.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "support/MainQueue.h"
+#include "support/PrintQueues.h"
+#include "support/Resources.h"
+#include "support/SystemLog.h"
 
 namespace {
 
@@ -24,12 +24,13 @@ void present(const pm::AlertRequest& request, std::function<void(const pm::Alert
 }  // namespace
 
 void PrinterDialogs::showCustomAlert(const QString& title, const QString& message,
-                                      const QStringList& buttonTitles, bool agreeCheckBox,
-                                      pm::AlertStyle style,
-                                      std::function<void(pm::AlertRequest& alert)> customLayout,
-                                      AlertAnswerCompletion completion) {
-  pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM showCustomAlertWithTitle:message:buttonTitles:accessoryView:"
-                               "alertStyle:customLayout:completion:]"));
+                                     const QStringList& buttonTitles, bool agreeCheckBox,
+                                     pm::AlertStyle style,
+                                     std::function<void(pm::AlertRequest& alert)> customLayout,
+                                     AlertAnswerCompletion completion) {
+  pm::systemLog(
+      QStringLiteral("-[TBUSBPrinterOLM showCustomAlertWithTitle:message:buttonTitles:accessoryView:"
+                     "alertStyle:customLayout:completion:]"));
   if (title.isEmpty() && message.isEmpty()) return;
   auto printer = printer_.self();
   pm::performAsyncOnMainQueue([printer, title, message, buttonTitles, agreeCheckBox, style,
@@ -54,8 +55,8 @@ void PrinterDialogs::showCustomAlert(const QString& title, const QString& messag
   });
 }
 
-void PrinterDialogs::showAlert(const QString& title, const QString& message,
-                                const QStringList& buttonTitles, AlertCompletion completion) {
+void PrinterDialogs::showAlert(const QString& title, const QString& message, const QStringList& buttonTitles,
+                               AlertCompletion completion) {
   showCustomAlert(title.isEmpty() ? tr("Alert") : title, message, buttonTitles, false,
                   pm::AlertStyle::Warning, nullptr,
                   [completion = std::move(completion)](const pm::AlertAnswer& answer) {
@@ -63,13 +64,14 @@ void PrinterDialogs::showAlert(const QString& title, const QString& message,
                   });
 }
 
-void PrinterDialogs::showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
-                                       AlertCompletion completion) {
-  showCustomAlert(title, message, buttonTitles, false, pm::AlertStyle::Warning,
-                  [](pm::AlertRequest& alert) { alert.acceptButton = static_cast<int>(alert.buttons.size()) - 1; },
-                  [completion = std::move(completion)](const pm::AlertAnswer& answer) {
-                    if (completion) completion(answer.returnCode);
-                  });
+void PrinterDialogs::showConfirmation(const QString& title, const QString& message,
+                                      const QStringList& buttonTitles, AlertCompletion completion) {
+  showCustomAlert(
+      title, message, buttonTitles, false, pm::AlertStyle::Warning,
+      [](pm::AlertRequest& alert) { alert.acceptButton = static_cast<int>(alert.buttons.size()) - 1; },
+      [completion = std::move(completion)](const pm::AlertAnswer& answer) {
+        if (completion) completion(answer.returnCode);
+      });
 }
 
 void PrinterDialogs::setToggleAgreed(bool on) {
@@ -82,14 +84,17 @@ void PrinterDialogs::setToggleAgreed(bool on) {
 QString PrinterDialogs::genericUpdateWarningText() {
   switch (printer_.shippedFirmware().value_or(TBUSBPrinterOLM::ShippedFirmware::Newer)) {
     case TBUSBPrinterOLM::ShippedFirmware::Same:
-      return tr("This printer already has firmware version %1. This update tool would reinstall the same version. "
+      return tr("This printer already has firmware version %1. This update tool would reinstall the same "
+                "version. "
                 "This process cannot be undone")
           .arg(printer_.newFirmwareVersion());
     case TBUSBPrinterOLM::ShippedFirmware::Older:
-      return tr("This printer has firmware version %1, newer than %2. This update tool would install the older "
+      return tr("This printer has firmware version %1, newer than %2. This update tool would install the "
+                "older "
                 "version %2. This process cannot be undone")
           .arg(printer_.firmwareVersion(), printer_.newFirmwareVersion());
-    case TBUSBPrinterOLM::ShippedFirmware::Newer: break;
+    case TBUSBPrinterOLM::ShippedFirmware::Newer:
+      break;
   }
   return tr("This update tool will upgrade the printer firmware to version %1. This process cannot be undone")
       .arg(printer_.newFirmwareVersion());
@@ -97,10 +102,12 @@ QString PrinterDialogs::genericUpdateWarningText() {
 
 QString PrinterDialogs::VLAUpdateWarningText() {
   const std::optional<pm::PrinterModel> model = printer_.printerModel();
-  const QString useUpMedia = model && printer_.installedFirmwareVersion() < pm::modelTraits(*model).mediaChangeBelow
-                                 ? tr(" Please use up all VLA media before using this update tool.")
-                                 : QString();
-  return tr("This update tool is for the OLM VLA printer. It will upgrade the printer to %1.\n\nOnce updated, "
+  const QString useUpMedia =
+      model && printer_.installedFirmwareVersion() < pm::modelTraits(*model).mediaChangeBelow
+          ? tr(" Please use up all VLA media before using this update tool.")
+          : QString();
+  return tr("This update tool is for the OLM VLA printer. It will upgrade the printer to %1.\n\nOnce "
+            "updated, "
             "the VLA printer will REQUIRE the use of VLAQ media packs.%2 This process cannot be undone.")
       .arg(pm::shortVersionString(), useUpMedia);
 }
@@ -118,7 +125,8 @@ void PrinterDialogs::showPowerCycleAlert() {
   request.applicationModal = true;
   pm::performAsyncOnMainQueue([request] {
     present(request, [](const pm::AlertAnswer& answer) {
-      if (answer.suppressed) QSettings().setValue(QStringLiteral("ZOVRAN_OLM_USB_SuppressPowerCycleAlert"), true);
+      if (answer.suppressed)
+        QSettings().setValue(QStringLiteral("ZOVRAN_OLM_USB_SuppressPowerCycleAlert"), true);
     });
   });
 }
@@ -130,15 +138,15 @@ void PrinterDialogs::tellActionEnded(const QString& text) {
 
 void PrinterDialogs::showPrinterBusyAlert(const QString& notDone, std::function<void(bool retry)> answered) {
   const QStringList buttons = answered ? QStringList{tr("Retry"), tr("Cancel")} : QStringList{tr("OK")};
-  showCustomAlert(tr("The Selected Printer is Unavailable. (Busy)"),
-                  tr("Another application is using the printer. Please proceed when the printer becomes available."),
-                  buttons, false, pm::AlertStyle::Warning,
-                  [](pm::AlertRequest& alert) { alert.applicationModal = true; },
-                  [notDone, answered](const pm::AlertAnswer& answer) {
-                    const bool retry = answered && answer.returnCode == 1000 && !answer.dismissed;
-                    if (!retry && !notDone.isEmpty()) tellActionEnded(notDone);
-                    if (answered) answered(retry);
-                  });
+  showCustomAlert(
+      tr("The Selected Printer is Unavailable. (Busy)"),
+      tr("Another application is using the printer. Please proceed when the printer becomes available."),
+      buttons, false, pm::AlertStyle::Warning, [](pm::AlertRequest& alert) { alert.applicationModal = true; },
+      [notDone, answered](const pm::AlertAnswer& answer) {
+        const bool retry = answered && answer.returnCode == 1000 && !answer.dismissed;
+        if (!retry && !notDone.isEmpty()) tellActionEnded(notDone);
+        if (answered) answered(retry);
+      });
 }
 
 // Only the queues that point at this printer are candidates, and none is removed unless the user
@@ -150,21 +158,26 @@ void PrinterDialogs::deleteExistingPrinterQueues(std::function<void()> done) {
   };
   const std::optional<QByteArray> listing = pm::listPrintQueues();
   if (!listing) return settled();  // no print system, or it did not answer: logged, nothing to remove
-  const QStringList names = pm::printQueuesOfPrinter(*listing, printer_.model(), {printer_.serialNumberUSB(), printer_.printerSerialNumber()});
+  const QStringList names = pm::printQueuesOfPrinter(
+      *listing, printer_.model(), {printer_.serialNumberUSB(), printer_.printerSerialNumber()});
   if (names.isEmpty()) {
-    pm::systemLog(QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(printer_.descriptionUTF8())));
+    pm::systemLog(
+        QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(printer_.descriptionUTF8())));
     return settled();
   }
   if (!pm::printSystemChangesAllowed()) {
-    pm::systemLog(QStringLiteral("demo mode: the print queues %1 are left alone (they would be offered for removal)")
-                      .arg(names.join(QStringLiteral(", "))));
+    pm::systemLog(
+        QStringLiteral("demo mode: the print queues %1 are left alone (they would be offered for removal)")
+            .arg(names.join(QStringLiteral(", "))));
     return settled();
   }
   auto printer = printer_.self();
   showCustomAlert(
       tr("Remove the print queues of this printer?"),
-      tr("These print queues reach the printer through its USB serial number, which has changed; they will not "
-         "find the printer any more:\n\n%1\n\nRemove them now? Add the printer again afterwards to print to it.")
+      tr("These print queues reach the printer through its USB serial number, which has changed; they will "
+         "not "
+         "find the printer any more:\n\n%1\n\nRemove them now? Add the printer again afterwards to print to "
+         "it.")
           .arg(names.join(QLatin1Char('\n'))),
       {tr("&Remove"), tr("&Keep")}, false, pm::AlertStyle::Warning,
       [](pm::AlertRequest& alert) {
@@ -187,9 +200,10 @@ void PrinterDialogs::deleteExistingPrinterQueues(std::function<void()> done) {
             if (!report.isEmpty()) report += QLatin1Char('\n');
             report += tr("Not removed: %1").arg(removal.failed.join(QStringLiteral("; ")));
           }
-          printer->dialogs().showAlert(removal.failed.isEmpty() ? tr("The print queues were removed.")
-                                                      : tr("Some print queues could not be removed."),
-                             report, {}, nullptr);
+          printer->dialogs().showAlert(removal.failed.isEmpty()
+                                           ? tr("The print queues were removed.")
+                                           : tr("Some print queues could not be removed."),
+                                       report, {}, nullptr);
           settled();
         });
       });

@@ -29,8 +29,8 @@ class PrinterDialogs {
   using AlertAnswerCompletion = std::function<void(const pm::AlertAnswer& answer)>;
   // Nothing is shown (and the completion never runs) when title and message are both empty.
   // The layout hook may adjust the request before it is presented. Completion on main. [any]
-  void showCustomAlert(const QString& title, const QString& message,
-                       const QStringList& buttonTitles, bool agreeCheckBox, pm::AlertStyle style,
+  void showCustomAlert(const QString& title, const QString& message, const QStringList& buttonTitles,
+                       bool agreeCheckBox, pm::AlertStyle style,
                        std::function<void(pm::AlertRequest& alert)> customLayout,
                        AlertAnswerCompletion completion);
   // Title "Alert", empty message and "OK" when not given. [any]
@@ -39,11 +39,11 @@ class PrinterDialogs {
   // An alert whose last button goes ahead (what a terminal's "y" presses). [any]
   void showConfirmation(const QString& title, const QString& message, const QStringList& buttonTitles,
                         AlertCompletion completion);
-  void setToggleAgreed(bool on);                       // announces "customerDidAgree" [main]
+  void setToggleAgreed(bool on);                                      // announces "customerDidAgree" [main]
   bool customerDidAgree() const { return customerDidAgree_.load(); }  // [any]
-  QString genericUpdateWarningText();                  // [any]
-  QString VLAUpdateWarningText();                      // [any]
-  void showPowerCycleAlert();                          // [any]
+  QString genericUpdateWarningText();                                 // [any]
+  QString VLAUpdateWarningText();                                     // [any]
+  void showPowerCycleAlert();                                         // [any]
   // Another program holds the printer. With `answered`, the user chooses "Retry" (true) or
   // "Cancel" (false; the application's status line then says `notDone`), else the alert only
   // informs. Names the printer. [any], `answered` on main.

@@ -40,22 +40,22 @@
 #include <QString>
 #include <QStringList>
 
-#include "usb/TBUSBPrinter.h"
-#include "support/AlertPresenter.h"
-#include "support/Completion.h"
-#include "olm/protocol/Framing.h"
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/PrinterDialogs.h"
+#include "olm/protocol/Framing.h"
+#include "support/AlertPresenter.h"
+#include "support/Completion.h"
+#include "usb/TBUSBPrinter.h"
 
 // A command code (pm::framing::Command), or any other number a caller sends unnamed.
 using PrinterCommandCode = int64_t;
 
 namespace pm {
-struct ColorTableRead;  // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
-struct LoadedArchive;   // one model's archive as read and checked (olm/update/FirmwareArchive.h)
-struct UpdateRecord;    // one update under way (olm/update/UpdateJournal.h)
+struct ColorTableRead;         // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
+struct LoadedArchive;          // one model's archive as read and checked (olm/update/FirmwareArchive.h)
+struct UpdateRecord;           // one update under way (olm/update/UpdateJournal.h)
 enum class UpdateStage : int;  // where it stands (olm/update/UpdateJournal.h)
-}
+}  // namespace pm
 
 class TBUSBPrinterOLM : public TBUSBPrinter {
   Q_OBJECT
@@ -127,9 +127,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // (leaves it open). [any]
   void updatePrinterProperty(const QString& key, pm::framing::Command code, bool trimWhitespace = true,
                              Munge munge = nullptr);
-  void getPrinterFirmwareVersion();   // "firmwareVersion"     [any]
-  void updatePrinterSerialNumber();   // "printerSerialNumber" [any]
-  void getPrinterLifetimeCounter();   // "lifetimeCounter", with the "CL" rule [any]
+  void getPrinterFirmwareVersion();  // "firmwareVersion"     [any]
+  void updatePrinterSerialNumber();  // "printerSerialNumber" [any]
+  void getPrinterLifetimeCounter();  // "lifetimeCounter", with the "CL" rule [any]
   // The "CL" prefix rule of the lifetime counter. [any]
   static QString mungeLifetimeCounter(const QString& value);
   // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
@@ -152,7 +152,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // The installed firmware version: the last blank-separated word of "firmwareVersion" as a
   // decimal number, 0 when there is none. (Vendor section; the update reads it too.) [any]
   double installedFirmwareVersion() const;
-  QString lifetimeCounter() const;    // [any]
+  QString lifetimeCounter() const;  // [any]
 
   bool hasISerialSupport() const;     // [any]
   void getUSB_ISerial();              // reads the setting, then closes the interface [any]
@@ -162,8 +162,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // (main) runs once at the end: whether the printer reads back the new setting, or why not. [any]
   using UsbSerialCompletion = std::function<void(bool written, const QString& why)>;
   void setEnabledUSBSerial(bool enabled, UsbSerialCompletion done = nullptr);
-  void setUsbISerial(bool enabled);   // only acts when the value differs [any]
-  bool usbISerial() const;            // [any]
+  void setUsbISerial(bool enabled);  // only acts when the value differs [any]
+  bool usbISerial() const;           // [any]
   // "Enabled", "Disabled" or "Unavailable"; empty until the setting has been read. [any]
   QString usbISerialString() const;
 
@@ -212,24 +212,24 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void recogniseUpdateAtAttach();
 
   // Archive and verification (OLMArchive.cpp; the class operations are pm::FirmwareArchive).
-  static QString asciiHexForData(const QByteArray& data);                    // [any]
-  static QString verifyBlob(const QByteArray& data);                         // [any]
+  static QString asciiHexForData(const QByteArray& data);                                   // [any]
+  static QString verifyBlob(const QByteArray& data);                                        // [any]
   static std::optional<QStringList> verifyFirmwareArchiveForProductID(uint16_t productId);  // [any]
   // Verifies this model's archive and stores the result (or its absence). [any]
   bool verifyFirmwareArchive();
   // Stores the list under "firmwareFilenames" at once (nullopt removes it) and announces
   // "newFirmwareVersion" on the main queue. [any]
   void setFilenames(const std::optional<QStringList>& names);
-  QStringList firmwareFilenames() const;               // the stored list; empty when none [any]
-  QByteArray firmwareBlob();                           // checked and padded image; null on failure [any]
-  QByteArray firmwareBlobForKey(const QString& key);   // [any]
-  QString newFirmwareVersion();                        // "KTA 01.61"; null without an archive [any]
-  double availableFirmwareVersion();                   // [any]
+  QStringList firmwareFilenames() const;              // the stored list; empty when none [any]
+  QByteArray firmwareBlob();                          // checked and padded image; null on failure [any]
+  QByteArray firmwareBlobForKey(const QString& key);  // [any]
+  QString newFirmwareVersion();                       // "KTA 01.61"; null without an archive [any]
+  double availableFirmwareVersion();                  // [any]
   // How the shipped firmware stands to the installed one; nullopt while either is unknown. [any]
   enum class ShippedFirmware { Newer, Same, Older };
   std::optional<ShippedFirmware> shippedFirmware();
-  static bool verifySRecData(const QByteArray& data);  // [any]
-  static QByteArray paddedData(QByteArray data);  // in place when handed the only reference [any]
+  static bool verifySRecData(const QByteArray& data);       // [any]
+  static QByteArray paddedData(QByteArray data);            // in place when handed the only reference [any]
   static uint16_t checksumForData(const QByteArray& data);  // [any]
 
   // Update sequence (OLMUpdateSequence.cpp, OLMStatusPoll.cpp). The update of a
@@ -239,12 +239,12 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // same version may be installed again, an older one by preference); false: only a newer one;
   // true: any.
   void updateFirmware(std::optional<bool> allowOlderOrSame = std::nullopt);
-  void showFirmwareUpdateWarning();                    // [main]
-  void proceedWithUpdateWhenReady();                   // [main]
-  void updateFirmwareReady();                          // [main]
-  void updateFirmwareAndColorTables();                 // phase 1 [main]
-  void uploadFirmware();                               // phase 2 [any]
-  void finishFirmwareUpdate();                         // phase 3 [any]
+  void showFirmwareUpdateWarning();     // [main]
+  void proceedWithUpdateWhenReady();    // [main]
+  void updateFirmwareReady();           // [main]
+  void updateFirmwareAndColorTables();  // phase 1 [main]
+  void uploadFirmware();                // phase 2 [any]
+  void finishFirmwareUpdate();          // phase 3 [any]
   // Polls the status every 500 ms until it shows `code`'s text; ends when the printer has gone,
   // and after statusPollLimit() rounds (a printer reporting a lasting error). On the queue it
   // returns once the first status reply is read. Never blocks the main queue. [any]
@@ -254,7 +254,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   static int statusPollLimit();
   // An update in progress keeps the interface it opened. [any]
   bool keepsInterfaceOpen() const override { return inFirmwareUpdate(); }
-  void setOverridePrinterStatus(const QString& text);  // [any]
+  void setOverridePrinterStatus(const QString& text);   // [any]
   void setFirmwareUpdateStatus(pm::UpdateStage stage);  // stored and registered on the main queue [any]
   void storeUpdateStage(pm::UpdateStage stage);         // under kUpdateStageKey, as its number [any]
 
@@ -263,7 +263,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // every table of the archive was taken by the printer, else what went wrong. [any]
   using TablesCompletion = std::function<void(bool written, const QString& problem)>;
   void updateColorTables(TablesCompletion completion);
-  QStringList colorTableNames();                       // [any]
+  QStringList colorTableNames();  // [any]
   // What the running step of the update has done: the bytes of the firmware frame sent while it
   // is uploaded, the colour tables written while they are; else nullopt. Announced as
   // "updateProgress". [any]
@@ -287,7 +287,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
  protected:
   TBUSBPrinterOLM();
-  friend class TBUSBPrinter;  // create<TBUSBPrinterOLM>()
+  friend class TBUSBPrinter;    // create<TBUSBPrinterOLM>()
   friend class PrinterDialogs;  // self() and announceChange for the alerts it shows
 
  private:
@@ -326,7 +326,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void sendFirmwareImage(const QByteArray& image);
   // Tells the user that the printer could not be opened during a step of the update. [any]
   void showUpdateOpenFailedAlert(UpdateStep step, IOReturn result);
-  void showUnexpectedUpdateModePrompt();               // [main]
+  void showUnexpectedUpdateModePrompt();                            // [main]
   void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
   void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
 

@@ -2,16 +2,16 @@
 // firmware version), one read exchange per table version and checksum, each stored under its key.
 #include <QMutex>
 
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/protocol/Framing.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
-#include "olm/protocol/Framing.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
 
 struct pm::ColorTableRead {
   pm::framing::Command code;
   QByteArray payload;  // the media, or none
   QString key;
-  QString logPrefix;   // the log line up to the value
+  QString logPrefix;  // the log line up to the value
 };
 
 namespace {
@@ -20,14 +20,20 @@ using Read = pm::ColorTableRead;
 
 // "TBL_RD" "CWD<table>_Version" and "CWD<table>_Checksum", tables 300, 310, 600, 610, 620; the
 // whole set of the older family has "TBL_RD" "CWD_Version" and "MNT_RD" "CTRLD_CHKSUM".
-int32_t tableIndex(int number) { return number == 300 ? 0 : number == 310 ? 1 : number == 600 ? 2 : number == 610 ? 3 : 4; }
+int32_t tableIndex(int number) {
+  return number == 300 ? 0 : number == 310 ? 1 : number == 600 ? 2 : number == 610 ? 3 : 4;
+}
 
 QByteArray mediaPayload(pm::TableMedia media) {
   switch (media) {
-    case pm::TableMedia::SD: return TBUSBPrinterOLM::commandPayloadForMediaSD();
-    case pm::TableMedia::PD: return TBUSBPrinterOLM::commandPayloadForMediaPD();
-    case pm::TableMedia::PP: return TBUSBPrinterOLM::commandPayloadForMediaPP();
-    case pm::TableMedia::None: break;
+    case pm::TableMedia::SD:
+      return TBUSBPrinterOLM::commandPayloadForMediaSD();
+    case pm::TableMedia::PD:
+      return TBUSBPrinterOLM::commandPayloadForMediaPD();
+    case pm::TableMedia::PP:
+      return TBUSBPrinterOLM::commandPayloadForMediaPP();
+    case pm::TableMedia::None:
+      break;
   }
   return {};
 }
@@ -39,14 +45,17 @@ std::vector<Read> tableReads(std::span<const pm::ColorTableSlot> tables, bool ch
     const bool wholeSet = slot.number == 0;
     if (checksums) {
       const QString name = QLatin1String(key.checksum);
-      reads.push_back({wholeSet ? pm::framing::Command::TableSetChecksum : pm::framing::tableChecksumRead(tableIndex(slot.number)), mediaPayload(slot.media), name,
+      reads.push_back({wholeSet ? pm::framing::Command::TableSetChecksum
+                                : pm::framing::tableChecksumRead(tableIndex(slot.number)),
+                       mediaPayload(slot.media), name,
                        QStringLiteral("printer color table CHKSUM ") + name + QStringLiteral(": ")});
     } else {
       const QString label = QLatin1String(slot.label);
-      reads.push_back({wholeSet ? pm::framing::Command::TableSetVersion : pm::framing::tableVersionRead(tableIndex(slot.number)), mediaPayload(slot.media),
-                       QLatin1String(key.version),
-                       QStringLiteral("printer color table version") + (label.isEmpty() ? QString() : QLatin1Char(' ') + label) +
-                           QStringLiteral(": ")});
+      reads.push_back({wholeSet ? pm::framing::Command::TableSetVersion
+                                : pm::framing::tableVersionRead(tableIndex(slot.number)),
+                       mediaPayload(slot.media), QLatin1String(key.version),
+                       QStringLiteral("printer color table version") +
+                           (label.isEmpty() ? QString() : QLatin1Char(' ') + label) + QStringLiteral(": ")});
     }
   }
   return reads;
@@ -92,14 +101,13 @@ void TBUSBPrinterOLM::readColorTables(bool checksums, ColorTableCompletion compl
   }
 }
 
-QString TBUSBPrinterOLM::colorTableValue(const QString& key) const {
-  return deviceInfoDict()->string(key);
-}
+QString TBUSBPrinterOLM::colorTableValue(const QString& key) const { return deviceInfoDict()->string(key); }
 
 const QStringList& TBUSBPrinterOLM::colorTableKeys() {
   static const QStringList keys = [] {
     QStringList all;
-    for (const pm::ColorTableKey& key : pm::kColorTableKeys) all << QLatin1String(key.version) << QLatin1String(key.checksum);
+    for (const pm::ColorTableKey& key : pm::kColorTableKeys)
+      all << QLatin1String(key.version) << QLatin1String(key.checksum);
     return all;
   }();
   return keys;

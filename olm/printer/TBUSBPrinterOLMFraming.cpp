@@ -2,11 +2,11 @@
 // written in one bulk write, one length-prefixed reply read per exchange, and the error hook.
 #include <algorithm>
 
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/protocol/Framing.h"
 #include "support/NameTables.h"
 #include "support/SystemLog.h"
 #include "support/ZOVRAN_Log.h"
-#include "olm/protocol/Framing.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
 
 QString TBUSBPrinterOLM::stringForCommandCode(PrinterCommandCode code) {
   return pm::framing::commandName(code);
@@ -24,8 +24,8 @@ void TBUSBPrinterOLM::sendPrinterCommand(int32_t code, const QByteArray& payload
       break;
     case pm::framing::FrameProblem::WrongPayloadSize:
       // Nothing is written rather than a frame with unset or truncated payload bytes.
-      pm::systemLogf("not sending printer command %d: payload of %lld bytes where %lld are required",
-                     code, static_cast<long long>(payload.size()),
+      pm::systemLogf("not sending printer command %d: payload of %lld bytes where %lld are required", code,
+                     static_cast<long long>(payload.size()),
                      static_cast<long long>(frame.payloadFieldLength));
       errorWithString(QString::asprintf(qPrintable(tr("Internal error L%d")), 509), 0);
       return;
@@ -38,8 +38,7 @@ void TBUSBPrinterOLM::sendPrinterCommand(int32_t code, const QByteArray& payload
 
   // Whatever an earlier exchange left in the pipe would otherwise be read as this one's reply.
   drainBulkIn();
-  pm::systemLogf("sending printer command %s with payload size %u",
-                 qPrintable(stringForCommandCode(code)),
+  pm::systemLogf("sending printer command %s with payload size %u", qPrintable(stringForCommandCode(code)),
                  static_cast<unsigned>(frame.payloadFieldLength));
   ZOVRAN_Log::logData(frame.bytes.first(std::min(frame.bytes.size(), kLoggedFrameBytes)));
 
@@ -80,8 +79,7 @@ QByteArray TBUSBPrinterOLM::printerReply() {
     return QByteArray();
   }
 
-  const std::optional<uint32_t> count =
-      pm::framing::parseReplyLength(QByteArrayView(header, received));
+  const std::optional<uint32_t> count = pm::framing::parseReplyLength(QByteArrayView(header, received));
   if (!count) {
     // The announced body is read and dropped: left in the pipe it would answer the next command.
     drainBulkIn();

@@ -2,12 +2,12 @@
 // the counter resets, the USB iSerial setting, the model's picture and the attach-time gathering.
 #include <QFile>
 
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/protocol/Framing.h"
 #include "support/MainQueue.h"
 #include "support/NameTables.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
-#include "olm/protocol/Framing.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
 
 namespace {
 
@@ -28,8 +28,8 @@ std::shared_ptr<TBUSBPrinterOLM> TBUSBPrinterOLM::self() {
 // device information before the next exchange on the queue decides anything from it.
 void TBUSBPrinterOLM::exchangeOnQueue(Command code, const QByteArray& payload, ReplyBlock reply) {
   Q_ASSERT(isPrinterCommandQueue());
-  sendPrinterCommand([this, code, payload] { sendPrinterCommand(code, payload); },
-                     printerCommandQueue(), std::move(reply));
+  sendPrinterCommand([this, code, payload] { sendPrinterCommand(code, payload); }, printerCommandQueue(),
+                     std::move(reply));
 }
 
 std::optional<QString> TBUSBPrinterOLM::replyText(const QByteArray& reply) {
@@ -81,9 +81,7 @@ std::optional<QString> TBUSBPrinterOLM::inlineGetFirmwareString() {
   return text->trimmed();
 }
 
-QString TBUSBPrinterOLM::lifetimeCounter() const {
-  return deviceInfoDict()->string(kKeyLifetimeCounter);
-}
+QString TBUSBPrinterOLM::lifetimeCounter() const { return deviceInfoDict()->string(kKeyLifetimeCounter); }
 
 double TBUSBPrinterOLM::installedFirmwareVersion() const {
   const QString version = firmwareVersion();
@@ -107,17 +105,19 @@ void TBUSBPrinterOLM::readCounter(char letter, CounterCompletion done) {
   const auto finish = [done](std::optional<QString> value) {
     pm::performAsyncOnMainQueue([done, value] { done(value); });
   };
-  openInterface([printer, letter, finish](IOReturn result) {
-    const std::optional<Command> command = counterReadCommand(letter);
-    if (result != kIOReturnSuccess || !command) {
-      finish(std::nullopt);
-      return;
-    }
-    printer->exchangeOnQueue(*command, {}, [finish](const QByteArray& reply) {
-      const std::optional<QString> text = replyText(reply);
-      finish(text ? std::optional(QString::number(pm::framing::intValue(*text))) : std::nullopt);
-    });
-  }, BusyOpen::Report);
+  openInterface(
+      [printer, letter, finish](IOReturn result) {
+        const std::optional<Command> command = counterReadCommand(letter);
+        if (result != kIOReturnSuccess || !command) {
+          finish(std::nullopt);
+          return;
+        }
+        printer->exchangeOnQueue(*command, {}, [finish](const QByteArray& reply) {
+          const std::optional<QString> text = replyText(reply);
+          finish(text ? std::optional(QString::number(pm::framing::intValue(*text))) : std::nullopt);
+        });
+      },
+      BusyOpen::Report);
 }
 
 // "Done" only once the printer reports the counter at zero: the clear command has no reply.
@@ -126,40 +126,44 @@ void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
   const auto finish = [done](bool reset, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, reset, why] { done(reset, why); });
   };
-  openInterface([printer, letter, done, finish](IOReturn result) {
-    if (result == kIOReturnExclusiveAccess) {
-      printer->dialogs().showPrinterBusyAlert(
-          tr("Counter %1 of %2 was not reset: the printer is in use by another program.")
-              .arg(QChar::fromLatin1(letter))
-              .arg(QString::fromUtf8(printer->descriptionUTF8())),
-          [printer, letter, done, finish](bool retry) {
-            if (retry) printer->resetCounter(letter, done);
-            else finish(false, QString());
-          });
-      return;
-    }
-    if (result != kIOReturnSuccess) {
-      finish(false, tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
-      return;
-    }
-    const std::optional<Command> readBack = counterReadCommand(letter);
-    if (!readBack) {
-      finish(false, tr("The printer has no counter %1.").arg(QChar::fromLatin1(letter)));
-      return;
-    }
-    const char payload[4] = {'C', letter, '\r', '\0'};
-    printer->sendPrinterCommand(Command::CounterClear, QByteArray(payload, sizeof payload));
-    printer->exchangeOnQueue(*readBack, {}, [finish](const QByteArray& reply) {
-      const std::optional<QString> text = replyText(reply);
-      if (!text) {
-        finish(false, tr("The printer did not report the counter afterwards."));
-      } else if (pm::framing::intValue(*text) != 0) {
-        finish(false, tr("The printer still reports %1.").arg(text->trimmed()));
-      } else {
-        finish(true, QString());
-      }
-    });
-  }, BusyOpen::Report);
+  openInterface(
+      [printer, letter, done, finish](IOReturn result) {
+        if (result == kIOReturnExclusiveAccess) {
+          printer->dialogs().showPrinterBusyAlert(
+              tr("Counter %1 of %2 was not reset: the printer is in use by another program.")
+                  .arg(QChar::fromLatin1(letter))
+                  .arg(QString::fromUtf8(printer->descriptionUTF8())),
+              [printer, letter, done, finish](bool retry) {
+                if (retry) printer->resetCounter(letter, done);
+                else finish(false, QString());
+              });
+          return;
+        }
+        if (result != kIOReturnSuccess) {
+          finish(
+              false,
+              tr("The printer could not be opened (%1).").arg(QLatin1String(pm::stringForIOReturn(result))));
+          return;
+        }
+        const std::optional<Command> readBack = counterReadCommand(letter);
+        if (!readBack) {
+          finish(false, tr("The printer has no counter %1.").arg(QChar::fromLatin1(letter)));
+          return;
+        }
+        const char payload[4] = {'C', letter, '\r', '\0'};
+        printer->sendPrinterCommand(Command::CounterClear, QByteArray(payload, sizeof payload));
+        printer->exchangeOnQueue(*readBack, {}, [finish](const QByteArray& reply) {
+          const std::optional<QString> text = replyText(reply);
+          if (!text) {
+            finish(false, tr("The printer did not report the counter afterwards."));
+          } else if (pm::framing::intValue(*text) != 0) {
+            finish(false, tr("The printer still reports %1.").arg(text->trimmed()));
+          } else {
+            finish(true, QString());
+          }
+        });
+      },
+      BusyOpen::Report);
 }
 
 // ---- USB iSerial setting -------------------------------------------------------------------------
@@ -203,39 +207,43 @@ void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done
   const auto finish = [done](bool written, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, written, why] { done(written, why); });
   };
-  openInterface([printer, enabled, done, finish](IOReturn result) {
-    const QString name = QString::fromUtf8(printer->descriptionUTF8());
-    if (result == kIOReturnExclusiveAccess) {
-      printer->dialogs().showPrinterBusyAlert(
-          tr("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name),
-          [printer, enabled, done, finish](bool retry) {
-            if (retry) printer->setEnabledUSBSerial(enabled, done);
-            else finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
+  openInterface(
+      [printer, enabled, done, finish](IOReturn result) {
+        const QString name = QString::fromUtf8(printer->descriptionUTF8());
+        if (result == kIOReturnExclusiveAccess) {
+          printer->dialogs().showPrinterBusyAlert(
+              tr("The USB serial number of %1 was not changed: the printer is in use by another program.")
+                  .arg(name),
+              [printer, enabled, done, finish](bool retry) {
+                if (retry) printer->setEnabledUSBSerial(enabled, done);
+                else finish(false, tr("The Selected Printer is Unavailable. (Busy)"));
+              });
+          return;
+        }
+        if (result != kIOReturnSuccess) {
+          const QString notDone =
+              tr("The USB serial number of %1 was not changed: the printer could not be opened (%2).")
+                  .arg(name, QLatin1String(pm::stringForIOReturn(result)));
+          PrinterDialogs::tellActionEnded(notDone);
+          finish(false, notDone);
+          return;
+        }
+        if (!printer->hasISerialSupport()) {
+          printer->closeInterface(nullptr);
+          finish(false, tr("The printer has no USB serial-number setting."));
+          return;
+        }
+        printer->setUSB_ISerial(enabled);
+        // Read back by the write's own exchange, on this queue.
+        const bool written = printer->usbISerial() == enabled;
+        printer->closeInterface([printer, written, finish](IOReturn) {
+          printer->dialogs().showPowerCycleAlert();
+          printer->dialogs().deleteExistingPrinterQueues([written, finish] {
+            finish(written, written ? QString() : tr("The printer does not report the new setting."));
           });
-      return;
-    }
-    if (result != kIOReturnSuccess) {
-      const QString notDone = tr("The USB serial number of %1 was not changed: the printer could not be opened (%2).")
-                                  .arg(name, QLatin1String(pm::stringForIOReturn(result)));
-      PrinterDialogs::tellActionEnded(notDone);
-      finish(false, notDone);
-      return;
-    }
-    if (!printer->hasISerialSupport()) {
-      printer->closeInterface(nullptr);
-      finish(false, tr("The printer has no USB serial-number setting."));
-      return;
-    }
-    printer->setUSB_ISerial(enabled);
-    // Read back by the write's own exchange, on this queue.
-    const bool written = printer->usbISerial() == enabled;
-    printer->closeInterface([printer, written, finish](IOReturn) {
-      printer->dialogs().showPowerCycleAlert();
-      printer->dialogs().deleteExistingPrinterQueues([written, finish] {
-        finish(written, written ? QString() : tr("The printer does not report the new setting."));
-      });
-    });
-  }, BusyOpen::Report);
+        });
+      },
+      BusyOpen::Report);
 }
 
 void TBUSBPrinterOLM::setUsbISerial(bool enabled) {

@@ -49,11 +49,11 @@ enum class Command : int32_t {
   Start = 30,
   TableClear = 32,
   TableData = 33,
-  TableSetVersion = 34,    // the combined family's one version
-  TableVersionName = 35,   // selects the table the next TableData fills
-  TableSetChecksum = 36,   // the combined family's checksum over all its tables
-  Table300Version = 37,    // 37..41: tables 300, 310, 600, 610, 620 (tableVersionRead)
-  Table300Checksum = 42,   // 42..46: the same tables' checksums (tableChecksumRead)
+  TableSetVersion = 34,   // the combined family's one version
+  TableVersionName = 35,  // selects the table the next TableData fills
+  TableSetChecksum = 36,  // the combined family's checksum over all its tables
+  Table300Version = 37,   // 37..41: tables 300, 310, 600, 610, 620 (tableVersionRead)
+  Table300Checksum = 42,  // 42..46: the same tables' checksums (tableChecksumRead)
   CounterLife = 47,
   CounterA = 48,
   CounterB = 49,
@@ -102,7 +102,7 @@ enum class FrameProblem {
 };
 
 struct Frame {
-  QByteArray bytes;            // empty when the request was rejected
+  QByteArray bytes;  // empty when the request was rejected
   qsizetype payloadFieldLength = 0;
   FrameProblem problem = FrameProblem::None;
   bool rejected() const { return bytes.isEmpty(); }
@@ -110,7 +110,9 @@ struct Frame {
 
 // Builds the frame of one command. A null payload counts as no payload.
 Frame buildFrame(int64_t code, QByteArrayView payload);
-inline Frame buildFrame(Command command, QByteArrayView payload) { return buildFrame(int64_t(command), payload); }
+inline Frame buildFrame(Command command, QByteArrayView payload) {
+  return buildFrame(int64_t(command), payload);
+}
 
 // The body length announced by a reply header, read as strtol does (leading white space, a
 // sign, digits up to the first other byte; none gives 0) from at most the first 8 bytes, and

@@ -11,9 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "olm/model/ModelTraits.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
-#include "olm/model/ModelTraits.h"
 
 namespace pm {
 
@@ -24,9 +24,7 @@ const QString kArchiveFolder = QStringLiteral("firmware/");
 
 }  // namespace
 
-QString FirmwareArchive::asciiHexForData(const QByteArray& data) {
-  return QString::fromLatin1(data.toHex());
-}
+QString FirmwareArchive::asciiHexForData(const QByteArray& data) { return QString::fromLatin1(data.toHex()); }
 
 QString FirmwareArchive::verifyBlob(const QByteArray& data) {
   if (data.isEmpty()) return {};
@@ -87,8 +85,9 @@ std::optional<QByteArray> readBounded(const QString& fileName, QString* problem)
   // The file may have grown since it was measured: never more than the bound is read.
   QByteArray bytes = file.read(FirmwareArchive::kMaxArchiveFileBytes + 1);
   if (bytes.size() > FirmwareArchive::kMaxArchiveFileBytes || file.error() != QFileDevice::NoError) {
-    *problem = bytes.size() > FirmwareArchive::kMaxArchiveFileBytes ? QStringLiteral("grew beyond the bound while read")
-                                                                     : QStringLiteral("cannot be read (%1)").arg(file.errorString());
+    *problem = bytes.size() > FirmwareArchive::kMaxArchiveFileBytes
+                   ? QStringLiteral("grew beyond the bound while read")
+                   : QStringLiteral("cannot be read (%1)").arg(file.errorString());
     return std::nullopt;
   }
   return bytes;
@@ -139,9 +138,11 @@ ArchiveLoad FirmwareArchive::loadArchiveForProductID(uint16_t productID) {
     std::optional<QByteArray> contents = readBounded(name, &problem);
     if (!contents) return refuse(name, problem);
     const QString digest = verifyBlob(*contents);
-    systemLog(QStringLiteral("verifying %1:%2").arg(name, digest.isNull() ? QStringLiteral("(null)") : digest));
+    systemLog(
+        QStringLiteral("verifying %1:%2").arg(name, digest.isNull() ? QStringLiteral("(null)") : digest));
     // A null digest (empty file) compares as the empty text, which no reference is.
-    if (i >= row->digests.size() || row->digests.at(i) != digest) return refuse(name, QStringLiteral("digest mismatch"));
+    if (i >= row->digests.size() || row->digests.at(i) != digest)
+      return refuse(name, QStringLiteral("digest mismatch"));
     if (i == 0) {
       if (!verifySRecData(*contents)) return refuse(name, QStringLiteral("not a valid S-record file"));
       archive->image = paddedData(std::move(*contents));

@@ -30,9 +30,9 @@ struct ArchiveRow {
 // One model's archive as read and checked once: the update sends these bytes and no others.
 struct LoadedArchive {
   uint16_t productID = 0;
-  QStringList fileNames;    // firmware file first, then the colour tables
-  QByteArray image;         // the firmware file, S-record checked and padded to a multiple of 4
-  QList<QByteArray> tables; // the colour-table files as shipped, in the order of fileNames.mid(1)
+  QStringList fileNames;     // firmware file first, then the colour tables
+  QByteArray image;          // the firmware file, S-record checked and padded to a multiple of 4
+  QList<QByteArray> tables;  // the colour-table files as shipped, in the order of fileNames.mid(1)
   // The version the firmware file installs: its name without the extension ("KTA 01.61").
   QString version() const;
 };

@@ -21,8 +21,8 @@
 
 #include <QFile>
 
-#include "support/SystemLog.h"
 #include "olm/protocol/Framing.h"
+#include "support/SystemLog.h"
 
 namespace pm {
 
@@ -103,8 +103,8 @@ inline std::size_t decodeMultiByte(const uint8_t* p, const uint8_t* end, uint32_
     if (!continuation(1) || !continuation(2) || !continuation(3)) return 0;
     if (b0 == 0xF0 && p[1] < 0x90) return 0;  // overlong
     if (b0 == 0xF4 && p[1] > 0x8F) return 0;  // above U+10FFFF
-    *codePoint = (uint32_t(b0 & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) |
-                 (uint32_t(p[2] & 0x3F) << 6) | (p[3] & 0x3F);
+    *codePoint = (uint32_t(b0 & 0x07) << 18) | (uint32_t(p[1] & 0x3F) << 12) | (uint32_t(p[2] & 0x3F) << 6) |
+                 (p[3] & 0x3F);
     return 4;
   }
   return 0;
@@ -205,7 +205,8 @@ uint16_t FirmwareArchive::checksumForData(const QByteArray& data) {
   const int32_t s16count = ~scount;
   systemLogf("ucount = %u;scount = %d", ucount, scount);
   systemLogf("u16count = %u;s16count = %d", u16count, s16count);
-  systemLogf("u16count ~= %.4x;s16count ~= %.4x", u16count & 0xFFFFu, static_cast<uint32_t>(s16count) & 0xFFFFu);
+  systemLogf("u16count ~= %.4x;s16count ~= %.4x", u16count & 0xFFFFu,
+             static_cast<uint32_t>(s16count) & 0xFFFFu);
   return static_cast<uint16_t>(u16count & 0xFFFFu);
 }
 

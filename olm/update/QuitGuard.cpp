@@ -2,10 +2,10 @@
 
 #include <QCoreApplication>
 
-#include "support/MainQueue.h"
-#include "support/SystemLog.h"
 #include "olm/update/UpdateJournal.h"
 #include "support/AlertPresenter.h"
+#include "support/MainQueue.h"
+#include "support/SystemLog.h"
 
 namespace pm {
 
@@ -28,7 +28,8 @@ QString unfinishedUpdatesText() {
   for (const UpdateRecord& record : UpdateJournal::records()) {
     const QString left =
         record.stage == UpdateStage::RestartRequested
-            ? QuitTexts::tr("it was asked to restart into its firmware update mode; its firmware is unchanged")
+            ? QuitTexts::tr(
+                  "it was asked to restart into its firmware update mode; its firmware is unchanged")
             : QuitTexts::tr("it has been sent firmware %1; its colour tables are not all written")
                   .arg(record.targetVersion);
     lines << QStringLiteral("• %1: %2").arg(record.printerName(), left);
@@ -50,8 +51,9 @@ void quitWhenConfirmed(std::function<void()> quit) {
   AlertRequest request;
   request.title = QuitTexts::tr("A firmware update is not finished");
   request.message = unfinished + QStringLiteral("\n\n") +
-                    QuitTexts::tr("If you quit now, the update goes on the next time this application runs with the "
-                              "printer connected. Until then the printer may not print correctly.");
+                    QuitTexts::tr(
+                        "If you quit now, the update goes on the next time this application runs with the "
+                        "printer connected. Until then the printer may not print correctly.");
   request.buttons = {QuitTexts::tr("Keep Running"), QuitTexts::tr("Quit Anyway")};
   request.style = AlertStyle::Critical;
   presenter->present(request, [quit = std::move(quit)](const AlertAnswer& answer) {

@@ -7,9 +7,9 @@
 #include <QHash>
 #include <QSet>
 
+#include "olm/update/UpdateJournal.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
-#include "olm/update/UpdateJournal.h"
 
 namespace pm {
 
@@ -36,11 +36,16 @@ struct EventTexts {
 
 QString progressKindName(UpdateProgress::Kind kind) {
   switch (kind) {
-    case UpdateProgress::Kind::PhaseStarted: return QStringLiteral("phase-started");
-    case UpdateProgress::Kind::BytesSent: return QStringLiteral("bytes-sent");
-    case UpdateProgress::Kind::Restarting: return QStringLiteral("restarting");
-    case UpdateProgress::Kind::Back: return QStringLiteral("back");
-    case UpdateProgress::Kind::TablesWritten: return QStringLiteral("tables-written");
+    case UpdateProgress::Kind::PhaseStarted:
+      return QStringLiteral("phase-started");
+    case UpdateProgress::Kind::BytesSent:
+      return QStringLiteral("bytes-sent");
+    case UpdateProgress::Kind::Restarting:
+      return QStringLiteral("restarting");
+    case UpdateProgress::Kind::Back:
+      return QStringLiteral("back");
+    case UpdateProgress::Kind::TablesWritten:
+      return QStringLiteral("tables-written");
   }
   return {};
 }
@@ -66,8 +71,9 @@ void UpdateEvents::finish(const UpdateOutcome& outcome) {
     int& open = eventState().open[outcome.printer];
     const bool twice = open == 0 && eventState().ended.contains(outcome.printer);
     if (open > 0) --open;
-    if (twice) systemLogf("a second outcome for the update of %s: \"%s\"", qUtf8Printable(outcome.printer),
-                          qUtf8Printable(outcome.message));
+    if (twice)
+      systemLogf("a second outcome for the update of %s: \"%s\"", qUtf8Printable(outcome.printer),
+                 qUtf8Printable(outcome.message));
     Q_ASSERT_X(!twice, "UpdateEvents::finish", "an update ends once");
     if (open == 0) eventState().ended.insert(outcome.printer);
   }
@@ -94,10 +100,12 @@ bool UpdateEvents::stopRequested() { return eventState().stop.load(); }
 QString UpdateEvents::stoppedState(const UpdateRecord& record) {
   const QString from = record.fromVersion.isEmpty() ? EventTexts::tr("its old firmware") : record.fromVersion;
   return (record.stage >= UpdateStage::ImageSent
-              ? EventTexts::tr("Stopped: %1 has been sent firmware %2 but its colour tables are not written yet.")
+              ? EventTexts::tr(
+                    "Stopped: %1 has been sent firmware %2 but its colour tables are not written yet.")
                     .arg(record.printerName(), record.targetVersion)
-              : EventTexts::tr("Stopped: %1 was asked to restart into its firmware update mode; it still has %2 "
-                               "and its colour tables.")
+              : EventTexts::tr(
+                    "Stopped: %1 was asked to restart into its firmware update mode; it still has %2 "
+                    "and its colour tables.")
                     .arg(record.printerName(), from)) +
          QLatin1Char(' ') + EventTexts::tr("Keep it connected and run the update again to finish it.");
 }

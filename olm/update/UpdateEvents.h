@@ -25,10 +25,10 @@ struct UpdateRecord;
 
 struct UpdateProgress {
   enum class Kind { PhaseStarted, BytesSent, Restarting, Back, TablesWritten };
-  QString printer;    // serial number
+  QString printer;  // serial number
   Kind kind = Kind::PhaseStarted;
-  int phase = 0;      // PhaseStarted and Restarting: 1..3
-  qint64 count = 0;   // BytesSent: bytes of the image; TablesWritten: tables
+  int phase = 0;     // PhaseStarted and Restarting: 1..3
+  qint64 count = 0;  // BytesSent: bytes of the image; TablesWritten: tables
 };
 
 // "phase-started", "bytes-sent", "restarting", "back", "tables-written".

@@ -72,8 +72,8 @@ void UpdateHistory::append(const UpdateOutcome& outcome) {
   // A line torn by a crash must not swallow this entry: start on a line of its own.
   struct stat info {};
   char last = '\n';
-  if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) == 1 &&
-      last != '\n')
+  if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0 &&
+      ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
     line.prepend('\n');
   if (fd < 0 || ::write(fd, line.constData(), size_t(line.size())) != line.size())
     systemLogf("could not record the update outcome in %s", qPrintable(path));
@@ -89,9 +89,12 @@ QList<UpdateOutcome> UpdateHistory::entries() {
     const QByteArray line = file.readLine(qint64{64} * 1024).trimmed();
     if (line.isEmpty()) continue;
     const QJsonObject o = QJsonDocument::fromJson(line).object();
-    UpdateOutcome entry{o.value(QStringLiteral("printer")).toString(), o.value(QStringLiteral("model")).toString(),
-                        o.value(QStringLiteral("from")).toString(),    o.value(QStringLiteral("to")).toString(),
-                        o.value(QStringLiteral("result")).toString(),  o.value(QStringLiteral("message")).toString(),
+    UpdateOutcome entry{o.value(QStringLiteral("printer")).toString(),
+                        o.value(QStringLiteral("model")).toString(),
+                        o.value(QStringLiteral("from")).toString(),
+                        o.value(QStringLiteral("to")).toString(),
+                        o.value(QStringLiteral("result")).toString(),
+                        o.value(QStringLiteral("message")).toString(),
                         QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs)};
     if (!isResult(entry.result) || !entry.time.isValid()) {
       ++skipped;

@@ -14,13 +14,13 @@
 namespace pm {
 
 struct UpdateOutcome {
-  QString printer;   // serial number ("" when the printer reported none)
-  QString model;     // "PZA"
-  QString from;      // firmware before ("PZA 01.00"); may be empty
-  QString to;        // the target ("PZA 01.10")
-  QString result;    // "success", "failed" or "refused"
-  QString message;   // what happened, in words
-  QDateTime time;    // UTC
+  QString printer;  // serial number ("" when the printer reported none)
+  QString model;    // "PZA"
+  QString from;     // firmware before ("PZA 01.00"); may be empty
+  QString to;       // the target ("PZA 01.10")
+  QString result;   // "success", "failed" or "refused"
+  QString message;  // what happened, in words
+  QDateTime time;   // UTC
 };
 
 class UpdateHistory {

@@ -71,7 +71,8 @@ std::optional<UpdateRecord> fromJson(const QJsonValue& value) {
   r.started = QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODate);
   // Only what an update could have written is taken.
   if (product <= 0 || product > 0xFFFF || r.deviceKey.size() != 16 || r.targetVersion.isEmpty() ||
-      (r.stage != UpdateStage::RestartRequested && r.stage != UpdateStage::ImageSent) || r.uploads < 0 || r.uploads > UpdateJournal::kMaxUploads)
+      (r.stage != UpdateStage::RestartRequested && r.stage != UpdateStage::ImageSent) || r.uploads < 0 ||
+      r.uploads > UpdateJournal::kMaxUploads)
     return std::nullopt;
   r.productID = uint16_t(product);
   return r;
@@ -86,11 +87,13 @@ void loadLocked(JournalState& s) {
   const auto ignore = [&path](const QString& why) {
     systemLog(QStringLiteral("ignoring the firmware update state file %1: %2").arg(path, why));
   };
-  if (!QFileInfo(path).isFile() || QFileInfo(path).size() > kMaxFileBytes) return ignore(QStringLiteral("not a small regular file"));
+  if (!QFileInfo(path).isFile() || QFileInfo(path).size() > kMaxFileBytes)
+    return ignore(QStringLiteral("not a small regular file"));
   if (!file.open(QIODevice::ReadOnly)) return ignore(file.errorString());
   QJsonParseError error;
   const QJsonDocument document = QJsonDocument::fromJson(file.read(kMaxFileBytes), &error);
-  if (error.error != QJsonParseError::NoError || !document.isObject()) return ignore(QStringLiteral("not JSON"));
+  if (error.error != QJsonParseError::NoError || !document.isObject())
+    return ignore(QStringLiteral("not JSON"));
   const QJsonObject root = document.object();
   if (root.value(QStringLiteral("format")).toString() != kFormat ||
       root.value(QStringLiteral("version")).toInt() != kFormatVersion)
@@ -125,7 +128,8 @@ void saveLocked(const JournalState& s) {
                          {QStringLiteral("updates"), updates}};
   QSaveFile file(path);
   if (!file.open(QIODevice::WriteOnly) || file.write(QJsonDocument(root).toJson()) < 0 || !file.commit())
-    systemLog(QStringLiteral("could not write the firmware update state file %1: %2").arg(path, file.errorString()));
+    systemLog(QStringLiteral("could not write the firmware update state file %1: %2")
+                  .arg(path, file.errorString()));
 }
 
 }  // namespace

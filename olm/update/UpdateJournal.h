@@ -36,15 +36,15 @@ enum class UpdateStage : int {
 };
 
 struct UpdateRecord {
-  QString serialNumber;      // empty when the printer reported none at the start
-  QString deviceKey;         // where it was last seen
+  QString serialNumber;  // empty when the printer reported none at the start
+  QString deviceKey;     // where it was last seen
   uint16_t productID = 0;
-  QString model;             // "PZA", for the user's texts
-  QString fromVersion;       // the firmware text before the update (may be empty)
-  QString targetVersion;     // the archive's version ("PZA 01.10")
+  QString model;                                      // "PZA", for the user's texts
+  QString fromVersion;                                // the firmware text before the update (may be empty)
+  QString targetVersion;                              // the archive's version ("PZA 01.10")
   UpdateStage stage = UpdateStage::RestartRequested;  // never TablesWritten: that ends the record
-  int uploads = 0;           // images sent for this update
-  QStringList tablesToWrite; // colour-table files not yet written with success
+  int uploads = 0;                                    // images sent for this update
+  QStringList tablesToWrite;                          // colour-table files not yet written with success
   QDateTime started;
   // The archive read and checked at the start; not persisted (a new process loads it again).
   std::shared_ptr<const LoadedArchive> archive;
@@ -61,9 +61,11 @@ class UpdateJournal {
   static constexpr int kMaxUploads = 3;
 
   // The record of the printer with this identity, if it is in an update.
-  static std::optional<UpdateRecord> find(const QString& serialNumber, const QString& deviceKey, uint16_t productID);
+  static std::optional<UpdateRecord> find(const QString& serialNumber, const QString& deviceKey,
+                                          uint16_t productID);
   // A record for this port that belongs to another printer (another serial number or model).
-  static std::optional<UpdateRecord> otherAt(const QString& serialNumber, const QString& deviceKey, uint16_t productID);
+  static std::optional<UpdateRecord> otherAt(const QString& serialNumber, const QString& deviceKey,
+                                             uint16_t productID);
   // Adds or replaces the record of the same printer and writes the file.
   static void put(const UpdateRecord& record);
   // Ends the printer's record and writes the file.

@@ -5,9 +5,9 @@
 #include <QPointer>
 #include <QTimer>
 
+#include "support/AlertPresenter.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
-#include "support/AlertPresenter.h"
 
 namespace pm {
 
@@ -42,14 +42,16 @@ void tellUser(UpdateReturnWatch::Step step, const QImage& icon, const QString& p
   request.title = Texts::tr("The printer has not come back");
   request.message =
       (step == UpdateReturnWatch::Step::RewriteRequest
-           ? Texts::tr("The printer was asked to restart into its firmware update mode %1 seconds ago and has "
-                "not returned.")
+           ? Texts::tr(
+                 "The printer was asked to restart into its firmware update mode %1 seconds ago and has "
+                 "not returned.")
            : Texts::tr("The new firmware was sent to the printer %1 seconds ago and the printer has not "
-                "restarted."))
+                       "restarted."))
           .arg(seconds) +
       QStringLiteral("\n\n") +
-      Texts::tr("Please switch the printer off and on again and keep it connected. The update continues "
-         "when the printer returns. Contact customer support if it does not return.");
+      Texts::tr(
+          "Please switch the printer off and on again and keep it connected. The update continues "
+          "when the printer returns. Contact customer support if it does not return.");
   request.buttons = {Texts::tr("OK")};
   request.icon = icon;
   request.printerName = printerName;
@@ -58,8 +60,8 @@ void tellUser(UpdateReturnWatch::Step step, const QImage& icon, const QString& p
 
 }  // namespace
 
-void UpdateReturnWatch::expect(const QString& deviceKey, Step step, const QImage& icon, const QString& printerName,
-                               std::function<void()> timedOut) {
+void UpdateReturnWatch::expect(const QString& deviceKey, Step step, const QImage& icon,
+                               const QString& printerName, std::function<void()> timedOut) {
   performAsyncOnMainQueue([deviceKey, step, icon, printerName, timedOut = std::move(timedOut)] {
     stop(deviceKey);
     auto* timer = new QTimer(QCoreApplication::instance());

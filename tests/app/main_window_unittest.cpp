@@ -6,16 +6,16 @@
 
 #include <QAction>
 #include <QCheckBox>
-#include <QMenu>
-#include <QMenuBar>
-#include <QMessageBox>
 #include <QItemSelectionModel>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
 #include <QProcess>
-#include <QStatusBar>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTableView>
 #include <QTranslator>
 #include <QtTest>
@@ -43,11 +43,12 @@ const QString kStage = QStringLiteral("deviceFirmwareStatus");
 class GermanMenus final : public QTranslator {
  public:
   QString translate(const char* context, const char* source, const char*, int) const override {
-    static const QHash<QByteArray, QString> table{{"Printer", QStringLiteral("Drucker")},
-                                                  {"Reset Counter", QStringLiteral("Zähler zurücksetzen")},
-                                                  {"Counter A", QStringLiteral("Zähler A")},
-                                                  {"Reads the printer again", QStringLiteral("Liest den Drucker neu")},
-                                                  {"&Refresh", QStringLiteral("&Aktualisieren")}};
+    static const QHash<QByteArray, QString> table{
+        {"Printer", QStringLiteral("Drucker")},
+        {"Reset Counter", QStringLiteral("Zähler zurücksetzen")},
+        {"Counter A", QStringLiteral("Zähler A")},
+        {"Reads the printer again", QStringLiteral("Liest den Drucker neu")},
+        {"&Refresh", QStringLiteral("&Aktualisieren")}};
     return QByteArray(context) == "PrinterMaintenance" ? table.value(source) : QString();
   }
   bool isEmpty() const override { return false; }
@@ -56,8 +57,11 @@ class GermanMenus final : public QTranslator {
 pm::AlertRequest updateWarning() {
   QImage icon(16, 16, QImage::Format_ARGB32);
   icon.fill(Qt::red);
-  return {.title = QStringLiteral("Attention:"), .message = QStringLiteral("This update tool will upgrade the printer firmware."),
-          .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")}, .icon = icon, .agreeCheckBox = true,
+  return {.title = QStringLiteral("Attention:"),
+          .message = QStringLiteral("This update tool will upgrade the printer firmware."),
+          .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")},
+          .icon = icon,
+          .agreeCheckBox = true,
           .style = pm::AlertStyle::Critical};
 }
 
@@ -70,7 +74,11 @@ QStringList cutLabels(const QWidget* top) {
     const QSize hint = label->sizeHint();
     const bool fits = label->wordWrap() ? label->height() >= label->heightForWidth(label->width())
                                         : label->width() >= hint.width() && label->height() >= hint.height();
-    if (!fits) cut << QStringLiteral("%1 (%2x%3)").arg(label->text().left(50)).arg(label->width()).arg(label->height());
+    if (!fits)
+      cut << QStringLiteral("%1 (%2x%3)")
+                 .arg(label->text().left(50))
+                 .arg(label->width())
+                 .arg(label->height());
   }
   return cut;
 }
@@ -80,7 +88,6 @@ QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
     if (button->text() == title) return button;
   return nullptr;
 }
-
 
 }  // namespace
 
@@ -102,16 +109,22 @@ class MainWindowTest : public QObject {
 
     const auto printer = controller.printerAt(0);
     QStringList cells;
-    for (const int column : {PrinterTableModel::Model, PrinterTableModel::SerialNumber, PrinterTableModel::FirmwareVersion,
-                             PrinterTableModel::LifetimeCounter, PrinterTableModel::UsbSerial, PrinterTableModel::PrinterStatus})
+    for (const int column :
+         {PrinterTableModel::Model, PrinterTableModel::SerialNumber, PrinterTableModel::FirmwareVersion,
+          PrinterTableModel::LifetimeCounter, PrinterTableModel::UsbSerial, PrinterTableModel::PrinterStatus})
       cells << cell(model, 0, column);
-    QCOMPARE(cells, (QStringList{printer->model(), QStringLiteral("SIM0001"), device->firmwareVersion() + QStringLiteral(" (PZA 01.10 available)"),
-                                 QStringLiteral("1234"), QStringLiteral("Enabled"), printer->printerStatus()}));
-    QVERIFY(!model.data(model.index(0, PrinterTableModel::Picture), Qt::DecorationRole).value<QPixmap>().isNull());
+    QCOMPARE(cells,
+             (QStringList{printer->model(), QStringLiteral("SIM0001"),
+                          device->firmwareVersion() + QStringLiteral(" (PZA 01.10 available)"),
+                          QStringLiteral("1234"), QStringLiteral("Enabled"), printer->printerStatus()}));
+    QVERIFY(!model.data(model.index(0, PrinterTableModel::Picture), Qt::DecorationRole)
+                 .value<QPixmap>()
+                 .isNull());
     QCOMPARE(cell(model, 0, PrinterTableModel::Picture, Qt::AccessibleTextRole), printer->model());
 
     // The firmware shipped against the installed one.
-    for (const auto& [installed, says] : {std::pair{"PZA 01.10", "PZA 01.10 (up to date)"}, {"PZA 01.20", "PZA 01.20 (newer than PZA 01.10)"}}) {
+    for (const auto& [installed, says] : {std::pair{"PZA 01.10", "PZA 01.10 (up to date)"},
+                                          {"PZA 01.20", "PZA 01.20 (newer than PZA 01.10)"}}) {
       printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), QString::fromLatin1(installed));
       QTRY_COMPARE(cell(model, 0, PrinterTableModel::FirmwareVersion), QString::fromLatin1(says));
     }
@@ -122,7 +135,9 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
     QTRY_VERIFY(confirm->informativeText().startsWith(QStringLiteral("Counter A now reads 12.")));
     buttonTitled(confirm, QStringLiteral("&Reset"))->click();
-    QTRY_COMPARE(window.statusBar()->currentMessage(), QStringLiteral("Counter A of %1 was reset to zero.").arg(QString::fromUtf8(printer->descriptionUTF8())));
+    QTRY_COMPARE(window.statusBar()->currentMessage(),
+                 QStringLiteral("Counter A of %1 was reset to zero.")
+                     .arg(QString::fromUtf8(printer->descriptionUTF8())));
     QCOMPARE(device->counters().a, 0u);
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
@@ -206,7 +221,8 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(alerts.titles().count(busy), 2);
     device->setHeldByOtherProgram(false);
     alerts.setHoldAnswers(false);
-    QTRY_COMPARE(window.statusBar()->currentMessage(), QStringLiteral("Counter A of %1 was reset to zero.").arg(name));
+    QTRY_COMPARE(window.statusBar()->currentMessage(),
+                 QStringLiteral("Counter A of %1 was reset to zero.").arg(name));
     QCOMPARE(device->counters().a, 0u);
 
     window.refreshAction()->trigger();
@@ -218,7 +234,10 @@ class MainWindowTest : public QObject {
     window.usbSerialAction(false)->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!harness.application().statuses().isEmpty(), 2000 * kSlowdown);
     QCOMPARE(harness.application().statuses(),
-             QStringList{QStringLiteral("The USB serial number of %1 was not changed: the printer is in use by another program.").arg(name)});
+             QStringList{
+                 QStringLiteral(
+                     "The USB serial number of %1 was not changed: the printer is in use by another program.")
+                     .arg(name)});
     QCOMPARE(alerts.titles().count(busy), 3);
     QVERIFY(window.usbSerialAction(true)->isChecked() && device->iSerialEnabled());
   }
@@ -240,10 +259,11 @@ class MainWindowTest : public QObject {
     pm::localizeItemsInMenu(&bar);
     window.applicationDidFinishLaunching();
     QCoreApplication::removeTranslator(&translator);
-    QCOMPARE((QStringList{printer->title(), refresh->text(), refresh->toolTip(), reset->title(), counterA->text(),
-                          window.refreshAction()->text(), window.updateFirmwareAction()->text(), window.windowTitle()}),
-             (QStringList{"Drucker", "Print Test Page", "Liest den Drucker neu", "Zähler zurücksetzen", "Zähler A",
-                          "&Aktualisieren", "&Update Firmware…", "Printer Maintenance"}));
+    QCOMPARE((QStringList{printer->title(), refresh->text(), refresh->toolTip(), reset->title(),
+                          counterA->text(), window.refreshAction()->text(),
+                          window.updateFirmwareAction()->text(), window.windowTitle()}),
+             (QStringList{"Drucker", "Print Test Page", "Liest den Drucker neu", "Zähler zurücksetzen",
+                          "Zähler A", "&Aktualisieren", "&Update Firmware…", "Printer Maintenance"}));
   }
 
   // No text is cut: the no-printer page with its restart note, a long status bar line, the
@@ -281,8 +301,9 @@ class MainWindowTest : public QObject {
     MainWindow window(&harness.start(), QString());
     window.findChild<NoPrinterPage*>()->setPrinterWasListed(true);
     auto* indicator = window.findChild<UpdateStatusIndicator*>();
-    indicator->setText(QStringLiteral("Updating the firmware of Varnholt Printing RM-PZA SIM0001: phase 2 of 3, writing "
-                                      "firmware (1 234 567 of 2 345 678 bytes); do not unplug the printer or switch it off"));
+    indicator->setText(QStringLiteral(
+        "Updating the firmware of Varnholt Printing RM-PZA SIM0001: phase 2 of 3, writing "
+        "firmware (1 234 567 of 2 345 678 bytes); do not unplug the printer or switch it off"));
     indicator->show();
     window.resize(900, 560);
     window.show();
@@ -291,12 +312,15 @@ class MainWindowTest : public QObject {
 
     QtAlertPresenter presenter(&window);
     for (const pm::AlertRequest& request :
-         {pm::AlertRequest{.title = QStringLiteral("Please power-cycle the selected printer now to complete the process!"),
-                           .applicationModal = true, .suppressionCheckBox = true},
-          pm::AlertRequest{.title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
-                           .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
-                                                     "power during the update process."),
-                           .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}}}) {
+         {pm::AlertRequest{
+              .title = QStringLiteral("Please power-cycle the selected printer now to complete the process!"),
+ .applicationModal = true,
+ .suppressionCheckBox = true},
+          pm::AlertRequest{
+              .title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
+ .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
+                           "power during the update process."),
+ .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}}}) {
       bool answered = false;
       presenter.present(request, [&](const pm::AlertAnswer&) { answered = true; });
       QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
@@ -321,11 +345,16 @@ class MainWindowTest : public QObject {
     QCoreApplication::sendPostedEvents();
     MainWindow window(&controller, spec);
     QVERIFY(outcome.attached == 2 && outcome.refused == QStringList{QStringLiteral("KTC")});
-    QVERIFY(log.contains(QStringLiteral("demo mode: KTC is not admitted; its virtual printer is not attached")));
-    window.reportStartup({QStringLiteral("models.conf line 3: unknown model")}, outcome.attached, pm::DemoMode::refusalText(outcome.refused));
+    QVERIFY(
+        log.contains(QStringLiteral("demo mode: KTC is not admitted; its virtual printer is not attached")));
+    window.reportStartup({QStringLiteral("models.conf line 3: unknown model")}, outcome.attached,
+                         pm::DemoMode::refusalText(outcome.refused));
     const QLabel* notice = window.findChild<QLabel*>(QStringLiteral("startupNotice"));
-    QVERIFY(notice && notice->text().contains(QStringLiteral("no virtual KTC attached")) && notice->text().contains(QStringLiteral("line 3")));
-    QVERIFY(std::ranges::any_of(window.findChildren<QLabel*>(), [](QLabel* label) { return label->text().contains(QStringLiteral("attached 2 virtual")); }));
+    QVERIFY(notice && notice->text().contains(QStringLiteral("no virtual KTC attached")) &&
+            notice->text().contains(QStringLiteral("line 3")));
+    QVERIFY(std::ranges::any_of(window.findChildren<QLabel*>(), [](QLabel* label) {
+      return label->text().contains(QStringLiteral("attached 2 virtual"));
+    }));
     QtAlertPresenter alerts(&window);
     pm::setAlertPresenter(&alerts);
     pm::setApplicationControl(&alerts);
@@ -349,7 +378,10 @@ class MainWindowTest : public QObject {
     QEventLoop running;
     bool quit = true;
     QTimer::singleShot(0, warning, [warning] { buttonTitled(warning, QStringLiteral("Quit"))->click(); });
-    QTimer::singleShot(5000, &running, [&] { quit = false; running.quit(); });
+    QTimer::singleShot(5000, &running, [&] {
+      quit = false;
+      running.quit();
+    });
     running.exec();
     QVERIFY(quit);
 
@@ -362,12 +394,13 @@ class MainWindowTest : public QObject {
     QVERIFY(timer.elapsed() < 200);
     QVERIFY(!pm::NotificationPort::exists());
     QCoreApplication::sendPostedEvents();
-    QCOMPARE((std::array{model.rowCount(), int(resets.count()), controller.selectedRow()}), (std::array{0, 1, -1}));
-    QVERIFY(window.showsNoPrinterPage() && !window.updateFirmwareAction()->isEnabled() && !window.refreshAction()->isEnabled());
+    QCOMPARE((std::array{model.rowCount(), int(resets.count()), controller.selectedRow()}),
+             (std::array{0, 1, -1}));
+    QVERIFY(window.showsNoPrinterPage() && !window.updateFirmwareAction()->isEnabled() &&
+            !window.refreshAction()->isEnabled());
     pm::setAlertPresenter(&harness.alerts());  // the Qt one goes with the window
     pm::setApplicationControl(&harness.application());
   }
-
 
   // The phase comes from the running update's recorded stage (a stage left from an earlier update
   // is no update). A whole update on a virtual printer: the row goes through the three phases in
@@ -384,9 +417,19 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(model.rowCount(), 2);
     harness.settle();
     const TBPrinters::PrinterRef printer = controller.printerAt(0);
-    const struct { bool running; int stage; const char* status; int phase; } rows[] = {
-        {false, 2, nullptr, 0}, {true, 0, nullptr, 1}, {true, 1, nullptr, 1}, {true, 2, nullptr, 2},
-        {true, 2, "Updating color tables ...", 3}, {true, 3, nullptr, 3}, {true, 9, nullptr, 3}, {false, 0, "Idle", 0}};
+    const struct {
+      bool running;
+      int stage;
+      const char* status;
+      int phase;
+    } rows[] = {{false, 2, nullptr, 0},
+                {true, 0, nullptr, 1},
+                {true, 1, nullptr, 1},
+                {true, 2, nullptr, 2},
+                {true, 2, "Updating color tables ...", 3},
+                {true, 3, nullptr, 3},
+                {true, 9, nullptr, 3},
+                {false, 0, "Idle", 0}};
     for (const auto& row : rows) {
       printer->setInFirmwareUpdate(row.running);
       if (row.stage) printer->storeDeviceInfo(kStage, row.stage);
@@ -400,16 +443,17 @@ class MainWindowTest : public QObject {
     QList<int> phases;
     QSet<int> restartPhases;
     int tablesDone = 0;
-    int thousandthsSent = 0;  // the upload's bar, in thousandths of the frame
+    int thousandthsSent = 0;           // the upload's bar, in thousandths of the frame
     bool actionsWhileRunning = false;  // the printer's actions stay off while its update runs
     bool moved = false;                // the row left its place, the list or the selection
     const auto sample = [&] {
-      moved = moved || model.rowCount() != 2 || window.showsNoPrinterPage() || controller.selectedRow() != 0 ||
-              !model.printerAt(0)->descriptionUTF8().contains("SIM0001");
+      moved = moved || model.rowCount() != 2 || window.showsNoPrinterPage() ||
+              controller.selectedRow() != 0 || !model.printerAt(0)->descriptionUTF8().contains("SIM0001");
       if (model.rowCount() == 0) return;
       const auto bar = model.updateBarAt(0);
       if (bar && (phases.isEmpty() || phases.last() != bar->phase)) phases << bar->phase;
-      if (bar && bar->text == QStringLiteral("%1 of %2 tables").arg(bar->done).arg(bar->total) && bar->total > 0)
+      if (bar && bar->text == QStringLiteral("%1 of %2 tables").arg(bar->done).arg(bar->total) &&
+          bar->total > 0)
         tablesDone = std::max(tablesDone, bar->done);
       if (bar && bar->phase == 2 && bar->text.contains(QStringLiteral(" sent")) && bar->total == 1000)
         thousandthsSent = std::max(thousandthsSent, bar->done);
@@ -418,8 +462,9 @@ class MainWindowTest : public QObject {
         QVERIFY(cell(model, 0, PrinterTableModel::PrinterStatus)
                     .startsWith(QStringLiteral("Restarting: Phase %1 of 3, ").arg(restart->phase)));
       }
-      actionsWhileRunning = actionsWhileRunning || ((model.printerAt(0)->inFirmwareUpdate() || model.restartAt(0)) &&
-                                                    window.updateFirmwareAction()->isEnabled());
+      actionsWhileRunning =
+          actionsWhileRunning || ((model.printerAt(0)->inFirmwareUpdate() || model.restartAt(0)) &&
+                                  window.updateFirmwareAction()->isEnabled());
     };
     connect(&model, &QAbstractItemModel::dataChanged, this, sample);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, sample);
@@ -452,8 +497,10 @@ class MainWindowTest : public QObject {
     for (const int answer : {1000, 1001}) {
       harness.alerts().queueAnswer(answer);
       QVERIFY(!window.close());
-      QTRY_COMPARE(harness.alerts().titles().count(QStringLiteral("A firmware update is not finished")), answer - 999);
-      QVERIFY(harness.alerts().requests().back().message.contains(QLatin1String("PZA (serial number SIM0001)")));
+      QTRY_COMPARE(harness.alerts().titles().count(QStringLiteral("A firmware update is not finished")),
+                   answer - 999);
+      QVERIFY(
+          harness.alerts().requests().back().message.contains(QLatin1String("PZA (serial number SIM0001)")));
       QTest::qWait(50);
     }
     QVERIFY(window.close());  // confirmed
@@ -485,7 +532,8 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert() != first);
     QVERIFY(answers.size() == 1 && answers[0].returnCode == 1001 && answers[0].agreed);
     QMessageBox* second = presenter.currentAlert();
-    QVERIFY(!second->checkBox()->isChecked() && !buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
+    QVERIFY(!second->checkBox()->isChecked() &&
+            !buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
     buttonTitled(second, QStringLiteral("Quit"))->click();
     QTRY_COMPARE(answers.size(), 2);
     QVERIFY(answers[1].returnCode == 1000 && presenter.currentAlert() == nullptr);
@@ -497,7 +545,8 @@ class MainWindowTest : public QObject {
     presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
     QTRY_VERIFY(presenter.currentAlert() != nullptr);
     QMessageBox* box = presenter.currentAlert();
-    QVERIFY(box->windowModality() == Qt::ApplicationModal && box->parentWidget() == nullptr && box->buttons().size() == 1);
+    QVERIFY(box->windowModality() == Qt::ApplicationModal && box->parentWidget() == nullptr &&
+            box->buttons().size() == 1);
     box->checkBox()->setChecked(true);
     buttonTitled(box, QStringLiteral("OK"))->click();
     QTRY_VERIFY(answer.has_value());
@@ -514,11 +563,15 @@ class MainWindowTest : public QObject {
     QVERIFY(answer->returnCode == 1001 && !answer->dismissed);
     for (const bool viaClose : {false, true}) {
       answer.reset();
-      request = {.title = QStringLiteral("Attention:"), .message = QStringLiteral("a <b> c"),
-                 .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")}, .agreeCheckBox = true, .dismissable = true};
+      request = {.title = QStringLiteral("Attention:"),
+                 .message = QStringLiteral("a <b> c"),
+                 .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")},
+                 .agreeCheckBox = true,
+                 .dismissable = true};
       presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
       QTRY_VERIFY(presenter.currentAlert() != nullptr);
-      QCOMPARE((QStringList{presenter.currentAlert()->accessibleName(), presenter.currentAlert()->accessibleDescription()}),
+      QCOMPARE((QStringList{presenter.currentAlert()->accessibleName(),
+                            presenter.currentAlert()->accessibleDescription()}),
                (QStringList{"Attention:", "a <b> c"}));
       if (viaClose) presenter.currentAlert()->close();
       else QTest::keyClick(presenter.currentAlert(), Qt::Key_Escape);
@@ -526,7 +579,6 @@ class MainWindowTest : public QObject {
       QVERIFY2(answer->dismissed, viaClose ? "close" : "escape");
     }
   }
-
 
  private:
   QTemporaryDir settingsDir_;

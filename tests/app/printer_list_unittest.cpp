@@ -11,10 +11,10 @@
 #include "app/MainWindow.h"
 #include "app/NotificationPort.h"
 #include "app/PrinterTableModel.h"
+#include "olm/model/ModelTraits.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
 #include "usb/UsbPermission.h"
-#include "olm/model/ModelTraits.h"
 
 namespace {
 const pm::ModelTraits& kPza = pm::modelTraits(pm::PrinterModel::PZA);
@@ -38,7 +38,8 @@ class PrinterListTest : public QObject {
     harness.attachDevice(kPza.vendorId, kKtaProduct);
     harness.attachDevice(kPza.vendorId, kPza.productId, 2);
     harness.attachDevice(kFamilyVendor, kPza.productId);
-    const auto slow = harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass, AppHarness::Access::SlowIdentity);
+    const auto slow = harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass,
+                                           AppHarness::Access::SlowIdentity);
     LogCapture log;
     TBPrinters& controller = harness.start();
     QTRY_COMPARE(controller.count(), 2);
@@ -63,17 +64,20 @@ class PrinterListTest : public QObject {
     ids[size_t(pm::PrinterModel::KTC)] = {0x04f9, 0x0042, true};
     pm::installEffectiveIds(ids);
     const auto restore = qScopeGuard([] { pm::installEffectiveIds(pm::builtInIds()); });
-    AppHarness harness([] { return pm::DemoMode::makeRegistry(QStringLiteral("KTA,KTB,VLA,KTBT,KTC,KTD,PZA")); });
+    AppHarness harness(
+        [] { return pm::DemoMode::makeRegistry(QStringLiteral("KTA,KTB,VLA,KTBT,KTC,KTD,PZA")); });
     TBPrinters& controller = harness.start();
     QCOMPARE(controller.count(), 0);
     QTRY_COMPARE(controller.count(), 7);
     harness.settle();
     for (const pm::ModelTraits& traits : pm::allModelTraits()) {
       const auto printer = controller.printerAt(int(traits.model));
-      QVERIFY(printer->printerModel() == traits.model && printer->productID() == ids[size_t(traits.model)].productId);
+      QVERIFY(printer->printerModel() == traits.model &&
+              printer->productID() == ids[size_t(traits.model)].productId);
       QVERIFY(!printer->image().isNull() && printer->verifyFirmwareArchive());
       const auto tables = pm::colorTablesAt(traits, printer->installedFirmwareVersion());
-      QCOMPARE(pm::ColorTableSummary::fromDeviceInfo(printer->deviceInfoDict()->snapshot()).tables().size(), qsizetype(tables.size()));
+      QCOMPARE(pm::ColorTableSummary::fromDeviceInfo(printer->deviceInfoDict()->snapshot()).tables().size(),
+               qsizetype(tables.size()));
     }
   }
 
@@ -85,7 +89,9 @@ class PrinterListTest : public QObject {
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
     AppHarness harness;
-    const auto add = [&](Access access) { return harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass, access); };
+    const auto add = [&](Access access) {
+      return harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass, access);
+    };
     add(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
     add(Access::NoEndpoints);
     add(Access::Full)->setHeldByOtherProgram(true);
@@ -104,7 +110,8 @@ class PrinterListTest : public QObject {
     QTest::qWait(100);
     QCOMPARE(controller.count(), 103);
     for (const char* status : {"In use by other application", "kIOReturnNotResponding"})
-      QTRY_VERIFY(std::ranges::any_of(controller.printers(), [&](const auto& p) { return p->status().contains(QLatin1String(status)); }));
+      QTRY_VERIFY(std::ranges::any_of(
+          controller.printers(), [&](const auto& p) { return p->status().contains(QLatin1String(status)); }));
     window.reset();
     clock.restart();
     QVERIFY(harness.stop());
@@ -131,8 +138,9 @@ class PrinterListTest : public QObject {
     QFETCH(bool, identityReadable);
     QFETCH(QString, model);
     AppHarness harness;
-    auto device = harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass,
-                                       identityReadable ? AppHarness::Access::Full : AppHarness::Access::NoPermission);
+    auto device =
+        harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass,
+                             identityReadable ? AppHarness::Access::Full : AppHarness::Access::NoPermission);
     device->setOpenResult(kIOReturnNotPrivileged);
     LogCapture log;
     QElapsedTimer started;
@@ -143,18 +151,22 @@ class PrinterListTest : public QObject {
     const TBPrinters::PrinterRef printer = controller.printerAt(0);
     QTRY_COMPARE(printer->printerStatus(), pm::noPermissionText());
     harness.settle();
-    QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)) && log.contains(QStringLiteral("2b3c:0017")) &&
+    QVERIFY(log.contains(QString::fromLatin1(pm::kUdevRuleName)) &&
+            log.contains(QStringLiteral("2b3c:0017")) &&
             !log.contains(QStringLiteral("In use by other application")));
 
     MainWindow window(&controller, QString());
     const PrinterTableModel& table = *window.model();
     const auto cell = [&table](int column) { return table.data(table.index(0, column)).toString(); };
-    QCOMPARE((QStringList{cell(PrinterTableModel::Model), cell(PrinterTableModel::PrinterStatus), cell(PrinterTableModel::UsbStatus)}),
+    QCOMPARE((QStringList{cell(PrinterTableModel::Model), cell(PrinterTableModel::PrinterStatus),
+                          cell(PrinterTableModel::UsbStatus)}),
              (QStringList{model, pm::noPermissionText(), pm::noPermissionText()}));
     // The window says how to fix it, not only the log.
-    QCOMPARE(table.data(table.index(0, PrinterTableModel::PrinterStatus), Qt::ToolTipRole).toString(), pm::noPermissionAdvice());
+    QCOMPARE(table.data(table.index(0, PrinterTableModel::PrinterStatus), Qt::ToolTipRole).toString(),
+             pm::noPermissionAdvice());
     const auto* advice = window.findChild<QLabel*>(QStringLiteral("permissionAdvice"));
-    QVERIFY(advice && advice->isVisibleTo(&window) && advice->text().contains(QString::fromLatin1(pm::kUdevRuleName)));
+    QVERIFY(advice && advice->isVisibleTo(&window) &&
+            advice->text().contains(QString::fromLatin1(pm::kUdevRuleName)));
 
     // Refresh reports the same, at once; unplugged, it leaves like any other printer (also one
     // without a command queue).

@@ -15,12 +15,12 @@
 
 #include "app/NotificationPort.h"
 #include "app/TBPrinters.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateJournal.h"
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
-#include "olm/update/UpdateJournal.h"
 #include "usb/virtual/VirtualUsbBus.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
 
 class AppHarness : public ScriptedSession {
  public:
@@ -61,7 +61,8 @@ class AppHarness : public ScriptedSession {
     auto device = script(access);
     auto self = std::make_shared<std::weak_ptr<usb::virt::VirtualUsbDevice>>();
     if (access == Access::LeavesDuringArrival) {
-      device->control = [self, silent = usb::virt::TransferResult::silent()](const usb::virt::SetupPacket& setup) -> std::optional<usb::virt::TransferResult> {
+      device->control = [self, silent = usb::virt::TransferResult::silent()](
+                            const usb::virt::SetupPacket& setup) -> std::optional<usb::virt::TransferResult> {
         if (setup.bmRequestType != 0xA1) return std::nullopt;
         if (const auto attached = self->lock()) attached->detach();
         return silent;

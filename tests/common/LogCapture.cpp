@@ -17,7 +17,8 @@ bool LogCapture::contains(const QString& substring) const { return count(substri
 
 int LogCapture::count(const QString& substring) const {
   const QStringList all = lines();
-  return static_cast<int>(std::count_if(all.begin(), all.end(), [&](const QString& line) { return line.contains(substring); }));
+  return static_cast<int>(
+      std::count_if(all.begin(), all.end(), [&](const QString& line) { return line.contains(substring); }));
 }
 
 void LogCapture::clear() {

@@ -48,7 +48,10 @@ void ScriptedAlertPresenter::setHoldAnswers(bool hold) {
   for (auto& completion : held) pm::performAsyncOnMainQueue([completion] { completion(pm::AlertAnswer{}); });
 }
 
-std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const { const std::lock_guard guard(lock_); return requests_; }
+std::vector<pm::AlertRequest> ScriptedAlertPresenter::requests() const {
+  const std::lock_guard guard(lock_);
+  return requests_;
+}
 
 int ScriptedAlertPresenter::count() const { return static_cast<int>(requests().size()); }
 
@@ -81,17 +84,19 @@ ScriptedSession::~ScriptedSession() {
 }
 
 bool ScriptedSession::waitUntilDestroyed(const std::vector<QPointer<TBUSBPrinterOLM>>& printers) {
-  return PrinterTestRig::waitFor([&printers] {
-    return std::all_of(printers.begin(), printers.end(), [](const auto& printer) { return printer.isNull(); });
-  }, 10000);
+  return PrinterTestRig::waitFor(
+      [&printers] {
+        return std::all_of(printers.begin(), printers.end(),
+                           [](const auto& printer) { return printer.isNull(); });
+      },
+      10000);
 }
 
 PrinterTestRig::PrinterTestRig(double timeScale) {
   Q_ASSERT(pm::isMainQueue());
   bus_.setTimeScale(timeScale);
-  bus_.addInterfaceNotifications(
-      [this](const usb::ServiceHandle& service) { serviceMatched(service); },
-      [this](const usb::ServiceHandle& service) { serviceTerminated(service); });
+  bus_.addInterfaceNotifications([this](const usb::ServiceHandle& service) { serviceMatched(service); },
+                                 [this](const usb::ServiceHandle& service) { serviceTerminated(service); });
 }
 
 PrinterTestRig::~PrinterTestRig() {
@@ -116,8 +121,8 @@ std::shared_ptr<sim::VirtualPrinter> PrinterTestRig::attach(sim::VirtualPrinterC
   return sim::VirtualPrinter::attach(bus_, std::move(config));
 }
 
-std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::attachAndWait(
-    sim::VirtualPrinterConfig config, std::shared_ptr<sim::VirtualPrinter>* device) {
+std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::attachAndWait(sim::VirtualPrinterConfig config,
+                                                               std::shared_ptr<sim::VirtualPrinter>* device) {
   std::shared_ptr<sim::VirtualPrinter> virtualPrinter = attach(std::move(config));
   if (device) *device = virtualPrinter;
   std::shared_ptr<TBUSBPrinterOLM> printer;
@@ -127,8 +132,9 @@ std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::attachAndWait(
 
 std::shared_ptr<TBUSBPrinterOLM> PrinterTestRig::printerFor(const sim::VirtualPrinter& device) const {
   const auto busDevice = device.device();
-  const auto it = std::find_if(printers_.begin(), printers_.end(),
-                               [&](const Entry& e) { return busDevice && e.service == busDevice->service(); });
+  const auto it = std::find_if(printers_.begin(), printers_.end(), [&](const Entry& e) {
+    return busDevice && e.service == busDevice->service();
+  });
   return it == printers_.end() ? nullptr : it->printer;
 }
 
@@ -146,10 +152,8 @@ bool PrinterTestRig::settle(const std::shared_ptr<TBUSBPrinter>& printer, int ro
   for (int round = 0; round < rounds; ++round) {
     auto done = std::make_shared<std::atomic<bool>>(false);
     auto markMain = [done] { pm::performAsyncOnMainQueue([done] { done->store(true); }); };
-    if (pm::SerialQueue* queue = printer->printerCommandQueue())
-      queue->async(markMain);
-    else
-      markMain();
+    if (pm::SerialQueue* queue = printer->printerCommandQueue()) queue->async(markMain);
+    else markMain();
     if (!wait([done] { return done->load(); }, 10000)) return false;
   }
   return true;
@@ -167,7 +171,8 @@ void PrinterTestRig::serviceMatched(const usb::ServiceHandle& service) {
 }
 
 void PrinterTestRig::serviceTerminated(const usb::ServiceHandle& service) {
-  const auto it = std::find_if(printers_.begin(), printers_.end(), [&](const Entry& e) { return e.service == service; });
+  const auto it =
+      std::find_if(printers_.begin(), printers_.end(), [&](const Entry& e) { return e.service == service; });
   if (it == printers_.end()) return;
   it->printer->prepareForRelease();
   printers_.erase(it);

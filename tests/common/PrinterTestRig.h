@@ -18,17 +18,17 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QTimer>
 #include <QPointer>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QTimer>
 
-#include "sim/VirtualPrinter.h"
-#include "tests/common/Slowdown.h"
-#include "olm/update/UpdateJournal.h"
-#include "usb/virtual/VirtualUsbBus.h"
-#include "support/AlertPresenter.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/UpdateJournal.h"
+#include "sim/VirtualPrinter.h"
+#include "support/AlertPresenter.h"
+#include "tests/common/Slowdown.h"
+#include "usb/virtual/VirtualUsbBus.h"
 
 // Keeps the preferences the tests write out of the user's own.
 inline void useTemporarySettings(const QTemporaryDir& dir) {
@@ -199,7 +199,8 @@ class PrinterTestRig : public ScriptedSession {
   // `rounds` times (work that hops between the two needs one round per hop), each awaited
   // through `wait` (a waitFor of the caller's own, such as one that does not sleep).
   using Wait = std::function<bool(const std::function<bool()>&, int)>;
-  static bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds = 4, const Wait& wait = waitFor);
+  static bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds = 4,
+                     const Wait& wait = waitFor);
 
  private:
   void serviceMatched(const usb::ServiceHandle& service);

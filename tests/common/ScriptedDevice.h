@@ -18,8 +18,9 @@
 
 // The PZA the bus-level tests attach; a test changes the fields it needs afterwards (assigned, so
 // that every other field keeps its default).
-inline usb::virt::VirtualDeviceDescription pzaDescription(const QString& serial = QStringLiteral("USB42"),
-                                                          const QByteArray& deviceId = "MFG:Varnholt Printing;MDL:PZA;SERN:P123;") {
+inline usb::virt::VirtualDeviceDescription pzaDescription(
+    const QString& serial = QStringLiteral("USB42"),
+    const QByteArray& deviceId = "MFG:Varnholt Printing;MDL:PZA;SERN:P123;") {
   usb::virt::VirtualDeviceDescription d;
   d.vendorId = 0x2B3C;
   d.productId = 0x0017;
@@ -43,12 +44,23 @@ class ScriptedDevice : public usb::virt::VirtualDeviceHandler {
   using SetupPacket = usb::virt::SetupPacket;
 
   std::function<std::optional<TransferResult>(const SetupPacket&)> control;
-  std::function<TransferResult(const QByteArray&)> out = [](const QByteArray&) { return TransferResult::ok(); };
+  std::function<TransferResult(const QByteArray&)> out = [](const QByteArray&) {
+    return TransferResult::ok();
+  };
   std::function<TransferResult(uint32_t maxLength)> in = [](uint32_t) { return TransferResult::silent(); };
 
-  std::vector<SetupPacket> setups() const { const std::lock_guard g(lock_); return setups_; }
-  QByteArrayList written() const { const std::lock_guard g(lock_); return written_; }
-  QByteArray lastControlData() const { const std::lock_guard g(lock_); return controlData_; }
+  std::vector<SetupPacket> setups() const {
+    const std::lock_guard g(lock_);
+    return setups_;
+  }
+  QByteArrayList written() const {
+    const std::lock_guard g(lock_);
+    return written_;
+  }
+  QByteArray lastControlData() const {
+    const std::lock_guard g(lock_);
+    return controlData_;
+  }
   int reads() const { return reads_; }
   int resets() const { return resets_; }
 
@@ -62,7 +74,10 @@ class ScriptedDevice : public usb::virt::VirtualDeviceHandler {
     return control ? control(setup) : std::nullopt;
   }
   TransferResult bulkOut(usb::virt::VirtualUsbDevice&, uint8_t, const QByteArray& data) override {
-    { const std::lock_guard g(lock_); written_.append(data); }
+    {
+      const std::lock_guard g(lock_);
+      written_.append(data);
+    }
     return out(data);
   }
   TransferResult bulkIn(usb::virt::VirtualUsbDevice&, uint8_t, uint32_t maxLength) override {

@@ -14,6 +14,7 @@ inline QByteArray readFile(const QString& path) {
 // Replaces the file's contents (making it if needed); `executable` adds the owner's execute bit.
 inline bool writeFile(const QString& path, const QByteArray& bytes, bool executable = false) {
   QFile file(path);
-  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size()) return false;
+  if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(bytes) != bytes.size())
+    return false;
   return !executable || file.setPermissions(file.permissions() | QFileDevice::ExeOwner);
 }

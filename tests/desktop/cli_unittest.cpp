@@ -32,8 +32,8 @@ class CliTest : public QObject {
   QTemporaryDir state_;
 
   // `language`: the locale the program runs in (English unless given).
-  void start(QProcess& process, const QStringList& arguments, const QString& simulate, const QString& stateDir,
-             const QString& language = QStringLiteral("C.UTF-8")) {
+  void start(QProcess& process, const QStringList& arguments, const QString& simulate,
+             const QString& stateDir, const QString& language = QStringLiteral("C.UTF-8")) {
     QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
     env.insert(QStringLiteral("XDG_STATE_HOME"), stateDir.isEmpty() ? state_.path() : stateDir);
     env.remove(QStringLiteral("PRINTER_MAINTENANCE_DEBUG"));
@@ -52,7 +52,8 @@ class CliTest : public QObject {
             process.readAllStandardOutput(), process.readAllStandardError()};
   }
 
-  Run cli(const QStringList& arguments, const QString& simulate = QString(), const QString& stateDir = QString()) {
+  Run cli(const QStringList& arguments, const QString& simulate = QString(),
+          const QString& stateDir = QString()) {
     QProcess process;
     start(process, arguments, simulate, stateDir);
     return finish(process);
@@ -77,7 +78,12 @@ class CliTest : public QObject {
       char buffer[512];
       for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
     };
-    if (QTest::qWaitFor([&] { drain(); return shown.contains("[y/N]") || process.state() == QProcess::NotRunning; }, 60000))
+    if (QTest::qWaitFor(
+            [&] {
+              drain();
+              return shown.contains("[y/N]") || process.state() == QProcess::NotRunning;
+            },
+            60000))
       (void)!::write(master, typed.constData(), typed.size());
     Run run = finish(process);
     drain();
@@ -108,21 +114,30 @@ class CliTest : public QObject {
   // The names scripts depend on, and one clear line (exit 3) for everything else.
   void commandLine() {
     using pm::cli::parseArguments;
-    const auto ok = [](const QStringList& args) { return std::holds_alternative<pm::cli::Options>(parseArguments(args)); };
-    QVERIFY(ok({QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--wait"), QStringLiteral("5")}));
-    QVERIFY(ok({QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--counter"), QStringLiteral("m")}));
-    QVERIFY(ok({QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--remove-queues")}));
+    const auto ok = [](const QStringList& args) {
+      return std::holds_alternative<pm::cli::Options>(parseArguments(args));
+    };
+    QVERIFY(ok(
+        {QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--wait"), QStringLiteral("5")}));
+    QVERIFY(ok({QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("A1"),
+                QStringLiteral("--counter"), QStringLiteral("m")}));
+    QVERIFY(ok({QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"),
+                QStringLiteral("A1"), QStringLiteral("--remove-queues")}));
     for (const QStringList& wrong : QList<QStringList>{
              {},
              {QStringLiteral("frobnicate")},
              {QStringLiteral("list"), QStringLiteral("--wait"), QStringLiteral("soon")},
              {QStringLiteral("list"), QStringLiteral("--yes")},
              {QStringLiteral("update")},
-             {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--printer"), QStringLiteral("A1")},
+             {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--printer"),
+              QStringLiteral("A1")},
              {QStringLiteral("update"), QStringLiteral("--printer")},
-             {QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--counter"), QStringLiteral("Q")},
-             {QStringLiteral("usb-serial"), QStringLiteral("maybe"), QStringLiteral("--printer"), QStringLiteral("A1")},
-             {QStringLiteral("usb-serial"), QStringLiteral("on"), QStringLiteral("--printer"), QStringLiteral("A1"), QStringLiteral("--remove-queues"), QStringLiteral("--keep-queues")},
+             {QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("A1"),
+              QStringLiteral("--counter"), QStringLiteral("Q")},
+             {QStringLiteral("usb-serial"), QStringLiteral("maybe"), QStringLiteral("--printer"),
+              QStringLiteral("A1")},
+             {QStringLiteral("usb-serial"), QStringLiteral("on"), QStringLiteral("--printer"),
+              QStringLiteral("A1"), QStringLiteral("--remove-queues"), QStringLiteral("--keep-queues")},
              {QStringLiteral("history"), QStringLiteral("--json=yes")}})
       QVERIFY2(!ok(wrong), qPrintable(wrong.join(QLatin1Char(' '))));
 
@@ -132,8 +147,10 @@ class CliTest : public QObject {
     QVERIFY(usage.out.isEmpty());
     // In the user's language, from the window's catalogue.
     QProcess german;
-    start(german, {QStringLiteral("list"), QStringLiteral("--frobnicate")}, {}, {}, QStringLiteral("de_DE.UTF-8"));
-    QCOMPARE(finish(german).err, QByteArray("printer-maintenance-cli: list kennt die Option --frobnicate nicht\n"));
+    start(german, {QStringLiteral("list"), QStringLiteral("--frobnicate")}, {}, {},
+          QStringLiteral("de_DE.UTF-8"));
+    QCOMPARE(finish(german).err,
+             QByteArray("printer-maintenance-cli: list kennt die Option --frobnicate nicht\n"));
     QCOMPARE(cli({QStringLiteral("--version")}).out, QByteArray("printer-maintenance-cli " PM_VERSION "\n"));
   }
 
@@ -143,12 +160,14 @@ class CliTest : public QObject {
   void listsPrintersAsJson() {
     QElapsedTimer clock;
     clock.start();
-    const Run run = cli({QStringLiteral("list"), QStringLiteral("--json")}, QStringLiteral("PZA:fw=01.10,PZA,PZA:busy"));
+    const Run run =
+        cli({QStringLiteral("list"), QStringLiteral("--json")}, QStringLiteral("PZA:fw=01.10,PZA,PZA:busy"));
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(clock.elapsed() < 15000, "a busy printer must not hold the listing to its bound");
     QVERIFY2(run.err.isEmpty(), run.err.constData());
     QJsonParseError error;
-    const QJsonArray printers = QJsonDocument::fromJson(run.out, &error).object().value(QStringLiteral("printers")).toArray();
+    const QJsonArray printers =
+        QJsonDocument::fromJson(run.out, &error).object().value(QStringLiteral("printers")).toArray();
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(printers.size(), 3);
     const QJsonObject current = printers[0].toObject();
@@ -171,7 +190,8 @@ class CliTest : public QObject {
     QVERIFY(!busy.value(QStringLiteral("usbStatus")).toString().isEmpty());
     QVERIFY(!run.out.contains("<NULL>") && !run.out.contains("\"NULL\""));
 
-    QCOMPARE(cli({QStringLiteral("list")}, QStringLiteral("PZA")).out.count('\n'), 2);  // header + one printer
+    QCOMPARE(cli({QStringLiteral("list")}, QStringLiteral("PZA")).out.count('\n'),
+             2);  // header + one printer
   }
 
   // update: a whole update per printer, several at once, and each way it is refused; the exit
@@ -187,23 +207,29 @@ class CliTest : public QObject {
     QTest::newRow("two in parallel") << older + u',' + older << yesAll << 0
                                      << QStringList{QStringLiteral("success"), QStringLiteral("success")}
                                      << QStringLiteral("updated from PZA 01.00 to PZA 01.10");
-    QTest::newRow("not needed") << QStringLiteral("PZA:fw=01.10") << yesAll << 2 << QStringList{QStringLiteral("refused")}
-                                << QStringLiteral("not needed");
-    QTest::newRow("same version allowed") << QStringLiteral("PZA:fw=01.10:restart=50ms") << yesAll + QStringList{QStringLiteral("--allow-older")}
-                                          << 0 << QStringList{QStringLiteral("success")} << QStringLiteral("PZA 01.10");
-    QTest::newRow("no terminal, no --yes") << older << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0001")}
-                                           << 2 << QStringList{QStringLiteral("refused")} << QStringLiteral("declined");
-    QTest::newRow("busy") << older + QStringLiteral(":busy") << yesAll << 2 << QStringList{QStringLiteral("refused")}
-                          << QStringLiteral("busy");
-    QTest::newRow("only the named one, and a stranger") << older + u',' + older
-        << QStringList{QStringLiteral("--printer=SIM0002"), QStringLiteral("--printer"), QStringLiteral("NOPE"), QStringLiteral("--yes")}
+    QTest::newRow("not needed") << QStringLiteral("PZA:fw=01.10") << yesAll << 2
+                                << QStringList{QStringLiteral("refused")} << QStringLiteral("not needed");
+    QTest::newRow("same version allowed")
+        << QStringLiteral("PZA:fw=01.10:restart=50ms")
+        << yesAll + QStringList{QStringLiteral("--allow-older")} << 0
+        << QStringList{QStringLiteral("success")} << QStringLiteral("PZA 01.10");
+    QTest::newRow("no terminal, no --yes")
+        << older << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0001")} << 2
+        << QStringList{QStringLiteral("refused")} << QStringLiteral("declined");
+    QTest::newRow("busy") << older + QStringLiteral(":busy") << yesAll << 2
+                          << QStringList{QStringLiteral("refused")} << QStringLiteral("busy");
+    QTest::newRow("only the named one, and a stranger")
+        << older + u',' + older
+        << QStringList{QStringLiteral("--printer=SIM0002"), QStringLiteral("--printer"),
+                       QStringLiteral("NOPE"), QStringLiteral("--yes")}
         << 3 << QStringList{QStringLiteral("success")} << QString();
   }
   void update() {
     QFETCH(QString, simulate);
     QFETCH(QStringList, arguments);
     QTemporaryDir state;
-    const Run run = cli(QStringList{QStringLiteral("update"), QStringLiteral("--json")} + arguments, simulate, state.path());
+    const Run run = cli(QStringList{QStringLiteral("update"), QStringLiteral("--json")} + arguments, simulate,
+                        state.path());
     QFETCH(int, exitCode);
     QVERIFY2(run.exitCode == exitCode, run.err.constData());
     const QList<QJsonObject> lines = jsonLines(run.out);
@@ -215,8 +241,9 @@ class CliTest : public QObject {
     QCOMPARE(ends.size(), results.size());
     for (qsizetype i = 0; i < ends.size(); ++i) {
       QCOMPARE(ends[i].value(QStringLiteral("result")).toString(), results[i]);
-      QCOMPARE(ends[i].keys(), (QStringList{QStringLiteral("from"), QStringLiteral("message"), QStringLiteral("printer"),
-                                             QStringLiteral("result"), QStringLiteral("to")}));
+      QCOMPARE(ends[i].keys(),
+               (QStringList{QStringLiteral("from"), QStringLiteral("message"), QStringLiteral("printer"),
+                            QStringLiteral("result"), QStringLiteral("to")}));
     }
     QFETCH(QString, message);
     QVERIFY2(ends[0].value(QStringLiteral("message")).toString().contains(message, Qt::CaseInsensitive),
@@ -224,16 +251,21 @@ class CliTest : public QObject {
     // Refused: nothing was written. Done: every phase was told, and the history has it.
     QStringList events;
     for (const QJsonObject& line : lines)
-      if (line.value(QStringLiteral("printer")) == ends[0].value(QStringLiteral("printer")) && line.contains(QStringLiteral("event")))
-        events.append(line.value(QStringLiteral("event")).toString() + QString::number(line.value(QStringLiteral("phase")).toInt()));
+      if (line.value(QStringLiteral("printer")) == ends[0].value(QStringLiteral("printer")) &&
+          line.contains(QStringLiteral("event")))
+        events.append(line.value(QStringLiteral("event")).toString() +
+                      QString::number(line.value(QStringLiteral("phase")).toInt()));
     if (results[0] == QLatin1String("refused")) {
       QVERIFY(events.isEmpty());
     } else {
-      QCOMPARE(events, (QStringList{QStringLiteral("phase-started1"), QStringLiteral("restarting1"), QStringLiteral("back1"),
-                                    QStringLiteral("phase-started2"), QStringLiteral("bytes-sent2"), QStringLiteral("restarting2"),
-                                    QStringLiteral("back2"), QStringLiteral("phase-started3"), QStringLiteral("tables-written3")}));
+      QCOMPARE(events, (QStringList{QStringLiteral("phase-started1"), QStringLiteral("restarting1"),
+                                    QStringLiteral("back1"), QStringLiteral("phase-started2"),
+                                    QStringLiteral("bytes-sent2"), QStringLiteral("restarting2"),
+                                    QStringLiteral("back2"), QStringLiteral("phase-started3"),
+                                    QStringLiteral("tables-written3")}));
     }
-    const QByteArray history = cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out;
+    const QByteArray history =
+        cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out;
     QCOMPARE(resultLines(jsonLines(history)).size(), ends.size());
     QVERIFY(history.contains(ends[0].value(QStringLiteral("to")).toString().toUtf8()));
   }
@@ -253,7 +285,9 @@ class CliTest : public QObject {
     QFETCH(QString, returnsAs);
     QTemporaryDir state;
     QProcess process;
-    start(process, {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes"), QStringLiteral("--json")},
+    start(process,
+          {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes"),
+           QStringLiteral("--json")},
           QStringLiteral("PZA:fw=01.00:restart=300ms"), state.path());
     const QByteArray mark = QStringLiteral("\"event\":\"phase-started\",\"phase\":%1").arg(phase).toUtf8();
     QByteArray seen;
@@ -266,12 +300,15 @@ class CliTest : public QObject {
     QVERIFY2(first.exitCode == firstExit, first.err.constData());
     const QJsonObject stopped = resultLines(jsonLines(first.out)).value(0);
     if (firstExit == 0) return;
-    QVERIFY2(stopped.value(QStringLiteral("message")).toString().contains(QStringLiteral("run the update again")),
-             qPrintable(stopped.value(QStringLiteral("message")).toString()));
-    const Run second = cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"), QStringLiteral("--json")},
+    QVERIFY2(
+        stopped.value(QStringLiteral("message")).toString().contains(QStringLiteral("run the update again")),
+        qPrintable(stopped.value(QStringLiteral("message")).toString()));
+    const Run second = cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+                            QStringLiteral("--json")},
                            returnsAs, state.path());
     QVERIFY2(second.exitCode == 0, second.err.constData());
-    QCOMPARE(resultLines(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(), QStringLiteral("PZA 01.10"));
+    QCOMPARE(resultLines(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(),
+             QStringLiteral("PZA 01.10"));
   }
 
   // reset-counter and usb-serial: asked first (on a terminal y goes on, Enter or n declines and
@@ -282,18 +319,25 @@ class CliTest : public QObject {
     QTest::addColumn<QByteArray>("typed");  // at the question on a terminal; null: no terminal
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QString>("said");
-    const QStringList reset{QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
-                            QStringLiteral("--counter"), QStringLiteral("B")};
-    const QStringList serialOff{QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"),
-                                QStringLiteral("SIM0001")};
+    const QStringList reset{QStringLiteral("reset-counter"), QStringLiteral("--printer"),
+                            QStringLiteral("SIM0001"), QStringLiteral("--counter"), QStringLiteral("B")};
+    const QStringList serialOff{QStringLiteral("usb-serial"), QStringLiteral("off"),
+                                QStringLiteral("--printer"), QStringLiteral("SIM0001")};
     const QStringList yes{QStringLiteral("--yes")};
-    QTest::newRow("reset") << QStringLiteral("PZA") << reset + yes << QByteArray() << 0 << QStringLiteral("reset to zero");
-    QTest::newRow("reset, y typed") << QStringLiteral("PZA") << reset << QByteArray("y\n") << 0 << QStringLiteral("reset to zero");
-    QTest::newRow("reset, Enter typed") << QStringLiteral("PZA") << reset << QByteArray("\n") << 2 << QStringLiteral("not reset");
-    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + yes << QByteArray() << 2 << QStringLiteral("not reset");
-    QTest::newRow("reset, no such printer") << QStringLiteral("PZA:serial=X") << reset << QByteArray() << 3 << QStringLiteral("SIM0001");
-    QTest::newRow("usb serial off") << QStringLiteral("PZA") << serialOff + yes << QByteArray() << 0 << QStringLiteral("is now off");
-    QTest::newRow("usb serial, n typed") << QStringLiteral("PZA") << serialOff << QByteArray("n\n") << 2 << QStringLiteral("not changed");
+    QTest::newRow("reset") << QStringLiteral("PZA") << reset + yes << QByteArray() << 0
+                           << QStringLiteral("reset to zero");
+    QTest::newRow("reset, y typed") << QStringLiteral("PZA") << reset << QByteArray("y\n") << 0
+                                    << QStringLiteral("reset to zero");
+    QTest::newRow("reset, Enter typed")
+        << QStringLiteral("PZA") << reset << QByteArray("\n") << 2 << QStringLiteral("not reset");
+    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + yes << QByteArray() << 2
+                                 << QStringLiteral("not reset");
+    QTest::newRow("reset, no such printer")
+        << QStringLiteral("PZA:serial=X") << reset << QByteArray() << 3 << QStringLiteral("SIM0001");
+    QTest::newRow("usb serial off") << QStringLiteral("PZA") << serialOff + yes << QByteArray() << 0
+                                    << QStringLiteral("is now off");
+    QTest::newRow("usb serial, n typed")
+        << QStringLiteral("PZA") << serialOff << QByteArray("n\n") << 2 << QStringLiteral("not changed");
   }
   void printerActions() {
     QFETCH(QString, simulate);
@@ -314,13 +358,15 @@ class CliTest : public QObject {
     pm::UpdateHistory::setFilePath(file);
     const QDateTime t = QDateTime::fromString(QStringLiteral("2026-12-06T10:00:00Z"), Qt::ISODate);
     pm::UpdateHistory::append({QStringLiteral("SIM0001"), QStringLiteral("PZA"), QStringLiteral("PZA 01.00"),
-                               QStringLiteral("PZA 01.10"), QStringLiteral("success"), QStringLiteral("done"), t});
+                               QStringLiteral("PZA 01.10"), QStringLiteral("success"), QStringLiteral("done"),
+                               t});
     QFile torn(file);
     QVERIFY(torn.open(QIODevice::Append));
     torn.write("{\"printer\": \"X\", \"result\": \"maybe\"}\n{\"printer\":\"SIM0002\",\"res");
     torn.close();
-    pm::UpdateHistory::append({QStringLiteral("SIM0002"), QStringLiteral("PZA"), QString(), QStringLiteral("PZA 01.10"),
-                               QStringLiteral("failed"), QStringLiteral("the printer did not come back"), t.addSecs(60)});
+    pm::UpdateHistory::append({QStringLiteral("SIM0002"), QStringLiteral("PZA"), QString(),
+                               QStringLiteral("PZA 01.10"), QStringLiteral("failed"),
+                               QStringLiteral("the printer did not come back"), t.addSecs(60)});
     pm::UpdateHistory::setFilePath({});
 
     const Run run = cli({QStringLiteral("history"), QStringLiteral("--json")});

@@ -23,22 +23,24 @@
 
 #include "app/MenuLocalization.h"
 #include "app/Translations.h"
+#include "olm/model/ModelConfig.h"
+#include "olm/model/UdevRule.h"
+#include "olm/printer/TBUSBPrinterOLM.h"
 #include "sim/VirtualPrinter.h"
 #include "support/Resources.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/Slowdown.h"
 #include "tests/common/TestFiles.h"
 #include "usb/UsbPermission.h"
-#include "olm/model/ModelConfig.h"
-#include "olm/printer/TBUSBPrinterOLM.h"
-#include "olm/model/UdevRule.h"
 
 namespace {
 
 const QString kPackaging = QStringLiteral(PM_SOURCE_DIR "/packaging");
 const QString kAppId = QStringLiteral("io.github.printermaintenance.PrinterMaintenance");
 
-QString packagingFile(const QString& suffix) { return QDir(kPackaging).filePath(suffix.startsWith(u'.') ? kAppId + suffix : suffix); }
+QString packagingFile(const QString& suffix) {
+  return QDir(kPackaging).filePath(suffix.startsWith(u'.') ? kAppId + suffix : suffix);
+}
 
 const QString kTsFile = QStringLiteral(PM_SOURCE_DIR "/resources/translations/printer-maintenance_de.ts");
 const QString kQmDir = QStringLiteral(PM_QM_DIR);
@@ -95,7 +97,8 @@ class DesktopFilesTest : public QObject {
       process.setProcessChannelMode(QProcess::MergedChannels);
       process.start(program, arguments);
       QVERIFY(process.waitForFinished(60000));
-      QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0, process.readAll().constData());
+      QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
+               process.readAll().constData());
     }
   }
 
@@ -104,24 +107,28 @@ class DesktopFilesTest : public QObject {
     QSettings entry(packagingFile(".desktop"), QSettings::IniFormat);
     entry.beginGroup(QStringLiteral("Desktop Entry"));
     QCOMPARE(entry.value(QStringLiteral("Exec")).toString(), QStringLiteral("printer-maintenance"));
-    QVERIFY(QFileInfo::exists(packagingFile(QStringLiteral("icons/hicolor/scalable/apps/%1.svg").arg(entry.value("Icon").toString()))));
+    QVERIFY(QFileInfo::exists(packagingFile(
+        QStringLiteral("icons/hicolor/scalable/apps/%1.svg").arg(entry.value("Icon").toString()))));
     const QString metainfo = QString::fromUtf8(readFile(packagingFile(".metainfo.xml")));
-    QStringList expected{QStringLiteral("<id>%1</id>").arg(kAppId), "<binary>printer-maintenance</binary>",
-                         QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(kAppId)};
+    QStringList expected{
+        QStringLiteral("<id>%1</id>").arg(kAppId), "<binary>printer-maintenance</binary>",
+        QStringLiteral("<launchable type=\"desktop-id\">%1.desktop</launchable>").arg(kAppId)};
     for (const uint16_t vendor : TBUSBPrinterOLM::supportedVendorIDs())
       expected << QStringLiteral("<modalias>usb:v%1p*d*</modalias>").arg(QString::asprintf("%04X", vendor));
     for (const QString& text : expected) QVERIFY2(metainfo.contains(text), qPrintable(text));
     // Every screenshot it names is one of the project's own.
-    static const QRegularExpression image(QStringLiteral("<image>[^<]*/packaging/screenshots/([^<]+)</image>"));
+    static const QRegularExpression image(
+        QStringLiteral("<image>[^<]*/packaging/screenshots/([^<]+)</image>"));
     int screenshots = 0;
     for (const QRegularExpressionMatch& m : image.globalMatch(metainfo)) {
-      QVERIFY2(QFileInfo::exists(packagingFile(QStringLiteral("screenshots/") + m.captured(1))), qPrintable(m.captured(1)));
+      QVERIFY2(QFileInfo::exists(packagingFile(QStringLiteral("screenshots/") + m.captured(1))),
+               qPrintable(m.captured(1)));
       ++screenshots;
     }
     QVERIFY(screenshots > 0 && metainfo.contains(QStringLiteral("<release version=\"" PM_VERSION "\"")));
     for (const int size : {48, 64, 128, 256}) {
-      const QImage png(packagingFile(
-          QStringLiteral("icons/hicolor/%1x%1/apps/printer-maintenance.png").arg(size)));
+      const QImage png(
+          packagingFile(QStringLiteral("icons/hicolor/%1x%1/apps/printer-maintenance.png").arg(size)));
       QVERIFY2(png.size() == QSize(size, size) && png.hasAlphaChannel(), qPrintable(QString::number(size)));
     }
   }
@@ -135,40 +142,54 @@ class DesktopFilesTest : public QObject {
     const QByteArray rule = readFile(QStringLiteral(PM_BINARY_DIR "/") + QLatin1String(pm::kUdevRuleName));
     QCOMPARE(QString::fromUtf8(rule), pm::udevRule(pm::builtInIds()));
     for (const pm::ModelTraits& traits : pm::allModelTraits())
-      QVERIFY(rule.contains(QString::asprintf("SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"%04x\", "
-                                              "ATTR{idProduct}==\"%04x\", TAG+=\"uaccess\"\n", traits.vendorId, traits.productId).toLatin1()));
+      QVERIFY(rule.contains(
+          QString::asprintf("SUBSYSTEM==\"usb\", ENV{DEVTYPE}==\"usb_device\", ATTR{idVendor}==\"%04x\", "
+                            "ATTR{idProduct}==\"%04x\", TAG+=\"uaccess\"\n",
+                            traits.vendorId, traits.productId)
+              .toLatin1()));
 
     QTemporaryDir dir;
-    const QString system = dir.filePath(QStringLiteral("system.conf")), user = dir.filePath(QStringLiteral("user.conf"));
-    QVERIFY(writeFile(system, "# the studio's printers\n"
-                              "PZA vendor=0x04f9 product=0x0042 admitted=yes\n"
-                              " ktc\tadmitted=YES product=15  # the old one too\n"
-                              "XYZ admitted=yes\nKTA\nKTB colour=red\nKTB vendor=0x1 vendor=0x2\nKTD admitted=maybe\n"
-                              "KTD product=0x10000\nKTD vendor=0\nVLA product=0x0042 admitted=yes\n"));
+    const QString system = dir.filePath(QStringLiteral("system.conf")),
+                  user = dir.filePath(QStringLiteral("user.conf"));
+    QVERIFY(writeFile(system,
+                      "# the studio's printers\n"
+                      "PZA vendor=0x04f9 product=0x0042 admitted=yes\n"
+                      " ktc\tadmitted=YES product=15  # the old one too\n"
+                      "XYZ admitted=yes\nKTA\nKTB colour=red\nKTB vendor=0x1 vendor=0x2\nKTD admitted=maybe\n"
+                      "KTD product=0x10000\nKTD vendor=0\nVLA product=0x0042 admitted=yes\n"));
     QVERIFY(writeFile(user, "PZA product=0x0043\r\nKTC vendor=1234\n"));
-    const pm::ModelConfig config = pm::readModelConfig({dir.filePath(QStringLiteral("none.conf")), dir.path(), system, user});
-    const QStringList reasons{dir.path() + ": cannot be read (not a file)", system + " line 4: unknown model \"XYZ\" (known: KTA,",
-                              system + " line 5: nothing to set for KTA", system + " line 6: \"colour=red\" is not a setting",
-                              system + " line 7: vendor is given twice", system + " line 8: admitted \"maybe\" is neither yes nor no",
-                              system + " line 9: product \"0x10000\" is not a USB ID", system + " line 10: vendor \"0\" is not a USB ID",
+    const pm::ModelConfig config =
+        pm::readModelConfig({dir.filePath(QStringLiteral("none.conf")), dir.path(), system, user});
+    const QStringList reasons{dir.path() + ": cannot be read (not a file)",
+                              system + " line 4: unknown model \"XYZ\" (known: KTA,",
+                              system + " line 5: nothing to set for KTA",
+                              system + " line 6: \"colour=red\" is not a setting",
+                              system + " line 7: vendor is given twice",
+                              system + " line 8: admitted \"maybe\" is neither yes nor no",
+                              system + " line 9: product \"0x10000\" is not a USB ID",
+                              system + " line 10: vendor \"0\" is not a USB ID",
                               system + " line 11: product ID 0x0042 is already PZA's"};
     QCOMPARE(config.problems.size(), reasons.size());
-    for (qsizetype i = 0; i < reasons.size(); ++i) QVERIFY2(config.problems[i].startsWith(reasons[i]), qPrintable(config.problems[i]));
+    for (qsizetype i = 0; i < reasons.size(); ++i)
+      QVERIFY2(config.problems[i].startsWith(reasons[i]), qPrintable(config.problems[i]));
     pm::ModelIdTable expected = pm::builtInIds();
     expected[size_t(pm::PrinterModel::PZA)] = {0x04f9, 0x0043, true};
     expected[size_t(pm::PrinterModel::KTC)] = {0x1234, 0x0015, true};
     QVERIFY(config.ids == expected);
 
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("printer-maintenance")) &&
-            writeFile(dir.filePath(QStringLiteral("printer-maintenance/models.conf")), "PZA vendor=0x04f9 product=0x0042\n"));
+            writeFile(dir.filePath(QStringLiteral("printer-maintenance/models.conf")),
+                      "PZA vendor=0x04f9 product=0x0042\n"));
     QProcess program;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
     program.setProcessEnvironment(environment);
-    program.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"), {QStringLiteral("--print-udev-rule")});
+    program.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"),
+                  {QStringLiteral("--print-udev-rule")});
     QVERIFY(program.waitForFinished(10000) && program.exitCode() == 0);
     const QByteArray printed = program.readAllStandardOutput();
-    QCOMPARE(printed, QByteArray(rule).replace("\"2b3c\", ATTR{idProduct}==\"0017\"", "\"04f9\", ATTR{idProduct}==\"0042\""));
+    QCOMPARE(printed, QByteArray(rule).replace("\"2b3c\", ATTR{idProduct}==\"0017\"",
+                                               "\"04f9\", ATTR{idProduct}==\"0042\""));
   }
 
   // The application as built, in demo mode with a printer held by another program, one with an
@@ -181,7 +202,8 @@ class DesktopFilesTest : public QObject {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
     environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), QStringLiteral("PZA:busy,PZA:latency=2s,PZA:deaf"));
+    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"),
+                       QStringLiteral("PZA:busy,PZA:latency=2s,PZA:deaf"));
     environment.insert(QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN"), QString::number(kQuitAfterMs));
     app.setProcessEnvironment(environment);
     app.setStandardErrorFile(QProcess::nullDevice());
@@ -193,7 +215,9 @@ class DesktopFilesTest : public QObject {
     QVERIFY(QTest::qWaitFor([&] { return app.state() == QProcess::NotRunning; }, 30000));
     timespec now{};
     ::clock_gettime(CLOCK_MONOTONIC, &now);
-    const qint64 quitMs = (qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000 - shown.mid(6).trimmed().toLongLong()) / 1000 - kQuitAfterMs;
+    const qint64 quitMs =
+        (qint64(now.tv_sec) * 1000000 + now.tv_nsec / 1000 - shown.mid(6).trimmed().toLongLong()) / 1000 -
+        kQuitAfterMs;
     // The sanitizer runtimes' own exit work takes about a second on a busy machine.
     const qint64 boundMs = kSlowdown == 1 ? 200 : 3000;
     QVERIFY2(quitMs < boundMs, qPrintable(QStringLiteral("quit took %1 ms").arg(quitMs)));
@@ -230,9 +254,11 @@ class DesktopFilesTest : public QObject {
     QTRY_COMPARE(rig.alerts().count(), 1);
     QCOMPARE((QStringList{QCoreApplication::translate("QPlatformTheme", "Cancel"),
                           QCoreApplication::translate("PrinterTableModel", "In use by other application"),
-                          rig.alerts().titles().first(), printer->printerStatus(), pm::localizedString("Not in the string table")}),
-             (QStringList{"Abbrechen", "Von einem anderen Programm belegt", "Der ausgewählte Drucker ist nicht verfügbar. (Belegt)",
-                          "Idle", "Not in the string table"}));
+                          rig.alerts().titles().first(), printer->printerStatus(),
+                          pm::localizedString("Not in the string table")}),
+             (QStringList{"Abbrechen", "Von einem anderen Programm belegt",
+                          "Der ausgewählte Drucker ist nicht verfügbar. (Belegt)", "Idle",
+                          "Not in the string table"}));
   }
 
   // Every message translated, with the same placeholders and markup as its source.
@@ -242,7 +268,8 @@ class DesktopFilesTest : public QObject {
     for (const Message& m : messages) {
       const QByteArray where = (m.context + QStringLiteral(": ") + m.source).toUtf8();
       QVERIFY2(m.type.isEmpty(), where.constData());  // not unfinished, obsolete or vanished
-      QVERIFY2(!m.translation.trimmed().isEmpty() && tokens(m.translation) == tokens(m.source), where.constData());
+      QVERIFY2(!m.translation.trimmed().isEmpty() && tokens(m.translation) == tokens(m.source),
+               where.constData());
     }
   }
 
@@ -251,7 +278,8 @@ class DesktopFilesTest : public QObject {
     const QString lupdate = QStringLiteral(PM_LUPDATE_COMMAND);
     if (lupdate.isEmpty()) QSKIP("lupdate (qt6-l10n-tools) is not installed");
     QStringList sources;
-    for (const char* dir : {"app", "app/main", "cli", "usb", "olm/model", "olm/protocol", "olm/printer", "olm/update", "support"}) {
+    for (const char* dir : {"app", "app/main", "cli", "usb", "olm/model", "olm/protocol", "olm/printer",
+                            "olm/update", "support"}) {
       QDirIterator it(QStringLiteral(PM_SOURCE_DIR "/") + QLatin1String(dir),
                       {QStringLiteral("*.cpp"), QStringLiteral("*.h")}, QDir::Files);
       QVERIFY2(it.hasNext(), dir);  // a folder moved away must not leave its texts unscanned
@@ -261,14 +289,16 @@ class DesktopFilesTest : public QObject {
     const QString fresh = out.filePath(QStringLiteral("fresh_de.ts"));
     QProcess process;
     // Headers are found as the compiler finds them, so classes declare their contexts.
-    process.start(lupdate, QStringList{"-silent", "-locations", "none", "-I", PM_SOURCE_DIR} << sources << QStringList{"-ts", fresh});
+    process.start(lupdate, QStringList{"-silent", "-locations", "none", "-I", PM_SOURCE_DIR}
+                               << sources << QStringList{"-ts", fresh});
     QVERIFY(process.waitForFinished(120000) && process.exitCode() == 0);
     QSet<QString> inTable;
     for (const Message& m : readTs(kTsFile)) inTable << m.context + u'|' + m.source;
     const QList<Message> inSources = readTs(fresh);
     QVERIFY(!inSources.isEmpty());
     for (const Message& m : inSources)
-      QVERIFY2(inTable.contains(m.context + u'|' + m.source), qPrintable(QStringLiteral("not translated: ") + m.source));
+      QVERIFY2(inTable.contains(m.context + u'|' + m.source),
+               qPrintable(QStringLiteral("not translated: ") + m.source));
   }
 };
 

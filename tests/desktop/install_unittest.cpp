@@ -67,8 +67,9 @@ class InstallTest : public QObject {
  private slots:
   void initTestCase() {
     QVERIFY(prefix_.isValid());
-    const Result install = run(QStringLiteral(PM_CMAKE_COMMAND),
-                               {QStringLiteral("--install"), kBinaryDir, QStringLiteral("--prefix"), prefix_.path()});
+    const Result install =
+        run(QStringLiteral(PM_CMAKE_COMMAND),
+            {QStringLiteral("--install"), kBinaryDir, QStringLiteral("--prefix"), prefix_.path()});
     QVERIFY2(install.exitCode == 0, qPrintable(install.out));
     root_ = QDir(prefix_.path()).canonicalPath();
   }
@@ -81,14 +82,17 @@ class InstallTest : public QObject {
   }
 
   void installedBinaryFindsItsResources() {
-    const Result check = selfCheck(root_ + QStringLiteral("/bin/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
+    const Result check =
+        selfCheck(root_ + QStringLiteral("/bin/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
     QVERIFY2(check.exitCode == 0, qPrintable(check.out));
     const QString data = root_ + QStringLiteral("/share/printer-maintenance");
     QStringList expected{QStringLiteral("resource directory: ") + data + QLatin1Char('\n'),
                          QStringLiteral("archive PZA: verified (5 files)"),
                          QStringLiteral("picture PZA: ") + data + QStringLiteral("/pictures/PZA.png"),
                          QStringLiteral("self-check: passed")};
-    if (hasTranslations()) expected << QStringLiteral("translation: ") + data + QStringLiteral("/translations/printer-maintenance_de.qm");
+    if (hasTranslations())
+      expected << QStringLiteral("translation: ") + data +
+                      QStringLiteral("/translations/printer-maintenance_de.qm");
     for (const QString& line : expected) QVERIFY2(check.out.contains(line), qPrintable(check.out));
   }
 
@@ -99,16 +103,19 @@ class InstallTest : public QObject {
     const Result check = selfCheck(root_ + QStringLiteral("/bin/printer-maintenance"), QStringLiteral("C"));
     QVERIFY(QFile::rename(table + QStringLiteral(".away"), table));
     QCOMPARE(check.exitCode, 1);
-    for (const char* line : {"archive PZA: FAILED", "archive KTA: verified", "translation: none for C", "self-check: FAILED"})
+    for (const char* line :
+         {"archive PZA: FAILED", "archive KTA: verified", "translation: none for C", "self-check: FAILED"})
       QVERIFY2(check.out.contains(QLatin1String(line)), line);
   }
 
   void buildTreeUsesTheSourceResources() {
-    const Result check = selfCheck(kBinaryDir + QStringLiteral("/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
+    const Result check =
+        selfCheck(kBinaryDir + QStringLiteral("/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
     QVERIFY2(check.exitCode == 0, qPrintable(check.out));
     QVERIFY(check.out.contains(QStringLiteral("resource directory: " PM_SOURCE_DIR "/resources\n")));
     if (hasTranslations())
-      QVERIFY(check.out.contains(QStringLiteral("translation: ") + kBinaryDir + QStringLiteral("/translations/printer-maintenance_de.qm")));
+      QVERIFY(check.out.contains(QStringLiteral("translation: ") + kBinaryDir +
+                                 QStringLiteral("/translations/printer-maintenance_de.qm")));
   }
 
   // The Debian package: the dependencies it declares, its maintainer scripts, the files the
@@ -117,9 +124,10 @@ class InstallTest : public QObject {
     const QString dpkgDeb = QStandardPaths::findExecutable(QStringLiteral("dpkg-deb"));
     if (dpkgDeb.isEmpty()) QSKIP("dpkg-deb is not installed");
     QTemporaryDir out;
-    const Result made = run(QStringLiteral(PM_CPACK_COMMAND),
-                            {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
-                             QStringLiteral(PM_BINARY_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out.path()});
+    const Result made =
+        run(QStringLiteral(PM_CPACK_COMMAND),
+            {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
+             QStringLiteral(PM_BINARY_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out.path()});
     QVERIFY2(made.exitCode == 0, qPrintable(made.out));
     const QStringList debs = QDir(out.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
     QCOMPARE(debs.size(), 1);
@@ -128,22 +136,27 @@ class InstallTest : public QObject {
     const auto field = [&](const char* name) {
       return run(dpkgDeb, {QStringLiteral("-f"), deb, QString::fromLatin1(name)}).out.trimmed();
     };
-    for (const char* needed : {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins", "qt6-translations-l10n"})
+    for (const char* needed :
+         {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins", "qt6-translations-l10n"})
       QVERIFY2(field("Depends").contains(QLatin1String(needed)), needed);
     QVERIFY(field("Recommends").contains(QStringLiteral("cups-client")));
     const QString info = run(dpkgDeb, {QStringLiteral("-I"), deb}).out;
-    QVERIFY2(info.contains(QStringLiteral("postinst")) && info.contains(QStringLiteral("postrm")), qPrintable(info));
+    QVERIFY2(info.contains(QStringLiteral("postinst")) && info.contains(QStringLiteral("postrm")),
+             qPrintable(info));
     const QString listing = run(dpkgDeb, {QStringLiteral("-c"), deb}).out;
-    for (const QString& file : kDesktopFiles + kDebianDocuments) QVERIFY2(listing.contains(QStringLiteral("./usr/") + file), qPrintable(file));
+    for (const QString& file : kDesktopFiles + kDebianDocuments)
+      QVERIFY2(listing.contains(QStringLiteral("./usr/") + file), qPrintable(file));
     // lintian at its default level finds nothing (errors and warnings).
-    if (const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian")); !lintian.isEmpty()) {
+    if (const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
+        !lintian.isEmpty()) {
       const Result lint = run(lintian, {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), deb});
       QVERIFY2(lint.exitCode == 0, qPrintable(lint.out));
     }
 
     QTemporaryDir root;
     QCOMPARE(run(dpkgDeb, {QStringLiteral("-x"), deb, root.path()}).exitCode, 0);
-    const Result check = selfCheck(root.filePath(QStringLiteral("usr/bin/printer-maintenance")), QStringLiteral("C"));
+    const Result check =
+        selfCheck(root.filePath(QStringLiteral("usr/bin/printer-maintenance")), QStringLiteral("C"));
     QVERIFY2(check.exitCode == 0, qPrintable(check.out));
     QVERIFY(check.out.contains(QStringLiteral("resource directory: ") + QDir(root.path()).canonicalPath() +
                                QStringLiteral("/usr/share/printer-maintenance")));

@@ -21,21 +21,21 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "tests/common/PrinterTestRig.h"
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateReturnWatch.h"
+#include "tests/common/PrinterTestRig.h"
 
 using sim::Model;
 using sim::ReplyFault;
 
 namespace {
 
-constexpr double kTimeScale = 0.002;       // 5000 ms device time-outs last 10 ms
-constexpr int kTickMs = 5;                 // how often printer objects are looked for
-constexpr qint64 kMaxLatenessMs = 2000;    // a main thread held longer has frozen
-constexpr int kOutcomeMs = 20000;          // bound of every awaited outcome (a hang, not a delay)
-constexpr int kQuietMs = 10;               // no new frame for this long counts as quiet
-constexpr int kReturnWatchMs = 100;        // "has not come back" bound of the never-back cases
+constexpr double kTimeScale = 0.002;     // 5000 ms device time-outs last 10 ms
+constexpr int kTickMs = 5;               // how often printer objects are looked for
+constexpr qint64 kMaxLatenessMs = 2000;  // a main thread held longer has frozen
+constexpr int kOutcomeMs = 20000;        // bound of every awaited outcome (a hang, not a delay)
+constexpr int kQuietMs = 10;             // no new frame for this long counts as quiet
+constexpr int kReturnWatchMs = 100;      // "has not come back" bound of the never-back cases
 
 const QString kStageKey = QStringLiteral("deviceFirmwareStatus");
 const QString kSuccessTitle = QStringLiteral("Firmware update was successful!");
@@ -43,7 +43,16 @@ const QString kNotBackTitle = QStringLiteral("The printer has not come back");
 const QString kBusyStatus = QStringLiteral("In use by other application");
 const QString kNotFinishedTitle = QStringLiteral("The firmware update is not finished");
 
-enum class Kind { Clean, UnplugAttach, ReplyAttach, UnplugUpdate, BusyAttach, NeverBack, NeverBackBusy, OtherPrinter };
+enum class Kind {
+  Clean,
+  UnplugAttach,
+  ReplyAttach,
+  UnplugUpdate,
+  BusyAttach,
+  NeverBack,
+  NeverBackBusy,
+  OtherPrinter
+};
 
 struct Case {
   Model model;
@@ -53,14 +62,20 @@ struct Case {
 };
 
 QString describe(const Case& c) {
-  static const char* const kinds[] = {"clean", "unplug at attach command", "reply fault at attach exchange",
-                                      "unplug at update command", "busy at attach", "never back",
-                                      "never back, busy on return", "another printer at its port"};
-  static const char* const replies[] = {"", "no reply", "blank header", "garbage header", "00004097",
-                                        "stall", "late reply"};
+  static const char* const kinds[] = {"clean",
+                                      "unplug at attach command",
+                                      "reply fault at attach exchange",
+                                      "unplug at update command",
+                                      "busy at attach",
+                                      "never back",
+                                      "never back, busy on return",
+                                      "another printer at its port"};
+  static const char* const replies[] = {"",         "no reply", "blank header", "garbage header",
+                                        "00004097", "stall",    "late reply"};
   QString text = sim::modelName(c.model) + QLatin1String(": ") + QLatin1String(kinds[int(c.kind)]);
   if (c.at > 0) text += QLatin1Char(' ') + QString::number(c.at);
-  if (c.reply != ReplyFault::None) text += QLatin1String(" (") + QLatin1String(replies[int(c.reply)]) + QLatin1Char(')');
+  if (c.reply != ReplyFault::None)
+    text += QLatin1String(" (") + QLatin1String(replies[int(c.reply)]) + QLatin1Char(')');
   return text;
 }
 
@@ -110,7 +125,9 @@ class CaseRun {
   QStringList run(Counts* counts) {
     device_ = rig_->attach({.model = case_.model});
     switch (case_.kind) {
-      case Kind::Clean: clean(counts); break;
+      case Kind::Clean:
+        clean(counts);
+        break;
       case Kind::UnplugAttach:
         device_->unplugAtCommand(case_.at);
         expect(unplugged(), "the unplug never came");
@@ -121,7 +138,8 @@ class CaseRun {
         break;
       case Kind::ReplyAttach:
         device_->injectReplyFault(case_.reply, case_.at);
-        expect(waitFor([&] { return device_->answeredCommands() >= uint64_t(case_.at); }), "fault never reached");
+        expect(waitFor([&] { return device_->answeredCommands() >= uint64_t(case_.at); }),
+               "fault never reached");
         quiet();
         check("after the fault");
         readsStillWork();
@@ -144,8 +162,12 @@ class CaseRun {
         attached();
         break;
       case Kind::NeverBack:
-      case Kind::NeverBackBusy: neverBack(case_.kind == Kind::NeverBackBusy); break;
-      case Kind::OtherPrinter: otherPrinter(); break;
+      case Kind::NeverBackBusy:
+        neverBack(case_.kind == Kind::NeverBackBusy);
+        break;
+      case Kind::OtherPrinter:
+        otherPrinter();
+        break;
     }
     check("at the end");
     endedInWords();
@@ -154,10 +176,17 @@ class CaseRun {
   }
 
  private:
-  void expect(bool holds, const QString& what) { if (!holds) problems_ << what; }
+  void expect(bool holds, const QString& what) {
+    if (!holds) problems_ << what;
+  }
 
   bool waitFor(const std::function<bool()>& condition, int timeoutMs = kOutcomeMs) {
-    return spinUntil([&] { track(); return condition(); }, timeoutMs);
+    return spinUntil(
+        [&] {
+          track();
+          return condition();
+        },
+        timeoutMs);
   }
 
   // Every printer object ever made for the device, to see them all drained at the end.
@@ -222,12 +251,12 @@ class CaseRun {
   // never asked for the restart leaves an ordinary printer.
   void switchedOnAgain() {
     const int recorded = stage().toInt();
-    const bool underWay = device_->inUpdateMode() || (device_->firmwareVersion() == newFirmware_ && recorded == 2);
+    const bool underWay =
+        device_->inUpdateMode() || (device_->firmwareVersion() == newFirmware_ && recorded == 2);
     device_->powerCycle();
     if (underWay)
       expect(waitFor([&] { return succeeded(); }), QStringLiteral("the update did not finish once back"));
-    else if (recorded != 1)
-      attached();
+    else if (recorded != 1) attached();
     quiet();
   }
 
@@ -266,15 +295,17 @@ class CaseRun {
     for (int away = 1; away <= 2; ++away) {
       expect(waitFor([&] { return rig_->alerts().titles().count(kNotBackTitle) == away; }),
              QStringLiteral("no \"not come back\" alert %1").arg(away));
-      expect(rig_->alerts().requests().back().message.contains(QLatin1String(
-                 away == 1 ? "asked to restart into its firmware update mode" : "The new firmware was sent to the printer")),
+      expect(rig_->alerts().requests().back().message.contains(
+                 QLatin1String(away == 1 ? "asked to restart into its firmware update mode"
+                                         : "The new firmware was sent to the printer")),
              QStringLiteral("\"not come back\" alert %1 names the wrong step").arg(away));
       check("while away");
       if (away == 2) device_->setUpdateFault(sim::UpdateFault::None);
       if (busyOnReturn) device_->device()->setHeldByOtherProgram(true);
       device_->powerCycle();
       if (busyOnReturn) {
-        expect(waitFor([&] { return status() == kBusyStatus; }), "the returning printer was not shown as busy");
+        expect(waitFor([&] { return status() == kBusyStatus; }),
+               "the returning printer was not shown as busy");
         device_->device()->setHeldByOtherProgram(false);
       }
     }
@@ -296,10 +327,14 @@ class CaseRun {
            }),
            QStringLiteral("the printer did not lose power in the upload"));
     quiet();
-    const auto stranger = rig_->attach({.model = case_.model, .serialNumber = QStringLiteral("OTHER"), .locationId = port});
+    const auto stranger =
+        rig_->attach({.model = case_.model, .serialNumber = QStringLiteral("OTHER"), .locationId = port});
     expect(waitFor([&] { return rig_->alerts().titles().contains(kNotFinishedTitle); }),
            QStringLiteral("the user was not told that the update is not finished"));
-    expect(waitFor([&] { const auto p = rig_->printerFor(*stranger); return p && !p->firmwareVersion().isEmpty(); }),
+    expect(waitFor([&] {
+             const auto p = rig_->printerFor(*stranger);
+             return p && !p->firmwareVersion().isEmpty();
+           }),
            QStringLiteral("the stranger was not read"));
     quiet();
     if (const auto sent = updateFrames(*stranger); !sent.empty())
@@ -315,7 +350,8 @@ class CaseRun {
   // the printer present shows no running phase once all is quiet.
   void endedInWords() {
     if (!updateStarted_ || !problems_.isEmpty()) return;
-    const QStringList said = rig_->alerts().titles().filter(QRegularExpression(QStringLiteral("^(?!Attention:|-- Warning --)")));
+    const QStringList said =
+        rig_->alerts().titles().filter(QRegularExpression(QStringLiteral("^(?!Attention:|-- Warning --)")));
     if (!succeeded() && said.isEmpty()) problems_ << QStringLiteral("the update ended in silence");
     if (const auto printer = current(); printer && printer->inFirmwareUpdate())
       problems_ << QStringLiteral("the window still shows a running update phase");
@@ -328,8 +364,11 @@ class CaseRun {
 
   // The invariants that hold at any quiet moment of any case.
   void check(const char* when) {
-    const auto fail = [&](const QString& what) { problems_ << what + QLatin1String(" (") + QLatin1String(when) + QLatin1Char(')'); };
-    if (watch_.worstLatenessMs() > kMaxLatenessMs) fail(QStringLiteral("main thread late by %1 ms").arg(watch_.worstLatenessMs()));
+    const auto fail = [&](const QString& what) {
+      problems_ << what + QLatin1String(" (") + QLatin1String(when) + QLatin1Char(')');
+    };
+    if (watch_.worstLatenessMs() > kMaxLatenessMs)
+      fail(QStringLiteral("main thread late by %1 ms").arg(watch_.worstLatenessMs()));
     const bool newFirmware = device_->firmwareVersion() == newFirmware_;
     const bool updateMode = device_->inUpdateMode();
     const QVariant recorded = stage();
@@ -338,8 +377,8 @@ class CaseRun {
     // to restart (1); with the new one it is past the upload (2, 3) or closed (none).
     const bool consistent = updateMode ? (s == 1 || s == 2) : newFirmware ? s != 1 : (s == 0 || s == 1);
     if (!consistent)
-      fail(QStringLiteral("stage %1 while the printer runs \"%2\"%3").arg(recorded.toString(), device_->firmwareVersion(),
-                                                                        updateMode ? " in update mode" : ""));
+      fail(QStringLiteral("stage %1 while the printer runs \"%2\"%3")
+               .arg(recorded.toString(), device_->firmwareVersion(), updateMode ? " in update mode" : ""));
     const int successes = rig_->alerts().titles().count(kSuccessTitle);
     if (successes > 1) fail(QStringLiteral("%1 success reports").arg(successes));
     if (successes > 0 && (!newFirmware || updateMode))
@@ -354,7 +393,8 @@ class CaseRun {
         if (frame.command == QLatin1String("TBL_CL")) written = 0;
         if (frame.command == QLatin1String("TBL_WTCTRLD_UPDATE_CW")) ++written;
       }
-      if (written != tableCount_) fail(QStringLiteral("success reported with %1 of %2 tables written").arg(written).arg(tableCount_));
+      if (written != tableCount_)
+        fail(QStringLiteral("success reported with %1 of %2 tables written").arg(written).arg(tableCount_));
     }
   }
 
@@ -379,7 +419,7 @@ class CaseRun {
   bool updateStarted_ = false;
   QString key_;
   std::vector<std::weak_ptr<TBUSBPrinterOLM>> seen_;
-  QTimer tracker_;       // every printer object made, also between waits
+  QTimer tracker_;         // every printer object made, also between waits
   MainThreadWatch watch_;  // how long the main thread was held
   QStringList problems_;
 };
@@ -394,7 +434,8 @@ std::vector<Case> casesOf(Model model, const Counts& counts, bool full) {
   if (full || model == Model::VLA)
     for (const ReplyFault fault : {ReplyFault::NoReply, ReplyFault::BlankHeader, ReplyFault::GarbageHeader,
                                    ReplyFault::OversizeHeader, ReplyFault::Stall, ReplyFault::SlowReply})
-      for (int at = 1; at <= counts.attachExchanges; ++at) cases.push_back({model, Kind::ReplyAttach, at, fault});
+      for (int at = 1; at <= counts.attachExchanges; ++at)
+        cases.push_back({model, Kind::ReplyAttach, at, fault});
   for (int at = 1; at <= counts.updateCommands; ++at)
     if (full || at <= counts.firstTableEnd || (at - counts.firstTableEnd) % 10 == 0)
       cases.push_back({model, Kind::UnplugUpdate, at});
@@ -421,16 +462,15 @@ class FaultMatrixTest : public QObject {
 
   void cleanupTestCase() {
     const QByteArray sample = stride_ > 1 ? ", one case in " + QByteArray::number(stride_) : QByteArray();
-    std::printf("fault matrix: %d cases, %d passed (%s%s, %.1f s)\n", run_, passed_,
-                full_ ? "full" : "quick", sample.constData(), double(clock_.elapsed()) / 1000);
+    std::printf("fault matrix: %d cases, %d passed (%s%s, %.1f s)\n", run_, passed_, full_ ? "full" : "quick",
+                sample.constData(), double(clock_.elapsed()) / 1000);
     std::fflush(stdout);
   }
 
   // One row per model (each row has its own QtTest time-out): its clean run, then its cases.
   void matrix_data() {
     QTest::addColumn<Model>("model");
-    for (const Model model : sim::kAllModels)
-      QTest::newRow(qPrintable(sim::modelName(model))) << model;
+    for (const Model model : sim::kAllModels) QTest::newRow(qPrintable(sim::modelName(model))) << model;
   }
 
   void matrix() {
@@ -450,14 +490,17 @@ class FaultMatrixTest : public QObject {
       if (problems.isEmpty()) ++passed_;
       else failures << name + QLatin1String(": ") + problems.join(QLatin1String("; "));
       if (i == 0) {
-        std::fprintf(stderr, "==== %d attach commands, %d attach exchanges, %d update commands, %d to the first table\n",
-                     counts.attachCommands, counts.attachExchanges, counts.updateCommands, counts.firstTableEnd);
+        std::fprintf(
+            stderr,
+            "==== %d attach commands, %d attach exchanges, %d update commands, %d to the first table\n",
+            counts.attachCommands, counts.attachExchanges, counts.updateCommands, counts.firstTableEnd);
         const std::vector<Case> more = casesOf(model, counts, full_);
         cases.insert(cases.end(), more.begin(), more.end());
       }
     }
     for (const QString& failure : failures) std::printf("FAILED %s\n", qPrintable(failure));
-    QVERIFY2(failures.isEmpty(), qPrintable(QString::number(failures.size()) + QLatin1String(" cases failed")));
+    QVERIFY2(failures.isEmpty(),
+             qPrintable(QString::number(failures.size()) + QLatin1String(" cases failed")));
   }
 
  private:

@@ -6,10 +6,10 @@
 // list's test.)
 #include <QtTest>
 
+#include "olm/protocol/Framing.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/TestFiles.h"
-#include "olm/protocol/Framing.h"
 
 using namespace pm::framing;
 
@@ -28,7 +28,8 @@ QStringList tableReads(const QStringList& tables, const QStringList& media) {
   QStringList reads;
   for (const char* kind : {"Version", "Checksum"})
     for (const QString& m : media)
-      for (const QString& table : tables) reads << QStringLiteral("TBL_RDCWD%1_%2%3").arg(table, QLatin1String(kind), m);
+      for (const QString& table : tables)
+        reads << QStringLiteral("TBL_RDCWD%1_%2%3").arg(table, QLatin1String(kind), m);
   return reads;
 }
 
@@ -108,9 +109,11 @@ class VendorPrinterTest : public QObject {
     printer_->resetCounter('B', record);
     QTRY_VERIFY(outcome.has_value());
     QCOMPARE(*outcome, std::make_pair(true, QString()));
-    QCOMPARE((std::array{device_->counters().a, device_->counters().b}), (std::array{12u, 0u}));  // only the named counter
+    QCOMPARE((std::array{device_->counters().a, device_->counters().b}),
+             (std::array{12u, 0u}));  // only the named counter
     const QString clearB = QStringLiteral("MNT_WTCOUNTER_CLR[CB\r%1]").arg(QChar(0));
-    QCOMPARE(commandsOf(*device_), (QStringList{clearB, QStringLiteral("MNT_RDCOUNTER_B"), clearB, QStringLiteral("MNT_RDCOUNTER_B")}));
+    QCOMPARE(commandsOf(*device_), (QStringList{clearB, QStringLiteral("MNT_RDCOUNTER_B"), clearB,
+                                                QStringLiteral("MNT_RDCOUNTER_B")}));
     QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isOpen(); }, 1000));
     QCOMPARE(printer_->state(), int64_t{TBUSBPrinterStateClosed});
     QVERIFY(printer_->usbISerialString() == QStringLiteral("Enabled"));
@@ -121,7 +124,8 @@ class VendorPrinterTest : public QObject {
     device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
     printer_->resetCounter('A', record);
     QTRY_VERIFY(outcome.has_value());
-    QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer did not report the counter afterwards.")));
+    QCOMPARE(*outcome,
+             std::make_pair(false, QStringLiteral("The printer did not report the counter afterwards.")));
     QVERIFY(PrinterTestRig::settle(printer_));
     device_->clearFrames();
     outcome.reset();
@@ -143,18 +147,23 @@ class VendorPrinterTest : public QObject {
     QVERIFY(writeFile(tools.filePath(QStringLiteral("listing")),
                       "device for mine: usb://Varnholt%20Printing/RM-PZA?serial=SIM0001\n"
                       "device for mine_plain: usb://Varnholt%20Printing/RM-PZA\n"
-                      "device for " + injected.toUtf8() + ": usb://Varnholt%20Printing/rm%2Dpza?serial=SIM0001&interface=1\r\n"
-                      "device for other_pza: usb://Varnholt%20Printing/RM-PZA?serial=SIM0002\n"
-                      "device for pza_longer: usb://Varnholt%20Printing/RM-PZA2\n"
-                      "device for ktc: usb://Varnholt%20Printing/RM-KTC?serial=SIM0001\n"
-                      "device for net: ipp://host/printers/RM-PZA?serial=SIM0001\n"
-                      "device for bonjour: dnssd://RM-PZA._ipp._tcp.local/?uuid=1\n"
-                      "device for RM-PZA?x: socket://10.0.0.9\n"
-                      "lpstat: garbage usb://Varnholt/RM-PZA\n"));
-    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")), "#!/bin/sh\n[ \"$*\" = -v ] && cat \"$(dirname \"$0\")/listing\"\n", true));
-    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpadmin")),
-                      "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$(dirname \"$0\")/calls\"\n"
-                      "[ \"$2\" = mine_plain ] && { echo 'lpadmin: Forbidden' >&2; exit 1; }; exit 0\n", true));
+                      "device for " +
+                          injected.toUtf8() +
+                          ": usb://Varnholt%20Printing/rm%2Dpza?serial=SIM0001&interface=1\r\n"
+                          "device for other_pza: usb://Varnholt%20Printing/RM-PZA?serial=SIM0002\n"
+                          "device for pza_longer: usb://Varnholt%20Printing/RM-PZA2\n"
+                          "device for ktc: usb://Varnholt%20Printing/RM-KTC?serial=SIM0001\n"
+                          "device for net: ipp://host/printers/RM-PZA?serial=SIM0001\n"
+                          "device for bonjour: dnssd://RM-PZA._ipp._tcp.local/?uuid=1\n"
+                          "device for RM-PZA?x: socket://10.0.0.9\n"
+                          "lpstat: garbage usb://Varnholt/RM-PZA\n"));
+    QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")),
+                      "#!/bin/sh\n[ \"$*\" = -v ] && cat \"$(dirname \"$0\")/listing\"\n", true));
+    QVERIFY(writeFile(
+        tools.filePath(QStringLiteral("lpadmin")),
+        "#!/bin/sh\nfor a in \"$@\"; do printf '%s\\n' \"$a\"; done >> \"$(dirname \"$0\")/calls\"\n"
+        "[ \"$2\" = mine_plain ] && { echo 'lpadmin: Forbidden' >&2; exit 1; }; exit 0\n",
+        true));
     const QByteArray path = qgetenv("PATH");
     qputenv("PATH", tools.path().toLocal8Bit() + ':' + path);
     const QString previousDir = QDir::currentPath();
@@ -165,7 +174,8 @@ class VendorPrinterTest : public QObject {
       qunsetenv("PRINTER_MAINTENANCE_SIMULATE");
     });
     const auto calls = [&] {
-      return QString::fromUtf8(readFile(tools.filePath(QStringLiteral("calls")))).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+      return QString::fromUtf8(readFile(tools.filePath(QStringLiteral("calls"))))
+          .split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     };
     const QString question = QStringLiteral("Remove the print queues of this printer?");
 
@@ -177,17 +187,20 @@ class VendorPrinterTest : public QObject {
     QVERIFY(device_->frames().empty() && rig_->alerts().count() == 0);
     printer_->setUsbISerial(false);
     QVERIFY(PrinterTestRig::waitFor([&] { return rig_->alerts().count() >= 3; }));
-    QCOMPARE(commandsOf(*device_), (QStringList{QStringLiteral("MNT_WTUSB_ISERI_SET[00\r%1]").arg(QChar(0)), kISerial}));
+    QCOMPARE(commandsOf(*device_),
+             (QStringList{QStringLiteral("MNT_WTUSB_ISERI_SET[00\r%1]").arg(QChar(0)), kISerial}));
     QVERIFY(!device_->iSerialEnabled() && !printer_->usbISerial());
     QVERIFY(!device_->device()->isOpen());
     // Power-cycle (the device shows its serial string until then), the question, the outcome.
     const std::vector<pm::AlertRequest> shown = rig_->alerts().requests();
-    QCOMPARE(rig_->alerts().titles().mid(1), (QStringList{question, QStringLiteral("Some print queues could not be removed.")}));
+    QCOMPARE(rig_->alerts().titles().mid(1),
+             (QStringList{question, QStringLiteral("Some print queues could not be removed.")}));
     for (const QString& name : {QStringLiteral("mine"), QStringLiteral("mine_plain"), injected})
       QVERIFY2(shown[1].message.contains(name + u'\n'), qPrintable(shown[1].message));
     QCOMPARE(shown[1].buttons, (QStringList{QStringLiteral("&Remove"), QStringLiteral("&Keep")}));
     QCOMPARE(calls(), (QStringList{"-x", "mine", "-x", "mine_plain", "-x", injected}));
-    QCOMPARE(shown[2].message, QStringLiteral("Removed: mine, %1\nNot removed: mine_plain: lpadmin: Forbidden").arg(injected));
+    QCOMPARE(shown[2].message,
+             QStringLiteral("Removed: mine, %1\nNot removed: mine_plain: lpadmin: Forbidden").arg(injected));
     QCOMPARE(QDir(tools.path()).entryList({QStringLiteral("PWNED*")}, QDir::Files), QStringList());
 
     // "Keep": asked, nothing removed.
@@ -203,7 +216,8 @@ class VendorPrinterTest : public QObject {
     rig_->alerts().clear();
     qputenv("PRINTER_MAINTENANCE_SIMULATE", "PZA");
     printer_->setUsbISerial(false);
-    QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("demo mode: the print queues mine, mine_plain")); }));
+    QVERIFY(PrinterTestRig::waitFor(
+        [&] { return log.contains(QStringLiteral("demo mode: the print queues mine, mine_plain")); }));
     QVERIFY(!rig_->alerts().titles().contains(question));
     QCOMPARE(calls().size(), 6);
   }
@@ -267,14 +281,19 @@ class VendorPrinterTest : public QObject {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("firmware");
     QTest::addColumn<QStringList>("expected");
-    const QStringList head{kStatus, kFver, kLife}, plain{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial}, tail{kSerial, kISerial};
+    const QStringList head{kStatus, kFver, kLife}, plain{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial},
+        tail{kSerial, kISerial};
     QTest::newRow("KTA") << int(sim::Model::KTA) << QString() << head + plain;
     QTest::newRow("VLA 2.03") << int(sim::Model::VLA) << "02.03" << head + plain;
     QTest::newRow("VLA 2.04") << int(sim::Model::VLA) << "02.04" << head + plain + QStringList{kISerial};
-    QTest::newRow("KTC 4.20") << int(sim::Model::KTC) << "04.20" << head + tableReads({"610", "600", "300"}, {""}) + tail;
-    QTest::newRow("KTC 4.21") << int(sim::Model::KTC) << "04.21" << head + tableReads({"610", "600", "300"}, {"[0001]", "[0002]"}) + tail;
-    QTest::newRow("KTD") << int(sim::Model::KTD) << QString() << head + tableReads({"620", "610", "600", "300"}, {"[0001]", "[0003]"}) + tail;
-    QTest::newRow("PZA") << int(sim::Model::PZA) << QString() << head + tableReads({"300", "310"}, {"[0001]", "[0002]"}) + tail;
+    QTest::newRow("KTC 4.20") << int(sim::Model::KTC) << "04.20"
+                              << head + tableReads({"610", "600", "300"}, {""}) + tail;
+    QTest::newRow("KTC 4.21") << int(sim::Model::KTC) << "04.21"
+                              << head + tableReads({"610", "600", "300"}, {"[0001]", "[0002]"}) + tail;
+    QTest::newRow("KTD") << int(sim::Model::KTD) << QString()
+                         << head + tableReads({"620", "610", "600", "300"}, {"[0001]", "[0003]"}) + tail;
+    QTest::newRow("PZA") << int(sim::Model::PZA) << QString()
+                         << head + tableReads({"300", "310"}, {"[0001]", "[0002]"}) + tail;
   }
 
   // The firmware version read first decides the KTC's and VLA's later reads in the same sequence:
@@ -306,23 +325,30 @@ class VendorPrinterTest : public QObject {
   // value); no key ever holds the failed-read "NULL". A KTC below 4.21 reads without media, which
   // means PD; a KTD's SD table 300 is the plain key and its PP tables the HD ones.
   void colorTableValues() {
-    const struct { sim::Model model; const char* firmware; const char* expected; } rows[] = {
-        {sim::Model::KTC, "04.20", "Version610PD=0110 Checksum300PD=# Version610SD="},
-        {sim::Model::KTC, "04.21", "Version610SD=0110 Checksum300SD=# Version300PD=0110"},
-        {sim::Model::KTD, "", "Version=0100 Checksum620HD=# Version300SD="},
-        {sim::Model::PZA, "", "Version310PD=0090 Checksum310SD=# Version600SD="},
-        {sim::Model::KTA, "", "Version=0150 Checksum300=# Version600="}};
+    const struct {
+      sim::Model model;
+      const char* firmware;
+      const char* expected;
+    } rows[] = {{sim::Model::KTC, "04.20", "Version610PD=0110 Checksum300PD=# Version610SD="},
+                {sim::Model::KTC, "04.21", "Version610SD=0110 Checksum300SD=# Version300PD=0110"},
+                {sim::Model::KTD, "", "Version=0100 Checksum620HD=# Version300SD="},
+                {sim::Model::PZA, "", "Version310PD=0090 Checksum310SD=# Version600SD="},
+                {sim::Model::KTA, "", "Version=0150 Checksum300=# Version600="}};
     std::shared_ptr<TBUSBPrinterOLM> ktd;
     for (const auto& row : rows) {
-      const auto printer = rig_->attachAndWait(configOf(row.model, QLatin1String(row.firmware), QStringLiteral("SIM%1").arg(int(row.model))));
+      const auto printer = rig_->attachAndWait(
+          configOf(row.model, QLatin1String(row.firmware), QStringLiteral("SIM%1").arg(int(row.model))));
       QVERIFY(PrinterTestRig::settle(printer, 8));
       for (const QString& key : TBUSBPrinterOLM::colorTableKeys())
         QVERIFY2(printer->colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
       for (const QString& pair : QString::fromLatin1(row.expected).split(QLatin1Char(' '))) {
         const QString key = pair.section(QLatin1Char('='), 0, 0), wanted = pair.section(QLatin1Char('='), 1);
         const QString value = printer->colorTableValue(QStringLiteral("colorTable") + key);
-        const bool matches = wanted == QLatin1String("#") ? value.size() == 4 : wanted.isEmpty() ? value.isNull() : value == wanted;
-        QVERIFY2(matches, qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(row.firmware), key, value)));
+        const bool matches = wanted == QLatin1String("#") ? value.size() == 4
+                             : wanted.isEmpty()           ? value.isNull()
+                                                          : value == wanted;
+        QVERIFY2(matches,
+                 qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(row.firmware), key, value)));
       }
       if (row.model == sim::Model::KTD) ktd = printer;
     }
@@ -363,9 +389,11 @@ class VendorPrinterTest : public QObject {
   // (long payloads, caller-sized ones without a payload) as the printer receives them.
   void frames() {
     const std::tuple<int, QByteArray, QByteArray> rows[] = {
-        {0, {}, header("STATUS")}, {58, "0001", header("MNT_RDUSB_ISERI_SET")},
+        {0, {}, header("STATUS")},
+        {58, "0001", header("MNT_RDUSB_ISERI_SET")},
         {50, QByteArray("CA\r\0", 4), header("MNT_WTCOUNTER_CLR", "00000004") + QByteArray("CA\r\0", 4)},
-        {46, "0003", header("TBL_RDCWD620_Checksum", "00000004") + "0003"}};  // the longest name fills the field
+        {46, "0003",
+         header("TBL_RDCWD620_Checksum", "00000004") + "0003"}};  // the longest name fills the field
     for (const auto& [code, payload, bytes] : rows) QCOMPARE(buildFrame(code, payload).bytes, bytes);
   }
 
@@ -384,13 +412,21 @@ class VendorPrinterTest : public QObject {
 
   // Status codes read as their leading number: texts without one are 0 ("Idle").
   void statusAndTextReadings() {
-    const std::pair<const char*, const char*> statuses[] = {
-        {"00000", "Idle"}, {"1000", "Cover Open"}, {"03000", "System Fail Error"},
-        {"FU00001", "Firmware Update Mode"}, {"FU00002", "Idle"}, {"", "Idle"}, {"00700", "Unknown Status"},
-        {"-1", "Unknown Status"}, {"03001", "Unknown Status"}, {"99999999999", "Unknown Status"}};
+    const std::pair<const char*, const char*> statuses[] = {{"00000", "Idle"},
+                                                            {"1000", "Cover Open"},
+                                                            {"03000", "System Fail Error"},
+                                                            {"FU00001", "Firmware Update Mode"},
+                                                            {"FU00002", "Idle"},
+                                                            {"", "Idle"},
+                                                            {"00700", "Unknown Status"},
+                                                            {"-1", "Unknown Status"},
+                                                            {"03001", "Unknown Status"},
+                                                            {"99999999999", "Unknown Status"}};
     for (const auto& [code, text] : statuses)
-      QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(QString::fromLatin1(code)), QString::fromLatin1(text));
-    QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::StatusCode()), QStringLiteral("<NULL>"));
+      QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(QString::fromLatin1(code)),
+               QString::fromLatin1(text));
+    QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::StatusCode()),
+             QStringLiteral("<NULL>"));
     QCOMPARE((std::array{doubleValue(u"1.40PRN"), doubleValue(u".")}), (std::array{1.4, 0.0}));
     QCOMPARE(TBUSBPrinterOLM::mungeLifetimeCounter("CL"), QStringLiteral("0"));
   }

@@ -3,9 +3,9 @@
 
 #include <QtTest>
 
-#include "support/BlockingCalls.h"
 #include "sim/DemoPrinters.h"
 #include "sim/VirtualPrinter.h"
+#include "support/BlockingCalls.h"
 #include "usb/virtual/VirtualUsbBus.h"
 
 using namespace sim;
@@ -59,7 +59,8 @@ class Host {
   }
   QByteArray read(uint32_t size) {
     QByteArray buffer(qsizetype(size), '\0');
-    if (interface_->readPipe(2, buffer.data(), &size, kTimeoutMs, kTimeoutMs) != kIOReturnSuccess) return "<none>";
+    if (interface_->readPipe(2, buffer.data(), &size, kTimeoutMs, kTimeoutMs) != kIOReturnSuccess)
+      return "<none>";
     buffer.resize(size);
     return buffer;
   }
@@ -130,8 +131,10 @@ class VirtualPrinterTest : public QObject {
 
     // The combined family reports its 300 table's version and one checksum over the set.
     Host kta(*bus_, attach(Model::KTA));
-    for (const QByteArray& command : {frame("TBL_CL"), frame("TBL_WTVersion", "KTA_300_0161.CWD"), frame("TBL_WTCTRLD_UPDATE_CW", "12345"),
-                                      frame("TBL_WTVersion", "KTA_600_0160.CWD"), frame("TBL_WTCTRLD_UPDATE_CW", "6789")})
+    for (const QByteArray& command :
+         {frame("TBL_CL"), frame("TBL_WTVersion", "KTA_300_0161.CWD"),
+          frame("TBL_WTCTRLD_UPDATE_CW", "12345"), frame("TBL_WTVersion", "KTA_600_0160.CWD"),
+          frame("TBL_WTCTRLD_UPDATE_CW", "6789")})
       QCOMPARE(kta.write(command), kIOReturnSuccess);
     QCOMPARE(kta.ask(frame("TBL_RDVersion")), QStringLiteral("0161"));
     QCOMPARE(kta.ask(frame("MNT_RDCTRLD_CHKSUM")), QStringLiteral("29B1"));
@@ -154,12 +157,11 @@ class VirtualPrinterTest : public QObject {
     badChecksum[badChecksum.indexOf("\r\nS1") + 6] = 'F';
     QByteArray shortLength = frame("FW_UPDFLASH_PROGRAM", good);
     shortLength.replace(24, 8, digits8(good.size() - 8));  // cuts into the last record
-    QVERIFY(good.indexOf('\0') > 0);  // so that the first case below is really unpadded
+    QVERIFY(good.indexOf('\0') > 0);                       // so that the first case below is really unpadded
     const QByteArray bad[] = {frame("FW_UPDFLASH_PROGRAM", good.left(good.indexOf('\0'))),
                               frame("FW_UPDFLASH_PROGRAM", badChecksum),
                               frame("FW_UPDFLASH_PROGRAM", firmwareImage("PZA 01.10", false)),
-                              frame("FW_UPDFLASH_PROGRAM", firmwareImage("KTD 01.21")),
-                              shortLength};
+                              frame("FW_UPDFLASH_PROGRAM", firmwareImage("KTD 01.21")), shortLength};
     for (const QByteArray& image : bad) {
       QCOMPARE(loader.write(image), kIOReturnSuccess);
       QVERIFY2(printer->inUpdateMode(), qPrintable(printer->lastImageProblem()));
@@ -176,8 +178,11 @@ class VirtualPrinterTest : public QObject {
   }
 
   void demoPrinters() {
-    const auto printers = attachDemoPrinters(
-        *bus_, "PZA, PZA:busy,KTC:fw=04.20,KTD:serial=123:latency=2,XYZ,KTA:bogus:status=01000,PZA:late=FVER").printers;
+    const auto printers =
+        attachDemoPrinters(
+            *bus_,
+            "PZA, PZA:busy,KTC:fw=04.20,KTD:serial=123:latency=2,XYZ,KTA:bogus:status=01000,PZA:late=FVER")
+            .printers;
     QCOMPARE(printers.size(), size_t{6});
     QCOMPARE(Host(*bus_, printers[1]).opened(), kIOReturnExclusiveAccess);
     QCOMPARE(printers[2]->firmwareVersion(), QStringLiteral("KTC 04.20"));

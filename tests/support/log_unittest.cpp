@@ -49,7 +49,8 @@ QByteArray lines(qsizetype size, char tag) {
 // A stand-in for the system log daemon: a datagram socket bound at a temporary path.
 class SystemLogDaemon {
  public:
-  explicit SystemLogDaemon(const QByteArray& path) : path_(path), fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
+  explicit SystemLogDaemon(const QByteArray& path)
+      : path_(path), fd_(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0)) {
     sockaddr_un address{.sun_family = AF_UNIX, .sun_path = {}};
     std::memcpy(address.sun_path, path_.constData(), size_t(path_.size()));
     bound = ::bind(fd_, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
@@ -102,10 +103,13 @@ class LogTest : public QObject {
     ZOVRAN_Log::setApplicationName(QStringLiteral("App"));
     ZOVRAN_Log::logLevel(ZOVRAN_Log::Information, QStringLiteral("hello"));
     ZOVRAN_Log::logLevel(7, QStringLiteral("high"));
-    QVERIFY(QRegularExpression(QStringLiteral("^I ") + kStamp + QStringLiteral(" hello$")).match(bufferLines().value(0)).hasMatch());
+    QVERIFY(QRegularExpression(QStringLiteral("^I ") + kStamp + QStringLiteral(" hello$"))
+                .match(bufferLines().value(0))
+                .hasMatch());
     ZOVRAN_Log::debug(QStringLiteral("one\ntwo\n"));  // split at newlines
     const QByteArray debug = "DEBUG: App: ";
-    QCOMPARE(err_->contents(), "INFO: hello\nDEBUG: App: high\n" + debug + "one\n" + debug + "two\n" + debug + "\n");
+    QCOMPARE(err_->contents(),
+             "INFO: hello\nDEBUG: App: high\n" + debug + "one\n" + debug + "two\n" + debug + "\n");
 
     ZOVRAN_Log::setShouldLogAppName(true);
     ZOVRAN_Log::err(QStringLiteral("bad"));
@@ -113,7 +117,11 @@ class LogTest : public QObject {
     ZOVRAN_Log::setShouldNotifyForLogUpdates(true);  // every line once switched on
     ZOVRAN_Log::logLevel(0, QStringLiteral("loud"));
     QCOMPARE(announced.count(), 1);
-    QVERIFY(announced[0][1].toMap().value(QLatin1String(kZOVRAN_LogFileAddedString)).toString().endsWith(QLatin1String(" loud\n")));
+    QVERIFY(announced[0][1]
+                .toMap()
+                .value(QLatin1String(kZOVRAN_LogFileAddedString))
+                .toString()
+                .endsWith(QLatin1String(" loud\n")));
     // With standard error off and no file, nothing is logged at all.
     ZOVRAN_Log::setShouldLogToStdErr(false);
     const qsizetype before = bufferLines().size();
@@ -169,7 +177,8 @@ class LogTest : public QObject {
 
   void standardErrorFollowsTheFileWhenSwitchedOff() {
     const QString file = path(QStringLiteral("app.log"));
-    struct stat before {}, after {};
+    struct stat before {
+    }, after{};
     ::fstat(STDERR_FILENO, &before);
     ZOVRAN_Log::setShouldLogToStdErr(false);
     QVERIFY(ZOVRAN_Log::setLogFile(file));
@@ -198,7 +207,8 @@ class LogTest : public QObject {
         const QString payload(500 + t, QChar(u'a' + t));
         for (int i = 0; i < kLines; ++i) {
           if (i % 10 == 0) ZOVRAN_Log::logData(QByteArray(40, static_cast<char>('A' + t)));
-          else if (i % 10 == 5) pm::systemLog(QStringLiteral("thread %1 ").arg(t) + QString(300, QChar(u'a' + t)));
+          else if (i % 10 == 5)
+            pm::systemLog(QStringLiteral("thread %1 ").arg(t) + QString(300, QChar(u'a' + t)));
           else ZOVRAN_Log::logLevel(0, QStringLiteral("t%1 ").arg(t) + payload);
         }
       });
@@ -213,14 +223,16 @@ class LogTest : public QObject {
     }
     QCOMPARE(systemLines, kThreads * kLines / 10);
     // Each line is one thread's whole message (500 + t times its letter) or one hex row.
-    const QRegularExpression whole(QStringLiteral("^(I %1 t(\\d) ([a-f])\\3+|D %1 000000[0-2]0  .*\\|)$").arg(kStamp));
+    const QRegularExpression whole(
+        QStringLiteral("^(I %1 t(\\d) ([a-f])\\3+|D %1 000000[0-2]0  .*\\|)$").arg(kStamp));
     const QString text = toFile ? QString::fromUtf8(readFile(file)) : *ZOVRAN_Log::pendingBuffer();
     const QStringList lines = text.split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(lines.size(), kThreads * (kLines / 10 * 3 + kLines * 8 / 10));
     for (const QString& line : lines) {
       const QRegularExpressionMatch m = whole.match(line);
       QVERIFY2(m.hasMatch(), qPrintable(line.left(120)));
-      if (!m.captured(2).isEmpty()) QCOMPARE(line.size(), line.indexOf(QLatin1String(" t")) + 4 + 500 + m.captured(2).toInt());
+      if (!m.captured(2).isEmpty())
+        QCOMPARE(line.size(), line.indexOf(QLatin1String(" t")) + 4 + 500 + m.captured(2).toInt());
     }
   }
 
@@ -243,7 +255,8 @@ class LogTest : public QObject {
     // Standard error's prefix: local time to the millisecond, process name, pid and thread id.
     const QRegularExpression prefix(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
                                                    "log_unittest\\[%1:%2\\] ends in newline\n")
-                                        .arg(::getpid()).arg(::gettid()));
+                                        .arg(::getpid())
+                                        .arg(::gettid()));
     QVERIFY2(prefix.match(QString::fromUtf8(err_->contents())).hasMatch(), err_->contents().constData());
   }
 
@@ -262,7 +275,8 @@ class LogTest : public QObject {
     ZOVRAN_Log::err(QStringLiteral("not the system log's"));
     const QByteArrayList plain = daemon.received();
     QCOMPARE(plain.size(), 4);
-    const QRegularExpression datagram(QStringLiteral(R"(^<11>\w{3} [ \d]\d \d\d:\d\d:\d\d log_unittest\[%1\]: ERROR: )").arg(::getpid()));
+    const QRegularExpression datagram(
+        QStringLiteral(R"(^<11>\w{3} [ \d]\d \d\d:\d\d:\d\d log_unittest\[%1\]: ERROR: )").arg(::getpid()));
     QVERIFY2(datagram.match(QString::fromUtf8(plain[0])).hasMatch(), plain[0].constData());
     QStringList priorities;
     for (const QByteArray& line : plain) priorities += QString::fromLatin1(line.left(line.indexOf('>') + 1));
@@ -271,7 +285,8 @@ class LogTest : public QObject {
 
     struct stat info {};
     QVERIFY(::fstat(STDERR_FILENO, &info) == 0);
-    qputenv("JOURNAL_STREAM", QByteArray::number(qulonglong(info.st_dev)) + ':' + QByteArray::number(qulonglong(info.st_ino)));
+    qputenv("JOURNAL_STREAM",
+            QByteArray::number(qulonglong(info.st_dev)) + ':' + QByteArray::number(qulonglong(info.st_ino)));
     pm::reviewLogDestinations(daemon.path_);
     pm::systemLog(QStringLiteral("once"));
     ZOVRAN_Log::err(QStringLiteral("by level"));
@@ -292,8 +307,10 @@ class LogTest : public QObject {
     const int saved = ::dup(STDERR_FILENO);
     ::close(STDERR_FILENO);
     pm::openClosedStandardDescriptors();
-    struct stat nowErr {}, null {};
-    const bool isNull = ::fstat(STDERR_FILENO, &nowErr) == 0 && ::stat("/dev/null", &null) == 0 && nowErr.st_rdev == null.st_rdev;
+    struct stat nowErr {
+    }, null{};
+    const bool isNull = ::fstat(STDERR_FILENO, &nowErr) == 0 && ::stat("/dev/null", &null) == 0 &&
+                        nowErr.st_rdev == null.st_rdev;
     ::dup2(saved, STDERR_FILENO);
     ::close(saved);
     QVERIFY(isNull);
@@ -310,7 +327,8 @@ class LogTest : public QObject {
     QVERIFY(writeFile(old, "previous\n"));
     QVERIFY(writeFile(file, current));
     ZOVRAN_Log::rollLogFileIfNecessary(file);
-    QVERIFY(readFile(file).isEmpty() && readFile(old) == "previous\n" + current && permissionsOf(old) == 0664u);
+    QVERIFY(readFile(file).isEmpty() && readFile(old) == "previous\n" + current &&
+            permissionsOf(old) == 0664u);
     QVERIFY(writeFile(path(QStringLiteral("session")), "line\n"));
     ZOVRAN_Log::rollLogFile(path(QStringLiteral("session")), QString(), 1);
     QCOMPARE(readFile(path(QStringLiteral("session_old.log"))), QByteArray("line\n"));
@@ -318,7 +336,8 @@ class LogTest : public QObject {
     QVERIFY(writeFile(file, current));
     ZOVRAN_Log::rollLogFile(file, path(QStringLiteral("missing/dir/app_old.log")), kMiB);
     QCOMPARE(readFile(file), current);
-    QVERIFY(QFile::remove(old) && QDir(dir_->path()).mkdir(QStringLiteral("app_old.log")));  // a directory in its place
+    QVERIFY(QFile::remove(old) &&
+            QDir(dir_->path()).mkdir(QStringLiteral("app_old.log")));  // a directory in its place
     ZOVRAN_Log::rollLogFileIfNecessary(file);
     QCOMPARE(readFile(file), current);
 
@@ -341,7 +360,8 @@ class LogTest : public QObject {
     QVERIFY(kept.size() <= kOldCap && kept.endsWith(current) && combined.endsWith(kept));
     const qsizetype cut = combined.size() - kept.size();
     QCOMPARE(combined[cut - 1], '\n');
-    QVERIFY(combined.size() - (combined.lastIndexOf('\n', cut - 2) + 1) > kOldCap);  // one line more would not fit
+    QVERIFY(combined.size() - (combined.lastIndexOf('\n', cut - 2) + 1) >
+            kOldCap);  // one line more would not fit
     // A combined text without any newline past the cut point leaves nothing.
     QVERIFY(writeFile(old, QByteArray(kOldCap, 'x')));
     QVERIFY(writeFile(file, QByteArray(kMiB, 'y')));
@@ -351,10 +371,12 @@ class LogTest : public QObject {
 
   void emailAddresses() {
     const std::pair<const char*, bool> rows[] = {
-        {"John.Doe@Example.COM", true}, {"\"odd@name\"@[192.168.0.1]", true}, {"john.example.com", false},
-        {"john@example.com trailing", false}, {"john@[256.1.1.1]", false}, {"john..doe@example.com", false},
+        {"John.Doe@Example.COM", true},     {"\"odd@name\"@[192.168.0.1]", true},
+        {"john.example.com", false},        {"john@example.com trailing", false},
+        {"john@[256.1.1.1]", false},        {"john..doe@example.com", false},
         {"\"odd name\"@example.com", false}};
-    for (const auto& [address, valid] : rows) QVERIFY2(ZOVRAN_Log::validateEmailAddress(QString::fromLatin1(address)) == valid, address);
+    for (const auto& [address, valid] : rows)
+      QVERIFY2(ZOVRAN_Log::validateEmailAddress(QString::fromLatin1(address)) == valid, address);
   }
 };
 

@@ -31,16 +31,16 @@ class SupportBaseTest : public QObject {
     using E = StringEncoding;
     const std::tuple<QByteArray, int, E, std::optional<QString>> rows[] = {
         {"\xEF\xBB\xBFhello", 0, E::UTF8, "hello"},
-        {"\xEF\xBB\xBFhello", 5, E::UTF8, "he"},                 // the mark counts toward the limit
+        {"\xEF\xBB\xBFhello", 5, E::UTF8, "he"},                    // the mark counts toward the limit
         {"\xEF\xBB\xBFhello", 3, E::UTF8, QString(QChar(0xFEFF))},  // below four bytes the mark is text
         {QByteArray("hello\0world", 11), 8, E::UTF8, "hello"},
         {"", 0, E::UTF8, QLatin1String("")},
         {"\xC3(", 0, E::UTF8, std::nullopt},
-        {"caf\xC3\xA9", 4, E::UTF8, std::nullopt},               // cut inside a character
+        {"caf\xC3\xA9", 4, E::UTF8, std::nullopt},  // cut inside a character
         {"caf\xE9", 0, E::ASCII, std::nullopt},
         {"caf\xE9", 0, E::Latin1, QStringLiteral("caf\u00e9")},
         {"abc", 0, static_cast<E>(12345), std::nullopt},
-        {QByteArray("h\0i\0\0\0x\0", 8), 0, E::UTF16, "hi"},     // host order
+        {QByteArray("h\0i\0\0\0x\0", 8), 0, E::UTF16, "hi"},  // host order
         {QByteArray("h\0i\0\0\0x\0", 8), 3, E::UTF16LittleEndian, "h"},
         {QByteArray("h\0i\0\0\0x\0", 8), 1, E::UTF16LittleEndian, std::nullopt},
         {QByteArray("\xFE\xFF\0h\0i\0\0", 8), 0, E::UTF16LittleEndian, "hi"},
@@ -61,19 +61,28 @@ class SupportBaseTest : public QObject {
     using pm::stringByReplacingSubStrings;
     // Only the middle part is edited; extra searches without values are deleted; later
     // replacements see earlier results.
-    QCOMPARE(stringByReplacingSubStrings("aXbXc|XaX|aXb", {"X", "a"}, {"-"}, Qt::CaseSensitive, 6, 3), QStringLiteral("aXbXc|--|aXb"));
-    QCOMPARE(stringByReplacingSubStrings("one", {"one", "two"}, {"two", "three"}, Qt::CaseSensitive, 0, 3), QStringLiteral("three"));
-    QCOMPARE(stringByReplacingSubStrings("AbAB", {"ab"}, {"x"}, Qt::CaseInsensitive, 0, 4), QStringLiteral("xx"));
-    QCOMPARE(stringByReplacingSubStrings("abc", {"", "b"}, {"!", "B"}, Qt::CaseSensitive, 0, 99), QStringLiteral("aBc"));
+    QCOMPARE(stringByReplacingSubStrings("aXbXc|XaX|aXb", {"X", "a"}, {"-"}, Qt::CaseSensitive, 6, 3),
+             QStringLiteral("aXbXc|--|aXb"));
+    QCOMPARE(stringByReplacingSubStrings("one", {"one", "two"}, {"two", "three"}, Qt::CaseSensitive, 0, 3),
+             QStringLiteral("three"));
+    QCOMPARE(stringByReplacingSubStrings("AbAB", {"ab"}, {"x"}, Qt::CaseInsensitive, 0, 4),
+             QStringLiteral("xx"));
+    QCOMPARE(stringByReplacingSubStrings("abc", {"", "b"}, {"!", "B"}, Qt::CaseSensitive, 0, 99),
+             QStringLiteral("aBc"));
     const QString text = QStringLiteral("a-b_c\U0001F600d");
-    QCOMPARE(pm::stringByDeletingCharactersInSet(text, QStringLiteral("-_\U0001F600")), QStringLiteral("abcd"));
-    QCOMPARE(pm::stringByDeletingCharactersInSet(text, [](char32_t c) { return c > 0xFFFF; }), QStringLiteral("a-b_cd"));
+    QCOMPARE(pm::stringByDeletingCharactersInSet(text, QStringLiteral("-_\U0001F600")),
+             QStringLiteral("abcd"));
+    QCOMPARE(pm::stringByDeletingCharactersInSet(text, [](char32_t c) { return c > 0xFFFF; }),
+             QStringLiteral("a-b_cd"));
     const std::tuple<const char*, const char*, pm::ComparisonResult> orders[] = {
-        {"file9", "file10", pm::OrderedAscending}, {"file010", "File10", pm::OrderedSame},
-        {"a2b10", "A2b9", pm::OrderedDescending}, {"abc", "abcd", pm::OrderedAscending}};
+        {"file9", "file10", pm::OrderedAscending},
+        {"file010", "File10", pm::OrderedSame},
+        {"a2b10", "A2b9", pm::OrderedDescending},
+        {"abc", "abcd", pm::OrderedAscending}};
     for (const auto& [a, b, order] : orders) QCOMPARE(pm::numericalCaseInsensitiveCompare(a, b), order);
     QCOMPARE(pm::myLocalizedCompare("/x/Report.txt", "y/report.pdf"), pm::OrderedSame);
-    QCOMPARE((QStringList{pm::pathExtension("a/b.tar.gz"), pm::pathExtension("a.d/.profile"), pm::stringByDeletingPathExtension("a.d/app"),
+    QCOMPARE((QStringList{pm::pathExtension("a/b.tar.gz"), pm::pathExtension("a.d/.profile"),
+                          pm::stringByDeletingPathExtension("a.d/app"),
                           pm::stringByDeletingPathExtension("a/app.log")}),
              (QStringList{"gz", "", "a.d/app", "a/app"}));
   }
@@ -84,14 +93,17 @@ class SupportBaseTest : public QObject {
     QCOMPARE(rows.size(), 4);
     QCOMPARE(rows[2], QStringLiteral("* last line repeated 2 times"));
     QCOMPARE(rows[3], QStringLiteral("00000040  25                                                |%|"));
-    QVERIFY(pm::hexdump(data, 4, 2).startsWith(QLatin1String("00000004  34 35 ")));  // offsets from the data's start
+    QVERIFY(pm::hexdump(data, 4, 2)
+                .startsWith(QLatin1String("00000004  34 35 ")));  // offsets from the data's start
     QCOMPARE(pm::hexdump(data, 500, 10), QString());
   }
 
   void utsFormat() {
     const QDateTime date(QDate(2024, 3, 5), QTime(7, 8, 9, 987), Qt::OffsetFromUTC, 5 * 3600 + 1800);
-    QCOMPARE(pm::stringWithUTSFormat(date, "[YYYY/MM/dd HH:mm:ss.SSS Z]"), QStringLiteral("[2024/03/05 07:08:09.987 +0530]"));
-    QCOMPARE(pm::stringWithUTSFormat(date, "yy-M-d h:mm SS 'at' h 'o''clock' ''x"), QStringLiteral("24-3-5 7:08 98 at 7 o'clock '+0530"));
+    QCOMPARE(pm::stringWithUTSFormat(date, "[YYYY/MM/dd HH:mm:ss.SSS Z]"),
+             QStringLiteral("[2024/03/05 07:08:09.987 +0530]"));
+    QCOMPARE(pm::stringWithUTSFormat(date, "yy-M-d h:mm SS 'at' h 'o''clock' ''x"),
+             QStringLiteral("24-3-5 7:08 98 at 7 o'clock '+0530"));
     QCOMPARE(pm::stringWithUTSFormat(date, "ZZZZZ|ZZZZ|DDD|D"), QStringLiteral("+05:30|GMT+05:30|065|65"));
     const QDateTime west(QDate(2023, 12, 31), QTime(23, 0), Qt::OffsetFromUTC, -8 * 3600);
     QCOMPARE(pm::stringWithUTSFormat(west, "yyyy Z k K"), QStringLiteral("2023 -0800 23 11"));
@@ -101,16 +113,20 @@ class SupportBaseTest : public QObject {
   // Each table has gaps and ends; a value past them is unknown, never another entry.
   void nameTablesAtTheirBorders() {
     using namespace pm;
-    QCOMPARE((QStringList{stringForIOReturn(PM_IORETURN(0xE0004061)), stringForIOReturn(PM_IORETURN(0xE0004062)),
-                          stringForIOReturn(PM_IORETURN(0xE0004004)), stringForIOMessage(0xE0000340), stringForCFStreamStatus(8),
-                          stringForCFStreamEvent(3), stringForErrno(EPROTONOSUPPORT), stringForSignal(SIGUSR2),
-                          // By this system's numbers: a logged errno or signal names what happened.
-                          stringForErrno(EAGAIN), stringForErrno(EDEADLK), stringForErrno(EINPROGRESS), stringForSignal(SIGUSR1),
-                          stringForSignal(SIGBUS), stringForSignal(SIGIO)}),
-             (QStringList{"kIOUSBUnknownPipeErr", "kIOReturnError", "kIOReturnError", "kIOMessageUnknown", "kCFStreamStatusUnknown",
-                          "kCFStreamEventUnknown", "EPROTONOSUPPORT - Protocol not supported", "USeR 2",
-                          "EAGAIN - Resource temporarily unavailable; Operation would block", "EDEADLK - Resource deadlock avoided",
-                          "EINPROGRESS - Operation now in progress", "USeR 1", "BUS error", "Input/Output possible signal"}));
+    QCOMPARE(
+        (QStringList{stringForIOReturn(PM_IORETURN(0xE0004061)), stringForIOReturn(PM_IORETURN(0xE0004062)),
+                     stringForIOReturn(PM_IORETURN(0xE0004004)), stringForIOMessage(0xE0000340),
+                     stringForCFStreamStatus(8), stringForCFStreamEvent(3), stringForErrno(EPROTONOSUPPORT),
+                     stringForSignal(SIGUSR2),
+                     // By this system's numbers: a logged errno or signal names what happened.
+                     stringForErrno(EAGAIN), stringForErrno(EDEADLK), stringForErrno(EINPROGRESS),
+                     stringForSignal(SIGUSR1), stringForSignal(SIGBUS), stringForSignal(SIGIO)}),
+        (QStringList{"kIOUSBUnknownPipeErr", "kIOReturnError", "kIOReturnError", "kIOMessageUnknown",
+                     "kCFStreamStatusUnknown", "kCFStreamEventUnknown",
+                     "EPROTONOSUPPORT - Protocol not supported", "USeR 2",
+                     "EAGAIN - Resource temporarily unavailable; Operation would block",
+                     "EDEADLK - Resource deadlock avoided", "EINPROGRESS - Operation now in progress",
+                     "USeR 1", "BUS error", "Input/Output possible signal"}));
     for (const int past : {0, -1, ENOTSUP, 200}) QCOMPARE(stringForErrno(past), "unknown");
     for (const int past : {0, SIGSTKFLT, SIGPWR, SIGRTMIN, 65}) QCOMPARE(stringForSignal(past), "unknown");
   }
@@ -180,7 +196,8 @@ class SupportBaseTest : public QObject {
   static bool running(const QByteArray& commandLine) {
     for (const QString& pid : QDir(QStringLiteral("/proc")).entryList(QDir::Dirs)) {
       QFile file(QStringLiteral("/proc/%1/cmdline").arg(pid));
-      if (file.open(QIODevice::ReadOnly) && file.readAll().replace('\0', ' ').trimmed() == commandLine) return true;
+      if (file.open(QIODevice::ReadOnly) && file.readAll().replace('\0', ' ').trimmed() == commandLine)
+        return true;
     }
     return false;
   }

@@ -7,13 +7,13 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include "olm/update/FirmwareArchive.h"
+#include "olm/update/UpdateJournal.h"
+#include "olm/update/UpdateReturnWatch.h"
 #include "support/Resources.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/TestFiles.h"
-#include "olm/update/FirmwareArchive.h"
-#include "olm/update/UpdateJournal.h"
-#include "olm/update/UpdateReturnWatch.h"
 
 using sim::Model;
 using Printer = std::shared_ptr<TBUSBPrinterOLM>;
@@ -27,7 +27,8 @@ const QString kSuccess = QStringLiteral("Firmware update was successful!");
 const QString kNotBack = QStringLiteral("The printer has not come back");
 const QString kNotReady = QStringLiteral("Printer Not Ready");
 const QString kProblem = QStringLiteral("There was a problem with the firmware update!");
-const QString kCorrupt = QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.");
+const QString kCorrupt =
+    QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.");
 const QString kQuitQuestion = QStringLiteral("A firmware update is not finished");
 
 QByteArray archiveFile(const QString& name) {
@@ -55,7 +56,8 @@ class UpdateEndToEndTest : public QObject {
   // Attaches a printer and waits until its first reads are done (its firmware version is known).
   bool attach(Model model, const QString& firmware = {}) {
     printer_ = rig_->attachAndWait({.model = model, .firmwareVersion = firmware}, &device_);
-    if (!printer_ || !PrinterTestRig::waitFor([this] { return !printer_->firmwareVersion().isEmpty(); })) return false;
+    if (!printer_ || !PrinterTestRig::waitFor([this] { return !printer_->firmwareVersion().isEmpty(); }))
+      return false;
     PrinterTestRig::settle(printer_);
     device_->clearFrames();
     return true;
@@ -64,7 +66,10 @@ class UpdateEndToEndTest : public QObject {
   // The printer object that stands for the device now (a new one after each restart).
   Printer current() { return rig_->printerFor(*device_); }
   Printer restartedFrom(const Printer& before) {
-    PrinterTestRig::waitFor([&] { auto p = current(); return p && p != before; });
+    PrinterTestRig::waitFor([&] {
+      auto p = current();
+      return p && p != before;
+    });
     return current();
   }
 
@@ -103,9 +108,7 @@ class UpdateEndToEndTest : public QObject {
   }
 
  private slots:
-  void initTestCase() {
-    useTemporarySettings(settingsDir_);
-  }
+  void initTestCase() { useTemporarySettings(settingsDir_); }
   void init() {
     QSettings().clear();
     pm::setResourceDirectory({});
@@ -122,8 +125,7 @@ class UpdateEndToEndTest : public QObject {
 
   void fullUpdateOfEachModel_data() {
     QTest::addColumn<Model>("model");
-    for (const Model model : sim::kAllModels)
-      QTest::newRow(qPrintable(sim::modelName(model))) << model;
+    for (const Model model : sim::kAllModels) QTest::newRow(qPrintable(sim::modelName(model))) << model;
   }
 
   void fullUpdateOfEachModel() {
@@ -137,8 +139,9 @@ class UpdateEndToEndTest : public QObject {
 
     QVERIFY(update({1001, 1001}, kSuccess));
     QCOMPARE(rig_->alerts().titles(), (QStringList{kWarning, kConfirm, kSuccess}));
-    QCOMPARE(lastAlertText(), (QStringList{QStringLiteral("Firmware version updated from %1 to %2").arg(before, stem),
-                                           QStringLiteral("Finish")}));
+    QCOMPARE(lastAlertText(),
+             (QStringList{QStringLiteral("Firmware version updated from %1 to %2").arg(before, stem),
+                          QStringLiteral("Finish")}));
     QCOMPARE(device_->firmwareVersion(), stem);
 
     // The printer saw exactly the update's commands, in order, with the archive's bytes.
@@ -196,10 +199,20 @@ class UpdateEndToEndTest : public QObject {
     QTest::addColumn<QString>("installed");
     QTest::addColumn<QString>("messageStart");
     QTest::addColumn<bool>("mediaSentence");
-    QTest::newRow("1.90: prerequisite only") << "01.90" << "Before updating the VLA firmware to version 2.21 you must first update to firmware version 2.0x (or 2.1x).\n\n(the current firmware version is 1.90)" << false;
-    QTest::newRow("2.00: VLA warning") << "02.00" << "This update tool is for the OLM VLA printer. It will upgrade the printer to " << true;
-    QTest::newRow("2.03: VLA warning") << "02.03" << "This update tool is for the OLM VLA printer." << true;
-    QTest::newRow("2.04: generic warning") << "02.04" << "This update tool will upgrade the printer firmware to version KT-VLA 02.21. This process cannot be undone" << false;
+    QTest::newRow("1.90: prerequisite only")
+        << "01.90"
+        << "Before updating the VLA firmware to version 2.21 you must first update to firmware version 2.0x "
+           "(or 2.1x).\n\n(the current firmware version is 1.90)"
+        << false;
+    QTest::newRow("2.00: VLA warning")
+        << "02.00"
+        << "This update tool is for the OLM VLA printer. It will upgrade the printer to " << true;
+    QTest::newRow("2.03: VLA warning") << "02.03"
+                                       << "This update tool is for the OLM VLA printer." << true;
+    QTest::newRow("2.04: generic warning") << "02.04"
+                                           << "This update tool will upgrade the printer firmware to version "
+                                              "KT-VLA 02.21. This process cannot be undone"
+                                           << false;
   }
 
   // Only "Quit" before the prerequisite; the answer (1000: "Quit") ends the application.
@@ -215,7 +228,9 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(alert.buttons.size(), prerequisite ? 1 : 2);
     QCOMPARE(alert.agreeCheckBox, !prerequisite);
     QCOMPARE(alert.style, pm::AlertStyle::Critical);
-    QCOMPARE(alert.message.contains(QLatin1String(" Please use up all VLA media before using this update tool.")), mediaSentence);
+    QCOMPARE(
+        alert.message.contains(QLatin1String(" Please use up all VLA media before using this update tool.")),
+        mediaSentence);
     QTRY_COMPARE(rig_->application().terminations(), 1);
     verifyUntouched();
   }
@@ -227,9 +242,9 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(attach(Model::PZA, QStringLiteral("01.20")));
     QVERIFY(update({1001}, QStringLiteral("Firmware update not needed")));
     QCOMPARE(lastAlert().message, QStringLiteral("This printer has firmware version 1.20 installed."));
-    QVERIFY(rig_->alerts().requests().front().message.startsWith(
-        QStringLiteral("This printer has firmware version PZA 01.20, newer than PZA 01.10. This update tool would install "
-                       "the older version PZA 01.10.")));
+    QVERIFY(rig_->alerts().requests().front().message.startsWith(QStringLiteral(
+        "This printer has firmware version PZA 01.20, newer than PZA 01.10. This update tool would install "
+        "the older version PZA 01.10.")));
     // Written by hand as text, "no" is no.
     QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), QStringLiteral("no"));
     rig_->alerts().clear();
@@ -237,7 +252,8 @@ class UpdateEndToEndTest : public QObject {
     QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), true);
     rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
-    QCOMPARE(lastAlert().buttons, (QStringList{QStringLiteral("Cancel"), QStringLiteral("Install Older Firmware PZA 01.10")}));
+    QCOMPARE(lastAlert().buttons,
+             (QStringList{QStringLiteral("Cancel"), QStringLiteral("Install Older Firmware PZA 01.10")}));
 
     QSettings().clear();
     device_->setFirmwareVersion(QStringLiteral("PZA 01.10"));
@@ -246,7 +262,8 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
     QVERIFY(rig_->alerts().requests().front().message.startsWith(
-        QStringLiteral("This printer already has firmware version PZA 01.10. This update tool would reinstall the same version.")));
+        QStringLiteral("This printer already has firmware version PZA 01.10. This update tool would "
+                       "reinstall the same version.")));
     QCOMPARE(lastAlert().buttons.last(), QStringLiteral("Reinstall Firmware PZA 01.10"));
     verifyUntouched();
     QCOMPARE(rig_->application().terminations(), 0);
@@ -256,13 +273,14 @@ class UpdateEndToEndTest : public QObject {
   // System Fail Error count as ready; "Proceed" (1000) retries the checks. Each ends in "Cancel".
   void readinessAlerts() {
     QVERIFY(attach(Model::KTD));
-    const struct { QStringList codes; QList<int> answers; QStringList titles; } rows[] = {
-        {{"01000"}, {1001}, {kNotReady}},
-        {{"0"}, {1001}, {kNotReady}},
-        {{"00500"}, {1001}, {kNotReady}},
-        {{"01500"}, {1000}, {kConfirm}},
-        {{"03000"}, {1000}, {kConfirm}},
-        {{"01100", "00000"}, {1000, 1000}, {kNotReady, kConfirm}},
+    const struct {
+      QStringList codes;
+      QList<int> answers;
+      QStringList titles;
+    } rows[] = {
+        {{"01000"}, {1001}, {kNotReady}}, {{"0"}, {1001}, {kNotReady}},
+        {{"00500"}, {1001}, {kNotReady}}, {{"01500"}, {1000}, {kConfirm}},
+        {{"03000"}, {1000}, {kConfirm}},  {{"01100", "00000"}, {1000, 1000}, {kNotReady, kConfirm}},
     };
     for (const auto& row : rows) {
       rig_->alerts().clear();
@@ -272,8 +290,9 @@ class UpdateEndToEndTest : public QObject {
       QVERIFY2(waitForAlert(row.titles.last()), qPrintable(row.codes.first()));
       QCOMPARE(rig_->alerts().titles(), row.titles);
       if (row.codes.first() == QLatin1String("01000"))
-        QCOMPARE(lastAlertText(), (QStringList{QStringLiteral("Please correct the following issue: Cover Open"),
-                                               QStringLiteral("Proceed"), QStringLiteral("Cancel")}));
+        QCOMPARE(lastAlertText(),
+                 (QStringList{QStringLiteral("Please correct the following issue: Cover Open"),
+                              QStringLiteral("Proceed"), QStringLiteral("Cancel")}));
     }
     // A status read without a reply, then an open that fails: "Printer Error" each time.
     rig_->alerts().clear();
@@ -299,12 +318,16 @@ class UpdateEndToEndTest : public QObject {
     printer_->closeInterface(nullptr);
     PrinterTestRig::settle(printer_);
     device_->setHeldByOtherProgram(true);
-    for (const int answer : {1000, 1001}) rig_->alerts().queueAnswer(answer);  // "Proceed" while held, "Cancel"
+    for (const int answer : {1000, 1001})
+      rig_->alerts().queueAnswer(answer);  // "Proceed" while held, "Cancel"
     printer_->proceedWithUpdateWhenReady();
-    QTRY_COMPARE(rig_->application().statuses(),
-                 QStringList{QStringLiteral("The firmware of %1 was not updated: the printer is in use by another program.")
-                                 .arg(printer_->printerName())});
-    QCOMPARE(rig_->alerts().titles(), (QStringList{QStringLiteral("Printer Busy"), QStringLiteral("Printer Busy")}));
+    QTRY_COMPARE(
+        rig_->application().statuses(),
+        QStringList{
+            QStringLiteral("The firmware of %1 was not updated: the printer is in use by another program.")
+                .arg(printer_->printerName())});
+    QCOMPARE(rig_->alerts().titles(),
+             (QStringList{QStringLiteral("Printer Busy"), QStringLiteral("Printer Busy")}));
     QCOMPARE(lastAlert().printerName, printer_->printerName());
     QCOMPARE(printer_->printerStatus(), QStringLiteral("In use by other application"));
     device_->setHeldByOtherProgram(false);
@@ -345,7 +368,10 @@ class UpdateEndToEndTest : public QObject {
     device_->powerCycle();
     QVERIFY(waitForAlert(kWarning));
     device_->powerCycle();
-    QVERIFY(PrinterTestRig::waitFor([&] { auto p = current(); return p && PrinterTestRig::settle(p) && rig_->alerts().count() > 0; }));
+    QVERIFY(PrinterTestRig::waitFor([&] {
+      auto p = current();
+      return p && PrinterTestRig::settle(p) && rig_->alerts().count() > 0;
+    }));
     QTest::qWait(100);
     QCOMPARE(rig_->alerts().count(), 1);
     rig_->alerts().setHoldAnswers(false);  // answered "Ignore"
@@ -355,8 +381,10 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().queueAnswer(update ? 1001 : 1000);
     device_->powerCycle();
     QVERIFY(waitForAlert(kWarning));
-    QCOMPARE(lastAlertText(), (QStringList{QStringLiteral("A printer was unexpectedly found in firmware update mode. Would you like to update the firmware? "),
-                                           QStringLiteral("Ignore"), QStringLiteral("Update Firmware")}));
+    QCOMPARE(lastAlertText(),
+             (QStringList{QStringLiteral("A printer was unexpectedly found in firmware update mode. Would "
+                                         "you like to update the firmware? "),
+                          QStringLiteral("Ignore"), QStringLiteral("Update Firmware")}));
     if (update) {
       QVERIFY(waitForAlert(kSuccess));
       // No previous version was recorded by this process.
@@ -425,9 +453,11 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().queueAnswer(1001, true);
     rig_->alerts().queueAnswer(1001);
     printer_->updateFirmware();
-    QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isAttached() && updateFrames(*device_).size() == 2; }, 10000));
+    QVERIFY(PrinterTestRig::waitFor(
+        [&] { return !device_->device()->isAttached() && updateFrames(*device_).size() == 2; }, 10000));
 
-    auto stranger = rig_->attachAndWait({.model = Model::PZA, .serialNumber = QStringLiteral("OTHER42"), .locationId = port});
+    auto stranger = rig_->attachAndWait(
+        {.model = Model::PZA, .serialNumber = QStringLiteral("OTHER42"), .locationId = port});
     QVERIFY(stranger);
     QVERIFY(waitForAlert(QStringLiteral("The firmware update is not finished")));
     QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
@@ -451,9 +481,10 @@ class UpdateEndToEndTest : public QObject {
   // application at every other unplug of the update and sees the update finish once back.)
   void unreadableStateFileIsIgnored() {
     LogCapture log;
-    for (const QByteArray& garbage : {QByteArray("{\"format\": 1"), QByteArray("{\"format\":\"other\",\"version\":1}"),
-                                      QByteArray("{\"format\":\"printer-maintenance firmware updates\",\"version\":1,"
-                                                 "\"updates\":[{\"stage\":7}, 3]}")}) {
+    for (const QByteArray& garbage :
+         {QByteArray("{\"format\": 1"), QByteArray("{\"format\":\"other\",\"version\":1}"),
+          QByteArray("{\"format\":\"printer-maintenance firmware updates\",\"version\":1,"
+                     "\"updates\":[{\"stage\":7}, 3]}")}) {
       QVERIFY(writeFile(pm::UpdateJournal::filePath(), garbage));
       PrinterTestRig::restartApplication();
       QVERIFY(pm::UpdateJournal::records().isEmpty());
@@ -467,9 +498,11 @@ class UpdateEndToEndTest : public QObject {
   void tableNotTaken_data() {
     QTest::addColumn<sim::UpdateFault>("fault");
     QTest::addColumn<QString>("told");
-    QTest::newRow("pipe stalls") << sim::UpdateFault::StallTableData << QStringLiteral("stopped taking the colour tables");
-    QTest::newRow("data refused") << sim::UpdateFault::RefuseTableData
-                                  << QStringLiteral("did not take the colour table KTC_SD_300_0111.cwd (it reports version 0000)");
+    QTest::newRow("pipe stalls") << sim::UpdateFault::StallTableData
+                                 << QStringLiteral("stopped taking the colour tables");
+    QTest::newRow("data refused")
+        << sim::UpdateFault::RefuseTableData
+        << QStringLiteral("did not take the colour table KTC_SD_300_0111.cwd (it reports version 0000)");
   }
   void tableNotTaken() {
     QFETCH(sim::UpdateFault, fault);
@@ -502,7 +535,8 @@ class UpdateEndToEndTest : public QObject {
       log.clear();
       device_->powerCycle();
       printer = restartedFrom(printer);
-      QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("found a device rebooting after firmware update")); }));
+      QVERIFY(PrinterTestRig::waitFor(
+          [&] { return log.contains(QStringLiteral("found a device rebooting after firmware update")); }));
       PrinterTestRig::settle(printer);
       QCOMPARE(stageOf(printer).toInt(), 2);
       QVERIFY(printer->inFirmwareUpdate());
@@ -513,7 +547,8 @@ class UpdateEndToEndTest : public QObject {
 
   // A file changed after the check is not what the printer gets: it gets the bytes checked.
   void filesChangedDuringTheUpdateAreNotSent() {
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
+    const QStringList files =
+        pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     const QByteArray image = pm::FirmwareArchive::paddedData(archiveFile(files.first()));
     const QByteArray table = archiveFile(files.last());
     useOnly(files, false);
@@ -522,7 +557,8 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().queueAnswer(1001);
     printer_->updateFirmware();
     QVERIFY(PrinterTestRig::waitFor([&] { return !updateFrames(*device_).empty(); }));
-    QVERIFY(writeFile(resources_.filePath(QStringLiteral("firmware/") + files.first()), "S00600004844521B\n"));
+    QVERIFY(
+        writeFile(resources_.filePath(QStringLiteral("firmware/") + files.first()), "S00600004844521B\n"));
     QVERIFY(writeFile(resources_.filePath(QStringLiteral("firmware/") + files.last()), "changed"));
     QVERIFY(waitForAlert(kSuccess));
     const std::vector<sim::ReceivedFrame> frames = updateFrames(*device_);
@@ -535,16 +571,21 @@ class UpdateEndToEndTest : public QObject {
   void unusableArchiveRefusesTheUpdate_data() {
     QTest::addColumn<QString>("file");
     QTest::addColumn<QString>("how");
-    QTest::newRow("tampered firmware") << "KTA 01.61.fw" << "tampered";
-    QTest::newRow("missing colour table") << "KTA_600_0161.cwd" << "missing";
-    QTest::newRow("oversize colour table") << "KTA_300_0161.cwd" << "oversize";
-    QTest::newRow("directory in place of a file") << "KTA_300_0161.cwd" << "directory";
+    QTest::newRow("tampered firmware") << "KTA 01.61.fw"
+                                       << "tampered";
+    QTest::newRow("missing colour table") << "KTA_600_0161.cwd"
+                                          << "missing";
+    QTest::newRow("oversize colour table") << "KTA_300_0161.cwd"
+                                           << "oversize";
+    QTest::newRow("directory in place of a file") << "KTA_300_0161.cwd"
+                                                  << "directory";
   }
 
   void unusableArchiveRefusesTheUpdate() {
     QFETCH(QString, file);
     QFETCH(QString, how);
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::KTA).productId)->fileNames;
+    const QStringList files =
+        pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::KTA).productId)->fileNames;
     useOnly(files, how == QLatin1String("tampered"));
     const QString path = resources_.filePath(QStringLiteral("firmware/") + file);
     if (how != QLatin1String("tampered")) QVERIFY(QFile::remove(path));

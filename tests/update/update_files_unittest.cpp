@@ -7,11 +7,11 @@
 #include <QTemporaryDir>
 
 #include "app/SelfCheck.h"
+#include "olm/model/ModelTraits.h"
+#include "olm/update/FirmwareArchive.h"
 #include "support/Resources.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TestFiles.h"
-#include "olm/update/FirmwareArchive.h"
-#include "olm/model/ModelTraits.h"
 
 using pm::FirmwareArchive;
 
@@ -34,8 +34,11 @@ class UpdateFilesTest : public QObject {
   void digests() {
     const auto row = FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId);
     const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.last()));
-    QCOMPARE(row->digests.last(), QString::fromLatin1(QMessageAuthenticationCode::hash(
-                                      contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256).toHex() + "00"));
+    QCOMPARE(row->digests.last(),
+             QString::fromLatin1(
+                 QMessageAuthenticationCode::hash(contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256)
+                     .toHex() +
+                 "00"));
     QCOMPARE(FirmwareArchive::verifyBlob(contents), row->digests.last());
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
     QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
@@ -47,10 +50,15 @@ class UpdateFilesTest : public QObject {
   void archiveLoadsWholeOrNothing() {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("firmware")));
-    const auto firmwareFile = [&](const QString& name) { return dir.filePath(QStringLiteral("firmware/") + name); };
-    const QString shippedTable = FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("KTA_300_0161.cwd"));
-    for (const char* name : {"KTA 01.61.fw", "KTA_600_0161.cwd", "PZA_PD_300_0100.cwd", "PZA_SD_300_0100.cwd"})
-      QVERIFY(QFile::copy(FirmwareArchive::resourcePathForArchiveFile(QLatin1String(name)), firmwareFile(QLatin1String(name))));
+    const auto firmwareFile = [&](const QString& name) {
+      return dir.filePath(QStringLiteral("firmware/") + name);
+    };
+    const QString shippedTable =
+        FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("KTA_300_0161.cwd"));
+    for (const char* name :
+         {"KTA 01.61.fw", "KTA_600_0161.cwd", "PZA_PD_300_0100.cwd", "PZA_SD_300_0100.cwd"})
+      QVERIFY(QFile::copy(FirmwareArchive::resourcePathForArchiveFile(QLatin1String(name)),
+                          firmwareFile(QLatin1String(name))));
     pm::setResourceDirectory(dir.path());
 
     // One table missing: refused, naming it (the update would otherwise erase it and say nothing).
@@ -66,7 +74,8 @@ class UpdateFilesTest : public QObject {
 
     // First file absent: the reading stops there.
     log.clear();
-    QVERIFY(!FirmwareArchive::loadArchiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId).archive);
+    QVERIFY(
+        !FirmwareArchive::loadArchiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId).archive);
     QVERIFY(!log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd")));
 
     // One bit changed fails; so does a present but empty file (it has no digest).
@@ -78,7 +87,8 @@ class UpdateFilesTest : public QObject {
     load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
     QCOMPARE(load.problem, QStringLiteral("digest mismatch"));
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
-    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile, QStringLiteral("KTA_600_0161.cwd"));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile,
+             QStringLiteral("KTA_600_0161.cwd"));
   }
 
   void sRecordLines() {
@@ -115,8 +125,12 @@ class UpdateFilesTest : public QObject {
         {"no separator", "S001FES001FE", false},
         // Lengths count UTF-8 bytes: the two-byte letter makes the count of 2 match 8 bytes, and a
         // non-hex byte reads as 0 in the checksum loop.
-        {"multi-byte character in a record", "S002\xC3\xA9" "FD", true}};
-    for (const auto& [name, text, passes] : rows) QVERIFY2(FirmwareArchive::verifySRecData(text) == passes, name);
+        {"multi-byte character in a record",
+         "S002\xC3\xA9"
+         "FD",
+         true}};
+    for (const auto& [name, text, passes] : rows)
+      QVERIFY2(FirmwareArchive::verifySRecData(text) == passes, name);
   }
 
   void sRecordFromFileOrUrl() {
@@ -136,9 +150,15 @@ class UpdateFilesTest : public QObject {
     QVERIFY(FirmwareArchive::paddedData({}).isNull());
     QVERIFY(!FirmwareArchive::paddedData(QByteArray("")).isNull());
     QCOMPARE(FirmwareArchive::checksumForData(QByteArray("\x01\xFF\x80", 3)), uint16_t(0xFE7F));
-    const std::pair<const char*, double> versions[] = {
-        {"KTBW 1.40PRN", 1.4}, {"KTA 01.61", 1.61}, {"KT-VLA 02.21", 2.21}, {"2.04", 2.04},
-        {"VLA_ALLFWU_2.05", 0.0}, {"KTA 01.61 ", 0.0}, {"", 0.0}, {"X 1e1", 10.0}, {"X 1e", 1.0}};
+    const std::pair<const char*, double> versions[] = {{"KTBW 1.40PRN", 1.4},
+                                                       {"KTA 01.61", 1.61},
+                                                       {"KT-VLA 02.21", 2.21},
+                                                       {"2.04", 2.04},
+                                                       {"VLA_ALLFWU_2.05", 0.0},
+                                                       {"KTA 01.61 ", 0.0},
+                                                       {"", 0.0},
+                                                       {"X 1e1", 10.0},
+                                                       {"X 1e", 1.0}};
     for (const auto& [text, number] : versions)
       QCOMPARE(pm::firmwareVersionNumber(QString::fromLatin1(text)), number);
   }

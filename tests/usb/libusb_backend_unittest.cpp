@@ -47,19 +47,26 @@ class LibusbBackendTest : public QObject {
 
   void mappingsOntoTheSeam() {
     // Busy, time-out, no device and stall arrive from emulated devices in tests/usbmock.
-    const std::pair<int, IOReturn> errors[] = {
-        {64, kIOReturnSuccess} /* a byte count */, {LIBUSB_ERROR_ACCESS, kIOReturnNotPrivileged},
-        {LIBUSB_ERROR_OVERFLOW, kIOReturnError}, {LIBUSB_ERROR_IO, kIOReturnError}, {-1000, kIOReturnError}};
+    const std::pair<int, IOReturn> errors[] = {{64, kIOReturnSuccess} /* a byte count */,
+                                               {LIBUSB_ERROR_ACCESS, kIOReturnNotPrivileged},
+                                               {LIBUSB_ERROR_OVERFLOW, kIOReturnError},
+                                               {LIBUSB_ERROR_IO, kIOReturnError},
+                                               {-1000, kIOReturnError}};
     for (const auto& [code, expected] : errors) QCOMPARE(ioReturnFromLibusb(code), expected);
 
     // One libusb time-out per transfer: the longer limit, none when neither is set.
-    QCOMPARE((std::array{libusbTimeoutMs(100, 300), libusbTimeoutMs(100, 0), libusbTimeoutMs(0, 0)}), (std::array{300u, 100u, 0u}));
+    QCOMPARE((std::array{libusbTimeoutMs(100, 300), libusbTimeoutMs(100, 0), libusbTimeoutMs(0, 0)}),
+             (std::array{300u, 100u, 0u}));
 
     // A nibble per port, at most six levels, ports past 15 saturate.
     const std::tuple<uint8_t, std::vector<uint8_t>, uint32_t> locations[] = {
-        {1, {4, 2}, 0x01420000u}, {3, {}, 0x03000000u}, {0xFE, {1, 2, 3, 4, 5, 6}, 0xFE123456u},
-        {2, {1, 2, 3, 4, 5, 6, 7}, 0x02123456u}, {1, {16, 20}, 0x01FF0000u}};
-    for (const auto& [bus, ports, expected] : locations) QCOMPARE(locationIdFromPortPath(bus, ports), expected);
+        {1, {4, 2}, 0x01420000u},
+        {3, {}, 0x03000000u},
+        {0xFE, {1, 2, 3, 4, 5, 6}, 0xFE123456u},
+        {2, {1, 2, 3, 4, 5, 6, 7}, 0x02123456u},
+        {1, {16, 20}, 0x01FF0000u}};
+    for (const auto& [bus, ports, expected] : locations)
+      QCOMPARE(locationIdFromPortPath(bus, ports), expected);
 
     libusb_endpoint_descriptor endpoint{};
     endpoint.bEndpointAddress = 0x0F;
@@ -76,7 +83,8 @@ class LibusbBackendTest : public QObject {
       auto registry = makeLibusbRegistry();
       int calls = 0;
       for (int twice = 0; twice < 2; ++twice)
-        registry->addInterfaceNotifications([&](const ServiceHandle&) { ++calls; }, [&](const ServiceHandle&) { ++calls; });
+        registry->addInterfaceNotifications([&](const ServiceHandle&) { ++calls; },
+                                            [&](const ServiceHandle&) { ++calls; });
       QTest::qWait(150);
       QCOMPARE(calls, 0);
       QElapsedTimer stopping;
@@ -92,7 +100,8 @@ class LibusbBackendTest : public QObject {
     registry.addInterfaceNotifications([&](const ServiceHandle&) { ++matched; }, {});
     QTest::qWait(20);
     QCOMPARE(matched, 0);
-    for (const ServiceHandle& service : {ServiceHandle(), ServiceHandle(std::make_shared<ServiceHandle::Token>())}) {
+    for (const ServiceHandle& service :
+         {ServiceHandle(), ServiceHandle(std::make_shared<ServiceHandle::Token>())}) {
       IOReturn result = kIOReturnSuccess;
       QVERIFY(!registry.createInterface(service, &result) && result == kIOReturnBadArgument);
       QVERIFY(!registry.addInterestNotification(service, {}, &result) && !registry.isServiceAlive(service));
@@ -114,16 +123,19 @@ class LibusbBackendTest : public QObject {
     uint32_t size = 1, none = 0;
     ControlRequest request;
     const auto device = interface->device();
-    QCOMPARE((std::array{interface->pipeProperties(0, &pipe), interface->pipeProperties(3, &pipe),
-                         interface->readPipe(2, &byte, &size, 5000, 5000), interface->readPipe(2, &byte, &none, 5000, 5000),
-                         interface->controlRequest(1, request), interface->openSeize(), device->reEnumerate(0)}),
-             (std::array{kIOReturnBadArgument, kIOReturnBadArgument, kIOReturnError, kIOReturnSuccess, kIOReturnBadArgument,
-                         kIOReturnNoDevice, kIOReturnNoDevice}));
+    QCOMPARE(
+        (std::array{interface->pipeProperties(0, &pipe), interface->pipeProperties(3, &pipe),
+                    interface->readPipe(2, &byte, &size, 5000, 5000),
+                    interface->readPipe(2, &byte, &none, 5000, 5000), interface->controlRequest(1, request),
+                    interface->openSeize(), device->reEnumerate(0)}),
+        (std::array{kIOReturnBadArgument, kIOReturnBadArgument, kIOReturnError, kIOReturnSuccess,
+                    kIOReturnBadArgument, kIOReturnNoDevice, kIOReturnNoDevice}));
 
     service->enumeration->markTerminated();
     uint32_t location = 0;
     QVERIFY(!registry.createInterface(handle, &result) && !interface->device());
-    QCOMPARE((std::array{result, interface->locationID(&location), interface->controlRequest(0, request), device->resetDevice()}),
+    QCOMPARE((std::array{result, interface->locationID(&location), interface->controlRequest(0, request),
+                         device->resetDevice()}),
              (std::array{kIOReturnNoDevice, kIOReturnNoDevice, kIOReturnNoDevice, kIOReturnNoDevice}));
     QCOMPARE(reEnumerationRequests, 0);
   }
@@ -139,7 +151,8 @@ class LibusbBackendTest : public QObject {
     QCOMPARE(calls, 11);
     a.reset();
     c.reset();
-    QCOMPARE((std::array{table->callbacksFor(first).size(), table->callbacksFor(second).size()}), (std::array<size_t, 2>{1, 0}));
+    QCOMPARE((std::array{table->callbacksFor(first).size(), table->callbacksFor(second).size()}),
+             (std::array<size_t, 2>{1, 0}));
     // A registration may outlive its table (a printer let go after the registry).
     auto orphan = table->add(second, {});
     table.reset();

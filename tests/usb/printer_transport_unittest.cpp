@@ -14,10 +14,10 @@
 #include <functional>
 
 #include "support/MainQueue.h"
+#include "support/SerialQueue.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
-#include "support/SerialQueue.h"
 #include "usb/TBUSBPrinter.h"
 #include "usb/virtual/VirtualUsbBus.h"
 
@@ -34,7 +34,9 @@ const QString kInUse = QStringLiteral("In use by other application");
 std::shared_ptr<ScriptedDevice> controlReply(uint8_t requestType, const QByteArray& bytes) {
   auto handler = std::make_shared<ScriptedDevice>();
   handler->control = [=](const SetupPacket& s) {
-    return s.bmRequestType == requestType && (requestType != 0x80 || s.wValue == 0x0301) ? std::optional(TransferResult::ok(bytes)) : std::nullopt;
+    return s.bmRequestType == requestType && (requestType != 0x80 || s.wValue == 0x0301)
+               ? std::optional(TransferResult::ok(bytes))
+               : std::nullopt;
   };
   return handler;
 }
@@ -42,7 +44,10 @@ std::shared_ptr<ScriptedDevice> controlReply(uint8_t requestType, const QByteArr
 // Runs `work` on the printer's command queue and waits for it, turning the main loop meanwhile.
 bool onQueue(TBUSBPrinter& printer, const std::function<void()>& work) {
   auto done = std::make_shared<std::atomic<bool>>(false);
-  printer.performInlineOnCommandQueue([work, done] { work(); *done = true; });
+  printer.performInlineOnCommandQueue([work, done] {
+    work();
+    *done = true;
+  });
   return QTest::qWaitFor([&] { return done->load(); }, 5000);
 }
 
@@ -87,13 +92,15 @@ class PrinterTransportTest : public QObject {
   }
   template <class T = TBUSBPrinter>
   std::shared_ptr<T> printerFor(const std::shared_ptr<VirtualUsbDevice>& device) {
-    auto printer = TBUSBPrinter::create<T>(bus_.get(), bus_->createInterface(device->service(), nullptr), device->service());
+    auto printer = TBUSBPrinter::create<T>(bus_.get(), bus_->createInterface(device->service(), nullptr),
+                                           device->service());
     if (printer) printers_.append(QPointer<TBUSBPrinter>(printer.get()));
     return printer;
   }
   // A printer whose first open-close cycle has finished.
   template <class T = TBUSBPrinter>
-  std::shared_ptr<T> settledPrinter(const VirtualDeviceDescription& d = pzaDescription(), std::shared_ptr<ScriptedDevice> handler = nullptr) {
+  std::shared_ptr<T> settledPrinter(const VirtualDeviceDescription& d = pzaDescription(),
+                                    std::shared_ptr<ScriptedDevice> handler = nullptr) {
     auto printer = printerFor<T>(attach(d, std::move(handler)));
     if (!QTest::qWaitFor([&] { return printer->state() == TBUSBPrinterStateClosed; }, 5000))
       qWarning("the printer's first open-close cycle did not end");
@@ -107,7 +114,12 @@ class PrinterTransportTest : public QObject {
     bus_->setTimeScale(0.01);
   }
   void cleanup() {
-    QVERIFY2(QTest::qWaitFor([this] { return std::all_of(printers_.begin(), printers_.end(), [](const auto& p) { return p.isNull(); }); }, 5000),
+    QVERIFY2(QTest::qWaitFor(
+                 [this] {
+                   return std::all_of(printers_.begin(), printers_.end(),
+                                      [](const auto& p) { return p.isNull(); });
+                 },
+                 5000),
              "a printer outlived its test");
     printers_.clear();
     bus_.reset();
@@ -133,11 +145,15 @@ class PrinterTransportTest : public QObject {
     auto printer = printerFor(device);
     std::atomic<IOReturn> result{kIOReturnSuccess};
     std::atomic<bool> done{false};
-    printer->openInterface([&](IOReturn r) { result = r; done = true; });
+    printer->openInterface([&](IOReturn r) {
+      result = r;
+      done = true;
+    });
     QTRY_COMPARE(printer->printerStatus(), kInUse);
     QCOMPARE(printer->state(), int64_t{TBUSBPrinterStateNone});
     int attempts = 0;  // each attempt shows the status again
-    connect(printer.get(), &TBUSBPrinter::propertyChanged, this, [&](const QString& key) { attempts += key == "printerStatus"; });
+    connect(printer.get(), &TBUSBPrinter::propertyChanged, this,
+            [&](const QString& key) { attempts += key == "printerStatus"; });
     const double cpuBefore = cpuSeconds();
     QTest::qWait(600);
     QVERIFY2(attempts <= 4, qPrintable(QStringLiteral("%1 attempts in 600 ms").arg(attempts)));
@@ -168,7 +184,8 @@ class PrinterTransportTest : public QObject {
     const int failures = log.count(QStringLiteral("could not open the interface")) - before;
     QVERIFY2(failures <= 2, qPrintable(QStringLiteral("%1 attempts in 1 s").arg(failures)));
     flaky->setOpenResult(kIOReturnSuccess);
-    QTRY_VERIFY_WITH_TIMEOUT(opening->status() != kInUse && !opening->status().contains(QLatin1String("kIOReturn")), 6000);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        opening->status() != kInUse && !opening->status().contains(QLatin1String("kIOReturn")), 6000);
     // The status text is cleared by its own hop to the main queue.
     QTRY_VERIFY_WITH_TIMEOUT(opening->printerStatus().isEmpty(), 2000);
     QVERIFY(releaseAndWait(opening));
@@ -177,19 +194,25 @@ class PrinterTransportTest : public QObject {
   void pipesAndSoftReset() {
     auto description = pzaDescription();
     description.interfaceNumber = 3;
-    description.endpoints = {{kUSBOut, 1, kUSBBulk, 512, 0}, {kUSBIn, 2, kUSBBulk, 512, 0}, {kUSBIn, 3, kUSBInterrupt, 8, 10},
-                             {kUSBIn, 4, kUSBBulk, 512, 0}, {kUSBOut, 5, kUSBInterrupt, 8, 10}};
+    description.endpoints = {{kUSBOut, 1, kUSBBulk, 512, 0},
+                             {kUSBIn, 2, kUSBBulk, 512, 0},
+                             {kUSBIn, 3, kUSBInterrupt, 8, 10},
+                             {kUSBIn, 4, kUSBBulk, 512, 0},
+                             {kUSBOut, 5, kUSBInterrupt, 8, 10}};
     auto handler = std::make_shared<ScriptedDevice>();
     auto printer = settledPrinter(description, handler);
     std::array<int, 4> results{};
     QVERIFY(onQueue(*printer, [&] {
-      results = {printer->bulkIN(), printer->bulkOUT(), printer->resetUSBPrinter(true), printer->resetUSBPrinter()};
+      results = {printer->bulkIN(), printer->bulkOUT(), printer->resetUSBPrinter(true),
+                 printer->resetUSBPrinter()};
     }));
-    QCOMPARE(results, (std::array<int, 4>{4, 1, kIOReturnSuccess, kIOReturnSuccess}));  // the highest bulk pipes
+    QCOMPARE(results,
+             (std::array<int, 4>{4, 1, kIOReturnSuccess, kIOReturnSuccess}));  // the highest bulk pipes
     const auto setups = handler->setups();
     QVERIFY(setups.size() >= 2);
     for (const auto& [s, type] : {std::pair{setups[setups.size() - 2], 0x23}, std::pair{setups.back(), 0x21}})
-      QCOMPARE((std::array<int, 5>{s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}), (std::array<int, 5>{type, 2, 0, 3, 0}));
+      QCOMPARE((std::array<int, 5>{s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}),
+               (std::array<int, 5>{type, 2, 0, 3, 0}));
   }
 
   void ownershipAndClose() {
@@ -197,7 +220,7 @@ class PrinterTransportTest : public QObject {
     auto device = attach();
     auto printer = printerFor(device);
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
-    QCOMPARE(device->openCount(), 1);       // the first open-close cycle
+    QCOMPARE(device->openCount(), 1);      // the first open-close cycle
     QVERIFY(printer->status().isEmpty());  // a free printer is never shown as held by another
     std::atomic<int> closeResult{-1};
     printer->closeInterface([&](IOReturn r) { closeResult = r; });
@@ -238,7 +261,8 @@ class PrinterTransportTest : public QObject {
     const auto deliver = [&](uint32_t type) {
       log.clear();
       device->sendInterestMessage(type);
-      return QTest::qWaitFor([&] { return log.contains(QStringLiteral("(%1); arg = ").arg(type, 0, 16)); }, 5000);
+      return QTest::qWaitFor([&] { return log.contains(QStringLiteral("(%1); arg = ").arg(type, 0, 16)); },
+                             5000);
     };
     const QVariantMap info = printer->deviceInfoDict()->snapshot();
     for (const QString& key : info.keys()) printer->deviceInfoDict()->remove(key);
@@ -266,17 +290,21 @@ class PrinterTransportTest : public QObject {
     description.alternateSetting = 3;
     auto handler = std::make_shared<ScriptedDevice>();
     auto printer = settledPrinter(description, handler);
-    QCOMPARE((QStringList{printer->vendorUSB(), printer->productUSB(), printer->serialNumberUSB(), printer->manufacturer(),
-                          printer->model(), printer->raw1284DeviceID(), printer->keyUSBdevice(), QString::fromUtf8(printer->descriptionUTF8()),
-                          printer->printerCommandQueue()->label()}),
-             (QStringList{"OLM", "PZA", "USB42", "OLM", "PZA", QString::fromLatin1(description.deviceId1284), "2B3C001704200000",
-                          "OLM PZA USB42", "org.printermaintenance.printer.OLM.PZA.P123"}));
+    QCOMPARE(
+        (QStringList{printer->vendorUSB(), printer->productUSB(), printer->serialNumberUSB(),
+                     printer->manufacturer(), printer->model(), printer->raw1284DeviceID(),
+                     printer->keyUSBdevice(), QString::fromUtf8(printer->descriptionUTF8()),
+                     printer->printerCommandQueue()->label()}),
+        (QStringList{"OLM", "PZA", "USB42", "OLM", "PZA", QString::fromLatin1(description.deviceId1284),
+                     "2B3C001704200000", "OLM PZA USB42", "org.printermaintenance.printer.OLM.PZA.P123"}));
 
     // The setup packets as the device received them: the language list, a string in English
     // (lowest sub-language) and GET_DEVICE_ID.
     const std::pair<std::function<bool(const SetupPacket&)>, std::array<int, 4>> expected[] = {
-        {[](const SetupPacket& s) { return s.bmRequestType == 0x80 && s.wValue == 0x0300; }, {6, 0x0300, 0, 256}},
-        {[](const SetupPacket& s) { return s.bmRequestType == 0x80 && s.wValue == 0x0302; }, {6, 0x0302, 0x0409, 256}},
+        {[](const SetupPacket& s) { return s.bmRequestType == 0x80 && s.wValue == 0x0300; },
+         {6, 0x0300, 0, 256}},
+        {[](const SetupPacket& s) { return s.bmRequestType == 0x80 && s.wValue == 0x0302; },
+         {6, 0x0302, 0x0409, 256}},
         {[](const SetupPacket& s) { return s.bmRequestType == 0xA1; }, {0, 1, 0x0103, 0xFFFF}}};
     const auto setups = handler->setups();
     for (const auto& [match, packet] : expected) {
@@ -306,11 +334,25 @@ class PrinterTransportTest : public QObject {
 
   void stringDescriptors() {
     const std::pair<QByteArray, QString> rows[] = {
-        {QByteArray("\x08\x03" "A\0\0\0\0\0", 8), "A"},                                    // padded
-        {QByteArray("\x06\x03\0\0\0\0", 6), QString()},                                   // all zero
-        {QByteArray("\x08\x03" "\xe9\0" "t\0" "\xe9\0", 8), QStringLiteral("\u00e9t\u00e9")},  // Latin-1
-        {QByteArray("\x40\x03" "O\0K\0", 6), "OK"},                                        // claims more
-        {QByteArray("\x06\x02" "O\0K\0", 6), QString()}};                                 // wrong type
+        {QByteArray("\x08\x03"
+                    "A\0\0\0\0\0",
+                    8),
+         "A"},                                           // padded
+        {QByteArray("\x06\x03\0\0\0\0", 6), QString()},  // all zero
+        {QByteArray("\x08\x03"
+                    "\xe9\0"
+                    "t\0"
+                    "\xe9\0",
+                    8),
+         QStringLiteral("\u00e9t\u00e9")},  // Latin-1
+        {QByteArray("\x40\x03"
+                    "O\0K\0",
+                    6),
+         "OK"},  // claims more
+        {QByteArray("\x06\x02"
+                    "O\0K\0",
+                    6),
+         QString()}};  // wrong type
     for (const auto& [reply, text] : rows) {
       auto printer = printerFor(attach(pzaDescription(), controlReply(0x80, reply)));
       QString read = QStringLiteral("unset");
@@ -321,19 +363,25 @@ class PrinterTransportTest : public QObject {
 
   void deviceIdPrefixes() {
     const auto rawOf = [&](uint16_t prefix, const QByteArray& text) {
-      auto printer = printerFor(attach(pzaDescription(), controlReply(0xA1, QByteArray(1, char(prefix >> 8)) + char(prefix & 0xFF) + text)));
-      if (!QTest::qWaitFor([&] { return printer->isIdentified(); }, 5000)) qWarning("the identity was never read");
+      auto printer = printerFor(attach(pzaDescription(), controlReply(0xA1, QByteArray(1, char(prefix >> 8)) +
+                                                                                char(prefix & 0xFF) + text)));
+      if (!QTest::qWaitFor([&] { return printer->isIdentified(); }, 5000))
+        qWarning("the identity was never read");
       return printer;
     };
     auto zero = rawOf(0, "MFG:Acme;");
-    QCOMPARE((QStringList{zero->raw1284DeviceID(), zero->manufacturer(), zero->model(), zero->printerCommandQueue()->label()}),
-             (QStringList{"(null)", "unknown", "unknown", "org.printermaintenance.printer.unknown.unknown.USB42"}));
+    QCOMPARE((QStringList{zero->raw1284DeviceID(), zero->manufacturer(), zero->model(),
+                          zero->printerCommandQueue()->label()}),
+             (QStringList{"(null)", "unknown", "unknown",
+                          "org.printermaintenance.printer.unknown.unknown.USB42"}));
     // The prefix claims more than came: the text ends where the bytes end.
-    QCOMPARE((QStringList{rawOf(400, "MFG:Acme;MDL:X1;")->raw1284DeviceID(), rawOf(1, "MFG:Acme;")->raw1284DeviceID(),
-                          rawOf(6, "MFG:Acme;")->raw1284DeviceID()}),
-             (QStringList{"MFG:Acme;MDL:X1;", "", "MFG:"}));
+    QCOMPARE(
+        (QStringList{rawOf(400, "MFG:Acme;MDL:X1;")->raw1284DeviceID(),
+                     rawOf(1, "MFG:Acme;")->raw1284DeviceID(), rawOf(6, "MFG:Acme;")->raw1284DeviceID()}),
+        (QStringList{"MFG:Acme;MDL:X1;", "", "MFG:"}));
     auto invalid = rawOf(8, "MF\xff\xfe;");
-    QVERIFY(invalid->printerCommandQueue()->label().endsWith(invalid->keyUSBdevice()) && invalid->raw1284DeviceID().isNull());
+    QVERIFY(invalid->printerCommandQueue()->label().endsWith(invalid->keyUSBdevice()) &&
+            invalid->raw1284DeviceID().isNull());
   }
 
   // The registry: set by key (a null dictionary is ignored) and shared by reference; at a
@@ -355,7 +403,9 @@ class PrinterTransportTest : public QObject {
 
     const usb::ServiceHandle first = device->service();
     std::array<IOReturn, 2> results{};
-    QVERIFY(onQueue(*printer, [&] { results = {printer->resetUSBDevice(), printer->reEnumerateUSBDevice()}; }));
+    QVERIFY(onQueue(*printer, [&] {
+      results = {printer->resetUSBDevice(), printer->reEnumerateUSBDevice()};
+    }));
     QCOMPARE(results, (std::array<IOReturn, 2>{kIOReturnSuccess, kIOReturnSuccess}));
     QTRY_VERIFY(printer->hasGone());
     QTRY_VERIFY(device->isAttached() && !device->service().isEqualTo(first));
@@ -385,10 +435,11 @@ class PrinterTransportTest : public QObject {
     QStringList replies;
     std::atomic<int> commandsOnQueue{0};
     for (int i = 0; i < 5; ++i) {
-      printer->sendPrinterCommand([&] { commandsOnQueue += printer->isPrinterCommandQueue(); }, nullptr, [&](const QByteArray& r) {
-        QVERIFY(pm::isMainQueue());
-        replies << QString::fromLatin1(r);
-      });
+      printer->sendPrinterCommand([&] { commandsOnQueue += printer->isPrinterCommandQueue(); }, nullptr,
+                                  [&](const QByteArray& r) {
+                                    QVERIFY(pm::isMainQueue());
+                                    replies << QString::fromLatin1(r);
+                                  });
     }
     QTRY_COMPARE(replies, (QStringList{"1", "2", "3", "4", "5"}));
     QCOMPARE(commandsOnQueue.load(), 5);
@@ -396,8 +447,9 @@ class PrinterTransportTest : public QObject {
     // Its own queue, at once inside the exchange: the vendor attach sequences hold that (a later
     // read decides on the version its gathering read). Another printer's queue: runs there.
     std::atomic<bool> onOther{false};
-    printer->sendPrinterCommand([] {}, other->printerCommandQueue(),
-                                [&](const QByteArray& r) { onOther = other->isPrinterCommandQueue() && r == "6"; });
+    printer->sendPrinterCommand(
+        [] {}, other->printerCommandQueue(),
+        [&](const QByteArray& r) { onOther = other->isPrinterCommandQueue() && r == "6"; });
     QTRY_VERIFY(onOther.load());
     printer->updateInfo();  // the probe runs on the queue too
     QTRY_VERIFY(printer->probedOnQueue.load());
@@ -407,7 +459,9 @@ class PrinterTransportTest : public QObject {
     auto handler = std::make_shared<ScriptedDevice>();
     std::atomic<int> latency{0};
     handler->in = [&](uint32_t) { return delayedReply("12345", latency); };
-    handler->out = [](const QByteArray& data) { return data == "stall" ? TransferResult::stall() : TransferResult::ok(); };
+    handler->out = [](const QByteArray& data) {
+      return data == "stall" ? TransferResult::stall() : TransferResult::ok();
+    };
     auto printer = settledPrinter(pzaDescription(), handler);
     QList<QByteArray> reads;
     std::array<int, 4> results{};
@@ -435,7 +489,9 @@ class PrinterTransportTest : public QObject {
 
   void removalWaitsForQueuedWork() {
     auto handler = std::make_shared<ScriptedDevice>();
-    handler->out = [](const QByteArray&) { return delayedReply({}, 2000); };  // 20 ms each at the bus's time scale
+    handler->out = [](const QByteArray&) {
+      return delayedReply({}, 2000);
+    };  // 20 ms each at the bus's time scale
     auto printer = settledPrinter(pzaDescription(), handler);
     QThread* destroyedOn = nullptr;
     connect(printer.get(), &QObject::destroyed, this, [&] { destroyedOn = QThread::currentThread(); });
@@ -456,7 +512,6 @@ class PrinterTransportTest : public QObject {
     QCOMPARE(destroyedOn, QThread::currentThread());
     QTRY_VERIFY(queueThread.isNull());  // its thread ended and was deleted
   }
-
 };
 
 QTEST_GUILESS_MAIN(PrinterTransportTest)

@@ -56,7 +56,9 @@ class VirtualBusTest : public QObject {
     bus_ = std::make_unique<VirtualUsbBus>();
     bus_->setTimeScale(0.01);
     handler_ = std::make_shared<ScriptedDevice>();
-    handler_->control = [this](const SetupPacket& s) { return s.bRequest == 0x42 ? std::optional(controlAnswer_) : std::nullopt; };
+    handler_->control = [this](const SetupPacket& s) {
+      return s.bRequest == 0x42 ? std::optional(controlAnswer_) : std::nullopt;
+    };
     handler_->in = [this](uint32_t) {
       if (answers_.empty()) return TransferResult::silent();
       const TransferResult next = answers_.front();
@@ -83,7 +85,8 @@ class VirtualBusTest : public QObject {
     char buffer[4];
     uint32_t size = sizeof buffer;
     // Pipes need the interface open through the object that asks.
-    QCOMPARE((std::array{other->numEndpoints(&count), other->close(), other->openSeize(), other->readPipe(2, buffer, &size, 10, 10)}),
+    QCOMPARE((std::array{other->numEndpoints(&count), other->close(), other->openSeize(),
+                         other->readPipe(2, buffer, &size, 10, 10)}),
              (std::array{kIOReturnError, kIOReturnError, kIOReturnExclusiveAccess, kIOReturnError}));
     QVERIFY(interface_->numEndpoints(&count) == kIOReturnSuccess && count == 2);
     interface_.reset();  // letting go of the object gives up its open
@@ -104,7 +107,8 @@ class VirtualBusTest : public QObject {
           second.reset();  // ending another registration from inside a delivery is safe
         },
         nullptr);
-    second = bus_->addInterestNotification(device_->service(), [&](const ServiceHandle&, uint32_t, void*) { ++secondCalls; }, nullptr);
+    second = bus_->addInterestNotification(
+        device_->service(), [&](const ServiceHandle&, uint32_t, void*) { ++secondCalls; }, nullptr);
     device_->sendInterestMessage(kIOMessageServiceIsAttemptingOpen, &argument);
     QVERIFY(first.isEmpty());  // from the event loop only
     QTRY_COMPARE(first, (QList<std::pair<uint32_t, void*>>{{kIOMessageServiceIsAttemptingOpen, &argument}}));
@@ -148,11 +152,13 @@ class VirtualBusTest : public QObject {
     clock.start();
     QCOMPARE(read(&data, 5000, 5000), kIOReturnTimeout);
     QVERIFY(clock.elapsed() >= 45);
-    QCOMPARE((std::array{read(&data, 2000, 5000), read(&data, 100, 100)}), (std::array{kIOReturnTimeout, kIOReturnTimeout}));
+    QCOMPARE((std::array{read(&data, 2000, 5000), read(&data, 100, 100)}),
+             (std::array{kIOReturnTimeout, kIOReturnTimeout}));
     QVERIFY(clock.elapsed() < 1000 && data.isEmpty());
 
     handler_->out = [](const QByteArray&) { return TransferResult::failure(kIOReturnNotResponding); };
-    QCOMPARE((std::array{interface_->writePipe(1, "x", 1, 5000, 5000), interface_->writePipe(2, "x", 1, 5000, 5000)}),
+    QCOMPARE((std::array{interface_->writePipe(1, "x", 1, 5000, 5000),
+                         interface_->writePipe(2, "x", 1, 5000, 5000)}),
              (std::array{kIOReturnNotResponding, kIOReturnBadArgument}));  // the second an IN pipe
     // Zero-length transfers: a read completes without asking the device, a write is still one.
     QVERIFY(read(&data, 5000, 5000, 0) == kIOReturnSuccess && handler_->reads() == 5);
@@ -164,7 +170,8 @@ class VirtualBusTest : public QObject {
   void destroyingBusWakesTransferInFlight() {
     const auto other = bus_->attach(printer("A2"), std::make_shared<ScriptedDevice>());
     int reported = 0;  // arrivals and removals, of which the two arrivals come at registration
-    bus_->addInterfaceNotifications([&](const ServiceHandle&) { ++reported; }, [&](const ServiceHandle&) { ++reported; });
+    bus_->addInterfaceNotifications([&](const ServiceHandle&) { ++reported; },
+                                    [&](const ServiceHandle&) { ++reported; });
     auto pending = std::async(std::launch::async, [this] {
       QByteArray data;
       return read(&data, 0, 0);  // a silent device and no time-out

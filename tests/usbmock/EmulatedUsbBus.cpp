@@ -17,7 +17,9 @@ constexpr uint8_t kLastRootHubPort = 15;
 constexpr uint8_t kLastDeviceNumber = 127;
 constexpr int kUsbDeviceMajor = 189;
 
-void append16(QByteArray& bytes, uint16_t value) { bytes.append(char(value & 0xFF)).append(char(value >> 8)); }
+void append16(QByteArray& bytes, uint16_t value) {
+  bytes.append(char(value & 0xFF)).append(char(value >> 8));
+}
 
 // The sysfs "descriptors" attribute libusb reads: the device descriptor, then the configuration
 // descriptor with its one interface and that interface's endpoints.
@@ -32,9 +34,9 @@ QByteArray sysfsDescriptors(const usb::virt::VirtualDeviceDescription& d) {
   device.append(char(d.serialNumber.isEmpty() ? 0 : kSerialNumberStringIndex));
   device.append(char(1));  // bNumConfigurations
   QByteArray interface;
-  for (const uint8_t byte : {uint8_t(9), uint8_t(4), d.interfaceNumber, d.alternateSetting,
-                             uint8_t(d.endpoints.size()), d.interfaceClass, d.interfaceSubClass,
-                             d.interfaceProtocol, uint8_t(0)})
+  for (const uint8_t byte :
+       {uint8_t(9), uint8_t(4), d.interfaceNumber, d.alternateSetting, uint8_t(d.endpoints.size()),
+        d.interfaceClass, d.interfaceSubClass, d.interfaceProtocol, uint8_t(0)})
     interface.append(char(byte));
   for (const usb::PipeProperties& pipe : d.endpoints) {
     interface.append(char(7)).append(char(5));
@@ -51,13 +53,16 @@ QByteArray sysfsDescriptors(const usb::virt::VirtualDeviceDescription& d) {
 }
 
 // The device in umockdev's text format; attribute values carry the newline sysfs files end with.
-QByteArray deviceRecord(const QString& sysfsPath, uint8_t deviceNumber, const usb::virt::VirtualDeviceDescription& d,
-                        bool configured) {
+QByteArray deviceRecord(const QString& sysfsPath, uint8_t deviceNumber,
+                        const usb::virt::VirtualDeviceDescription& d, bool configured) {
   const unsigned bus = kBusNumber, device = deviceNumber, minor = (bus - 1) * 128 + (device - 1);
   return QString::asprintf(
-             "P: %s\nN: bus/usb/%03u/%03u\nE: DEVNAME=/dev/bus/usb/%03u/%03u\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
-             "E: SUBSYSTEM=usb\nE: BUSNUM=%03u\nE: DEVNUM=%03u\nE: MAJOR=%d\nE: MINOR=%u\nE: PRODUCT=%x/%x/100\n"
-             "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: bConfigurationValue=%s\\n\n"
+             "P: %s\nN: bus/usb/%03u/%03u\nE: DEVNAME=/dev/bus/usb/%03u/%03u\nE: DEVTYPE=usb_device\nE: "
+             "DRIVER=usb\n"
+             "E: SUBSYSTEM=usb\nE: BUSNUM=%03u\nE: DEVNUM=%03u\nE: MAJOR=%d\nE: MINOR=%u\nE: "
+             "PRODUCT=%x/%x/100\n"
+             "A: busnum=%u\\n\nA: devnum=%u\\n\nA: idVendor=%04x\\n\nA: idProduct=%04x\\n\nA: "
+             "bConfigurationValue=%s\\n\n"
              "A: bNumConfigurations=1\\n\nA: speed=480\\n\nA: dev=%d:%u\\n\nH: descriptors=%s\n",
              qPrintable(sysfsPath), bus, device, bus, device, bus, device, kUsbDeviceMajor, minor, d.vendorId,
              d.productId, bus, device, d.vendorId, d.productId, configured ? "1" : "", kUsbDeviceMajor, minor,
@@ -137,18 +142,22 @@ void EmulatedUsbBus::addNode(const Port& port, const usb::virt::VirtualDeviceDes
                              const usb::ServiceHandle& service, std::unique_ptr<UsbfsResponder> responder) {
   Q_ASSERT_X(nextDeviceNumber_ < kLastDeviceNumber, "EmulatedUsbBus", "device numbers used up");
   const uint8_t deviceNumber = nextDeviceNumber_++;
-  const QString sysfsPath = QStringLiteral("/devices/pci0000:00/0000:00:14.0/usb%1/%1-%2").arg(kBusNumber).arg(port.number);
+  const QString sysfsPath =
+      QStringLiteral("/devices/pci0000:00/0000:00:14.0/usb%1/%1-%2").arg(kBusNumber).arg(port.number);
   const QByteArray devnode = QString::asprintf("/dev/bus/usb/%03u/%03u", kBusNumber, deviceNumber).toUtf8();
   GError* error = nullptr;
   // The handler first, so that libusb can open the node as soon as the "add" uevent arrives.
   const bool added =
-      (!responder || umockdev_testbed_attach_ioctl(testbed_, devnode.constData(), responder->handler(), &error)) &&
-      umockdev_testbed_add_from_string(testbed_, deviceRecord(sysfsPath, deviceNumber, description, port.configured).constData(), &error);
+      (!responder ||
+       umockdev_testbed_attach_ioctl(testbed_, devnode.constData(), responder->handler(), &error)) &&
+      umockdev_testbed_add_from_string(
+          testbed_, deviceRecord(sysfsPath, deviceNumber, description, port.configured).constData(), &error);
   if (!added) {
     pm::systemLogf("usbmock: cannot add %s: %s", devnode.constData(), error->message);
     g_error_free(error);
   }
-  nodes_.push_back(Node{service, &port, added ? QStringLiteral("/sys") + sysfsPath : QString(), std::move(responder), added});
+  nodes_.push_back(Node{service, &port, added ? QStringLiteral("/sys") + sysfsPath : QString(),
+                        std::move(responder), added});
 }
 
 // ---- Following the virtual bus ----------------------------------------------------------------

@@ -2,6 +2,8 @@
 
 #include "tests/usbmock/UsbfsResponder.h"
 
+#include <linux/usbdevice_fs.h>
+#include <sys/ioctl.h>
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -9,8 +11,6 @@
 #include <cstring>
 #include <deque>
 #include <tuple>
-#include <linux/usbdevice_fs.h>
-#include <sys/ioctl.h>
 
 #include <QtGlobal>
 
@@ -49,25 +49,36 @@ GRef<UMockdevIoctlData> resolveValue(UMockdevIoctlData* arg) {
 
 int errnoOfClaim(IOReturn result) {
   switch (result) {
-    case kIOReturnSuccess: return 0;
-    case kIOReturnExclusiveAccess: return EBUSY;
-    case kIOReturnNoDevice: return ENODEV;
-    case kIOReturnNotPrivileged: return EACCES;
-    default: return EIO;
+    case kIOReturnSuccess:
+      return 0;
+    case kIOReturnExclusiveAccess:
+      return EBUSY;
+    case kIOReturnNoDevice:
+      return ENODEV;
+    case kIOReturnNotPrivileged:
+      return EACCES;
+    default:
+      return EIO;
   }
 }
 
 // The URB status the kernel reports for a device's answer.
 int urbStatusOf(IOReturn result) {
   switch (result) {
-    case kIOReturnSuccess: return 0;
-    case kIOUSBPipeStalled: return -EPIPE;
+    case kIOReturnSuccess:
+      return 0;
+    case kIOUSBPipeStalled:
+      return -EPIPE;
     case kIOReturnNoDevice:
-    case kIOReturnAborted: return -ESHUTDOWN;
-    case kIOReturnOverrun: return -EOVERFLOW;
+    case kIOReturnAborted:
+      return -ESHUTDOWN;
+    case kIOReturnOverrun:
+      return -EOVERFLOW;
     case kIOReturnTimeout:
-    case kIOUSBTransactionTimeout: return -ETIMEDOUT;
-    default: return -EPROTO;
+    case kIOUSBTransactionTimeout:
+      return -ETIMEDOUT;
+    default:
+      return -EPROTO;
   }
 }
 
@@ -83,12 +94,12 @@ struct UsbfsResponder::Urb {
   unsigned long address = 0;       // the URB's address in the client
   uint64_t sequence = 0;
   uint8_t type = 0;
-  uint8_t endpoint = 0;            // with direction bit
-  int length = 0;                  // buffer_length (control: setup included)
-  bool answered = false;           // has its result; complete once readyAt has passed
+  uint8_t endpoint = 0;   // with direction bit
+  int length = 0;         // buffer_length (control: setup included)
+  bool answered = false;  // has its result; complete once readyAt has passed
   int status = 0;
-  QByteArray in;                   // data for the host; control: without the setup
-  int actualLength = 0;            // bytes moved, control: without the setup
+  QByteArray in;         // data for the host; control: without the setup
+  int actualLength = 0;  // bytes moved, control: without the setup
   Clock::time_point readyAt;
 
   const char* data() const { return reinterpret_cast<const char*>(buffer->data); }
@@ -114,7 +125,8 @@ struct UsbfsResponder::Client {
 
 UsbfsResponder::UsbfsResponder(usb::virt::VirtualUsbBus& bus, const usb::ServiceHandle& service,
                                std::shared_ptr<usb::virt::VirtualUsbDevice> device,
-                               std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing)
+                               std::shared_ptr<usb::virt::VirtualDeviceHandler> handler,
+                               BulkInFraming framing)
     : bus_(bus),
       service_(service),
       device_(std::move(device)),
@@ -159,7 +171,9 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
   forgetClosedDescriptors();
   clientOf(client);
   if (!gone_ && !bus_.isServiceAlive(service_)) endConnection();
-  const auto finish = [client](int error) { umockdev_ioctl_client_complete(client, error == 0 ? 0 : -1, error); };
+  const auto finish = [client](int error) {
+    umockdev_ioctl_client_complete(client, error == 0 ? 0 : -1, error);
+  };
 
   // Reaping is allowed after a disconnect; everything else then answers ENODEV.
   if (request == USBDEVFS_REAPURBNDELAY || request == USBDEVFS_REAPURB) {
@@ -184,18 +198,21 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
       const auto number = resolveValue<uint32_t>(arg);
       if (!number) return finish(EFAULT);
       const uint32_t interface = *reinterpret_cast<uint32_t*>(number->data);
-      return finish(request == USBDEVFS_CLAIMINTERFACE ? claim(client, interface) : release(client, interface));
+      return finish(request == USBDEVFS_CLAIMINTERFACE ? claim(client, interface)
+                                                       : release(client, interface));
     }
     case USBDEVFS_DISCONNECT_CLAIM: {
       // No kernel driver is bound to the emulated interfaces: a claim like any other.
       const auto claimRequest = resolveValue<usbdevfs_disconnect_claim>(arg);
       if (!claimRequest) return finish(EFAULT);
       ++detaches_;
-      return finish(claim(client, reinterpret_cast<const usbdevfs_disconnect_claim*>(claimRequest->data)->interface));
+      return finish(
+          claim(client, reinterpret_cast<const usbdevfs_disconnect_claim*>(claimRequest->data)->interface));
     }
     case USBDEVFS_IOCTL:
       if (const auto command = resolveValue<usbdevfs_ioctl>(arg);
-          command && reinterpret_cast<const usbdevfs_ioctl*>(command->data)->ioctl_code == int(USBDEVFS_CONNECT))
+          command &&
+          reinterpret_cast<const usbdevfs_ioctl*>(command->data)->ioctl_code == int(USBDEVFS_CONNECT))
         ++reattaches_;
       return finish(ENODATA);  // no kernel driver to attach
     case USBDEVFS_GETDRIVER:
@@ -223,7 +240,8 @@ void UsbfsResponder::forgetClosedDescriptors() {
     if (interface_) interface_->close();
     it = claims_.erase(it);
   }
-  std::erase_if(clients_, [](const auto& entry) { return !umockdev_ioctl_client_get_connected(entry.first); });
+  std::erase_if(clients_,
+                [](const auto& entry) { return !umockdev_ioctl_client_get_connected(entry.first); });
 }
 
 UsbfsResponder::Client& UsbfsResponder::clientOf(UMockdevIoctlClient* client) {
@@ -269,8 +287,8 @@ int UsbfsResponder::release(UMockdevIoctlClient* client, uint32_t interface) {
 // descriptor when it is free. The printer class's GET_DEVICE_ID is let through unclaimed, so
 // that the status of a printer another program holds can still be asked.
 int UsbfsResponder::claimForControl(UMockdevIoctlClient* client, const SetupPacket& setup) {
-  if ((setup.bmRequestType & 0x1F) != 0x01) return 0;     // not to an interface
-  if ((setup.bmRequestType & 0x60) == 0x40) return 0;     // vendor request
+  if ((setup.bmRequestType & 0x1F) != 0x01) return 0;                // not to an interface
+  if ((setup.bmRequestType & 0x60) == 0x40) return 0;                // vendor request
   if (setup.bmRequestType == 0xA1 && setup.bRequest == 0) return 0;  // GET_DEVICE_ID
   return claim(client, setup.wIndex & 0xFF);
 }
@@ -333,9 +351,15 @@ void UsbfsResponder::runControl(Urb& urb, const SetupPacket& setup) {
   const int dataRoom = std::min<int>(setup.wLength, urb.length - kSetupSize);
   QByteArray data = deviceToHost ? QByteArray(dataRoom, '\0') : QByteArray(urb.data() + kSetupSize, dataRoom);
   IOReturn result = kIOReturnNoDevice;
-  usb::ControlRequest request{setup.bmRequestType, setup.bRequest, setup.wValue, setup.wIndex,
-                              static_cast<uint16_t>(data.size()), data.isEmpty() ? nullptr : data.data(),
-                              kControlWaitMs, kControlWaitMs, 0};
+  usb::ControlRequest request{setup.bmRequestType,
+                              setup.bRequest,
+                              setup.wValue,
+                              setup.wIndex,
+                              static_cast<uint16_t>(data.size()),
+                              data.isEmpty() ? nullptr : data.data(),
+                              kControlWaitMs,
+                              kControlWaitMs,
+                              0};
   if (interface_) result = interface_->controlRequest(0, request);
   if (result == kIOReturnTimeout) return;  // in flight until discarded
   const int status = urbStatusOf(result);
@@ -350,8 +374,9 @@ void UsbfsResponder::runBulkIn(Urb& urb) {
   if (urb.length == 0) return urb.answer(0, {}, 0, 0);
   uint32_t packetSize = uint32_t(urb.length);
   if (framing_ == BulkInFraming::WholePackets) {
-    const auto pipe = std::find_if(endpoints_.begin(), endpoints_.end(),
-                                   [&](const usb::PipeProperties& p) { return endpointAddress(p) == urb.endpoint; });
+    const auto pipe = std::find_if(endpoints_.begin(), endpoints_.end(), [&](const usb::PipeProperties& p) {
+      return endpointAddress(p) == urb.endpoint;
+    });
     packetSize = pipe != endpoints_.end() ? pipe->maxPacketSize : 64;
   }
   QByteArray received;

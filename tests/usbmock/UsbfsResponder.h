@@ -53,7 +53,7 @@ class UsbfsResponder {
   UsbfsResponder(usb::virt::VirtualUsbBus& bus, const usb::ServiceHandle& service,
                  std::shared_ptr<usb::virt::VirtualUsbDevice> device,
                  std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing);  // [main]
-  ~UsbfsResponder();  // [main]
+  ~UsbfsResponder();                                                                                // [main]
   UsbfsResponder(const UsbfsResponder&) = delete;
   UsbfsResponder& operator=(const UsbfsResponder&) = delete;
 

@@ -28,14 +28,18 @@ constexpr uint32_t kShortTimeoutMs = 150;
 constexpr uint32_t kLongTimeoutMs = 3000;
 
 usb::virt::VirtualDeviceDescription printerDescription(uint16_t product = 0x0017) {
-  usb::virt::VirtualDeviceDescription d = pzaDescription(QStringLiteral("EMU0001"), "MFG:Maker;MDL:RM-Test;SERN:EMU0001;");
+  usb::virt::VirtualDeviceDescription d =
+      pzaDescription(QStringLiteral("EMU0001"), "MFG:Maker;MDL:RM-Test;SERN:EMU0001;");
   d.productId = product;
   return d;
 }
 
-QByteArray replyWithBody(const QByteArray& body) { return QByteArray::number(body.size()).rightJustified(8, '0') + body; }
+QByteArray replyWithBody(const QByteArray& body) {
+  return QByteArray::number(body.size()).rightJustified(8, '0') + body;
+}
 
-IOReturn read(usb::UsbInterface& interface, QByteArray* data, uint32_t size, uint32_t timeoutMs = kLongTimeoutMs) {
+IOReturn read(usb::UsbInterface& interface, QByteArray* data, uint32_t size,
+              uint32_t timeoutMs = kLongTimeoutMs) {
   data->fill('\0', size);
   uint32_t received = size;
   const IOReturn result = interface.readPipe(2, data->data(), &received, timeoutMs, timeoutMs);
@@ -81,7 +85,10 @@ class LibusbBackendEmulatedTest : public QObject {
   std::shared_ptr<usb::UsbInterface> startWithPrinter(BulkInFraming framing = BulkInFraming::AsRequested,
                                                       bool held = false) {
     script({});
-    { const std::lock_guard l(scriptLock_); pending_.clear(); }  // nothing left from an earlier test
+    {
+      const std::lock_guard l(scriptLock_);
+      pending_.clear();
+    }  // nothing left from an earlier test
     printer_ = std::make_shared<ScriptedDevice>();
     printer_->out = [this](const QByteArray&) {
       {
@@ -112,7 +119,8 @@ class LibusbBackendEmulatedTest : public QObject {
   void initTestCase() {
     // The backend alone, driven from the test thread: no application whose window could freeze.
     pm::allowBlockingCallsOnMainThread();
-    QVERIFY2(usbmock::EmulatedUsbBus::preloadActive(), "start with LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it up)");
+    QVERIFY2(usbmock::EmulatedUsbBus::preloadActive(),
+             "start with LD_PRELOAD=libumockdev-preload.so.0 (ctest sets it up)");
   }
   void init() {
     matched_.clear();
@@ -144,14 +152,16 @@ class LibusbBackendEmulatedTest : public QObject {
     auto later = registry_->createInterface(matched_.last(), nullptr);
     uint8_t subClass = 0;
     uint32_t location = 0;
-    QVERIFY(later->interfaceSubClass(&subClass) == kIOReturnSuccess && later->locationID(&location) == kIOReturnSuccess);
+    QVERIFY(later->interfaceSubClass(&subClass) == kIOReturnSuccess &&
+            later->locationID(&location) == kIOReturnSuccess);
     QCOMPARE(subClass, uint8_t{2});
     QCOMPARE(location, 0x01300000u);  // port 2 holds the keyboard
 
     // Not configured yet when it arrives (the kernel picks a configuration a moment later): its
     // printer interface is reported once it has one.
-    const auto unconfigured = bus_->attachDevice(printerDescription(0x0012), std::make_shared<ScriptedDevice>(),
-                                                 usbmock::BulkInFraming::AsRequested, false);
+    const auto unconfigured =
+        bus_->attachDevice(printerDescription(0x0012), std::make_shared<ScriptedDevice>(),
+                           usbmock::BulkInFraming::AsRequested, false);
     QTRY_VERIFY(bus_->isShown(*unconfigured));
     QTest::qWait(300);
     QCOMPARE(matched_.size(), 2);
@@ -233,7 +243,8 @@ class LibusbBackendEmulatedTest : public QObject {
     // No reply: the read ends at its time-out, which libusb enforces by discarding the URB.
     clock.start();
     QCOMPARE(read(*interface, &data, 8, kShortTimeoutMs), kIOReturnTimeout);
-    QVERIFY2(clock.elapsed() >= kShortTimeoutMs - 10 && clock.elapsed() < 1000, qPrintable(QString::number(clock.elapsed())));
+    QVERIFY2(clock.elapsed() >= kShortTimeoutMs - 10 && clock.elapsed() < 1000,
+             qPrintable(QString::number(clock.elapsed())));
 
     // A reply later than the time-out times out; within it, it arrives.
     script(replyWithBody("late"), Fault::None, 400);

@@ -14,12 +14,12 @@
 #include <QSettings>
 #include <QTemporaryDir>
 
-#include "tests/common/AppHarness.h"
-#include "tests/usbmock/EmulatedUsbBus.h"
-#include "olm/update/FirmwareArchive.h"
-#include "usb/libusb/LibusbRegistry.h"
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/FirmwareArchive.h"
+#include "tests/common/AppHarness.h"
+#include "tests/usbmock/EmulatedUsbBus.h"
+#include "usb/libusb/LibusbRegistry.h"
 
 using usbmock::BulkInFraming;
 
@@ -54,7 +54,8 @@ class PrintersOnLibusbTest : public QObject {
   TBPrinters* controller_ = nullptr;
 
   TBPrinters& startOnLibusb() {
-    harness_ = std::make_unique<AppHarness>([] { return std::shared_ptr<usb::UsbRegistry>(usb::makeLibusbRegistry()); });
+    harness_ = std::make_unique<AppHarness>(
+        [] { return std::shared_ptr<usb::UsbRegistry>(usb::makeLibusbRegistry()); });
     controller_ = &harness_->start();
     return *controller_;
   }
@@ -63,11 +64,15 @@ class PrintersOnLibusbTest : public QObject {
   // of it within `hopMs`).
   TBPrinters::PrinterRef readyPrinter(int row = 0, int hopMs = 10000) {
     TBPrinters::PrinterRef printer;
-    const bool ready = QTest::qWaitFor([&] {
-      printer = controller_->printerAt(row);
-      return printer && !printer->firmwareVersion().isEmpty();
-    }, 10000);
-    const auto wait = [hopMs](const std::function<bool()>& condition, int) { return PrinterTestRig::waitFor(condition, hopMs); };
+    const bool ready = QTest::qWaitFor(
+        [&] {
+          printer = controller_->printerAt(row);
+          return printer && !printer->firmwareVersion().isEmpty();
+        },
+        10000);
+    const auto wait = [hopMs](const std::function<bool()>& condition, int) {
+      return PrinterTestRig::waitFor(condition, hopMs);
+    };
     if (!ready || !PrinterTestRig::settle(printer, 8, wait)) return nullptr;
     return printer;
   }
@@ -126,7 +131,8 @@ class PrintersOnLibusbTest : public QObject {
     QVERIFY(printer);
     const QVariantMap facts = factsOf(*printer);
     for (auto it = expectedFacts.cbegin(); it != expectedFacts.cend(); ++it)
-      QVERIFY2(facts.value(it.key()) == it.value(), qPrintable(it.key() + QLatin1String(": ") + facts.value(it.key()).toString()));
+      QVERIFY2(facts.value(it.key()) == it.value(),
+               qPrintable(it.key() + QLatin1String(": ") + facts.value(it.key()).toString()));
     QCOMPARE(facts.keys(), expectedFacts.keys());
     QCOMPARE(commandsOf(device->frames()), expectedCommands);
     QVERIFY(!device->device()->isOpen());
@@ -137,8 +143,10 @@ class PrintersOnLibusbTest : public QObject {
     QElapsedTimer sinceReset;
     sinceReset.start();
     printer->resetCounterA();
-    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; }, 5000 * kSlowdown));
-    QVERIFY2(sinceReset.elapsed() < TBUSBPrinter::idleReleaseDelay() + 1000 * kSlowdown, qPrintable(QString::number(sinceReset.elapsed())));
+    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; },
+                            5000 * kSlowdown));
+    QVERIFY2(sinceReset.elapsed() < TBUSBPrinter::idleReleaseDelay() + 1000 * kSlowdown,
+             qPrintable(QString::number(sinceReset.elapsed())));
     QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(detaches + 1, reattaches + 1));
     // The driver comes back as the interface is let go, a moment before the printer says so.
     QTRY_VERIFY(!device->device()->isOpen() && printer->state() == TBUSBPrinterStateClosed);
@@ -153,7 +161,9 @@ class PrintersOnLibusbTest : public QObject {
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
     const auto add = [this](Access access) {
-      return bus_->attachDevice(AppHarness::description(pm::modelTraits(pm::PrinterModel::PZA).vendorId, pm::modelTraits(pm::PrinterModel::PZA).productId, kUSBPrintingSubClass, access),
+      return bus_->attachDevice(AppHarness::description(pm::modelTraits(pm::PrinterModel::PZA).vendorId,
+                                                        pm::modelTraits(pm::PrinterModel::PZA).productId,
+                                                        kUSBPrintingSubClass, access),
                                 AppHarness::script(access));
     };
     add(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
@@ -174,11 +184,13 @@ class PrintersOnLibusbTest : public QObject {
       return false;
     };
     QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("In use by other application")), 5000 * kSlowdown);
-    QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("kIOReturnError (LIBUSB_ERROR_")), 5000 * kSlowdown);  // the kernel's EIO: libusb's OTHER
-    QVERIFY(harness_->stop());  // a transfer in flight still runs to its time-out here
+    QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("kIOReturnError (LIBUSB_ERROR_")),
+                             5000 * kSlowdown);  // the kernel's EIO: libusb's OTHER
+    QVERIFY(harness_->stop());                   // a transfer in flight still runs to its time-out here
     // The emulated kernel answers on threads of this very process, so its work competes with the
     // main thread as no kernel does: twice the bound here (the virtual bus holds the bound itself).
-    QVERIFY2(watch.worstLatenessMs() <= 2 * MainThreadWatch::kBoundMs, qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
+    QVERIFY2(watch.worstLatenessMs() <= 2 * MainThreadWatch::kBoundMs,
+             qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
   }
 
   // The whole update through libusb, by the real printer-maintenance-cli binary: umockdev serves
@@ -190,7 +202,8 @@ class PrintersOnLibusbTest : public QObject {
     // Header and body in one packet, as most printers send them (the backend test has both
     // framings).
     const auto device = bus_->attachPrinter(pza(), BulkInFraming::WholePackets);
-    const QStringList files = pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
+    const QStringList files =
+        pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     const QString stem = files.first().chopped(3);
     QTemporaryDir state;
     const auto cli = [&](const QStringList& arguments) {
@@ -202,22 +215,27 @@ class PrintersOnLibusbTest : public QObject {
       process.setProcessEnvironment(env);
       process.setStandardInputFile(QProcess::nullDevice());
       process.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments);
-      const bool ended = QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000 * kSlowdown);
+      const bool ended =
+          QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000 * kSlowdown);
       const QByteArray err = process.readAllStandardError();
       return std::tuple(ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
                         process.readAllStandardOutput(), err);
     };
     const auto [listed, listing, listErr] = cli({QStringLiteral("list"), QStringLiteral("--json")});
     QVERIFY2(listed == 0, listErr.constData());
-    const QJsonArray printers = QJsonDocument::fromJson(listing).object().value(QStringLiteral("printers")).toArray();
+    const QJsonArray printers =
+        QJsonDocument::fromJson(listing).object().value(QStringLiteral("printers")).toArray();
     QCOMPARE(printers.size(), 1);
     QCOMPARE(printers[0].toObject().value(QStringLiteral("deviceKey")).toString(),
              QString::asprintf("%04X%04X%08X", pm::modelTraits(pm::PrinterModel::PZA).vendorId,
-                               pm::modelTraits(pm::PrinterModel::PZA).productId, bus_->locationIdOf(*device->device())));
-    QCOMPARE(printers[0].toObject().value(QStringLiteral("firmwareState")).toString(), QStringLiteral("newer-available"));
+                               pm::modelTraits(pm::PrinterModel::PZA).productId,
+                               bus_->locationIdOf(*device->device())));
+    QCOMPARE(printers[0].toObject().value(QStringLiteral("firmwareState")).toString(),
+             QStringLiteral("newer-available"));
     device->clearFrames();
     const auto [updated, progress, updateErr] =
-        cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"), QStringLiteral("--yes"), QStringLiteral("--json")});
+        cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+             QStringLiteral("--yes"), QStringLiteral("--json")});
     QVERIFY2(updated == 0, updateErr.constData());
     const QJsonObject result = QJsonDocument::fromJson(progress.trimmed().split('\n').last()).object();
     QCOMPARE(result.value(QStringLiteral("result")).toString(), QStringLiteral("success"));

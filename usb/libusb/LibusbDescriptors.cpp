@@ -16,8 +16,7 @@ using ConfigDescriptor = std::unique_ptr<libusb_config_descriptor, ConfigDescrip
 
 LibusbInterfaceDescription describeInterface(const libusb_interface& interface,
                                              const libusb_config_descriptor& config,
-                                             const libusb_device_descriptor& device,
-                                             uint32_t locationId) {
+                                             const libusb_device_descriptor& device, uint32_t locationId) {
   const libusb_interface_descriptor& alt = interface.altsetting[0];
   LibusbInterfaceDescription d;
   d.interfaceNumber = alt.bInterfaceNumber;
@@ -69,8 +68,8 @@ uint32_t locationIdOfDevice(libusb_device* device) {
 
 PipeProperties pipePropertiesOf(const libusb_endpoint_descriptor& endpoint) {
   PipeProperties p;
-  p.direction = (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN
-                    ? kUSBIn : kUSBOut;
+  p.direction =
+      (endpoint.bEndpointAddress & LIBUSB_ENDPOINT_DIR_MASK) == LIBUSB_ENDPOINT_IN ? kUSBIn : kUSBOut;
   p.number = endpoint.bEndpointAddress & LIBUSB_ENDPOINT_ADDRESS_MASK;
   p.transferType = endpoint.bmAttributes & LIBUSB_TRANSFER_TYPE_MASK;
   p.maxPacketSize = endpoint.wMaxPacketSize;

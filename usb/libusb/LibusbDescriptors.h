@@ -14,8 +14,8 @@
 namespace usb::libusb {
 
 struct LibusbEndpoint {
-  uint8_t address = 0;         // bEndpointAddress, as libusb transfers want it
-  PipeProperties properties;   // as GetPipeProperties reports it
+  uint8_t address = 0;        // bEndpointAddress, as libusb transfers want it
+  PipeProperties properties;  // as GetPipeProperties reports it
 };
 
 struct LibusbInterfaceDescription {
@@ -28,13 +28,13 @@ struct LibusbInterfaceDescription {
   uint8_t interfaceProtocol = 0;
   std::vector<LibusbEndpoint> endpoints;  // pipe reference = index + 1
   // Device.
-  uint8_t configurationValue = 0;         // of the active configuration
+  uint8_t configurationValue = 0;  // of the active configuration
   uint16_t vendorId = 0;
   uint16_t productId = 0;
   uint8_t manufacturerStringIndex = 0;
   uint8_t productStringIndex = 0;
   uint8_t serialNumberStringIndex = 0;
-  uint32_t locationId = 0;                // see LibusbLocation.h
+  uint32_t locationId = 0;  // see LibusbLocation.h
 };
 
 // One description per interface of class 7 (printer) in the active configuration, whatever its

@@ -64,12 +64,8 @@ IOReturn LibusbDevice::answer(uint8_t* out, uint8_t value) const {
   return kIOReturnSuccess;
 }
 
-IOReturn LibusbDevice::manufacturerStringIndex(uint8_t* index) {
-  return answer(index, manufacturerIndex_);
-}
+IOReturn LibusbDevice::manufacturerStringIndex(uint8_t* index) { return answer(index, manufacturerIndex_); }
 IOReturn LibusbDevice::productStringIndex(uint8_t* index) { return answer(index, productIndex_); }
-IOReturn LibusbDevice::serialNumberStringIndex(uint8_t* index) {
-  return answer(index, serialNumberIndex_);
-}
+IOReturn LibusbDevice::serialNumberStringIndex(uint8_t* index) { return answer(index, serialNumberIndex_); }
 
 }  // namespace usb::libusb

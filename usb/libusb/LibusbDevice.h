@@ -25,8 +25,7 @@ namespace usb::libusb {
 
 class LibusbDevice final : public UsbDevice {
  public:
-  LibusbDevice(std::shared_ptr<LibusbEnumeration> enumeration,
-               const LibusbInterfaceDescription& description);
+  LibusbDevice(std::shared_ptr<LibusbEnumeration> enumeration, const LibusbInterfaceDescription& description);
 
   IOReturn open() override;
   IOReturn close() override;

@@ -10,12 +10,18 @@ namespace {
 
 IOReturn mappedLibusbError(int libusbResult) {
   switch (libusbResult) {
-    case LIBUSB_ERROR_BUSY: return kIOReturnExclusiveAccess;
-    case LIBUSB_ERROR_TIMEOUT: return kIOReturnTimeout;
-    case LIBUSB_ERROR_NO_DEVICE: return kIOReturnNoDevice;
-    case LIBUSB_ERROR_PIPE: return kIOUSBPipeStalled;
-    case LIBUSB_ERROR_ACCESS: return kIOReturnNotPrivileged;
-    default: return kIOReturnError;
+    case LIBUSB_ERROR_BUSY:
+      return kIOReturnExclusiveAccess;
+    case LIBUSB_ERROR_TIMEOUT:
+      return kIOReturnTimeout;
+    case LIBUSB_ERROR_NO_DEVICE:
+      return kIOReturnNoDevice;
+    case LIBUSB_ERROR_PIPE:
+      return kIOUSBPipeStalled;
+    case LIBUSB_ERROR_ACCESS:
+      return kIOReturnNotPrivileged;
+    default:
+      return kIOReturnError;
   }
 }
 

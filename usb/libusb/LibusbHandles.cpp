@@ -97,9 +97,7 @@ DeviceList::~DeviceList() {
   if (list_ != nullptr) libusb_free_device_list(list_, 1);
 }
 
-std::span<libusb_device* const> DeviceList::devices() const {
-  return {list_, static_cast<size_t>(count_)};
-}
+std::span<libusb_device* const> DeviceList::devices() const { return {list_, static_cast<size_t>(count_)}; }
 
 bool DeviceList::contains(const libusb_device* device) const {
   const auto all = devices();

@@ -45,22 +45,20 @@ int LIBUSB_CALL HotplugForwarder::callback(libusb_context* /*context*/, libusb_d
 
 // ---- HotplugRegistration ----------------------------------------------------------------------
 
-std::unique_ptr<HotplugRegistration> HotplugRegistration::create(
-    std::shared_ptr<LibusbContext> context, HotplugForwarder* forwarder, int* error) {
+std::unique_ptr<HotplugRegistration> HotplugRegistration::create(std::shared_ptr<LibusbContext> context,
+                                                                 HotplugForwarder* forwarder, int* error) {
   libusb_hotplug_callback_handle handle = 0;
   const int result = libusb_hotplug_register_callback(
       context->get(),
       static_cast<libusb_hotplug_event>(LIBUSB_HOTPLUG_EVENT_DEVICE_ARRIVED |
                                         LIBUSB_HOTPLUG_EVENT_DEVICE_LEFT),
-      LIBUSB_HOTPLUG_ENUMERATE, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
-      LIBUSB_HOTPLUG_MATCH_ANY, &HotplugForwarder::callback, forwarder, &handle);
+      LIBUSB_HOTPLUG_ENUMERATE, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY, LIBUSB_HOTPLUG_MATCH_ANY,
+      &HotplugForwarder::callback, forwarder, &handle);
   if (error != nullptr) *error = result;
   if (result != LIBUSB_SUCCESS) return nullptr;
   return std::unique_ptr<HotplugRegistration>(new HotplugRegistration(std::move(context), handle));
 }
 
-HotplugRegistration::~HotplugRegistration() {
-  libusb_hotplug_deregister_callback(context_->get(), handle_);
-}
+HotplugRegistration::~HotplugRegistration() { libusb_hotplug_deregister_callback(context_->get(), handle_); }
 
 }  // namespace usb::libusb

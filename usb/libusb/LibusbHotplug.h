@@ -40,8 +40,8 @@ class HotplugForwarder {
   using Sink = std::function<void(libusb_device* device, bool arrived)>;
   void setSink(Sink sink);  // an empty sink drops events from then on; any thread
 
-  static int LIBUSB_CALL callback(libusb_context* context, libusb_device* device,
-                                  libusb_hotplug_event event, void* userData);
+  static int LIBUSB_CALL callback(libusb_context* context, libusb_device* device, libusb_hotplug_event event,
+                                  void* userData);
 
  private:
   std::mutex mutex_;

@@ -4,8 +4,7 @@ namespace usb::libusb {
 
 class LibusbInterestTable::Registration final : public InterestRegistration {
  public:
-  Registration(std::weak_ptr<LibusbInterestTable> table, uint64_t id)
-      : table_(std::move(table)), id_(id) {}
+  Registration(std::weak_ptr<LibusbInterestTable> table, uint64_t id) : table_(std::move(table)), id_(id) {}
   ~Registration() override {
     if (const auto table = table_.lock()) table->remove(id_);
   }
@@ -15,8 +14,8 @@ class LibusbInterestTable::Registration final : public InterestRegistration {
   const uint64_t id_;
 };
 
-std::unique_ptr<InterestRegistration> LibusbInterestTable::add(
-    const ServiceHandle& service, UsbRegistry::InterestCallback callback) {
+std::unique_ptr<InterestRegistration> LibusbInterestTable::add(const ServiceHandle& service,
+                                                               UsbRegistry::InterestCallback callback) {
   const std::lock_guard lock(mutex_);
   const uint64_t id = nextId_++;
   entries_.emplace(id, Entry{service, std::move(callback)});

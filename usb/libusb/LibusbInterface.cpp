@@ -55,8 +55,8 @@ IOReturn LibusbInterface::openSeize() {
 // left the interface in another one (usblp picks the bidirectional setting).
 IOReturn LibusbInterface::selectAlternateSetting() {
   if (description_.alternateSettingCount < 2) return kIOReturnSuccess;
-  return ioReturnFromLibusb(libusb_set_interface_alt_setting(
-      open_->get(), description_.interfaceNumber, description_.alternateSetting));
+  return ioReturnFromLibusb(libusb_set_interface_alt_setting(open_->get(), description_.interfaceNumber,
+                                                             description_.alternateSetting));
 }
 
 IOReturn LibusbInterface::close() {

@@ -88,8 +88,8 @@ IOReturn LibusbInterface::controlRequestOnTemporaryHandle(ControlRequest& reques
 
 // ---- Bulk transfers ---------------------------------------------------------------------------
 
-IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size,
-                                   uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size, uint32_t noDataTimeoutMs,
+                                   uint32_t completionTimeoutMs) {
   pm::enterBlockingCall("LibusbInterface::readPipe");
   if (size == nullptr) return kIOReturnBadArgument;
   if (*size == 0) {
@@ -105,12 +105,11 @@ IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size
     return kIOReturnBadArgument;
   }
   const uint16_t packetSize = description_.endpoints[pipeRef - 1].properties.maxPacketSize;
-  return readAhead_[pipeRef].read(
-      static_cast<unsigned char*>(buffer), wanted, size, packetSize,
-      [&](unsigned char* into, uint32_t length, uint32_t* received) {
-        return bulkTransfer(pipeRef, kUSBIn, into, length, received, noDataTimeoutMs,
-                            completionTimeoutMs);
-      });
+  return readAhead_[pipeRef].read(static_cast<unsigned char*>(buffer), wanted, size, packetSize,
+                                  [&](unsigned char* into, uint32_t length, uint32_t* received) {
+                                    return bulkTransfer(pipeRef, kUSBIn, into, length, received,
+                                                        noDataTimeoutMs, completionTimeoutMs);
+                                  });
 }
 
 IOReturn LibusbInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32_t size,
@@ -119,8 +118,8 @@ IOReturn LibusbInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32_
   readAhead_.clear();  // what an earlier reply left unread is not part of the next one
   uint32_t done = 0;
   // libusb takes a mutable pointer for both directions; it does not write to an OUT buffer.
-  return bulkTransfer(pipeRef, kUSBOut, static_cast<unsigned char*>(const_cast<void*>(buffer)),
-                      size, &done, noDataTimeoutMs, completionTimeoutMs);
+  return bulkTransfer(pipeRef, kUSBOut, static_cast<unsigned char*>(const_cast<void*>(buffer)), size, &done,
+                      noDataTimeoutMs, completionTimeoutMs);
 }
 
 IOReturn LibusbInterface::bulkTransfer(uint8_t pipeRef, uint8_t direction, unsigned char* buffer,
@@ -142,8 +141,8 @@ IOReturn LibusbInterface::bulkTransfer(uint8_t pipeRef, uint8_t direction, unsig
     result = libusb_bulk_transfer(open_->get(), endpoint.address, buffer, static_cast<int>(length),
                                   &transferred, timeout);
   } else if (endpoint.properties.transferType == kUSBInterrupt) {
-    result = libusb_interrupt_transfer(open_->get(), endpoint.address, buffer,
-                                       static_cast<int>(length), &transferred, timeout);
+    result = libusb_interrupt_transfer(open_->get(), endpoint.address, buffer, static_cast<int>(length),
+                                       &transferred, timeout);
   } else {
     return kIOReturnBadArgument;  // isochronous pipes are not offered for reads and writes
   }

@@ -19,8 +19,7 @@ std::unique_ptr<UsbRegistry> makeLibusbRegistry() {
   int error = 0;
   auto context = libusb::LibusbContext::create(&error);
   if (!context) {
-    pm::systemLogf("USB: libusb could not start (%s); no printers will be found",
-                   libusb_error_name(error));
+    pm::systemLogf("USB: libusb could not start (%s); no printers will be found", libusb_error_name(error));
   }
   return std::make_unique<libusb::LibusbRegistry>(std::move(context));
 }
@@ -109,8 +108,9 @@ std::shared_ptr<UsbInterface> LibusbRegistry::createInterface(const ServiceHandl
   return std::make_shared<LibusbInterface>(token);
 }
 
-std::unique_ptr<InterestRegistration> LibusbRegistry::addInterestNotification(
-    const ServiceHandle& service, InterestCallback callback, IOReturn* result) {
+std::unique_ptr<InterestRegistration> LibusbRegistry::addInterestNotification(const ServiceHandle& service,
+                                                                              InterestCallback callback,
+                                                                              IOReturn* result) {
   const auto token = LibusbServiceToken::of(service);
   if (!token) {
     setResult(result, kIOReturnBadArgument);

@@ -47,13 +47,13 @@ class LibusbRegistry final : public UsbRegistry {
  public:
   // `context` may be null (libusb could not start): the registry then reports no printers.
   explicit LibusbRegistry(std::shared_ptr<LibusbContext> context);  // [main]
-  ~LibusbRegistry() override;                                        // [main]
+  ~LibusbRegistry() override;                                       // [main]
 
   void addInterfaceNotifications(ServiceCallback matched, ServiceCallback terminated) override;
-  std::shared_ptr<UsbInterface> createInterface(const ServiceHandle& service,
-                                                IOReturn* result) override;
-  std::unique_ptr<InterestRegistration> addInterestNotification(
-      const ServiceHandle& service, InterestCallback callback, IOReturn* result) override;
+  std::shared_ptr<UsbInterface> createInterface(const ServiceHandle& service, IOReturn* result) override;
+  std::unique_ptr<InterestRegistration> addInterestNotification(const ServiceHandle& service,
+                                                                InterestCallback callback,
+                                                                IOReturn* result) override;
   bool isServiceAlive(const ServiceHandle& service) override;
 
  private:
@@ -69,16 +69,16 @@ class LibusbRegistry final : public UsbRegistry {
   bool onMainThread() const;
 
   // LibusbRegistryEvents.cpp, in the order events happen
-  void forwardHotplug(libusb_device* device, bool arrived);  // [any] libusb's callback
-  void enumeratePresentDevices();                            // [main]
-  void deviceArrived(const DeviceRef& device);               // [main]
-  void deviceLeft(const DeviceRef& device);                  // [main]
+  void forwardHotplug(libusb_device* device, bool arrived);                  // [any] libusb's callback
+  void enumeratePresentDevices();                                            // [main]
+  void deviceArrived(const DeviceRef& device);                               // [main]
+  void deviceLeft(const DeviceRef& device);                                  // [main]
   void reEnumerated(const std::shared_ptr<LibusbEnumeration>& enumeration);  // [main]
-  Device& record(const DeviceRef& device);                   // [main]
-  Device* find(const libusb_device* device);                 // [main]
-  void reportMatched(const std::vector<ServiceHandle>& services);  // [main]
-  void terminate(const Device& device);                      // [main]
-  void lookAgainAtUnconfigured();                            // [main]
+  Device& record(const DeviceRef& device);                                   // [main]
+  Device* find(const libusb_device* device);                                 // [main]
+  void reportMatched(const std::vector<ServiceHandle>& services);            // [main]
+  void terminate(const Device& device);                                      // [main]
+  void lookAgainAtUnconfigured();                                            // [main]
 
   const std::shared_ptr<LibusbContext> context_;
   const std::shared_ptr<LibusbInterestTable> interests_;

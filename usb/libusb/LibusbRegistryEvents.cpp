@@ -92,9 +92,8 @@ void LibusbRegistry::deviceLeft(const DeviceRef& device) {
 // A port reset that kept the device: end its services and report it again as new ones.
 void LibusbRegistry::reEnumerated(const std::shared_ptr<LibusbEnumeration>& enumeration) {
   Q_ASSERT(onMainThread());
-  const auto it = std::find_if(devices_.begin(), devices_.end(), [&](const Device& device) {
-    return device.enumeration == enumeration;
-  });
+  const auto it = std::find_if(devices_.begin(), devices_.end(),
+                               [&](const Device& device) { return device.enumeration == enumeration; });
   if (it == devices_.end()) return;  // it left the bus meanwhile
   const Device old = std::move(*it);
   devices_.erase(it);

@@ -12,8 +12,7 @@ namespace usb::libusb {
 
 class LibusbServiceToken final : public ServiceHandle::Token {
  public:
-  LibusbServiceToken(std::shared_ptr<LibusbEnumeration> enumeration,
-                     LibusbInterfaceDescription description);
+  LibusbServiceToken(std::shared_ptr<LibusbEnumeration> enumeration, LibusbInterfaceDescription description);
 
   // The token of a handle made by this backend, or null (an empty or foreign handle).
   static std::shared_ptr<const LibusbServiceToken> of(const ServiceHandle& service);

@@ -35,10 +35,17 @@ TransferResult stringAnswer(const VirtualDeviceDescription& description, uint8_t
   }
   const QString* text = nullptr;
   switch (index) {
-    case kManufacturerStringIndex: text = &description.manufacturer; break;
-    case kProductStringIndex: text = &description.product; break;
-    case kSerialNumberStringIndex: text = &description.serialNumber; break;
-    default: return TransferResult::stall();
+    case kManufacturerStringIndex:
+      text = &description.manufacturer;
+      break;
+    case kProductStringIndex:
+      text = &description.product;
+      break;
+    case kSerialNumberStringIndex:
+      text = &description.serialNumber;
+      break;
+    default:
+      return TransferResult::stall();
   }
   if (text->isEmpty()) return TransferResult::stall();
   return TransferResult::ok(stringDescriptor(*text));
@@ -46,8 +53,7 @@ TransferResult stringAnswer(const VirtualDeviceDescription& description, uint8_t
 
 }  // namespace
 
-StandardAnswer answerFromDescription(const VirtualDeviceDescription& description,
-                                     const SetupPacket& setup) {
+StandardAnswer answerFromDescription(const VirtualDeviceDescription& description, const SetupPacket& setup) {
   if (setup.bmRequestType == kStandardDeviceIn && setup.bRequest == kGetDescriptor &&
       (setup.wValue >> 8) == kStringDescriptorType) {
     return {stringAnswer(description, setup.wValue & 0xFF), false};

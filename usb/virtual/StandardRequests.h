@@ -19,8 +19,7 @@ struct StandardAnswer {
   bool softReset = false;  // the device must run its reset
 };
 
-StandardAnswer answerFromDescription(const VirtualDeviceDescription& description,
-                                     const SetupPacket& setup);
+StandardAnswer answerFromDescription(const VirtualDeviceDescription& description, const SetupPacket& setup);
 
 // A string descriptor (bLength, 3, UTF-16LE); at most 126 characters fit in its length byte.
 QByteArray stringDescriptor(const QString& text);

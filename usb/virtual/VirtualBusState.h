@@ -23,14 +23,13 @@ class DeviceCore;
 // One appearance of a device on the bus: the service of its interface. A re-enumerated device
 // gets a new one, so old handles and objects bound to this one stay dead.
 struct Enumeration final : ServiceHandle::Token {
-  Enumeration(const void* busTag, std::weak_ptr<DeviceCore> device,
-              VirtualDeviceDescription description);
+  Enumeration(const void* busTag, std::weak_ptr<DeviceCore> device, VirtualDeviceDescription description);
 
-  const void* const busTag;                      // the State this service belongs to
+  const void* const busTag;  // the State this service belongs to
   const std::weak_ptr<DeviceCore> device;
-  const VirtualDeviceDescription description;    // as enumerated, location filled in
-  bool alive = true;                             // guarded
-  bool announced = false;                        // guarded: reported through `matched`
+  const VirtualDeviceDescription description;  // as enumerated, location filled in
+  bool alive = true;                           // guarded
+  bool announced = false;                      // guarded: reported through `matched`
 };
 
 struct BusEvent {
@@ -117,8 +116,8 @@ class DeviceCore final : public VirtualUsbDevice, public std::enable_shared_from
 
   // The device's answers, asked by the objects bound to it on the transferring thread. Each call
   // reaches the handler under the device's transfer lock, never under the state's mutex.
-  TransferResult answerControl(const VirtualDeviceDescription& enumerated,
-                               const SetupPacket& setup, const QByteArray& outData);
+  TransferResult answerControl(const VirtualDeviceDescription& enumerated, const SetupPacket& setup,
+                               const QByteArray& outData);
   TransferResult answerBulkOut(uint8_t endpoint, const QByteArray& data);
   TransferResult answerBulkIn(uint8_t endpoint, uint32_t maxLength);
   void resetByHost();
@@ -127,12 +126,12 @@ class DeviceCore final : public VirtualUsbDevice, public std::enable_shared_from
 
   // All guarded by the state's mutex.
   struct Guarded {
-    VirtualDeviceDescription description;   // for the next enumeration
-    std::shared_ptr<Enumeration> current;   // null while detached
-    uint64_t attachGeneration = 0;          // a pending delayed attach runs only if unchanged
+    VirtualDeviceDescription description;  // for the next enumeration
+    std::shared_ptr<Enumeration> current;  // null while detached
+    uint64_t attachGeneration = 0;         // a pending delayed attach runs only if unchanged
     bool heldByOtherProgram = false;
     IOReturn openResult = kIOReturnSuccess;
-    uint64_t openOwner = 0;                 // id of the interface object holding it open
+    uint64_t openOwner = 0;  // id of the interface object holding it open
     int openCount = 0;
     uint32_t reEnumerationDelayMs = 0;
   } g;

@@ -1,7 +1,7 @@
 // A virtual device's life on the bus: attach, detach, re-enumeration and the knobs tests turn.
 
-#include "usb/virtual/VirtualBusState.h"
 #include "usb/virtual/StandardRequests.h"
+#include "usb/virtual/VirtualBusState.h"
 
 namespace usb::virt::detail {
 
@@ -130,8 +130,8 @@ bool DeviceCore::isOpen() const {
 
 // --- answers ----------------------------------------------------------------------------------
 
-TransferResult DeviceCore::answerControl(const VirtualDeviceDescription& enumerated,
-                                         const SetupPacket& setup, const QByteArray& outData) {
+TransferResult DeviceCore::answerControl(const VirtualDeviceDescription& enumerated, const SetupPacket& setup,
+                                         const QByteArray& outData) {
   std::lock_guard transfer(transferMutex_);
   if (handler_) {
     if (auto answer = handler_->controlRequest(*this, setup, outData)) return *std::move(answer);

@@ -4,8 +4,8 @@
 #include <cstring>
 #include <optional>
 
-#include "usb/virtual/VirtualInterface.h"
 #include "support/BlockingCalls.h"
+#include "usb/virtual/VirtualInterface.h"
 
 namespace usb::virt::detail {
 
@@ -41,9 +41,9 @@ IOReturn ServiceBinding::awaitAnswer(const TransferResult& answer, uint32_t noDa
     bus.changed.wait(lock, gone);
   } else {
     const uint32_t waitMs = timesOut ? *timeout : answer.latencyMs;
-    const auto deadline = std::chrono::steady_clock::now() +
-                          std::chrono::duration_cast<std::chrono::steady_clock::duration>(
-                              bus.realTimeLocked(waitMs));
+    const auto deadline =
+        std::chrono::steady_clock::now() +
+        std::chrono::duration_cast<std::chrono::steady_clock::duration>(bus.realTimeLocked(waitMs));
     bus.changed.wait_until(lock, deadline, gone);
   }
   if (!service->alive) return kIOReturnNoDevice;
@@ -59,9 +59,8 @@ IOReturn VirtualInterface::controlRequest(uint8_t pipeRef, ControlRequest& reque
   const SetupPacket setup{request.bmRequestType, request.bRequest, request.wValue, request.wIndex,
                           request.wLength};
   const bool deviceToHost = (request.bmRequestType & 0x80) != 0;
-  const QByteArray outData = deviceToHost ? QByteArray()
-                                          : QByteArray(static_cast<const char*>(request.data),
-                                                       request.wLength);
+  const QByteArray outData =
+      deviceToHost ? QByteArray() : QByteArray(static_cast<const char*>(request.data), request.wLength);
   const TransferResult answer = binding_.device->answerControl(binding_.description(), setup, outData);
   const IOReturn rc = binding_.awaitAnswer(answer, request.noDataTimeoutMs, request.completionTimeoutMs);
   if (rc != kIOReturnSuccess) return rc;
@@ -69,8 +68,8 @@ IOReturn VirtualInterface::controlRequest(uint8_t pipeRef, ControlRequest& reque
   return kIOReturnSuccess;
 }
 
-IOReturn VirtualInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size,
-                                    uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
+IOReturn VirtualInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size, uint32_t noDataTimeoutMs,
+                                    uint32_t completionTimeoutMs) {
   pm::enterBlockingCall("VirtualInterface::readPipe");
   if (size == nullptr) return kIOReturnBadArgument;
   const uint32_t capacity = *size;

@@ -22,9 +22,7 @@ namespace {
 constexpr uint32_t kFirstAssignedLocation = 0x14100000;
 
 // Registry calls come from the main thread; without an application there is only one thread.
-bool onRegistryThread() {
-  return QCoreApplication::instance() == nullptr || pm::isMainQueue();
-}
+bool onRegistryThread() { return QCoreApplication::instance() == nullptr || pm::isMainQueue(); }
 
 // Ends one interest registration when destroyed. Main thread.
 class VirtualInterestRegistration final : public InterestRegistration {
@@ -48,8 +46,7 @@ class VirtualInterestRegistration final : public InterestRegistration {
 };
 
 // The service a handle denotes, if it is one of this bus's.
-std::shared_ptr<Enumeration> enumerationOf(const VirtualUsbBus::State& state,
-                                           const ServiceHandle& service) {
+std::shared_ptr<Enumeration> enumerationOf(const VirtualUsbBus::State& state, const ServiceHandle& service) {
   auto enumeration = std::dynamic_pointer_cast<Enumeration>(service.token());
   if (!enumeration || enumeration->busTag != &state) return nullptr;
   return enumeration;
@@ -80,9 +77,9 @@ VirtualUsbBus::~VirtualUsbBus() {
   state_->changed.notify_all();
 }
 
-std::shared_ptr<VirtualUsbDevice> VirtualUsbBus::attach(
-    const VirtualDeviceDescription& description, std::shared_ptr<VirtualDeviceHandler> handler,
-    uint32_t delayMs) {
+std::shared_ptr<VirtualUsbDevice> VirtualUsbBus::attach(const VirtualDeviceDescription& description,
+                                                        std::shared_ptr<VirtualDeviceHandler> handler,
+                                                        uint32_t delayMs) {
   VirtualDeviceDescription located = description;
   {
     std::lock_guard lock(state_->mutex);
@@ -139,8 +136,7 @@ void VirtualUsbBus::addInterfaceNotifications(ServiceCallback matched, ServiceCa
   }
 }
 
-std::shared_ptr<UsbInterface> VirtualUsbBus::createInterface(const ServiceHandle& service,
-                                                             IOReturn* result) {
+std::shared_ptr<UsbInterface> VirtualUsbBus::createInterface(const ServiceHandle& service, IOReturn* result) {
   Q_ASSERT(onRegistryThread());
   IOReturn ignored = kIOReturnSuccess;
   IOReturn& rc = result ? *result : ignored;
@@ -163,8 +159,9 @@ std::shared_ptr<UsbInterface> VirtualUsbBus::createInterface(const ServiceHandle
   return std::make_shared<detail::VirtualInterface>(detail::ServiceBinding{device, enumeration}, id);
 }
 
-std::unique_ptr<InterestRegistration> VirtualUsbBus::addInterestNotification(
-    const ServiceHandle& service, InterestCallback callback, IOReturn* result) {
+std::unique_ptr<InterestRegistration> VirtualUsbBus::addInterestNotification(const ServiceHandle& service,
+                                                                             InterestCallback callback,
+                                                                             IOReturn* result) {
   Q_ASSERT(onRegistryThread());
   IOReturn ignored = kIOReturnSuccess;
   IOReturn& rc = result ? *result : ignored;

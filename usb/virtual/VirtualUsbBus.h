@@ -40,15 +40,15 @@ namespace usb::virt {
 struct VirtualDeviceDescription {
   uint16_t vendorId = 0;
   uint16_t productId = 0;
-  uint32_t locationId = 0;           // 0: the bus assigns the next free location
-  QString manufacturer{};            // empty: string index 0 (no string)
+  uint32_t locationId = 0;  // 0: the bus assigns the next free location
+  QString manufacturer{};   // empty: string index 0 (no string)
   QString product{};
   QString serialNumber{};
   std::vector<uint16_t> languageIds{0x0409};  // empty: the language list request fails
-  QByteArray deviceId1284{};         // IEEE 1284 device ID text, without its length prefix
+  QByteArray deviceId1284{};                  // IEEE 1284 device ID text, without its length prefix
   uint8_t interfaceClass = kUSBPrintingClass;
   uint8_t interfaceSubClass = kUSBPrintingSubClass;
-  uint8_t interfaceProtocol = 2;     // bidirectional
+  uint8_t interfaceProtocol = 2;  // bidirectional
   uint8_t configurationValue = 1;
   uint8_t interfaceNumber = 0;
   uint8_t alternateSetting = 0;
@@ -92,10 +92,11 @@ class VirtualDeviceHandler {
   // Every control request on pipe 0 comes here first. std::nullopt lets the bus answer it from
   // the description: GET_DESCRIPTOR for strings and the language list, the printer class's
   // GET_DEVICE_ID (length prefix added), SOFT_RESET; anything else stalls.
-  virtual std::optional<TransferResult> controlRequest(VirtualUsbDevice& device,
-                                                       const SetupPacket& setup,
+  virtual std::optional<TransferResult> controlRequest(VirtualUsbDevice& device, const SetupPacket& setup,
                                                        const QByteArray& outData) {
-    (void)device; (void)setup; (void)outData;
+    (void)device;
+    (void)setup;
+    (void)outData;
     return std::nullopt;
   }
   // A bulk OUT transfer of `data` to the endpoint number.
@@ -143,8 +144,8 @@ class VirtualUsbDevice {
   virtual void setReEnumerationDelay(uint32_t delayMs) = 0;
 
   // Counters for tests.
-  virtual int openCount() const = 0;      // successful openSeize calls, over all enumerations
-  virtual bool isOpen() const = 0;        // an interface of this device is open now
+  virtual int openCount() const = 0;  // successful openSeize calls, over all enumerations
+  virtual bool isOpen() const = 0;    // an interface of this device is open now
 };
 
 // The bus. Destroying it takes every device off the bus without notifications; transfers in
@@ -170,8 +171,9 @@ class VirtualUsbBus final : public UsbRegistry {
   // UsbRegistry
   void addInterfaceNotifications(ServiceCallback matched, ServiceCallback terminated) override;
   std::shared_ptr<UsbInterface> createInterface(const ServiceHandle& service, IOReturn* result) override;
-  std::unique_ptr<InterestRegistration> addInterestNotification(
-      const ServiceHandle& service, InterestCallback callback, IOReturn* result) override;
+  std::unique_ptr<InterestRegistration> addInterestNotification(const ServiceHandle& service,
+                                                                InterestCallback callback,
+                                                                IOReturn* result) override;
   bool isServiceAlive(const ServiceHandle& service) override;
 
   struct State;  // shared with devices and interface objects, which may outlive the bus
