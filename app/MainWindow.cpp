@@ -19,6 +19,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "app/MenuLocalization.h"
 #include "app/NoPrinterPage.h"
@@ -46,8 +47,11 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
   connect(model_, &QAbstractItemModel::rowsInserted, this, &MainWindow::showRowsOrAdvice);
   connect(model_, &QAbstractItemModel::rowsRemoved, this, &MainWindow::showRowsOrAdvice);
   connect(model_, &QAbstractItemModel::modelReset, this, &MainWindow::showRowsOrAdvice);
-  // The USB serial-number option of the selected printer is read after it was listed.
-  connect(model_, &QAbstractItemModel::dataChanged, this, &MainWindow::updateActions);
+  // The USB serial-number option of the selected printer is read after it was listed. A hundred
+  // printers change often while they are read: only the changed rows are looked at then.
+  connect(
+      model_, &QAbstractItemModel::dataChanged, this,
+      [this](const QModelIndex& first, const QModelIndex& last) { updateActions(first.row(), last.row()); });
   showRowsOrAdvice();
   showSelection(controller_->selectedRow());
   resize(1240, 520);
@@ -249,12 +253,22 @@ void MainWindow::showRowsOrAdvice() {
 
 bool MainWindow::showsNoPrinterPage() const { return pages_->currentWidget() == noPrinterScroll_; }
 
-void MainWindow::updateActions() {
-  bool refused = false;
-  for (int row = 0; row < model_->rowCount() && !refused; ++row)
-    refused = model_->printerAt(row)->printerStatus() == pm::noPermissionText() ||
-              model_->printerAt(row)->status() == pm::noPermissionText();
-  permissionAdvice_->setVisible(refused);
+bool MainWindow::anyRefused(int first, int last) const {
+  for (int row = std::max(first, 0); row <= std::min(last, model_->rowCount() - 1); ++row) {
+    const TBPrinters::PrinterRef printer = model_->printerAt(row);
+    if (printer &&
+        (printer->printerStatus() == pm::noPermissionText() || printer->status() == pm::noPermissionText()))
+      return true;
+  }
+  return false;
+}
+
+void MainWindow::updateActions(int firstChanged, int lastChanged) {
+  // While the advice is hidden only a changed row can show it; once it shows, any row may be
+  // the one that still needs it.
+  const bool everyRow = firstChanged < 0 || !permissionAdvice_->isHidden();
+  if (everyRow) permissionAdvice_->setVisible(anyRefused(0, model_->rowCount() - 1));
+  else if (anyRefused(firstChanged, lastChanged)) permissionAdvice_->show();
 
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   // A printer in an update takes no other command until the update has ended.

@@ -59,7 +59,10 @@ class MainWindow : public QMainWindow {
   void viewSelectionChanged();
   void showSelection(int row);
   void showRowsOrAdvice();
-  void updateActions();
+  // The actions of the selected printer, and the permission advice: for every row, or after a
+  // change of rows firstChanged..lastChanged.
+  void updateActions(int firstChanged = -1, int lastChanged = -1);
+  bool anyRefused(int first, int last) const;
   void confirmCounterReset(char letter);
   void showCounterResetResult(char letter, const QString& printer, bool done, const QString& why);
 

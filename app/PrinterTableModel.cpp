@@ -161,9 +161,9 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
 
 QString PrinterTableModel::restartText(const TBPrinters::Restart& restart, int column, int role) {
   if (column == UsbStatus) return tr("Restarting");
-  const QString text = tr("Restarting: %1, %2 s. Do not unplug it or switch it off.")
-                           .arg(pm::updatePhaseText(restart.phase))
-                           .arg(restart.elapsedMs / 1000);
+  QString text = tr("Restarting: %1, %2 s. Do not unplug it or switch it off.")
+                     .arg(pm::updatePhaseText(restart.phase))
+                     .arg(restart.elapsedMs / 1000);
   if (role != Qt::ToolTipRole) return text;
   return text + u'\n' + tr("The printer restarts during its firmware update and returns by itself.");
 }
@@ -198,7 +198,7 @@ QString PrinterTableModel::translated(const QString& text) {
 }
 
 QString PrinterTableModel::firmware(TBUSBPrinterOLM& printer) const {
-  const QString installed = shownValue(printer, QStringLiteral("firmwareVersion"));
+  QString installed = shownValue(printer, QStringLiteral("firmwareVersion"));
   const double have = printer.installedFirmwareVersion();
   if (have <= 0.0) return installed;
   auto shipped = shippedFirmware_.constFind(printer.productID());
@@ -236,7 +236,7 @@ QPixmap PrinterTableModel::picture(const TBUSBPrinterOLM& printer) const {
   const int key = model ? static_cast<int>(*model) : -1;
   auto cached = pictures_.constFind(key);
   if (cached != pictures_.constEnd()) return *cached;
-  const QPixmap pixmap = pm::printerPicture(printer.image(), kPictureSize);
+  QPixmap pixmap = pm::printerPicture(printer.image(), kPictureSize);
   pictures_.insert(key, pixmap);
   return pixmap;
 }

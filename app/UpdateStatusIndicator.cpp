@@ -1,6 +1,7 @@
 #include "app/UpdateStatusIndicator.h"
 
 #include <QStringList>
+#include <algorithm>
 
 #include "app/PrinterTableModel.h"
 #include "app/UpdatePhase.h"
@@ -23,9 +24,12 @@ UpdateStatusIndicator::UpdateStatusIndicator(const PrinterTableModel* model, QWi
   // A long line (printer, phase, what runs) wraps in a narrow window rather than being cut.
   setWordWrap(true);
   hide();
-  connect(model_, &QAbstractItemModel::dataChanged, this, &UpdateStatusIndicator::refresh);
-  connect(model_, &QAbstractItemModel::rowsInserted, this, &UpdateStatusIndicator::refresh);
-  connect(model_, &QAbstractItemModel::modelReset, this, &UpdateStatusIndicator::refresh);
+  // Only the rows that changed are read again (a hundred printers change often while read).
+  connect(model_, &QAbstractItemModel::dataChanged, this,
+          [this](const QModelIndex& first, const QModelIndex& last) { refresh(first.row(), last.row()); });
+  connect(model_, &QAbstractItemModel::rowsInserted, this,
+          [this](const QModelIndex&, int first, int last) { refresh(first, last); });
+  connect(model_, &QAbstractItemModel::modelReset, this, [this] { refresh(); });
   connect(model_, &QAbstractItemModel::rowsAboutToBeRemoved, this, &UpdateStatusIndicator::rowsLeaving);
   restartCheck_.setInterval(kRestartCheckMs);
   connect(&restartCheck_, &QTimer::timeout, this, &UpdateStatusIndicator::checkRestarting);
@@ -33,9 +37,10 @@ UpdateStatusIndicator::UpdateStatusIndicator(const PrinterTableModel* model, QWi
 }
 
 // The listed printers tell their own state; restarting ones stay as they were.
-void UpdateStatusIndicator::refresh() {
+void UpdateStatusIndicator::refresh(int first, int last) {
   Q_ASSERT(pm::isMainQueue());
-  for (int row = 0; row < model_->rowCount(); ++row) {
+  if (last < 0) last = model_->rowCount() - 1;
+  for (int row = std::max(first, 0); row <= std::min(last, model_->rowCount() - 1); ++row) {
     const TBPrinters::PrinterRef printer = model_->printerAt(row);
     if (!printer) continue;
     const QString key = printer->keyUSBdevice();

@@ -30,7 +30,7 @@ class UpdateStatusIndicator : public QLabel {
     int graceTicks = 0;  // checks left before a restarting printer no watch waits for is dropped
   };
 
-  void refresh();
+  void refresh(int first = 0, int last = -1);  // the rows first..last (-1: to the end)
   void rowsLeaving(const QModelIndex& parent, int first, int last);
   void checkRestarting();
   void present();

@@ -48,7 +48,7 @@ namespace {
 
 // Where the application itself holds the printer, else what the interest messages said.
 std::optional<QString> usbStatusOf(const TBUSBPrinterOLM& printer) {
-  if (const std::optional<QString> said = readValue(printer.status())) return said;
+  if (std::optional<QString> said = readValue(printer.status())) return said;
   switch (printer.state()) {
     case TBUSBPrinterStateOpen:
       return QStringLiteral("USB Open");

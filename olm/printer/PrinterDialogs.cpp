@@ -136,7 +136,8 @@ void PrinterDialogs::tellActionEnded(const QString& text) {
   if (pm::ApplicationControl* application = pm::applicationControl()) application->showStatus(text);
 }
 
-void PrinterDialogs::showPrinterBusyAlert(const QString& notDone, std::function<void(bool retry)> answered) {
+void PrinterDialogs::showPrinterBusyAlert(const QString& notDone,
+                                          const std::function<void(bool retry)>& answered) {
   const QStringList buttons = answered ? QStringList{tr("Retry"), tr("Cancel")} : QStringList{tr("OK")};
   showCustomAlert(
       tr("The Selected Printer is Unavailable. (Busy)"),
@@ -151,7 +152,7 @@ void PrinterDialogs::showPrinterBusyAlert(const QString& notDone, std::function<
 
 // Only the queues that point at this printer are candidates, and none is removed unless the user
 // says so: queues are the user's configuration, and those of other printers still work.
-void PrinterDialogs::deleteExistingPrinterQueues(std::function<void()> done) {
+void PrinterDialogs::deleteExistingPrinterQueues(const std::function<void()>& done) {
   Q_ASSERT(printer_.isPrinterCommandQueue());
   const auto settled = [done] {
     if (done) done();

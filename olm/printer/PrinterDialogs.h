@@ -47,7 +47,8 @@ class PrinterDialogs {
   // Another program holds the printer. With `answered`, the user chooses "Retry" (true) or
   // "Cancel" (false; the application's status line then says `notDone`), else the alert only
   // informs. Names the printer. [any], `answered` on main.
-  void showPrinterBusyAlert(const QString& notDone = {}, std::function<void(bool retry)> answered = nullptr);
+  void showPrinterBusyAlert(const QString& notDone = {},
+                            const std::function<void(bool retry)>& answered = nullptr);
   // How an action the user started ended without an alert: logged and shown on the application's
   // status line. [any]
   static void tellActionEnded(const QString& text);
@@ -55,7 +56,7 @@ class PrinterDialogs {
   // changed: lists them, asks the user whether to remove them and says what was removed
   // (support/PrintQueues.h). Blocks the caller while the tools run. `done` runs once the queues
   // are settled (removed, kept, or none). [queue]
-  void deleteExistingPrinterQueues(std::function<void()> done = nullptr);
+  void deleteExistingPrinterQueues(const std::function<void()>& done = nullptr);
 
  private:
   TBUSBPrinterOLM& printer_;  // the owner: this object lives and dies with it

@@ -126,7 +126,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // holding no value (an invalid QVariant: read, nothing came; see isUnread). Opens the interface
   // (leaves it open). [any]
   void updatePrinterProperty(const QString& key, pm::framing::Command code, bool trimWhitespace = true,
-                             Munge munge = nullptr);
+                             const Munge& munge = nullptr);
   void getPrinterFirmwareVersion();  // "firmwareVersion"     [any]
   void updatePrinterSerialNumber();  // "printerSerialNumber" [any]
   void getPrinterLifetimeCounter();  // "lifetimeCounter", with the "CL" rule [any]
@@ -140,11 +140,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   using CounterResetCompletion = std::function<void(bool reset, const QString& why)>;
   // A, B or M, then reads it back; any other letter sends nothing. While another program holds
   // the printer, the busy alert lets the user retry. [any]
-  void resetCounter(char letter, CounterResetCompletion done = nullptr);
+  void resetCounter(char letter, const CounterResetCompletion& done = nullptr);
   // Counter A, B or M as the printer reports it now; nullopt when it could not be read. [any],
   // `done` on main, once.
   using CounterCompletion = pm::Completion<const std::optional<QString>&>;
-  void readCounter(char letter, CounterCompletion done);
+  void readCounter(char letter, const CounterCompletion& done);
   void resetCounterA() { resetCounter('A'); }
   void resetCounterB() { resetCounter('B'); }
   void resetCounterM() { resetCounter('M'); }
@@ -161,7 +161,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // queues; the busy alert (retry or cancel) while another program holds the printer. `done`
   // (main) runs once at the end: whether the printer reads back the new setting, or why not. [any]
   using UsbSerialCompletion = std::function<void(bool written, const QString& why)>;
-  void setEnabledUSBSerial(bool enabled, UsbSerialCompletion done = nullptr);
+  void setEnabledUSBSerial(bool enabled, const UsbSerialCompletion& done = nullptr);
   void setUsbISerial(bool enabled);  // only acts when the value differs [any]
   bool usbISerial() const;           // [any]
   // "Enabled", "Disabled" or "Unavailable"; empty until the setting has been read. [any]
@@ -297,7 +297,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void exchangeOnQueue(pm::framing::Command code, const QByteArray& payload, ReplyBlock reply);
   // The reply's text: nullopt for an absent or empty reply, or bytes that are not UTF-8. [any]
   static std::optional<QString> replyText(const QByteArray& reply);
-  void readColorTables(bool checksums, ColorTableCompletion completion);
+  void readColorTables(bool checksums, const ColorTableCompletion& completion);
 
   mutable std::mutex archiveLock_;
   std::shared_ptr<const pm::LoadedArchive> loadedArchive_;  // the entry's, until phase 1

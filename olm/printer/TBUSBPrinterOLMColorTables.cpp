@@ -71,7 +71,7 @@ void TBUSBPrinterOLM::getPrinterColorTableChecksum(ColorTableCompletion completi
   readColorTables(true, std::move(completion));
 }
 
-void TBUSBPrinterOLM::readColorTables(bool checksums, ColorTableCompletion completion) {
+void TBUSBPrinterOLM::readColorTables(bool checksums, const ColorTableCompletion& completion) {
   Q_ASSERT(isPrinterCommandQueue());
   const std::optional<pm::PrinterModel> model = printerModel();
   const std::vector<pm::ColorTableRead> reads =

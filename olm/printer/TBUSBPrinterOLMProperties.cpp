@@ -40,7 +40,7 @@ std::optional<QString> TBUSBPrinterOLM::replyText(const QByteArray& reply) {
 // ---- Property reads ------------------------------------------------------------------------------
 
 void TBUSBPrinterOLM::updatePrinterProperty(const QString& key, Command code, bool trimWhitespace,
-                                            Munge munge) {
+                                            const Munge& munge) {
   auto printer = self();
   openInterface([printer, key, code, trimWhitespace, munge](IOReturn result) {
     if (result != kIOReturnSuccess) return;
@@ -100,9 +100,9 @@ std::optional<Command> counterReadCommand(char letter) {
 }
 }  // namespace
 
-void TBUSBPrinterOLM::readCounter(char letter, CounterCompletion done) {
+void TBUSBPrinterOLM::readCounter(char letter, const CounterCompletion& done) {
   auto printer = self();
-  const auto finish = [done](std::optional<QString> value) {
+  const auto finish = [done](const std::optional<QString>& value) {
     pm::performAsyncOnMainQueue([done, value] { done(value); });
   };
   openInterface(
@@ -121,7 +121,7 @@ void TBUSBPrinterOLM::readCounter(char letter, CounterCompletion done) {
 }
 
 // "Done" only once the printer reports the counter at zero: the clear command has no reply.
-void TBUSBPrinterOLM::resetCounter(char letter, CounterResetCompletion done) {
+void TBUSBPrinterOLM::resetCounter(char letter, const CounterResetCompletion& done) {
   auto printer = self();
   const auto finish = [done](bool reset, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, reset, why] { done(reset, why); });
@@ -202,7 +202,7 @@ void TBUSBPrinterOLM::setUSB_ISerial(bool enabled) {
   });
 }
 
-void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, UsbSerialCompletion done) {
+void TBUSBPrinterOLM::setEnabledUSBSerial(bool enabled, const UsbSerialCompletion& done) {
   auto printer = self();
   const auto finish = [done](bool written, const QString& why) {
     if (done) pm::performAsyncOnMainQueue([done, written, why] { done(written, why); });
@@ -286,7 +286,9 @@ void TBUSBPrinterOLM::getDeviceCustomInfo() {
   auto printer = self();
   getPrinterStatus([printer](const StatusCode& code) {
     Q_ASSERT(pm::isMainQueue());
-    if (code && *code == kUpdateModeCode) {  // the update's recognition takes over
+    // A printer that gave no status is not asked for the rest: each read would wait its whole
+    // time-out and hold its queue for a minute. Refresh asks again.
+    if (!code || *code == kUpdateModeCode) {  // or the update's recognition takes over
       printer->noteAttachReadsDone();
       return;
     }
