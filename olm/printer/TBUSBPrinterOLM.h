@@ -118,7 +118,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // Opens the interface and reads the status on the queue; the text is set and the completion
   // (may be null) called with the raw code on the main queue, in every case: nullopt when the
   // open failed or the reply was empty (the text then stays). Leaves the interface open. [any]
-  void getPrinterStatus(StatusCompletion completion);
+  void getPrinterStatus(const StatusCompletion& completion);
   void updatePrinterStatus() { getPrinterStatus(nullptr); }
 
   // ---- Properties and counters (TBUSBPrinterOLMProperties.cpp) ------------------------------------
@@ -182,8 +182,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // log show "NULL"). The completion runs once on the main queue when the model's reads are all
   // in, with the values read in order (nullopt for each that did not come; empty outside the
   // model table). [queue]
-  void getPrinterColorTableVersion(ColorTableCompletion completion = nullptr);
-  void getPrinterColorTableChecksum(ColorTableCompletion completion = nullptr);
+  void getPrinterColorTableVersion(const ColorTableCompletion& completion = nullptr);
+  void getPrinterColorTableChecksum(const ColorTableCompletion& completion = nullptr);
   static QByteArray commandPayloadForMediaSD() { return QByteArrayLiteral("0001"); }
   static QByteArray commandPayloadForMediaPD() { return QByteArrayLiteral("0002"); }
   static QByteArray commandPayloadForMediaPP() { return QByteArrayLiteral("0003"); }

@@ -63,12 +63,12 @@ std::vector<Read> tableReads(std::span<const pm::ColorTableSlot> tables, bool ch
 
 }  // namespace
 
-void TBUSBPrinterOLM::getPrinterColorTableVersion(ColorTableCompletion completion) {
-  readColorTables(false, std::move(completion));
+void TBUSBPrinterOLM::getPrinterColorTableVersion(const ColorTableCompletion& completion) {
+  readColorTables(false, completion);
 }
 
-void TBUSBPrinterOLM::getPrinterColorTableChecksum(ColorTableCompletion completion) {
-  readColorTables(true, std::move(completion));
+void TBUSBPrinterOLM::getPrinterColorTableChecksum(const ColorTableCompletion& completion) {
+  readColorTables(true, completion);
 }
 
 void TBUSBPrinterOLM::readColorTables(bool checksums, const ColorTableCompletion& completion) {

@@ -65,7 +65,7 @@ QString TBUSBPrinterOLM::stringForKTStatusString(const StatusCode& code) {
 // and the callers (attach sequence, update waits) decide there. The completion always runs, so no
 // wait ends in silence: nullopt when the printer could not be opened or gave no reply (the text
 // then stays as it was).
-void TBUSBPrinterOLM::getPrinterStatus(StatusCompletion completion) {
+void TBUSBPrinterOLM::getPrinterStatus(const StatusCompletion& completion) {
   auto self = std::static_pointer_cast<TBUSBPrinterOLM>(shared_from_this());
   openInterface([self, completion](IOReturn result) {
     if (result != kIOReturnSuccess) {
