@@ -73,7 +73,9 @@ class TBPrinters : public QObject {
   QList<PrinterRef> printers() const;
   // The list changes only through arrival, removal and termination: this logs and ignores. [main]
   void setPrinters(const QList<PrinterRef>& printers);
-  int count() const;                             // [main]
+  int count() const;  // [main]
+  // Printers reported or still reading their identity: not listed yet. [main]
+  int arrivingCount() const;
   PrinterRef printerAt(int row) const;           // null outside the list [main]
   int rowOf(const TBUSBPrinter* printer) const;  // -1 when not listed [main]
 

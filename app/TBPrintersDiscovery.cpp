@@ -329,6 +329,11 @@ int TBPrinters::count() const {
   return printers_ ? static_cast<int>(printers_->size()) : 0;
 }
 
+int TBPrinters::arrivingCount() const {
+  Q_ASSERT(isMainQueue());
+  return static_cast<int>(arrivals_.size() + arriving_.size());
+}
+
 TBPrinters::PrinterRef TBPrinters::printerAt(int row) const {
   Q_ASSERT(isMainQueue());
   if (row < 0 || row >= count()) return nullptr;

@@ -114,8 +114,10 @@ void CliRun::waitForPrinters(int extraSeconds) {
   QElapsedTimer clock;
   clock.start();
   // Read, or known not to be readable now: a printer that cannot be opened (held by another
-  // program, no permission) shows why in its USB status and is listed as it is.
+  // program, no permission) shows why in its USB status and is listed as it is. A printer still
+  // reading its identity is not listed yet, however long a slow device takes to say who it is.
   const auto allRead = [this] {
+    if (controller_->arrivingCount() > 0) return false;
     for (const TBPrinters::PrinterRef& printer : controller_->printers())
       if (!printer->attachReadsDone() && printer->status().isEmpty() && !printer->inFirmwareUpdate())
         return false;

@@ -71,6 +71,9 @@ std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
     } else if (const std::optional<uint32_t> ms = parseLatency(value);
                name == QLatin1String("latency") && ms) {
       demo.config.latencyMs = *ms;
+    } else if (const std::optional<uint32_t> ms = parseLatency(value);
+               name == QLatin1String("idlatency") && ms) {
+      demo.config.identityLatencyMs = *ms;
     } else if (const std::optional<uint32_t> restart = parseLatency(value);
                name == QLatin1String("restart") && restart) {
       demo.config.restartDelayMs = *restart;

@@ -10,6 +10,7 @@
 //   fw=VERSION      the firmware version after the model name ("04.20")
 //   serial=TEXT     the serial number (default: one per printer, "SIM0001", "SIM0002", ...)
 //   latency=N       added to every reply: milliseconds, or seconds with an "s" suffix ("2s")
+//   idlatency=N     added to each of its USB strings only (a printer slow to say who it is)
 //   status=CODE     the status code every "STATUS" answers ("01000")
 //   late=COMMAND    every reply to COMMAND ("FVER", "COUNTER_LIFE", "STATUS") comes after the
 //                   host's read gave up and waits in the pipe for the next read

@@ -35,7 +35,10 @@ struct VirtualPrinterConfig {
   // The version ("04.20") reported after the model name, or a whole version text when it holds a
   // blank ("KTBW 1.40PRN"); empty: the model's factory version.
   QString firmwareVersion{};
-  uint32_t latencyMs = 0;      // added to every reply transfer (device time)
+  uint32_t latencyMs = 0;  // added to every reply transfer (device time)
+  // Added to each string descriptor (its maker, product, serial number and their languages): a
+  // printer slow to say who it is.
+  uint32_t identityLatencyMs = 0;
   bool iSerialEnabled = true;  // the USB serial-number string option at power-on
   QStringList statusSequence{QStringLiteral("00000")};
   uint32_t lifetimeCounter = 1234;
@@ -135,6 +138,9 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   void powerCycle();
 
   // usb::virt::VirtualDeviceHandler (transferring thread)
+  std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice& device,
+                                                          const usb::virt::SetupPacket& setup,
+                                                          const QByteArray& outData) override;
   usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice& device, uint8_t endpoint,
                                     const QByteArray& data) override;
   usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice& device, uint8_t endpoint,
@@ -177,6 +183,7 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   bool iSerialEnabled_ = true;
   ColorTableStore tables_;
   uint32_t latencyMs_ = 0;
+  uint32_t identityLatencyMs_ = 0;
   uint32_t restartDelayMs_ = 0;
 
   FrameParser parser_;
