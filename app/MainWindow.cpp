@@ -86,7 +86,7 @@ void MainWindow::buildActions() {
   updateFirmware_ = new QAction(tr("&Update Firmware…"), this);
   updateFirmware_->setToolTip(tr("Update the firmware and colour tables of the selected printer"));
   connect(updateFirmware_, &QAction::triggered, this, [this] {
-    if (TBPrinters::PrinterRef printer = controller_->selectedPrinter()) printer->updateFirmware();
+    if (TBPrinters::PrinterRef printer = controller_->selectedPrinter()) printer->update().updateFirmware();
   });
 
   refresh_ = new QAction(tr("&Refresh"), this);

@@ -418,12 +418,12 @@ int CliRun::update() {
     // upload when it was found; the others start here.
     const bool inLoader = printer->printerStatus() ==
                           TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode);
-    if (printer->updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
+    if (printer->update().updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
     if (stopping_) {
       results_.remove(serial);
       continue;
     }
-    printer->updateFirmware(options_.allowOlder);
+    printer->update().updateFirmware(options_.allowOlder);
   }
   err_.flush();
 

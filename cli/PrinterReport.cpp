@@ -81,7 +81,7 @@ PrinterFacts factsOf(TBUSBPrinterOLM& printer) {
   facts.status = readValue(printer.printerStatus());
   facts.usbStatus = usbStatusOf(printer);
   facts.firmware = readValue(printer.firmwareVersion());
-  facts.availableFirmware = readValue(printer.newFirmwareVersion());
+  facts.availableFirmware = readValue(printer.update().newFirmwareVersion());
   facts.firmwareState =
       facts.firmware ? compareFirmware(printer.installedFirmwareVersion(),
                                        firmwareVersionNumber(facts.availableFirmware.value_or(QString())))

@@ -82,22 +82,22 @@ void PrinterDialogs::setToggleAgreed(bool on) {
 
 // The warning never promises an upgrade that would not be one.
 QString PrinterDialogs::genericUpdateWarningText() {
-  switch (printer_.shippedFirmware().value_or(TBUSBPrinterOLM::ShippedFirmware::Newer)) {
-    case TBUSBPrinterOLM::ShippedFirmware::Same:
+  switch (printer_.update().shippedFirmware().value_or(pm::PrinterUpdate::ShippedFirmware::Newer)) {
+    case pm::PrinterUpdate::ShippedFirmware::Same:
       return tr("This printer already has firmware version %1. This update tool would reinstall the same "
                 "version. "
                 "This process cannot be undone")
-          .arg(printer_.newFirmwareVersion());
-    case TBUSBPrinterOLM::ShippedFirmware::Older:
+          .arg(printer_.update().newFirmwareVersion());
+    case pm::PrinterUpdate::ShippedFirmware::Older:
       return tr("This printer has firmware version %1, newer than %2. This update tool would install the "
                 "older "
                 "version %2. This process cannot be undone")
-          .arg(printer_.firmwareVersion(), printer_.newFirmwareVersion());
-    case TBUSBPrinterOLM::ShippedFirmware::Newer:
+          .arg(printer_.firmwareVersion(), printer_.update().newFirmwareVersion());
+    case pm::PrinterUpdate::ShippedFirmware::Newer:
       break;
   }
   return tr("This update tool will upgrade the printer firmware to version %1. This process cannot be undone")
-      .arg(printer_.newFirmwareVersion());
+      .arg(printer_.update().newFirmwareVersion());
 }
 
 QString PrinterDialogs::VLAUpdateWarningText() {

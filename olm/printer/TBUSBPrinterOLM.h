@@ -1,8 +1,8 @@
 #pragma once
 // TBUSBPrinterOLM: one of the maker's photo printers. It gives the vendor command language its
 // shape (frames out, length-prefixed text replies in), reads and keeps the printer's status,
-// properties, counters and colour-table readings, and verifies and runs the firmware and
-// colour-table update.
+// properties, counters and colour-table readings, and owns its firmware and colour-table update
+// (pm::PrinterUpdate, update()) and its dialogs.
 //
 // Implementation files:
 //   TBUSBPrinterOLMFraming.cpp     command names, frames, replies, error hook
@@ -10,7 +10,8 @@
 //   TBUSBPrinterOLMProperties.cpp  property reads, counters, iSerial, picture,
 //                                  attach-time gathering
 //   TBUSBPrinterOLMColorTables.cpp colour-table version and checksum reads
-//   OLM*.cpp                       the firmware update section below
+//   TBUSBPrinterOLM.cpp            creation, USB IDs and model, identity for the update
+//   PrinterUpdate.h                the firmware and colour-table update (a part it owns)
 //   PrinterDialogs.h               what the printer asks and tells the user (a part it owns)
 //   olm/protocol/Framing.h         the pure frame builder and reply parser
 //
@@ -42,6 +43,7 @@
 
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/PrinterDialogs.h"
+#include "olm/printer/PrinterUpdate.h"
 #include "olm/protocol/Framing.h"
 #include "support/AlertPresenter.h"
 #include "support/Completion.h"
@@ -51,10 +53,7 @@
 using PrinterCommandCode = int64_t;
 
 namespace pm {
-struct ColorTableRead;         // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
-struct LoadedArchive;          // one model's archive as read and checked (olm/update/FirmwareArchive.h)
-struct UpdateRecord;           // one update under way (olm/update/UpdateJournal.h)
-enum class UpdateStage : int;  // where it stands (olm/update/UpdateJournal.h)
+struct ColorTableRead;  // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
 }  // namespace pm
 
 class TBUSBPrinterOLM : public TBUSBPrinter {
@@ -150,7 +149,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void resetCounterM() { resetCounter('M'); }
 
   // The installed firmware version: the last blank-separated word of "firmwareVersion" as a
-  // decimal number, 0 when there is none. (Vendor section; the update reads it too.) [any]
+  // decimal number, 0 when there is none. (The update reads it too.) [any]
   double installedFirmwareVersion() const;
   QString lifetimeCounter() const;  // [any]
 
@@ -194,101 +193,30 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // Every colour-table key, version and checksum (pm::kColorTableKeys). [any]
   static const QStringList& colorTableKeys();
 
-  // =================================================================================================
-  // ---- Firmware update (implemented in OLM*.cpp) ----------------------------------------------------
-  // This section belongs to the update code; the TBUSBPrinterOLM*.cpp files implement none of it
-  // except where marked.
-  // =================================================================================================
-
-  // Creation (OLMReattach.cpp): the base initialiser, then the device information kept for
-  // this device key is merged in and probeAtInit runs. [main]
+  // ---- Creation and the update ----------------------------------------------------------------------
+  // The base initialiser, then the device information kept for this device key is merged in and
+  // the update object recognises and probes the printer (PrinterUpdate.h). [main]
   bool initWithInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface,
                                   const usb::ServiceHandle& service) override;
-  // Carries an update on by the recorded stage, or checks once for a printer waiting in update
-  // mode; otherwise starts the ordinary reads. Work on the queue. [any]
-  void probeAtInit();
-  // Takes up this printer's update record, if it has one, once its identity is read; tells the
-  // user when a different printer stands at the port of an unfinished update. [queue]
-  void recogniseUpdateAtAttach();
-
-  // Archive and verification (OLMArchive.cpp; the class operations are pm::FirmwareArchive).
-  static QString asciiHexForData(const QByteArray& data);                                   // [any]
-  static QString verifyBlob(const QByteArray& data);                                        // [any]
-  static std::optional<QStringList> verifyFirmwareArchiveForProductID(uint16_t productId);  // [any]
-  // Verifies this model's archive and stores the result (or its absence). [any]
-  bool verifyFirmwareArchive();
-  // Stores the list under "firmwareFilenames" at once (nullopt removes it) and announces
-  // "newFirmwareVersion" on the main queue. [any]
-  void setFilenames(const std::optional<QStringList>& names);
-  QStringList firmwareFilenames() const;              // the stored list; empty when none [any]
-  QByteArray firmwareBlob();                          // checked and padded image; null on failure [any]
-  QByteArray firmwareBlobForKey(const QString& key);  // [any]
-  QString newFirmwareVersion();                       // "KTA 01.61"; null without an archive [any]
-  double availableFirmwareVersion();                  // [any]
-  // How the shipped firmware stands to the installed one; nullopt while either is unknown. [any]
-  enum class ShippedFirmware { Newer, Same, Older };
-  std::optional<ShippedFirmware> shippedFirmware();
-  static bool verifySRecData(const QByteArray& data);       // [any]
-  static QByteArray paddedData(QByteArray data);            // in place when handed the only reference [any]
-  static uint16_t checksumForData(const QByteArray& data);  // [any]
-
-  // Update sequence (OLMUpdateSequence.cpp, OLMStatusPoll.cpp). The update of a
-  // printer is recorded in pm::UpdateJournal from its first write to its verified end; each phase
-  // goes on only for the printer recorded there, with the archive read and checked at the entry.
-  // Entry: loads the archive on the queue [main]. `allowOlderOrSame` unset: the window's rule (the
-  // same version may be installed again, an older one by preference); false: only a newer one;
-  // true: any.
-  void updateFirmware(std::optional<bool> allowOlderOrSame = std::nullopt);
-  void showFirmwareUpdateWarning();     // [main]
-  void proceedWithUpdateWhenReady();    // [main]
-  void updateFirmwareReady();           // [main]
-  void updateFirmwareAndColorTables();  // phase 1 [main]
-  void uploadFirmware();                // phase 2 [any]
-  void finishFirmwareUpdate();          // phase 3 [any]
-  // Polls the status every 500 ms until it shows `code`'s text; ends when the printer has gone,
-  // and after statusPollLimit() rounds (a printer reporting a lasting error). On the queue it
-  // returns once the first status reply is read. Never blocks the main queue. [any]
-  void waitForPrinterStatusCode(const QString& code);
-  // Rounds of one status poll: 60 (30 s) unless a test shortens it. Process-wide. [any]
-  static void setStatusPollLimit(int rounds);
-  static int statusPollLimit();
+  // The firmware and colour-table update of this printer, and its recovery. [any]
+  pm::PrinterUpdate& update() { return update_; }
+  const pm::PrinterUpdate& update() const { return update_; }
   // An update in progress keeps the interface it opened. [any]
   bool keepsInterfaceOpen() const override { return inFirmwareUpdate(); }
-  void setOverridePrinterStatus(const QString& text);   // [any]
-  void setFirmwareUpdateStatus(pm::UpdateStage stage);  // stored and registered on the main queue [any]
-  void storeUpdateStage(pm::UpdateStage stage);         // under kUpdateStageKey, as its number [any]
-
-  // Colour-table update (OLMColorTables.cpp).
-  // The completion (on the queue, or wherever the phase ended) always runs once: `written` when
-  // every table of the archive was taken by the printer, else what went wrong. [any]
-  using TablesCompletion = std::function<void(bool written, const QString& problem)>;
-  void updateColorTables(TablesCompletion completion);
-  QStringList colorTableNames();  // [any]
-  // What the running step of the update has done: the bytes of the firmware frame sent while it
-  // is uploaded, the colour tables written while they are; else nullopt. Announced as
-  // "updateProgress". [any]
-  struct StepProgress {
-    enum class Unit { Bytes, Tables };
-    Unit unit = Unit::Tables;
-    qint64 done = 0;
-    qint64 total = 0;
-  };
-  std::optional<StepProgress> stepProgress() const;
 
   // Identity for the update: the serial number of the device ID, else of the USB string. [any]
   QString identitySerialNumber() const;
   // "PZA (serial number SIM0001)" for the user's texts. [any]
   QString printerName() const;
-  // This printer's update record, if it is in one. [any]
-  std::optional<pm::UpdateRecord> updateRecord() const;
 
   // What this printer asks and tells the user (olm/printer/PrinterDialogs.h). [any]
   PrinterDialogs& dialogs() { return dialogs_; }
 
  protected:
   TBUSBPrinterOLM();
-  friend class TBUSBPrinter;    // create<TBUSBPrinterOLM>()
-  friend class PrinterDialogs;  // self() and announceChange for the alerts it shows
+  friend class TBUSBPrinter;       // create<TBUSBPrinterOLM>()
+  friend class PrinterDialogs;     // self() and announceChange for the alerts it shows
+  friend class pm::PrinterUpdate;  // the queue, the frames and the update flag of its printer
 
  private:
   // ---- vendor helpers ----
@@ -299,44 +227,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   static std::optional<QString> replyText(const QByteArray& reply);
   void readColorTables(bool checksums, const ColorTableCompletion& completion);
 
-  mutable std::mutex archiveLock_;
-  std::shared_ptr<const pm::LoadedArchive> loadedArchive_;  // the entry's, until phase 1
-
   mutable std::mutex imageLock_;
   mutable std::optional<QImage> imageCache_;  // loaded on first use
 
-  // ---- update helpers (OLM*.cpp) ----
-  enum class UpdateStep { RewriteRequest, Upload, ColorTables };
-  // The archive of this update: the one loaded at the entry, the record's, or (a new process, a
-  // printer found in its loader) loaded now. Null with `problem` set when it cannot be had. [queue]
-  std::shared_ptr<const pm::LoadedArchive> archiveForUpdate(QString* problem);
-  void setLoadedArchive(std::shared_ptr<const pm::LoadedArchive> archive);  // [any]
-  // Ends the update without success: record and stage gone, the window shows no phase, the user
-  // is told `title`/`message`. [any]
-  void abandonUpdate(const QString& title, const QString& message);
-  // The update stops with the user told; the record stays for the next attach. [any]
-  void stopUpdate(const QString& title, const QString& message);
-  void showStopped(const QString& title, const QString& message);  // [any]
-  // Appends the update's end ("success" or "failed") to the machine's history. [any]
-  void recordUpdateOutcome(const QString& result, const QString& message);
-  // A printer other than the recorded one at this port: no update command, the user is told. [main]
-  void tellUpdateNotFinished(const pm::UpdateRecord& other);
-  // Sends the image as one "FLASH_PROGRAM" frame whose write may take as long as its size needs
-  // on a slow link. [queue], interface open.
-  void sendFirmwareImage(const QByteArray& image);
-  // Tells the user that the printer could not be opened during a step of the update. [any]
-  void showUpdateOpenFailedAlert(UpdateStep step, IOReturn result);
-  void showUnexpectedUpdateModePrompt();                            // [main]
-  void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
-  void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
-
-  void setStepProgress(std::optional<StepProgress> progress);  // [any]
-
-  // ---- update state ----
-  mutable std::mutex progressLock_;
-  std::optional<StepProgress> stepProgress_;
-  std::optional<bool> olderAllowed_;  // the entry's version rule [main]
   std::atomic<bool> attachReadsDone_{false};
   PrinterDialogs dialogs_{*this};
+  pm::PrinterUpdate update_{*this};
   void noteAttachReadsDone();  // [any]
 };

@@ -264,7 +264,7 @@ class CaseRun {
     updateStarted_ = true;
     rig_->alerts().queueAnswer(1001, true);
     rig_->alerts().queueAnswer(1001);
-    current()->updateFirmware();
+    current()->update().updateFirmware();
   }
 
   bool succeeded() const { return rig_->alerts().titles().contains(kSuccessTitle); }
