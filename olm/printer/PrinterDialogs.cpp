@@ -5,6 +5,7 @@
 
 #include "olm/printer/PrinterDialogs.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/FirmwareArchive.h"
 #include "support/MainQueue.h"
 #include "support/PrintQueues.h"
 #include "support/Resources.h"

@@ -44,6 +44,7 @@ namespace pm {
 struct LoadedArchive;          // one model's archive as read and checked (olm/update/FirmwareArchive.h)
 struct UpdateRecord;           // one update under way (olm/update/UpdateJournal.h)
 enum class UpdateStage : int;  // where it stands (olm/update/UpdateJournal.h)
+enum class ShippedFirmware;    // olm/update/FirmwareArchive.h
 
 // How long the update waits for its printer. Defaults in production; tests shorten them on the
 // printer they make.
@@ -122,8 +123,9 @@ class PrinterUpdate {
   QByteArray firmwareBlob();                // checked and padded image; null on failure [any]
   QString newFirmwareVersion() const;       // "KTA 01.61"; null without an archive [any]
   double availableFirmwareVersion() const;  // [any]
-  // How the shipped firmware stands to the installed one; nullopt while either is unknown. [any]
-  enum class ShippedFirmware { Newer, Same, Older };
+  // How the shipped firmware stands to the installed one (pm::compareShippedFirmware); nullopt
+  // while either is unknown. [any]
+  using ShippedFirmware = pm::ShippedFirmware;
   std::optional<ShippedFirmware> shippedFirmware() const;
 
  private:

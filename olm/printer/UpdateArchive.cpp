@@ -69,11 +69,7 @@ double pm::PrinterUpdate::availableFirmwareVersion() const {
 }
 
 std::optional<pm::PrinterUpdate::ShippedFirmware> pm::PrinterUpdate::shippedFirmware() const {
-  const double installed = printer_.installedFirmwareVersion();
-  const double available = availableFirmwareVersion();
-  if (installed <= 0.0 || available <= 0.0) return std::nullopt;
-  if (qFuzzyCompare(installed, available)) return ShippedFirmware::Same;
-  return available > installed ? ShippedFirmware::Newer : ShippedFirmware::Older;
+  return pm::compareShippedFirmware(printer_.installedFirmwareVersion(), availableFirmwareVersion());
 }
 
 // ---- The archive of the update ---------------------------------------------------------------------
