@@ -9,7 +9,7 @@
 //   TBUSBPrinterOLMStatus.cpp      status read and status texts
 //   TBUSBPrinterOLMProperties.cpp  property reads, counters, iSerial, picture,
 //                                  attach-time gathering
-//   TBUSBPrinterOLMColorTables.cpp colour-table version and checksum reads
+//   ColorTableReader.h             colour-table version and checksum reads (a part it owns)
 //   TBUSBPrinterOLM.cpp            creation, USB IDs and model, identity for the update
 //   PrinterUpdate.h                the firmware and colour-table update (a part it owns)
 //   PrinterDialogs.h               what the printer asks and tells the user (a part it owns)
@@ -42,6 +42,7 @@
 #include <QStringList>
 
 #include "olm/model/ModelTraits.h"
+#include "olm/printer/ColorTableReader.h"
 #include "olm/printer/PrinterDialogs.h"
 #include "olm/printer/PrinterUpdate.h"
 #include "olm/protocol/Framing.h"
@@ -52,10 +53,6 @@
 // A command code (pm::framing::Command), or any other number a caller sends unnamed.
 using PrinterCommandCode = int64_t;
 
-namespace pm {
-struct ColorTableRead;  // one colour-table read exchange (TBUSBPrinterOLMColorTables.cpp)
-}  // namespace pm
-
 class TBUSBPrinterOLM : public TBUSBPrinter {
   Q_OBJECT
 
@@ -65,7 +62,6 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // Runs once (debug builds check it), with nullopt when the status could not be read.
   using StatusCompletion = pm::Completion<const StatusCode&>;
   using Munge = std::function<QString(const QString& value)>;
-  using ColorTableCompletion = pm::Completion<const QList<std::optional<QString>>&>;
   using AlertCompletion = PrinterDialogs::AlertCompletion;
 
   // The status code of a printer waiting in update mode for its firmware image.
@@ -175,23 +171,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // announced as "attachReadsDone". [any]
   bool attachReadsDone() const { return attachReadsDone_.load(); }
 
-  // ---- Colour-table readings (TBUSBPrinterOLMColorTables.cpp) --------------------------------------
-  // Both need the interface open and run their exchanges on the queue at once; values land under
-  // their keys (held without a value when no reply came, as a property does; the window and the
-  // log show "NULL"). The completion runs once on the main queue when the model's reads are all
-  // in, with the values read in order (nullopt for each that did not come; empty outside the
-  // model table). [queue]
-  void getPrinterColorTableVersion(const ColorTableCompletion& completion = nullptr);
-  void getPrinterColorTableChecksum(const ColorTableCompletion& completion = nullptr);
-  static QByteArray commandPayloadForMediaSD() { return QByteArrayLiteral("0001"); }
-  static QByteArray commandPayloadForMediaPD() { return QByteArrayLiteral("0002"); }
-  static QByteArray commandPayloadForMediaPP() { return QByteArrayLiteral("0003"); }
-
-  // The colour-table entries: the text stored under the key, or a null QString when absent. [any]
-  QString colorTableValue(const QString& key) const;
-  QString colorTableVersion() const { return colorTableValue(QStringLiteral("colorTableVersion")); }
-  // Every colour-table key, version and checksum (pm::kColorTableKeys). [any]
-  static const QStringList& colorTableKeys();
+  // ---- Colour-table readings (olm/printer/ColorTableReader.h) -------------------------------------
+  pm::ColorTableReader& colorTables() { return colorTables_; }              // [any]
+  const pm::ColorTableReader& colorTables() const { return colorTables_; }  // [any]
 
   // ---- Creation and the update ----------------------------------------------------------------------
   // The base initialiser, then the device information kept for this device key is merged in and
@@ -214,9 +196,10 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
  protected:
   TBUSBPrinterOLM();
-  friend class TBUSBPrinter;       // create<TBUSBPrinterOLM>()
-  friend class PrinterDialogs;     // self() and announceChange for the alerts it shows
-  friend class pm::PrinterUpdate;  // the queue, the frames and the update flag of its printer
+  friend class TBUSBPrinter;          // create<TBUSBPrinterOLM>()
+  friend class PrinterDialogs;        // self() and announceChange for the alerts it shows
+  friend class pm::PrinterUpdate;     // the queue, the frames and the update flag of its printer
+  friend class pm::ColorTableReader;  // its read exchanges and their reply text
 
  private:
   // ---- vendor helpers ----
@@ -225,7 +208,6 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void exchangeOnQueue(pm::framing::Command code, const QByteArray& payload, ReplyBlock reply);
   // The reply's text: nullopt for an absent or empty reply, or bytes that are not UTF-8. [any]
   static std::optional<QString> replyText(const QByteArray& reply);
-  void readColorTables(bool checksums, const ColorTableCompletion& completion);
 
   mutable std::mutex imageLock_;
   mutable std::optional<QImage> imageCache_;  // loaded on first use
@@ -233,5 +215,6 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   std::atomic<bool> attachReadsDone_{false};
   PrinterDialogs dialogs_{*this};
   pm::PrinterUpdate update_{*this};
+  pm::ColorTableReader colorTables_{*this};
   void noteAttachReadsDone();  // [any]
 };

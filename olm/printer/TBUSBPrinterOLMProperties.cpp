@@ -301,8 +301,8 @@ void TBUSBPrinterOLM::getDeviceCustomInfo() {
       // exactly this order.
       printer->getPrinterFirmwareVersion();
       printer->getPrinterLifetimeCounter();
-      printer->getPrinterColorTableVersion(nullptr);
-      printer->getPrinterColorTableChecksum(nullptr);
+      printer->colorTables().getPrinterColorTableVersion(nullptr);
+      printer->colorTables().getPrinterColorTableChecksum(nullptr);
       printer->updatePrinterSerialNumber();
       printer->getUSB_ISerial();
       printer->closeInterface([printer](IOReturn) { printer->noteAttachReadsDone(); });

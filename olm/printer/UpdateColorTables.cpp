@@ -74,8 +74,8 @@ void pm::PrinterUpdate::updateColorTables(TablesCompletion completion) {
     printer->update().setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
     printer->sendPrinterCommand(Command::TableClear);
     bool delivered = printer->writeStatus() == kIOReturnSuccess;
-    printer->getPrinterColorTableVersion();
-    printer->getPrinterColorTableChecksum();
+    printer->colorTables().getPrinterColorTableVersion();
+    printer->colorTables().getPrinterColorTableChecksum();
 
     const std::optional<pm::PrinterModel> model = printer->printerModel();
     const std::span<const pm::ColorTableSlot> tableSlots =
@@ -94,8 +94,8 @@ void pm::PrinterUpdate::updateColorTables(TablesCompletion completion) {
       delivered = printer->writeStatus() == kIOReturnSuccess;
       if (delivered) printer->sendPrinterCommand(Command::TableData, data);
       delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
-      printer->getPrinterColorTableVersion();
-      printer->getPrinterColorTableChecksum();
+      printer->colorTables().getPrinterColorTableVersion();
+      printer->colorTables().getPrinterColorTableChecksum();
       // Taken means the printer reports the table's version afterwards: the bytes arriving is not
       // enough, the printer may refuse a table it cannot use.
       if (const std::optional<TableTarget> target = tableTarget(tableSlots, name); delivered && target) {

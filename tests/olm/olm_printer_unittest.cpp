@@ -339,11 +339,11 @@ class VendorPrinterTest : public QObject {
       const auto printer = rig_->attachAndWait(
           configOf(row.model, QLatin1String(row.firmware), QStringLiteral("SIM%1").arg(int(row.model))));
       QVERIFY(PrinterTestRig::settle(printer, 8));
-      for (const QString& key : TBUSBPrinterOLM::colorTableKeys())
-        QVERIFY2(printer->colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
+      for (const QString& key : pm::ColorTableReader::colorTableKeys())
+        QVERIFY2(printer->colorTables().colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
       for (const QString& pair : QString::fromLatin1(row.expected).split(QLatin1Char(' '))) {
         const QString key = pair.section(QLatin1Char('='), 0, 0), wanted = pair.section(QLatin1Char('='), 1);
-        const QString value = printer->colorTableValue(QStringLiteral("colorTable") + key);
+        const QString value = printer->colorTables().colorTableValue(QStringLiteral("colorTable") + key);
         const bool matches = wanted == QLatin1String("#") ? value.size() == 4
                              : wanted.isEmpty()           ? value.isNull()
                                                           : value == wanted;
@@ -358,14 +358,14 @@ class VendorPrinterTest : public QObject {
     QList<std::optional<QString>> values;
     bool called = false;
     ktd->openInterface([ktd, &values, &called](IOReturn) {
-      ktd->getPrinterColorTableVersion([&](const QList<std::optional<QString>>& result) {
+      ktd->colorTables().getPrinterColorTableVersion([&](const QList<std::optional<QString>>& result) {
         QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
         values = result;
         called = true;
       });
     });
     QVERIFY(PrinterTestRig::waitFor([&] { return called; }));
-    QVERIFY(values.size() == 8 && values.at(3) == ktd->colorTableVersion());
+    QVERIFY(values.size() == 8 && values.at(3) == ktd->colorTables().colorTableVersion());
   }
 
   // A printer waiting in update mode gets nothing but the status read from the gathering.
