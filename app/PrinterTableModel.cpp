@@ -154,7 +154,7 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
     case ColorTables:
       return pm::ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot()).compact();
     case UsbSerial:
-      return translated(printer.usbISerialString());
+      return translated(printer.properties().usbISerialString());
   }
   return {};
 }

@@ -118,7 +118,7 @@ QString PrinterDialogs::VLAUpdateWarningText() {
 void PrinterDialogs::showPowerCycleAlert() {
   // Needed only while the setting and what the device shows disagree.
   const bool deviceShowsSerial = !printer_.serialNumberUSB().isEmpty();
-  if (printer_.usbISerial() == deviceShowsSerial) return;
+  if (printer_.properties().usbISerial() == deviceShowsSerial) return;
   pm::AlertRequest request;
   request.icon = printer_.image();
   request.title = tr("Please power-cycle the selected printer now to complete the process!");

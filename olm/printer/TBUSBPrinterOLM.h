@@ -7,8 +7,7 @@
 // Implementation files:
 //   TBUSBPrinterOLMFraming.cpp     command names, frames, replies, error hook
 //   TBUSBPrinterOLMStatus.cpp      status read and status texts
-//   TBUSBPrinterOLMProperties.cpp  property reads, counters, iSerial, picture,
-//                                  attach-time gathering
+//   PrinterProperties.h            property reads, counters, iSerial (a part it owns)
 //   ColorTableReader.h             colour-table version and checksum reads (a part it owns)
 //   TBUSBPrinterOLM.cpp            creation, USB IDs and model, identity for the update
 //   PrinterUpdate.h                the firmware and colour-table update (a part it owns)
@@ -44,6 +43,7 @@
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/ColorTableReader.h"
 #include "olm/printer/PrinterDialogs.h"
+#include "olm/printer/PrinterProperties.h"
 #include "olm/printer/PrinterUpdate.h"
 #include "olm/protocol/Framing.h"
 #include "support/AlertPresenter.h"
@@ -61,7 +61,6 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   using StatusCode = std::optional<QString>;
   // Runs once (debug builds check it), with nullopt when the status could not be read.
   using StatusCompletion = pm::Completion<const StatusCode&>;
-  using Munge = std::function<QString(const QString& value)>;
   using AlertCompletion = PrinterDialogs::AlertCompletion;
 
   // The status code of a printer waiting in update mode for its firmware image.
@@ -116,51 +115,13 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void getPrinterStatus(const StatusCompletion& completion);
   void updatePrinterStatus() { getPrinterStatus(nullptr); }
 
-  // ---- Properties and counters (TBUSBPrinterOLMProperties.cpp) ------------------------------------
-  // One read exchange whose text becomes the entry under `key`; without a text the entry stays,
-  // holding no value (an invalid QVariant: read, nothing came; see isUnread). Opens the interface
-  // (leaves it open). [any]
-  void updatePrinterProperty(const QString& key, pm::framing::Command code, bool trimWhitespace = true,
-                             const Munge& munge = nullptr);
-  void getPrinterFirmwareVersion();  // "firmwareVersion"     [any]
-  void updatePrinterSerialNumber();  // "printerSerialNumber" [any]
-  void getPrinterLifetimeCounter();  // "lifetimeCounter", with the "CL" rule [any]
-  // The "CL" prefix rule of the lifetime counter. [any]
-  static QString mungeLifetimeCounter(const QString& value);
-  // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
-  std::optional<QString> inlineGetFirmwareString();
-
-  // Whether the counter was reset (read back as zero), or why not, in words; `why` is empty when
-  // the user cancelled (the printer was in use and the status line has said so). [main]
-  using CounterResetCompletion = std::function<void(bool reset, const QString& why)>;
-  // A, B or M, then reads it back; any other letter sends nothing. While another program holds
-  // the printer, the busy alert lets the user retry. [any]
-  void resetCounter(char letter, const CounterResetCompletion& done = nullptr);
-  // Counter A, B or M as the printer reports it now; nullopt when it could not be read. [any],
-  // `done` on main, once.
-  using CounterCompletion = pm::Completion<const std::optional<QString>&>;
-  void readCounter(char letter, const CounterCompletion& done);
-  void resetCounterA() { resetCounter('A'); }
-  void resetCounterB() { resetCounter('B'); }
-  void resetCounterM() { resetCounter('M'); }
+  // ---- Properties, counters and the USB iSerial setting (olm/printer/PrinterProperties.h) ----------
+  pm::PrinterProperties& properties() { return properties_; }              // [any]
+  const pm::PrinterProperties& properties() const { return properties_; }  // [any]
 
   // The installed firmware version: the last blank-separated word of "firmwareVersion" as a
   // decimal number, 0 when there is none. (The update reads it too.) [any]
   double installedFirmwareVersion() const;
-  QString lifetimeCounter() const;  // [any]
-
-  bool hasISerialSupport() const;     // [any]
-  void getUSB_ISerial();              // reads the setting, then closes the interface [any]
-  void setUSB_ISerial(bool enabled);  // writes the setting, then reads it back [any]
-  // The user-facing change: write, close, then ask for a power cycle and remove stale print
-  // queues; the busy alert (retry or cancel) while another program holds the printer. `done`
-  // (main) runs once at the end: whether the printer reads back the new setting, or why not. [any]
-  using UsbSerialCompletion = std::function<void(bool written, const QString& why)>;
-  void setEnabledUSBSerial(bool enabled, const UsbSerialCompletion& done = nullptr);
-  void setUsbISerial(bool enabled);  // only acts when the value differs [any]
-  bool usbISerial() const;           // [any]
-  // "Enabled", "Disabled" or "Unavailable"; empty until the setting has been read. [any]
-  QString usbISerialString() const;
 
   // The model's picture from the resources; a null image outside the model table. [any]
   QImage image() const override;
@@ -196,10 +157,11 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
  protected:
   TBUSBPrinterOLM();
-  friend class TBUSBPrinter;          // create<TBUSBPrinterOLM>()
-  friend class PrinterDialogs;        // self() and announceChange for the alerts it shows
-  friend class pm::PrinterUpdate;     // the queue, the frames and the update flag of its printer
-  friend class pm::ColorTableReader;  // its read exchanges and their reply text
+  friend class TBUSBPrinter;           // create<TBUSBPrinterOLM>()
+  friend class PrinterDialogs;         // self() and announceChange for the alerts it shows
+  friend class pm::PrinterUpdate;      // the queue, the frames and the update flag of its printer
+  friend class pm::ColorTableReader;   // its read exchanges and their reply text
+  friend class pm::PrinterProperties;  // its read exchanges and their reply text
 
  private:
   // ---- vendor helpers ----
@@ -216,5 +178,6 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   PrinterDialogs dialogs_{*this};
   pm::PrinterUpdate update_{*this};
   pm::ColorTableReader colorTables_{*this};
+  pm::PrinterProperties properties_{*this};
   void noteAttachReadsDone();  // [any]
 };

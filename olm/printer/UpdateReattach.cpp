@@ -102,7 +102,7 @@ void pm::PrinterUpdate::probeAtInit() {
     }
 
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
-    const std::optional<QString> version = printer->inlineGetFirmwareString();
+    const std::optional<QString> version = printer->properties().inlineGetFirmwareString();
     printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), version.value_or(QString()));
     pm::systemLog(QStringLiteral("printer firmware is currently reported as \"%1\"")
                       .arg(version.value_or(QStringLiteral("(null)"))));

@@ -239,7 +239,7 @@ class CaseRun {
     if (!printer) return expect(false, QStringLiteral("no printer object after the fault"));
     device_->setFirmwareVersion(sim::modelName(case_.model) + QStringLiteral(" 09.99"));
     device_->setStatusSequence({QStringLiteral("01000")});
-    printer->getPrinterFirmwareVersion();
+    printer->properties().getPrinterFirmwareVersion();
     printer->updatePrinterStatus();
     expect(waitFor([&] { return printer->firmwareVersion() == device_->firmwareVersion(); }),
            QStringLiteral("a later version read failed: \"%1\"").arg(printer->firmwareVersion()));

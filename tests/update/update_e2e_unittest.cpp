@@ -257,7 +257,7 @@ class UpdateEndToEndTest : public QObject {
 
     QSettings().clear();
     device_->setFirmwareVersion(QStringLiteral("PZA 01.10"));
-    printer_->getPrinterFirmwareVersion();
+    printer_->properties().getPrinterFirmwareVersion();
     QTRY_COMPARE(printer_->firmwareVersion(), QStringLiteral("PZA 01.10"));
     rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
