@@ -86,7 +86,7 @@ void MainWindow::buildActions() {
   updateFirmware_ = new QAction(tr("&Update Firmware…"), this);
   updateFirmware_->setToolTip(tr("Update the firmware and colour tables of the selected printer"));
   connect(updateFirmware_, &QAction::triggered, this, [this] {
-    if (TBPrinters::PrinterRef printer = controller_->selectedPrinter()) printer->updateFirmware();
+    if (TBPrinters::PrinterRef printer = controller_->selectedPrinter()) printer->update().updateFirmware();
   });
 
   refresh_ = new QAction(tr("&Refresh"), this);
@@ -109,7 +109,7 @@ void MainWindow::buildActions() {
   for (QAction* action : {usbSerialOn_, usbSerialOff_}) action->setCheckable(true);
   connect(usbSerialGroup_, &QActionGroup::triggered, this, [this](QAction* chosen) {
     if (TBPrinters::PrinterRef printer = controller_->selectedPrinter())
-      printer->setUsbISerial(chosen == usbSerialOn_);
+      printer->properties().setUsbISerial(chosen == usbSerialOn_);
     // The choice shows the printer's setting, which changes only once read back.
     updateActions();
   });
@@ -277,12 +277,13 @@ void MainWindow::updateActions(int firstChanged, int lastChanged) {
   resetMenu_->menuAction()->setEnabled(selected);
 
   // Neither choice is current until the setting has been read.
-  const bool iSerial = selected && printer->hasISerialSupport() && !printer->usbISerialString().isEmpty();
+  const bool iSerial = selected && printer->properties().hasISerialSupport() &&
+                       !printer->properties().usbISerialString().isEmpty();
   usbSerialMenu_->menuAction()->setEnabled(iSerial);
   usbSerialOn_->setEnabled(iSerial);
   usbSerialOff_->setEnabled(iSerial);
   if (iSerial) {
-    (printer->usbISerial() ? usbSerialOn_ : usbSerialOff_)->setChecked(true);
+    (printer->properties().usbISerial() ? usbSerialOn_ : usbSerialOff_)->setChecked(true);
   } else {
     // Neither choice is shown as current for a printer without the option.
     usbSerialGroup_->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
@@ -320,11 +321,12 @@ void MainWindow::confirmCounterReset(char letter) {
   box->setDefaultButton(QMessageBox::Cancel);
   box->setAttribute(Qt::WA_DeleteOnClose);
   QPointer<QMessageBox> shown = box;
-  printer->readCounter(letter, [shown, consequence, letter](const std::optional<QString>& value) {
-    if (shown && value)
-      shown->setInformativeText(tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(*value) +
-                                u' ' + consequence);
-  });
+  printer->properties().readCounter(
+      letter, [shown, consequence, letter](const std::optional<QString>& value) {
+        if (shown && value)
+          shown->setInformativeText(
+              tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(*value) + u' ' + consequence);
+      });
   std::weak_ptr<TBUSBPrinterOLM> target = printer;
   QPointer<MainWindow> window = this;
   connect(box, &QMessageBox::buttonClicked, this,
@@ -332,7 +334,7 @@ void MainWindow::confirmCounterReset(char letter) {
             if (button != reset) return;
             TBPrinters::PrinterRef chosen = target.lock();
             if (!chosen) return;
-            chosen->resetCounter(letter, [window, letter, name](bool done, const QString& why) {
+            chosen->properties().resetCounter(letter, [window, letter, name](bool done, const QString& why) {
               // Empty: the user cancelled, and the status bar has said so.
               if (window && (done || !why.isEmpty())) window->showCounterResetResult(letter, name, done, why);
             });

@@ -69,8 +69,8 @@ std::optional<PrinterTableModel::UpdateBar> PrinterTableModel::updateBarAt(int r
   const std::optional<TBPrinters::Restart> restart = restartAt(row);
   const int phase = restart ? restart->phase : pm::updatePhase(*printer);
   if (phase == 0) return std::nullopt;
-  using Unit = TBUSBPrinterOLM::StepProgress::Unit;
-  if (const auto step = printer->stepProgress(); step && !restart && step->total > 0) {
+  using Unit = pm::PrinterUpdate::StepProgress::Unit;
+  if (const auto step = printer->update().stepProgress(); step && !restart && step->total > 0) {
     if (step->unit == Unit::Tables && phase == pm::kUpdatePhaseCount)
       return UpdateBar{phase, int(step->done), int(step->total),
                        tr("%1 of %2 tables").arg(step->done).arg(step->total)};
@@ -154,7 +154,7 @@ QVariant PrinterTableModel::display(const TBUSBPrinterOLM& printer, int column) 
     case ColorTables:
       return pm::ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot()).compact();
     case UsbSerial:
-      return translated(printer.usbISerialString());
+      return translated(printer.properties().usbISerialString());
   }
   return {};
 }
@@ -203,7 +203,7 @@ QString PrinterTableModel::firmware(TBUSBPrinterOLM& printer) const {
   if (have <= 0.0) return installed;
   auto shipped = shippedFirmware_.constFind(printer.productID());
   if (shipped == shippedFirmware_.constEnd())
-    shipped = shippedFirmware_.insert(printer.productID(), printer.newFirmwareVersion());
+    shipped = shippedFirmware_.insert(printer.productID(), printer.update().newFirmwareVersion());
   const std::optional<pm::ShippedFirmware> stands =
       pm::compareShippedFirmware(have, pm::firmwareVersionNumber(*shipped));
   if (!stands) return installed;

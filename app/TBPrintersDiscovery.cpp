@@ -241,7 +241,7 @@ void TBPrinters::takePrinterOut(const TBUSBPrinter* printer) {
   const int row = rowOf(printer);
   if (row < 0) return;
   Entry& entry = (*printers_)[static_cast<size_t>(row)];
-  if (!entry.restart && entry.printer->updateRecord()) {
+  if (!entry.restart && entry.printer->update().updateRecord()) {
     // Restarting between two phases of its update: the row stays and says so.
     entry.restart = Restart{std::max(1, pm::updatePhase(*entry.printer)), 0};
     entry.restartClock.start();

@@ -23,8 +23,9 @@ struct ProbeRun {
 
 // The values after the firmware version, as the virtual printer's defaults give them.
 bool valuesAreRight(const TBUSBPrinterOLM& printer, const QString& serial) {
-  return printer.lifetimeCounter() == QLatin1String("1234") && printer.printerSerialNumber() == serial &&
-         printer.usbISerialString() == QLatin1String("Enabled");
+  return printer.properties().lifetimeCounter() == QLatin1String("1234") &&
+         printer.printerSerialNumber() == serial &&
+         printer.properties().usbISerialString() == QLatin1String("Enabled");
 }
 
 ProbeRun probeAll(int count, const QString& late = {}) {

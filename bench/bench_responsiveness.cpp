@@ -94,7 +94,7 @@ int runOnce() {
   });
   clock.start();
   watchdog.start(kWatchdogMs);
-  controller.printerAt(0)->updateFirmware();
+  controller.printerAt(0)->update().updateFirmware();
   if (!bench::BenchRig::waitFor([&] { return user.titles.contains(kSuccessTitle); }, 90000))
     qFatal("the update did not succeed: %s", qPrintable(user.titles.join(QStringLiteral(" | "))));
   watchdog.stop();

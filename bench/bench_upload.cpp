@@ -90,7 +90,7 @@ int main(int argc, char** argv) {
   if (!bench::BenchRig::waitFor([&] { return !rig.printers().empty(); })) qFatal("no printer arrived");
   auto printer = rig.printers().front();
   if (!bench::BenchRig::waitUntilIdle(printer)) qFatal("the printer's attach sequence did not end");
-  printer->setFilenames(QStringList{file.fileName().section(QLatin1Char('/'), -1)});
+  printer->update().setFilenames(QStringList{file.fileName().section(QLatin1Char('/'), -1)});
   threshold = kImageBytes / 2;
 
   auto uploadOnce = [&] {
@@ -103,7 +103,7 @@ int main(int argc, char** argv) {
       bigReallocations = 0;
       counting = true;
       const auto start = bench::Clock::now();
-      const QByteArray image = printer->firmwareBlob();
+      const QByteArray image = printer->update().firmwareBlob();
       stages.blobCopies = bigAllocations.exchange(0);
       printer->sendPrinterCommand(pm::framing::Command::FlashProgram, image);
       stages.seconds = std::chrono::duration<double>(bench::Clock::now() - start).count();

@@ -234,7 +234,7 @@ int CliRun::resetCounter() {
     return kRefused;
   }
   std::optional<std::pair<bool, QString>> result;
-  printer->resetCounter(options_.counter, [&result](bool reset, const QString& why) {
+  printer->properties().resetCounter(options_.counter, [&result](bool reset, const QString& why) {
     result = {reset, why};
   });
   waitUntil([&result] { return result.has_value(); }, kProbeBoundMs);
@@ -256,16 +256,16 @@ int CliRun::usbSerial() {
   const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
   if (!printer) return kUsage;
   const bool on = options_.usbSerialOn;
-  if (!printer->hasISerialSupport() || printer->usbISerialString().isEmpty()) {
+  if (!printer->properties().hasISerialSupport() || printer->properties().usbISerialString().isEmpty()) {
     err_ << "printer-maintenance-cli: "
-         << (printer->hasISerialSupport()
+         << (printer->properties().hasISerialSupport()
                  ? tr("the USB serial number of %1 cannot be switched (not read)")
                  : tr("the USB serial number of %1 cannot be switched (not supported)"))
                 .arg(printer->printerName())
          << '\n';
     return kRefused;
   }
-  if (printer->usbISerial() == on) {
+  if (printer->properties().usbISerial() == on) {
     err_ << (on ? tr("The USB serial number of %1 is already on.")
                 : tr("The USB serial number of %1 is already off."))
                 .arg(printer->printerName())
@@ -283,7 +283,9 @@ int CliRun::usbSerial() {
     return kRefused;
   }
   std::optional<std::pair<bool, QString>> result;
-  printer->setEnabledUSBSerial(on, [&result](bool written, const QString& why) { result = {written, why}; });
+  printer->properties().setEnabledUSBSerial(on, [&result](bool written, const QString& why) {
+    result = {written, why};
+  });
   // The print-queue question may wait for a person.
   waitUntil([&result] { return result.has_value(); }, std::numeric_limits<int>::max());
   waitUntil([] { return false; }, 50);  // the power-cycle advice reaches the terminal
@@ -420,12 +422,12 @@ int CliRun::update() {
     // upload when it was found; the others start here.
     const bool inLoader = printer->printerStatus() ==
                           TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode);
-    if (printer->updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
+    if (printer->update().updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
     if (stopping_) {
       results_.remove(serial);
       continue;
     }
-    printer->updateFirmware(options_.allowOlder);
+    printer->update().updateFirmware(options_.allowOlder);
   }
   err_.flush();
 

@@ -84,17 +84,18 @@ PrinterFacts factsOf(TBUSBPrinterOLM& printer) {
   facts.status = readValue(printer.printerStatus());
   facts.usbStatus = usbStatusOf(printer);
   facts.firmware = readValue(printer.firmwareVersion());
-  facts.availableFirmware = readValue(printer.newFirmwareVersion());
-  facts.firmwareState = facts.firmware ? firmwareState(printer.shippedFirmware()) : FirmwareState::Unknown;
-  facts.lifetimeCounter = readValue(printer.lifetimeCounter());
+  facts.availableFirmware = readValue(printer.update().newFirmwareVersion());
+  facts.firmwareState =
+      facts.firmware ? firmwareState(printer.update().shippedFirmware()) : FirmwareState::Unknown;
+  facts.lifetimeCounter = readValue(printer.properties().lifetimeCounter());
   const ColorTableSummary summary = ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot());
   for (const ColorTableSummary::Table& table : summary.tables()) {
     if (const std::optional<QString> version = readValue(table.version))
       facts.colourTables.append({table.name, *version, readValue(table.checksum)});
   }
-  if (printer.hasISerialSupport() &&
+  if (printer.properties().hasISerialSupport() &&
       readValue(printer.deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"))))
-    facts.usbSerialNumber = printer.usbISerial();
+    facts.usbSerialNumber = printer.properties().usbISerial();
   bool isStage = false;
   const int stage = printer.deviceInfoDict()->value(TBUSBPrinterOLM::kUpdateStageKey).toInt(&isStage);
   if (isStage && stage >= 1 && stage <= 3) facts.updateStage = stage;

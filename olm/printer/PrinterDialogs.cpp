@@ -5,6 +5,7 @@
 
 #include "olm/printer/PrinterDialogs.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/FirmwareArchive.h"
 #include "support/MainQueue.h"
 #include "support/PrintQueues.h"
 #include "support/Resources.h"
@@ -89,22 +90,22 @@ void PrinterDialogs::setToggleAgreed(bool on) {
 
 // The warning never promises an upgrade that would not be one.
 QString PrinterDialogs::genericUpdateWarningText() {
-  switch (printer_.shippedFirmware().value_or(TBUSBPrinterOLM::ShippedFirmware::Newer)) {
-    case TBUSBPrinterOLM::ShippedFirmware::Same:
+  switch (printer_.update().shippedFirmware().value_or(pm::PrinterUpdate::ShippedFirmware::Newer)) {
+    case pm::PrinterUpdate::ShippedFirmware::Same:
       return tr("This printer already has firmware version %1. This update tool would reinstall the same "
                 "version. "
                 "This process cannot be undone")
-          .arg(printer_.newFirmwareVersion());
-    case TBUSBPrinterOLM::ShippedFirmware::Older:
+          .arg(printer_.update().newFirmwareVersion());
+    case pm::PrinterUpdate::ShippedFirmware::Older:
       return tr("This printer has firmware version %1, newer than %2. This update tool would install the "
                 "older "
                 "version %2. This process cannot be undone")
-          .arg(printer_.firmwareVersion(), printer_.newFirmwareVersion());
-    case TBUSBPrinterOLM::ShippedFirmware::Newer:
+          .arg(printer_.firmwareVersion(), printer_.update().newFirmwareVersion());
+    case pm::PrinterUpdate::ShippedFirmware::Newer:
       break;
   }
   return tr("This update tool will upgrade the printer firmware to version %1. This process cannot be undone")
-      .arg(printer_.newFirmwareVersion());
+      .arg(printer_.update().newFirmwareVersion());
 }
 
 QString PrinterDialogs::VLAUpdateWarningText() {
@@ -124,7 +125,7 @@ QString PrinterDialogs::VLAUpdateWarningText() {
 void PrinterDialogs::showPowerCycleAlert() {
   // Needed only while the setting and what the device shows disagree.
   const bool deviceShowsSerial = !printer_.serialNumberUSB().isEmpty();
-  if (printer_.usbISerial() == deviceShowsSerial) return;
+  if (printer_.properties().usbISerial() == deviceShowsSerial) return;
   pm::AlertRequest request;
   request.icon = printer_.image();
   request.title = tr("Please power-cycle the selected printer now to complete the process!");

@@ -471,7 +471,7 @@ class MainWindowTest : public QObject {
 
     harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
     harness.alerts().queueAnswer(1001);        // update firmware
-    printer->updateFirmware();
+    printer->update().updateFirmware();
     QTRY_VERIFY_WITH_TIMEOUT(
         harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
 

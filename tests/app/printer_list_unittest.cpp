@@ -74,7 +74,7 @@ class PrinterListTest : public QObject {
       const auto printer = controller.printerAt(int(traits.model));
       QVERIFY(printer->printerModel() == traits.model &&
               printer->productID() == ids[size_t(traits.model)].productId);
-      QVERIFY(!printer->image().isNull() && printer->verifyFirmwareArchive());
+      QVERIFY(!printer->image().isNull() && printer->update().verifyFirmwareArchive());
       const auto tables = pm::colorTablesAt(traits, printer->installedFirmwareVersion());
       QCOMPARE(pm::ColorTableSummary::fromDeviceInfo(printer->deviceInfoDict()->snapshot()).tables().size(),
                qsizetype(tables.size()));

@@ -239,7 +239,7 @@ class CaseRun {
     if (!printer) return expect(false, QStringLiteral("no printer object after the fault"));
     device_->setFirmwareVersion(sim::modelName(case_.model) + QStringLiteral(" 09.99"));
     device_->setStatusSequence({QStringLiteral("01000")});
-    printer->getPrinterFirmwareVersion();
+    printer->properties().getPrinterFirmwareVersion();
     printer->updatePrinterStatus();
     expect(waitFor([&] { return printer->firmwareVersion() == device_->firmwareVersion(); }),
            QStringLiteral("a later version read failed: \"%1\"").arg(printer->firmwareVersion()));
@@ -264,7 +264,7 @@ class CaseRun {
     updateStarted_ = true;
     rig_->alerts().queueAnswer(1001, true);
     rig_->alerts().queueAnswer(1001);
-    current()->updateFirmware();
+    current()->update().updateFirmware();
   }
 
   bool succeeded() const { return rig_->alerts().titles().contains(kSuccessTitle); }

@@ -105,8 +105,8 @@ class VendorPrinterTest : public QObject {
     attach(sim::Model::PZA);
     std::optional<std::pair<bool, QString>> outcome;
     const auto record = [&](bool reset, const QString& why) { outcome.emplace(reset, why); };
-    printer_->resetCounterB();
-    printer_->resetCounter('B', record);
+    printer_->properties().resetCounter('B');
+    printer_->properties().resetCounter('B', record);
     QTRY_VERIFY(outcome.has_value());
     QCOMPARE(*outcome, std::make_pair(true, QString()));
     QCOMPARE((std::array{device_->counters().a, device_->counters().b}),
@@ -116,13 +116,13 @@ class VendorPrinterTest : public QObject {
                                                 QStringLiteral("MNT_RDCOUNTER_B")}));
     QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isOpen(); }, 1000));
     QCOMPARE(printer_->state(), int64_t{TBUSBPrinterStateClosed});
-    QVERIFY(printer_->usbISerialString() == QStringLiteral("Enabled"));
+    QVERIFY(printer_->properties().usbISerialString() == QStringLiteral("Enabled"));
     printer_->deviceInfoDict()->remove(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"));
-    QVERIFY(printer_->usbISerialString().isEmpty());  // unknown until read, never "Disabled"
+    QVERIFY(printer_->properties().usbISerialString().isEmpty());  // unknown until read, never "Disabled"
 
     outcome.reset();
     device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
-    printer_->resetCounter('A', record);
+    printer_->properties().resetCounter('A', record);
     QTRY_VERIFY(outcome.has_value());
     QCOMPARE(*outcome,
              std::make_pair(false, QStringLiteral("The printer did not report the counter afterwards.")));
@@ -130,7 +130,7 @@ class VendorPrinterTest : public QObject {
     device_->clearFrames();
     outcome.reset();
     const int opens = device_->device()->openCount();
-    printer_->resetCounter('P', record);
+    printer_->properties().resetCounter('P', record);
     QTRY_VERIFY(outcome.has_value());
     QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer has no counter P.")));
     QVERIFY(device_->device()->openCount() > opens || device_->device()->isOpen());
@@ -192,16 +192,16 @@ class VendorPrinterTest : public QObject {
     const QString question = QStringLiteral("Remove the print queues of this printer?");
 
     attach(sim::Model::PZA);
-    QVERIFY(printer_->usbISerial());
+    QVERIFY(printer_->properties().usbISerial());
     // The value already held: nothing is sent and nothing is asked.
-    printer_->setUsbISerial(true);
+    printer_->properties().setUsbISerial(true);
     QVERIFY(PrinterTestRig::settle(printer_));
     QVERIFY(device_->frames().empty() && rig_->alerts().count() == 0);
-    printer_->setUsbISerial(false);
+    printer_->properties().setUsbISerial(false);
     QVERIFY(PrinterTestRig::waitFor([&] { return rig_->alerts().count() >= 3; }));
     QCOMPARE(commandsOf(*device_),
              (QStringList{QStringLiteral("MNT_WTUSB_ISERI_SET[00\r%1]").arg(QChar(0)), kISerial}));
-    QVERIFY(!device_->iSerialEnabled() && !printer_->usbISerial());
+    QVERIFY(!device_->iSerialEnabled() && !printer_->properties().usbISerial());
     QVERIFY(!device_->device()->isOpen());
     // Power-cycle (the device shows its serial string until then), the question, the outcome.
     const std::vector<pm::AlertRequest> shown = rig_->alerts().requests();
@@ -219,7 +219,7 @@ class VendorPrinterTest : public QObject {
     rig_->alerts().clear();
     rig_->alerts().queueAnswer(1001);
     LogCapture log;
-    printer_->setUsbISerial(true);
+    printer_->properties().setUsbISerial(true);
     QVERIFY(PrinterTestRig::waitFor([&] { return log.contains(QStringLiteral("print queues kept")); }));
     QCOMPARE(rig_->alerts().titles(), QStringList{question});
     QCOMPARE(calls().size(), 6);
@@ -227,7 +227,7 @@ class VendorPrinterTest : public QObject {
     // Demo mode: no question, no change, only what it would have done.
     rig_->alerts().clear();
     qputenv("PRINTER_MAINTENANCE_SIMULATE", "PZA");
-    printer_->setUsbISerial(false);
+    printer_->properties().setUsbISerial(false);
     QVERIFY(PrinterTestRig::waitFor(
         [&] { return log.contains(QStringLiteral("demo mode: the print queues mine, mine_plain")); }));
     QVERIFY(!rig_->alerts().titles().contains(question));
@@ -256,7 +256,7 @@ class VendorPrinterTest : public QObject {
     expected[QStringLiteral("firmwareVersion")] = QVariant();  // read, nothing came: no value
     QCOMPARE(printer_->deviceInfoDict()->snapshot(), expected);
     QCOMPARE(printer_->installedFirmwareVersion(), 0.0);
-    QCOMPARE(printer_->usbISerialString(), QStringLiteral("Enabled"));
+    QCOMPARE(printer_->properties().usbISerialString(), QStringLiteral("Enabled"));
     printer_->probe();
     QVERIFY(PrinterTestRig::settle(printer_, 8));
     QCOMPARE(printer_->deviceInfoDict()->snapshot(), clean);
@@ -275,9 +275,9 @@ class VendorPrinterTest : public QObject {
     attach(sim::Model::KTD);
     std::optional<QString> first, second = QStringLiteral("unset");
     QVERIFY(onOpenQueue(printer_, [&] {
-      first = printer_->inlineGetFirmwareString();
+      first = printer_->properties().inlineGetFirmwareString();
       device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
-      second = printer_->inlineGetFirmwareString();
+      second = printer_->properties().inlineGetFirmwareString();
     }));
     QVERIFY(first == device_->firmwareVersion() && !second);
     QCOMPARE(printer_->firmwareVersion(), device_->firmwareVersion());
@@ -330,7 +330,8 @@ class VendorPrinterTest : public QObject {
     printer->probe();
     QVERIFY(PrinterTestRig::settle(printer, 6));
     QCOMPARE(commandsOf(*device), expected);
-    QCOMPARE(printer->lifetimeCounter(), QStringLiteral("1234"));  // "CL00001234" read as a number
+    QCOMPARE(printer->properties().lifetimeCounter(),
+             QStringLiteral("1234"));  // "CL00001234" read as a number
   }
 
   // What lands under "colorTable<key>", per model and firmware ("#": a 4-digit checksum, "": no
@@ -351,11 +352,11 @@ class VendorPrinterTest : public QObject {
       const auto printer = rig_->attachAndWait(
           configOf(row.model, QLatin1String(row.firmware), QStringLiteral("SIM%1").arg(int(row.model))));
       QVERIFY(PrinterTestRig::settle(printer, 8));
-      for (const QString& key : TBUSBPrinterOLM::colorTableKeys())
-        QVERIFY2(printer->colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
+      for (const QString& key : pm::ColorTableReader::colorTableKeys())
+        QVERIFY2(printer->colorTables().colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
       for (const QString& pair : QString::fromLatin1(row.expected).split(QLatin1Char(' '))) {
         const QString key = pair.section(QLatin1Char('='), 0, 0), wanted = pair.section(QLatin1Char('='), 1);
-        const QString value = printer->colorTableValue(QStringLiteral("colorTable") + key);
+        const QString value = printer->colorTables().colorTableValue(QStringLiteral("colorTable") + key);
         const bool matches = wanted == QLatin1String("#") ? value.size() == 4
                              : wanted.isEmpty()           ? value.isNull()
                                                           : value == wanted;
@@ -370,14 +371,14 @@ class VendorPrinterTest : public QObject {
     QList<std::optional<QString>> values;
     bool called = false;
     ktd->openInterface([ktd, &values, &called](IOReturn) {
-      ktd->getPrinterColorTableVersion([&](const QList<std::optional<QString>>& result) {
+      ktd->colorTables().getPrinterColorTableVersion([&](const QList<std::optional<QString>>& result) {
         QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
         values = result;
         called = true;
       });
     });
     QVERIFY(PrinterTestRig::waitFor([&] { return called; }));
-    QVERIFY(values.size() == 8 && values.at(3) == ktd->colorTableVersion());
+    QVERIFY(values.size() == 8 && values.at(3) == ktd->colorTables().colorTableVersion());
   }
 
   // A printer waiting in update mode gets nothing but the status read from the gathering.
@@ -440,7 +441,7 @@ class VendorPrinterTest : public QObject {
     QCOMPARE(TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::StatusCode()),
              QStringLiteral("<NULL>"));
     QCOMPARE((std::array{doubleValue(u"1.40PRN"), doubleValue(u".")}), (std::array{1.4, 0.0}));
-    QCOMPARE(TBUSBPrinterOLM::mungeLifetimeCounter("CL"), QStringLiteral("0"));
+    QCOMPARE(pm::PrinterProperties::mungeLifetimeCounter("CL"), QStringLiteral("0"));
   }
 };
 

@@ -86,7 +86,7 @@ class UpdateEndToEndTest : public QObject {
   // the alert titled `title`.
   bool update(const QList<int>& answers, const QString& title) {
     for (qsizetype i = 0; i < answers.size(); ++i) rig_->alerts().queueAnswer(answers[i], i == 0);
-    printer_->updateFirmware();
+    printer_->update().updateFirmware();
     return waitForAlert(title);
   }
 
@@ -258,7 +258,7 @@ class UpdateEndToEndTest : public QObject {
 
     QSettings().clear();
     device_->setFirmwareVersion(QStringLiteral("PZA 01.10"));
-    printer_->getPrinterFirmwareVersion();
+    printer_->properties().getPrinterFirmwareVersion();
     QTRY_COMPARE(printer_->firmwareVersion(), QStringLiteral("PZA 01.10"));
     rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
@@ -287,7 +287,7 @@ class UpdateEndToEndTest : public QObject {
       rig_->alerts().clear();
       device_->setStatusSequence(row.codes);
       for (int answer : row.answers) rig_->alerts().queueAnswer(answer);
-      printer_->proceedWithUpdateWhenReady();
+      printer_->update().proceedWithUpdateWhenReady();
       QVERIFY2(waitForAlert(row.titles.last()), qPrintable(row.codes.first()));
       QCOMPARE(rig_->alerts().titles(), row.titles);
       if (row.codes.first() == QLatin1String("01000"))
@@ -299,14 +299,14 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().clear();
     device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
     rig_->alerts().queueAnswer(1001);  // "Cancel"
-    printer_->proceedWithUpdateWhenReady();
+    printer_->update().proceedWithUpdateWhenReady();
     QVERIFY(waitForAlert(QStringLiteral("Printer Error")));
     rig_->alerts().clear();
     device_->device()->setOpenResult(kIOReturnNoDevice);
     printer_->closeInterface(nullptr);
     PrinterTestRig::settle(printer_);
     rig_->alerts().queueAnswer(1001);  // "Cancel"
-    printer_->proceedWithUpdateWhenReady();
+    printer_->update().proceedWithUpdateWhenReady();
     QVERIFY(waitForAlert(QStringLiteral("Printer Error")));
     device_->device()->setOpenResult(kIOReturnSuccess);
     verifyUntouched();
@@ -321,7 +321,7 @@ class UpdateEndToEndTest : public QObject {
     device_->setHeldByOtherProgram(true);
     for (const int answer : {1000, 1001})
       rig_->alerts().queueAnswer(answer);  // "Proceed" while held, "Cancel"
-    printer_->proceedWithUpdateWhenReady();
+    printer_->update().proceedWithUpdateWhenReady();
     QTRY_COMPARE(
         rig_->application().statuses(),
         QStringList{
@@ -333,7 +333,7 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(printer_->printerStatus(), QStringLiteral("In use by other application"));
     device_->setHeldByOtherProgram(false);
     rig_->alerts().queueAnswer(1000);  // "Cancel" at the confirmation
-    printer_->proceedWithUpdateWhenReady();
+    printer_->update().proceedWithUpdateWhenReady();
     QVERIFY(waitForAlert(kConfirm));
   }
 
@@ -351,7 +351,7 @@ class UpdateEndToEndTest : public QObject {
     device_->setUpdateFault(sim::UpdateFault::NeverReturnAfterRestart);
     rig_->alerts().queueAnswer(1001, true);
     rig_->alerts().queueAnswer(1001);
-    printer_->updateFirmware();
+    printer_->update().updateFirmware();
     QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isAttached(); }));
     device_->setUpdateFault(sim::UpdateFault::None);
     // Once the old object is gone, the process forgets the stage as a restarted one would.
@@ -453,7 +453,7 @@ class UpdateEndToEndTest : public QObject {
     device_->setUpdateFault(sim::UpdateFault::PowerLossDuringUpload);
     rig_->alerts().queueAnswer(1001, true);
     rig_->alerts().queueAnswer(1001);
-    printer_->updateFirmware();
+    printer_->update().updateFirmware();
     QVERIFY(PrinterTestRig::waitFor(
         [&] { return !device_->device()->isAttached() && updateFrames(*device_).size() == 2; }, 10000));
 
@@ -470,7 +470,7 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().clear();
     rig_->alerts().queueAnswer(1000);  // "Quit"
     rig_->alerts().queueAnswer(1000);  // "Keep Running"
-    stranger->updateFirmware();
+    stranger->update().updateFirmware();
     QVERIFY(waitForAlert(kQuitQuestion));
     QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
     QTest::qWait(50);
@@ -556,7 +556,7 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(attach(Model::PZA));
     rig_->alerts().queueAnswer(1001, true);
     rig_->alerts().queueAnswer(1001);
-    printer_->updateFirmware();
+    printer_->update().updateFirmware();
     QVERIFY(PrinterTestRig::waitFor([&] { return !updateFrames(*device_).empty(); }));
     QVERIFY(
         writeFile(resources_.filePath(QStringLiteral("firmware/") + files.first()), "S00600004844521B\n"));
@@ -602,7 +602,7 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(lastAlert().buttons, QStringList{QStringLiteral("Quit")});
     QVERIFY(log.contains(QStringLiteral("firmware archive file %1 refused").arg(file)));
     QTRY_COMPARE(rig_->application().terminations(), 1);
-    QVERIFY(printer_->firmwareFilenames().isEmpty());
+    QVERIFY(printer_->update().firmwareFilenames().isEmpty());
     verifyUntouched();
   }
 
@@ -615,7 +615,7 @@ class UpdateEndToEndTest : public QObject {
     QTimer ticker;
     connect(&ticker, &QTimer::timeout, [&ticks] { ++ticks; });
     ticker.start(20);
-    printer_->waitForPrinterStatusCode(QStringLiteral("00000"));
+    printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
     QTRY_COMPARE_WITH_TIMEOUT(device_->frameSummaries().size(), 3, 10000);
     QVERIFY2(ticks >= 30, qPrintable(QString::number(ticks)));  // 1 s of rounds, ticking throughout
     QTRY_COMPARE(printer_->printerStatus(), QStringLiteral("Idle"));
@@ -625,20 +625,22 @@ class UpdateEndToEndTest : public QObject {
     // One whose printer keeps reporting an error ends after its rounds, and the printer is given
     // back once unused.
     {
-      const ShortTimings timings(100, 2);
+      const ShortTimings timings(100);
+      printer_->update().setTimings({.statusPollRounds = 2});
       device_->setStatusSequence({QStringLiteral("02000")});
       device_->clearFrames();
-      printer_->waitForPrinterStatusCode(QStringLiteral("00000"));
+      printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
       QTRY_COMPARE_WITH_TIMEOUT(device_->frameSummaries().size(), 2, 5000);
       QTRY_VERIFY(!device_->device()->isOpen());
       QTest::qWait(700);
       QCOMPARE(device_->frameSummaries().size(), 2);
+      printer_->update().setTimings({});
     }
 
     // A poll that never sees its code ends when the printer goes, and lets the object go.
     device_->setStatusSequence({QStringLiteral("01000")});
     std::weak_ptr<TBUSBPrinterOLM> weak = printer_;
-    printer_->waitForPrinterStatusCode(QStringLiteral("00000"));
+    printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
     printer_.reset();
     QTest::qWait(300);  // within the pause after the first round
     device_->device()->detach();

@@ -142,7 +142,7 @@ class PrintersOnLibusbTest : public QObject {
 
     QElapsedTimer sinceReset;
     sinceReset.start();
-    printer->resetCounterA();
+    printer->properties().resetCounter('A');
     QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; },
                             5000 * kSlowdown));
     QVERIFY2(sinceReset.elapsed() < TBUSBPrinter::idleReleaseDelay() + 1000 * kSlowdown,

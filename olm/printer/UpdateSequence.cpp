@@ -1,13 +1,13 @@
-// TBUSBPrinterOLM: the firmware update sequence: the user's steps before the update (entry,
+// pm::PrinterUpdate: the firmware update sequence: the user's steps before the update (entry,
 // warning, readiness, confirmation) and its three phases. Between the phases the printer restarts
 // and comes back as a new object; the stage recorded under "deviceFirmwareStatus" tells that
-// object where to go on (OLMReattach.cpp).
+// object where to go on (UpdateReattach.cpp).
 
 #include <algorithm>
 
-#include <QDebug>
 #include <QSettings>
 
+#include "olm/printer/PrinterUpdate.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/protocol/Framing.h"
 #include "olm/update/FirmwareArchive.h"
@@ -92,43 +92,43 @@ void announce(const QString& printer, pm::UpdateProgress::Kind kind, int phase, 
 
 // The archive is read and checked once, on the printer's queue (it may be large); the update then
 // sends those bytes and no others.
-void TBUSBPrinterOLM::updateFirmware(std::optional<bool> allowOlderOrSame) {
+void pm::PrinterUpdate::updateFirmware(std::optional<bool> allowOlderOrSame) {
   Q_ASSERT(pm::isMainQueue());
   if (updateRecord()) {
-    dialogs().showAlert(
+    printer_.dialogs().showAlert(
         tr("The firmware update is already running"),
         tr("The update of %1 is not finished yet. It goes on by itself when the printer returns.")
-            .arg(printerName()),
+            .arg(printer_.printerName()),
         {tr("OK")}, nullptr);
     return;
   }
   olderAllowed_ = allowOlderOrSame;
-  pm::UpdateEvents::begin(identitySerialNumber());
-  auto printer = self();
+  pm::UpdateEvents::begin(printer_.identitySerialNumber());
+  auto printer = printer_.self();
   // User work: an open waiting on the queue for another program gives way, so that the user hears
   // at once that the printer is in use.
-  queueUserWork([printer] {
+  printer_.queueUserWork([printer] {
     const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(printer->productID());
-    printer->setLoadedArchive(load.archive);
-    printer->setFilenames(load.archive ? std::optional(load.archive->fileNames) : std::nullopt);
+    printer->update().setLoadedArchive(load.archive);
+    printer->update().setFilenames(load.archive ? std::optional(load.archive->fileNames) : std::nullopt);
     const bool loaded = load.archive != nullptr;
     pm::performAsyncOnMainQueue([printer, loaded] {
       if (loaded) {
-        printer->showFirmwareUpdateWarning();
+        printer->update().showFirmwareUpdateWarning();
         return;
       }
-      printer->recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
+      printer->update().recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
       printer->dialogs().showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
                                    [](int) { terminateApplication(); });
     });
   });
 }
 
-void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
+void pm::PrinterUpdate::showFirmwareUpdateWarning() {
   Q_ASSERT(pm::isMainQueue());
-  const double installed = installedFirmwareVersion();
+  const double installed = printer_.installedFirmwareVersion();
   const double available = availableFirmwareVersion();
-  const std::optional<pm::PrinterModel> model = printerModel();
+  const std::optional<pm::PrinterModel> model = printer_.printerModel();
   const pm::ModelTraits* traits = model ? &pm::modelTraits(*model) : nullptr;
   if (traits && installed < traits->updateNeedsAtLeast) {
     const QString message =
@@ -137,17 +137,19 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
             .arg(available, 0, 'f', 2)
             .arg(installed, 0, 'f', 2);
     recordUpdateOutcome(QStringLiteral("refused"), message);
-    dialogs().showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false, pm::AlertStyle::Critical,
-                              nullptr, [](const pm::AlertAnswer&) { terminateApplication(); });
+    printer_.dialogs().showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false,
+                                       pm::AlertStyle::Critical, nullptr,
+                                       [](const pm::AlertAnswer&) { terminateApplication(); });
     return;
   }
 
-  dialogs().setToggleAgreed(false);
-  const QString text = traits && installed < traits->mediaChangeBelow ? dialogs().VLAUpdateWarningText()
-                                                                      : dialogs().genericUpdateWarningText();
-  auto printer = self();
+  printer_.dialogs().setToggleAgreed(false);
+  const QString text = traits && installed < traits->mediaChangeBelow
+                           ? printer_.dialogs().VLAUpdateWarningText()
+                           : printer_.dialogs().genericUpdateWarningText();
+  auto printer = printer_.self();
   // Nothing has been written yet: Escape or closing the alert backs out, and only "Quit" quits.
-  dialogs().showCustomAlert(
+  printer_.dialogs().showCustomAlert(
       tr("Attention:"), text, {tr("Quit"), tr("Continue")}, true, pm::AlertStyle::Critical,
       [](pm::AlertRequest& alert) {
         alert.dismissable = true;
@@ -156,24 +158,25 @@ void TBUSBPrinterOLM::showFirmwareUpdateWarning() {
       [printer](const pm::AlertAnswer& answer) {
         printer->dialogs().setToggleAgreed(answer.agreed);
         if (answer.returnCode != 1001 || !printer->dialogs().customerDidAgree())
-          printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+          printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedText());
         if (answer.dismissed) {
           pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
         } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
           terminateApplication();
         } else if (answer.returnCode == pm::kAlertSecondButtonReturn &&
                    printer->dialogs().customerDidAgree()) {
-          printer->proceedWithUpdateWhenReady();
+          printer->update().proceedWithUpdateWhenReady();
         }
       });
 }
 
-void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
+void pm::PrinterUpdate::proceedWithUpdateWhenReady() {
   Q_ASSERT(pm::isMainQueue());
   // "Proceed" after a readiness alert comes here again: the same update, or one begun anew.
-  if (!updateRecord()) pm::UpdateEvents::begin(identitySerialNumber());
+  if (!updateRecord()) pm::UpdateEvents::begin(printer_.identitySerialNumber());
   // Already waiting in update mode: straight to the upload.
-  if (printerStatus() == stringForKTStatusString(kUpdateModeCode)) {
+  if (printer_.printerStatus() ==
+      TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode)) {
     uploadFirmware();
     return;
   }
@@ -184,25 +187,25 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                                        : shipped == ShippedFirmware::Older &&
                                              !preferenceIsSet(QStringLiteral("installOlderFirmwareVersion"));
   if (notNeeded) {
-    const QString message =
-        tr("This printer has firmware version %1 installed.").arg(installedFirmwareVersion(), 0, 'f', 2);
+    const QString message = tr("This printer has firmware version %1 installed.")
+                                .arg(printer_.installedFirmwareVersion(), 0, 'f', 2);
     recordUpdateOutcome(QStringLiteral("refused"),
                         tr("Firmware update not needed") + QLatin1Char(' ') + message);
-    dialogs().showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
+    printer_.dialogs().showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
     return;
   }
 
-  auto printer = self();
+  auto printer = printer_.self();
   // Proceed tries again; Cancel ends the update with nothing written.
   auto retryOnProceed = [printer](int returnCode) {
     if (returnCode == pm::kAlertFirstButtonReturn) {
-      printer->proceedWithUpdateWhenReady();
+      printer->update().proceedWithUpdateWhenReady();
       return;
     }
     const QString status = printer->printerStatus();
-    printer->recordUpdateOutcome(QStringLiteral("refused"),
-                                 tr("The printer was not ready (%1); nothing was changed.")
-                                     .arg(status.isEmpty() ? tr("no answer") : status));
+    printer->update().recordUpdateOutcome(QStringLiteral("refused"),
+                                          tr("The printer was not ready (%1); nothing was changed.")
+                                              .arg(status.isEmpty() ? tr("no answer") : status));
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
   const auto notResponding = [printer, retryOnProceed, buttons] {
@@ -212,7 +215,7 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
            "try again."),
         buttons, retryOnProceed);
   };
-  openInterface(
+  printer_.openInterface(
       [printer, retryOnProceed, buttons, notResponding](IOReturn result) {
         if (result == kIOReturnExclusiveAccess) {
           // Cancel (what the command line answers) ends the update at once with nothing written.
@@ -226,32 +229,33 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
                     tr("The firmware of %1 was not updated: the printer is in use by another program.")
                         .arg(printer->printerName());
                 PrinterDialogs::tellActionEnded(notDone);
-                printer->recordUpdateOutcome(QStringLiteral("refused"),
-                                             tr("Printer Busy") + QLatin1Char(' ') + notDone);
+                printer->update().recordUpdateOutcome(QStringLiteral("refused"),
+                                                      tr("Printer Busy") + QLatin1Char(' ') + notDone);
               });
           return;
         }
         if (result != kIOReturnSuccess) return notResponding();
         // A status read without a reply ends in words too, never in silence.
-        printer->getPrinterStatus([printer, retryOnProceed, buttons, notResponding](const StatusCode& code) {
-          if (!code) return notResponding();
-          if (isReadyForUpdate(code)) {
-            printer->updateFirmwareReady();
-            return;
-          }
-          printer->dialogs().showAlert(
-              tr("Printer Not Ready"),
-              tr("Please correct the following issue: %1").arg(stringForKTStatusString(code)), buttons,
-              retryOnProceed);
-        });
+        printer->getPrinterStatus(
+            [printer, retryOnProceed, buttons, notResponding](const TBUSBPrinterOLM::StatusCode& code) {
+              if (!code) return notResponding();
+              if (isReadyForUpdate(code)) {
+                printer->update().updateFirmwareReady();
+                return;
+              }
+              printer->dialogs().showAlert(tr("Printer Not Ready"),
+                                           tr("Please correct the following issue: %1")
+                                               .arg(TBUSBPrinterOLM::stringForKTStatusString(code)),
+                                           buttons, retryOnProceed);
+            });
       },
-      BusyOpen::Report);
+      TBUSBPrinterOLM::BusyOpen::Report);
 }
 
-void TBUSBPrinterOLM::updateFirmwareReady() {
+void pm::PrinterUpdate::updateFirmwareReady() {
   Q_ASSERT(pm::isMainQueue());
-  auto printer = self();
-  dialogs().showConfirmation(
+  auto printer = printer_.self();
+  printer_.dialogs().showConfirmation(
       tr("-- Warning --\n\nAre you certain you want to update the firmware?"),
       tr("The printer may be permanently damaged if it is unplugged or loses power during the "
          "update process."),
@@ -261,28 +265,28 @@ void TBUSBPrinterOLM::updateFirmwareReady() {
                          .arg(newFirmwareVersion())},
       [printer](int returnCode) {
         if (returnCode == pm::kAlertSecondButtonReturn) {
-          printer->updateFirmwareAndColorTables();
+          printer->update().updateFirmwareAndColorTables();
         } else {
-          printer->recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+          printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedText());
         }
       });
 }
 
 // ---- Phase 1: the rewrite request ------------------------------------------------------------------
 
-void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
+void pm::PrinterUpdate::updateFirmwareAndColorTables() {
   Q_ASSERT(pm::isMainQueue());
   if (pm::UpdateEvents::stopRequested()) {
     recordUpdateOutcome(QStringLiteral("refused"),
                         tr("Stopped before anything was written; nothing was changed."));
     return;
   }
-  if (firmwareVersion().isEmpty()) {
+  if (printer_.firmwareVersion().isEmpty()) {
     // The printer comes back as a new object and is read afresh.
     recordUpdateOutcome(QStringLiteral("failed"),
                         tr("The printer's firmware version could not be read; nothing "
                            "was changed. Please run the update again."));
-    hotPlug();
+    printer_.hotPlug();
     return;
   }
   std::shared_ptr<const pm::LoadedArchive> archive;
@@ -292,22 +296,22 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
   }
   if (!archive) {
     recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
-    dialogs().showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
+    printer_.dialogs().showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("OK")}, nullptr);
     return;
   }
-  auto printer = self();
+  auto printer = printer_.self();
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
-  announce(identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 1);
-  openInterface([printer, archive](IOReturn result) {
+  announce(printer_.identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 1);
+  printer_.openInterface([printer, archive](IOReturn result) {
     if (result != kIOReturnSuccess) {
-      printer->recordUpdateOutcome(QStringLiteral("failed"),
-                                   tr("The printer could not be opened; nothing was changed."));
-      printer->showUpdateOpenFailedAlert(UpdateStep::RewriteRequest, result);
+      printer->update().recordUpdateOutcome(QStringLiteral("failed"),
+                                            tr("The printer could not be opened; nothing was changed."));
+      printer->update().showUpdateOpenFailedAlert(UpdateStep::RewriteRequest, result);
       pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
     }
-    printer->waitForPrinterStatusCode(kIdleCode);
-    printer->setOverridePrinterStatus(QStringLiteral("Updating firmware ..."));
+    printer->update().waitForPrinterStatusCode(kIdleCode);
+    printer->update().setOverridePrinterStatus(QStringLiteral("Updating firmware ..."));
     // The update knows its printer from here on, in this process and the next.
     pm::UpdateRecord record;
     record.serialNumber = printer->identitySerialNumber();
@@ -321,7 +325,7 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
     record.archive = archive;
     pm::UpdateJournal::put(record);
     printer->storeDeviceInfo(kPreviousVersionKey, printer->firmwareVersion());
-    printer->storeUpdateStage(pm::UpdateStage::RestartRequested);
+    printer->update().storeUpdateStage(pm::UpdateStage::RestartRequested);
     printer->sendPrinterCommand(Command::FlashRewrite);
     printer->closeInterface(nullptr);
     announce(record.serialNumber, pm::UpdateProgress::Kind::Restarting, 1);
@@ -332,8 +336,8 @@ void TBUSBPrinterOLM::updateFirmwareAndColorTables() {
 
 // ---- Phase 2: the upload ---------------------------------------------------------------------------
 
-void TBUSBPrinterOLM::uploadFirmware() {
-  auto printer = self();
+void pm::PrinterUpdate::uploadFirmware() {
+  auto printer = printer_.self();
   if (pm::UpdateEvents::stopRequested()) {
     // The printer waits in its loader, on its old firmware and tables; the record finishes it.
     const std::optional<pm::UpdateRecord> record = updateRecord();
@@ -343,26 +347,26 @@ void TBUSBPrinterOLM::uploadFirmware() {
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
     return;
   }
-  openInterface([printer](IOReturn result) {
+  printer_.openInterface([printer](IOReturn result) {
     if (result != kIOReturnSuccess) {
-      printer->recordUpdateOutcome(QStringLiteral("failed"),
-                                   tr("The printer could not be opened in its firmware update mode."));
-      printer->showUpdateOpenFailedAlert(UpdateStep::Upload, result);
+      printer->update().recordUpdateOutcome(
+          QStringLiteral("failed"), tr("The printer could not be opened in its firmware update mode."));
+      printer->update().showUpdateOpenFailedAlert(UpdateStep::Upload, result);
       pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
     }
     QString problem;
-    const std::shared_ptr<const pm::LoadedArchive> archive = printer->archiveForUpdate(&problem);
+    const std::shared_ptr<const pm::LoadedArchive> archive = printer->update().archiveForUpdate(&problem);
     if (!archive) {
       pm::systemLog(QStringLiteral("FAILED Uploading firmware to printer (bad file)"));
-      printer->stopUpdate(tr("There was a problem with the firmware file!"),
-                          problem + QStringLiteral("\n\n") +
-                              tr("This application may be damaged. Please download a new copy."));
+      printer->update().stopUpdate(tr("There was a problem with the firmware file!"),
+                                   problem + QStringLiteral("\n\n") +
+                                       tr("This application may be damaged. Please download a new copy."));
       printer->closeInterface(nullptr);
       return;
     }
     // A printer found in its loader without a record starts its record here.
-    pm::UpdateRecord record = printer->updateRecord().value_or(pm::UpdateRecord{});
+    pm::UpdateRecord record = printer->update().updateRecord().value_or(pm::UpdateRecord{});
     if (record.targetVersion.isEmpty()) {
       record.serialNumber = printer->identitySerialNumber();
       record.deviceKey = printer->keyUSBdevice();
@@ -375,7 +379,7 @@ void TBUSBPrinterOLM::uploadFirmware() {
     }
     if (record.uploads >= pm::UpdateJournal::kMaxUploads) {
       pm::systemLogf("the printer did not take the firmware after %d uploads", record.uploads);
-      printer->abandonUpdate(
+      printer->update().abandonUpdate(
           tr("There was a problem with the firmware update!"),
           tr("The new firmware was sent to %1 %2 times and the printer did not take it. It waits in its "
              "firmware update mode.\n\nPlease switch the printer off and on again. If it returns in its "
@@ -385,15 +389,15 @@ void TBUSBPrinterOLM::uploadFirmware() {
       printer->closeInterface(nullptr);
       return;
     }
-    printer->setOverridePrinterStatus(QStringLiteral("Writing firmware ..."));
+    printer->update().setOverridePrinterStatus(QStringLiteral("Writing firmware ..."));
     pm::systemLog(QStringLiteral("Uploading firmware to printer"));
     ++record.uploads;
     record.stage = pm::UpdateStage::ImageSent;
     pm::UpdateJournal::put(record);
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
-    printer->storeUpdateStage(pm::UpdateStage::ImageSent);
+    printer->update().storeUpdateStage(pm::UpdateStage::ImageSent);
     announce(record.serialNumber, pm::UpdateProgress::Kind::PhaseStarted, 2);
-    printer->sendFirmwareImage(archive->image);
+    printer->update().sendFirmwareImage(archive->image);
     if (printer->writeStatus() == kIOReturnSuccess)
       announce(record.serialNumber, pm::UpdateProgress::Kind::BytesSent, 2, archive->image.size());
     announce(record.serialNumber, pm::UpdateProgress::Kind::Restarting, 2);
@@ -405,35 +409,36 @@ void TBUSBPrinterOLM::uploadFirmware() {
 
 // One frame, no reply read, as every command; it is written in pieces, each with a time-out for
 // its size, and the bytes sent are announced after each piece.
-void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
-  Q_ASSERT(isPrinterCommandQueue());
+void pm::PrinterUpdate::sendFirmwareImage(const QByteArray& image) {
+  Q_ASSERT(printer_.isPrinterCommandQueue());
   const pm::framing::Frame frame = pm::framing::buildFrame(Command::FlashProgram, image);
   if (frame.rejected()) {
     pm::systemLogf("not sending a firmware image of %lld bytes", static_cast<long long>(image.size()));
     return;
   }
-  drainBulkIn();
+  printer_.drainBulkIn();
   pm::systemLogf("sending printer command %s with payload size %u",
-                 qPrintable(stringForCommandCode(PrinterCommandCode(Command::FlashProgram))),
+                 qPrintable(TBUSBPrinterOLM::stringForCommandCode(PrinterCommandCode(Command::FlashProgram))),
                  static_cast<unsigned>(frame.payloadFieldLength));
-  ZOVRAN_Log::logData(frame.bytes.first(std::min(frame.bytes.size(), kLoggedFrameBytes)));
-  pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
+  ZOVRAN_Log::logData(frame.bytes.first(std::min(frame.bytes.size(), TBUSBPrinterOLM::kLoggedFrameBytes)));
+  pm::systemLogf("writing to %s interface with %lu byte payload", printer_.descriptionUTF8().constData(),
                  static_cast<unsigned long>(frame.bytes.size()));
-  const std::shared_ptr<usb::UsbInterface> interface = interfaceInterface();
+  const std::shared_ptr<usb::UsbInterface> interface = printer_.interfaceInterface();
   const qint64 total = frame.bytes.size();
   IOReturn result = interface ? kIOReturnSuccess : kIOReturnError;
   setStepProgress(StepProgress{StepProgress::Unit::Bytes, 0, total});
   for (qint64 sent = 0; result == kIOReturnSuccess && sent < total;) {
     const qint64 piece = std::min(kImagePieceBytes, total - sent);
-    const uint32_t timeoutMs = kBulkTimeoutMs + static_cast<uint32_t>(piece / kImageBytesPerMs);
-    result = interface->writePipe(bulkOUT(), frame.bytes.constData() + sent, static_cast<uint32_t>(piece),
-                                  kBulkTimeoutMs, timeoutMs);
+    const uint32_t timeoutMs =
+        TBUSBPrinterOLM::kBulkTimeoutMs + static_cast<uint32_t>(piece / kImageBytesPerMs);
+    result = interface->writePipe(printer_.bulkOUT(), frame.bytes.constData() + sent,
+                                  static_cast<uint32_t>(piece), TBUSBPrinterOLM::kBulkTimeoutMs, timeoutMs);
     if (result != kIOReturnSuccess) break;
     sent += piece;
     setStepProgress(StepProgress{StepProgress::Unit::Bytes, sent, total});
   }
   setStepProgress(std::nullopt);
-  setWriteStatus(result);
+  printer_.setWriteStatus(result);
   if (result != kIOReturnSuccess) {
     pm::systemLogf("ERROR: writeToInterfaceWithData: [%x] (%s)", static_cast<unsigned>(result),
                    pm::stringForIOReturn(result));
@@ -443,9 +448,9 @@ void TBUSBPrinterOLM::sendFirmwareImage(const QByteArray& image) {
 // ---- Phase 3: colour tables and the report ---------------------------------------------------------
 
 // Success is said only when the printer reads back the target version and took every table.
-void TBUSBPrinterOLM::finishFirmwareUpdate() {
+void pm::PrinterUpdate::finishFirmwareUpdate() {
   pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]"));
-  auto printer = self();
+  auto printer = printer_.self();
   if (pm::UpdateEvents::stopRequested()) {
     // The new firmware runs with the old tables, which are whole: the record finishes them.
     const std::optional<pm::UpdateRecord> record = updateRecord();
@@ -455,10 +460,10 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
     printer->updatePrinterStatus();
     return;
   }
-  announce(identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 3);
+  announce(printer_.identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 3);
   updateColorTables([printer](bool written, const QString& problem) {
     pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]_block_invoke"));
-    const std::optional<pm::UpdateRecord> record = printer->updateRecord();
+    const std::optional<pm::UpdateRecord> record = printer->update().updateRecord();
     const QString previous = orNull(printer->deviceInfoDict()->string(kPreviousVersionKey));
     const QString current = orNull(printer->firmwareVersion());
     const bool onTarget = record && printer->firmwareVersion() == record->targetVersion;
@@ -466,8 +471,8 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
       announce(record->serialNumber, pm::UpdateProgress::Kind::TablesWritten, 3,
                record->archive ? record->archive->tables.size() : 0);
     if (written && onTarget) {
-      printer->recordUpdateOutcome(QStringLiteral("success"),
-                                   tr("Firmware version updated from %1 to %2").arg(previous, current));
+      printer->update().recordUpdateOutcome(
+          QStringLiteral("success"), tr("Firmware version updated from %1 to %2").arg(previous, current));
       pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
       printer->dialogs().showAlert(tr("Firmware update was successful!"),
                                    tr("Firmware version updated from %1 to %2").arg(previous, current),
@@ -479,7 +484,7 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
                             "and keep it connected.")
                    : tr("The printer does not report the new firmware version. Please switch it off and on "
                         "again and run the update once more.");
-      printer->recordUpdateOutcome(QStringLiteral("failed"), what);
+      printer->update().recordUpdateOutcome(QStringLiteral("failed"), what);
       printer->dialogs().showAlert(
           tr("There was a problem with the firmware update!"),
           tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
@@ -497,32 +502,20 @@ void TBUSBPrinterOLM::finishFirmwareUpdate() {
 
 // ---- Status texts and the stage ----------------------------------------------------------------------
 
-void TBUSBPrinterOLM::setOverridePrinterStatus(const QString& text) {
+void pm::PrinterUpdate::setOverridePrinterStatus(const QString& text) {
   pm::systemLog(QStringLiteral("forcing printer status string to \"%1\"").arg(text));
-  auto printer = self();
+  auto printer = printer_.self();
   pm::performAsyncOnMainQueue([printer, text] { printer->setPrinterStatus(text); });
 }
 
-void TBUSBPrinterOLM::storeUpdateStage(pm::UpdateStage stage) {
-  storeDeviceInfo(kUpdateStageKey, static_cast<int>(stage));
-}
-
-void TBUSBPrinterOLM::setFirmwareUpdateStatus(pm::UpdateStage stage) {
-  auto printer = self();
-  pm::performAsyncOnMainQueue([printer, stage] {
-    const std::shared_ptr<pm::DeviceInfo>& info = printer->deviceInfoDict();
-    printer->storeUpdateStage(stage);
-    QString described;
-    QDebug(&described).nospace() << info->snapshot();
-    pm::systemLog(QStringLiteral("writing key:%1 for dict:%2").arg(printer->keyUSBdevice(), described));
-    setDeviceInfo(info, printer->keyUSBdevice());
-  });
+void pm::PrinterUpdate::storeUpdateStage(pm::UpdateStage stage) {
+  printer_.storeDeviceInfo(TBUSBPrinterOLM::kUpdateStageKey, static_cast<int>(stage));
 }
 
 // ---- Telling the user when a phase cannot open the printer ------------------------------------------
 
-void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result) {
-  pm::systemLogf("the firmware update could not open %s (%s)", descriptionUTF8().constData(),
+void pm::PrinterUpdate::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result) {
+  pm::systemLogf("the firmware update could not open %s (%s)", printer_.descriptionUTF8().constData(),
                  pm::stringForIOReturn(result));
   const QString what = step == UpdateStep::RewriteRequest
                            ? tr("The firmware update could not start because the printer could not be "
@@ -531,40 +524,41 @@ void TBUSBPrinterOLM::showUpdateOpenFailedAlert(UpdateStep step, IOReturn result
                            : tr("The firmware update could not go on because the printer could not be "
                                 "opened (%1).\n\nPlease switch the printer off and on again and keep it "
                                 "connected. The update continues when the printer returns.");
-  dialogs().showAlert(tr("The printer is not responding"),
-                      what.arg(QString::fromLatin1(pm::stringForIOReturn(result))), {tr("OK")}, nullptr);
+  printer_.dialogs().showAlert(tr("The printer is not responding"),
+                               what.arg(QString::fromLatin1(pm::stringForIOReturn(result))), {tr("OK")},
+                               nullptr);
 }
 
 // ---- Ending an update without success -----------------------------------------------------------------
 
-void TBUSBPrinterOLM::stopUpdate(const QString& title, const QString& message) {
+void pm::PrinterUpdate::stopUpdate(const QString& title, const QString& message) {
   recordUpdateOutcome(QStringLiteral("failed"), title + QLatin1Char(' ') + message);
   showStopped(title, message);
 }
 
-void TBUSBPrinterOLM::abandonUpdate(const QString& title, const QString& message) {
+void pm::PrinterUpdate::abandonUpdate(const QString& title, const QString& message) {
   recordUpdateOutcome(QStringLiteral("failed"),
                       title + QLatin1Char(' ') + message);  // while the record says from and to
   const std::optional<pm::UpdateRecord> record = updateRecord();
   if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
-  deviceInfoDict()->remove(kUpdateStageKey);
+  printer_.deviceInfoDict()->remove(TBUSBPrinterOLM::kUpdateStageKey);
   showStopped(title, message);
 }
 
-void TBUSBPrinterOLM::showStopped(const QString& title, const QString& message) {
-  auto printer = self();
-  dialogs().showAlert(title, message, {tr("OK")}, nullptr);
+void pm::PrinterUpdate::showStopped(const QString& title, const QString& message) {
+  auto printer = printer_.self();
+  printer_.dialogs().showAlert(title, message, {tr("OK")}, nullptr);
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
 }
 
 // Every end of an update (verified, failed, or refused before anything was written) is told to
 // whoever started it and joins the machine's history.
-void TBUSBPrinterOLM::recordUpdateOutcome(const QString& result, const QString& message) {
+void pm::PrinterUpdate::recordUpdateOutcome(const QString& result, const QString& message) {
   const std::optional<pm::UpdateRecord> record = updateRecord();
   pm::UpdateOutcome outcome;
-  outcome.printer = record ? record->serialNumber : identitySerialNumber();
-  outcome.model = printerModel() ? pm::modelName(*printerModel()) : model();
-  outcome.from = record ? record->fromVersion : firmwareVersion();
+  outcome.printer = record ? record->serialNumber : printer_.identitySerialNumber();
+  outcome.model = printer_.printerModel() ? pm::modelName(*printer_.printerModel()) : printer_.model();
+  outcome.from = record ? record->fromVersion : printer_.firmwareVersion();
   outcome.to = record ? record->targetVersion : newFirmwareVersion();
   outcome.result = result;
   outcome.message = QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
@@ -572,23 +566,9 @@ void TBUSBPrinterOLM::recordUpdateOutcome(const QString& result, const QString& 
   pm::UpdateEvents::finish(outcome);
 }
 
-// ---- Identity -------------------------------------------------------------------------------------
+// ---- The record ---------------------------------------------------------------------------------
 
-QString TBUSBPrinterOLM::identitySerialNumber() const {
-  QString serial;
-  decodeDeviceID(raw1284DeviceID(), [&serial](const QString&, const QString&, const QString& decoded,
-                                              const QString&) { serial = decoded; });
-  if (serial.trimmed().isEmpty()) serial = serialNumberUSB();
-  return serial.trimmed();
-}
-
-QString TBUSBPrinterOLM::printerName() const {
-  pm::UpdateRecord named;
-  named.model = printerModel() ? pm::modelName(*printerModel()) : model();
-  named.serialNumber = identitySerialNumber();
-  return named.printerName();
-}
-
-std::optional<pm::UpdateRecord> TBUSBPrinterOLM::updateRecord() const {
-  return pm::UpdateJournal::find(identitySerialNumber(), keyUSBdevice(), productID());
+std::optional<pm::UpdateRecord> pm::PrinterUpdate::updateRecord() const {
+  return pm::UpdateJournal::find(printer_.identitySerialNumber(), printer_.keyUSBdevice(),
+                                 printer_.productID());
 }

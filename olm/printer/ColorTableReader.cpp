@@ -1,18 +1,19 @@
-// Colour-table readings: the tables the model table names for the model (and, for KTC, its
-// firmware version), one read exchange per table version and checksum, each stored under its key.
-#include <QMutex>
-
+// pm::ColorTableReader: one read exchange per table version and checksum of the tables the model
+// table names for the model (and, for KTC, its firmware version), each stored under its key.
+#include "olm/printer/ColorTableReader.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/protocol/Framing.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
 
-struct pm::ColorTableRead {
+namespace pm {
+struct ColorTableRead {
   pm::framing::Command code;
   QByteArray payload;  // the media, or none
   QString key;
   QString logPrefix;  // the log line up to the value
 };
+}  // namespace pm
 
 namespace {
 
@@ -27,11 +28,11 @@ int32_t tableIndex(int number) {
 QByteArray mediaPayload(pm::TableMedia media) {
   switch (media) {
     case pm::TableMedia::SD:
-      return TBUSBPrinterOLM::commandPayloadForMediaSD();
+      return QByteArrayLiteral("0001");
     case pm::TableMedia::PD:
-      return TBUSBPrinterOLM::commandPayloadForMediaPD();
+      return QByteArrayLiteral("0002");
     case pm::TableMedia::PP:
-      return TBUSBPrinterOLM::commandPayloadForMediaPP();
+      return QByteArrayLiteral("0003");
     case pm::TableMedia::None:
       break;
   }
@@ -63,47 +64,50 @@ std::vector<Read> tableReads(std::span<const pm::ColorTableSlot> tables, bool ch
 
 }  // namespace
 
-void TBUSBPrinterOLM::getPrinterColorTableVersion(const ColorTableCompletion& completion) {
+void pm::ColorTableReader::getPrinterColorTableVersion(const Completion& completion) {
   readColorTables(false, completion);
 }
 
-void TBUSBPrinterOLM::getPrinterColorTableChecksum(const ColorTableCompletion& completion) {
+void pm::ColorTableReader::getPrinterColorTableChecksum(const Completion& completion) {
   readColorTables(true, completion);
 }
 
-void TBUSBPrinterOLM::readColorTables(bool checksums, const ColorTableCompletion& completion) {
-  Q_ASSERT(isPrinterCommandQueue());
-  const std::optional<pm::PrinterModel> model = printerModel();
+void pm::ColorTableReader::readColorTables(bool checksums, const Completion& completion) {
+  Q_ASSERT(printer_.isPrinterCommandQueue());
+  const std::optional<pm::PrinterModel> model = printer_.printerModel();
   const std::vector<pm::ColorTableRead> reads =
-      model ? tableReads(pm::colorTablesAt(pm::modelTraits(*model), installedFirmwareVersion()), checksums)
+      model ? tableReads(pm::colorTablesAt(pm::modelTraits(*model), printer_.installedFirmwareVersion()),
+                         checksums)
             : std::vector<pm::ColorTableRead>{};
   using Values = QList<std::optional<QString>>;
   if (reads.empty()) {
     pm::performAsyncOnMainQueue([completion] { completion(Values{}); });
     return;
   }
-  auto printer = self();
+  auto printer = printer_.self();
   // Filled inline on this queue, one reply after the other.
   auto values = std::make_shared<Values>();
   const qsizetype expected = static_cast<qsizetype>(reads.size());
   for (const pm::ColorTableRead& read : reads) {
-    exchangeOnQueue(read.code, read.payload,
-                    [printer, read, values, expected, completion](const QByteArray& reply) {
-                      std::optional<QString> value = replyText(reply);
-                      if (value) value = value->trimmed();
-                      printer->storeDeviceInfo(read.key, value ? QVariant(*value) : QVariant());
-                      pm::systemLog(read.logPrefix + value.value_or(QStringLiteral("NULL")));
-                      values->append(value);
-                      if (values->size() == expected) {
-                        pm::performAsyncOnMainQueue([completion, result = *values] { completion(result); });
-                      }
-                    });
+    printer_.exchangeOnQueue(
+        read.code, read.payload, [printer, read, values, expected, completion](const QByteArray& reply) {
+          std::optional<QString> value = TBUSBPrinterOLM::replyText(reply);
+          if (value) value = value->trimmed();
+          printer->storeDeviceInfo(read.key, value ? QVariant(*value) : QVariant());
+          pm::systemLog(read.logPrefix + value.value_or(QStringLiteral("NULL")));
+          values->append(value);
+          if (values->size() == expected) {
+            pm::performAsyncOnMainQueue([completion, result = *values] { completion(result); });
+          }
+        });
   }
 }
 
-QString TBUSBPrinterOLM::colorTableValue(const QString& key) const { return deviceInfoDict()->string(key); }
+QString pm::ColorTableReader::colorTableValue(const QString& key) const {
+  return printer_.deviceInfoDict()->string(key);
+}
 
-const QStringList& TBUSBPrinterOLM::colorTableKeys() {
+const QStringList& pm::ColorTableReader::colorTableKeys() {
   static const QStringList keys = [] {
     QStringList all;
     for (const pm::ColorTableKey& key : pm::kColorTableKeys)

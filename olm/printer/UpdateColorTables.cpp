@@ -1,8 +1,9 @@
-// TBUSBPrinterOLM: the colour-table update of phase 3: "TBL_CL" once, then each table of the
+// pm::PrinterUpdate: the colour-table update of phase 3: "TBL_CL" once, then each table of the
 // archive as its version name and its data, with the displayed tables refreshed after each. The
 // tables are the bytes read and checked when the update started; every one must be taken by the
 // printer, or the phase is no success (the printer's tables were erased by "TBL_CL").
 
+#include "olm/printer/PrinterUpdate.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateJournal.h"
@@ -52,29 +53,29 @@ std::optional<TableTarget> tableTarget(std::span<const pm::ColorTableSlot> table
 
 }  // namespace
 
-void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
-  auto printer = self();
-  openInterface([printer, completion = std::move(completion)](IOReturn result) {
+void pm::PrinterUpdate::updateColorTables(TablesCompletion completion) {
+  auto printer = printer_.self();
+  printer_.openInterface([printer, completion = std::move(completion)](IOReturn result) {
     const auto finish = [&](bool written, const QString& problem) {
-      printer->setStepProgress(std::nullopt);
+      printer->update().setStepProgress(std::nullopt);
       if (!written) pm::systemLog(QStringLiteral("color tables not written: %1").arg(problem));
       if (completion) completion(written, problem);
     };
     if (result != kIOReturnSuccess) {
-      printer->showUpdateOpenFailedAlert(UpdateStep::ColorTables, result);
+      printer->update().showUpdateOpenFailedAlert(UpdateStep::ColorTables, result);
       return finish(false, tr("The printer could not be opened."));
     }
     QString problem;
-    const std::shared_ptr<const pm::LoadedArchive> archive = printer->archiveForUpdate(&problem);
+    const std::shared_ptr<const pm::LoadedArchive> archive = printer->update().archiveForUpdate(&problem);
     if (!archive) return finish(false, problem);
-    std::optional<pm::UpdateRecord> record = printer->updateRecord();
+    std::optional<pm::UpdateRecord> record = printer->update().updateRecord();
 
-    printer->waitForPrinterStatusCode(QStringLiteral("00000"));
-    printer->setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
+    printer->update().waitForPrinterStatusCode(QStringLiteral("00000"));
+    printer->update().setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
     printer->sendPrinterCommand(Command::TableClear);
     bool delivered = printer->writeStatus() == kIOReturnSuccess;
-    printer->getPrinterColorTableVersion();
-    printer->getPrinterColorTableChecksum();
+    printer->colorTables().getPrinterColorTableVersion();
+    printer->colorTables().getPrinterColorTableChecksum();
 
     const std::optional<pm::PrinterModel> model = printer->printerModel();
     const std::span<const pm::ColorTableSlot> tableSlots =
@@ -82,18 +83,19 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
               : std::span<const pm::ColorTableSlot>{};
     QString refused;
     const qint64 total = archive->tables.size();
-    printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, 0, total});
+    printer->update().setStepProgress(StepProgress{StepProgress::Unit::Tables, 0, total});
     for (qsizetype i = 0; delivered && i < archive->tables.size(); ++i) {
       const QString& name = archive->fileNames.at(i + 1);
       const QByteArray& data = archive->tables.at(i);
       pm::systemLogf("got data of length %lu for file at path %s", static_cast<unsigned long>(data.size()),
                      qUtf8Printable(name));
-      printer->sendPrinterCommand(Command::TableVersionName, paddedData(name.toUpper().toLatin1()));
+      printer->sendPrinterCommand(Command::TableVersionName,
+                                  pm::FirmwareArchive::paddedData(name.toUpper().toLatin1()));
       delivered = printer->writeStatus() == kIOReturnSuccess;
       if (delivered) printer->sendPrinterCommand(Command::TableData, data);
       delivered = delivered && printer->writeStatus() == kIOReturnSuccess;
-      printer->getPrinterColorTableVersion();
-      printer->getPrinterColorTableChecksum();
+      printer->colorTables().getPrinterColorTableVersion();
+      printer->colorTables().getPrinterColorTableChecksum();
       // Taken means the printer reports the table's version afterwards: the bytes arriving is not
       // enough, the printer may refuse a table it cannot use.
       if (const std::optional<TableTarget> target = tableTarget(tableSlots, name); delivered && target) {
@@ -109,7 +111,8 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
         record->tablesToWrite.removeAll(name);
         pm::UpdateJournal::put(*record);
       }
-      if (delivered) printer->setStepProgress(StepProgress{StepProgress::Unit::Tables, i + 1, total});
+      if (delivered)
+        printer->update().setStepProgress(StepProgress{StepProgress::Unit::Tables, i + 1, total});
     }
     if (!refused.isEmpty()) return finish(false, refused);
     if (!delivered) {
@@ -118,25 +121,25 @@ void TBUSBPrinterOLM::updateColorTables(TablesCompletion completion) {
       return finish(false,
                     tr("The printer stopped taking the colour tables; they are erased or incomplete."));
     }
-    printer->storeUpdateStage(pm::UpdateStage::TablesWritten);
+    printer->update().storeUpdateStage(pm::UpdateStage::TablesWritten);
     finish(true, QString());
   });
 }
 
-std::optional<TBUSBPrinterOLM::StepProgress> TBUSBPrinterOLM::stepProgress() const {
+std::optional<pm::PrinterUpdate::StepProgress> pm::PrinterUpdate::stepProgress() const {
   const std::lock_guard guard(progressLock_);
   return stepProgress_;
 }
 
-void TBUSBPrinterOLM::setStepProgress(std::optional<StepProgress> progress) {
+void pm::PrinterUpdate::setStepProgress(std::optional<StepProgress> progress) {
   {
     const std::lock_guard guard(progressLock_);
     stepProgress_ = progress;
   }
-  announceChange(QStringLiteral("updateProgress"));
+  printer_.announceChange(QStringLiteral("updateProgress"));
 }
 
-QStringList TBUSBPrinterOLM::colorTableNames() {
+QStringList pm::PrinterUpdate::colorTableNames() const {
   const QStringList names = firmwareFilenames();
   if (names.size() < 2) return {};
   return names.mid(1);
