@@ -137,14 +137,11 @@ class MainThreadWatch {
   qint64 worst_ = 0;
 };
 
-// Shortens, for one test, how long an unused interface stays open and how many rounds a status
-// poll runs; the defaults come back when it goes.
+// Shortens, for one test, how many rounds a status poll runs; the default comes back when it goes.
+// (How long an unused interface stays open is set on the printer or controller a test makes.)
 struct ShortTimings {
-  explicit ShortTimings(int idleReleaseMs, int pollRounds = 60) {
-    TBUSBPrinter::setIdleReleaseDelay(idleReleaseMs);
-    TBUSBPrinterOLM::setStatusPollLimit(pollRounds);
-  }
-  ~ShortTimings() { TBUSBPrinter::setIdleReleaseDelay(2000), TBUSBPrinterOLM::setStatusPollLimit(60); }
+  explicit ShortTimings(int pollRounds) { TBUSBPrinterOLM::setStatusPollLimit(pollRounds); }
+  ~ShortTimings() { TBUSBPrinterOLM::setStatusPollLimit(60); }
 };
 
 // What both rigs stand in for around the printers: the scripted presenter and application,

@@ -624,7 +624,8 @@ class UpdateEndToEndTest : public QObject {
     // One whose printer keeps reporting an error ends after its rounds, and the printer is given
     // back once unused.
     {
-      const ShortTimings timings(100, 2);
+      const ShortTimings timings(2);
+      printer_->setIdleReleaseDelay(100);
       device_->setStatusSequence({QStringLiteral("02000")});
       device_->clearFrames();
       printer_->waitForPrinterStatusCode(QStringLiteral("00000"));
@@ -632,6 +633,7 @@ class UpdateEndToEndTest : public QObject {
       QTRY_VERIFY(!device_->device()->isOpen());
       QTest::qWait(700);
       QCOMPARE(device_->frameSummaries().size(), 2);
+      printer_->setIdleReleaseDelay(usb::InterfaceAccess::kDefaultIdleReleaseMs);
     }
 
     // A poll that never sees its code ends when the printer goes, and lets the object go.
