@@ -123,10 +123,9 @@ std::optional<QString> IdentityReader::usbString(UsbString which) {
     IOReturn (UsbDevice::*index)(uint8_t*);
     const char* indexCall;  // the platform call named in the failure line
   };
-  static constexpr Kind kKinds[] = {
-      {&UsbDevice::manufacturerStringIndex, "USBGetManufacturerStringIndex"},
-      {&UsbDevice::productStringIndex, "USBGetProductStringIndex"},
-      {&UsbDevice::serialNumberStringIndex, "USBGetSerialNumberStringIndex"}};
+  static constexpr Kind kKinds[] = {{&UsbDevice::manufacturerStringIndex, "USBGetManufacturerStringIndex"},
+                                    {&UsbDevice::productStringIndex, "USBGetProductStringIndex"},
+                                    {&UsbDevice::serialNumberStringIndex, "USBGetSerialNumberStringIndex"}};
   const Kind& kind = kKinds[static_cast<int>(which)];
   const std::shared_ptr<UsbDevice> device = access_.deviceInterface();
   if (!device) return std::nullopt;

@@ -432,7 +432,8 @@ void InterfaceAccess::getPipes() {
 
 IOReturn InterfaceAccess::resetUSBPrinter(bool otherRecipient) {
   const std::shared_ptr<UsbInterface> iface = interface();
-  pm::systemLogf("attempting soft reset of USB device with interface [%p]\n", static_cast<void*>(iface.get()));
+  pm::systemLogf("attempting soft reset of USB device with interface [%p]\n",
+                 static_cast<void*>(iface.get()));
   if (!iface) return kIOReturnError;
   uint8_t interfaceNumber = 0;
   const IOReturn result = iface->interfaceNumber(&interfaceNumber);

@@ -75,14 +75,14 @@ class InterfaceAccess {
   void setRegistry(UsbRegistry* registry) { registry_ = registry; }
 
   // ---- Connection state (`state`, values of TBUSBPrinterState) -----------------------------------
-  int64_t state() const { return state_; }                   // [any]
-  void storeState(int64_t state) { state_ = state; }         // [any]; the printer announces it
-  int8_t isOwned() const;                                    // [any]
-  void setIsOwned(int64_t owned);                            // [main]
+  int64_t state() const { return state_; }                      // [any]
+  void storeState(int64_t state) { state_ = state; }            // [any]; the printer announces it
+  int8_t isOwned() const;                                       // [any]
+  void setIsOwned(int64_t owned);                               // [main]
   int32_t interfaceStatus() const { return interfaceStatus_; }  // [any]
-  bool isInterfaceOpen() const;                              // [any]
-  bool willOpenInterface() const;                            // [any]
-  bool didOpenInterface() const;                             // [any]
+  bool isInterfaceOpen() const;                                 // [any]
+  bool willOpenInterface() const;                               // [any]
+  bool didOpenInterface() const;                                // [any]
 
   // ---- References ------------------------------------------------------------------------------
   std::shared_ptr<UsbInterface> interface() const;  // [any]
