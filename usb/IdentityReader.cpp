@@ -44,6 +44,7 @@ void IdentityReader::noteIdentifiers(UsbInterface* interface) {
 // ---- Language and string descriptors ---------------------------------------------------------------
 
 std::optional<QSet<uint16_t>> IdentityReader::langIds() {
+  Q_ASSERT(access_.isOnCommandQueue());
   {
     const std::lock_guard guard(lock_);
     if (langIds_) return langIds_;
@@ -90,6 +91,7 @@ void IdentityReader::setLangId(uint16_t langId) {
 }
 
 QString IdentityReader::descriptorStringAtIndex(uint8_t index) {
+  Q_ASSERT(access_.isOnCommandQueue());
   const std::shared_ptr<UsbInterface> interface = access_.interface();
   if (index == 0 || !interface || access_.abandoned()) return {};
   uint8_t buffer[kDescriptorBufferSize] = {};
@@ -119,6 +121,7 @@ QString IdentityReader::descriptorStringAtIndex(uint8_t index) {
 // ---- The USB strings ----------------------------------------------------------------------------------
 
 std::optional<QString> IdentityReader::usbString(UsbString which) {
+  Q_ASSERT(access_.isOnCommandQueue());
   struct Kind {
     IOReturn (UsbDevice::*index)(uint8_t*);
     const char* indexCall;  // the platform call named in the failure line
@@ -142,6 +145,7 @@ std::optional<QString> IdentityReader::usbString(UsbString which) {
 // ---- The IEEE 1284 device ID ---------------------------------------------------------------------------
 
 std::optional<QString> IdentityReader::read1284DeviceID() {
+  Q_ASSERT(access_.isOnCommandQueue());
   const std::shared_ptr<UsbInterface> interface = access_.interface();
   if (!interface || access_.abandoned()) return std::nullopt;
   uint8_t configuration = 0;

@@ -82,6 +82,8 @@ InterfaceAccess::~InterfaceAccess() {
   busyNotification_.reset();
 }
 
+bool InterfaceAccess::isOnCommandQueue() const { return printer_.isPrinterCommandQueue(); }
+
 int8_t InterfaceAccess::isOwned() const { return static_cast<int8_t>(isOwned_.load()); }
 
 bool InterfaceAccess::isInterfaceOpen() const {

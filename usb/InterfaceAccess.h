@@ -73,6 +73,8 @@ class InterfaceAccess {
   // The registry the interface came from (borrowed; it must outlive the printer's queued work),
   // where the printer registers for its service's interest messages. Before the first work. [main]
   void setRegistry(UsbRegistry* registry) { registry_ = registry; }
+  // True on the printer's command queue (and before it is made). [any]
+  bool isOnCommandQueue() const;
 
   // ---- Connection state (`state`, values of TBUSBPrinterState) -----------------------------------
   int64_t state() const { return state_; }                      // [any]
