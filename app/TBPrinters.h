@@ -78,6 +78,10 @@ class TBPrinters : public QObject {
   int arrivingCount() const;
   PrinterRef printerAt(int row) const;           // null outside the list [main]
   int rowOf(const TBUSBPrinter* printer) const;  // -1 when not listed [main]
+  // How long a printer's unused interface stays open before it is given back to the system
+  // (TBUSBPrinter::setIdleReleaseDelay): for the printers made from now on and those arriving
+  // or listed. The default suits production; tests shorten it. [main]
+  void setIdleReleaseDelay(int ms);
 
   // A printer that leaves during its firmware update is restarting between two phases: its row
   // stays, holding the object that left, until the printer returns (the new object takes the same
@@ -184,6 +188,7 @@ class TBPrinters : public QObject {
   std::deque<PrinterRef> ready_;                // identity read, to be listed on the next turns
   uint64_t arrivalCount_ = 0;
   int selectedRow_ = -1;
-  bool firstRowByRule_ = false;  // row 0 was selected by the rule, not chosen
-  QTimer restartCheck_;          // runs while a row is restarting
+  std::optional<int> idleReleaseMs_;  // none: the printers' default
+  bool firstRowByRule_ = false;       // row 0 was selected by the rule, not chosen
+  QTimer restartCheck_;               // runs while a row is restarting
 };

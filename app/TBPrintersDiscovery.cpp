@@ -94,8 +94,21 @@ void TBPrinters::makePrinter(const usb::ServiceHandle& service) {
   if (!TBUSBPrinterOLM::supportedVendorIDs().contains(vendor)) return;
   if (!TBUSBPrinterOLM::supportedProductIDs().contains(product)) return;
 
-  if (PrinterRef printer = TBUSBPrinter::create<TBUSBPrinterOLM>(notifyPort_, std::move(interface), service))
+  if (PrinterRef printer =
+          TBUSBPrinter::create<TBUSBPrinterOLM>(notifyPort_, std::move(interface), service)) {
+    if (idleReleaseMs_) printer->setIdleReleaseDelay(*idleReleaseMs_);
     addPrinter(printer, service);
+  }
+}
+
+void TBPrinters::setIdleReleaseDelay(int ms) {
+  Q_ASSERT(isMainQueue());
+  idleReleaseMs_ = ms;
+  for (const Entry& entry : arriving_) entry.printer->setIdleReleaseDelay(ms);
+  for (const PrinterRef& printer : ready_) printer->setIdleReleaseDelay(ms);
+  if (printers_) {
+    for (const Entry& entry : *printers_) entry.printer->setIdleReleaseDelay(ms);
+  }
 }
 
 void TBPrinters::addPrinter(const PrinterRef& printer, const usb::ServiceHandle& arrivalService) {

@@ -20,6 +20,8 @@ void checkFields(const QString& deviceId) {
     if (value.isNull()) continue;
     FUZZ_CHECK(!value.contains(QLatin1Char(';')) && deviceId.contains(value));
   }
+  const pm::usbtext::DeviceIdFields fields = pm::usbtext::decodeDeviceId(deviceId);
+  FUZZ_CHECK(!fields.manufacturer.isNull() && !fields.model.isNull());
   const QString whole = pm::usbtext::substringFromString(deviceId, QStringLiteral("MDL:"),
                                                          QStringLiteral(";"), Qt::CaseInsensitive, true);
   if (!whole.isNull() && !deviceId.isEmpty()) {

@@ -1,13 +1,15 @@
 #pragma once
-// TBUSBPrinter: one attached printer-class USB interface. It holds the interface and device
-// objects and the registry service with its interest registration (device access), reads the
-// printer's identity (USB strings, IEEE 1284 device ID, device key) and keeps its device
-// information, and owns the printer's serial command queue on which all its USB work runs.
+// TBUSBPrinter: one attached printer-class USB interface. It holds its interface (device
+// access), learns and keeps the printer's identity (USB strings, IEEE 1284 device ID, device key)
+// and its device information, and owns the printer's serial command queue on which all its USB
+// work runs.
 // The maker's printer class TBUSBPrinterOLM (olm/printer/) derives from it.
 //
-// Implementation files: TBUSBPrinter.cpp (life cycle, properties), TBUSBPrinterAccess.cpp
-// (open/close, pipes, resets), TBUSBPrinterIdentity.cpp (strings, device ID, device key,
-// registry), TBUSBPrinterQueue.cpp (command queue, exchanges, bulk I/O, probe).
+// Its parts: usb::InterfaceAccess (usb/InterfaceAccess.h: open/close, idle release, pipes,
+// resets, the gone flag) and usb::IdentityReader (usb/IdentityReader.h: USB strings, device ID);
+// the printer keeps what it learns and what it announces. Implementation files: TBUSBPrinter.cpp
+// (life cycle, identity, properties, device information), TBUSBPrinterQueue.cpp (command queue,
+// exchanges, bulk I/O, probe).
 //
 // Threads and queues (checked with Q_ASSERT in debug builds):
 //  - [main]   the main thread (main queue): creation, observable property changes and their
@@ -37,6 +39,8 @@
 #include "support/IOReturn.h"
 #include "support/SerialQueue.h"
 #include "usb/DeviceInfo.h"
+#include "usb/IdentityReader.h"
+#include "usb/InterfaceAccess.h"
 #include "usb/UsbPlatform.h"
 
 // The printer's connection state (`state`).
@@ -95,88 +99,46 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   static QSet<uint16_t> supportedVendorIDs() { return {}; }
   static QSet<uint16_t> supportedProductIDs() { return {}; }
 
-  // ---- Device and interface access ------------------------------------------------------------
-  int64_t state() const;            // [any]
-  void setState(int64_t state);     // [main] announces "state"
-  int8_t isOwned() const;           // [any]
-  void setIsOwned(int64_t owned);   // [main]
-  int32_t interfaceStatus() const;  // [any]
-  bool isInterfaceOpen() const;     // [any]
-  bool willOpenInterface() const;   // [any]
-  bool didOpenInterface() const;    // [any]
+  // ---- Device and interface access (usb::InterfaceAccess) -------------------------------------
+  // How the printer holds and lets go of its interface; reached directly by tests and by the
+  // rarer calls (resets, ownership, pipes). [any]
+  usb::InterfaceAccess& interfaceAccess() const;
+  int64_t state() const;                                          // [any]
+  void setState(int64_t state);                                   // [main] announces "state"
+  bool isInterfaceOpen() const;                                   // [any]
+  std::shared_ptr<usb::UsbInterface> interfaceInterface() const;  // [any]
+  // Stores the interface and, when it changed, reads its IDs and USB strings. Queued.
+  void setInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface);
+  usb::ServiceHandle deviceObject() const;  // [any]
 
-  std::shared_ptr<usb::UsbInterface> interfaceInterface() const;             // [any]
-  void setInterfaceInterface(std::shared_ptr<usb::UsbInterface> interface);  // queued
-  std::shared_ptr<usb::UsbDevice> deviceInterface();                         // made on first use
-  void setDeviceInterface(std::shared_ptr<usb::UsbDevice> device);           // queued
-  usb::ServiceHandle deviceObject() const;                                   // [any]
-  usb::ServiceHandle iokitObject() const { return deviceObject(); }
-  void setDeviceObject(const usb::ServiceHandle& service);  // queued
-
-  // Opens the interface; returns once it is open, with kIOReturnError once the interface
-  // reference has been dropped, or kIOReturnNoDevice once the device has gone; at once with
-  // kIOReturnNotPrivileged when the process may not open the device (status texts say so, the
-  // log names the udev rule: usb/UsbPermission.h). While another program holds the interface it
-  // retries every 250 ms; other failures are logged with their cause and retried after a pause
-  // growing from 250 ms to 5 s. The status shows the current cause until an open succeeds. [queue]
-  // With BusyOpen::Report (the user's actions: they must answer at once) a busy interface ends the
-  // open with kIOReturnExclusiveAccess after one attempt; while such an open (or other user work,
-  // see queueUserWork) waits in the queue, every busy open in front of it gives up the same way
-  // after its attempt, so that none holds the queue in front of the user's action.
-  enum class BusyOpen { Retry, Report };
-  IOReturn openInterface(BusyOpen busy = BusyOpen::Retry);
-  // Inline on the command queue, else queued; the completion runs on the queue. [any]
-  void openInterface(Completion completion, BusyOpen busy = BusyOpen::Retry);
-  // Queues work the user is waiting for (as performAsyncOnCommandQueue): busy opens in front of
-  // it give up instead of retrying. [any]
-  void queueUserWork(std::function<void()> work);
-  // Always queued, also from the queue itself. [any]
-  void closeInterface(Completion completion);
-  void getPipes();          // queued
-  uint8_t bulkIN() const;   // [queue]
-  uint8_t bulkOUT() const;  // [queue]
-
-  IOReturn resetUSBPrinter(bool otherRecipient);  // SOFT_RESET; caller's thread
-  IOReturn resetUSBPrinter() { return resetUSBPrinter(false); }
-  IOReturn resetUSBDevice();        // caller's thread
-  IOReturn reEnumerateUSBDevice();  // caller's thread
-  void hotPlug();                   // queues reEnumerateUSBDevice
-  // Once no work has used the open interface for this long, it is closed and so given back to
-  // the system (its printer driver can print again), unless keepsInterfaceOpen() says otherwise.
-  // Process-wide; 2000 ms unless a test shortens it. [any]
-  static void setIdleReleaseDelay(int ms);
-  static int idleReleaseDelay();
+  // Opening, closing and user work: see usb::InterfaceAccess.
+  using BusyOpen = usb::InterfaceAccess::BusyOpen;
+  IOReturn openInterface(BusyOpen busy = BusyOpen::Retry);                     // [queue]
+  void openInterface(Completion completion, BusyOpen busy = BusyOpen::Retry);  // [any]
+  void queueUserWork(std::function<void()> work);                              // [any]
+  void closeInterface(Completion completion);                                  // always queued [any]
+  uint8_t bulkIN() const;                                                      // [queue]
+  uint8_t bulkOUT() const;                                                     // [queue]
+  void hotPlug();                                                              // queues a re-enumeration
+  // How long the open interface may stay unused before it is given back to the system (its
+  // printer driver can print again), unless keepsInterfaceOpen() says otherwise; 2000 ms unless
+  // the controller or a test shortens it. [any]
+  void setIdleReleaseDelay(int ms);
+  int idleReleaseDelay() const;
   void prepareForRelease();  // queued: drops every reference
   // At quit: lets go like prepareForRelease, and the work still queued makes no more transfers
   // (each would wait its whole time-out on a printer that answers nothing). [any]
   void prepareForQuit();
-  // Marks the printer as gone (its service was terminated): an open retrying on the command
-  // queue, which prepareForRelease() cannot reach, ends with kIOReturnNoDevice. [any]
-  void noteServiceTerminated();
-  bool hasGone() const;  // [any]
+  bool hasGone() const;  // the service was terminated [any]
 
-  // ---- Identity ---------------------------------------------------------------------------------
-  // Language IDs offered by the device; nullopt while they cannot be read. [queue]
-  std::optional<QSet<uint16_t>> langIds();
-  uint16_t langId();
-  void setLangId(uint16_t langId);
-  // String descriptor in the chosen language; null QString for none. [queue]
-  QString descriptorStringAtIndex(uint8_t index);
-  void getUSBVendorString();  // queued; stores on the main queue
-  void getUSBProductString();
-  void getUSBSerialNumberString();
-  // Reads the IEEE 1284 device ID; the completion gets (success, text), also on failure. Queued.
-  void update1284DeviceID(std::function<void(bool ok, const QString& deviceId)> completion);
-  // Decodes a device ID into manufacturer, model, serial number and description. [any]
+  // ---- Identity (read by usb::IdentityReader) ------------------------------------------------------
+  usb::IdentityReader& identityReader() const;  // [any]
+  // Decodes a device ID into manufacturer, model, serial number (this printer's USB serial
+  // number when the ID has none) and description (pm::usbtext::decodeDeviceId). [any]
   void decodeDeviceID(
       const QString& deviceId,
       const std::function<void(const QString& manufacturer, const QString& model, const QString& serialNumber,
                                const QString& description)>& decoded) const;
-  static QString substringFromString(const QString& text, const QString& prefix, const QString& terminator,
-                                     Qt::CaseSensitivity cs, bool inclusive);
-  static QString noninclusiveCaseInsensitiveSubstringFromString(const QString& text, const QString& prefix,
-                                                                const QString& terminator);
-  static QString normalizedVendorString(const QString& vendor);
 
   // True once the identity reads have run (whatever they found); identityRead() follows on the
   // main thread. A printer joins the list only then. [any]
@@ -186,8 +148,7 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   QByteArray descriptionUTF8() const;  // "manufacturer model serial" [any]
   QString idVendor() const;            // decimal text [any]
   QString idProduct() const;
-  QString idLocation() const;  // lower-case hex [any]
-  uint16_t vendorID() const;   // [any]
+  uint16_t vendorID() const;  // [any]
   uint16_t productID() const;
   uint32_t locationID() const;
 
@@ -275,20 +236,17 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   void setWriteStatus(IOReturn status) { writeStatus_ = status; }
 
  private:
+  friend class usb::InterfaceAccess;  // announces the connection state it changes
+
   static void destroyOnMainThread(TBUSBPrinter* printer);
   void setRegistry(usb::UsbRegistry* registry);  // before init [main]
   void createCommandQueue();                     // [main]
   void nameCommandQueue(const QString& manufacturer, const QString& model,
                         const QString& serialNumber);  // [queue]
-  void markIdentified();                               // [queue]
-  // A failed open's text in `status` and the printer status, taken back by a successful open. [queue]
-  void setOpenFailure(const QString& text);
-  void clearOpenFailure();
-  // Location, vendor and product IDs from the interface's enumeration record (no transfer). [any]
-  void noteIdentifiers(usb::UsbInterface* interface);
-  // The close step of closeInterface(), run on the queue. [queue]
-  IOReturn closeOnQueue();
-  void armIdleRelease(int delayMs);  // [queue]
+  void readUsbStrings();                               // [queue] stores them on the main queue
+  // Reads the device ID, stores it and what it tells, then sets the service object. [queue]
+  void readDeviceID(const usb::ServiceHandle& service);
+  void markIdentified();  // [queue]
 
   struct Private;
   std::unique_ptr<Private> d_;

@@ -83,7 +83,7 @@ void TBUSBPrinter::sendPrinterCommand(Block command, pm::SerialQueue* replyQueue
   performInlineOnCommandQueue([this, command = std::move(command), replyQueue, reply = std::move(reply)] {
     command();
     // Not read from once quitting: it may answer nothing for the whole time-out.
-    const QByteArray data = d_->gone.abandoned() ? QByteArray() : printerReply();
+    const QByteArray data = d_->access.abandoned() ? QByteArray() : printerReply();
     if (!reply) return;
     if (replyQueue != nullptr && replyQueue == queue_.get()) {
       reply(data);
@@ -104,15 +104,15 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
   Q_ASSERT(isPrinterCommandQueue());
   pm::systemLogf("writing to %s interface with %lu byte payload", descriptionUTF8().constData(),
                  static_cast<unsigned long>(data.size()));
-  const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface || d_->gone.abandoned()) {
+  const std::shared_ptr<usb::UsbInterface> interface = d_->access.interface();
+  if (!interface || d_->access.abandoned()) {
     // Quitting: a device that answers nothing would hold the queue, and with it the end of the
     // process, for the whole time-out.
     writeStatus_ = kIOReturnError;
     return false;
   }
-  writeStatus_ = interface->writePipe(d_->bulkOUT, data.constData(), static_cast<uint32_t>(data.size()),
-                                      kBulkTimeoutMs, kBulkTimeoutMs);
+  writeStatus_ = interface->writePipe(d_->access.bulkOUT(), data.constData(),
+                                      static_cast<uint32_t>(data.size()), kBulkTimeoutMs, kBulkTimeoutMs);
   noteInterfaceUse();
   return writeStatus_ == kIOReturnSuccess;
 }
@@ -121,15 +121,16 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
 // transfer statuses are left alone: these reads belong to no exchange.
 uint32_t TBUSBPrinter::drainBulkIn() {
   Q_ASSERT(isPrinterCommandQueue());
-  const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface || interfaceStatus() != TBUSBInterfaceStatusOpen) return 0;
+  const std::shared_ptr<usb::UsbInterface> interface = d_->access.interface();
+  if (!interface || d_->access.interfaceStatus() != TBUSBInterfaceStatusOpen) return 0;
   QByteArray chunk(kDrainChunk, '\0');
   QByteArray head;
   uint32_t dropped = 0;
   IOReturn result = kIOReturnSuccess;
   while (dropped < kDrainLimit) {
     uint32_t received = kDrainChunk;
-    result = interface->readPipe(d_->bulkIN, chunk.data(), &received, kDrainTimeoutMs, kDrainTimeoutMs);
+    result =
+        interface->readPipe(d_->access.bulkIN(), chunk.data(), &received, kDrainTimeoutMs, kDrainTimeoutMs);
     if (result != kIOReturnSuccess || received == 0) break;
     received = std::min(received, kDrainChunk);
     if (head.size() < kDrainLoggedBytes)
@@ -151,15 +152,16 @@ uint32_t TBUSBPrinter::drainBulkIn() {
 
 QByteArray TBUSBPrinter::interfaceReadDataOfSize(uint32_t size) {
   Q_ASSERT(isPrinterCommandQueue());
-  const std::shared_ptr<usb::UsbInterface> interface = d_->interface();
-  if (!interface || d_->gone.abandoned()) {
+  const std::shared_ptr<usb::UsbInterface> interface = d_->access.interface();
+  if (!interface || d_->access.abandoned()) {
     readStatus_ = kIOReturnError;
     return {};
   }
   // Bytes the printer does not send stay 0: the answer always has the size asked for.
   QByteArray buffer(static_cast<qsizetype>(size), '\0');
   uint32_t received = size;
-  readStatus_ = interface->readPipe(d_->bulkIN, buffer.data(), &received, kBulkTimeoutMs, kBulkTimeoutMs);
+  readStatus_ =
+      interface->readPipe(d_->access.bulkIN(), buffer.data(), &received, kBulkTimeoutMs, kBulkTimeoutMs);
   if (readStatus_ != kIOReturnSuccess) return {};
   if (buffer.isNull()) buffer = QByteArray("", 0);
   return buffer;

@@ -39,7 +39,7 @@ void usbDeviceInterest(TBUSBPrinter* printer, const usb::ServiceHandle& service,
     case kIOMessageServiceIsTerminated:
       pm::systemLogf("%s (device %.8x) was removed\n", description.constData(), service.id());
       // An open still retrying on the printer's queue gives up.
-      printer->noteServiceTerminated();
+      printer->interfaceAccess().noteServiceTerminated();
       // What was learned survives until the printer comes back.
       TBUSBPrinter::setDeviceInfo(printer->deviceInfoDict(), printer->keyUSBdevice());
       break;

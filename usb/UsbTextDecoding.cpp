@@ -104,4 +104,26 @@ QString deviceIdField(const QString& deviceId, std::initializer_list<const char*
   return QString();
 }
 
+QString normalizedVendorString(const QString& vendor) {
+  if (vendor.size() < 3) return vendor;
+  const auto is = [&vendor](const char* name) {
+    return vendor.compare(QLatin1String(name), Qt::CaseInsensitive) == 0;
+  };
+  if (is("Varnholt Printing") || is("Varnholt Printing ")) return QStringLiteral("OLM");
+  if (is("HEWLETT-PACKARD")) return QStringLiteral("HP");
+  return vendor;
+}
+
+DeviceIdFields decodeDeviceId(const QString& deviceId) {
+  DeviceIdFields fields;
+  fields.manufacturer = deviceIdField(deviceId, {"MFG:", "MANUFACTURER:"});
+  if (fields.manufacturer.isNull()) fields.manufacturer = QStringLiteral("unknown");
+  fields.manufacturer = normalizedVendorString(fields.manufacturer);
+  fields.model = deviceIdField(deviceId, {"MDL:", "MODEL:"});
+  if (fields.model.isNull()) fields.model = QStringLiteral("unknown");
+  fields.serialNumber = deviceIdField(deviceId, {"SERN:"});
+  fields.description = deviceIdField(deviceId, {"DESCRIPTION:", "DES:"});
+  return fields;
+}
+
 }  // namespace pm::usbtext

@@ -46,4 +46,15 @@ QString substringFromString(const QString& text, const QString& prefix, const QS
 // text holds, up to the next ';', keys matched case-insensitively; a null QString when none does.
 QString deviceIdField(const QString& deviceId, std::initializer_list<const char*> keys);
 
+// The short name of a maker whose USB or device-ID name is long ("HEWLETT-PACKARD" -> "HP");
+// any other name as it is.
+QString normalizedVendorString(const QString& vendor);
+
+// The fields a printer takes from its device ID: the maker (normalised) and model, "unknown"
+// when absent; the serial number and the description, null when absent.
+struct DeviceIdFields {
+  QString manufacturer, model, serialNumber, description;
+};
+DeviceIdFields decodeDeviceId(const QString& deviceId);
+
 }  // namespace pm::usbtext

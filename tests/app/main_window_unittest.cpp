@@ -196,11 +196,11 @@ class MainWindowTest : public QObject {
   // attach reads or a refresh give way) with the busy alert naming the printer; "Retry" tries
   // again, "Cancel" ends in words on the status line, and the menu still shows the setting.
   void busyPrinterAnswersAtOnceWithRetryOrCancel() {
-    ShortTimings timings(50);
     AppHarness harness;
     const auto device = harness.attachPrinter(QStringLiteral("SIM0001"));
     device->setHeldByOtherProgram(true);
     TBPrinters& controller = harness.start();
+    controller.setIdleReleaseDelay(50);
     MainWindow window(&controller, QString());
     QTRY_COMPARE(window.model()->rowCount(), 1);
     const TBPrinters::PrinterRef printer = controller.printerAt(0);

@@ -137,13 +137,6 @@ class MainThreadWatch {
   qint64 worst_ = 0;
 };
 
-// Shortens, for one test, how long an unused interface stays open; the default comes back when it
-// goes.
-struct ShortTimings {
-  explicit ShortTimings(int idleReleaseMs) { TBUSBPrinter::setIdleReleaseDelay(idleReleaseMs); }
-  ~ShortTimings() { TBUSBPrinter::setIdleReleaseDelay(2000); }
-};
-
 // What both rigs stand in for around the printers: the scripted presenter and application,
 // installed while it lives, the update state file out of the user's own, and no device
 // information left from an earlier test.

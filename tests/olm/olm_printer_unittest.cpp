@@ -101,8 +101,8 @@ class VendorPrinterTest : public QObject {
   // back once unused (its printer driver can print again); a printer that does not answer, or
   // another counter letter (which opens the printer and sends nothing), says why not.
   void counterResets() {
-    const ShortTimings timings(100);
     attach(sim::Model::PZA);
+    printer_->setIdleReleaseDelay(100);
     std::optional<std::pair<bool, QString>> outcome;
     const auto record = [&](bool reset, const QString& why) { outcome.emplace(reset, why); };
     printer_->properties().resetCounter('B');

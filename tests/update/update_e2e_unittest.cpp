@@ -625,8 +625,8 @@ class UpdateEndToEndTest : public QObject {
     // One whose printer keeps reporting an error ends after its rounds, and the printer is given
     // back once unused.
     {
-      const ShortTimings timings(100);
       printer_->update().setTimings({.statusPollRounds = 2});
+      printer_->setIdleReleaseDelay(100);
       device_->setStatusSequence({QStringLiteral("02000")});
       device_->clearFrames();
       printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
@@ -635,6 +635,7 @@ class UpdateEndToEndTest : public QObject {
       QTest::qWait(700);
       QCOMPARE(device_->frameSummaries().size(), 2);
       printer_->update().setTimings({});
+      printer_->setIdleReleaseDelay(usb::InterfaceAccess::kDefaultIdleReleaseMs);
     }
 
     // A poll that never sees its code ends when the printer goes, and lets the object go.

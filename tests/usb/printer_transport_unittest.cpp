@@ -203,8 +203,8 @@ class PrinterTransportTest : public QObject {
     auto printer = settledPrinter(description, handler);
     std::array<int, 4> results{};
     QVERIFY(onQueue(*printer, [&] {
-      results = {printer->bulkIN(), printer->bulkOUT(), printer->resetUSBPrinter(true),
-                 printer->resetUSBPrinter()};
+      results = {printer->bulkIN(), printer->bulkOUT(), printer->interfaceAccess().resetUSBPrinter(true),
+                 printer->interfaceAccess().resetUSBPrinter(false)};
     }));
     QCOMPARE(results,
              (std::array<int, 4>{4, 1, kIOReturnSuccess, kIOReturnSuccess}));  // the highest bulk pipes
@@ -216,20 +216,20 @@ class PrinterTransportTest : public QObject {
   }
 
   void ownershipAndClose() {
-    const ShortTimings timings(300);
     auto device = attach();
     auto printer = printerFor(device);
+    printer->setIdleReleaseDelay(300);
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
     QCOMPARE(device->openCount(), 1);      // the first open-close cycle
     QVERIFY(printer->status().isEmpty());  // a free printer is never shown as held by another
     std::atomic<int> closeResult{-1};
     printer->closeInterface([&](IOReturn r) { closeResult = r; });
     QTRY_COMPARE(closeResult.load(), 0);
-    printer->setIsOwned(1);
+    printer->interfaceAccess().setIsOwned(1);
     // The device opens on the queue before the open state reaches the main thread.
     QTRY_VERIFY(device->isOpen() && printer->isInterfaceOpen());
-    QCOMPARE(printer->isOwned(), int8_t{0});
-    printer->setIsOwned(0);
+    QCOMPARE(printer->interfaceAccess().isOwned(), int8_t{0});
+    printer->interfaceAccess().setIsOwned(0);
     // The device closes on the queue before the printer records it.
     QTRY_VERIFY(!device->isOpen());
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
@@ -237,6 +237,7 @@ class PrinterTransportTest : public QObject {
     // Left open and unused, the interface is given back by itself, and the window hears of it;
     // one the printer keeps (an update in progress) stays open until it lets go.
     auto keeper = settledPrinter<NumberingPrinter>();
+    keeper->setIdleReleaseDelay(300);
     keeper->keep = true;
     printer->openInterface(TBUSBPrinter::Completion());
     keeper->openInterface(TBUSBPrinter::Completion());
@@ -322,13 +323,15 @@ class PrinterTransportTest : public QObject {
     auto silent = settledPrinter(description);
     std::array<int, 4> chosen{};
     QVERIFY(onQueue(*printer, [&] {
-      chosen[0] = printer->langId();  // without English the first stays
-      printer->setLangId(0x0409);     // not offered
-      chosen[1] = printer->langId();
-      printer->setLangId(0x040C);
-      chosen[2] = printer->langId();
+      chosen[0] = printer->identityReader().langId();  // without English the first stays
+      printer->identityReader().setLangId(0x0409);     // not offered
+      chosen[1] = printer->identityReader().langId();
+      printer->identityReader().setLangId(0x040C);
+      chosen[2] = printer->identityReader().langId();
     }));
-    QVERIFY(onQueue(*silent, [&] { chosen[3] = silent->langIds() ? -1 : silent->langId(); }));
+    QVERIFY(onQueue(*silent, [&] {
+      chosen[3] = silent->identityReader().langIds() ? -1 : silent->identityReader().langId();
+    }));
     QCOMPARE(chosen, (std::array<int, 4>{0x0407, 0x0407, 0x040C, 0}));
   }
 
@@ -356,7 +359,7 @@ class PrinterTransportTest : public QObject {
     for (const auto& [reply, text] : rows) {
       auto printer = printerFor(attach(pzaDescription(), controlReply(0x80, reply)));
       QString read = QStringLiteral("unset");
-      QVERIFY(onQueue(*printer, [&] { read = printer->descriptorStringAtIndex(1); }));
+      QVERIFY(onQueue(*printer, [&] { read = printer->identityReader().descriptorStringAtIndex(1); }));
       QCOMPARE(read, text);
     }
   }
@@ -404,7 +407,8 @@ class PrinterTransportTest : public QObject {
     const usb::ServiceHandle first = device->service();
     std::array<IOReturn, 2> results{};
     QVERIFY(onQueue(*printer, [&] {
-      results = {printer->resetUSBDevice(), printer->reEnumerateUSBDevice()};
+      results = {printer->interfaceAccess().resetUSBDevice(),
+                 printer->interfaceAccess().reEnumerateUSBDevice()};
     }));
     QCOMPARE(results, (std::array<IOReturn, 2>{kIOReturnSuccess, kIOReturnSuccess}));
     QTRY_VERIFY(printer->hasGone());

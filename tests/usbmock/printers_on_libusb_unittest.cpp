@@ -145,7 +145,7 @@ class PrintersOnLibusbTest : public QObject {
     printer->properties().resetCounter('A');
     QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; },
                             5000 * kSlowdown));
-    QVERIFY2(sinceReset.elapsed() < TBUSBPrinter::idleReleaseDelay() + 1000 * kSlowdown,
+    QVERIFY2(sinceReset.elapsed() < printer->idleReleaseDelay() + 1000 * kSlowdown,
              qPrintable(QString::number(sinceReset.elapsed())));
     QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(detaches + 1, reattaches + 1));
     // The driver comes back as the interface is let go, a moment before the printer says so.
