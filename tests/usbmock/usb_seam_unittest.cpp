@@ -41,7 +41,8 @@ constexpr uint32_t kShortTimeoutMs = 150;
 constexpr uint32_t kLongTimeoutMs = 3000;
 
 VirtualDeviceDescription printerDescription(uint16_t product = 0x0017) {
-  VirtualDeviceDescription d = pzaDescription(QStringLiteral("EMU0001"), "MFG:Maker;MDL:RM-Test;SERN:EMU0001;");
+  VirtualDeviceDescription d =
+      pzaDescription(QStringLiteral("EMU0001"), "MFG:Maker;MDL:RM-Test;SERN:EMU0001;");
   d.productId = product;
   d.languageIds = {0x0407, 0x0409};
   return d;
@@ -80,9 +81,10 @@ std::shared_ptr<libusb::LibusbServiceToken> detachedService(int* reEnumerationRe
   d.interfaceSubClass = kUSBPrintingSubClass;
   d.locationId = 0x01420000;
   d.endpoints = {{0x01, {kUSBOut, 1, kUSBBulk, 512, 0}}, {0x82, {kUSBIn, 2, kUSBBulk, 512, 0}}};
-  auto enumeration = std::make_shared<libusb::LibusbEnumeration>(libusb::DeviceRef(), [reEnumerationRequests](auto) {
-    if (reEnumerationRequests) ++*reEnumerationRequests;
-  });
+  auto enumeration =
+      std::make_shared<libusb::LibusbEnumeration>(libusb::DeviceRef(), [reEnumerationRequests](auto) {
+        if (reEnumerationRequests) ++*reEnumerationRequests;
+      });
   return std::make_shared<libusb::LibusbServiceToken>(enumeration, d);
 }
 
@@ -290,7 +292,8 @@ class UsbSeamTest : public QObject {
     IOReturn rc = kIOReturnError;
     QCOMPARE(control(*interface, 0x80, 6, 0x0301, 4, &rc), QByteArray("\x24\x03V\0", 4));
     const QByteArray deviceId = printerDescription().deviceId1284;
-    QCOMPARE(control(*interface, 0xA1, 0, 0, 5, &rc), QByteArray(1, '\0') + char(deviceId.size() + 2) + "MFG");
+    QCOMPARE(control(*interface, 0xA1, 0, 0, 5, &rc),
+             QByteArray(1, '\0') + char(deviceId.size() + 2) + "MFG");
     QCOMPARE(control(*interface, 0xC0, 0x42, 0, 3, &rc), QByteArray("ven"));
     control(*interface, 0x80, 6, 0x0100, 18, &rc);  // descriptors the bus does not describe stall
     QCOMPARE(rc, kIOUSBPipeStalled);
