@@ -204,11 +204,18 @@ QString PrinterTableModel::firmware(TBUSBPrinterOLM& printer) const {
   auto shipped = shippedFirmware_.constFind(printer.productID());
   if (shipped == shippedFirmware_.constEnd())
     shipped = shippedFirmware_.insert(printer.productID(), printer.newFirmwareVersion());
-  const double available = pm::firmwareVersionNumber(*shipped);
-  if (available <= 0.0) return installed;
-  if (qFuzzyCompare(have, available)) return tr("%1 (up to date)").arg(installed);
-  if (have < available) return tr("%1 (%2 available)").arg(installed, *shipped);
-  return tr("%1 (newer than %2)").arg(installed, *shipped);
+  const std::optional<pm::ShippedFirmware> stands =
+      pm::compareShippedFirmware(have, pm::firmwareVersionNumber(*shipped));
+  if (!stands) return installed;
+  switch (*stands) {
+    case pm::ShippedFirmware::Same:
+      return tr("%1 (up to date)").arg(installed);
+    case pm::ShippedFirmware::Newer:
+      return tr("%1 (%2 available)").arg(installed, *shipped);
+    case pm::ShippedFirmware::Older:
+      return tr("%1 (newer than %2)").arg(installed, *shipped);
+  }
+  return installed;
 }
 
 QVariant PrinterTableModel::toolTip(const TBUSBPrinterOLM& printer, int column) const {

@@ -13,16 +13,6 @@
 
 namespace pm::cli {
 
-FirmwareState compareFirmware(double installed, double shipped) {
-  if (installed <= 0.0 || shipped <= 0.0) return FirmwareState::Unknown;
-  // Versions are two-decimal numbers ("01.10"); compare them in hundredths.
-  const long long have = std::llround(installed * 100.0);
-  const long long ship = std::llround(shipped * 100.0);
-  if (ship > have) return FirmwareState::NewerAvailable;
-  if (ship == have) return FirmwareState::UpToDate;
-  return FirmwareState::OlderShipped;
-}
-
 QString firmwareStateName(FirmwareState state) {
   switch (state) {
     case FirmwareState::NewerAvailable:
@@ -45,6 +35,19 @@ std::optional<QString> readValue(const QString& text) {
 }
 
 namespace {
+
+FirmwareState firmwareState(const std::optional<ShippedFirmware>& shipped) {
+  if (!shipped) return FirmwareState::Unknown;
+  switch (*shipped) {
+    case ShippedFirmware::Newer:
+      return FirmwareState::NewerAvailable;
+    case ShippedFirmware::Same:
+      return FirmwareState::UpToDate;
+    case ShippedFirmware::Older:
+      return FirmwareState::OlderShipped;
+  }
+  return FirmwareState::Unknown;
+}
 
 // Where the application itself holds the printer, else what the interest messages said.
 std::optional<QString> usbStatusOf(const TBUSBPrinterOLM& printer) {
@@ -82,10 +85,7 @@ PrinterFacts factsOf(TBUSBPrinterOLM& printer) {
   facts.usbStatus = usbStatusOf(printer);
   facts.firmware = readValue(printer.firmwareVersion());
   facts.availableFirmware = readValue(printer.newFirmwareVersion());
-  facts.firmwareState =
-      facts.firmware ? compareFirmware(printer.installedFirmwareVersion(),
-                                       firmwareVersionNumber(facts.availableFirmware.value_or(QString())))
-                     : FirmwareState::Unknown;
+  facts.firmwareState = facts.firmware ? firmwareState(printer.shippedFirmware()) : FirmwareState::Unknown;
   facts.lifetimeCounter = readValue(printer.lifetimeCounter());
   const ColorTableSummary summary = ColorTableSummary::fromDeviceInfo(printer.deviceInfoDict()->snapshot());
   for (const ColorTableSummary::Table& table : summary.tables()) {

@@ -16,10 +16,8 @@ class TBUSBPrinterOLM;
 
 namespace pm::cli {
 
-// How the shipped firmware compares with the installed one.
+// How the shipped firmware compares with the installed one, as the report names it.
 enum class FirmwareState { NewerAvailable, UpToDate, OlderShipped, Unknown };
-// Both numbers as read by firmwareVersionNumber; 0 (or less) means not known.
-FirmwareState compareFirmware(double installed, double shipped);
 QString firmwareStateName(FirmwareState state);  // "newer-available", "up-to-date", ...
 
 struct ColourTable {

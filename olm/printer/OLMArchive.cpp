@@ -92,11 +92,7 @@ QString TBUSBPrinterOLM::newFirmwareVersion() {
 double TBUSBPrinterOLM::availableFirmwareVersion() { return pm::firmwareVersionNumber(newFirmwareVersion()); }
 
 std::optional<TBUSBPrinterOLM::ShippedFirmware> TBUSBPrinterOLM::shippedFirmware() {
-  const double installed = installedFirmwareVersion();
-  const double available = availableFirmwareVersion();
-  if (installed <= 0.0 || available <= 0.0) return std::nullopt;
-  if (qFuzzyCompare(installed, available)) return ShippedFirmware::Same;
-  return available > installed ? ShippedFirmware::Newer : ShippedFirmware::Older;
+  return pm::compareShippedFirmware(installedFirmwareVersion(), availableFirmwareVersion());
 }
 
 // ---- The archive of the update ---------------------------------------------------------------------

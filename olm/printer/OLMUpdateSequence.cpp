@@ -177,15 +177,15 @@ void TBUSBPrinterOLM::proceedWithUpdateWhenReady() {
     uploadFirmware();
     return;
   }
-  const double installed = installedFirmwareVersion();
-  const double available = availableFirmwareVersion();
   // The window reinstalls the same version and takes an older one by preference; the command
   // line says which it wants.
-  const bool notNeeded = olderAllowed_ ? !*olderAllowed_ && installed >= available
-                                       : installed > available &&
+  const std::optional<ShippedFirmware> shipped = shippedFirmware();
+  const bool notNeeded = olderAllowed_ ? !*olderAllowed_ && shipped && shipped != ShippedFirmware::Newer
+                                       : shipped == ShippedFirmware::Older &&
                                              !preferenceIsSet(QStringLiteral("installOlderFirmwareVersion"));
   if (notNeeded) {
-    const QString message = tr("This printer has firmware version %1 installed.").arg(installed, 0, 'f', 2);
+    const QString message =
+        tr("This printer has firmware version %1 installed.").arg(installedFirmwareVersion(), 0, 'f', 2);
     recordUpdateOutcome(QStringLiteral("refused"),
                         tr("Firmware update not needed") + QLatin1Char(' ') + message);
     dialogs().showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);

@@ -55,6 +55,7 @@ struct ColorTableRead;         // one colour-table read exchange (TBUSBPrinterOL
 struct LoadedArchive;          // one model's archive as read and checked (olm/update/FirmwareArchive.h)
 struct UpdateRecord;           // one update under way (olm/update/UpdateJournal.h)
 enum class UpdateStage : int;  // where it stands (olm/update/UpdateJournal.h)
+enum class ShippedFirmware;    // olm/update/FirmwareArchive.h
 }  // namespace pm
 
 class TBUSBPrinterOLM : public TBUSBPrinter {
@@ -225,8 +226,9 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   QByteArray firmwareBlobForKey(const QString& key);  // [any]
   QString newFirmwareVersion();                       // "KTA 01.61"; null without an archive [any]
   double availableFirmwareVersion();                  // [any]
-  // How the shipped firmware stands to the installed one; nullopt while either is unknown. [any]
-  enum class ShippedFirmware { Newer, Same, Older };
+  // How the shipped firmware stands to the installed one (pm::compareShippedFirmware); nullopt
+  // while either is unknown. [any]
+  using ShippedFirmware = pm::ShippedFirmware;
   std::optional<ShippedFirmware> shippedFirmware();
   static bool verifySRecData(const QByteArray& data);       // [any]
   static QByteArray paddedData(QByteArray data);            // in place when handed the only reference [any]

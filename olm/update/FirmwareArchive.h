@@ -94,4 +94,10 @@ class FirmwareArchive {
 // piece ("KTBW 1.40PRN" -> 1.4, "KTA 01.61" -> 1.61); 0.0 when that piece holds no number.
 double firmwareVersionNumber(const QString& versionText);
 
+// How a shipped firmware version stands to the installed one: the one comparison the window,
+// the update and the command line use. Versions have two decimals ("01.10"), so they are
+// compared in hundredths; nullopt while either number is unknown (0 or less).
+enum class ShippedFirmware { Newer, Same, Older };
+std::optional<ShippedFirmware> compareShippedFirmware(double installed, double shipped);
+
 }  // namespace pm

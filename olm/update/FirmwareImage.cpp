@@ -17,6 +17,7 @@
 #include "olm/update/FirmwareArchive.h"
 
 #include <array>
+#include <cmath>
 #include <cstring>
 
 #include <QFile>
@@ -212,6 +213,14 @@ uint16_t FirmwareArchive::checksumForData(const QByteArray& data) {
 
 double firmwareVersionNumber(const QString& versionText) {
   return framing::doubleValue(versionText.section(QLatin1Char(' '), -1));
+}
+
+std::optional<ShippedFirmware> compareShippedFirmware(double installed, double shipped) {
+  if (installed <= 0.0 || shipped <= 0.0) return std::nullopt;
+  const long long have = std::llround(installed * 100.0);
+  const long long ship = std::llround(shipped * 100.0);
+  if (ship == have) return ShippedFirmware::Same;
+  return ship > have ? ShippedFirmware::Newer : ShippedFirmware::Older;
 }
 
 }  // namespace pm

@@ -161,6 +161,14 @@ class UpdateFilesTest : public QObject {
                                                        {"X 1e", 1.0}};
     for (const auto& [text, number] : versions)
       QCOMPARE(pm::firmwareVersionNumber(QString::fromLatin1(text)), number);
+    // The window, the update and the command line share this comparison: two texts of one
+    // version are the same however the sum of their digits rounds; unknown is neither.
+    using pm::ShippedFirmware;
+    QCOMPARE(pm::compareShippedFirmware(0.1 + 0.2, 0.3), ShippedFirmware::Same);
+    QCOMPARE(pm::compareShippedFirmware(1.61, pm::firmwareVersionNumber("KTA 01.62")),
+             ShippedFirmware::Newer);
+    QCOMPARE(pm::compareShippedFirmware(1.4, 1.39), ShippedFirmware::Older);
+    QCOMPARE(pm::compareShippedFirmware(0.0, 1.4), std::nullopt);
   }
 };
 
