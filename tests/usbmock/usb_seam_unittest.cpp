@@ -116,6 +116,10 @@ class UsbSeamTest : public QObject {
     const std::lock_guard l(scriptLock_);
     std::tie(reply_, fault_, latencyMs_) = std::tuple(reply, fault, latencyMs);
   }
+  void answerControl(const TransferResult& answer) {
+    const std::lock_guard l(scriptLock_);
+    controlAnswer_ = answer;
+  }
 
   std::shared_ptr<VirtualUsbDevice> attach(const VirtualDeviceDescription& d,
                                            std::shared_ptr<virt::VirtualDeviceHandler> handler,
@@ -186,8 +190,11 @@ class UsbSeamTest : public QObject {
     matched_.clear();
     terminated_.clear();
     script({});
-    pending_.clear();
-    controlAnswer_ = TransferResult::ok("vendor");
+    answerControl(TransferResult::ok("vendor"));
+    {
+      const std::lock_guard l(scriptLock_);
+      pending_.clear();
+    }
     if (libusb_) emulated_ = std::make_unique<usbmock::EmulatedUsbBus>();
     else virtual_ = std::make_unique<virt::VirtualUsbBus>();
   }
@@ -298,7 +305,7 @@ class UsbSeamTest : public QObject {
     control(*interface, 0x80, 6, 0x0100, 18, &rc);  // descriptors the bus does not describe stall
     QCOMPARE(rc, kIOUSBPipeStalled);
     if (!libusb_) {  // the handler's failure as it gave it, and the port reset reaching it
-      controlAnswer_ = TransferResult::failure(kIOReturnNotResponding);
+      answerControl(TransferResult::failure(kIOReturnNotResponding));
       control(*interface, 0xC0, 0x42, 0, 3, &rc);
       QVERIFY(rc == kIOReturnNotResponding && interface->device()->resetDevice() == kIOReturnSuccess);
     }
@@ -307,7 +314,7 @@ class UsbSeamTest : public QObject {
     QTRY_COMPARE(printer_->resets(), libusb_ ? 2 : 3);
     char payload[3] = {1, 2, 3};
     ControlRequest out{0x41, 0x42, 0, 0, 3, payload, 100, 100, 0};
-    controlAnswer_ = TransferResult::ok();
+    answerControl(TransferResult::ok());
     QVERIFY(interface->controlRequest(0, out) == kIOReturnSuccess && out.lengthDone == 3);
     QCOMPARE(printer_->lastControlData(), QByteArray("\1\2\3"));
     QCOMPARE(interface->close(), kIOReturnSuccess);
