@@ -83,7 +83,7 @@ int main(int argc, char** argv) {
   const QByteArray text = imageText();
   if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size()) qFatal("cannot write the image");
   file.close();
-  pm::setResourceDirectory(resources);
+  qputenv("PM_RESOURCE_DIR", resources.toLocal8Bit());
 
   bench::BenchRig rig(/*probeNewPrinters=*/false);
   auto device = rig.attach({});

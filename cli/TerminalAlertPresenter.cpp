@@ -33,18 +33,7 @@ AlertAnswer TerminalAlertPresenter::accepting(const AlertRequest& request) {
 }
 
 AlertAnswer TerminalAlertPresenter::declining(const AlertRequest& request) {
-  AlertAnswer answer;
-  if (request.escapeButton >= 0) {
-    answer.returnCode = pm::kAlertFirstButtonReturn + request.escapeButton;
-  } else if (request.dismissable) {
-    answer.dismissed = true;
-  } else {
-    // The first button that does not go ahead.
-    int button = 0;
-    while (button < request.buttons.size() && button == request.acceptButton) ++button;
-    answer.returnCode = pm::kAlertFirstButtonReturn + button;
-  }
-  return answer;
+  return decliningAnswer(request);
 }
 
 void TerminalAlertPresenter::present(const AlertRequest& request,

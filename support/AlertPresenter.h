@@ -52,6 +52,11 @@ struct AlertAnswer {
   bool dismissed = false;                    // ended by Escape or the close button, no button chosen
 };
 
+// How `request` is answered by one who does not go ahead: its cancelling (Escape) button, else
+// dismissed when it may be, else the first button that is not the accepting one. Also the answer
+// of an alert nobody can be shown (no presenter), so that its completion still runs. [any]
+AlertAnswer decliningAnswer(const AlertRequest& request);
+
 class AlertPresenter {
  public:
   virtual ~AlertPresenter() = default;

@@ -9,8 +9,6 @@ namespace pm {
 // The resource directory: $PM_RESOURCE_DIR when set; else <exe>/../share/printer-maintenance
 // when it exists (installed); else the source tree's resources/ (run from the build tree).
 QString resourceDirectory();
-// Tests point the look-up elsewhere; an empty path restores the default.
-void setResourceDirectory(const QString& path);
 // Path of resource `name` of `type` ("KTA 01.61", "fw"), or a null QString when it is missing.
 QString resourcePath(const QString& name, const QString& type);
 // Splits "KTA 01.61.fw" at its last dot and resolves it.

@@ -15,7 +15,9 @@ namespace {
 void present(const pm::AlertRequest& request, std::function<void(const pm::AlertAnswer&)> completion) {
   pm::AlertPresenter* presenter = pm::alertPresenter();
   if (presenter == nullptr) {
+    // Nobody to ask: the completion still runs, with the cautious answer.
     pm::systemLog(QStringLiteral("no alert presenter for \"%1\"").arg(request.title));
+    if (completion) completion(pm::decliningAnswer(request));
     return;
   }
   presenter->present(request, std::move(completion));
@@ -31,9 +33,9 @@ void PrinterDialogs::showCustomAlert(const QString& title, const QString& messag
   pm::systemLog(
       QStringLiteral("-[TBUSBPrinterOLM showCustomAlertWithTitle:message:buttonTitles:accessoryView:"
                      "alertStyle:customLayout:completion:]"));
-  if (title.isEmpty() && message.isEmpty()) return;
+  const bool hasText = !title.isEmpty() || !message.isEmpty();
   auto printer = printer_.self();
-  pm::performAsyncOnMainQueue([printer, title, message, buttonTitles, agreeCheckBox, style,
+  pm::performAsyncOnMainQueue([printer, hasText, title, message, buttonTitles, agreeCheckBox, style,
                                customLayout = std::move(customLayout), completion = std::move(completion)] {
     pm::AlertRequest request;
     request.icon = printer->image();
@@ -48,6 +50,11 @@ void PrinterDialogs::showCustomAlert(const QString& title, const QString& messag
     request.escapeButton = static_cast<int>(request.buttons.indexOf(tr("Cancel")));
     request.serialNumber = printer->identitySerialNumber();
     if (customLayout) customLayout(request);
+    if (!hasText) {
+      // An alert that says nothing is not shown; whoever waits for its answer is not left waiting.
+      if (completion) completion(pm::decliningAnswer(request));
+      return;
+    }
     // The completion holds the printer until the user has answered.
     present(request, [printer, completion](const pm::AlertAnswer& answer) {
       if (completion) completion(answer);

@@ -27,8 +27,9 @@ class PrinterDialogs {
 
   using AlertCompletion = std::function<void(int returnCode)>;  // kAlertFirstButtonReturn + index
   using AlertAnswerCompletion = std::function<void(const pm::AlertAnswer& answer)>;
-  // Nothing is shown (and the completion never runs) when title and message are both empty.
-  // The layout hook may adjust the request before it is presented. Completion on main. [any]
+  // Nothing is shown when title and message are both empty, or no presenter is set; the
+  // completion then runs with pm::decliningAnswer. The layout hook may adjust the request before
+  // it is presented. The completion runs once, on main. [any]
   void showCustomAlert(const QString& title, const QString& message, const QStringList& buttonTitles,
                        bool agreeCheckBox, pm::AlertStyle style,
                        std::function<void(pm::AlertRequest& alert)> customLayout,

@@ -224,8 +224,6 @@ class DesktopFilesTest : public QObject {
     QCOMPARE((std::pair{app.exitStatus(), app.exitCode()}), (std::pair{QProcess::NormalExit, 0}));
   }
 
-  void cleanup() { pm::setResourceDirectory({}); }
-
   // The file follows the locale. Installed for German, our texts and Qt's own buttons speak
   // German (the package depends on Qt's translations), the printer's status stays in its own
   // words, and a text the table does not hold shows as written.
@@ -234,7 +232,7 @@ class DesktopFilesTest : public QObject {
     QVERIFY(QDir(resources.path()).mkpath(QStringLiteral("translations")));
     const QString target = resources.filePath(QStringLiteral("translations/printer-maintenance_de.qm"));
     QVERIFY(QFile::copy(kQmDir + QStringLiteral("/printer-maintenance_de.qm"), target));
-    pm::setResourceDirectory(resources.path());
+    const ScopedEnv resourceDir("PM_RESOURCE_DIR", resources.path().toLocal8Bit());
     for (const char* locale : {"de_DE", "de_AT", "en_US", "fr_FR"})
       QCOMPARE(pm::translationFile(QLocale(QLatin1String(locale))), locale[0] == 'd' ? target : QString());
 

@@ -135,6 +135,18 @@ class VendorPrinterTest : public QObject {
     QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer has no counter P.")));
     QVERIFY(device_->device()->openCount() > opens || device_->device()->isOpen());
     QVERIFY(device_->frames().empty());
+
+    // An alert that says nothing, or that nobody can be shown, still answers: as one who declines.
+    std::vector<int> answers;
+    const auto answer = [&](int returnCode) { answers.push_back(returnCode); };
+    printer_->dialogs().showCustomAlert({}, {}, {}, false, pm::AlertStyle::Warning, nullptr,
+                                        [&](const pm::AlertAnswer& a) { answer(a.returnCode); });
+    pm::setAlertPresenter(nullptr);
+    printer_->dialogs().showConfirmation(QStringLiteral("Go?"), {},
+                                         {QStringLiteral("Cancel"), QStringLiteral("Go")}, answer);
+    QTRY_COMPARE(answers, (std::vector<int>{pm::kAlertFirstButtonReturn, pm::kAlertFirstButtonReturn}));
+    QCOMPARE(rig_->alerts().count(), 0);
+    pm::setAlertPresenter(&rig_->alerts());
   }
 
   // A change of the USB serial-number setting breaks the print queues that name this printer by

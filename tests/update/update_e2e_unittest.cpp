@@ -2,10 +2,11 @@
 // restart into update mode and back: the frames each model receives, the stages across the
 // restarts, the rules and alerts before the update, and the faults on the way.
 
-#include <QtTest>
+#include <optional>
 
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QtTest>
 
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateJournal.h"
@@ -51,6 +52,7 @@ class UpdateEndToEndTest : public QObject {
   std::shared_ptr<sim::VirtualPrinter> device_;
   Printer printer_;
   QTemporaryDir resources_;
+  std::optional<ScopedEnv> resourceDir_;  // points the look-up at resources_ while set
   QTemporaryDir settingsDir_;
 
   // Attaches a printer and waits until its first reads are done (its firmware version is known).
@@ -104,14 +106,13 @@ class UpdateEndToEndTest : public QObject {
       if (tamper && name == files.first()) bytes[100] = bytes[100] == 'A' ? 'B' : 'A';
       QVERIFY(writeFile(resources_.filePath(QStringLiteral("firmware/") + name), bytes));
     }
-    pm::setResourceDirectory(resources_.path());
+    resourceDir_.emplace("PM_RESOURCE_DIR", resources_.path().toLocal8Bit());
   }
 
  private slots:
   void initTestCase() { useTemporarySettings(settingsDir_); }
   void init() {
     QSettings().clear();
-    pm::setResourceDirectory({});
     pm::UpdateReturnWatch::setTimeoutMs(90000);
     rig_ = std::make_unique<PrinterTestRig>();
   }
@@ -120,7 +121,7 @@ class UpdateEndToEndTest : public QObject {
     device_.reset();
     rig_.reset();
     QSettings().clear();
-    pm::setResourceDirectory({});
+    resourceDir_.reset();
   }
 
   void fullUpdateOfEachModel_data() {

@@ -25,9 +25,6 @@ class UpdateFilesTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void init() { pm::setResourceDirectory({}); }
-  void cleanup() { pm::setResourceDirectory({}); }
-
   // Every model's update sends the shipped files only once they pass their compiled digests (the
   // update test); here the digest's form (an HMAC-SHA256 keyed on the class name, plus "00") and
   // what has none.
@@ -59,7 +56,7 @@ class UpdateFilesTest : public QObject {
          {"KTA 01.61.fw", "KTA_600_0161.cwd", "PZA_PD_300_0100.cwd", "PZA_SD_300_0100.cwd"})
       QVERIFY(QFile::copy(FirmwareArchive::resourcePathForArchiveFile(QLatin1String(name)),
                           firmwareFile(QLatin1String(name))));
-    pm::setResourceDirectory(dir.path());
+    const ScopedEnv resourceDir("PM_RESOURCE_DIR", dir.path().toLocal8Bit());
 
     // One table missing: refused, naming it (the update would otherwise erase it and say nothing).
     LogCapture log;
