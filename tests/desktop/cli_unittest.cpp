@@ -114,32 +114,19 @@ class CliTest : public QObject {
   // The names scripts depend on, and one clear line (exit 3) for everything else.
   void commandLine() {
     using pm::cli::parseArguments;
-    const auto ok = [](const QStringList& args) {
-      return std::holds_alternative<pm::cli::Options>(parseArguments(args));
+    // Each line one command line, its words separated by blanks.
+    const auto ok = [](const char* line) {
+      return std::holds_alternative<pm::cli::Options>(
+          parseArguments(QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts)));
     };
-    QVERIFY(ok(
-        {QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--wait"), QStringLiteral("5")}));
-    QVERIFY(ok({QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("A1"),
-                QStringLiteral("--counter"), QStringLiteral("m")}));
-    QVERIFY(ok({QStringLiteral("usb-serial"), QStringLiteral("off"), QStringLiteral("--printer"),
-                QStringLiteral("A1"), QStringLiteral("--remove-queues")}));
-    for (const QStringList& wrong : QList<QStringList>{
-             {},
-             {QStringLiteral("frobnicate")},
-             {QStringLiteral("list"), QStringLiteral("--wait"), QStringLiteral("soon")},
-             {QStringLiteral("list"), QStringLiteral("--yes")},
-             {QStringLiteral("update")},
-             {QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--printer"),
-              QStringLiteral("A1")},
-             {QStringLiteral("update"), QStringLiteral("--printer")},
-             {QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("A1"),
-              QStringLiteral("--counter"), QStringLiteral("Q")},
-             {QStringLiteral("usb-serial"), QStringLiteral("maybe"), QStringLiteral("--printer"),
-              QStringLiteral("A1")},
-             {QStringLiteral("usb-serial"), QStringLiteral("on"), QStringLiteral("--printer"),
-              QStringLiteral("A1"), QStringLiteral("--remove-queues"), QStringLiteral("--keep-queues")},
-             {QStringLiteral("history"), QStringLiteral("--json=yes")}})
-      QVERIFY2(!ok(wrong), qPrintable(wrong.join(QLatin1Char(' '))));
+    for (const char* right : {"list --json --wait 5", "reset-counter --printer A1 --counter m",
+                              "usb-serial off --printer A1 --remove-queues"})
+      QVERIFY2(ok(right), right);
+    for (const char* wrong :
+         {"", "frobnicate", "list --wait soon", "list --yes", "update", "update --all --printer A1",
+          "update --printer", "reset-counter --printer A1 --counter Q", "usb-serial maybe --printer A1",
+          "usb-serial on --printer A1 --remove-queues --keep-queues", "history --json=yes"})
+      QVERIFY2(!ok(wrong), wrong);
 
     const Run usage = cli({QStringLiteral("list"), QStringLiteral("--frobnicate")});
     QCOMPARE(usage.exitCode, 3);
@@ -170,17 +157,17 @@ class CliTest : public QObject {
         QJsonDocument::fromJson(run.out, &error).object().value(QStringLiteral("printers")).toArray();
     QCOMPARE(error.error, QJsonParseError::NoError);
     QCOMPARE(printers.size(), 3);
-    const QJsonObject current = printers[0].toObject();
-    const QJsonObject older = printers[1].toObject();
-    const QJsonObject busy = printers[2].toObject();
-    QCOMPARE(current.value(QStringLiteral("serial")).toString(), QStringLiteral("SIM0001"));
-    QCOMPARE(current.value(QStringLiteral("firmwareState")).toString(), QStringLiteral("up-to-date"));
-    QCOMPARE(older.value(QStringLiteral("firmware")).toString(), QStringLiteral("PZA 01.00"));
-    QCOMPARE(older.value(QStringLiteral("availableFirmware")).toString(), QStringLiteral("PZA 01.10"));
-    QCOMPARE(older.value(QStringLiteral("firmwareState")).toString(), QStringLiteral("newer-available"));
-    QCOMPARE(older.value(QStringLiteral("lifetimeCounter")).toString(), QStringLiteral("1234"));
-    QVERIFY(older.value(QStringLiteral("usbSerialNumber")).isBool());
-    QVERIFY(older.value(QStringLiteral("updateStage")).isNull());
+    const QJsonObject older = printers[1].toObject(), busy = printers[2].toObject();
+    const std::tuple<int, const char*, const char*> values[] = {{0, "serial", "SIM0001"},
+                                                                {0, "firmwareState", "up-to-date"},
+                                                                {1, "firmware", "PZA 01.00"},
+                                                                {1, "availableFirmware", "PZA 01.10"},
+                                                                {1, "firmwareState", "newer-available"},
+                                                                {1, "lifetimeCounter", "1234"}};
+    for (const auto& [row, key, value] : values)
+      QCOMPARE(printers[row].toObject().value(QLatin1String(key)).toString(), QLatin1String(value));
+    QVERIFY(older.value(QStringLiteral("usbSerialNumber")).isBool() &&
+            older.value(QStringLiteral("updateStage")).isNull());
     QVERIFY(!older.value(QStringLiteral("colourTables")).toArray().isEmpty());
     for (const QJsonValue& table : older.value(QStringLiteral("colourTables")).toArray())
       QVERIFY(!table.toObject().value(QStringLiteral("version")).toString().isEmpty());
@@ -241,9 +228,7 @@ class CliTest : public QObject {
     QCOMPARE(ends.size(), results.size());
     for (qsizetype i = 0; i < ends.size(); ++i) {
       QCOMPARE(ends[i].value(QStringLiteral("result")).toString(), results[i]);
-      QCOMPARE(ends[i].keys(),
-               (QStringList{QStringLiteral("from"), QStringLiteral("message"), QStringLiteral("printer"),
-                            QStringLiteral("result"), QStringLiteral("to")}));
+      QCOMPARE(ends[i].keys(), (QStringList{"from", "message", "printer", "result", "to"}));
     }
     QFETCH(QString, message);
     QVERIFY2(ends[0].value(QStringLiteral("message")).toString().contains(message, Qt::CaseInsensitive),
@@ -258,11 +243,9 @@ class CliTest : public QObject {
     if (results[0] == QLatin1String("refused")) {
       QVERIFY(events.isEmpty());
     } else {
-      QCOMPARE(events, (QStringList{QStringLiteral("phase-started1"), QStringLiteral("restarting1"),
-                                    QStringLiteral("back1"), QStringLiteral("phase-started2"),
-                                    QStringLiteral("bytes-sent2"), QStringLiteral("restarting2"),
-                                    QStringLiteral("back2"), QStringLiteral("phase-started3"),
-                                    QStringLiteral("tables-written3")}));
+      QCOMPARE(events.join(QLatin1Char(' ')),
+               QStringLiteral("phase-started1 restarting1 back1 phase-started2 bytes-sent2 restarting2 back2 "
+                              "phase-started3 tables-written3"));
     }
     const QByteArray history =
         cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out;
@@ -375,10 +358,11 @@ class CliTest : public QObject {
     QCOMPARE(lines.size(), 2);
     const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
     const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
-    QCOMPARE(first.value(QStringLiteral("printer")).toString(), QStringLiteral("SIM0001"));
-    QCOMPARE(first.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
-    QCOMPARE(first.value(QStringLiteral("to")).toString(), QStringLiteral("PZA 01.10"));
-    QCOMPARE(second.value(QStringLiteral("result")).toString(), QStringLiteral("failed"));
+    QCOMPARE((QStringList{first.value(QStringLiteral("printer")).toString(),
+                          first.value(QStringLiteral("result")).toString(),
+                          first.value(QStringLiteral("to")).toString(),
+                          second.value(QStringLiteral("result")).toString()}),
+             (QStringList{"SIM0001", "success", "PZA 01.10", "failed"}));
     QVERIFY(cli({QStringLiteral("history")}).out.contains("SIM0002"));
   }
 };

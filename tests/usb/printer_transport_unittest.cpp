@@ -336,28 +336,14 @@ class PrinterTransportTest : public QObject {
   }
 
   void stringDescriptors() {
-    const std::pair<QByteArray, QString> rows[] = {
-        {QByteArray("\x08\x03"
-                    "A\0\0\0\0\0",
-                    8),
-         "A"},                                           // padded
-        {QByteArray("\x06\x03\0\0\0\0", 6), QString()},  // all zero
-        {QByteArray("\x08\x03"
-                    "\xe9\0"
-                    "t\0"
-                    "\xe9\0",
-                    8),
-         QStringLiteral("\u00e9t\u00e9")},  // Latin-1
-        {QByteArray("\x40\x03"
-                    "O\0K\0",
-                    6),
-         "OK"},  // claims more
-        {QByteArray("\x06\x02"
-                    "O\0K\0",
-                    6),
-         QString()}};  // wrong type
+    // Padded, all zero, Latin-1, claiming more than came, of the wrong type.
+    const std::pair<const char*, QString> rows[] = {{"0803410000000000", "A"},
+                                                    {"060300000000", QString()},
+                                                    {"0803e9007400e900", QStringLiteral("\u00e9t\u00e9")},
+                                                    {"40034f004b00", "OK"},
+                                                    {"06024f004b00", QString()}};
     for (const auto& [reply, text] : rows) {
-      auto printer = printerFor(attach(pzaDescription(), controlReply(0x80, reply)));
+      auto printer = printerFor(attach(pzaDescription(), controlReply(0x80, QByteArray::fromHex(reply))));
       QString read = QStringLiteral("unset");
       QVERIFY(onQueue(*printer, [&] { read = printer->identityReader().descriptorStringAtIndex(1); }));
       QCOMPARE(read, text);

@@ -2,7 +2,7 @@
 // printers shown to libusb as emulated kernel devices: the attach of a PZA, printers that answer
 // badly never holding the main thread, and a whole firmware update across both restarts by the
 // command-line program, a process of its own. Single faults (stalls, busy interfaces, unplugs, re-enumeration)
-// are covered at the seam in libusb_backend_emulated_unittest.
+// are covered at the seam in usb_seam_unittest.
 
 #include <QtTest>
 
