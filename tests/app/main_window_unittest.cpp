@@ -129,16 +129,13 @@ class MainWindowTest : public QObject {
       QTRY_COMPARE(cell(model, 0, PrinterTableModel::FirmwareVersion), QString::fromLatin1(says));
     }
 
-    // A counter reset answers in words, here in the status bar.
+    // A counter reset (its words on the status line are the busy case's).
     window.resetCounterAction('A')->trigger();
     QMessageBox* confirm = nullptr;
     QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
     QTRY_VERIFY(confirm->informativeText().startsWith(QStringLiteral("Counter A now reads 12.")));
     buttonTitled(confirm, QStringLiteral("&Reset"))->click();
-    QTRY_COMPARE(window.statusBar()->currentMessage(),
-                 QStringLiteral("Counter A of %1 was reset to zero.")
-                     .arg(QString::fromUtf8(printer->descriptionUTF8())));
-    QCOMPARE(device->counters().a, 0u);
+    QTRY_COMPARE(device->counters().a, 0u);
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     device->setCounters({4321, 0, 0, 0});
@@ -333,14 +330,13 @@ class MainWindowTest : public QObject {
 
   // Demo mode as main() runs it, with the Qt alerts: a model that is not admitted is refused in
   // the log and the status bar, and the no-printer page says what was attached; the printers are
-  // listed once their identity is read, an unplug removes one row, the update warning's "Quit"
+  // listed once their identity is read (an unplug is the selection case's), the update warning's "Quit"
   // ends the application, and termination empties the list at once.
   void demoSessionFromStartToQuit() {
     const QString spec = QStringLiteral("PZA,KTC:fw=04.20,PZA");
     pm::DemoMode::Outcome outcome;
     LogCapture log;
-    std::shared_ptr<usb::UsbRegistry> bus;
-    AppHarness harness([&] { return bus = pm::DemoMode::makeRegistry(spec, &outcome); });
+    AppHarness harness([&] { return pm::DemoMode::makeRegistry(spec, &outcome); });
     TBPrinters& controller = harness.start();
     QCoreApplication::sendPostedEvents();
     MainWindow window(&controller, spec);
@@ -365,13 +361,6 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_COMPARE(cell(model, 1, PrinterTableModel::UsbSerial), QStringLiteral("Enabled"));
 
-    const QString staying = cell(model, 1, PrinterTableModel::SerialNumber);
-    QVERIFY(cell(model, 0, PrinterTableModel::SerialNumber) != staying);
-    std::dynamic_pointer_cast<usb::virt::VirtualUsbBus>(bus)->devices().front()->detach();
-    QTRY_COMPARE(model.rowCount(), 1);
-    QCOMPARE(cell(model, 0, PrinterTableModel::SerialNumber), staying);
-    QCOMPARE(controller.selectedRow(), 0);
-
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(alerts.currentAlert() != nullptr);
     QMessageBox* warning = alerts.currentAlert();
@@ -386,7 +375,7 @@ class MainWindowTest : public QObject {
     QVERIFY(quit);
 
     // Termination empties the list at once, even with a printer busy with a long command.
-    controller.printerAt(0)->printerCommandQueue()->async([] { QThread::sleep(1); });
+    controller.printerAt(0)->printerCommandQueue()->async([] { QThread::msleep(400); });
     QSignalSpy resets(&controller, &TBPrinters::printersReset);
     QElapsedTimer timer;
     timer.start();

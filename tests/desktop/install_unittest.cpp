@@ -74,48 +74,41 @@ class InstallTest : public QObject {
     root_ = QDir(prefix_.path()).canonicalPath();
   }
 
-  // The desktop integration files are there, and no picture sources.
-  void layoutIsComplete() {
+  // The desktop integration files are installed, and no picture sources. The self-check of the
+  // installed binary, of the build tree's (the source tree's resources) and of the installed one
+  // with an archive file gone (the check is worth having only if it notices what is missing).
+  void selfCheckFindsTheResources() {
     const QDir root(root_);
     for (const QString& file : kDesktopFiles) QVERIFY2(root.exists(file), qPrintable(file));
     QVERIFY(!root.exists(QStringLiteral("share/printer-maintenance/pictures/PZA.svg")));
-  }
-
-  void installedBinaryFindsItsResources() {
-    const Result check =
-        selfCheck(root_ + QStringLiteral("/bin/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
-    QVERIFY2(check.exitCode == 0, qPrintable(check.out));
+    const QString installed = root_ + QStringLiteral("/bin/printer-maintenance");
     const QString data = root_ + QStringLiteral("/share/printer-maintenance");
-    QStringList expected{QStringLiteral("resource directory: ") + data + QLatin1Char('\n'),
-                         QStringLiteral("archive PZA: verified (5 files)"),
-                         QStringLiteral("picture PZA: ") + data + QStringLiteral("/pictures/PZA.png"),
-                         QStringLiteral("self-check: passed")};
-    if (hasTranslations())
-      expected << QStringLiteral("translation: ") + data +
-                      QStringLiteral("/translations/printer-maintenance_de.qm");
-    for (const QString& line : expected) QVERIFY2(check.out.contains(line), qPrintable(check.out));
-  }
-
-  // The self-check is worth having only if it notices what is missing.
-  void selfCheckNoticesAMissingArchiveFile() {
-    const QString table = root_ + QStringLiteral("/share/printer-maintenance/firmware/PZA_SD_310_0100.cwd");
-    QVERIFY(QFile::rename(table, table + QStringLiteral(".away")));
-    const Result check = selfCheck(root_ + QStringLiteral("/bin/printer-maintenance"), QStringLiteral("C"));
-    QVERIFY(QFile::rename(table + QStringLiteral(".away"), table));
-    QCOMPARE(check.exitCode, 1);
-    for (const char* line :
-         {"archive PZA: FAILED", "archive KTA: verified", "translation: none for C", "self-check: FAILED"})
-      QVERIFY2(check.out.contains(QLatin1String(line)), line);
-  }
-
-  void buildTreeUsesTheSourceResources() {
-    const Result check =
-        selfCheck(kBinaryDir + QStringLiteral("/printer-maintenance"), QStringLiteral("de_DE.UTF-8"));
-    QVERIFY2(check.exitCode == 0, qPrintable(check.out));
-    QVERIFY(check.out.contains(QStringLiteral("resource directory: " PM_SOURCE_DIR "/resources\n")));
-    if (hasTranslations())
-      QVERIFY(check.out.contains(QStringLiteral("translation: ") + kBinaryDir +
-                                 QStringLiteral("/translations/printer-maintenance_de.qm")));
+    const QString qm = QStringLiteral("/translations/printer-maintenance_de.qm");
+    const QString table = data + QStringLiteral("/firmware/PZA_SD_310_0100.cwd");
+    const struct {
+      QString program;
+      bool tableAway;  // and the locale C
+      QStringList lines;
+    } rows[] = {
+        {installed,
+         false,
+         {"resource directory: " + data + '\n', "archive PZA: verified (5 files)",
+          "picture PZA: " + data + "/pictures/PZA.png", "self-check: passed",
+          hasTranslations() ? "translation: " + data + qm : QString()}},
+        {kBinaryDir + "/printer-maintenance",
+         false,
+         {"resource directory: " PM_SOURCE_DIR "/resources\n",
+          hasTranslations() ? "translation: " + kBinaryDir + qm : QString()}},
+        {installed,
+         true,
+         {"archive PZA: FAILED", "archive KTA: verified", "translation: none for C", "self-check: FAILED"}}};
+    for (const auto& row : rows) {
+      if (row.tableAway) QVERIFY(QFile::rename(table, table + QStringLiteral(".away")));
+      const Result check = selfCheck(row.program, row.tableAway ? "C" : "de_DE.UTF-8");
+      if (row.tableAway) QVERIFY(QFile::rename(table + QStringLiteral(".away"), table));
+      QVERIFY2(check.exitCode == (row.tableAway ? 1 : 0), qPrintable(check.out));
+      for (const QString& line : row.lines) QVERIFY2(check.out.contains(line), qPrintable(check.out));
+    }
   }
 
   // The Debian package: the dependencies it declares, its maintainer scripts, the files the

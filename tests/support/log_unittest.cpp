@@ -106,6 +106,8 @@ class LogTest : public QObject {
     QVERIFY(QRegularExpression(QStringLiteral("^I ") + kStamp + QStringLiteral(" hello$"))
                 .match(bufferLines().value(0))
                 .hasMatch());
+    // The stamp is local time: its zone offset is the local one.
+    QCOMPARE(bufferLines().value(0).mid(27, 5), pm::stringWithUTSFormat(QDateTime::currentDateTime(), "Z"));
     ZOVRAN_Log::debug(QStringLiteral("one\ntwo\n"));  // split at newlines
     const QByteArray debug = "DEBUG: App: ";
     QCOMPARE(err_->contents(),
@@ -236,43 +238,29 @@ class LogTest : public QObject {
     }
   }
 
-  // The line's date is the local time as QDateTime renders it, zone offset included.
-  void dateIsLocalTime() {
-    const QString pattern = QStringLiteral("[YYYY/MM/dd HH:mm:ss.SSS Z]");
-    const QString before = pm::stringWithUTSFormat(QDateTime::currentDateTime(), pattern);
-    const QString date = ZOVRAN_Log::logDateString();
-    const QString after = pm::stringWithUTSFormat(QDateTime::currentDateTime(), pattern);
-    QVERIFY2(before.left(24) <= date.left(24) && date.left(24) <= after.left(24), qPrintable(date));
-    QCOMPARE(date.mid(24), before.mid(24));
-  }
-
-  // The system log (syslog and standard error, with the test sink): lines end at their newline.
-  void systemLogLines() {
-    LogCapture log;
-    pm::systemLog(QStringLiteral("ends in newline\n"));
-    pm::systemLogf("%s=%d", "value", 42);
-    QCOMPARE(log.lines(), QStringList({QStringLiteral("ends in newline"), QStringLiteral("value=42")}));
-    // Standard error's prefix: local time to the millisecond, process name, pid and thread id.
-    const QRegularExpression prefix(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
-                                                   "log_unittest\\[%1:%2\\] ends in newline\n")
-                                        .arg(::getpid())
-                                        .arg(::gettid()));
-    QVERIFY2(prefix.match(QString::fromUtf8(err_->contents())).hasMatch(), err_->contents().constData());
-  }
-
-  // Each line reaches the system log with its priority (user facility: 8 + syslog priority), so
-  // `journalctl -p err` finds the errors. When standard error is the journal's own stream, a line
+  // Each line reaches the system log (and the test sink) with its priority (user facility: 8 +
+  // syslog priority), so `journalctl -p err` finds the errors; a line ends at its newline, and
+  // standard error's copy starts with the local time, process name, pid and thread id. When standard error is the journal's own stream, a line
   // is recorded once, through the socket, and still lands on standard error when the socket is
   // gone; JOURNAL_STREAM inherited by a process whose standard error points elsewhere is ignored.
   void systemLogPrioritiesAndTheJournal() {
     SystemLogDaemon daemon(QFile::encodeName(path(QStringLiteral("log"))));
     QVERIFY(daemon.bound);
     qunsetenv("JOURNAL_STREAM");
+    LogCapture log;
     pm::systemLog(QStringLiteral("ERROR: writeToInterfaceWithData: [e00002bc]"));
-    pm::systemLog(QStringLiteral("failed to verify firmware archive"));
-    pm::systemLog(QStringLiteral("demo printer attached"));
+    pm::systemLog(QStringLiteral("failed to verify firmware archive\n"));
+    pm::systemLogf("%s printer attached", "demo");
     pm::systemLog(pm::LogPriority::Error, QStringLiteral("stated"));
     ZOVRAN_Log::err(QStringLiteral("not the system log's"));
+    QCOMPARE(log.lines().value(2), QStringLiteral("demo printer attached"));
+    QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} "
+                                               "log_unittest\\[%1:%2\\] ERROR: ")
+                                    .arg(::getpid())
+                                    .arg(::gettid()))
+                 .match(QString::fromUtf8(err_->contents()))
+                 .hasMatch(),
+             err_->contents().constData());
     const QByteArrayList plain = daemon.received();
     QCOMPARE(plain.size(), 4);
     const QRegularExpression datagram(
