@@ -86,7 +86,9 @@ class DesktopFilesTest : public QObject {
   Q_OBJECT
 
  private slots:
-  void validators() {
+  // The entry and the metadata pass their validators (where installed) and agree with the icons;
+  // the metadata names every admitted vendor.
+  void entryMetainfoAndIconAgree() {
     const std::pair<const char*, QStringList> tools[] = {
         {"desktop-file-validate", {packagingFile(".desktop")}},
         {"appstreamcli", {"validate", "--no-net", packagingFile(".metainfo.xml")}}};
@@ -100,10 +102,6 @@ class DesktopFilesTest : public QObject {
       QVERIFY2(process.exitStatus() == QProcess::NormalExit && process.exitCode() == 0,
                process.readAll().constData());
     }
-  }
-
-  // The entry, the metadata and the icons agree; the metadata names every admitted vendor.
-  void entryMetainfoAndIconAgree() {
     QSettings entry(packagingFile(".desktop"), QSettings::IniFormat);
     entry.beginGroup(QStringLiteral("Desktop Entry"));
     QCOMPARE(entry.value(QStringLiteral("Exec")).toString(), QStringLiteral("printer-maintenance"));
