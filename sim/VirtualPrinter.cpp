@@ -3,7 +3,6 @@
 #include <utility>
 
 #include "support/SystemLog.h"
-#include "usb/virtual/StandardRequests.h"
 
 namespace sim {
 
@@ -55,6 +54,7 @@ std::shared_ptr<VirtualPrinter> VirtualPrinter::attach(usb::virt::VirtualUsbBus&
   description.product = productString(config.model);
   description.serialNumber = config.iSerialEnabled ? config.serialNumber : QString();
   description.deviceId1284 = deviceId1284(config.model, config.serialNumber);
+  description.stringLatencyMs = config.identityLatencyMs;
   std::shared_ptr<VirtualUsbDevice> device = bus.attach(description, printer);
   {
     std::lock_guard lock(printer->mutex_);
@@ -72,7 +72,6 @@ VirtualPrinter::VirtualPrinter(Token, const VirtualPrinterConfig& config)
       iSerialEnabled_(config.iSerialEnabled),
       tables_(config.model, initialTableVersion(config)),
       latencyMs_(config.latencyMs),
-      identityLatencyMs_(config.identityLatencyMs),
       restartDelayMs_(config.restartDelayMs),
       lateReplies_(config.lateReplies) {
   updateMode_ = config.inLoader;
@@ -242,21 +241,6 @@ TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoin
   perform(device, action);
   if (action == BusAction::Unplug) return TransferResult::failure(kIOReturnNoDevice);
   return stalled ? TransferResult::stall() : TransferResult::ok();
-}
-
-std::optional<TransferResult> VirtualPrinter::controlRequest(VirtualUsbDevice& device,
-                                                             const usb::virt::SetupPacket& setup,
-                                                             const QByteArray& outData) {
-  Q_UNUSED(outData);
-  // GET_DESCRIPTOR of a string, answered from the descriptors as the bus would, only later.
-  constexpr uint8_t kGetDescriptor = 6;
-  constexpr uint8_t kStringDescriptor = 3;
-  const bool stringRequest = setup.bmRequestType == 0x80 && setup.bRequest == kGetDescriptor &&
-                             (setup.wValue >> 8) == kStringDescriptor;
-  if (!stringRequest || identityLatencyMs_ == 0) return std::nullopt;
-  TransferResult result = usb::virt::detail::answerFromDescription(device.description(), setup).result;
-  result.latencyMs = identityLatencyMs_;
-  return result;
 }
 
 TransferResult VirtualPrinter::bulkIn(VirtualUsbDevice& device, uint8_t endpoint, uint32_t maxLength) {

@@ -138,9 +138,6 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   void powerCycle();
 
   // usb::virt::VirtualDeviceHandler (transferring thread)
-  std::optional<usb::virt::TransferResult> controlRequest(usb::virt::VirtualUsbDevice& device,
-                                                          const usb::virt::SetupPacket& setup,
-                                                          const QByteArray& outData) override;
   usb::virt::TransferResult bulkOut(usb::virt::VirtualUsbDevice& device, uint8_t endpoint,
                                     const QByteArray& data) override;
   usb::virt::TransferResult bulkIn(usb::virt::VirtualUsbDevice& device, uint8_t endpoint,
@@ -183,7 +180,6 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   bool iSerialEnabled_ = true;
   ColorTableStore tables_;
   uint32_t latencyMs_ = 0;
-  uint32_t identityLatencyMs_ = 0;
   uint32_t restartDelayMs_ = 0;
 
   FrameParser parser_;

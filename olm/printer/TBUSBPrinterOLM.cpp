@@ -4,6 +4,7 @@
 
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/protocol/Framing.h"
+#include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
 #include "support/MainQueue.h"
@@ -101,9 +102,7 @@ std::optional<QString> TBUSBPrinterOLM::replyText(const QByteArray& reply) {
 }
 
 double TBUSBPrinterOLM::installedFirmwareVersion() const {
-  const QString version = firmwareVersion();
-  if (version.isEmpty()) return 0.0;
-  return pm::framing::doubleValue(version.section(QLatin1Char(' '), -1));
+  return pm::firmwareVersionNumber(firmwareVersion());
 }
 
 // ---- Picture -------------------------------------------------------------------------------------

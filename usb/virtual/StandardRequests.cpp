@@ -1,6 +1,7 @@
 #include "usb/virtual/StandardRequests.h"
 
 #include <algorithm>
+#include <utility>
 
 namespace usb::virt::detail {
 
@@ -56,7 +57,9 @@ TransferResult stringAnswer(const VirtualDeviceDescription& description, uint8_t
 StandardAnswer answerFromDescription(const VirtualDeviceDescription& description, const SetupPacket& setup) {
   if (setup.bmRequestType == kStandardDeviceIn && setup.bRequest == kGetDescriptor &&
       (setup.wValue >> 8) == kStringDescriptorType) {
-    return {stringAnswer(description, setup.wValue & 0xFF), false};
+    TransferResult answer = stringAnswer(description, setup.wValue & 0xFF);
+    answer.latencyMs = description.stringLatencyMs;
+    return {std::move(answer), false};
   }
   if (setup.bmRequestType == kClassInterfaceIn && setup.bRequest == kGetDeviceId) {
     return {TransferResult::ok(deviceIdReply(description.deviceId1284)), false};

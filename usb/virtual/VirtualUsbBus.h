@@ -46,6 +46,7 @@ struct VirtualDeviceDescription {
   QString serialNumber{};
   std::vector<uint16_t> languageIds{0x0409};  // empty: the language list request fails
   QByteArray deviceId1284{};                  // IEEE 1284 device ID text, without its length prefix
+  uint32_t stringLatencyMs = 0;               // each string descriptor answers this late (device time)
   uint8_t interfaceClass = kUSBPrintingClass;
   uint8_t interfaceSubClass = kUSBPrintingSubClass;
   uint8_t interfaceProtocol = 2;  // bidirectional
