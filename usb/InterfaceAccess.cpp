@@ -90,14 +90,6 @@ bool InterfaceAccess::isInterfaceOpen() const {
   return state() == TBUSBPrinterStateOpen && interfaceStatus() == TBUSBInterfaceStatusOpen;
 }
 
-bool InterfaceAccess::willOpenInterface() const {
-  return state() == TBUSBPrinterStateOpening && interfaceStatus() == int32_t{TBUSBPrinterStateOpening};
-}
-
-bool InterfaceAccess::didOpenInterface() const {
-  return state() == TBUSBPrinterStateOpening && interfaceStatus() == TBUSBInterfaceStatusOpen;
-}
-
 void InterfaceAccess::setIsOwned(int64_t owned) {
   Q_ASSERT(pm::isMainQueue());
   const int64_t current = isOwned_;

@@ -83,8 +83,6 @@ class InterfaceAccess {
   void setIsOwned(int64_t owned);                               // [main]
   int32_t interfaceStatus() const { return interfaceStatus_; }  // [any]
   bool isInterfaceOpen() const;                                 // [any]
-  bool willOpenInterface() const;                               // [any]
-  bool didOpenInterface() const;                                // [any]
 
   // ---- References ------------------------------------------------------------------------------
   std::shared_ptr<UsbInterface> interface() const;  // [any]
