@@ -155,7 +155,7 @@ class LogTest : public QObject {
     QCOMPARE(ZOVRAN_Log::pendingBuffer()->size(), 1'000'001 - 10'000 + 36);
   }
 
-  void fileReceivesBufferAndLaterLines() {
+  void fileReceivesBufferLaterLinesAndStandardError() {
     const QString file = path(QStringLiteral("deep/er/app.log"));
     ZOVRAN_Log::logLevel(0, QStringLiteral("before"));
     QVERIFY(ZOVRAN_Log::setLogFile(file));
@@ -175,22 +175,21 @@ class LogTest : public QObject {
     QVERIFY(!ZOVRAN_Log::setLogFile(file + QStringLiteral("/app.log")));
     ZOVRAN_Log::logLevel(0, QStringLiteral("kept"));
     QVERIFY(ZOVRAN_Log::pendingBuffer()->endsWith(QLatin1String("] kept\n")));
-  }
 
-  void standardErrorFollowsTheFileWhenSwitchedOff() {
-    const QString file = path(QStringLiteral("app.log"));
+    // Standard error switched off follows the file while it is open, and comes back after.
+    const QString second = path(QStringLiteral("app.log"));
     struct stat before {
     }, after{};
     ::fstat(STDERR_FILENO, &before);
+    ZOVRAN_Log::resetToDefaults();
     ZOVRAN_Log::setShouldLogToStdErr(false);
-    QVERIFY(ZOVRAN_Log::setLogFile(file));
+    QVERIFY(ZOVRAN_Log::setLogFile(second));
     QCOMPARE(::write(STDERR_FILENO, "raw line\n", 9), 9);
     ZOVRAN_Log::logLevel(0, QStringLiteral("logged"));
     ZOVRAN_Log::resetToDefaults();
     ::fstat(STDERR_FILENO, &after);
     QCOMPARE(after.st_ino, before.st_ino);
-    const QByteArray content = readFile(file);
-    QVERIFY(content.startsWith("raw line\nI [") && content.endsWith("] logged\n"));
+    QVERIFY(readFile(second).startsWith("raw line\nI [") && readFile(second).endsWith("] logged\n"));
   }
 
   void concurrentLinesStayWhole_data() {
@@ -305,16 +304,19 @@ class LogTest : public QObject {
   }
 
   // The log rolls past 1 MiB only, into "<name>_old<.ext>" (".log" without one); the current log
-  // is emptied only once the old file has been written.
-  void rollsPastTheThresholdOnly() {
+  // is emptied only once the old file has been written. The old file keeps at most 10 MiB: the
+  // cut is the first line boundary that fits.
+  void rollsPastTheThresholdIntoACappedOldFile() {
     const QString file = path(QStringLiteral("app.log")), old = path(QStringLiteral("app_old.log"));
-    QVERIFY(writeFile(file, lines(kMiB - 1, 'a')));
-    ZOVRAN_Log::rollLogFileIfNecessary(file);
-    QVERIFY(readFile(file).size() == kMiB - 1 && !QFile::exists(old));
+    const auto roll = [&](const QByteArray& previous, const QByteArray& current) {
+      const bool written = writeFile(old, previous) && writeFile(file, current);
+      ZOVRAN_Log::rollLogFileIfNecessary(file);
+      return written;
+    };
+    QVERIFY(roll("previous\n", lines(kMiB - 1, 'a')));
+    QVERIFY(readFile(file).size() == kMiB - 1 && readFile(old) == "previous\n");
     const QByteArray current = lines(2 * kMiB, 'b');
-    QVERIFY(writeFile(old, "previous\n"));
-    QVERIFY(writeFile(file, current));
-    ZOVRAN_Log::rollLogFileIfNecessary(file);
+    QVERIFY(roll("previous\n", current));
     QVERIFY(readFile(file).isEmpty() && readFile(old) == "previous\n" + current &&
             permissionsOf(old) == 0664u);
     QVERIFY(writeFile(path(QStringLiteral("session")), "line\n"));
@@ -328,6 +330,7 @@ class LogTest : public QObject {
             QDir(dir_->path()).mkdir(QStringLiteral("app_old.log")));  // a directory in its place
     ZOVRAN_Log::rollLogFileIfNecessary(file);
     QCOMPARE(readFile(file), current);
+    QVERIFY(QDir(dir_->path()).rmdir(QStringLiteral("app_old.log")));
 
     const QString text = path(QStringLiteral("app.txt"));  // opening an oversized log rolls it first
     QVERIFY(writeFile(text, lines(kMiB + 10, 'o')));
@@ -335,15 +338,9 @@ class LogTest : public QObject {
     QVERIFY(ZOVRAN_Log::setLogFile(text));
     QCOMPARE(readFile(path(QStringLiteral("app_old.txt"))).size(), kMiB + 10);
     QVERIFY(readFile(text).startsWith("I [") && readFile(text).endsWith("] buffered\n"));
-  }
 
-  // The old file keeps at most 10 MiB: the cut is the first line boundary that fits.
-  void oldFileIsCappedAtALineBoundary() {
-    const QString file = path(QStringLiteral("app.log")), old = path(QStringLiteral("app_old.log"));
-    const QByteArray previous = lines(kOldCap - 100, 'p'), current = lines(2 * kMiB, 'c');
-    QVERIFY(writeFile(old, previous));
-    QVERIFY(writeFile(file, current));
-    ZOVRAN_Log::rollLogFileIfNecessary(file);
+    const QByteArray previous = lines(kOldCap - 100, 'p');
+    QVERIFY(roll(previous, current));
     const QByteArray combined = previous + current, kept = readFile(old);
     QVERIFY(kept.size() <= kOldCap && kept.endsWith(current) && combined.endsWith(kept));
     const qsizetype cut = combined.size() - kept.size();
@@ -351,9 +348,7 @@ class LogTest : public QObject {
     QVERIFY(combined.size() - (combined.lastIndexOf('\n', cut - 2) + 1) >
             kOldCap);  // one line more would not fit
     // A combined text without any newline past the cut point leaves nothing.
-    QVERIFY(writeFile(old, QByteArray(kOldCap, 'x')));
-    QVERIFY(writeFile(file, QByteArray(kMiB, 'y')));
-    ZOVRAN_Log::rollLogFileIfNecessary(file);
+    QVERIFY(roll(QByteArray(kOldCap, 'x'), QByteArray(kMiB, 'y')));
     QCOMPARE(readFile(old), QByteArray());
   }
 
