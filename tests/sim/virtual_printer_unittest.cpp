@@ -111,8 +111,8 @@ class VirtualPrinterTest : public QObject {
   }
   void cleanup() { bus_.reset(); }
 
-  // CRC-16/CCITT of "123456789" is 29B1.
-  void colorTableWrites() {
+  // Colour tables (CRC-16/CCITT of "123456789" is 29B1), then the firmware loader.
+  void colorTablesAndTheLoader() {
     const auto printer = attach(Model::PZA);
     Host host(*bus_, printer);  // a failed open would make every answer "<none>"
     host.write(frame("TBL_CL"));
@@ -137,13 +137,9 @@ class VirtualPrinterTest : public QObject {
       QCOMPARE(kta.write(command), kIOReturnSuccess);
     QCOMPARE(kta.ask(frame("TBL_RDVersion")), QStringLiteral("0161"));
     QCOMPARE(kta.ask(frame("MNT_RDCTRLD_CHKSUM")), QStringLiteral("29B1"));
-  }
 
-  // The loader refuses every image that is not whole, sound and for this model, and stays; it takes
-  // a sound one and restarts (what the printer says after it: the update test's).
-  void updateCycleRefusesBadImages() {
-    const auto printer = attach(Model::PZA);
-    Host host(*bus_, printer);
+    // The loader refuses every image that is not whole, sound and for this model, and stays; it
+    // takes a sound one and restarts (what the printer says after it: the update test's).
     usb::ServiceHandle before = printer->device()->service();
     QCOMPARE(host.write(frame("FW_UPDFLASH_REWRITE")), kIOReturnSuccess);
     QVERIFY(returned(*printer, before));
