@@ -82,12 +82,8 @@ ScriptedSession::~ScriptedSession() {
 }
 
 bool ScriptedSession::waitUntilDestroyed(const std::vector<QPointer<TBUSBPrinterOLM>>& printers) {
-  return PrinterTestRig::waitFor(
-      [&printers] {
-        return std::all_of(printers.begin(), printers.end(),
-                           [](const auto& printer) { return printer.isNull(); });
-      },
-      10000);
+  const auto gone = [&printers] { return std::ranges::all_of(printers, &QPointer<TBUSBPrinterOLM>::isNull); };
+  return PrinterTestRig::waitFor(gone, 10000);
 }
 
 PrinterTestRig::PrinterTestRig(double timeScale) {

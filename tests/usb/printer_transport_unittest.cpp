@@ -114,13 +114,8 @@ class PrinterTransportTest : public QObject {
     bus_->setTimeScale(0.01);
   }
   void cleanup() {
-    QVERIFY2(QTest::qWaitFor(
-                 [this] {
-                   return std::all_of(printers_.begin(), printers_.end(),
-                                      [](const auto& p) { return p.isNull(); });
-                 },
-                 5000),
-             "a printer outlived its test");
+    const auto gone = [this] { return std::ranges::all_of(printers_, &QPointer<TBUSBPrinter>::isNull); };
+    QVERIFY2(QTest::qWaitFor(gone, 5000), "a printer outlived its test");
     printers_.clear();
     bus_.reset();
   }
