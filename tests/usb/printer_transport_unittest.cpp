@@ -16,7 +16,6 @@
 #include "support/MainQueue.h"
 #include "support/SerialQueue.h"
 #include "tests/common/LogCapture.h"
-#include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"
 #include "usb/TBUSBPrinter.h"
 #include "usb/virtual/VirtualUsbBus.h"
