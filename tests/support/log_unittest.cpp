@@ -2,6 +2,7 @@
 // its roll, announcements, whole lines from many threads (also through the system
 // log), and e-mail address checks.
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -11,6 +12,7 @@
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <QtTest>
 
 #include <cstring>
@@ -22,7 +24,6 @@
 #include "support/ZOVRAN_Log.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TestFiles.h"
-#include "tests/support/StdErrRedirect.h"
 
 namespace {
 
@@ -78,6 +79,30 @@ uint permissionsOf(const QString& path) {
 }
 
 }  // namespace
+
+// Points descriptor 2 at a file while it lives, so that a test can read what went to standard
+// error (and megabytes of test lines stay off the console). Outside the anonymous namespace: the
+// fixture holds one.
+class StdErrRedirect {
+ public:
+  StdErrRedirect() {
+    file_.open();
+    saved_ = ::dup(STDERR_FILENO);
+    ::dup2(file_.handle(), STDERR_FILENO);
+  }
+  ~StdErrRedirect() {
+    ::dup2(saved_, STDERR_FILENO);
+    ::close(saved_);
+  }
+  StdErrRedirect(const StdErrRedirect&) = delete;
+  StdErrRedirect& operator=(const StdErrRedirect&) = delete;
+
+  QByteArray contents() const { return readFile(file_.fileName()); }
+
+ private:
+  QTemporaryFile file_;
+  int saved_ = -1;
+};
 
 class LogTest : public QObject {
   Q_OBJECT
