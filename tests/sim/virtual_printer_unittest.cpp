@@ -89,11 +89,8 @@ class VirtualPrinterTest : public QObject {
  private:
   std::unique_ptr<VirtualUsbBus> bus_;
 
-  std::shared_ptr<VirtualPrinter> attach(Model model, const QString& firmware = {}) {
-    VirtualPrinterConfig config;
-    config.model = model;
-    config.firmwareVersion = firmware;
-    return VirtualPrinter::attach(*bus_, config);
+  std::shared_ptr<VirtualPrinter> attach(Model model) {
+    return VirtualPrinter::attach(*bus_, {.model = model});
   }
   // Waits until the printer has come back as a service other than `before`.
   static bool returned(const VirtualPrinter& printer, const usb::ServiceHandle& before) {
