@@ -54,17 +54,6 @@ class GermanMenus final : public QTranslator {
   bool isEmpty() const override { return false; }
 };
 
-pm::AlertRequest updateWarning() {
-  QImage icon(16, 16, QImage::Format_ARGB32);
-  icon.fill(Qt::red);
-  return {.title = QStringLiteral("Attention:"),
-          .message = QStringLiteral("This update tool will upgrade the printer firmware."),
-          .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")},
-          .icon = icon,
-          .agreeCheckBox = true,
-          .style = pm::AlertStyle::Critical};
-}
-
 // The labels of `top` whose text does not fit: a wrapped one lower than its text needs at its
 // width, any other narrower or lower than its text.
 QStringList cutLabels(const QWidget* top) {
@@ -97,10 +86,15 @@ class MainWindowTest : public QObject {
  private slots:
   void initTestCase() { useTemporarySettings(settingsDir_); }
 
-  void rowsShowThePrinterAndFollowItsChanges() {
+  // The row shows the printer and follows its changes. A counter reset shows the counter first;
+  // with the printer held by another program the user's action answers at once (opens retrying
+  // for a refresh give way) with the busy alert naming the printer: "Retry" tries again, "Cancel"
+  // ends in words on the status line, and the menu still shows the setting.
+  void rowsFollowThePrinterAndABusyPrinterAnswersAtOnce() {
     AppHarness harness;
     const auto device = harness.attachPrinter(QStringLiteral("SIM0001"));
     TBPrinters& controller = harness.start();
+    controller.setIdleReleaseDelay(50);
     MainWindow window(&controller, QStringLiteral("PZA"));
     PrinterTableModel& model = *window.model();
     QTRY_VERIFY(model.rowCount() == 1 && !window.showsNoPrinterPage());
@@ -129,19 +123,49 @@ class MainWindowTest : public QObject {
       QTRY_COMPARE(cell(model, 0, PrinterTableModel::FirmwareVersion), QString::fromLatin1(says));
     }
 
-    // A counter reset (its words on the status line are the busy case's).
+    // A counter reset: "Retry" while still held asks again; "Retry" once free resets.
+    const QString name = QString::fromUtf8(printer->descriptionUTF8());
+    ScriptedAlertPresenter& alerts = harness.alerts();
+    const QString busy = QStringLiteral("The Selected Printer is Unavailable. (Busy)");
     window.resetCounterAction('A')->trigger();
     QMessageBox* confirm = nullptr;
     QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
     QTRY_VERIFY(confirm->informativeText().startsWith(QStringLiteral("Counter A now reads 12.")));
+    QTRY_VERIFY(!device->device()->isOpen());
+    device->setHeldByOtherProgram(true);
+    alerts.setHoldAnswers(true);
     buttonTitled(confirm, QStringLiteral("&Reset"))->click();
-    QTRY_COMPARE(device->counters().a, 0u);
+    QTRY_VERIFY_WITH_TIMEOUT(alerts.titles() == QStringList{busy}, 2000 * kSlowdown);
+    QCOMPARE(alerts.requests().back().printerName, printer->printerName());
+    alerts.setHoldAnswers(false);  // "Retry"
+    alerts.setHoldAnswers(true);
+    QTRY_COMPARE(alerts.titles().count(busy), 2);
+    device->setHeldByOtherProgram(false);
+    alerts.setHoldAnswers(false);
+    QTRY_COMPARE(window.statusBar()->currentMessage(),
+                 QStringLiteral("Counter A of %1 was reset to zero.").arg(name));
+    QCOMPARE(device->counters().a, 0u);
 
     QSignalSpy changes(&model, &QAbstractItemModel::dataChanged);
     device->setCounters({4321, 0, 0, 0});
     window.refreshAction()->trigger();
     QTRY_COMPARE(cell(model, 0, PrinterTableModel::LifetimeCounter), QStringLiteral("4321"));
     QVERIFY(!changes.isEmpty() && changes.last().first().toModelIndex().row() == 0);
+
+    harness.settle();
+    QTRY_VERIFY(window.usbSerialAction(true)->isChecked() && !device->device()->isOpen());
+    device->setHeldByOtherProgram(true);
+    window.refreshAction()->trigger();
+    alerts.queueAnswer(1001);  // "Cancel"
+    window.usbSerialAction(false)->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(!harness.application().statuses().isEmpty(), 2000 * kSlowdown);
+    QCOMPARE(harness.application().statuses(),
+             QStringList{
+                 QStringLiteral(
+                     "The USB serial number of %1 was not changed: the printer is in use by another program.")
+                     .arg(name)});
+    QCOMPARE(alerts.titles().count(busy), 3);
+    QVERIFY(window.usbSerialAction(true)->isChecked() && device->iSerialEnabled());
 
     device->device()->detach();
     QTRY_VERIFY(window.showsNoPrinterPage() && model.rowCount() == 0);
@@ -187,80 +211,6 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(0, 0)});
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(harness.alerts().count() > 0);  // the update starts with a dialog
-  }
-
-  // A printer another program holds: the user's action answers at once (opens retrying for the
-  // attach reads or a refresh give way) with the busy alert naming the printer; "Retry" tries
-  // again, "Cancel" ends in words on the status line, and the menu still shows the setting.
-  void busyPrinterAnswersAtOnceWithRetryOrCancel() {
-    AppHarness harness;
-    const auto device = harness.attachPrinter(QStringLiteral("SIM0001"));
-    device->setHeldByOtherProgram(true);
-    TBPrinters& controller = harness.start();
-    controller.setIdleReleaseDelay(50);
-    MainWindow window(&controller, QString());
-    QTRY_COMPARE(window.model()->rowCount(), 1);
-    const TBPrinters::PrinterRef printer = controller.printerAt(0);
-    const QString name = QString::fromUtf8(printer->descriptionUTF8());
-    ScriptedAlertPresenter& alerts = harness.alerts();
-    const QString busy = QStringLiteral("The Selected Printer is Unavailable. (Busy)");
-
-    // A counter reset: "Retry" while still held asks again; "Retry" once free resets.
-    window.resetCounterAction('A')->trigger();
-    QMessageBox* confirm = nullptr;
-    QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
-    alerts.setHoldAnswers(true);
-    buttonTitled(confirm, QStringLiteral("&Reset"))->click();
-    QTRY_VERIFY_WITH_TIMEOUT(alerts.titles() == QStringList{busy}, 2000 * kSlowdown);
-    QCOMPARE(alerts.requests().back().printerName, printer->printerName());
-    alerts.setHoldAnswers(false);  // "Retry"
-    alerts.setHoldAnswers(true);
-    QTRY_COMPARE(alerts.titles().count(busy), 2);
-    device->setHeldByOtherProgram(false);
-    alerts.setHoldAnswers(false);
-    QTRY_COMPARE(window.statusBar()->currentMessage(),
-                 QStringLiteral("Counter A of %1 was reset to zero.").arg(name));
-    QCOMPARE(device->counters().a, 0u);
-
-    window.refreshAction()->trigger();
-    harness.settle();
-    QTRY_VERIFY(window.usbSerialAction(true)->isChecked() && !device->device()->isOpen());
-    device->setHeldByOtherProgram(true);
-    window.refreshAction()->trigger();
-    alerts.queueAnswer(1001);  // "Cancel"
-    window.usbSerialAction(false)->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(!harness.application().statuses().isEmpty(), 2000 * kSlowdown);
-    QCOMPARE(harness.application().statuses(),
-             QStringList{
-                 QStringLiteral(
-                     "The USB serial number of %1 was not changed: the printer is in use by another program.")
-                     .arg(name)});
-    QCOMPARE(alerts.titles().count(busy), 3);
-    QVERIFY(window.usbSerialAction(true)->isChecked() && device->iSerialEnabled());
-  }
-
-  // Menu titles, texts and tool tips at every depth, the window's own at launch; a text without
-  // translation stays.
-  void menusAreLocalised() {
-    AppHarness harness;
-    MainWindow window(&harness.start(), QString());
-    QMenuBar bar;
-    QMenu* printer = bar.addMenu(QStringLiteral("Printer"));
-    QAction* refresh = printer->addAction(QStringLiteral("Print Test Page"));
-    refresh->setToolTip(QStringLiteral("Reads the printer again"));
-    printer->addSeparator();
-    QMenu* reset = printer->addMenu(QStringLiteral("Reset Counter"));
-    QAction* counterA = reset->addAction(QStringLiteral("Counter A"));
-    GermanMenus translator;
-    QCoreApplication::installTranslator(&translator);
-    pm::localizeItemsInMenu(&bar);
-    window.applicationDidFinishLaunching();
-    QCoreApplication::removeTranslator(&translator);
-    QCOMPARE((QStringList{printer->title(), refresh->text(), refresh->toolTip(), reset->title(),
-                          counterA->text(), window.refreshAction()->text(),
-                          window.updateFirmwareAction()->text(), window.windowTitle()}),
-             (QStringList{"Drucker", "Print Test Page", "Liest den Drucker neu", "Zähler zurücksetzen",
-                          "Zähler A", "&Aktualisieren", "&Update Firmware…", "Printer Maintenance"}));
   }
 
   // No text is cut: the no-printer page with its restart note, a long status bar line, the
@@ -356,7 +306,25 @@ class MainWindowTest : public QObject {
     pm::setApplicationControl(&alerts);
     PrinterTableModel& model = *window.model();
     QTRY_COMPARE(model.rowCount(), 2);
+    // Launching localises the menus (titles, texts and tool tips at every depth) and the window's
+    // own; a text without translation stays.
+    QMenuBar bar;
+    QMenu* printer = bar.addMenu(QStringLiteral("Printer"));
+    QAction* refresh = printer->addAction(QStringLiteral("Print Test Page"));
+    refresh->setToolTip(QStringLiteral("Reads the printer again"));
+    printer->addSeparator();
+    QMenu* reset = printer->addMenu(QStringLiteral("Reset Counter"));
+    QAction* counterA = reset->addAction(QStringLiteral("Counter A"));
+    GermanMenus translator;
+    QCoreApplication::installTranslator(&translator);
+    pm::localizeItemsInMenu(&bar);
     window.applicationDidFinishLaunching();
+    QCoreApplication::removeTranslator(&translator);
+    QCOMPARE((QStringList{printer->title(), refresh->text(), refresh->toolTip(), reset->title(),
+                          counterA->text(), window.refreshAction()->text(),
+                          window.updateFirmwareAction()->text(), window.windowTitle()}),
+             (QStringList{"Drucker", "Print Test Page", "Liest den Drucker neu", "Zähler zurücksetzen",
+                          "Zähler A", "&Aktualisieren", "&Update Firmware…", "Printer Maintenance"}));
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_COMPARE(cell(model, 1, PrinterTableModel::UsbSerial), QStringLiteral("Enabled"));
@@ -364,15 +332,10 @@ class MainWindowTest : public QObject {
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(alerts.currentAlert() != nullptr);
     QMessageBox* warning = alerts.currentAlert();
-    QEventLoop running;
-    bool quit = true;
+    QEventLoop running;  // the application's exit (0) ends it too
     QTimer::singleShot(0, warning, [warning] { buttonTitled(warning, QStringLiteral("Quit"))->click(); });
-    QTimer::singleShot(5000, &running, [&] {
-      quit = false;
-      running.quit();
-    });
-    running.exec();
-    QVERIFY(quit);
+    QTimer::singleShot(5000, &running, [&running] { running.exit(1); });
+    QCOMPARE(running.exec(), 0);
 
     // Termination empties the list at once, even with a printer busy with a long command.
     controller.printerAt(0)->printerCommandQueue()->async([] { QThread::msleep(400); });
@@ -503,9 +466,17 @@ class MainWindowTest : public QObject {
     window.show();
     QtAlertPresenter presenter(&window);
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    QImage icon(16, 16, QImage::Format_ARGB32);
+    icon.fill(Qt::red);
+    const pm::AlertRequest warning{
+        .title = QStringLiteral("Attention:"),
+        .message = QStringLiteral("This update tool will upgrade the printer firmware."),
+        .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")},
+        .icon = icon,
+        .agreeCheckBox = true,
+        .style = pm::AlertStyle::Critical};
     QList<pm::AlertAnswer> answers;
-    for (int i = 0; i < 2; ++i)
-      presenter.present(updateWarning(), [&](const pm::AlertAnswer& a) { answers << a; });
+    for (int i = 0; i < 2; ++i) presenter.present(warning, [&](const pm::AlertAnswer& a) { answers << a; });
     QVERIFY(presenter.currentAlert() == nullptr);  // never inside the caller's step
     QTRY_VERIFY(presenter.currentAlert() != nullptr);
     QMessageBox* first = presenter.currentAlert();

@@ -109,9 +109,6 @@ class PrinterListTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(controller.count(), 103, 30000);
     QTest::qWait(100);
     QCOMPARE(controller.count(), 103);
-    for (const char* status : {"In use by other application", "kIOReturnNotResponding"})
-      QTRY_VERIFY(std::ranges::any_of(
-          controller.printers(), [&](const auto& p) { return p->status().contains(QLatin1String(status)); }));
     window.reset();
     clock.restart();
     QVERIFY(harness.stop());
