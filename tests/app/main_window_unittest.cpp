@@ -28,6 +28,7 @@
 #include "app/QtAlertPresenter.h"
 #include "app/UpdatePhase.h"
 #include "app/UpdateStatusIndicator.h"
+#include "olm/update/UpdateJournal.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
 

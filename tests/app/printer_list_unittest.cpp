@@ -9,7 +9,6 @@
 #include "app/ColorTableSummary.h"
 #include "app/DemoMode.h"
 #include "app/MainWindow.h"
-#include "app/NotificationPort.h"
 #include "app/PrinterTableModel.h"
 #include "olm/model/ModelTraits.h"
 #include "tests/common/AppHarness.h"
