@@ -175,14 +175,20 @@ class MainWindowTest : public QObject {
   // The selection follows its printer when an earlier one leaves: the action reaches the printer
   // the user chose, not the one that moved up into its row. A changed firmware version (not a
   // first reading) selects its printer; the list is the registry's, not a caller's.
-  void selectionRunsBothWaysAndActionsReachTheSelectedPrinter() {
+  // The update phase comes from the running update's recorded stage (a stage left from an earlier
+  // update is no update). A whole update started from the window on the selected printer: its row
+  // goes through the three phases in order, stays in its place and selected while the printer
+  // restarts (saying so, with the phase and the time), counts the bytes of the upload and the
+  // colour tables, and the status bar clears at the end.
+  void selectionRunsBothWaysAndAWholeUpdateReachesTheSelectedPrinter() {
     AppHarness harness;
     const auto first = harness.attachPrinter(QStringLiteral("SIM0001"));
     const auto second = harness.attachPrinter(QStringLiteral("SIM0002"));
     const auto third = harness.attachPrinter(QStringLiteral("SIM0003"));
     TBPrinters& controller = harness.start();
     MainWindow window(&controller, QString());
-    QTRY_COMPARE(window.model()->rowCount(), 3);
+    PrinterTableModel& model = *window.model();
+    QTRY_COMPARE(model.rowCount(), 3);
     harness.settle();
     QCOMPARE(controller.selectedRow(), 0);
     controller.setPrinters({});
@@ -192,26 +198,114 @@ class MainWindowTest : public QObject {
     window.tableView()->selectRow(1);  // as a click does
     QCOMPARE(controller.selectedRow(), 1);
     controller.selectRow(0);
-    QCOMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(0, 0)});
+    QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(0, 0)});
     selection->clearSelection();  // nothing selected: back to the first row
     QCOMPARE(controller.selectedRow(), 0);
-    QCOMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(0, 0)});
+    QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(0, 0)});
 
     window.tableView()->selectRow(2);
     const TBPrinters::PrinterRef chosen = controller.selectedPrinter();
     first->device()->detach();
-    QTRY_COMPARE(window.model()->rowCount(), 2);
+    QTRY_COMPARE(model.rowCount(), 2);
     QCOMPARE(controller.selectedPrinter(), chosen);
-    QCOMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(1, 0)});
+    QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(1, 0)});
     QVERIFY(window.usbSerialAction(true)->isChecked());
     window.usbSerialAction(false)->trigger();
     QTRY_VERIFY(!third->iSerialEnabled());
     QVERIFY(second->iSerialEnabled());
-    second->setFirmwareVersion(QStringLiteral("01.10"));
+    second->setFirmwareVersion(QStringLiteral("PZA 00.90"));  // still older: the update below has work
     controller.printerAt(0)->updateInfo();
-    QTRY_COMPARE(selection->selectedRows(), QModelIndexList{window.model()->index(0, 0)});
+    QTRY_COMPARE(selection->selectedRows(), QModelIndexList{model.index(0, 0)});
+
+    const TBPrinters::PrinterRef printer = controller.printerAt(0);
+    const struct {
+      bool running;
+      int stage;
+      const char* status;
+      int phase;
+    } rows[] = {{false, 2, nullptr, 0},
+                {true, 0, nullptr, 1},
+                {true, 1, nullptr, 1},
+                {true, 2, nullptr, 2},
+                {true, 2, "Updating color tables ...", 3},
+                {true, 3, nullptr, 3},
+                {true, 9, nullptr, 3},
+                {false, 0, "Idle", 0}};
+    for (const auto& row : rows) {
+      printer->setInFirmwareUpdate(row.running);
+      if (row.stage) printer->storeDeviceInfo(kStage, row.stage);
+      else printer->deviceInfoDict()->remove(kStage);
+      if (row.status) printer->setPrinterStatus(QLatin1String(row.status));
+      QCOMPARE(pm::updatePhase(*printer), row.phase);
+    }
+    auto* indicator = window.findChild<UpdateStatusIndicator*>();
+    QVERIFY(indicator && !indicator->updateRunning());
+
+    QList<int> phases;
+    QSet<int> restartPhases;
+    int tablesDone = 0;
+    int thousandthsSent = 0;           // the upload's bar, in thousandths of the frame
+    bool actionsWhileRunning = false;  // the printer's actions stay off while its update runs
+    bool moved = false;                // the row left its place, the list or the selection
+    const auto sample = [&] {
+      moved = moved || model.rowCount() != 2 || window.showsNoPrinterPage() ||
+              controller.selectedRow() != 0 || !model.printerAt(0)->descriptionUTF8().contains("SIM0002");
+      if (model.rowCount() == 0) return;
+      const auto bar = model.updateBarAt(0);
+      if (bar && (phases.isEmpty() || phases.last() != bar->phase)) phases << bar->phase;
+      if (bar && bar->text == QStringLiteral("%1 of %2 tables").arg(bar->done).arg(bar->total) &&
+          bar->total > 0)
+        tablesDone = std::max(tablesDone, bar->done);
+      if (bar && bar->phase == 2 && bar->text.contains(QStringLiteral(" sent")) && bar->total == 1000)
+        thousandthsSent = std::max(thousandthsSent, bar->done);
+      if (const auto restart = model.restartAt(0)) {
+        restartPhases << restart->phase;
+        QVERIFY(cell(model, 0, PrinterTableModel::PrinterStatus)
+                    .startsWith(QStringLiteral("Restarting: Phase %1 of 3, ").arg(restart->phase)));
+      }
+      actionsWhileRunning =
+          actionsWhileRunning || ((model.printerAt(0)->inFirmwareUpdate() || model.restartAt(0)) &&
+                                  window.updateFirmwareAction()->isEnabled());
+    };
+    connect(&model, &QAbstractItemModel::dataChanged, this, sample);
+    connect(&model, &QAbstractItemModel::rowsRemoved, this, sample);
+
+    harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
+    harness.alerts().queueAnswer(1001);        // update firmware
     window.updateFirmwareAction()->trigger();
-    QTRY_VERIFY(harness.alerts().count() > 0);  // the update starts with a dialog
+    QTRY_VERIFY_WITH_TIMEOUT(
+        harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
+
+    QCOMPARE(phases, (QList<int>{1, 2, 3}));
+    QCOMPARE(restartPhases, (QSet<int>{1, 2}));
+    QVERIFY(tablesDone > 0);
+    QVERIFY(thousandthsSent > 0 && thousandthsSent <= 1000);
+    QVERIFY2(!moved && !actionsWhileRunning, moved ? "the row moved" : "actions stayed on");
+    QTRY_VERIFY_WITH_TIMEOUT(!indicator->updateRunning() && indicator->isHidden(), 10000);
+    QTRY_VERIFY(window.updateFirmwareAction()->isEnabled());
+
+    // Closing the window while an update is unfinished asks, naming the printer; "Keep Running"
+    // keeps it, "Quit Anyway" closes.
+    QVERIFY(window.close());  // nothing unfinished: closes at once
+    pm::UpdateRecord record;
+    record.serialNumber = QStringLiteral("SIM0002");
+    record.deviceKey = printer->keyUSBdevice();
+    record.productID = printer->productID();
+    record.model = QStringLiteral("PZA");
+    record.targetVersion = QStringLiteral("PZA 01.10");
+    pm::UpdateJournal::put(record);
+    harness.alerts().clear();
+    for (const int answer : {1000, 1001}) {
+      harness.alerts().queueAnswer(answer);
+      QVERIFY(!window.close());
+      QTRY_COMPARE(harness.alerts().titles().count(QStringLiteral("A firmware update is not finished")),
+                   answer - 999);
+      QVERIFY(
+          harness.alerts().requests().back().message.contains(QLatin1String("PZA (serial number SIM0002)")));
+      QTest::qWait(50);
+    }
+    QVERIFY(window.close());  // confirmed
+    pm::UpdateJournal::reset();
   }
 
   // No text is cut: the no-printer page with its restart note, a long status bar line, the
@@ -353,111 +447,6 @@ class MainWindowTest : public QObject {
             !window.refreshAction()->isEnabled());
     pm::setAlertPresenter(&harness.alerts());  // the Qt one goes with the window
     pm::setApplicationControl(&harness.application());
-  }
-
-  // The phase comes from the running update's recorded stage (a stage left from an earlier update
-  // is no update). A whole update on a virtual printer: the row goes through the three phases in
-  // order, stays in its place and selected while the printer restarts (saying so, with the phase
-  // and the time), counts the bytes of the upload and the colour tables, and the status bar
-  // clears at the end.
-  void wholeUpdateShowsEachPhase() {
-    AppHarness harness;
-    harness.attachPrinter(QStringLiteral("SIM0001"));
-    harness.attachPrinter(QStringLiteral("SIM0002"));
-    TBPrinters& controller = harness.start();
-    MainWindow window(&controller, QString());
-    PrinterTableModel& model = *window.model();
-    QTRY_COMPARE(model.rowCount(), 2);
-    harness.settle();
-    const TBPrinters::PrinterRef printer = controller.printerAt(0);
-    const struct {
-      bool running;
-      int stage;
-      const char* status;
-      int phase;
-    } rows[] = {{false, 2, nullptr, 0},
-                {true, 0, nullptr, 1},
-                {true, 1, nullptr, 1},
-                {true, 2, nullptr, 2},
-                {true, 2, "Updating color tables ...", 3},
-                {true, 3, nullptr, 3},
-                {true, 9, nullptr, 3},
-                {false, 0, "Idle", 0}};
-    for (const auto& row : rows) {
-      printer->setInFirmwareUpdate(row.running);
-      if (row.stage) printer->storeDeviceInfo(kStage, row.stage);
-      else printer->deviceInfoDict()->remove(kStage);
-      if (row.status) printer->setPrinterStatus(QLatin1String(row.status));
-      QCOMPARE(pm::updatePhase(*printer), row.phase);
-    }
-    auto* indicator = window.findChild<UpdateStatusIndicator*>();
-    QVERIFY(indicator && !indicator->updateRunning());
-
-    QList<int> phases;
-    QSet<int> restartPhases;
-    int tablesDone = 0;
-    int thousandthsSent = 0;           // the upload's bar, in thousandths of the frame
-    bool actionsWhileRunning = false;  // the printer's actions stay off while its update runs
-    bool moved = false;                // the row left its place, the list or the selection
-    const auto sample = [&] {
-      moved = moved || model.rowCount() != 2 || window.showsNoPrinterPage() ||
-              controller.selectedRow() != 0 || !model.printerAt(0)->descriptionUTF8().contains("SIM0001");
-      if (model.rowCount() == 0) return;
-      const auto bar = model.updateBarAt(0);
-      if (bar && (phases.isEmpty() || phases.last() != bar->phase)) phases << bar->phase;
-      if (bar && bar->text == QStringLiteral("%1 of %2 tables").arg(bar->done).arg(bar->total) &&
-          bar->total > 0)
-        tablesDone = std::max(tablesDone, bar->done);
-      if (bar && bar->phase == 2 && bar->text.contains(QStringLiteral(" sent")) && bar->total == 1000)
-        thousandthsSent = std::max(thousandthsSent, bar->done);
-      if (const auto restart = model.restartAt(0)) {
-        restartPhases << restart->phase;
-        QVERIFY(cell(model, 0, PrinterTableModel::PrinterStatus)
-                    .startsWith(QStringLiteral("Restarting: Phase %1 of 3, ").arg(restart->phase)));
-      }
-      actionsWhileRunning =
-          actionsWhileRunning || ((model.printerAt(0)->inFirmwareUpdate() || model.restartAt(0)) &&
-                                  window.updateFirmwareAction()->isEnabled());
-    };
-    connect(&model, &QAbstractItemModel::dataChanged, this, sample);
-    connect(&model, &QAbstractItemModel::rowsRemoved, this, sample);
-
-    harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
-    harness.alerts().queueAnswer(1001);        // update firmware
-    printer->update().updateFirmware();
-    QTRY_VERIFY_WITH_TIMEOUT(
-        harness.alerts().titles().contains(QStringLiteral("Firmware update was successful!")), 30000);
-
-    QCOMPARE(phases, (QList<int>{1, 2, 3}));
-    QCOMPARE(restartPhases, (QSet<int>{1, 2}));
-    QVERIFY(tablesDone > 0);
-    QVERIFY(thousandthsSent > 0 && thousandthsSent <= 1000);
-    QVERIFY2(!moved && !actionsWhileRunning, moved ? "the row moved" : "actions stayed on");
-    QTRY_VERIFY_WITH_TIMEOUT(!indicator->updateRunning() && indicator->isHidden(), 10000);
-    QTRY_VERIFY(window.updateFirmwareAction()->isEnabled());
-
-    // Closing the window while an update is unfinished asks, naming the printer; "Keep Running"
-    // keeps it, "Quit Anyway" closes.
-    QVERIFY(window.close());  // nothing unfinished: closes at once
-    pm::UpdateRecord record;
-    record.serialNumber = QStringLiteral("SIM0001");
-    record.deviceKey = printer->keyUSBdevice();
-    record.productID = printer->productID();
-    record.model = QStringLiteral("PZA");
-    record.targetVersion = QStringLiteral("PZA 01.10");
-    pm::UpdateJournal::put(record);
-    harness.alerts().clear();
-    for (const int answer : {1000, 1001}) {
-      harness.alerts().queueAnswer(answer);
-      QVERIFY(!window.close());
-      QTRY_COMPARE(harness.alerts().titles().count(QStringLiteral("A firmware update is not finished")),
-                   answer - 999);
-      QVERIFY(
-          harness.alerts().requests().back().message.contains(QLatin1String("PZA (serial number SIM0001)")));
-      QTest::qWait(50);
-    }
-    QVERIFY(window.close());  // confirmed
-    pm::UpdateJournal::reset();
   }
 
   // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
