@@ -178,10 +178,8 @@ class DesktopFilesTest : public QObject {
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("printer-maintenance")) &&
             writeFile(dir.filePath(QStringLiteral("printer-maintenance/models.conf")),
                       "PZA vendor=0x04f9 product=0x0042\n"));
+    const ScopedEnv configHome("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    program.setProcessEnvironment(environment);
     program.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"),
                   {QStringLiteral("--print-udev-rule")});
     QVERIFY(program.waitForFinished(10000) && program.exitCode() == 0);
@@ -196,14 +194,11 @@ class DesktopFilesTest : public QObject {
   // abort on a broken thread rule).
   void quitEndsTheProcessAtOnce() {
     QTemporaryDir config;
+    const ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    const ScopedEnv home("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const ScopedEnv simulate("PRINTER_MAINTENANCE_SIMULATE", "PZA:busy,PZA:latency=2s,PZA:deaf");
+    const ScopedEnv report("PRINTER_MAINTENANCE_REPORT_SHOWN", QByteArray::number(kQuitAfterMs));
     QProcess app;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"),
-                       QStringLiteral("PZA:busy,PZA:latency=2s,PZA:deaf"));
-    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN"), QString::number(kQuitAfterMs));
-    app.setProcessEnvironment(environment);
     app.setStandardErrorFile(QProcess::nullDevice());
     app.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"), {});
     QVERIFY(app.waitForStarted());
