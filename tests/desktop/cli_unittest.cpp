@@ -345,14 +345,12 @@ class CliTest : public QObject {
 
     const Run run = cli({QStringLiteral("history"), QStringLiteral("--json")});
     QCOMPARE(run.exitCode, 0);
-    const QList<QByteArray> lines = run.out.trimmed().split('\n');
+    const QList<QJsonObject> lines = jsonLines(run.out);
     QCOMPARE(lines.size(), 2);
-    const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
-    const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
-    QCOMPARE((QStringList{first.value(QStringLiteral("printer")).toString(),
-                          first.value(QStringLiteral("result")).toString(),
-                          first.value(QStringLiteral("to")).toString(),
-                          second.value(QStringLiteral("result")).toString()}),
+    QCOMPARE((QStringList{lines[0].value(QStringLiteral("printer")).toString(),
+                          lines[0].value(QStringLiteral("result")).toString(),
+                          lines[0].value(QStringLiteral("to")).toString(),
+                          lines[1].value(QStringLiteral("result")).toString()}),
              (QStringList{"SIM0001", "success", "PZA 01.10", "failed"}));
     QVERIFY(cli({QStringLiteral("history")}).out.contains("SIM0002"));
   }
