@@ -287,12 +287,9 @@ class MainWindowTest : public QObject {
     // Closing the window while an update is unfinished asks, naming the printer; "Keep Running"
     // keeps it, "Quit Anyway" closes.
     QVERIFY(window.close());  // nothing unfinished: closes at once
-    pm::UpdateRecord record;
+    pm::UpdateRecord record;  // what the question names of it
     record.serialNumber = QStringLiteral("SIM0002");
-    record.deviceKey = printer->keyUSBdevice();
-    record.productID = printer->productID();
     record.model = QStringLiteral("PZA");
-    record.targetVersion = QStringLiteral("PZA 01.10");
     pm::UpdateJournal::put(record);
     harness.alerts().clear();
     for (const int answer : {1000, 1001}) {
