@@ -82,11 +82,15 @@ class UpdateEndToEndTest : public QObject {
   // The last alert's message followed by its buttons.
   QStringList lastAlertText() const { return QStringList{lastAlert().message} + lastAlert().buttons; }
 
-  // Starts the update with these answers queued (the first one ticks "I Agree") and waits for
-  // the alert titled `title`.
-  bool update(const QList<int>& answers, const QString& title) {
+  // Starts the update with these answers queued (the first one ticks "I Agree").
+  void start(const QList<int>& answers = {1001, 1001}) {
     for (qsizetype i = 0; i < answers.size(); ++i) rig_->alerts().queueAnswer(answers[i], i == 0);
     printer_->update().updateFirmware();
+  }
+  // Starts it afresh (earlier alerts forgotten) and waits for the alert titled `title`.
+  bool update(const QList<int>& answers, const QString& title) {
+    rig_->alerts().clear();
+    start(answers);
     return waitForAlert(title);
   }
 
@@ -152,19 +156,17 @@ class UpdateEndToEndTest : public QObject {
     for (int i = 1; i < files.size(); ++i)
       expected << QStringLiteral("TBL_WTVersion") << QStringLiteral("TBL_WTCTRLD_UPDATE_CW");
     QCOMPARE(commandsOf(frames), expected);
-    QCOMPARE(frames[0].lengthField, QByteArray(8, ' '));
-    const QByteArray image = pm::FirmwareArchive::paddedData(archiveFile(files.first()));
-    QVERIFY(frames[1].payload == image);
-    QCOMPARE(frames[1].lengthField, lengthField(image.size()));
-    QCOMPARE(frames[2].lengthField, QByteArray(8, ' '));
+    QVERIFY(frames[0].payload.isEmpty() && frames[2].payload.isEmpty());
+    QVERIFY(frames[1].payload == pm::FirmwareArchive::paddedData(archiveFile(files.first())));
     for (int i = 1; i < files.size(); ++i) {
-      const sim::ReceivedFrame& version = frames[size_t(2 * i + 1)];
-      const sim::ReceivedFrame& data = frames[size_t(2 * i + 2)];
-      QCOMPARE(version.payload, pm::FirmwareArchive::paddedData(files[i].toUpper().toLatin1()));
-      QCOMPARE(version.lengthField, lengthField(version.payload.size()));
-      QVERIFY(data.payload == archiveFile(files[i]));  // as shipped, not padded
-      QCOMPARE(data.lengthField, lengthField(data.payload.size()));
+      QCOMPARE(frames[size_t(2 * i + 1)].payload,
+               pm::FirmwareArchive::paddedData(files[i].toUpper().toLatin1()));
+      QVERIFY(frames[size_t(2 * i + 2)].payload == archiveFile(files[i]));  // as shipped, not padded
     }
+    // Each length field counts the payload sent; the requests without one leave it blank.
+    for (const sim::ReceivedFrame& frame : frames)
+      QCOMPARE(frame.lengthField,
+               frame.payload.isEmpty() ? QByteArray(8, ' ') : lengthField(frame.payload.size()));
     QVERIFY2(device_->lastTableProblem().isEmpty(), qPrintable(device_->lastTableProblem()));
     // Every dialog named the printer; the verified end cleared the update's record.
     for (const pm::AlertRequest& alert : rig_->alerts().requests())
@@ -248,10 +250,8 @@ class UpdateEndToEndTest : public QObject {
         "the older version PZA 01.10.")));
     // Written by hand as text, "no" is no.
     QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), QStringLiteral("no"));
-    rig_->alerts().clear();
     QVERIFY(update({1001}, QStringLiteral("Firmware update not needed")));
     QSettings().setValue(QStringLiteral("installOlderFirmwareVersion"), true);
-    rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
     QCOMPARE(lastAlert().buttons,
              (QStringList{QStringLiteral("Cancel"), QStringLiteral("Install Older Firmware PZA 01.10")}));
@@ -260,7 +260,6 @@ class UpdateEndToEndTest : public QObject {
     device_->setFirmwareVersion(QStringLiteral("PZA 01.10"));
     printer_->properties().getPrinterFirmwareVersion();
     QTRY_COMPARE(printer_->firmwareVersion(), QStringLiteral("PZA 01.10"));
-    rig_->alerts().clear();
     QVERIFY(update({1001}, kConfirm));
     QVERIFY(rig_->alerts().requests().front().message.startsWith(
         QStringLiteral("This printer already has firmware version PZA 01.10. This update tool would "
@@ -272,6 +271,7 @@ class UpdateEndToEndTest : public QObject {
 
   // Not ready: the alert names the status. Codes that only look ready are not; Wrong Paper and
   // System Fail Error count as ready; "Proceed" (1000) retries the checks. Each ends in "Cancel".
+  // (That a busy printer shows "In use by other application" is the fault matrix's.)
   void readinessAlerts() {
     QVERIFY(attach(Model::KTD));
     const struct {
@@ -310,14 +310,10 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(waitForAlert(QStringLiteral("Printer Error")));
     device_->device()->setOpenResult(kIOReturnSuccess);
     verifyUntouched();
-  }
 
-  // A printer another program holds answers at once, naming the printer: "Proceed" tries again,
-  // "Cancel" ends in words on the status line.
-  void busyPrinterAnswersAtOnce() {
-    QVERIFY(attach(Model::PZA));
-    printer_->closeInterface(nullptr);
-    PrinterTestRig::settle(printer_);
+    // One another program holds answers at once, naming the printer: "Proceed" tries again,
+    // "Cancel" ends in words on the status line.
+    rig_->alerts().clear();
     device_->setHeldByOtherProgram(true);
     for (const int answer : {1000, 1001})
       rig_->alerts().queueAnswer(answer);  // "Proceed" while held, "Cancel"
@@ -330,7 +326,6 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(rig_->alerts().titles(),
              (QStringList{QStringLiteral("Printer Busy"), QStringLiteral("Printer Busy")}));
     QCOMPARE(lastAlert().printerName, printer_->printerName());
-    QCOMPARE(printer_->printerStatus(), QStringLiteral("In use by other application"));
     device_->setHeldByOtherProgram(false);
     rig_->alerts().queueAnswer(1000);  // "Cancel" at the confirmation
     printer_->update().proceedWithUpdateWhenReady();
@@ -349,9 +344,7 @@ class UpdateEndToEndTest : public QObject {
     QFETCH(bool, update);
     QVERIFY(attach(Model::KTA));
     device_->setUpdateFault(sim::UpdateFault::NeverReturnAfterRestart);
-    rig_->alerts().queueAnswer(1001, true);
-    rig_->alerts().queueAnswer(1001);
-    printer_->update().updateFirmware();
+    start();
     QVERIFY(PrinterTestRig::waitFor([&] { return !device_->device()->isAttached(); }));
     device_->setUpdateFault(sim::UpdateFault::None);
     // Once the old object is gone, the process forgets the stage as a restarted one would.
@@ -451,9 +444,7 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(attach(Model::PZA));
     const uint32_t port = printer_->locationID();
     device_->setUpdateFault(sim::UpdateFault::PowerLossDuringUpload);
-    rig_->alerts().queueAnswer(1001, true);
-    rig_->alerts().queueAnswer(1001);
-    printer_->update().updateFirmware();
+    start();
     QVERIFY(PrinterTestRig::waitFor(
         [&] { return !device_->device()->isAttached() && updateFrames(*device_).size() == 2; }, 10000));
 
@@ -554,9 +545,7 @@ class UpdateEndToEndTest : public QObject {
     const QByteArray table = archiveFile(files.last());
     useOnly(files, false);
     QVERIFY(attach(Model::PZA));
-    rig_->alerts().queueAnswer(1001, true);
-    rig_->alerts().queueAnswer(1001);
-    printer_->update().updateFirmware();
+    start();
     QVERIFY(PrinterTestRig::waitFor([&] { return !updateFrames(*device_).empty(); }));
     QVERIFY(
         writeFile(resources_.filePath(QStringLiteral("firmware/") + files.first()), "S00600004844521B\n"));
