@@ -87,10 +87,6 @@ bool spinUntil(const std::function<bool()>& condition, int timeoutMs) {
   return condition();
 }
 
-bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds) {
-  return PrinterTestRig::settle(printer, rounds, spinUntil);
-}
-
 // What the clean run of a model counted: the cases of that model are numbered from it.
 struct Counts {
   int attachCommands = 0;
@@ -197,7 +193,7 @@ class CaseRun {
     qsizetype last = -1;
     for (int stable = 0; stable < 2;) {
       if (waited.elapsed() > kOutcomeMs) return expect(false, QStringLiteral("the printer never fell quiet"));
-      if (const auto printer = current()) settle(printer, 2);
+      if (const auto printer = current()) PrinterTestRig::settle(printer, 2, spinUntil);
       spinUntil([] { return false; }, kQuietMs);
       track();
       const qsizetype now = device_->frames().size();
@@ -385,7 +381,7 @@ class CaseRun {
   // Every printer object's queue runs dry and the object goes with the rig.
   void teardown() {
     for (const auto& weak : seen_)
-      if (const auto printer = weak.lock(); printer && !settle(printer, 2))
+      if (const auto printer = weak.lock(); printer && !PrinterTestRig::settle(printer, 2, spinUntil))
         problems_ << QStringLiteral("a printer queue did not drain");
     tracker_.stop();
     if (!key_.isEmpty()) pm::UpdateReturnWatch::arrived(key_);

@@ -92,12 +92,16 @@ class VendorPrinterTest : public QObject {
   // letter (which opens the printer and sends nothing), says why not.
   void counterResets() {
     attach(sim::Model::PZA);
-    std::optional<std::pair<bool, QString>> outcome;
-    const auto record = [&](bool reset, const QString& why) { outcome.emplace(reset, why); };
+    // Resets the counter and waits for its outcome: whether it was reset, and why not.
+    const auto reset = [this](char letter) {
+      auto outcome = std::make_shared<std::optional<std::pair<bool, QString>>>();
+      printer_->properties().resetCounter(
+          letter, [outcome](bool done, const QString& why) { outcome->emplace(done, why); });
+      PrinterTestRig::waitFor([&] { return outcome->has_value(); });
+      return *outcome;
+    };
     printer_->properties().resetCounter('B');
-    printer_->properties().resetCounter('B', record);
-    QTRY_VERIFY(outcome.has_value());
-    QCOMPARE(*outcome, std::make_pair(true, QString()));
+    QCOMPARE(reset('B'), std::make_pair(true, QString()));
     QCOMPARE((std::array{device_->counters().a, device_->counters().b}),
              (std::array{12u, 0u}));  // only the named counter
     const QString clearB = QStringLiteral("MNT_WTCOUNTER_CLR[CB\r%1]").arg(QChar(0));
@@ -106,19 +110,13 @@ class VendorPrinterTest : public QObject {
     printer_->deviceInfoDict()->remove(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"));
     QVERIFY(printer_->properties().usbISerialString().isEmpty());  // unknown until read, never "Disabled"
 
-    outcome.reset();
     device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
-    printer_->properties().resetCounter('A', record);
-    QTRY_VERIFY(outcome.has_value());
-    QCOMPARE(*outcome,
+    QCOMPARE(reset('A'),
              std::make_pair(false, QStringLiteral("The printer did not report the counter afterwards.")));
     QVERIFY(PrinterTestRig::settle(printer_));
     device_->clearFrames();
-    outcome.reset();
     const int opens = device_->device()->openCount();
-    printer_->properties().resetCounter('P', record);
-    QTRY_VERIFY(outcome.has_value());
-    QCOMPARE(*outcome, std::make_pair(false, QStringLiteral("The printer has no counter P.")));
+    QCOMPARE(reset('P'), std::make_pair(false, QStringLiteral("The printer has no counter P.")));
     QVERIFY(device_->device()->openCount() > opens || device_->device()->isOpen());
     QVERIFY(device_->frames().empty());
 
