@@ -277,29 +277,40 @@ class VendorPrinterTest : public QObject {
     QTest::addColumn<int>("model");
     QTest::addColumn<QString>("firmware");
     QTest::addColumn<QStringList>("expected");
+    QTest::addColumn<QString>("tables");
     const QStringList head{kStatus, kFver, kLife}, plain{"TBL_RDVersion", "MNT_RDCTRLD_CHKSUM", kSerial},
         tail{kSerial, kISerial};
-    QTest::newRow("KTA") << int(sim::Model::KTA) << QString() << head + plain;
-    QTest::newRow("VLA 2.03") << int(sim::Model::VLA) << "02.03" << head + plain;
-    QTest::newRow("VLA 2.04") << int(sim::Model::VLA) << "02.04" << head + plain + QStringList{kISerial};
+    QTest::newRow("KTA") << int(sim::Model::KTA) << QString() << head + plain
+                         << "Version=0150 Checksum300=# Version600=";
+    QTest::newRow("VLA 2.03") << int(sim::Model::VLA) << "02.03" << head + plain << QString();
+    QTest::newRow("VLA 2.04") << int(sim::Model::VLA) << "02.04" << head + plain + QStringList{kISerial}
+                              << QString();
     QTest::newRow("KTC 4.20") << int(sim::Model::KTC) << "04.20"
-                              << head + tableReads({"610", "600", "300"}, {""}) + tail;
+                              << head + tableReads({"610", "600", "300"}, {""}) + tail
+                              << "Version610PD=0110 Checksum300PD=# Version610SD=";
     QTest::newRow("KTC 4.21") << int(sim::Model::KTC) << "04.21"
-                              << head + tableReads({"610", "600", "300"}, {"[0001]", "[0002]"}) + tail;
+                              << head + tableReads({"610", "600", "300"}, {"[0001]", "[0002]"}) + tail
+                              << "Version610SD=0110 Checksum300SD=# Version300PD=0110";
     QTest::newRow("KTD") << int(sim::Model::KTD) << QString()
-                         << head + tableReads({"620", "610", "600", "300"}, {"[0001]", "[0003]"}) + tail;
+                         << head + tableReads({"620", "610", "600", "300"}, {"[0001]", "[0003]"}) + tail
+                         << "Version=0100 Checksum620HD=# Version300SD=";
     QTest::newRow("PZA") << int(sim::Model::PZA) << QString()
-                         << head + tableReads({"300", "310"}, {"[0001]", "[0002]"}) + tail;
-    QTest::newRow("in update mode") << int(sim::Model::PZA) << QString() << QStringList{kStatus};
+                         << head + tableReads({"300", "310"}, {"[0001]", "[0002]"}) + tail
+                         << "Version310PD=0090 Checksum310SD=# Version600SD=";
+    QTest::newRow("in update mode") << int(sim::Model::PZA) << QString() << QStringList{kStatus} << QString();
   }
 
   // The firmware version read first decides the KTC's and VLA's later reads in the same sequence:
   // the first gathering after attach already shows it. A printer waiting in update mode (the row
   // that expects the status read alone) gets nothing but the status read.
+  // Then what lands under "colorTable<key>" ("#": a 4-digit checksum, "": no value); no key ever
+  // holds the failed-read "NULL". A KTC below 4.21 reads without media, which means PD; a KTD's SD
+  // table 300 is the plain key and its PP tables the HD ones.
   void attachSequence() {
     QFETCH(int, model);
     QFETCH(QString, firmware);
     QFETCH(QStringList, expected);
+    QFETCH(QString, tables);
     sim::VirtualPrinterConfig config{.model = sim::Model(model), .firmwareVersion = firmware};
     if (expected == QStringList{kStatus}) config.statusSequence = {QStringLiteral("FU00001")};
     rig_->alerts().setHoldAnswers(true);  // its update prompt stays open
@@ -319,54 +330,32 @@ class VendorPrinterTest : public QObject {
     printer->probe();
     QVERIFY(PrinterTestRig::settle(printer, 6));
     QCOMPARE(commandsOf(*device), expected);
-  }
 
-  // What lands under "colorTable<key>", per model and firmware ("#": a 4-digit checksum, "": no
-  // value); no key ever holds the failed-read "NULL". A KTC below 4.21 reads without media, which
-  // means PD; a KTD's SD table 300 is the plain key and its PP tables the HD ones.
-  void colorTableValues() {
-    const struct {
-      sim::Model model;
-      const char* firmware;
-      const char* expected;
-    } rows[] = {{sim::Model::KTC, "04.20", "Version610PD=0110 Checksum300PD=# Version610SD="},
-                {sim::Model::KTC, "04.21", "Version610SD=0110 Checksum300SD=# Version300PD=0110"},
-                {sim::Model::KTD, "", "Version=0100 Checksum620HD=# Version300SD="},
-                {sim::Model::PZA, "", "Version310PD=0090 Checksum310SD=# Version600SD="},
-                {sim::Model::KTA, "", "Version=0150 Checksum300=# Version600="}};
-    std::shared_ptr<TBUSBPrinterOLM> ktd;
-    for (const auto& row : rows) {
-      const auto printer = rig_->attachAndWait({.model = row.model,
-                                                .serialNumber = QStringLiteral("SIM%1").arg(int(row.model)),
-                                                .firmwareVersion = QLatin1String(row.firmware)});
-      QVERIFY(PrinterTestRig::settle(printer, 8));
-      for (const QString& key : pm::ColorTableReader::colorTableKeys())
-        QVERIFY2(printer->colorTables().colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
-      for (const QString& pair : QString::fromLatin1(row.expected).split(QLatin1Char(' '))) {
-        const QString key = pair.section(QLatin1Char('='), 0, 0), wanted = pair.section(QLatin1Char('='), 1);
-        const QString value = printer->colorTables().colorTableValue(QStringLiteral("colorTable") + key);
-        const bool matches = wanted == QLatin1String("#") ? value.size() == 4
-                             : wanted.isEmpty()           ? value.isNull()
-                                                          : value == wanted;
-        QVERIFY2(matches,
-                 qPrintable(QStringLiteral("%1 %2: %3").arg(QLatin1String(row.firmware), key, value)));
-      }
-      if (row.model == sim::Model::KTD) ktd = printer;
+    for (const QString& key : pm::ColorTableReader::colorTableKeys())
+      QVERIFY2(printer->colorTables().colorTableValue(key) != QLatin1String("NULL"), qPrintable(key));
+    for (const QString& pair : tables.split(QLatin1Char(' '), Qt::SkipEmptyParts)) {
+      const QString key = pair.section(QLatin1Char('='), 0, 0), wanted = pair.section(QLatin1Char('='), 1);
+      const QString value = printer->colorTables().colorTableValue(QStringLiteral("colorTable") + key);
+      const bool matches = wanted == QLatin1String("#") ? value.size() == 4
+                           : wanted.isEmpty()           ? value.isNull()
+                                                        : value == wanted;
+      QVERIFY2(matches, qPrintable(key + QLatin1String(": ") + value));
     }
+    if (model != int(sim::Model::KTD)) return;
 
     // The version read's completion gets the model's texts in read order (on the main thread),
     // the ones that did not come as absent.
     QList<std::optional<QString>> values;
     bool called = false;
-    ktd->openInterface([ktd, &values, &called](IOReturn) {
-      ktd->colorTables().getPrinterColorTableVersion([&](const QList<std::optional<QString>>& result) {
+    printer->openInterface([printer, &values, &called](IOReturn) {
+      printer->colorTables().getPrinterColorTableVersion([&](const QList<std::optional<QString>>& result) {
         QVERIFY(QThread::currentThread() == QCoreApplication::instance()->thread());
         values = result;
         called = true;
       });
     });
     QVERIFY(PrinterTestRig::waitFor([&] { return called; }));
-    QVERIFY(values.size() == 8 && values.at(3) == ktd->colorTables().colorTableVersion());
+    QVERIFY(values.size() == 8 && values.at(3) == printer->colorTables().colorTableVersion());
   }
 
   // Frames byte for byte: a 22-byte name and an 8-digit length field, blank when the command
