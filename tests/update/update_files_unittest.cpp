@@ -58,12 +58,9 @@ class UpdateFilesTest : public QObject {
                           firmwareFile(QLatin1String(name))));
     const ScopedEnv resourceDir("PM_RESOURCE_DIR", dir.path().toLocal8Bit());
 
-    // One table missing: refused, naming it (the update would otherwise erase it and say nothing).
+    // One table missing: the self-check fails too. (That the load refuses it, naming it, and the
+    // update with it, is the update test's "missing colour table".)
     LogCapture log;
-    pm::ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
-    QVERIFY(!load.archive);
-    QCOMPARE(load.failedFile, QStringLiteral("KTA_300_0161.cwd"));
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(kKtaProduct));
     QString report;
     QTextStream out(&report);
     QCOMPARE(pm::runSelfCheck(out), 1);
@@ -81,8 +78,8 @@ class UpdateFilesTest : public QObject {
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
-    load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
-    QCOMPARE(load.problem, QStringLiteral("digest mismatch"));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).problem,
+             QStringLiteral("digest mismatch"));
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
     QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile,
              QStringLiteral("KTA_600_0161.cwd"));
