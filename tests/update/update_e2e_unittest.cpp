@@ -94,6 +94,13 @@ class UpdateEndToEndTest : public QObject {
     return waitForAlert(title);
   }
 
+  // Runs the readiness checks before the update with these answers queued (earlier alerts forgotten).
+  void proceed(const QList<int>& answers) {
+    rig_->alerts().clear();
+    for (int answer : answers) rig_->alerts().queueAnswer(answer);
+    printer_->update().proceedWithUpdateWhenReady();
+  }
+
   // Nothing of the update reached the printer and nothing of it is recorded.
   void verifyUntouched() {
     PrinterTestRig::settle(printer_);
@@ -290,10 +297,8 @@ class UpdateEndToEndTest : public QObject {
         {{"03000"}, {1000}, {kConfirm}},  {{"01100", "00000"}, {1000, 1000}, {kNotReady, kConfirm}},
     };
     for (const auto& row : rows) {
-      rig_->alerts().clear();
       device_->setStatusSequence(row.codes);
-      for (int answer : row.answers) rig_->alerts().queueAnswer(answer);
-      printer_->update().proceedWithUpdateWhenReady();
+      proceed(row.answers);
       QVERIFY2(waitForAlert(row.titles.last()), qPrintable(row.codes.first()));
       QCOMPARE(rig_->alerts().titles(), row.titles);
       if (row.codes.first() == QLatin1String("01000"))
@@ -302,28 +307,21 @@ class UpdateEndToEndTest : public QObject {
                               QStringLiteral("Proceed"), QStringLiteral("Cancel")}));
     }
     // A status read without a reply, then an open that fails: "Printer Error" each time.
-    rig_->alerts().clear();
     device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
-    rig_->alerts().queueAnswer(1001);  // "Cancel"
-    printer_->update().proceedWithUpdateWhenReady();
+    proceed({1001});  // "Cancel"
     QVERIFY(waitForAlert(QStringLiteral("Printer Error")));
-    rig_->alerts().clear();
     device_->device()->setOpenResult(kIOReturnNoDevice);
     printer_->closeInterface(nullptr);
     PrinterTestRig::settle(printer_);
-    rig_->alerts().queueAnswer(1001);  // "Cancel"
-    printer_->update().proceedWithUpdateWhenReady();
+    proceed({1001});
     QVERIFY(waitForAlert(QStringLiteral("Printer Error")));
     device_->device()->setOpenResult(kIOReturnSuccess);
     verifyUntouched();
 
     // One another program holds answers at once, naming the printer: "Proceed" tries again,
     // "Cancel" ends in words on the status line.
-    rig_->alerts().clear();
     device_->setHeldByOtherProgram(true);
-    for (const int answer : {1000, 1001})
-      rig_->alerts().queueAnswer(answer);  // "Proceed" while held, "Cancel"
-    printer_->update().proceedWithUpdateWhenReady();
+    proceed({1000, 1001});  // "Proceed" while held, "Cancel"
     QTRY_COMPARE(
         rig_->application().statuses(),
         QStringList{
@@ -333,8 +331,7 @@ class UpdateEndToEndTest : public QObject {
              (QStringList{QStringLiteral("Printer Busy"), QStringLiteral("Printer Busy")}));
     QCOMPARE(lastAlert().printerName, printer_->printerName());
     device_->setHeldByOtherProgram(false);
-    rig_->alerts().queueAnswer(1000);  // "Cancel" at the confirmation
-    printer_->update().proceedWithUpdateWhenReady();
+    proceed({1000});  // "Cancel" at the confirmation
     QVERIFY(waitForAlert(kConfirm));
   }
 
