@@ -392,8 +392,6 @@ class VendorPrinterTest : public QObject {
                                                             {"03000", "System Fail Error"},
                                                             {"FU00001", "Firmware Update Mode"},
                                                             {"FU00002", "Idle"},
-                                                            {"", "Idle"},
-                                                            {"00700", "Unknown Status"},
                                                             {"-1", "Unknown Status"},
                                                             {"03001", "Unknown Status"},
                                                             {"99999999999", "Unknown Status"}};
