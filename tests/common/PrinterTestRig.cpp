@@ -13,22 +13,20 @@
 void ScriptedAlertPresenter::present(const pm::AlertRequest& request,
                                      std::function<void(const pm::AlertAnswer&)> completion) {
   pm::AlertAnswer answer;
-  bool hold = false;
   {
     const std::lock_guard guard(lock_);
     requests_.push_back(request);
-    hold = hold_;
-    if (!hold && !answers_.empty()) {
+    if (hold_) {
+      if (completion) held_.push_back(std::move(completion));
+      return;
+    }
+    if (!answers_.empty()) {
       answer = answers_.front();
       answers_.pop_front();
     }
   }
-  if (hold && completion) {
-    const std::lock_guard guard(lock_);
-    held_.push_back(std::move(completion));
-  }
-  if (hold || !completion) return;
-  pm::performAsyncOnMainQueue([completion = std::move(completion), answer] { completion(answer); });
+  if (completion)
+    pm::performAsyncOnMainQueue([completion = std::move(completion), answer] { completion(answer); });
 }
 
 void ScriptedAlertPresenter::queueAnswer(int returnCode, bool agreed) {
@@ -84,12 +82,8 @@ ScriptedSession::~ScriptedSession() {
 }
 
 bool ScriptedSession::waitUntilDestroyed(const std::vector<QPointer<TBUSBPrinterOLM>>& printers) {
-  return PrinterTestRig::waitFor(
-      [&printers] {
-        return std::all_of(printers.begin(), printers.end(),
-                           [](const auto& printer) { return printer.isNull(); });
-      },
-      10000);
+  const auto gone = [&printers] { return std::ranges::all_of(printers, &QPointer<TBUSBPrinterOLM>::isNull); };
+  return PrinterTestRig::waitFor(gone, 10000);
 }
 
 PrinterTestRig::PrinterTestRig(double timeScale) {

@@ -89,11 +89,8 @@ class VirtualPrinterTest : public QObject {
  private:
   std::unique_ptr<VirtualUsbBus> bus_;
 
-  std::shared_ptr<VirtualPrinter> attach(Model model, const QString& firmware = {}) {
-    VirtualPrinterConfig config;
-    config.model = model;
-    config.firmwareVersion = firmware;
-    return VirtualPrinter::attach(*bus_, config);
+  std::shared_ptr<VirtualPrinter> attach(Model model) {
+    return VirtualPrinter::attach(*bus_, {.model = model});
   }
   // Waits until the printer has come back as a service other than `before`.
   static bool returned(const VirtualPrinter& printer, const usb::ServiceHandle& before) {
@@ -111,11 +108,10 @@ class VirtualPrinterTest : public QObject {
   }
   void cleanup() { bus_.reset(); }
 
-  // CRC-16/CCITT of "123456789" is 29B1.
-  void colorTableWrites() {
+  // Colour tables (CRC-16/CCITT of "123456789" is 29B1), then the firmware loader.
+  void colorTablesAndTheLoader() {
     const auto printer = attach(Model::PZA);
-    Host host(*bus_, printer);
-    QCOMPARE(host.opened(), kIOReturnSuccess);
+    Host host(*bus_, printer);  // a failed open would make every answer "<none>"
     host.write(frame("TBL_CL"));
     QCOMPARE(host.ask(frame("TBL_RDCWD300_Checksum", "0001")), QStringLiteral("0000"));
     host.write(frame("TBL_WTVersion", QByteArray("PZA_SD_300_0100.CWD\0", 20)));
@@ -138,18 +134,13 @@ class VirtualPrinterTest : public QObject {
       QCOMPARE(kta.write(command), kIOReturnSuccess);
     QCOMPARE(kta.ask(frame("TBL_RDVersion")), QStringLiteral("0161"));
     QCOMPARE(kta.ask(frame("MNT_RDCTRLD_CHKSUM")), QStringLiteral("29B1"));
-  }
 
-  // The loader refuses every image that is not whole, sound and for this model, and stays.
-  void updateCycleRefusesBadImages() {
-    const auto printer = attach(Model::PZA);
-    Host host(*bus_, printer);
-    QCOMPARE(host.opened(), kIOReturnSuccess);
+    // The loader refuses every image that is not whole, sound and for this model, and stays; it
+    // takes a sound one and restarts (what the printer says after it: the update test's).
     usb::ServiceHandle before = printer->device()->service();
     QCOMPARE(host.write(frame("FW_UPDFLASH_REWRITE")), kIOReturnSuccess);
     QVERIFY(returned(*printer, before));
     Host loader(*bus_, printer);
-    QCOMPARE(loader.opened(), kIOReturnSuccess);
     QCOMPARE(loader.ask(kStatus), QStringLiteral("FU00001"));
 
     const QByteArray good = firmwareImage("PZA 01.10");
@@ -171,10 +162,6 @@ class VirtualPrinterTest : public QObject {
     before = printer->device()->service();
     QCOMPARE(loader.write(frame("FW_UPDFLASH_PROGRAM", good)), kIOReturnSuccess);
     QVERIFY(returned(*printer, before));
-    Host updated(*bus_, printer);
-    QCOMPARE(updated.opened(), kIOReturnSuccess);
-    QCOMPARE(updated.ask(kStatus), QStringLiteral("00000"));
-    QCOMPARE(updated.ask(kFver), QStringLiteral("PZA 01.10"));
   }
 
   void demoPrinters() {
@@ -185,12 +172,8 @@ class VirtualPrinterTest : public QObject {
             .printers;
     QCOMPARE(printers.size(), size_t{6});
     QCOMPARE(Host(*bus_, printers[1]).opened(), kIOReturnExclusiveAccess);
-    QCOMPARE(printers[2]->firmwareVersion(), QStringLiteral("KTC 04.20"));
-    QCOMPARE(printers[3]->serialNumber(), QStringLiteral("123"));
     QVERIFY(printers[0]->serialNumber() != printers[1]->serialNumber());
-    Host kta(*bus_, printers[4]);
-    QCOMPARE(kta.opened(), kIOReturnSuccess);
-    QCOMPARE(kta.ask(kStatus), QStringLiteral("01000"));
+    QCOMPARE(Host(*bus_, printers[4]).ask(kStatus), QStringLiteral("01000"));
 
     // A late reply comes after its read gave up and waits in the pipe, as on hardware: what the
     // host leaves unread answers its next read, whatever it sent meanwhile.
