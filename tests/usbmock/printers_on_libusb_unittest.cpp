@@ -1,8 +1,8 @@
 // The application's controller and printer objects on the real libusb backend, against virtual
 // printers shown to libusb as emulated kernel devices: the attach of a PZA, printers that answer
 // badly never holding the main thread, and a whole firmware update across both restarts by the
-// command-line program, a process of its own. Single faults (stalls, busy interfaces, unplugs, re-enumeration)
-// are covered at the seam in usb_seam_unittest.
+// command-line program, a process of its own. Single faults (stalls, busy interfaces, unplugs,
+// re-enumeration) are covered at the seam in usb_seam_unittest.
 
 #include <QtTest>
 
