@@ -47,19 +47,10 @@ GRef<UMockdevIoctlData> resolveValue(UMockdevIoctlData* arg) {
   return GRef<UMockdevIoctlData>(umockdev_ioctl_data_resolve(arg, 0, sizeof(T), nullptr));
 }
 
+// A device another program holds is busy; any other refusal is the kernel's EIO.
 int errnoOfClaim(IOReturn result) {
-  switch (result) {
-    case kIOReturnSuccess:
-      return 0;
-    case kIOReturnExclusiveAccess:
-      return EBUSY;
-    case kIOReturnNoDevice:
-      return ENODEV;
-    case kIOReturnNotPrivileged:
-      return EACCES;
-    default:
-      return EIO;
-  }
+  if (result == kIOReturnSuccess) return 0;
+  return result == kIOReturnExclusiveAccess ? EBUSY : EIO;
 }
 
 // The URB status the kernel reports for a device's answer.
@@ -72,11 +63,6 @@ int urbStatusOf(IOReturn result) {
     case kIOReturnNoDevice:
     case kIOReturnAborted:
       return -ESHUTDOWN;
-    case kIOReturnOverrun:
-      return -EOVERFLOW;
-    case kIOReturnTimeout:
-    case kIOUSBTransactionTimeout:
-      return -ETIMEDOUT;
     default:
       return -EPROTO;
   }
@@ -215,8 +201,6 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
           reinterpret_cast<const usbdevfs_ioctl*>(command->data)->ioctl_code == int(USBDEVFS_CONNECT))
         ++reattaches_;
       return finish(ENODATA);  // no kernel driver to attach
-    case USBDEVFS_GETDRIVER:
-      return finish(ENODATA);  // no kernel driver to name
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLEAR_HALT:
