@@ -228,8 +228,6 @@ class PrintersOnLibusbTest : public QObject {
              QString::asprintf("%04X%04X%08X", pm::modelTraits(pm::PrinterModel::PZA).vendorId,
                                pm::modelTraits(pm::PrinterModel::PZA).productId,
                                bus_->locationIdOf(*device->device())));
-    QCOMPARE(printers[0].toObject().value(QStringLiteral("firmwareState")).toString(),
-             QStringLiteral("newer-available"));
     device->clearFrames();
     const auto [updated, progress, updateErr] =
         cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
@@ -237,7 +235,6 @@ class PrintersOnLibusbTest : public QObject {
     QVERIFY2(updated == 0, updateErr.constData());
     const QJsonObject result = QJsonDocument::fromJson(progress.trimmed().split('\n').last()).object();
     QCOMPARE(result.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
-    QCOMPARE(result.value(QStringLiteral("to")).toString(), stem);
     QCOMPARE(device->firmwareVersion(), stem);
     QVERIFY(device->lastImageProblem().isEmpty());
     QVERIFY(device->lastTableProblem().isEmpty());
