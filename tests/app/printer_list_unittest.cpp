@@ -9,7 +9,6 @@
 #include "app/ColorTableSummary.h"
 #include "app/DemoMode.h"
 #include "app/MainWindow.h"
-#include "app/NotificationPort.h"
 #include "app/PrinterTableModel.h"
 #include "olm/model/ModelTraits.h"
 #include "tests/common/AppHarness.h"
@@ -109,9 +108,6 @@ class PrinterListTest : public QObject {
     QTRY_COMPARE_WITH_TIMEOUT(controller.count(), 103, 30000);
     QTest::qWait(100);
     QCOMPARE(controller.count(), 103);
-    for (const char* status : {"In use by other application", "kIOReturnNotResponding"})
-      QTRY_VERIFY(std::ranges::any_of(
-          controller.printers(), [&](const auto& p) { return p->status().contains(QLatin1String(status)); }));
     window.reset();
     clock.restart();
     QVERIFY(harness.stop());

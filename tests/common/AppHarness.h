@@ -3,20 +3,15 @@
 // is the notification port's registry, virtual printers answer on it, and alerts go to a scripted
 // presenter. Main thread only.
 
-#include <algorithm>
 #include <memory>
 #include <vector>
 
-#include <QFile>
 #include <QPointer>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "app/NotificationPort.h"
 #include "app/TBPrinters.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
-#include "olm/update/UpdateJournal.h"
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/ScriptedDevice.h"

@@ -53,9 +53,9 @@ class CliTest : public QObject {
   }
 
   Run cli(const QStringList& arguments, const QString& simulate = QString(),
-          const QString& stateDir = QString()) {
+          const QString& stateDir = QString(), const QString& language = QStringLiteral("C.UTF-8")) {
     QProcess process;
-    start(process, arguments, simulate, stateDir);
+    start(process, arguments, simulate, stateDir, language);
     return finish(process);
   }
 
@@ -128,16 +128,10 @@ class CliTest : public QObject {
           "usb-serial on --printer A1 --remove-queues --keep-queues", "history --json=yes"})
       QVERIFY2(!ok(wrong), wrong);
 
-    const Run usage = cli({QStringLiteral("list"), QStringLiteral("--frobnicate")});
-    QCOMPARE(usage.exitCode, 3);
-    QCOMPARE(usage.err.count('\n'), 1);
-    QVERIFY(usage.out.isEmpty());
-    // In the user's language, from the window's catalogue.
-    QProcess german;
-    start(german, {QStringLiteral("list"), QStringLiteral("--frobnicate")}, {}, {},
-          QStringLiteral("de_DE.UTF-8"));
-    QCOMPARE(finish(german).err,
-             QByteArray("printer-maintenance-cli: list kennt die Option --frobnicate nicht\n"));
+    // The line is in the user's language, from the window's catalogue.
+    const Run usage = cli({QStringLiteral("list"), QStringLiteral("--frobnicate")}, {}, {}, "de_DE.UTF-8");
+    QVERIFY(usage.exitCode == 3 && usage.out.isEmpty());
+    QCOMPARE(usage.err, QByteArray("printer-maintenance-cli: list kennt die Option --frobnicate nicht\n"));
     QCOMPARE(cli({QStringLiteral("--version")}).out, QByteArray("printer-maintenance-cli " PM_VERSION "\n"));
   }
 
@@ -240,13 +234,12 @@ class CliTest : public QObject {
           line.contains(QStringLiteral("event")))
         events.append(line.value(QStringLiteral("event")).toString() +
                       QString::number(line.value(QStringLiteral("phase")).toInt()));
-    if (results[0] == QLatin1String("refused")) {
-      QVERIFY(events.isEmpty());
-    } else {
-      QCOMPARE(events.join(QLatin1Char(' ')),
-               QStringLiteral("phase-started1 restarting1 back1 phase-started2 bytes-sent2 restarting2 back2 "
-                              "phase-started3 tables-written3"));
-    }
+    QCOMPARE(
+        events.join(QLatin1Char(' ')),
+        results[0] == QLatin1String("refused")
+            ? QString()
+            : QStringLiteral("phase-started1 restarting1 back1 phase-started2 bytes-sent2 restarting2 back2 "
+                             "phase-started3 tables-written3"));
     const QByteArray history =
         cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out;
     QCOMPARE(resultLines(jsonLines(history)).size(), ends.size());
@@ -307,8 +300,6 @@ class CliTest : public QObject {
     const QStringList serialOff{QStringLiteral("usb-serial"), QStringLiteral("off"),
                                 QStringLiteral("--printer"), QStringLiteral("SIM0001")};
     const QStringList yes{QStringLiteral("--yes")};
-    QTest::newRow("reset") << QStringLiteral("PZA") << reset + yes << QByteArray() << 0
-                           << QStringLiteral("reset to zero");
     QTest::newRow("reset, y typed") << QStringLiteral("PZA") << reset << QByteArray("y\n") << 0
                                     << QStringLiteral("reset to zero");
     QTest::newRow("reset, Enter typed")
@@ -354,14 +345,12 @@ class CliTest : public QObject {
 
     const Run run = cli({QStringLiteral("history"), QStringLiteral("--json")});
     QCOMPARE(run.exitCode, 0);
-    const QList<QByteArray> lines = run.out.trimmed().split('\n');
+    const QList<QJsonObject> lines = jsonLines(run.out);
     QCOMPARE(lines.size(), 2);
-    const QJsonObject first = QJsonDocument::fromJson(lines[0]).object();
-    const QJsonObject second = QJsonDocument::fromJson(lines[1]).object();
-    QCOMPARE((QStringList{first.value(QStringLiteral("printer")).toString(),
-                          first.value(QStringLiteral("result")).toString(),
-                          first.value(QStringLiteral("to")).toString(),
-                          second.value(QStringLiteral("result")).toString()}),
+    QCOMPARE((QStringList{lines[0].value(QStringLiteral("printer")).toString(),
+                          lines[0].value(QStringLiteral("result")).toString(),
+                          lines[0].value(QStringLiteral("to")).toString(),
+                          lines[1].value(QStringLiteral("result")).toString()}),
              (QStringList{"SIM0001", "success", "PZA 01.10", "failed"}));
     QVERIFY(cli({QStringLiteral("history")}).out.contains("SIM0002"));
   }

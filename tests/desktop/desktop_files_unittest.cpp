@@ -178,10 +178,8 @@ class DesktopFilesTest : public QObject {
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("printer-maintenance")) &&
             writeFile(dir.filePath(QStringLiteral("printer-maintenance/models.conf")),
                       "PZA vendor=0x04f9 product=0x0042\n"));
+    const ScopedEnv configHome("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
     QProcess program;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), dir.path());
-    program.setProcessEnvironment(environment);
     program.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"),
                   {QStringLiteral("--print-udev-rule")});
     QVERIFY(program.waitForFinished(10000) && program.exitCode() == 0);
@@ -196,14 +194,11 @@ class DesktopFilesTest : public QObject {
   // abort on a broken thread rule).
   void quitEndsTheProcessAtOnce() {
     QTemporaryDir config;
+    const ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
+    const ScopedEnv home("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+    const ScopedEnv simulate("PRINTER_MAINTENANCE_SIMULATE", "PZA:busy,PZA:latency=2s,PZA:deaf");
+    const ScopedEnv report("PRINTER_MAINTENANCE_REPORT_SHOWN", QByteArray::number(kQuitAfterMs));
     QProcess app;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
-    environment.insert(QStringLiteral("XDG_CONFIG_HOME"), config.path());
-    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"),
-                       QStringLiteral("PZA:busy,PZA:latency=2s,PZA:deaf"));
-    environment.insert(QStringLiteral("PRINTER_MAINTENANCE_REPORT_SHOWN"), QString::number(kQuitAfterMs));
-    app.setProcessEnvironment(environment);
     app.setStandardErrorFile(QProcess::nullDevice());
     app.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"), {});
     QVERIFY(app.waitForStarted());
@@ -257,20 +252,20 @@ class DesktopFilesTest : public QObject {
                           "Not in the string table"}));
   }
 
-  // Every message translated, with the same placeholders and markup as its source.
-  void germanTableIsComplete() {
+  // Every message translated, with the same placeholders and markup as its source; a text added
+  // to the sources without a translation fails here (lupdate finds it).
+  void germanTableIsCompleteAndCoversTheSources() {
     const QList<Message> messages = readTs(kTsFile);
     QVERIFY(messages.size() > 50);
+    QSet<QString> inTable;
     for (const Message& m : messages) {
       const QByteArray where = (m.context + QStringLiteral(": ") + m.source).toUtf8();
       QVERIFY2(m.type.isEmpty(), where.constData());  // not unfinished, obsolete or vanished
       QVERIFY2(!m.translation.trimmed().isEmpty() && tokens(m.translation) == tokens(m.source),
                where.constData());
+      inTable << m.context + u'|' + m.source;
     }
-  }
 
-  // A text added to the sources without a translation fails here (lupdate finds it).
-  void tableCoversEverySourceText() {
     const QString lupdate = QStringLiteral(PM_LUPDATE_COMMAND);
     if (lupdate.isEmpty()) QSKIP("lupdate (qt6-l10n-tools) is not installed");
     QStringList sources;
@@ -288,8 +283,6 @@ class DesktopFilesTest : public QObject {
     process.start(lupdate, QStringList{"-silent", "-locations", "none", "-I", PM_SOURCE_DIR}
                                << sources << QStringList{"-ts", fresh});
     QVERIFY(process.waitForFinished(120000) && process.exitCode() == 0);
-    QSet<QString> inTable;
-    for (const Message& m : readTs(kTsFile)) inTable << m.context + u'|' + m.source;
     const QList<Message> inSources = readTs(fresh);
     QVERIFY(!inSources.isEmpty());
     for (const Message& m : inSources)
