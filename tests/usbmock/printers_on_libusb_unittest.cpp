@@ -158,7 +158,7 @@ class PrintersOnLibusbTest : public QObject {
   // bus): start-up returns at once, each is listed once its identity reads (control requests that
   // libusb ends at their time-outs) timed out on its own queue, the failed open shows libusb's
   // cause, and the main thread is never held over 50 ms. (A held printer: the seam's EBUSY and
-  // printer_list's text.)
+  // printer_transport's busy text.)
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
     const auto add = [this, &pza = pm::modelTraits(pm::PrinterModel::PZA)](Access access) {
