@@ -278,7 +278,7 @@ class UsbSeamTest : public QObject {
     QCOMPARE(interface->close(), kIOReturnSuccess);
   }
 
-  // The bus's own answers (strings, language list, GET_DEVICE_ID) truncated to the request, the
+  // The bus's own answers (a string, GET_DEVICE_ID) truncated to the request, the
   // handler's precedence and its data, stalls and the resets.
   void controlRequests() {
     auto interface = startWithPrinter();
