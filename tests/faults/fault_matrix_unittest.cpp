@@ -1,8 +1,8 @@
 // The fault matrix: every model attached and updated on the virtual bus while its virtual printer
 // fails at each step: unplugged at every command of the attach sequence and of the three update
-// phases, every kind of broken reply at every exchange of the attach sequence, held by another
-// program, gone for good after a restart until it is switched on again, and replaced at its port
-// by another printer of its model while it is away. Every other unplug during the update also
+// phases, every kind of broken reply at every exchange of the attach sequence, gone for good after
+// a restart until it is switched on again (also held by another program when it returns), and
+// replaced at its port by another printer of its model while it is away. Every other unplug during the update also
 // restarts the application while the printer is off (the next process must finish the update).
 // One checker judges every case: no deadlock (every wait is bounded), a responsive main thread,
 // every printer queue drained, an update stage that matches what the printer really did, no
@@ -43,16 +43,7 @@ const QString kNotBackTitle = QStringLiteral("The printer has not come back");
 const QString kBusyStatus = QStringLiteral("In use by other application");
 const QString kNotFinishedTitle = QStringLiteral("The firmware update is not finished");
 
-enum class Kind {
-  Clean,
-  UnplugAttach,
-  ReplyAttach,
-  UnplugUpdate,
-  BusyAttach,
-  NeverBack,
-  NeverBackBusy,
-  OtherPrinter
-};
+enum class Kind { Clean, UnplugAttach, ReplyAttach, UnplugUpdate, NeverBack, NeverBackBusy, OtherPrinter };
 
 struct Case {
   Model model;
@@ -66,7 +57,6 @@ QString describe(const Case& c) {
                                       "unplug at attach command",
                                       "reply fault at attach exchange",
                                       "unplug at update command",
-                                      "busy at attach",
                                       "never back",
                                       "never back, busy on return",
                                       "another printer at its port"};
@@ -95,10 +85,6 @@ bool spinUntil(const std::function<bool()>& condition, int timeoutMs) {
   poll.start(1);
   loop.exec();
   return condition();
-}
-
-bool settle(const std::shared_ptr<TBUSBPrinter>& printer, int rounds) {
-  return PrinterTestRig::settle(printer, rounds, spinUntil);
 }
 
 // What the clean run of a model counted: the cases of that model are numbered from it.
@@ -155,12 +141,6 @@ class CaseRun {
         if (case_.at % 2 == 1) PrinterTestRig::restartApplication();
         switchedOnAgain();
         break;
-      case Kind::BusyAttach:
-        device_->setHeldByOtherProgram(true);
-        expect(waitFor([&] { return status() == kBusyStatus; }), "the busy printer was not shown as busy");
-        device_->setHeldByOtherProgram(false);
-        attached();
-        break;
       case Kind::NeverBack:
       case Kind::NeverBackBusy:
         neverBack(case_.kind == Kind::NeverBackBusy);
@@ -213,7 +193,7 @@ class CaseRun {
     qsizetype last = -1;
     for (int stable = 0; stable < 2;) {
       if (waited.elapsed() > kOutcomeMs) return expect(false, QStringLiteral("the printer never fell quiet"));
-      if (const auto printer = current()) settle(printer, 2);
+      if (const auto printer = current()) PrinterTestRig::settle(printer, 2, spinUntil);
       spinUntil([] { return false; }, kQuietMs);
       track();
       const qsizetype now = device_->frames().size();
@@ -401,7 +381,7 @@ class CaseRun {
   // Every printer object's queue runs dry and the object goes with the rig.
   void teardown() {
     for (const auto& weak : seen_)
-      if (const auto printer = weak.lock(); printer && !settle(printer, 2))
+      if (const auto printer = weak.lock(); printer && !PrinterTestRig::settle(printer, 2, spinUntil))
         problems_ << QStringLiteral("a printer queue did not drain");
     tracker_.stop();
     if (!key_.isEmpty()) pm::UpdateReturnWatch::arrived(key_);
@@ -439,7 +419,7 @@ std::vector<Case> casesOf(Model model, const Counts& counts, bool full) {
   for (int at = 1; at <= counts.updateCommands; ++at)
     if (full || at <= counts.firstTableEnd || (at - counts.firstTableEnd) % 10 == 0)
       cases.push_back({model, Kind::UnplugUpdate, at});
-  for (const Kind kind : {Kind::BusyAttach, Kind::NeverBack, Kind::NeverBackBusy, Kind::OtherPrinter})
+  for (const Kind kind : {Kind::NeverBack, Kind::NeverBackBusy, Kind::OtherPrinter})
     cases.push_back({model, kind});
   return cases;
 }

@@ -58,12 +58,9 @@ class UpdateFilesTest : public QObject {
                           firmwareFile(QLatin1String(name))));
     const ScopedEnv resourceDir("PM_RESOURCE_DIR", dir.path().toLocal8Bit());
 
-    // One table missing: refused, naming it (the update would otherwise erase it and say nothing).
+    // One table missing: the self-check fails too. (That the load refuses it, naming it, and the
+    // update with it, is the update test's "missing colour table".)
     LogCapture log;
-    pm::ArchiveLoad load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
-    QVERIFY(!load.archive);
-    QCOMPARE(load.failedFile, QStringLiteral("KTA_300_0161.cwd"));
-    QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(kKtaProduct));
     QString report;
     QTextStream out(&report);
     QCOMPARE(pm::runSelfCheck(out), 1);
@@ -81,8 +78,8 @@ class UpdateFilesTest : public QObject {
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
-    load = FirmwareArchive::loadArchiveForProductID(kKtaProduct);
-    QCOMPARE(load.problem, QStringLiteral("digest mismatch"));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).problem,
+             QStringLiteral("digest mismatch"));
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
     QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile,
              QStringLiteral("KTA_600_0161.cwd"));
@@ -91,19 +88,14 @@ class UpdateFilesTest : public QObject {
   void sRecordLines() {
     const QByteArray record = "S1130000285F245F2212226A000424290008237C2A";
     const std::tuple<const char*, QByteArray, bool> rows[] = {
-        {"real record", record, true},
-        {"real record, LF lines", record + "\n" + record + "\n", true},
         {"CR LF line ends", record + "\r\n" + record + "\r\n", true},
         {"lower-case hex", "S1130000285f245f2212226a000424290008237c2a", true},
         {"one bad checksum", record + "\n" + record.chopped(1) + "B", false},
-        {"shortest passing line", "S001FE", true},
         {"shortest with wrong checksum", "S001FF", false},
-        {"count of 2 needs 8 characters", "S00100FE", false},
         {"odd trailing character", "S001FEX", true},
         {"one character short", "S001F", false},
         {"3 characters", "S00", false},
         {"4 characters, count 0", "S000", false},
-        {"5 characters, count 0", "S0000", false},
         {"4 characters, count FF", "S0FF", false},
         {"lone S", "S", false},
         {"record type not a digit", "SX01FE", false},
@@ -115,11 +107,9 @@ class UpdateFilesTest : public QObject {
         {"overlong UTF-8", "S001FE\n\xC0\xAF", false},
         {"UTF-8 surrogate", "S001FE\n\xED\xA0\x80", false},
         {"truncated UTF-8", "S001FE\xE2\x80", false},
-        {"U+2028 ends a line", "S001FE\xE2\x80\xA8S001FE", true},
-        {"U+2029 ends a line", "S001FE\xE2\x80\xA9S001FE", true},
-        {"U+0085 ends a line", "S001FE\xC2\x85S001FE", true},
+        {"U+2028, U+2029 and U+0085 end lines", "S001FE\xE2\x80\xA8S001FE\xE2\x80\xA9S001FE\xC2\x85S001FE",
+         true},
         {"VT and FF end lines", "S001FE\vS001FE\fS001FE\r", true},
-        {"no separator", "S001FES001FE", false},
         // Lengths count UTF-8 bytes: the two-byte letter makes the count of 2 match 8 bytes, and a
         // non-hex byte reads as 0 in the checksum loop.
         {"multi-byte character in a record",
@@ -147,15 +137,9 @@ class UpdateFilesTest : public QObject {
     QVERIFY(FirmwareArchive::paddedData({}).isNull());
     QVERIFY(!FirmwareArchive::paddedData(QByteArray("")).isNull());
     QCOMPARE(FirmwareArchive::checksumForData(QByteArray("\x01\xFF\x80", 3)), uint16_t(0xFE7F));
-    const std::pair<const char*, double> versions[] = {{"KTBW 1.40PRN", 1.4},
-                                                       {"KTA 01.61", 1.61},
-                                                       {"KT-VLA 02.21", 2.21},
-                                                       {"2.04", 2.04},
-                                                       {"VLA_ALLFWU_2.05", 0.0},
-                                                       {"KTA 01.61 ", 0.0},
-                                                       {"", 0.0},
-                                                       {"X 1e1", 10.0},
-                                                       {"X 1e", 1.0}};
+    const std::pair<const char*, double> versions[] = {
+        {"KTBW 1.40PRN", 1.4}, {"KTA 01.61", 1.61}, {"2.04", 2.04}, {"VLA_ALLFWU_2.05", 0.0},
+        {"KTA 01.61 ", 0.0},   {"X 1e1", 10.0},     {"X 1e", 1.0}};
     for (const auto& [text, number] : versions)
       QCOMPARE(pm::firmwareVersionNumber(QString::fromLatin1(text)), number);
     // The window, the update and the command line share this comparison: two texts of one
