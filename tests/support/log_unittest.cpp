@@ -282,6 +282,7 @@ class LogTest : public QObject {
     const QRegularExpression datagram(
         QStringLiteral(R"(^<11>\w{3} [ \d]\d \d\d:\d\d:\d\d log_unittest\[%1\]: ERROR: )").arg(::getpid()));
     QVERIFY2(QString::fromUtf8(plain[0]).contains(datagram), plain[0].constData());
+    QVERIFY2(plain[2].endsWith("]: demo printer attached"), plain[2].constData());
     QStringList priorities;
     for (const QByteArray& line : plain) priorities += QString::fromLatin1(line.left(line.indexOf('>') + 1));
     QCOMPARE(priorities, QStringList({"<11>", "<12>", "<14>", "<11>"}));
