@@ -31,6 +31,7 @@
 #include "olm/update/UpdateJournal.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
+#include "tests/common/TestFiles.h"
 
 namespace {
 
@@ -320,10 +321,8 @@ class MainWindowTest : public QObject {
     QFETCH(double, fontScale);
     QFETCH(bool, scaledChild);
     if (scaledChild) {
+      const ScopedEnv scale("QT_SCALE_FACTOR", "2");
       QProcess child;
-      QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-      environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
-      child.setProcessEnvironment(environment);
       child.setProcessChannelMode(QProcess::MergedChannels);
       child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("labelsFitTheirText")});
       QVERIFY(child.waitForFinished(60000));
