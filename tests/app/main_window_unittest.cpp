@@ -90,8 +90,8 @@ class MainWindowTest : public QObject {
 
   // The row shows the printer and follows its changes. A counter reset shows the counter first;
   // with the printer held by another program the user's action answers at once (opens retrying
-  // for a refresh give way) with the busy alert naming the printer: "Retry" tries again, "Cancel"
-  // ends in words on the status line, and the menu still shows the setting.
+  // for a refresh give way) with the busy alert: "Retry" tries again, "Cancel" ends in words on
+  // the status line, and the menu still shows the setting.
   void rowsFollowThePrinterAndABusyPrinterAnswersAtOnce() {
     AppHarness harness;
     const auto device = harness.attachPrinter(QStringLiteral("SIM0001"));
@@ -138,7 +138,6 @@ class MainWindowTest : public QObject {
     alerts.setHoldAnswers(true);
     buttonTitled(confirm, QStringLiteral("&Reset"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(alerts.titles() == QStringList{busy}, 2000 * kSlowdown);
-    QCOMPARE(alerts.requests().back().printerName, printer->printerName());
     alerts.setHoldAnswers(false);  // "Retry"
     alerts.setHoldAnswers(true);
     QTRY_COMPARE(alerts.titles().count(busy), 2);
