@@ -209,7 +209,6 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(model.rowCount(), 2);
     QCOMPARE(controller.selectedPrinter(), chosen);
     QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(1, 0)});
-    QVERIFY(window.usbSerialAction(true)->isChecked());
     window.usbSerialAction(false)->trigger();
     QTRY_VERIFY(!third->iSerialEnabled());
     QVERIFY(second->iSerialEnabled());
