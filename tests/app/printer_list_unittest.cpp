@@ -33,12 +33,12 @@ class PrinterListTest : public QObject {
   // later one takes out that one, never its neighbour.
   void onlyListedVendorsAndProductsGetAPrinter() {
     AppHarness harness;
-    const auto stranger = harness.attachDevice(0x1234, kPza.productId);
-    harness.attachDevice(kPza.vendorId, kKtaProduct);
-    harness.attachDevice(kPza.vendorId, kPza.productId, 2);
-    harness.attachDevice(kFamilyVendor, kPza.productId);
-    const auto slow = harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass,
-                                           AppHarness::Access::SlowIdentity);
+    using Access = AppHarness::Access;
+    const auto stranger = harness.attachDevice(Access::Full, 0x1234);
+    harness.attachDevice(Access::Full, kPza.vendorId, kKtaProduct);
+    harness.attachDevice(Access::Full, kPza.vendorId, kPza.productId, 2);
+    harness.attachDevice(Access::Full, kFamilyVendor);
+    const auto slow = harness.attachDevice(Access::SlowIdentity);
     LogCapture log;
     TBPrinters& controller = harness.start();
     QTRY_COMPARE(controller.count(), 2);
@@ -88,14 +88,11 @@ class PrinterListTest : public QObject {
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
     AppHarness harness;
-    const auto add = [&](Access access) {
-      return harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass, access);
-    };
-    add(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
-    add(Access::NoEndpoints);
-    add(Access::Full)->setHeldByOtherProgram(true);
-    add(Access::LeavesDuringArrival);
-    for (int i = 0; i < 100; ++i) add(Access::Deaf);
+    harness.attachDevice(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
+    harness.attachDevice(Access::NoEndpoints);
+    harness.attachDevice(Access::Full)->setHeldByOtherProgram(true);
+    harness.attachDevice(Access::LeavesDuringArrival);
+    for (int i = 0; i < 100; ++i) harness.attachDevice(Access::Deaf);
     QElapsedTimer clock;
     clock.start();
     TBPrinters& controller = harness.start();
@@ -135,8 +132,7 @@ class PrinterListTest : public QObject {
     QFETCH(QString, model);
     AppHarness harness;
     auto device =
-        harness.attachDevice(kPza.vendorId, kPza.productId, kUSBPrintingSubClass,
-                             identityReadable ? AppHarness::Access::Full : AppHarness::Access::NoPermission);
+        harness.attachDevice(identityReadable ? AppHarness::Access::Full : AppHarness::Access::NoPermission);
     device->setOpenResult(kIOReturnNotPrivileged);
     LogCapture log;
     QElapsedTimer started;

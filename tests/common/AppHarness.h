@@ -11,6 +11,7 @@
 
 #include "app/NotificationPort.h"
 #include "app/TBPrinters.h"
+#include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "sim/VirtualPrinter.h"
 #include "tests/common/PrinterTestRig.h"
@@ -50,9 +51,11 @@ class AppHarness : public ScriptedSession {
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const QString& serial) {
     return sim::VirtualPrinter::attach(*bus_, {.serialNumber = serial});
   }
-  std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(uint16_t vendor, uint16_t product,
-                                                            uint8_t subClass = kUSBPrintingSubClass,
-                                                            Access access = Access::Full) {
+  // A PZA printer interface unless told otherwise.
+  std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(
+      Access access, uint16_t vendor = pm::modelTraits(pm::PrinterModel::PZA).vendorId,
+      uint16_t product = pm::modelTraits(pm::PrinterModel::PZA).productId,
+      uint8_t subClass = kUSBPrintingSubClass) {
     auto device = script(access);
     auto self = std::make_shared<std::weak_ptr<usb::virt::VirtualUsbDevice>>();
     if (access == Access::LeavesDuringArrival) {

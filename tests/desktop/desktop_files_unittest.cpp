@@ -42,9 +42,6 @@ QString packagingFile(const QString& suffix) {
   return QDir(kPackaging).filePath(suffix.startsWith(u'.') ? kAppId + suffix : suffix);
 }
 
-const QString kTsFile = QStringLiteral(PM_SOURCE_DIR "/resources/translations/printer-maintenance_de.ts");
-const QString kQmDir = QStringLiteral(PM_QM_DIR);
-
 struct Message {
   QString context, source, translation, type;
 };
@@ -224,7 +221,7 @@ class DesktopFilesTest : public QObject {
     QTemporaryDir resources;
     QVERIFY(QDir(resources.path()).mkpath(QStringLiteral("translations")));
     const QString target = resources.filePath(QStringLiteral("translations/printer-maintenance_de.qm"));
-    QVERIFY(QFile::copy(kQmDir + QStringLiteral("/printer-maintenance_de.qm"), target));
+    QVERIFY(QFile::copy(QStringLiteral(PM_QM_DIR "/printer-maintenance_de.qm"), target));
     const ScopedEnv resourceDir("PM_RESOURCE_DIR", resources.path().toLocal8Bit());
     for (const char* locale : {"de_DE", "de_AT", "en_US", "fr_FR"})
       QCOMPARE(pm::translationFile(QLocale(QLatin1String(locale))), locale[0] == 'd' ? target : QString());
@@ -255,7 +252,8 @@ class DesktopFilesTest : public QObject {
   // Every message translated, with the same placeholders and markup as its source; a text added
   // to the sources without a translation fails here (lupdate finds it).
   void germanTableIsCompleteAndCoversTheSources() {
-    const QList<Message> messages = readTs(kTsFile);
+    const QList<Message> messages =
+        readTs(QStringLiteral(PM_SOURCE_DIR "/resources/translations/printer-maintenance_de.ts"));
     QVERIFY(messages.size() > 50);
     QSet<QString> inTable;
     for (const Message& m : messages) {
