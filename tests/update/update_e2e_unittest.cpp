@@ -28,9 +28,6 @@ const QString kSuccess = QStringLiteral("Firmware update was successful!");
 const QString kNotBack = QStringLiteral("The printer has not come back");
 const QString kNotReady = QStringLiteral("Printer Not Ready");
 const QString kProblem = QStringLiteral("There was a problem with the firmware update!");
-const QString kCorrupt =
-    QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.");
-const QString kQuitQuestion = QStringLiteral("A firmware update is not finished");
 
 QByteArray archiveFile(const QString& name) {
   return pm::FirmwareArchive::readArchiveFile(name).value_or(QByteArray());
@@ -464,7 +461,7 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().queueAnswer(1000);  // "Quit"
     rig_->alerts().queueAnswer(1000);  // "Keep Running"
     stranger->update().updateFirmware();
-    QVERIFY(waitForAlert(kQuitQuestion));
+    QVERIFY(waitForAlert(QStringLiteral("A firmware update is not finished")));
     QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
     QTest::qWait(50);
     QCOMPARE(rig_->application().terminations(), 0);
@@ -545,7 +542,8 @@ class UpdateEndToEndTest : public QObject {
     }
     LogCapture log;
     QVERIFY(attach(Model::KTA));
-    QVERIFY(update({}, kCorrupt));
+    QVERIFY(
+        update({}, QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.")));
     QCOMPARE(lastAlert().buttons, QStringList{QStringLiteral("Quit")});
     QVERIFY(log.contains(QStringLiteral("firmware archive file %1 refused").arg(file)));
     QTRY_COMPARE(rig_->application().terminations(), 1);
@@ -571,19 +569,17 @@ class UpdateEndToEndTest : public QObject {
 
     // One whose printer keeps reporting an error ends after its rounds, and the printer is given
     // back once unused.
-    {
-      printer_->update().setTimings({.statusPollRounds = 2});
-      printer_->setIdleReleaseDelay(100);
-      device_->setStatusSequence({QStringLiteral("02000")});
-      device_->clearFrames();
-      printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
-      QTRY_COMPARE_WITH_TIMEOUT(device_->frameSummaries().size(), 2, 5000);
-      QTRY_VERIFY(!device_->device()->isOpen());
-      QTest::qWait(700);
-      QCOMPARE(device_->frameSummaries().size(), 2);
-      printer_->update().setTimings({});
-      printer_->setIdleReleaseDelay(usb::InterfaceAccess::kDefaultIdleReleaseMs);
-    }
+    printer_->update().setTimings({.statusPollRounds = 2});
+    printer_->setIdleReleaseDelay(100);
+    device_->setStatusSequence({QStringLiteral("02000")});
+    device_->clearFrames();
+    printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
+    QTRY_COMPARE_WITH_TIMEOUT(device_->frameSummaries().size(), 2, 5000);
+    QTRY_VERIFY(!device_->device()->isOpen());
+    QTest::qWait(700);
+    QCOMPARE(device_->frameSummaries().size(), 2);
+    printer_->update().setTimings({});
+    printer_->setIdleReleaseDelay(usb::InterfaceAccess::kDefaultIdleReleaseMs);
 
     // A poll that never sees its code ends when the printer goes, and lets the object go.
     device_->setStatusSequence({QStringLiteral("01000")});
