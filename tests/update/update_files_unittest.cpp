@@ -25,8 +25,8 @@ class UpdateFilesTest : public QObject {
 
  private slots:
   // Every model's update sends the shipped files only once they pass their compiled digests (the
-  // update test); here the digest's form (an HMAC-SHA256 keyed on the class name, plus "00") and
-  // what has none.
+  // update test; an empty file has none: the archive test below); here the digest's form (an
+  // HMAC-SHA256 keyed on the class name, plus "00") and a product without an archive.
   void digests() {
     const auto row = FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId);
     const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.last()));
@@ -35,9 +35,7 @@ class UpdateFilesTest : public QObject {
                  QMessageAuthenticationCode::hash(contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256)
                      .toHex() +
                  "00"));
-    QCOMPARE(FirmwareArchive::verifyBlob(contents), row->digests.last());
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
-    QVERIFY(FirmwareArchive::verifyBlob({}).isNull());
   }
 
   // The archive is whole or nothing: every file must be there and intact, the first bad one names
