@@ -185,15 +185,11 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(pm::UpdateJournal::records().isEmpty() && !QFile::exists(pm::UpdateJournal::filePath()));
 
     // The status was read before the rewrite request, the version before the upload.
-    const QStringList all = device_->frameSummaries();
-    const auto indexOf = [&all](const QString& prefix, qsizetype from = 0) {
-      for (qsizetype i = from; i < all.size(); ++i)
-        if (all[i].startsWith(prefix)) return i;
-      return qsizetype(-1);
-    };
-    const qsizetype rewrite = indexOf(QStringLiteral("FW_UPDFLASH_REWRITE"));
-    QVERIFY(all.mid(0, rewrite).last().startsWith(QLatin1String("STATUS")));
-    QVERIFY(indexOf(QStringLiteral("INFO  FVER"), rewrite) < indexOf(QStringLiteral("FW_UPDFLASH_PROGRAM")));
+    const QStringList all = commandsOf(device_->frames());
+    const qsizetype rewrite = all.indexOf(QStringLiteral("FW_UPDFLASH_REWRITE"));
+    QCOMPARE(all.value(rewrite - 1), QStringLiteral("STATUS"));
+    const qsizetype versionRead = all.indexOf(QStringLiteral("INFO  FVER"), rewrite);
+    QVERIFY(versionRead > rewrite && versionRead < all.indexOf(QStringLiteral("FW_UPDFLASH_PROGRAM")));
 
     auto finished = current();
     QVERIFY(finished);
