@@ -360,9 +360,7 @@ class VendorPrinterTest : public QObject {
   // (long payloads, caller-sized ones without a payload) as the printer receives them.
   void frames() {
     const std::tuple<int, QByteArray, QByteArray> rows[] = {
-        {0, {}, header("STATUS")},
         {58, "0001", header("MNT_RDUSB_ISERI_SET")},
-        {50, QByteArray("CA\r\0", 4), header("MNT_WTCOUNTER_CLR", "00000004") + QByteArray("CA\r\0", 4)},
         {46, "0003",
          header("TBL_RDCWD620_Checksum", "00000004") + "0003"}};  // the longest name fills the field
     for (const auto& [code, payload, bytes] : rows) QCOMPARE(buildFrame(code, payload).bytes, bytes);
