@@ -381,8 +381,7 @@ class VendorPrinterTest : public QObject {
 
   // Status codes read as their leading number: texts without one are 0 ("Idle").
   void statusAndTextReadings() {
-    const std::pair<const char*, const char*> statuses[] = {{"00000", "Idle"},
-                                                            {"1000", "Cover Open"},
+    const std::pair<const char*, const char*> statuses[] = {{"1000", "Cover Open"},
                                                             {"03000", "System Fail Error"},
                                                             {"FU00001", "Firmware Update Mode"},
                                                             {"FU00002", "Idle"},
