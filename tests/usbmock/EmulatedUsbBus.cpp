@@ -109,23 +109,22 @@ std::shared_ptr<usb::virt::VirtualUsbDevice> EmulatedUsbBus::attachDevice(
     std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing, bool configured) {
   Q_ASSERT(pm::isMainQueue());
   auto device = bus_->attach(description, handler);
-  addPort(device, std::move(handler), framing).configured = configured;
+  Port& port = addPort(device, std::move(handler), framing);
+  port.configured = configured;
+  // The virtual bus reports printer interfaces only: any other device is shown at once, and
+  // nothing answers its transfers.
+  if (description.interfaceClass != kUSBPrintingClass) addNode(port, description, {}, nullptr);
   return device;
 }
 
 void EmulatedUsbBus::configure(const usb::virt::VirtualUsbDevice& device) {
   Q_ASSERT(pm::isMainQueue());
   for (const Node& node : nodes_) {
-    if (node.shown && node.port->device.get() == &device && !node.sysfsPath.isEmpty())
+    if (node.shown && node.port->device.get() == &device)
       umockdev_testbed_set_attribute(testbed_, qPrintable(node.sysfsPath), "bConfigurationValue", "1\n");
   }
   for (const auto& port : ports_)
     if (port->device.get() == &device) port->configured = true;
-}
-
-void EmulatedUsbBus::attachForeignDevice(const usb::virt::VirtualDeviceDescription& description) {
-  Q_ASSERT(pm::isMainQueue());
-  addNode(addPort(nullptr, nullptr, BulkInFraming::AsRequested), description, {}, nullptr);
 }
 
 // Ports are handed out in attach order and never reused, so each device keeps its location.
@@ -152,12 +151,8 @@ void EmulatedUsbBus::addNode(const Port& port, const usb::virt::VirtualDeviceDes
        umockdev_testbed_attach_ioctl(testbed_, devnode.constData(), responder->handler(), &error)) &&
       umockdev_testbed_add_from_string(
           testbed_, deviceRecord(sysfsPath, deviceNumber, description, port.configured).constData(), &error);
-  if (!added) {
-    pm::systemLogf("usbmock: cannot add %s: %s", devnode.constData(), error->message);
-    g_error_free(error);
-  }
-  nodes_.push_back(Node{service, &port, added ? QStringLiteral("/sys") + sysfsPath : QString(),
-                        std::move(responder), added});
+  if (!added) qFatal("usbmock: cannot add %s: %s", devnode.constData(), error->message);
+  nodes_.push_back(Node{service, &port, QStringLiteral("/sys") + sysfsPath, std::move(responder)});
 }
 
 // ---- Following the virtual bus ----------------------------------------------------------------
@@ -165,7 +160,7 @@ void EmulatedUsbBus::addNode(const Port& port, const usb::virt::VirtualDeviceDes
 void EmulatedUsbBus::serviceMatched(const usb::ServiceHandle& service) {
   Q_ASSERT(pm::isMainQueue());
   for (const auto& port : ports_) {
-    if (!port->device || !(port->device->service() == service)) continue;
+    if (!(port->device->service() == service)) continue;
     ++port->enumerations;
     addNode(*port, port->device->description(), service,
             std::make_unique<UsbfsResponder>(*bus_, service, port->device, port->handler, port->framing));

@@ -45,14 +45,13 @@ class EmulatedUsbBus {
   std::shared_ptr<sim::VirtualPrinter> attachPrinter(const sim::VirtualPrinterConfig& config,
                                                      BulkInFraming framing = BulkInFraming::AsRequested);
   // `configured` false: the device appears with no active configuration (as before the kernel
-  // chose one) until configure().
+  // chose one) until configure(). A device without a printer interface, which the virtual bus
+  // does not report, is shown at once; nothing answers its transfers.
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(
       const usb::virt::VirtualDeviceDescription& description,
       std::shared_ptr<usb::virt::VirtualDeviceHandler> handler,
       BulkInFraming framing = BulkInFraming::AsRequested, bool configured = true);
   void configure(const usb::virt::VirtualUsbDevice& device);
-  // A device with no printer interface, shown at once; nothing answers its transfers.
-  void attachForeignDevice(const usb::virt::VirtualDeviceDescription& description);
 
   // The location ID libusb's port path gives the device: bus 1, its root-hub port.
   uint32_t locationIdOf(const usb::virt::VirtualUsbDevice& device) const;
@@ -66,7 +65,7 @@ class EmulatedUsbBus {
 
  private:
   struct Port {
-    std::shared_ptr<usb::virt::VirtualUsbDevice> device;  // null for a foreign device
+    std::shared_ptr<usb::virt::VirtualUsbDevice> device;
     std::shared_ptr<usb::virt::VirtualDeviceHandler> handler;
     BulkInFraming framing = BulkInFraming::AsRequested;
     uint8_t number = 0;
@@ -76,7 +75,7 @@ class EmulatedUsbBus {
   struct Node {
     usb::ServiceHandle service;
     const Port* port = nullptr;
-    QString sysfsPath;  // empty when umockdev refused the device
+    QString sysfsPath;
     std::unique_ptr<UsbfsResponder> responder;
     bool shown = true;
   };

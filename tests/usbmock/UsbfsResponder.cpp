@@ -47,19 +47,10 @@ GRef<UMockdevIoctlData> resolveValue(UMockdevIoctlData* arg) {
   return GRef<UMockdevIoctlData>(umockdev_ioctl_data_resolve(arg, 0, sizeof(T), nullptr));
 }
 
+// A device another program holds is busy; any other refusal is the kernel's EIO.
 int errnoOfClaim(IOReturn result) {
-  switch (result) {
-    case kIOReturnSuccess:
-      return 0;
-    case kIOReturnExclusiveAccess:
-      return EBUSY;
-    case kIOReturnNoDevice:
-      return ENODEV;
-    case kIOReturnNotPrivileged:
-      return EACCES;
-    default:
-      return EIO;
-  }
+  if (result == kIOReturnSuccess) return 0;
+  return result == kIOReturnExclusiveAccess ? EBUSY : EIO;
 }
 
 // The URB status the kernel reports for a device's answer.
@@ -72,11 +63,6 @@ int urbStatusOf(IOReturn result) {
     case kIOReturnNoDevice:
     case kIOReturnAborted:
       return -ESHUTDOWN;
-    case kIOReturnOverrun:
-      return -EOVERFLOW;
-    case kIOReturnTimeout:
-    case kIOUSBTransactionTimeout:
-      return -ETIMEDOUT;
     default:
       return -EPROTO;
   }
@@ -194,29 +180,19 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
     case USBDEVFS_DISCARDURB:
       return finish(discard(client, arg));
     case USBDEVFS_CLAIMINTERFACE:
-    case USBDEVFS_RELEASEINTERFACE: {
-      const auto number = resolveValue<uint32_t>(arg);
-      if (!number) return finish(EFAULT);
-      const uint32_t interface = *reinterpret_cast<uint32_t*>(number->data);
-      return finish(request == USBDEVFS_CLAIMINTERFACE ? claim(client, interface)
-                                                       : release(client, interface));
-    }
-    case USBDEVFS_DISCONNECT_CLAIM: {
-      // No kernel driver is bound to the emulated interfaces: a claim like any other.
-      const auto claimRequest = resolveValue<usbdevfs_disconnect_claim>(arg);
-      if (!claimRequest) return finish(EFAULT);
+      return finish(claim(client));
+    case USBDEVFS_RELEASEINTERFACE:
+      return finish(release(client));
+    case USBDEVFS_DISCONNECT_CLAIM:
+      // No kernel driver is bound to the emulated interface: a claim like any other.
       ++detaches_;
-      return finish(
-          claim(client, reinterpret_cast<const usbdevfs_disconnect_claim*>(claimRequest->data)->interface));
-    }
+      return finish(claim(client));
     case USBDEVFS_IOCTL:
       if (const auto command = resolveValue<usbdevfs_ioctl>(arg);
           command &&
           reinterpret_cast<const usbdevfs_ioctl*>(command->data)->ioctl_code == int(USBDEVFS_CONNECT))
         ++reattaches_;
       return finish(ENODATA);  // no kernel driver to attach
-    case USBDEVFS_GETDRIVER:
-      return finish(ENODATA);  // no kernel driver to name
     case USBDEVFS_SETINTERFACE:
     case USBDEVFS_SETCONFIGURATION:
     case USBDEVFS_CLEAR_HALT:
@@ -230,16 +206,9 @@ void UsbfsResponder::handle(UMockdevIoctlClient* client) {
   }
 }
 
-// A descriptor that was closed gave up its claims, and nothing of it is left to reap.
+// A descriptor that was closed gave up its claim, and nothing of it is left to reap.
 void UsbfsResponder::forgetClosedDescriptors() {
-  for (auto it = claims_.begin(); it != claims_.end();) {
-    if (umockdev_ioctl_client_get_connected(it->second)) {
-      ++it;
-      continue;
-    }
-    if (interface_) interface_->close();
-    it = claims_.erase(it);
-  }
+  if (claimant_ && !umockdev_ioctl_client_get_connected(claimant_)) release(claimant_);
   std::erase_if(clients_,
                 [](const auto& entry) { return !umockdev_ioctl_client_get_connected(entry.first); });
 }
@@ -262,23 +231,21 @@ void UsbfsResponder::endConnection() {
       if (!urb.isComplete(now)) urb.answer(-ESHUTDOWN, {}, 0, 0);
     }
   }
-  claims_.clear();
+  claimant_ = nullptr;
 }
 
 // ---- Claims -----------------------------------------------------------------------------------
 
-int UsbfsResponder::claim(UMockdevIoctlClient* client, uint32_t interface) {
-  const auto held = claims_.find(interface);
-  if (held != claims_.end()) return held->second == client ? 0 : EBUSY;
+int UsbfsResponder::claim(UMockdevIoctlClient* client) {
+  if (claimant_) return claimant_ == client ? 0 : EBUSY;
   if (const int error = interface_ ? errnoOfClaim(interface_->openSeize()) : ENODEV; error != 0) return error;
-  claims_[interface] = client;
+  claimant_ = client;
   return 0;
 }
 
-int UsbfsResponder::release(UMockdevIoctlClient* client, uint32_t interface) {
-  const auto held = claims_.find(interface);
-  if (held == claims_.end() || held->second != client) return EINVAL;
-  claims_.erase(held);
+int UsbfsResponder::release(UMockdevIoctlClient* client) {
+  if (claimant_ != client) return EINVAL;
+  claimant_ = nullptr;
   if (interface_) interface_->close();
   return 0;
 }
@@ -290,13 +257,12 @@ int UsbfsResponder::claimForControl(UMockdevIoctlClient* client, const SetupPack
   if ((setup.bmRequestType & 0x1F) != 0x01) return 0;                // not to an interface
   if ((setup.bmRequestType & 0x60) == 0x40) return 0;                // vendor request
   if (setup.bmRequestType == 0xA1 && setup.bRequest == 0) return 0;  // GET_DEVICE_ID
-  return claim(client, setup.wIndex & 0xFF);
+  return claim(client);
 }
 
-// A port reset unbinds usbfs from the interfaces (libusb claims them again afterwards).
+// A port reset unbinds usbfs from the interface (libusb claims it again afterwards).
 void UsbfsResponder::resetPort() {
-  if (!claims_.empty() && interface_) interface_->close();
-  claims_.clear();
+  if (claimant_) release(claimant_);
   if (!interface_) return;
   if (const auto device = interface_->device()) device->resetDevice();
 }

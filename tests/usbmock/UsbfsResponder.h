@@ -10,9 +10,10 @@
 //    an answer with latency completes that much later.
 //  - Bulk-in data arrives in packets (see BulkInFraming); a packet larger than the room left in
 //    the URB ends it with -EOVERFLOW. A stall is -EPIPE.
-//  - Claims go to the bus's interface object, so a device another program holds answers EBUSY; a
-//    control request addressed to an interface claims it implicitly, except the printer class's
-//    GET_DEVICE_ID, which the kernel always lets through. Control requests go through the bus
+//  - The device has one interface, held by one descriptor at a time (whatever number a claim
+//    names). Claims go to the bus's interface object, so a device another program holds answers
+//    EBUSY; a control request addressed to the interface claims it implicitly, except the printer
+//    class's GET_DEVICE_ID, which the kernel always lets through. Control requests go through the bus
 //    (handler first, then its standard answers); bulk transfers go straight to the handler, so a
 //    printer that restarts or unplugs itself does so on the bus.
 //  - Disconnect: URBs in flight end with -ESHUTDOWN, reaps then answer ENODEV and so does every
@@ -80,8 +81,8 @@ class UsbfsResponder {
   void forgetClosedDescriptors();
   Client& clientOf(UMockdevIoctlClient* client);
   void endConnection();
-  int claim(UMockdevIoctlClient* client, uint32_t interface);
-  int release(UMockdevIoctlClient* client, uint32_t interface);
+  int claim(UMockdevIoctlClient* client);
+  int release(UMockdevIoctlClient* client);
   int claimForControl(UMockdevIoctlClient* client, const usb::virt::SetupPacket& setup);
   void resetPort();
   int submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg);
@@ -105,7 +106,7 @@ class UsbfsResponder {
   bool gone_ = false;
   uint64_t nextSequence_ = 0;
   std::map<UMockdevIoctlClient*, std::unique_ptr<Client>> clients_;
-  std::map<uint32_t, UMockdevIoctlClient*> claims_;  // interface number -> descriptor holding it
+  UMockdevIoctlClient* claimant_ = nullptr;  // the descriptor holding the device's one interface
 };
 
 }  // namespace usbmock

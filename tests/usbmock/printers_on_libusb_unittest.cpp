@@ -1,8 +1,8 @@
 // The application's controller and printer objects on the real libusb backend, against virtual
 // printers shown to libusb as emulated kernel devices: the attach of a PZA, printers that answer
 // badly never holding the main thread, and a whole firmware update across both restarts by the
-// command-line program, a process of its own. Single faults (stalls, busy interfaces, unplugs, re-enumeration)
-// are covered at the seam in usb_seam_unittest.
+// command-line program, a process of its own. Single faults (stalls, busy interfaces, unplugs,
+// re-enumeration) are covered at the seam in usb_seam_unittest.
 
 #include <QtTest>
 
@@ -153,23 +153,22 @@ class PrintersOnLibusbTest : public QObject {
     QCOMPARE(device->counters().a, 0u);
   }
 
-  // A printer whose node answers no request and whose claim fails, one without endpoints, one
-  // held by another program and eleven deaf ones (the emulated root hub has fifteen ports; the
-  // hundred run on the virtual bus): start-up returns at once, each is listed once its identity
-  // reads timed out on its own queue, the failed open shows libusb's cause, and the main thread is
-  // never held over 50 ms.
+  // A printer whose node answers no request and whose claim fails, one without endpoints and
+  // twelve deaf ones (the emulated root hub has fifteen ports; the hundred run on the virtual
+  // bus): start-up returns at once, each is listed once its identity reads (control requests that
+  // libusb ends at their time-outs) timed out on its own queue, the failed open shows libusb's
+  // cause, and the main thread is never held over 50 ms. (A held printer: the seam's EBUSY and
+  // printer_transport's busy text.)
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
-    const auto add = [this](Access access) {
-      return bus_->attachDevice(AppHarness::description(pm::modelTraits(pm::PrinterModel::PZA).vendorId,
-                                                        pm::modelTraits(pm::PrinterModel::PZA).productId,
-                                                        kUSBPrintingSubClass, access),
-                                AppHarness::script(access));
+    const auto add = [this, &pza = pm::modelTraits(pm::PrinterModel::PZA)](Access access) {
+      return bus_->attachDevice(
+          AppHarness::description(pza.vendorId, pza.productId, kUSBPrintingSubClass, access),
+          AppHarness::script(access));
     };
     add(Access::Deaf)->setOpenResult(kIOReturnNotResponding);
     add(Access::NoEndpoints);
-    add(Access::Full)->setHeldByOtherProgram(true);
-    for (int i = 0; i < 11; ++i) add(Access::Deaf);
+    for (int i = 0; i < 12; ++i) add(Access::Deaf);
     QTest::qWait(100);  // the emulated bus follows the virtual one through the event loop
     QElapsedTimer clock;
     clock.start();
@@ -178,15 +177,14 @@ class PrintersOnLibusbTest : public QObject {
     // From here on (libusb's own start and enumeration are the empty case's cost too).
     const MainThreadWatch watch;
     QTRY_COMPARE_WITH_TIMEOUT(controller.count(), 14, 30000);
-    const auto shown = [&controller](const QString& status) {
-      for (const auto& printer : controller.printers())
-        if (printer->status().contains(status)) return true;
-      return false;
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("In use by other application")), 5000 * kSlowdown);
-    QTRY_VERIFY_WITH_TIMEOUT(shown(QStringLiteral("kIOReturnError (LIBUSB_ERROR_")),
-                             5000 * kSlowdown);  // the kernel's EIO: libusb's OTHER
-    QVERIFY(harness_->stop());                   // a transfer in flight still runs to its time-out here
+    // The kernel's EIO: libusb's OTHER.
+    QTRY_VERIFY_WITH_TIMEOUT(std::ranges::any_of(controller.printers(),
+                                                 [](const auto& printer) {
+                                                   return printer->status().contains(
+                                                       QLatin1String("kIOReturnError (LIBUSB_ERROR_"));
+                                                 }),
+                             5000 * kSlowdown);
+    QVERIFY(harness_->stop());  // a transfer in flight still runs to its time-out here
     // The emulated kernel answers on threads of this very process, so its work competes with the
     // main thread as no kernel does: twice the bound here (the virtual bus holds the bound itself).
     QVERIFY2(watch.worstLatenessMs() <= 2 * MainThreadWatch::kBoundMs,
@@ -230,8 +228,6 @@ class PrintersOnLibusbTest : public QObject {
              QString::asprintf("%04X%04X%08X", pm::modelTraits(pm::PrinterModel::PZA).vendorId,
                                pm::modelTraits(pm::PrinterModel::PZA).productId,
                                bus_->locationIdOf(*device->device())));
-    QCOMPARE(printers[0].toObject().value(QStringLiteral("firmwareState")).toString(),
-             QStringLiteral("newer-available"));
     device->clearFrames();
     const auto [updated, progress, updateErr] =
         cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
@@ -239,7 +235,6 @@ class PrintersOnLibusbTest : public QObject {
     QVERIFY2(updated == 0, updateErr.constData());
     const QJsonObject result = QJsonDocument::fromJson(progress.trimmed().split('\n').last()).object();
     QCOMPARE(result.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
-    QCOMPARE(result.value(QStringLiteral("to")).toString(), stem);
     QCOMPARE(device->firmwareVersion(), stem);
     QVERIFY(device->lastImageProblem().isEmpty());
     QVERIFY(device->lastTableProblem().isEmpty());
