@@ -22,9 +22,6 @@ using usbmock::BulkInFraming;
 
 namespace {
 
-// The suite's printer: a PZA with serial number SIM0001.
-sim::VirtualPrinterConfig pza() { return sim::VirtualPrinterConfig{}; }
-
 // What a printer object shows of itself, for comparing two of them.
 QVariantMap factsOf(const TBUSBPrinterOLM& printer) {
   QVariantMap facts = printer.deviceInfoDict()->snapshot();
@@ -57,13 +54,13 @@ class PrintersOnLibusbTest : public QObject {
     return *controller_;
   }
 
-  // The listed printer whose firmware version is known and whose queued work has run (each hop
-  // of it within `hopMs`).
-  TBPrinters::PrinterRef readyPrinter(int row = 0, int hopMs = 10000) {
+  // The first listed printer once its firmware version is known and its queued work has run
+  // (each hop of it within `hopMs`).
+  TBPrinters::PrinterRef readyPrinter(int hopMs = 10000) {
     TBPrinters::PrinterRef printer;
     const bool ready = QTest::qWaitFor(
         [&] {
-          printer = controller_->printerAt(row);
+          printer = controller_->printerAt(0);
           return printer && !printer->firmwareVersion().isEmpty();
         },
         10000);
@@ -120,11 +117,11 @@ class PrintersOnLibusbTest : public QObject {
     }
     if (!late.isEmpty()) expectedFacts[QStringLiteral("printerSerialNumber")] = QVariant();
 
-    sim::VirtualPrinterConfig config = pza();
+    sim::VirtualPrinterConfig config;  // a PZA, serial number SIM0001
     config.lateReplies = late;
     const auto device = bus_->attachPrinter(config);
     startOnLibusb();
-    const auto printer = readyPrinter(0, 30000);  // each late reply holds its queue 5 s
+    const auto printer = readyPrinter(30000);  // each late reply holds its queue 5 s
     QVERIFY(printer);
     const QVariantMap facts = factsOf(*printer);
     for (auto it = expectedFacts.cbegin(); it != expectedFacts.cend(); ++it)
@@ -196,7 +193,7 @@ class PrintersOnLibusbTest : public QObject {
   void firmwareUpdateAcrossBothRestarts() {
     // Header and body in one packet, as most printers send them (the backend test has both
     // framings).
-    const auto device = bus_->attachPrinter(pza(), BulkInFraming::WholePackets);
+    const auto device = bus_->attachPrinter({}, BulkInFraming::WholePackets);
     const QStringList files =
         pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     QTemporaryDir state;
