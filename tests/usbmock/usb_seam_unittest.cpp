@@ -204,7 +204,6 @@ class UsbSeamTest : public QObject {
     const auto first = attach(printerDescription(), std::make_shared<ScriptedDevice>());
     auto keyboard = printerDescription(0x0099);
     keyboard.interfaceClass = 3;
-    keyboard.endpoints = {PipeProperties{kUSBIn, 1, kUSBInterrupt, 8, 10}};
     attach(keyboard, std::make_shared<ScriptedDevice>());
     if (libusb_) QTRY_VERIFY(emulated_->isShown(*first));
     startRegistry();
