@@ -130,18 +130,16 @@ class PrintersOnLibusbTest : public QObject {
     QCOMPARE(facts.keys(), expectedFacts.keys());
     QCOMPARE(commandsOf(device->frames()), expectedCommands);
     QVERIFY(!device->device()->isOpen());
-    const auto [detaches, reattaches] = bus_->driverRequestsOf(*device->device());
-    QCOMPARE(reattaches, detaches);
-    QCOMPARE(detaches, 2);
+    QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(2, 2));
 
     QElapsedTimer sinceReset;
     sinceReset.start();
     printer->properties().resetCounter('A');
-    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; },
+    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > 2; },
                             5000 * kSlowdown));
     QVERIFY2(sinceReset.elapsed() < printer->idleReleaseDelay() + 1000 * kSlowdown,
              qPrintable(QString::number(sinceReset.elapsed())));
-    QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(detaches + 1, reattaches + 1));
+    QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(3, 3));
     // The driver comes back as the interface is let go, a moment before the printer says so.
     QTRY_VERIFY(!device->device()->isOpen() && printer->state() == TBUSBPrinterStateClosed);
     QCOMPARE(device->counters().a, 0u);
