@@ -28,9 +28,6 @@ const QString kSuccess = QStringLiteral("Firmware update was successful!");
 const QString kNotBack = QStringLiteral("The printer has not come back");
 const QString kNotReady = QStringLiteral("Printer Not Ready");
 const QString kProblem = QStringLiteral("There was a problem with the firmware update!");
-const QString kCorrupt =
-    QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.");
-const QString kQuitQuestion = QStringLiteral("A firmware update is not finished");
 
 QByteArray archiveFile(const QString& name) {
   return pm::FirmwareArchive::readArchiveFile(name).value_or(QByteArray());
@@ -188,15 +185,11 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(pm::UpdateJournal::records().isEmpty() && !QFile::exists(pm::UpdateJournal::filePath()));
 
     // The status was read before the rewrite request, the version before the upload.
-    const QStringList all = device_->frameSummaries();
-    const auto indexOf = [&all](const QString& prefix, qsizetype from = 0) {
-      for (qsizetype i = from; i < all.size(); ++i)
-        if (all[i].startsWith(prefix)) return i;
-      return qsizetype(-1);
-    };
-    const qsizetype rewrite = indexOf(QStringLiteral("FW_UPDFLASH_REWRITE"));
-    QVERIFY(all.mid(0, rewrite).last().startsWith(QLatin1String("STATUS")));
-    QVERIFY(indexOf(QStringLiteral("INFO  FVER"), rewrite) < indexOf(QStringLiteral("FW_UPDFLASH_PROGRAM")));
+    const QStringList all = commandsOf(device_->frames());
+    const qsizetype rewrite = all.indexOf(QStringLiteral("FW_UPDFLASH_REWRITE"));
+    QCOMPARE(all.value(rewrite - 1), QStringLiteral("STATUS"));
+    const qsizetype versionRead = all.indexOf(QStringLiteral("INFO  FVER"), rewrite);
+    QVERIFY(versionRead > rewrite && versionRead < all.indexOf(QStringLiteral("FW_UPDFLASH_PROGRAM")));
 
     auto finished = current();
     QVERIFY(finished);
@@ -464,7 +457,7 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().queueAnswer(1000);  // "Quit"
     rig_->alerts().queueAnswer(1000);  // "Keep Running"
     stranger->update().updateFirmware();
-    QVERIFY(waitForAlert(kQuitQuestion));
+    QVERIFY(waitForAlert(QStringLiteral("A firmware update is not finished")));
     QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
     QTest::qWait(50);
     QCOMPARE(rig_->application().terminations(), 0);
@@ -545,7 +538,8 @@ class UpdateEndToEndTest : public QObject {
     }
     LogCapture log;
     QVERIFY(attach(Model::KTA));
-    QVERIFY(update({}, kCorrupt));
+    QVERIFY(
+        update({}, QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.")));
     QCOMPARE(lastAlert().buttons, QStringList{QStringLiteral("Quit")});
     QVERIFY(log.contains(QStringLiteral("firmware archive file %1 refused").arg(file)));
     QTRY_COMPARE(rig_->application().terminations(), 1);
@@ -571,19 +565,17 @@ class UpdateEndToEndTest : public QObject {
 
     // One whose printer keeps reporting an error ends after its rounds, and the printer is given
     // back once unused.
-    {
-      printer_->update().setTimings({.statusPollRounds = 2});
-      printer_->setIdleReleaseDelay(100);
-      device_->setStatusSequence({QStringLiteral("02000")});
-      device_->clearFrames();
-      printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
-      QTRY_COMPARE_WITH_TIMEOUT(device_->frameSummaries().size(), 2, 5000);
-      QTRY_VERIFY(!device_->device()->isOpen());
-      QTest::qWait(700);
-      QCOMPARE(device_->frameSummaries().size(), 2);
-      printer_->update().setTimings({});
-      printer_->setIdleReleaseDelay(usb::InterfaceAccess::kDefaultIdleReleaseMs);
-    }
+    printer_->update().setTimings({.statusPollRounds = 2});
+    printer_->setIdleReleaseDelay(100);
+    device_->setStatusSequence({QStringLiteral("02000")});
+    device_->clearFrames();
+    printer_->update().waitForPrinterStatusCode(QStringLiteral("00000"));
+    QTRY_COMPARE_WITH_TIMEOUT(device_->frameSummaries().size(), 2, 5000);
+    QTRY_VERIFY(!device_->device()->isOpen());
+    QTest::qWait(700);
+    QCOMPARE(device_->frameSummaries().size(), 2);
+    printer_->update().setTimings({});
+    printer_->setIdleReleaseDelay(usb::InterfaceAccess::kDefaultIdleReleaseMs);
 
     // A poll that never sees its code ends when the printer goes, and lets the object go.
     device_->setStatusSequence({QStringLiteral("01000")});

@@ -7,9 +7,6 @@
 #include <QtTest>
 
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -24,9 +21,6 @@
 using usbmock::BulkInFraming;
 
 namespace {
-
-// The suite's printer: a PZA with serial number SIM0001.
-sim::VirtualPrinterConfig pza() { return sim::VirtualPrinterConfig{}; }
 
 // What a printer object shows of itself, for comparing two of them.
 QVariantMap factsOf(const TBUSBPrinterOLM& printer) {
@@ -60,13 +54,13 @@ class PrintersOnLibusbTest : public QObject {
     return *controller_;
   }
 
-  // The listed printer whose firmware version is known and whose queued work has run (each hop
-  // of it within `hopMs`).
-  TBPrinters::PrinterRef readyPrinter(int row = 0, int hopMs = 10000) {
+  // The first listed printer once its firmware version is known and its queued work has run
+  // (each hop of it within `hopMs`).
+  TBPrinters::PrinterRef readyPrinter(int hopMs = 10000) {
     TBPrinters::PrinterRef printer;
     const bool ready = QTest::qWaitFor(
         [&] {
-          printer = controller_->printerAt(row);
+          printer = controller_->printerAt(0);
           return printer && !printer->firmwareVersion().isEmpty();
         },
         10000);
@@ -123,11 +117,11 @@ class PrintersOnLibusbTest : public QObject {
     }
     if (!late.isEmpty()) expectedFacts[QStringLiteral("printerSerialNumber")] = QVariant();
 
-    sim::VirtualPrinterConfig config = pza();
+    sim::VirtualPrinterConfig config;  // a PZA, serial number SIM0001
     config.lateReplies = late;
     const auto device = bus_->attachPrinter(config);
     startOnLibusb();
-    const auto printer = readyPrinter(0, 30000);  // each late reply holds its queue 5 s
+    const auto printer = readyPrinter(30000);  // each late reply holds its queue 5 s
     QVERIFY(printer);
     const QVariantMap facts = factsOf(*printer);
     for (auto it = expectedFacts.cbegin(); it != expectedFacts.cend(); ++it)
@@ -136,18 +130,16 @@ class PrintersOnLibusbTest : public QObject {
     QCOMPARE(facts.keys(), expectedFacts.keys());
     QCOMPARE(commandsOf(device->frames()), expectedCommands);
     QVERIFY(!device->device()->isOpen());
-    const auto [detaches, reattaches] = bus_->driverRequestsOf(*device->device());
-    QCOMPARE(reattaches, detaches);
-    QCOMPARE(detaches, 2);
+    QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(2, 2));
 
     QElapsedTimer sinceReset;
     sinceReset.start();
     printer->properties().resetCounter('A');
-    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > reattaches; },
+    QVERIFY(QTest::qWaitFor([&] { return bus_->driverRequestsOf(*device->device()).second > 2; },
                             5000 * kSlowdown));
     QVERIFY2(sinceReset.elapsed() < printer->idleReleaseDelay() + 1000 * kSlowdown,
              qPrintable(QString::number(sinceReset.elapsed())));
-    QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(detaches + 1, reattaches + 1));
+    QCOMPARE(bus_->driverRequestsOf(*device->device()), std::pair(3, 3));
     // The driver comes back as the interface is let go, a moment before the printer says so.
     QTRY_VERIFY(!device->device()->isOpen() && printer->state() == TBUSBPrinterStateClosed);
     QCOMPARE(device->counters().a, 0u);
@@ -193,50 +185,30 @@ class PrintersOnLibusbTest : public QObject {
 
   // The whole update through libusb, by the real printer-maintenance-cli binary: umockdev serves
   // a child process started with its preload library and UMOCKDEV_DIR from this process's
-  // responders, so the program lists the printer and updates it across both restarts exactly as
+  // responders, so the program finds the printer and updates it across both restarts exactly as
   // on a kiosk, with the window's controller and update code (the event loop runs meanwhile: the
   // emulated bus follows the restarts through it).
   void firmwareUpdateAcrossBothRestarts() {
     // Header and body in one packet, as most printers send them (the backend test has both
     // framings).
-    const auto device = bus_->attachPrinter(pza(), BulkInFraming::WholePackets);
+    const auto device = bus_->attachPrinter({}, BulkInFraming::WholePackets);
     const QStringList files =
         pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
-    const QString stem = files.first().chopped(3);
     QTemporaryDir state;
-    const auto cli = [&](const QStringList& arguments) {
-      QProcess process;
-      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();  // LD_PRELOAD, UMOCKDEV_DIR
-      env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"));
-      env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-      env.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsDir_.path());
-      process.setProcessEnvironment(env);
-      process.setStandardInputFile(QProcess::nullDevice());
-      process.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments);
-      const bool ended =
-          QTest::qWaitFor([&] { return process.state() == QProcess::NotRunning; }, 60000 * kSlowdown);
-      const QByteArray err = process.readAllStandardError();
-      return std::tuple(ended && process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1,
-                        process.readAllStandardOutput(), err);
-    };
-    const auto [listed, listing, listErr] = cli({QStringLiteral("list"), QStringLiteral("--json")});
-    QVERIFY2(listed == 0, listErr.constData());
-    const QJsonArray printers =
-        QJsonDocument::fromJson(listing).object().value(QStringLiteral("printers")).toArray();
-    QCOMPARE(printers.size(), 1);
-    QCOMPARE(printers[0].toObject().value(QStringLiteral("deviceKey")).toString(),
-             QString::asprintf("%04X%04X%08X", pm::modelTraits(pm::PrinterModel::PZA).vendorId,
-                               pm::modelTraits(pm::PrinterModel::PZA).productId,
-                               bus_->locationIdOf(*device->device())));
-    device->clearFrames();
-    const auto [updated, progress, updateErr] =
-        cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
-             QStringLiteral("--yes"), QStringLiteral("--json")});
-    QVERIFY2(updated == 0, updateErr.constData());
-    const QJsonObject result = QJsonDocument::fromJson(progress.trimmed().split('\n').last()).object();
-    QCOMPARE(result.value(QStringLiteral("result")).toString(), QStringLiteral("success"));
-    QCOMPARE(device->firmwareVersion(), stem);
-    QVERIFY(device->lastImageProblem().isEmpty());
+    QProcess cli;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();  // LD_PRELOAD, UMOCKDEV_DIR
+    env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"));
+    env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
+    env.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsDir_.path());
+    cli.setProcessEnvironment(env);
+    cli.setStandardInputFile(QProcess::nullDevice());
+    cli.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"),
+              {QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+               QStringLiteral("--yes"), QStringLiteral("--json")});
+    QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 60000 * kSlowdown));
+    QVERIFY2(cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0,
+             cli.readAllStandardError().constData());
+    QCOMPARE(device->firmwareVersion(), files.first().chopped(3));
     QVERIFY(device->lastTableProblem().isEmpty());
     // Two restarts, each a departure and a return at the same port.
     QCOMPARE(bus_->enumerationsOf(*device->device()), 3);
