@@ -8,17 +8,12 @@ LogCapture::LogCapture() { pm::setSystemLogSink(&LogCapture::receive, this); }
 
 LogCapture::~LogCapture() { pm::setSystemLogSink(nullptr, nullptr); }
 
-QStringList LogCapture::lines() const {
-  const std::lock_guard<std::mutex> guard(lock_);
-  return lines_;
-}
-
 bool LogCapture::contains(const QString& substring) const { return count(substring) > 0; }
 
 int LogCapture::count(const QString& substring) const {
-  const QStringList all = lines();
+  const std::lock_guard<std::mutex> guard(lock_);
   return static_cast<int>(
-      std::count_if(all.begin(), all.end(), [&](const QString& line) { return line.contains(substring); }));
+      std::ranges::count_if(lines_, [&](const QString& line) { return line.contains(substring); }));
 }
 
 void LogCapture::clear() {

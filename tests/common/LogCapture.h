@@ -15,8 +15,6 @@ class LogCapture {
   LogCapture(const LogCapture&) = delete;
   LogCapture& operator=(const LogCapture&) = delete;
 
-  // All lines captured so far, in the order they were logged (without trailing newline).
-  QStringList lines() const;
   // Whether any line holds `substring`.
   bool contains(const QString& substring) const;
   // How many lines hold `substring`.

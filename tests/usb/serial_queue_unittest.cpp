@@ -3,7 +3,6 @@
 // printer's queue.)
 
 #include <QElapsedTimer>
-#include <QPointer>
 #include <QThread>
 #include <QtTest>
 
@@ -31,23 +30,21 @@ class SerialQueueTest : public QObject {
 
   void destroyingNeverWaits() {
     auto queue = std::make_unique<SerialQueue>(QStringLiteral("test.destroy"));
-    std::atomic<QThread*> thread{nullptr};
     std::atomic<int> ran{0};
     queue->async([&] {
-      thread = QThread::currentThread();
+      ++ran;
       QThread::msleep(200);
       ++ran;
     });
     queue->async([&] { ++ran; });
-    QTRY_VERIFY(thread.load() != nullptr);
-    const QPointer<QThread> watch(thread.load());
+    QTRY_VERIFY(ran.load() > 0);
     QElapsedTimer clock;
     clock.start();
     queue.reset();
     QVERIFY(clock.elapsed() < 100);
-    // What was queued still runs; then the thread ends and is deleted.
-    QTRY_COMPARE(ran.load(), 2);
-    QTRY_VERIFY(watch.isNull());
+    // What was queued still runs (that the thread then ends and is deleted: the printer
+    // transport test's removal case).
+    QTRY_COMPARE(ran.load(), 3);
   }
 
   void shutdownIsBounded() {
