@@ -13,7 +13,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
