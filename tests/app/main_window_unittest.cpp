@@ -13,7 +13,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
-#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
@@ -484,12 +483,16 @@ class MainWindowTest : public QObject {
 
     // Without titles one "OK"; the suppression box is answered; application-modal when asked.
     // Escape answers only a "Cancel" button.
-    pm::AlertRequest request{.applicationModal = true, .suppressionCheckBox = true};
     std::optional<pm::AlertAnswer> answer;
-    presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
-    QTRY_VERIFY(presenter.currentAlert() != nullptr);
-    QMessageBox* box = presenter.currentAlert();
-    QVERIFY(box->windowModality() == Qt::ApplicationModal && box->parentWidget() == nullptr &&
+    // Shows `request` and waits for it: the alert, or null if none came.
+    const auto show = [&](const pm::AlertRequest& request) -> QMessageBox* {
+      answer.reset();
+      presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+      return QTest::qWaitFor([&] { return presenter.currentAlert() != nullptr; }) ? presenter.currentAlert()
+                                                                                  : nullptr;
+    };
+    QMessageBox* box = show({.applicationModal = true, .suppressionCheckBox = true});
+    QVERIFY(box && box->windowModality() == Qt::ApplicationModal && box->parentWidget() == nullptr &&
             box->buttons().size() == 1);
     box->checkBox()->setChecked(true);
     buttonTitled(box, QStringLiteral("OK"))->click();
@@ -498,27 +501,22 @@ class MainWindowTest : public QObject {
 
     // Escape answers the button that cancels, by its role whatever its title; a dismissable alert
     // without one ends on Escape or its close button as dismissed, never as its first button.
-    answer.reset();
-    request = {.buttons = {QStringLiteral("Fortfahren"), QStringLiteral("Abbrechen")}, .escapeButton = 1};
-    presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
-    QTRY_VERIFY(presenter.currentAlert() != nullptr);
-    QTest::keyClick(presenter.currentAlert(), Qt::Key_Escape);
+    box = show({.buttons = {QStringLiteral("Fortfahren"), QStringLiteral("Abbrechen")}, .escapeButton = 1});
+    QVERIFY(box);
+    QTest::keyClick(box, Qt::Key_Escape);
     QTRY_VERIFY(answer.has_value());
     QVERIFY(answer->returnCode == 1001 && !answer->dismissed);
     for (const bool viaClose : {false, true}) {
-      answer.reset();
-      request = {.title = QStringLiteral("Attention:"),
-                 .message = QStringLiteral("a <b> c"),
-                 .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")},
-                 .agreeCheckBox = true,
-                 .dismissable = true};
-      presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
-      QTRY_VERIFY(presenter.currentAlert() != nullptr);
-      QCOMPARE((QStringList{presenter.currentAlert()->accessibleName(),
-                            presenter.currentAlert()->accessibleDescription()}),
+      box = show({.title = QStringLiteral("Attention:"),
+                  .message = QStringLiteral("a <b> c"),
+                  .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")},
+                  .agreeCheckBox = true,
+                  .dismissable = true});
+      QVERIFY(box);
+      QCOMPARE((QStringList{box->accessibleName(), box->accessibleDescription()}),
                (QStringList{"Attention:", "a <b> c"}));
-      if (viaClose) presenter.currentAlert()->close();
-      else QTest::keyClick(presenter.currentAlert(), Qt::Key_Escape);
+      if (viaClose) box->close();
+      else QTest::keyClick(box, Qt::Key_Escape);
       QTRY_VERIFY(answer.has_value());
       QVERIFY2(answer->dismissed, viaClose ? "close" : "escape");
     }

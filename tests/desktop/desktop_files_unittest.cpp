@@ -27,7 +27,6 @@
 #include "olm/model/UdevRule.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "sim/VirtualPrinter.h"
-#include "support/Resources.h"
 #include "tests/common/PrinterTestRig.h"
 #include "tests/common/Slowdown.h"
 #include "tests/common/TestFiles.h"
