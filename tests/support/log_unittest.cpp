@@ -93,8 +93,6 @@ class StdErrRedirect {
     ::dup2(saved_, STDERR_FILENO);
     ::close(saved_);
   }
-  StdErrRedirect(const StdErrRedirect&) = delete;
-  StdErrRedirect& operator=(const StdErrRedirect&) = delete;
 
   QByteArray contents() const { return readFile(file_.fileName()); }
 
