@@ -94,10 +94,7 @@ class InstallTest : public QObject {
          {"resource directory: " + data + '\n', "archive PZA: verified (5 files)",
           "picture PZA: " + data + "/pictures/PZA.png", "self-check: passed",
           hasTranslations() ? "translation: " + data + qm : QString()}},
-        {kBinaryDir + "/printer-maintenance",
-         false,
-         {"resource directory: " PM_SOURCE_DIR "/resources\n",
-          hasTranslations() ? "translation: " + kBinaryDir + qm : QString()}},
+        {kBinaryDir + "/printer-maintenance", false, {"resource directory: " PM_SOURCE_DIR "/resources\n"}},
         {installed,
          true,
          {"archive PZA: FAILED", "archive KTA: verified", "translation: none for C", "self-check: FAILED"}}};
