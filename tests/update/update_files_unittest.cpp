@@ -25,9 +25,10 @@ class UpdateFilesTest : public QObject {
 
  private slots:
   // Every model's update sends the shipped files only once they pass their compiled digests (the
-  // update test; an empty file has none: the archive test below); here the digest's form (an
-  // HMAC-SHA256 keyed on the class name, plus "00") and a product without an archive.
-  void digests() {
+  // update test; an empty file has none: below); here the digest's form (an
+  // HMAC-SHA256 keyed on the class name, plus "00") and a product without an archive; then the
+  // loading of an archive.
+  void digestsAndArchiveLoads() {
     const auto row = FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId);
     const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.last()));
     QCOMPARE(row->digests.last(),
@@ -36,12 +37,10 @@ class UpdateFilesTest : public QObject {
                      .toHex() +
                  "00"));
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
-  }
 
-  // The archive is whole or nothing: every file must be there and intact, the first bad one names
-  // itself and ends the reading (what loads is exactly the files' bytes: the update test compares
-  // them with what the printer received).
-  void archiveLoadsWholeOrNothing() {
+    // The archive is whole or nothing: every file must be there and intact, the first bad one names
+    // itself and ends the reading (what loads is exactly the files' bytes: the update test compares
+    // them with what the printer received).
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("firmware")));
     const auto firmwareFile = [&](const QString& name) {
@@ -107,14 +106,11 @@ class UpdateFilesTest : public QObject {
          true}};
     for (const auto& [name, text, passes] : rows)
       QVERIFY2(FirmwareArchive::verifySRecData(text) == passes, name);
-  }
-
-  void sRecordFromFileOrUrl() {
+    // A whole file, by path or local URL; a colour table is not S-record text.
     const QString path = FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("PZA 01.10.fw"));
     QVERIFY(FirmwareArchive::verifyMotorolaSFile(QUrl::fromLocalFile(path)));
     QVERIFY(!FirmwareArchive::verifyMotorolaSFileAtPath(path + ".missing"));
     QVERIFY(!FirmwareArchive::verifyMotorolaSFile(QUrl(QStringLiteral("https://example.com/x.fw"))));
-    // A colour table is not S-record text.
     QVERIFY(!FirmwareArchive::verifyMotorolaSFileAtPath(
         FirmwareArchive::resourcePathForArchiveFile(QStringLiteral("PZA_PD_300_0100.cwd"))));
   }
