@@ -131,7 +131,8 @@ class VendorPrinterTest : public QObject {
   // A change of the USB serial-number setting breaks the print queues that name this printer by
   // its serial string: only those (this model, and this serial number where the URI holds one) are
   // offered for removal, after the user agrees, one `lpadmin -x NAME` each without a shell; other
-  // printers' and network queues stay; "Keep" keeps them; demo mode touches nothing.
+  // printers' and network queues stay (an IPP one naming the model and serial number: the lpstat
+  // fuzzer's seeds); "Keep" keeps them; demo mode touches nothing.
   void iSerialChangeAndPrintQueues() {
     QTemporaryDir tools;
     const QString injected = QStringLiteral("pza;touch${IFS}PWNED");
@@ -144,7 +145,6 @@ class VendorPrinterTest : public QObject {
                           "device for other_pza: usb://Varnholt%20Printing/RM-PZA?serial=SIM0002\n"
                           "device for pza_longer: usb://Varnholt%20Printing/RM-PZA2\n"
                           "device for ktc: usb://Varnholt%20Printing/RM-KTC?serial=SIM0001\n"
-                          "device for net: ipp://host/printers/RM-PZA?serial=SIM0001\n"
                           "device for bonjour: dnssd://RM-PZA._ipp._tcp.local/?uuid=1\n"
                           "device for RM-PZA?x: socket://10.0.0.9\n"
                           "lpstat: garbage usb://Varnholt/RM-PZA\n"));
@@ -297,7 +297,8 @@ class VendorPrinterTest : public QObject {
     QVERIFY(PrinterTestRig::waitFor([&] { return called; }));
     QVERIFY(values.size() == 8 && values.at(3) == printer->colorTables().colorTableVersion());
 
-    // The inline firmware read stores nothing; a command of the wrong payload size writes nothing.
+    // The inline firmware read stores nothing. (A command of the wrong payload size is never framed:
+    // the frame-builder fuzzer.)
     std::optional<QString> first, second = QStringLiteral("unset");
     QVERIFY(onOpenQueue(printer, [&] {
       first = printer->properties().inlineGetFirmwareString();
@@ -306,12 +307,6 @@ class VendorPrinterTest : public QObject {
     }));
     QVERIFY(first == device->firmwareVersion() && !second);
     QCOMPARE(printer->firmwareVersion(), device->firmwareVersion());
-    device->clearFrames();
-    QVERIFY(onOpenQueue(printer, [&] {
-      printer->sendPrinterCommand(57, QByteArray("01"));
-      printer->sendPrinterCommand(50, QByteArray("CA\r\0\0", 5));
-    }));
-    QVERIFY(device->frames().empty());
   }
 
   // Status codes read as their leading number: texts without one are 0 ("Idle"); a reply that is
