@@ -131,7 +131,8 @@ class VirtualPrinterTest : public QObject {
     QCOMPARE(kta.ask(frame("MNT_RDCTRLD_CHKSUM")), QStringLiteral("29B1"));
 
     // The loader refuses every image that is not whole, sound and for this model, and stays (that
-    // it takes a sound one and restarts, and what the printer says after it: the update test's).
+    // it takes a sound one and restarts, and what the printer says after it: the update test's; that
+    // it refuses a record with a bad checksum: the S-record fuzzer's seeds).
     const usb::ServiceHandle before = printer->device()->service();
     QCOMPARE(host.write(frame("FW_UPDFLASH_REWRITE")), kIOReturnSuccess);
     QVERIFY(returned(*printer, before));
@@ -139,13 +140,10 @@ class VirtualPrinterTest : public QObject {
     QCOMPARE(loader.ask(kStatus), QStringLiteral("FU00001"));
 
     const QByteArray good = firmwareImage("PZA 01.10");
-    QByteArray badChecksum = good;
-    badChecksum[badChecksum.indexOf("\r\nS1") + 6] = 'F';
     QByteArray shortLength = frame("FW_UPDFLASH_PROGRAM", good);
     shortLength.replace(24, 8, digits8(good.size() - 8));  // cuts into the last record
     QVERIFY(good.indexOf('\0') > 0);                       // so that the first case below is really unpadded
     const QByteArray bad[] = {frame("FW_UPDFLASH_PROGRAM", good.left(good.indexOf('\0'))),
-                              frame("FW_UPDFLASH_PROGRAM", badChecksum),
                               frame("FW_UPDFLASH_PROGRAM", firmwareImage("PZA 01.10", false)),
                               frame("FW_UPDFLASH_PROGRAM", firmwareImage("KTD 01.21")), shortLength};
     for (const QByteArray& image : bad) {
