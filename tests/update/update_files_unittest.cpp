@@ -61,9 +61,9 @@ class UpdateFilesTest : public QObject {
         !FirmwareArchive::loadArchiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId).archive);
     QVERIFY(!log.contains(QStringLiteral("verifying PZA_SD_300_0100.cwd")));
 
-    // One bit changed fails; so does a present but empty file (it has no digest).
+    // One bit changed fails; so does a present but empty file (it has no digest). (The whole archive
+    // copied loads: the update test's.)
     QVERIFY(QFile::copy(shippedTable, firmwareFile(QStringLiteral("KTA_300_0161.cwd"))));
-    QVERIFY(FirmwareArchive::loadArchiveForProductID(kKtaProduct).archive);
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
