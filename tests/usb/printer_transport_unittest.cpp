@@ -368,8 +368,9 @@ class PrinterTransportTest : public QObject {
     printer->updateInfo();  // the probe runs on the queue too
     QTRY_VERIFY(printer->probedOnQueue.load());
 
-    // The registry: set by key (a null dictionary is ignored) and shared by reference; at a
-    // re-enumeration it keeps the very dictionary of the printer that went.
+    // The registry: set by key (a null dictionary is ignored) and shared by reference. (That it
+    // keeps the dictionary of a printer that went is the update end-to-end test's: a printer back
+    // from its restart finds its stage there.)
     TBUSBPrinter::setDeviceInfo(other->deviceInfoDict(), "K2");
     TBUSBPrinter::setDeviceInfo(nullptr, "K2");  // ignored
     // Stored on the main queue and announced there, even when set from the command queue.
@@ -386,7 +387,6 @@ class PrinterTransportTest : public QObject {
     }));
     QCOMPARE(results, (std::array<IOReturn, 2>{kIOReturnSuccess, kIOReturnSuccess}));
     QTRY_VERIFY(other->hasGone());  // back as a new service: usb_seam's re-enumeration case
-    QCOMPARE(TBUSBPrinter::deviceInfoForKey(other->keyUSBdevice()), other->deviceInfoDict());
     QVERIFY(releaseAndWait(other));
   }
 
