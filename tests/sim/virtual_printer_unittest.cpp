@@ -114,7 +114,6 @@ class VirtualPrinterTest : public QObject {
     host.write(frame("TBL_WTVersion", QByteArray("PZA_SD_300_0100.CWD\0", 20)));
     host.write(frame("TBL_WTCTRLD_UPDATE_CW", "123456789"));
     QCOMPARE(host.ask(frame("TBL_RDCWD300_Checksum", "0001")), QStringLiteral("29B1"));
-    QCOMPARE(host.ask(frame("TBL_RDCWD300_Version", "0002")), QStringLiteral("0000"));
     // A name without its padding is refused, and so is the data that follows it.
     host.write(frame("TBL_WTVersion", "PZA_PD_300_0100.CWD"));
     host.write(frame("TBL_WTCTRLD_UPDATE_CW", "data"));
@@ -131,22 +130,19 @@ class VirtualPrinterTest : public QObject {
     QCOMPARE(kta.ask(frame("TBL_RDVersion")), QStringLiteral("0161"));
     QCOMPARE(kta.ask(frame("MNT_RDCTRLD_CHKSUM")), QStringLiteral("29B1"));
 
-    // The loader refuses every image that is not whole, sound and for this model, and stays; it
-    // takes a sound one and restarts (what the printer says after it: the update test's).
-    usb::ServiceHandle before = printer->device()->service();
+    // The loader refuses every image that is not whole, sound and for this model, and stays (that
+    // it takes a sound one and restarts, and what the printer says after it: the update test's; that
+    // it refuses a record with a bad checksum: the S-record fuzzer's seeds).
+    const usb::ServiceHandle before = printer->device()->service();
     QCOMPARE(host.write(frame("FW_UPDFLASH_REWRITE")), kIOReturnSuccess);
     QVERIFY(returned(*printer, before));
     Host loader(*bus_, printer);
-    QCOMPARE(loader.ask(kStatus), QStringLiteral("FU00001"));
 
     const QByteArray good = firmwareImage("PZA 01.10");
-    QByteArray badChecksum = good;
-    badChecksum[badChecksum.indexOf("\r\nS1") + 6] = 'F';
     QByteArray shortLength = frame("FW_UPDFLASH_PROGRAM", good);
     shortLength.replace(24, 8, digits8(good.size() - 8));  // cuts into the last record
     QVERIFY(good.indexOf('\0') > 0);                       // so that the first case below is really unpadded
     const QByteArray bad[] = {frame("FW_UPDFLASH_PROGRAM", good.left(good.indexOf('\0'))),
-                              frame("FW_UPDFLASH_PROGRAM", badChecksum),
                               frame("FW_UPDFLASH_PROGRAM", firmwareImage("PZA 01.10", false)),
                               frame("FW_UPDFLASH_PROGRAM", firmwareImage("KTD 01.21")), shortLength};
     for (const QByteArray& image : bad) {
@@ -155,9 +151,6 @@ class VirtualPrinterTest : public QObject {
       QVERIFY(!printer->lastImageProblem().isEmpty());
       QCOMPARE(loader.ask(kStatus), QStringLiteral("FU00001"));
     }
-    before = printer->device()->service();
-    QCOMPARE(loader.write(frame("FW_UPDFLASH_PROGRAM", good)), kIOReturnSuccess);
-    QVERIFY(returned(*printer, before));
   }
 
   void demoPrinters() {

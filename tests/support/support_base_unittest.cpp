@@ -55,7 +55,7 @@ class SupportBaseTest : public QObject {
     QVERIFY(!pm::stringWithCString(nullptr, 0, E::UTF8));
   }
 
-  void stringEditsAndComparisons() {
+  void textEditsComparisonsAndFormats() {
     using pm::stringByReplacingSubStrings;
     // Only the middle part is edited; extra searches without values are deleted; later
     // replacements see earlier results.
@@ -83,9 +83,8 @@ class SupportBaseTest : public QObject {
                           pm::stringByDeletingPathExtension("a.d/app"),
                           pm::stringByDeletingPathExtension("a/app.log")}),
              (QStringList{"gz", "", "a.d/app", "a/app"}));
-  }
 
-  void hexdumpCollapsesRepeats() {
+    // Hex dumps collapse repeated rows; dates in the Unicode date patterns.
     const QByteArray data = "0123456789abcdef" + QByteArray(48, 'z') + "%";
     const QStringList rows = pm::hexdump(data, 0, data.size()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     QCOMPARE(rows.size(), 4);
@@ -94,9 +93,6 @@ class SupportBaseTest : public QObject {
     QVERIFY(pm::hexdump(data, 4, 2)
                 .startsWith(QLatin1String("00000004  34 35 ")));  // offsets from the data's start
     QCOMPARE(pm::hexdump(data, 500, 10), QString());
-  }
-
-  void utsFormat() {
     const QDateTime date(QDate(2024, 3, 5), QTime(7, 8, 9, 987), Qt::OffsetFromUTC, 5 * 3600 + 1800);
     QCOMPARE(pm::stringWithUTSFormat(date, "[YYYY/MM/dd HH:mm:ss.SSS Z]"),
              QStringLiteral("[2024/03/05 07:08:09.987 +0530]"));

@@ -146,11 +146,10 @@ class PrintersOnLibusbTest : public QObject {
   }
 
   // A printer whose node answers no request and whose claim fails, one without endpoints and
-  // twelve deaf ones (the emulated root hub has fifteen ports; the hundred run on the virtual
-  // bus): start-up returns at once, each is listed once its identity reads (control requests that
-  // libusb ends at their time-outs) timed out on its own queue, the failed open shows libusb's
-  // cause, and the main thread is never held over 50 ms. (A held printer: the seam's EBUSY and
-  // printer_transport's busy text.)
+  // twelve deaf ones (the emulated root hub has fifteen ports): start-up returns at once, each is
+  // listed once its identity reads (control requests that libusb ends at their time-outs) timed
+  // out on its own queue, the failed open shows libusb's cause, and the main thread is never held
+  // over 50 ms. (A held printer: the seam's EBUSY and printer_transport's busy text.)
   void printersThatAnswerBadlyNeverHoldTheMainThread() {
     using Access = AppHarness::Access;
     const auto add = [this, &pza = pm::modelTraits(pm::PrinterModel::PZA)](Access access) {
@@ -178,7 +177,7 @@ class PrintersOnLibusbTest : public QObject {
                              5000 * kSlowdown);
     QVERIFY(harness_->stop());  // a transfer in flight still runs to its time-out here
     // The emulated kernel answers on threads of this very process, so its work competes with the
-    // main thread as no kernel does: twice the bound here (the virtual bus holds the bound itself).
+    // main thread as no kernel does: twice the bound here.
     QVERIFY2(watch.worstLatenessMs() <= 2 * MainThreadWatch::kBoundMs,
              qPrintable(QStringLiteral("main thread late by %1 ms").arg(watch.worstLatenessMs())));
   }
