@@ -326,16 +326,9 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(waitForAlert(kConfirm));
   }
 
-  void unexpectedUpdateModePrompt_data() {
-    QTest::addColumn<bool>("update");
-    QTest::newRow("Update Firmware") << true;
-    QTest::newRow("Ignore") << false;
-  }
-
   // A printer waiting in update mode that this process did not put there (it powers on in its
   // loader): the prompt, then the upload or the power-cycle request.
   void unexpectedUpdateModePrompt() {
-    QFETCH(bool, update);
     // A printer that keeps returning in its loader while the prompt is open gets one prompt.
     rig_->alerts().setHoldAnswers(true);
     device_ = rig_->attach({.model = Model::KTA, .inLoader = true});
@@ -349,26 +342,22 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(rig_->alerts().count(), 1);
     rig_->alerts().setHoldAnswers(false);  // answered "Ignore"
     QVERIFY(waitForAlert(QStringLiteral("Please power-cycle this printer")));
+    PrinterTestRig::settle(current());
+    QVERIFY(device_->inUpdateMode());
+    QVERIFY(updateFrames(*device_).empty());
     rig_->alerts().clear();
 
-    rig_->alerts().queueAnswer(update ? 1001 : 1000);
+    rig_->alerts().queueAnswer(1001);
     device_->powerCycle();
     QVERIFY(waitForAlert(kWarning));
     QCOMPARE(lastAlertText(),
              (QStringList{QStringLiteral("A printer was unexpectedly found in firmware update mode. Would "
                                          "you like to update the firmware? "),
                           QStringLiteral("Ignore"), QStringLiteral("Update Firmware")}));
-    if (update) {
-      QVERIFY(waitForAlert(kSuccess));
-      // No previous version was recorded by this process.
-      QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from (null) to KTA 01.61"));
-      QCOMPARE(commandsOf(updateFrames(*device_)).first(), QStringLiteral("FW_UPDFLASH_PROGRAM"));
-    } else {
-      QVERIFY(waitForAlert(QStringLiteral("Please power-cycle this printer")));
-      PrinterTestRig::settle(current());
-      QVERIFY(device_->inUpdateMode());
-      QVERIFY(updateFrames(*device_).empty());
-    }
+    QVERIFY(waitForAlert(kSuccess));
+    // No previous version was recorded by this process.
+    QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from (null) to KTA 01.61"));
+    QCOMPARE(commandsOf(updateFrames(*device_)).first(), QStringLiteral("FW_UPDFLASH_PROGRAM"));
   }
 
   // The printer comes back from a restart, but not as the update needs it, or does not take a
