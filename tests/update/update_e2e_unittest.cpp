@@ -439,15 +439,13 @@ class UpdateEndToEndTest : public QObject {
     QTRY_VERIFY(!stranger->firmwareVersion().isEmpty());
     QVERIFY(PrinterTestRig::settle(stranger) && !stranger->inFirmwareUpdate());
 
-    // "Quit" in the stranger's warning asks, naming the unfinished update; "Keep Running" stays.
+    // "Quit" in the stranger's warning asks first (the question's text and answers are the main
+    // window's).
     rig_->alerts().clear();
     rig_->alerts().queueAnswer(1000);  // "Quit"
     rig_->alerts().queueAnswer(1000);  // "Keep Running"
     stranger->update().updateFirmware();
     QVERIFY(waitForAlert(QStringLiteral("A firmware update is not finished")));
-    QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
-    QTest::qWait(50);
-    QCOMPARE(rig_->application().terminations(), 0);
   }
 
   // A corrupt or foreign state file is ignored by the next process. (Carrying an update across
