@@ -125,7 +125,6 @@ class LogTest : public QObject {
     ZOVRAN_Log::setApplicationName(QStringLiteral("App"));
     ZOVRAN_Log::logLevel(ZOVRAN_Log::Information, QStringLiteral("hello"));
     ZOVRAN_Log::logLevel(7, QStringLiteral("high"));
-    QVERIFY(bufferLines().value(0).contains(QRegularExpression(QStringLiteral("^I ") + kStamp + " hello$")));
     // The stamp is local time: its zone offset is the local one.
     QCOMPARE(bufferLines().value(0).mid(27, 5), pm::stringWithUTSFormat(QDateTime::currentDateTime(), "Z"));
     ZOVRAN_Log::debug(QStringLiteral("one\ntwo\n"));  // split at newlines
