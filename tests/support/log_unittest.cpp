@@ -290,7 +290,6 @@ class LogTest : public QObject {
     qputenv("JOURNAL_STREAM", "1:1");
     pm::reviewLogDestinations(daemon.path_);
     pm::systemLog(QStringLiteral("elsewhere"));
-    QCOMPARE(daemon.received().size(), 1);
     QVERIFY(err_->contents().endsWith(" elsewhere\n"));
     qunsetenv("JOURNAL_STREAM");
 
