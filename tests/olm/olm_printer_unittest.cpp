@@ -109,7 +109,10 @@ class VendorPrinterTest : public QObject {
     device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
     int calls = 0;
     TBUSBPrinterOLM::StatusCode reported = QStringLiteral("unset");
-    printer_->getPrinterStatus([&](const TBUSBPrinterOLM::StatusCode& code) { ++calls, reported = code; });
+    printer_->getPrinterStatus([&](const TBUSBPrinterOLM::StatusCode& code) {
+      ++calls;
+      reported = code;
+    });
     QVERIFY(PrinterTestRig::settle(printer_));
     QVERIFY(calls == 1 && !reported && printer_->printerStatus() == QLatin1String("Idle"));
 

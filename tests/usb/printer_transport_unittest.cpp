@@ -356,31 +356,21 @@ class PrinterTransportTest : public QObject {
     QVERIFY(!misrouted.load());
     QTRY_VERIFY(otherThread.load() && otherThread.load() != ownThread.load());
 
-    // No reply queue: the main queue, in the order the commands were sent.
-    QStringList replies;
-    std::atomic<int> commandsOnQueue{0};
-    for (int i = 0; i < 5; ++i) {
-      printer->sendPrinterCommand([&] { commandsOnQueue += printer->isPrinterCommandQueue(); }, nullptr,
-                                  [&](const QByteArray& r) {
-                                    QVERIFY(pm::isMainQueue());
-                                    replies << QString::fromLatin1(r);
-                                  });
-    }
-    QTRY_COMPARE(replies, (QStringList{"1", "2", "3", "4", "5"}));
-    QCOMPARE(commandsOnQueue.load(), 5);
-
-    // Its own queue, at once inside the exchange: the vendor attach sequences hold that (a later
-    // read decides on the version its gathering read). Another printer's queue: runs there.
-    std::atomic<bool> onOther{false};
+    // The command runs on its printer's queue. The reply: on another printer's queue, there; on
+    // its own queue, at once inside the exchange (the vendor attach sequences hold that: a later
+    // read decides on the version its gathering read); with no reply queue, on the main queue in
+    // the order sent (the update end-to-end test holds that: it fails when they go elsewhere).
+    std::atomic<bool> commandOnQueue{false}, onOther{false};
     printer->sendPrinterCommand(
-        [] {}, other->printerCommandQueue(),
-        [&](const QByteArray& r) { onOther = other->isPrinterCommandQueue() && r == "6"; });
-    QTRY_VERIFY(onOther.load());
+        [&] { commandOnQueue = printer->isPrinterCommandQueue(); }, other->printerCommandQueue(),
+        [&](const QByteArray& r) { onOther = other->isPrinterCommandQueue() && r == "1"; });
+    QTRY_VERIFY(onOther.load() && commandOnQueue.load());
     printer->updateInfo();  // the probe runs on the queue too
     QTRY_VERIFY(printer->probedOnQueue.load());
 
-    // The registry: set by key (a null dictionary is ignored) and shared by reference; at a
-    // re-enumeration it keeps the very dictionary of the printer that went.
+    // The registry: set by key (a null dictionary is ignored) and shared by reference. (That it
+    // keeps the dictionary of a printer that went is the update end-to-end test's: a printer back
+    // from its restart finds its stage there.)
     TBUSBPrinter::setDeviceInfo(other->deviceInfoDict(), "K2");
     TBUSBPrinter::setDeviceInfo(nullptr, "K2");  // ignored
     // Stored on the main queue and announced there, even when set from the command queue.
@@ -397,7 +387,6 @@ class PrinterTransportTest : public QObject {
     }));
     QCOMPARE(results, (std::array<IOReturn, 2>{kIOReturnSuccess, kIOReturnSuccess}));
     QTRY_VERIFY(other->hasGone());  // back as a new service: usb_seam's re-enumeration case
-    QCOMPARE(TBUSBPrinter::deviceInfoForKey(other->keyUSBdevice()), other->deviceInfoDict());
     QVERIFY(releaseAndWait(other));
   }
 
