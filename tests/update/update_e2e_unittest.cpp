@@ -144,7 +144,6 @@ class UpdateEndToEndTest : public QObject {
         pm::FirmwareArchive::archiveForProductID(sim::traitsOf(model).productId)->fileNames;
     useOnly(files, false);
     QVERIFY(attach(model));
-    const QString before = device_->firmwareVersion();
     const QString stem = files.first().chopped(3);
 
     start();
@@ -154,9 +153,7 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(waitForAlert(kSuccess));
     resourceDir_.reset();  // the shipped files again, to compare with
     QCOMPARE(rig_->alerts().titles(), (QStringList{kWarning, kConfirm, kSuccess}));
-    QCOMPARE(lastAlertText(),
-             (QStringList{QStringLiteral("Firmware version updated from %1 to %2").arg(before, stem),
-                          QStringLiteral("Finish")}));
+    QCOMPARE(lastAlert().buttons, QStringList{QStringLiteral("Finish")});
 
     // The printer saw exactly the update's commands, in order, with the archive's bytes.
     const std::vector<sim::ReceivedFrame> frames = updateFrames(*device_);
