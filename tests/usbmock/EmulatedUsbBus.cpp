@@ -132,8 +132,10 @@ EmulatedUsbBus::Port& EmulatedUsbBus::addPort(std::shared_ptr<usb::virt::Virtual
                                               std::shared_ptr<usb::virt::VirtualDeviceHandler> handler,
                                               BulkInFraming framing) {
   Q_ASSERT_X(ports_.size() < kLastRootHubPort, "EmulatedUsbBus", "root hub ports used up");
-  ports_.push_back(std::make_unique<Port>(
-      Port{std::move(device), std::move(handler), framing, static_cast<uint8_t>(ports_.size() + 1), 0}));
+  ports_.push_back(std::make_unique<Port>(Port{.device = std::move(device),
+                                               .handler = std::move(handler),
+                                               .framing = framing,
+                                               .number = static_cast<uint8_t>(ports_.size() + 1)}));
   return *ports_.back();
 }
 
@@ -161,7 +163,6 @@ void EmulatedUsbBus::serviceMatched(const usb::ServiceHandle& service) {
   Q_ASSERT(pm::isMainQueue());
   for (const auto& port : ports_) {
     if (!(port->device->service() == service)) continue;
-    ++port->enumerations;
     addNode(*port, port->device->description(), service,
             std::make_unique<UsbfsResponder>(*bus_, service, port->device, port->handler, port->framing));
     return;
@@ -188,11 +189,6 @@ void EmulatedUsbBus::serviceTerminated(const usb::ServiceHandle& service) {
 uint32_t EmulatedUsbBus::locationIdOf(const usb::virt::VirtualUsbDevice& device) const {
   const Port* port = portOf(device);
   return port ? (uint32_t{kBusNumber} << 24 | uint32_t{port->number} << 20) : 0;
-}
-
-int EmulatedUsbBus::enumerationsOf(const usb::virt::VirtualUsbDevice& device) const {
-  const Port* port = portOf(device);
-  return port ? port->enumerations : 0;
 }
 
 bool EmulatedUsbBus::isShown(const usb::virt::VirtualUsbDevice& device) const {

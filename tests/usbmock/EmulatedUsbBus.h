@@ -55,8 +55,6 @@ class EmulatedUsbBus {
 
   // The location ID libusb's port path gives the device: bus 1, its root-hub port.
   uint32_t locationIdOf(const usb::virt::VirtualUsbDevice& device) const;
-  // How many times the device has appeared on the emulated bus.
-  int enumerationsOf(const usb::virt::VirtualUsbDevice& device) const;
   // Whether it is on the emulated bus now.
   bool isShown(const usb::virt::VirtualUsbDevice& device) const;
   // The kernel-driver requests libusb made for it over all its enumerations: {detaches,
@@ -69,7 +67,6 @@ class EmulatedUsbBus {
     std::shared_ptr<usb::virt::VirtualDeviceHandler> handler;
     BulkInFraming framing = BulkInFraming::AsRequested;
     uint8_t number = 0;
-    int enumerations = 0;
     bool configured = true;
   };
   struct Node {

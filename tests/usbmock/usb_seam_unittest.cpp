@@ -136,8 +136,7 @@ class UsbSeamTest : public QObject {
   }
 
   // The scripted printer on the bus and the registry started; answers the printer's interface.
-  std::shared_ptr<UsbInterface> startWithPrinter(BulkInFraming framing = BulkInFraming::AsRequested,
-                                                 bool held = false) {
+  std::shared_ptr<UsbInterface> startWithPrinter(bool held = false) {
     printer_ = std::make_shared<ScriptedDevice>();
     printer_->control = [this](const virt::SetupPacket& s) {
       const std::lock_guard l(scriptLock_);
@@ -161,7 +160,7 @@ class UsbSeamTest : public QObject {
       result.latencyMs = latencyMs_;
       return result;
     };
-    device_ = attach(printerDescription(), printer_, framing);
+    device_ = attach(printerDescription(), printer_);
     device_->setHeldByOtherProgram(held);
     startRegistry();
     if (!QTest::qWaitFor([this] { return matched_.size() == 1; }, 5000)) return nullptr;
@@ -239,7 +238,7 @@ class UsbSeamTest : public QObject {
   // While another program holds the interface only GET_DEVICE_ID passes (the kernel lets it
   // through); freed, it is ours, and one interface object at a time holds it.
   void openIsExclusiveAndAHeldInterfaceBusyUntilFreed() {
-    auto interface = startWithPrinter(BulkInFraming::AsRequested, true);
+    auto interface = startWithPrinter(true);
     QVERIFY(interface);
     // GET_DEVICE_ID asks for up to 0xFFFF bytes (past libusb's own limit).
     QByteArray reply(0xFFFF, '\0');
