@@ -418,7 +418,8 @@ class UpdateEndToEndTest : public QObject {
   }
 
   // A different printer of the model at the port of an unfinished update: the user is told, naming
-  // both (that it gets no update command the fault matrix holds); "Quit" in its dialogs asks first.
+  // both; it gets no update command, and "Quit" in its dialogs asks first. The printer, back,
+  // finishes its update.
   void anotherPrinterAtThePort() {
     QVERIFY(attach(Model::PZA));
     const uint32_t port = printer_->locationID();
@@ -427,8 +428,10 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(PrinterTestRig::waitFor(
         [&] { return !device_->device()->isAttached() && updateFrames(*device_).size() == 2; }, 10000));
 
+    std::shared_ptr<sim::VirtualPrinter> strangerDevice;
     auto stranger = rig_->attachAndWait(
-        {.model = Model::PZA, .serialNumber = QStringLiteral("OTHER42"), .locationId = port});
+        {.model = Model::PZA, .serialNumber = QStringLiteral("OTHER42"), .locationId = port},
+        &strangerDevice);
     QVERIFY(stranger);
     QVERIFY(waitForAlert(QStringLiteral("The firmware update is not finished")));
     QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
@@ -443,6 +446,12 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().queueAnswer(1000);  // "Keep Running"
     stranger->update().updateFirmware();
     QVERIFY(waitForAlert(QStringLiteral("A firmware update is not finished")));
+    PrinterTestRig::settle(stranger);
+    QVERIFY(updateFrames(*strangerDevice).empty());
+    strangerDevice->device()->detach();
+    device_->setUpdateFault(sim::UpdateFault::None);
+    device_->powerCycle();
+    QVERIFY(waitForAlert(kSuccess));
   }
 
   // A corrupt or foreign state file is ignored by the next process. (Carrying an update across
