@@ -359,19 +359,15 @@ class UsbSeamTest : public QObject {
   }
 
   // Asked by the host (a port reset, which Linux offers in place of a re-enumeration), the device
-  // comes back as a new service at its location. (A device restarting on its own does so twice
+  // comes back as a new service. (A device restarting on its own does so, at its location, twice
   // in every update.) Unplugged by a write, it ends that write.
-  void reEnumeratedDevicesReturnAsNewServicesAtTheirLocation() {
+  void reEnumeratedDevicesReturnAsNewServices() {
     auto interface = startWithPrinter();
     QVERIFY(interface);
-    uint32_t before = 0, after = 0;
-    QCOMPARE(interface->locationID(&before), kIOReturnSuccess);
     QCOMPARE(interface->device()->reEnumerate(0), kIOReturnSuccess);
     QTRY_COMPARE(matched_.size(), 2);
     QVERIFY(terminated_.size() == 1 && terminated_.first() == matched_.first());
     auto renewed = registry_->createInterface(matched_.last(), nullptr);
-    QCOMPARE(renewed->locationID(&after), kIOReturnSuccess);
-    QCOMPARE(after, before);
     QCOMPARE(interface->openSeize(), kIOReturnNoDevice);
     QCOMPARE(renewed->openSeize(), kIOReturnSuccess);
     script({}, Fault::UnplugOnWrite);
