@@ -146,10 +146,8 @@ class CliTest : public QObject {
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(clock.elapsed() < 15000, "a busy printer must not hold the listing to its bound");
     QVERIFY2(run.err.isEmpty(), run.err.constData());
-    QJsonParseError error;
     const QJsonArray printers =
-        QJsonDocument::fromJson(run.out, &error).object().value(QStringLiteral("printers")).toArray();
-    QCOMPARE(error.error, QJsonParseError::NoError);
+        QJsonDocument::fromJson(run.out).object().value(QStringLiteral("printers")).toArray();
     QCOMPARE(printers.size(), 3);
     const QJsonObject older = printers[1].toObject(), busy = printers[2].toObject();
     const std::tuple<int, const char*, const char*> values[] = {{0, "serial", "SIM0001"},
@@ -169,7 +167,6 @@ class CliTest : public QObject {
     for (const char* key : {"firmware", "lifetimeCounter", "usbSerialNumber"})
       QVERIFY2(busy.value(QLatin1String(key)).isNull(), key);
     QVERIFY(!busy.value(QStringLiteral("usbStatus")).toString().isEmpty());
-    QVERIFY(!run.out.contains("<NULL>") && !run.out.contains("\"NULL\""));
 
     QCOMPARE(cli({QStringLiteral("list")}, QStringLiteral("PZA")).out.count('\n'),
              2);  // header + one printer
