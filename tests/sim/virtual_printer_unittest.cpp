@@ -3,9 +3,11 @@
 
 #include <QtTest>
 
+#include "olm/update/FirmwareArchive.h"
 #include "sim/DemoPrinters.h"
 #include "sim/VirtualPrinter.h"
 #include "support/BlockingCalls.h"
+#include "tests/common/TestFiles.h"
 #include "usb/virtual/VirtualUsbBus.h"
 
 using namespace sim;
@@ -25,24 +27,6 @@ QByteArray frame(const QByteArray& name, const QByteArray& payload = {}) {
   bytes.replace(2, name.size(), name);
   if (!payload.isEmpty()) bytes.replace(24, 8, digits8(payload.size()));
   return bytes + payload;
-}
-
-QByteArray sRecord(int type, const QByteArray& address, const QByteArray& data) {
-  const QByteArray body = address + data;
-  unsigned sum = static_cast<unsigned>(body.size() + 1);
-  for (char c : body) sum += static_cast<unsigned char>(c);
-  QByteArray bytes = QByteArray(1, static_cast<char>(body.size() + 1)) + body;
-  bytes.append(static_cast<char>(~sum & 0xFF));
-  return "S" + QByteArray::number(type) + bytes.toHex().toUpper();
-}
-
-// A firmware image as the update sends it: S0 header, data, termination, zero-padded to 4.
-QByteArray firmwareImage(const QByteArray& header, bool terminated = true) {
-  QByteArray text = sRecord(0, QByteArray(2, '\0'), header) + "\r\n" +
-                    sRecord(1, QByteArray::fromHex("1000"), "firmware bytes") + "\r\n";
-  if (terminated) text += sRecord(9, QByteArray::fromHex("1000"), {}) + "\r\n";
-  while (text.size() % 4 != 0) text.append('\0');
-  return text;
 }
 
 // The host side: an open interface on the printer's current service.
@@ -138,13 +122,18 @@ class VirtualPrinterTest : public QObject {
     QVERIFY(returned(*printer, before));
     Host loader(*bus_, printer);
 
-    const QByteArray good = firmwareImage("PZA 01.10");
+    // The shipped images: the PZA's, whole and padded (it ends in its S7 record), and another model's.
+    const auto shipped = [](const char* name) {
+      return readFile(pm::FirmwareArchive::resourcePathForArchiveFile(QLatin1String(name)));
+    };
+    const QByteArray good = shipped("PZA 01.10.fw");
+    QVERIFY(good.size() % 4 == 0 && good.lastIndexOf("S7") > 0);  // so that each case below has one fault
     QByteArray shortLength = frame("FW_UPDFLASH_PROGRAM", good);
     shortLength.replace(24, 8, digits8(good.size() - 8));  // cuts into the last record
-    QVERIFY(good.indexOf('\0') > 0);                       // so that the first case below is really unpadded
-    const QByteArray bad[] = {frame("FW_UPDFLASH_PROGRAM", good.left(good.indexOf('\0'))),
-                              frame("FW_UPDFLASH_PROGRAM", firmwareImage("PZA 01.10", false)),
-                              frame("FW_UPDFLASH_PROGRAM", firmwareImage("KTD 01.21")), shortLength};
+    const QByteArray bad[] = {
+        frame("FW_UPDFLASH_PROGRAM", good.chopped(1)),
+        frame("FW_UPDFLASH_PROGRAM", pm::FirmwareArchive::paddedData(good.left(good.lastIndexOf("S7")))),
+        frame("FW_UPDFLASH_PROGRAM", shipped("KTD 01.21.fw")), shortLength};
     for (const QByteArray& image : bad) {
       QCOMPARE(loader.write(image), kIOReturnSuccess);
       QVERIFY2(printer->inUpdateMode(), qPrintable(printer->lastImageProblem()));
