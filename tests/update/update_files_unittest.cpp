@@ -3,7 +3,6 @@
 
 #include <QtTest>
 
-#include <QMessageAuthenticationCode>
 #include <QTemporaryDir>
 
 #include "olm/model/ModelTraits.h"
@@ -25,17 +24,9 @@ class UpdateFilesTest : public QObject {
 
  private slots:
   // Every model's update sends the shipped files only once they pass their compiled digests (the
-  // update test; an empty file has none: below); here the digest's form (an
-  // HMAC-SHA256 keyed on the class name, plus "00") and a product without an archive; then the
-  // loading of an archive.
+  // update test, and the printer list's for every model; an empty file has none: below); here a
+  // product without an archive, then the loading of an archive.
   void digestsAndArchiveLoads() {
-    const auto row = FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId);
-    const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.last()));
-    QCOMPARE(row->digests.last(),
-             QString::fromLatin1(
-                 QMessageAuthenticationCode::hash(contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256)
-                     .toHex() +
-                 "00"));
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
 
     // The archive is whole or nothing: every file must be there and intact, the first bad one names
