@@ -13,12 +13,6 @@
 
 using pm::FirmwareArchive;
 
-namespace {
-
-const uint16_t kKtaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
-
-}  // namespace
-
 class UpdateFilesTest : public QObject {
   Q_OBJECT
 
@@ -55,13 +49,13 @@ class UpdateFilesTest : public QObject {
     // One bit changed fails; so does a present but empty file (it has no digest). (The whole archive
     // copied loads: the update test's.)
     QVERIFY(QFile::copy(shippedTable, firmwareFile(QStringLiteral("KTA_300_0161.cwd"))));
+    const uint16_t ktaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
-    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).problem,
-             QStringLiteral("digest mismatch"));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(ktaProduct).problem, QStringLiteral("digest mismatch"));
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
-    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile,
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(ktaProduct).failedFile,
              QStringLiteral("KTA_600_0161.cwd"));
   }
 
