@@ -70,15 +70,6 @@ class VirtualPrinterTest : public QObject {
  private:
   std::unique_ptr<VirtualUsbBus> bus_;
 
-  std::shared_ptr<VirtualPrinter> attach(Model model) {
-    return VirtualPrinter::attach(*bus_, {.model = model});
-  }
-  // Waits until the printer has come back as a service other than `before`.
-  static bool returned(const VirtualPrinter& printer, const usb::ServiceHandle& before) {
-    return QTest::qWaitFor(
-        [&] { return printer.device()->isAttached() && !(printer.device()->service() == before); });
-  }
-
  private slots:
   // The backend alone, driven from the test thread: no application whose window could freeze.
   void initTestCase() { pm::allowBlockingCallsOnMainThread(); }
@@ -91,7 +82,7 @@ class VirtualPrinterTest : public QObject {
 
   // Colour tables (CRC-16/CCITT of "123456789" is 29B1), then the firmware loader.
   void colorTablesAndTheLoader() {
-    const auto printer = attach(Model::PZA);
+    const auto printer = VirtualPrinter::attach(*bus_, {.model = Model::PZA});
     Host host(*bus_, printer);  // a failed open would make every answer "<none>"
     host.write(frame("TBL_CL"));
     QCOMPARE(host.ask(frame("TBL_RDCWD300_Checksum", "0001")), QStringLiteral("0000"));
@@ -105,7 +96,7 @@ class VirtualPrinterTest : public QObject {
     QVERIFY(!printer->lastTableProblem().isEmpty());
 
     // The combined family reports its 300 table's version and one checksum over the set.
-    Host kta(*bus_, attach(Model::KTA));
+    Host kta(*bus_, VirtualPrinter::attach(*bus_, {.model = Model::KTA}));
     for (const QByteArray& command :
          {frame("TBL_CL"), frame("TBL_WTVersion", "KTA_300_0161.CWD"),
           frame("TBL_WTCTRLD_UPDATE_CW", "12345"), frame("TBL_WTVersion", "KTA_600_0160.CWD"),
@@ -119,7 +110,9 @@ class VirtualPrinterTest : public QObject {
     // it refuses a record with a bad checksum: the S-record fuzzer's seeds).
     const usb::ServiceHandle before = printer->device()->service();
     QCOMPARE(host.write(frame("FW_UPDFLASH_REWRITE")), kIOReturnSuccess);
-    QVERIFY(returned(*printer, before));
+    // Back as another service.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return printer->device()->isAttached() && !(printer->device()->service() == before); }));
     Host loader(*bus_, printer);
 
     // The shipped images: the PZA's, whole and padded (it ends in its S7 record), and another model's.
