@@ -285,9 +285,9 @@ class MainWindowTest : public QObject {
   }
 
   // No text is cut: the no-printer page with its restart note, a long status bar line, the
-  // power-cycle alert and the second warning, at a large font (what is cut at the normal one is
-  // cut there too); the "2x" row runs this function again in a child at QT_SCALE_FACTOR=2 (the
-  // factor is read at start-up only).
+  // update's second warning, at a large font (what is cut at the normal one is cut there too); the
+  // "2x" row runs this function again in a child at QT_SCALE_FACTOR=2 (the factor is read at
+  // start-up only).
   void labelsFitTheirText_data() {
     QTest::addColumn<double>("fontScale");
     QTest::addColumn<bool>("scaledChild");
@@ -327,24 +327,18 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY2(cutLabels(&window).isEmpty(), qPrintable(cutLabels(&window).join(QStringLiteral(" | "))));
 
     QtAlertPresenter presenter(&window);
-    for (const pm::AlertRequest& request :
-         {pm::AlertRequest{
-              .title = QStringLiteral("Please power-cycle the selected printer now to complete the process!"),
- .applicationModal = true,
- .suppressionCheckBox = true},
-          pm::AlertRequest{
-              .title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
- .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
-                           "power during the update process."),
- .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}}}) {
-      bool answered = false;
-      presenter.present(request, [&](const pm::AlertAnswer&) { answered = true; });
-      QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
-      QMessageBox* box = presenter.currentAlert();
-      QTRY_VERIFY2(cutLabels(box).isEmpty(), qPrintable(cutLabels(box).join(QStringLiteral(" | "))));
-      box->buttons().constFirst()->click();
-      QTRY_VERIFY(answered);
-    }
+    bool answered = false;
+    presenter.present(
+        {.title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
+         .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
+                                   "power during the update process."),
+         .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}},
+        [&](const pm::AlertAnswer&) { answered = true; });
+    QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
+    QMessageBox* box = presenter.currentAlert();
+    QTRY_VERIFY2(cutLabels(box).isEmpty(), qPrintable(cutLabels(box).join(QStringLiteral(" | "))));
+    box->buttons().constFirst()->click();
+    QTRY_VERIFY(answered);
   }
 
   // Demo mode as main() runs it, with the Qt alerts: a model that is not admitted is refused in
