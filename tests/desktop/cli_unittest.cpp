@@ -16,7 +16,7 @@
 #include <QtTest>
 
 #include "cli/CliOptions.h"
-#include "olm/update/UpdateHistory.h"
+#include "tests/common/TestFiles.h"
 
 namespace {
 
@@ -146,10 +146,8 @@ class CliTest : public QObject {
     QCOMPARE(run.exitCode, 0);
     QVERIFY2(clock.elapsed() < 15000, "a busy printer must not hold the listing to its bound");
     QVERIFY2(run.err.isEmpty(), run.err.constData());
-    QJsonParseError error;
     const QJsonArray printers =
-        QJsonDocument::fromJson(run.out, &error).object().value(QStringLiteral("printers")).toArray();
-    QCOMPARE(error.error, QJsonParseError::NoError);
+        QJsonDocument::fromJson(run.out).object().value(QStringLiteral("printers")).toArray();
     QCOMPARE(printers.size(), 3);
     const QJsonObject older = printers[1].toObject(), busy = printers[2].toObject();
     const std::tuple<int, const char*, const char*> values[] = {{0, "serial", "SIM0001"},
@@ -169,7 +167,6 @@ class CliTest : public QObject {
     for (const char* key : {"firmware", "lifetimeCounter", "usbSerialNumber"})
       QVERIFY2(busy.value(QLatin1String(key)).isNull(), key);
     QVERIFY(!busy.value(QStringLiteral("usbStatus")).toString().isEmpty());
-    QVERIFY(!run.out.contains("<NULL>") && !run.out.contains("\"NULL\""));
 
     QCOMPARE(cli({QStringLiteral("list")}, QStringLiteral("PZA")).out.count('\n'),
              2);  // header + one printer
@@ -208,7 +205,14 @@ class CliTest : public QObject {
   void update() {
     QFETCH(QString, simulate);
     QFETCH(QStringList, arguments);
+    // The history as a crash and another program may leave it: an entry, a line not of ours, and a
+    // line torn in the middle. Only the entry is read back, and the next starts on a line of its own.
     QTemporaryDir state;
+    QVERIFY(QDir().mkpath(state.filePath(QStringLiteral("printer-maintenance"))));
+    QVERIFY(writeFile(state.filePath(QStringLiteral("printer-maintenance/history.jsonl")),
+                      "{\"printer\":\"SIM0009\",\"result\":\"failed\",\"time\":\"2026-12-06T10:00:00Z\"}\n"
+                      "{\"printer\":\"X\",\"result\":\"maybe\",\"time\":\"2026-12-06T10:00:00Z\"}\n"
+                      "{\"printer\":\"SIM0002\",\"res"));
     const Run run = cli(QStringList{QStringLiteral("update"), QStringLiteral("--json")} + arguments, simulate,
                         state.path());
     QFETCH(int, exitCode);
@@ -240,10 +244,13 @@ class CliTest : public QObject {
             ? QString()
             : QStringLiteral("phase-started1 restarting1 back1 phase-started2 bytes-sent2 restarting2 back2 "
                              "phase-started3 tables-written3"));
-    const QByteArray history =
-        cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out;
-    QCOMPARE(resultLines(jsonLines(history)).size(), ends.size());
-    QVERIFY(history.contains(ends[0].value(QStringLiteral("to")).toString().toUtf8()));
+    const Run history = cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path());
+    QCOMPARE(history.exitCode, 0);
+    const QList<QJsonObject> recorded = resultLines(jsonLines(history.out));
+    QCOMPARE(recorded.size(), ends.size() + 1);
+    QCOMPARE(recorded[0].value(QStringLiteral("printer")).toString(), QStringLiteral("SIM0009"));
+    QCOMPARE(recorded.last().value(QStringLiteral("to")), ends[0].value(QStringLiteral("to")));
+    QVERIFY(cli({QStringLiteral("history")}, {}, state.path()).out.contains("SIM0009"));
   }
 
   // Ctrl+C asks nothing and stops at the next safe point, saying where the printer is left; the
@@ -324,35 +331,6 @@ class CliTest : public QObject {
     QVERIFY2(run.err.contains(said.toUtf8()), run.err.constData());
     // The question is shown on a terminal only.
     QCOMPARE(run.err.contains("[y/N]"), !typed.isNull());
-  }
-
-  // The history: what the update code appends, in order, and nothing of a torn or foreign line.
-  void history() {
-    const QString file = state_.filePath(QStringLiteral("printer-maintenance/history.jsonl"));
-    pm::UpdateHistory::setFilePath(file);
-    const QDateTime t = QDateTime::fromString(QStringLiteral("2026-12-06T10:00:00Z"), Qt::ISODate);
-    pm::UpdateHistory::append({QStringLiteral("SIM0001"), QStringLiteral("PZA"), QStringLiteral("PZA 01.00"),
-                               QStringLiteral("PZA 01.10"), QStringLiteral("success"), QStringLiteral("done"),
-                               t});
-    QFile torn(file);
-    QVERIFY(torn.open(QIODevice::Append));
-    torn.write("{\"printer\": \"X\", \"result\": \"maybe\"}\n{\"printer\":\"SIM0002\",\"res");
-    torn.close();
-    pm::UpdateHistory::append({QStringLiteral("SIM0002"), QStringLiteral("PZA"), QString(),
-                               QStringLiteral("PZA 01.10"), QStringLiteral("failed"),
-                               QStringLiteral("the printer did not come back"), t.addSecs(60)});
-    pm::UpdateHistory::setFilePath({});
-
-    const Run run = cli({QStringLiteral("history"), QStringLiteral("--json")});
-    QCOMPARE(run.exitCode, 0);
-    const QList<QJsonObject> lines = jsonLines(run.out);
-    QCOMPARE(lines.size(), 2);
-    QCOMPARE((QStringList{lines[0].value(QStringLiteral("printer")).toString(),
-                          lines[0].value(QStringLiteral("result")).toString(),
-                          lines[0].value(QStringLiteral("to")).toString(),
-                          lines[1].value(QStringLiteral("result")).toString()}),
-             (QStringList{"SIM0001", "success", "PZA 01.10", "failed"}));
-    QVERIFY(cli({QStringLiteral("history")}).out.contains("SIM0002"));
   }
 };
 
