@@ -231,8 +231,9 @@ class PrinterTransportTest : public QObject {
 
   // ---- Identity -------------------------------------------------------------------------------
 
-  // The identity, the pipes the printer chooses (the highest bulk pair) and its soft resets.
-  void identityPipesAndSoftReset() {
+  // The identity, the pipes the printer chooses (the highest bulk pair) and its soft resets; then
+  // odd devices.
+  void identityPipesSoftResetsAndOddDevices() {
     auto description = pzaDescription();
     description.locationId = 0x04200000;  // the key keeps leading zeros
     description.languageIds = {0x0407, 0x0809, 0x0409};
@@ -279,23 +280,20 @@ class PrinterTransportTest : public QObject {
     for (const auto& [s, type] : {std::pair{resets[resets.size() - 2], 0x23}, std::pair{resets.back(), 0x21}})
       QCOMPARE((std::array<int, 5>{s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}),
                (std::array<int, 5>{type, 2, 0, 3, 0}));
-  }
 
-  // Odd devices: the language chosen (English when offered, else the first; another only when
-  // offered; none without a list), string descriptors and device IDs that claim more than came.
-  void identityFromOddDevices() {
-    auto description = pzaDescription();
+    // Odd devices: the language chosen (English when offered, else the first; another only when
+    // offered; none without a list), string descriptors and device IDs that claim more than came.
     description.languageIds = {0x0407, 0x040C};
-    auto printer = settledPrinter(description);
+    auto german = settledPrinter(description);
     description.languageIds = {};  // the list request stalls
     auto silent = settledPrinter(description);
     std::array<int, 4> chosen{};
-    QVERIFY(onQueue(*printer, [&] {
-      chosen[0] = printer->identityReader().langId();  // without English the first stays
-      printer->identityReader().setLangId(0x0409);     // not offered
-      chosen[1] = printer->identityReader().langId();
-      printer->identityReader().setLangId(0x040C);
-      chosen[2] = printer->identityReader().langId();
+    QVERIFY(onQueue(*german, [&] {
+      chosen[0] = german->identityReader().langId();  // without English the first stays
+      german->identityReader().setLangId(0x0409);     // not offered
+      chosen[1] = german->identityReader().langId();
+      german->identityReader().setLangId(0x040C);
+      chosen[2] = german->identityReader().langId();
     }));
     QVERIFY(onQueue(*silent, [&] {
       chosen[3] = silent->identityReader().langIds() ? -1 : silent->identityReader().langId();
