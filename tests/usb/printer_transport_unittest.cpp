@@ -139,11 +139,8 @@ class PrinterTransportTest : public QObject {
     QVERIFY2(attempts <= 4, qPrintable(QStringLiteral("%1 attempts in 600 ms").arg(attempts)));
     QVERIFY2(std::clock() - cpuBefore < CLOCKS_PER_SEC * 3 / 10,
              "openInterface spins while the printer is busy");
-    QElapsedTimer clock;
-    clock.start();
     device->detach();
-    QTRY_VERIFY_WITH_TIMEOUT(result.load() != -1, 1000);
-    QVERIFY(clock.elapsed() < 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(result.load() != -1, 1000);  // the bound of "at once"
     QCOMPARE(result.load(), kIOReturnNoDevice);
     QVERIFY(printer->hasGone() && printer->state() != int64_t{TBUSBPrinterStateProbed});
     QVERIFY(releaseAndWait(printer));
