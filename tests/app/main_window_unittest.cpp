@@ -8,7 +8,6 @@
 #include <QCheckBox>
 #include <QItemSelectionModel>
 #include <QLabel>
-#include <QMainWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -286,9 +285,9 @@ class MainWindowTest : public QObject {
   }
 
   // No text is cut: the no-printer page with its restart note, a long status bar line, the
-  // power-cycle alert and the second warning, at a large font (what is cut at the normal one is
-  // cut there too); the "2x" row runs this function again in a child at QT_SCALE_FACTOR=2 (the
-  // factor is read at start-up only).
+  // update's second warning, at a large font (what is cut at the normal one is cut there too); the
+  // "2x" row runs this function again in a child at QT_SCALE_FACTOR=2 (the factor is read at
+  // start-up only).
   void labelsFitTheirText_data() {
     QTest::addColumn<double>("fontScale");
     QTest::addColumn<bool>("scaledChild");
@@ -328,30 +327,24 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY2(cutLabels(&window).isEmpty(), qPrintable(cutLabels(&window).join(QStringLiteral(" | "))));
 
     QtAlertPresenter presenter(&window);
-    for (const pm::AlertRequest& request :
-         {pm::AlertRequest{
-              .title = QStringLiteral("Please power-cycle the selected printer now to complete the process!"),
- .applicationModal = true,
- .suppressionCheckBox = true},
-          pm::AlertRequest{
-              .title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
- .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
-                           "power during the update process."),
- .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}}}) {
-      bool answered = false;
-      presenter.present(request, [&](const pm::AlertAnswer&) { answered = true; });
-      QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
-      QMessageBox* box = presenter.currentAlert();
-      QTRY_VERIFY2(cutLabels(box).isEmpty(), qPrintable(cutLabels(box).join(QStringLiteral(" | "))));
-      box->buttons().constFirst()->click();
-      QTRY_VERIFY(answered);
-    }
+    bool answered = false;
+    presenter.present(
+        {.title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
+         .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
+                                   "power during the update process."),
+         .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}},
+        [&](const pm::AlertAnswer&) { answered = true; });
+    QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
+    QMessageBox* box = presenter.currentAlert();
+    QTRY_VERIFY2(cutLabels(box).isEmpty(), qPrintable(cutLabels(box).join(QStringLiteral(" | "))));
+    box->buttons().constFirst()->click();
+    QTRY_VERIFY(answered);
   }
 
   // Demo mode as main() runs it, with the Qt alerts: a model that is not admitted is refused in
   // the log and the status bar, and the no-printer page says what was attached; the printers are
-  // listed once their identity is read (an unplug is the selection case's), the update warning's "Quit"
-  // ends the application, and termination empties the list at once.
+  // listed once their identity is read (an unplug is the selection case's), the alerts answer as
+  // asked, the update warning's "Quit" ends the application, and termination empties the list.
   void demoSessionFromStartToQuit() {
     const QString spec = QStringLiteral("PZA,KTC:fw=04.20,PZA");
     pm::DemoMode::Outcome outcome;
@@ -399,41 +392,11 @@ class MainWindowTest : public QObject {
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QTRY_COMPARE(cell(model, 1, PrinterTableModel::UsbSerial), QStringLiteral("Enabled"));
 
-    window.updateFirmwareAction()->trigger();
-    QTRY_VERIFY(alerts.currentAlert() != nullptr);
-    QMessageBox* warning = alerts.currentAlert();
-    QEventLoop running;  // the application's exit (0) ends it too
-    QTimer::singleShot(0, warning, [warning] { buttonTitled(warning, QStringLiteral("Quit"))->click(); });
-    QTimer::singleShot(5000, &running, [&running] { running.exit(1); });
-    QCOMPARE(running.exec(), 0);
-
-    // Termination empties the list at once, even with a printer busy with a long command.
-    controller.printerAt(0)->printerCommandQueue()->async([] { QThread::msleep(400); });
-    QSignalSpy resets(&controller, &TBPrinters::printersReset);
-    QElapsedTimer timer;
-    timer.start();
-    controller.applicationShouldTerminate();
-    QVERIFY(timer.elapsed() < 200);
-    QVERIFY(!pm::NotificationPort::exists());
-    QCoreApplication::sendPostedEvents();
-    QCOMPARE((std::array{model.rowCount(), int(resets.count()), controller.selectedRow()}),
-             (std::array{0, 1, -1}));
-    QVERIFY(window.showsNoPrinterPage() && !window.updateFirmwareAction()->isEnabled() &&
-            !window.refreshAction()->isEnabled());
-    pm::setAlertPresenter(&harness.alerts());  // the Qt one goes with the window
-    pm::setApplicationControl(&harness.application());
-  }
-
-  // The "I Agree" box guards the second button; a second alert waits its turn and starts unticked.
-  void alertSheets() {
-    QMainWindow window;  // the Qt alerts as sheets on a shown main window
-    window.resize(400, 300);
-    window.show();
-    QtAlertPresenter presenter(&window);
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    // The alerts as sheets: the "I Agree" box guards the second button; a second alert waits its
+    // turn and starts unticked.
     QImage icon(16, 16, QImage::Format_ARGB32);
     icon.fill(Qt::red);
-    const pm::AlertRequest warning{
+    const pm::AlertRequest attention{
         .title = QStringLiteral("Attention:"),
         .message = QStringLiteral("This update tool will upgrade the printer firmware."),
         .buttons = {QStringLiteral("Quit"), QStringLiteral("Continue")},
@@ -441,11 +404,11 @@ class MainWindowTest : public QObject {
         .agreeCheckBox = true,
         .style = pm::AlertStyle::Critical};
     QList<pm::AlertAnswer> answers;
-    for (int i = 0; i < 2; ++i) presenter.present(warning, [&](const pm::AlertAnswer& a) { answers << a; });
-    QVERIFY(presenter.currentAlert() == nullptr);  // never inside the caller's step
-    QTRY_VERIFY(presenter.currentAlert() != nullptr);
-    QMessageBox* first = presenter.currentAlert();
-    QCOMPARE(presenter.pendingCount(), 1);
+    for (int i = 0; i < 2; ++i) alerts.present(attention, [&](const pm::AlertAnswer& a) { answers << a; });
+    QVERIFY(alerts.currentAlert() == nullptr);  // never inside the caller's step
+    QTRY_VERIFY(alerts.currentAlert() != nullptr);
+    QMessageBox* first = alerts.currentAlert();
+    QCOMPARE(alerts.pendingCount(), 1);
     QVERIFY(first->parentWidget() == &window && first->windowModality() == Qt::WindowModal);
     QAbstractButton* proceed = buttonTitled(first, QStringLiteral("Continue"));
     for (const bool agreed : {false, true, false, true}) {
@@ -454,14 +417,14 @@ class MainWindowTest : public QObject {
     }
     proceed->click();
 
-    QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert() != first);
+    QTRY_VERIFY(alerts.currentAlert() != nullptr && alerts.currentAlert() != first);
     QVERIFY(answers.size() == 1 && answers[0].returnCode == 1001 && answers[0].agreed);
-    QMessageBox* second = presenter.currentAlert();
+    QMessageBox* second = alerts.currentAlert();
     QVERIFY(!second->checkBox()->isChecked() &&
             !buttonTitled(second, QStringLiteral("Continue"))->isEnabled());
     buttonTitled(second, QStringLiteral("Quit"))->click();
     QTRY_COMPARE(answers.size(), 2);
-    QVERIFY(answers[1].returnCode == 1000 && presenter.currentAlert() == nullptr);
+    QVERIFY(answers[1].returnCode == 1000 && alerts.currentAlert() == nullptr);
 
     // Without titles one "OK"; the suppression box is answered; application-modal when asked.
     // Escape answers only a "Cancel" button.
@@ -469,9 +432,9 @@ class MainWindowTest : public QObject {
     // Shows `request` and waits for it: the alert, or null if none came.
     const auto show = [&](const pm::AlertRequest& request) -> QMessageBox* {
       answer.reset();
-      presenter.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
-      return QTest::qWaitFor([&] { return presenter.currentAlert() != nullptr; }) ? presenter.currentAlert()
-                                                                                  : nullptr;
+      alerts.present(request, [&](const pm::AlertAnswer& a) { answer = a; });
+      return QTest::qWaitFor([&] { return alerts.currentAlert() != nullptr; }) ? alerts.currentAlert()
+                                                                               : nullptr;
     };
     QMessageBox* box = show({.applicationModal = true, .suppressionCheckBox = true});
     QVERIFY(box && box->windowModality() == Qt::ApplicationModal && box->parentWidget() == nullptr &&
@@ -502,6 +465,25 @@ class MainWindowTest : public QObject {
       QTRY_VERIFY(answer.has_value());
       QVERIFY2(answer->dismissed, viaClose ? "close" : "escape");
     }
+
+    window.updateFirmwareAction()->trigger();
+    QTRY_VERIFY(alerts.currentAlert() != nullptr);
+    QMessageBox* warning = alerts.currentAlert();
+    QEventLoop running;  // the application's exit (0) ends it too
+    QTimer::singleShot(0, warning, [warning] { buttonTitled(warning, QStringLiteral("Quit"))->click(); });
+    QTimer::singleShot(5000, &running, [&running] { running.exit(1); });
+    QCOMPARE(running.exec(), 0);
+
+    // Termination empties the list and lets the window show it.
+    QSignalSpy resets(&controller, &TBPrinters::printersReset);
+    controller.applicationShouldTerminate();
+    QCoreApplication::sendPostedEvents();
+    QCOMPARE((std::array{model.rowCount(), int(resets.count()), controller.selectedRow()}),
+             (std::array{0, 1, -1}));
+    QVERIFY(window.showsNoPrinterPage() && !window.updateFirmwareAction()->isEnabled() &&
+            !window.refreshAction()->isEnabled());
+    pm::setAlertPresenter(&harness.alerts());  // the Qt one goes with the window
+    pm::setApplicationControl(&harness.application());
   }
 
  private:

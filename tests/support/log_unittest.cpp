@@ -272,7 +272,6 @@ class LogTest : public QObject {
         QStringLiteral(R"(^<11>\w{3} [ \d]\d \d\d:\d\d:\d\d log_unittest\[%1\]: ERROR: )").arg(::getpid()));
     QVERIFY2(QString::fromUtf8(plain[0]).contains(datagram), plain[0].constData());
     QVERIFY2(plain[2].endsWith("]: demo printer attached"), plain[2].constData());
-    QCOMPARE(err_->contents().count("\n"), 5);  // standard error is not the journal: it has them all
 
     struct stat info {};
     QVERIFY(::fstat(STDERR_FILENO, &info) == 0);

@@ -139,11 +139,8 @@ class PrinterTransportTest : public QObject {
     QVERIFY2(attempts <= 4, qPrintable(QStringLiteral("%1 attempts in 600 ms").arg(attempts)));
     QVERIFY2(std::clock() - cpuBefore < CLOCKS_PER_SEC * 3 / 10,
              "openInterface spins while the printer is busy");
-    QElapsedTimer clock;
-    clock.start();
     device->detach();
-    QTRY_VERIFY_WITH_TIMEOUT(result.load() != -1, 1000);
-    QVERIFY(clock.elapsed() < 1000);
+    QTRY_VERIFY_WITH_TIMEOUT(result.load() != -1, 1000);  // the bound of "at once"
     QCOMPARE(result.load(), kIOReturnNoDevice);
     QVERIFY(printer->hasGone() && printer->state() != int64_t{TBUSBPrinterStateProbed});
     QVERIFY(releaseAndWait(printer));
@@ -155,8 +152,8 @@ class PrinterTransportTest : public QObject {
     QTRY_COMPARE(opening->status(), kInUse);
     flaky->setHeldByOtherProgram(false);
     flaky->setOpenResult(kIOReturnNotResponding);
+    // (Shown as the printer status too: the fault matrix's printer busy on its return.)
     QTRY_VERIFY(opening->status().contains(QLatin1String("kIOReturnNotResponding")));
-    QTRY_COMPARE(opening->printerStatus(), opening->status());  // its own hop to the main queue
     // Attempts 250 and 750 ms after the first (the next at 1750): two in the second after it,
     // where a fixed pause makes four. A slow machine makes them later, never more; that they go
     // on at all the success below shows.
@@ -176,8 +173,8 @@ class PrinterTransportTest : public QObject {
     auto device = attach();
     auto printer = printerFor<NumberingPrinter>(device);
     printer->setIdleReleaseDelay(300);
+    // The first open-close cycle ends (that it opens once the libusb test's driver count holds).
     QTRY_COMPARE(printer->state(), int64_t{TBUSBPrinterStateClosed});
-    QCOMPARE(device->openCount(), 1);      // the first open-close cycle
     QVERIFY(printer->status().isEmpty());  // a free printer is never shown as held by another
     std::atomic<int> closeResult{-1};
     printer->closeInterface([&](IOReturn r) { closeResult = r; });
@@ -231,8 +228,9 @@ class PrinterTransportTest : public QObject {
 
   // ---- Identity -------------------------------------------------------------------------------
 
-  // The identity, the pipes the printer chooses (the highest bulk pair) and its soft resets.
-  void identityPipesAndSoftReset() {
+  // The identity, the pipes the printer chooses (the highest bulk pair) and its soft resets; then
+  // odd devices.
+  void identityPipesSoftResetsAndOddDevices() {
     auto description = pzaDescription();
     description.locationId = 0x04200000;  // the key keeps leading zeros
     description.languageIds = {0x0407, 0x0809, 0x0409};
@@ -279,23 +277,20 @@ class PrinterTransportTest : public QObject {
     for (const auto& [s, type] : {std::pair{resets[resets.size() - 2], 0x23}, std::pair{resets.back(), 0x21}})
       QCOMPARE((std::array<int, 5>{s.bmRequestType, s.bRequest, s.wValue, s.wIndex, s.wLength}),
                (std::array<int, 5>{type, 2, 0, 3, 0}));
-  }
 
-  // Odd devices: the language chosen (English when offered, else the first; another only when
-  // offered; none without a list), string descriptors and device IDs that claim more than came.
-  void identityFromOddDevices() {
-    auto description = pzaDescription();
+    // Odd devices: the language chosen (English when offered, else the first; another only when
+    // offered; none without a list), string descriptors and device IDs that claim more than came.
     description.languageIds = {0x0407, 0x040C};
-    auto printer = settledPrinter(description);
+    auto german = settledPrinter(description);
     description.languageIds = {};  // the list request stalls
     auto silent = settledPrinter(description);
     std::array<int, 4> chosen{};
-    QVERIFY(onQueue(*printer, [&] {
-      chosen[0] = printer->identityReader().langId();  // without English the first stays
-      printer->identityReader().setLangId(0x0409);     // not offered
-      chosen[1] = printer->identityReader().langId();
-      printer->identityReader().setLangId(0x040C);
-      chosen[2] = printer->identityReader().langId();
+    QVERIFY(onQueue(*german, [&] {
+      chosen[0] = german->identityReader().langId();  // without English the first stays
+      german->identityReader().setLangId(0x0409);     // not offered
+      chosen[1] = german->identityReader().langId();
+      german->identityReader().setLangId(0x040C);
+      chosen[2] = german->identityReader().langId();
     }));
     QVERIFY(onQueue(*silent, [&] {
       chosen[3] = silent->identityReader().langIds() ? -1 : silent->identityReader().langId();
@@ -421,10 +416,9 @@ class PrinterTransportTest : public QObject {
     printer->closeInterface(nullptr);
     QCOMPARE(drained, 1u << 20);
 
-    // Removal with writes queued waits for them; the printer goes on the main thread.
+    // Removal with writes queued waits for them. (That the printer goes on the main thread every
+    // end-to-end test holds: its destructor asserts it.)
     handler->out = [](const QByteArray&) { return delayedReply({}, 2000); };  // 20 ms at this time scale
-    QThread* destroyedOn = nullptr;
-    connect(printer.get(), &QObject::destroyed, this, [&] { destroyedOn = QThread::currentThread(); });
     std::atomic<QThread*> thread{nullptr};
     QVERIFY(onQueue(*printer, [&] { thread = QThread::currentThread(); }));
     const QPointer<QThread> queueThread(thread.load());
@@ -439,7 +433,6 @@ class PrinterTransportTest : public QObject {
     QVERIFY(releaseAndWait(printer));
     QVERIFY(clock.elapsed() >= 90);  // the writes ran first
     QCOMPARE(handler->written().mid(2), (QByteArrayList{"0", "1", "2", "3", "4"}));
-    QCOMPARE(destroyedOn, QThread::currentThread());
     QTRY_VERIFY(queueThread.isNull());  // its thread ended and was deleted
   }
 };
