@@ -3,9 +3,11 @@
 
 #include <QtTest>
 
+#include "olm/update/FirmwareArchive.h"
 #include "sim/DemoPrinters.h"
 #include "sim/VirtualPrinter.h"
 #include "support/BlockingCalls.h"
+#include "tests/common/TestFiles.h"
 #include "usb/virtual/VirtualUsbBus.h"
 
 using namespace sim;
@@ -25,24 +27,6 @@ QByteArray frame(const QByteArray& name, const QByteArray& payload = {}) {
   bytes.replace(2, name.size(), name);
   if (!payload.isEmpty()) bytes.replace(24, 8, digits8(payload.size()));
   return bytes + payload;
-}
-
-QByteArray sRecord(int type, const QByteArray& address, const QByteArray& data) {
-  const QByteArray body = address + data;
-  unsigned sum = static_cast<unsigned>(body.size() + 1);
-  for (char c : body) sum += static_cast<unsigned char>(c);
-  QByteArray bytes = QByteArray(1, static_cast<char>(body.size() + 1)) + body;
-  bytes.append(static_cast<char>(~sum & 0xFF));
-  return "S" + QByteArray::number(type) + bytes.toHex().toUpper();
-}
-
-// A firmware image as the update sends it: S0 header, data, termination, zero-padded to 4.
-QByteArray firmwareImage(const QByteArray& header, bool terminated = true) {
-  QByteArray text = sRecord(0, QByteArray(2, '\0'), header) + "\r\n" +
-                    sRecord(1, QByteArray::fromHex("1000"), "firmware bytes") + "\r\n";
-  if (terminated) text += sRecord(9, QByteArray::fromHex("1000"), {}) + "\r\n";
-  while (text.size() % 4 != 0) text.append('\0');
-  return text;
 }
 
 // The host side: an open interface on the printer's current service.
@@ -86,15 +70,6 @@ class VirtualPrinterTest : public QObject {
  private:
   std::unique_ptr<VirtualUsbBus> bus_;
 
-  std::shared_ptr<VirtualPrinter> attach(Model model) {
-    return VirtualPrinter::attach(*bus_, {.model = model});
-  }
-  // Waits until the printer has come back as a service other than `before`.
-  static bool returned(const VirtualPrinter& printer, const usb::ServiceHandle& before) {
-    return QTest::qWaitFor(
-        [&] { return printer.device()->isAttached() && !(printer.device()->service() == before); });
-  }
-
  private slots:
   // The backend alone, driven from the test thread: no application whose window could freeze.
   void initTestCase() { pm::allowBlockingCallsOnMainThread(); }
@@ -107,7 +82,7 @@ class VirtualPrinterTest : public QObject {
 
   // Colour tables (CRC-16/CCITT of "123456789" is 29B1), then the firmware loader.
   void colorTablesAndTheLoader() {
-    const auto printer = attach(Model::PZA);
+    const auto printer = VirtualPrinter::attach(*bus_, {.model = Model::PZA});
     Host host(*bus_, printer);  // a failed open would make every answer "<none>"
     host.write(frame("TBL_CL"));
     QCOMPARE(host.ask(frame("TBL_RDCWD300_Checksum", "0001")), QStringLiteral("0000"));
@@ -121,7 +96,7 @@ class VirtualPrinterTest : public QObject {
     QVERIFY(!printer->lastTableProblem().isEmpty());
 
     // The combined family reports its 300 table's version and one checksum over the set.
-    Host kta(*bus_, attach(Model::KTA));
+    Host kta(*bus_, VirtualPrinter::attach(*bus_, {.model = Model::KTA}));
     for (const QByteArray& command :
          {frame("TBL_CL"), frame("TBL_WTVersion", "KTA_300_0161.CWD"),
           frame("TBL_WTCTRLD_UPDATE_CW", "12345"), frame("TBL_WTVersion", "KTA_600_0160.CWD"),
@@ -135,16 +110,23 @@ class VirtualPrinterTest : public QObject {
     // it refuses a record with a bad checksum: the S-record fuzzer's seeds).
     const usb::ServiceHandle before = printer->device()->service();
     QCOMPARE(host.write(frame("FW_UPDFLASH_REWRITE")), kIOReturnSuccess);
-    QVERIFY(returned(*printer, before));
+    // Back as another service.
+    QVERIFY(QTest::qWaitFor(
+        [&] { return printer->device()->isAttached() && !(printer->device()->service() == before); }));
     Host loader(*bus_, printer);
 
-    const QByteArray good = firmwareImage("PZA 01.10");
+    // The shipped images: the PZA's, whole and padded (it ends in its S7 record), and another model's.
+    const auto shipped = [](const char* name) {
+      return readFile(pm::FirmwareArchive::resourcePathForArchiveFile(QLatin1String(name)));
+    };
+    const QByteArray good = shipped("PZA 01.10.fw");
+    QVERIFY(good.size() % 4 == 0 && good.lastIndexOf("S7") > 0);  // so that each case below has one fault
     QByteArray shortLength = frame("FW_UPDFLASH_PROGRAM", good);
     shortLength.replace(24, 8, digits8(good.size() - 8));  // cuts into the last record
-    QVERIFY(good.indexOf('\0') > 0);                       // so that the first case below is really unpadded
-    const QByteArray bad[] = {frame("FW_UPDFLASH_PROGRAM", good.left(good.indexOf('\0'))),
-                              frame("FW_UPDFLASH_PROGRAM", firmwareImage("PZA 01.10", false)),
-                              frame("FW_UPDFLASH_PROGRAM", firmwareImage("KTD 01.21")), shortLength};
+    const QByteArray bad[] = {
+        frame("FW_UPDFLASH_PROGRAM", good.chopped(1)),
+        frame("FW_UPDFLASH_PROGRAM", pm::FirmwareArchive::paddedData(good.left(good.lastIndexOf("S7")))),
+        frame("FW_UPDFLASH_PROGRAM", shipped("KTD 01.21.fw")), shortLength};
     for (const QByteArray& image : bad) {
       QCOMPARE(loader.write(image), kIOReturnSuccess);
       QVERIFY2(printer->inUpdateMode(), qPrintable(printer->lastImageProblem()));

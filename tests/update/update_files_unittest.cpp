@@ -3,7 +3,6 @@
 
 #include <QtTest>
 
-#include <QMessageAuthenticationCode>
 #include <QTemporaryDir>
 
 #include "olm/model/ModelTraits.h"
@@ -14,28 +13,14 @@
 
 using pm::FirmwareArchive;
 
-namespace {
-
-const uint16_t kKtaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
-
-}  // namespace
-
 class UpdateFilesTest : public QObject {
   Q_OBJECT
 
  private slots:
   // Every model's update sends the shipped files only once they pass their compiled digests (the
-  // update test; an empty file has none: below); here the digest's form (an
-  // HMAC-SHA256 keyed on the class name, plus "00") and a product without an archive; then the
-  // loading of an archive.
+  // update test, and the printer list's for every model; an empty file has none: below); here a
+  // product without an archive, then the loading of an archive.
   void digestsAndArchiveLoads() {
-    const auto row = FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId);
-    const QByteArray contents = readFile(FirmwareArchive::resourcePathForArchiveFile(row->fileNames.last()));
-    QCOMPARE(row->digests.last(),
-             QString::fromLatin1(
-                 QMessageAuthenticationCode::hash(contents, "TBUSBPrinterOLM", QCryptographicHash::Sha256)
-                     .toHex() +
-                 "00"));
     QVERIFY(!FirmwareArchive::verifyFirmwareArchiveForProductID(0x0042));
 
     // The archive is whole or nothing: every file must be there and intact, the first bad one names
@@ -64,13 +49,13 @@ class UpdateFilesTest : public QObject {
     // One bit changed fails; so does a present but empty file (it has no digest). (The whole archive
     // copied loads: the update test's.)
     QVERIFY(QFile::copy(shippedTable, firmwareFile(QStringLiteral("KTA_300_0161.cwd"))));
+    const uint16_t ktaProduct = pm::modelTraits(pm::PrinterModel::KTA).productId;
     QByteArray bytes = readFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")));
     bytes[1000] = char(bytes[1000] ^ 0x01);
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), bytes));
-    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).problem,
-             QStringLiteral("digest mismatch"));
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(ktaProduct).problem, QStringLiteral("digest mismatch"));
     QVERIFY(writeFile(firmwareFile(QStringLiteral("KTA_600_0161.cwd")), {}));
-    QCOMPARE(FirmwareArchive::loadArchiveForProductID(kKtaProduct).failedFile,
+    QCOMPARE(FirmwareArchive::loadArchiveForProductID(ktaProduct).failedFile,
              QStringLiteral("KTA_600_0161.cwd"));
   }
 
@@ -115,7 +100,6 @@ class UpdateFilesTest : public QObject {
   }
 
   void paddingChecksumAndVersionNumbers() {
-    QCOMPARE(FirmwareArchive::paddedData("12345"), QByteArray("12345\0\0\0", 8));
     const QByteArray eight("12345678");
     QCOMPARE(FirmwareArchive::paddedData(eight).constData(), eight.constData());
     QVERIFY(FirmwareArchive::paddedData({}).isNull());
