@@ -172,11 +172,11 @@ class MainWindowTest : public QObject {
 
   // The selection follows its printer when an earlier one leaves: the action reaches the printer
   // the user chose, not the one that moved up into its row. A changed firmware version (not a
-  // first reading) selects its printer; the list is the registry's, not a caller's.
-  // A whole update started from the window on the selected printer: its row
-  // goes through the three phases in order, stays in its place and selected while the printer
-  // restarts (saying so, with the phase and the time), counts the bytes of the upload and the
-  // colour tables, and the status bar clears at the end.
+  // first reading) selects its printer; the list is the registry's, not a caller's. A whole update
+  // started from the window on the selected printer: its row goes through the three phases in
+  // order, stays in its place and selected while the printer restarts (saying so, with the phase
+  // and the time), counts the bytes of the upload and the colour tables, and the status bar
+  // clears at the end.
   void selectionRunsBothWaysAndAWholeUpdateReachesTheSelectedPrinter() {
     AppHarness harness;
     const auto first = harness.attachPrinter(QStringLiteral("SIM0001"));

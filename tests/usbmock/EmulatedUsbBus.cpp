@@ -106,10 +106,10 @@ std::shared_ptr<sim::VirtualPrinter> EmulatedUsbBus::attachPrinter(const sim::Vi
 
 std::shared_ptr<usb::virt::VirtualUsbDevice> EmulatedUsbBus::attachDevice(
     const usb::virt::VirtualDeviceDescription& description,
-    std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, BulkInFraming framing, bool configured) {
+    std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, bool configured) {
   Q_ASSERT(pm::isMainQueue());
   auto device = bus_->attach(description, handler);
-  Port& port = addPort(device, std::move(handler), framing);
+  Port& port = addPort(device, std::move(handler), BulkInFraming::AsRequested);
   port.configured = configured;
   // The virtual bus reports printer interfaces only: any other device is shown at once, and
   // nothing answers its transfers.

@@ -49,8 +49,7 @@ class EmulatedUsbBus {
   // does not report, is shown at once; nothing answers its transfers.
   std::shared_ptr<usb::virt::VirtualUsbDevice> attachDevice(
       const usb::virt::VirtualDeviceDescription& description,
-      std::shared_ptr<usb::virt::VirtualDeviceHandler> handler,
-      BulkInFraming framing = BulkInFraming::AsRequested, bool configured = true);
+      std::shared_ptr<usb::virt::VirtualDeviceHandler> handler, bool configured = true);
   void configure(const usb::virt::VirtualUsbDevice& device);
 
   // The location ID libusb's port path gives the device: bus 1, its root-hub port.

@@ -2,9 +2,9 @@
 // implementations: the virtual bus, and the libusb backend, unchanged, against emulated kernel
 // devices (umockdev). Discovery and departures, exclusive opens and a device another program
 // holds, control requests, zero-length transfers, the faults a device or the kernel delivers, and
-// re-enumeration. Each device answers from a scripted handler, so every
-// byte and every fault is under the test's control. What only one side has (interest messages and
-// the end of the bus; libusb's mappings and objects without a device) closes the file.
+// re-enumeration. Each device answers from a scripted handler, so every byte and every fault is
+// under the test's control. What only one side has (interest messages and the end of the bus;
+// libusb's mappings and objects without a device) closes the file.
 
 #include <QtTest>
 
@@ -30,7 +30,6 @@ using namespace usb;
 using usb::virt::TransferResult;
 using usb::virt::VirtualDeviceDescription;
 using usb::virt::VirtualUsbDevice;
-using usbmock::BulkInFraming;
 
 // Outside the anonymous namespace: the test class holds one.
 enum class Fault { None, Silent, Stall, UnplugOnWrite };
@@ -102,9 +101,9 @@ class UsbSeamTest : public QObject {
   std::shared_ptr<VirtualUsbDevice> device_;
   std::shared_ptr<ScriptedDevice> printer_;
   // The printer's script: each bulk-out is answered with reply_ (replacing a reply not read in
-  // full, as a new script does); the host reads the reply in pieces of the size it asks for, or
-  // as packets (the emulated bus's framing); vendor request 0x42 answers controlAnswer_. Guarded
-  // by scriptLock_: on libusb the device answers on umockdev's thread.
+  // full, as a new script does); the host reads the reply in pieces of the size it asks for;
+  // vendor request 0x42 answers controlAnswer_. Guarded by scriptLock_: on libusb the device
+  // answers on umockdev's thread.
   std::mutex scriptLock_;
   QByteArray reply_, pending_;
   Fault fault_ = Fault::None;
@@ -122,9 +121,8 @@ class UsbSeamTest : public QObject {
 
   std::shared_ptr<VirtualUsbDevice> attach(const VirtualDeviceDescription& d,
                                            std::shared_ptr<virt::VirtualDeviceHandler> handler,
-                                           BulkInFraming framing = BulkInFraming::AsRequested,
                                            bool configured = true) {
-    return libusb_ ? emulated_->attachDevice(d, std::move(handler), framing, configured)
+    return libusb_ ? emulated_->attachDevice(d, std::move(handler), configured)
                    : virtual_->attach(d, std::move(handler));
   }
 
@@ -222,8 +220,7 @@ class UsbSeamTest : public QObject {
     if (libusb_) {
       // Not configured yet when it arrives (the kernel picks a configuration a moment later): its
       // printer interface is reported once it has one.
-      const auto unconfigured = attach(printerDescription(0x0012), std::make_shared<ScriptedDevice>(),
-                                       BulkInFraming::AsRequested, false);
+      const auto unconfigured = attach(printerDescription(0x0012), std::make_shared<ScriptedDevice>(), false);
       QTRY_VERIFY(emulated_->isShown(*unconfigured));
       QTest::qWait(300);
       QCOMPARE(matched_.size(), 2);
