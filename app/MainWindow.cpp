@@ -27,6 +27,7 @@
 #include "app/UpdateProgressDelegate.h"
 #include "app/UpdateStatusIndicator.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/PrinterLock.h"
 #include "olm/update/QuitGuard.h"
 #include "support/MainQueue.h"
 #include "usb/UsbPermission.h"
@@ -271,8 +272,10 @@ void MainWindow::updateActions(int firstChanged, int lastChanged) {
   else if (anyRefused(firstChanged, lastChanged)) permissionAdvice_->show();
 
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
-  // A printer in an update takes no other command until the update has ended.
-  const bool selected = printer != nullptr && !printer->inFirmwareUpdate();
+  // A printer in an update takes no other command until the update has ended, nor one that
+  // another program is changing.
+  const bool selected =
+      printer != nullptr && !printer->inFirmwareUpdate() && !printer->update().heldElsewhere();
   for (QAction* action : {updateFirmware_, refresh_, resetA_, resetB_, resetM_}) action->setEnabled(selected);
   resetMenu_->menuAction()->setEnabled(selected);
 

@@ -17,11 +17,14 @@
 #include "cli/InterruptWatch.h"
 #include "cli/PrinterReport.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/PrinterLock.h"
 #include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateHistory.h"
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
 #include "support/MainQueue.h"
+#include "support/SystemLog.h"
+#include "support/ToolProcess.h"
 
 namespace pm::cli {
 
@@ -50,7 +53,7 @@ AnswerPolicy policyFor(const Options& options) {
 
 int statusOf(const QString& result) {
   if (result == QLatin1String("success")) return kDone;
-  return result == QLatin1String("refused") ? kRefused : kFailed;
+  return result == QLatin1String("refused") || result == QLatin1String("busy") ? kRefused : kFailed;
 }
 
 // The worst of the printers' results: a failure over a refusal over success.
@@ -72,6 +75,26 @@ bool waitUntil(const std::function<bool()>& done, int boundMs) {
   if (!done()) loop.exec();
   return done();
 }
+
+// This process's hold on one printer for a change that is not an update (a counter reset, the USB
+// serial-number switch): taken before the first question, given back at the end of the command.
+class PrinterHold {
+ public:
+  explicit PrinterHold(const TBUSBPrinterOLM& printer)
+      : key_(PrinterLock::keyFor(printer.identitySerialNumber(), printer.keyUSBdevice())),
+        other_(PrinterLock::take(key_)) {}
+  ~PrinterHold() {
+    if (!other_) PrinterLock::release(key_);
+  }
+  PrinterHold(const PrinterHold&) = delete;
+  PrinterHold& operator=(const PrinterHold&) = delete;
+  // Who holds the printer instead; nullopt when this process does.
+  const std::optional<LockHolder>& otherHolder() const { return other_; }
+
+ private:
+  const QString key_;
+  const std::optional<LockHolder> other_;
+};
 
 QString json(const QJsonObject& object) {
   return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
@@ -142,6 +165,8 @@ void CliRun::waitForPrinters(int extraSeconds) {
 }
 
 int CliRun::list() {
+  // Reading never writes: no update is carried on, started or declined from here.
+  UpdateEvents::setRole(UpdateEvents::Role::Observe);
   TBPrinters controller;
   controller_ = &controller;
   waitForPrinters(options_.waitSeconds);
@@ -192,6 +217,8 @@ namespace pm::cli {
 
 std::shared_ptr<TBUSBPrinterOLM> CliRun::namedPrinter(TBPrinters& controller) {
   controller_ = &controller;
+  // These commands change one setting; updates of any printer are left to `update`.
+  UpdateEvents::setRole(UpdateEvents::Role::Observe);
   presenter_.setScope(options_.printers);
   waitForPrinters(0);
   controller_ = nullptr;
@@ -219,7 +246,7 @@ bool CliRun::confirmed(const TBUSBPrinterOLM& printer, const QString& title, con
     answer = a.returnCode == pm::kAlertFirstButtonReturn && !a.dismissed;
   });
   // A person may take their time; the presenter answers at once without a terminal.
-  waitUntil([&answer] { return answer.has_value(); }, std::numeric_limits<int>::max());
+  waitUntil([this, &answer] { return answer.has_value() || abandoned_; }, std::numeric_limits<int>::max());
   return answer.value_or(false);
 }
 
@@ -228,6 +255,16 @@ int CliRun::resetCounter() {
   const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
   if (!printer) return kUsage;
   const QString letter(QChar::fromLatin1(options_.counter));
+  const PrinterHold hold(*printer);
+  if (hold.otherHolder()) {
+    err_ << tr("Counter %1 of %2 was not reset: %3")
+                .arg(letter, printer->printerName(), busyText(*hold.otherHolder()))
+         << '\n';
+    return kRefused;
+  }
+  InterruptWatch interrupts;
+  connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::abandonWaits);
+  connect(&interrupts, &InterruptWatch::hungUp, this, &CliRun::hangUp);
   if (!confirmed(*printer, tr("Reset counter %1 of %2?").arg(letter, printer->printerName()),
                  tr("The counter starts again from zero. This cannot be undone."), tr("Reset"))) {
     err_ << tr("Counter %1 was not reset.").arg(letter) << '\n';
@@ -256,6 +293,16 @@ int CliRun::usbSerial() {
   const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
   if (!printer) return kUsage;
   const bool on = options_.usbSerialOn;
+  const PrinterHold hold(*printer);
+  if (hold.otherHolder()) {
+    err_ << tr("The USB serial number of %1 was not changed: %2")
+                .arg(printer->printerName(), busyText(*hold.otherHolder()))
+         << '\n';
+    return kRefused;
+  }
+  InterruptWatch interrupts;
+  connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::abandonWaits);
+  connect(&interrupts, &InterruptWatch::hungUp, this, &CliRun::hangUp);
   if (!printer->properties().hasISerialSupport() || printer->properties().usbISerialString().isEmpty()) {
     err_ << "printer-maintenance-cli: "
          << (printer->properties().hasISerialSupport()
@@ -286,8 +333,8 @@ int CliRun::usbSerial() {
   printer->properties().setEnabledUSBSerial(on, [&result](bool written, const QString& why) {
     result = {written, why};
   });
-  // The print-queue question may wait for a person.
-  waitUntil([&result] { return result.has_value(); }, std::numeric_limits<int>::max());
+  // The print-queue question may wait for a person (a signal ends the wait: abandonWaits).
+  waitUntil([this, &result] { return result.has_value() || abandoned_; }, std::numeric_limits<int>::max());
   waitUntil([] { return false; }, 50);  // the power-cycle advice reaches the terminal
   if (result && result->first) {
     err_ << (on ? tr("The USB serial number of %1 is now on; switch the printer off and on to complete the "
@@ -297,6 +344,12 @@ int CliRun::usbSerial() {
                 .arg(printer->printerName())
          << '\n';
     return kDone;
+  }
+  if (!result) {
+    err_ << tr("The USB serial number of %1: stopped before the printer confirmed the change.")
+                .arg(printer->printerName())
+         << '\n';
+    return kFailed;
   }
   err_ << tr("The USB serial number of %1 was not changed: %2").arg(printer->printerName(), result->second)
        << '\n';
@@ -359,6 +412,26 @@ void CliRun::showOutcome(const UpdateOutcome& outcome) {
   out_.flush();
 }
 
+QString CliRun::busyText(const LockHolder& holder) {
+  return tr("it is being changed by another program (%1); nothing was done.").arg(holder.describe());
+}
+
+// The terminal went away: nobody can answer a question any more, and nobody reads the output. A
+// change under way still runs to its verified end (or its next safe stop) and is recorded; the
+// questions still to come are answered no.
+void CliRun::hangUp() {
+  systemLog(QStringLiteral("the terminal hung up; what is under way goes on to its end without questions"));
+  presenter_.stopAsking();
+}
+
+// Ctrl+C or SIGTERM outside an update: no more questions, tools still running are ended, and the
+// command ends with what it has.
+void CliRun::abandonWaits() {
+  abandoned_ = true;
+  presenter_.stopAsking();
+  pm::endRunningTools();
+}
+
 void CliRun::stopUpdates() {
   if (stopping_) return;
   stopping_ = true;
@@ -369,6 +442,8 @@ void CliRun::stopUpdates() {
 }
 
 int CliRun::update() {
+  // This run carries on (or starts) the updates of the printers it was given, and only theirs.
+  UpdateEvents::setRole(UpdateEvents::Role::Drive, options_.all ? QStringList() : options_.printers);
   TBPrinters controller;
   controller_ = &controller;
   for (const QString& serial : options_.printers) results_.insert(serial, QString());
@@ -380,6 +455,7 @@ int CliRun::update() {
       connect(&events, &UpdateEvents::finished, this, &CliRun::showOutcome);
   InterruptWatch interrupts;
   connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::stopUpdates);
+  connect(&interrupts, &InterruptWatch::hungUp, this, &CliRun::hangUp);
   if (!options_.all) presenter_.setScope(options_.printers);
   waitForPrinters(0);
 
@@ -409,6 +485,18 @@ int CliRun::update() {
         if (record.serialNumber == serial) return true;
       return false;
     };
+    // Another process is changing it (its update, between two phases or not): not touched here.
+    if (const std::optional<LockHolder> holder =
+            PrinterLock::heldElsewhere(PrinterLock::keyFor(serial, QString()))) {
+      UpdateEvents::busy(serial, *holder);
+      continue;
+    }
+    if (printer) {
+      if (const std::optional<LockHolder> holder = printer->update().heldElsewhere()) {
+        UpdateEvents::busy(serial, *holder);
+        continue;
+      }
+    }
     // Restarting between two phases of its update: it goes on when the printer returns.
     if (!printer && recorded()) continue;
     if (!printer) {
@@ -452,6 +540,12 @@ int CliRun::update() {
       for (const UpdateRecord& record : UpdateJournal::records()) {
         if (record.serialNumber != it.key()) continue;
         stoppedHere.insert(it.key());
+        // Another process took the printer up meanwhile: its update, its outcome.
+        if (const std::optional<LockHolder> holder =
+                PrinterLock::heldElsewhere(PrinterLock::keyFor(record.serialNumber, record.deviceKey))) {
+          UpdateEvents::busy(record.serialNumber, *holder);
+          continue;
+        }
         UpdateEvents::finish(
             record, QStringLiteral("failed"),
             (stopping_ ? QString() : TBUSBPrinterOLM::tr("The printer has not come back.") + u' ') +

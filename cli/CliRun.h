@@ -21,6 +21,7 @@ class TBPrinters;
 class TBUSBPrinterOLM;
 
 namespace pm {
+struct LockHolder;
 struct UpdateOutcome;
 struct UpdateProgress;
 }  // namespace pm
@@ -57,6 +58,12 @@ class CliRun : public QObject {
   void showOutcome(const pm::UpdateOutcome& outcome);
   // Ctrl+C during update: no more questions, each update stops at its next safe point.
   void stopUpdates();
+  // SIGHUP: no more questions; what is under way goes on to its end.
+  void hangUp();
+  // Ctrl+C or SIGTERM during another command: no more questions or waits, tools ended.
+  void abandonWaits();
+  // "it is being changed by another program (process N (...)); nothing was done."
+  static QString busyText(const pm::LockHolder& holder);
 
   // Starts discovery and returns once every printer present is read, or the bound has passed.
   void waitForPrinters(int extraSeconds);
@@ -69,6 +76,7 @@ class CliRun : public QObject {
   // update: each printer's result ("" while its update runs), by serial number.
   QHash<QString, QString> results_;
   bool stopping_ = false;
+  bool abandoned_ = false;
 };
 
 }  // namespace pm::cli

@@ -14,9 +14,12 @@ namespace {
 
 int g_writeEnd = -1;  // the one watch's pipe, for the signal handler
 
-extern "C" void onInterrupt(int) {
+constexpr char kInterrupt = 1;
+constexpr char kHangUp = 2;
+
+extern "C" void onInterrupt(int signal) {
   const int saved = errno;
-  const char byte = 1;
+  const char byte = signal == SIGHUP ? kHangUp : kInterrupt;
   if (g_writeEnd >= 0) (void)!::write(g_writeEnd, &byte, 1);
   errno = saved;
 }
@@ -36,6 +39,7 @@ InterruptWatch::InterruptWatch(QObject* parent) : QObject(parent) {
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  ::sigaction(SIGHUP, &action, nullptr);
 }
 
 InterruptWatch::~InterruptWatch() {
@@ -43,6 +47,7 @@ InterruptWatch::~InterruptWatch() {
   if (pipe_[0] < 0) return;
   ::signal(SIGINT, SIG_DFL);
   ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGHUP, SIG_DFL);
   g_writeEnd = -1;
   notifier_.reset();
   ::close(pipe_[0]);
@@ -53,7 +58,10 @@ void InterruptWatch::readPipe() {
   char bytes[16];
   ssize_t n = 0;
   while ((n = ::read(pipe_[0], bytes, sizeof bytes)) > 0) {
-    for (ssize_t i = 0; i < n; ++i) emit interrupted(++count_);
+    for (ssize_t i = 0; i < n; ++i) {
+      if (bytes[i] == kHangUp) emit hungUp();
+      else emit interrupted(++count_);
+    }
   }
 }
 

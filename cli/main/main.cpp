@@ -2,6 +2,8 @@
 // and from configuration management. The same controller, printer objects and update run here;
 // questions go to the terminal (or are answered by --yes), results to standard output.
 
+#include <signal.h>
+
 #include <cstdio>
 
 #include <QCoreApplication>
@@ -20,6 +22,9 @@
 
 int main(int argc, char** argv) {
   pm::openClosedStandardDescriptors();
+  // A reader that went away (`update --json | head -1`, a dropped SSH session) must not end a
+  // change half-way: writes to it fail and are dropped, the work goes on to its end.
+  ::signal(SIGPIPE, SIG_IGN);
   // Diagnostics go to the system log (journalctl -t printer-maintenance-cli); standard error
   // carries this program's own words. PRINTER_MAINTENANCE_DEBUG=1 shows them there too.
   pm::setDiagnosticsOnStandardError(qEnvironmentVariableIntValue("PRINTER_MAINTENANCE_DEBUG") != 0);

@@ -35,6 +35,7 @@
 #include <QString>
 #include <QStringList>
 
+#include "olm/update/PrinterLock.h"
 #include "support/IOReturn.h"
 
 class TBUSBPrinterOLM;
@@ -113,6 +114,13 @@ class PrinterUpdate {
   // mode; otherwise starts the ordinary reads. Work on the queue. [any]
   void probeAtInit();
 
+  // ---- Ownership (UpdateReattach.cpp) ------------------------------------------------------------
+  // Another process holds this printer's lock (pm::PrinterLock): this process leaves the printer
+  // alone, shows it as "Being updated by another program" and looks again every few seconds; once
+  // the lock is free the printer is probed as if it had just arrived. nullopt while it is not
+  // held elsewhere. Announced as "heldElsewhere". [any]
+  std::optional<LockHolder> heldElsewhere() const;
+
   // ---- The archive (UpdateArchive.cpp; the class operations are pm::FirmwareArchive) --------------
   // Verifies this model's archive and stores the result (or its absence). [any]
   bool verifyFirmwareArchive();
@@ -131,6 +139,13 @@ class PrinterUpdate {
  private:
   enum class UpdateStep { RewriteRequest, Upload, ColorTables };
 
+  // Takes the printer for an update the user starts; false (the user told, the result "busy")
+  // when another process holds it. [main]
+  bool takePrinterForUser();
+  // Another process holds the printer: shown, announced, and looked at again later. [queue]
+  void leaveToOtherProcess(const LockHolder& holder);
+  // Looks again whether the other process has let the printer go. [queue]
+  void lookAgainWhetherHeldElsewhere();
   // The archive of this update: the one loaded at the entry, the record's, or (a new process, a
   // printer found in its loader) loaded now. Null with `problem` set when it cannot be had. [queue]
   std::shared_ptr<const LoadedArchive> archiveForUpdate(QString* problem);
@@ -169,6 +184,9 @@ class PrinterUpdate {
   UpdateTimings timings_;
 
   std::optional<bool> olderAllowed_;  // the entry's version rule [main]
+
+  mutable std::mutex heldLock_;
+  std::optional<LockHolder> heldElsewhere_;  // the other process holding the printer, if any
 };
 
 }  // namespace pm

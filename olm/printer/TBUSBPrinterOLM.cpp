@@ -126,6 +126,11 @@ QImage TBUSBPrinterOLM::image() const {
 // ---- Attach-time gathering -----------------------------------------------------------------------
 
 void TBUSBPrinterOLM::getDeviceCustomInfo() {
+  // Another process is changing the printer: even a read could answer in the middle of its work.
+  if (update_.heldElsewhere()) {
+    noteAttachReadsDone();
+    return;
+  }
   auto printer = self();
   getPrinterStatus([printer](const StatusCode& code) {
     Q_ASSERT(pm::isMainQueue());

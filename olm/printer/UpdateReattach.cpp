@@ -9,6 +9,7 @@
 
 #include "olm/printer/PrinterUpdate.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/PrinterLock.h"
 #include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateJournal.h"
 #include "support/MainQueue.h"
@@ -39,10 +40,28 @@ void pm::PrinterUpdate::recogniseUpdateAtAttach() {
   Q_ASSERT(printer_.isPrinterCommandQueue());
   const QString key = printer_.keyUSBdevice();
   const QString serial = printer_.identitySerialNumber();
-  if (const std::optional<pm::UpdateRecord> record =
-          pm::UpdateJournal::find(serial, key, printer_.productID())) {
+  // Another process owns the printer (its update, a counter reset): nothing here touches it.
+  if (std::optional<pm::LockHolder> holder =
+          pm::PrinterLock::heldElsewhere(pm::PrinterLock::keyFor(serial, key))) {
+    leaveToOtherProcess(*holder);
+    return;
+  }
+  const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, printer_.productID());
+  if (record && !pm::UpdateEvents::drives(record->serialNumber)) {
+    // A process that only reads reports the unfinished update; carrying it on is for one that
+    // drives it, with the printer's lock.
+    pm::systemLog(QStringLiteral("the update of %1 is unfinished (stage %2); this process only reads")
+                      .arg(record->printerName())
+                      .arg(static_cast<int>(record->stage)));
+    printer_.deviceInfoDict()->remove(TBUSBPrinterOLM::kUpdateStageKey);
+    return;
+  }
+  if (record) {
     // The update goes on from here: in this process, or in a new one after a stop.
-    pm::UpdateEvents::begin(record->serialNumber);
+    if (std::optional<pm::LockHolder> holder = pm::UpdateEvents::begin(record->serialNumber, key)) {
+      leaveToOtherProcess(*holder);
+      return;
+    }
     pm::UpdateEvents::progress(
         {record->serialNumber, pm::UpdateProgress::Kind::Back, static_cast<int>(record->stage)});
     printer_.deviceInfoDict()->setValue(TBUSBPrinterOLM::kUpdateStageKey, static_cast<int>(record->stage));
@@ -64,7 +83,8 @@ void pm::PrinterUpdate::recogniseUpdateAtAttach() {
       printer_.deviceInfoDict()->remove(TBUSBPrinterOLM::kUpdateStageKey);
     }
     if (const std::optional<pm::UpdateRecord> other =
-            pm::UpdateJournal::otherAt(serial, key, printer_.productID()))
+            pm::UpdateEvents::drives(serial) ? pm::UpdateJournal::otherAt(serial, key, printer_.productID())
+                                             : std::nullopt)
       pm::performAsyncOnMainQueue(
           [printer = printer_.self(), other = *other] { printer->update().tellUpdateNotFinished(other); });
   }
@@ -83,9 +103,62 @@ void pm::PrinterUpdate::tellUpdateNotFinished(const pm::UpdateRecord& other) {
       {tr("OK")}, nullptr);
 }
 
+// ---- Another process owns the printer ------------------------------------------------------------
+
+namespace {
+// How often a printer another process holds is looked at again.
+constexpr int kHeldElsewhereLookMs = 2000;
+}  // namespace
+
+std::optional<pm::LockHolder> pm::PrinterUpdate::heldElsewhere() const {
+  const std::lock_guard guard(heldLock_);
+  return heldElsewhere_;
+}
+
+void pm::PrinterUpdate::leaveToOtherProcess(const pm::LockHolder& holder) {
+  {
+    const std::lock_guard guard(heldLock_);
+    heldElsewhere_ = holder;
+  }
+  pm::systemLog(
+      QStringLiteral("%1 is held by %2: left alone").arg(printer_.printerName(), holder.describe()));
+  setOverridePrinterStatus(tr("Being updated by another program (%1)").arg(holder.describe()));
+  printer_.announceChange(QStringLiteral("heldElsewhere"));
+  // A listing waits for nothing more from this printer.
+  printer_.noteAttachReadsDone();
+  auto printer = printer_.self();
+  printer_.performAfterOnCommandQueue(kHeldElsewhereLookMs,
+                                      [printer] { printer->update().lookAgainWhetherHeldElsewhere(); });
+}
+
+void pm::PrinterUpdate::lookAgainWhetherHeldElsewhere() {
+  if (printer_.hasGone()) return;
+  const QString key = pm::PrinterLock::keyFor(printer_.identitySerialNumber(), printer_.keyUSBdevice());
+  if (std::optional<pm::LockHolder> holder = pm::PrinterLock::heldElsewhere(key)) {
+    const std::lock_guard guard(heldLock_);
+    heldElsewhere_ = holder;  // the printer may have passed to yet another process
+  } else {
+    {
+      const std::lock_guard guard(heldLock_);
+      heldElsewhere_.reset();
+    }
+    pm::systemLog(QStringLiteral("%1 was let go by the other program").arg(printer_.printerName()));
+    printer_.announceChange(QStringLiteral("heldElsewhere"));
+    // As if it had just arrived: an update the other process left unfinished goes on here when
+    // this process drives it; otherwise the printer is read again.
+    recogniseUpdateAtAttach();
+    if (!heldElsewhere()) probeAtInit();
+    return;
+  }
+  auto printer = printer_.self();
+  printer_.performAfterOnCommandQueue(kHeldElsewhereLookMs,
+                                      [printer] { printer->update().lookAgainWhetherHeldElsewhere(); });
+}
+
 // ---- Probe -------------------------------------------------------------------------------------
 
 void pm::PrinterUpdate::probeAtInit() {
+  if (heldElsewhere()) return;
   auto printer = printer_.self();
   printer_.openInterface([printer](IOReturn result) {
     if (result != kIOReturnSuccess) return;
@@ -209,8 +282,18 @@ void pm::PrinterUpdate::showUnexpectedUpdateModePrompt() {
     pm::systemLog(QStringLiteral("found in firmware update mode again; its prompt is already shown"));
     return;
   }
+  const QString serial = printer_.identitySerialNumber();
+  if (!pm::UpdateEvents::drives(serial)) {
+    // Reading never answers a loader: the listing shows the printer in its update mode.
+    pm::systemLog(QStringLiteral("found in firmware update mode; this process only reads"));
+    printer_.noteAttachReadsDone();
+    return;
+  }
+  if (std::optional<pm::LockHolder> holder = pm::UpdateEvents::begin(serial, printer_.keyUSBdevice())) {
+    leaveToOtherProcess(*holder);
+    return;
+  }
   promptsShown().insert(shownKey);
-  pm::UpdateEvents::begin(printer_.identitySerialNumber());
   auto printer = printer_.self();
   printer_.dialogs().showCustomAlert(
       tr("Attention:"),

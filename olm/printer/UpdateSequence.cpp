@@ -11,6 +11,7 @@
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/protocol/Framing.h"
 #include "olm/update/FirmwareArchive.h"
+#include "olm/update/PrinterLock.h"
 #include "olm/update/QuitGuard.h"
 #include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateHistory.h"
@@ -103,7 +104,7 @@ void pm::PrinterUpdate::updateFirmware(std::optional<bool> allowOlderOrSame) {
     return;
   }
   olderAllowed_ = allowOlderOrSame;
-  pm::UpdateEvents::begin(printer_.identitySerialNumber());
+  if (!takePrinterForUser()) return;
   auto printer = printer_.self();
   // User work: an open waiting on the queue for another program gives way, so that the user hears
   // at once that the printer is in use.
@@ -173,7 +174,7 @@ void pm::PrinterUpdate::showFirmwareUpdateWarning() {
 void pm::PrinterUpdate::proceedWithUpdateWhenReady() {
   Q_ASSERT(pm::isMainQueue());
   // "Proceed" after a readiness alert comes here again: the same update, or one begun anew.
-  if (!updateRecord()) pm::UpdateEvents::begin(printer_.identitySerialNumber());
+  if (!updateRecord() && !takePrinterForUser()) return;
   // Already waiting in update mode: straight to the upload.
   if (printer_.printerStatus() ==
       TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode)) {
@@ -498,6 +499,22 @@ void pm::PrinterUpdate::finishFirmwareUpdate() {
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
     printer->updatePrinterStatus();
   });
+}
+
+// ---- Ownership -----------------------------------------------------------------------------------
+
+bool pm::PrinterUpdate::takePrinterForUser() {
+  Q_ASSERT(pm::isMainQueue());
+  const QString serial = printer_.identitySerialNumber();
+  const std::optional<pm::LockHolder> holder = pm::UpdateEvents::begin(serial, printer_.keyUSBdevice());
+  if (!holder) return true;
+  pm::UpdateEvents::busy(serial, *holder);
+  printer_.dialogs().showAlert(tr("Being updated by another program"),
+                               tr("%1 is being updated or changed by another program: %2.\n\nNothing was "
+                                  "changed. Try again when that program has finished.")
+                                   .arg(printer_.printerName(), holder->describe()),
+                               {tr("OK")}, nullptr);
+  return false;
 }
 
 // ---- Status texts and the stage ----------------------------------------------------------------------

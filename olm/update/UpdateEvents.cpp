@@ -7,6 +7,7 @@
 #include <QHash>
 #include <QSet>
 
+#include "olm/update/PrinterLock.h"
 #include "olm/update/UpdateJournal.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
@@ -17,8 +18,11 @@ namespace {
 
 struct EventState {
   std::mutex lock;
-  QHash<QString, int> open;  // updates begun and not yet ended, per printer (a retry may overlap)
-  QSet<QString> ended;       // printers whose update has had its outcome and not begun again
+  QSet<QString> open;                // printers whose update has begun and not yet ended
+  QSet<QString> ended;               // printers whose update has had its outcome and not begun again
+  QHash<QString, QString> lockKeys;  // the lock each open update holds, per printer
+  UpdateEvents::Role role = UpdateEvents::Role::Drive;
+  QStringList scope;  // the printers this process drives; empty: all
   std::atomic<bool> stop{false};
 };
 
@@ -55,10 +59,42 @@ UpdateEvents& UpdateEvents::instance() {
   return *events;
 }
 
-void UpdateEvents::begin(const QString& printer) {
+void UpdateEvents::setRole(Role role, const QStringList& printers) {
   const std::lock_guard guard(eventState().lock);
-  eventState().ended.remove(printer);
-  ++eventState().open[printer];
+  eventState().role = role;
+  eventState().scope = printers;
+}
+
+bool UpdateEvents::drives(const QString& printer) {
+  const std::lock_guard guard(eventState().lock);
+  return eventState().role == Role::Drive &&
+         (eventState().scope.isEmpty() || eventState().scope.contains(printer));
+}
+
+std::optional<LockHolder> UpdateEvents::begin(const QString& printer, const QString& deviceKey) {
+  const std::lock_guard guard(eventState().lock);
+  EventState& state = eventState();
+  // A printer has one update at a time here: beginning it again (the user proceeding after a
+  // readiness alert, the printer returning between two phases) is the same update, with the same
+  // lock and one outcome.
+  if (!state.open.contains(printer)) {
+    const QString key = PrinterLock::keyFor(printer, deviceKey);
+    if (std::optional<LockHolder> holder = PrinterLock::take(key)) return holder;
+    state.lockKeys.insert(printer, key);
+    state.open.insert(printer);
+  }
+  state.ended.remove(printer);
+  return std::nullopt;
+}
+
+void UpdateEvents::busy(const QString& printer, const LockHolder& holder) {
+  UpdateOutcome outcome;
+  outcome.printer = printer;
+  outcome.result = QStringLiteral("busy");
+  outcome.message = EventTexts::tr("Being updated by another program: %1.").arg(holder.describe());
+  outcome.time = QDateTime::currentDateTimeUtc();
+  systemLog(QStringLiteral("%1: %2").arg(printer, outcome.message));
+  performAsyncOnMainQueue([outcome] { emit instance().finished(outcome); });
 }
 
 void UpdateEvents::progress(const UpdateProgress& event) {
@@ -68,14 +104,15 @@ void UpdateEvents::progress(const UpdateProgress& event) {
 void UpdateEvents::finish(const UpdateOutcome& outcome) {
   {
     const std::lock_guard guard(eventState().lock);
-    int& open = eventState().open[outcome.printer];
-    const bool twice = open == 0 && eventState().ended.contains(outcome.printer);
-    if (open > 0) --open;
+    EventState& state = eventState();
+    const bool twice = !state.open.contains(outcome.printer) && state.ended.contains(outcome.printer);
     if (twice)
       systemLogf("a second outcome for the update of %s: \"%s\"", qUtf8Printable(outcome.printer),
                  qUtf8Printable(outcome.message));
     Q_ASSERT_X(!twice, "UpdateEvents::finish", "an update ends once");
-    if (open == 0) eventState().ended.insert(outcome.printer);
+    state.open.remove(outcome.printer);
+    state.ended.insert(outcome.printer);
+    if (const QString key = state.lockKeys.take(outcome.printer); !key.isNull()) PrinterLock::release(key);
   }
   UpdateHistory::append(outcome);
   performAsyncOnMainQueue([outcome] { emit instance().finished(outcome); });
@@ -114,6 +151,10 @@ void UpdateEvents::reset() {
   const std::lock_guard guard(eventState().lock);
   eventState().ended.clear();
   eventState().open.clear();
+  for (const QString& key : std::as_const(eventState().lockKeys)) PrinterLock::release(key);
+  eventState().lockKeys.clear();
+  eventState().role = Role::Drive;
+  eventState().scope.clear();
   eventState().stop = false;
 }
 

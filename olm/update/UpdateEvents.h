@@ -14,14 +14,18 @@
 //
 // Threads: every static member is [any]; the signals are emitted on the main thread.
 
+#include <optional>
+
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include "olm/update/UpdateHistory.h"
 
 namespace pm {
 
 struct UpdateRecord;
+struct LockHolder;
 
 struct UpdateProgress {
   enum class Kind { PhaseStarted, BytesSent, Restarting, Back, TablesWritten };
@@ -40,10 +44,24 @@ class UpdateEvents final : public QObject {
  public:
   static UpdateEvents& instance();
 
-  static void begin(const QString& printer);
+  // What this process does with updates: drive them (resume, start, answer loaders) or only
+  // observe and report them. Driving may be limited to some printers (serial numbers; empty: all).
+  enum class Role { Drive, Observe };
+  static void setRole(Role role, const QStringList& printers = {});
+  // Whether this process drives the update of `printer` (serial number). [any]
+  static bool drives(const QString& printer);
+
+  // An update of `printer` (serial number; `deviceKey` names a printer without one) begins: its
+  // lock is taken for this process. Answers who holds it when another process does (or why it
+  // cannot be had); the update must then not touch the printer, and it has no outcome here.
+  [[nodiscard]] static std::optional<LockHolder> begin(const QString& printer, const QString& deviceKey);
   static void progress(const UpdateProgress& event);
-  // The update's end: appended to the history, then announced.
+  // The update's end: appended to the history, then announced; the printer's lock goes with the
+  // last update of it begun here.
   static void finish(const UpdateOutcome& outcome);
+  // The printer is held by another process: announced as the result "busy", never recorded (the
+  // printer was not touched).
+  static void busy(const QString& printer, const LockHolder& holder);
   // The same, for an update known only by its record (the printer object is gone).
   static void finish(const UpdateRecord& record, const QString& result, const QString& message);
 
