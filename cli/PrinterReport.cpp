@@ -9,6 +9,7 @@
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
+#include "olm/update/UpdateJournal.h"
 #include "support/MainQueue.h"
 
 namespace pm::cli {
@@ -96,9 +97,14 @@ PrinterFacts factsOf(TBUSBPrinterOLM& printer) {
   if (printer.properties().hasISerialSupport() &&
       readValue(printer.deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet"))))
     facts.usbSerialNumber = printer.properties().usbISerial();
-  bool isStage = false;
-  const int stage = printer.deviceInfoDict()->value(TBUSBPrinterOLM::kUpdateStageKey).toInt(&isStage);
-  if (isStage && stage >= 1 && stage <= 3) facts.updateStage = stage;
+  // The record says where an unfinished update stands, also one this process only reads about.
+  if (const std::optional<UpdateRecord> record = printer.update().updateRecord()) {
+    facts.updateStage = static_cast<int>(record->stage);
+  } else {
+    bool isStage = false;
+    const int stage = printer.deviceInfoDict()->value(TBUSBPrinterOLM::kUpdateStageKey).toInt(&isStage);
+    if (isStage && stage >= 1 && stage <= 3) facts.updateStage = stage;
+  }
   facts.deviceKey = printer.keyUSBdevice();
   return facts;
 }

@@ -255,13 +255,17 @@ class CliTest : public QObject {
 
   // Ctrl+C asks nothing and stops at the next safe point, saying where the printer is left; the
   // next run finishes the update. Once the tables are being written, the update ends first.
+  // A dropped terminal (SIGHUP) and a reader gone (a closed pipe) end nothing: the update runs to
+  // its verified end. Between the runs a listing sees the unfinished update and leaves it alone.
   void interruptThenFinish_data() {
     QTest::addColumn<int>("phase");
     QTest::addColumn<QString>("returnsAs");  // the printer as the stop left it
     QTest::addColumn<int>("firstExit");
-    QTest::newRow("phase 1") << 1 << QStringLiteral("PZA:fw=01.00:loader:restart=50ms") << 1;
-    QTest::newRow("phase 2") << 2 << QStringLiteral("PZA:fw=01.10:restart=50ms") << 1;
-    QTest::newRow("phase 3") << 3 << QString() << 0;
+    QTest::addColumn<int>("signal");
+    QTest::newRow("phase 1") << 1 << QStringLiteral("PZA:fw=01.00:loader:restart=50ms") << 1 << SIGINT;
+    QTest::newRow("phase 2") << 2 << QStringLiteral("PZA:fw=01.10:restart=50ms") << 1 << SIGINT;
+    QTest::newRow("phase 3") << 3 << QString() << 0 << SIGTERM;
+    QTest::newRow("hang-up, pipe closed") << 1 << QString() << 0 << SIGHUP;
   }
   void interruptThenFinish() {
     QFETCH(int, phase);
@@ -276,7 +280,9 @@ class CliTest : public QObject {
     QByteArray seen;
     while (!seen.contains(mark) && process.waitForReadyRead(20000)) seen += process.readAllStandardOutput();
     QVERIFY2(seen.contains(mark), seen.constData());
-    ::kill(static_cast<pid_t>(process.processId()), SIGINT);
+    QFETCH(int, signal);
+    if (signal == SIGHUP) process.closeReadChannel(QProcess::StandardOutput);
+    ::kill(static_cast<pid_t>(process.processId()), signal);
     Run first = finish(process);
     first.out.prepend(seen);
     QFETCH(int, firstExit);
@@ -286,12 +292,85 @@ class CliTest : public QObject {
     QVERIFY2(
         stopped.value(QStringLiteral("message")).toString().contains(QStringLiteral("run the update again")),
         qPrintable(stopped.value(QStringLiteral("message")).toString()));
+    // Reading never writes: the listing reports the stage and leaves the update and the history
+    // as they were (it used to finish or abandon the update, and record it).
+    const auto historyLines = [&] {
+      return cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out.count('\n');
+    };
+    const qsizetype recorded = historyLines();
+    const Run listing = cli({QStringLiteral("list"), QStringLiteral("--json")}, returnsAs, state.path());
+    QCOMPARE(QJsonDocument::fromJson(listing.out)
+                 .object()
+                 .value(QStringLiteral("printers"))[0]
+                 .toObject()
+                 .value(QStringLiteral("updateStage"))
+                 .toInt(),
+             phase);
+    QCOMPARE(historyLines(), recorded);
     const Run second = cli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
                             QStringLiteral("--json")},
                            returnsAs, state.path());
     QVERIFY2(second.exitCode == 0, second.err.constData());
     QCOMPARE(resultLines(jsonLines(second.out)).value(0).value(QStringLiteral("to")).toString(),
              QStringLiteral("PZA 01.10"));
+  }
+
+  // One owner per printer: while another process holds it (here a reset-counter waiting at its
+  // question) a listing shows it as such without touching it, and update and reset-counter leave it
+  // alone as "busy". The kernel frees the printer with the process that held it.
+  void anotherProcessOwnsThePrinter() {
+    QTemporaryDir state;
+    int master = -1;
+    int slave = -1;
+    QVERIFY(::openpty(&master, &slave, nullptr, nullptr, nullptr) == 0);
+    ::fcntl(master, F_SETFL, O_NONBLOCK);
+    QProcess holder;
+    holder.setChildProcessModifier([slave] {
+      ::dup2(slave, STDIN_FILENO);
+      ::dup2(slave, STDERR_FILENO);
+    });
+    const QString printer = QStringLiteral("PZA:fw=01.00:restart=50ms");
+    start(holder,
+          {QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+           QStringLiteral("--counter"), QStringLiteral("A")},
+          printer, state.path());
+    ::close(slave);
+    QByteArray shown;
+    QVERIFY(QTest::qWaitFor(
+        [&] {
+          char buffer[512];
+          for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;) shown.append(buffer, n);
+          return shown.contains("[y/N]");
+        },
+        30000));
+
+    const Run listing = cli({QStringLiteral("list"), QStringLiteral("--json")}, printer, state.path());
+    QCOMPARE(listing.exitCode, 0);
+    const QJsonObject listed =
+        QJsonDocument::fromJson(listing.out).object().value(QStringLiteral("printers"))[0].toObject();
+    QVERIFY2(listed.value(QStringLiteral("status")).toString().contains(QStringLiteral("another program")),
+             listing.out.constData());
+    QVERIFY(listed.value(QStringLiteral("firmware")).isNull());
+    const Run update = cli({QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes"),
+                            QStringLiteral("--json")},
+                           printer, state.path());
+    QCOMPARE(update.exitCode, 2);
+    QCOMPARE(jsonLines(update.out).size(), 1);  // the result alone: no phase began
+    QCOMPARE(resultLines(jsonLines(update.out)).value(0).value(QStringLiteral("result")).toString(),
+             QStringLiteral("busy"));
+    const Run reset =
+        cli({QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+             QStringLiteral("--counter"), QStringLiteral("B"), QStringLiteral("--yes")},
+            printer, state.path());
+    QVERIFY2(reset.exitCode == 2 && reset.err.contains("another program"), reset.err.constData());
+    QVERIFY(cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out.isEmpty());
+
+    holder.kill();
+    holder.waitForFinished();
+    ::close(master);
+    const Run after = cli({QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes")},
+                          printer, state.path());
+    QVERIFY2(after.exitCode == 0, after.err.constData());
   }
 
   // reset-counter and usb-serial: asked first (on a terminal y goes on, Enter or n declines and
