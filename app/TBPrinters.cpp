@@ -9,6 +9,7 @@
 
 #include "app/NotificationPort.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/QuitGuard.h"
 #include "olm/update/UpdateJournal.h"
 #include "support/MainQueue.h"
 #include "support/Resources.h"
@@ -58,7 +59,7 @@ TBPrinters::TBPrinters(pm::NotificationPort::Factory registry, QObject* parent)
   connect(&restartCheck_, &QTimer::timeout, this, &TBPrinters::checkRestarts);
 }
 
-bool TBPrinters::updateInProgress() const { return !pm::UpdateJournal::records().isEmpty(); }
+bool TBPrinters::updateInProgress() const { return !pm::unfinishedUpdatesText().isEmpty(); }
 
 void TBPrinters::awakeFromNib() {
   Q_ASSERT(isMainQueue());

@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 
+#include "olm/update/PrinterLock.h"
 #include "olm/update/UpdateJournal.h"
 #include "support/AlertPresenter.h"
 #include "support/MainQueue.h"
@@ -26,6 +27,8 @@ bool& asking() {
 QString unfinishedUpdatesText() {
   QStringList lines;
   for (const UpdateRecord& record : UpdateJournal::records()) {
+    // Another process's update goes on whether this one quits or not.
+    if (PrinterLock::heldElsewhere(PrinterLock::keyFor(record.serialNumber, record.deviceKey))) continue;
     const QString left =
         record.stage == UpdateStage::RestartRequested
             ? QuitTexts::tr(
