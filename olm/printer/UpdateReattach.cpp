@@ -40,13 +40,16 @@ void pm::PrinterUpdate::recogniseUpdateAtAttach() {
   Q_ASSERT(printer_.isPrinterCommandQueue());
   const QString key = printer_.keyUSBdevice();
   const QString serial = printer_.identitySerialNumber();
-  // Another process owns the printer (its update, a counter reset): nothing here touches it.
-  if (std::optional<pm::LockHolder> holder =
-          pm::PrinterLock::heldElsewhere(pm::PrinterLock::keyFor(serial, key))) {
-    leaveToOtherProcess(*holder);
-    return;
-  }
   const std::optional<pm::UpdateRecord> record = pm::UpdateJournal::find(serial, key, printer_.productID());
+  // Another process owns the printer (its update, a counter reset): nothing here touches it. A
+  // printer in its loader may report no serial number: its update's record names it.
+  for (const QString& owner : {serial, record ? record->serialNumber : serial}) {
+    if (std::optional<pm::LockHolder> holder =
+            pm::PrinterLock::heldElsewhere(pm::PrinterLock::keyFor(owner, key))) {
+      leaveToOtherProcess(*holder);
+      return;
+    }
+  }
   if (record && !pm::UpdateEvents::drives(record->serialNumber)) {
     // A process that only reads reports the unfinished update; carrying it on is for one that
     // drives it, with the printer's lock.

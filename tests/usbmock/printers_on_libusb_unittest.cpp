@@ -14,6 +14,7 @@
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
+#include "olm/update/PrinterLock.h"
 #include "tests/common/AppHarness.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "usb/libusb/LibusbRegistry.h"
@@ -185,7 +186,9 @@ class PrintersOnLibusbTest : public QObject {
   // a child process started with its preload library and UMOCKDEV_DIR from this process's
   // responders, so the program finds the printer and updates it across both restarts exactly as
   // on a kiosk, with the window's controller and update code (the event loop runs meanwhile: the
-  // emulated bus follows the restarts through it).
+  // emulated bus follows the restarts through it). First this process holds the printer's lock,
+  // as another program would: the program lists the printer without a single frame to it and
+  // refuses to update it ("busy", exit 2).
   void firmwareUpdateAcrossBothRestarts() {
     // Header and body in one packet, as most printers send them (the backend test has both
     // framings).
@@ -200,9 +203,21 @@ class PrintersOnLibusbTest : public QObject {
     env.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsDir_.path());
     cli.setProcessEnvironment(env);
     cli.setStandardInputFile(QProcess::nullDevice());
-    cli.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"),
-              {QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
-               QStringLiteral("--yes"), QStringLiteral("--json")});
+    const QStringList update{QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+                             QStringLiteral("--yes"), QStringLiteral("--json")};
+    QVERIFY(!pm::PrinterLock::take(QStringLiteral("SIM0001")));
+    const qsizetype framesBefore = device->frames().size();
+    for (const QStringList& arguments :
+         {QStringList{QStringLiteral("list"), QStringLiteral("--json")}, update}) {
+      cli.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments);
+      QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000 * kSlowdown));
+      const QByteArray out = cli.readAllStandardOutput();
+      QVERIFY2(out.contains(arguments == update ? "\"busy\"" : "another program"), out.constData());
+      QCOMPARE(cli.exitCode(), arguments == update ? 2 : 0);
+    }
+    QCOMPARE(device->frames().size(), framesBefore);
+    pm::PrinterLock::release(QStringLiteral("SIM0001"));
+    cli.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), update);
     QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 60000 * kSlowdown));
     QVERIFY2(cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0,
              cli.readAllStandardError().constData());
