@@ -42,6 +42,7 @@ void pm::PrinterUpdate::recogniseUpdateAtAttach() {
   if (const std::optional<pm::UpdateRecord> record =
           pm::UpdateJournal::find(serial, key, printer_.productID())) {
     // The update goes on from here: in this process, or in a new one after a stop.
+    pm::UpdateJournal::touch(record->serialNumber, record->deviceKey, record->productID);
     pm::UpdateEvents::begin(record->serialNumber);
     pm::UpdateEvents::progress(
         {record->serialNumber, pm::UpdateProgress::Kind::Back, static_cast<int>(record->stage)});

@@ -62,4 +62,22 @@ void quitWhenConfirmed(std::function<void()> quit) {
   });
 }
 
+void archiveAbandonedUpdates() {
+  Q_ASSERT(isMainQueue());
+  const QList<UpdateRecord> abandoned = UpdateJournal::archiveStale();
+  AlertPresenter* presenter = alertPresenter();
+  if (abandoned.isEmpty() || presenter == nullptr) return;
+  QStringList names;
+  for (const UpdateRecord& record : abandoned) names << QStringLiteral("• %1").arg(record.printerName());
+  AlertRequest request;
+  request.title = QuitTexts::tr("An unfinished firmware update was abandoned");
+  request.message = names.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
+                    QuitTexts::tr(
+                        "These printers have not been connected for %1 days. Their unfinished updates are "
+                        "recorded in the history as abandoned. Connect such a printer and update it again.")
+                        .arg(UpdateJournal::kAbandonedAfter.count());
+  request.buttons = {QuitTexts::tr("OK")};
+  presenter->present(request, [](const AlertAnswer&) {});
+}
+
 }  // namespace pm
