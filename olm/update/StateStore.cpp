@@ -53,7 +53,10 @@ CREATE INDEX IF NOT EXISTS history_by_printer ON history (printer, time);
 CREATE TABLE IF NOT EXISTS meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);
 )sql";
 
-QString tr(const char* text) { return QCoreApplication::translate("StateStore", text); }
+// The reasons are shown to the user (an update refused, `history`).
+struct StoreTexts {
+  Q_DECLARE_TR_FUNCTIONS(StateStore)
+};
 
 struct Connection {
   std::mutex lock;
@@ -74,12 +77,12 @@ QString currentPath(const Connection& c) {
 
 // What a path that exists is, when it is not what it should be.
 QString kindOf(const struct stat& info) {
-  if (S_ISLNK(info.st_mode)) return tr("a symbolic link");
-  if (S_ISFIFO(info.st_mode)) return tr("a FIFO");
-  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return tr("a device");
-  if (S_ISSOCK(info.st_mode)) return tr("a socket");
-  if (S_ISDIR(info.st_mode)) return tr("a folder");
-  return tr("a file");
+  if (S_ISLNK(info.st_mode)) return StoreTexts::tr("a symbolic link");
+  if (S_ISFIFO(info.st_mode)) return StoreTexts::tr("a FIFO");
+  if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode)) return StoreTexts::tr("a device");
+  if (S_ISSOCK(info.st_mode)) return StoreTexts::tr("a socket");
+  if (S_ISDIR(info.st_mode)) return StoreTexts::tr("a folder");
+  return StoreTexts::tr("a file");
 }
 
 // The folder and the database's files must be what they seem: never followed through a link
@@ -90,16 +93,18 @@ std::optional<QString> checkPlace(const QString& path) {
   struct stat info {};
   if (::lstat(QFile::encodeName(folder).constData(), &info) != 0 && errno == ENOENT) {
     if (!QDir().mkpath(folder))
-      return tr("the folder %1 cannot be made: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+      return StoreTexts::tr("the folder %1 cannot be made: %2")
+          .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
     ::chmod(QFile::encodeName(folder).constData(), 0700);
   }
   if (::lstat(QFile::encodeName(folder).constData(), &info) != 0)
-    return tr("the folder %1 cannot be read: %2").arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
-  if (!S_ISDIR(info.st_mode)) return tr("%1 is %2, not a folder").arg(folder, kindOf(info));
+    return StoreTexts::tr("the folder %1 cannot be read: %2")
+        .arg(folder, QString::fromLocal8Bit(std::strerror(errno)));
+  if (!S_ISDIR(info.st_mode)) return StoreTexts::tr("%1 is %2, not a folder").arg(folder, kindOf(info));
   for (const char* suffix : {"", "-wal", "-shm", "-journal"}) {
     const QString file = path + QLatin1String(suffix);
     if (::lstat(QFile::encodeName(file).constData(), &info) == 0 && !S_ISREG(info.st_mode))
-      return tr("%1 is %2, not a regular file").arg(file, kindOf(info));
+      return StoreTexts::tr("%1 is %2, not a regular file").arg(file, kindOf(info));
   }
   return std::nullopt;
 }
@@ -122,7 +127,7 @@ sqlite3* openLocked(Connection& c) {
   if (c.db) return c.db;
   const QString path = currentPath(c);
   const auto fail = [&c, &path](const QString& why) -> sqlite3* {
-    c.problem = tr("%1 cannot be used: %2").arg(path, why);
+    c.problem = StoreTexts::tr("%1 cannot be used: %2").arg(path, why);
     logProblem(c, *c.problem);
     if (c.db) sqlite3_close_v2(c.db);
     c.db = nullptr;
@@ -155,7 +160,7 @@ sqlite3* openLocked(Connection& c) {
   }
   if (version > kSchemaVersion) {
     sql.exec("ROLLBACK");
-    return fail(tr("it was written by a newer version of this application"));
+    return fail(StoreTexts::tr("it was written by a newer version of this application"));
   }
   QStringList taken;
   if (sql.exec(kSchema) && sql.exec("PRAGMA user_version=1") && importLegacyFiles(sql, path, &taken) &&
@@ -178,7 +183,7 @@ bool transact(const char* begin, const std::function<bool(Sql&)>& work, QString*
   }
   Sql sql(db);
   if (sql.exec(begin) && work(sql) && !sql.failed() && sql.exec("COMMIT")) return true;
-  const QString error = tr("%1 cannot be written: %2").arg(currentPath(c), sql.error());
+  const QString error = StoreTexts::tr("%1 cannot be written: %2").arg(currentPath(c), sql.error());
   if (sqlite3_get_autocommit(db) == 0) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);
   if (sql.failed()) {
     logProblem(c, error);

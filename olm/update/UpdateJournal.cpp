@@ -1,5 +1,7 @@
 #include "olm/update/UpdateJournal.h"
 
+#include <mutex>
+
 #include <QCoreApplication>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -17,6 +19,53 @@ bool samePrinter(const UpdateRecord& r, const QString& serial, const QString& ke
   if (r.productID != product) return false;
   if (!r.serialNumber.isEmpty() && !serial.isEmpty()) return r.serialNumber == serial;
   return r.deviceKey == key;
+}
+
+// The archives this process loaded for its updates: the bytes checked at the start are the ones
+// sent, whatever happens to the files meanwhile. Not part of the record (another process loads
+// its own); given to a record of the same printer and target version.
+struct LoadedArchives {
+  std::mutex lock;
+  QList<UpdateRecord> held;  // identity and archive only
+};
+
+LoadedArchives& loadedArchives() {
+  static LoadedArchives a;
+  return a;
+}
+
+void holdArchive(const UpdateRecord& record) {
+  LoadedArchives& a = loadedArchives();
+  const std::lock_guard guard(a.lock);
+  std::shared_ptr<const LoadedArchive> archive = record.archive;
+  a.held.removeIf([&](const UpdateRecord& r) {
+    if (!samePrinter(r, record.serialNumber, record.deviceKey, record.productID)) return false;
+    if (!archive) archive = r.archive;
+    return true;
+  });
+  if (!archive) return;
+  UpdateRecord held;
+  held.serialNumber = record.serialNumber;
+  held.deviceKey = record.deviceKey;
+  held.productID = record.productID;
+  held.archive = archive;
+  a.held << held;
+}
+
+void dropArchive(const QString& serial, const QString& key, uint16_t product) {
+  LoadedArchives& a = loadedArchives();
+  const std::lock_guard guard(a.lock);
+  a.held.removeIf([&](const UpdateRecord& r) { return samePrinter(r, serial, key, product); });
+}
+
+UpdateRecord withArchive(UpdateRecord record) {
+  LoadedArchives& a = loadedArchives();
+  const std::lock_guard guard(a.lock);
+  for (const UpdateRecord& r : std::as_const(a.held))
+    if (samePrinter(r, record.serialNumber, record.deviceKey, record.productID) &&
+        r.archive->version() == record.targetVersion)
+      record.archive = r.archive;
+  return record;
 }
 
 struct StoredRecord {
@@ -58,7 +107,7 @@ QList<StoredRecord> readAll(Sql& sql) {
 
 QList<UpdateRecord> recordsOf(const QList<StoredRecord>& stored) {
   QList<UpdateRecord> out;
-  for (const StoredRecord& s : stored) out << s.record;
+  for (const StoredRecord& s : stored) out << withArchive(s.record);
   return out;
 }
 
@@ -131,6 +180,7 @@ std::optional<UpdateRecord> UpdateJournal::find(const QString& serialNumber, con
     for (const StoredRecord& s : readAll(sql))
       if (samePrinter(s.record, serialNumber, deviceKey, productID)) found = s.record;
   });
+  if (found) found = withArchive(*found);
   return found;
 }
 
@@ -143,10 +193,12 @@ std::optional<UpdateRecord> UpdateJournal::otherAt(const QString& serialNumber, 
           !samePrinter(s.record, serialNumber, deviceKey, productID))
         found = s.record;
   });
+  if (found) found = withArchive(*found);
   return found;
 }
 
 void UpdateJournal::put(const UpdateRecord& record) {
+  holdArchive(record);
   UpdateRecord seen = record;
   seen.lastSeen = QDateTime::currentDateTimeUtc();
   if (!StateStore::write([&seen](Sql& sql) { return rows::putRecord(sql, seen); }))
@@ -155,6 +207,7 @@ void UpdateJournal::put(const UpdateRecord& record) {
 }
 
 void UpdateJournal::remove(const QString& serialNumber, const QString& deviceKey, uint16_t productID) {
+  dropArchive(serialNumber, deviceKey, productID);
   StateStore::write([&](Sql& sql) {
     for (const StoredRecord& s : readAll(sql))
       if (samePrinter(s.record, serialNumber, deviceKey, productID))

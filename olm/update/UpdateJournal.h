@@ -9,8 +9,9 @@
 // A printer is identified by its serial number; where either side has none, by the same model on
 // the same USB port (device key and product ID).
 //
-// Nothing is kept in memory: every question reads the store and every change is one transaction
-// there, so two processes never lose each other's records. A row that no update could have
+// No record is kept in memory: every question reads the store and every change is one transaction
+// there, so two processes never lose each other's records. (Only the archive an update of this
+// process loaded stays with it, given back with its printer's record.) A row that no update could have
 // written is logged and ignored, never trusted. Without a usable store, find() finds nothing and
 // changes are lost (logged): an update checks writable() before its first write.
 //
@@ -49,7 +50,8 @@ struct UpdateRecord {
   QStringList tablesToWrite;                          // colour-table files not yet written with success
   QDateTime started;
   QDateTime lastSeen;  // when its printer was last attached (or the record changed); the journal sets it
-  // The archive read and checked at the start; not persisted (a new process loads it again).
+  // The archive read and checked at the start; not stored (a new process loads it again), held by
+  // the journal for this process.
   std::shared_ptr<const LoadedArchive> archive;
 
   // "PZA (serial number SIM0001)", for the user's texts.
