@@ -45,11 +45,14 @@ namespace {
 
 QList<UpdateOutcome> select(Sql& sql, const HistoryQuery& query, bool newestFirst) {
   QList<UpdateOutcome> out;
-  SqlStatement rows = sql.prepare(
-      newestFirst ? "SELECT time, printer, model, from_version, to_version, result, message FROM history "
-                    "WHERE (?1 = '' OR printer = ?1) AND time >= ?2 ORDER BY time DESC, id DESC LIMIT ?3"
-                  : "SELECT time, printer, model, from_version, to_version, result, message FROM history "
-                    "WHERE (?1 = '' OR printer = ?1) AND time >= ?2 ORDER BY time, id LIMIT ?3");
+  // One printer's entries are a range of the (printer, time) index, all entries one of the time
+  // index: a page reads its own rows only.
+  const QByteArray statement =
+      QByteArray(
+          "SELECT time, printer, model, from_version, to_version, result, message FROM history WHERE ") +
+      (query.printer.isEmpty() ? "?1 = '' AND " : "printer = ?1 AND ") + "time >= ?2 ORDER BY " +
+      (newestFirst ? "time DESC, id DESC" : "time, id") + " LIMIT ?3";
+  SqlStatement rows = sql.prepare(statement.constData());
   rows.bind(1, query.printer)
       .bind(2, query.since.isValid() ? query.since.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min())
       .bind(3, qint64(query.limit));
