@@ -92,7 +92,7 @@ QList<StoredRecord> readAll(Sql& sql) {
     r.targetVersion = rows.text(6);
     r.stage = static_cast<UpdateStage>(rows.number(7));
     r.uploads = int(rows.number(8));
-    for (const QJsonValue& table : QJsonDocument::fromJson(rows.text(9).toUtf8()).array())
+    for (const auto& table : QJsonDocument::fromJson(rows.text(9).toUtf8()).array())
       r.tablesToWrite << table.toString();
     r.started = QDateTime::fromString(rows.text(10), Qt::ISODate);
     r.lastSeen = QDateTime::fromMSecsSinceEpoch(rows.number(11), Qt::UTC);
