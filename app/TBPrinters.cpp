@@ -67,8 +67,10 @@ void TBPrinters::awakeFromNib() {
   pm::systemLog(QStringLiteral("display string is %1").arg(display));
   QSettings().setValue(QStringLiteral("prefDisplayVersionString"), display);
   pm::systemLogf("%s", "-[TBPrinters awakeFromNib]");
-  // Updates an earlier run left unfinished are known before the first printer arrives.
+  // Updates an earlier run left unfinished are known before the first printer arrives; those whose
+  // printer stayed away too long are told once and not asked about at every quit.
   pm::UpdateJournal::load();
+  pm::archiveAbandonedUpdates();
   // Printers already attached join the list now, before launching finishes.
   getPrintingDevices();
 }

@@ -76,7 +76,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
         return option == QLatin1String("--printer") || option == QLatin1String("--yes") ||
                option == QLatin1String("--remove-queues") || option == QLatin1String("--keep-queues");
       case Command::History:
-        return option == QLatin1String("--json");
+        return option == QLatin1String("--json") || option == QLatin1String("--printer") ||
+               option == QLatin1String("--since") || option == QLatin1String("--limit");
       default:
         return false;
     }
@@ -97,7 +98,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
                        : QCoreApplication::translate("CliOptions", "unexpected argument \"%1\"").arg(option));
     }
     const bool flag = option != QLatin1String("--wait") && option != QLatin1String("--printer") &&
-                      option != QLatin1String("--counter");
+                      option != QLatin1String("--counter") && option != QLatin1String("--since") &&
+                      option != QLatin1String("--limit");
     if (flag && inlineValue)
       return error(QCoreApplication::translate("CliOptions", "%1 takes no value").arg(option));
 
@@ -128,6 +130,20 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       if (!value || value->trimmed().isEmpty() || value->startsWith(QLatin1String("--")))
         return error(QCoreApplication::translate("CliOptions", "--printer needs a serial number"));
       options.printers.append(value->trimmed());
+    } else if (option == QLatin1String("--since")) {
+      // A day (from its start) or a moment, in ISO 8601, local time unless it says otherwise.
+      const QString value = p.valueOf(inlineValue).value_or(QString());
+      const QDate day = QDate::fromString(value, Qt::ISODate);
+      options.since = day.isValid() ? day.startOfDay() : QDateTime::fromString(value, Qt::ISODate);
+      if (!options.since.isValid())
+        return error(QCoreApplication::translate("CliOptions", "--since needs a date such as 2026-12-01"));
+    } else if (option == QLatin1String("--limit")) {
+      const std::optional<QString> value = p.valueOf(inlineValue);
+      bool ok = false;
+      const int limit = value ? value->toInt(&ok) : 0;
+      if (!ok || limit < 1 || limit > 100000)
+        return error(QCoreApplication::translate("CliOptions", "--limit needs a number from 1 to 100000"));
+      options.limit = limit;
     } else if (option == QLatin1String("--counter")) {
       const std::optional<QString> value = p.valueOf(inlineValue);
       if (!value || value->size() != 1 || !QStringLiteral("ABM").contains(value->toUpper()))
@@ -152,6 +168,10 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       if (options.printers.size() != 1)
         return error(QCoreApplication::translate("CliOptions", "usb-serial needs one --printer SERIAL"));
       break;
+    case Command::History:
+      if (options.printers.size() > 1)
+        return error(QCoreApplication::translate("CliOptions", "history takes one --printer SERIAL"));
+      break;
     default:
       break;
   }
@@ -172,8 +192,8 @@ QString usageText() {
       "      The whole firmware and colour-table update of each printer, in parallel.\n"
       "  reset-counter --printer SERIAL --counter A|B|M [--yes]\n"
       "  usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]\n"
-      "  history [--json]\n"
-      "      Every update outcome recorded on this machine.\n"
+      "  history [--json] [--printer SERIAL] [--since DATE] [--limit N]\n"
+      "      The update outcomes recorded on this machine, newest first (the last 100 unless --limit).\n"
       "  --version | --help\n"
       "\n"
       "Options:\n"
@@ -183,6 +203,8 @@ QString usageText() {
       "  --allow-older    update also to an older or the same firmware version\n"
       "  --remove-queues  remove this printer's print queues without asking\n"
       "  --keep-queues    keep them without asking\n"
+      "  --since DATE     history: only from that day (ISO 8601, e.g. 2026-12-01) on\n"
+      "  --limit N        history: at most N entries (1 to 100000)\n"
       "\n"
       "Questions are asked on the terminal (y/N); without one and without --yes, nothing is written.\n"
       "Ctrl+C during an update stops it at the next safe point; running it again finishes it.\n"

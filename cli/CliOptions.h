@@ -6,7 +6,7 @@
 //   update (--printer SERIAL ... | --all) [--yes] [--allow-older] [--json]
 //   reset-counter --printer SERIAL --counter A|B|M [--yes]
 //   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
-//   history [--json]
+//   history [--json] [--printer SERIAL] [--since DATE] [--limit N]
 //   --version | --help
 //
 // Parsing is pure (no I/O), so every rule is checked by the unit test alone. [any]
@@ -14,6 +14,7 @@
 #include <optional>
 #include <variant>
 
+#include <QDateTime>
 #include <QString>
 #include <QStringList>
 
@@ -28,13 +29,15 @@ struct Options {
   Command command = Command::Help;
   bool json = false;
   int waitSeconds = 0;       // list: how much longer to wait for printers still arriving
-  QStringList printers;      // --printer, in the order given (serial numbers)
+  QStringList printers;      // --printer, in the order given (serial numbers); history: at most one
   bool all = false;          // update --all
   bool yes = false;          // answers yes to every warning and confirmation
   bool allowOlder = false;   // update: also an older or the same version
   char counter = 0;          // reset-counter: 'A', 'B' or 'M'
   bool usbSerialOn = false;  // usb-serial on|off
   QueueChoice queues = QueueChoice::Ask;
+  QDateTime since;  // history --since: entries from then on (local time); invalid: all
+  int limit = 100;  // history --limit: the newest this many
 };
 
 struct UsageError {

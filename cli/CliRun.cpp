@@ -187,7 +187,14 @@ int CliRun::list() {
 }
 
 int CliRun::history() {
-  const QList<UpdateOutcome> entries = UpdateHistory::entries();
+  QString why;
+  const QList<UpdateOutcome> entries =
+      UpdateHistory::page({options_.printers.value(0), options_.since, options_.limit}, &why);
+  if (!why.isEmpty()) {
+    err_ << "printer-maintenance-cli: " << tr("the update history cannot be read: %1").arg(why) << '\n';
+    err_.flush();
+    return kFailed;
+  }
   if (options_.json) {
     for (const UpdateOutcome& e : entries)
       out_ << json(QJsonObject{{QStringLiteral("printer"), e.printer},
@@ -199,7 +206,10 @@ int CliRun::history() {
                                {QStringLiteral("time"), e.time.toString(Qt::ISODate)}})
            << '\n';
   } else if (entries.isEmpty()) {
-    out_ << tr("No update has been recorded on this machine.") << '\n';
+    out_ << (options_.printers.isEmpty() && !options_.since.isValid()
+                 ? tr("No update has been recorded on this machine.")
+                 : tr("No recorded update matches."))
+         << '\n';
   } else {
     for (const UpdateOutcome& e : entries)
       out_ << e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) << "  "

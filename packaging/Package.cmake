@@ -28,7 +28,7 @@ if(PM_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libusb-1.0-0 (>= 2:1.0.22), libssl3, qt6-qpa-plugins, qt6-translations-l10n")
+      "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libusb-1.0-0 (>= 2:1.0.22), libssl3, libsqlite3-0 (>= 3.31), qt6-qpa-plugins, qt6-translations-l10n")
 endif()
 # lpstat and lpadmin tidy the print queues after a USB serial-number change.
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, fonts-dejavu-core")

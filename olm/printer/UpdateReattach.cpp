@@ -61,6 +61,7 @@ void pm::PrinterUpdate::recogniseUpdateAtAttach() {
   }
   if (record) {
     // The update goes on from here: in this process, or in a new one after a stop.
+    pm::UpdateJournal::touch(record->serialNumber, record->deviceKey, record->productID);
     if (std::optional<pm::LockHolder> holder = pm::UpdateEvents::begin(record->serialNumber, key)) {
       leaveToOtherProcess(*holder);
       return;

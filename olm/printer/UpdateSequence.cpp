@@ -105,6 +105,16 @@ void pm::PrinterUpdate::updateFirmware(std::optional<bool> allowOlderOrSame) {
   }
   olderAllowed_ = allowOlderOrSame;
   if (!takePrinterForUser()) return;
+  // Without its record an interrupted update could not be finished: none starts unrecorded.
+  if (QString why; !pm::UpdateJournal::writable(&why)) {
+    const QString message =
+        tr("The update's record cannot be kept, so an interrupted update could not be finished. "
+           "Nothing was written to the printer.\n\n%1")
+            .arg(why);
+    recordUpdateOutcome(QStringLiteral("refused"), message);
+    printer_.dialogs().showAlert(tr("The firmware update cannot start"), message, {tr("OK")}, nullptr);
+    return;
+  }
   auto printer = printer_.self();
   // User work: an open waiting on the queue for another program gives way, so that the user hears
   // at once that the printer is in use.

@@ -3,6 +3,7 @@
 #include <QCoreApplication>
 
 #include "olm/update/PrinterLock.h"
+#include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateJournal.h"
 #include "support/AlertPresenter.h"
 #include "support/MainQueue.h"
@@ -63,6 +64,25 @@ void quitWhenConfirmed(std::function<void()> quit) {
     asking() = false;
     if (answer.returnCode == pm::kAlertSecondButtonReturn && quit) quit();
   });
+}
+
+void archiveAbandonedUpdates() {
+  Q_ASSERT(isMainQueue());
+  if (UpdateEvents::role() == UpdateEvents::Role::Observe) return;  // reading never writes
+  const QList<UpdateRecord> abandoned = UpdateJournal::archiveStale();
+  AlertPresenter* presenter = alertPresenter();
+  if (abandoned.isEmpty() || presenter == nullptr) return;
+  QStringList names;
+  for (const UpdateRecord& record : abandoned) names << QStringLiteral("• %1").arg(record.printerName());
+  AlertRequest request;
+  request.title = QuitTexts::tr("An unfinished firmware update was abandoned");
+  request.message = names.join(QLatin1Char('\n')) + QStringLiteral("\n\n") +
+                    QuitTexts::tr(
+                        "These printers have not been connected for %1 days. Their unfinished updates are "
+                        "recorded in the history as abandoned. Connect such a printer and update it again.")
+                        .arg(UpdateJournal::kAbandonedAfter.count());
+  request.buttons = {QuitTexts::tr("OK")};
+  presenter->present(request, [](const AlertAnswer&) {});
 }
 
 }  // namespace pm

@@ -65,6 +65,11 @@ void UpdateEvents::setRole(Role role, const QStringList& printers) {
   eventState().scope = printers;
 }
 
+UpdateEvents::Role UpdateEvents::role() {
+  const std::lock_guard guard(eventState().lock);
+  return eventState().role;
+}
+
 bool UpdateEvents::drives(const QString& printer) {
   const std::lock_guard guard(eventState().lock);
   return eventState().role == Role::Drive &&

@@ -48,6 +48,7 @@ class UpdateEvents final : public QObject {
   // observe and report them. Driving may be limited to some printers (serial numbers; empty: all).
   enum class Role { Drive, Observe };
   static void setRole(Role role, const QStringList& printers = {});
+  static Role role();  // [any]
   // Whether this process drives the update of `printer` (serial number). [any]
   static bool drives(const QString& printer);
 

@@ -1,109 +1,97 @@
 #include "olm/update/UpdateHistory.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <mutex>
-
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QJsonDocument>
-#include <QJsonObject>
-
+#include "olm/update/StateLocation.h"
+#include "olm/update/StateRows.h"
+#include "olm/update/StateStore.h"
 #include "support/SystemLog.h"
 
 namespace pm {
 
+namespace rows {
+
+bool appendOutcome(Sql& sql, const UpdateOutcome& outcome) {
+  return insertOutcome(sql, outcome) && pruneHistory(sql);
+}
+
+bool insertOutcome(Sql& sql, const UpdateOutcome& outcome) {
+  return sql
+      .prepare(
+          "INSERT INTO history (time, printer, model, from_version, to_version, result, message) "
+          "VALUES (?, ?, ?, ?, ?, ?, ?)")
+      .bind(1, outcome.time.toMSecsSinceEpoch())
+      .bind(2, outcome.printer)
+      .bind(3, outcome.model)
+      .bind(4, outcome.from)
+      .bind(5, outcome.to)
+      .bind(6, outcome.result)
+      .bind(7, outcome.message)
+      .run();
+}
+
+bool pruneHistory(Sql& sql) {
+  // Both bounds use an index: the age the time's, the count the row id's (ids only grow, so the
+  // newest kMaxEntries have the highest).
+  const qint64 oldest = QDateTime::currentDateTimeUtc().toMSecsSinceEpoch() -
+                        std::chrono::milliseconds(UpdateHistory::kMaxAge).count();
+  return sql.prepare("DELETE FROM history WHERE time < ?").bind(1, oldest).run() &&
+         sql.prepare("DELETE FROM history WHERE id <= (SELECT max(id) FROM history) - ?")
+             .bind(1, qint64(UpdateHistory::kMaxEntries))
+             .run();
+}
+
+}  // namespace rows
+
 namespace {
 
-std::mutex& historyLock() {
-  static std::mutex lock;
-  return lock;
-}
-
-QString& overridePath() {
-  static QString path;
-  return path;
-}
-
-bool isResult(const QString& result) {
-  return result == QLatin1String("success") || result == QLatin1String("failed") ||
-         result == QLatin1String("refused");
+QList<UpdateOutcome> select(Sql& sql, const HistoryQuery& query, bool newestFirst) {
+  QList<UpdateOutcome> out;
+  // One printer's entries are a range of the (printer, time) index, all entries one of the time
+  // index: a page reads its own rows only.
+  const QByteArray statement =
+      QByteArray(
+          "SELECT time, printer, model, from_version, to_version, result, message FROM history WHERE ") +
+      (query.printer.isEmpty() ? "?1 = '' AND " : "printer = ?1 AND ") + "time >= ?2 ORDER BY " +
+      (newestFirst ? "time DESC, id DESC" : "time, id") + " LIMIT ?3";
+  SqlStatement rows = sql.prepare(statement.constData());
+  rows.bind(1, query.printer)
+      .bind(2, query.since.isValid() ? query.since.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min())
+      .bind(3, qint64(query.limit));
+  while (rows.next())
+    out.append(UpdateOutcome{rows.text(1), rows.text(2), rows.text(3), rows.text(4), rows.text(5),
+                             rows.text(6), QDateTime::fromMSecsSinceEpoch(rows.number(0), Qt::UTC)});
+  return out;
 }
 
 }  // namespace
 
-QString UpdateHistory::filePath() {
-  {
-    const std::lock_guard guard(historyLock());
-    if (!overridePath().isEmpty()) return overridePath();
-  }
-  return stateFile(QStringLiteral("history.jsonl"));
-}
-
-QString UpdateHistory::stateFile(const QString& name) {
-  QString base = qEnvironmentVariable("XDG_STATE_HOME");
-  if (base.isEmpty() || QDir::isRelativePath(base)) base = QDir::homePath() + QStringLiteral("/.local/state");
-  return base + QStringLiteral("/printer-maintenance/") + name;
-}
-
-void UpdateHistory::setFilePath(const QString& path) {
-  const std::lock_guard guard(historyLock());
-  overridePath() = path;
-}
-
 void UpdateHistory::append(const UpdateOutcome& outcome) {
-  const QString path = filePath();
-  const QJsonObject entry{{QStringLiteral("printer"), outcome.printer},
-                          {QStringLiteral("model"), outcome.model},
-                          {QStringLiteral("from"), outcome.from},
-                          {QStringLiteral("to"), outcome.to},
-                          {QStringLiteral("result"), outcome.result},
-                          {QStringLiteral("message"), outcome.message},
-                          {QStringLiteral("time"), outcome.time.toUTC().toString(Qt::ISODateWithMs)}};
-  QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
+  QString why;
+  if (!StateStore::write([&outcome](Sql& sql) { return rows::appendOutcome(sql, outcome); }, &why))
+    systemLog(QStringLiteral("could not record the update outcome of %1: %2").arg(outcome.printer, why));
+}
 
-  const std::lock_guard guard(historyLock());
-  QDir().mkpath(QFileInfo(path).absolutePath());
-  // O_APPEND and one write: entries of two processes never interleave within a line.
-  const int fd = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
-  // A line torn by a crash must not swallow this entry: start on a line of its own.
-  struct stat info {};
-  char last = '\n';
-  if (fd >= 0 && ::fstat(fd, &info) == 0 && info.st_size > 0 &&
-      ::pread(fd, &last, 1, info.st_size - 1) == 1 && last != '\n')
-    line.prepend('\n');
-  if (fd < 0 || ::write(fd, line.constData(), size_t(line.size())) != line.size())
-    systemLogf("could not record the update outcome in %s", qPrintable(path));
-  if (fd >= 0) ::close(fd);
+bool UpdateHistory::append(const QList<UpdateOutcome>& outcomes) {
+  return StateStore::write([&outcomes](Sql& sql) {
+    for (const UpdateOutcome& outcome : outcomes)
+      if (!rows::insertOutcome(sql, outcome)) return false;
+    return rows::pruneHistory(sql);
+  });
+}
+
+QList<UpdateOutcome> UpdateHistory::page(const HistoryQuery& query, QString* why) {
+  QList<UpdateOutcome> out;
+  StateStore::read([&](Sql& sql) { out = select(sql, query, true); }, why);
+  return out;
 }
 
 QList<UpdateOutcome> UpdateHistory::entries() {
   QList<UpdateOutcome> out;
-  QFile file(filePath());
-  if (!file.open(QIODevice::ReadOnly)) return out;
-  int skipped = 0;
-  while (!file.atEnd()) {
-    const QByteArray line = file.readLine(qint64{64} * 1024).trimmed();
-    if (line.isEmpty()) continue;
-    const QJsonObject o = QJsonDocument::fromJson(line).object();
-    UpdateOutcome entry{o.value(QStringLiteral("printer")).toString(),
-                        o.value(QStringLiteral("model")).toString(),
-                        o.value(QStringLiteral("from")).toString(),
-                        o.value(QStringLiteral("to")).toString(),
-                        o.value(QStringLiteral("result")).toString(),
-                        o.value(QStringLiteral("message")).toString(),
-                        QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs)};
-    if (!isResult(entry.result) || !entry.time.isValid()) {
-      ++skipped;
-      continue;
-    }
-    out.append(entry);
-  }
-  if (skipped) systemLogf("%d unreadable line(s) skipped in %s", skipped, qPrintable(file.fileName()));
+  StateStore::read([&out](Sql& sql) { out = select(sql, {QString(), QDateTime(), kMaxEntries}, false); });
   return out;
 }
+
+QString UpdateHistory::filePath() { return StateStore::path(); }
+
+QString UpdateHistory::stateFile(const QString& name) { return stateDirectory() + u'/' + name; }
 
 }  // namespace pm

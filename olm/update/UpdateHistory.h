@@ -1,11 +1,12 @@
 #pragma once
-// UpdateHistory: every update outcome on this machine, one JSON object per line in a file that is
-// only ever appended to ($XDG_STATE_HOME/printer-maintenance/history.jsonl). The window and the
-// command-line program record the same entries; `printer-maintenance-cli history` reads them. A
-// line that is not an entry of ours (torn by a crash, edited by hand) is skipped, never trusted.
+// UpdateHistory: every update outcome on this machine, kept in the state store (StateStore.h) with
+// the update records. The window and the command-line program record the same entries;
+// `printer-maintenance-cli history` reads them a bounded page at a time, newest first. Entries
+// older than kMaxAge, and the oldest beyond kMaxEntries, are dropped as entries are added.
 //
-// Threads: [any]; appends are serialised by a lock and written with one write(2) each, so two
-// processes appending at once do not interleave within a line.
+// Threads: [any] (the store serialises them).
+
+#include <chrono>
 
 #include <QDateTime>
 #include <QList>
@@ -18,25 +19,40 @@ struct UpdateOutcome {
   QString model;    // "PZA"
   QString from;     // firmware before ("PZA 01.00"); may be empty
   QString to;       // the target ("PZA 01.10")
-  QString result;   // "success", "failed" or "refused"
+  QString result;   // "success", "failed", "refused" or "abandoned"
   QString message;  // what happened, in words
   QDateTime time;   // UTC
+};
+
+// Which entries a page holds.
+struct HistoryQuery {
+  QString printer;  // only this serial number; empty: every printer
+  QDateTime since;  // only entries at or after this time; invalid: any
+  int limit = 100;  // at most this many, the newest
 };
 
 class UpdateHistory {
  public:
   UpdateHistory() = delete;
 
+  static constexpr int kMaxEntries = 100000;
+  static constexpr std::chrono::days kMaxAge{2 * 365};
+
+  // Appends the outcome (logged when it cannot be).
   static void append(const UpdateOutcome& outcome);
-  // Every readable entry, oldest first.
+  // Appends them all in one transaction (an import, a test's filling).
+  static bool append(const QList<UpdateOutcome>& outcomes);
+  // The newest entries the query asks for, newest first; nothing when the store cannot be read
+  // (then `why` says where and why).
+  static QList<UpdateOutcome> page(const HistoryQuery& query, QString* why = nullptr);
+  // Every entry, oldest first.
   static QList<UpdateOutcome> entries();
 
+  // The state store's file.
   static QString filePath();
-  static void setFilePath(const QString& path);  // tests
 
-  // `name` in the application's state directory: $XDG_STATE_HOME/printer-maintenance, else
-  // ~/.local/state/printer-maintenance (Qt 6.4 has no state location yet). The update journal's
-  // file lives there too. [any]
+  // `name` in the application's state folder (pm::stateDirectory(): its demo/ subfolder in demo
+  // mode). [any]
   static QString stateFile(const QString& name);
 };
 

@@ -1,6 +1,6 @@
 #pragma once
-// UpdateJournal: the firmware updates under way, one record per printer, kept for the life of the
-// process and in a small file so that a restarted application still knows them. A record is made
+// UpdateJournal: the firmware updates under way, one record per printer, kept in the state store
+// (StateStore.h) so that every process of the user, and a restarted one, knows them. A record is made
 // when the update first writes to the printer, follows it through the restarts (stage, uploads,
 // colour tables still to write) and goes once the update is verified as finished (or plainly
 // ended with the user told). The printer objects come and go with each restart; the record is
@@ -9,12 +9,15 @@
 // A printer is identified by its serial number; where either side has none, by the same model on
 // the same USB port (device key and product ID).
 //
-// The file (JSON, written whole through QSaveFile, so a crash leaves the old or the new one) lives
-// under the user's XDG state directory. A file that cannot be parsed, is not ours or holds
-// unusable records is logged and ignored, never trusted.
+// No record is kept in memory: every question reads the store and every change is one transaction
+// there, so two processes never lose each other's records. (Only the archive an update of this
+// process loaded stays with it, given back with its printer's record.) A row that no update could have
+// written is logged and ignored, never trusted. Without a usable store, find() finds nothing and
+// changes are lost (logged): an update checks writable() before its first write.
 //
-// Threads: every member is [any]; one mutex guards the records, the file is written under it.
+// Threads: every member is [any] (the store serialises them).
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -46,7 +49,9 @@ struct UpdateRecord {
   int uploads = 0;                                    // images sent for this update
   QStringList tablesToWrite;                          // colour-table files not yet written with success
   QDateTime started;
-  // The archive read and checked at the start; not persisted (a new process loads it again).
+  QDateTime lastSeen;  // when its printer was last attached (or the record changed); the journal sets it
+  // The archive read and checked at the start; not stored (a new process loads it again), held by
+  // the journal for this process.
   std::shared_ptr<const LoadedArchive> archive;
 
   // "PZA (serial number SIM0001)", for the user's texts.
@@ -66,19 +71,35 @@ class UpdateJournal {
   // A record for this port that belongs to another printer (another serial number or model).
   static std::optional<UpdateRecord> otherAt(const QString& serialNumber, const QString& deviceKey,
                                              uint16_t productID);
-  // Adds or replaces the record of the same printer and writes the file.
+  // Adds or replaces the record of the same printer; its printer counts as seen now.
   static void put(const UpdateRecord& record);
-  // Ends the printer's record and writes the file.
+  // Ends the printer's record.
   static void remove(const QString& serialNumber, const QString& deviceKey, uint16_t productID);
   // Every record, oldest first.
   static QList<UpdateRecord> records();
+  // The printer of a record is attached: its record is not abandoned (`when`: tests).
+  static void touch(const QString& serialNumber, const QString& deviceKey, uint16_t productID,
+                    const QDateTime& when = QDateTime::currentDateTimeUtc());
 
-  // The file: the default is $XDG_STATE_HOME (or ~/.local/state)/printer-maintenance/updates.json.
+  // How long a record's printer may stay away before its update counts as abandoned.
+  static constexpr std::chrono::days kAbandonedAfter{7};
+  // Moves the records whose printers have not been seen for `notSeenFor` to the history, as
+  // "abandoned", in one transaction, and answers them (so the caller tells the user once).
+  static QList<UpdateRecord> archiveStale(std::chrono::days notSeenFor = kAbandonedAfter);
+
+  // Whether a record can be written now; else `why` says where and why. An update does not start
+  // without: its record is what lets a later run finish it.
+  static bool writable(QString* why);
+
+  // The state store's file (StateStore::path()).
   static QString filePath();
-  static void setFilePath(const QString& path);  // tests; also forgets the records in memory
-  // Forgets the records in memory and reads the file again (start-up; a test's "new process").
+  // Another store file (tests; empty: the default). The files of earlier versions are looked for
+  // beside it.
+  static void setFilePath(const QString& path);
+  // Opens the store anew (taking over any files of earlier versions) and logs the records left by
+  // an earlier run (start-up; a test's "new process").
   static void load();
-  // Forgets everything, the file included (tests).
+  // Removes every record (tests).
   static void reset();
 };
 

@@ -64,6 +64,18 @@
         <translation>usb-serial braucht genau ein --printer SERIAL</translation>
     </message>
     <message>
+        <source>--since needs a date such as 2026-12-01</source>
+        <translation>--since braucht ein Datum wie 2026-12-01</translation>
+    </message>
+    <message>
+        <source>--limit needs a number from 1 to 100000</source>
+        <translation>--limit braucht eine Zahl von 1 bis 100000</translation>
+    </message>
+    <message>
+        <source>history takes one --printer SERIAL</source>
+        <translation>history nimmt ein --printer SERIAL</translation>
+    </message>
+    <message>
         <source>Usage: printer-maintenance-cli COMMAND [OPTIONS]
 
 Lists, updates, resets and switches the USB photo printers attached to this machine.
@@ -75,8 +87,8 @@ Commands:
       The whole firmware and colour-table update of each printer, in parallel.
   reset-counter --printer SERIAL --counter A|B|M [--yes]
   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
-  history [--json]
-      Every update outcome recorded on this machine.
+  history [--json] [--printer SERIAL] [--since DATE] [--limit N]
+      The update outcomes recorded on this machine, newest first (the last 100 unless --limit).
   --version | --help
 
 Options:
@@ -86,6 +98,8 @@ Options:
   --allow-older    update also to an older or the same firmware version
   --remove-queues  remove this printer&apos;s print queues without asking
   --keep-queues    keep them without asking
+  --since DATE     history: only from that day (ISO 8601, e.g. 2026-12-01) on
+  --limit N        history: at most N entries (1 to 100000)
 
 Questions are asked on the terminal (y/N); without one and without --yes, nothing is written.
 Ctrl+C during an update stops it at the next safe point; running it again finishes it.
@@ -106,8 +120,8 @@ Befehle:
       Die ganze Aktualisierung von Firmware und Farbtabellen jedes Druckers, parallel.
   reset-counter --printer SERIAL --counter A|B|M [--yes]
   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
-  history [--json]
-      Jedes auf diesem Rechner aufgezeichnete Ergebnis einer Aktualisierung.
+  history [--json] [--printer SERIAL] [--since DATE] [--limit N]
+      Die auf diesem Rechner aufgezeichneten Ergebnisse von Aktualisierungen, neueste zuerst (die letzten 100, wenn nicht --limit).
   --version | --help
 
 Optionen:
@@ -117,6 +131,8 @@ Optionen:
   --allow-older    auch auf eine ältere oder dieselbe Firmware-Version aktualisieren
   --remove-queues  die Druckerwarteschlangen dieses Druckers ohne Nachfrage entfernen
   --keep-queues    sie ohne Nachfrage behalten
+  --since DATE     history: erst ab diesem Tag (ISO 8601, z. B. 2026-12-01)
+  --limit N        history: höchstens N Einträge (1 bis 100000)
 
 Fragen werden im Terminal gestellt (y/N); ohne Terminal und ohne --yes wird nichts geschrieben.
 Strg+C während einer Aktualisierung hält sie am nächsten sicheren Punkt an; ein erneuter Aufruf beendet sie.
@@ -444,6 +460,61 @@ PRINTER_MAINTENANCE_SIMULATE=PZA arbeitet mit virtuellen Druckern (Demomodus).
     <message>
         <source>Printer Maintenance</source>
         <translation>Druckerwartung</translation>
+    </message>
+</context>
+<context>
+    <name>StateStore</name>
+    <message>
+        <source>a symbolic link</source>
+        <translation>ein symbolischer Link</translation>
+    </message>
+    <message>
+        <source>a FIFO</source>
+        <translation>ein FIFO</translation>
+    </message>
+    <message>
+        <source>a device</source>
+        <translation>ein Gerät</translation>
+    </message>
+    <message>
+        <source>a socket</source>
+        <translation>ein Socket</translation>
+    </message>
+    <message>
+        <source>a folder</source>
+        <translation>ein Ordner</translation>
+    </message>
+    <message>
+        <source>a file</source>
+        <translation>eine Datei</translation>
+    </message>
+    <message>
+        <source>the folder %1 cannot be made: %2</source>
+        <translation>der Ordner %1 kann nicht angelegt werden: %2</translation>
+    </message>
+    <message>
+        <source>the folder %1 cannot be read: %2</source>
+        <translation>der Ordner %1 kann nicht gelesen werden: %2</translation>
+    </message>
+    <message>
+        <source>%1 is %2, not a folder</source>
+        <translation>%1 ist %2, kein Ordner</translation>
+    </message>
+    <message>
+        <source>%1 is %2, not a regular file</source>
+        <translation>%1 ist %2, keine gewöhnliche Datei</translation>
+    </message>
+    <message>
+        <source>%1 cannot be used: %2</source>
+        <translation>%1 kann nicht verwendet werden: %2</translation>
+    </message>
+    <message>
+        <source>it was written by a newer version of this application</source>
+        <translation>sie wurde von einer neueren Version dieser Anwendung geschrieben</translation>
+    </message>
+    <message>
+        <source>%1 cannot be written: %2</source>
+        <translation>%1 kann nicht geschrieben werden: %2</translation>
     </message>
 </context>
 <context>
@@ -958,6 +1029,38 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <source>The printer did not answer.</source>
         <translation>Der Drucker hat nicht geantwortet.</translation>
     </message>
+    <message>
+        <source>The update&apos;s record cannot be kept, so an interrupted update could not be finished. Nothing was written to the printer.
+
+%1</source>
+        <translation>Die Aufzeichnung der Aktualisierung kann nicht gespeichert werden; eine unterbrochene Aktualisierung ließe sich so nicht beenden. Es wurde nichts auf den Drucker geschrieben.
+
+%1</translation>
+    </message>
+    <message>
+        <source>The firmware update cannot start</source>
+        <translation>Die Firmware-Aktualisierung kann nicht beginnen</translation>
+    </message>
+    <message>
+        <source>An unfinished firmware update was abandoned</source>
+        <translation>Eine unvollendete Firmware-Aktualisierung wurde aufgegeben</translation>
+    </message>
+    <message>
+        <source>These printers have not been connected for %1 days. Their unfinished updates are recorded in the history as abandoned. Connect such a printer and update it again.</source>
+        <translation>Diese Drucker waren seit %1 Tagen nicht angeschlossen. Ihre unvollendeten Aktualisierungen sind im Verlauf als aufgegeben vermerkt. Schließen Sie einen solchen Drucker an und aktualisieren Sie ihn erneut.</translation>
+    </message>
+    <message>
+        <source>The update was abandoned: the printer has not been connected for %1 days.</source>
+        <translation>Die Aktualisierung wurde aufgegeben: Der Drucker war seit %1 Tagen nicht angeschlossen.</translation>
+    </message>
+    <message>
+        <source>It had been sent firmware %1; its colour tables are not all written.</source>
+        <translation>Er hatte Firmware %1 erhalten; seine Farbtabellen sind nicht alle geschrieben.</translation>
+    </message>
+    <message>
+        <source>It had been asked to restart into its firmware update mode.</source>
+        <translation>Er war aufgefordert worden, in seinen Firmware-Aktualisierungsmodus neu zu starten.</translation>
+    </message>
 </context>
 <context>
     <name>UpdatePhase</name>
@@ -1130,6 +1233,14 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>Nothing was written: there was no terminal to ask. Give --yes to answer yes.</source>
         <translation>Nichts wurde geschrieben: es gab kein Terminal für die Frage. Mit --yes wird mit Ja geantwortet.</translation>
+    </message>
+    <message>
+        <source>the update history cannot be read: %1</source>
+        <translation>der Aktualisierungsverlauf kann nicht gelesen werden: %1</translation>
+    </message>
+    <message>
+        <source>No recorded update matches.</source>
+        <translation>Keine aufgezeichnete Aktualisierung passt.</translation>
     </message>
 </context>
 <context>

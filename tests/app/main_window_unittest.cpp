@@ -266,9 +266,12 @@ class MainWindowTest : public QObject {
     // Closing the window while an update is unfinished asks, naming the printer; "Keep Running"
     // keeps it, "Quit Anyway" closes.
     QVERIFY(window.close());  // nothing unfinished: closes at once
-    pm::UpdateRecord record;  // what the question names of it
+    pm::UpdateRecord record;  // an unfinished update, as another run may have left it
     record.serialNumber = QStringLiteral("SIM0002");
+    record.deviceKey = QStringLiteral("0000000000000002");
+    record.productID = 0x1234;
     record.model = QStringLiteral("PZA");
+    record.targetVersion = QStringLiteral("PZA 01.10");
     pm::UpdateJournal::put(record);
     harness.alerts().clear();
     for (const int answer : {1000, 1001}) {

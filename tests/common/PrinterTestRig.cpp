@@ -73,7 +73,7 @@ ScriptedSession::ScriptedSession() {
   pm::setAlertPresenter(&alerts_);
   pm::setApplicationControl(&application_);
   TBUSBPrinter::clearDeviceInfoRegistry();
-  pm::UpdateJournal::setFilePath(stateDir_.filePath(QStringLiteral("updates.json")));
+  pm::UpdateJournal::setFilePath(stateDir_.filePath(QStringLiteral("state.db")));
 }
 
 ScriptedSession::~ScriptedSession() {

@@ -1,5 +1,5 @@
 // printer-maintenance-cli as a script runs it: the built binary in demo mode, its exit statuses,
-// its JSON parsed, the history file as the update code writes it and as a crash may leave it.
+// its JSON parsed, the history as the update code records it (demo mode in its own store).
 // Demo printers restart in 50 ms here ("restart=50ms") and power on as a printer left between
 // an update's phases would ("loader", a newer "fw="): a real printer keeps that state across runs.
 
@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include "cli/CliOptions.h"
+#include "olm/update/UpdateJournal.h"
 #include "tests/common/TestFiles.h"
 
 namespace {
@@ -119,13 +120,16 @@ class CliTest : public QObject {
       return std::holds_alternative<pm::cli::Options>(
           parseArguments(QString::fromLatin1(line).split(QLatin1Char(' '), Qt::SkipEmptyParts)));
     };
-    for (const char* right : {"list --json --wait 5", "reset-counter --printer A1 --counter m",
-                              "usb-serial off --printer A1 --remove-queues"})
+    for (const char* right :
+         {"list --json --wait 5", "reset-counter --printer A1 --counter m",
+          "usb-serial off --printer A1 --remove-queues", "history --printer A1 --since 2026-12-01 --limit=5",
+          "history --since 2026-12-01T10:00:00Z"})
       QVERIFY2(ok(right), right);
     for (const char* wrong :
          {"", "frobnicate", "list --wait soon", "list --yes", "update", "update --all --printer A1",
           "update --printer", "reset-counter --printer A1 --counter Q", "usb-serial maybe --printer A1",
-          "usb-serial on --printer A1 --remove-queues --keep-queues", "history --json=yes"})
+          "usb-serial on --printer A1 --remove-queues --keep-queues", "history --json=yes",
+          "history --limit 0", "history --since yesterday", "history --printer A --printer B"})
       QVERIFY2(!ok(wrong), wrong);
 
     // The line is in the user's language, from the window's catalogue.
@@ -205,14 +209,7 @@ class CliTest : public QObject {
   void update() {
     QFETCH(QString, simulate);
     QFETCH(QStringList, arguments);
-    // The history as a crash and another program may leave it: an entry, a line not of ours, and a
-    // line torn in the middle. Only the entry is read back, and the next starts on a line of its own.
     QTemporaryDir state;
-    QVERIFY(QDir().mkpath(state.filePath(QStringLiteral("printer-maintenance"))));
-    QVERIFY(writeFile(state.filePath(QStringLiteral("printer-maintenance/history.jsonl")),
-                      "{\"printer\":\"SIM0009\",\"result\":\"failed\",\"time\":\"2026-12-06T10:00:00Z\"}\n"
-                      "{\"printer\":\"X\",\"result\":\"maybe\",\"time\":\"2026-12-06T10:00:00Z\"}\n"
-                      "{\"printer\":\"SIM0002\",\"res"));
     const Run run = cli(QStringList{QStringLiteral("update"), QStringLiteral("--json")} + arguments, simulate,
                         state.path());
     QFETCH(int, exitCode);
@@ -244,13 +241,53 @@ class CliTest : public QObject {
             ? QString()
             : QStringLiteral("phase-started1 restarting1 back1 phase-started2 bytes-sent2 restarting2 back2 "
                              "phase-started3 tables-written3"));
-    const Run history = cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path());
+    // The history has every outcome (a page of one printer's, here); demo mode kept it in its own
+    // store and never wrote the real one.
+    const QString printer = ends[0].value(QStringLiteral("printer")).toString();
+    const Run history = cli({QStringLiteral("history"), QStringLiteral("--json"), QStringLiteral("--limit"),
+                             QStringLiteral("9"), QStringLiteral("--printer"), printer},
+                            simulate, state.path());
     QCOMPARE(history.exitCode, 0);
     const QList<QJsonObject> recorded = resultLines(jsonLines(history.out));
-    QCOMPARE(recorded.size(), ends.size() + 1);
-    QCOMPARE(recorded[0].value(QStringLiteral("printer")).toString(), QStringLiteral("SIM0009"));
-    QCOMPARE(recorded.last().value(QStringLiteral("to")), ends[0].value(QStringLiteral("to")));
-    QVERIFY(cli({QStringLiteral("history")}, {}, state.path()).out.contains("SIM0009"));
+    QCOMPARE(recorded.size(), 1);
+    QCOMPARE(recorded[0].value(QStringLiteral("result")), ends[0].value(QStringLiteral("result")));
+    QCOMPARE(
+        resultLines(
+            jsonLines(cli({QStringLiteral("history"), QStringLiteral("--json")}, simulate, state.path()).out))
+            .size(),
+        ends.size());
+    QVERIFY(QFile::exists(state.filePath(QStringLiteral("printer-maintenance/demo/state.db"))));
+    QVERIFY(!QFile::exists(state.filePath(QStringLiteral("printer-maintenance/state.db"))));
+    QCOMPARE(cli({QStringLiteral("history")}, {}, state.path()).out,
+             QByteArray("No update has been recorded on this machine.\n"));
+  }
+
+  // An unfinished update whose printer has not been seen for a week is told once and goes to the
+  // history as abandoned; asked for, the printer is simply not connected (no wait for its return).
+  void abandonedUpdateIsToldOnce() {
+    QTemporaryDir state;
+    pm::UpdateJournal::setFilePath(state.filePath(QStringLiteral("printer-maintenance/demo/state.db")));
+    pm::UpdateRecord record;
+    record.serialNumber = QStringLiteral("SIM0007");
+    record.deviceKey = QStringLiteral("0000000000000007");
+    record.productID = 0x1234;
+    record.model = QStringLiteral("PZA");
+    record.targetVersion = QStringLiteral("PZA 01.10");
+    pm::UpdateJournal::put(record);
+    pm::UpdateJournal::touch(record.serialNumber, record.deviceKey, record.productID,
+                             QDateTime::currentDateTimeUtc().addDays(-8));
+    pm::UpdateJournal::setFilePath({});
+    const QStringList update{QStringLiteral("update"), QStringLiteral("--printer"),
+                             QStringLiteral("SIM0007")};
+    const Run first = cli(update, QStringLiteral("PZA"), state.path());
+    QVERIFY2(first.exitCode == 3 && first.err.contains("SIM0007") && first.err.contains("abandoned"),
+             first.err.constData());
+    const Run second = cli(update, QStringLiteral("PZA"), state.path());
+    QVERIFY2(second.exitCode == 3 && !second.err.contains("abandoned"), second.err.constData());
+    const QList<QJsonObject> recorded = resultLines(jsonLines(
+        cli({QStringLiteral("history"), QStringLiteral("--json")}, QStringLiteral("PZA"), state.path()).out));
+    QCOMPARE(recorded.size(), 1);
+    QCOMPARE(recorded[0].value(QStringLiteral("result")).toString(), QStringLiteral("abandoned"));
   }
 
   // Ctrl+C asks nothing and stops at the next safe point, saying where the printer is left; the

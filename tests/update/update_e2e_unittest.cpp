@@ -176,7 +176,7 @@ class UpdateEndToEndTest : public QObject {
     // Every dialog named the printer; the verified end cleared the update's record.
     for (const pm::AlertRequest& alert : rig_->alerts().requests())
       QCOMPARE(alert.printerName, QStringLiteral("%1 (serial number SIM0001)").arg(sim::modelName(model)));
-    QVERIFY(pm::UpdateJournal::records().isEmpty() && !QFile::exists(pm::UpdateJournal::filePath()));
+    QVERIFY(pm::UpdateJournal::records().isEmpty());
 
     // The status was read before the rewrite request, the version before the upload.
     const QStringList all = commandsOf(device_->frames());
@@ -447,7 +447,7 @@ class UpdateEndToEndTest : public QObject {
   }
 
   // What the next process and the next attach make of an update: a corrupt or foreign state file
-  // is ignored; the VLA loader's intermediate version keeps stage 2. (Carrying an update across an
+  // of an earlier version is ignored; the VLA loader's intermediate version keeps stage 2. (Carrying an update across an
   // application restart while the printer is away is the fault matrix's: it restarts the
   // application at every other unplug of the update and sees the update finish once back.)
   void stagesAtAttach() {
@@ -456,7 +456,8 @@ class UpdateEndToEndTest : public QObject {
          {QByteArray("{\"format\": 1"), QByteArray("{\"format\":\"other\",\"version\":1}"),
           QByteArray("{\"format\":\"printer-maintenance firmware updates\",\"version\":1,"
                      "\"updates\":[{\"stage\":7}, 3]}")}) {
-      QVERIFY(writeFile(pm::UpdateJournal::filePath(), garbage));
+      QVERIFY(writeFile(
+          QFileInfo(pm::UpdateJournal::filePath()).dir().filePath(QStringLiteral("updates.json")), garbage));
       PrinterTestRig::restartApplication();
       QVERIFY(pm::UpdateJournal::records().isEmpty());
     }
@@ -487,16 +488,28 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(rig_->alerts().count(), 0);
   }
 
-  // A tampered or missing file of the archive refuses the update before the printer is touched,
-  // naming the file in the log.
-  void unusableArchiveRefusesTheUpdate_data() {
+  // A tampered or missing file of the archive, or a store where the update's record cannot be kept
+  // (here its folder cannot be made; the store test has the links and FIFOs), refuses the update
+  // before the printer is touched, saying which.
+  void refusedBeforeTheFirstWrite_data() {
     QTest::addColumn<QString>("file");
     QTest::newRow("tampered firmware") << "KTA 01.61.fw";
     QTest::newRow("missing colour table") << "KTA_600_0161.cwd";
+    QTest::newRow("store unwritable") << "state.db";
   }
 
-  void unusableArchiveRefusesTheUpdate() {
+  void refusedBeforeTheFirstWrite() {
     QFETCH(QString, file);
+    if (file == QLatin1String("state.db")) {
+      const QString blocker = resources_.filePath(QStringLiteral("not-a-folder"));
+      QVERIFY(writeFile(blocker, {}));
+      pm::UpdateJournal::setFilePath(blocker + QStringLiteral("/state.db"));
+      QVERIFY(attach(Model::KTA));
+      QVERIFY(update({}, QStringLiteral("The firmware update cannot start")));
+      QVERIFY2(lastAlert().message.contains(blocker), qPrintable(lastAlert().message));
+      verifyUntouched();
+      return;
+    }
     const bool tampered = file.endsWith(QLatin1String(".fw"));
     const QStringList files =
         pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::KTA).productId)->fileNames;
