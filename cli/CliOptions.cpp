@@ -45,6 +45,7 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   else if (command == QLatin1String("reset-counter")) options.command = Command::ResetCounter;
   else if (command == QLatin1String("usb-serial")) options.command = Command::UsbSerial;
   else if (command == QLatin1String("history")) options.command = Command::History;
+  else if (command == QLatin1String("metrics")) options.command = Command::Metrics;
   else
     return error(
         QCoreApplication::translate("CliOptions", "unknown command \"%1\" (try --help)").arg(command));
@@ -77,6 +78,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
                option == QLatin1String("--remove-queues") || option == QLatin1String("--keep-queues");
       case Command::History:
         return option == QLatin1String("--json");
+      case Command::Metrics:
+        return option == QLatin1String("--output") || option == QLatin1String("--wait");
       default:
         return false;
     }
@@ -97,7 +100,7 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
                        : QCoreApplication::translate("CliOptions", "unexpected argument \"%1\"").arg(option));
     }
     const bool flag = option != QLatin1String("--wait") && option != QLatin1String("--printer") &&
-                      option != QLatin1String("--counter");
+                      option != QLatin1String("--counter") && option != QLatin1String("--output");
     if (flag && inlineValue)
       return error(QCoreApplication::translate("CliOptions", "%1 takes no value").arg(option));
 
@@ -128,6 +131,11 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       if (!value || value->trimmed().isEmpty() || value->startsWith(QLatin1String("--")))
         return error(QCoreApplication::translate("CliOptions", "--printer needs a serial number"));
       options.printers.append(value->trimmed());
+    } else if (option == QLatin1String("--output")) {
+      const std::optional<QString> value = p.valueOf(inlineValue);
+      if (!value || value->isEmpty() || value->startsWith(QLatin1String("--")))
+        return error(QCoreApplication::translate("CliOptions", "--output needs a file name"));
+      options.output = *value;
     } else if (option == QLatin1String("--counter")) {
       const std::optional<QString> value = p.valueOf(inlineValue);
       if (!value || value->size() != 1 || !QStringLiteral("ABM").contains(value->toUpper()))
@@ -174,10 +182,13 @@ QString usageText() {
       "  usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]\n"
       "  history [--json]\n"
       "      Every update outcome recorded on this machine.\n"
+      "  metrics [--output FILE] [--wait SECONDS]\n"
+      "      The printers' state in the Prometheus text format; FILE is replaced whole.\n"
       "  --version | --help\n"
       "\n"
       "Options:\n"
-      "  --json           machine-readable output on standard output (update: one object a line)\n"
+      "  --json           machine-readable output on standard output (update: one object a line,\n"
+      "                   one result per printer, a summary last)\n"
       "  --wait SECONDS   look that much longer for printers still arriving\n"
       "  --yes            answer yes to every question (print queues are kept)\n"
       "  --allow-older    update also to an older or the same firmware version\n"
@@ -187,10 +198,14 @@ QString usageText() {
       "Questions are asked on the terminal (y/N); without one and without --yes, nothing is written.\n"
       "Ctrl+C during an update stops it at the next safe point; running it again finishes it.\n"
       "\n"
-      "Exit status: 0 done and verified, 1 failed, 2 refused or nothing to do, 3 usage error or\n"
-      "no such printer.\n"
+      "Each printer's result: updated, up-to-date, busy, declined, failed, stopped or not-found.\n"
       "\n"
-      "PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode).\n");
+      "Exit status: 0 every selected printer updated or up to date (or the command done),\n"
+      "1 any failed, stopped, busy or not found, 2 nothing written by your choice (declined,\n"
+      "or no terminal to ask), 3 usage error, 4 no printer matched.\n"
+      "\n"
+      "PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode), which keep their\n"
+      "state between runs; PRINTER_MAINTENANCE_SIMULATE_RESET=1 starts them afresh.\n");
 }
 
 }  // namespace pm::cli

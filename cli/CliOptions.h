@@ -7,6 +7,7 @@
 //   reset-counter --printer SERIAL --counter A|B|M [--yes]
 //   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
 //   history [--json]
+//   metrics [--output FILE] [--wait SECONDS]
 //   --version | --help
 //
 // Parsing is pure (no I/O), so every rule is checked by the unit test alone. [any]
@@ -19,7 +20,7 @@
 
 namespace pm::cli {
 
-enum class Command { List, Update, ResetCounter, UsbSerial, History, Version, Help };
+enum class Command { List, Update, ResetCounter, UsbSerial, History, Metrics, Version, Help };
 
 // What to do with this printer's print queues after a USB serial-number change.
 enum class QueueChoice { Ask, Remove, Keep };
@@ -35,6 +36,7 @@ struct Options {
   char counter = 0;          // reset-counter: 'A', 'B' or 'M'
   bool usbSerialOn = false;  // usb-serial on|off
   QueueChoice queues = QueueChoice::Ask;
+  QString output;  // metrics --output: the file replaced; empty: standard output
 };
 
 struct UsageError {

@@ -81,7 +81,8 @@ void UpdateEvents::finish(const UpdateOutcome& outcome) {
   performAsyncOnMainQueue([outcome] { emit instance().finished(outcome); });
 }
 
-void UpdateEvents::finish(const UpdateRecord& record, const QString& result, const QString& message) {
+void UpdateEvents::finish(const UpdateRecord& record, const QString& result, const QString& message,
+                          const QString& reason) {
   UpdateOutcome outcome;
   outcome.printer = record.serialNumber;
   outcome.model = record.model;
@@ -90,6 +91,7 @@ void UpdateEvents::finish(const UpdateRecord& record, const QString& result, con
   outcome.result = result;
   outcome.message = QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
   outcome.time = QDateTime::currentDateTimeUtc();
+  outcome.reason = reason;
   finish(outcome);
 }
 

@@ -45,7 +45,8 @@ class UpdateEvents final : public QObject {
   // The update's end: appended to the history, then announced.
   static void finish(const UpdateOutcome& outcome);
   // The same, for an update known only by its record (the printer object is gone).
-  static void finish(const UpdateRecord& record, const QString& result, const QString& message);
+  static void finish(const UpdateRecord& record, const QString& result, const QString& message,
+                     const QString& reason = {});
 
   static void requestStop();
   static bool stopRequested();

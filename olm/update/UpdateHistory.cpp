@@ -56,13 +56,15 @@ void UpdateHistory::setFilePath(const QString& path) {
 
 void UpdateHistory::append(const UpdateOutcome& outcome) {
   const QString path = filePath();
-  const QJsonObject entry{{QStringLiteral("printer"), outcome.printer},
-                          {QStringLiteral("model"), outcome.model},
-                          {QStringLiteral("from"), outcome.from},
-                          {QStringLiteral("to"), outcome.to},
-                          {QStringLiteral("result"), outcome.result},
-                          {QStringLiteral("message"), outcome.message},
-                          {QStringLiteral("time"), outcome.time.toUTC().toString(Qt::ISODateWithMs)}};
+  QJsonObject entry{{QStringLiteral("printer"), outcome.printer},
+                    {QStringLiteral("model"), outcome.model},
+                    {QStringLiteral("from"), outcome.from},
+                    {QStringLiteral("to"), outcome.to},
+                    {QStringLiteral("result"), outcome.result},
+                    {QStringLiteral("message"), outcome.message},
+                    {QStringLiteral("time"), outcome.time.toUTC().toString(Qt::ISODateWithMs)}};
+  if (!outcome.reason.isEmpty()) entry.insert(QStringLiteral("reason"), outcome.reason);
+  if (!outcome.title.isEmpty()) entry.insert(QStringLiteral("title"), outcome.title);
   QByteArray line = QJsonDocument(entry).toJson(QJsonDocument::Compact) + '\n';
 
   const std::lock_guard guard(historyLock());
@@ -95,7 +97,9 @@ QList<UpdateOutcome> UpdateHistory::entries() {
                         o.value(QStringLiteral("to")).toString(),
                         o.value(QStringLiteral("result")).toString(),
                         o.value(QStringLiteral("message")).toString(),
-                        QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs)};
+                        QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs),
+                        o.value(QStringLiteral("reason")).toString(),
+                        o.value(QStringLiteral("title")).toString()};
     if (!isResult(entry.result) || !entry.time.isValid()) {
       ++skipped;
       continue;

@@ -21,6 +21,11 @@ struct UpdateOutcome {
   QString result;   // "success", "failed" or "refused"
   QString message;  // what happened, in words
   QDateTime time;   // UTC
+  // Why an update ended without being done, for programs to tell apart what the words say:
+  // "up-to-date", "declined", "busy" (another program holds the printer), "stopped" (Ctrl+C);
+  // empty for a done or failed update.
+  QString reason;
+  QString title;  // the heading of `message` where the window shows one ("Printer Busy"); may be empty
 };
 
 class UpdateHistory {
