@@ -263,15 +263,16 @@ int CliRun::usbSerial() {
                  ? tr("the USB serial number of %1 cannot be switched (not read)")
                  : tr("the USB serial number of %1 cannot be switched (not supported)"))
                 .arg(printer->printerName())
-         << '\n';
-    return kRefused;
+         << (printer->status().isEmpty() ? QString() : QStringLiteral(": ") + printer->status()) << '\n';
+    // Not the user's choice: held by another program, or not answering (exit 1).
+    return kFailed;
   }
   if (printer->properties().usbISerial() == on) {
     err_ << (on ? tr("The USB serial number of %1 is already on.")
                 : tr("The USB serial number of %1 is already off."))
                 .arg(printer->printerName())
          << '\n';
-    return kRefused;
+    return kDone;
   }
   if (!confirmed(
           *printer,
