@@ -4,6 +4,8 @@
 #   lib/udev/rules.d/70-printer-maintenance.rules                 USB access for the seat's user
 #                                                                 (written from the model table)
 #   share/applications, share/metainfo, share/icons/hicolor       desktop integration
+#   share/doc/printer-maintenance/examples                        models.conf, metrics timer,
+#                                                                 playbook, JSON schema
 # Included from the root CMakeLists.txt.
 
 set(PM_APP_ID io.github.printermaintenance.PrinterMaintenance)
@@ -40,4 +42,11 @@ set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              ${CMAKE_CURRENT_LIST_DIR}/printer-maintenance-cli.1)
 install(FILES ${CMAKE_CURRENT_LIST_DIR}/debian/copyright ${CMAKE_BINARY_DIR}/changelog.gz
         DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/printer-maintenance)
+# Examples for the deployer: the model configuration, metrics refreshed by systemd, a playbook.
+install(FILES ${CMAKE_CURRENT_LIST_DIR}/models.conf
+              ${CMAKE_SOURCE_DIR}/examples/systemd/printer-maintenance-metrics.service
+              ${CMAKE_SOURCE_DIR}/examples/systemd/printer-maintenance-metrics.timer
+              ${CMAKE_SOURCE_DIR}/examples/ansible/update-printers.yml
+              ${CMAKE_SOURCE_DIR}/docs/cli-output.schema.json
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/printer-maintenance/examples)
 install(FILES ${CMAKE_BINARY_DIR}/printer-maintenance.1.gz ${CMAKE_BINARY_DIR}/printer-maintenance-cli.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

@@ -20,18 +20,19 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries come from dpkg-shlibdeps (dpkg-dev) when it is there, else from this list. The X11
-# platform plugin is only recommended by libqt6gui6, yet without it no window opens; without Qt's
-# translations its own dialog buttons would stay English in a translated window.
+# platform plugin is only recommended by libqt6gui6, yet without it no window opens. Qt's own
+# translations are only recommended: without them Qt's dialog buttons stay English in a
+# translated window, which is no reason to refuse the install.
 find_program(PM_DPKG_SHLIBDEPS dpkg-shlibdeps)
 if(PM_DPKG_SHLIBDEPS)
   set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins, qt6-translations-l10n")
+  set(CPACK_DEBIAN_PACKAGE_DEPENDS "qt6-qpa-plugins")
 else()
   set(CPACK_DEBIAN_PACKAGE_DEPENDS
-      "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libusb-1.0-0 (>= 2:1.0.22), libssl3, qt6-qpa-plugins, qt6-translations-l10n")
+      "libc6, libstdc++6, libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), libusb-1.0-0 (>= 2:1.0.22), libssl3, qt6-qpa-plugins")
 endif()
 # lpstat and lpadmin tidy the print queues after a USB serial-number change.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, fonts-dejavu-core")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "cups-client, fonts-dejavu-core, qt6-translations-l10n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${CMAKE_CURRENT_LIST_DIR}/debian/postinst
                                        ${CMAKE_CURRENT_LIST_DIR}/debian/postrm)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
