@@ -61,20 +61,19 @@ QJsonObject ResultTally::summaryJson() const {
 }
 
 QString ResultTally::summaryText() const {
-  const auto tr = [](const char* text, int n) {
-    return QCoreApplication::translate("UpdateResults", text, nullptr, n);
-  };
+  // In the order of PrinterResult.
+  static const char* const kWords[kPrinterResultCount] = {
+      QT_TRANSLATE_N_NOOP("UpdateResults", "%n updated"),
+      QT_TRANSLATE_N_NOOP("UpdateResults", "%n up to date"),
+      QT_TRANSLATE_N_NOOP("UpdateResults", "%n busy"),
+      QT_TRANSLATE_N_NOOP("UpdateResults", "%n declined"),
+      QT_TRANSLATE_N_NOOP("UpdateResults", "%n failed"),
+      QT_TRANSLATE_N_NOOP("UpdateResults", "%n stopped"),
+      QT_TRANSLATE_N_NOOP("UpdateResults", "%n not found")};
   QStringList parts;
-  const std::pair<PrinterResult, QString> words[] = {
-      {PrinterResult::Updated, tr("%n updated", count(PrinterResult::Updated))},
-      {PrinterResult::UpToDate, tr("%n up to date", count(PrinterResult::UpToDate))},
-      {PrinterResult::Busy, tr("%n busy", count(PrinterResult::Busy))},
-      {PrinterResult::Declined, tr("%n declined", count(PrinterResult::Declined))},
-      {PrinterResult::Failed, tr("%n failed", count(PrinterResult::Failed))},
-      {PrinterResult::Stopped, tr("%n stopped", count(PrinterResult::Stopped))},
-      {PrinterResult::NotFound, tr("%n not found", count(PrinterResult::NotFound))}};
-  for (const auto& [result, text] : words)
-    if (count(result) > 0) parts.append(text);
+  for (int i = 0; i < kPrinterResultCount; ++i)
+    if (const int n = counts_[static_cast<size_t>(i)]; n > 0)
+      parts.append(QCoreApplication::translate("UpdateResults", kWords[i], nullptr, n));
   if (parts.isEmpty()) return QCoreApplication::translate("UpdateResults", "no printer");
   return parts.join(QStringLiteral(", "));
 }

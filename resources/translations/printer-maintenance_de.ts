@@ -64,6 +64,10 @@
         <translation>usb-serial braucht genau ein --printer SERIAL</translation>
     </message>
     <message>
+        <source>--output needs a file name</source>
+        <translation>--output braucht einen Dateinamen</translation>
+    </message>
+    <message>
         <source>Usage: printer-maintenance-cli COMMAND [OPTIONS]
 
 Lists, updates, resets and switches the USB photo printers attached to this machine.
@@ -77,10 +81,13 @@ Commands:
   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
   history [--json]
       Every update outcome recorded on this machine.
+  metrics [--output FILE] [--wait SECONDS]
+      The printers&apos; state in the Prometheus text format; FILE is replaced whole.
   --version | --help
 
 Options:
-  --json           machine-readable output on standard output (update: one object a line)
+  --json           machine-readable output on standard output (update: one object a line,
+                   one result per printer, a summary last)
   --wait SECONDS   look that much longer for printers still arriving
   --yes            answer yes to every question (print queues are kept)
   --allow-older    update also to an older or the same firmware version
@@ -90,10 +97,14 @@ Options:
 Questions are asked on the terminal (y/N); without one and without --yes, nothing is written.
 Ctrl+C during an update stops it at the next safe point; running it again finishes it.
 
-Exit status: 0 done and verified, 1 failed, 2 refused or nothing to do, 3 usage error or
-no such printer.
+Each printer&apos;s result: updated, up-to-date, busy, declined, failed, stopped or not-found.
 
-PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode).
+Exit status: 0 every selected printer updated or up to date (or the command done),
+1 any failed, stopped, busy or not found, 2 nothing written by your choice (declined,
+or no terminal to ask), 3 usage error, 4 no printer matched.
+
+PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode), which keep their
+state between runs; PRINTER_MAINTENANCE_SIMULATE_RESET=1 starts them afresh.
 </source>
         <translation>Aufruf: printer-maintenance-cli BEFEHL [OPTIONEN]
 
@@ -108,10 +119,13 @@ Befehle:
   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
   history [--json]
       Jedes auf diesem Rechner aufgezeichnete Ergebnis einer Aktualisierung.
+  metrics [--output FILE] [--wait SECONDS]
+      Der Zustand der Drucker im Textformat von Prometheus; FILE wird als Ganzes ersetzt.
   --version | --help
 
 Optionen:
-  --json           maschinenlesbare Ausgabe auf der Standardausgabe (update: ein Objekt pro Zeile)
+  --json           maschinenlesbare Ausgabe auf der Standardausgabe (update: ein Objekt pro Zeile,
+                   ein Ergebnis pro Drucker, zuletzt eine Zusammenfassung)
   --wait SECONDS   so viel länger nach noch ankommenden Druckern suchen
   --yes            jede Frage mit Ja beantworten (Druckerwarteschlangen bleiben erhalten)
   --allow-older    auch auf eine ältere oder dieselbe Firmware-Version aktualisieren
@@ -121,10 +135,14 @@ Optionen:
 Fragen werden im Terminal gestellt (y/N); ohne Terminal und ohne --yes wird nichts geschrieben.
 Strg+C während einer Aktualisierung hält sie am nächsten sicheren Punkt an; ein erneuter Aufruf beendet sie.
 
-Rückgabewert: 0 erledigt und geprüft, 1 fehlgeschlagen, 2 abgelehnt oder nichts zu tun, 3 Aufruffehler oder
-kein solcher Drucker.
+Das Ergebnis jedes Druckers: updated, up-to-date, busy, declined, failed, stopped oder not-found.
 
-PRINTER_MAINTENANCE_SIMULATE=PZA arbeitet mit virtuellen Druckern (Demomodus).
+Rückgabewert: 0 jeder gewählte Drucker aktualisiert oder aktuell (oder der Befehl erledigt),
+1 einer fehlgeschlagen, angehalten, belegt oder nicht gefunden, 2 nichts geschrieben, weil Sie es so
+gewählt haben (abgelehnt oder kein Terminal zum Fragen), 3 Aufruffehler, 4 kein Drucker gefunden.
+
+PRINTER_MAINTENANCE_SIMULATE=PZA arbeitet mit virtuellen Druckern (Demomodus), die ihren Zustand
+von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu beginnen.
 </translation>
     </message>
 </context>
@@ -979,6 +997,62 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     </message>
 </context>
 <context>
+    <name>UpdateResults</name>
+    <message numerus="yes">
+        <source>%n updated</source>
+        <translation>
+            <numerusform>%n aktualisiert</numerusform>
+            <numerusform>%n aktualisiert</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n up to date</source>
+        <translation>
+            <numerusform>%n aktuell</numerusform>
+            <numerusform>%n aktuell</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n busy</source>
+        <translation>
+            <numerusform>%n belegt</numerusform>
+            <numerusform>%n belegt</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n declined</source>
+        <translation>
+            <numerusform>%n abgelehnt</numerusform>
+            <numerusform>%n abgelehnt</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n failed</source>
+        <translation>
+            <numerusform>%n fehlgeschlagen</numerusform>
+            <numerusform>%n fehlgeschlagen</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n stopped</source>
+        <translation>
+            <numerusform>%n angehalten</numerusform>
+            <numerusform>%n angehalten</numerusform>
+        </translation>
+    </message>
+    <message numerus="yes">
+        <source>%n not found</source>
+        <translation>
+            <numerusform>%n nicht gefunden</numerusform>
+            <numerusform>%n nicht gefunden</numerusform>
+        </translation>
+    </message>
+    <message>
+        <source>no printer</source>
+        <translation>kein Drucker</translation>
+    </message>
+</context>
+<context>
     <name>UpdateStatusIndicator</name>
     <message>
         <source>the printer is restarting</source>
@@ -1131,6 +1205,14 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <source>Nothing was written: there was no terminal to ask. Give --yes to answer yes.</source>
         <translation>Nichts wurde geschrieben: es gab kein Terminal für die Frage. Mit --yes wird mit Ja geantwortet.</translation>
     </message>
+    <message>
+        <source>could not write %1: %2</source>
+        <translation>%1 konnte nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>Summary: %1</source>
+        <translation>Zusammenfassung: %1</translation>
+    </message>
 </context>
 <context>
     <name>pm::cli::TerminalAlertPresenter</name>
@@ -1147,12 +1229,12 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <translation>(--yes: %1)</translation>
     </message>
     <message>
-        <source>Not done: this removes settings; give --remove-queues or --keep-queues.</source>
-        <translation>Nicht ausgeführt: dies entfernt Einstellungen; geben Sie --remove-queues oder --keep-queues an.</translation>
+        <source>(not done: this removes settings; give --remove-queues or --keep-queues)</source>
+        <translation>(nicht getan: das entfernt Einstellungen; geben Sie --remove-queues oder --keep-queues an)</translation>
     </message>
     <message>
-        <source>Not done: no terminal to ask; give --yes to answer yes.</source>
-        <translation>Nicht ausgeführt: kein Terminal für die Frage; mit --yes wird mit Ja geantwortet.</translation>
+        <source>(not done: no terminal to ask; give --yes to answer yes)</source>
+        <translation>(nicht getan: kein Terminal zum Fragen; geben Sie --yes an, um mit Ja zu antworten)</translation>
     </message>
 </context>
 </TS>
