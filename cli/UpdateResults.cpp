@@ -63,17 +63,14 @@ QJsonObject ResultTally::summaryJson() const {
 QString ResultTally::summaryText() const {
   // In the order of PrinterResult.
   static const char* const kWords[kPrinterResultCount] = {
-      QT_TRANSLATE_N_NOOP("UpdateResults", "%n updated"),
-      QT_TRANSLATE_N_NOOP("UpdateResults", "%n up to date"),
-      QT_TRANSLATE_N_NOOP("UpdateResults", "%n busy"),
-      QT_TRANSLATE_N_NOOP("UpdateResults", "%n declined"),
-      QT_TRANSLATE_N_NOOP("UpdateResults", "%n failed"),
-      QT_TRANSLATE_N_NOOP("UpdateResults", "%n stopped"),
-      QT_TRANSLATE_N_NOOP("UpdateResults", "%n not found")};
+      QT_TRANSLATE_NOOP("UpdateResults", "%1 updated"),  QT_TRANSLATE_NOOP("UpdateResults", "%1 up to date"),
+      QT_TRANSLATE_NOOP("UpdateResults", "%1 busy"),     QT_TRANSLATE_NOOP("UpdateResults", "%1 declined"),
+      QT_TRANSLATE_NOOP("UpdateResults", "%1 failed"),   QT_TRANSLATE_NOOP("UpdateResults", "%1 stopped"),
+      QT_TRANSLATE_NOOP("UpdateResults", "%1 not found")};
   QStringList parts;
   for (int i = 0; i < kPrinterResultCount; ++i)
     if (const int n = counts_[static_cast<size_t>(i)]; n > 0)
-      parts.append(QCoreApplication::translate("UpdateResults", kWords[i], nullptr, n));
+      parts.append(QCoreApplication::translate("UpdateResults", kWords[i]).arg(n));
   if (parts.isEmpty()) return QCoreApplication::translate("UpdateResults", "no printer");
   return parts.join(QStringLiteral(", "));
 }

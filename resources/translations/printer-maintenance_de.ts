@@ -998,54 +998,33 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
 </context>
 <context>
     <name>UpdateResults</name>
-    <message numerus="yes">
-        <source>%n updated</source>
-        <translation>
-            <numerusform>%n aktualisiert</numerusform>
-            <numerusform>%n aktualisiert</numerusform>
-        </translation>
+    <message>
+        <source>%1 updated</source>
+        <translation>%1 aktualisiert</translation>
     </message>
-    <message numerus="yes">
-        <source>%n up to date</source>
-        <translation>
-            <numerusform>%n aktuell</numerusform>
-            <numerusform>%n aktuell</numerusform>
-        </translation>
+    <message>
+        <source>%1 up to date</source>
+        <translation>%1 aktuell</translation>
     </message>
-    <message numerus="yes">
-        <source>%n busy</source>
-        <translation>
-            <numerusform>%n belegt</numerusform>
-            <numerusform>%n belegt</numerusform>
-        </translation>
+    <message>
+        <source>%1 busy</source>
+        <translation>%1 belegt</translation>
     </message>
-    <message numerus="yes">
-        <source>%n declined</source>
-        <translation>
-            <numerusform>%n abgelehnt</numerusform>
-            <numerusform>%n abgelehnt</numerusform>
-        </translation>
+    <message>
+        <source>%1 declined</source>
+        <translation>%1 abgelehnt</translation>
     </message>
-    <message numerus="yes">
-        <source>%n failed</source>
-        <translation>
-            <numerusform>%n fehlgeschlagen</numerusform>
-            <numerusform>%n fehlgeschlagen</numerusform>
-        </translation>
+    <message>
+        <source>%1 failed</source>
+        <translation>%1 fehlgeschlagen</translation>
     </message>
-    <message numerus="yes">
-        <source>%n stopped</source>
-        <translation>
-            <numerusform>%n angehalten</numerusform>
-            <numerusform>%n angehalten</numerusform>
-        </translation>
+    <message>
+        <source>%1 stopped</source>
+        <translation>%1 angehalten</translation>
     </message>
-    <message numerus="yes">
-        <source>%n not found</source>
-        <translation>
-            <numerusform>%n nicht gefunden</numerusform>
-            <numerusform>%n nicht gefunden</numerusform>
-        </translation>
+    <message>
+        <source>%1 not found</source>
+        <translation>%1 nicht gefunden</translation>
     </message>
     <message>
         <source>no printer</source>
