@@ -40,7 +40,10 @@ PrinterResult resultOf(const pm::UpdateOutcome& outcome) {
   if (outcome.reason == QLatin1String("busy")) return PrinterResult::Busy;
   if (outcome.result == QLatin1String("refused")) {
     if (outcome.reason == QLatin1String("up-to-date")) return PrinterResult::UpToDate;
-    if (outcome.reason == QLatin1String("declined")) return PrinterResult::Declined;
+    // A refusal recorded before reasons were (busy, not needed or declined: nothing was written)
+    // reads as the mildest of them rather than as a failure a dashboard would alarm on.
+    if (outcome.reason == QLatin1String("declined") || outcome.reason.isEmpty())
+      return PrinterResult::Declined;
   }
   // Refused for any other reason (the printer not ready, a firmware too old to start from) is
   // not the user's choice: the update did not happen and needs someone's attention.

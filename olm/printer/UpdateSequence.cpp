@@ -139,7 +139,7 @@ void pm::PrinterUpdate::showFirmwareUpdateWarning() {
            "2.0x (or 2.1x).\n\n(the current firmware version is %2)")
             .arg(available, 0, 'f', 2)
             .arg(installed, 0, 'f', 2);
-    recordUpdateOutcome(QStringLiteral("refused"), message);
+    recordUpdateOutcome(QStringLiteral("refused"), message, QStringLiteral("needs-older-update"));
     printer_.dialogs().showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false,
                                        pm::AlertStyle::Critical, nullptr,
                                        [](const pm::AlertAnswer&) { terminateApplication(); });
@@ -208,7 +208,8 @@ void pm::PrinterUpdate::proceedWithUpdateWhenReady() {
     const QString status = printer->printerStatus();
     printer->update().recordUpdateOutcome(QStringLiteral("refused"),
                                           tr("The printer was not ready (%1); nothing was changed.")
-                                              .arg(status.isEmpty() ? tr("no answer") : status));
+                                              .arg(status.isEmpty() ? tr("no answer") : status),
+                                          QStringLiteral("not-ready"));
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
   const auto notResponding = [printer, retryOnProceed, buttons] {
