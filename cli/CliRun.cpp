@@ -408,7 +408,7 @@ int CliRun::update() {
       err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial)
            << '\n';
       results_.insert(serial, resultWord(PrinterResult::NotFound));
-      if (options_.json) out_ << jsonLine(notFoundJson(serial)) << '\n';
+      if (options_.json) out_ << jsonLine(unstartedJson(serial, PrinterResult::NotFound)) << '\n';
       continue;
     }
     // An update under way goes on by itself, and a printer waiting in its loader was offered its
@@ -416,8 +416,10 @@ int CliRun::update() {
     const bool inLoader = printer->printerStatus() ==
                           TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode);
     if (printer->update().updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
+    // Ctrl+C before its update began: nothing written, and said so.
     if (stopping_) {
-      results_.remove(serial);
+      results_.insert(serial, resultWord(PrinterResult::Stopped));
+      if (options_.json) out_ << jsonLine(unstartedJson(serial, PrinterResult::Stopped)) << '\n';
       continue;
     }
     printer->update().updateFirmware(options_.allowOlder);

@@ -38,11 +38,11 @@ QJsonObject outcomeJson(const pm::UpdateOutcome& outcome) {
                                                       : QJsonValue(QJsonValue::Null)}};
 }
 
-QJsonObject notFoundJson(const QString& serial) {
+QJsonObject unstartedJson(const QString& serial, PrinterResult result) {
   pm::UpdateOutcome outcome;
   outcome.printer = serial;
   QJsonObject object = outcomeJson(outcome);
-  object.insert(QStringLiteral("result"), resultWord(PrinterResult::NotFound));
+  object.insert(QStringLiteral("result"), resultWord(result));
   return object;
 }
 

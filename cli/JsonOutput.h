@@ -18,6 +18,8 @@ struct UpdateProgress;
 
 namespace pm::cli {
 
+enum class PrinterResult;
+
 // One line of output, without its newline.
 QString jsonLine(const QJsonObject& object);
 // null for an empty text.
@@ -29,8 +31,8 @@ QJsonValue countOrNull(const std::optional<QString>& digits);
 // {"printer", "model", "result", "title", "message", "from", "to", "time"}, the result as a word
 // of UpdateResults.
 QJsonObject outcomeJson(const pm::UpdateOutcome& outcome);
-// The same for a printer named on the command line and not connected.
-QJsonObject notFoundJson(const QString& serial);
+// The same for a printer whose update never began (not connected, or Ctrl+C came first).
+QJsonObject unstartedJson(const QString& serial, PrinterResult result);
 // {"printer", "event", "phase"?, "bytes"?, "tables"?}
 QJsonObject progressJson(const pm::UpdateProgress& event);
 
