@@ -1,5 +1,6 @@
-# The whole set-up on a fresh Debian machine: `make run` starts the application, `make test` runs
-# the tests. Both install the packages they need first (scripts/bootstrap).
+# The whole set-up on a fresh Debian machine: `make run` builds the application alone and starts it
+# (`make demo`: on a virtual printer), `make test` builds everything and runs the tests. Both
+# install the packages they need first (scripts/bootstrap).
 # `make install [PREFIX=...]` and `make deb` build the application alone, optimised, in
 # $(RELEASE) (no tests), and install it or make its Debian package there.
 # `make bench [RESULTS=1]` builds the benchmark programs optimised in build-bench, runs them and
@@ -20,7 +21,7 @@ PREFIX     ?= /usr/local
 JOBS       ?= $(shell nproc)
 CMAKE_ARGS ?=
 
-.PHONY: all bootstrap build run demo test test-asan test-tsan install deb bench fuzz fuzz-smoke tidy format format-check clean
+.PHONY: all bootstrap build app run demo test test-asan test-tsan install deb bench fuzz fuzz-smoke tidy format format-check clean
 
 all: build
 
@@ -33,10 +34,14 @@ $(BUILD)/build.ninja:
 build: bootstrap $(BUILD)/build.ninja
 	cmake --build $(BUILD) -j $(JOBS)
 
-run: build
+# The window alone: not the tests, nor the command-line program.
+app: bootstrap $(BUILD)/build.ninja
+	cmake --build $(BUILD) -j $(JOBS) --target printer-maintenance
+
+run: app
 	$(BUILD)/printer-maintenance
 
-demo: build
+demo: app
 	PRINTER_MAINTENANCE_SIMULATE=$${PRINTER_MAINTENANCE_SIMULATE:-PZA} $(BUILD)/printer-maintenance
 
 test: build

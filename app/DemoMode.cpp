@@ -3,8 +3,10 @@
 #include <vector>
 
 #include <QCoreApplication>
+#include <QDir>
 
 #include "olm/model/ModelTraits.h"
+#include "olm/update/UpdateHistory.h"
 #include "sim/DemoPrinters.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
@@ -19,6 +21,17 @@ struct DemoBus {
   std::shared_ptr<usb::virt::VirtualUsbBus> bus;
   std::vector<std::shared_ptr<sim::VirtualPrinter>> printers;
 };
+// Where the demo printers keep their state between runs, apart from every real record;
+// PRINTER_MAINTENANCE_SIMULATE_RESET=1 starts them afresh from their entries.
+QString demoPrintersFolder() {
+  const QString folder = UpdateHistory::stateFile(QStringLiteral("demo/printers"));
+  if (qEnvironmentVariableIntValue("PRINTER_MAINTENANCE_SIMULATE_RESET") != 0) {
+    QDir(folder).removeRecursively();
+    systemLog(QStringLiteral("demo mode: the virtual printers start afresh"));
+  }
+  return folder;
+}
+
 }  // namespace
 
 QString DemoMode::simulationSpec() {
@@ -40,7 +53,7 @@ std::shared_ptr<usb::UsbRegistry> DemoMode::makeRegistry(const QString& spec, Ou
           QStringLiteral("demo mode: %1 is not admitted; its virtual printer is not attached").arg(name));
     return sim::DemoAdmission{ids.admitted, ids.vendorId, ids.productId};
   };
-  sim::DemoAttached attached = sim::attachDemoPrinters(*demo->bus, spec, admit);
+  sim::DemoAttached attached = sim::attachDemoPrinters(*demo->bus, spec, admit, demoPrintersFolder());
   demo->printers = std::move(attached.printers);
   if (outcome) *outcome = Outcome{attached.devices, attached.refused};
   systemLog(QStringLiteral("demo mode: %1 virtual printer(s) from PRINTER_MAINTENANCE_SIMULATE=%2")

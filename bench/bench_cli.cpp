@@ -36,7 +36,7 @@ double timedRun(const QString& cli, const QStringList& arguments, int count, int
         QJsonDocument::fromJson(child.output).object().value(QStringLiteral("printers")).toArray().size());
   } else {
     for (const QByteArray& line : child.output.split('\n'))
-      if (QJsonDocument::fromJson(line).object().value(QStringLiteral("result")) == QLatin1String("success"))
+      if (QJsonDocument::fromJson(line).object().value(QStringLiteral("result")) == QLatin1String("updated"))
         ++successes;
   }
   if (child.exitStatus != 0 || successes != count) *ok = false;

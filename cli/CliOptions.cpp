@@ -45,6 +45,7 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
   else if (command == QLatin1String("reset-counter")) options.command = Command::ResetCounter;
   else if (command == QLatin1String("usb-serial")) options.command = Command::UsbSerial;
   else if (command == QLatin1String("history")) options.command = Command::History;
+  else if (command == QLatin1String("metrics")) options.command = Command::Metrics;
   else
     return error(
         QCoreApplication::translate("CliOptions", "unknown command \"%1\" (try --help)").arg(command));
@@ -78,6 +79,8 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       case Command::History:
         return option == QLatin1String("--json") || option == QLatin1String("--printer") ||
                option == QLatin1String("--since") || option == QLatin1String("--limit");
+      case Command::Metrics:
+        return option == QLatin1String("--output") || option == QLatin1String("--wait");
       default:
         return false;
     }
@@ -99,7 +102,7 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
     }
     const bool flag = option != QLatin1String("--wait") && option != QLatin1String("--printer") &&
                       option != QLatin1String("--counter") && option != QLatin1String("--since") &&
-                      option != QLatin1String("--limit");
+                      option != QLatin1String("--limit") && option != QLatin1String("--output");
     if (flag && inlineValue)
       return error(QCoreApplication::translate("CliOptions", "%1 takes no value").arg(option));
 
@@ -144,6 +147,11 @@ std::variant<Options, UsageError> parseArguments(const QStringList& arguments) {
       if (!ok || limit < 1 || limit > 100000)
         return error(QCoreApplication::translate("CliOptions", "--limit needs a number from 1 to 100000"));
       options.limit = limit;
+    } else if (option == QLatin1String("--output")) {
+      const std::optional<QString> value = p.valueOf(inlineValue);
+      if (!value || value->isEmpty() || value->startsWith(QLatin1String("--")))
+        return error(QCoreApplication::translate("CliOptions", "--output needs a file name"));
+      options.output = *value;
     } else if (option == QLatin1String("--counter")) {
       const std::optional<QString> value = p.valueOf(inlineValue);
       if (!value || value->size() != 1 || !QStringLiteral("ABM").contains(value->toUpper()))
@@ -194,10 +202,13 @@ QString usageText() {
       "  usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]\n"
       "  history [--json] [--printer SERIAL] [--since DATE] [--limit N]\n"
       "      The update outcomes recorded on this machine, newest first (the last 100 unless --limit).\n"
+      "  metrics [--output FILE] [--wait SECONDS]\n"
+      "      The printers' state in the Prometheus text format; FILE is replaced whole.\n"
       "  --version | --help\n"
       "\n"
       "Options:\n"
-      "  --json           machine-readable output on standard output (update: one object a line)\n"
+      "  --json           machine-readable output on standard output (update: one object a line,\n"
+      "                   one result per printer, a summary last)\n"
       "  --wait SECONDS   look that much longer for printers still arriving\n"
       "  --yes            answer yes to every question (print queues are kept)\n"
       "  --allow-older    update also to an older or the same firmware version\n"
@@ -209,10 +220,14 @@ QString usageText() {
       "Questions are asked on the terminal (y/N); without one and without --yes, nothing is written.\n"
       "Ctrl+C during an update stops it at the next safe point; running it again finishes it.\n"
       "\n"
-      "Exit status: 0 done and verified, 1 failed, 2 refused or nothing to do, 3 usage error or\n"
-      "no such printer.\n"
+      "Each printer's result: updated, up-to-date, busy, declined, failed, stopped or not-found.\n"
       "\n"
-      "PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode).\n");
+      "Exit status: 0 every selected printer updated or up to date (or the command done),\n"
+      "1 any failed, stopped, busy or not found, 2 nothing written by your choice (declined,\n"
+      "or no terminal to ask), 3 usage error, 4 no printer matched.\n"
+      "\n"
+      "PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode), which keep their\n"
+      "state between runs; PRINTER_MAINTENANCE_SIMULATE_RESET=1 starts them afresh.\n");
 }
 
 }  // namespace pm::cli

@@ -7,6 +7,7 @@
 //   reset-counter --printer SERIAL --counter A|B|M [--yes]
 //   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
 //   history [--json] [--printer SERIAL] [--since DATE] [--limit N]
+//   metrics [--output FILE] [--wait SECONDS]
 //   --version | --help
 //
 // Parsing is pure (no I/O), so every rule is checked by the unit test alone. [any]
@@ -20,7 +21,7 @@
 
 namespace pm::cli {
 
-enum class Command { List, Update, ResetCounter, UsbSerial, History, Version, Help };
+enum class Command { List, Update, ResetCounter, UsbSerial, History, Metrics, Version, Help };
 
 // What to do with this printer's print queues after a USB serial-number change.
 enum class QueueChoice { Ask, Remove, Keep };
@@ -38,6 +39,7 @@ struct Options {
   QueueChoice queues = QueueChoice::Ask;
   QDateTime since;  // history --since: entries from then on (local time); invalid: all
   int limit = 100;  // history --limit: the newest this many
+  QString output;   // metrics --output: the file replaced; empty: standard output
 };
 
 struct UsageError {

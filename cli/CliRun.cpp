@@ -15,6 +15,8 @@
 
 #include "app/TBPrinters.h"
 #include "cli/InterruptWatch.h"
+#include "cli/JsonOutput.h"
+#include "cli/MetricsReport.h"
 #include "cli/PrinterReport.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/PrinterLock.h"
@@ -51,17 +53,6 @@ AnswerPolicy policyFor(const Options& options) {
   return policy;
 }
 
-int statusOf(const QString& result) {
-  if (result == QLatin1String("success")) return kDone;
-  return result == QLatin1String("refused") || result == QLatin1String("busy") ? kRefused : kFailed;
-}
-
-// The worst of the printers' results: a failure over a refusal over success.
-int combined(int a, int b) {
-  if (a == kFailed || b == kFailed) return kFailed;
-  return std::max(a, b);
-}
-
 // Runs the event loop until `done` holds or `boundMs` has passed; answers `done()`.
 bool waitUntil(const std::function<bool()>& done, int boundMs) {
   QEventLoop loop;
@@ -96,10 +87,6 @@ class PrinterHold {
   const std::optional<LockHolder> other_;
 };
 
-QString json(const QJsonObject& object) {
-  return QString::fromUtf8(QJsonDocument(object).toJson(QJsonDocument::Compact));
-}
-
 }  // namespace
 
 CliRun::CliRun(const Options& options, QObject* parent)
@@ -120,6 +107,8 @@ int CliRun::exec() {
       return kDone;
     case Command::History:
       return history();
+    case Command::Metrics:
+      return metrics();
     case Command::List:
       return list();
     case Command::Update:
@@ -164,7 +153,7 @@ void CliRun::waitForPrinters(int extraSeconds) {
   loop.exec();
 }
 
-int CliRun::list() {
+QList<PrinterFacts> CliRun::readPrinters() {
   // Reading never writes: no update is carried on, started or declined from here.
   UpdateEvents::setRole(UpdateEvents::Role::Observe);
   TBPrinters controller;
@@ -172,18 +161,36 @@ int CliRun::list() {
   waitForPrinters(options_.waitSeconds);
   QList<PrinterFacts> printers;
   for (const TBPrinters::PrinterRef& printer : controller.printers()) printers.append(factsOf(*printer));
+  controller_ = nullptr;
+  return printers;
+}
+
+int CliRun::list() {
+  const QList<PrinterFacts> printers = readPrinters();
   if (options_.json) {
     QJsonArray array;
     for (const PrinterFacts& facts : printers) array.append(toJson(facts));
-    out_ << json(QJsonObject{{QStringLiteral("printers"), array}}) << '\n';
+    out_ << jsonLine(QJsonObject{{QStringLiteral("printers"), array}}) << '\n';
   } else if (printers.isEmpty()) {
     out_ << tr("No supported printer is connected.") << '\n';
   } else {
     out_ << textTable(printers);
   }
   out_.flush();
-  controller_ = nullptr;
   return kDone;
+}
+
+int CliRun::metrics() {
+  const QString text = metricsText(readPrinters(), UpdateHistory::entries());
+  if (options_.output.isEmpty()) {
+    out_ << text;
+    out_.flush();
+    return kDone;
+  }
+  QString why;
+  if (writeAtomically(options_.output, text, &why)) return kDone;
+  err_ << "printer-maintenance-cli: " << tr("could not write %1: %2").arg(options_.output, why) << '\n';
+  return kFailed;
 }
 
 int CliRun::history() {
@@ -196,15 +203,7 @@ int CliRun::history() {
     return kFailed;
   }
   if (options_.json) {
-    for (const UpdateOutcome& e : entries)
-      out_ << json(QJsonObject{{QStringLiteral("printer"), e.printer},
-                               {QStringLiteral("model"), e.model},
-                               {QStringLiteral("from"), e.from},
-                               {QStringLiteral("to"), e.to},
-                               {QStringLiteral("result"), e.result},
-                               {QStringLiteral("message"), e.message},
-                               {QStringLiteral("time"), e.time.toString(Qt::ISODate)}})
-           << '\n';
+    for (const UpdateOutcome& e : entries) out_ << jsonLine(outcomeJson(e)) << '\n';
   } else if (entries.isEmpty()) {
     out_ << (options_.printers.isEmpty() && !options_.since.isValid()
                  ? tr("No update has been recorded on this machine.")
@@ -214,7 +213,7 @@ int CliRun::history() {
     for (const UpdateOutcome& e : entries)
       out_ << e.time.toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm")) << "  "
            << (e.printer.isEmpty() ? e.model : e.printer) << "  "
-           << (e.from.isEmpty() ? QStringLiteral("?") : e.from) << " -> " << e.to << "  " << e.result
+           << (e.from.isEmpty() ? QStringLiteral("?") : e.from) << " -> " << e.to << "  " << recordedWord(e)
            << (e.message.isEmpty() ? QString() : QStringLiteral("  (%1)").arg(e.message)) << '\n';
   }
   out_.flush();
@@ -263,14 +262,14 @@ bool CliRun::confirmed(const TBUSBPrinterOLM& printer, const QString& title, con
 int CliRun::resetCounter() {
   TBPrinters controller;
   const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
-  if (!printer) return kUsage;
+  if (!printer) return kNoPrinter;
   const QString letter(QChar::fromLatin1(options_.counter));
   const PrinterHold hold(*printer);
   if (hold.otherHolder()) {
     err_ << tr("Counter %1 of %2 was not reset: %3")
                 .arg(letter, printer->printerName(), busyText(*hold.otherHolder()))
          << '\n';
-    return kRefused;
+    return kFailed;  // not the user's choice: the counter still counts
   }
   InterruptWatch interrupts;
   connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::abandonWaits);
@@ -295,20 +294,21 @@ int CliRun::resetCounter() {
                       : busy  ? tr("the printer is in use by another program.")
                               : result->second;
   err_ << tr("Counter %1 of %2 was not reset: %3").arg(letter, printer->printerName(), why) << '\n';
-  return busy ? kRefused : kFailed;
+  // Held by another program is not the user's choice: the counter still counts (exit 1).
+  return kFailed;
 }
 
 int CliRun::usbSerial() {
   TBPrinters controller;
   const std::shared_ptr<TBUSBPrinterOLM> printer = namedPrinter(controller);
-  if (!printer) return kUsage;
+  if (!printer) return kNoPrinter;
   const bool on = options_.usbSerialOn;
   const PrinterHold hold(*printer);
   if (hold.otherHolder()) {
     err_ << tr("The USB serial number of %1 was not changed: %2")
                 .arg(printer->printerName(), busyText(*hold.otherHolder()))
          << '\n';
-    return kRefused;
+    return kFailed;
   }
   InterruptWatch interrupts;
   connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::abandonWaits);
@@ -319,15 +319,16 @@ int CliRun::usbSerial() {
                  ? tr("the USB serial number of %1 cannot be switched (not read)")
                  : tr("the USB serial number of %1 cannot be switched (not supported)"))
                 .arg(printer->printerName())
-         << '\n';
-    return kRefused;
+         << (printer->status().isEmpty() ? QString() : QStringLiteral(": ") + printer->status()) << '\n';
+    // Not the user's choice: held by another program, or not answering (exit 1).
+    return kFailed;
   }
   if (printer->properties().usbISerial() == on) {
     err_ << (on ? tr("The USB serial number of %1 is already on.")
                 : tr("The USB serial number of %1 is already off."))
                 .arg(printer->printerName())
          << '\n';
-    return kRefused;
+    return kDone;
   }
   if (!confirmed(
           *printer,
@@ -363,8 +364,7 @@ int CliRun::usbSerial() {
   }
   err_ << tr("The USB serial number of %1 was not changed: %2").arg(printer->printerName(), result->second)
        << '\n';
-  return result->second == TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)") ? kRefused
-                                                                                              : kFailed;
+  return kFailed;
 }
 
 void CliRun::showProgress(const UpdateProgress& event) {
@@ -396,12 +396,7 @@ void CliRun::showProgress(const UpdateProgress& event) {
   err_ << event.printer << ": " << line << '\n';
   err_.flush();
   if (!options_.json) return;
-  QJsonObject object{{QStringLiteral("printer"), event.printer},
-                     {QStringLiteral("event"), progressKindName(event.kind)}};
-  if (event.phase > 0) object.insert(QStringLiteral("phase"), event.phase);
-  if (event.kind == UpdateProgress::Kind::BytesSent) object.insert(QStringLiteral("bytes"), event.count);
-  if (event.kind == UpdateProgress::Kind::TablesWritten) object.insert(QStringLiteral("tables"), event.count);
-  out_ << json(object) << '\n';
+  out_ << jsonLine(progressJson(event)) << '\n';
   out_.flush();
 }
 
@@ -409,16 +404,15 @@ void CliRun::showProgress(const UpdateProgress& event) {
 void CliRun::showOutcome(const UpdateOutcome& outcome) {
   if (!results_.contains(outcome.printer) && !options_.all) return;
   if (!results_.value(outcome.printer).isEmpty()) return;
-  results_.insert(outcome.printer, outcome.result);
-  err_ << outcome.printer << ": " << outcome.result << ": " << outcome.message << '\n';
+  const QString word = resultWord(resultOf(outcome));
+  results_.insert(outcome.printer, word);
+  const QString said =
+      outcome.title.isEmpty() ? outcome.message : outcome.title + QStringLiteral(": ") + outcome.message;
+  err_ << outcome.printer << ": " << word << (said.isEmpty() ? QString() : QStringLiteral(": ") + said)
+       << '\n';
   err_.flush();
   if (!options_.json) return;
-  out_ << json(QJsonObject{{QStringLiteral("printer"), outcome.printer},
-                           {QStringLiteral("result"), outcome.result},
-                           {QStringLiteral("from"), outcome.from},
-                           {QStringLiteral("to"), outcome.to},
-                           {QStringLiteral("message"), outcome.message}})
-       << '\n';
+  out_ << jsonLine(outcomeJson(outcome)) << '\n';
   out_.flush();
 }
 
@@ -467,6 +461,7 @@ int CliRun::update() {
   connect(&interrupts, &InterruptWatch::interrupted, this, &CliRun::stopUpdates);
   connect(&interrupts, &InterruptWatch::hungUp, this, &CliRun::hangUp);
   if (!options_.all) presenter_.setScope(options_.printers);
+  presenter_.setOutcomesTold(true);
   waitForPrinters(0);
 
   const auto present = [&controller](const QString& serial) -> TBPrinters::PrinterRef {
@@ -474,17 +469,14 @@ int CliRun::update() {
       if (printer->identitySerialNumber() == serial) return printer;
     return nullptr;
   };
-  int status = kDone;
   if (options_.all) {
     // A printer not yet identified is one returning from a restart of its update: its events name it.
     for (const TBPrinters::PrinterRef& printer : controller.printers())
       if (const QString serial = printer->identitySerialNumber();
           !serial.isEmpty() && !results_.contains(serial))
         results_.insert(serial, QString());
-    if (results_.isEmpty()) {
+    if (results_.isEmpty())
       err_ << "printer-maintenance-cli: " << tr("no supported printer is connected; nothing to do") << '\n';
-      status = kRefused;
-    }
   }
   const QStringList targets = results_.keys();
   for (const QString& serial : targets) {
@@ -512,8 +504,8 @@ int CliRun::update() {
     if (!printer) {
       err_ << "printer-maintenance-cli: " << tr("no printer with serial number %1 is connected").arg(serial)
            << '\n';
-      results_.remove(serial);
-      status = kUsage;
+      results_.insert(serial, resultWord(PrinterResult::NotFound));
+      if (options_.json) out_ << jsonLine(unstartedJson(serial, PrinterResult::NotFound)) << '\n';
       continue;
     }
     // An update under way goes on by itself, and a printer waiting in its loader was offered its
@@ -521,8 +513,10 @@ int CliRun::update() {
     const bool inLoader = printer->printerStatus() ==
                           TBUSBPrinterOLM::stringForKTStatusString(TBUSBPrinterOLM::kUpdateModeCode);
     if (printer->update().updateRecord() || printer->inFirmwareUpdate() || inLoader) continue;
+    // Ctrl+C before its update began: nothing written, and said so.
     if (stopping_) {
-      results_.remove(serial);
+      results_.insert(serial, resultWord(PrinterResult::Stopped));
+      if (options_.json) out_ << jsonLine(unstartedJson(serial, PrinterResult::Stopped)) << '\n';
       continue;
     }
     printer->update().updateFirmware(options_.allowOlder);
@@ -559,7 +553,8 @@ int CliRun::update() {
         UpdateEvents::finish(
             record, QStringLiteral("failed"),
             (stopping_ ? QString() : TBUSBPrinterOLM::tr("The printer has not come back.") + u' ') +
-                UpdateEvents::stoppedState(record));
+                UpdateEvents::stoppedState(record),
+            stopping_ ? QStringLiteral("stopped") : QString());
       }
     }
   };
@@ -572,19 +567,21 @@ int CliRun::update() {
       },
       kUpdateBoundMs);
   QCoreApplication::sendPostedEvents();
+  ResultTally tally;
   for (auto it = results_.cbegin(); it != results_.cend(); ++it) {
-    if (it.value().isEmpty()) {
+    if (it.value().isEmpty())
       err_ << it.key() << ": " << tr("the update did not end within %1 minutes").arg(kUpdateBoundMs / 60000)
            << '\n';
-      status = combined(status, kFailed);
-    } else {
-      status = status == kUsage ? kUsage : combined(status, statusOf(it.value()));
-    }
+    tally.add(resultFromWord(it.value()).value_or(PrinterResult::Failed));
   }
   Q_UNUSED(allDone);
+  const int status = tally.exitStatus();
   if (presenter_.declinedUnasked() > 0 && status == kRefused)
     err_ << tr("Nothing was written: there was no terminal to ask. Give --yes to answer yes.") << '\n';
+  err_ << tr("Summary: %1").arg(tally.summaryText()) << '\n';
   err_.flush();
+  if (options_.json) out_ << jsonLine(tally.summaryJson()) << '\n';
+  out_.flush();
   disconnect(progressed);
   disconnect(finished);
   controller_ = nullptr;

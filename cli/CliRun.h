@@ -2,8 +2,8 @@
 // One run of printer-maintenance-cli: the controller the window uses (TBPrinters, the printer
 // objects, the update), driven by one command instead of a person at a window, with the terminal
 // alert presenter answering for the person. It finds the printers, waits (bounded) until those
-// present are read, does the command and answers the process exit status:
-//   0 done and verified, 1 failed, 2 refused or nothing to do, 3 usage error or no such printer.
+// present are read, does the command and answers the process exit status (UpdateResults.h):
+//   0 done and verified, 1 failed or busy, 2 declined, 3 usage error, 4 no such printer.
 //
 // Threads: [main] for every member.
 
@@ -15,7 +15,9 @@
 #include <memory>
 
 #include "cli/CliOptions.h"
+#include "cli/PrinterReport.h"
 #include "cli/TerminalAlertPresenter.h"
+#include "cli/UpdateResults.h"
 
 class TBPrinters;
 class TBUSBPrinterOLM;
@@ -27,8 +29,6 @@ struct UpdateProgress;
 }  // namespace pm
 
 namespace pm::cli {
-
-enum ExitStatus { kDone = 0, kFailed = 1, kRefused = 2, kUsage = 3 };
 
 class CliRun : public QObject {
   Q_OBJECT
@@ -43,6 +43,9 @@ class CliRun : public QObject {
  private:
   int list();
   int history();
+  int metrics();
+  // Starts discovery, waits as list does and reads what the printers present tell.
+  QList<PrinterFacts> readPrinters();
   int update();
   int resetCounter();
   int usbSerial();
@@ -73,7 +76,7 @@ class CliRun : public QObject {
   QTextStream err_;
   TerminalAlertPresenter presenter_;
   TBPrinters* controller_ = nullptr;
-  // update: each printer's result ("" while its update runs), by serial number.
+  // update: each printer's result word (UpdateResults; "" while its update runs), by serial number.
   QHash<QString, QString> results_;
   bool stopping_ = false;
   bool abandoned_ = false;

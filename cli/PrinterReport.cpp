@@ -6,6 +6,7 @@
 #include <QJsonArray>
 
 #include "app/ColorTableSummary.h"
+#include "cli/JsonOutput.h"
 #include "olm/model/ModelTraits.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
@@ -77,11 +78,11 @@ PrinterFacts factsOf(TBUSBPrinterOLM& printer) {
   if (!facts.serial) facts.serial = readValue(printer.serialNumberUSB());
   facts.manufacturer = readValue(printer.manufacturer());
   if (!facts.manufacturer) facts.manufacturer = readValue(printer.vendorUSB());
-  facts.model = readValue(printer.model());
-  if (!facts.model) {
-    if (const std::optional<PrinterModel> known = modelForProductId(printer.productID()))
-      facts.model = modelName(*known);
-  }
+  // The model's name as the update and the history name it ("PZA"), else what the printer says.
+  if (const std::optional<PrinterModel> known = printer.printerModel()) facts.model = modelName(*known);
+  else if (const std::optional<PrinterModel> byId = modelForProductId(printer.productID()))
+    facts.model = modelName(*byId);
+  else facts.model = readValue(printer.model());
   facts.status = readValue(printer.printerStatus());
   facts.usbStatus = usbStatusOf(printer);
   facts.firmware = readValue(printer.firmwareVersion());
@@ -124,7 +125,7 @@ QJsonObject toJson(const PrinterFacts& facts) {
       {QStringLiteral("firmware"), json(facts.firmware)},
       {QStringLiteral("availableFirmware"), json(facts.availableFirmware)},
       {QStringLiteral("firmwareState"), firmwareStateName(facts.firmwareState)},
-      {QStringLiteral("lifetimeCounter"), json(facts.lifetimeCounter)},
+      {QStringLiteral("lifetimeCounter"), countOrNull(facts.lifetimeCounter)},
       {QStringLiteral("colourTables"), tables},
       {QStringLiteral("usbSerialNumber"),
        facts.usbSerialNumber ? QJsonValue(*facts.usbSerialNumber) : QJsonValue(QJsonValue::Null)},

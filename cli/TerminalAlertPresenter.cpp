@@ -5,6 +5,7 @@
 #include <QRegularExpression>
 
 #include "support/MainQueue.h"
+#include "support/SystemLog.h"
 
 namespace pm::cli {
 
@@ -51,43 +52,48 @@ void TerminalAlertPresenter::showNext() {
   Q_ASSERT(isMainQueue());
   if (pending_.empty()) return;
   const AlertRequest& request = pending_.front().request;
-  const QString printer =
-      request.printerName.isEmpty() ? QString() : request.printerName + QStringLiteral(": ");
-  err_ << printer << plain(request.title) << '\n';
-  if (const QString message = plain(request.message); !message.isEmpty()) err_ << message << '\n';
-  err_.flush();
-
+  // Named as the command's own lines name it: by serial number where the printer has one.
+  const QString who = request.serialNumber.isEmpty() ? request.printerName : request.serialNumber;
+  const QString heading =
+      (who.isEmpty() ? QString() : who + QStringLiteral(": ")) + plain(request.title).simplified();
+  const QString message = plain(request.message);
   if (request.acceptButton < 0) {  // a message: nothing to decide
+    if (outcomesTold_) {
+      systemLog(heading + u' ' + message.simplified());
+    } else {
+      err_ << heading << '\n';
+      if (!message.isEmpty()) err_ << message << '\n';
+      err_.flush();
+    }
     answer(declining(request));
     return;
   }
+  // Answered without a person: the question and its answer on one line.
+  const auto answered = [&](const QString& why, bool yes) {
+    err_ << heading << ' ' << why << '\n';
+    err_.flush();
+    answer(yes ? accepting(request) : declining(request));
+  };
   // Never a change to a printer the command line did not name, nor any after Ctrl+C.
-  if (stopped_ || (!scope_.isEmpty() && !scope_.contains(request.serialNumber))) {
-    err_ << (stopped_ ? tr("(stopping: no)") : tr("(not a printer named on the command line: no)")) << '\n';
-    err_.flush();
-    answer(declining(request));
-    return;
-  }
+  if (stopped_ || (!scope_.isEmpty() && !scope_.contains(request.serialNumber)))
+    return answered(stopped_ ? tr("(stopping: no)") : tr("(not a printer named on the command line: no)"),
+                    false);
   const bool removesSettings = request.acceptRemovesSettings;
-  if (removesSettings && (policy_.removeQueues || policy_.keepQueues)) {
-    answer(policy_.removeQueues ? accepting(request) : declining(request));
-    return;
-  }
-  if (policy_.yes && !removesSettings) {
-    err_ << tr("(--yes: %1)").arg(plain(request.buttons.value(request.acceptButton))) << '\n';
-    err_.flush();
-    answer(accepting(request));
-    return;
-  }
+  if (removesSettings && (policy_.removeQueues || policy_.keepQueues))
+    return answered(
+        policy_.removeQueues ? QStringLiteral("(--remove-queues)") : QStringLiteral("(--keep-queues)"),
+        policy_.removeQueues);
+  if (policy_.yes && !removesSettings)
+    return answered(tr("(--yes: %1)").arg(plain(request.buttons.value(request.acceptButton))), true);
   if (!policy_.interactive) {
-    err_ << (policy_.yes ? tr("Not done: this removes settings; give --remove-queues or --keep-queues.")
-                         : tr("Not done: no terminal to ask; give --yes to answer yes."))
-         << '\n';
-    err_.flush();
     ++declinedUnasked_;
-    answer(declining(request));
-    return;
+    return answered(policy_.yes
+                        ? tr("(not done: this removes settings; give --remove-queues or --keep-queues)")
+                        : tr("(not done: no terminal to ask; give --yes to answer yes)"),
+                    false);
   }
+  err_ << heading << '\n';
+  if (!message.isEmpty()) err_ << message << '\n';
   // Ask, and read the answer without blocking the main thread.
   asking_ = true;
   err_ << plain(request.buttons.value(request.acceptButton)) << "? [y/N] ";

@@ -1,6 +1,7 @@
 #pragma once
 // The alert presenter of printer-maintenance-cli: every question the window would ask is asked on
-// the terminal instead ("y/N", no by default), and every message is written to standard error.
+// the terminal instead ("y/N", no by default), and every message is written to standard error. A
+// question answered without a person (by an option, or declined for want of a terminal) is one line.
 // Without a terminal, or with --yes, questions are answered from the command line's policy:
 //  - --yes presses each alert's accept button (and ticks its "I Agree" box), except where going
 //    ahead removes the user's own configuration (print queues), which only --remove-queues does;
@@ -46,6 +47,9 @@ class TerminalAlertPresenter final : public QObject, public AlertPresenter {
   // Only questions about these printers (serial numbers) may go ahead; those about any other
   // printer are declined unasked. Empty: every printer.
   void setScope(const QStringList& serialNumbers) { scope_ = serialNumbers; }
+  // The command says each printer's end itself: messages (alerts with nothing to decide) go to the
+  // system log only, so that standard error has each event once.
+  void setOutcomesTold(bool told) { outcomesTold_ = told; }
   // From now on every question is declined without asking, the one being asked included (Ctrl+C).
   void stopAsking();
 
@@ -70,6 +74,7 @@ class TerminalAlertPresenter final : public QObject, public AlertPresenter {
   QByteArray inputLine_;
   QStringList scope_;
   bool stopped_ = false;
+  bool outcomesTold_ = false;
   int declinedUnasked_ = 0;
   int declined_ = 0;
 };

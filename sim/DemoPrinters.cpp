@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include "sim/DemoPrinterMemory.h"
 #include "support/SystemLog.h"
 
 namespace sim {
@@ -111,10 +112,12 @@ void attachDeafDevice(usb::virt::VirtualUsbBus& bus, const VirtualPrinterConfig&
 
 }  // namespace
 
-DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& spec, const DemoAdmit& admit) {
+DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& spec, const DemoAdmit& admit,
+                                const QString& memoryFolder) {
   Q_ASSERT(!QCoreApplication::instance() ||
            QThread::currentThread() == QCoreApplication::instance()->thread());
   DemoAttached attached;
+  const DemoPrinterMemory memory(memoryFolder);
   int index = 0;
   for (const QString& rawEntry : spec.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
     const QString entry = rawEntry.trimmed();
@@ -136,7 +139,9 @@ DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& sp
           QStringLiteral("demo device attached: %1 answering nothing").arg(modelName(demo->config.model)));
       continue;
     }
+    memory.recall(demo->config);
     std::shared_ptr<VirtualPrinter> printer = VirtualPrinter::attach(bus, demo->config);
+    memory.watch(printer);
     if (demo->busy) printer->setHeldByOtherProgram(true);
     pm::systemLog(
         QStringLiteral("demo printer attached: %1 serial %2 firmware \"%3\"")

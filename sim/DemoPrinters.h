@@ -16,7 +16,9 @@
 //                   host's read gave up and waits in the pipe for the next read
 //   restart=N       time off the bus at each restart, as latency (default 2.5 s)
 //   loader          powered on in its firmware update mode, as a printer left between an
-//                   update's phases (a real printer keeps that state across our runs; these do not)
+//                   update's phases
+// Given a folder, each printer keeps its firmware, loader state, counters, settings and colour
+// tables there across runs, by serial number (DemoPrinterMemory), over the entry's fw= and loader.
 // Unknown models and options are logged and skipped. Demo printers stay off the bus for two and
 // a half seconds at each restart, so that a person sees them leave and come back.
 //
@@ -48,8 +50,9 @@ struct DemoAttached {
   QStringList refused;                                    // the models of the refused entries
 };
 
-// Without `admit` every model is attached with its own IDs.
+// Without `admit` every model is attached with its own IDs; without `memoryFolder` the printers
+// start as their entries say and keep nothing.
 DemoAttached attachDemoPrinters(usb::virt::VirtualUsbBus& bus, const QString& spec,
-                                const DemoAdmit& admit = {});
+                                const DemoAdmit& admit = {}, const QString& memoryFolder = {});
 
 }  // namespace sim

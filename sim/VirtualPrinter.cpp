@@ -199,6 +199,11 @@ bool VirtualPrinter::unplugPending() const {
   return unplugAt_ != 0;
 }
 
+void VirtualPrinter::setStateObserver(std::function<void()> observer) {
+  std::lock_guard lock(mutex_);
+  stateObserver_ = std::move(observer);
+}
+
 void VirtualPrinter::setHeldByOtherProgram(bool held) {
   if (const auto dev = device()) dev->setHeldByOtherProgram(held);
 }
@@ -230,6 +235,7 @@ TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoin
   Q_UNUSED(endpoint);
   BusAction action = BusAction::None;
   bool stalled = false;
+  std::function<void()> observer;
   {
     std::lock_guard lock(mutex_);
     for (const ReceivedFrame& frame : parser_.feed(data)) {
@@ -237,7 +243,9 @@ TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoin
       if (action != BusAction::None) break;  // the printer is off the bus for the rest
     }
     stalled = std::exchange(stallWrite_, false);
+    if (std::exchange(stateChanged_, false)) observer = stateObserver_;
   }
+  if (observer) observer();
   perform(device, action);
   if (action == BusAction::Unplug) return TransferResult::failure(kIOReturnNoDevice);
   return stalled ? TransferResult::stall() : TransferResult::ok();

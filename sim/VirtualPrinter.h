@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -133,6 +134,11 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   void setHeldByOtherProgram(bool held);
   void setUpdateFault(UpdateFault fault);
 
+  // Called on the transferring thread, without the lock, after a command changed what the printer
+  // keeps across power cycles (firmware, update mode, counters, the iSerial setting, colour tables),
+  // before any restart it asks for. Null: nobody listens.
+  void setStateObserver(std::function<void()> observer);
+
   // Power off and on: leaves the bus (if on it) and comes back after the restart delay, showing
   // the USB serial string as the iSerial setting says. Keeps update mode.
   void powerCycle();
@@ -199,6 +205,9 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   int64_t replyFaultAt_ = -1;  // the answered-command count it hits; -1 every
   int64_t unplugAt_ = 0;       // the received-command count that unplugs; 0 none
   UpdateFault updateFault_ = UpdateFault::None;
+
+  bool stateChanged_ = false;  // by the command being handled
+  std::function<void()> stateObserver_;
 
   std::atomic<bool> inTransfer_{false};  // checks the bus's one-transfer-at-a-time promise
 };

@@ -39,6 +39,10 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
   BusAction action = BusAction::None;
   const std::optional<QByteArray> body =
       updateMode_ ? answerInUpdateMode(frame, &action) : answer(frame, &action);
+  // Anything but a read may change what the printer keeps (its observer saves it).
+  if (frame.category != QLatin1String("STATUS") && frame.category != QLatin1String("INFO") &&
+      frame.category != QLatin1String("MNT_RD") && frame.category != QLatin1String("TBL_RD"))
+    stateChanged_ = true;
   const QString& name = frame.subKey.isEmpty() ? frame.category : frame.subKey;
   if (body) queueReply(*body, !lateReplies_.isEmpty() && name == lateReplies_);
   return action;

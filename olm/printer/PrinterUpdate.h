@@ -156,8 +156,10 @@ class PrinterUpdate {
   // The update stops with the user told; the record stays for the next attach. [any]
   void stopUpdate(const QString& title, const QString& message);
   void showStopped(const QString& title, const QString& message);  // [any]
-  // Appends the update's end ("success" or "failed") to the machine's history. [any]
-  void recordUpdateOutcome(const QString& result, const QString& message);
+  // Appends the update's end ("success", "failed" or "refused") to the machine's history, with
+  // its reason for programs (UpdateOutcome::reason) and the heading of the message, if any. [any]
+  void recordUpdateOutcome(const QString& result, const QString& message, const QString& reason = {},
+                           const QString& title = {});
   // A printer other than the recorded one at this port: no update command, the user is told. [main]
   void tellUpdateNotFinished(const UpdateRecord& other);
   // Sends the image as one "FLASH_PROGRAM" frame whose write may take as long as its size needs

@@ -312,7 +312,8 @@ void pm::PrinterUpdate::showUnexpectedUpdateModePrompt() {
           printer->update().uploadFirmware();
           return;
         }
-        printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedLoaderText());
+        printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedLoaderText(),
+                                              QStringLiteral("declined"));
         printer->dialogs().showAlert(
             tr("Please power-cycle this printer"),
             tr("Contact customer support if power-cycling does not resolve the issue."), {tr("OK")}, nullptr);

@@ -35,6 +35,9 @@ constexpr qint64 kImagePieceBytes = qint64{32} * 1024;
 
 const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
 const QString kIdleCode = QStringLiteral("00000");
+// UpdateOutcome::reason of an update ended by the user's answer or by a stop request.
+const QString kDeclined = QStringLiteral("declined");
+const QString kStopped = QStringLiteral("stopped");
 
 bool isReadyForUpdate(const TBUSBPrinterOLM::StatusCode& code) {
   // Exact texts: a reply "0" is not "00000".
@@ -147,7 +150,7 @@ void pm::PrinterUpdate::showFirmwareUpdateWarning() {
            "2.0x (or 2.1x).\n\n(the current firmware version is %2)")
             .arg(available, 0, 'f', 2)
             .arg(installed, 0, 'f', 2);
-    recordUpdateOutcome(QStringLiteral("refused"), message);
+    recordUpdateOutcome(QStringLiteral("refused"), message, QStringLiteral("needs-older-update"));
     printer_.dialogs().showCustomAlert(tr("Attention:"), message, {tr("Quit")}, false,
                                        pm::AlertStyle::Critical, nullptr,
                                        [](const pm::AlertAnswer&) { terminateApplication(); });
@@ -169,7 +172,7 @@ void pm::PrinterUpdate::showFirmwareUpdateWarning() {
       [printer](const pm::AlertAnswer& answer) {
         printer->dialogs().setToggleAgreed(answer.agreed);
         if (answer.returnCode != 1001 || !printer->dialogs().customerDidAgree())
-          printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+          printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedText(), kDeclined);
         if (answer.dismissed) {
           pm::systemLog(QStringLiteral("firmware update warning dismissed; nothing was changed"));
         } else if (answer.returnCode == pm::kAlertFirstButtonReturn) {
@@ -200,8 +203,8 @@ void pm::PrinterUpdate::proceedWithUpdateWhenReady() {
   if (notNeeded) {
     const QString message = tr("This printer has firmware version %1 installed.")
                                 .arg(printer_.installedFirmwareVersion(), 0, 'f', 2);
-    recordUpdateOutcome(QStringLiteral("refused"),
-                        tr("Firmware update not needed") + QLatin1Char(' ') + message);
+    recordUpdateOutcome(QStringLiteral("refused"), message, QStringLiteral("up-to-date"),
+                        tr("Firmware update not needed"));
     printer_.dialogs().showAlert(tr("Firmware update not needed"), message, {tr("OK")}, nullptr);
     return;
   }
@@ -216,7 +219,8 @@ void pm::PrinterUpdate::proceedWithUpdateWhenReady() {
     const QString status = printer->printerStatus();
     printer->update().recordUpdateOutcome(QStringLiteral("refused"),
                                           tr("The printer was not ready (%1); nothing was changed.")
-                                              .arg(status.isEmpty() ? tr("no answer") : status));
+                                              .arg(status.isEmpty() ? tr("no answer") : status),
+                                          QStringLiteral("not-ready"));
   };
   const QStringList buttons{tr("Proceed"), tr("Cancel")};
   const auto notResponding = [printer, retryOnProceed, buttons] {
@@ -240,8 +244,8 @@ void pm::PrinterUpdate::proceedWithUpdateWhenReady() {
                     tr("The firmware of %1 was not updated: the printer is in use by another program.")
                         .arg(printer->printerName());
                 PrinterDialogs::tellActionEnded(notDone);
-                printer->update().recordUpdateOutcome(QStringLiteral("refused"),
-                                                      tr("Printer Busy") + QLatin1Char(' ') + notDone);
+                printer->update().recordUpdateOutcome(QStringLiteral("refused"), notDone,
+                                                      QStringLiteral("busy"), tr("Printer Busy"));
               });
           return;
         }
@@ -278,7 +282,7 @@ void pm::PrinterUpdate::updateFirmwareReady() {
         if (returnCode == pm::kAlertSecondButtonReturn) {
           printer->update().updateFirmwareAndColorTables();
         } else {
-          printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedText());
+          printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedText(), kDeclined);
         }
       });
 }
@@ -289,7 +293,7 @@ void pm::PrinterUpdate::updateFirmwareAndColorTables() {
   Q_ASSERT(pm::isMainQueue());
   if (pm::UpdateEvents::stopRequested()) {
     recordUpdateOutcome(QStringLiteral("refused"),
-                        tr("Stopped before anything was written; nothing was changed."));
+                        tr("Stopped before anything was written; nothing was changed."), kStopped);
     return;
   }
   if (printer_.firmwareVersion().isEmpty()) {
@@ -354,7 +358,8 @@ void pm::PrinterUpdate::uploadFirmware() {
     const std::optional<pm::UpdateRecord> record = updateRecord();
     recordUpdateOutcome(record ? QStringLiteral("failed") : QStringLiteral("refused"),
                         record ? pm::UpdateEvents::stoppedState(*record)
-                               : tr("Stopped before anything was written; nothing was changed."));
+                               : tr("Stopped before anything was written; nothing was changed."),
+                        kStopped);
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
     return;
   }
@@ -466,7 +471,7 @@ void pm::PrinterUpdate::finishFirmwareUpdate() {
     // The new firmware runs with the old tables, which are whole: the record finishes them.
     const std::optional<pm::UpdateRecord> record = updateRecord();
     recordUpdateOutcome(QStringLiteral("failed"),
-                        record ? pm::UpdateEvents::stoppedState(*record) : tr("Stopped."));
+                        record ? pm::UpdateEvents::stoppedState(*record) : tr("Stopped."), kStopped);
     pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
     printer->updatePrinterStatus();
     return;
@@ -559,13 +564,12 @@ void pm::PrinterUpdate::showUpdateOpenFailedAlert(UpdateStep step, IOReturn resu
 // ---- Ending an update without success -----------------------------------------------------------------
 
 void pm::PrinterUpdate::stopUpdate(const QString& title, const QString& message) {
-  recordUpdateOutcome(QStringLiteral("failed"), title + QLatin1Char(' ') + message);
+  recordUpdateOutcome(QStringLiteral("failed"), message, {}, title);
   showStopped(title, message);
 }
 
 void pm::PrinterUpdate::abandonUpdate(const QString& title, const QString& message) {
-  recordUpdateOutcome(QStringLiteral("failed"),
-                      title + QLatin1Char(' ') + message);  // while the record says from and to
+  recordUpdateOutcome(QStringLiteral("failed"), message, {}, title);  // while the record says from and to
   const std::optional<pm::UpdateRecord> record = updateRecord();
   if (record) pm::UpdateJournal::remove(record->serialNumber, record->deviceKey, record->productID);
   printer_.deviceInfoDict()->remove(TBUSBPrinterOLM::kUpdateStageKey);
@@ -580,7 +584,8 @@ void pm::PrinterUpdate::showStopped(const QString& title, const QString& message
 
 // Every end of an update (verified, failed, or refused before anything was written) is told to
 // whoever started it and joins the machine's history.
-void pm::PrinterUpdate::recordUpdateOutcome(const QString& result, const QString& message) {
+void pm::PrinterUpdate::recordUpdateOutcome(const QString& result, const QString& message,
+                                            const QString& reason, const QString& title) {
   const std::optional<pm::UpdateRecord> record = updateRecord();
   pm::UpdateOutcome outcome;
   outcome.printer = record ? record->serialNumber : printer_.identitySerialNumber();
@@ -590,6 +595,8 @@ void pm::PrinterUpdate::recordUpdateOutcome(const QString& result, const QString
   outcome.result = result;
   outcome.message = QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
   outcome.time = QDateTime::currentDateTimeUtc();
+  outcome.reason = reason;
+  outcome.title = QString(title).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
   pm::UpdateEvents::finish(outcome);
 }
 

@@ -120,7 +120,9 @@ bool importHistory(Sql& sql, QFile& file, const QString& path) {
         o.value(QStringLiteral("to")).toString(),
         o.value(QStringLiteral("result")).toString(),
         o.value(QStringLiteral("message")).toString(),
-        QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs)};
+        QDateTime::fromString(o.value(QStringLiteral("time")).toString(), Qt::ISODateWithMs),
+        o.value(QStringLiteral("reason")).toString(),
+        o.value(QStringLiteral("title")).toString()};
     // Lines torn by a crash or not written by an update are left out.
     const bool known = entry.result == QLatin1String("success") || entry.result == QLatin1String("failed") ||
                        entry.result == QLatin1String("refused");

@@ -46,7 +46,9 @@ CREATE TABLE IF NOT EXISTS history (
   from_version TEXT NOT NULL,
   to_version TEXT NOT NULL,
   result TEXT NOT NULL,
-  message TEXT NOT NULL
+  message TEXT NOT NULL,
+  reason TEXT NOT NULL DEFAULT '',  -- why a refusal: up-to-date, declined, busy, stopped, ...
+  title TEXT NOT NULL DEFAULT ''    -- the heading the user was shown
 );
 CREATE INDEX IF NOT EXISTS history_by_time ON history (time);
 CREATE INDEX IF NOT EXISTS history_by_printer ON history (printer, time);

@@ -95,8 +95,10 @@ std::optional<LockHolder> UpdateEvents::begin(const QString& printer, const QStr
 void UpdateEvents::busy(const QString& printer, const LockHolder& holder) {
   UpdateOutcome outcome;
   outcome.printer = printer;
-  outcome.result = QStringLiteral("busy");
-  outcome.message = EventTexts::tr("Being updated by another program: %1.").arg(holder.describe());
+  outcome.result = QStringLiteral("refused");
+  outcome.reason = QStringLiteral("busy");
+  outcome.title = EventTexts::tr("Being updated by another program");
+  outcome.message = EventTexts::tr("%1 holds the printer; nothing was done.").arg(holder.describe());
   outcome.time = QDateTime::currentDateTimeUtc();
   systemLog(QStringLiteral("%1: %2").arg(printer, outcome.message));
   performAsyncOnMainQueue([outcome] { emit instance().finished(outcome); });
@@ -123,7 +125,8 @@ void UpdateEvents::finish(const UpdateOutcome& outcome) {
   performAsyncOnMainQueue([outcome] { emit instance().finished(outcome); });
 }
 
-void UpdateEvents::finish(const UpdateRecord& record, const QString& result, const QString& message) {
+void UpdateEvents::finish(const UpdateRecord& record, const QString& result, const QString& message,
+                          const QString& reason) {
   UpdateOutcome outcome;
   outcome.printer = record.serialNumber;
   outcome.model = record.model;
@@ -132,6 +135,7 @@ void UpdateEvents::finish(const UpdateRecord& record, const QString& result, con
   outcome.result = result;
   outcome.message = QString(message).replace(QLatin1Char('\n'), QLatin1Char(' ')).simplified();
   outcome.time = QDateTime::currentDateTimeUtc();
+  outcome.reason = reason;
   finish(outcome);
 }
 

@@ -60,11 +60,12 @@ class UpdateEvents final : public QObject {
   // The update's end: appended to the history, then announced; the printer's lock goes with the
   // last update of it begun here.
   static void finish(const UpdateOutcome& outcome);
-  // The printer is held by another process: announced as the result "busy", never recorded (the
-  // printer was not touched).
+  // The printer is held by another process: announced as refused for the reason "busy", never
+  // recorded (the printer was not touched).
   static void busy(const QString& printer, const LockHolder& holder);
   // The same, for an update known only by its record (the printer object is gone).
-  static void finish(const UpdateRecord& record, const QString& result, const QString& message);
+  static void finish(const UpdateRecord& record, const QString& result, const QString& message,
+                     const QString& reason = {});
 
   static void requestStop();
   static bool stopRequested();

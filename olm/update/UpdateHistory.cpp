@@ -16,8 +16,8 @@ bool appendOutcome(Sql& sql, const UpdateOutcome& outcome) {
 bool insertOutcome(Sql& sql, const UpdateOutcome& outcome) {
   return sql
       .prepare(
-          "INSERT INTO history (time, printer, model, from_version, to_version, result, message) "
-          "VALUES (?, ?, ?, ?, ?, ?, ?)")
+          "INSERT INTO history (time, printer, model, from_version, to_version, result, message, reason, "
+          "title) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?)")
       .bind(1, outcome.time.toMSecsSinceEpoch())
       .bind(2, outcome.printer)
       .bind(3, outcome.model)
@@ -25,6 +25,8 @@ bool insertOutcome(Sql& sql, const UpdateOutcome& outcome) {
       .bind(5, outcome.to)
       .bind(6, outcome.result)
       .bind(7, outcome.message)
+      .bind(8, outcome.reason)
+      .bind(9, outcome.title)
       .run();
 }
 
@@ -47,18 +49,21 @@ QList<UpdateOutcome> select(Sql& sql, const HistoryQuery& query, bool newestFirs
   QList<UpdateOutcome> out;
   // One printer's entries are a range of the (printer, time) index, all entries one of the time
   // index: a page reads its own rows only.
-  const QByteArray statement =
-      QByteArray(
-          "SELECT time, printer, model, from_version, to_version, result, message FROM history WHERE ") +
-      (query.printer.isEmpty() ? "?1 = '' AND " : "printer = ?1 AND ") + "time >= ?2 ORDER BY " +
-      (newestFirst ? "time DESC, id DESC" : "time, id") + " LIMIT ?3";
+  const QByteArray statement = QByteArray(
+                                   "SELECT time, printer, model, from_version, to_version, result, message, "
+                                   "reason, title FROM history "
+                                   "WHERE ") +
+                               (query.printer.isEmpty() ? "?1 = '' AND " : "printer = ?1 AND ") +
+                               "time >= ?2 ORDER BY " + (newestFirst ? "time DESC, id DESC" : "time, id") +
+                               " LIMIT ?3";
   SqlStatement rows = sql.prepare(statement.constData());
   rows.bind(1, query.printer)
       .bind(2, query.since.isValid() ? query.since.toMSecsSinceEpoch() : std::numeric_limits<qint64>::min())
       .bind(3, qint64(query.limit));
   while (rows.next())
     out.append(UpdateOutcome{rows.text(1), rows.text(2), rows.text(3), rows.text(4), rows.text(5),
-                             rows.text(6), QDateTime::fromMSecsSinceEpoch(rows.number(0), Qt::UTC)});
+                             rows.text(6), QDateTime::fromMSecsSinceEpoch(rows.number(0), Qt::UTC),
+                             rows.text(7), rows.text(8)});
   return out;
 }
 

@@ -22,6 +22,12 @@ struct UpdateOutcome {
   QString result;   // "success", "failed", "refused" or "abandoned"
   QString message;  // what happened, in words
   QDateTime time;   // UTC
+  // Why an update ended without being done, for programs to tell apart what the words say:
+  // "up-to-date", "declined", "busy" (another program holds the printer), "stopped" (Ctrl+C),
+  // "not-ready" (the printer's status), "needs-older-update" (a firmware step is needed first);
+  // empty for a done or failed update, and in entries recorded before reasons were.
+  QString reason;
+  QString title;  // the heading of `message` where the window shows one ("Printer Busy"); may be empty
 };
 
 // Which entries a page holds.

@@ -248,7 +248,9 @@ QList<UpdateRecord> UpdateJournal::archiveStale(std::chrono::days notSeenFor) {
                                   s.record.targetVersion,
                                   QStringLiteral("abandoned"),
                                   abandonedText(s.record, notSeenFor),
-                                  now};
+                                  now,
+                                  QStringLiteral("abandoned"),
+                                  {}};
       if (!rows::appendOutcome(sql, outcome) ||
           !sql.prepare("DELETE FROM updates WHERE id = ?").bind(1, s.id).run())
         return false;

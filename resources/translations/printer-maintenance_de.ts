@@ -72,8 +72,12 @@
         <translation>--limit braucht eine Zahl von 1 bis 100000</translation>
     </message>
     <message>
+        <source>--output needs a file name</source>
+        <translation>--output braucht einen Dateinamen</translation>
+    </message>
+    <message>
         <source>history takes one --printer SERIAL</source>
-        <translation>history nimmt ein --printer SERIAL</translation>
+        <translation>history nimmt genau ein --printer SERIAL</translation>
     </message>
     <message>
         <source>Usage: printer-maintenance-cli COMMAND [OPTIONS]
@@ -89,10 +93,13 @@ Commands:
   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
   history [--json] [--printer SERIAL] [--since DATE] [--limit N]
       The update outcomes recorded on this machine, newest first (the last 100 unless --limit).
+  metrics [--output FILE] [--wait SECONDS]
+      The printers&apos; state in the Prometheus text format; FILE is replaced whole.
   --version | --help
 
 Options:
-  --json           machine-readable output on standard output (update: one object a line)
+  --json           machine-readable output on standard output (update: one object a line,
+                   one result per printer, a summary last)
   --wait SECONDS   look that much longer for printers still arriving
   --yes            answer yes to every question (print queues are kept)
   --allow-older    update also to an older or the same firmware version
@@ -104,10 +111,14 @@ Options:
 Questions are asked on the terminal (y/N); without one and without --yes, nothing is written.
 Ctrl+C during an update stops it at the next safe point; running it again finishes it.
 
-Exit status: 0 done and verified, 1 failed, 2 refused or nothing to do, 3 usage error or
-no such printer.
+Each printer&apos;s result: updated, up-to-date, busy, declined, failed, stopped or not-found.
 
-PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode).
+Exit status: 0 every selected printer updated or up to date (or the command done),
+1 any failed, stopped, busy or not found, 2 nothing written by your choice (declined,
+or no terminal to ask), 3 usage error, 4 no printer matched.
+
+PRINTER_MAINTENANCE_SIMULATE=PZA runs on virtual printers (demo mode), which keep their
+state between runs; PRINTER_MAINTENANCE_SIMULATE_RESET=1 starts them afresh.
 </source>
         <translation>Aufruf: printer-maintenance-cli BEFEHL [OPTIONEN]
 
@@ -122,10 +133,13 @@ Befehle:
   usb-serial on|off --printer SERIAL [--yes] [--remove-queues | --keep-queues]
   history [--json] [--printer SERIAL] [--since DATE] [--limit N]
       Die auf diesem Rechner aufgezeichneten Ergebnisse von Aktualisierungen, neueste zuerst (die letzten 100, wenn nicht --limit).
+  metrics [--output FILE] [--wait SECONDS]
+      Der Zustand der Drucker im Textformat von Prometheus; FILE wird als Ganzes ersetzt.
   --version | --help
 
 Optionen:
-  --json           maschinenlesbare Ausgabe auf der Standardausgabe (update: ein Objekt pro Zeile)
+  --json           maschinenlesbare Ausgabe auf der Standardausgabe (update: ein Objekt pro Zeile,
+                   ein Ergebnis pro Drucker, zuletzt eine Zusammenfassung)
   --wait SECONDS   so viel länger nach noch ankommenden Druckern suchen
   --yes            jede Frage mit Ja beantworten (Druckerwarteschlangen bleiben erhalten)
   --allow-older    auch auf eine ältere oder dieselbe Firmware-Version aktualisieren
@@ -137,10 +151,14 @@ Optionen:
 Fragen werden im Terminal gestellt (y/N); ohne Terminal und ohne --yes wird nichts geschrieben.
 Strg+C während einer Aktualisierung hält sie am nächsten sicheren Punkt an; ein erneuter Aufruf beendet sie.
 
-Rückgabewert: 0 erledigt und geprüft, 1 fehlgeschlagen, 2 abgelehnt oder nichts zu tun, 3 Aufruffehler oder
-kein solcher Drucker.
+Das Ergebnis jedes Druckers: updated, up-to-date, busy, declined, failed, stopped oder not-found.
 
-PRINTER_MAINTENANCE_SIMULATE=PZA arbeitet mit virtuellen Druckern (Demomodus).
+Rückgabewert: 0 jeder gewählte Drucker aktualisiert oder aktuell (oder der Befehl erledigt),
+1 einer fehlgeschlagen, angehalten, belegt oder nicht gefunden, 2 nichts geschrieben, weil Sie es so
+gewählt haben (abgelehnt oder kein Terminal zum Fragen), 3 Aufruffehler, 4 kein Drucker gefunden.
+
+PRINTER_MAINTENANCE_SIMULATE=PZA arbeitet mit virtuellen Druckern (Demomodus), die ihren Zustand
+von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu beginnen.
 </translation>
     </message>
 </context>
@@ -1061,6 +1079,46 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <source>It had been asked to restart into its firmware update mode.</source>
         <translation>Er war aufgefordert worden, in seinen Firmware-Aktualisierungsmodus neu zu starten.</translation>
     </message>
+    <message>
+        <source>Being updated by another program (%1)</source>
+        <translation>Wird von einem anderen Programm aktualisiert (%1)</translation>
+    </message>
+    <message>
+        <source>Being updated by another program</source>
+        <translation>Wird von einem anderen Programm aktualisiert</translation>
+    </message>
+    <message>
+        <source>%1 is being updated or changed by another program: %2.
+
+Nothing was changed. Try again when that program has finished.</source>
+        <translation>%1 wird gerade von einem anderen Programm aktualisiert oder geändert: %2.
+
+Es wurde nichts geändert. Versuchen Sie es erneut, wenn dieses Programm fertig ist.</translation>
+    </message>
+    <message>
+        <source>another program</source>
+        <translation>ein anderes Programm</translation>
+    </message>
+    <message>
+        <source>process %1</source>
+        <translation>Prozess %1</translation>
+    </message>
+    <message>
+        <source>process %1 (%2)</source>
+        <translation>Prozess %1 (%2)</translation>
+    </message>
+    <message>
+        <source>no lock directory could be made</source>
+        <translation>es konnte kein Verzeichnis für die Sperren angelegt werden</translation>
+    </message>
+    <message>
+        <source>the lock file %1 cannot be opened (%2)</source>
+        <translation>die Sperrdatei %1 kann nicht geöffnet werden (%2)</translation>
+    </message>
+    <message>
+        <source>%1 holds the printer; nothing was done.</source>
+        <translation>%1 belegt den Drucker; es wurde nichts getan.</translation>
+    </message>
 </context>
 <context>
     <name>UpdatePhase</name>
@@ -1079,6 +1137,41 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>writing the colour tables</source>
         <translation>Schreiben der Farbtabellen</translation>
+    </message>
+</context>
+<context>
+    <name>UpdateResults</name>
+    <message>
+        <source>%1 updated</source>
+        <translation>%1 aktualisiert</translation>
+    </message>
+    <message>
+        <source>%1 up to date</source>
+        <translation>%1 aktuell</translation>
+    </message>
+    <message>
+        <source>%1 busy</source>
+        <translation>%1 belegt</translation>
+    </message>
+    <message>
+        <source>%1 declined</source>
+        <translation>%1 abgelehnt</translation>
+    </message>
+    <message>
+        <source>%1 failed</source>
+        <translation>%1 fehlgeschlagen</translation>
+    </message>
+    <message>
+        <source>%1 stopped</source>
+        <translation>%1 angehalten</translation>
+    </message>
+    <message>
+        <source>%1 not found</source>
+        <translation>%1 nicht gefunden</translation>
+    </message>
+    <message>
+        <source>no printer</source>
+        <translation>kein Drucker</translation>
     </message>
 </context>
 <context>
@@ -1239,8 +1332,24 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <translation>der Aktualisierungsverlauf kann nicht gelesen werden: %1</translation>
     </message>
     <message>
+        <source>could not write %1: %2</source>
+        <translation>%1 konnte nicht geschrieben werden: %2</translation>
+    </message>
+    <message>
+        <source>Summary: %1</source>
+        <translation>Zusammenfassung: %1</translation>
+    </message>
+    <message>
         <source>No recorded update matches.</source>
         <translation>Keine aufgezeichnete Aktualisierung passt.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1: stopped before the printer confirmed the change.</source>
+        <translation>Die USB-Seriennummer von %1: angehalten, bevor der Drucker die Änderung bestätigt hat.</translation>
+    </message>
+    <message>
+        <source>it is being changed by another program (%1); nothing was done.</source>
+        <translation>er wird gerade von einem anderen Programm geändert (%1); es wurde nichts getan.</translation>
     </message>
 </context>
 <context>
@@ -1258,12 +1367,12 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <translation>(--yes: %1)</translation>
     </message>
     <message>
-        <source>Not done: this removes settings; give --remove-queues or --keep-queues.</source>
-        <translation>Nicht ausgeführt: dies entfernt Einstellungen; geben Sie --remove-queues oder --keep-queues an.</translation>
+        <source>(not done: this removes settings; give --remove-queues or --keep-queues)</source>
+        <translation>(nicht getan: das entfernt Einstellungen; geben Sie --remove-queues oder --keep-queues an)</translation>
     </message>
     <message>
-        <source>Not done: no terminal to ask; give --yes to answer yes.</source>
-        <translation>Nicht ausgeführt: kein Terminal für die Frage; mit --yes wird mit Ja geantwortet.</translation>
+        <source>(not done: no terminal to ask; give --yes to answer yes)</source>
+        <translation>(nicht getan: kein Terminal zum Fragen; geben Sie --yes an, um mit Ja zu antworten)</translation>
     </message>
 </context>
 </TS>

@@ -1,7 +1,9 @@
 // printer-maintenance-cli as a script runs it: the built binary in demo mode, its exit statuses,
-// its JSON parsed, the history as the update code records it (demo mode in its own store).
-// Demo printers restart in 50 ms here ("restart=50ms") and power on as a printer left between
-// an update's phases would ("loader", a newer "fw="): a real printer keeps that state across runs.
+// its JSON parsed and held to the published schema (docs/cli-output.schema.json), its metrics
+// parsed as Prometheus reads them, the history as the update code records it (demo mode in its own
+// store), and the shipped Ansible playbook run for real where ansible-playbook is installed.
+// Demo printers restart in 50 ms here ("restart=50ms"); each process starts them afresh
+// (PRINTER_MAINTENANCE_SIMULATE_RESET=1) unless a test shows what they remember.
 
 #include <fcntl.h>
 #include <pty.h>
@@ -12,12 +14,21 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
 
 #include "cli/CliOptions.h"
 #include "olm/update/UpdateJournal.h"
 #include "tests/common/TestFiles.h"
+
+// Every JSON line of `out` is one of the shapes docs/cli-output.schema.json publishes.
+#define VERIFY_SCHEMA(out)                              \
+  do {                                                  \
+    const QString problems = schemaProblems(out);       \
+    QVERIFY2(problems.isEmpty(), qPrintable(problems)); \
+  } while (false)
 
 namespace {
 
@@ -31,6 +42,7 @@ class CliTest : public QObject {
   Q_OBJECT
 
   QTemporaryDir state_;
+  bool remember_ = false;  // demo printers as the last process left them
 
   // `language`: the locale the program runs in (English unless given).
   void start(QProcess& process, const QStringList& arguments, const QString& simulate,
@@ -42,6 +54,8 @@ class CliTest : public QObject {
     env.insert(QStringLiteral("LANG"), language);
     if (simulate.isEmpty()) env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"));
     else env.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), simulate);
+    if (remember_) env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE_RESET"));
+    else env.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE_RESET"), QStringLiteral("1"));
     process.setProcessEnvironment(env);
     process.setStandardInputFile(QProcess::nullDevice());
     process.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments);
@@ -104,6 +118,37 @@ class CliTest : public QObject {
     }
     return lines;
   }
+  // What Debian's python3 (python3-jsonschema, python3-prometheus-client) says of `text`: the
+  // lines it finds wrong, empty when none; nullopt when it cannot run here.
+  static std::optional<QString> python(const char* script, const QByteArray& text) {
+    QProcess process;
+    process.start(QStringLiteral("/usr/bin/python3"),
+                  {QStringLiteral("-c"), QString::fromLatin1(script), QStringLiteral(PM_SOURCE_DIR)});
+    if (!process.waitForStarted(10000)) return std::nullopt;
+    process.write(text);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(30000) || process.exitCode() == 77) return std::nullopt;
+    return QString::fromUtf8(process.readAllStandardOutput() + process.readAllStandardError());
+  }
+  // Every JSON line of `out` against the published schema.
+  static QString schemaProblems(const QByteArray& out) {
+    static const char* const script = R"(
+import json, sys
+try:
+    import jsonschema
+except ImportError:
+    sys.exit(77)
+schema = json.load(open(sys.argv[1] + "/docs/cli-output.schema.json"))
+validator = jsonschema.Draft202012Validator(schema)
+for line in sys.stdin.read().splitlines():
+    if line.strip():
+        for error in validator.iter_errors(json.loads(line)):
+            print(line[:200], "->", error.message[:200])
+)";
+    const std::optional<QString> said = python(script, out);
+    if (!said) qWarning("python3-jsonschema is not installed: the JSON is not checked against its schema");
+    return said.value_or(QString());
+  }
   static QList<QJsonObject> resultLines(const QList<QJsonObject>& lines) {
     QList<QJsonObject> out;
     for (const QJsonObject& line : lines)
@@ -123,13 +168,14 @@ class CliTest : public QObject {
     for (const char* right :
          {"list --json --wait 5", "reset-counter --printer A1 --counter m",
           "usb-serial off --printer A1 --remove-queues", "history --printer A1 --since 2026-12-01 --limit=5",
-          "history --since 2026-12-01T10:00:00Z"})
+          "history --since 2026-12-01T10:00:00Z", "metrics --output=/run/m.prom"})
       QVERIFY2(ok(right), right);
     for (const char* wrong :
          {"", "frobnicate", "list --wait soon", "list --yes", "update", "update --all --printer A1",
           "update --printer", "reset-counter --printer A1 --counter Q", "usb-serial maybe --printer A1",
           "usb-serial on --printer A1 --remove-queues --keep-queues", "history --json=yes",
-          "history --limit 0", "history --since yesterday", "history --printer A --printer B"})
+          "history --limit 0", "history --since yesterday", "history --printer A --printer B",
+          "metrics --json", "metrics --output"})
       QVERIFY2(!ok(wrong), wrong);
 
     // The line is in the user's language, from the window's catalogue.
@@ -141,15 +187,18 @@ class CliTest : public QObject {
 
   // list --json: one document, every printer present read before it is printed, values never
   // read are null, and the diagnostics stay off standard error. A printer held by another program
-  // is listed at once with what is known of it; one slow to say who it is is waited for.
+  // is listed at once with what is known of it; one slow to say who it is is waited for; --wait
+  // looks that many seconds longer.
   void listsPrintersAsJson() {
     QElapsedTimer clock;
     clock.start();
-    const Run run = cli({QStringLiteral("list"), QStringLiteral("--json")},
+    const Run run = cli({QStringLiteral("list"), QStringLiteral("--json"), QStringLiteral("--wait=2")},
                         QStringLiteral("PZA:fw=01.10,PZA:idlatency=300ms,PZA:busy"));
     QCOMPARE(run.exitCode, 0);
-    QVERIFY2(clock.elapsed() < 15000, "a busy printer must not hold the listing to its bound");
+    QVERIFY2(clock.elapsed() >= 2000 && clock.elapsed() < 15000,
+             "--wait 2 looks two seconds longer, and a busy printer must not hold the listing to its bound");
     QVERIFY2(run.err.isEmpty(), run.err.constData());
+    VERIFY_SCHEMA(run.out);
     const QJsonArray printers =
         QJsonDocument::fromJson(run.out).object().value(QStringLiteral("printers")).toArray();
     QCOMPARE(printers.size(), 3);
@@ -159,9 +208,11 @@ class CliTest : public QObject {
                                                                 {1, "firmware", "PZA 01.00"},
                                                                 {1, "availableFirmware", "PZA 01.10"},
                                                                 {1, "firmwareState", "newer-available"},
-                                                                {1, "lifetimeCounter", "1234"}};
+                                                                {1, "model", "PZA"}};
     for (const auto& [row, key, value] : values)
       QCOMPARE(printers[row].toObject().value(QLatin1String(key)).toString(), QLatin1String(value));
+    QVERIFY(older.value(QStringLiteral("lifetimeCounter")).isDouble() &&
+            older.value(QStringLiteral("lifetimeCounter")).toInteger() == 1234);
     QVERIFY(older.value(QStringLiteral("usbSerialNumber")).isBool() &&
             older.value(QStringLiteral("updateStage")).isNull());
     QVERIFY(!older.value(QStringLiteral("colourTables")).toArray().isEmpty());
@@ -176,8 +227,10 @@ class CliTest : public QObject {
              2);  // header + one printer
   }
 
-  // update: a whole update per printer, several at once, and each way it is refused; the exit
-  // status says the worst of them, and each printer has exactly one result line.
+  // update: a whole update per printer, several at once, and each way it does not go ahead; each
+  // printer has exactly one result, the summary comes last and the exit status is the verdict
+  // over all of them (0 all updated or up to date, 1 any failed/busy/not found, 2 declined, 4
+  // none matched).
   void update_data() {
     QTest::addColumn<QString>("simulate");
     QTest::addColumn<QStringList>("arguments");
@@ -186,25 +239,28 @@ class CliTest : public QObject {
     QTest::addColumn<QString>("message");      // in the first result's message
     const QString older = QStringLiteral("PZA:fw=01.00:restart=50ms");
     const QStringList yesAll{QStringLiteral("--all"), QStringLiteral("--yes")};
-    QTest::newRow("two in parallel") << older + u',' + older << yesAll << 0
-                                     << QStringList{QStringLiteral("success"), QStringLiteral("success")}
-                                     << QStringLiteral("updated from PZA 01.00 to PZA 01.10");
-    QTest::newRow("not needed") << QStringLiteral("PZA:fw=01.10") << yesAll << 2
-                                << QStringList{QStringLiteral("refused")} << QStringLiteral("not needed");
+    QTest::newRow("two in parallel, one up to date")
+        << older + u',' + older + QStringLiteral(",PZA:fw=01.10") << yesAll << 0
+        << QStringList{QStringLiteral("updated"), QStringLiteral("updated"), QStringLiteral("up-to-date")}
+        << QStringLiteral("updated from PZA 01.00 to PZA 01.10");
     QTest::newRow("same version allowed")
         << QStringLiteral("PZA:fw=01.10:restart=50ms")
         << yesAll + QStringList{QStringLiteral("--allow-older")} << 0
-        << QStringList{QStringLiteral("success")} << QStringLiteral("PZA 01.10");
+        << QStringList{QStringLiteral("updated")} << QStringLiteral("PZA 01.10");
     QTest::newRow("no terminal, no --yes")
         << older << QStringList{QStringLiteral("--printer"), QStringLiteral("SIM0001")} << 2
-        << QStringList{QStringLiteral("refused")} << QStringLiteral("declined");
-    QTest::newRow("busy") << older + QStringLiteral(":busy") << yesAll << 2
-                          << QStringList{QStringLiteral("refused")} << QStringLiteral("busy");
+        << QStringList{QStringLiteral("declined")} << QStringLiteral("declined");
+    QTest::newRow("one busy, one updated")
+        << older + u',' + older + QStringLiteral(":busy") << yesAll << 1
+        << QStringList{QStringLiteral("updated"), QStringLiteral("busy")} << QString();
     QTest::newRow("only the named one, and a stranger")
         << older + u',' + older
         << QStringList{QStringLiteral("--printer=SIM0002"), QStringLiteral("--printer"),
                        QStringLiteral("NOPE"), QStringLiteral("--yes")}
-        << 3 << QStringList{QStringLiteral("success")} << QString();
+        << 1 << QStringList{QStringLiteral("not-found"), QStringLiteral("updated")} << QString();
+    QTest::newRow("none named is there")
+        << older << QStringList{QStringLiteral("--printer"), QStringLiteral("NOPE")} << 4
+        << QStringList{QStringLiteral("not-found")} << QString();
   }
   void update() {
     QFETCH(QString, simulate);
@@ -219,12 +275,22 @@ class CliTest : public QObject {
     std::sort(ends.begin(), ends.end(), [](const QJsonObject& a, const QJsonObject& b) {
       return a.value(QStringLiteral("printer")).toString() < b.value(QStringLiteral("printer")).toString();
     });
+    VERIFY_SCHEMA(run.out);
     QFETCH(QStringList, results);
     QCOMPARE(ends.size(), results.size());
+    QJsonObject summary;
+    for (const char* word : {"updated", "up-to-date", "busy", "declined", "failed", "stopped", "not-found"})
+      summary.insert(QLatin1String(word), int(results.count(QString::fromLatin1(word))));
+    QCOMPARE(lines.last(), (QJsonObject{{QStringLiteral("summary"), summary}}));
+    // Standard error: each printer's result once, then the summary; no dialog text twice.
     for (qsizetype i = 0; i < ends.size(); ++i) {
       QCOMPARE(ends[i].value(QStringLiteral("result")).toString(), results[i]);
-      QCOMPARE(ends[i].keys(), (QStringList{"from", "message", "printer", "result", "to"}));
+      const QString said =
+          ends[i].value(QStringLiteral("printer")).toString() + QStringLiteral(": ") + results[i];
+      QCOMPARE(run.err.count(said.toUtf8()), results[i] == QLatin1String("not-found") ? 0 : 1);
     }
+    QVERIFY2(run.err.trimmed().split('\n').last().startsWith("Summary: "), run.err.constData());
+    QCOMPARE(run.err.count("successful"), 0);
     QFETCH(QString, message);
     QVERIFY2(ends[0].value(QStringLiteral("message")).toString().contains(message, Qt::CaseInsensitive),
              qPrintable(ends[0].value(QStringLiteral("message")).toString()));
@@ -237,7 +303,7 @@ class CliTest : public QObject {
                       QString::number(line.value(QStringLiteral("phase")).toInt()));
     QCOMPARE(
         events.join(QLatin1Char(' ')),
-        results[0] == QLatin1String("refused")
+        results[0] != QLatin1String("updated")
             ? QString()
             : QStringLiteral("phase-started1 restarting1 back1 phase-started2 bytes-sent2 restarting2 back2 "
                              "phase-started3 tables-written3"));
@@ -249,8 +315,10 @@ class CliTest : public QObject {
                             simulate, state.path());
     QCOMPARE(history.exitCode, 0);
     const QList<QJsonObject> recorded = resultLines(jsonLines(history.out));
-    QCOMPARE(recorded.size(), 1);
-    QCOMPARE(recorded[0].value(QStringLiteral("result")), ends[0].value(QStringLiteral("result")));
+    VERIFY_SCHEMA(history.out);
+    QCOMPARE(recorded.size(), results[0] == QLatin1String("not-found") ? 0 : 1);
+    if (!recorded.isEmpty())
+      QCOMPARE(recorded[0].value(QStringLiteral("result")), ends[0].value(QStringLiteral("result")));
     QCOMPARE(
         resultLines(
             jsonLines(cli({QStringLiteral("history"), QStringLiteral("--json")}, simulate, state.path()).out))
@@ -280,10 +348,10 @@ class CliTest : public QObject {
     const QStringList update{QStringLiteral("update"), QStringLiteral("--printer"),
                              QStringLiteral("SIM0007")};
     const Run first = cli(update, QStringLiteral("PZA"), state.path());
-    QVERIFY2(first.exitCode == 3 && first.err.contains("SIM0007") && first.err.contains("abandoned"),
+    QVERIFY2(first.exitCode == 4 && first.err.contains("SIM0007") && first.err.contains("abandoned"),
              first.err.constData());
     const Run second = cli(update, QStringLiteral("PZA"), state.path());
-    QVERIFY2(second.exitCode == 3 && !second.err.contains("abandoned"), second.err.constData());
+    QVERIFY2(second.exitCode == 4 && !second.err.contains("abandoned"), second.err.constData());
     const QList<QJsonObject> recorded = resultLines(jsonLines(
         cli({QStringLiteral("history"), QStringLiteral("--json")}, QStringLiteral("PZA"), state.path()).out));
     QCOMPARE(recorded.size(), 1);
@@ -325,6 +393,9 @@ class CliTest : public QObject {
     QFETCH(int, firstExit);
     QVERIFY2(first.exitCode == firstExit, first.err.constData());
     const QJsonObject stopped = resultLines(jsonLines(first.out)).value(0);
+    VERIFY_SCHEMA(first.out);
+    QCOMPARE(stopped.value(QStringLiteral("result")).toString(),
+             firstExit == 0 ? QStringLiteral("updated") : QStringLiteral("stopped"));
     if (firstExit == 0) return;
     QVERIFY2(
         stopped.value(QStringLiteral("message")).toString().contains(QStringLiteral("run the update again")),
@@ -391,15 +462,15 @@ class CliTest : public QObject {
     const Run update = cli({QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes"),
                             QStringLiteral("--json")},
                            printer, state.path());
-    QCOMPARE(update.exitCode, 2);
-    QCOMPARE(jsonLines(update.out).size(), 1);  // the result alone: no phase began
+    QCOMPARE(update.exitCode, 1);
+    QCOMPARE(jsonLines(update.out).size(), 2);  // the result and the summary: no phase began
     QCOMPARE(resultLines(jsonLines(update.out)).value(0).value(QStringLiteral("result")).toString(),
              QStringLiteral("busy"));
     const Run reset =
         cli({QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
              QStringLiteral("--counter"), QStringLiteral("B"), QStringLiteral("--yes")},
             printer, state.path());
-    QVERIFY2(reset.exitCode == 2 && reset.err.contains("another program"), reset.err.constData());
+    QVERIFY2(reset.exitCode == 1 && reset.err.contains("another program"), reset.err.constData());
     QVERIFY(cli({QStringLiteral("history"), QStringLiteral("--json")}, {}, state.path()).out.isEmpty());
 
     holder.kill();
@@ -408,6 +479,116 @@ class CliTest : public QObject {
     const Run after = cli({QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes")},
                           printer, state.path());
     QVERIFY2(after.exitCode == 0, after.err.constData());
+  }
+
+  // Demo printers keep what the last process left (firmware, counters, settings) until they are
+  // reset; metrics reads the printers and the history as Prometheus's own parser reads the file.
+  void demoPrintersRememberAndMetrics() {
+    QTemporaryDir state;
+    const QString demo = QStringLiteral("PZA:fw=01.00:restart=50ms");
+    remember_ = true;
+    const auto cleanup = qScopeGuard([this] { remember_ = false; });
+    QCOMPARE(
+        cli({QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes")}, demo, state.path())
+            .exitCode,
+        0);
+    QCOMPARE(cli({QStringLiteral("reset-counter"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+                  QStringLiteral("--counter"), QStringLiteral("A"), QStringLiteral("--yes")},
+                 demo, state.path())
+                 .exitCode,
+             0);
+    const QString file = state.filePath(QStringLiteral("metrics.prom"));
+    const Run metrics =
+        cli({QStringLiteral("metrics"), QStringLiteral("--output"), file}, demo, state.path());
+    QVERIFY2(metrics.exitCode == 0 && metrics.out.isEmpty(), metrics.err.constData());
+    const Run listed = cli({QStringLiteral("list")}, demo, state.path());
+    QVERIFY2(listed.out.contains("PZA 01.10") && !listed.out.contains("PZA 01.00"), listed.out.constData());
+    // The update changed nothing else: a second one finds the printer up to date.
+    QCOMPARE(
+        cli({QStringLiteral("update"), QStringLiteral("--all"), QStringLiteral("--yes")}, demo, state.path())
+            .exitCode,
+        0);
+    remember_ = false;
+    QVERIFY(cli({QStringLiteral("list")}, demo, state.path()).out.contains("PZA 01.00"));
+
+    static const char* const parse = R"(
+import sys
+try:
+    from prometheus_client.parser import text_string_to_metric_families
+except ImportError:
+    sys.exit(77)
+for family in text_string_to_metric_families(sys.stdin.read()):
+    for sample in family.samples:
+        labels = ",".join("%s=%s" % item for item in sorted(sample.labels.items()))
+        print("%s{%s} %g" % (sample.name, labels, sample.value))
+)";
+    QFile written(file);
+    QVERIFY(written.open(QIODevice::ReadOnly));
+    const std::optional<QString> samples = python(parse, written.readAll());
+    if (!samples) QSKIP("python3-prometheus-client is not installed");
+    for (const char* sample :
+         {"printer_maintenance_printers{} 1\n",
+          "printer_maintenance_printer_status_code{model=PZA,serial=SIM0001} 0\n",
+          "printer_maintenance_printer_firmware_info{available=PZA 01.10,firmware=PZA "
+          "01.10,model=PZA,serial=SIM0001} 1\n",
+          "printer_maintenance_printer_newer_firmware_available{model=PZA,serial=SIM0001} 0\n",
+          "printer_maintenance_printer_lifetime_counter{model=PZA,serial=SIM0001} 1234\n",
+          "printer_maintenance_printer_update_stage{model=PZA,serial=SIM0001} 0\n",
+          "printer_maintenance_printer_last_update_result{model=PZA,result=updated,serial=SIM0001} 1\n",
+          "printer_maintenance_printer_last_update_timestamp_seconds{model=PZA,serial=SIM0001} "})
+      QVERIFY2(samples->contains(QLatin1String(sample)), qPrintable(*samples));
+  }
+
+  // The shipped playbook, run as an administrator runs it, against demo printers on this machine:
+  // changed the first time, unchanged the second, the busy printer failed beside the one updated,
+  // and a kiosk without printers failed.
+  void ansiblePlaybook_data() {
+    QTest::addColumn<QStringList>("runs");  // each a PRINTER_MAINTENANCE_SIMULATE, on the same printers
+    QTest::addColumn<QStringList>("recaps");
+    QTest::addColumn<QStringList>("items");  // in the last run
+    const QString older = QStringLiteral("PZA:fw=01.00:restart=50ms");
+    QTest::newRow("twice") << QStringList{older + u',' + older, older + u',' + older}
+                           << QStringList{QStringLiteral("changed=1 "), QStringLiteral("changed=0 ")}
+                           << QStringList{QStringLiteral("ok: [localhost] => (item=SIM0001 up-to-date)")};
+    QTest::newRow("one busy") << QStringList{older + u',' + older + QStringLiteral(":busy")}
+                              << QStringList{QStringLiteral("failed=1 ")}
+                              << QStringList{QStringLiteral("changed: [localhost] => (item=SIM0001 updated)"),
+                                             QStringLiteral("failed: [localhost] (item=SIM0002 busy)")};
+    QTest::newRow("no printer") << QStringList{QStringLiteral("KTC")}
+                                << QStringList{QStringLiteral("failed=1 ")}
+                                << QStringList{QStringLiteral("No supported printer is attached")};
+  }
+  void ansiblePlaybook() {
+    const QString ansible = QStandardPaths::findExecutable(QStringLiteral("ansible-playbook"));
+    if (ansible.isEmpty()) QSKIP("ansible-playbook is not installed (Debian: ansible-core)");
+    QFETCH(QStringList, runs);
+    QFETCH(QStringList, recaps);
+    QFETCH(QStringList, items);
+    QTemporaryDir home;
+    QByteArray shown;
+    for (qsizetype i = 0; i < runs.size(); ++i) {
+      QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+      env.insert(QStringLiteral("PATH"),
+                 QStringLiteral(PM_BINARY_DIR ":") + env.value(QStringLiteral("PATH")));
+      env.insert(QStringLiteral("HOME"), home.path());
+      env.insert(QStringLiteral("XDG_STATE_HOME"), home.path());
+      env.insert(QStringLiteral("LANG"), QStringLiteral("C.UTF-8"));
+      env.insert(QStringLiteral("ANSIBLE_NOCOLOR"), QStringLiteral("1"));
+      env.insert(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"), runs[i]);
+      env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE_RESET"));
+      QProcess process;
+      process.setProcessEnvironment(env);
+      process.setProcessChannelMode(QProcess::MergedChannels);
+      process.start(ansible,
+                    {QStringLiteral("-i"), QStringLiteral("localhost,"), QStringLiteral("-c"),
+                     QStringLiteral("local"), QStringLiteral("-e"), QStringLiteral("printer_hosts=localhost"),
+                     QStringLiteral(PM_SOURCE_DIR "/examples/ansible/update-printers.yml")});
+      QVERIFY(process.waitForFinished(120000));
+      shown = process.readAll();
+      const QByteArray recap = shown.mid(shown.lastIndexOf("localhost"));
+      QVERIFY2(recap.contains(recaps[i].toUtf8()), shown.constData());
+    }
+    for (const QString& item : items) QVERIFY2(shown.contains(item.toUtf8()), shown.constData());
   }
 
   // reset-counter and usb-serial: asked first (on a terminal y goes on, Enter or n declines and
@@ -427,10 +608,13 @@ class CliTest : public QObject {
                                     << QStringLiteral("reset to zero");
     QTest::newRow("reset, Enter typed")
         << QStringLiteral("PZA") << reset << QByteArray("\n") << 2 << QStringLiteral("not reset");
-    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + yes << QByteArray() << 2
+    // Held by another program is not the user's choice (1); no such printer matched (4).
+    QTest::newRow("reset, busy") << QStringLiteral("PZA:busy") << reset + yes << QByteArray() << 1
                                  << QStringLiteral("not reset");
+    QTest::newRow("usb serial, busy") << QStringLiteral("PZA:busy") << serialOff + yes << QByteArray() << 1
+                                      << QStringLiteral("In use by other application");
     QTest::newRow("reset, no such printer")
-        << QStringLiteral("PZA:serial=X") << reset << QByteArray() << 3 << QStringLiteral("SIM0001");
+        << QStringLiteral("PZA:serial=X") << reset << QByteArray() << 4 << QStringLiteral("SIM0001");
     QTest::newRow("usb serial off") << QStringLiteral("PZA") << serialOff + yes << QByteArray() << 0
                                     << QStringLiteral("is now off");
     QTest::newRow("usb serial, n typed")

@@ -117,7 +117,16 @@ class DesktopFilesTest : public QObject {
                qPrintable(m.captured(1)));
       ++screenshots;
     }
-    QVERIFY(screenshots > 0 && metainfo.contains(QStringLiteral("<release version=\"" PM_VERSION "\"")));
+    // The release is the changelog's: its version, and the date of its trailer line.
+    static const QRegularExpression trailer(QStringLiteral("\n -- [^\n]*>  ([^\n]+)"));
+    const QDateTime released = QDateTime::fromString(
+        trailer.match(QString::fromUtf8(readFile(packagingFile(QStringLiteral("debian/changelog")))))
+            .captured(1),
+        Qt::RFC2822Date);
+    QVERIFY(released.isValid() && screenshots > 0);
+    QVERIFY2(metainfo.contains(QStringLiteral("<release version=\"" PM_VERSION "\" date=\"%1\"")
+                                   .arg(released.toString(QStringLiteral("yyyy-MM-dd")))),
+             qPrintable(released.toString(Qt::ISODate)));
     for (const int size : {48, 64, 128, 256}) {
       const QImage png(
           packagingFile(QStringLiteral("icons/hicolor/%1x%1/apps/printer-maintenance.png").arg(size)));
@@ -167,6 +176,20 @@ class DesktopFilesTest : public QObject {
     expected[size_t(pm::PrinterModel::PZA)] = {0x04f9, 0x0043, true};
     expected[size_t(pm::PrinterModel::KTC)] = {0x1234, 0x0015, true};
     QVERIFY(config.ids == expected);
+    // The shipped example changes nothing as installed, and each of its example lines, uncommented,
+    // is a good line.
+    const QByteArray example = readFile(packagingFile(QStringLiteral("models.conf")));
+    pm::ModelIdTable ids = pm::builtInIds();
+    QStringList problems;
+    pm::applyModelConfig(example, QStringLiteral("example"), ids, problems);
+    QVERIFY(problems.isEmpty() && ids == pm::builtInIds());
+    static const QRegularExpression exampleLine(QStringLiteral("(?m)^#([A-Z]+ [a-z]+=.*)$"));
+    int uncommented = 0;
+    for (const QRegularExpressionMatch& m : exampleLine.globalMatch(QString::fromUtf8(example))) {
+      pm::applyModelConfig(m.captured(1).toUtf8(), QStringLiteral("example"), ids, problems);
+      ++uncommented;
+    }
+    QVERIFY2(uncommented == 3 && problems.isEmpty(), qPrintable(problems.join(u'\n')));
 
     QVERIFY(QDir(dir.path()).mkpath(QStringLiteral("printer-maintenance")) &&
             writeFile(dir.filePath(QStringLiteral("printer-maintenance/models.conf")),

@@ -51,6 +51,7 @@ const QStringList kInstalledFiles{QStringLiteral("bin/printer-maintenance-cli"),
                                   QStringLiteral("share/icons/hicolor/256x256/apps/printer-maintenance.png"),
                                   QStringLiteral("share/doc/printer-maintenance/copyright"),
                                   QStringLiteral("share/doc/printer-maintenance/changelog.gz"),
+                                  QStringLiteral("share/doc/printer-maintenance/examples/models.conf"),
                                   QStringLiteral("share/man/man1/printer-maintenance.1.gz"),
                                   QStringLiteral("share/man/man1/printer-maintenance-cli.1.gz")};
 
@@ -110,29 +111,40 @@ class InstallTest : public QObject {
             {QStringLiteral("-G"), QStringLiteral("DEB"), QStringLiteral("--config"),
              QStringLiteral(PM_BINARY_DIR "/CPackConfig.cmake"), QStringLiteral("-B"), out.path()});
     QVERIFY2(made.exitCode == 0, qPrintable(made.out));
+    // The program, and its firmware and pictures for every architecture.
     const QStringList debs = QDir(out.path()).entryList({QStringLiteral("*.deb")}, QDir::Files);
-    QCOMPARE(debs.size(), 1);
-    const QString deb = QDir(out.path()).filePath(debs.first());
-
-    const auto field = [&](const char* name) {
-      return run(dpkgDeb, {QStringLiteral("-f"), deb, QString::fromLatin1(name)}).out.trimmed();
+    QCOMPARE(debs.size(), 2);
+    const QString deb =
+        QDir(out.path()).filePath(debs.filter(QStringLiteral("printer-maintenance_")).value(0));
+    const QString dataDeb = QDir(out.path()).filePath(debs.filter(QStringLiteral("-data_")).value(0));
+    const auto fieldOf = [&](const QString& package, const char* name) {
+      return run(dpkgDeb, {QStringLiteral("-f"), package, QString::fromLatin1(name)}).out.trimmed();
     };
-    for (const char* needed :
-         {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins", "qt6-translations-l10n"})
+    const auto field = [&](const char* name) { return fieldOf(deb, name); };
+    QCOMPARE(fieldOf(dataDeb, "Architecture"), QStringLiteral("all"));
+    QVERIFY2(field("Depends").contains(QStringLiteral("printer-maintenance-data (= " PM_VERSION ")")),
+             qPrintable(field("Depends")));
+    QVERIFY(!run(dpkgDeb, {QStringLiteral("-c"), deb}).out.contains(QStringLiteral("/firmware/")));
+    for (const char* needed : {"libqt6widgets6", "libqt6core6", "libusb-1.0-0", "qt6-qpa-plugins"})
       QVERIFY2(field("Depends").contains(QLatin1String(needed)), needed);
-    QVERIFY(field("Recommends").contains(QStringLiteral("cups-client")));
+    // Qt's own translations make the dialogs' buttons German; nothing fails without them.
+    QVERIFY(!field("Depends").contains(QStringLiteral("qt6-translations-l10n")));
+    QVERIFY(field("Recommends").contains(QStringLiteral("cups-client")) &&
+            field("Recommends").contains(QStringLiteral("qt6-translations-l10n")));
     const QString info = run(dpkgDeb, {QStringLiteral("-I"), deb}).out;
     QVERIFY2(info.contains(QStringLiteral("postinst")) && info.contains(QStringLiteral("postrm")),
              qPrintable(info));
     // lintian at its default level finds nothing (errors and warnings).
     if (const QString lintian = QStandardPaths::findExecutable(QStringLiteral("lintian"));
         !lintian.isEmpty()) {
-      const Result lint = run(lintian, {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), deb});
+      const Result lint =
+          run(lintian, {QStringLiteral("--fail-on"), QStringLiteral("error,warning"), deb, dataDeb});
       QVERIFY2(lint.exitCode == 0, qPrintable(lint.out));
     }
 
     QTemporaryDir root;
-    QCOMPARE(run(dpkgDeb, {QStringLiteral("-x"), deb, root.path()}).exitCode, 0);
+    for (const QString& package : {deb, dataDeb})
+      QCOMPARE(run(dpkgDeb, {QStringLiteral("-x"), package, root.path()}).exitCode, 0);
     const QString data = QDir(root.path()).canonicalPath() + QStringLiteral("/usr/share/printer-maintenance");
     const Result check = selfCheck(root.filePath(QStringLiteral("usr/bin/printer-maintenance")),
                                    QStringLiteral("de_DE.UTF-8"));

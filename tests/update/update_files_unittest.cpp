@@ -45,7 +45,9 @@ pm::UpdateOutcome outcomeOf(const QString& printer, const QDateTime& time,
           QStringLiteral("PZA 01.10"),
           result,
           QString(),
-          time};
+          time,
+          {},
+          {}};
 }
 
 // The writer a second process runs (main() below): `count` records and history entries, one
