@@ -57,6 +57,22 @@ class PrintersOnLibusbTest : public QObject {
     return *controller_;
   }
 
+  // Runs the command-line program to its end (within `boundMs`) while this thread's event loop
+  // runs. It is spawned as the product spawns its tools (runTool, from a helper thread): QProcess's
+  // clone shares this process's memory until exec, which leaves ThreadSanitizer blind to the main
+  // thread from then on, so that it took the responders' reads of what the main thread made for
+  // races. LD_PRELOAD and UMOCKDEV_DIR come from this process's environment; `environment` goes
+  // over it.
+  static pm::ToolResult runCli(const QStringList& arguments, const QByteArrayList& environment, int boundMs) {
+    auto run = std::async(std::launch::async, [&] {
+      return pm::runTool(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments, boundMs,
+                         environment);
+    });
+    QTest::qWaitFor([&] { return run.wait_for(std::chrono::seconds(0)) == std::future_status::ready; },
+                    boundMs + 5000);
+    return run.get();
+  }
+
   // The first listed printer once its firmware version is known and its queued work has run
   // (each hop of it within `hopMs`).
   TBPrinters::PrinterRef readyPrinter(int hopMs = 10000) {
@@ -188,10 +204,7 @@ class PrintersOnLibusbTest : public QObject {
   // a child process started with its preload library and UMOCKDEV_DIR from this process's
   // responders, so the program finds the printer and updates it across both restarts exactly as
   // on a kiosk, with the window's controller and update code (the event loop runs meanwhile: the
-  // emulated bus follows the restarts through it). The child is spawned as the product spawns its
-  // tools (runTool, from a helper thread): QProcess's clone shares this process's memory until
-  // exec, which leaves ThreadSanitizer blind to the main thread from then on, so that it reports
-  // the responders' reads of what the main thread made as races.
+  // emulated bus follows the restarts through it).
   void firmwareUpdateAcrossBothRestarts() {
     // Header and body in one packet, as most printers send them (the backend test has both
     // framings).
@@ -199,21 +212,14 @@ class PrintersOnLibusbTest : public QObject {
     const QStringList files =
         pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     QTemporaryDir state;
-    // LD_PRELOAD and UMOCKDEV_DIR come from this process's environment.
     const QByteArrayList environment{
         "PRINTER_MAINTENANCE_SIMULATE=", "XDG_STATE_HOME=" + state.path().toUtf8(),
         "XDG_CONFIG_HOME=" + settingsDir_.path().toUtf8()};
-    const int boundMs = 60000 * kSlowdown;
-    auto cli = std::async(std::launch::async, [&] {
-      return pm::runTool(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"),
-                         {QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
-                          QStringLiteral("--yes"), QStringLiteral("--json")},
-                         boundMs, environment);
-    });
-    QVERIFY(QTest::qWaitFor(
-        [&] { return cli.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, boundMs + 5000));
-    const pm::ToolResult result = cli.get();
-    QVERIFY2(result.succeeded(), result.standardError.constData());
+    const pm::ToolResult cli =
+        runCli({QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
+                QStringLiteral("--yes"), QStringLiteral("--json")},
+               environment, 60000 * kSlowdown);
+    QVERIFY2(cli.succeeded(), cli.standardError.constData());
     QCOMPARE(device->firmwareVersion(), files.first().chopped(3));
     const QStringList commands = commandsOf(device->frames());
     QCOMPARE(commands.count(QStringLiteral("FW_UPDFLASH_REWRITE")), 1);
