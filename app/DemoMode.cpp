@@ -6,7 +6,7 @@
 #include <QDir>
 
 #include "olm/model/ModelTraits.h"
-#include "olm/update/UpdateHistory.h"
+#include "olm/update/StateLocation.h"
 #include "sim/DemoPrinters.h"
 #include "support/MainQueue.h"
 #include "support/SystemLog.h"
@@ -24,7 +24,8 @@ struct DemoBus {
 // Where the demo printers keep their state between runs, apart from every real record;
 // PRINTER_MAINTENANCE_SIMULATE_RESET=1 starts them afresh from their entries.
 QString demoPrintersFolder() {
-  const QString folder = UpdateHistory::stateFile(QStringLiteral("demo/printers"));
+  // The state directory is demo mode's own here (pm::stateDirectory): its printers/ folder.
+  const QString folder = stateDirectory() + QStringLiteral("/printers");
   if (qEnvironmentVariableIntValue("PRINTER_MAINTENANCE_SIMULATE_RESET") != 0) {
     QDir(folder).removeRecursively();
     systemLog(QStringLiteral("demo mode: the virtual printers start afresh"));

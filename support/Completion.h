@@ -4,11 +4,16 @@
 // so the rule holds for the operation, not for one copy: a second call is dropped, and debug
 // builds assert on it; debug builds also assert when the last copy goes away never called (an
 // operation that ended in silence). An empty completion (the caller wants no answer) is
-// allowed and checked the same way. Blocks still queued when the application has ended are
-// dropped with their queue, not by an operation: that is not checked.
+// allowed and checked the same way.
+//
+// The one deliberate exception is work a queue gives up as it ends (at exit, when shutting down
+// quits it, or once its owner has let it go): the blocks still waiting, and the completions they
+// carry, go unrun. Answering them with a failure instead would run the callers' code on a
+// controller that is being torn down, and queue more work on queues that are gone. The queue
+// says so while it drops them (AbandonedWork); any other uncalled completion is still a fault.
 //
 // Threads: [any]; a completion is called on whichever thread the operation ends on, which the
-// operation's own header names.
+// operation's own header names. AbandonedWork: on the thread that drops the work.
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -17,6 +22,26 @@
 #include <QCoreApplication>
 
 namespace pm {
+
+// Marks the blocks a queue drops as it ends: completions whose last copy goes on this thread
+// meanwhile are given up with their work, not dropped by an operation. A scope, or the rest of a
+// queue thread's life once its loop has ended (its timers and objects go after that).
+class AbandonedWork {
+ public:
+  AbandonedWork() { ++depth(); }
+  ~AbandonedWork() { --depth(); }
+  AbandonedWork(const AbandonedWork&) = delete;
+  AbandonedWork& operator=(const AbandonedWork&) = delete;
+
+  static void forRestOfThread() { ++depth(); }
+  static bool active() { return depth() > 0; }
+
+ private:
+  static int& depth() {
+    thread_local int abandoning = 0;
+    return abandoning;
+  }
+};
 
 template <typename... Args>
 class Completion {
@@ -47,7 +72,8 @@ class Completion {
     std::function<void(Args...)> block;
     std::atomic<bool> called{false};
     ~State() {
-      Q_ASSERT_X(called.load() || QCoreApplication::instance() == nullptr || QCoreApplication::closingDown(),
+      Q_ASSERT_X(called.load() || AbandonedWork::active() || QCoreApplication::instance() == nullptr ||
+                     QCoreApplication::closingDown(),
                  "pm::Completion", "completion dropped without a call");
     }
   };

@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include "support/Completion.h"
 #include "support/SystemLog.h"
 
 namespace pm {
@@ -50,10 +51,17 @@ struct SerialQueue::Impl {
   std::deque<std::function<void()>> blocks;  // waiting, oldest first
 
   void post(std::function<void()> block) {
-    const std::lock_guard guard(lock);
-    if (context == nullptr) return;  // the thread has ended (process exit)
-    blocks.push_back(std::move(block));
-    QMetaObject::invokeMethod(context, "runNext", Qt::QueuedConnection);
+    {
+      const std::lock_guard guard(lock);
+      if (context != nullptr) {
+        blocks.push_back(std::move(block));
+        QMetaObject::invokeMethod(context, "runNext", Qt::QueuedConnection);
+        return;
+      }
+    }
+    // The thread has ended: the block goes unrun, with what it carries (outside the lock).
+    const AbandonedWork abandoned;
+    const std::function<void()> dropped = std::move(block);
   }
 
   void runNext() {
@@ -72,8 +80,9 @@ struct SerialQueue::Impl {
     return context;
   }
 
-  // On the queue's thread as it ends: later posts are dropped, and so are blocks still waiting
-  // (outside the lock, as their captures may post elsewhere when they go).
+  // On the queue's thread as it ends (run() has marked what it drops as abandoned): later posts
+  // are dropped, and so are blocks still waiting (outside the lock, as their captures may post
+  // elsewhere when they go).
   void finished() {
     std::deque<std::function<void()>> dropped;
     {
@@ -126,6 +135,9 @@ class QueueThread final : public QThread {
     t_currentQueue = impl_.get();
     exec();
     t_currentQueue = nullptr;
+    // From here the thread only tears down: the blocks still waiting, delayed blocks whose timers
+    // go with the thread's event dispatcher, and the context object, all given up deliberately.
+    AbandonedWork::forRestOfThread();
   }
 
  private:

@@ -5,7 +5,8 @@
 // Threading: every member may be called from any thread, except shutdownAll() (main thread).
 // Destroying a queue never waits for it: the thread is told to quit after what is already queued
 // and deletes itself (on the main thread) once finished. shutdownAll() is the one place that
-// waits, at process exit, bounded by its time-out; blocks still queued then are dropped.
+// waits, at process exit, bounded by its time-out; blocks still queued then are dropped, and so
+// are blocks posted to a queue whose thread has ended: both as AbandonedWork (support/Completion.h).
 
 #include <functional>
 #include <memory>

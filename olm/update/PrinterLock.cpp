@@ -14,6 +14,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include "olm/update/StateLocation.h"
 #include "support/SystemLog.h"
 
 namespace pm {
@@ -134,7 +135,7 @@ QString PrinterLock::directory() {
   if (!overridden.isEmpty()) return usableDirectory(overridden, false) ? overridden : QString();
   // Demo printers are not the machine's printers: their locks stay with the demo's state.
   if (!qEnvironmentVariable("PRINTER_MAINTENANCE_SIMULATE").trimmed().isEmpty()) {
-    const QString demo = stateFolder() + QStringLiteral("/demo/locks");
+    const QString demo = stateDirectory() + QStringLiteral("/locks");
     return usableDirectory(demo, false) ? demo : QString();
   }
   const QString shared = QStringLiteral("/run/lock/printer-maintenance");

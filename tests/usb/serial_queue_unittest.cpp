@@ -1,4 +1,4 @@
-// SerialQueue: shutting down without the main thread waiting. (Order and the identity of the
+// SerialQueue: shutting down without the main thread waiting, and what it gives up. (Order and the identity of the
 // running queue are the printer transport test's: its replies travel through a printer's queue;
 // delayed blocks are the update end-to-end test's: its status poll counts their rounds.)
 
@@ -6,6 +6,7 @@
 #include <QThread>
 #include <QtTest>
 
+#include "support/Completion.h"
 #include "support/SerialQueue.h"
 
 using pm::SerialQueue;
@@ -49,6 +50,26 @@ class SerialQueueTest : public QObject {
     release = true;
     queue.reset();
     SerialQueue::shutdownAll(2000);
+  }
+
+  // Shutting down drops what is queued behind the running block, and a block posted once the
+  // thread has ended: the completions that work carries are given up with it, unrun and not
+  // taken for operations that ended in silence (debug builds assert on those).
+  void shutdownGivesUpQueuedWorkWithItsCompletions() {
+    auto queue = std::make_unique<SerialQueue>(QStringLiteral("test.abandon"));
+    std::atomic<bool> quitting{false};
+    std::atomic<int> answered{0};
+    const auto answer = [&answered] { return pm::Completion<>([&answered] { ++answered; }); };
+    queue->async([&, q = queue.get()] {
+      // The main queue is served inside shutdownAll only, after every thread was told to quit.
+      SerialQueue::main().async([&] { quitting = true; });
+      while (!quitting) QThread::msleep(1);
+      q->async([done = answer()] { done(); });
+    });
+    QVERIFY(SerialQueue::shutdownAll(5000));
+    queue->async([done = answer()] { done(); });
+    QCOMPARE(answered.load(), 0);
+    queue.reset();
   }
 };
 

@@ -6,8 +6,10 @@
 
 #include <QtTest>
 
+#include <chrono>
+#include <future>
+
 #include <QElapsedTimer>
-#include <QProcess>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -15,6 +17,7 @@
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/PrinterLock.h"
+#include "support/ToolProcess.h"
 #include "tests/common/AppHarness.h"
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "usb/libusb/LibusbRegistry.h"
@@ -53,6 +56,24 @@ class PrintersOnLibusbTest : public QObject {
         [] { return std::shared_ptr<usb::UsbRegistry>(usb::makeLibusbRegistry()); });
     controller_ = &harness_->start();
     return *controller_;
+  }
+
+  // Runs the command-line program to its end (within `boundMs`) while this thread's event loop
+  // runs. It is spawned as the product spawns its tools (runTool, from a helper thread): QProcess's
+  // clone shares this process's memory until exec, which leaves ThreadSanitizer blind to the main
+  // thread from then on, so that it took the responders' reads of what the main thread made for
+  // races. LD_PRELOAD and UMOCKDEV_DIR come from this process's environment; `environment` goes
+  // over it.
+  static pm::ToolResult runCli(const QStringList& arguments, const QByteArrayList& environment, int boundMs) {
+    auto run = std::async(std::launch::async, [&] {
+      return pm::runTool(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments, boundMs,
+                         environment);
+    });
+    // runTool ends the child at its bound, so get() waits no longer than that in any case.
+    const bool ended = QTest::qWaitFor(
+        [&] { return run.wait_for(std::chrono::seconds(0)) == std::future_status::ready; }, boundMs + 5000);
+    Q_UNUSED(ended);
+    return run.get();
   }
 
   // The first listed printer once its firmware version is known and its queued work has run
@@ -196,31 +217,24 @@ class PrintersOnLibusbTest : public QObject {
     const QStringList files =
         pm::FirmwareArchive::archiveForProductID(pm::modelTraits(pm::PrinterModel::PZA).productId)->fileNames;
     QTemporaryDir state;
-    QProcess cli;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();  // LD_PRELOAD, UMOCKDEV_DIR
-    env.remove(QStringLiteral("PRINTER_MAINTENANCE_SIMULATE"));
-    env.insert(QStringLiteral("XDG_STATE_HOME"), state.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), settingsDir_.path());
-    cli.setProcessEnvironment(env);
-    cli.setStandardInputFile(QProcess::nullDevice());
+    const QByteArrayList environment{
+        "PRINTER_MAINTENANCE_SIMULATE=", "XDG_STATE_HOME=" + state.path().toUtf8(),
+        "XDG_CONFIG_HOME=" + settingsDir_.path().toUtf8()};
     const QStringList update{QStringLiteral("update"), QStringLiteral("--printer"), QStringLiteral("SIM0001"),
                              QStringLiteral("--yes"), QStringLiteral("--json")};
     QVERIFY(!pm::PrinterLock::take(QStringLiteral("SIM0001")));
     const qsizetype framesBefore = device->frames().size();
     for (const QStringList& arguments :
          {QStringList{QStringLiteral("list"), QStringLiteral("--json")}, update}) {
-      cli.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), arguments);
-      QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 30000 * kSlowdown));
-      const QByteArray out = cli.readAllStandardOutput();
-      QVERIFY2(out.contains(arguments == update ? "\"busy\"" : "another program"), out.constData());
-      QCOMPARE(cli.exitCode(), arguments == update ? 1 : 0);
+      const pm::ToolResult other = runCli(arguments, environment, 30000 * kSlowdown);
+      QVERIFY2(other.standardOutput.contains(arguments == update ? "\"busy\"" : "another program"),
+               other.standardOutput.constData());
+      QCOMPARE(other.exitCode, arguments == update ? 1 : 0);
     }
     QCOMPARE(device->frames().size(), framesBefore);
     pm::PrinterLock::release(QStringLiteral("SIM0001"));
-    cli.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance-cli"), update);
-    QVERIFY(QTest::qWaitFor([&] { return cli.state() == QProcess::NotRunning; }, 60000 * kSlowdown));
-    QVERIFY2(cli.exitStatus() == QProcess::NormalExit && cli.exitCode() == 0,
-             cli.readAllStandardError().constData());
+    const pm::ToolResult cli = runCli(update, environment, 60000 * kSlowdown);
+    QVERIFY2(cli.succeeded(), cli.standardError.constData());
     QCOMPARE(device->firmwareVersion(), files.first().chopped(3));
     const QStringList commands = commandsOf(device->frames());
     QCOMPARE(commands.count(QStringLiteral("FW_UPDFLASH_REWRITE")), 1);
