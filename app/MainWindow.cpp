@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
+#include <QScreen>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -21,6 +22,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/ElidedLabel.h"
 #include "app/MenuLocalization.h"
 #include "app/NoPrinterPage.h"
 #include "app/PrinterTableModel.h"
@@ -28,7 +30,11 @@
 #include "app/UpdateStatusIndicator.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/QuitGuard.h"
+#include "olm/update/UpdateEvents.h"
+#include "support/AlertPresenter.h"
 #include "support/MainQueue.h"
+#include "support/PrinterNaming.h"
+#include "support/SystemLog.h"
 #include "usb/UsbPermission.h"
 
 MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget* parent)
@@ -54,7 +60,15 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
       [this](const QModelIndex& first, const QModelIndex& last) { updateActions(first.row(), last.row()); });
   showRowsOrAdvice();
   showSelection(controller_->selectedRow());
-  resize(1240, 520);
+  // Every update the user confirmed ends in words here, also one that ends without an alert.
+  connect(&pm::UpdateEvents::instance(), &pm::UpdateEvents::finished, this,
+          [this](const pm::UpdateOutcome& outcome) {
+            showStatusLine(tr("%1: %2").arg(pm::PrinterNaming::name(outcome.model, outcome.printer),
+                                            outcome.message));
+          });
+  // Within the screen's room, whatever the font and scale.
+  const QRect available = screen()->availableGeometry();
+  resize(QSize(1240, 520).boundedTo(available.size()));
   // The session ending is one more way of quitting: while an update is unfinished, the logout
   // waits for the user's answer where the session manager allows it.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
@@ -75,6 +89,7 @@ void MainWindow::applicationDidFinishLaunching() {
   controller_->applicationDidFinishLaunching();
   // The application's name, in the language now installed, matches its launcher's.
   setWindowTitle(tr("Printer Maintenance"));
+  showVersion();
   // The model's headers come through tr(); repaint them in the language now installed.
   model_->headerDataChanged(Qt::Horizontal, 0, PrinterTableModel::ColumnCount - 1);
   table_->viewport()->update();
@@ -108,10 +123,9 @@ void MainWindow::buildActions() {
   usbSerialOff_ = new QAction(tr("&Disabled"), usbSerialGroup_);
   for (QAction* action : {usbSerialOn_, usbSerialOff_}) action->setCheckable(true);
   connect(usbSerialGroup_, &QActionGroup::triggered, this, [this](QAction* chosen) {
-    if (TBPrinters::PrinterRef printer = controller_->selectedPrinter())
-      printer->properties().setUsbISerial(chosen == usbSerialOn_);
-    // The choice shows the printer's setting, which changes only once read back.
+    // The choice shows the printer's setting, which changes only once confirmed and read back.
     updateActions();
+    confirmUsbSerialSwitch(chosen == usbSerialOn_);
   });
 
   quit_ = new QAction(tr("&Quit"), this);
@@ -194,17 +208,47 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
   pages_ = new QStackedWidget(this);
   pages_->addWidget(noPrinterScroll_);
   pages_->addWidget(tablePage_);
-  setCentralWidget(pages_);
+  // Start-up's notices (demo mode, the model configuration) above either page.
+  notices_ = new QWidget(this);
+  auto* noticeLayout = new QVBoxLayout(notices_);
+  noticeLayout->setContentsMargins(0, 4, 0, 4);
+  notices_->hide();
+  auto* central = new QWidget(this);
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  centralLayout->setSpacing(0);
+  centralLayout->addWidget(notices_);
+  centralLayout->addWidget(pages_, 1);
+  setCentralWidget(central);
 }
 
 void MainWindow::buildStatusBar(const QString& demoSpec) {
   statusBar()->addWidget(new UpdateStatusIndicator(model_, this), 1);
+  // The notices have their point at the end: they wrap above the table rather than being cut in
+  // the status bar.
   if (!demoSpec.isEmpty()) {
-    statusBar()->addWidget(
-        new QLabel(tr("Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)").arg(demoSpec), this));
+    addNotice(QStringLiteral("demoNotice"),
+              tr("Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)").arg(demoSpec), QString());
   }
-  versionLabel_ = new QLabel(tr("Version %1").arg(controller_->displayVersionString()), this);
+  versionLabel_ = new QLabel(this);
   statusBar()->addPermanentWidget(versionLabel_);
+  showVersion();
+}
+
+void MainWindow::showVersion() {
+  versionLabel_->setText(tr("Version %1").arg(controller_->displayVersionString()));
+}
+
+void MainWindow::addNotice(const QString& name, const QString& text, const QString& toolTip) {
+  auto* notice = new QLabel(text, notices_);
+  notice->setObjectName(name);
+  notice->setWordWrap(true);
+  notice->setTextFormat(Qt::PlainText);
+  notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  notice->setContentsMargins(8, 2, 8, 2);
+  if (!toolTip.isEmpty()) notice->setToolTip(toolTip);
+  notices_->layout()->addWidget(notice);
+  notices_->show();
 }
 
 void MainWindow::reportStartup(const QStringList& configProblems, int demoAttached,
@@ -217,11 +261,10 @@ void MainWindow::reportStartup(const QStringList& configProblems, int demoAttach
                  .arg(configProblems.size())
                  .arg(configProblems.first());
   if (words.isEmpty()) return;
-  // A label beside the update line rather than a message over it; the tool tip keeps every line.
-  auto* notice = new QLabel(words.join(QStringLiteral(" ")), this);
-  notice->setObjectName(QStringLiteral("startupNotice"));
-  notice->setToolTip((QStringList{demoRefusal} + configProblems).join(QLatin1Char('\n')).trimmed());
-  statusBar()->addWidget(notice);
+  // A notice above the table rather than a message over the update line; the tool tip keeps
+  // every line.
+  addNotice(QStringLiteral("startupNotice"), words.join(QStringLiteral(" ")),
+            (QStringList{demoRefusal} + configProblems).join(QLatin1Char('\n')).trimmed());
 }
 
 // ---- Selection and state -------------------------------------------------------------------------
@@ -230,7 +273,7 @@ void MainWindow::viewSelectionChanged() {
   if (!syncingSelection_) {
     const QModelIndexList rows = table_->selectionModel()->selectedRows();
     const int row = rows.isEmpty() ? -1 : rows.first().row();
-    if (row != controller_->selectedRow()) controller_->selectRow(row);
+    controller_->selectRow(row);  // also the row already selected by the rule: now it is chosen
   }
   updateActions();
 }
@@ -310,7 +353,7 @@ QAction* MainWindow::resetCounterAction(char letter) const {
 void MainWindow::confirmCounterReset(char letter) {
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   if (!printer) return;
-  const QString name = QString::fromUtf8(printer->descriptionUTF8());
+  const QString name = printer->printerName();
   auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"),
                               tr("Reset counter %1 of %2?").arg(QChar::fromLatin1(letter)).arg(name),
                               QMessageBox::NoButton, this);
@@ -342,9 +385,59 @@ void MainWindow::confirmCounterReset(char letter) {
   box->open();
 }
 
+// The printer's print queues and anything that reaches it by its USB serial number depend on the
+// switch, and the printer must be switched off and on after it: asked first, as the command line
+// does, with "Cancel" the default.
+void MainWindow::confirmUsbSerialSwitch(bool on) {
+  const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
+  if (!printer || printer->properties().usbISerial() == on) return;
+  const QString name = printer->printerName();
+  auto* box = new QMessageBox(
+      QMessageBox::Question, tr("Printer Maintenance"),
+      (on ? tr("Switch the USB serial number of %1 on?") : tr("Switch the USB serial number of %1 off?"))
+          .arg(name),
+      QMessageBox::NoButton, this);
+  box->setInformativeText(tr("The printer must be switched off and on afterwards. Print queues that reach "
+                             "it by its USB serial number will not find it any more."));
+  QPushButton* doSwitch = box->addButton(tr("&Switch"), QMessageBox::AcceptRole);
+  box->addButton(QMessageBox::Cancel);
+  box->setDefaultButton(QMessageBox::Cancel);
+  box->setEscapeButton(QMessageBox::Cancel);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  std::weak_ptr<TBUSBPrinterOLM> target = printer;
+  QPointer<MainWindow> window = this;
+  connect(box, &QMessageBox::buttonClicked, this, [doSwitch, target, on, name, window](QAbstractButton* button) {
+    const TBPrinters::PrinterRef chosen = target.lock();
+    if (button != doSwitch || !chosen) {
+      if (window) window->showStatusLine(tr("The USB serial number of %1 was not changed.").arg(name));
+      return;
+    }
+    chosen->properties().setEnabledUSBSerial(on, [window, name, on](bool written, const QString& why) {
+      if (!window) return;
+      window->updateActions();
+      // The busy case has told the user already.
+      if (written)
+        window->showStatusLine((on ? tr("The USB serial number of %1 is now on.")
+                                   : tr("The USB serial number of %1 is now off."))
+                                   .arg(name));
+      else if (!why.isEmpty() && why != TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)"))
+        window->showStatusLine(tr("The USB serial number of %1 was not changed: %2").arg(name, why));
+    });
+  });
+  box->open();
+}
+
+void MainWindow::showStatusLine(const QString& text) {
+  pm::systemLog(text);
+  ElidedLabel::showStatusLine(statusBar(), text, kStatusMs);
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (quitConfirmed_ || !controller_->updateInProgress()) {
     QMainWindow::closeEvent(event);
+    // A free-standing alert (an update's result) would keep the process alive without its window.
+    if (event->isAccepted() && controller_->applicationShouldTerminateAfterLastWindowClosed())
+      if (pm::ApplicationControl* application = pm::applicationControl()) application->terminate();
     return;
   }
   event->ignore();
@@ -357,7 +450,7 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::showCounterResetResult(char letter, const QString& printer, bool done, const QString& why) {
   const QString counter = QString(QChar::fromLatin1(letter));
   if (done) {
-    statusBar()->showMessage(tr("Counter %1 of %2 was reset to zero.").arg(counter, printer), 15000);
+    showStatusLine(tr("Counter %1 of %2 was reset to zero.").arg(counter, printer));
     return;
   }
   auto* box =

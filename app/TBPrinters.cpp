@@ -80,7 +80,7 @@ void TBPrinters::applicationDidFinishLaunching() {
 }
 
 QString TBPrinters::displayVersionString() const {
-  return QStringLiteral("%1 (build %2)").arg(pm::shortVersionString(), pm::buildNumberString());
+  return tr("%1 (build %2)").arg(pm::shortVersionString(), pm::buildNumberString());
 }
 
 // ---- Selection ---------------------------------------------------------------------------------
@@ -98,6 +98,7 @@ void TBPrinters::selectRow(int row) {
   Q_ASSERT(isMainQueue());
   if (row < 0 || row >= count()) row = -1;
   firstRowByRule_ = false;
+  if (row >= 0) chosen_ = placeKey(*printerAt(row));
   if (row == selectedRow_) return;
   selectedRow_ = row;
   emit selectionChanged(row);
@@ -118,8 +119,16 @@ void TBPrinters::tableViewSelectionDidChange() {
 }
 
 void TBPrinters::selectFirstRowByRule() {
+  // Standing in for the chosen printer while it is away: its choice is kept for its return.
+  const QString chosen = chosen_;
   selectRow(0);
+  chosen_ = chosen;
   firstRowByRule_ = true;
+}
+
+QString TBPrinters::placeKey(const TBUSBPrinterOLM& printer) {
+  const QString serial = printer.identitySerialNumber();
+  return serial.isEmpty() ? printer.keyUSBdevice() : serial;
 }
 
 // ---- Termination -------------------------------------------------------------------------------

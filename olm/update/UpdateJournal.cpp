@@ -11,6 +11,7 @@
 #include <QSaveFile>
 
 #include "olm/update/UpdateHistory.h"
+#include "support/PrinterNaming.h"
 #include "support/SystemLog.h"
 
 namespace pm {
@@ -134,10 +135,7 @@ void saveLocked(const JournalState& s) {
 
 }  // namespace
 
-QString UpdateRecord::printerName() const {
-  const QString name = model.isEmpty() ? QStringLiteral("printer") : model;
-  return serialNumber.isEmpty() ? name : QStringLiteral("%1 (serial number %2)").arg(name, serialNumber);
-}
+QString UpdateRecord::printerName() const { return PrinterNaming::name(model, serialNumber); }
 
 std::optional<UpdateRecord> UpdateJournal::find(const QString& serialNumber, const QString& deviceKey,
                                                 uint16_t productID) {

@@ -49,7 +49,7 @@ struct UpdateRecord {
   // The archive read and checked at the start; not persisted (a new process loads it again).
   std::shared_ptr<const LoadedArchive> archive;
 
-  // "PZA (serial number SIM0001)", for the user's texts.
+  // "PZA SIM0001", for the user's texts (pm::PrinterNaming).
   QString printerName() const;
 };
 

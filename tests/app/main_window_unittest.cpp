@@ -277,7 +277,7 @@ class MainWindowTest : public QObject {
       QTRY_COMPARE(harness.alerts().titles().count(QStringLiteral("A firmware update is not finished")),
                    answer - 999);
       QVERIFY(
-          harness.alerts().requests().back().message.contains(QLatin1String("PZA (serial number SIM0002)")));
+          harness.alerts().requests().back().message.contains(QLatin1String("PZA SIM0002")));
       QTest::qWait(50);
     }
     QVERIFY(window.close());  // confirmed
