@@ -55,6 +55,8 @@ void ElidedLabel::showStatusLine(QStatusBar* bar, const QString& text, int ms) {
       if (message.isEmpty()) bar->setToolTip(QString());
     });
   }
-  bar->showMessage(bar->fontMetrics().elidedText(oneLine, Qt::ElideRight, room), ms);
+  // A hidden bar has no width yet to fit the line to.
+  bar->showMessage(bar->isVisible() ? bar->fontMetrics().elidedText(oneLine, Qt::ElideRight, room) : oneLine,
+                   ms);
   bar->setToolTip(text);
 }

@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QSettings>
 
 #include "app/NotificationPort.h"
@@ -96,6 +97,8 @@ TBPrinters::PrinterRef TBPrinters::selectedPrinter() const {
 
 void TBPrinters::selectRow(int row) {
   Q_ASSERT(isMainQueue());
+  // A view moves its own selection while rows come and go; that is nobody's choice.
+  if (listChanging_) return;
   if (row < 0 || row >= count()) row = -1;
   firstRowByRule_ = false;
   if (row >= 0) chosen_ = placeKey(*printerAt(row));
@@ -164,12 +167,15 @@ void TBPrinters::prepareForTermination() {
 void TBPrinters::emptyList() {
   Q_ASSERT(isMainQueue());
   if (!printers_) return;
-  emit printersAboutToBeReset();
-  for (const Entry& entry : *printers_) stopObserving(entry.printer.get());
-  printers_.reset();
   const bool hadSelection = selectedRow_ >= 0;
-  selectedRow_ = -1;
-  emit printersReset();
+  {
+    const QScopedValueRollback<bool> changing(listChanging_, true);
+    emit printersAboutToBeReset();
+    for (const Entry& entry : *printers_) stopObserving(entry.printer.get());
+    printers_.reset();
+    selectedRow_ = -1;
+    emit printersReset();
+  }
   if (hadSelection) emit selectionChanged(-1);
 }
 

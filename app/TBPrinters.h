@@ -199,6 +199,7 @@ class TBPrinters : public QObject {
   std::optional<int> idleReleaseMs_;  // none: the printers' default
   bool firstRowByRule_ = false;       // row 0 was selected by the rule, not chosen
   QString chosen_;                    // placeKey of the printer the user chose; empty: none yet
+  bool listChanging_ = false;         // between the row signals of one change: selectRow ignored
   // The place in the list of every printer listed so far (its arrival order, by placeKey): a
   // printer read afresh or back from a restart takes its old place, not the end of the list.
   QHash<QString, uint64_t> places_;

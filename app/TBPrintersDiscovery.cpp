@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include "app/TBPrinters.h"
@@ -186,9 +187,12 @@ void TBPrinters::appendPrinter(const PrinterRef& printer) {
   const auto at =
       std::find_if(printers_->begin(), printers_->end(), [order](const Entry& e) { return e.order > order; });
   const int row = static_cast<int>(at - printers_->begin());
-  emit printerAboutToBeInserted(row);
-  printers_->insert(at, Entry{printer, service, false, order});
-  emit printerInserted(row);
+  {
+    const QScopedValueRollback<bool> changing(listChanging_, true);
+    emit printerAboutToBeInserted(row);
+    printers_->insert(at, Entry{printer, service, false, order});
+    emit printerInserted(row);
+  }
   if (selectedRow_ >= row) {
     // A chosen printer stays selected, and so does a stand-in for one; before the user has chosen
     // anything the rule's choice stays the first row. Either way the window hears it, as its own
@@ -283,10 +287,13 @@ void TBPrinters::eraseRow(int row) {
   // The selection follows its printer; the removed printer's selection is cleared, which the
   // selection rule then moves to the first row.
   const int before = selectedRow_;
-  emit printerAboutToBeRemoved(row);
-  printers_->erase(printers_->begin() + row);
-  selectedRow_ = before == row ? -1 : (before > row ? before - 1 : before);
-  emit printerRemoved(row);
+  {
+    const QScopedValueRollback<bool> changing(listChanging_, true);
+    emit printerAboutToBeRemoved(row);
+    printers_->erase(printers_->begin() + row);
+    selectedRow_ = before == row ? -1 : (before > row ? before - 1 : before);
+    emit printerRemoved(row);
+  }
   if (selectedRow_ != before) {
     emit selectionChanged(selectedRow_);
     tableViewSelectionDidChange();

@@ -12,6 +12,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QProcess>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QStatusBar>
 #include <QTableView>
@@ -78,6 +79,23 @@ QAbstractButton* buttonTitled(QMessageBox* box, const QString& title) {
   return nullptr;
 }
 
+// Waits for the USB serial-number question about `printer` and answers it ("Switch", or Escape);
+// false when it did not come, did not name the printer or did not have "Cancel" as its default.
+bool answerSwitchQuestion(QWidget& window, const QString& printer, bool doSwitch) {
+  QMessageBox* box = nullptr;
+  const bool shown = QTest::qWaitFor([&] {
+    for (QMessageBox* candidate : window.findChildren<QMessageBox*>())
+      if (candidate->isVisible() && candidate->text().contains(QLatin1String("USB serial number of")))
+        box = candidate;
+    return box != nullptr;
+  });
+  if (!shown || !box->text().contains(printer) || static_cast<QAbstractButton*>(box->defaultButton()) != box->button(QMessageBox::Cancel))
+    return false;
+  if (doSwitch) buttonTitled(box, QStringLiteral("&Switch"))->click();
+  else QTest::keyClick(box, Qt::Key_Escape);
+  return QTest::qWaitFor([&] { return !box->isVisible(); });
+}
+
 }  // namespace
 
 class MainWindowTest : public QObject {
@@ -124,7 +142,8 @@ class MainWindowTest : public QObject {
     }
 
     // A counter reset: "Retry" while still held asks again; "Retry" once free resets.
-    const QString name = QString::fromUtf8(printer->descriptionUTF8());
+    const QString name = printer->printerName();
+    QCOMPARE(name, QStringLiteral("PZA SIM0001"));
     ScriptedAlertPresenter& alerts = harness.alerts();
     const QString busy = QStringLiteral("The Selected Printer is Unavailable. (Busy)");
     window.resetCounterAction('A')->trigger();
@@ -151,12 +170,19 @@ class MainWindowTest : public QObject {
     QTRY_COMPARE(cell(model, 0, PrinterTableModel::LifetimeCounter), QStringLiteral("4321"));
     QVERIFY(!changes.isEmpty() && changes.last().first().toModelIndex().row() == 0);
 
+    // The USB serial-number switch asks first, naming the printer; Escape keeps the setting.
     harness.settle();
     QTRY_VERIFY(window.usbSerialAction(true)->isChecked() && !device->device()->isOpen());
+    window.usbSerialAction(false)->trigger();
+    QVERIFY(answerSwitchQuestion(window, name, false));
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QStringLiteral("The USB serial number of %1 was not changed.").arg(name));
+    QVERIFY(window.usbSerialAction(true)->isChecked() && device->iSerialEnabled());
     device->setHeldByOtherProgram(true);
     window.refreshAction()->trigger();
     alerts.queueAnswer(1001);  // "Cancel"
     window.usbSerialAction(false)->trigger();
+    QVERIFY(answerSwitchQuestion(window, name, true));
     QTRY_VERIFY_WITH_TIMEOUT(!harness.application().statuses().isEmpty(), 2000 * kSlowdown);
     QCOMPARE(harness.application().statuses(),
              QStringList{
@@ -184,6 +210,8 @@ class MainWindowTest : public QObject {
     const auto third = harness.attachPrinter(QStringLiteral("SIM0003"));
     TBPrinters& controller = harness.start();
     MainWindow window(&controller, QString());
+    window.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&window));
     PrinterTableModel& model = *window.model();
     QTRY_COMPARE(model.rowCount(), 3);
     harness.settle();
@@ -203,10 +231,33 @@ class MainWindowTest : public QObject {
     QCOMPARE(controller.selectedPrinter(), chosen);
     QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(1, 0)});
     window.usbSerialAction(false)->trigger();
+    QVERIFY(answerSwitchQuestion(window, QStringLiteral("PZA SIM0003"), true));
     QTRY_VERIFY(!third->iSerialEnabled());
     QVERIFY(second->iSerialEnabled());
+    // Another printer's new version (as after an update elsewhere) does not take the selection.
     second->setFirmwareVersion(QStringLiteral("PZA 00.90"));  // still older: the update below has work
     controller.printerAt(0)->updateInfo();
+    QTRY_VERIFY(cell(model, 0, PrinterTableModel::FirmwareVersion).startsWith(QLatin1String("PZA 00.90")));
+    QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(1, 0)});
+
+    // The update of a printer whose installed version was not read ends in words within seconds
+    // after the second confirmation; read afresh, the printer comes back to its own row (not the
+    // end of the list), and the selection with it. The row says "unknown" meanwhile.
+    window.tableView()->selectRow(0);
+    const TBPrinters::PrinterRef unread = controller.printerAt(0);
+    unread->storeDeviceInfo(QStringLiteral("firmwareVersion"), QVariant());
+    QTRY_COMPARE(cell(model, 0, PrinterTableModel::FirmwareVersion), QStringLiteral("unknown"));
+    harness.alerts().clear();
+    harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
+    harness.alerts().queueAnswer(1001);        // update firmware
+    window.updateFirmwareAction()->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->toolTip(),
+                              QStringLiteral("PZA SIM0002: The installed version could not be read: "
+                                             "refresh and try again. Nothing was changed."),
+                              5000 * kSlowdown);
+    QCOMPARE(harness.alerts().count(), 2);
+    QTRY_VERIFY_WITH_TIMEOUT(controller.printerAt(0) != unread && model.rowCount() == 2, 10000 * kSlowdown);
+    QCOMPARE(controller.printerAt(0)->printerName(), QStringLiteral("PZA SIM0002"));
     QTRY_COMPARE(selection->selectedRows(), QModelIndexList{model.index(0, 0)});
 
     // An update before its first stage is in phase 1; a stage past the last is the last phase.
@@ -266,6 +317,7 @@ class MainWindowTest : public QObject {
     // Closing the window while an update is unfinished asks, naming the printer; "Keep Running"
     // keeps it, "Quit Anyway" closes.
     QVERIFY(window.close());  // nothing unfinished: closes at once
+    window.show();
     pm::UpdateRecord record;  // what the question names of it
     record.serialNumber = QStringLiteral("SIM0002");
     record.model = QStringLiteral("PZA");
@@ -281,6 +333,7 @@ class MainWindowTest : public QObject {
       QTest::qWait(50);
     }
     QVERIFY(window.close());  // confirmed
+    QCOMPARE(harness.application().terminations(), 2);  // and so ends the process, alerts or not
     pm::UpdateJournal::reset();
   }
 
