@@ -26,6 +26,7 @@
 #include "app/MenuLocalization.h"
 #include "app/NoPrinterPage.h"
 #include "app/PrinterTableModel.h"
+#include "app/QtAlertPresenter.h"
 #include "app/UpdateProgressDelegate.h"
 #include "app/UpdateStatusIndicator.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
@@ -66,9 +67,9 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
             showStatusLine(tr("%1: %2").arg(pm::PrinterNaming::name(outcome.model, outcome.printer),
                                             outcome.message));
           });
-  // Within the screen's room, whatever the font and scale.
-  const QRect available = screen()->availableGeometry();
-  resize(QSize(1240, 520).boundedTo(available.size()));
+  // Within the screen's room, whatever the font and scale, leaving room for the frame the window
+  // manager adds.
+  resize(QSize(1240, 520).boundedTo(screen()->availableGeometry().size() - kFrameAllowance));
   // The session ending is one more way of quitting: while an update is unfinished, the logout
   // waits for the user's answer where the session manager allows it.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
@@ -354,20 +355,21 @@ void MainWindow::confirmCounterReset(char letter) {
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   if (!printer) return;
   const QString name = printer->printerName();
-  auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"),
-                              tr("Reset counter %1 of %2?").arg(QChar::fromLatin1(letter)).arg(name),
+  auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"), QString(),
                               QMessageBox::NoButton, this);
+  const QString question = tr("Reset counter %1 of %2?").arg(QChar::fromLatin1(letter)).arg(name);
   const QString consequence = tr("The counter starts again from zero. This cannot be undone.");
-  box->setInformativeText(consequence);
+  QtAlertPresenter::setTexts(box, question, consequence);
   QPushButton* reset = box->addButton(tr("&Reset"), QMessageBox::DestructiveRole);
   box->addButton(QMessageBox::Cancel);
   box->setDefaultButton(QMessageBox::Cancel);
   box->setAttribute(Qt::WA_DeleteOnClose);
   QPointer<QMessageBox> shown = box;
   printer->properties().readCounter(
-      letter, [shown, consequence, letter](const std::optional<QString>& value) {
+      letter, [shown, question, consequence, letter](const std::optional<QString>& value) {
         if (shown && value)
-          shown->setInformativeText(
+          QtAlertPresenter::setTexts(
+              shown, question,
               tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(*value) + u' ' + consequence);
       });
   std::weak_ptr<TBUSBPrinterOLM> target = printer;
@@ -392,13 +394,14 @@ void MainWindow::confirmUsbSerialSwitch(bool on) {
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   if (!printer || printer->properties().usbISerial() == on) return;
   const QString name = printer->printerName();
-  auto* box = new QMessageBox(
-      QMessageBox::Question, tr("Printer Maintenance"),
+  auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"), QString(),
+                              QMessageBox::NoButton, this);
+  QtAlertPresenter::setTexts(
+      box,
       (on ? tr("Switch the USB serial number of %1 on?") : tr("Switch the USB serial number of %1 off?"))
           .arg(name),
-      QMessageBox::NoButton, this);
-  box->setInformativeText(tr("The printer must be switched off and on afterwards. Print queues that reach "
-                             "it by its USB serial number will not find it any more."));
+      tr("The printer must be switched off and on afterwards. Print queues that reach it by its USB serial "
+         "number will not find it any more."));
   QPushButton* doSwitch = box->addButton(tr("&Switch"), QMessageBox::AcceptRole);
   box->addButton(QMessageBox::Cancel);
   box->setDefaultButton(QMessageBox::Cancel);
@@ -432,6 +435,18 @@ void MainWindow::showStatusLine(const QString& text) {
   ElidedLabel::showStatusLine(statusBar(), text, kStatusMs);
 }
 
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Placed partly off the screen (a remembered place, a smaller screen now): back onto it.
+  const QRect available = screen()->availableGeometry();
+  if (!available.contains(frameGeometry())) {
+    QRect frame = frameGeometry();
+    frame.moveLeft(std::clamp(frame.left(), available.left(), std::max(available.left(), available.right() - frame.width())));
+    frame.moveTop(std::clamp(frame.top(), available.top(), std::max(available.top(), available.bottom() - frame.height())));
+    move(frame.topLeft());
+  }
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (quitConfirmed_ || !controller_->updateInProgress()) {
     QMainWindow::closeEvent(event);
@@ -454,9 +469,8 @@ void MainWindow::showCounterResetResult(char letter, const QString& printer, boo
     return;
   }
   auto* box =
-      new QMessageBox(QMessageBox::Warning, tr("Printer Maintenance"),
-                      tr("Counter %1 of %2 was not reset.").arg(counter, printer), QMessageBox::Ok, this);
-  box->setInformativeText(why);
+      new QMessageBox(QMessageBox::Warning, tr("Printer Maintenance"), QString(), QMessageBox::Ok, this);
+  QtAlertPresenter::setTexts(box, tr("Counter %1 of %2 was not reset.").arg(counter, printer), why);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }

@@ -47,11 +47,14 @@ class MainWindow : public QMainWindow {
   // A line on the status bar that says how something the user started ended: one line (elided,
   // the whole text in its tool tip), also logged.
   void showStatusLine(const QString& text);
+  static constexpr QSize kFrameAllowance{16, 48};  // a window manager's borders and title bar
   static constexpr int kStatusMs = 15000;  // long enough to be read after the alert that led to it
 
  protected:
   // Closing the window quits the application: while a firmware update is unfinished it asks first.
   void closeEvent(QCloseEvent* event) override;
+  // A window that opens partly off the screen is moved onto it.
+  void showEvent(QShowEvent* event) override;
 
  private:
   void buildActions();

@@ -1,5 +1,6 @@
 #include "app/QtAlertPresenter.h"
 
+
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -14,6 +15,7 @@
 
 namespace {
 constexpr int kIconSize = 64;
+constexpr int kLabelWidth = 380;
 constexpr int kStatusMs = 15000;  // long enough to be read after the alert that led to it
 }  // namespace
 
@@ -64,8 +66,7 @@ void QtAlertPresenter::revise(const QString& key, const QString& message) {
     if (waiting.request.key == key) waiting.request.message = message;
   if (!current_ || currentRequest_.key != key) return;
   currentRequest_.message = message;
-  current_->setInformativeText(informativeText(currentRequest_));
-  current_->setAccessibleDescription(informativeText(currentRequest_));
+  setTexts(current_, currentRequest_.title, informativeText(currentRequest_));
   pm::systemLog(QStringLiteral("alert \"%1\" revised").arg(currentRequest_.title));
 }
 
@@ -120,19 +121,8 @@ QMessageBox* QtAlertPresenter::build(const pm::AlertRequest& request) {
   const bool asSheet = !request.applicationModal && window_ && window_->isVisible();
   auto* box = new QMessageBox(asSheet ? window_.data() : nullptr);
   box->setWindowTitle(tr("Printer Maintenance"));
-  // The main text stands out above the informative text, as the platform's alerts show it.
-  box->setTextFormat(Qt::RichText);
-  box->setText(QStringLiteral("<b>%1</b>")
-                   .arg(request.title.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"))));
-  const QString message = informativeText(request);
-  box->setInformativeText(message);
   if (!request.printerName.isEmpty()) box->setWindowTitle(request.printerName);
-  // A screen reader reads the words, not the markup that makes the title bold.
-  box->setAccessibleName(request.title);
-  box->setAccessibleDescription(message);
-  // Without it the box wraps the warnings into a narrow column.
-  box->setStyleSheet(
-      QStringLiteral("QLabel#qt_msgbox_label, QLabel#qt_msgbox_informativelabel { min-width: 380px; }"));
+  setTexts(box, request.title, informativeText(request));
   if (!request.icon.isNull()) {
     box->setIconPixmap(QPixmap::fromImage(
         request.icon.scaled(kIconSize, kIconSize, Qt::KeepAspectRatio, Qt::SmoothTransformation)));
@@ -224,4 +214,19 @@ QString QtAlertPresenter::informativeText(const pm::AlertRequest& request) {
   return request.printerName.isEmpty()
              ? request.message
              : tr("Printer: %1").arg(request.printerName) + QStringLiteral("\n\n") + request.message;
+}
+
+void QtAlertPresenter::setTexts(QMessageBox* box, const QString& title, const QString& message) {
+  const auto html = [](const QString& text) {
+    return text.toHtmlEscaped().replace(QLatin1Char('\n'), QStringLiteral("<br>"));
+  };
+  QString rich = QStringLiteral("<b>%1</b>").arg(html(title));
+  if (!message.isEmpty()) rich += QStringLiteral("<br><br>") + html(message);
+  box->setText(QString());
+  box->setInformativeText(rich);
+  // Without it the box wraps the warnings into a narrow column.
+  box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: %1px; }").arg(kLabelWidth));
+  // A screen reader reads the words, not the markup that makes the title bold.
+  box->setAccessibleName(title);
+  box->setAccessibleDescription(message);
 }

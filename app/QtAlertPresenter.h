@@ -44,6 +44,12 @@ class QtAlertPresenter final : public QObject, public pm::AlertPresenter, public
   // On the window's status bar, when the window is a main window. [any]
   void showStatus(const QString& text) override;
 
+  // An alert's texts as this application shows them: the title in bold above the message, both in
+  // the box's wrapped informative label (the box would size its main label to one line and cut a
+  // long title there); a screen reader reads them as the box's name and description. For the
+  // window's own questions too. [main]
+  static void setTexts(QMessageBox* box, const QString& title, const QString& message);
+
   // The alert on screen, or null. [main]
   QMessageBox* currentAlert() const { return current_; }
   int pendingCount() const { return static_cast<int>(pending_.size()); }  // [main]

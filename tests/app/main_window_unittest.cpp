@@ -27,6 +27,7 @@
 #include "app/QtAlertPresenter.h"
 #include "app/UpdatePhase.h"
 #include "app/UpdateStatusIndicator.h"
+#include "usb/UsbPermission.h"
 #include "olm/update/UpdateJournal.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
@@ -53,6 +54,37 @@ class GermanMenus final : public QTranslator {
     return QByteArray(context) == "PrinterMaintenance" ? table.value(source) : QString();
   }
   bool isEmpty() const override { return false; }
+};
+
+// The application's German catalogue as built, noting every text of ours asked for that it does
+// not translate (Qt's own contexts are Qt's catalogue's).
+class MissingTranslations final : public QTranslator {
+ public:
+  bool load() { return catalogue_.load(QStringLiteral(PM_QM_DIR "/printer-maintenance_de.qm")); }
+  QString translate(const char* context, const char* source, const char* disambiguation, int n) const override {
+    const QString translated = catalogue_.translate(context, source, disambiguation, n);
+    // Qt's own contexts are Qt's catalogue's; the menus look up their (translated) texts once more
+    // in "PrinterMaintenance", where a text without an entry stays as it is.
+    const bool qts = context[0] == 'Q' && context[1] >= 'A' && context[1] <= 'Z';
+    const bool menuLookup = std::strcmp(context, "PrinterMaintenance") == 0;
+    if (translated.isEmpty() && !qts && !menuLookup && *source != '\0') {
+      const std::lock_guard guard(lock_);
+      missing_ << QStringLiteral("%1: %2").arg(QLatin1String(context), QString::fromUtf8(source));
+    }
+    return translated;
+  }
+  bool isEmpty() const override { return false; }
+  QStringList missing() const {
+    const std::lock_guard guard(lock_);
+    QStringList unique = missing_;
+    unique.removeDuplicates();
+    return unique;
+  }
+
+ private:
+  QTranslator catalogue_;
+  mutable std::mutex lock_;
+  mutable QStringList missing_;
 };
 
 // The labels of `top` whose text does not fit: a wrapped one lower than its text needs at its
@@ -85,11 +117,11 @@ bool answerSwitchQuestion(QWidget& window, const QString& printer, bool doSwitch
   QMessageBox* box = nullptr;
   const bool shown = QTest::qWaitFor([&] {
     for (QMessageBox* candidate : window.findChildren<QMessageBox*>())
-      if (candidate->isVisible() && candidate->text().contains(QLatin1String("USB serial number of")))
+      if (candidate->isVisible() && candidate->accessibleName().contains(QLatin1String("USB serial number of")))
         box = candidate;
     return box != nullptr;
   });
-  if (!shown || !box->text().contains(printer) || static_cast<QAbstractButton*>(box->defaultButton()) != box->button(QMessageBox::Cancel))
+  if (!shown || !box->accessibleName().contains(printer) || static_cast<QAbstractButton*>(box->defaultButton()) != box->button(QMessageBox::Cancel))
     return false;
   if (doSwitch) buttonTitled(box, QStringLiteral("&Switch"))->click();
   else QTest::keyClick(box, Qt::Key_Escape);
@@ -149,7 +181,7 @@ class MainWindowTest : public QObject {
     window.resetCounterAction('A')->trigger();
     QMessageBox* confirm = nullptr;
     QTRY_VERIFY((confirm = window.findChild<QMessageBox*>()) != nullptr);
-    QTRY_VERIFY(confirm->informativeText().startsWith(QStringLiteral("Counter A now reads 12.")));
+    QTRY_VERIFY(confirm->accessibleDescription().startsWith(QStringLiteral("Counter A now reads 12.")));
     QTRY_VERIFY(!device->device()->isOpen());
     device->setHeldByOtherProgram(true);
     alerts.setHoldAnswers(true);
@@ -337,61 +369,209 @@ class MainWindowTest : public QObject {
     pm::UpdateJournal::reset();
   }
 
-  // No text is cut: the no-printer page with its restart note, a long status bar line, the
-  // update's second warning, at a large font (what is cut at the normal one is cut there too); the
-  // "2x" row runs this function again in a child at QT_SCALE_FACTOR=2 (the factor is read at
-  // start-up only).
-  void labelsFitTheirText_data() {
-    QTest::addColumn<double>("fontScale");
+  // Every alert and status text the window can show fits the space it is given, in English and
+  // German, at 1x, with a 15 pt font and at 2x (a child at QT_SCALE_FACTOR=2: the factor is read at
+  // start-up only): the window with start-up's notices, the no-printer page and a long status
+  // line, then each alert. The window opens within the screen; the status line stays one line,
+  // its whole text in the tool tip. In German nothing the window shows is left untranslated.
+  void textsFitEveryLanguageAndScale_data() {
+    QTest::addColumn<QString>("language");
+    QTest::addColumn<double>("pointSize");  // 0: the default font
     QTest::addColumn<bool>("scaledChild");
-    QTest::newRow("large font") << 1.8 << false;
-    if (qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR")) QTest::newRow("2x") << 1.0 << true;
+    const bool child = !qEnvironmentVariableIsEmpty("QT_SCALE_FACTOR");
+    for (const char* language : {"en", "de"}) {
+      QTest::addRow("%s 1x", language) << QString::fromLatin1(language) << 0.0 << false;
+      if (child) continue;
+      QTest::addRow("%s 15pt", language) << QString::fromLatin1(language) << 15.0 << false;
+      QTest::addRow("%s 2x", language) << QString::fromLatin1(language) << 0.0 << true;
+    }
   }
 
-  void labelsFitTheirText() {
-    QFETCH(double, fontScale);
+  void textsFitEveryLanguageAndScale() {
+    QFETCH(QString, language);
+    QFETCH(double, pointSize);
     QFETCH(bool, scaledChild);
     if (scaledChild) {
+      // A screen of 2560x1600 pixels, as a 2x screen is.
+      QTemporaryDir dir;
+      const QString config = dir.filePath(QStringLiteral("screen.json"));
+      QVERIFY(writeFile(config, R"({"screens": [{"name": "2x", "x": 0, "y": 0, "width": 2560, "height": 1600,
+                                     "logicalDpi": 96, "logicalBaseDpi": 96, "dpr": 1}]})"));
+      const ScopedEnv platform("QT_QPA_PLATFORM", "offscreen:configfile=" + config.toLocal8Bit());
       const ScopedEnv scale("QT_SCALE_FACTOR", "2");
       QProcess child;
       child.setProcessChannelMode(QProcess::MergedChannels);
-      child.start(QCoreApplication::applicationFilePath(), {QStringLiteral("labelsFitTheirText")});
-      QVERIFY(child.waitForFinished(60000));
+      child.start(QCoreApplication::applicationFilePath(),
+                  {QStringLiteral("textsFitEveryLanguageAndScale:%1 1x").arg(language)});
+      QVERIFY(child.waitForFinished(120000));
       QVERIFY2(child.exitCode() == 0, child.readAll().constData());
       return;
     }
     const QFont original = QApplication::font();
     QFont font = original;
-    font.setPointSizeF(font.pointSizeF() * fontScale);
+    if (pointSize > 0) font.setPointSizeF(pointSize);
     QApplication::setFont(font);
-    const auto restore = qScopeGuard([&] { QApplication::setFont(original); });
+    const auto restoreFont = qScopeGuard([&] { QApplication::setFont(original); });
+    MissingTranslations german;
+    if (language == QLatin1String("de")) {
+      QVERIFY(german.load());
+      QCoreApplication::installTranslator(&german);
+    }
+    QTranslator* const installed = &german;
+    const auto uninstall = qScopeGuard([installed] { QCoreApplication::removeTranslator(installed); });
+    const auto t = [](const char* context, const char* source) {
+      return QCoreApplication::translate(context, source);
+    };
+    const char* const printerClass = "TBUSBPrinterOLM";
 
     AppHarness harness;
-    MainWindow window(&harness.start(), QString());
+    MainWindow window(&harness.start(), QStringLiteral("PZA,KTC"));
+    window.reportStartup({QStringLiteral("models.conf line 3: unknown model \"XYZ\"")}, 1,
+                         pm::DemoMode::refusalText({QStringLiteral("KTC")}));
+    window.applicationDidFinishLaunching();
     window.findChild<NoPrinterPage*>()->setPrinterWasListed(true);
     auto* indicator = window.findChild<UpdateStatusIndicator*>();
-    indicator->setText(QStringLiteral(
-        "Updating the firmware of Varnholt Printing RM-PZA SIM0001: phase 2 of 3, writing "
-        "firmware (1 234 567 of 2 345 678 bytes); do not unplug the printer or switch it off"));
+    indicator->setFullText(
+        t("UpdateStatusIndicator", "Firmware update running: %1, %2 (%3).")
+            .arg(QStringLiteral("PZA SIM0001"), pm::updatePhaseText(2), pm::updatePhaseDescription(2)));
     indicator->show();
-    window.resize(900, 560);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
+    const QRect screen = window.screen()->availableGeometry();
+    QVERIFY2(screen.contains(window.frameGeometry()),
+             qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                            .arg(window.frameGeometry().width())
+                            .arg(window.frameGeometry().height())
+                            .arg(screen.width())
+                            .arg(screen.height())));
     QTRY_VERIFY2(cutLabels(&window).isEmpty(), qPrintable(cutLabels(&window).join(QStringLiteral(" | "))));
+    const int oneLine = 2 * indicator->fontMetrics().lineSpacing();
+    QVERIFY2(indicator->height() < oneLine && !indicator->text().contains(QLatin1Char('\n')),
+             qPrintable(indicator->text()));
+    QVERIFY(indicator->toolTip().startsWith(indicator->fullText()));
+    const QString longLine =
+        t("MainWindow", "%1: %2")
+            .arg(QStringLiteral("PZA SIM0001"),
+                 t(printerClass, "The installed version could not be read: refresh and try again. Nothing was "
+                                 "changed.")
+                     .repeated(3));
+    window.showStatusLine(longLine);
+    QVERIFY(window.statusBar()->fontMetrics().horizontalAdvance(window.statusBar()->currentMessage()) <=
+                window.statusBar()->width() &&
+            window.statusBar()->height() < 3 * oneLine && window.statusBar()->toolTip() == longLine);
 
+    // Each alert, as the presenter shows it, with the printer's name and its longest texts.
+    const QString name = QStringLiteral("PZA SIM0001");
+    const QString version = QStringLiteral("PZA 01.10");
+    const QString cancel = t(printerClass, "Cancel");
+    const QList<pm::AlertRequest> alerts{
+        {.title = t(printerClass, "Attention:"),
+         .message = t(printerClass, "This printer has firmware version %1, newer than %2. This update tool "
+                                    "would install the older version %2. This process cannot be undone")
+                        .arg(QStringLiteral("PZA 01.20"), version),
+         .buttons = {t(printerClass, "Quit"), t(printerClass, "Continue")},
+         .agreeCheckBox = true,
+         .printerName = name,
+         .dismissable = true},
+        {.title = t(printerClass, "Attention:"),
+         .message = t(printerClass, "This update tool is for the OLM VLA printer. It will upgrade the printer "
+                                    "to %1.\n\nOnce updated, the VLA printer will REQUIRE the use of VLAQ media "
+                                    "packs.%2 This process cannot be undone.")
+                        .arg(QStringLiteral("1.0.0"),
+                             t(printerClass, " Please use up all VLA media before using this update tool.")),
+         .buttons = {t(printerClass, "Quit"), t(printerClass, "Continue")},
+         .agreeCheckBox = true,
+         .printerName = QStringLiteral("VLA SIM0001"),
+         .dismissable = true},
+        {.title = t(printerClass, "-- Warning --\n\nAre you certain you want to update the firmware?"),
+         .message = t(printerClass, "The printer may be permanently damaged if it is unplugged or loses power "
+                                    "during the update process."),
+         .buttons = {cancel, t(printerClass, "Install Older Firmware %1").arg(version)},
+         .printerName = name,
+         .escapeButton = 0},
+        {.title = t(printerClass, "Firmware update was successful!"),
+         .message = t(printerClass, "Firmware version updated from %1 to %2").arg(QStringLiteral("PZA 01.00"), version),
+         .buttons = {t(printerClass, "Finish")},
+         .printerName = name},
+        {.title = t(printerClass, "There was a problem with the firmware update!"),
+         .message = t(printerClass, "Previous firmware version: %1 current version: %2")
+                        .arg(QStringLiteral("PZA 01.00"), QStringLiteral("PZA 01.00")) +
+                    QStringLiteral("\n\n") +
+                    t(printerClass, "%1 restarted without the new firmware %2. Its colour tables were not "
+                                    "changed.\n\nPlease switch the printer off and on again and run the update "
+                                    "once more.")
+                        .arg(name, version),
+         .buttons = {t(printerClass, "OK")},
+         .printerName = name},
+        {.title = t(printerClass, "Please switch %1 off and on now to complete the change.").arg(name),
+         .buttons = {t(printerClass, "OK")},
+         .printerName = name},
+        {.title = t(printerClass, "The Selected Printer is Unavailable. (Busy)"),
+         .message = t(printerClass, "Another application is using the printer. Please proceed when the printer "
+                                    "becomes available."),
+         .buttons = {t(printerClass, "Retry"), cancel},
+         .printerName = name,
+         .escapeButton = 1},
+        {.title = t(printerClass, "A firmware update is not finished"),
+         .message = QStringLiteral("• %1: ").arg(name) +
+                    t(printerClass, "it has been sent firmware %1; its colour tables are not all written")
+                        .arg(version) +
+                    QStringLiteral("\n\n") +
+                    t(printerClass, "If you quit now, the update goes on the next time this application runs "
+                                    "with the printer connected. Until then the printer may not print correctly."),
+         .buttons = {t(printerClass, "Keep Running"), t(printerClass, "Quit Anyway")},
+         .escapeButton = 0},
+        {.title = t(printerClass, "Attention:"),
+         .message = t(printerClass, "A printer was unexpectedly found in firmware update mode. Would you like "
+                                    "to update the firmware? "),
+         .buttons = {t(printerClass, "Ignore"), t(printerClass, "Update Firmware")},
+         .printerName = name,
+         .acceptButton = 1},
+        {.title = t(printerClass, "The printer has not come back"),
+         .message = t(printerClass, "The new firmware was sent to the printer %1 seconds ago and the printer "
+                                    "has not restarted.")
+                        .arg(120),
+         .buttons = {t(printerClass, "OK")},
+         .printerName = name},
+        {.title = t(printerClass, "Remove the print queues of this printer?"),
+         .message = t(printerClass, "These print queues reach the printer through its USB serial number, which "
+                                    "has changed; they will not find the printer any more:\n\n%1\n\nRemove them "
+                                    "now? Add the printer again afterwards to print to it.")
+                        .arg(QStringLiteral("Varnholt_RM_PZA_Photo_Printer_SIM0001")),
+         .buttons = {t(printerClass, "&Remove"), t(printerClass, "&Keep")},
+         .printerName = name,
+         .escapeButton = 1},
+        {.title = t(printerClass, "The printer is not responding"),
+         .message = t(printerClass, "The firmware update could not go on because the printer could not be "
+                                    "opened (%1).\n\nPlease switch the printer off and on again and keep it "
+                                    "connected. The update continues when the printer returns.")
+                        .arg(QStringLiteral("kIOReturnNotResponding")),
+         .buttons = {t(printerClass, "OK")},
+         .printerName = name},
+        {.title = t("MainWindow", "Switch the USB serial number of %1 off?").arg(name),
+         .message = t("MainWindow", "The printer must be switched off and on afterwards. Print queues that "
+                                    "reach it by its USB serial number will not find it any more."),
+         .buttons = {t("MainWindow", "&Switch"), cancel},
+         .escapeButton = 1},
+        {.title = t("MainWindow", "Reset counter %1 of %2?").arg(QStringLiteral("A"), name),
+         .message = t("MainWindow", "Counter %1 now reads %2.").arg(QStringLiteral("A"), QStringLiteral("123456")) +
+                    u' ' + t("MainWindow", "The counter starts again from zero. This cannot be undone."),
+         .buttons = {t("MainWindow", "&Reset"), cancel},
+         .escapeButton = 1},
+        {.title = pm::noPermissionText(), .message = pm::noPermissionAdvice()}};
     QtAlertPresenter presenter(&window);
-    bool answered = false;
-    presenter.present(
-        {.title = QStringLiteral("-- Warning --\n\nAre you certain you want to update the firmware?"),
-         .message = QStringLiteral("The printer may be permanently damaged if it is unplugged or loses "
-                                   "power during the update process."),
-         .buttons = {QStringLiteral("Cancel"), QStringLiteral("Update Firmware to PZA 01.10")}},
-        [&](const pm::AlertAnswer&) { answered = true; });
-    QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
-    QMessageBox* box = presenter.currentAlert();
-    QTRY_VERIFY2(cutLabels(box).isEmpty(), qPrintable(cutLabels(box).join(QStringLiteral(" | "))));
-    box->buttons().constFirst()->click();
-    QTRY_VERIFY(answered);
+    for (const pm::AlertRequest& request : alerts) {
+      bool answered = false;
+      presenter.present(request, [&](const pm::AlertAnswer&) { answered = true; });
+      QTRY_VERIFY(presenter.currentAlert() != nullptr && presenter.currentAlert()->isVisible());
+      QMessageBox* box = presenter.currentAlert();
+      QTRY_VERIFY2(cutLabels(box).isEmpty(), qPrintable(cutLabels(box).join(QStringLiteral(" | "))));
+      QVERIFY2(screen.contains(box->frameGeometry()), qPrintable(request.title));
+      QTest::keyClick(box, Qt::Key_Escape);
+      if (!answered) box->buttons().constFirst()->click();
+      QTRY_VERIFY(answered);
+    }
+    QVERIFY2(german.missing().isEmpty(), qPrintable(german.missing().join(QStringLiteral(" | "))));
   }
 
   // Demo mode as main() runs it, with the Qt alerts: a model that is not admitted is refused in
