@@ -192,7 +192,7 @@ QString PrinterTableModel::translated(const QString& text) {
                                        QT_TR_NOOP("Enabled"),
                                        QT_TR_NOOP("Disabled"),
                                        QT_TR_NOOP("Unavailable"),
-                                       QT_TR_NOOP("Updating color tables ..."),
+                                       QT_TR_NOOP("Updating colour tables ..."),
                                        QT_TR_NOOP("Updating firmware ..."),
                                        QT_TR_NOOP("Writing firmware ..."),
                                        QT_TR_NOOP("OK"),
