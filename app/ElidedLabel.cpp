@@ -3,8 +3,8 @@
 #include <algorithm>
 
 #include <QEvent>
-#include <QVariant>
 #include <QStatusBar>
+#include <QVariant>
 
 #include "support/MainQueue.h"
 
@@ -41,7 +41,8 @@ void ElidedLabel::changeEvent(QEvent* event) {
 void ElidedLabel::elide() {
   QString oneLine = full_;
   oneLine.replace(QLatin1Char('\n'), QLatin1Char(' '));
-  const QString shown = fontMetrics().elidedText(oneLine, Qt::ElideRight, std::max(1, contentsRect().width()));
+  const QString shown =
+      fontMetrics().elidedText(oneLine, Qt::ElideRight, std::max(1, contentsRect().width()));
   if (shown != text()) setText(shown);
 }
 

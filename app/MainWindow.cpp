@@ -3,7 +3,6 @@
 #include <QAction>
 #include <QActionGroup>
 #include <QApplication>
-#include <QScreen>
 #include <QCloseEvent>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSessionManager>
 #include <QStackedWidget>
@@ -64,8 +64,8 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
   // Every update the user confirmed ends in words here, also one that ends without an alert.
   connect(&pm::UpdateEvents::instance(), &pm::UpdateEvents::finished, this,
           [this](const pm::UpdateOutcome& outcome) {
-            showStatusLine(tr("%1: %2").arg(pm::PrinterNaming::name(outcome.model, outcome.printer),
-                                            outcome.message));
+            showStatusLine(
+                tr("%1: %2").arg(pm::PrinterNaming::name(outcome.model, outcome.printer), outcome.message));
           });
   // Within the screen's room, whatever the font and scale, leaving room for the frame the window
   // manager adds.
@@ -409,24 +409,26 @@ void MainWindow::confirmUsbSerialSwitch(bool on) {
   box->setAttribute(Qt::WA_DeleteOnClose);
   std::weak_ptr<TBUSBPrinterOLM> target = printer;
   QPointer<MainWindow> window = this;
-  connect(box, &QMessageBox::buttonClicked, this, [doSwitch, target, on, name, window](QAbstractButton* button) {
-    const TBPrinters::PrinterRef chosen = target.lock();
-    if (button != doSwitch || !chosen) {
-      if (window) window->showStatusLine(tr("The USB serial number of %1 was not changed.").arg(name));
-      return;
-    }
-    chosen->properties().setEnabledUSBSerial(on, [window, name, on](bool written, const QString& why) {
-      if (!window) return;
-      window->updateActions();
-      // The busy case has told the user already.
-      if (written)
-        window->showStatusLine((on ? tr("The USB serial number of %1 is now on.")
-                                   : tr("The USB serial number of %1 is now off."))
-                                   .arg(name));
-      else if (!why.isEmpty() && why != TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)"))
-        window->showStatusLine(tr("The USB serial number of %1 was not changed: %2").arg(name, why));
-    });
-  });
+  connect(
+      box, &QMessageBox::buttonClicked, this, [doSwitch, target, on, name, window](QAbstractButton* button) {
+        const TBPrinters::PrinterRef chosen = target.lock();
+        if (button != doSwitch || !chosen) {
+          if (window) window->showStatusLine(tr("The USB serial number of %1 was not changed.").arg(name));
+          return;
+        }
+        chosen->properties().setEnabledUSBSerial(on, [window, name, on](bool written, const QString& why) {
+          if (!window) return;
+          window->updateActions();
+          // The busy case has told the user already.
+          if (written)
+            window->showStatusLine((on ? tr("The USB serial number of %1 is now on.")
+                                       : tr("The USB serial number of %1 is now off."))
+                                       .arg(name));
+          else if (!why.isEmpty() &&
+                   why != TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)"))
+            window->showStatusLine(tr("The USB serial number of %1 was not changed: %2").arg(name, why));
+        });
+      });
   box->open();
 }
 
@@ -441,8 +443,10 @@ void MainWindow::showEvent(QShowEvent* event) {
   const QRect available = screen()->availableGeometry();
   if (!available.contains(frameGeometry())) {
     QRect frame = frameGeometry();
-    frame.moveLeft(std::clamp(frame.left(), available.left(), std::max(available.left(), available.right() - frame.width())));
-    frame.moveTop(std::clamp(frame.top(), available.top(), std::max(available.top(), available.bottom() - frame.height())));
+    frame.moveLeft(std::clamp(frame.left(), available.left(),
+                              std::max(available.left(), available.right() - frame.width())));
+    frame.moveTop(std::clamp(frame.top(), available.top(),
+                             std::max(available.top(), available.bottom() - frame.height())));
     move(frame.topLeft());
   }
 }

@@ -48,7 +48,7 @@ class MainWindow : public QMainWindow {
   // the whole text in its tool tip), also logged.
   void showStatusLine(const QString& text);
   static constexpr QSize kFrameAllowance{16, 48};  // a window manager's borders and title bar
-  static constexpr int kStatusMs = 15000;  // long enough to be read after the alert that led to it
+  static constexpr int kStatusMs = 15000;          // long enough to be read after the alert that led to it
 
  protected:
   // Closing the window quits the application: while a firmware update is unfinished it asks first.

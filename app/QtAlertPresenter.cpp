@@ -1,6 +1,5 @@
 #include "app/QtAlertPresenter.h"
 
-
 #include <QCheckBox>
 #include <QCoreApplication>
 #include <QMainWindow>
@@ -84,7 +83,8 @@ void QtAlertPresenter::withdraw(const QString& key) {
     if (completion) completion(answer);
   }
   if (!current_ || currentRequest_.key != key) return;
-  pm::systemLog(QStringLiteral("alert \"%1\" withdrawn: its question no longer stands").arg(currentRequest_.title));
+  pm::systemLog(
+      QStringLiteral("alert \"%1\" withdrawn: its question no longer stands").arg(currentRequest_.title));
   currentWithdrawn_ = true;
   current_->done(QDialog::Rejected);  // finish() answers it
 }
@@ -225,7 +225,8 @@ void QtAlertPresenter::setTexts(QMessageBox* box, const QString& title, const QS
   box->setText(QString());
   box->setInformativeText(rich);
   // Without it the box wraps the warnings into a narrow column.
-  box->setStyleSheet(QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: %1px; }").arg(kLabelWidth));
+  box->setStyleSheet(
+      QStringLiteral("QLabel#qt_msgbox_informativelabel { min-width: %1px; }").arg(kLabelWidth));
   // A screen reader reads the words, not the markup that makes the title bold.
   box->setAccessibleName(title);
   box->setAccessibleDescription(message);

@@ -39,7 +39,7 @@ class QtAlertPresenter final : public QObject, public pm::AlertPresenter, public
   void present(const pm::AlertRequest& request,
                std::function<void(const pm::AlertAnswer&)> completion) override;  // [any]
   void revise(const QString& key, const QString& message) override;               // [main]
-  void withdraw(const QString& key) override;                                      // [main]
+  void withdraw(const QString& key) override;                                     // [main]
   void terminate() override;                                                      // [any]
   // On the window's status bar, when the window is a main window. [any]
   void showStatus(const QString& text) override;

@@ -203,5 +203,5 @@ class TBPrinters : public QObject {
   // The place in the list of every printer listed so far (its arrival order, by placeKey): a
   // printer read afresh or back from a restart takes its old place, not the end of the list.
   QHash<QString, uint64_t> places_;
-  QTimer restartCheck_;               // runs while a row is restarting
+  QTimer restartCheck_;  // runs while a row is restarting
 };

@@ -1,7 +1,6 @@
 // TBPrinters: discovery and the printer list.
 
 #include <algorithm>
-#include <cstdio>
 
 #include <QPointer>
 #include <QScopedValueRollback>
@@ -58,9 +57,8 @@ void TBPrinters::makePrinter(const usb::ServiceHandle& service) {
   IOReturn result = kIOReturnSuccess;
   std::shared_ptr<usb::UsbInterface> interface = notifyPort_->createInterface(service, &result);
   if (!interface) {
-    // The registry makes the plug-in and queries it in one step; a failure is both.
-    std::fprintf(stderr, "ERROR: IOCreatePlugInInterfaceForService() returned [%d]\n", result);
-    std::fprintf(stderr, "ERROR: QueryInterface() returned [%d]\n", result);
+    // The registry makes the plug-in and queries it in one step; a failure is both (one line).
+    pm::systemLogf("ERROR: IOCreatePlugInInterfaceForService() and QueryInterface() returned [%d]", result);
     return;
   }
 

@@ -43,8 +43,7 @@ void UpdateStatusIndicator::refresh(int first, int last) {
     if (!printer) continue;
     const QString key = printer->keyUSBdevice();
     if (const std::optional<TBPrinters::Restart> restart = model_->restartAt(row)) {
-      updates_.insert(key, Update{printer->printerName(), restart->phase,
-                                  true, kGraceTicks});
+      updates_.insert(key, Update{printer->printerName(), restart->phase, true, kGraceTicks});
       if (!restartCheck_.isActive()) restartCheck_.start();
       continue;
     }

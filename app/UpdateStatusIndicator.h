@@ -9,8 +9,8 @@
 // Threads: [main] for every member.
 
 #include <QHash>
-#include "app/ElidedLabel.h"
 #include <QTimer>
+#include "app/ElidedLabel.h"
 
 class PrinterTableModel;
 class QModelIndex;

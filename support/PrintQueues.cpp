@@ -96,8 +96,8 @@ QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& 
 }
 
 std::optional<QByteArray> listPrintQueues(QString* why) {
-  const ToolResult result =
-      runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")}, kToolTimeoutMs, {QByteArrayLiteral("LC_ALL=C")});
+  const ToolResult result = runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")}, kToolTimeoutMs,
+                                    {QByteArrayLiteral("LC_ALL=C")});
   const auto problem = [why](const QString& reason) -> std::optional<QByteArray> {
     if (why != nullptr) *why = reason;
     return std::nullopt;

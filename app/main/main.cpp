@@ -39,6 +39,24 @@ constexpr const char* kUsage =
     "PRINTER_MAINTENANCE_DEBUG=1 (the detailed log on standard error too).\n"
     "The command-line program is printer-maintenance-cli.\n";
 
+// Qt's own messages follow the log's rule: its warnings reach the terminal on one line, its
+// debug lines only the system log.
+void logQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  switch (type) {
+    case QtDebugMsg:
+    case QtInfoMsg:
+      pm::systemLog(pm::LogPriority::Debug, message);
+      return;
+    case QtWarningMsg:
+      pm::systemLog(pm::LogPriority::Warning, QStringLiteral("WARN: ") + message);
+      return;
+    case QtCriticalMsg:
+    case QtFatalMsg:
+      pm::systemLog(pm::LogPriority::Error, QStringLiteral("ERROR: ") + message);
+      return;
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -46,6 +64,7 @@ int main(int argc, char** argv) {
   // receive the log lines.
   pm::openClosedStandardDescriptors();
   pm::reviewLogDestinations();
+  qInstallMessageHandler(logQtMessage);
   // The deployer's model IDs and admissions hold for everything from here on.
   const QStringList configProblems = pm::loadModelConfig();
   // The rule for the IDs in force, without a window (and without a display).
@@ -71,11 +90,10 @@ int main(int argc, char** argv) {
     }
     if (std::strcmp(option, "-") == 0) break;
     // Qt's options that take a value take the next argument with them.
-    static const char* const kWithValue[] = {"-platform", "-platformpluginpath", "-platformtheme",
-                                             "-plugin",   "-qwindowgeometry",    "-qwindowicon",
-                                             "-qwindowtitle", "-style",          "-stylesheet",
-                                             "-session", "-display",             "-geometry",
-                                             "-title",   "-name"};
+    static const char* const kWithValue[] = {
+        "-platform",    "-platformpluginpath", "-platformtheme", "-plugin",     "-qwindowgeometry",
+        "-qwindowicon", "-qwindowtitle",       "-style",         "-stylesheet", "-session",
+        "-display",     "-geometry",           "-title",         "-name"};
     for (const char* withValue : kWithValue)
       if (std::strcmp(option, withValue) == 0) ++i;
   }

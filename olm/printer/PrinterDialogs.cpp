@@ -178,7 +178,8 @@ void PrinterDialogs::deleteExistingPrinterQueues(const std::function<void()>& do
   if (!listing) return settledWith(tr("The print queues of %1 could not be checked: %2.").arg(name, why));
   const QStringList names = pm::printQueuesOfPrinter(
       *listing, printer_.model(), {printer_.serialNumberUSB(), printer_.printerSerialNumber()});
-  if (names.isEmpty()) return settledWith(tr("No print queue reaches %1 by its USB serial number.").arg(name));
+  if (names.isEmpty())
+    return settledWith(tr("No print queue reaches %1 by its USB serial number.").arg(name));
   if (!pm::printSystemChangesAllowed()) {
     pm::systemLog(
         QStringLiteral("demo mode: the print queues %1 are left alone (they would be offered for removal)")
@@ -203,7 +204,8 @@ void PrinterDialogs::deleteExistingPrinterQueues(const std::function<void()>& do
       [printer, name, names, settled, settledWith](const pm::AlertAnswer& answer) {
         if (answer.returnCode != pm::kAlertFirstButtonReturn) {
           pm::systemLog(QStringLiteral("print queues kept: %1").arg(names.join(QStringLiteral(", "))));
-          return settledWith(tr("The print queues of %1 were kept: %2.").arg(name, names.join(QStringLiteral(", "))));
+          return settledWith(
+              tr("The print queues of %1 were kept: %2.").arg(name, names.join(QStringLiteral(", "))));
         }
         // lpadmin may take its time: never on the main thread.
         printer->performInlineOnCommandQueue([printer, name, names, settled] {

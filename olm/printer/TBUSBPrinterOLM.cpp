@@ -7,8 +7,8 @@
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
-#include "support/PrinterNaming.h"
 #include "support/MainQueue.h"
+#include "support/PrinterNaming.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
 

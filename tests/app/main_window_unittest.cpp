@@ -27,11 +27,11 @@
 #include "app/QtAlertPresenter.h"
 #include "app/UpdatePhase.h"
 #include "app/UpdateStatusIndicator.h"
-#include "usb/UsbPermission.h"
 #include "olm/update/UpdateJournal.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
 #include "tests/common/TestFiles.h"
+#include "usb/UsbPermission.h"
 
 namespace {
 
@@ -61,7 +61,8 @@ class GermanMenus final : public QTranslator {
 class MissingTranslations final : public QTranslator {
  public:
   bool load() { return catalogue_.load(QStringLiteral(PM_QM_DIR "/printer-maintenance_de.qm")); }
-  QString translate(const char* context, const char* source, const char* disambiguation, int n) const override {
+  QString translate(const char* context, const char* source, const char* disambiguation,
+                    int n) const override {
     const QString translated = catalogue_.translate(context, source, disambiguation, n);
     // Qt's own contexts are Qt's catalogue's; the menus look up their (translated) texts once more
     // in "PrinterMaintenance", where a text without an entry stays as it is.
@@ -117,11 +118,13 @@ bool answerSwitchQuestion(QWidget& window, const QString& printer, bool doSwitch
   QMessageBox* box = nullptr;
   const bool shown = QTest::qWaitFor([&] {
     for (QMessageBox* candidate : window.findChildren<QMessageBox*>())
-      if (candidate->isVisible() && candidate->accessibleName().contains(QLatin1String("USB serial number of")))
+      if (candidate->isVisible() &&
+          candidate->accessibleName().contains(QLatin1String("USB serial number of")))
         box = candidate;
     return box != nullptr;
   });
-  if (!shown || !box->accessibleName().contains(printer) || static_cast<QAbstractButton*>(box->defaultButton()) != box->button(QMessageBox::Cancel))
+  if (!shown || !box->accessibleName().contains(printer) ||
+      static_cast<QAbstractButton*>(box->defaultButton()) != box->button(QMessageBox::Cancel))
     return false;
   if (doSwitch) buttonTitled(box, QStringLiteral("&Switch"))->click();
   else QTest::keyClick(box, Qt::Key_Escape);
@@ -360,11 +363,10 @@ class MainWindowTest : public QObject {
       QVERIFY(!window.close());
       QTRY_COMPARE(harness.alerts().titles().count(QStringLiteral("A firmware update is not finished")),
                    answer - 999);
-      QVERIFY(
-          harness.alerts().requests().back().message.contains(QLatin1String("PZA SIM0002")));
+      QVERIFY(harness.alerts().requests().back().message.contains(QLatin1String("PZA SIM0002")));
       QTest::qWait(50);
     }
-    QVERIFY(window.close());  // confirmed
+    QVERIFY(window.close());                            // confirmed
     QCOMPARE(harness.application().terminations(), 2);  // and so ends the process, alerts or not
     pm::UpdateJournal::reset();
   }
@@ -438,12 +440,11 @@ class MainWindowTest : public QObject {
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     const QRect screen = window.screen()->availableGeometry();
-    QVERIFY2(screen.contains(window.frameGeometry()),
-             qPrintable(QStringLiteral("%1x%2 on %3x%4")
-                            .arg(window.frameGeometry().width())
-                            .arg(window.frameGeometry().height())
-                            .arg(screen.width())
-                            .arg(screen.height())));
+    QVERIFY2(screen.contains(window.frameGeometry()), qPrintable(QStringLiteral("%1x%2 on %3x%4")
+                                                                     .arg(window.frameGeometry().width())
+                                                                     .arg(window.frameGeometry().height())
+                                                                     .arg(screen.width())
+                                                                     .arg(screen.height())));
     QTRY_VERIFY2(cutLabels(&window).isEmpty(), qPrintable(cutLabels(&window).join(QStringLiteral(" | "))));
     const int oneLine = 2 * indicator->fontMetrics().lineSpacing();
     QVERIFY2(indicator->height() < oneLine && !indicator->text().contains(QLatin1Char('\n')),
@@ -452,8 +453,9 @@ class MainWindowTest : public QObject {
     const QString longLine =
         t("MainWindow", "%1: %2")
             .arg(QStringLiteral("PZA SIM0001"),
-                 t(printerClass, "The installed version could not be read: refresh and try again. Nothing was "
-                                 "changed.")
+                 t(printerClass,
+                   "The installed version could not be read: refresh and try again. Nothing was "
+                   "changed.")
                      .repeated(3));
     window.showStatusLine(longLine);
     QVERIFY(window.statusBar()->fontMetrics().horizontalAdvance(window.statusBar()->currentMessage()) <=
@@ -466,17 +468,19 @@ class MainWindowTest : public QObject {
     const QString cancel = t(printerClass, "Cancel");
     const QList<pm::AlertRequest> alerts{
         {.title = t(printerClass, "Attention:"),
-         .message = t(printerClass, "This printer has firmware version %1, newer than %2. This update tool "
-                                    "would install the older version %2. This process cannot be undone")
+         .message = t(printerClass,
+                      "This printer has firmware version %1, newer than %2. This update tool "
+                      "would install the older version %2. This process cannot be undone")
                         .arg(QStringLiteral("PZA 01.20"), version),
          .buttons = {t(printerClass, "Quit"), t(printerClass, "Continue")},
          .agreeCheckBox = true,
          .printerName = name,
          .dismissable = true},
         {.title = t(printerClass, "Attention:"),
-         .message = t(printerClass, "This update tool is for the OLM VLA printer. It will upgrade the printer "
-                                    "to %1.\n\nOnce updated, the VLA printer will REQUIRE the use of VLAQ media "
-                                    "packs.%2 This process cannot be undone.")
+         .message = t(printerClass,
+                      "This update tool is for the OLM VLA printer. It will upgrade the printer "
+                      "to %1.\n\nOnce updated, the VLA printer will REQUIRE the use of VLAQ media "
+                      "packs.%2 This process cannot be undone.")
                         .arg(QStringLiteral("1.0.0"),
                              t(printerClass, " Please use up all VLA media before using this update tool.")),
          .buttons = {t(printerClass, "Quit"), t(printerClass, "Continue")},
@@ -484,22 +488,25 @@ class MainWindowTest : public QObject {
          .printerName = QStringLiteral("VLA SIM0001"),
          .dismissable = true},
         {.title = t(printerClass, "-- Warning --\n\nAre you certain you want to update the firmware?"),
-         .message = t(printerClass, "The printer may be permanently damaged if it is unplugged or loses power "
-                                    "during the update process."),
+         .message = t(printerClass,
+                      "The printer may be permanently damaged if it is unplugged or loses power "
+                      "during the update process."),
          .buttons = {cancel, t(printerClass, "Install Older Firmware %1").arg(version)},
          .printerName = name,
          .escapeButton = 0},
         {.title = t(printerClass, "Firmware update was successful!"),
-         .message = t(printerClass, "Firmware version updated from %1 to %2").arg(QStringLiteral("PZA 01.00"), version),
+         .message = t(printerClass, "Firmware version updated from %1 to %2")
+                        .arg(QStringLiteral("PZA 01.00"), version),
          .buttons = {t(printerClass, "Finish")},
          .printerName = name},
         {.title = t(printerClass, "There was a problem with the firmware update!"),
          .message = t(printerClass, "Previous firmware version: %1 current version: %2")
                         .arg(QStringLiteral("PZA 01.00"), QStringLiteral("PZA 01.00")) +
                     QStringLiteral("\n\n") +
-                    t(printerClass, "%1 restarted without the new firmware %2. Its colour tables were not "
-                                    "changed.\n\nPlease switch the printer off and on again and run the update "
-                                    "once more.")
+                    t(printerClass,
+                      "%1 restarted without the new firmware %2. Its colour tables were not "
+                      "changed.\n\nPlease switch the printer off and on again and run the update "
+                      "once more.")
                         .arg(name, version),
          .buttons = {t(printerClass, "OK")},
          .printerName = name},
@@ -507,8 +514,9 @@ class MainWindowTest : public QObject {
          .buttons = {t(printerClass, "OK")},
          .printerName = name},
         {.title = t(printerClass, "The Selected Printer is Unavailable. (Busy)"),
-         .message = t(printerClass, "Another application is using the printer. Please proceed when the printer "
-                                    "becomes available."),
+         .message = t(printerClass,
+                      "Another application is using the printer. Please proceed when the printer "
+                      "becomes available."),
          .buttons = {t(printerClass, "Retry"), cancel},
          .printerName = name,
          .escapeButton = 1},
@@ -517,45 +525,52 @@ class MainWindowTest : public QObject {
                     t(printerClass, "it has been sent firmware %1; its colour tables are not all written")
                         .arg(version) +
                     QStringLiteral("\n\n") +
-                    t(printerClass, "If you quit now, the update goes on the next time this application runs "
-                                    "with the printer connected. Until then the printer may not print correctly."),
+                    t(printerClass,
+                      "If you quit now, the update goes on the next time this application runs "
+                      "with the printer connected. Until then the printer may not print correctly."),
          .buttons = {t(printerClass, "Keep Running"), t(printerClass, "Quit Anyway")},
          .escapeButton = 0},
         {.title = t(printerClass, "Attention:"),
-         .message = t(printerClass, "A printer was unexpectedly found in firmware update mode. Would you like "
-                                    "to update the firmware? "),
+         .message = t(printerClass,
+                      "A printer was unexpectedly found in firmware update mode. Would you like "
+                      "to update the firmware? "),
          .buttons = {t(printerClass, "Ignore"), t(printerClass, "Update Firmware")},
          .printerName = name,
          .acceptButton = 1},
         {.title = t(printerClass, "The printer has not come back"),
-         .message = t(printerClass, "The new firmware was sent to the printer %1 seconds ago and the printer "
-                                    "has not restarted.")
+         .message = t(printerClass,
+                      "The new firmware was sent to the printer %1 seconds ago and the printer "
+                      "has not restarted.")
                         .arg(120),
          .buttons = {t(printerClass, "OK")},
          .printerName = name},
         {.title = t(printerClass, "Remove the print queues of this printer?"),
-         .message = t(printerClass, "These print queues reach the printer through its USB serial number, which "
-                                    "has changed; they will not find the printer any more:\n\n%1\n\nRemove them "
-                                    "now? Add the printer again afterwards to print to it.")
+         .message = t(printerClass,
+                      "These print queues reach the printer through its USB serial number, which "
+                      "has changed; they will not find the printer any more:\n\n%1\n\nRemove them "
+                      "now? Add the printer again afterwards to print to it.")
                         .arg(QStringLiteral("Varnholt_RM_PZA_Photo_Printer_SIM0001")),
          .buttons = {t(printerClass, "&Remove"), t(printerClass, "&Keep")},
          .printerName = name,
          .escapeButton = 1},
         {.title = t(printerClass, "The printer is not responding"),
-         .message = t(printerClass, "The firmware update could not go on because the printer could not be "
-                                    "opened (%1).\n\nPlease switch the printer off and on again and keep it "
-                                    "connected. The update continues when the printer returns.")
+         .message = t(printerClass,
+                      "The firmware update could not go on because the printer could not be "
+                      "opened (%1).\n\nPlease switch the printer off and on again and keep it "
+                      "connected. The update continues when the printer returns.")
                         .arg(QStringLiteral("kIOReturnNotResponding")),
          .buttons = {t(printerClass, "OK")},
          .printerName = name},
         {.title = t("MainWindow", "Switch the USB serial number of %1 off?").arg(name),
-         .message = t("MainWindow", "The printer must be switched off and on afterwards. Print queues that "
-                                    "reach it by its USB serial number will not find it any more."),
+         .message = t("MainWindow",
+                      "The printer must be switched off and on afterwards. Print queues that "
+                      "reach it by its USB serial number will not find it any more."),
          .buttons = {t("MainWindow", "&Switch"), cancel},
          .escapeButton = 1},
         {.title = t("MainWindow", "Reset counter %1 of %2?").arg(QStringLiteral("A"), name),
-         .message = t("MainWindow", "Counter %1 now reads %2.").arg(QStringLiteral("A"), QStringLiteral("123456")) +
-                    u' ' + t("MainWindow", "The counter starts again from zero. This cannot be undone."),
+         .message =
+             t("MainWindow", "Counter %1 now reads %2.").arg(QStringLiteral("A"), QStringLiteral("123456")) +
+             u' ' + t("MainWindow", "The counter starts again from zero. This cannot be undone."),
          .buttons = {t("MainWindow", "&Reset"), cancel},
          .escapeButton = 1},
         {.title = pm::noPermissionText(), .message = pm::noPermissionAdvice()}};

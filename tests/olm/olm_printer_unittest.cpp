@@ -170,8 +170,9 @@ class VendorPrinterTest : public QObject {
     QVERIFY(!device_->device()->isOpen());
     // Power-cycle (the device shows its serial string until then), the question, the outcome.
     const std::vector<pm::AlertRequest> shown = rig_->alerts().requests();
-    QCOMPARE(rig_->alerts().titles().mid(1),
-             (QStringList{question, QStringLiteral("Some print queues of PZA SIM0001 could not be removed.")}));
+    QCOMPARE(
+        rig_->alerts().titles().mid(1),
+        (QStringList{question, QStringLiteral("Some print queues of PZA SIM0001 could not be removed.")}));
     QCOMPARE(rig_->alerts().titles().first(),
              QStringLiteral("Please switch PZA SIM0001 off and on now to complete the change."));
     for (const QString& name : {QStringLiteral("mine"), QStringLiteral("mine_plain"), injected})
@@ -207,11 +208,16 @@ class VendorPrinterTest : public QObject {
     QVERIFY(QDir().mkpath(empty));
     const QByteArray cupsDown = "#!/bin/sh\necho 'lpstat: Scheduler is not running.' >&2; exit 1\n";
     for (const auto& [listing, lpstatOnPath, told] :
-         {std::tuple{QByteArray(""), true, QStringLiteral("No print queue reaches PZA SIM0001 by its USB serial number.")},
+         {std::tuple{QByteArray(""), true,
+                     QStringLiteral("No print queue reaches PZA SIM0001 by its USB serial number.")},
           {cupsDown, true,
-           QStringLiteral("The print queues of PZA SIM0001 could not be checked: the print system (CUPS) is not running.")},
-          {QByteArray(), false, QStringLiteral("The print queues of PZA SIM0001 could not be checked: lpstat is not installed.")}}) {
-      if (listing.startsWith("#!")) QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")), listing, true));
+           QStringLiteral("The print queues of PZA SIM0001 could not be checked: the print system (CUPS) is "
+                          "not running.")},
+          {QByteArray(), false,
+           QStringLiteral(
+               "The print queues of PZA SIM0001 could not be checked: lpstat is not installed.")}}) {
+      if (listing.startsWith("#!"))
+        QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")), listing, true));
       else QVERIFY(writeFile(tools.filePath(QStringLiteral("listing")), listing));
       qputenv("PATH", lpstatOnPath ? tools.path().toLocal8Bit() + ':' + path : empty.toLocal8Bit());
       const qsizetype before = rig_->application().statuses().size();
