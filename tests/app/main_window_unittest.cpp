@@ -27,6 +27,7 @@
 #include "app/QtAlertPresenter.h"
 #include "app/UpdatePhase.h"
 #include "app/UpdateStatusIndicator.h"
+#include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateJournal.h"
 #include "tests/common/AppHarness.h"
 #include "tests/common/LogCapture.h"
@@ -714,13 +715,71 @@ class MainWindowTest : public QObject {
       QVERIFY2(answer->dismissed, viaClose ? "close" : "escape");
     }
 
+    // The update's first warning: Return goes back (the safe choice is the default) until "I Agree"
+    // is ticked, then it continues; "Quit" quits.
     window.updateFirmwareAction()->trigger();
     QTRY_VERIFY(alerts.currentAlert() != nullptr);
     QMessageBox* warning = alerts.currentAlert();
+    const auto defaultTitle = [](QMessageBox* box) {
+      return box->defaultButton() ? box->defaultButton()->text() : QString();
+    };
+    QCOMPARE(defaultTitle(warning), QStringLiteral("Back"));
+    for (const bool agreed : {true, false}) {
+      warning->checkBox()->setChecked(agreed);
+      QCOMPARE(defaultTitle(warning), agreed ? QStringLiteral("Continue") : QStringLiteral("Back"));
+    }
+    QTest::keyClick(warning, Qt::Key_Return);
+    QTRY_VERIFY(alerts.currentAlert() == nullptr);
+    QVERIFY(window.isVisible());
+    window.updateFirmwareAction()->trigger();
+    QTRY_VERIFY(alerts.currentAlert() != nullptr);
+    warning = alerts.currentAlert();
     QEventLoop running;  // the application's exit (0) ends it too
     QTimer::singleShot(0, warning, [warning] { buttonTitled(warning, QStringLiteral("Quit"))->click(); });
     QTimer::singleShot(5000, &running, [&running] { running.exit(1); });
     QCOMPARE(running.exec(), 0);
+
+    // Closing during an update asks; Return and Escape keep running. The question follows the
+    // update and goes by itself once it has ended; "Quit Anyway" ends the process even with an
+    // alert of its own still open.
+    const QString serial = QStringLiteral("QUIT01");
+    pm::UpdateRecord record;
+    record.serialNumber = serial;
+    record.model = QStringLiteral("PZA");
+    pm::UpdateJournal::put(record);
+    pm::UpdateEvents::begin(serial);
+    for (const Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) {
+      QVERIFY(!window.close());
+      QTRY_VERIFY(alerts.currentAlert() != nullptr);
+      QCOMPARE(defaultTitle(alerts.currentAlert()), QStringLiteral("Keep Running"));
+      QTest::keyClick(alerts.currentAlert(), key);
+      QTRY_VERIFY(alerts.currentAlert() == nullptr);
+      QVERIFY(window.isVisible());
+    }
+    QVERIFY(!window.close());
+    QTRY_VERIFY(alerts.currentAlert() != nullptr);
+    QVERIFY(alerts.currentAlert()->accessibleDescription().contains(QLatin1String("PZA QUIT01")));
+    pm::UpdateJournal::remove(serial, QString(), 0);
+    pm::UpdateEvents::finish(record, QStringLiteral("success"), QStringLiteral("done"));
+    QTRY_VERIFY(alerts.currentAlert() == nullptr);
+    QVERIFY(window.isVisible() && window.statusBar()->toolTip() == QStringLiteral("PZA QUIT01: done"));
+    pm::UpdateJournal::put(record);
+    alerts.present({.title = QStringLiteral("Firmware update was successful!"), .applicationModal = true},
+                   nullptr);
+    QTRY_VERIFY(alerts.currentAlert() != nullptr);
+    QVERIFY(!window.close());
+    QTRY_COMPARE(alerts.pendingCount(), 1);
+    buttonTitled(alerts.currentAlert(), QStringLiteral("OK"))->click();  // the question's turn
+    QTRY_VERIFY(alerts.currentAlert() != nullptr && alerts.pendingCount() == 0);
+    QMessageBox* question = alerts.currentAlert();
+    alerts.present({.title = QStringLiteral("Firmware update was successful!"), .applicationModal = true},
+                   nullptr);
+    pm::setApplicationControl(&harness.application());  // counts instead (the loop above has exited)
+    buttonTitled(question, QStringLiteral("Quit Anyway"))->click();
+    QTRY_COMPARE(harness.application().terminations(), 1);
+    QVERIFY(!window.isVisible());
+    pm::setApplicationControl(&alerts);
+    pm::UpdateJournal::reset();
 
     // Termination empties the list and lets the window show it.
     QSignalSpy resets(&controller, &TBPrinters::printersReset);
