@@ -100,6 +100,8 @@ QVariant PrinterTableModel::data(const QModelIndex& index, int role) const {
   Q_ASSERT(pm::isMainQueue());
   const TBPrinters::PrinterRef printer = printerAt(index.row());
   if (!printer) return {};
+  // A row state of the controller's replaces the status cells' texts (a printer restarting during
+  // its update; further states belong beside it).
   if (const std::optional<TBPrinters::Restart> restart = controller_->restartAt(index.row());
       restart && (index.column() == PrinterStatus || index.column() == UsbStatus) &&
       (role == Qt::DisplayRole || role == Qt::AccessibleTextRole || role == Qt::ToolTipRole))
