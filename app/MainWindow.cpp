@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScopedValueRollback>
+#include <QScreen>
 #include <QScrollArea>
 #include <QSessionManager>
 #include <QStackedWidget>
@@ -21,15 +22,21 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/ElidedLabel.h"
 #include "app/MenuLocalization.h"
 #include "app/NoPrinterPage.h"
 #include "app/PrinterTableModel.h"
+#include "app/QtAlertPresenter.h"
 #include "app/UpdateProgressDelegate.h"
 #include "app/UpdateStatusIndicator.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/PrinterLock.h"
 #include "olm/update/QuitGuard.h"
+#include "olm/update/UpdateEvents.h"
+#include "support/AlertPresenter.h"
 #include "support/MainQueue.h"
+#include "support/PrinterNaming.h"
+#include "support/SystemLog.h"
 #include "usb/UsbPermission.h"
 
 MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget* parent)
@@ -55,7 +62,15 @@ MainWindow::MainWindow(TBPrinters* controller, const QString& demoSpec, QWidget*
       [this](const QModelIndex& first, const QModelIndex& last) { updateActions(first.row(), last.row()); });
   showRowsOrAdvice();
   showSelection(controller_->selectedRow());
-  resize(1240, 520);
+  // Every update the user confirmed ends in words here, also one that ends without an alert.
+  connect(&pm::UpdateEvents::instance(), &pm::UpdateEvents::finished, this,
+          [this](const pm::UpdateOutcome& outcome) {
+            showStatusLine(
+                tr("%1: %2").arg(pm::PrinterNaming::name(outcome.model, outcome.printer), outcome.message));
+          });
+  // Within the screen's room, whatever the font and scale, leaving room for the frame the window
+  // manager adds.
+  resize(QSize(1240, 520).boundedTo(screen()->availableGeometry().size() - kFrameAllowance));
   // The session ending is one more way of quitting: while an update is unfinished, the logout
   // waits for the user's answer where the session manager allows it.
   connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& manager) {
@@ -76,6 +91,7 @@ void MainWindow::applicationDidFinishLaunching() {
   controller_->applicationDidFinishLaunching();
   // The application's name, in the language now installed, matches its launcher's.
   setWindowTitle(tr("Printer Maintenance"));
+  showVersion();
   // The model's headers come through tr(); repaint them in the language now installed.
   model_->headerDataChanged(Qt::Horizontal, 0, PrinterTableModel::ColumnCount - 1);
   table_->viewport()->update();
@@ -109,10 +125,9 @@ void MainWindow::buildActions() {
   usbSerialOff_ = new QAction(tr("&Disabled"), usbSerialGroup_);
   for (QAction* action : {usbSerialOn_, usbSerialOff_}) action->setCheckable(true);
   connect(usbSerialGroup_, &QActionGroup::triggered, this, [this](QAction* chosen) {
-    if (TBPrinters::PrinterRef printer = controller_->selectedPrinter())
-      printer->properties().setUsbISerial(chosen == usbSerialOn_);
-    // The choice shows the printer's setting, which changes only once read back.
+    // The choice shows the printer's setting, which changes only once confirmed and read back.
     updateActions();
+    confirmUsbSerialSwitch(chosen == usbSerialOn_);
   });
 
   quit_ = new QAction(tr("&Quit"), this);
@@ -195,17 +210,47 @@ void MainWindow::buildCentralWidget(const QString& demoSpec) {
   pages_ = new QStackedWidget(this);
   pages_->addWidget(noPrinterScroll_);
   pages_->addWidget(tablePage_);
-  setCentralWidget(pages_);
+  // Start-up's notices (demo mode, the model configuration) above either page.
+  notices_ = new QWidget(this);
+  auto* noticeLayout = new QVBoxLayout(notices_);
+  noticeLayout->setContentsMargins(0, 4, 0, 4);
+  notices_->hide();
+  auto* central = new QWidget(this);
+  auto* centralLayout = new QVBoxLayout(central);
+  centralLayout->setContentsMargins(0, 0, 0, 0);
+  centralLayout->setSpacing(0);
+  centralLayout->addWidget(notices_);
+  centralLayout->addWidget(pages_, 1);
+  setCentralWidget(central);
 }
 
 void MainWindow::buildStatusBar(const QString& demoSpec) {
   statusBar()->addWidget(new UpdateStatusIndicator(model_, this), 1);
+  // The notices have their point at the end: they wrap above the table rather than being cut in
+  // the status bar.
   if (!demoSpec.isEmpty()) {
-    statusBar()->addWidget(
-        new QLabel(tr("Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)").arg(demoSpec), this));
+    addNotice(QStringLiteral("demoNotice"),
+              tr("Demo mode: virtual printers (PRINTER_MAINTENANCE_SIMULATE=%1)").arg(demoSpec), QString());
   }
-  versionLabel_ = new QLabel(tr("Version %1").arg(controller_->displayVersionString()), this);
+  versionLabel_ = new QLabel(this);
   statusBar()->addPermanentWidget(versionLabel_);
+  showVersion();
+}
+
+void MainWindow::showVersion() {
+  versionLabel_->setText(tr("Version %1").arg(controller_->displayVersionString()));
+}
+
+void MainWindow::addNotice(const QString& name, const QString& text, const QString& toolTip) {
+  auto* notice = new QLabel(text, notices_);
+  notice->setObjectName(name);
+  notice->setWordWrap(true);
+  notice->setTextFormat(Qt::PlainText);
+  notice->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  notice->setContentsMargins(8, 2, 8, 2);
+  if (!toolTip.isEmpty()) notice->setToolTip(toolTip);
+  notices_->layout()->addWidget(notice);
+  notices_->show();
 }
 
 void MainWindow::reportStartup(const QStringList& configProblems, int demoAttached,
@@ -218,11 +263,10 @@ void MainWindow::reportStartup(const QStringList& configProblems, int demoAttach
                  .arg(configProblems.size())
                  .arg(configProblems.first());
   if (words.isEmpty()) return;
-  // A label beside the update line rather than a message over it; the tool tip keeps every line.
-  auto* notice = new QLabel(words.join(QStringLiteral(" ")), this);
-  notice->setObjectName(QStringLiteral("startupNotice"));
-  notice->setToolTip((QStringList{demoRefusal} + configProblems).join(QLatin1Char('\n')).trimmed());
-  statusBar()->addWidget(notice);
+  // A notice above the table rather than a message over the update line; the tool tip keeps
+  // every line.
+  addNotice(QStringLiteral("startupNotice"), words.join(QStringLiteral(" ")),
+            (QStringList{demoRefusal} + configProblems).join(QLatin1Char('\n')).trimmed());
 }
 
 // ---- Selection and state -------------------------------------------------------------------------
@@ -231,7 +275,7 @@ void MainWindow::viewSelectionChanged() {
   if (!syncingSelection_) {
     const QModelIndexList rows = table_->selectionModel()->selectedRows();
     const int row = rows.isEmpty() ? -1 : rows.first().row();
-    if (row != controller_->selectedRow()) controller_->selectRow(row);
+    controller_->selectRow(row);  // also the row already selected by the rule: now it is chosen
   }
   updateActions();
 }
@@ -313,21 +357,22 @@ QAction* MainWindow::resetCounterAction(char letter) const {
 void MainWindow::confirmCounterReset(char letter) {
   const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
   if (!printer) return;
-  const QString name = QString::fromUtf8(printer->descriptionUTF8());
-  auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"),
-                              tr("Reset counter %1 of %2?").arg(QChar::fromLatin1(letter)).arg(name),
+  const QString name = printer->printerName();
+  auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"), QString(),
                               QMessageBox::NoButton, this);
+  const QString question = tr("Reset counter %1 of %2?").arg(QChar::fromLatin1(letter)).arg(name);
   const QString consequence = tr("The counter starts again from zero. This cannot be undone.");
-  box->setInformativeText(consequence);
+  QtAlertPresenter::setTexts(box, question, consequence);
   QPushButton* reset = box->addButton(tr("&Reset"), QMessageBox::DestructiveRole);
   box->addButton(QMessageBox::Cancel);
   box->setDefaultButton(QMessageBox::Cancel);
   box->setAttribute(Qt::WA_DeleteOnClose);
   QPointer<QMessageBox> shown = box;
   printer->properties().readCounter(
-      letter, [shown, consequence, letter](const std::optional<QString>& value) {
+      letter, [shown, question, consequence, letter](const std::optional<QString>& value) {
         if (shown && value)
-          shown->setInformativeText(
+          QtAlertPresenter::setTexts(
+              shown, question,
               tr("Counter %1 now reads %2.").arg(QChar::fromLatin1(letter)).arg(*value) + u' ' + consequence);
       });
   std::weak_ptr<TBUSBPrinterOLM> target = printer;
@@ -345,9 +390,76 @@ void MainWindow::confirmCounterReset(char letter) {
   box->open();
 }
 
+// The printer's print queues and anything that reaches it by its USB serial number depend on the
+// switch, and the printer must be switched off and on after it: asked first, as the command line
+// does, with "Cancel" the default.
+void MainWindow::confirmUsbSerialSwitch(bool on) {
+  const TBPrinters::PrinterRef printer = controller_->selectedPrinter();
+  if (!printer || printer->properties().usbISerial() == on) return;
+  const QString name = printer->printerName();
+  auto* box = new QMessageBox(QMessageBox::Question, tr("Printer Maintenance"), QString(),
+                              QMessageBox::NoButton, this);
+  QtAlertPresenter::setTexts(
+      box,
+      (on ? tr("Switch the USB serial number of %1 on?") : tr("Switch the USB serial number of %1 off?"))
+          .arg(name),
+      tr("The printer must be switched off and on afterwards. Print queues that reach it by its USB serial "
+         "number will not find it any more."));
+  QPushButton* doSwitch = box->addButton(tr("&Switch"), QMessageBox::AcceptRole);
+  box->addButton(QMessageBox::Cancel);
+  box->setDefaultButton(QMessageBox::Cancel);
+  box->setEscapeButton(QMessageBox::Cancel);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  std::weak_ptr<TBUSBPrinterOLM> target = printer;
+  QPointer<MainWindow> window = this;
+  connect(
+      box, &QMessageBox::buttonClicked, this, [doSwitch, target, on, name, window](QAbstractButton* button) {
+        const TBPrinters::PrinterRef chosen = target.lock();
+        if (button != doSwitch || !chosen) {
+          if (window) window->showStatusLine(tr("The USB serial number of %1 was not changed.").arg(name));
+          return;
+        }
+        chosen->properties().setEnabledUSBSerial(on, [window, name, on](bool written, const QString& why) {
+          if (!window) return;
+          window->updateActions();
+          // The busy case has told the user already.
+          if (written)
+            window->showStatusLine((on ? tr("The USB serial number of %1 is now on.")
+                                       : tr("The USB serial number of %1 is now off."))
+                                       .arg(name));
+          else if (!why.isEmpty() &&
+                   why != TBUSBPrinterOLM::tr("The Selected Printer is Unavailable. (Busy)"))
+            window->showStatusLine(tr("The USB serial number of %1 was not changed: %2").arg(name, why));
+        });
+      });
+  box->open();
+}
+
+void MainWindow::showStatusLine(const QString& text) {
+  pm::systemLog(text);
+  ElidedLabel::showStatusLine(statusBar(), text, kStatusMs);
+}
+
+void MainWindow::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  // Placed partly off the screen (a remembered place, a smaller screen now): back onto it.
+  const QRect available = screen()->availableGeometry();
+  if (!available.contains(frameGeometry())) {
+    QRect frame = frameGeometry();
+    frame.moveLeft(std::clamp(frame.left(), available.left(),
+                              std::max(available.left(), available.right() - frame.width())));
+    frame.moveTop(std::clamp(frame.top(), available.top(),
+                             std::max(available.top(), available.bottom() - frame.height())));
+    move(frame.topLeft());
+  }
+}
+
 void MainWindow::closeEvent(QCloseEvent* event) {
   if (quitConfirmed_ || !controller_->updateInProgress()) {
     QMainWindow::closeEvent(event);
+    // A free-standing alert (an update's result) would keep the process alive without its window.
+    if (event->isAccepted() && controller_->applicationShouldTerminateAfterLastWindowClosed())
+      if (pm::ApplicationControl* application = pm::applicationControl()) application->terminate();
     return;
   }
   event->ignore();
@@ -360,13 +472,12 @@ void MainWindow::closeEvent(QCloseEvent* event) {
 void MainWindow::showCounterResetResult(char letter, const QString& printer, bool done, const QString& why) {
   const QString counter = QString(QChar::fromLatin1(letter));
   if (done) {
-    statusBar()->showMessage(tr("Counter %1 of %2 was reset to zero.").arg(counter, printer), 15000);
+    showStatusLine(tr("Counter %1 of %2 was reset to zero.").arg(counter, printer));
     return;
   }
   auto* box =
-      new QMessageBox(QMessageBox::Warning, tr("Printer Maintenance"),
-                      tr("Counter %1 of %2 was not reset.").arg(counter, printer), QMessageBox::Ok, this);
-  box->setInformativeText(why);
+      new QMessageBox(QMessageBox::Warning, tr("Printer Maintenance"), QString(), QMessageBox::Ok, this);
+  QtAlertPresenter::setTexts(box, tr("Counter %1 of %2 was not reset.").arg(counter, printer), why);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->open();
 }

@@ -44,10 +44,17 @@ class MainWindow : public QMainWindow {
   QAction* refreshAction() const { return refresh_; }
   QAction* resetCounterAction(char letter) const;
   QAction* usbSerialAction(bool enable) const { return enable ? usbSerialOn_ : usbSerialOff_; }
+  // A line on the status bar that says how something the user started ended: one line (elided,
+  // the whole text in its tool tip), also logged.
+  void showStatusLine(const QString& text);
+  static constexpr QSize kFrameAllowance{16, 48};  // a window manager's borders and title bar
+  static constexpr int kStatusMs = 15000;          // long enough to be read after the alert that led to it
 
  protected:
   // Closing the window quits the application: while a firmware update is unfinished it asks first.
   void closeEvent(QCloseEvent* event) override;
+  // A window that opens partly off the screen is moved onto it.
+  void showEvent(QShowEvent* event) override;
 
  private:
   void buildActions();
@@ -55,6 +62,9 @@ class MainWindow : public QMainWindow {
   void buildToolBar();
   void buildCentralWidget(const QString& demoSpec);
   void buildStatusBar(const QString& demoSpec);
+  void showVersion();
+  // A wrapped notice above the pages, named `name`.
+  void addNotice(const QString& name, const QString& text, const QString& toolTip);
 
   void viewSelectionChanged();
   void showSelection(int row);
@@ -64,11 +74,13 @@ class MainWindow : public QMainWindow {
   void updateActions(int firstChanged = -1, int lastChanged = -1);
   bool anyRefused(int first, int last) const;
   void confirmCounterReset(char letter);
+  void confirmUsbSerialSwitch(bool on);
   void showCounterResetResult(char letter, const QString& printer, bool done, const QString& why);
 
   TBPrinters* controller_;
   PrinterTableModel* model_ = nullptr;
   QStackedWidget* pages_ = nullptr;
+  QWidget* notices_ = nullptr;  // start-up's notices, above the pages
   NoPrinterPage* noPrinterPage_ = nullptr;
   QScrollArea* noPrinterScroll_ = nullptr;  // holds the page
   QTableView* table_ = nullptr;

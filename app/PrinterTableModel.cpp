@@ -9,13 +9,14 @@
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/FirmwareArchive.h"
 #include "support/MainQueue.h"
+#include "support/PrinterNaming.h"
 #include "usb/UsbPermission.h"
 
 namespace {
-// A reading as the row shows it: the value, or "<NULL>" for one asked for that did not come.
+// A reading as the row shows it: the value, or "unknown" for one asked for that did not come.
 QString shownValue(const TBUSBPrinterOLM& printer, const QString& key) {
   const pm::DeviceInfo& info = *printer.deviceInfoDict();
-  return TBUSBPrinterOLM::isUnread(info, key) ? TBUSBPrinterOLM::kNotReadText : info.string(key);
+  return TBUSBPrinterOLM::isUnread(info, key) ? pm::PrinterNaming::unknown() : info.string(key);
 }
 }  // namespace
 
@@ -99,6 +100,8 @@ QVariant PrinterTableModel::data(const QModelIndex& index, int role) const {
   Q_ASSERT(pm::isMainQueue());
   const TBPrinters::PrinterRef printer = printerAt(index.row());
   if (!printer) return {};
+  // A row state of the controller's replaces the status cells' texts (a printer restarting during
+  // its update; further states belong beside it).
   if (const std::optional<TBPrinters::Restart> restart = controller_->restartAt(index.row());
       restart && (index.column() == PrinterStatus || index.column() == UsbStatus) &&
       (role == Qt::DisplayRole || role == Qt::AccessibleTextRole || role == Qt::ToolTipRole))
@@ -186,12 +189,42 @@ QString PrinterTableModel::usbStatus(const TBUSBPrinterOLM& printer) const {
 
 QString PrinterTableModel::translated(const QString& text) {
   // The English texts are what other layers compare and log; only the cell changes language.
+  // (The printer's own status words as TBUSBPrinterOLM::stringForKTStatusString names them.)
   static const char* const kTexts[] = {QT_TR_NOOP("In use by other application"),
                                        QT_TR_NOOP("Enabled"),
                                        QT_TR_NOOP("Disabled"),
                                        QT_TR_NOOP("Unavailable"),
-                                       QT_TR_NOOP("Updating color tables ..."),
-                                       QT_TR_NOOP("Writing firmware ...")};
+                                       QT_TR_NOOP("Updating colour tables ..."),
+                                       QT_TR_NOOP("Updating firmware ..."),
+                                       QT_TR_NOOP("Writing firmware ..."),
+                                       QT_TR_NOOP("OK"),
+                                       QT_TR_NOOP("Firmware Update Mode"),
+                                       QT_TR_NOOP("Idle"),
+                                       QT_TR_NOOP("Printing"),
+                                       QT_TR_NOOP("Head cool down cycle"),
+                                       QT_TR_NOOP("Motor cool down cycle"),
+                                       QT_TR_NOOP("Sleeping (standby mode)"),
+                                       QT_TR_NOOP("Cover Open"),
+                                       QT_TR_NOOP("Scrap Box Missing"),
+                                       QT_TR_NOOP("Paper End"),
+                                       QT_TR_NOOP("Ribbon End"),
+                                       QT_TR_NOOP("Paper Jam"),
+                                       QT_TR_NOOP("Ribbon Error"),
+                                       QT_TR_NOOP("Wrong Paper"),
+                                       QT_TR_NOOP("Bad Data"),
+                                       QT_TR_NOOP("Head Voltage Error"),
+                                       QT_TR_NOOP("Head Position Error"),
+                                       QT_TR_NOOP("Power supply Error"),
+                                       QT_TR_NOOP("Cutter Error"),
+                                       QT_TR_NOOP("Pinch Roller Error"),
+                                       QT_TR_NOOP("Head Temp High Error"),
+                                       QT_TR_NOOP("Media Temp Error"),
+                                       QT_TR_NOOP("Motor Temp Error"),
+                                       QT_TR_NOOP("Ribbon Tension Error"),
+                                       QT_TR_NOOP("RFID Module Error"),
+                                       QT_TR_NOOP("System Fail Error"),
+                                       QT_TR_NOOP("Unknown Status")};
+  if (pm::PrinterNaming::isUnread(text) && !text.isEmpty()) return pm::PrinterNaming::unknown();
   for (const char* known : kTexts)
     if (text == QLatin1String(known)) return tr(known);
   return text;
@@ -231,7 +264,7 @@ QVariant PrinterTableModel::toolTip(const TBUSBPrinterOLM& printer, int column) 
     case Picture:
     case Manufacturer:
     case Model:
-      return QString::fromUtf8(printer.descriptionUTF8());
+      return printer.printerName();
     default:
       return {};
   }

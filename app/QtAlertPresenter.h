@@ -2,8 +2,12 @@
 // The alerts of the printer code, shown with Qt: a QMessageBox as a window-modal sheet on the main
 // window (opened with open(), so nothing waits in a nested event loop), or an application-modal
 // dialog when the request asks for one. The "I Agree" box is the message box's check box and
-// enables the second button only while ticked. One alert is shown at a time; alerts that arrive
-// meanwhile wait their turn in arrival order. Each answer is 1000 + the index of the button.
+// enables the second button only while ticked. The safe choice (the cancelling button, "Back" for
+// an alert that may be dismissed, else the first button that does not go ahead) is what Return and
+// Escape press; the button that goes ahead becomes the default only once "I Agree" is ticked. One
+// alert is shown at a time; alerts that arrive meanwhile wait their turn in arrival order. Each
+// answer is 1000 + the index of the button. An alert whose premise changed is revised or withdrawn
+// by its key.
 // It also ends the application on request and shows the printers' status lines on the window's
 // status bar (ApplicationControl).
 //
@@ -34,9 +38,17 @@ class QtAlertPresenter final : public QObject, public pm::AlertPresenter, public
 
   void present(const pm::AlertRequest& request,
                std::function<void(const pm::AlertAnswer&)> completion) override;  // [any]
+  void revise(const QString& key, const QString& message) override;               // [main]
+  void withdraw(const QString& key) override;                                     // [main]
   void terminate() override;                                                      // [any]
   // On the window's status bar, when the window is a main window. [any]
   void showStatus(const QString& text) override;
+
+  // An alert's texts as this application shows them: the title in bold above the message, both in
+  // the box's wrapped informative label (the box would size its main label to one line and cut a
+  // long title there); a screen reader reads them as the box's name and description. For the
+  // window's own questions too. [main]
+  static void setTexts(QMessageBox* box, const QString& title, const QString& message);
 
   // The alert on screen, or null. [main]
   QMessageBox* currentAlert() const { return current_; }
@@ -52,6 +64,7 @@ class QtAlertPresenter final : public QObject, public pm::AlertPresenter, public
   void showNext();
   QMessageBox* build(const pm::AlertRequest& request);
   void finish(QMessageBox* box);
+  static QString informativeText(const pm::AlertRequest& request);
 
   QPointer<QWidget> window_;
   std::deque<Pending> pending_;
@@ -59,5 +72,7 @@ class QtAlertPresenter final : public QObject, public pm::AlertPresenter, public
   QList<QAbstractButton*> currentButtons_;           // in request order
   QAbstractButton* currentDismissButton_ = nullptr;  // the unseen one Escape clicks, or null
   bool currentHasAgreeBox_ = false;                  // its check box is "I Agree" (else suppression)
+  pm::AlertRequest currentRequest_;
+  bool currentWithdrawn_ = false;  // ended by withdraw(): answered as declined
   std::function<void(const pm::AlertAnswer&)> currentCompletion_;
 };

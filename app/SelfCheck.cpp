@@ -17,7 +17,7 @@ bool selfCheckRequested() { return qEnvironmentVariable("PM_SELFTEST") == QLatin
 
 int runSelfCheck(QTextStream& out) {
   Q_ASSERT(isMainQueue());
-  bool passed = true;
+  QStringList failed;
   const QString directory = resourceDirectory();
   out << "resource directory: " << directory << '\n';
   const QString translation = translationFile(QLocale());
@@ -33,17 +33,19 @@ int runSelfCheck(QTextStream& out) {
         << (complete ? QStringLiteral("verified (%1 files)").arg(load.archive->fileNames.size())
                      : QStringLiteral("FAILED (%1: %2)").arg(load.failedFile, load.problem))
         << '\n';
-    passed = passed && complete;
+    if (!complete) failed << QStringLiteral("archive %1").arg(modelName(model));
 
     const QString picture =
         resourcePath(QStringLiteral("pictures/") + QLatin1String(traits.picture), QStringLiteral("png"));
     out << "picture " << modelName(model) << ": " << (picture.isNull() ? QStringLiteral("MISSING") : picture)
         << '\n';
-    passed = passed && !picture.isNull();
+    if (picture.isNull()) failed << QStringLiteral("picture %1").arg(modelName(model));
   }
-  out << "self-check: " << (passed ? "passed" : "FAILED") << '\n';
+  // The verdict is the last line, with what failed.
+  if (failed.isEmpty()) out << "self-check: passed\n";
+  else out << "self-check: FAILED: " << failed.join(QStringLiteral(", ")) << '\n';
   out.flush();
-  return passed ? 0 : 1;
+  return failed.isEmpty() ? 0 : 1;
 }
 
 int runSelfCheck() {

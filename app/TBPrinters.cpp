@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QSettings>
 
 #include "app/NotificationPort.h"
@@ -83,7 +84,7 @@ void TBPrinters::applicationDidFinishLaunching() {
 }
 
 QString TBPrinters::displayVersionString() const {
-  return QStringLiteral("%1 (build %2)").arg(pm::shortVersionString(), pm::buildNumberString());
+  return tr("%1 (build %2)").arg(pm::shortVersionString(), pm::buildNumberString());
 }
 
 // ---- Selection ---------------------------------------------------------------------------------
@@ -99,8 +100,11 @@ TBPrinters::PrinterRef TBPrinters::selectedPrinter() const {
 
 void TBPrinters::selectRow(int row) {
   Q_ASSERT(isMainQueue());
+  // A view moves its own selection while rows come and go; that is nobody's choice.
+  if (listChanging_) return;
   if (row < 0 || row >= count()) row = -1;
   firstRowByRule_ = false;
+  if (row >= 0) chosen_ = placeKey(*printerAt(row));
   if (row == selectedRow_) return;
   selectedRow_ = row;
   emit selectionChanged(row);
@@ -121,8 +125,16 @@ void TBPrinters::tableViewSelectionDidChange() {
 }
 
 void TBPrinters::selectFirstRowByRule() {
+  // Standing in for the chosen printer while it is away: its choice is kept for its return.
+  const QString chosen = chosen_;
   selectRow(0);
+  chosen_ = chosen;
   firstRowByRule_ = true;
+}
+
+QString TBPrinters::placeKey(const TBUSBPrinterOLM& printer) {
+  const QString serial = printer.identitySerialNumber();
+  return serial.isEmpty() ? printer.keyUSBdevice() : serial;
 }
 
 // ---- Termination -------------------------------------------------------------------------------
@@ -158,12 +170,15 @@ void TBPrinters::prepareForTermination() {
 void TBPrinters::emptyList() {
   Q_ASSERT(isMainQueue());
   if (!printers_) return;
-  emit printersAboutToBeReset();
-  for (const Entry& entry : *printers_) stopObserving(entry.printer.get());
-  printers_.reset();
   const bool hadSelection = selectedRow_ >= 0;
-  selectedRow_ = -1;
-  emit printersReset();
+  {
+    const QScopedValueRollback<bool> changing(listChanging_, true);
+    emit printersAboutToBeReset();
+    for (const Entry& entry : *printers_) stopObserving(entry.printer.get());
+    printers_.reset();
+    selectedRow_ = -1;
+    emit printersReset();
+  }
   if (hadSelection) emit selectionChanged(-1);
 }
 

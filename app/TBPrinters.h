@@ -20,6 +20,7 @@
 #include <vector>
 
 #include <QElapsedTimer>
+#include <QHash>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -107,14 +108,18 @@ class TBPrinters : public QObject {
   // The interface of `service` has gone: the printer that holds it leaves the list once the
   // commands already queued for it have run. [main]
   void removedDeviceObject(const usb::ServiceHandle& service);
-  // A listed printer announced a change; "firmwareVersion" selects that printer. [main]
+  // A listed printer announced a change of a known value ("firmwareVersion"): logged. The
+  // selection stays with the printer the user chose. [main]
   void observeValueForKeyPath(const QString& keyPath, const PrinterRef& printer);
 
   // ---- Selection (the list's selected printer, mirrored by the window's table) -----------------
+  // The selection follows the printer the user chose (by its serial number) as rows come and go:
+  // when that printer leaves, the first row stands in until it returns, and no other printer
+  // arriving or returning takes the selection.
   int selectedRow() const;  // -1 for none [main]
   // The selected printer to act on: null for none and for a restarting row. [main]
   PrinterRef selectedPrinter() const;
-  // Selects a row (-1: none), as the user or the code does; runs the selection rule. [main]
+  // Selects a row (-1: none) as the user's choice; runs the selection rule. [main]
   void selectRow(int row);
   void setSelectedPrinter(const PrinterRef& printer);  // [main]
   // The selection rule: while printers are listed, one is selected (row 0 when none was). [main]
@@ -178,6 +183,9 @@ class TBPrinters : public QObject {
   // Drops the restarting rows the update no longer waits for. [main]
   void checkRestarts();
   void eraseRow(int row);
+  // What identifies a printer across its re-reads and restarts: its serial number, else its USB
+  // device key. [main]
+  static QString placeKey(const TBUSBPrinterOLM& printer);
 
   const pm::NotificationPort::Factory registryFactory_;
   usb::UsbRegistry* notifyPort_ = nullptr;
@@ -190,5 +198,10 @@ class TBPrinters : public QObject {
   int selectedRow_ = -1;
   std::optional<int> idleReleaseMs_;  // none: the printers' default
   bool firstRowByRule_ = false;       // row 0 was selected by the rule, not chosen
-  QTimer restartCheck_;               // runs while a row is restarting
+  QString chosen_;                    // placeKey of the printer the user chose; empty: none yet
+  bool listChanging_ = false;         // between the row signals of one change: selectRow ignored
+  // The place in the list of every printer listed so far (its arrival order, by placeKey): a
+  // printer read afresh or back from a restart takes its old place, not the end of the list.
+  QHash<QString, uint64_t> places_;
+  QTimer restartCheck_;  // runs while a row is restarting
 };

@@ -1,9 +1,9 @@
 // TBPrinters: discovery and the printer list.
 
 #include <algorithm>
-#include <cstdio>
 
 #include <QPointer>
+#include <QScopedValueRollback>
 #include <QTimer>
 
 #include "app/TBPrinters.h"
@@ -57,9 +57,8 @@ void TBPrinters::makePrinter(const usb::ServiceHandle& service) {
   IOReturn result = kIOReturnSuccess;
   std::shared_ptr<usb::UsbInterface> interface = notifyPort_->createInterface(service, &result);
   if (!interface) {
-    // The registry makes the plug-in and queries it in one step; a failure is both.
-    std::fprintf(stderr, "ERROR: IOCreatePlugInInterfaceForService() returned [%d]\n", result);
-    std::fprintf(stderr, "ERROR: QueryInterface() returned [%d]\n", result);
+    // The registry makes the plug-in and queries it in one step; a failure is both (one line).
+    pm::systemLogf("ERROR: IOCreatePlugInInterfaceForService() and QueryInterface() returned [%d]", result);
     return;
   }
 
@@ -157,7 +156,7 @@ void TBPrinters::appendPrinter(const PrinterRef& printer) {
   // Copied out before the erase: the entries behind it move up into its place, and a printer
   // listed with its neighbour's service is the one taken out when the neighbour leaves.
   const usb::ServiceHandle service = arriving->service;
-  const uint64_t order = arriving->order;
+  uint64_t order = arriving->order;
   arriving_.erase(arriving);
   if (!printers_) return;
   if (notifyPort_ != nullptr && service && !notifyPort_->isServiceAlive(service)) {
@@ -178,18 +177,31 @@ void TBPrinters::appendPrinter(const PrinterRef& printer) {
     if (row == selectedRow_) emit selectionChanged(row);  // its actions apply again
     return;
   }
-  // Printers answer in any order; the list keeps the order in which they arrived.
+  // Printers answer in any order; the list keeps the order in which they first arrived, also for
+  // one that left and came back.
+  const QString key = placeKey(*printer);
+  if (const auto place = places_.constFind(key); place != places_.cend()) order = *place;
+  else places_.insert(key, order);
   const auto at =
       std::find_if(printers_->begin(), printers_->end(), [order](const Entry& e) { return e.order > order; });
   const int row = static_cast<int>(at - printers_->begin());
-  emit printerAboutToBeInserted(row);
-  printers_->insert(at, Entry{printer, service, false, order});
-  emit printerInserted(row);
+  {
+    const QScopedValueRollback<bool> changing(listChanging_, true);
+    emit printerAboutToBeInserted(row);
+    printers_->insert(at, Entry{printer, service, false, order});
+    emit printerInserted(row);
+  }
   if (selectedRow_ >= row) {
-    // A chosen printer stays selected; the rule's choice stays the first row. Either way the
-    // window hears it, as its own selection moved with the rows.
-    if (!firstRowByRule_) ++selectedRow_;
+    // A chosen printer stays selected, and so does a stand-in for one; before the user has chosen
+    // anything the rule's choice stays the first row. Either way the window hears it, as its own
+    // selection moved with the rows.
+    if (!firstRowByRule_ || !chosen_.isEmpty()) ++selectedRow_;
     emit selectionChanged(selectedRow_);
+  }
+  if (firstRowByRule_ && !chosen_.isEmpty() && key == chosen_) {
+    // The printer the user chose is back: the selection returns to it.
+    selectRow(row);
+    return;
   }
   // The first printer is selected so that the window's actions have a target; an existing
   // selection stays where it is.
@@ -273,10 +285,13 @@ void TBPrinters::eraseRow(int row) {
   // The selection follows its printer; the removed printer's selection is cleared, which the
   // selection rule then moves to the first row.
   const int before = selectedRow_;
-  emit printerAboutToBeRemoved(row);
-  printers_->erase(printers_->begin() + row);
-  selectedRow_ = before == row ? -1 : (before > row ? before - 1 : before);
-  emit printerRemoved(row);
+  {
+    const QScopedValueRollback<bool> changing(listChanging_, true);
+    emit printerAboutToBeRemoved(row);
+    printers_->erase(printers_->begin() + row);
+    selectedRow_ = before == row ? -1 : (before > row ? before - 1 : before);
+    emit printerRemoved(row);
+  }
   if (selectedRow_ != before) {
     emit selectionChanged(selectedRow_);
     tableViewSelectionDidChange();
@@ -365,9 +380,5 @@ void TBPrinters::observeValueForKeyPath(const QString& keyPath, const PrinterRef
   Q_ASSERT(isMainQueue());
   pm::systemLog(QStringLiteral("%1 %2").arg(
       QStringLiteral("-[TBPrinters observeValueForKeyPath:ofObject:change:context:]"), keyPath));
-  if (keyPath != QLatin1String("firmwareVersion")) return;
-  QPointer<TBPrinters> self(this);
-  pm::performAsyncOnMainQueue([self, printer] {
-    if (self) self->setSelectedPrinter(printer);
-  });
+  Q_UNUSED(printer);
 }

@@ -18,7 +18,7 @@ struct Texts {
 
 // The stage moves to 3 only once the colour tables are written; while they are, the printer
 // object that came back after the upload shows this status text.
-const QString kColourTablesStatus = QStringLiteral("Updating color tables ...");
+const QString kColourTablesStatus = QStringLiteral("Updating colour tables ...");
 
 }  // namespace
 

@@ -8,6 +8,7 @@
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/update/UpdateReturnWatch.h"
 #include "support/MainQueue.h"
+#include "support/SystemLog.h"
 
 namespace {
 
@@ -18,11 +19,8 @@ constexpr int kGraceTicks = 5;
 }  // namespace
 
 UpdateStatusIndicator::UpdateStatusIndicator(const PrinterTableModel* model, QWidget* parent)
-    : QLabel(parent), model_(model) {
+    : ElidedLabel(parent), model_(model) {
   Q_ASSERT(pm::isMainQueue());
-  setTextFormat(Qt::PlainText);
-  // A long line (printer, phase, what runs) wraps in a narrow window rather than being cut.
-  setWordWrap(true);
   hide();
   // Only the rows that changed are read again (a hundred printers change often while read).
   connect(model_, &QAbstractItemModel::dataChanged, this,
@@ -45,8 +43,7 @@ void UpdateStatusIndicator::refresh(int first, int last) {
     if (!printer) continue;
     const QString key = printer->keyUSBdevice();
     if (const std::optional<TBPrinters::Restart> restart = model_->restartAt(row)) {
-      updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), restart->phase,
-                                  true, kGraceTicks});
+      updates_.insert(key, Update{printer->printerName(), restart->phase, true, kGraceTicks});
       if (!restartCheck_.isActive()) restartCheck_.start();
       continue;
     }
@@ -58,7 +55,7 @@ void UpdateStatusIndicator::refresh(int first, int last) {
       if (it != updates_.end() && !it->restarting) updates_.erase(it);
       continue;
     }
-    updates_.insert(key, Update{QString::fromUtf8(printer->descriptionUTF8()).trimmed(), phase, false, 0});
+    updates_.insert(key, Update{printer->printerName(), phase, false, 0});
   }
   present();
 }
@@ -100,8 +97,11 @@ void UpdateStatusIndicator::present() {
         << tr("Firmware update running: %1, %2 (%3).").arg(it->printer, pm::updatePhaseText(it->phase), what);
   }
   // The most important first: a narrow window cuts the end of the line; the tool tip has it all.
-  setText(lines.join(QLatin1Char(' ')));
+  const QString line = lines.join(QLatin1Char(' '));
   if (!lines.isEmpty()) lines << tr("Do not unplug the printer or switch it off.");
-  setToolTip(lines.join(QLatin1Char('\n')));
+  if (line != fullText()) {
+    setFullText(line, lines.join(QLatin1Char('\n')));
+    if (!line.isEmpty()) pm::systemLog(line);
+  }
   setVisible(!lines.isEmpty());
 }

@@ -3,18 +3,19 @@
 // printer, which phase runs and that the printer must stay connected; otherwise it is hidden.
 // A printer restarts between phases (its row says so, or it has left the list); its update is
 // still running then, so its line stays until the printer returns or the update stops waiting for
-// it (UpdateReturnWatch), and says that the printer is restarting.
+// it (UpdateReturnWatch), and says that the printer is restarting. It stays one line, cut at its
+// end in a narrow window; the tool tip has every printer's line.
 //
 // Threads: [main] for every member.
 
 #include <QHash>
-#include <QLabel>
 #include <QTimer>
+#include "app/ElidedLabel.h"
 
 class PrinterTableModel;
 class QModelIndex;
 
-class UpdateStatusIndicator : public QLabel {
+class UpdateStatusIndicator : public ElidedLabel {
   Q_OBJECT
 
  public:

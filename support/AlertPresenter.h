@@ -43,6 +43,7 @@ struct AlertRequest {
                              // -1 for an alert that only informs
   bool acceptRemovesSettings = false;  // going ahead removes the user's own configuration (print
                                        // queues): --yes alone does not press it
+  QString key{};  // names a question whose premise may change while it is open (revise, withdraw)
 };
 
 struct AlertAnswer {
@@ -62,6 +63,14 @@ class AlertPresenter {
   virtual ~AlertPresenter() = default;
   // Presents asynchronously on the main thread; `completion` (may be null) runs there.
   virtual void present(const AlertRequest& request, std::function<void(const AlertAnswer&)> completion) = 0;
+  // The open or waiting alert with this key says `message` now: what it asks about changed.
+  virtual void revise(const QString& key, const QString& message) {
+    Q_UNUSED(key);
+    Q_UNUSED(message);
+  }
+  // The open or waiting alert with this key is no longer a question: it closes, and its
+  // completion runs with its declining answer.
+  virtual void withdraw(const QString& key) { Q_UNUSED(key); }
 };
 
 class ApplicationControl {

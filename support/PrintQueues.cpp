@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include <QCoreApplication>
 #include <QUrl>
 
 #include "support/SystemLog.h"
@@ -94,8 +95,32 @@ QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& 
   return names;
 }
 
-std::optional<QByteArray> listPrintQueues() {
-  return outputOf(QStringLiteral("lpstat"), {QStringLiteral("-v")});
+std::optional<QByteArray> listPrintQueues(QString* why) {
+  const ToolResult result = runTool(QStringLiteral("lpstat"), {QStringLiteral("-v")}, kToolTimeoutMs,
+                                    {QByteArrayLiteral("LC_ALL=C")});
+  const auto problem = [why](const QString& reason) -> std::optional<QByteArray> {
+    if (why != nullptr) *why = reason;
+    return std::nullopt;
+  };
+  // The two usual reasons in plain words; the rest as the tool says it.
+  if (!result.started) {
+    systemLog(QStringLiteral("could not run lpstat: %1").arg(result.error));
+    return problem(QCoreApplication::translate("PrintQueues", "lpstat is not installed"));
+  }
+  const QString said = QString::fromLocal8Bit(result.standardError.trimmed());
+  if (result.finished && result.exitCode != 0 && said.contains(QLatin1String("not running"))) {
+    systemLog(QStringLiteral("could not list the print queues: %1").arg(said));
+    return problem(QCoreApplication::translate("PrintQueues", "the print system (CUPS) is not running"));
+  }
+  if (!result.finished) {
+    systemLog(QStringLiteral("lpstat did not finish; stopped it"));
+    return problem(QCoreApplication::translate("PrintQueues", "lpstat did not finish"));
+  }
+  if (result.exitCode != 0) {
+    systemLog(QStringLiteral("lpstat -v ended with code %1: %2").arg(result.exitCode).arg(said));
+    return problem(said.isEmpty() ? QStringLiteral("lpstat ended with code %1").arg(result.exitCode) : said);
+  }
+  return result.standardOutput.isNull() ? QByteArray("") : result.standardOutput;
 }
 
 PrintQueueRemoval removePrintQueues(const QStringList& names) {

@@ -37,8 +37,10 @@ bool deviceURIPointsAtPrinter(const QString& deviceURI, const QString& usbModel,
 QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& usbModel,
                                  const QStringList& serials);
 
-// `lpstat -v`'s output; nullopt (and the reason logged) when it could not be listed.
-std::optional<QByteArray> listPrintQueues();
+// `lpstat -v`'s output; nullopt (and the reason logged) when it could not be listed, with the
+// reason in the user's words in `why` ("lpstat is not installed", "the print system (CUPS) is
+// not running", else the tool's own).
+std::optional<QByteArray> listPrintQueues(QString* why = nullptr);
 
 struct PrintQueueRemoval {
   QStringList removed;

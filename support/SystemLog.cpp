@@ -21,6 +21,7 @@
 #include <vector>
 
 #include <QByteArray>
+#include <QtGlobal>
 
 namespace pm {
 
@@ -38,6 +39,8 @@ struct SystemLogState {
   bool standardErrorIsJournal = false;
   // A command-line program keeps its standard error for the user's words.
   bool diagnosticsOnStandardError = true;
+  // A user's terminal sees warnings and errors; the rest is the system log's unless asked for.
+  bool detailOnStandardError = qEnvironmentVariableIntValue("PRINTER_MAINTENANCE_DEBUG") != 0;
   SystemLogSink sink = nullptr;
   void* sinkContext = nullptr;
 };
@@ -173,7 +176,7 @@ void writeToStandardError(const QByteArray& bytes) {
 LogPriority priorityOfLine(const QString& line) {
   if (startsWithAny(line, {"ERROR", "Error", "error", "FAILED", "Bad "})) return LogPriority::Error;
   if (startsWithAny(line, {"WARN", "failed", "could not", "no permission"})) return LogPriority::Warning;
-  return LogPriority::Info;
+  return LogPriority::Debug;
 }
 
 void systemLog(const QString& line) { systemLog(priorityOfLine(line), line); }
@@ -187,8 +190,13 @@ void systemLog(LogPriority priority, const QString& line) {
   const std::lock_guard<std::mutex> guard(s.lock);
   if (!s.destinationsReviewed) reviewDestinations(s);
   const bool sent = sendToSystemLog(s, priority, utf8);
-  if (s.diagnosticsOnStandardError && (!sent || !s.standardErrorIsJournal))
-    writeToStandardError(standardErrorLine(utf8));
+  const bool wanted = priority <= LogPriority::Warning || s.detailOnStandardError;
+  if (s.diagnosticsOnStandardError && wanted && (!sent || !s.standardErrorIsJournal)) {
+    // One line each on a terminal, however many the message has.
+    QByteArray oneLine = utf8;
+    oneLine.replace('\n', " | ");
+    writeToStandardError(standardErrorLine(oneLine));
+  }
   // The sink runs under the lock so that, once setSystemLogSink returns, no call into the old
   // sink is still running; a sink therefore must not log through here itself.
   if (s.sink != nullptr) s.sink(text, s.sinkContext);
@@ -198,9 +206,10 @@ void writeStandardErrorLine(LogPriority priority, const QByteArray& line) {
   SystemLogState& s = state();
   const std::lock_guard<std::mutex> guard(s.lock);
   if (!s.destinationsReviewed) reviewDestinations(s);
-  const bool toSocketOnly = s.standardErrorIsJournal || !s.diagnosticsOnStandardError;
+  const bool wanted = priority <= LogPriority::Warning || s.detailOnStandardError;
+  const bool toSocketOnly = s.standardErrorIsJournal || !s.diagnosticsOnStandardError || !wanted;
   if (toSocketOnly && sendToSystemLog(s, priority, line.endsWith('\n') ? line.chopped(1) : line)) return;
-  if (s.diagnosticsOnStandardError) writeToStandardError(line);
+  if (s.diagnosticsOnStandardError && wanted) writeToStandardError(line);
 }
 
 void openClosedStandardDescriptors() {
@@ -216,6 +225,12 @@ void setDiagnosticsOnStandardError(bool on) {
   SystemLogState& s = state();
   const std::lock_guard<std::mutex> guard(s.lock);
   s.diagnosticsOnStandardError = on;
+}
+
+void setDetailOnStandardError(bool on) {
+  SystemLogState& s = state();
+  const std::lock_guard<std::mutex> guard(s.lock);
+  s.detailOnStandardError = on;
 }
 
 void reviewLogDestinations(const QByteArray& socketPath) {

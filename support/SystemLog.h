@@ -1,7 +1,9 @@
 #pragma once
 // The platform's system log of this code base: every diagnostic line of the application goes
 // through here. It sends the line, with its priority, to the system log socket (/dev/log) and
-// writes it to standard error, whole, from any thread. When standard error already is the
+// writes warnings and errors to standard error, whole and on one line, from any thread; the
+// detailed lines (debug priority: frames, method names, dumps) reach standard error only when
+// PRINTER_MAINTENANCE_DEBUG=1 asks for them. When standard error already is the
 // journal (JOURNAL_STREAM names it), the line goes to the socket only, so that it is not recorded
 // twice and keeps its priority; it falls back to standard error when the socket takes nothing.
 
@@ -15,7 +17,7 @@ enum class LogPriority : int { Error = 3, Warning = 4, Info = 6, Debug = 7 };
 
 // The priority a line states by its opening words: "ERROR", "Error", "error", "FAILED", "Bad " ->
 // Error;
-// "WARN", "failed", "could not", "no permission" -> Warning; anything else Info.
+// "WARN", "failed", "could not", "no permission" -> Warning; anything else Debug.
 LogPriority priorityOfLine(const QString& line);
 
 // Writes one line (a trailing newline is not doubled) with the priority its words state, or the
@@ -47,6 +49,10 @@ void reviewLogDestinations(const QByteArray& socketPath = "/dev/log");
 // Off: diagnostic lines go to the system log only, never to standard error (a command-line
 // program, whose standard error carries its own messages to the user). On by default. Thread-safe.
 void setDiagnosticsOnStandardError(bool on);
+
+// On: the detailed lines (below warning) are written to standard error too. Off by default unless
+// PRINTER_MAINTENANCE_DEBUG is set to a non-zero number. Thread-safe.
+void setDetailOnStandardError(bool on);
 
 // Tests capture the lines written here (in addition to syslog and standard error).
 using SystemLogSink = void (*)(const QString& line, void* context);

@@ -21,19 +21,81 @@
 #include "olm/model/ModelConfig.h"
 #include "olm/model/UdevRule.h"
 #include "support/AlertPresenter.h"
+#include "support/Resources.h"
 #include "support/SystemLog.h"
+
+namespace {
+
+constexpr int kUsageError = 3;  // as the command-line program's
+constexpr const char* kUsage =
+    "Usage: printer-maintenance [--help | --version | --print-udev-rule]\n"
+    "Shows the connected photo printers and updates their firmware.\n"
+    "\n"
+    "  --help             this text\n"
+    "  --version          the version\n"
+    "  --print-udev-rule  the udev rule that lets users reach the printers\n"
+    "\n"
+    "Environment: PRINTER_MAINTENANCE_SIMULATE=PZA (demo mode with virtual printers),\n"
+    "PRINTER_MAINTENANCE_DEBUG=1 (the detailed log on standard error too).\n"
+    "The command-line program is printer-maintenance-cli.\n";
+
+// Qt's own messages follow the log's rule: its warnings reach the terminal on one line, its
+// debug lines only the system log.
+void logQtMessage(QtMsgType type, const QMessageLogContext&, const QString& message) {
+  switch (type) {
+    case QtDebugMsg:
+    case QtInfoMsg:
+      pm::systemLog(pm::LogPriority::Debug, message);
+      return;
+    case QtWarningMsg:
+      pm::systemLog(pm::LogPriority::Warning, QStringLiteral("WARN: ") + message);
+      return;
+    case QtCriticalMsg:
+    case QtFatalMsg:
+      pm::systemLog(pm::LogPriority::Error, QStringLiteral("ERROR: ") + message);
+      return;
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   // Started with a standard descriptor closed (`2>&-`), the X11 connection would take it and
   // receive the log lines.
   pm::openClosedStandardDescriptors();
   pm::reviewLogDestinations();
+  qInstallMessageHandler(logQtMessage);
   // The deployer's model IDs and admissions hold for everything from here on.
   const QStringList configProblems = pm::loadModelConfig();
   // The rule for the IDs in force, without a window (and without a display).
   if (argc == 2 && std::strcmp(argv[1], "--print-udev-rule") == 0) {
     std::fputs(pm::udevRule(pm::effectiveIds()).toUtf8().constData(), stdout);
     return 0;
+  }
+  // The few options answer without a window; anything else is refused rather than ignored. Qt's
+  // own options (one dash: -platform, -style, ...) are Qt's.
+  for (int i = 1; i < argc; ++i) {
+    const char* option = argv[i];
+    if (std::strcmp(option, "--help") == 0 || std::strcmp(option, "-h") == 0) {
+      std::fputs(kUsage, stdout);
+      return 0;
+    }
+    if (std::strcmp(option, "--version") == 0) {
+      std::printf("printer-maintenance %s\n", qUtf8Printable(pm::shortVersionString()));
+      return 0;
+    }
+    if (std::strncmp(option, "--", 2) == 0 || option[0] != '-') {
+      std::fprintf(stderr, "printer-maintenance: unknown option %s (see --help)\n", option);
+      return kUsageError;
+    }
+    if (std::strcmp(option, "-") == 0) break;
+    // Qt's options that take a value take the next argument with them.
+    static const char* const kWithValue[] = {
+        "-platform",    "-platformpluginpath", "-platformtheme", "-plugin",     "-qwindowgeometry",
+        "-qwindowicon", "-qwindowtitle",       "-style",         "-stylesheet", "-session",
+        "-display",     "-geometry",           "-title",         "-name"};
+    for (const char* withValue : kWithValue)
+      if (std::strcmp(option, withValue) == 0) ++i;
   }
   QApplication app(argc, argv);
   // The preference keys live under these names (QSettings).

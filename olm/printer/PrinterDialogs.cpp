@@ -128,7 +128,9 @@ void PrinterDialogs::showPowerCycleAlert() {
   if (printer_.properties().usbISerial() == deviceShowsSerial) return;
   pm::AlertRequest request;
   request.icon = printer_.image();
-  request.title = tr("Please power-cycle the selected printer now to complete the process!");
+  request.title = tr("Please switch %1 off and on now to complete the change.").arg(printer_.printerName());
+  request.printerName = printer_.printerName();
+  request.serialNumber = printer_.identitySerialNumber();
   request.buttons = {tr("OK")};
   request.applicationModal = true;
   pm::performAsyncOnMainQueue([request] {
@@ -165,20 +167,25 @@ void PrinterDialogs::deleteExistingPrinterQueues(const std::function<void()>& do
   const auto settled = [done] {
     if (done) done();
   };
-  const std::optional<QByteArray> listing = pm::listPrintQueues();
-  if (!listing) return settled();  // no print system, or it did not answer: logged, nothing to remove
+  const QString name = printer_.printerName();
+  // Every way this step ends is told: the user has to know whether a queue still points nowhere.
+  const auto settledWith = [settled](const QString& words) {
+    tellActionEnded(words);
+    settled();
+  };
+  QString why;
+  const std::optional<QByteArray> listing = pm::listPrintQueues(&why);
+  if (!listing) return settledWith(tr("The print queues of %1 could not be checked: %2.").arg(name, why));
   const QStringList names = pm::printQueuesOfPrinter(
       *listing, printer_.model(), {printer_.serialNumberUSB(), printer_.printerSerialNumber()});
-  if (names.isEmpty()) {
-    pm::systemLog(
-        QStringLiteral("no print queue points at %1").arg(QString::fromUtf8(printer_.descriptionUTF8())));
-    return settled();
-  }
+  if (names.isEmpty())
+    return settledWith(tr("No print queue reaches %1 by its USB serial number.").arg(name));
   if (!pm::printSystemChangesAllowed()) {
     pm::systemLog(
         QStringLiteral("demo mode: the print queues %1 are left alone (they would be offered for removal)")
             .arg(names.join(QStringLiteral(", "))));
-    return settled();
+    return settledWith(tr("Demo mode: the print queues of %1 were left alone: %2.")
+                           .arg(name, names.join(QStringLiteral(", "))));
   }
   auto printer = printer_.self();
   showCustomAlert(
@@ -194,13 +201,14 @@ void PrinterDialogs::deleteExistingPrinterQueues(const std::function<void()>& do
         alert.acceptButton = 0;
         alert.acceptRemovesSettings = true;
       },
-      [printer, names, settled](const pm::AlertAnswer& answer) {
+      [printer, name, names, settled, settledWith](const pm::AlertAnswer& answer) {
         if (answer.returnCode != pm::kAlertFirstButtonReturn) {
           pm::systemLog(QStringLiteral("print queues kept: %1").arg(names.join(QStringLiteral(", "))));
-          return settled();
+          return settledWith(
+              tr("The print queues of %1 were kept: %2.").arg(name, names.join(QStringLiteral(", "))));
         }
         // lpadmin may take its time: never on the main thread.
-        printer->performInlineOnCommandQueue([printer, names, settled] {
+        printer->performInlineOnCommandQueue([printer, name, names, settled] {
           const pm::PrintQueueRemoval removal = pm::removePrintQueues(names);
           QString report;
           if (!removal.removed.isEmpty())
@@ -209,9 +217,13 @@ void PrinterDialogs::deleteExistingPrinterQueues(const std::function<void()>& do
             if (!report.isEmpty()) report += QLatin1Char('\n');
             report += tr("Not removed: %1").arg(removal.failed.join(QStringLiteral("; ")));
           }
+          if (!removal.removed.isEmpty())
+            tellActionEnded(tr("%1 print queue(s) of %2 removed: %3.")
+                                .arg(removal.removed.size())
+                                .arg(name, removal.removed.join(QStringLiteral(", "))));
           printer->dialogs().showAlert(removal.failed.isEmpty()
-                                           ? tr("The print queues were removed.")
-                                           : tr("Some print queues could not be removed."),
+                                           ? tr("The print queues of %1 were removed.").arg(name)
+                                           : tr("Some print queues of %1 could not be removed.").arg(name),
                                        report, {}, nullptr);
           settled();
         });

@@ -110,7 +110,7 @@ void pm::PrinterProperties::resetCounter(char letter, const CounterResetCompleti
           printer->dialogs().showPrinterBusyAlert(
               tr("Counter %1 of %2 was not reset: the printer is in use by another program.")
                   .arg(QChar::fromLatin1(letter))
-                  .arg(QString::fromUtf8(printer->descriptionUTF8())),
+                  .arg(printer->printerName()),
               [printer, letter, done, finish](bool retry) {
                 if (retry) printer->properties().resetCounter(letter, done);
                 else finish(false, QString());
@@ -187,7 +187,7 @@ void pm::PrinterProperties::setEnabledUSBSerial(bool enabled, const UsbSerialCom
   };
   printer_.openInterface(
       [printer, enabled, done, finish](IOReturn result) {
-        const QString name = QString::fromUtf8(printer->descriptionUTF8());
+        const QString name = printer->printerName();
         if (result == kIOReturnExclusiveAccess) {
           printer->dialogs().showPrinterBusyAlert(
               tr("The USB serial number of %1 was not changed: the printer is in use by another program.")

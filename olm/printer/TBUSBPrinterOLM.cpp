@@ -8,6 +8,7 @@
 #include "olm/update/UpdateJournal.h"
 #include "olm/update/UpdateReturnWatch.h"
 #include "support/MainQueue.h"
+#include "support/PrinterNaming.h"
 #include "support/Resources.h"
 #include "support/SystemLog.h"
 
@@ -75,10 +76,8 @@ QString TBUSBPrinterOLM::identitySerialNumber() const {
 }
 
 QString TBUSBPrinterOLM::printerName() const {
-  pm::UpdateRecord named;
-  named.model = printerModel() ? pm::modelName(*printerModel()) : model();
-  named.serialNumber = identitySerialNumber();
-  return named.printerName();
+  return pm::PrinterNaming::name(printerModel() ? pm::modelName(*printerModel()) : model(),
+                                 identitySerialNumber());
 }
 
 // ---- Exchanges of the parts ------------------------------------------------------------------------

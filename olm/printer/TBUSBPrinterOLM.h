@@ -98,7 +98,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   void errorWithString(const QString& message, int64_t code);
 
   // ---- Status (TBUSBPrinterOLMStatus.cpp) ---------------------------------------------------------
-  // What the log and the window show for a value that was asked for and did not come. [any]
+  // What the log shows for a value that was asked for and did not come; the user's texts say
+  // pm::PrinterNaming::unknown() instead. [any]
   static inline const QString kNotReadText = QStringLiteral("<NULL>");
   // Whether `key` was read and nothing came (its entry holds no value). [any]
   static bool isUnread(const pm::DeviceInfo& info, const QString& key) {
@@ -149,7 +150,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
   // Identity for the update: the serial number of the device ID, else of the USB string. [any]
   QString identitySerialNumber() const;
-  // "PZA (serial number SIM0001)" for the user's texts. [any]
+  // "PZA SIM0001" for the user's texts (pm::PrinterNaming). [any]
   QString printerName() const;
 
   // What this printer asks and tells the user (olm/printer/PrinterDialogs.h). [any]

@@ -71,7 +71,7 @@ void pm::PrinterUpdate::updateColorTables(TablesCompletion completion) {
     std::optional<pm::UpdateRecord> record = printer->update().updateRecord();
 
     printer->update().waitForPrinterStatusCode(QStringLiteral("00000"));
-    printer->update().setOverridePrinterStatus(QStringLiteral("Updating color tables ..."));
+    printer->update().setOverridePrinterStatus(QStringLiteral("Updating colour tables ..."));
     printer->sendPrinterCommand(Command::TableClear);
     bool delivered = printer->writeStatus() == kIOReturnSuccess;
     printer->colorTables().getPrinterColorTableVersion();

@@ -299,8 +299,8 @@ void pm::PrinterUpdate::updateFirmwareAndColorTables() {
   if (printer_.firmwareVersion().isEmpty()) {
     // The printer comes back as a new object and is read afresh.
     recordUpdateOutcome(QStringLiteral("failed"),
-                        tr("The printer's firmware version could not be read; nothing "
-                           "was changed. Please run the update again."));
+                        tr("The installed version could not be read: refresh and try again. Nothing was "
+                           "changed."));
     printer_.hotPlug();
     return;
   }

@@ -1,5 +1,7 @@
 #include "olm/update/QuitGuard.h"
 
+#include <utility>
+
 #include <QCoreApplication>
 
 #include "olm/update/PrinterLock.h"
@@ -21,6 +23,35 @@ struct QuitTexts {
 bool& asking() {
   static bool shown = false;  // main thread only
   return shown;
+}
+
+const QString kQuestionKey = QStringLiteral("quit-during-update");
+
+QString questionText(const QString& unfinished) {
+  return unfinished + QStringLiteral("\n\n") +
+         QuitTexts::tr(
+             "If you quit now, the update goes on the next time this application runs with the "
+             "printer connected. Until then the printer may not print correctly.");
+}
+
+// The question stands only while an update is unfinished: it follows the updates' progress and
+// goes once the last one has ended.
+void followUpdates() {
+  static bool following = false;
+  if (std::exchange(following, true)) return;
+  const auto review = [] {
+    if (!asking()) return;
+    AlertPresenter* presenter = alertPresenter();
+    if (presenter == nullptr) return;
+    const QString unfinished = unfinishedUpdatesText();
+    if (unfinished.isEmpty()) presenter->withdraw(kQuestionKey);
+    else presenter->revise(kQuestionKey, questionText(unfinished));
+  };
+  // Queued: the journal changes around the events, not necessarily before them.
+  QObject::connect(&UpdateEvents::instance(), &UpdateEvents::finished, &UpdateEvents::instance(), review,
+                   Qt::QueuedConnection);
+  QObject::connect(&UpdateEvents::instance(), &UpdateEvents::progressed, &UpdateEvents::instance(), review,
+                   Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -54,12 +85,12 @@ void quitWhenConfirmed(std::function<void()> quit) {
   systemLog(QStringLiteral("asking before quitting: a firmware update is not finished"));
   AlertRequest request;
   request.title = QuitTexts::tr("A firmware update is not finished");
-  request.message = unfinished + QStringLiteral("\n\n") +
-                    QuitTexts::tr(
-                        "If you quit now, the update goes on the next time this application runs with the "
-                        "printer connected. Until then the printer may not print correctly.");
+  request.message = questionText(unfinished);
   request.buttons = {QuitTexts::tr("Keep Running"), QuitTexts::tr("Quit Anyway")};
+  request.escapeButton = 0;
+  request.key = kQuestionKey;
   request.style = AlertStyle::Critical;
+  followUpdates();
   presenter->present(request, [quit = std::move(quit)](const AlertAnswer& answer) {
     asking() = false;
     if (answer.returnCode == pm::kAlertSecondButtonReturn && quit) quit();

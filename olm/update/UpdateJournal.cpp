@@ -9,6 +9,7 @@
 #include "olm/update/StateRows.h"
 #include "olm/update/StateStore.h"
 #include "olm/update/UpdateHistory.h"
+#include "support/PrinterNaming.h"
 #include "support/SystemLog.h"
 
 namespace pm {
@@ -168,10 +169,7 @@ bool putRecord(Sql& sql, const UpdateRecord& record) {
 
 }  // namespace rows
 
-QString UpdateRecord::printerName() const {
-  const QString name = model.isEmpty() ? QStringLiteral("printer") : model;
-  return serialNumber.isEmpty() ? name : QStringLiteral("%1 (serial number %2)").arg(name, serialNumber);
-}
+QString UpdateRecord::printerName() const { return PrinterNaming::name(model, serialNumber); }
 
 std::optional<UpdateRecord> UpdateJournal::find(const QString& serialNumber, const QString& deviceKey,
                                                 uint16_t productID) {

@@ -54,7 +54,7 @@ struct UpdateRecord {
   // the journal for this process.
   std::shared_ptr<const LoadedArchive> archive;
 
-  // "PZA (serial number SIM0001)", for the user's texts.
+  // "PZA SIM0001", for the user's texts (pm::PrinterNaming).
   QString printerName() const;
 };
 

@@ -264,6 +264,42 @@ von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu b
         <source>Model configuration: %1 line(s) skipped, the first: %2</source>
         <translation>Modellkonfiguration: %1 Zeile(n) übergangen, die erste: %2</translation>
     </message>
+    <message>
+        <source>%1: %2</source>
+        <translation>%1: %2</translation>
+    </message>
+    <message>
+        <source>Switch the USB serial number of %1 on?</source>
+        <translation>Die USB-Seriennummer von %1 einschalten?</translation>
+    </message>
+    <message>
+        <source>Switch the USB serial number of %1 off?</source>
+        <translation>Die USB-Seriennummer von %1 ausschalten?</translation>
+    </message>
+    <message>
+        <source>The printer must be switched off and on afterwards. Print queues that reach it by its USB serial number will not find it any more.</source>
+        <translation>Der Drucker muss danach aus- und wieder eingeschaltet werden. Druckerwarteschlangen, die ihn über seine USB-Seriennummer erreichen, finden ihn dann nicht mehr.</translation>
+    </message>
+    <message>
+        <source>&amp;Switch</source>
+        <translation>&amp;Umschalten</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 was not changed.</source>
+        <translation>Die USB-Seriennummer von %1 wurde nicht geändert.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 is now on.</source>
+        <translation>Die USB-Seriennummer von %1 ist jetzt eingeschaltet.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 is now off.</source>
+        <translation>Die USB-Seriennummer von %1 ist jetzt ausgeschaltet.</translation>
+    </message>
+    <message>
+        <source>The USB serial number of %1 was not changed: %2</source>
+        <translation>Die USB-Seriennummer von %1 wurde nicht geändert: %2</translation>
+    </message>
 </context>
 <context>
     <name>NoPrinterPage</name>
@@ -293,6 +329,21 @@ von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu b
     </message>
 </context>
 <context>
+    <name>PrintQueues</name>
+    <message>
+        <source>lpstat is not installed</source>
+        <translation>lpstat ist nicht installiert</translation>
+    </message>
+    <message>
+        <source>the print system (CUPS) is not running</source>
+        <translation>das Drucksystem (CUPS) läuft nicht</translation>
+    </message>
+    <message>
+        <source>lpstat did not finish</source>
+        <translation>lpstat wurde nicht fertig</translation>
+    </message>
+</context>
+<context>
     <name>PrinterMaintenance</name>
     <message>
         <source>%1 (%2 tables)</source>
@@ -309,6 +360,17 @@ von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu b
     <message>
         <source>Demo mode: no virtual %1 attached; the model is not admitted (models.conf, see README).</source>
         <translation>Demomodus: kein virtueller %1 angeschlossen; das Modell ist nicht zugelassen (models.conf, siehe README).</translation>
+    </message>
+</context>
+<context>
+    <name>PrinterNaming</name>
+    <message>
+        <source>printer</source>
+        <translation>Drucker</translation>
+    </message>
+    <message>
+        <source>unknown</source>
+        <translation>unbekannt</translation>
     </message>
 </context>
 <context>
@@ -421,7 +483,7 @@ von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu b
         <translation>Nicht verfügbar</translation>
     </message>
     <message>
-        <source>Updating color tables ...</source>
+        <source>Updating colour tables ...</source>
         <translation>Farbtabellen werden aktualisiert ...</translation>
     </message>
     <message>
@@ -460,6 +522,118 @@ von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu b
         <source>The printer restarts during its firmware update and returns by itself.</source>
         <translation>Der Drucker startet während der Firmware-Aktualisierung neu und kommt von selbst zurück.</translation>
     </message>
+    <message>
+        <source>Updating firmware ...</source>
+        <translation>Firmware wird aktualisiert ...</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Firmware Update Mode</source>
+        <translation>Firmware-Aktualisierungsmodus</translation>
+    </message>
+    <message>
+        <source>Idle</source>
+        <translation>Bereit</translation>
+    </message>
+    <message>
+        <source>Printing</source>
+        <translation>Druckt</translation>
+    </message>
+    <message>
+        <source>Head cool down cycle</source>
+        <translation>Druckkopf kühlt ab</translation>
+    </message>
+    <message>
+        <source>Motor cool down cycle</source>
+        <translation>Motor kühlt ab</translation>
+    </message>
+    <message>
+        <source>Sleeping (standby mode)</source>
+        <translation>Ruhezustand (Standby)</translation>
+    </message>
+    <message>
+        <source>Cover Open</source>
+        <translation>Abdeckung offen</translation>
+    </message>
+    <message>
+        <source>Scrap Box Missing</source>
+        <translation>Abfallbehälter fehlt</translation>
+    </message>
+    <message>
+        <source>Paper End</source>
+        <translation>Papier zu Ende</translation>
+    </message>
+    <message>
+        <source>Ribbon End</source>
+        <translation>Farbband zu Ende</translation>
+    </message>
+    <message>
+        <source>Paper Jam</source>
+        <translation>Papierstau</translation>
+    </message>
+    <message>
+        <source>Ribbon Error</source>
+        <translation>Farbbandfehler</translation>
+    </message>
+    <message>
+        <source>Wrong Paper</source>
+        <translation>Falsches Papier</translation>
+    </message>
+    <message>
+        <source>Bad Data</source>
+        <translation>Fehlerhafte Daten</translation>
+    </message>
+    <message>
+        <source>Head Voltage Error</source>
+        <translation>Fehler der Druckkopfspannung</translation>
+    </message>
+    <message>
+        <source>Head Position Error</source>
+        <translation>Fehler der Druckkopfposition</translation>
+    </message>
+    <message>
+        <source>Power supply Error</source>
+        <translation>Fehler der Stromversorgung</translation>
+    </message>
+    <message>
+        <source>Cutter Error</source>
+        <translation>Fehler des Schneidwerks</translation>
+    </message>
+    <message>
+        <source>Pinch Roller Error</source>
+        <translation>Fehler der Andruckrolle</translation>
+    </message>
+    <message>
+        <source>Head Temp High Error</source>
+        <translation>Druckkopf zu heiß</translation>
+    </message>
+    <message>
+        <source>Media Temp Error</source>
+        <translation>Fehler der Medientemperatur</translation>
+    </message>
+    <message>
+        <source>Motor Temp Error</source>
+        <translation>Fehler der Motortemperatur</translation>
+    </message>
+    <message>
+        <source>Ribbon Tension Error</source>
+        <translation>Fehler der Farbbandspannung</translation>
+    </message>
+    <message>
+        <source>RFID Module Error</source>
+        <translation>Fehler des RFID-Moduls</translation>
+    </message>
+    <message>
+        <source>System Fail Error</source>
+        <translation>Systemfehler</translation>
+    </message>
+    <message>
+        <source>Unknown Status</source>
+        <translation>Unbekannter Status</translation>
+    </message>
 </context>
 <context>
     <name>QtAlertPresenter</name>
@@ -478,6 +652,14 @@ von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu b
     <message>
         <source>Printer Maintenance</source>
         <translation>Druckerwartung</translation>
+    </message>
+    <message>
+        <source>OK</source>
+        <translation>OK</translation>
+    </message>
+    <message>
+        <source>Back</source>
+        <translation>Zurück</translation>
     </message>
 </context>
 <context>
@@ -549,6 +731,10 @@ von Lauf zu Lauf behalten; PRINTER_MAINTENANCE_SIMULATE_RESET=1 lässt sie neu b
         <source>USB Available</source>
         <translation>USB verfügbar</translation>
     </message>
+    <message>
+        <source>%1 (build %2)</source>
+        <translation>%1 (Build %2)</translation>
+    </message>
 </context>
 <context>
     <name>TBUSBPrinter</name>
@@ -598,10 +784,6 @@ Once updated, the VLA printer will REQUIRE the use of VLAQ media packs.%2 This p
         <translation>Dieses Aktualisierungsprogramm ist für den Drucker OLM VLA. Es bringt den Drucker auf %1.
 
 Nach der Aktualisierung BENÖTIGT der VLA-Drucker VLAQ-Medienpakete.%2 Dieser Vorgang kann nicht rückgängig gemacht werden.</translation>
-    </message>
-    <message>
-        <source>Please power-cycle the selected printer now to complete the process!</source>
-        <translation>Bitte schalten Sie den ausgewählten Drucker jetzt aus und wieder ein, um den Vorgang abzuschließen!</translation>
     </message>
     <message>
         <source>The Selected Printer is Unavailable. (Busy)</source>
@@ -920,14 +1102,6 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
         <translation>Nicht entfernt: %1</translation>
     </message>
     <message>
-        <source>The print queues were removed.</source>
-        <translation>Die Druckerwarteschlangen wurden entfernt.</translation>
-    </message>
-    <message>
-        <source>Some print queues could not be removed.</source>
-        <translation>Einige Druckerwarteschlangen konnten nicht entfernt werden.</translation>
-    </message>
-    <message>
         <source>The printer could not be opened (%1).</source>
         <translation>Der Drucker konnte nicht geöffnet werden (%1).</translation>
     </message>
@@ -974,10 +1148,6 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>Stopped before anything was written; nothing was changed.</source>
         <translation>Angehalten, bevor etwas geschrieben wurde; es wurde nichts geändert.</translation>
-    </message>
-    <message>
-        <source>The printer&apos;s firmware version could not be read; nothing was changed. Please run the update again.</source>
-        <translation>Die Firmware-Version des Druckers konnte nicht gelesen werden; es wurde nichts geändert. Bitte führen Sie die Aktualisierung erneut aus.</translation>
     </message>
     <message>
         <source>The printer could not be opened; nothing was changed.</source>
@@ -1118,6 +1288,40 @@ Es wurde nichts geändert. Versuchen Sie es erneut, wenn dieses Programm fertig 
     <message>
         <source>%1 holds the printer; nothing was done.</source>
         <translation>%1 belegt den Drucker; es wurde nichts getan.</translation>
+        <source>Please switch %1 off and on now to complete the change.</source>
+        <translation>Bitte schalten Sie %1 jetzt aus und wieder ein, um die Änderung abzuschließen.</translation>
+    </message>
+    <message>
+        <source>The print queues of %1 could not be checked: %2.</source>
+        <translation>Die Druckerwarteschlangen von %1 konnten nicht geprüft werden: %2.</translation>
+    </message>
+    <message>
+        <source>No print queue reaches %1 by its USB serial number.</source>
+        <translation>Keine Druckerwarteschlange erreicht %1 über seine USB-Seriennummer.</translation>
+    </message>
+    <message>
+        <source>Demo mode: the print queues of %1 were left alone: %2.</source>
+        <translation>Demo-Modus: Die Druckerwarteschlangen von %1 wurden nicht verändert: %2.</translation>
+    </message>
+    <message>
+        <source>The print queues of %1 were kept: %2.</source>
+        <translation>Die Druckerwarteschlangen von %1 wurden behalten: %2.</translation>
+    </message>
+    <message>
+        <source>%1 print queue(s) of %2 removed: %3.</source>
+        <translation>%1 Druckerwarteschlange(n) von %2 entfernt: %3.</translation>
+    </message>
+    <message>
+        <source>The print queues of %1 were removed.</source>
+        <translation>Die Druckerwarteschlangen von %1 wurden entfernt.</translation>
+    </message>
+    <message>
+        <source>Some print queues of %1 could not be removed.</source>
+        <translation>Einige Druckerwarteschlangen von %1 konnten nicht entfernt werden.</translation>
+    </message>
+    <message>
+        <source>The installed version could not be read: refresh and try again. Nothing was changed.</source>
+        <translation>Die installierte Version konnte nicht gelesen werden: Bitte neu einlesen und erneut versuchen. Es wurde nichts geändert.</translation>
     </message>
 </context>
 <context>

@@ -138,7 +138,8 @@ class DesktopFilesTest : public QObject {
   // lets the seat's user at every model's printers. The deployer's model configuration: good lines
   // change the IDs in force, each bad line is skipped whole and named with its file, line and
   // reason; a later file overrides an earlier one setting by setting. The program prints the rule
-  // for the user's file's IDs.
+  // for the user's file's IDs, and its other options (--help, --version, a wrong one) answer without
+  // a window.
   void udevRuleAndModelConfiguration() {
     const QByteArray rule = readFile(QStringLiteral(PM_BINARY_DIR "/") + QLatin1String(pm::kUdevRuleName));
     for (const pm::ModelTraits& traits : pm::allModelTraits())
@@ -195,6 +196,16 @@ class DesktopFilesTest : public QObject {
             writeFile(dir.filePath(QStringLiteral("printer-maintenance/models.conf")),
                       "PZA vendor=0x04f9 product=0x0042\n"));
     const ScopedEnv configHome("XDG_CONFIG_HOME", dir.path().toLocal8Bit());
+    // The other options answer without a window too; an unknown one is a usage error in one line.
+    for (const auto& [option, exitCode, out, err] :
+         {std::tuple{"--help", 0, "Usage: printer-maintenance ", ""},
+          {"--version", 0, "printer-maintenance " PM_VERSION "\n", ""},
+          {"--frobnicate", 3, "", "printer-maintenance: unknown option --frobnicate (see --help)\n"}}) {
+      QProcess asked;
+      asked.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"), {QString::fromLatin1(option)});
+      QVERIFY2(asked.waitForFinished(10000) && asked.exitCode() == exitCode, option);
+      QVERIFY2(asked.readAllStandardOutput().startsWith(out) && asked.readAllStandardError() == err, option);
+    }
     QProcess program;
     program.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"),
                   {QStringLiteral("--print-udev-rule")});
@@ -207,15 +218,17 @@ class DesktopFilesTest : public QObject {
   // The application as built, in demo mode with a printer held by another program, one with an
   // exchange in flight (its replies take two seconds) and one that answers nothing: told to quit
   // a second after its window showed, it ends within 200 ms, cleanly (this debug build would
-  // abort on a broken thread rule).
+  // abort on a broken thread rule). Its terminal meanwhile sees warnings and errors only, one line
+  // each: the frames, method names and dumps are the system log's.
   void quitEndsTheProcessAtOnce() {
     QTemporaryDir config;
     const ScopedEnv platform("QT_QPA_PLATFORM", "offscreen");
     const ScopedEnv home("XDG_CONFIG_HOME", config.path().toLocal8Bit());
     const ScopedEnv simulate("PRINTER_MAINTENANCE_SIMULATE", "PZA:busy,PZA:latency=2s,PZA:deaf");
     const ScopedEnv report("PRINTER_MAINTENANCE_REPORT_SHOWN", QByteArray::number(kQuitAfterMs));
+    const QString terminal = config.filePath(QStringLiteral("stderr"));
     QProcess app;
-    app.setStandardErrorFile(QProcess::nullDevice());
+    app.setStandardErrorFile(terminal);
     app.start(QStringLiteral(PM_BINARY_DIR "/printer-maintenance"), {});
     QVERIFY(app.waitForStarted());
     QVERIFY(QTest::qWaitFor([&] { return app.canReadLine(); }, 60000));
@@ -231,6 +244,11 @@ class DesktopFilesTest : public QObject {
     const qint64 boundMs = kSlowdown == 1 ? 200 : 3000;
     QVERIFY2(quitMs < boundMs, qPrintable(QStringLiteral("quit took %1 ms").arg(quitMs)));
     QCOMPARE((std::pair{app.exitStatus(), app.exitCode()}), (std::pair{QProcess::NormalExit, 0}));
+    static const QRegularExpression warningOrError(QStringLiteral(
+        R"(^\d{4}-\d\d-\d\d [\d:.]+ \S+\[\d+:\d+\] (ERROR|Error|error|FAILED|Bad |WARN|failed|)"
+        R"(could not|no permission))"));
+    for (const QString& line : QString::fromUtf8(readFile(terminal)).split(u'\n', Qt::SkipEmptyParts))
+      QVERIFY2(warningOrError.match(line).hasMatch(), qPrintable(line));
   }
 
   // Installed for German (the file found from the locale in the resource directory's

@@ -170,8 +170,11 @@ class VendorPrinterTest : public QObject {
     QVERIFY(!device_->device()->isOpen());
     // Power-cycle (the device shows its serial string until then), the question, the outcome.
     const std::vector<pm::AlertRequest> shown = rig_->alerts().requests();
-    QCOMPARE(rig_->alerts().titles().mid(1),
-             (QStringList{question, QStringLiteral("Some print queues could not be removed.")}));
+    QCOMPARE(
+        rig_->alerts().titles().mid(1),
+        (QStringList{question, QStringLiteral("Some print queues of PZA SIM0001 could not be removed.")}));
+    QCOMPARE(rig_->alerts().titles().first(),
+             QStringLiteral("Please switch PZA SIM0001 off and on now to complete the change."));
     for (const QString& name : {QStringLiteral("mine"), QStringLiteral("mine_plain"), injected})
       QVERIFY2(shown[1].message.contains(name + u'\n'), qPrintable(shown[1].message));
     QCOMPARE(shown[1].buttons, (QStringList{QStringLiteral("&Remove"), QStringLiteral("&Keep")}));
@@ -197,6 +200,33 @@ class VendorPrinterTest : public QObject {
         [&] { return log.contains(QStringLiteral("demo mode: the print queues mine, mine_plain")); }));
     QVERIFY(!rig_->alerts().titles().contains(question));
     QCOMPARE(calls().size(), 6);
+    qunsetenv("PRINTER_MAINTENANCE_SIMULATE");
+
+    // Every outcome of the queue step is told, naming the printer: none found, or why the queues
+    // could not be checked (no lpstat; CUPS not running).
+    const QString empty = tools.filePath(QStringLiteral("empty"));
+    QVERIFY(QDir().mkpath(empty));
+    const QByteArray cupsDown = "#!/bin/sh\necho 'lpstat: Scheduler is not running.' >&2; exit 1\n";
+    for (const auto& [listing, lpstatOnPath, told] :
+         {std::tuple{QByteArray(""), true,
+                     QStringLiteral("No print queue reaches PZA SIM0001 by its USB serial number.")},
+          {cupsDown, true,
+           QStringLiteral("The print queues of PZA SIM0001 could not be checked: the print system (CUPS) is "
+                          "not running.")},
+          {QByteArray(), false,
+           QStringLiteral(
+               "The print queues of PZA SIM0001 could not be checked: lpstat is not installed.")}}) {
+      if (listing.startsWith("#!"))
+        QVERIFY(writeFile(tools.filePath(QStringLiteral("lpstat")), listing, true));
+      else QVERIFY(writeFile(tools.filePath(QStringLiteral("listing")), listing));
+      qputenv("PATH", lpstatOnPath ? tools.path().toLocal8Bit() + ':' + path : empty.toLocal8Bit());
+      const qsizetype before = rig_->application().statuses().size();
+      printer_->properties().setUsbISerial(!printer_->properties().usbISerial());
+      QVERIFY2(PrinterTestRig::waitFor([&] { return rig_->application().statuses().size() > before; }),
+               qPrintable(told));
+      QCOMPARE(rig_->application().statuses().last(), told);
+    }
+    qputenv("PATH", path);
   }
 
   void attachSequence_data() {

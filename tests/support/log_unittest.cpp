@@ -111,6 +111,7 @@ class LogTest : public QObject {
  private slots:
   void init() {
     ZOVRAN_Log::resetToDefaults();
+    pm::setDetailOnStandardError(true);  // as PRINTER_MAINTENANCE_DEBUG=1: every line to look at
     err_ = new StdErrRedirect;
     dir_ = new QTemporaryDir;
   }
@@ -267,7 +268,7 @@ class LogTest : public QObject {
     const QByteArrayList plain = daemon.received();
     QStringList priorities;
     for (const QByteArray& line : plain) priorities += QString::fromLatin1(line.left(line.indexOf('>') + 1));
-    QCOMPARE(priorities, QStringList({"<11>", "<12>", "<14>", "<11>"}));
+    QCOMPARE(priorities, QStringList({"<11>", "<12>", "<15>", "<11>"}));
     const QRegularExpression datagram(
         QStringLiteral(R"(^<11>\w{3} [ \d]\d \d\d:\d\d:\d\d log_unittest\[%1\]: ERROR: )").arg(::getpid()));
     QVERIFY2(QString::fromUtf8(plain[0]).contains(datagram), plain[0].constData());
@@ -291,6 +292,21 @@ class LogTest : public QObject {
     pm::systemLog(QStringLiteral("elsewhere"));
     QVERIFY(err_->contents().endsWith(" elsewhere\n"));
     qunsetenv("JOURNAL_STREAM");
+
+    // A user's terminal: warnings and errors only, one line each; the detail still reaches the
+    // system log, at debug priority.
+    pm::reviewLogDestinations(daemon.path_);
+    pm::setDetailOnStandardError(false);
+    const qsizetype before = err_->contents().size();
+    daemon.received();
+    pm::systemLogf("%s", "-[TBPrinters awakeFromNib]");
+    ZOVRAN_Log::debug(QStringLiteral("++++ 0000: 1b 50 01"));
+    pm::systemLog(QStringLiteral("could not write the state file\nit is read-only"));
+    QCOMPARE(err_->contents().mid(before).count('\n'), 1);
+    QVERIFY2(err_->contents().endsWith("] could not write the state file | it is read-only\n"),
+             err_->contents().mid(before).constData());
+    const QByteArrayList quiet = daemon.received();
+    QVERIFY(quiet.size() == 3 && quiet[0].startsWith("<15>") && quiet[1].startsWith("<15>"));
 
     // Started with standard error closed, the first descriptor opened must not become it.
     const int saved = ::dup(STDERR_FILENO);

@@ -175,7 +175,7 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY2(device_->lastTableProblem().isEmpty(), qPrintable(device_->lastTableProblem()));
     // Every dialog named the printer; the verified end cleared the update's record.
     for (const pm::AlertRequest& alert : rig_->alerts().requests())
-      QCOMPARE(alert.printerName, QStringLiteral("%1 (serial number SIM0001)").arg(sim::modelName(model)));
+      QCOMPARE(alert.printerName, QStringLiteral("%1 SIM0001").arg(sim::modelName(model)));
     QVERIFY(pm::UpdateJournal::records().isEmpty());
 
     // The status was read before the rewrite request, the version before the upload.
@@ -393,7 +393,7 @@ class UpdateEndToEndTest : public QObject {
     device_->setUpdateFault(sim::UpdateFault(fault));
     QVERIFY(update({1001, 1001}, title));
     QVERIFY2(lastAlert().message.contains(told), qPrintable(lastAlert().message));
-    QCOMPARE(lastAlert().printerName, QStringLiteral("KTC (serial number SIM0001)"));
+    QCOMPARE(lastAlert().printerName, QStringLiteral("KTC SIM0001"));
     const QStringList sent = commandsOf(updateFrames(*device_));
     QCOMPARE(sent.count(QStringLiteral("FW_UPDFLASH_PROGRAM")), uploads);
     QCOMPARE(sent.contains(QStringLiteral("TBL_CL")), stage == 2);
@@ -426,8 +426,8 @@ class UpdateEndToEndTest : public QObject {
         &strangerDevice);
     QVERIFY(stranger);
     QVERIFY(waitForAlert(QStringLiteral("The firmware update is not finished")));
-    QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number SIM0001)")));
-    QVERIFY(lastAlert().message.contains(QLatin1String("PZA (serial number OTHER42)")));
+    QVERIFY(lastAlert().message.contains(QLatin1String("PZA SIM0001")));
+    QVERIFY(lastAlert().message.contains(QLatin1String("PZA OTHER42")));
     QTRY_VERIFY(!stranger->firmwareVersion().isEmpty());
     QVERIFY(PrinterTestRig::settle(stranger) && !stranger->inFirmwareUpdate());
 
