@@ -1,5 +1,6 @@
 #include "olm/update/UpdateJournal.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <QDir>
@@ -50,6 +51,7 @@ QJsonObject toJson(const UpdateRecord& r) {
                      {QStringLiteral("targetVersion"), r.targetVersion},
                      {QStringLiteral("stage"), static_cast<int>(r.stage)},
                      {QStringLiteral("uploads"), r.uploads},
+                     {QStringLiteral("tableRounds"), r.tableRounds},
                      {QStringLiteral("tablesToWrite"), QJsonArray::fromStringList(r.tablesToWrite)},
                      {QStringLiteral("started"), r.started.toUTC().toString(Qt::ISODate)}};
 }
@@ -66,6 +68,7 @@ std::optional<UpdateRecord> fromJson(const QJsonValue& value) {
   r.targetVersion = o.value(QStringLiteral("targetVersion")).toString();
   r.stage = static_cast<UpdateStage>(o.value(QStringLiteral("stage")).toInt(0));
   r.uploads = o.value(QStringLiteral("uploads")).toInt(-1);
+  r.tableRounds = std::clamp(o.value(QStringLiteral("tableRounds")).toInt(0), 0, UpdateJournal::kMaxUploads);
   for (const auto& table : o.value(QStringLiteral("tablesToWrite")).toArray())
     r.tablesToWrite << table.toString();
   r.started = QDateTime::fromString(o.value(QStringLiteral("started")).toString(), Qt::ISODate);

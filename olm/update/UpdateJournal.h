@@ -44,6 +44,7 @@ struct UpdateRecord {
   QString targetVersion;                              // the archive's version ("PZA 01.10")
   UpdateStage stage = UpdateStage::RestartRequested;  // never TablesWritten: that ends the record
   int uploads = 0;                                    // images sent for this update
+  int tableRounds = 0;                                // times the colour tables were erased and written
   QStringList tablesToWrite;                          // colour-table files not yet written with success
   QDateTime started;
   // The archive read and checked at the start; not persisted (a new process loads it again).
