@@ -125,6 +125,7 @@ void pm::PrinterUpdate::updateColorTables(TablesCompletion completion) {
               : std::span<const pm::ColorTableSlot>{};
     QStringList unread;
     QStringList refused;
+    QStringList refusedNames;
     for (int look = 1; look <= 2; ++look) {
       if (look == 2) {
         if (unread.isEmpty()) break;
@@ -134,20 +135,28 @@ void pm::PrinterUpdate::updateColorTables(TablesCompletion completion) {
       if (look == 1) printer->colorTables().getPrinterColorTableChecksum();
       unread.clear();
       refused.clear();
+      refusedNames.clear();
       for (const QString& name : archive->fileNames.mid(1)) {
         const std::optional<TableTarget> target = tableTarget(tableSlots, name);
         if (!target) continue;
         const QString reported =
             printer->deviceInfoDict()->string(QLatin1String(pm::colorTableKey(target->key).version));
         if (reported.trimmed().isEmpty()) unread << name;
-        else if (!reportsTable(reported, name, target->version))
+        else if (!reportsTable(reported, name, target->version)) {
           refused << tr("%1 (it reports version %2)").arg(name, reported.trimmed());
+          refusedNames << name;
+        }
       }
     }
     if (!unread.isEmpty())
       pm::systemLog(QStringLiteral("colour table versions not reported, counted as written: %1")
                         .arg(unread.join(QStringLiteral(", "))));
     if (!refused.isEmpty()) {
+      if (record) {
+        for (const QString& name : refusedNames)
+          if (!record->tablesToWrite.contains(name)) record->tablesToWrite << name;
+        pm::UpdateJournal::put(*record);
+      }
       return finish(
           false,
           refused.size() == 1
