@@ -723,14 +723,6 @@ Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschloss
         <translation>Der Drucker hat aufgehört, die Farbtabellen anzunehmen; sie sind gelöscht oder unvollständig.</translation>
     </message>
     <message>
-        <source>The printer did not take the colour table %1 (it reports version %2).</source>
-        <translation>Der Drucker hat die Farbtabelle %1 nicht angenommen (er meldet Version %2).</translation>
-    </message>
-    <message>
-        <source>none</source>
-        <translation>keine</translation>
-    </message>
-    <message>
         <source>The firmware update is already running</source>
         <translation>Die Firmware-Aktualisierung läuft bereits</translation>
     </message>
@@ -957,6 +949,50 @@ Jetzt entfernen? Richten Sie den Drucker danach neu ein, um auf ihm zu drucken.<
     <message>
         <source>The printer did not answer.</source>
         <translation>Der Drucker hat nicht geantwortet.</translation>
+    </message>
+    <message>
+        <source>The reset could not be confirmed: the printer reports &quot;%1&quot;.</source>
+        <translation>Das Zurücksetzen konnte nicht bestätigt werden: Der Drucker meldet &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>%1 (it reports version %2)</source>
+        <translation>%1 (er meldet Version %2)</translation>
+    </message>
+    <message>
+        <source>The printer did not take the colour table %1.</source>
+        <translation>Der Drucker hat die Farbtabelle %1 nicht angenommen.</translation>
+    </message>
+    <message>
+        <source>The printer did not take the colour tables %1.</source>
+        <translation>Der Drucker hat die Farbtabellen %1 nicht angenommen.</translation>
+    </message>
+    <message>
+        <source>%1 does not answer after the new firmware was sent.
+
+Please switch the printer off and on again and keep it connected. The update continues when the printer returns.</source>
+        <translation>%1 antwortet nicht, nachdem die neue Firmware gesendet wurde.
+
+Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschlossen. Die Aktualisierung wird fortgesetzt, sobald der Drucker zurück ist.</translation>
+    </message>
+    <message>
+        <source>There is no firmware for this printer.</source>
+        <translation>Für diesen Drucker gibt es keine Firmware.</translation>
+    </message>
+    <message>
+        <source>The firmware of %1 was not updated: the printer is not idle (%2); it may be in use by another program. Nothing was changed.</source>
+        <translation>Die Firmware von %1 wurde nicht aktualisiert: Der Drucker ist nicht bereit (%2); möglicherweise verwendet ihn ein anderes Programm. Es wurde nichts verändert.</translation>
+    </message>
+    <message>
+        <source>The colour tables were sent to %1 %2 times and the printer did not take them.
+
+Please contact customer support.</source>
+        <translation>Die Farbtabellen wurden %2-mal an %1 gesendet, und der Drucker hat sie nicht angenommen.
+
+Bitte wenden Sie sich an den Kundendienst.</translation>
+    </message>
+    <message>
+        <source>The colour tables were written, but the printer&apos;s firmware version could not be confirmed. Please switch the printer off and on again and check its version.</source>
+        <translation>Die Farbtabellen wurden geschrieben, aber die Firmware-Version des Druckers konnte nicht bestätigt werden. Bitte schalten Sie den Drucker aus und wieder ein und prüfen Sie seine Version.</translation>
     </message>
 </context>
 <context>
