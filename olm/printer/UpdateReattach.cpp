@@ -46,17 +46,16 @@ void pm::PrinterUpdate::recogniseUpdateAtAttach() {
   if (const std::optional<pm::UpdateRecord> record =
           pm::UpdateJournal::find(serial, key, printer_.productID())) {
     // The update goes on from here: in this process, or in a new one after a stop. A record begun
-    // at a loader without a serial number learns it when the printer tells it.
-    const QString named = record->serialNumber.isEmpty() ? serial : record->serialNumber;
-    pm::UpdateEvents::begin(named);
-    pm::UpdateEvents::progress({named, pm::UpdateProgress::Kind::Back, static_cast<int>(record->stage)});
+    // at a loader without a serial number keeps the name its update began under (matched by port).
+    pm::UpdateEvents::begin(record->serialNumber);
+    pm::UpdateEvents::progress(
+        {record->serialNumber, pm::UpdateProgress::Kind::Back, static_cast<int>(record->stage)});
     printer_.deviceInfoDict()->setValue(TBUSBPrinterOLM::kUpdateStageKey, static_cast<int>(record->stage));
     if (!record->fromVersion.isEmpty())
       printer_.deviceInfoDict()->setValue(QStringLiteral("firmwareVersionPrevious"), record->fromVersion);
-    if (record->deviceKey != key || record->serialNumber != named) {
+    if (record->deviceKey != key) {
       pm::UpdateRecord moved = *record;
       moved.deviceKey = key;
-      moved.serialNumber = named;
       pm::UpdateJournal::put(moved);
     }
   } else {
