@@ -17,11 +17,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const QByteArrayView header = input.first(std::min<qsizetype>(input.size(), framing::kReplyHeaderSize));
   const std::optional<uint32_t> count = framing::parseReplyLength(header);
 
-  // The header is read as strtol reads it (it stops at a NUL as well).
+  // The header is read as strtol reads it (it stops at a NUL as well); one without digits is
+  // malformed.
   char terminated[framing::kReplyHeaderSize + 1] = {};
   std::memcpy(terminated, header.data(), static_cast<size_t>(header.size()));
-  const long expected = std::strtol(terminated, nullptr, 10);
-  if (expected >= 0 && expected <= long(framing::kReplyBodyLimit)) {
+  char* end = nullptr;
+  const long expected = std::strtol(terminated, &end, 10);
+  if (end != terminated && expected >= 0 && expected <= long(framing::kReplyBodyLimit)) {
     FUZZ_CHECK(count && long(*count) == expected);
   } else {
     FUZZ_CHECK(!count);

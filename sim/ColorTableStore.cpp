@@ -38,7 +38,7 @@ QString ColorTable::checksum() const { return data.isEmpty() ? kErasedVersion : 
 
 ColorTableStore::ColorTableStore(Model model, const QString& factoryVersion) : model_(model) {
   for (const TableSlot& slot : tableSlotsOf(model))
-    tables_.append(ColorTable{slot, factoryVersion, factoryData(model, slot, factoryVersion)});
+    tables_.append(ColorTable{slot, factoryVersion, factoryData(model, slot, factoryVersion), {}});
 }
 
 bool ColorTableStore::setTable(TableSlot slot, const QString& version, const QByteArray& data) {
@@ -53,6 +53,7 @@ void ColorTableStore::eraseAll() {
   for (ColorTable& table : tables_) {
     table.version = kErasedVersion;
     table.data.clear();
+    table.name.clear();
   }
   selected_.reset();
 }
@@ -86,7 +87,7 @@ std::optional<QString> ColorTableStore::selectByVersionName(const QByteArray& na
   if (media == Media::None && model_ == Model::KTC) media = Media::PD;
   const TableSlot slot{number, media};
   if (!numberOk || !find(slot)) return QStringLiteral("this printer has no table for \"%1\"").arg(text);
-  selected_ = ColorTable{slot, parts.last(), {}};
+  selected_ = ColorTable{slot, parts.last(), {}, text};
   return std::nullopt;
 }
 
@@ -99,6 +100,7 @@ std::optional<QString> ColorTableStore::writeSelected(const QByteArray& data) {
   ColorTable* table = find(selected_->slot);
   table->version = selected_->version;
   table->data = data;
+  table->name = selected_->name;
   selected_.reset();
   return std::nullopt;
 }

@@ -23,6 +23,7 @@ struct ColorTable {
   TableSlot slot;
   QString version;  // "0100"; "0000" when erased
   QByteArray data;
+  QString name;  // the version name it was written with ("PZA_PD_300_0100.CWD"); empty: factory, erased
   QString checksum() const;
 };
 

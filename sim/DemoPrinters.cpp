@@ -67,6 +67,14 @@ std::optional<DemoEntry> parseEntry(const QString& entry, int index) {
       demo.config.serialNumber = value;
     } else if (name == QLatin1String("late") && hasValue) {
       demo.config.lateReplies = value;
+    } else if (word == QLatin1String("tableversion=name")) {
+      demo.config.tableVersionForm = VirtualPrinterConfig::TableVersionForm::Name;
+    } else if (word == QLatin1String("tableversion=late")) {
+      demo.config.tableVersionForm = VirtualPrinterConfig::TableVersionForm::LateAfterWrite;
+    } else if (word == QLatin1String("fwformat=short")) {
+      demo.config.shortFirmwareVersion = true;
+    } else if (name == QLatin1String("loaderserial") && word.contains(QLatin1Char('='))) {
+      demo.config.loaderSerial = value;
     } else if (name == QLatin1String("status") && hasValue) {
       demo.config.statusSequence = QStringList{value};
     } else if (const std::optional<uint32_t> ms = parseLatency(value);

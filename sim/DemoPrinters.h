@@ -15,6 +15,10 @@
 //   late=COMMAND    every reply to COMMAND ("FVER", "COUNTER_LIFE", "STATUS") comes after the
 //                   host's read gave up and waits in the pipe for the next read
 //   restart=N       time off the bus at each restart, as latency (default 2.5 s)
+//   tableversion=name  a colour table's version read answers the version name it was written with
+//   tableversion=late  the first colour-table version read after each table's data comes late
+//   fwformat=short  "FVER" answers "PZA 1.10" for "PZA 01.10"
+//   loaderserial=S  its loader reports serial number S ("0") in its USB string and device ID
 //   loader          powered on in its firmware update mode, as a printer left between an
 //                   update's phases
 // Given a folder, each printer keeps its firmware, loader state, counters, settings and colour

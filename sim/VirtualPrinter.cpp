@@ -55,6 +55,10 @@ std::shared_ptr<VirtualPrinter> VirtualPrinter::attach(usb::virt::VirtualUsbBus&
   description.serialNumber = config.iSerialEnabled ? config.serialNumber : QString();
   description.deviceId1284 = deviceId1284(config.model, config.serialNumber);
   description.stringLatencyMs = config.identityLatencyMs;
+  if (config.inLoader && !config.loaderSerial.isEmpty()) {
+    description.serialNumber = config.loaderSerial;
+    description.deviceId1284 = deviceId1284(config.model, config.loaderSerial);
+  }
   std::shared_ptr<VirtualUsbDevice> device = bus.attach(description, printer);
   {
     std::lock_guard lock(printer->mutex_);
@@ -73,7 +77,10 @@ VirtualPrinter::VirtualPrinter(Token, const VirtualPrinterConfig& config)
       tables_(config.model, initialTableVersion(config)),
       latencyMs_(config.latencyMs),
       restartDelayMs_(config.restartDelayMs),
-      lateReplies_(config.lateReplies) {
+      lateReplies_(config.lateReplies),
+      tableVersionForm_(config.tableVersionForm),
+      shortFirmwareVersion_(config.shortFirmwareVersion),
+      loaderSerial_(config.loaderSerial) {
   updateMode_ = config.inLoader;
 }
 
@@ -305,6 +312,11 @@ VirtualDeviceDescription VirtualPrinter::description() const {
   VirtualDeviceDescription desc = dev ? dev->description() : VirtualDeviceDescription{};
   std::lock_guard lock(mutex_);
   desc.serialNumber = iSerialEnabled_ ? serialNumber_ : QString();
+  desc.deviceId1284 = deviceId1284(model_, serialNumber_);
+  if (updateMode_ && !loaderSerial_.isEmpty()) {
+    desc.serialNumber = loaderSerial_;
+    desc.deviceId1284 = deviceId1284(model_, loaderSerial_);
+  }
   return desc;
 }
 

@@ -53,8 +53,16 @@ struct VirtualPrinterConfig {
   uint16_t vendorId = 0;          // the USB IDs; 0: the model's own
   uint16_t productId = 0;
   // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none)
-  // comes late, as ReplyFault::SlowReply; empty: none.
+  // comes late, as ReplyFault::SlowReply, before and after every restart; empty: none.
   QString lateReplies{};
+  // How a table's version read answers: Digits its 4-digit version; Name the version name it was
+  // written with (a factory table its version); LateAfterWrite as Digits, but the first version
+  // read after each table's data comes late (the printer is still storing it).
+  enum class TableVersionForm { Digits, Name, LateAfterWrite };
+  TableVersionForm tableVersionForm = TableVersionForm::Digits;
+  bool shortFirmwareVersion = false;  // "FVER" answers "PZA 1.10" for "PZA 01.10"
+  // The serial number its loader reports in the USB string and the device ID ("0"); empty: its own.
+  QString loaderSerial{};
 };
 
 enum class ReplyFault {
@@ -159,6 +167,7 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   std::optional<QByteArray> answer(const ReceivedFrame& frame, BusAction* action);
   std::optional<QByteArray> answerInUpdateMode(const ReceivedFrame& frame, BusAction* action);
   std::optional<QByteArray> answerTableRead(const ReceivedFrame& frame);
+  QByteArray firmwareReply() const;
   void resetCounter(const QByteArray& payload);
   void writeISerial(const QByteArray& payload);
   void writeTable(const ReceivedFrame& frame);
@@ -198,6 +207,10 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   bool stallNext_ = false;
   bool stallWrite_ = false;  // the bulk write under way stalls
   QString lateReplies_;
+  const VirtualPrinterConfig::TableVersionForm tableVersionForm_;
+  const bool shortFirmwareVersion_;
+  const QString loaderSerial_;
+  bool tableReadLate_ = false;  // the next table version read comes late (LateAfterWrite)
   uint64_t commandsReceived_ = 0;
   uint64_t commandsAnswered_ = 0;
 

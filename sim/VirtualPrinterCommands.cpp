@@ -44,7 +44,11 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
       frame.category != QLatin1String("MNT_RD") && frame.category != QLatin1String("TBL_RD"))
     stateChanged_ = true;
   const QString& name = frame.subKey.isEmpty() ? frame.category : frame.subKey;
-  if (body) queueReply(*body, !lateReplies_.isEmpty() && name == lateReplies_);
+  const bool tableVersionRead =
+      frame.category == QLatin1String("TBL_RD") && frame.subKey.endsWith(QLatin1String("Version"));
+  const bool late = (!lateReplies_.isEmpty() && name == lateReplies_) ||
+                    (tableVersionRead && std::exchange(tableReadLate_, false));
+  if (body) queueReply(*body, late);
   return action;
 }
 
@@ -59,7 +63,7 @@ std::optional<QByteArray> VirtualPrinter::answer(const ReceivedFrame& frame, Bus
     return code.toLatin1();
   }
   if (category == QLatin1String("INFO")) {
-    if (key == QLatin1String("FVER")) return firmwareVersion_.toLatin1();
+    if (key == QLatin1String("FVER")) return firmwareReply();
     if (key == QLatin1String("SERIAL_NUMBER")) return serialNumber_.toLatin1();
     return std::nullopt;
   }
@@ -103,12 +107,18 @@ std::optional<QByteArray> VirtualPrinter::answerInUpdateMode(const ReceivedFrame
   if (frame.category == QLatin1String("STATUS") && frame.subKey.isEmpty())
     return kUpdateModeStatus.toLatin1();
   if (frame.category == QLatin1String("INFO") && frame.subKey == QLatin1String("FVER"))
-    return firmwareVersion_.toLatin1();
+    return firmwareReply();
   if (frame.category == QLatin1String("FW_UPD")) {
     if (frame.subKey == QLatin1String("FLASH_REWRITE")) *action = rewriteFlash();
     if (frame.subKey == QLatin1String("FLASH_PROGRAM")) *action = programFlash(frame);
   }
   return std::nullopt;
+}
+
+QByteArray VirtualPrinter::firmwareReply() const {
+  if (!shortFirmwareVersion_) return firmwareVersion_.toLatin1();
+  static const QRegularExpression leadingZero(QStringLiteral(" 0(\\d)"));
+  return QString(firmwareVersion_).replace(leadingZero, QStringLiteral(" \\1")).toLatin1();
 }
 
 std::optional<QByteArray> VirtualPrinter::answerTableRead(const ReceivedFrame& frame) {
@@ -132,6 +142,10 @@ std::optional<QByteArray> VirtualPrinter::answerTableRead(const ReceivedFrame& f
     media = *given;
   }
   const TableSlot slot{match.captured(1).toInt(), media};
+  if (match.captured(2) == QLatin1String("Version") &&
+      tableVersionForm_ == VirtualPrinterConfig::TableVersionForm::Name)
+    for (const ColorTable& table : tables_.tables())
+      if (table.slot == slot && !table.name.isEmpty()) return table.name.toLatin1();
   const std::optional<QString> text =
       match.captured(2) == QLatin1String("Version") ? tables_.versionOf(slot) : tables_.checksumOf(slot);
   if (!text) return std::nullopt;
@@ -170,8 +184,10 @@ void VirtualPrinter::writeTable(const ReceivedFrame& frame) {
     stallWrite_ = true;
   else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW") && updateFault_ == UpdateFault::RefuseTableData)
     problem = QStringLiteral("table data refused");
-  else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW")) problem = tables_.writeSelected(frame.payload);
-  else problem = QStringLiteral("unknown table write \"%1\"").arg(frame.command);
+  else if (frame.subKey == QLatin1String("CTRLD_UPDATE_CW")) {
+    problem = tables_.writeSelected(frame.payload);
+    tableReadLate_ = tableVersionForm_ == VirtualPrinterConfig::TableVersionForm::LateAfterWrite;
+  } else problem = QStringLiteral("unknown table write \"%1\"").arg(frame.command);
   if (!problem) return;
   lastTableProblem_ = *problem;
   pm::systemLog(

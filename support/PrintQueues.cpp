@@ -84,7 +84,7 @@ bool deviceURIPointsAtPrinter(const QString& deviceURI, const QString& usbModel,
     return std::any_of(serials.cbegin(), serials.cend(),
                        [&](const QString& own) { return !own.isEmpty() && own == serial; });
   }
-  return true;  // no serial number in the URI: any printer of the model, this one included
+  return false;  // no serial number in the URI: it may reach another printer of the model
 }
 
 QStringList printQueuesOfPrinter(const QByteArray& lpstatOutput, const QString& usbModel,

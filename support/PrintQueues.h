@@ -3,10 +3,11 @@
 // (`lpstat -v`) and removed with `lpadmin -x`. Both tools run with an argument vector, never
 // through a shell: queue names are chosen by whoever set the queues up.
 //
-// A queue points at a printer when its device URI is a USB one ("usb://MAKE/MODEL[?...]") whose
-// model is the printer's USB model string and, when the URI names a serial number
-// ("serial=..."), that number is one of the printer's. Network queues (ipp:, dnssd:, socket:,
-// lpd:, ...) are never candidates: they do not depend on the printer's USB serial number.
+// A queue points at a printer when its device URI is a USB one ("usb://MAKE/MODEL?...") whose
+// model is the printer's USB model string and whose serial number ("serial=...") is one of the
+// printer's. A USB URI without a serial number reaches whichever printer of the model comes first,
+// so it is not this printer's to remove. Network queues (ipp:, dnssd:, socket:, lpd:, ...) are
+// never candidates: they do not depend on the printer's USB serial number.
 //
 // Threads: the parsers are pure functions [any]; listPrintQueues and removePrintQueues block
 // their caller while the tools run [any, not main].

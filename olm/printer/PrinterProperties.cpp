@@ -55,6 +55,25 @@ QString pm::PrinterProperties::mungeLifetimeCounter(const QString& value) {
   return QString::number(pm::framing::intValue(QStringView(value).sliced(2)));
 }
 
+std::optional<uint32_t> pm::PrinterProperties::counterValue(const QString& reply) {
+  QStringView digits = QStringView(reply).trimmed();
+  static const QString kPrefixes[] = {QStringLiteral("CL"), QStringLiteral("CA"), QStringLiteral("CB"),
+                                      QStringLiteral("CM")};
+  for (const QString& prefix : kPrefixes)
+    if (digits.startsWith(prefix)) {
+      digits = digits.sliced(prefix.size());
+      break;
+    }
+  if (digits.isEmpty() || digits.size() > 10) return std::nullopt;
+  uint64_t value = 0;
+  for (const QChar c : digits) {
+    if (c < u'0' || c > u'9') return std::nullopt;
+    value = value * 10 + (c.unicode() - u'0');
+  }
+  if (value > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(value);
+}
+
 std::optional<QString> pm::PrinterProperties::inlineGetFirmwareString() {
   Q_ASSERT(printer_.isPrinterCommandQueue());
   printer_.sendPrinterCommand(Command::FirmwareVersion);
@@ -92,7 +111,8 @@ void pm::PrinterProperties::readCounter(char letter, const CounterCompletion& do
         }
         printer->exchangeOnQueue(*command, {}, [finish](const QByteArray& reply) {
           const std::optional<QString> text = TBUSBPrinterOLM::replyText(reply);
-          finish(text ? std::optional(QString::number(pm::framing::intValue(*text))) : std::nullopt);
+          const std::optional<uint32_t> count = text ? counterValue(*text) : std::nullopt;
+          finish(count ? std::optional(QString::number(*count)) : std::nullopt);
         });
       },
       TBUSBPrinterOLM::BusyOpen::Report);
@@ -132,10 +152,15 @@ void pm::PrinterProperties::resetCounter(char letter, const CounterResetCompleti
         printer->sendPrinterCommand(Command::CounterClear, QByteArray(payload, sizeof payload));
         printer->exchangeOnQueue(*readBack, {}, [finish](const QByteArray& reply) {
           const std::optional<QString> text = TBUSBPrinterOLM::replyText(reply);
+          const std::optional<uint32_t> count = text ? counterValue(*text) : std::nullopt;
           if (!text) {
             finish(false, tr("The printer did not report the counter afterwards."));
-          } else if (pm::framing::intValue(*text) != 0) {
-            finish(false, tr("The printer still reports %1.").arg(text->trimmed()));
+          } else if (!count) {
+            pm::systemLogf("counter reply \"%s\" is no count", qUtf8Printable(*text));
+            finish(false,
+                   tr("The reset could not be confirmed: the printer reports \"%1\".").arg(text->trimmed()));
+          } else if (*count != 0) {
+            finish(false, tr("The printer still reports %1.").arg(*count));
           } else {
             finish(true, QString());
           }
@@ -214,11 +239,12 @@ void pm::PrinterProperties::setEnabledUSBSerial(bool enabled, const UsbSerialCom
         printer->properties().setUSB_ISerial(enabled);
         // Read back by the write's own exchange, on this queue.
         const bool written = printer->properties().usbISerial() == enabled;
+        // The queues named by the old serial string break only once the printer has the new
+        // setting: without its word they stay.
         printer->closeInterface([printer, written, finish](IOReturn) {
           printer->dialogs().showPowerCycleAlert();
-          printer->dialogs().deleteExistingPrinterQueues([written, finish] {
-            finish(written, written ? QString() : tr("The printer does not report the new setting."));
-          });
+          if (!written) return finish(false, tr("The printer does not report the new setting."));
+          printer->dialogs().deleteExistingPrinterQueues([finish] { finish(true, QString()); });
         });
       },
       TBUSBPrinterOLM::BusyOpen::Report);

@@ -42,6 +42,10 @@ class PrinterProperties {
   void getPrinterLifetimeCounter();  // "lifetimeCounter", with the "CL" rule [any]
   // The "CL" prefix rule of the lifetime counter. [any]
   static QString mungeLifetimeCounter(const QString& value);
+  // A counter reply's value: its digits, after one of the known prefixes ("CL", "CA", "CB", "CM")
+  // or none; nullopt for anything else (no digits, other letters, a sign). The window, the
+  // command line and the reset's read-back use it alike. [any]
+  static std::optional<uint32_t> counterValue(const QString& reply);
   // A synchronous "FVER" exchange; nullopt without a reply. Stores nothing. [queue], open.
   std::optional<QString> inlineGetFirmwareString();
   QString lifetimeCounter() const;  // [any]

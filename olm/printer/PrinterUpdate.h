@@ -25,6 +25,7 @@
 // Threads: as marked; [main] the main thread, [queue] the printer's command queue, [any] any
 // (checked with Q_ASSERT in debug builds).
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -77,8 +78,11 @@ class PrinterUpdate {
   void proceedWithUpdateWhenReady();    // [main]
   void updateFirmwareReady();           // [main]
   void updateFirmwareAndColorTables();  // phase 1 [main]
-  void uploadFirmware();                // phase 2 [any]
-  void finishFirmwareUpdate();          // phase 3 [any]
+  // From a passed readiness check to the end of phase 1 (or the answer that declines it) the
+  // printer is kept: its interface is not given back while the confirmation is open. [any]
+  bool holdsPrinter() const { return holdsPrinter_; }
+  void uploadFirmware();        // phase 2 [any]
+  void finishFirmwareUpdate();  // phase 3 [any]
 
   // This printer's update record, if it is in one. [any]
   std::optional<UpdateRecord> updateRecord() const;
@@ -169,8 +173,10 @@ class PrinterUpdate {
   void showUpdateOpenFailedAlert(UpdateStep step, IOReturn result);
   void showUnexpectedUpdateModePrompt();                            // [main]
   void continueAfterUpload(const std::optional<QString>& version);  // stage 2 at attach [queue]
-  void pollPrinterStatus(const QString& code, int roundsLeft);      // one round of the poll [any]
-  void setOverridePrinterStatus(const QString& text);               // [any]
+  // A version read that got no answer, tried again within the status poll's bound. [queue]
+  std::optional<QString> readFirmwareVersionAgain();
+  void pollPrinterStatus(const QString& code, int roundsLeft);  // one round of the poll [any]
+  void setOverridePrinterStatus(const QString& text);           // [any]
   void storeUpdateStage(UpdateStage stage);  // under the printer's kUpdateStageKey, as its number [any]
   void setStepProgress(std::optional<StepProgress> progress);  // [any]
 
@@ -189,6 +195,7 @@ class PrinterUpdate {
 
   mutable std::mutex heldLock_;
   std::optional<LockHolder> heldElsewhere_;  // the other process holding the printer, if any
+  std::atomic<bool> holdsPrinter_{false};
 };
 
 }  // namespace pm

@@ -67,12 +67,19 @@ bool TBUSBPrinterOLM::initWithInterfaceInterface(std::shared_ptr<usb::UsbInterfa
 
 // ---- Identity -------------------------------------------------------------------------------------
 
+// A loader may report a placeholder ("0", all zeros) instead of the printer's serial number: that
+// names no printer, so it counts as none, and the update record is then matched by model and port.
 QString TBUSBPrinterOLM::identitySerialNumber() const {
+  const auto named = [](const QString& text) {
+    const QString serial = text.trimmed();
+    return serial.isEmpty() || serial.count(QLatin1Char('0')) == serial.size() ? QString() : serial;
+  };
   QString serial;
   decodeDeviceID(raw1284DeviceID(), [&serial](const QString&, const QString&, const QString& decoded,
                                               const QString&) { serial = decoded; });
-  if (serial.trimmed().isEmpty()) serial = serialNumberUSB();
-  return serial.trimmed();
+  serial = named(serial);
+  if (serial.isEmpty()) serial = named(serialNumberUSB());
+  return serial;
 }
 
 QString TBUSBPrinterOLM::printerName() const {

@@ -65,6 +65,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
 
   // The status code of a printer waiting in update mode for its firmware image.
   static inline const QString kUpdateModeCode = QStringLiteral("FU00001");
+  // The code of a status reply whose header states no length: known to be unknown.
+  static inline const QString kMalformedCode = QStringLiteral("unknown");
   // Where an update stands (pm::UpdateStage's number), kept in the device information of the
   // printer's device key.
   static inline const QString kUpdateStageKey = QStringLiteral("deviceFirmwareStatus");
@@ -145,10 +147,12 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // The firmware and colour-table update of this printer, and its recovery. [any]
   pm::PrinterUpdate& update() { return update_; }
   const pm::PrinterUpdate& update() const { return update_; }
-  // An update in progress keeps the interface it opened. [any]
-  bool keepsInterfaceOpen() const override { return inFirmwareUpdate(); }
+  // An update in progress keeps the interface it opened, and so does one whose printer passed the
+  // readiness check while its confirmation is open. [any]
+  bool keepsInterfaceOpen() const override { return inFirmwareUpdate() || update_.holdsPrinter(); }
 
-  // Identity for the update: the serial number of the device ID, else of the USB string. [any]
+  // Identity for the update: the serial number of the device ID, else of the USB string; empty
+  // when neither names one (blank, or a loader's placeholder "0" or all zeros). [any]
   QString identitySerialNumber() const;
   // "PZA SIM0001" for the user's texts (pm::PrinterNaming). [any]
   QString printerName() const;

@@ -8,6 +8,7 @@ QString TBUSBPrinterOLM::stringForKTStatusString(const StatusCode& code) {
   // The update-mode code is matched whole, before any numeric reading (it has no leading digits).
   if (code && *code == kUpdateModeCode) return QStringLiteral("Firmware Update Mode");
   if (!code) return QStringLiteral("<NULL>");
+  if (*code == kMalformedCode) return QStringLiteral("Unknown Status");
   switch (pm::framing::intValue(*code)) {
     case 0:
       return QStringLiteral("Idle");
@@ -72,18 +73,28 @@ void TBUSBPrinterOLM::getPrinterStatus(const StatusCompletion& completion) {
       pm::performAsyncOnMainQueue([completion] { completion(std::nullopt); });
       return;
     }
+    // Whether the read brought a header at all is known on the queue only, right after the read.
     self->sendPrinterCommand(
-        [self] { self->sendPrinterCommand(pm::framing::Command::Status); }, nullptr,
+        [self] { self->sendPrinterCommand(pm::framing::Command::Status); }, self->printerCommandQueue(),
         [self, completion](const QByteArray& reply) {
-          Q_ASSERT(pm::isMainQueue());
-          StatusCode code;
-          if (reply.isEmpty()) {
-            pm::systemLog(QStringLiteral("Received a null printer status reply ... will try again later"));
-          } else {
-            code = pm::framing::replyText(reply);
-            self->setPrinterStatus(stringForKTStatusString(code));
-          }
-          completion(code);
+          const bool malformed = reply.isEmpty() && self->readStatus() == kIOReturnSuccess;
+          pm::performAsyncOnMainQueue([self, completion, reply, malformed] {
+            StatusCode code;
+            if (malformed) {
+              // A header without a length is no empty reply: the status is not known.
+              pm::systemLog(
+                  QStringLiteral("malformed printer status reply (its header states no length) ... "
+                                 "status unknown"));
+              code = kMalformedCode;
+              self->setPrinterStatus(stringForKTStatusString(code));
+            } else if (reply.isEmpty()) {
+              pm::systemLog(QStringLiteral("Received a null printer status reply ... will try again later"));
+            } else {
+              code = pm::framing::replyText(reply);
+              self->setPrinterStatus(stringForKTStatusString(code));
+            }
+            completion(code);
+          });
         });
   });
 }

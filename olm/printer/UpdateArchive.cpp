@@ -69,7 +69,7 @@ double pm::PrinterUpdate::availableFirmwareVersion() const {
 }
 
 std::optional<pm::PrinterUpdate::ShippedFirmware> pm::PrinterUpdate::shippedFirmware() const {
-  return pm::compareShippedFirmware(printer_.installedFirmwareVersion(), availableFirmwareVersion());
+  return pm::compareShippedFirmware(printer_.firmwareVersion(), newFirmwareVersion());
 }
 
 // ---- The archive of the update ---------------------------------------------------------------------

@@ -4,11 +4,15 @@
 // its next phase or closes it; without one, a printer found waiting in update mode is offered the
 // upload.
 
+#include <algorithm>
+
+#include <QElapsedTimer>
 #include <QSet>
 #include <QThread>
 
 #include "olm/printer/PrinterUpdate.h"
 #include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/update/FirmwareArchive.h"
 #include "olm/update/PrinterLock.h"
 #include "olm/update/UpdateEvents.h"
 #include "olm/update/UpdateJournal.h"
@@ -60,7 +64,8 @@ void pm::PrinterUpdate::recogniseUpdateAtAttach() {
     return;
   }
   if (record) {
-    // The update goes on from here: in this process, or in a new one after a stop.
+    // The update goes on from here: in this process, or in a new one after a stop. A record begun
+    // at a loader without a serial number keeps the name its update began under (matched by port).
     pm::UpdateJournal::touch(record->serialNumber, record->deviceKey, record->productID);
     if (std::optional<pm::LockHolder> holder = pm::UpdateEvents::begin(record->serialNumber, key)) {
       leaveToOtherProcess(*holder);
@@ -230,7 +235,9 @@ void pm::PrinterUpdate::probeAtInit() {
   });
 }
 
-// Stage 2: the image was sent and the printer is back.
+// Stage 2: the image was sent and the printer is back. Only a printer that positively reports
+// another version than the new one has not taken the image: a version that cannot be read (the
+// printer has just restarted) or is written differently ("PZA 1.10") does not end the update.
 void pm::PrinterUpdate::continueAfterUpload(const std::optional<QString>& version) {
   Q_ASSERT(printer_.isPrinterCommandQueue());
   pm::systemLog(QStringLiteral("found a device rebooting after firmware update"));
@@ -251,22 +258,37 @@ void pm::PrinterUpdate::continueAfterUpload(const std::optional<QString>& versio
     return;
   }
 
-  const QString previous = printer_.deviceInfoDict()->string(QStringLiteral("firmwareVersionPrevious"));
-  const QString current = version.value_or(QString());
-  if (previous.isNull() || previous == current) {
-    pm::systemLog(QStringLiteral("firmware version unchanged at %1").arg(current));
-  } else {
-    pm::systemLog(QStringLiteral("firmware version changed from %1 to %2").arg(previous, current));
+  std::optional<QString> current = version;
+  if (!current || current->isEmpty()) current = readFirmwareVersionAgain();
+  if (!current && !*code) {
+    // Nothing answers: a printer that left carries on when it returns; one still here is stuck
+    // (a loader still taking an image that never ended swallows every command).
+    if (printer_.hasGone()) return;
+    stopUpdate(tr("The printer is not responding"),
+               tr("%1 does not answer after the new firmware was sent.\n\nPlease switch the printer off "
+                  "and on again and keep it connected. The update continues when the printer returns.")
+                   .arg(printer_.printerName()));
+    return;
   }
-  printer_.storeDeviceInfo(QStringLiteral("firmwareVersion"), current);
+
+  const QString previous = printer_.deviceInfoDict()->string(QStringLiteral("firmwareVersionPrevious"));
+  const QString reported = current.value_or(QString());
+  if (previous.isNull() || previous == reported) {
+    pm::systemLog(QStringLiteral("firmware version unchanged at %1").arg(reported));
+  } else {
+    pm::systemLog(QStringLiteral("firmware version changed from %1 to %2").arg(previous, reported));
+  }
+  printer_.storeDeviceInfo(QStringLiteral("firmwareVersion"), reported);
   // Only a printer that runs the new firmware gets its tables: one that came back on other
   // firmware did not take the image, and its own tables are left as they are.
   const std::optional<pm::UpdateRecord> record = updateRecord();
-  if (record && current != record->targetVersion) {
-    pm::systemLogf("the printer runs \"%s\", not the new firmware \"%s\"", qUtf8Printable(current),
+  const std::optional<ShippedFirmware> stands =
+      record ? pm::compareShippedFirmware(reported, record->targetVersion) : std::nullopt;
+  if (stands && *stands != ShippedFirmware::Same) {
+    pm::systemLogf("the printer runs \"%s\", not the new firmware \"%s\"", qUtf8Printable(reported),
                    qUtf8Printable(record->targetVersion));
     abandonUpdate(tr("There was a problem with the firmware update!"),
-                  tr("Previous firmware version: %1 current version: %2").arg(previous, current) +
+                  tr("Previous firmware version: %1 current version: %2").arg(previous, reported) +
                       QStringLiteral("\n\n") +
                       tr("%1 restarted without the new firmware %2. Its colour tables were not changed.\n\n"
                          "Please switch the printer off and on again and run the update once more.")
@@ -274,7 +296,37 @@ void pm::PrinterUpdate::continueAfterUpload(const std::optional<QString>& versio
     printer_.getDeviceCustomInfo();
     return;
   }
+  if (record && !stands)
+    pm::systemLogf("the firmware version could not be confirmed (\"%s\"); the colour tables are written",
+                   qUtf8Printable(reported));
   finishFirmwareUpdate();
+}
+
+// The second look at a version that did not come: first the reply that may have arrived after
+// its time-out, then the question again, each after a pause, for as long as a status poll waits.
+std::optional<QString> pm::PrinterUpdate::readFirmwareVersionAgain() {
+  Q_ASSERT(printer_.isPrinterCommandQueue());
+  const UpdateTimings timing = timings();
+  const qint64 boundMs = qint64{timing.statusPollRounds} * timing.statusPollPauseMs;
+  QElapsedTimer waited;
+  waited.start();
+  do {
+    QThread::msleep(static_cast<unsigned long>(timing.statusPollPauseMs));
+    if (printer_.hasGone() || !printer_.interfaceInterface()) return std::nullopt;
+    // Only a text that reads as a version: a stray reply of another command is none.
+    const auto isVersion = [](const std::optional<QString>& text) {
+      return text && pm::firmwareVersionNumber(*text) > 0.0 &&
+             std::any_of(text->cbegin(), text->cend(), [](QChar c) { return c.isLetter(); });
+    };
+    std::optional<QString> text = TBUSBPrinterOLM::replyText(printer_.printerReply());
+    if (!isVersion(text)) text = printer_.properties().inlineGetFirmwareString();
+    if (isVersion(text)) {
+      pm::systemLogf("firmware version read again: \"%s\"", qUtf8Printable(text->trimmed()));
+      return text->trimmed();
+    }
+  } while (waited.elapsed() < boundMs);
+  pm::systemLogf("the firmware version did not come in %lld ms", static_cast<long long>(boundMs));
+  return std::nullopt;
 }
 
 // ---- A printer found in update mode without a stage ------------------------------------------------

@@ -66,6 +66,16 @@ QString fileCorruptionTitle() {
 }
 QString fileCorruptionMessage() { return TBUSBPrinterOLM::tr("Contact customer support."); }
 
+// The archive's file that was refused, in the words of the user's alert; the log keeps the texts
+// people search for.
+QString refusedArchiveText(const pm::ArchiveLoad& load) {
+  pm::systemLog(QStringLiteral("failed to verify firmware archive"));
+  if (load.failedFile.isEmpty()) return TBUSBPrinterOLM::tr("There is no firmware for this printer.");
+  if (load.failedFile.endsWith(QLatin1String(".fw"), Qt::CaseInsensitive))
+    pm::systemLog(QStringLiteral("Bad firmware file! Verification failed!"));
+  return TBUSBPrinterOLM::tr("The firmware file %1 cannot be used (%2).").arg(load.failedFile, load.problem);
+}
+
 // A missing text shows as "(null)", as the report has always shown it.
 QString orNull(const QString& text) { return text.isNull() ? QStringLiteral("(null)") : text; }
 
@@ -125,14 +135,16 @@ void pm::PrinterUpdate::updateFirmware(std::optional<bool> allowOlderOrSame) {
     const pm::ArchiveLoad load = pm::FirmwareArchive::loadArchiveForProductID(printer->productID());
     printer->update().setLoadedArchive(load.archive);
     printer->update().setFilenames(load.archive ? std::optional(load.archive->fileNames) : std::nullopt);
-    const bool loaded = load.archive != nullptr;
-    pm::performAsyncOnMainQueue([printer, loaded] {
-      if (loaded) {
+    const QString refused = load.archive ? QString() : refusedArchiveText(load);
+    pm::performAsyncOnMainQueue([printer, refused] {
+      if (refused.isNull()) {
         printer->update().showFirmwareUpdateWarning();
         return;
       }
-      printer->update().recordUpdateOutcome(QStringLiteral("failed"), fileCorruptionTitle());
-      printer->dialogs().showAlert(fileCorruptionTitle(), fileCorruptionMessage(), {tr("Quit")},
+      printer->update().recordUpdateOutcome(QStringLiteral("failed"),
+                                            fileCorruptionTitle() + QLatin1Char(' ') + refused);
+      printer->dialogs().showAlert(fileCorruptionTitle(),
+                                   refused + QStringLiteral("\n\n") + fileCorruptionMessage(), {tr("Quit")},
                                    [](int) { terminateApplication(); });
     });
   });
@@ -255,6 +267,7 @@ void pm::PrinterUpdate::proceedWithUpdateWhenReady() {
             [printer, retryOnProceed, buttons, notResponding](const TBUSBPrinterOLM::StatusCode& code) {
               if (!code) return notResponding();
               if (isReadyForUpdate(code)) {
+                printer->update().holdsPrinter_ = true;
                 printer->update().updateFirmwareReady();
                 return;
               }
@@ -282,6 +295,7 @@ void pm::PrinterUpdate::updateFirmwareReady() {
         if (returnCode == pm::kAlertSecondButtonReturn) {
           printer->update().updateFirmwareAndColorTables();
         } else {
+          printer->update().holdsPrinter_ = false;
           printer->update().recordUpdateOutcome(QStringLiteral("refused"), declinedText(), kDeclined);
         }
       });
@@ -291,17 +305,18 @@ void pm::PrinterUpdate::updateFirmwareReady() {
 
 void pm::PrinterUpdate::updateFirmwareAndColorTables() {
   Q_ASSERT(pm::isMainQueue());
+  // Every way out before the rewrite request lets the printer go; that request's own work, on the
+  // queue, lets it go once it is sent.
+  struct Release {
+    std::atomic<bool>& held;
+    bool passed = false;
+    ~Release() {
+      if (!passed) held = false;
+    }
+  } release{holdsPrinter_};
   if (pm::UpdateEvents::stopRequested()) {
     recordUpdateOutcome(QStringLiteral("refused"),
                         tr("Stopped before anything was written; nothing was changed."), kStopped);
-    return;
-  }
-  if (printer_.firmwareVersion().isEmpty()) {
-    // The printer comes back as a new object and is read afresh.
-    recordUpdateOutcome(QStringLiteral("failed"),
-                        tr("The installed version could not be read: refresh and try again. Nothing was "
-                           "changed."));
-    printer_.hotPlug();
     return;
   }
   std::shared_ptr<const pm::LoadedArchive> archive;
@@ -317,7 +332,9 @@ void pm::PrinterUpdate::updateFirmwareAndColorTables() {
   auto printer = printer_.self();
   pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(true); });
   announce(printer_.identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 1);
+  release.passed = true;
   printer_.openInterface([printer, archive](IOReturn result) {
+    printer->update().holdsPrinter_ = false;  // from here the update flag keeps the interface
     if (result != kIOReturnSuccess) {
       printer->update().recordUpdateOutcome(QStringLiteral("failed"),
                                             tr("The printer could not be opened; nothing was changed."));
@@ -325,7 +342,42 @@ void pm::PrinterUpdate::updateFirmwareAndColorTables() {
       pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
       return;
     }
-    printer->update().waitForPrinterStatusCode(kIdleCode);
+    // The record says what the printer ran before: a version that did not come at the attach is
+    // asked again (its reply may have come after its time-out).
+    if (printer->firmwareVersion().isEmpty())
+      if (const std::optional<QString> version = printer->update().readFirmwareVersionAgain())
+        printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), *version);
+    if (printer->firmwareVersion().isEmpty()) {
+      // The printer comes back as a new object and is read afresh.
+      printer->update().recordUpdateOutcome(QStringLiteral("failed"),
+                                            tr("The installed version could not be read: refresh and try "
+                                               "again. Nothing was changed."));
+      pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+      printer->closeInterface(nullptr);
+      printer->hotPlug();
+      return;
+    }
+    // The readiness test again, right before the request: the confirmation may have stood open
+    // while another program started a print.
+    auto code = std::make_shared<TBUSBPrinterOLM::StatusCode>();
+    printer->sendPrinterCommand(
+        [printer] { printer->sendPrinterCommand(Command::Status); }, printer->printerCommandQueue(),
+        [code](const QByteArray& reply) { *code = TBUSBPrinterOLM::replyText(reply); });
+    if (!isReadyForUpdate(*code)) {
+      const QString status = TBUSBPrinterOLM::stringForKTStatusString(*code);
+      pm::systemLog(
+          QStringLiteral("not sending the rewrite request: the printer reports \"%1\"").arg(status));
+      const QString notDone =
+          tr("The firmware of %1 was not updated: the printer is not idle (%2); it may be "
+             "in use by another program. Nothing was changed.")
+              .arg(printer->printerName(), status);
+      printer->update().recordUpdateOutcome(QStringLiteral("refused"),
+                                            tr("Printer Busy") + QLatin1Char(' ') + notDone);
+      printer->dialogs().showAlert(tr("Printer Busy"), notDone, {tr("OK")}, nullptr);
+      pm::performAsyncOnMainQueue([printer] { printer->setInFirmwareUpdate(false); });
+      printer->updatePrinterStatus();
+      return;
+    }
     printer->update().setOverridePrinterStatus(QStringLiteral("Updating firmware ..."));
     // The update knows its printer from here on, in this process and the next.
     pm::UpdateRecord record;
@@ -476,13 +528,33 @@ void pm::PrinterUpdate::finishFirmwareUpdate() {
     printer->updatePrinterStatus();
     return;
   }
+  // The tables are written again at each return while the printer reports one of them with
+  // another version; as with the uploads, a bound ends that.
+  if (const std::optional<pm::UpdateRecord> record = updateRecord();
+      record && record->tableRounds >= pm::UpdateJournal::kMaxUploads) {
+    pm::systemLogf("the printer did not take the colour tables after %d rounds", record->tableRounds);
+    abandonUpdate(
+        tr("There was a problem with the firmware update!"),
+        tr("The colour tables were sent to %1 %2 times and the printer did not take them.\n\nPlease "
+           "contact customer support.")
+            .arg(printer_.printerName())
+            .arg(record->tableRounds));
+    return;
+  }
   announce(printer_.identitySerialNumber(), pm::UpdateProgress::Kind::PhaseStarted, 3);
   updateColorTables([printer](bool written, const QString& problem) {
     pm::systemLog(QStringLiteral("-[TBUSBPrinterOLM finishFirmwareUpdate]_block_invoke"));
     const std::optional<pm::UpdateRecord> record = printer->update().updateRecord();
+    // A version not read at the return is asked once more, now that the printer has settled.
+    if (printer->firmwareVersion().isEmpty() && printer->isPrinterCommandQueue() &&
+        printer->interfaceInterface())
+      if (const std::optional<QString> version = printer->properties().inlineGetFirmwareString())
+        printer->storeDeviceInfo(QStringLiteral("firmwareVersion"), *version);
     const QString previous = orNull(printer->deviceInfoDict()->string(kPreviousVersionKey));
     const QString current = orNull(printer->firmwareVersion());
-    const bool onTarget = record && printer->firmwareVersion() == record->targetVersion;
+    const std::optional<ShippedFirmware> stands =
+        record ? pm::compareShippedFirmware(printer->firmwareVersion(), record->targetVersion) : std::nullopt;
+    const bool onTarget = stands == ShippedFirmware::Same;
     if (written && record)
       announce(record->serialNumber, pm::UpdateProgress::Kind::TablesWritten, 3,
                record->archive ? record->archive->tables.size() : 0);
@@ -498,8 +570,10 @@ void pm::PrinterUpdate::finishFirmwareUpdate() {
           !written ? problem + QStringLiteral(" ") +
                          tr("The update goes on when the printer returns: please switch it off and on again "
                             "and keep it connected.")
-                   : tr("The printer does not report the new firmware version. Please switch it off and on "
-                        "again and run the update once more.");
+          : !stands ? tr("The colour tables were written, but the printer's firmware version could not be "
+                         "confirmed. Please switch the printer off and on again and check its version.")
+                    : tr("The printer does not report the new firmware version. Please switch it off and on "
+                         "again and run the update once more.");
       printer->update().recordUpdateOutcome(QStringLiteral("failed"), what);
       printer->dialogs().showAlert(
           tr("There was a problem with the firmware update!"),

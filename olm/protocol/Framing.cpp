@@ -142,10 +142,13 @@ std::optional<uint32_t> parseReplyLength(QByteArrayView header) {
     ++i;
   }
   int64_t value = 0;  // 8 digits at most: no overflow
+  const qsizetype firstDigit = i;
   while (i < end && header[i] >= '0' && header[i] <= '9') {
     value = value * 10 + (header[i] - '0');
     ++i;
   }
+  // Blanks or garbage announce no length: a malformed reply, not an empty one.
+  if (i == firstDigit) return std::nullopt;
   if (negative) value = -value;
   // A negative count becomes a huge unsigned one, which the limit rejects.
   const uint32_t count = static_cast<uint32_t>(value);

@@ -115,8 +115,9 @@ inline Frame buildFrame(Command command, QByteArrayView payload) {
 }
 
 // The body length announced by a reply header, read as strtol does (leading white space, a
-// sign, digits up to the first other byte; none gives 0) from at most the first 8 bytes, and
-// taken as an unsigned 32-bit count. nullopt when it exceeds kReplyBodyLimit.
+// sign, digits up to the first other byte) from at most the first 8 bytes, and taken as an
+// unsigned 32-bit count. nullopt when it holds no digit (a malformed reply) or exceeds
+// kReplyBodyLimit.
 std::optional<uint32_t> parseReplyLength(QByteArrayView header);
 
 // The reply buffer made from the body bytes received for an announced `count`: the bytes up to

@@ -99,5 +99,7 @@ double firmwareVersionNumber(const QString& versionText);
 // compared in hundredths; nullopt while either number is unknown (0 or less).
 enum class ShippedFirmware { Newer, Same, Older };
 std::optional<ShippedFirmware> compareShippedFirmware(double installed, double shipped);
+// The same for two version texts, by their numbers: "PZA 1.10" is "PZA 01.10".
+std::optional<ShippedFirmware> compareShippedFirmware(const QString& installed, const QString& shipped);
 
 }  // namespace pm

@@ -223,4 +223,8 @@ std::optional<ShippedFirmware> compareShippedFirmware(double installed, double s
   return ship > have ? ShippedFirmware::Newer : ShippedFirmware::Older;
 }
 
+std::optional<ShippedFirmware> compareShippedFirmware(const QString& installed, const QString& shipped) {
+  return compareShippedFirmware(firmwareVersionNumber(installed), firmwareVersionNumber(shipped));
+}
+
 }  // namespace pm

@@ -36,7 +36,8 @@ CREATE TABLE IF NOT EXISTS updates (
   uploads INTEGER NOT NULL,
   tables TEXT NOT NULL,
   started TEXT NOT NULL,
-  last_seen INTEGER NOT NULL
+  last_seen INTEGER NOT NULL,
+  table_rounds INTEGER NOT NULL DEFAULT 0  -- times the colour tables were erased and written
 );
 CREATE TABLE IF NOT EXISTS history (
   id INTEGER PRIMARY KEY,

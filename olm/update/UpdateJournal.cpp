@@ -1,5 +1,6 @@
 #include "olm/update/UpdateJournal.h"
 
+#include <algorithm>
 #include <mutex>
 
 #include <QCoreApplication>
@@ -79,7 +80,7 @@ QList<StoredRecord> readAll(Sql& sql) {
   QList<StoredRecord> out;
   SqlStatement rows = sql.prepare(
       "SELECT id, serial, device_key, product, model, from_version, target_version, stage, uploads, tables, "
-      "started, last_seen FROM updates ORDER BY id");
+      "started, last_seen, table_rounds FROM updates ORDER BY id");
   while (rows.next()) {
     StoredRecord stored;
     stored.id = rows.number(0);
@@ -97,6 +98,7 @@ QList<StoredRecord> readAll(Sql& sql) {
       r.tablesToWrite << table.toString();
     r.started = QDateTime::fromString(rows.text(10), Qt::ISODate);
     r.lastSeen = QDateTime::fromMSecsSinceEpoch(rows.number(11), Qt::UTC);
+    r.tableRounds = std::clamp(int(rows.number(12)), 0, UpdateJournal::kMaxUploads);
     if (!rows::usableRecord(r)) {
       systemLogf("ignoring an unusable firmware update record (row %lld)", stored.id);
       continue;
@@ -144,10 +146,12 @@ bool putRecord(Sql& sql, const UpdateRecord& record) {
   // The same printer's row keeps its place (the records' order is that of their first write).
   SqlStatement write = sql.prepare(
       id ? "UPDATE updates SET serial = ?1, device_key = ?2, product = ?3, model = ?4, from_version = ?5, "
-           "target_version = ?6, stage = ?7, uploads = ?8, tables = ?9, started = ?10, last_seen = ?11 "
-           "WHERE id = ?12"
+           "target_version = ?6, stage = ?7, uploads = ?8, tables = ?9, started = ?10, last_seen = ?11, "
+           "table_rounds = ?13 WHERE id = ?12"
          : "INSERT INTO updates (serial, device_key, product, model, from_version, target_version, stage, "
-           "uploads, tables, started, last_seen) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+           "uploads, tables, started, last_seen, table_rounds) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, "
+           "?10, ?11, "
+           "?13)");
   write.bind(1, record.serialNumber)
       .bind(2, record.deviceKey)
       .bind(3, qint64(record.productID))
@@ -163,6 +167,7 @@ bool putRecord(Sql& sql, const UpdateRecord& record) {
       .bind(10, record.started.toUTC().toString(Qt::ISODate))
       .bind(11, (record.lastSeen.isValid() ? record.lastSeen : QDateTime::currentDateTimeUtc())
                     .toMSecsSinceEpoch());
+  write.bind(13, qint64(record.tableRounds));
   if (id) write.bind(12, id);
   return write.run();
 }

@@ -47,6 +47,7 @@ struct UpdateRecord {
   QString targetVersion;                              // the archive's version ("PZA 01.10")
   UpdateStage stage = UpdateStage::RestartRequested;  // never TablesWritten: that ends the record
   int uploads = 0;                                    // images sent for this update
+  int tableRounds = 0;                                // times the colour tables were erased and written
   QStringList tablesToWrite;                          // colour-table files not yet written with success
   QDateTime started;
   QDateTime lastSeen;  // when its printer was last attached (or the record changed); the journal sets it

@@ -994,14 +994,6 @@ Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschloss
         <translation>Der Drucker hat aufgehört, die Farbtabellen anzunehmen; sie sind gelöscht oder unvollständig.</translation>
     </message>
     <message>
-        <source>The printer did not take the colour table %1 (it reports version %2).</source>
-        <translation>Der Drucker hat die Farbtabelle %1 nicht angenommen (er meldet Version %2).</translation>
-    </message>
-    <message>
-        <source>none</source>
-        <translation>keine</translation>
-    </message>
-    <message>
         <source>The firmware update is already running</source>
         <translation>Die Firmware-Aktualisierung läuft bereits</translation>
     </message>
@@ -1286,8 +1278,6 @@ Es wurde nichts geändert. Versuchen Sie es erneut, wenn dieses Programm fertig 
         <translation>die Sperrdatei %1 kann nicht geöffnet werden (%2)</translation>
     </message>
     <message>
-        <source>%1 holds the printer; nothing was done.</source>
-        <translation>%1 belegt den Drucker; es wurde nichts getan.</translation>
         <source>Please switch %1 off and on now to complete the change.</source>
         <translation>Bitte schalten Sie %1 jetzt aus und wieder ein, um die Änderung abzuschließen.</translation>
     </message>
@@ -1320,8 +1310,56 @@ Es wurde nichts geändert. Versuchen Sie es erneut, wenn dieses Programm fertig 
         <translation>Einige Druckerwarteschlangen von %1 konnten nicht entfernt werden.</translation>
     </message>
     <message>
+        <source>The reset could not be confirmed: the printer reports &quot;%1&quot;.</source>
+        <translation>Das Zurücksetzen konnte nicht bestätigt werden: Der Drucker meldet &quot;%1&quot;.</translation>
+    </message>
+    <message>
+        <source>%1 (it reports version %2)</source>
+        <translation>%1 (er meldet Version %2)</translation>
+    </message>
+    <message>
+        <source>The printer did not take the colour table %1.</source>
+        <translation>Der Drucker hat die Farbtabelle %1 nicht angenommen.</translation>
+    </message>
+    <message>
+        <source>The printer did not take the colour tables %1.</source>
+        <translation>Der Drucker hat die Farbtabellen %1 nicht angenommen.</translation>
+    </message>
+    <message>
+        <source>%1 does not answer after the new firmware was sent.
+
+Please switch the printer off and on again and keep it connected. The update continues when the printer returns.</source>
+        <translation>%1 antwortet nicht, nachdem die neue Firmware gesendet wurde.
+
+Bitte schalten Sie den Drucker aus und wieder ein und lassen Sie ihn angeschlossen. Die Aktualisierung wird fortgesetzt, sobald der Drucker zurück ist.</translation>
+    </message>
+    <message>
+        <source>There is no firmware for this printer.</source>
+        <translation>Für diesen Drucker gibt es keine Firmware.</translation>
+    </message>
+    <message>
+        <source>The firmware of %1 was not updated: the printer is not idle (%2); it may be in use by another program. Nothing was changed.</source>
+        <translation>Die Firmware von %1 wurde nicht aktualisiert: Der Drucker ist nicht bereit (%2); möglicherweise verwendet ihn ein anderes Programm. Es wurde nichts verändert.</translation>
+    </message>
+    <message>
+        <source>The colour tables were sent to %1 %2 times and the printer did not take them.
+
+Please contact customer support.</source>
+        <translation>Die Farbtabellen wurden %2-mal an %1 gesendet, und der Drucker hat sie nicht angenommen.
+
+Bitte wenden Sie sich an den Kundendienst.</translation>
+    </message>
+    <message>
+        <source>The colour tables were written, but the printer&apos;s firmware version could not be confirmed. Please switch the printer off and on again and check its version.</source>
+        <translation>Die Farbtabellen wurden geschrieben, aber die Firmware-Version des Druckers konnte nicht bestätigt werden. Bitte schalten Sie den Drucker aus und wieder ein und prüfen Sie seine Version.</translation>
+    </message>
+    <message>
+        <source>%1 holds the printer; nothing was done.</source>
+        <translation>%1 belegt den Drucker; es wurde nichts getan.</translation>
+    </message>
+    <message>
         <source>The installed version could not be read: refresh and try again. Nothing was changed.</source>
-        <translation>Die installierte Version konnte nicht gelesen werden: Bitte neu einlesen und erneut versuchen. Es wurde nichts geändert.</translation>
+        <translation>Die installierte Version konnte nicht gelesen werden: Neu einlesen und erneut versuchen. Es wurde nichts geändert.</translation>
     </message>
 </context>
 <context>

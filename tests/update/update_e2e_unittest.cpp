@@ -293,6 +293,25 @@ class UpdateEndToEndTest : public QObject {
                  (QStringList{QStringLiteral("Please correct the following issue: Cover Open"),
                               QStringLiteral("Proceed"), QStringLiteral("Cancel")}));
     }
+    // Printing once confirmed: the test again right before the rewrite request stops it.
+    device_->setStatusSequence({QStringLiteral("00000"), QStringLiteral("00001")});
+    QVERIFY(update({1001, 1001}, QStringLiteral("Printer Busy")));
+    QVERIFY2(lastAlert().message.contains(QLatin1String("not idle (Printing)")),
+             qPrintable(lastAlert().message));
+    verifyUntouched();
+    device_->setStatusSequence({QStringLiteral("00000")});
+
+    // While the confirmation stands open the printer is kept; its answer gives it back.
+    printer_->setIdleReleaseDelay(50);
+    rig_->alerts().setHoldAnswers(true);
+    proceed({});
+    QVERIFY(waitForAlert(kConfirm));
+    QTest::qWait(300);
+    QVERIFY(device_->device()->isOpen());
+    rig_->alerts().setHoldAnswers(false);  // "Cancel"
+    QTRY_VERIFY(!device_->device()->isOpen());
+    printer_->setIdleReleaseDelay(usb::InterfaceAccess::kDefaultIdleReleaseMs);
+
     // A status read without a reply, then an open that fails: "Printer Error" each time.
     device_->injectReplyFault(sim::ReplyFault::NoReply, 1);
     proceed({1001});  // "Cancel"
@@ -323,11 +342,12 @@ class UpdateEndToEndTest : public QObject {
   }
 
   // A printer waiting in update mode that this process did not put there (it powers on in its
-  // loader): the prompt, then the upload or the power-cycle request.
+  // loader, which reports the serial number "0"): the prompt, then the upload or the power-cycle
+  // request. The upload's update goes on with the printer that returns, tables and all.
   void unexpectedUpdateModePrompt() {
     // A printer that keeps returning in its loader while the prompt is open gets one prompt.
     rig_->alerts().setHoldAnswers(true);
-    device_ = rig_->attach({.model = Model::KTA, .inLoader = true});
+    device_ = rig_->attach({.model = Model::KTA, .inLoader = true, .loaderSerial = QStringLiteral("0")});
     QVERIFY(waitForAlert(kWarning));
     device_->powerCycle();
     QVERIFY(PrinterTestRig::waitFor([&] {
@@ -354,6 +374,9 @@ class UpdateEndToEndTest : public QObject {
     // No previous version was recorded by this process.
     QCOMPARE(lastAlert().message, QStringLiteral("Firmware version updated from (null) to KTA 01.61"));
     QCOMPARE(commandsOf(updateFrames(*device_)).first(), QStringLiteral("FW_UPDFLASH_PROGRAM"));
+    QCOMPARE(commandsOf(updateFrames(*device_)).count(QStringLiteral("TBL_WTCTRLD_UPDATE_CW")),
+             device_->colorTables().size());
+    QVERIFY(pm::UpdateJournal::records().isEmpty());
   }
 
   // The printer comes back from a restart, but not as the update needs it, or does not take a
@@ -379,7 +402,7 @@ class UpdateEndToEndTest : public QObject {
         << int(sim::UpdateFault::StallTableData) << kProblem << "stopped taking the colour tables" << 1 << 2;
     QTest::newRow("table data refused")
         << int(sim::UpdateFault::RefuseTableData) << kProblem
-        << "did not take the colour table KTC_SD_300_0111.cwd (it reports version 0000)" << 1 << 2;
+        << "did not take the colour tables KTC_SD_300_0111.cwd (it reports version 0000), " << 1 << 2;
   }
 
   void updateFails() {
@@ -407,6 +430,73 @@ class UpdateEndToEndTest : public QObject {
     QCOMPARE(pm::UpdateJournal::records().size(), stage == 0 ? 0 : 1);
     if (stage == 2)
       QCOMPARE(pm::UpdateJournal::records().value(0).tablesToWrite.size(), device_->colorTables().size());
+    if (fault != int(sim::UpdateFault::RefuseTableData)) return;
+    // Written again at each return, as uploads are: the third round is the last.
+    for (int round = 2; round <= 3; ++round) {
+      rig_->alerts().clear();
+      device_->powerCycle();
+      QVERIFY(waitForAlert(title));
+    }
+    rig_->alerts().clear();
+    device_->powerCycle();
+    QVERIFY(waitForAlert(title));
+    QVERIFY2(lastAlert().message.contains(QLatin1String("sent to KTC (serial number SIM0001) 3 times")),
+             qPrintable(lastAlert().message));
+    QTRY_VERIFY(pm::UpdateJournal::records().isEmpty());
+  }
+
+  // Printers that say what they did in their own way end in success with every table written: a
+  // table's version read as the name it was sent, or late after each table; the firmware version
+  // written short, or late after every restart; a loader whose serial number is "0", also when the
+  // next process finds it after a power loss during the upload. (A version positively reported
+  // otherwise ends the update: updateFails.)
+  void printersThatSayItTheirWay_data() {
+    using Form = sim::VirtualPrinterConfig::TableVersionForm;
+    QTest::addColumn<int>("form");
+    QTest::addColumn<bool>("shortVersion");
+    QTest::addColumn<QString>("late");
+    QTest::addColumn<QString>("loaderSerial");
+    QTest::addColumn<bool>("killedInUpload");
+    QTest::newRow("table version as its name") << int(Form::Name) << false << QString() << QString() << false;
+    QTest::newRow("table version late")
+        << int(Form::LateAfterWrite) << false << QString() << QString() << false;
+    QTest::newRow("firmware version short") << int(Form::Digits) << true << QString() << QString() << false;
+    QTest::newRow("firmware version late") << int(Form::Digits) << false << "FVER" << QString() << false;
+    QTest::newRow("loader serial 0") << int(Form::Digits) << false << QString() << "0" << false;
+    QTest::newRow("loader serial 0, next process") << int(Form::Digits) << false << QString() << "0" << true;
+  }
+
+  void printersThatSayItTheirWay() {
+    QFETCH(int, form);
+    QFETCH(bool, shortVersion);
+    QFETCH(QString, late);
+    QFETCH(QString, loaderSerial);
+    QFETCH(bool, killedInUpload);
+    printer_ = rig_->attachAndWait({.model = Model::PZA,
+                                    .lateReplies = late,
+                                    .tableVersionForm = sim::VirtualPrinterConfig::TableVersionForm(form),
+                                    .shortFirmwareVersion = shortVersion,
+                                    .loaderSerial = loaderSerial},
+                                   &device_);
+    QVERIFY(printer_ && PrinterTestRig::settle(printer_));
+    if (killedInUpload) device_->setUpdateFault(sim::UpdateFault::PowerLossDuringUpload);
+    start();
+    if (killedInUpload) {
+      QVERIFY(PrinterTestRig::waitFor(
+          [&] { return !device_->device()->isAttached() && updateFrames(*device_).size() == 2; }, 10000));
+      PrinterTestRig::restartApplication();
+      device_->setUpdateFault(sim::UpdateFault::None);
+      device_->powerCycle();
+    }
+    QVERIFY(waitForAlert(kSuccess, 60000));
+    const QStringList sent = commandsOf(updateFrames(*device_));
+    QCOMPARE(
+        sent.mid(sent.lastIndexOf(QStringLiteral("TBL_CL"))).count(QStringLiteral("TBL_WTCTRLD_UPDATE_CW")),
+        device_->colorTables().size());
+    for (const sim::ColorTable& table : device_->colorTables())
+      QCOMPARE_NE(table.version, QStringLiteral("0000"));
+    QCOMPARE(sent.count(QStringLiteral("FW_UPDFLASH_PROGRAM")), killedInUpload ? 2 : 1);
+    QTRY_VERIFY(pm::UpdateJournal::records().isEmpty());
   }
 
   // A different printer of the model at the port of an unfinished update: the user is told, naming
@@ -520,7 +610,10 @@ class UpdateEndToEndTest : public QObject {
     QVERIFY(
         update({}, QStringLiteral("-- File corruption --\n\nThere is a problem with the firmware files.")));
     QCOMPARE(lastAlert().buttons, QStringList{QStringLiteral("Quit")});
+    QVERIFY2(lastAlert().message.contains(file), qPrintable(lastAlert().message));
     QVERIFY(log.contains(QStringLiteral("firmware archive file %1 refused").arg(file)));
+    QVERIFY(log.contains(QStringLiteral("failed to verify firmware archive")));
+    QCOMPARE(log.contains(QStringLiteral("Bad firmware file! Verification failed!")), tampered);
     QTRY_COMPARE(rig_->application().terminations(), 1);
     QVERIFY(printer_->update().firmwareFilenames().isEmpty());
     verifyUntouched();
