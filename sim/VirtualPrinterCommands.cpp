@@ -34,13 +34,12 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
     return BusAction::Unplug;
   }
   frames_.push_back(frame);
-  // A late reply still on its way arrives before the answer to this command is made.
-  pipe_ += std::exchange(late_, {});
   BusAction action = BusAction::None;
   const std::optional<QByteArray> body =
       updateMode_ ? answerInUpdateMode(frame, &action) : answer(frame, &action);
   const QString& name = frame.subKey.isEmpty() ? frame.category : frame.subKey;
-  if (body) queueReply(*body, !lateReplies_.isEmpty() && name == lateReplies_);
+  if (body)
+    queueReply(*body, !lateReplies_.isEmpty() && (name == lateReplies_ || lateReplies_ == QLatin1String("*")));
   return action;
 }
 
@@ -236,12 +235,27 @@ void VirtualPrinter::queueReply(const QByteArray& text, bool late) {
     case ReplyFault::SlowReply:
       late = true;
       break;
+    case ReplyFault::SplitReply:
+      queueBytes(reply.first(reply.size() / 2), 0);
+      queueBytes(reply.sliced(reply.size() / 2), 2);
+      return;
+    case ReplyFault::LongBody:
+      reply += QByteArray(40, 'X');
+      break;
+    case ReplyFault::GarbageAfter:
+      queueBytes(reply, 0);
+      queueBytes(QByteArray("\x7f#?Zq!~\xff", 8), 1);
+      return;
   }
-  if (late) {
-    late_ += reply;
-  } else {
-    pipe_ += reply;
-  }
+  queueBytes(reply, late ? lateReplyMs_ : 0);
+}
+
+void VirtualPrinter::queueBytes(const QByteArray& bytes, uint32_t afterMs) {
+  using namespace std::chrono;
+  const double realMs = (double(afterMs) + latencyMs_) * timeScale_;
+  auto at = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double, std::milli>(realMs));
+  if (!pipe_.empty()) at = std::max(at, pipe_.back().at);
+  pipe_.push_back(Arrival{bytes, at});
 }
 
 }  // namespace sim
