@@ -304,11 +304,6 @@ int UsbfsResponder::submit(UMockdevIoctlClient* client, UMockdevIoctlData* arg) 
       const int status = urbStatusOf(result.status);
       // Without an answer the device never takes it: in flight until discarded.
       if (!result.noAnswer) urb.answer(status, {}, status == 0 ? urb.length : 0, result.latencyMs);
-      // A command may give the device something to send: the reads waiting on it get it now.
-      for (auto& [id, other] : clients_)
-        for (Urb& waiting : other->urbs)
-          if (!waiting.answered && waiting.type != USBDEVFS_URB_TYPE_CONTROL && (waiting.endpoint & kDirectionIn))
-            runBulkIn(waiting);
     }
   } else {
     return EINVAL;  // isochronous transfers are not emulated
@@ -378,6 +373,10 @@ void UsbfsResponder::runBulkIn(Urb& urb) {
 
 bool UsbfsResponder::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   std::deque<Urb>& urbs = clientOf(client).urbs;
+  // A read the device had nothing for waits, as on the wire, until the device has something.
+  for (Urb& waiting : urbs)
+    if (!gone_ && !waiting.answered && waiting.type != USBDEVFS_URB_TYPE_CONTROL && (waiting.endpoint & kDirectionIn))
+      runBulkIn(waiting);
   const Clock::time_point now = Clock::now();
   auto next = urbs.end();
   for (auto it = urbs.begin(); it != urbs.end(); ++it) {
