@@ -1,7 +1,7 @@
 // Upload path: from TBUSBPrinterOLM::firmwareBlob (read, S-record check, padding) through the
 // framing to the last byte accepted by the virtual bus, for a 1 MiB image, on the printer's command
-// queue as in the update. The frame goes out through sendPrinterCommand(FLASH_PROGRAM, image),
-// which builds and writes it exactly as the update's sendFirmwareImage does.
+// queue as in the update. The frame goes out through the update's own sendFirmwareImage: built
+// once, written in its pieces with the progress the window shows.
 //
 // Copies are counted, not guessed: this program replaces malloc/calloc/realloc with counting
 // wrappers around glibc's own allocator, and every allocation of at least half the image's size
@@ -105,7 +105,7 @@ int main(int argc, char** argv) {
       const auto start = bench::Clock::now();
       const QByteArray image = printer->update().firmwareBlob();
       stages.blobCopies = bigAllocations.exchange(0);
-      printer->sendPrinterCommand(pm::framing::Command::FlashProgram, image);
+      printer->update().sendFirmwareImage(image);
       stages.seconds = std::chrono::duration<double>(bench::Clock::now() - start).count();
       counting = false;
       stages.sendCopies = bigAllocations;

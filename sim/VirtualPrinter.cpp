@@ -257,6 +257,16 @@ TransferResult VirtualPrinter::bulkIn(VirtualUsbDevice& device, uint8_t endpoint
   if (pipe_.empty()) return TransferResult::silent();
   // What has arrived goes out together; else the next arrival, as late as it comes.
   const auto now = std::chrono::steady_clock::now();
+  auto previous = std::chrono::steady_clock::time_point::min();
+  for (Arrival& arrival : pipe_) {
+    if (arrival.afterReadMs) {
+      arrival.at = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double, std::milli>(*arrival.afterReadMs * scale));
+      arrival.afterReadMs.reset();
+    }
+    arrival.at = std::max(arrival.at, previous);
+    previous = arrival.at;
+  }
   uint32_t latencyMs = 0;
   if (pipe_.front().at > now && scale > 0) {
     const double realMs = std::chrono::duration<double, std::milli>(pipe_.front().at - now).count();

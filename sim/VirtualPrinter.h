@@ -56,8 +56,8 @@ struct VirtualPrinterConfig {
   // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none;
   // "*": every command) comes late, as ReplyFault::SlowReply; empty: none.
   QString lateReplies{};
-  // How long after its command a late reply comes (device time): by default 1 ms after the
-  // host's 5 s reply time-out.
+  // How long after the host starts reading for it a late reply comes (device time): by default
+  // 1 ms after the host's 5 s reply time-out.
   uint32_t lateReplyMs = 5001;
 };
 
@@ -68,7 +68,7 @@ enum class ReplyFault {
   GarbageHeader,   // the reply header is 8 bytes of non-digits, nothing follows
   OversizeHeader,  // the header announces 4097 bytes, and that many follow
   Stall,           // the reply read stalls the pipe
-  SlowReply,       // the reply comes lateReplyMs after its command (after the host's read gave up)
+  SlowReply,       // the reply comes lateReplyMs after the host starts reading (after it gave up)
   SplitReply,      // the reply's second half comes 2 ms after its first
   LongBody,        // the body runs on 40 bytes past the length its header announces
   GarbageAfter,    // 8 bytes that are no reply come 1 ms after the reply
@@ -167,9 +167,10 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   BusAction rewriteFlash();
   BusAction programFlash(const ReceivedFrame& frame);
   void queueReply(const QByteArray& body, bool late);
-  // Puts bytes in the pipe, arriving `afterMs` (device time) from now but never before what is
-  // already in it: the printer answers in order.
-  void queueBytes(const QByteArray& bytes, uint32_t afterMs);
+  // Puts bytes in the pipe, arriving `afterMs` (device time) from now, or with `afterRead` that
+  // long after the next read starts, but never before what is already in it: the printer
+  // answers in order.
+  void queueBytes(const QByteArray& bytes, uint32_t afterMs, bool afterRead = false);
 
   // Bus side (VirtualPrinter.cpp), without the lock.
   void perform(usb::virt::VirtualUsbDevice& device, BusAction action);
@@ -201,6 +202,7 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   struct Arrival {
     QByteArray bytes;
     std::chrono::steady_clock::time_point at;
+    std::optional<uint32_t> afterReadMs;  // its time is set by the next read
   };
   std::deque<Arrival> pipe_;
   double timeScale_ = 1.0;  // the bus's, noted at each transfer

@@ -247,15 +247,16 @@ void VirtualPrinter::queueReply(const QByteArray& text, bool late) {
       queueBytes(QByteArray("\x7f#?Zq!~\xff", 8), 1);
       return;
   }
-  queueBytes(reply, late ? lateReplyMs_ : 0);
+  if (late) queueBytes(reply, lateReplyMs_, /*afterRead=*/true);
+  else queueBytes(reply, 0);
 }
 
-void VirtualPrinter::queueBytes(const QByteArray& bytes, uint32_t afterMs) {
+void VirtualPrinter::queueBytes(const QByteArray& bytes, uint32_t afterMs, bool afterRead) {
   using namespace std::chrono;
-  const double realMs = (double(afterMs) + latencyMs_) * timeScale_;
+  const double realMs = (double(afterRead ? 0 : afterMs) + latencyMs_) * timeScale_;
   auto at = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double, std::milli>(realMs));
   if (!pipe_.empty()) at = std::max(at, pipe_.back().at);
-  pipe_.push_back(Arrival{bytes, at});
+  pipe_.push_back(Arrival{bytes, at, afterRead ? std::optional(afterMs) : std::nullopt});
 }
 
 }  // namespace sim

@@ -1,6 +1,8 @@
 // The vendor command language on the printer's bulk pipes: command names, one frame per command
 // written in one bulk write, one length-prefixed reply read per exchange, and the error hook.
 #include <algorithm>
+#include <cstring>
+#include <iterator>
 
 #include "olm/printer/TBUSBPrinterOLM.h"
 #include "olm/protocol/Framing.h"
@@ -74,10 +76,13 @@ QByteArray TBUSBPrinterOLM::printerReply() {
                    bytes.first(std::min<qsizetype>(bytes.size(), 32)).toByteArray().toHex(' ').constData());
   };
   const auto deadline = usb::BulkInPipe::Clock::now() + std::chrono::milliseconds(kBulkTimeoutMs);
+  char header[pm::framing::kReplyHeaderSize] = {};
+  uint32_t carried = 0;  // header bytes kept from bytes that were no header
   for (;;) {
-    char header[pm::framing::kReplyHeaderSize] = {};
     uint32_t received = 0;
-    IOReturn result = bulkIn.readUntil(*interface, pipe, header, sizeof header, &received, deadline);
+    IOReturn result =
+        bulkIn.readUntil(*interface, pipe, header + carried, sizeof header - carried, &received, deadline);
+    received += std::exchange(carried, 0);
     setReadStatus(result);
     pm::systemLogf("reading backchannel for %u bytes on %s", received, descriptionUTF8().constData());
     if (result != kIOReturnSuccess) {
@@ -87,9 +92,15 @@ QByteArray TBUSBPrinterOLM::printerReply() {
     const QByteArrayView headerBytes(header, sizeof header);
     const std::optional<uint32_t> count = pm::framing::headerCount(headerBytes);
     if (!count) {
-      // No length at all: where its reply ends cannot be told, so all that came with it goes.
-      logDropped("bytes that are no reply header", headerBytes);
-      bulkIn.dropArrived(*interface, pipe);
+      // No length: bytes that are no reply. What may begin a header (digits and blanks after the
+      // last other byte) is kept, so a reply right behind them is still read whole.
+      const auto other = std::find_if(std::make_reverse_iterator(header + sizeof header),
+                                      std::make_reverse_iterator(header),
+                                      [](char c) { return c != ' ' && (c < '0' || c > '9'); });
+      const auto garbage = static_cast<uint32_t>(std::distance(other, std::make_reverse_iterator(header)));
+      logDropped("bytes that are no reply", headerBytes.first(garbage));
+      carried = uint32_t(sizeof header) - garbage;
+      std::memmove(header, header + garbage, carried);
       continue;
     }
     if (!pm::framing::lengthFits(lastCommand_, *count)) {

@@ -105,10 +105,13 @@ IOReturn VirtualInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* siz
     pending_ = PendingIn{endpoint, answer.status, std::move(answer.data), start + binding_.realTime(answer.latencyMs)};
   }
   // An answer already on its way: it comes within this read's time-out, or the read gives up.
+  // Decided by the times, not by when the sleep ends: at a small time scale a device
+  // millisecond is shorter than a sleep's overshoot.
   const auto giveUp = timeout ? start + binding_.realTime(*timeout) : pending_->readyAt;
-  if (const IOReturn rc = binding_.sleepUntil(std::min(giveUp, pending_->readyAt)); rc != kIOReturnSuccess)
+  const bool timesOut = pending_->readyAt > giveUp;
+  if (const IOReturn rc = binding_.sleepUntil(timesOut ? giveUp : pending_->readyAt); rc != kIOReturnSuccess)
     return rc;
-  if (pending_->readyAt > std::chrono::steady_clock::now()) return kIOReturnTimeout;
+  if (timesOut) return kIOReturnTimeout;
   *size = capacity;
   return takePending(buffer, size);
 }
