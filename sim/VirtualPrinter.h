@@ -13,8 +13,8 @@
 
 #include <atomic>
 #include <chrono>
-#include <deque>
 #include <cstdint>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>

@@ -39,7 +39,8 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
       updateMode_ ? answerInUpdateMode(frame, &action) : answer(frame, &action);
   const QString& name = frame.subKey.isEmpty() ? frame.category : frame.subKey;
   if (body)
-    queueReply(*body, !lateReplies_.isEmpty() && (name == lateReplies_ || lateReplies_ == QLatin1String("*")));
+    queueReply(*body,
+               !lateReplies_.isEmpty() && (name == lateReplies_ || lateReplies_ == QLatin1String("*")));
   return action;
 }
 

@@ -35,7 +35,7 @@ class BulkInPipe {
 
   struct Dropped {
     uint32_t bytes = 0;
-    QByteArray head;  // the first bytes, for the log
+    QByteArray head;                      // the first bytes, for the log
     IOReturn failure = kIOReturnSuccess;  // kIOReturnNoDevice once the device has gone
   };
 

@@ -114,8 +114,9 @@ uint32_t TBUSBPrinter::drainBulkIn() {
   Q_ASSERT(isPrinterCommandQueue());
   const std::shared_ptr<usb::UsbInterface> interface = d_->access.interface();
   if (!interface || d_->access.interfaceStatus() != TBUSBInterfaceStatusOpen) return 0;
-  const usb::BulkInPipe::Dropped dropped = d_->bulkIn.settle(
-      *interface, d_->access.bulkIN(), kBulkTimeoutMs, [this](const QByteArray& gathered) { return isWholeReply(gathered); });
+  const usb::BulkInPipe::Dropped dropped =
+      d_->bulkIn.settle(*interface, d_->access.bulkIN(), kBulkTimeoutMs,
+                        [this](const QByteArray& gathered) { return isWholeReply(gathered); });
   if (dropped.bytes > 0) {
     pm::systemLogf("dropped %u unread bytes from the backchannel of %s: %s%s", dropped.bytes,
                    descriptionUTF8().constData(), dropped.head.toHex(' ').constData(),

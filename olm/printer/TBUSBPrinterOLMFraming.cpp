@@ -71,7 +71,8 @@ QByteArray TBUSBPrinterOLM::printerReply() {
   }
   usb::BulkInPipe& bulkIn = bulkInPipe();
   auto logDropped = [this](const char* what, QByteArrayView bytes) {
-    pm::systemLogf("dropped %s on the backchannel of %s (%s expected): %s", what, descriptionUTF8().constData(),
+    pm::systemLogf("dropped %s on the backchannel of %s (%s expected): %s", what,
+                   descriptionUTF8().constData(),
                    qPrintable(stringForCommandCode(PrinterCommandCode(lastCommand_))),
                    bytes.first(std::min<qsizetype>(bytes.size(), 32)).toByteArray().toHex(' ').constData());
   };
@@ -94,9 +95,9 @@ QByteArray TBUSBPrinterOLM::printerReply() {
     if (!count) {
       // No length: bytes that are no reply. What may begin a header (digits and blanks after the
       // last other byte) is kept, so a reply right behind them is still read whole.
-      const auto other = std::find_if(std::make_reverse_iterator(header + sizeof header),
-                                      std::make_reverse_iterator(header),
-                                      [](char c) { return c != ' ' && (c < '0' || c > '9'); });
+      const auto other =
+          std::find_if(std::make_reverse_iterator(header + sizeof header), std::make_reverse_iterator(header),
+                       [](char c) { return c != ' ' && (c < '0' || c > '9'); });
       const auto garbage = static_cast<uint32_t>(std::distance(other, std::make_reverse_iterator(header)));
       logDropped("bytes that are no reply", headerBytes.first(garbage));
       carried = uint32_t(sizeof header) - garbage;
@@ -109,7 +110,8 @@ QByteArray TBUSBPrinterOLM::printerReply() {
       // Another command's reply or an over-long one: its body is read and dropped.
       logDropped("a reply whose length does not fit", headerBytes);
       QByteArray skipped(std::min(*count, usb::BulkInPipe::kDropLimit), '\0');
-      result = bulkIn.readUntil(*interface, pipe, skipped.data(), uint32_t(skipped.size()), &received, deadline);
+      result =
+          bulkIn.readUntil(*interface, pipe, skipped.data(), uint32_t(skipped.size()), &received, deadline);
       if (result != kIOReturnSuccess) {
         setReadStatus(result);
         logBadRead(result);
@@ -118,7 +120,8 @@ QByteArray TBUSBPrinterOLM::printerReply() {
       continue;
     }
     QByteArray body(std::max<qsizetype>(pm::framing::kReplyMinimumBuffer, qsizetype(*count) + 1), '\0');
-    result = bulkIn.readUntil(*interface, pipe, body.data(), *count, &received, deadline, /*untilReturn=*/true);
+    result =
+        bulkIn.readUntil(*interface, pipe, body.data(), *count, &received, deadline, /*untilReturn=*/true);
     setReadStatus(result);
     if (result != kIOReturnSuccess) {
       logBadRead(result);
@@ -136,7 +139,8 @@ QByteArray TBUSBPrinterOLM::printerReply() {
 
 bool TBUSBPrinterOLM::isWholeReply(const QByteArray& gathered) const {
   if (gathered.size() < pm::framing::kReplyHeaderSize) return false;
-  const std::optional<uint32_t> count = pm::framing::headerCount(QByteArrayView(gathered).first(pm::framing::kReplyHeaderSize));
+  const std::optional<uint32_t> count =
+      pm::framing::headerCount(QByteArrayView(gathered).first(pm::framing::kReplyHeaderSize));
   return count && gathered.size() >= pm::framing::kReplyHeaderSize + qsizetype(*count);
 }
 

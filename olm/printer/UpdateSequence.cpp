@@ -440,7 +440,8 @@ void pm::PrinterUpdate::sendFirmwareImage(const QByteArray& image) {
                                   static_cast<uint32_t>(piece), TBUSBPrinterOLM::kBulkTimeoutMs, timeoutMs);
     if (result != kIOReturnSuccess) break;
     sent += piece;
-    if (const auto now = std::chrono::steady_clock::now(); now - lastShown >= kProgressInterval || sent == total) {
+    if (const auto now = std::chrono::steady_clock::now();
+        now - lastShown >= kProgressInterval || sent == total) {
       lastShown = now;
       setStepProgress(StepProgress{StepProgress::Unit::Bytes, sent, total});
     }

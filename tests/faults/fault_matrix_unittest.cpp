@@ -54,8 +54,9 @@ struct Case {
 QString describe(const Case& c) {
   static const char* const kinds[] = {"clean", "unplug at attach command", "reply fault at attach exchange",
                                       "unplug at update command", "never back, busy on return"};
-  static const char* const replies[] = {"",         "no reply", "blank header", "garbage header", "00004097",
-                                        "stall",    "late reply", "split reply", "long body", "garbage after"};
+  static const char* const replies[] = {"",          "no reply",     "blank header", "garbage header",
+                                        "00004097",  "stall",        "late reply",   "split reply",
+                                        "long body", "garbage after"};
   QString text = sim::modelName(c.model) + QLatin1String(": ") + QLatin1String(kinds[int(c.kind)]);
   if (c.at > 0) text += QLatin1Char(' ') + QString::number(c.at);
   if (c.reply != ReplyFault::None)
@@ -218,7 +219,8 @@ class CaseRun {
               QString::number(device_->counters().lifetime));
     ownOrNone("serial number", printer->printerSerialNumber(), device_->serialNumber());
     if (sim::hasISerialOption(case_.model, device_->firmwareVersion()))
-      ownOrNone("USB serial-number setting", printer->deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet")),
+      ownOrNone("USB serial-number setting",
+                printer->deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet")),
                 QStringLiteral("1"));
   }
 
@@ -385,10 +387,9 @@ std::vector<Case> casesOf(Model model, const Counts& counts, bool full) {
   std::vector<Case> cases;
   for (int at = 1; at <= counts.attachCommands; ++at) cases.push_back({model, Kind::UnplugAttach, at});
   if (full || model == Model::VLA)
-    for (const ReplyFault fault :
-         {ReplyFault::NoReply, ReplyFault::BlankHeader, ReplyFault::GarbageHeader, ReplyFault::OversizeHeader,
-          ReplyFault::Stall, ReplyFault::SlowReply, ReplyFault::SplitReply, ReplyFault::LongBody,
-          ReplyFault::GarbageAfter})
+    for (const ReplyFault fault : {ReplyFault::NoReply, ReplyFault::BlankHeader, ReplyFault::GarbageHeader,
+                                   ReplyFault::OversizeHeader, ReplyFault::Stall, ReplyFault::SlowReply,
+                                   ReplyFault::SplitReply, ReplyFault::LongBody, ReplyFault::GarbageAfter})
       for (int at = 1; at <= counts.attachExchanges; ++at)
         cases.push_back({model, Kind::ReplyAttach, at, fault});
   for (int at = 1; at <= counts.updateCommands; ++at)

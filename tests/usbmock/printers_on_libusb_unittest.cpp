@@ -61,7 +61,8 @@ class PrintersOnLibusbTest : public QObject {
     const bool ready = QTest::qWaitFor(
         [&] {
           printer = controller_->printerAt(0);
-          return printer && !printer->firmwareVersion().isEmpty();
+          return printer &&
+                 printer->deviceInfoDict()->contains(QStringLiteral("firmwareVersion"));  // or unread
         },
         10000);
     const auto wait = [hopMs](const std::function<bool()>& condition, int) {

@@ -163,7 +163,8 @@ IOReturn BulkInStream::read(unsigned char* out, uint32_t size, uint32_t* done, u
     const auto now = std::chrono::steady_clock::now();
     if (timeoutMs != 0 && now >= deadline) return kIOReturnTimeout;
     const long leftUs =
-        timeoutMs != 0 ? long(std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count()) : 100000;
+        timeoutMs != 0 ? long(std::chrono::duration_cast<std::chrono::microseconds>(deadline - now).count())
+                       : 100000;
     handleEvents(std::clamp(leftUs, 1L, 100000L));
   }
 }

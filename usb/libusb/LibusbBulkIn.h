@@ -42,8 +42,8 @@ class BulkInStream {
 
  private:
   static void LIBUSB_CALL completed(libusb_transfer* transfer);
-  void onCompleted();           // [events] lock not held
-  void submitLocked();          // lock held
+  void onCompleted();   // [events] lock not held
+  void submitLocked();  // lock held
   // Hands out what arrived, or the failure met; lock held. False when nothing is there.
   bool takeLocked(unsigned char* out, uint32_t size, uint32_t* done, IOReturn* result);
   // Handles libusb's events for up to `timeoutUs` unless something arrived meanwhile.

@@ -77,8 +77,8 @@ class LibusbInterface final : public UsbInterface {
 
   const std::shared_ptr<const LibusbServiceToken> service_;
   const LibusbInterfaceDescription& description_;
-  std::shared_ptr<LibusbOpenDevice> open_;        // set while the interface is claimed
-  std::shared_ptr<UsbDevice> device_;             // made on first request
+  std::shared_ptr<LibusbOpenDevice> open_;                      // set while the interface is claimed
+  std::shared_ptr<UsbDevice> device_;                           // made on first request
   std::map<uint8_t, std::unique_ptr<BulkInStream>> inStreams_;  // per IN pipe reference, while open
 };
 

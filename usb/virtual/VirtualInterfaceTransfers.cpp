@@ -102,7 +102,8 @@ IOReturn VirtualInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* siz
       *size = copyIn(answer.data, buffer, capacity);
       return kIOReturnSuccess;
     }
-    pending_ = PendingIn{endpoint, answer.status, std::move(answer.data), start + binding_.realTime(answer.latencyMs)};
+    pending_ = PendingIn{endpoint, answer.status, std::move(answer.data),
+                         start + binding_.realTime(answer.latencyMs)};
   }
   // An answer already on its way: it comes within this read's time-out, or the read gives up.
   // Decided by the times, not by when the sleep ends: at a small time scale a device
