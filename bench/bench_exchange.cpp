@@ -5,6 +5,7 @@
 // same printer shown as an emulated kernel device (a child process with umockdev's preload): no
 // goal, a figure to watch (the emulated kernel runs on this process's own threads).
 
+#include <atomic>
 #include <cstdio>
 #include <cstring>
 
@@ -14,6 +15,7 @@
 
 #include "bench/BenchRig.h"
 #include "bench/BenchSupport.h"
+#include "support/MainQueue.h"
 #ifdef PM_BENCH_UMOCKDEV_PRELOAD
 #include "tests/usbmock/EmulatedUsbBus.h"
 #include "usb/libusb/LibusbRegistry.h"
@@ -65,6 +67,12 @@ int measureOnLibusb() {
       },
       [](const usb::ServiceHandle&) {});
   if (!bench::BenchRig::waitFor([&] { return printer != nullptr; })) qFatal("no printer arrived on libusb");
+  // Its first open-close cycle ends before the interface is opened for the exchanges.
+  for (int round = 0; round < 4; ++round) {
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    printer->printerCommandQueue()->async([done] { pm::performAsyncOnMainQueue([done] { *done = true; }); });
+    if (!bench::BenchRig::waitFor([done] { return done->load(); })) qFatal("the printer's queue did not run");
+  }
   bool open = false;
   printer->openInterface([&open](IOReturn result) { open = result == kIOReturnSuccess; });
   if (!bench::BenchRig::waitFor([&] { return open; })) qFatal("the interface did not open");

@@ -81,21 +81,18 @@ void LIBUSB_CALL BulkInStream::completed(libusb_transfer* transfer) {
 }
 
 void BulkInStream::onCompleted() {
-  {
-    const std::lock_guard guard(mutex_);
-    pending_ = false;
-    wake_ = 1;
-    const int status = transfer_->status;
-    if (status == LIBUSB_TRANSFER_COMPLETED) {
-      const auto actual = static_cast<size_t>(std::max(transfer_->actual_length, 0));
-      arrived_.insert(arrived_.end(), packet_.begin(), packet_.begin() + std::min(actual, packet_.size()));
-    } else if (!(stopping_ && status == LIBUSB_TRANSFER_CANCELLED)) {
-      failure_ = errorOfStatus(status);
-    }
-    // A failure waits for its reader (who clears a stall first); bytes do not.
-    if (failure_ == 0 && !stopping_) submitLocked();
+  const std::lock_guard guard(mutex_);
+  pending_ = false;
+  wake_ = 1;
+  const int status = transfer_->status;
+  if (status == LIBUSB_TRANSFER_COMPLETED) {
+    const auto actual = static_cast<size_t>(std::max(transfer_->actual_length, 0));
+    arrived_.insert(arrived_.end(), packet_.begin(), packet_.begin() + std::min(actual, packet_.size()));
+  } else if (!(stopping_ && status == LIBUSB_TRANSFER_CANCELLED)) {
+    failure_ = errorOfStatus(status);
   }
-  changed_.notify_all();
+  // A failure waits for its reader (who clears a stall first); bytes do not.
+  if (failure_ == 0 && !stopping_) submitLocked();
 }
 
 void BulkInStream::submitLocked() {
@@ -129,6 +126,9 @@ bool BulkInStream::takeLocked(unsigned char* out, uint32_t size, uint32_t* done,
   return true;
 }
 
+// libusb's own synchronous transfers wait the same way: `wake_` is set by the completion under
+// this object's mutex and read by libusb before it sleeps, so a completion handled by another
+// thread just before cannot be slept through.
 void BulkInStream::handleEvents(long timeoutUs) {
   timeval timeout{timeoutUs / 1000000, static_cast<suseconds_t>(timeoutUs % 1000000)};
   libusb_handle_events_timeout_completed(context_, &timeout, &wake_);

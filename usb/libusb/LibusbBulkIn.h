@@ -13,7 +13,6 @@
 // completion runs on whichever thread handles libusb's events (the event thread, or a reader
 // waiting here, which handles them itself). One mutex guards the bytes and the state.
 
-#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -42,7 +41,7 @@ class BulkInStream {
 
  private:
   static void LIBUSB_CALL completed(libusb_transfer* transfer);
-  void onCompleted();   // [events] lock not held
+  void onCompleted();   // [events] takes the lock
   void submitLocked();  // lock held
   // Hands out what arrived, or the failure met; lock held. False when nothing is there.
   bool takeLocked(unsigned char* out, uint32_t size, uint32_t* done, IOReturn* result);
@@ -56,7 +55,6 @@ class BulkInStream {
   std::vector<unsigned char> packet_;
 
   std::mutex mutex_;
-  std::condition_variable changed_;
   std::vector<unsigned char> arrived_;  // bytes not yet read, from `taken_` on
   size_t taken_ = 0;
   int failure_ = LIBUSB_TRANSFER_COMPLETED;  // a transfer status met and not yet answered
