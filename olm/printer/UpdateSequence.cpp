@@ -446,7 +446,10 @@ void pm::PrinterUpdate::sendFirmwareImage(const QByteArray& image) {
       setStepProgress(StepProgress{StepProgress::Unit::Bytes, sent, total});
     }
   }
-  setStepProgress(std::nullopt);
+  // A whole frame stays shown as sent (the window reads it on the main thread, after the last
+  // piece: an upload faster than one announcement would otherwise show nothing at all); the
+  // printer that comes back from the restart is a new object.
+  if (result != kIOReturnSuccess) setStepProgress(std::nullopt);
   printer_.setWriteStatus(result);
   if (result != kIOReturnSuccess) {
     pm::systemLogf("ERROR: writeToInterfaceWithData: [%x] (%s)", static_cast<unsigned>(result),
