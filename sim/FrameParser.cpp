@@ -58,7 +58,12 @@ std::vector<ReceivedFrame> FrameParser::feed(const QByteArray& bytes) {
     frame.lengthFieldValid = length.has_value();
     // A malformed length announces no payload: whatever follows is skipped as stray bytes.
     const qsizetype payloadSize = length.value_or(0);
-    if (buffer_.size() - kHeaderSize < payloadSize) break;  // the rest is still on its way
+    if (buffer_.size() - kHeaderSize < payloadSize) {
+      // The rest is still on its way (a firmware image comes in pieces): room for all of it at
+      // once, not a reallocation and a copy at every doubling.
+      buffer_.reserve(kHeaderSize + payloadSize);
+      break;
+    }
 
     const QString name = QString::fromLatin1(buffer_.mid(kNameOffset, kNameSize));
     frame.command = name.trimmed();

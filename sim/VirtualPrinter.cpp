@@ -1,5 +1,6 @@
 #include "sim/VirtualPrinter.h"
 
+#include <cmath>
 #include <utility>
 
 #include "support/SystemLog.h"
@@ -77,6 +78,7 @@ VirtualPrinter::VirtualPrinter(Token, const VirtualPrinterConfig& config)
       tables_(config.model, initialTableVersion(config)),
       latencyMs_(config.latencyMs),
       restartDelayMs_(config.restartDelayMs),
+      lateReplyMs_(config.lateReplyMs),
       lateReplies_(config.lateReplies),
       tableVersionForm_(config.tableVersionForm),
       shortFirmwareVersion_(config.shortFirmwareVersion),
@@ -245,6 +247,7 @@ TransferResult VirtualPrinter::bulkOut(VirtualUsbDevice& device, uint8_t endpoin
   std::function<void()> observer;
   {
     std::lock_guard lock(mutex_);
+    timeScale_ = device.timeScale();
     for (const ReceivedFrame& frame : parser_.feed(data)) {
       action = handleFrame(frame);
       if (action != BusAction::None) break;  // the printer is off the bus for the rest
@@ -262,16 +265,38 @@ TransferResult VirtualPrinter::bulkIn(VirtualUsbDevice& device, uint8_t endpoint
   TransferScope scope(inTransfer_);
   Q_UNUSED(device);
   Q_UNUSED(endpoint);
+  const double scale = device.timeScale();
   std::lock_guard lock(mutex_);
+  timeScale_ = scale;
   if (std::exchange(stallNext_, false)) return TransferResult::stall();
-  if (pipe_.isEmpty()) {
-    // A late reply is on its way: this read waits for it in vain, the next one finds it.
-    pipe_ += std::exchange(late_, {});
-    return TransferResult::silent();
+  if (pipe_.empty()) return TransferResult::silent();
+  // What has arrived goes out together; else the next arrival, as late as it comes.
+  const auto now = std::chrono::steady_clock::now();
+  auto previous = std::chrono::steady_clock::time_point::min();
+  for (Arrival& arrival : pipe_) {
+    if (arrival.afterReadMs) {
+      arrival.at = now + std::chrono::duration_cast<std::chrono::steady_clock::duration>(
+                             std::chrono::duration<double, std::milli>(*arrival.afterReadMs * scale));
+      arrival.afterReadMs.reset();
+    }
+    arrival.at = std::max(arrival.at, previous);
+    previous = arrival.at;
   }
-  TransferResult result = TransferResult::ok(pipe_.left(maxLength));
-  result.latencyMs = latencyMs_;
-  pipe_.remove(0, result.data.size());
+  uint32_t latencyMs = 0;
+  if (pipe_.front().at > now && scale > 0) {
+    const double realMs = std::chrono::duration<double, std::milli>(pipe_.front().at - now).count();
+    latencyMs = static_cast<uint32_t>(std::ceil(realMs / scale));
+  }
+  QByteArray data;
+  while (!pipe_.empty() && uint32_t(data.size()) < maxLength && (data.isEmpty() || pipe_.front().at <= now)) {
+    QByteArray& bytes = pipe_.front().bytes;
+    const qsizetype taken = std::min<qsizetype>(bytes.size(), maxLength - data.size());
+    data += bytes.first(taken);
+    bytes.remove(0, taken);
+    if (bytes.isEmpty()) pipe_.pop_front();
+  }
+  TransferResult result = TransferResult::ok(std::move(data));
+  result.latencyMs = latencyMs;
   return result;
 }
 
@@ -324,7 +349,6 @@ VirtualDeviceDescription VirtualPrinter::description() const {
 void VirtualPrinter::forgetTransfers() {
   parser_.reset();
   pipe_.clear();
-  late_.clear();
   stallNext_ = false;
 }
 

@@ -12,7 +12,9 @@
 // made only with that mutex released.
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -36,7 +38,7 @@ struct VirtualPrinterConfig {
   // The version ("04.20") reported after the model name, or a whole version text when it holds a
   // blank ("KTBW 1.40PRN"); empty: the model's factory version.
   QString firmwareVersion{};
-  uint32_t latencyMs = 0;  // added to every reply transfer (device time)
+  uint32_t latencyMs = 0;  // each reply arrives this long after its command (device time)
   // Added to each string descriptor (its maker, product, serial number and their languages): a
   // printer slow to say who it is.
   uint32_t identityLatencyMs = 0;
@@ -52,9 +54,12 @@ struct VirtualPrinterConfig {
   uint32_t locationId = 0;        // 0: the bus assigns one
   uint16_t vendorId = 0;          // the USB IDs; 0: the model's own
   uint16_t productId = 0;
-  // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none)
-  // comes late, as ReplyFault::SlowReply, before and after every restart; empty: none.
+  // Every reply to this command ("FVER", "STATUS": its sub-key, or its category when it has none;
+  // "*": every command) comes late, as ReplyFault::SlowReply; empty: none.
   QString lateReplies{};
+  // How long after the host starts reading for it a late reply comes (device time): by default
+  // 1 ms after the host's 5 s reply time-out.
+  uint32_t lateReplyMs = 5001;
   // How a table's version read answers: Digits its 4-digit version; Name the version name it was
   // written with (a factory table its version); LateAfterWrite as Digits, but the first version
   // read after each table's data comes late (the printer is still storing it).
@@ -72,7 +77,10 @@ enum class ReplyFault {
   GarbageHeader,   // the reply header is 8 bytes of non-digits, nothing follows
   OversizeHeader,  // the header announces 4097 bytes, and that many follow
   Stall,           // the reply read stalls the pipe
-  SlowReply,       // the reply comes after the host's read gave up, and waits in the pipe
+  SlowReply,       // the reply comes lateReplyMs after the host starts reading (after it gave up)
+  SplitReply,      // the reply's second half comes 2 ms after its first
+  LongBody,        // the body runs on 40 bytes past the length its header announces
+  GarbageAfter,    // 8 bytes that are no reply come 1 ms after the reply
 };
 
 enum class UpdateFault {
@@ -174,6 +182,10 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   BusAction rewriteFlash();
   BusAction programFlash(const ReceivedFrame& frame);
   void queueReply(const QByteArray& body, bool late);
+  // Puts bytes in the pipe, arriving `afterMs` (device time) from now, or with `afterRead` that
+  // long after the next read starts, but never before what is already in it: the printer
+  // answers in order.
+  void queueBytes(const QByteArray& bytes, uint32_t afterMs, bool afterRead = false);
 
   // Bus side (VirtualPrinter.cpp), without the lock.
   void perform(usb::virt::VirtualUsbDevice& device, BusAction action);
@@ -200,10 +212,16 @@ class VirtualPrinter : public usb::virt::VirtualDeviceHandler,
   FrameParser parser_;
   std::vector<ReceivedFrame> frames_;
   // The bulk-in pipe, as on hardware: replies queue up until read, whatever the host sends
-  // meanwhile. A late reply enters it once a read has waited for it in vain; a stall is the
-  // next read's answer.
-  QByteArray pipe_;
-  QByteArray late_;
+  // meanwhile, each arriving at its time (a late one after the host gave up on it); a read
+  // before that waits for it. A stall is the next read's answer.
+  struct Arrival {
+    QByteArray bytes;
+    std::chrono::steady_clock::time_point at;
+    std::optional<uint32_t> afterReadMs;  // its time is set by the next read
+  };
+  std::deque<Arrival> pipe_;
+  double timeScale_ = 1.0;  // the bus's, noted at each transfer
+  uint32_t lateReplyMs_ = 0;
   bool stallNext_ = false;
   bool stallWrite_ = false;  // the bulk write under way stalls
   QString lateReplies_;

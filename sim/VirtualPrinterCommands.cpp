@@ -34,8 +34,6 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
     return BusAction::Unplug;
   }
   frames_.push_back(frame);
-  // A late reply still on its way arrives before the answer to this command is made.
-  pipe_ += std::exchange(late_, {});
   BusAction action = BusAction::None;
   const std::optional<QByteArray> body =
       updateMode_ ? answerInUpdateMode(frame, &action) : answer(frame, &action);
@@ -46,8 +44,9 @@ VirtualPrinter::BusAction VirtualPrinter::handleFrame(const ReceivedFrame& frame
   const QString& name = frame.subKey.isEmpty() ? frame.category : frame.subKey;
   const bool tableVersionRead =
       frame.category == QLatin1String("TBL_RD") && frame.subKey.endsWith(QLatin1String("Version"));
-  const bool late = (!lateReplies_.isEmpty() && name == lateReplies_) ||
-                    (tableVersionRead && std::exchange(tableReadLate_, false));
+  const bool late =
+      (!lateReplies_.isEmpty() && (name == lateReplies_ || lateReplies_ == QLatin1String("*"))) ||
+      (tableVersionRead && std::exchange(tableReadLate_, false));
   if (body) queueReply(*body, late);
   return action;
 }
@@ -256,12 +255,28 @@ void VirtualPrinter::queueReply(const QByteArray& text, bool late) {
     case ReplyFault::SlowReply:
       late = true;
       break;
+    case ReplyFault::SplitReply:
+      queueBytes(reply.first(reply.size() / 2), 0);
+      queueBytes(reply.sliced(reply.size() / 2), 2);
+      return;
+    case ReplyFault::LongBody:
+      reply += QByteArray(40, 'X');
+      break;
+    case ReplyFault::GarbageAfter:
+      queueBytes(reply, 0);
+      queueBytes(QByteArray("\x7f#?Zq!~\xff", 8), 1);
+      return;
   }
-  if (late) {
-    late_ += reply;
-  } else {
-    pipe_ += reply;
-  }
+  if (late) queueBytes(reply, lateReplyMs_, /*afterRead=*/true);
+  else queueBytes(reply, 0);
+}
+
+void VirtualPrinter::queueBytes(const QByteArray& bytes, uint32_t afterMs, bool afterRead) {
+  using namespace std::chrono;
+  const double realMs = (double(afterRead ? 0 : afterMs) + latencyMs_) * timeScale_;
+  auto at = steady_clock::now() + duration_cast<steady_clock::duration>(duration<double, std::milli>(realMs));
+  if (!pipe_.empty()) at = std::max(at, pipe_.back().at);
+  pipe_.push_back(Arrival{bytes, at, afterRead ? std::optional(afterMs) : std::nullopt});
 }
 
 }  // namespace sim

@@ -38,6 +38,7 @@
 
 #include "support/IOReturn.h"
 #include "support/SerialQueue.h"
+#include "usb/BulkInPipe.h"
 #include "usb/DeviceInfo.h"
 #include "usb/IdentityReader.h"
 #include "usb/InterfaceAccess.h"
@@ -208,10 +209,10 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   static constexpr uint32_t kBulkTimeoutMs = 5000;
   bool writeToInterfaceWithData(const QByteArray& data);  // [queue] kBulkTimeoutMs time-outs
   QByteArray interfaceReadDataOfSize(uint32_t size);      // [queue] null on failure
-  // Reads and drops what waits in the bulk-in pipe (a reply that came after its reader gave up,
-  // the rest of one that was not read whole), with short time-outs until nothing is left, and
-  // logs it. Vendor code runs it before each command, so a reply never answers the wrong one.
-  // Answers the number of bytes dropped. [queue], interface open.
+  // Drops what arrived in the bulk-in pipe outside an exchange (a reply that came after its
+  // reader gave up, the rest of one not read whole), without waiting, and logs it; after a reply
+  // timed out, first waits for the late reply or a quiet pipe (usb/BulkInPipe.h). Vendor code
+  // runs it before each command. Answers the number of bytes dropped. [queue], interface open.
   uint32_t drainBulkIn();
   IOReturn readStatus() const { return readStatus_; }    // [queue]
   IOReturn writeStatus() const { return writeStatus_; }  // [queue]
@@ -234,6 +235,14 @@ class TBUSBPrinter : public QObject, public std::enable_shared_from_this<TBUSBPr
   // The open interface was just used: the idle release starts counting again. [queue]
   void noteInterfaceUse();
   void setWriteStatus(IOReturn status) { writeStatus_ = status; }
+  // The bulk-in pipe's state between exchanges. [queue]
+  usb::BulkInPipe& bulkInPipe();
+  // Whether the bytes gathered while a late reply is awaited hold a whole reply; until one does,
+  // the wait ends only when the pipe goes quiet. Never here. [queue]
+  virtual bool isWholeReply(const QByteArray& gathered) const {
+    Q_UNUSED(gathered);
+    return false;
+  }
 
  private:
   friend class usb::InterfaceAccess;  // announces the connection state it changes

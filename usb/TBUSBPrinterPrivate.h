@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QString>
 
+#include "usb/BulkInPipe.h"
 #include "usb/IdentityReader.h"
 #include "usb/InterfaceAccess.h"
 #include "usb/TBUSBPrinter.h"
@@ -20,6 +21,7 @@ struct TBUSBPrinter::Private {
 
   usb::InterfaceAccess access;
   usb::IdentityReader identity;
+  usb::BulkInPipe bulkIn;  // [queue]
 
   mutable std::mutex lock;  // guards the texts and the image
   QString raw1284DeviceID, deviceID, manufacturer, model, vendorUSB, productUSB, serialNumberUSB;

@@ -1,8 +1,6 @@
 // TBUSBPrinter: the command queue: its creation, running work on it, the command-and-reply
 // exchange, the hop to the main queue, the bulk transfers and the probe.
 
-#include <algorithm>
-
 #include "support/MainQueue.h"
 #include "support/NameTables.h"
 #include "support/SystemLog.h"
@@ -11,13 +9,6 @@
 
 namespace {
 
-// What already waits in the device's bulk-in FIFO comes within a frame or two (1 ms each at full
-// speed); an empty pipe costs this much per command.
-constexpr uint32_t kDrainTimeoutMs = 3;
-constexpr uint32_t kDrainChunk = 4096;
-// A device that never stops sending must not hold its queue for ever.
-constexpr uint32_t kDrainLimit = 1u << 20;
-constexpr qsizetype kDrainLoggedBytes = 32;
 const char* const kMissingCommandBlock = "you must supply a commandBlock";
 
 }  // namespace
@@ -117,37 +108,26 @@ bool TBUSBPrinter::writeToInterfaceWithData(const QByteArray& data) {
   return writeStatus_ == kIOReturnSuccess;
 }
 
-// Reads until a read brings nothing (time-out, stall, error) or the limit is reached. The
-// transfer statuses are left alone: these reads belong to no exchange.
+usb::BulkInPipe& TBUSBPrinter::bulkInPipe() { return d_->bulkIn; }
+
 uint32_t TBUSBPrinter::drainBulkIn() {
   Q_ASSERT(isPrinterCommandQueue());
   const std::shared_ptr<usb::UsbInterface> interface = d_->access.interface();
   if (!interface || d_->access.interfaceStatus() != TBUSBInterfaceStatusOpen) return 0;
-  QByteArray chunk(kDrainChunk, '\0');
-  QByteArray head;
-  uint32_t dropped = 0;
-  IOReturn result = kIOReturnSuccess;
-  while (dropped < kDrainLimit) {
-    uint32_t received = kDrainChunk;
-    result =
-        interface->readPipe(d_->access.bulkIN(), chunk.data(), &received, kDrainTimeoutMs, kDrainTimeoutMs);
-    if (result != kIOReturnSuccess || received == 0) break;
-    received = std::min(received, kDrainChunk);
-    if (head.size() < kDrainLoggedBytes)
-      head += chunk.first(std::min<qsizetype>(received, kDrainLoggedBytes - head.size()));
-    dropped += received;
-  }
-  if (dropped > 0) {
-    pm::systemLogf("dropped %u unread bytes from the backchannel of %s: %s%s", dropped,
-                   descriptionUTF8().constData(), head.toHex(' ').constData(),
-                   dropped > static_cast<uint32_t>(head.size()) ? " ..." : "");
+  const usb::BulkInPipe::Dropped dropped =
+      d_->bulkIn.settle(*interface, d_->access.bulkIN(), kBulkTimeoutMs,
+                        [this](const QByteArray& gathered) { return isWholeReply(gathered); });
+  if (dropped.bytes > 0) {
+    pm::systemLogf("dropped %u unread bytes from the backchannel of %s: %s%s", dropped.bytes,
+                   descriptionUTF8().constData(), dropped.head.toHex(' ').constData(),
+                   dropped.bytes > static_cast<uint32_t>(dropped.head.size()) ? " ..." : "");
     noteInterfaceUse();
   }
-  if (result == kIOReturnNoDevice) {
-    pm::systemLogf("bad read (%s) on backchannel of %s", pm::stringForIOReturn(result),
+  if (dropped.failure == kIOReturnNoDevice) {
+    pm::systemLogf("bad read (%s) on backchannel of %s", pm::stringForIOReturn(dropped.failure),
                    descriptionUTF8().constData());
   }
-  return dropped;
+  return dropped.bytes;
 }
 
 QByteArray TBUSBPrinter::interfaceReadDataOfSize(uint32_t size) {

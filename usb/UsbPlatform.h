@@ -132,6 +132,12 @@ class UsbInterface {
   // 0 bytes completes at once with 0 bytes.
   virtual IOReturn readPipe(uint8_t pipeRef, void* buffer, uint32_t* size, uint32_t noDataTimeoutMs,
                             uint32_t completionTimeoutMs) = 0;
+  // What already arrived on a bulk-in pipe and no read has taken, without waiting for anything:
+  // up to *size bytes into `buffer`, *size set to the count (0: nothing waits). Each backend
+  // keeps what a device sends between reads (libusb: a read always pending on the pipe; the
+  // virtual bus: an answer that came after its read gave up, and what the device has ready), so
+  // this costs no transfer time-out. A failure the pipe met meanwhile (a stall) is answered here.
+  virtual IOReturn readArrived(uint8_t pipeRef, void* buffer, uint32_t* size) = 0;
   // WritePipeTO: writes `size` bytes in one transfer.
   virtual IOReturn writePipe(uint8_t pipeRef, const void* buffer, uint32_t size, uint32_t noDataTimeoutMs,
                              uint32_t completionTimeoutMs) = 0;

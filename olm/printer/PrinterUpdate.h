@@ -139,6 +139,10 @@ class PrinterUpdate {
   // while either is unknown. [any]
   using ShippedFirmware = pm::ShippedFirmware;
   std::optional<ShippedFirmware> shippedFirmware() const;
+  // Sends the image as one "FLASH_PROGRAM" frame, in pieces whose writes may each take as long as
+  // their size needs on a slow link, the bytes sent shown at most every 100 ms. Public for the
+  // upload benchmark. [queue], interface open.
+  void sendFirmwareImage(const QByteArray& image);
 
  private:
   enum class UpdateStep { RewriteRequest, Upload, ColorTables };
@@ -166,9 +170,6 @@ class PrinterUpdate {
                            const QString& title = {});
   // A printer other than the recorded one at this port: no update command, the user is told. [main]
   void tellUpdateNotFinished(const UpdateRecord& other);
-  // Sends the image as one "FLASH_PROGRAM" frame whose write may take as long as its size needs
-  // on a slow link. [queue], interface open.
-  void sendFirmwareImage(const QByteArray& image);
   // Tells the user that the printer could not be opened during a step of the update. [any]
   void showUpdateOpenFailedAlert(UpdateStep step, IOReturn result);
   void showUnexpectedUpdateModePrompt();                            // [main]

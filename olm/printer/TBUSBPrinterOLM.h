@@ -96,6 +96,8 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   // Reads one reply; null on failure, else the body up to its first carriage return and a NUL
   // (never empty). [queue], interface open.
   QByteArray printerReply() override;
+  // A whole reply: its header and the body it announces. [queue]
+  bool isWholeReply(const QByteArray& gathered) const override;
   // The class's error hook: the messages are neither shown nor logged. [any]
   void errorWithString(const QString& message, int64_t code);
 
@@ -180,6 +182,7 @@ class TBUSBPrinterOLM : public TBUSBPrinter {
   mutable std::optional<QImage> imageCache_;  // loaded on first use
 
   std::atomic<bool> attachReadsDone_{false};
+  int64_t lastCommand_ = -1;  // [queue] the code the next reply must answer
   PrinterDialogs dialogs_{*this};
   pm::PrinterUpdate update_{*this};
   pm::ColorTableReader colorTables_{*this};

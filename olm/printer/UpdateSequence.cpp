@@ -4,6 +4,7 @@
 // object where to go on (UpdateReattach.cpp).
 
 #include <algorithm>
+#include <chrono>
 
 #include <QSettings>
 
@@ -32,6 +33,7 @@ constexpr uint32_t kImageBytesPerMs = 100;
 // printer reads a byte stream whose length its header states; a multiple of every bulk packet
 // size (64, 512, 1024) never ends a piece with a short packet in the middle of the frame.
 constexpr qint64 kImagePieceBytes = qint64{32} * 1024;
+constexpr auto kProgressInterval = std::chrono::milliseconds(100);
 
 const QString kPreviousVersionKey = QStringLiteral("firmwareVersionPrevious");
 const QString kIdleCode = QStringLiteral("00000");
@@ -495,6 +497,9 @@ void pm::PrinterUpdate::sendFirmwareImage(const QByteArray& image) {
   const qint64 total = frame.bytes.size();
   IOReturn result = interface ? kIOReturnSuccess : kIOReturnError;
   setStepProgress(StepProgress{StepProgress::Unit::Bytes, 0, total});
+  // The window redraws no faster than this: a piece goes out in well under a millisecond, and an
+  // announcement per piece would cost more than its copy.
+  auto lastShown = std::chrono::steady_clock::now();
   for (qint64 sent = 0; result == kIOReturnSuccess && sent < total;) {
     const qint64 piece = std::min(kImagePieceBytes, total - sent);
     const uint32_t timeoutMs =
@@ -503,9 +508,16 @@ void pm::PrinterUpdate::sendFirmwareImage(const QByteArray& image) {
                                   static_cast<uint32_t>(piece), TBUSBPrinterOLM::kBulkTimeoutMs, timeoutMs);
     if (result != kIOReturnSuccess) break;
     sent += piece;
-    setStepProgress(StepProgress{StepProgress::Unit::Bytes, sent, total});
+    if (const auto now = std::chrono::steady_clock::now();
+        now - lastShown >= kProgressInterval || sent == total) {
+      lastShown = now;
+      setStepProgress(StepProgress{StepProgress::Unit::Bytes, sent, total});
+    }
   }
-  setStepProgress(std::nullopt);
+  // A whole frame stays shown as sent (the window reads it on the main thread, after the last
+  // piece: an upload faster than one announcement would otherwise show nothing at all); the
+  // printer that comes back from the restart is a new object.
+  if (result != kIOReturnSuccess) setStepProgress(std::nullopt);
   printer_.setWriteStatus(result);
   if (result != kIOReturnSuccess) {
     pm::systemLogf("ERROR: writeToInterfaceWithData: [%x] (%s)", static_cast<unsigned>(result),

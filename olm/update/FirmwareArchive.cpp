@@ -82,8 +82,11 @@ std::optional<QByteArray> readBounded(const QString& fileName, QString* problem)
     *problem = QStringLiteral("cannot be read (%1)").arg(file.errorString());
     return std::nullopt;
   }
-  // The file may have grown since it was measured: never more than the bound is read.
-  QByteArray bytes = file.read(FirmwareArchive::kMaxArchiveFileBytes + 1);
+  // The file may have grown since it was measured: never more than the bound is read. Read in
+  // the size measured first: a read of the bound itself would make (and clear) a buffer that
+  // large for every image, the upload's largest cost.
+  QByteArray bytes = file.read(info.size());
+  if (!file.atEnd()) bytes += file.read(FirmwareArchive::kMaxArchiveFileBytes + 1 - bytes.size());
   if (bytes.size() > FirmwareArchive::kMaxArchiveFileBytes || file.error() != QFileDevice::NoError) {
     *problem = bytes.size() > FirmwareArchive::kMaxArchiveFileBytes
                    ? QStringLiteral("grew beyond the bound while read")

@@ -56,8 +56,9 @@ struct Case {
 QString describe(const Case& c) {
   static const char* const kinds[] = {"clean", "unplug at attach command", "reply fault at attach exchange",
                                       "unplug at update command", "never back, busy on return"};
-  static const char* const replies[] = {"",         "no reply", "blank header", "garbage header",
-                                        "00004097", "stall",    "late reply"};
+  static const char* const replies[] = {"",          "no reply",     "blank header", "garbage header",
+                                        "00004097",  "stall",        "late reply",   "split reply",
+                                        "long body", "garbage after"};
   QString text = sim::modelName(c.model) + QLatin1String(": ") + QLatin1String(kinds[int(c.kind)]);
   if (c.at > 0) text += QLatin1Char(' ') + QString::number(c.at);
   if (c.reply != ReplyFault::None)
@@ -124,6 +125,7 @@ class CaseRun {
                "fault never reached");
         quiet();
         check("after the fault");
+        noValueShifted();
         readsStillWork();
         break;
       case Kind::UnplugUpdate:
@@ -203,6 +205,25 @@ class CaseRun {
     expect(ok, QStringLiteral("the printer was not read after its attach"));
     if (ok) quiet();
     return ok;
+  }
+
+  // A broken or late reply costs at most its own value: every value read holds the printer's own
+  // or none, never another command's reply.
+  void noValueShifted() {
+    const auto printer = current();
+    if (!printer) return;
+    const auto ownOrNone = [&](const char* key, const QString& value, const QString& own) {
+      if (value != own && value != TBUSBPrinterOLM::kNotReadText && !value.isEmpty())
+        problems_ << QStringLiteral("%1 read as \"%2\"").arg(QLatin1String(key), value);
+    };
+    ownOrNone("firmware version", printer->firmwareVersion(), device_->firmwareVersion());
+    ownOrNone("lifetime counter", printer->properties().lifetimeCounter(),
+              QString::number(device_->counters().lifetime));
+    ownOrNone("serial number", printer->printerSerialNumber(), device_->serialNumber());
+    if (sim::hasISerialOption(case_.model, device_->firmwareVersion()))
+      ownOrNone("USB serial-number setting",
+                printer->deviceInfoDict()->string(QStringLiteral("ZOVRAN_OLM_USB_ISerialisSet")),
+                QStringLiteral("1"));
   }
 
   // After a broken reply the printer object still reads fresh values.
@@ -375,7 +396,8 @@ std::vector<Case> casesOf(Model model, const Counts& counts, bool full) {
   for (int at = 1; at <= counts.attachCommands; ++at) cases.push_back({model, Kind::UnplugAttach, at});
   if (full || model == Model::VLA)
     for (const ReplyFault fault : {ReplyFault::NoReply, ReplyFault::BlankHeader, ReplyFault::GarbageHeader,
-                                   ReplyFault::OversizeHeader, ReplyFault::Stall, ReplyFault::SlowReply})
+                                   ReplyFault::OversizeHeader, ReplyFault::Stall, ReplyFault::SlowReply,
+                                   ReplyFault::SplitReply, ReplyFault::LongBody, ReplyFault::GarbageAfter})
       for (int at = 1; at <= counts.attachExchanges; ++at)
         cases.push_back({model, Kind::ReplyAttach, at, fault});
   for (int at = 1; at <= counts.updateCommands; ++at)

@@ -13,6 +13,8 @@
 #include <ctime>
 #include <functional>
 
+#include "olm/printer/TBUSBPrinterOLM.h"
+#include "olm/protocol/Framing.h"
 #include "support/MainQueue.h"
 #include "support/SerialQueue.h"
 #include "tests/common/LogCapture.h"
@@ -383,6 +385,37 @@ class PrinterTransportTest : public QObject {
     QCOMPARE(results, (std::array<IOReturn, 2>{kIOReturnSuccess, kIOReturnSuccess}));
     QTRY_VERIFY(other->hasGone());  // back as a new service: usb_seam's re-enumeration case
     QVERIFY(releaseAndWait(other));
+  }
+
+  void firmwareImagePiecesEndOnPacketBoundaries_data() {
+    QTest::addColumn<int>("packet");
+    QTest::newRow("full speed, 64-byte packets") << 64;
+    QTest::newRow("high speed, 512-byte packets") << 512;
+  }
+
+  // The image goes out in pieces for its progress, but the bytes on the wire are the one frame's:
+  // no piece inside it ends in a short or zero-length packet (which would end the printer's read).
+  void firmwareImagePiecesEndOnPacketBoundaries() {
+    QFETCH(int, packet);
+    auto handler = std::make_shared<ScriptedDevice>();
+    VirtualDeviceDescription description = pzaDescription();
+    for (usb::PipeProperties& endpoint : description.endpoints) endpoint.maxPacketSize = uint16_t(packet);
+    auto printer = settledPrinter<TBUSBPrinterOLM>(description, handler);
+    const QByteArray image(100 * 1024 + 7, 'i');
+    qsizetype before = 0;  // the attach's own commands
+    QVERIFY(onQueue(*printer, [&] {
+      before = handler->written().size();
+      if (printer->openInterface() == kIOReturnSuccess) printer->update().sendFirmwareImage(image);
+    }));
+    const QByteArrayList pieces = handler->written().mid(before);
+    QVERIFY(pieces.size() > 2);
+    for (qsizetype i = 0; i + 1 < pieces.size(); ++i)
+      QVERIFY2(!pieces[i].isEmpty() && pieces[i].size() % packet == 0,
+               qPrintable(QString::number(pieces[i].size())));
+    QVERIFY(!pieces.last().isEmpty());
+    QCOMPARE(pieces.join(), pm::framing::buildFrame(pm::framing::Command::FlashProgram, image).bytes);
+    std::shared_ptr<TBUSBPrinter> leaving = std::move(printer);
+    QVERIFY(releaseAndWait(leaving));
   }
 
   void bulkTransfersAndRemoval() {

@@ -373,6 +373,11 @@ void UsbfsResponder::runBulkIn(Urb& urb) {
 
 bool UsbfsResponder::reap(UMockdevIoctlClient* client, UMockdevIoctlData* arg) {
   std::deque<Urb>& urbs = clientOf(client).urbs;
+  // A read the device had nothing for waits, as on the wire, until the device has something.
+  for (Urb& waiting : urbs)
+    if (!gone_ && !waiting.answered && waiting.type != USBDEVFS_URB_TYPE_CONTROL &&
+        (waiting.endpoint & kDirectionIn))
+      runBulkIn(waiting);
   const Clock::time_point now = Clock::now();
   auto next = urbs.end();
   for (auto it = urbs.begin(); it != urbs.end(); ++it) {

@@ -6,8 +6,9 @@
 //
 // What it copies from the kernel:
 //  - URBs complete asynchronously and are reaped in completion order. A URB the device does not
-//    answer stays in flight until libusb discards it (its time-out) and then reaps with -ENOENT;
-//    an answer with latency completes that much later.
+//    answer stays in flight, the device asked again at each reap, until it answers or libusb
+//    discards the URB (its time-out; it then reaps with -ENOENT); an answer with latency
+//    completes that much later.
 //  - Bulk-in data arrives in packets (see BulkInFraming); a packet larger than the room left in
 //    the URB ends it with -EOVERFLOW. A stall is -EPIPE.
 //  - The device has one interface, held by one descriptor at a time (whatever number a claim

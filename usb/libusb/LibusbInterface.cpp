@@ -47,7 +47,11 @@ IOReturn LibusbInterface::openSeize() {
   if (result != kIOReturnSuccess) return result;
   open_ = std::move(open);
   result = selectAlternateSetting();
-  if (result != kIOReturnSuccess) close();
+  if (result != kIOReturnSuccess) {
+    close();
+    return result;
+  }
+  startInStreams();
   return result;
 }
 
@@ -60,7 +64,7 @@ IOReturn LibusbInterface::selectAlternateSetting() {
 }
 
 IOReturn LibusbInterface::close() {
-  readAhead_.clear();
+  inStreams_.clear();  // their reads end before the interface is released
   if (!open_) return kIOReturnSuccess;
   IOReturn result = open_->release(description_.interfaceNumber);
   open_.reset();  // the handle closes when no other object of the device holds it

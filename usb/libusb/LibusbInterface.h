@@ -16,8 +16,9 @@
 // unclaimed all the same (the kernel lets GET_DEVICE_ID through) and, if refused, answers
 // kIOReturnExclusiveAccess.
 //
-// Bulk-in reads ask for whole packets and keep what came beyond the caller's count for the next
-// read of the pipe (LibusbReadAhead.h); closing the interface and every write drop it.
+// Each bulk-in (and interrupt-in) pipe of the open interface has a read always pending
+// (LibusbBulkIn.h): what the device sends between reads is kept, in order, for the next read or
+// readArrived; closing the interface drops it.
 //
 // Time-outs: libusb has one per transfer; see libusbTimeoutMs (LibusbErrors.h).
 
@@ -25,7 +26,7 @@
 #include <memory>
 
 #include "usb/UsbPlatform.h"
-#include "usb/libusb/LibusbReadAhead.h"
+#include "usb/libusb/LibusbBulkIn.h"
 #include "usb/libusb/LibusbService.h"
 
 namespace usb::libusb {
@@ -56,8 +57,12 @@ class LibusbInterface final : public UsbInterface {
                     uint32_t completionTimeoutMs) override;
   IOReturn writePipe(uint8_t pipeRef, const void* buffer, uint32_t size, uint32_t noDataTimeoutMs,
                      uint32_t completionTimeoutMs) override;
+  IOReturn readArrived(uint8_t pipeRef, void* buffer, uint32_t* size) override;
 
  private:
+  // The pending read of an IN pipe of the open interface, or null with *result set.
+  BulkInStream* inStream(uint8_t pipeRef, IOReturn* result);
+  void startInStreams();
   template <typename T>
   IOReturn answer(T* out, const T& value) const {
     if (out == nullptr) return kIOReturnBadArgument;
@@ -72,9 +77,9 @@ class LibusbInterface final : public UsbInterface {
 
   const std::shared_ptr<const LibusbServiceToken> service_;
   const LibusbInterfaceDescription& description_;
-  std::shared_ptr<LibusbOpenDevice> open_;        // set while the interface is claimed
-  std::shared_ptr<UsbDevice> device_;             // made on first request
-  std::map<uint8_t, PacketReadAhead> readAhead_;  // per bulk-in pipe reference
+  std::shared_ptr<LibusbOpenDevice> open_;                      // set while the interface is claimed
+  std::shared_ptr<UsbDevice> device_;                           // made on first request
+  std::map<uint8_t, std::unique_ptr<BulkInStream>> inStreams_;  // per IN pipe reference, while open
 };
 
 }  // namespace usb::libusb

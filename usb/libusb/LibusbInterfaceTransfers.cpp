@@ -88,6 +88,29 @@ IOReturn LibusbInterface::controlRequestOnTemporaryHandle(ControlRequest& reques
 
 // ---- Bulk transfers ---------------------------------------------------------------------------
 
+void LibusbInterface::startInStreams() {
+  libusb_context* const context = service_->enumeration->device().context()->get();
+  for (size_t i = 0; i < description_.endpoints.size(); ++i) {
+    const LibusbEndpoint& endpoint = description_.endpoints[i];
+    const PipeProperties& pipe = endpoint.properties;
+    if (pipe.direction != kUSBIn || (pipe.transferType != kUSBBulk && pipe.transferType != kUSBInterrupt))
+      continue;
+    inStreams_[static_cast<uint8_t>(i + 1)] = std::make_unique<BulkInStream>(
+        context, open_->get(), endpoint.address, pipe.maxPacketSize, pipe.transferType == kUSBInterrupt);
+  }
+}
+
+BulkInStream* LibusbInterface::inStream(uint8_t pipeRef, IOReturn* result) {
+  *result = kIOReturnSuccess;
+  if (!service_->isAlive()) *result = kIOReturnNoDevice;
+  else if (!open_) *result = kIOReturnError;
+  else if (pipeRef == 0 || pipeRef > description_.endpoints.size()) *result = kIOReturnBadArgument;
+  if (*result != kIOReturnSuccess) return nullptr;
+  const auto stream = inStreams_.find(pipeRef);
+  if (stream == inStreams_.end()) *result = kIOReturnBadArgument;  // not an IN pipe
+  return stream != inStreams_.end() ? stream->second.get() : nullptr;
+}
+
 IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size, uint32_t noDataTimeoutMs,
                                    uint32_t completionTimeoutMs) {
   pm::enterBlockingCall("LibusbInterface::readPipe");
@@ -99,23 +122,28 @@ IOReturn LibusbInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* size
   }
   const uint32_t wanted = *size;
   *size = 0;
-  if (!service_->isAlive()) return kIOReturnNoDevice;
-  if (!open_) return kIOReturnError;
-  if (pipeRef == 0 || pipeRef > description_.endpoints.size() || buffer == nullptr) {
-    return kIOReturnBadArgument;
-  }
-  const uint16_t packetSize = description_.endpoints[pipeRef - 1].properties.maxPacketSize;
-  return readAhead_[pipeRef].read(static_cast<unsigned char*>(buffer), wanted, size, packetSize,
-                                  [&](unsigned char* into, uint32_t length, uint32_t* received) {
-                                    return bulkTransfer(pipeRef, kUSBIn, into, length, received,
-                                                        noDataTimeoutMs, completionTimeoutMs);
-                                  });
+  IOReturn result = kIOReturnSuccess;
+  BulkInStream* const stream = inStream(pipeRef, &result);
+  if (!stream) return result;
+  if (buffer == nullptr) return kIOReturnBadArgument;
+  return stream->read(static_cast<unsigned char*>(buffer), wanted, size,
+                      libusbTimeoutMs(noDataTimeoutMs, completionTimeoutMs));
+}
+
+IOReturn LibusbInterface::readArrived(uint8_t pipeRef, void* buffer, uint32_t* size) {
+  if (size == nullptr) return kIOReturnBadArgument;
+  const uint32_t wanted = *size;
+  *size = 0;
+  IOReturn result = kIOReturnSuccess;
+  BulkInStream* const stream = inStream(pipeRef, &result);
+  if (!stream || wanted == 0) return result;
+  if (buffer == nullptr) return kIOReturnBadArgument;
+  return stream->takeArrived(static_cast<unsigned char*>(buffer), wanted, size);
 }
 
 IOReturn LibusbInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32_t size,
                                     uint32_t noDataTimeoutMs, uint32_t completionTimeoutMs) {
   pm::enterBlockingCall("LibusbInterface::writePipe");
-  readAhead_.clear();  // what an earlier reply left unread is not part of the next one
   uint32_t done = 0;
   // libusb takes a mutable pointer for both directions; it does not write to an OUT buffer.
   return bulkTransfer(pipeRef, kUSBOut, static_cast<unsigned char*>(const_cast<void*>(buffer)), size, &done,

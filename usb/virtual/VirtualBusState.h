@@ -107,6 +107,7 @@ class DeviceCore final : public VirtualUsbDevice, public std::enable_shared_from
   void setOpenResult(IOReturn result) override;
   void sendInterestMessage(uint32_t messageType, void* argument = nullptr) override;
   void setReEnumerationDelay(uint32_t delayMs) override;
+  double timeScale() const override;
   int openCount() const override;
   bool isOpen() const override;
 

@@ -118,6 +118,11 @@ void DeviceCore::setReEnumerationDelay(uint32_t delayMs) {
   g.reEnumerationDelayMs = delayMs;
 }
 
+double DeviceCore::timeScale() const {
+  std::lock_guard lock(state->mutex);
+  return state->timeScale;
+}
+
 int DeviceCore::openCount() const {
   std::lock_guard lock(state->mutex);
   return g.openCount;

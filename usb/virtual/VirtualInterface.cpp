@@ -86,6 +86,7 @@ IOReturn VirtualInterface::close() {
   auto& device = binding_.device->g;
   if (device.openOwner != id_) return kIOReturnError;  // was not open through this object
   device.openOwner = 0;
+  pending_.reset();  // the transfers of an interface end with its release
   return kIOReturnSuccess;
 }
 

@@ -6,7 +6,9 @@
 // Threading: any one thread at a time per object (the seam's rule); the objects of one device
 // may be used from different threads at once. Transfers block the calling thread.
 
+#include <chrono>
 #include <memory>
+#include <optional>
 
 #include "usb/virtual/VirtualBusState.h"
 
@@ -25,6 +27,18 @@ struct ServiceBinding {
   // the transfer's result.
   IOReturn awaitAnswer(const TransferResult& answer, uint32_t noDataTimeoutMs,
                        uint32_t completionTimeoutMs) const;
+  // Sleeps until `until` or the device leaves; kIOReturnNoDevice once it has left.
+  IOReturn sleepUntil(std::chrono::steady_clock::time_point until) const;
+  std::chrono::steady_clock::duration realTime(uint32_t deviceMs) const;
+};
+
+// A bulk-in answer that came after its read gave up: the next read of its endpoint gets it
+// (waiting for what is left of its latency), as a host controller's transfer stays queued.
+struct PendingIn {
+  uint8_t endpoint = 0;
+  IOReturn status = kIOReturnSuccess;
+  QByteArray data;
+  std::chrono::steady_clock::time_point readyAt;
 };
 
 class VirtualInterface final : public UsbInterface {
@@ -53,8 +67,11 @@ class VirtualInterface final : public UsbInterface {
                     uint32_t completionTimeoutMs) override;
   IOReturn writePipe(uint8_t pipeRef, const void* buffer, uint32_t size, uint32_t noDataTimeoutMs,
                      uint32_t completionTimeoutMs) override;
+  IOReturn readArrived(uint8_t pipeRef, void* buffer, uint32_t* size) override;
 
  private:
+  // Hands over (part of) the pending answer; it is gone once all of it was taken.
+  IOReturn takePending(void* buffer, uint32_t* size);
   template <typename T, typename Field>
   IOReturn describe(T* value, Field field) const;
   // Success while bound and open by this object; kIOReturnError while not open.
@@ -64,6 +81,8 @@ class VirtualInterface final : public UsbInterface {
 
   const ServiceBinding binding_;
   const uint64_t id_;
+  std::optional<PendingIn> pending_;  // the owning thread's, as every transfer
+  QByteArray outBuffer_;              // the bytes of the write under way
 };
 
 class VirtualDeviceObject final : public UsbDevice {

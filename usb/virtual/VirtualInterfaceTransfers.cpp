@@ -50,6 +50,18 @@ IOReturn ServiceBinding::awaitAnswer(const TransferResult& answer, uint32_t noDa
   return timesOut ? kIOReturnTimeout : answer.status;
 }
 
+IOReturn ServiceBinding::sleepUntil(std::chrono::steady_clock::time_point until) const {
+  VirtualUsbBus::State& bus = state();
+  std::unique_lock lock(bus.mutex);
+  bus.changed.wait_until(lock, until, [this] { return !service->alive; });
+  return service->alive ? kIOReturnSuccess : kIOReturnNoDevice;
+}
+
+std::chrono::steady_clock::duration ServiceBinding::realTime(uint32_t deviceMs) const {
+  std::lock_guard lock(state().mutex);
+  return std::chrono::duration_cast<std::chrono::steady_clock::duration>(state().realTimeLocked(deviceMs));
+}
+
 IOReturn VirtualInterface::controlRequest(uint8_t pipeRef, ControlRequest& request) {
   pm::enterBlockingCall("VirtualInterface::controlRequest");
   request.lengthDone = 0;
@@ -79,10 +91,62 @@ IOReturn VirtualInterface::readPipe(uint8_t pipeRef, void* buffer, uint32_t* siz
   if (capacity == 0) return kIOReturnSuccess;
   if (buffer == nullptr) return kIOReturnBadArgument;
 
-  const TransferResult answer = binding_.device->answerBulkIn(endpoint, capacity);
-  const IOReturn rc = binding_.awaitAnswer(answer, noDataTimeoutMs, completionTimeoutMs);
-  if (rc != kIOReturnSuccess) return rc;
-  *size = copyIn(answer.data, buffer, capacity);
+  const std::optional<uint32_t> timeout = effectiveTimeout(noDataTimeoutMs, completionTimeoutMs);
+  const auto start = std::chrono::steady_clock::now();
+  if (!pending_ || pending_->endpoint != endpoint) {
+    TransferResult answer = binding_.device->answerBulkIn(endpoint, capacity);
+    const bool late = !answer.noAnswer && timeout && answer.latencyMs > *timeout;
+    if (!late) {
+      const IOReturn rc = binding_.awaitAnswer(answer, noDataTimeoutMs, completionTimeoutMs);
+      if (rc != kIOReturnSuccess) return rc;
+      *size = copyIn(answer.data, buffer, capacity);
+      return kIOReturnSuccess;
+    }
+    pending_ = PendingIn{endpoint, answer.status, std::move(answer.data),
+                         start + binding_.realTime(answer.latencyMs)};
+  }
+  // An answer already on its way: it comes within this read's time-out, or the read gives up.
+  // Decided by the times, not by when the sleep ends: at a small time scale a device
+  // millisecond is shorter than a sleep's overshoot.
+  const auto giveUp = timeout ? start + binding_.realTime(*timeout) : pending_->readyAt;
+  const bool timesOut = pending_->readyAt > giveUp;
+  if (const IOReturn rc = binding_.sleepUntil(timesOut ? giveUp : pending_->readyAt); rc != kIOReturnSuccess)
+    return rc;
+  if (timesOut) return kIOReturnTimeout;
+  *size = capacity;
+  return takePending(buffer, size);
+}
+
+IOReturn VirtualInterface::readArrived(uint8_t pipeRef, void* buffer, uint32_t* size) {
+  if (size == nullptr) return kIOReturnBadArgument;
+  const uint32_t capacity = *size;
+  *size = 0;
+  uint8_t endpoint = 0;
+  if (const IOReturn rc = bulkEndpoint(pipeRef, kUSBIn, &endpoint); rc != kIOReturnSuccess) return rc;
+  if (capacity == 0) return kIOReturnSuccess;
+  if (buffer == nullptr) return kIOReturnBadArgument;
+  if (!pending_ || pending_->endpoint != endpoint) {
+    // What the device has ready it gives at once; what it answers later has not arrived yet.
+    TransferResult answer = binding_.device->answerBulkIn(endpoint, capacity);
+    if (answer.noAnswer) return kIOReturnSuccess;
+    pending_ = PendingIn{endpoint, answer.status, std::move(answer.data),
+                         std::chrono::steady_clock::now() + binding_.realTime(answer.latencyMs)};
+  }
+  if (pending_->readyAt > std::chrono::steady_clock::now()) return kIOReturnSuccess;
+  *size = capacity;
+  return takePending(buffer, size);
+}
+
+IOReturn VirtualInterface::takePending(void* buffer, uint32_t* size) {
+  const IOReturn status = pending_->status;
+  if (status != kIOReturnSuccess) {
+    pending_.reset();
+    *size = 0;
+    return status;
+  }
+  *size = copyIn(pending_->data, buffer, *size);
+  pending_->data.remove(0, *size);
+  if (pending_->data.isEmpty()) pending_.reset();
   return kIOReturnSuccess;
 }
 
@@ -93,8 +157,11 @@ IOReturn VirtualInterface::writePipe(uint8_t pipeRef, const void* buffer, uint32
   if (const IOReturn rc = bulkEndpoint(pipeRef, kUSBOut, &endpoint); rc != kIOReturnSuccess) return rc;
   if (size > 0 && buffer == nullptr) return kIOReturnBadArgument;
 
-  const QByteArray data(static_cast<const char*>(buffer), static_cast<qsizetype>(size));
-  const TransferResult answer = binding_.device->answerBulkOut(endpoint, data);
+  // One buffer for every write of this object: a firmware image goes out in many pieces, and each
+  // should cost its copy and no allocation.
+  outBuffer_.resize(static_cast<qsizetype>(size));
+  if (size > 0) std::memcpy(outBuffer_.data(), buffer, size);
+  const TransferResult answer = binding_.device->answerBulkOut(endpoint, outBuffer_);
   return binding_.awaitAnswer(answer, noDataTimeoutMs, completionTimeoutMs);
 }
 

@@ -19,7 +19,10 @@
 // reported through `matched`. Only interfaces of the printer class (7, any subclass) are reported.
 //
 // Transfers: a device that leaves while a transfer waits for its answer (latency or no answer)
-// ends that transfer with kIOReturnNoDevice at once. An answer a handler gives without latency
+// ends that transfer with kIOReturnNoDevice at once. A bulk-in answer whose latency exceeds the
+// caller's time-out is not lost: the read ends with kIOReturnTimeout and the answer stays pending
+// on the interface object, as a host controller's transfer stays queued, for the next read (or
+// UsbInterface::readArrived once its time has come); closing the interface drops it. An answer a handler gives without latency
 // stands even when the handler itself made the device leave, so that a virtual printer can take
 // a command and restart. A time-out of 0 (both no-data and completion) waits without limit.
 
@@ -143,6 +146,9 @@ class VirtualUsbDevice {
   // How long the device stays away when the host asks it to re-enumerate (UsbDevice::reEnumerate).
   // Default 0.
   virtual void setReEnumerationDelay(uint32_t delayMs) = 0;
+
+  // Real time per device millisecond (the bus's VirtualUsbBus::timeScale).
+  virtual double timeScale() const = 0;
 
   // Counters for tests.
   virtual int openCount() const = 0;  // successful openSeize calls, over all enumerations
