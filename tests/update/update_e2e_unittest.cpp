@@ -440,7 +440,7 @@ class UpdateEndToEndTest : public QObject {
     rig_->alerts().clear();
     device_->powerCycle();
     QVERIFY(waitForAlert(title));
-    QVERIFY2(lastAlert().message.contains(QLatin1String("sent to KTC (serial number SIM0001) 3 times")),
+    QVERIFY2(lastAlert().message.contains(QLatin1String("sent to KTC SIM0001 3 times")),
              qPrintable(lastAlert().message));
     QTRY_VERIFY(pm::UpdateJournal::records().isEmpty());
   }
