@@ -369,7 +369,10 @@ int CliRun::usbSerial() {
 
 void CliRun::showProgress(const UpdateProgress& event) {
   if (!results_.contains(event.printer) && !options_.all) return;
-  if (!results_.contains(event.printer)) results_.insert(event.printer, QString());
+  // A loader that reports no serial number is not waited for under that blank: its update's
+  // outcome comes under the serial number its record keeps.
+  if (!results_.contains(event.printer) && !event.printer.isEmpty())
+    results_.insert(event.printer, QString());
   if (!results_.value(event.printer).isEmpty()) return;
   QString line;
   switch (event.kind) {
