@@ -12,6 +12,7 @@
 #include "olm/update/FirmwareArchive.h"
 #include "olm/update/UpdateJournal.h"
 #include "support/MainQueue.h"
+#include "support/PrinterNaming.h"
 
 namespace pm::cli {
 
@@ -30,10 +31,8 @@ QString firmwareStateName(FirmwareState state) {
 }
 
 std::optional<QString> readValue(const QString& text) {
-  const QString value = text.trimmed();
-  if (value.isEmpty() || value == QLatin1String("<NULL>") || value == QLatin1String("NULL"))
-    return std::nullopt;
-  return value;
+  if (PrinterNaming::isUnread(text)) return std::nullopt;
+  return text.trimmed();
 }
 
 namespace {
@@ -147,7 +146,10 @@ QString textTable(const QList<PrinterFacts>& printers) {
                               QCoreApplication::translate("PrinterReport", "USB SERIAL"),
                               QCoreApplication::translate("PrinterReport", "UPDATE")};
   QList<QStringList> rows{header};
-  const auto text = [](const std::optional<QString>& value) { return value.value_or(QStringLiteral("-")); };
+  // What was not read is "unknown" here as in the window (JSON says null).
+  const auto text = [](const std::optional<QString>& value) {
+    return value.value_or(PrinterNaming::unknown());
+  };
   for (const PrinterFacts& p : printers) {
     QStringList versions;
     for (const ColourTable& table : p.colourTables)
