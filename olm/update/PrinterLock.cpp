@@ -55,13 +55,6 @@ bool usableDirectory(const QString& path, bool shared) {
   return S_ISDIR(st.st_mode) && ::access(native.constData(), W_OK | X_OK) == 0;
 }
 
-QString stateFolder() {
-  QString base = qEnvironmentVariable("XDG_STATE_HOME");
-  if (base.isEmpty() || !QDir::isAbsolutePath(base))
-    base = QDir::homePath() + QStringLiteral("/.local/state");
-  return base + QStringLiteral("/printer-maintenance");
-}
-
 // Characters a file name keeps as they are; every other byte is written %XX, so two keys never
 // share a file and no key leaves the directory.
 QString fileNameFor(const QString& key) {
@@ -133,17 +126,16 @@ QString PrinterLock::keyFor(const QString& serialNumber, const QString& deviceKe
 QString PrinterLock::directory() {
   const QString overridden = qEnvironmentVariable("PRINTER_MAINTENANCE_LOCK_DIR");
   if (!overridden.isEmpty()) return usableDirectory(overridden, false) ? overridden : QString();
-  // Demo printers are not the machine's printers: their locks stay with the demo's state.
-  if (!qEnvironmentVariable("PRINTER_MAINTENANCE_SIMULATE").trimmed().isEmpty()) {
-    const QString demo = stateDirectory() + QStringLiteral("/locks");
-    return usableDirectory(demo, false) ? demo : QString();
+  // Demo printers are not the machine's printers: their locks stay with the demo's state (the
+  // state directory is demo mode's own then).
+  if (qEnvironmentVariable("PRINTER_MAINTENANCE_SIMULATE").trimmed().isEmpty()) {
+    const QString shared = QStringLiteral("/run/lock/printer-maintenance");
+    if (usableDirectory(shared, true)) return shared;
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && usableDirectory(runtime + QStringLiteral("/printer-maintenance-locks"), false))
+      return runtime + QStringLiteral("/printer-maintenance-locks");
   }
-  const QString shared = QStringLiteral("/run/lock/printer-maintenance");
-  if (usableDirectory(shared, true)) return shared;
-  const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
-  if (!runtime.isEmpty() && usableDirectory(runtime + QStringLiteral("/printer-maintenance-locks"), false))
-    return runtime + QStringLiteral("/printer-maintenance-locks");
-  const QString own = stateFolder() + QStringLiteral("/locks");
+  const QString own = stateDirectory() + QStringLiteral("/locks");
   return usableDirectory(own, false) ? own : QString();
 }
 
